@@ -1,0 +1,64 @@
+#pragma once
+// Process-wide preferences, read once at start-up and saved on request, in
+// AppFolder() + "Stowline.txt" (INI layout; an older five-line layout is read).
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace appPreferences {
+
+struct ColumnSetting {
+    int16_t Position = 0; // |Position| is the display position; negative = hidden
+    int16_t Width = 0;    // twips, 0..20000
+};
+
+constexpr int ColumnCount = 9;
+// Column identities in key order.
+enum Column {
+    colJobName,
+    colDateLastRun,
+    colTimeLastRun,
+    colDateNextRun,
+    colStartTime,
+    colSize,
+    colState,
+    colRunCount,
+    colJobType
+};
+// "JobName", "DateLastRun", "TimeLastRun", "DateNextRun", "StartTime", "Size", "State", "RunCount", "JobType".
+extern const std::array<const char*, ColumnCount> ColumnKeys;
+// "Job name", "Date last run", "Time last run", "Date next run", "Start time", "Size", "Status", "Runs", "Type".
+extern const std::array<const char*, ColumnCount> ColumnCaptions;
+
+// The values (defaults as with no file).
+extern int16_t MaxBackupCopies; // 0..255
+extern int32_t LoggingMode;     // 0 Detailed .. 3 Errors only
+extern bool StopOnError;
+extern bool UseSystemTray;
+extern std::string LogViewCommand; // default "xdg-open"
+extern bool SaveFormSize;
+extern int32_t Commenting; // 0 Never, 1 Always, 2 Job defined
+extern std::array<ColumnSetting, ColumnCount> Columns;
+extern std::string FormSize; // placement text or ""
+
+// The default log viewer on this system.
+constexpr const char* DefaultLogViewCommand = "xdg-open";
+
+// AppFolder() + "Stowline.txt".
+std::string PreferencesFileName();
+// Fills every value from the file (defaults when missing). Trapped ("AppPreferences", "LoadPreferences()").
+void LoadPreferences();
+// Writes every value in INI layout (legacy plain lines kept in front). Trapped ("AppPreferences", "SavePreferences()").
+void SavePreferences();
+// Puts every value back to its no-file default (for tests and start-up).
+void ResetToDefaults();
+void SetColumnDefaults();
+// True when the nine settings form a valid layout.
+bool ValidateColumns();
+// "pos,width" with both 16-bit integers; on failure the target is unchanged and false is returned.
+bool ParseColumnSetting(ColumnSetting& target, const std::string& sText);
+// "pos,width".
+std::string FormatColumnSetting(const ColumnSetting& setting);
+
+} // namespace appPreferences

@@ -1,0 +1,85 @@
+#pragma once
+// Paths, folders and files: the one path helper of the program. Folders returned
+// by the program end with "/". Operations marked "trapped" report an unexpected
+// error as fatal through libErrorHandler ("libFiles", "<name>()").
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+
+namespace libFiles {
+
+constexpr char PathSep = '/';
+
+// Attribute values (the archive flag lives in the engine's archive-flag store).
+constexpr int AttrNormal = 0;
+constexpr int AttrReadOnly = 1;
+constexpr int AttrHidden = 2;
+constexpr int AttrSystem = 4;
+constexpr int AttrDirectory = 16;
+
+// ---- path texts ----
+// The folder part including its final "/"; with no "/" but ":" in position 2, the first two
+// characters; otherwise "". Trapped.
+std::string FilePathStripFileName(const std::string& sPath);
+// The name after the last "/" ("" when nothing follows); with no "/" but ":" in position 2,
+// the text from position 3. Trapped.
+std::string FilePathStripPath(const std::string& sPath);
+// Adds a final "/" when missing (not to "").
+std::string AddTrailingSlash(const std::string& sPath);
+// Removes one final "/" (never from "/" itself).
+std::string RemoveTrailingSlash(const std::string& sPath);
+
+// ---- look-ups (never throw) ----
+bool FileExists(const std::string& sPath); // a regular file (symbolic links followed)
+bool DirExists(const std::string& sPath);  // a directory (symbolic links followed)
+bool PathExists(const std::string& sPath); // anything
+// File length in bytes; 0 when missing.
+uint64_t FileLen(const std::string& sPath);
+// Modification time in ns since 1970 UTC; 0 when missing.
+int64_t ModTimeNs(const std::string& sPath);
+// ReadOnly (owner cannot write) | Directory; -1 when the path does not exist.
+int GetAttr(const std::string& sPath);
+
+// ---- changes (throw StowError with classic numbers) ----
+// ReadOnly set removes owner write; clear adds owner write. Hidden/System do nothing.
+void SetAttr(const std::string& sPath, int iAttributes);
+// Copies bytes to a temporary name in the destination folder, then renames over the target.
+// Keeps modification time and permission bits; overwrites a read-only target. Streams.
+void CopyFileAtomic(const std::string& sSource, const std::string& sDest);
+// Renames; across file systems copies then deletes.
+void MoveFile(const std::string& sFrom, const std::string& sTo);
+void RenameFile(const std::string& sFrom, const std::string& sTo);
+// Deletes a file (a read-only one too). A missing file is not an error.
+void DeleteFile(const std::string& sPath);
+// The whole content of a (small) file; throws when it cannot be read.
+std::string ReadWholeFile(const std::string& sPath);
+// Writes through a temporary name, fsync and rename.
+void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, mode_t mode = 0644);
+// Appends bytes (creating the file 0644); throws on failure.
+void AppendToFile(const std::string& sPath, const std::string& sBytes);
+
+// ---- the utility table ----
+// Removes one trailing "/"; creates the folder (one level) when missing; waits until it can be
+// found. Returns false. Trapped (a missing parent is a fatal error).
+bool uMkDir(const std::string& sPath);
+// Removes a folder tree. Paths shorter than 4 characters are refused (false, nothing done).
+// Returns true when a nested removal failed. Trapped.
+bool uRmDir(const std::string& sPath);
+// Deletes every file matching the pattern (wildcards in the last component only, case ignored,
+// "*.*" = all), read-only ones too, and waits until none is left. Returns false. Trapped.
+bool uKill(const std::string& sPattern);
+// Unless bSkipChecks: a missing file shows the information box sTitle + " file does not exist",
+// an empty one sTitle + " file is empty". Otherwise starts sViewer + " " + "\"path\"". Trapped.
+void ViewFile(const std::string& sFile, const std::string& sTitle, const std::string& sViewer,
+              bool bSkipChecks = false);
+// "xdg-open" when the file exists, else "". Trapped.
+std::string FindAssociation(const std::string& sFile);
+// The path lies on a removable or optical device (or under /media, /run/media). Trapped; never throws.
+bool DriveIsRemovable(const std::string& sPath);
+// When the folder cannot be found, toggles the trailing "/" and uses that form if it exists.
+void NormalizeFolderPath(std::string& sPath);
+// Waits (events running) while the path cannot be found, at most 5 seconds.
+void WaitForFile(const std::string& sPath);
+
+} // namespace libFiles
