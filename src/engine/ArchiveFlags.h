@@ -1,0 +1,47 @@
+#pragma once
+// The archive attribute of source files, kept outside them: an SQLite database "ArchiveFlags.db"
+// in the application folder holds, per file path, the size, modification time, change time and
+// inode number seen when the flag was last cleared. A file's flag is set when it has no row or any
+// of the four differs from the file now; clearing it writes the row. Source files are never
+// touched.
+//
+// Speed: rows are read one folder at a time (one query per folder, then memory look-ups), and
+// the writes of a walk go through one prepared statement inside one transaction (BeginWalk ..
+// EndWalk). Outside a walk every Clear commits by itself. Errors of the database raise StowError.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+
+class ArchiveFlags {
+public:
+    // The store of the current application folder (opened on first use; reopened when the
+    // application folder has changed since).
+    static ArchiveFlags& Instance();
+
+    // True when the archive attribute of the file at sPath (whose status is st) is set.
+    bool IsArchiveSet(const std::string& sPath, const struct stat& st);
+    // Clears the archive attribute: records st as the file's state now.
+    void Clear(const std::string& sPath, const struct stat& st);
+    // Sets it again (drops the row).
+    void Set(const std::string& sPath);
+
+    // One transaction around a walk's writes. Nested calls count; the outermost EndWalk commits.
+    void BeginWalk();
+    void EndWalk();
+
+    // Closes the database (it is reopened on next use). Commits a pending walk.
+    static void Close();
+    // The database file in use (AppFolder() + "ArchiveFlags.db").
+    static std::string DatabaseFileName();
+
+    ~ArchiveFlags();
+    ArchiveFlags(const ArchiveFlags&) = delete;
+    ArchiveFlags& operator=(const ArchiveFlags&) = delete;
+
+private:
+    explicit ArchiveFlags(const std::string& sDbPath);
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
