@@ -1,0 +1,200 @@
+#pragma once
+// One backup job: its definition, its run state, its job file and its schedule.
+//
+// Properties follow one rule set: most setters act only when the value differs and then set
+// Changed; schedule setters also void the cached next run. The exceptions are part of the
+// contract and are tested: SetRunCount ignores negative values, SetCompress never touches
+// Changed, SetFilesToZip CLEARS Changed, SetStatus and SetTag are plain stores.
+//
+// JobName, TargetDirectory, FileName and Failure are read-only for ordinary callers. They
+// change through a load, CopyJob, RenameJob (defined in the engine) or the backup run. The run
+// and the rename are members of this class and reach the fields directly; for code that is
+// not a member (tests of higher layers building a job in memory, the command line) the
+// "...Raw" setters below store a value plainly, without any rule and without touching
+// Changed. Nothing in the user interface calls them.
+//
+// The run, the rename and the retention helpers (ExecuteBackupNow, RenameJob, LatestZip,
+// CurrentBackupSize) are declared here and defined in the engine layer.
+
+#include "support/libDates.h"
+
+#include <cstdint>
+#include <string>
+
+class BackupRunOwner;
+
+class CBackupJob {
+public:
+    // Markers of the date-time fields.
+    static constexpr double NotComputed = libDates::NotComputed; // 1900-01-01 00:00
+    static constexpr double FarFuture = libDates::FarFuture;     // 3000-01-01 00:00
+    // The one-byte key of the password transform in the job file.
+    static constexpr unsigned char PasswordScrambleKey = 0xA5;
+
+    // Frequency, copy-style and keep-period codes.
+    static constexpr int32_t Daily = 1, Weekly = 2, Monthly = 3, OneShot = 4;
+    static constexpr int32_t CopyRebuild = 0, CopyUpdate = 1, CopyFreshen = 2;
+    static constexpr int32_t KeepCopies = 0, KeepDays = 1, KeepWeeks = 2, KeepMonths = 3;
+    static constexpr int16_t AllDays = 254;
+
+    CBackupJob(); // runs Clear
+
+    // ---- properties, in slot order ----
+    int32_t Tag() const { return m_Tag; }
+    void SetTag(int32_t lValue) { m_Tag = lValue; }
+    bool PromptForComment() const { return false; }
+    int32_t RunCount() const { return m_RunCount; }
+    void SetRunCount(int32_t lValue); // negative or unchanged: ignored
+    bool Valid() const { return m_Status == 0; }
+    int32_t CopyStyle() const { return m_CopyStyle; }
+    void SetCopyStyle(int32_t lValue);
+    int32_t Status() const { return m_Status; }
+    void SetStatus(int32_t lValue) { m_Status = lValue; }
+    // "D", "W", "M", "O" by frequency ("?" for others) when valid and active; "#" when not
+    // valid; "S" when valid and suspended.
+    std::string StatusAsStr() const;
+    bool Changed() const { return m_Changed; }
+    const std::string& FileName() const { return m_FileName; }
+    const std::string& ExcludeSpec() const { return m_ExcludeSpec; }
+    void SetExcludeSpec(const std::string& sValue);
+    const std::string& OneShotDates() const { return m_OneShotDates; }
+    void SetOneShotDates(const std::string& sValue); // voids the cached next run
+    const std::string& PreBackupCommand() const { return m_PreBackupCommand; }
+    void SetPreBackupCommand(const std::string& sValue);
+    const std::string& PostBackupCommand() const { return m_PostBackupCommand; }
+    void SetPostBackupCommand(const std::string& sValue);
+    bool Suspended() const { return m_Suspended; }
+    void SetSuspended(bool bValue);
+    int32_t KeepPeriod() const { return m_KeepPeriod; }
+    void SetKeepPeriod(int32_t lValue);
+    const std::string& JobName() const { return m_JobName; }
+    double DateLastRun() const { return m_DateLastRun; }
+    void SetDateLastRun(double dValue);
+    double StartTime() const { return m_StartTime; }
+    void SetStartTime(double dValue); // voids the cached next run
+    // The time-of-day part of the next run (computes it when Changed or not yet computed).
+    double CurrentStartTime();
+    int32_t Frequency() const { return m_Frequency; }
+    void SetFrequency(int32_t lValue); // voids the cached next run
+    int16_t DayOfWeek() const { return m_DayOfWeek; }
+    void SetDayOfWeek(int16_t iValue); // voids the cached next run
+    int16_t DayOfMonth() const { return m_DayOfMonth; }
+    void SetDayOfMonth(int16_t iValue); // voids the cached next run
+    bool Compress() const { return m_Compress; }
+    void SetCompress(bool bValue) { m_Compress = bValue; } // never touches Changed
+    int16_t NumberCopies() const { return m_NumberCopies; }
+    void SetNumberCopies(int16_t iValue);
+    const std::string& Password() const { return m_Password; }
+    void SetPassword(const std::string& sValue);
+    bool Incremental() const { return m_Incremental; }
+    void SetIncremental(bool bValue);
+    const std::string& TargetDirectory() const { return m_TargetDirectory; }
+    const std::string& FilesToZip() const { return m_FilesToZip; }
+    void SetFilesToZip(const std::string& sValue); // when different: stores and CLEARS Changed
+    bool Subdirectories() const { return m_Subdirectories; }
+    void SetSubdirectories(bool bValue);
+    bool Failure() const { return m_Failure; }
+
+    // ---- schedule ----
+    // The next run (stored in the cache). A Daily or Weekly job whose mask holds no weekday
+    // reports FarFuture.
+    double DateTimeNextRun();
+    // Rebuilds the weekday mask (Monday first, Sunday last). Neither sets Changed nor voids the
+    // cache.
+    void SetDayOfWeek(bool bMonday, bool bTuesday, bool bWednesday, bool bThursday, bool bFriday, bool bSaturday,
+                      bool bSunday);
+    // Drops one-shot dates not later than DateLastRun, and lines that are not dates.
+    void PurgeOneShotJobs();
+
+    // ---- job file (results are true on FAILURE) ----
+    // Clear, FileName = sFileName, then the INI or the legacy line layout. A missing or
+    // unreadable file returns true and leaves the cleared job; damaged values take defaults.
+    bool OpenBackupJob(const std::string& sFileName);
+    // Reads the INI layout (does not set FileName, leaves Changed as it is).
+    bool OpenBackupJobIniFile(const std::string& sFileName);
+    // Writes the INI layout to FileName (0600, atomic), then tells the job manager (when one
+    // exists) and clears Changed.
+    bool SaveBackupJobIniFile();
+
+    // ---- defined in the engine layer ----
+    // Runs the backup now; true when the run was abandoned. pOwner shows progress (or none).
+    bool ExecuteBackupNow(BackupRunOwner* pOwner = nullptr);
+    // New target folder and name, moving the job file and, on request, the zip backups.
+    // Returns true when it completed. Must refuse names for which IsSafeJobName is false.
+    bool RenameJob(const std::string& sNewTargetDirectory, const std::string& sNewJobName, bool bMoveBackups);
+    // The newest archive of this job ("" when none).
+    std::string LatestZip();
+    // SizeLastRun, filled from the newest archive when not recorded (zip jobs).
+    double CurrentBackupSize();
+
+    // ---- record operations ----
+    // Makes this object a never-run copy of source named sNewName, with FileName
+    // JobFileNameFor(sNewName) ("" when the name is not safe, so that no save can happen).
+    // OneShotDates keeps this object's value. Not saved.
+    void CopyJob(const CBackupJob& source, const std::string& sNewName);
+    void Clear();
+
+    // ---- run state (no property rules) ----
+    double SizeLastRun() const { return m_SizeLastRun; }
+    void SetSizeLastRun(double dValue) { m_SizeLastRun = dValue; }
+    double CachedNextRun() const { return m_CachedNextRun; }
+    // Recorded by the backup run: a plain store.
+    void SetFailure(bool bValue) { m_Failure = bValue; }
+    // Plain stores for loaders, RenameJob and tests; no checks, Changed untouched.
+    void SetJobNameRaw(const std::string& sValue) { m_JobName = sValue; }
+    void SetTargetDirectoryRaw(const std::string& sValue) { m_TargetDirectory = sValue; }
+    void SetFileNameRaw(const std::string& sValue) { m_FileName = sValue; }
+
+    // ---- shared helpers ----
+    // A job name that can form a file name inside JobFolder: not empty, not "." or "..",
+    // without "/" and without NUL. Every place that builds a path from a job name checks it.
+    static bool IsSafeJobName(const std::string& sJobName);
+    // appMisc::JobFolder() + sJobName + ".slj", or "" when the name is not safe.
+    static std::string JobFileNameFor(const std::string& sJobName);
+    // "COPIES"/"DAYS"/"WEEKS"/"MONTHS" (case ignored) -> 0..3; anything else 0.
+    static int32_t KeepPeriodFromText(const std::string& sText);
+    // 0..3 -> "Copies", "Days", "Weeks", "Months"; anything else "".
+    static std::string KeepPeriodToText(int32_t lPeriod);
+    // Each byte XOR PasswordScrambleKey; applying it twice gives the text back.
+    static std::string ScramblePassword(const std::string& sText);
+    // The Password value as written to / read from a job file (the scrambled form, escaped only
+    // when the scrambled form could not survive an INI line; see the .cpp).
+    static std::string PasswordToFileValue(const std::string& sPassword);
+    static std::string PasswordFromFileValue(const std::string& sValue);
+
+private:
+    bool IsIniJobFile(const std::string& sFileName);
+    bool ReadLegacyJobFile(const std::string& sFileName);
+    bool WriteJobFile();
+    double ComputeNextRun() const;
+
+    // Fields in declaration order, with the values Clear gives them.
+    bool m_Changed = true;
+    int32_t m_Tag = -1;
+    int32_t m_Status = 0;
+    std::string m_FileName;
+    std::string m_JobName;
+    double m_DateLastRun = NotComputed;
+    double m_SizeLastRun = -1;
+    int32_t m_RunCount = -1;
+    double m_CachedNextRun = NotComputed;
+    double m_StartTime = 0.5;
+    bool m_Compress = true;
+    int32_t m_CopyStyle = 0;
+    int32_t m_Frequency = 1;
+    int16_t m_DayOfWeek = 2;
+    int16_t m_DayOfMonth = 1;
+    int16_t m_NumberCopies = 0;
+    int32_t m_KeepPeriod = 0;
+    std::string m_Password;
+    std::string m_TargetDirectory;
+    std::string m_FilesToZip;
+    std::string m_ExcludeSpec;
+    bool m_Subdirectories = false;
+    bool m_Failure = false;
+    bool m_Incremental = false;
+    bool m_Suspended = false;
+    std::string m_PreBackupCommand;
+    std::string m_PostBackupCommand;
+    std::string m_OneShotDates;
+};
