@@ -58,7 +58,7 @@ public:
     static uint64_t FileTimeFromUnixNs(int64_t iNs);
 
 private:
-    bool LoadCurrent(); // stats m_names[m_index]; false when the entry is to be passed over
+    bool LoadCurrent(int& iError); // stats m_names[m_index]; false when the entry is passed over
     std::string Advance();
 
     bool m_open = false;

@@ -1,0 +1,218 @@
+#include "engine/ArchiveFlags.h"
+
+#include "support/StowError.h"
+#include "support/appMisc.h"
+
+#include <sqlite3.h>
+#include <unordered_map>
+
+namespace {
+
+struct Row {
+    int64_t Size = 0;
+    int64_t MTimeNs = 0;
+    int64_t CTimeNs = 0;
+    int64_t Inode = 0;
+};
+
+Row RowFromStat(const struct stat& st) {
+    Row row;
+    row.Size = static_cast<int64_t>(st.st_size);
+    row.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    row.CTimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
+    row.Inode = static_cast<int64_t>(st.st_ino);
+    return row;
+}
+
+bool operator==(const Row& a, const Row& b) {
+    return a.Size == b.Size && a.MTimeNs == b.MTimeNs && a.CTimeNs == b.CTimeNs && a.Inode == b.Inode;
+}
+
+// Rows are keyed by folder (with its final "/") and name, so one query reads a whole folder.
+void SplitPath(const std::string& sPath, std::string& sFolder, std::string& sName) {
+    const auto slash = sPath.rfind('/');
+    if (slash == std::string::npos) {
+        sFolder.clear();
+        sName = sPath;
+    } else {
+        sFolder.assign(sPath, 0, slash + 1);
+        sName.assign(sPath, slash + 1, std::string::npos);
+    }
+}
+
+std::unique_ptr<ArchiveFlags>& TheInstance() {
+    static std::unique_ptr<ArchiveFlags> instance;
+    return instance;
+}
+
+std::string& TheInstancePath() {
+    static std::string path;
+    return path;
+}
+
+} // namespace
+
+struct ArchiveFlags::Impl {
+    sqlite3* Db = nullptr;
+    sqlite3_stmt* SelectFolder = nullptr;
+    sqlite3_stmt* Upsert = nullptr;
+    sqlite3_stmt* Delete = nullptr;
+    int WalkDepth = 0;
+    bool CacheValid = false;
+    std::string CachedFolder;
+    std::unordered_map<std::string, Row> Cache;
+    std::string Folder, Name; // reused buffers
+
+    [[noreturn]] void Fail(const std::string& sWhat) const {
+        const std::string msg = sWhat + ": " + (Db != nullptr ? sqlite3_errmsg(Db) : "cannot open database");
+        throw StowError(StowErrors::PathFileAccess, msg, 0, "ArchiveFlags");
+    }
+
+    void Exec(const char* sSql) {
+        if (sqlite3_exec(Db, sSql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(sSql);
+    }
+
+    sqlite3_stmt* Prepare(const char* sSql) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v3(Db, sSql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) Fail(sSql);
+        return stmt;
+    }
+
+    void BindText(sqlite3_stmt* stmt, int i, const std::string& s) {
+        sqlite3_bind_text(stmt, i, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+    }
+
+    void LoadFolder(const std::string& sFolder) {
+        if (CacheValid && CachedFolder == sFolder) return;
+        Cache.clear();
+        sqlite3_reset(SelectFolder);
+        BindText(SelectFolder, 1, sFolder);
+        int rc;
+        while ((rc = sqlite3_step(SelectFolder)) == SQLITE_ROW) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(SelectFolder, 0));
+            const int len = sqlite3_column_bytes(SelectFolder, 0);
+            Row row;
+            row.Size = sqlite3_column_int64(SelectFolder, 1);
+            row.MTimeNs = sqlite3_column_int64(SelectFolder, 2);
+            row.CTimeNs = sqlite3_column_int64(SelectFolder, 3);
+            row.Inode = sqlite3_column_int64(SelectFolder, 4);
+            Cache.emplace(std::string(text != nullptr ? text : "", static_cast<size_t>(len)), row);
+        }
+        sqlite3_reset(SelectFolder);
+        if (rc != SQLITE_DONE) {
+            CacheValid = false;
+            Fail("reading archive flags");
+        }
+        CachedFolder = sFolder;
+        CacheValid = true;
+    }
+};
+
+ArchiveFlags::ArchiveFlags(const std::string& sDbPath) : m_impl(std::make_unique<Impl>()) {
+    Impl& d = *m_impl;
+    if (sqlite3_open_v2(sDbPath.c_str(), &d.Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        const std::string msg = "cannot open " + sDbPath + ": " + (d.Db ? sqlite3_errmsg(d.Db) : "");
+        sqlite3_close(d.Db);
+        d.Db = nullptr;
+        throw StowError(StowErrors::PathFileAccess, msg, 0, "ArchiveFlags");
+    }
+    sqlite3_busy_timeout(d.Db, 5000);
+    // The store can always be rebuilt by copying again: a crash may lose the last walk's rows,
+    // which only means those files count as changed.
+    d.Exec("PRAGMA synchronous=NORMAL");
+    d.Exec("CREATE TABLE IF NOT EXISTS flags(folder TEXT NOT NULL, name TEXT NOT NULL, size INTEGER NOT NULL,"
+           " mtime INTEGER NOT NULL, ctime INTEGER NOT NULL, inode INTEGER NOT NULL,"
+           " PRIMARY KEY(folder, name)) WITHOUT ROWID");
+    d.SelectFolder = d.Prepare("SELECT name, size, mtime, ctime, inode FROM flags WHERE folder = ?1");
+    d.Upsert = d.Prepare("INSERT OR REPLACE INTO flags(folder, name, size, mtime, ctime, inode)"
+                         " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    d.Delete = d.Prepare("DELETE FROM flags WHERE folder = ?1 AND name = ?2");
+}
+
+ArchiveFlags::~ArchiveFlags() {
+    Impl& d = *m_impl;
+    if (d.WalkDepth > 0) sqlite3_exec(d.Db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_finalize(d.SelectFolder);
+    sqlite3_finalize(d.Upsert);
+    sqlite3_finalize(d.Delete);
+    sqlite3_close(d.Db);
+}
+
+std::string ArchiveFlags::DatabaseFileName() { return appMisc::AppFolder() + "ArchiveFlags.db"; }
+
+ArchiveFlags& ArchiveFlags::Instance() {
+    auto& instance = TheInstance();
+    // During a walk the folder cannot change; skip the look-up of the application folder.
+    if (instance && instance->m_impl->WalkDepth > 0) return *instance;
+    const std::string path = DatabaseFileName();
+    if (!instance || TheInstancePath() != path) {
+        instance.reset();
+        instance.reset(new ArchiveFlags(path));
+        TheInstancePath() = path;
+    }
+    return *instance;
+}
+
+void ArchiveFlags::Close() {
+    TheInstance().reset();
+    TheInstancePath().clear();
+}
+
+bool ArchiveFlags::IsArchiveSet(const std::string& sPath, const struct stat& st) {
+    Impl& d = *m_impl;
+    SplitPath(sPath, d.Folder, d.Name);
+    if (d.WalkDepth == 0) d.CacheValid = false; // outside a walk, always read what is stored now
+    d.LoadFolder(d.Folder);
+    const auto it = d.Cache.find(d.Name);
+    return it == d.Cache.end() || !(it->second == RowFromStat(st));
+}
+
+void ArchiveFlags::Clear(const std::string& sPath, const struct stat& st) {
+    Impl& d = *m_impl;
+    SplitPath(sPath, d.Folder, d.Name);
+    const Row row = RowFromStat(st);
+    sqlite3_reset(d.Upsert);
+    d.BindText(d.Upsert, 1, d.Folder);
+    d.BindText(d.Upsert, 2, d.Name);
+    sqlite3_bind_int64(d.Upsert, 3, row.Size);
+    sqlite3_bind_int64(d.Upsert, 4, row.MTimeNs);
+    sqlite3_bind_int64(d.Upsert, 5, row.CTimeNs);
+    sqlite3_bind_int64(d.Upsert, 6, row.Inode);
+    const int rc = sqlite3_step(d.Upsert);
+    sqlite3_reset(d.Upsert);
+    if (rc != SQLITE_DONE) d.Fail("writing archive flag");
+    if (d.CacheValid && d.CachedFolder == d.Folder) d.Cache[d.Name] = row;
+}
+
+void ArchiveFlags::Set(const std::string& sPath) {
+    Impl& d = *m_impl;
+    SplitPath(sPath, d.Folder, d.Name);
+    sqlite3_reset(d.Delete);
+    d.BindText(d.Delete, 1, d.Folder);
+    d.BindText(d.Delete, 2, d.Name);
+    const int rc = sqlite3_step(d.Delete);
+    sqlite3_reset(d.Delete);
+    if (rc != SQLITE_DONE) d.Fail("writing archive flag");
+    if (d.CacheValid && d.CachedFolder == d.Folder) d.Cache.erase(d.Name);
+}
+
+void ArchiveFlags::BeginWalk() {
+    Impl& d = *m_impl;
+    if (d.WalkDepth++ == 0) {
+        try {
+            d.Exec("BEGIN IMMEDIATE");
+        } catch (...) {
+            d.WalkDepth = 0;
+            throw;
+        }
+    }
+}
+
+void ArchiveFlags::EndWalk() {
+    Impl& d = *m_impl;
+    if (d.WalkDepth == 0) return;
+    if (--d.WalkDepth == 0) {
+        d.CacheValid = false; // another process may write between walks
+        d.Exec("COMMIT");
+    }
+}

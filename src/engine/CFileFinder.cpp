@@ -1,0 +1,167 @@
+#include "engine/CFileFinder.h"
+
+#include "engine/ArchiveFlags.h"
+#include "support/libStrings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+
+namespace {
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr int64_t EpochDifferenceSeconds = 11644473600LL;
+
+// Regular files and folders are reported; a link counts as what it points to, except that a link
+// to a folder is never reported (no walk may enter it); pipes, sockets and devices hold no data to
+// back up (opening a pipe would even wait for a writer).
+bool Reportable(const struct stat& st, bool bIsLink) {
+    if (S_ISREG(st.st_mode)) return true;
+    if (S_ISDIR(st.st_mode)) return !bIsLink;
+    return false;
+}
+} // namespace
+
+CFileFinder::CFileFinder() = default;
+
+CFileFinder::~CFileFinder() { FindClose(); }
+
+int32_t CFileFinder::LastError() const { return m_lastError; }
+
+uint8_t CFileFinder::Attrib() const {
+    if (!m_found) return 0;
+    uint8_t attr = 0;
+    if ((m_stat.st_mode & S_IWUSR) == 0) attr |= AttrReadOnly;
+    if (S_ISDIR(m_stat.st_mode)) {
+        attr |= AttrDirectory;
+    } else {
+        if (m_archive < 0) m_archive = ArchiveFlags::Instance().IsArchiveSet(FoundPath(), m_stat) ? 1 : 0;
+        if (m_archive == 1) attr |= AttrArchive;
+    }
+    return attr;
+}
+
+uint32_t CFileFinder::HakLo() const { return static_cast<uint32_t>(m_fileTime & 0xFFFFFFFFu); }
+
+uint32_t CFileFinder::HakHi() const { return static_cast<uint32_t>(m_fileTime >> 32); }
+
+int32_t CFileFinder::Compare(uint32_t lHigh, const uint32_t& lLow) const {
+    const uint64_t other = (static_cast<uint64_t>(lHigh) << 32) | lLow;
+    if (m_fileTime < other) return -1;
+    if (m_fileTime > other) return 1;
+    return 0;
+}
+
+std::string CFileFinder::TrimNullString(const std::string& sText) const {
+    const auto pos = sText.find('\0');
+    return pos == std::string::npos ? sText : sText.substr(0, pos);
+}
+
+std::string CFileFinder::FindFirst(const std::string& sPattern) {
+    FindClose();
+    m_names.clear();
+    m_index = 0;
+    m_found = false;
+
+    const auto slash = sPattern.rfind('/');
+    m_folder = slash == std::string::npos ? std::string() : sPattern.substr(0, slash + 1);
+    const std::string namePattern = slash == std::string::npos ? sPattern : sPattern.substr(slash + 1);
+    if (namePattern.empty()) {
+        m_lastError = ENOENT;
+        return "";
+    }
+
+    if (!libStrings::HasWildcards(namePattern)) {
+        // A plain name is looked up directly: the copy walk does this once per file.
+        m_names.push_back(namePattern);
+    } else {
+        DIR* dir = opendir(m_folder.empty() ? "." : m_folder.c_str());
+        if (dir == nullptr) {
+            m_lastError = errno;
+            return "";
+        }
+        while (const dirent* ent = readdir(dir)) {
+            if (libStrings::WildcardMatch(ent->d_name, namePattern)) m_names.emplace_back(ent->d_name);
+        }
+        closedir(dir);
+        std::sort(m_names.begin(), m_names.end());
+    }
+    m_open = true;
+    const std::string name = Advance();
+    if (name.empty()) {
+        // Nothing matched: as with a failed find-first, no enumeration stays open.
+        m_open = false;
+        m_names.clear();
+    }
+    return name;
+}
+
+std::string CFileFinder::FindNext() {
+    if (!m_open) {
+        m_lastError = EBADF;
+        m_found = false;
+        return "";
+    }
+    ++m_index;
+    return Advance();
+}
+
+void CFileFinder::FindClose() {
+    if (!m_open) return;
+    m_open = false;
+    m_names.clear();
+    m_index = 0;
+    m_lastError = 0;
+}
+
+int64_t CFileFinder::FileSize() const { return m_found ? static_cast<int64_t>(m_stat.st_size) : 0; }
+
+const struct stat& CFileFinder::StatData() const { return m_stat; }
+
+std::string CFileFinder::FoundPath() const { return m_found ? m_folder + m_names[m_index] : std::string(); }
+
+uint64_t CFileFinder::FileTimeFromUnixNs(int64_t iNs) {
+    // Floor division keeps times before 1970 ordered correctly.
+    int64_t seconds = iNs / 1000000000LL;
+    int64_t rest = iNs % 1000000000LL;
+    if (rest < 0) {
+        rest += 1000000000LL;
+        --seconds;
+    }
+    const int64_t units = (seconds + EpochDifferenceSeconds) * 10000000LL + rest / 100;
+    return units < 0 ? 0 : static_cast<uint64_t>(units);
+}
+
+bool CFileFinder::LoadCurrent(int& iError) {
+    const std::string path = m_folder + m_names[m_index];
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        iError = errno;
+        return false;
+    }
+    bool bIsLink = false;
+    if (S_ISLNK(st.st_mode)) {
+        bIsLink = true;
+        if (stat(path.c_str(), &st) != 0) return false; // points nowhere
+    }
+    if (!Reportable(st, bIsLink)) return false;
+    m_stat = st;
+    m_fileTime = FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+    m_archive = -1;
+    return true;
+}
+
+std::string CFileFinder::Advance() {
+    m_found = false;
+    int iError = ENOENT;
+    while (m_index < m_names.size()) {
+        if (LoadCurrent(iError)) {
+            m_found = true;
+            m_lastError = 0;
+            return m_names[m_index];
+        }
+        ++m_index;
+    }
+    m_lastError = iError;
+    return "";
+}
