@@ -1,0 +1,76 @@
+#include "support/libErrorHandler.h"
+
+#include "support/UserInteraction.h"
+#include "support/appMisc.h"
+#include "support/libDates.h"
+#include "support/libFiles.h"
+#include "support/libLog.h"
+
+#include <cstdlib>
+
+namespace libErrorHandler {
+
+namespace {
+std::function<void()>& FatalHook() {
+    static std::function<void()> hook;
+    return hook;
+}
+
+[[noreturn]] void FatalExit() {
+    if (auto& hook = FatalHook()) hook();
+    std::_Exit(3);
+}
+
+std::string Clean(const std::string& sText, char cReplacement) {
+    if (sText.empty()) return "Null";
+    std::string s = sText;
+    for (char& c : s)
+        if (c == '\'' || c == '"' || c == ';') c = cReplacement;
+    return s;
+}
+} // namespace
+
+std::string Headline(const StowError& err) {
+    return "ERR#" + std::to_string(err.Number) + " @ " + err.Source + " - " + err.Description;
+}
+
+std::string ReportBlock(bool bFatal, const StowError& err, const std::string& sModuleName,
+                        const std::string& sProcedureName, const std::string& sDetails) {
+    const std::string sHeadline = Headline(err);
+    const std::string sDetailText = sHeadline + "\r\n" + std::string(40, '-') + "\r\n" +
+                                    "Module/Function: " + sModuleName + "/" + sProcedureName + "." + "\r\n\r\n" +
+                                    sDetails;
+    std::string s;
+    s += std::string(80, '-') + "\r\n";
+    s += "Date:        " + libDates::ShortDateTime(libDates::Now()) + "\r\n";
+    s += "Computer:    " + appMisc::ComputerName() + "\r\n";
+    s += std::string("Severity:    ") + (bFatal ? "Fatal" : "Non-Fatal") + "\r\n";
+    s += "Description: " + Clean(sHeadline, '~') + "\r\n";
+    s += "Last DLL:    " + std::to_string(err.LastDllError) + "\r\n";
+    s += "Details:     " + Clean(sDetailText, '`') + "\r\n";
+    return s;
+}
+
+void HandleError(bool bFatal, const StowError& err, const std::string& sModuleName, const std::string& sProcedureName,
+                 const std::string& sDetails) {
+    using namespace UserInteraction;
+    try {
+        libFiles::AppendToFile(libLog::ErrorFileName(),
+                               ReportBlock(bFatal, err, sModuleName, sProcedureName, sDetails));
+    } catch (...) {
+        // The report itself cannot be written: nothing sensible is left but to end.
+        FatalExit();
+    }
+    const std::string sHeadline = Clean(Headline(err), '~');
+    if (bFatal) {
+        MsgBox(sHeadline + "\r\n\r\n" + "Application will now terminate.", Buttons::OK, Icon::Exclamation,
+               "Fatal Application Error");
+        FatalExit();
+    }
+    MsgBox(sHeadline + "\r\n\r\n" + "Press Ok to Continue.", Buttons::OK, Icon::Exclamation,
+           "Non Fatal Application Error");
+}
+
+void SetFatalExitHook(std::function<void()> hook) { FatalHook() = std::move(hook); }
+
+} // namespace libErrorHandler

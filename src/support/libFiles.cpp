@@ -1,0 +1,482 @@
+#include "support/libFiles.h"
+
+#include "support/StowError.h"
+#include "support/UserInteraction.h"
+#include "support/libErrorHandler.h"
+#include "support/libStrings.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace libFiles {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void ThrowErrno(const std::string& sPath) { throw ErrorFromErrno(errno, sPath); }
+
+// Polls a condition, letting events run, for at most five seconds.
+template <class Pred> void WaitUntil(Pred done) {
+    auto start = Clock::now();
+    while (!done()) {
+        UserInteraction::DoEvents();
+        if (Clock::now() - start > std::chrono::seconds(5)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+template <class R, class F> R Trapped(const char* sProc, R failValue, F f) {
+    try {
+        return f();
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "libFiles", sProc, "");
+        return failValue;
+    }
+}
+
+std::string FolderOf(const std::string& sPath) {
+    std::string s = FilePathStripFileName(sPath);
+    return s.empty() ? std::string("./") : s;
+}
+
+// A temporary file beside the target: its descriptor and name.
+int MakeTempBeside(const std::string& sTarget, std::string& sTemp) {
+    sTemp = FolderOf(sTarget) + ".stowline-XXXXXX";
+    std::vector<char> buf(sTemp.begin(), sTemp.end());
+    buf.push_back('\0');
+    int fd = mkostemp(buf.data(), O_CLOEXEC);
+    if (fd < 0) ThrowErrno(sTarget);
+    sTemp = buf.data();
+    return fd;
+}
+
+void WriteAll(int fd, const char* p, size_t n, const std::string& sPath) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            ThrowErrno(sPath);
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+// Copies every byte from in to out, in the kernel when it can, in 1 MiB chunks otherwise.
+void CopyBytes(int in, int out, const std::string& sSource, const std::string& sDest) {
+    bool bKernel = true;
+    for (;;) {
+        if (bKernel) {
+            ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+            if (n > 0) continue;
+            if (n == 0) return;
+            if (errno == EINTR) continue;
+            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF) {
+                bKernel = false;
+                continue;
+            }
+            ThrowErrno(errno == ENOSPC || errno == EDQUOT ? sDest : sSource);
+        }
+        static thread_local std::vector<char> buf(1 << 20);
+        ssize_t r = ::read(in, buf.data(), buf.size());
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ThrowErrno(sSource);
+        }
+        if (r == 0) return;
+        WriteAll(out, buf.data(), static_cast<size_t>(r), sDest);
+    }
+}
+
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Collects the names of a folder (without "." and "..").
+std::vector<std::string> ListNames(const std::string& sFolder) {
+    std::vector<std::string> names;
+    DIR* d = opendir(sFolder.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+    return names;
+}
+
+bool IsRealDir(const std::string& sPath) {
+    struct stat st;
+    return lstat(sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::vector<std::string> Matches(const std::string& sPattern) {
+    std::vector<std::string> out;
+    std::string sFolder = FilePathStripFileName(sPattern);
+    std::string sName = FilePathStripPath(sPattern);
+    if (sName.empty()) return out;
+    if (!libStrings::HasWildcards(sName)) {
+        struct stat st;
+        if (lstat(sPattern.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) out.push_back(sPattern);
+        return out;
+    }
+    std::string sDir = sFolder.empty() ? "./" : sFolder;
+    for (auto& n : ListNames(sDir))
+        if (libStrings::WildcardMatch(n, sName) && !IsRealDir(sDir + n)) out.push_back(sFolder + n);
+    return out;
+}
+} // namespace
+
+std::string FilePathStripFileName(const std::string& sPath) {
+    size_t i = sPath.rfind(PathSep);
+    if (i != std::string::npos) return sPath.substr(0, i + 1);
+    if (sPath.size() >= 2 && sPath[1] == ':') return sPath.substr(0, 2);
+    return "";
+}
+
+std::string FilePathStripPath(const std::string& sPath) {
+    size_t i = sPath.rfind(PathSep);
+    if (i != std::string::npos) return sPath.substr(i + 1);
+    if (sPath.size() >= 2 && sPath[1] == ':') return sPath.substr(2);
+    return sPath;
+}
+
+std::string AddTrailingSlash(const std::string& sPath) {
+    if (sPath.empty() || sPath.back() == PathSep) return sPath;
+    return sPath + PathSep;
+}
+
+std::string RemoveTrailingSlash(const std::string& sPath) {
+    if (sPath.size() > 1 && sPath.back() == PathSep) return sPath.substr(0, sPath.size() - 1);
+    return sPath;
+}
+
+bool FileExists(const std::string& sPath) {
+    struct stat st;
+    return !sPath.empty() && stat(sPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirExists(const std::string& sPath) {
+    struct stat st;
+    return !sPath.empty() && stat(sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& sPath) {
+    struct stat st;
+    return !sPath.empty() && stat(sPath.c_str(), &st) == 0;
+}
+
+uint64_t FileLen(const std::string& sPath) {
+    struct stat st;
+    if (sPath.empty() || stat(sPath.c_str(), &st) != 0) return 0;
+    return static_cast<uint64_t>(st.st_size);
+}
+
+int64_t ModTimeNs(const std::string& sPath) {
+    struct stat st;
+    if (sPath.empty() || stat(sPath.c_str(), &st) != 0) return 0;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+int GetAttr(const std::string& sPath) {
+    struct stat st;
+    if (sPath.empty() || stat(sPath.c_str(), &st) != 0) return -1;
+    int a = AttrNormal;
+    if (S_ISDIR(st.st_mode)) a |= AttrDirectory;
+    if (!(st.st_mode & S_IWUSR)) a |= AttrReadOnly;
+    return a;
+}
+
+void SetAttr(const std::string& sPath, int iAttributes) {
+    struct stat st;
+    if (stat(sPath.c_str(), &st) != 0) ThrowErrno(sPath);
+    mode_t m = st.st_mode & 07777;
+    mode_t n = (iAttributes & AttrReadOnly) ? (m & ~static_cast<mode_t>(S_IWUSR)) : (m | S_IWUSR);
+    if (n != m && chmod(sPath.c_str(), n) != 0) ThrowErrno(sPath);
+}
+
+void CopyFileAtomic(const std::string& sSource, const std::string& sDest) {
+    Fd in;
+    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in.fd < 0) ThrowErrno(sSource);
+    struct stat st;
+    if (fstat(in.fd, &st) != 0) ThrowErrno(sSource);
+    if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
+    std::string sTemp;
+    Fd out;
+    out.fd = MakeTempBeside(sDest, sTemp);
+    try {
+        CopyBytes(in.fd, out.fd, sSource, sDest);
+        if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
+        int fd = out.fd;
+        out.fd = -1;
+        if (::close(fd) != 0) ThrowErrno(sDest);
+        if (::rename(sTemp.c_str(), sDest.c_str()) != 0) ThrowErrno(sDest);
+    } catch (...) {
+        ::unlink(sTemp.c_str());
+        throw;
+    }
+}
+
+void RenameFile(const std::string& sFrom, const std::string& sTo) {
+    if (::rename(sFrom.c_str(), sTo.c_str()) != 0) ThrowErrno(sFrom);
+}
+
+void MoveFile(const std::string& sFrom, const std::string& sTo) {
+    if (::rename(sFrom.c_str(), sTo.c_str()) == 0) return;
+    if (errno != EXDEV) ThrowErrno(sFrom);
+    CopyFileAtomic(sFrom, sTo);
+    if (::unlink(sFrom.c_str()) != 0) ThrowErrno(sFrom);
+}
+
+void DeleteFile(const std::string& sPath) {
+    if (::unlink(sPath.c_str()) != 0 && errno != ENOENT) ThrowErrno(sPath);
+}
+
+std::string ReadWholeFile(const std::string& sPath) {
+    Fd in;
+    in.fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in.fd < 0) ThrowErrno(sPath);
+    std::string s;
+    char buf[65536];
+    for (;;) {
+        ssize_t r = ::read(in.fd, buf, sizeof buf);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ThrowErrno(sPath);
+        }
+        if (r == 0) break;
+        s.append(buf, static_cast<size_t>(r));
+    }
+    return s;
+}
+
+void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, mode_t mode) {
+    std::string sTemp;
+    Fd out;
+    out.fd = MakeTempBeside(sPath, sTemp);
+    try {
+        WriteAll(out.fd, sBytes.data(), sBytes.size(), sPath);
+        if (fchmod(out.fd, mode) != 0) ThrowErrno(sPath);
+        if (fsync(out.fd) != 0) ThrowErrno(sPath);
+        int fd = out.fd;
+        out.fd = -1;
+        if (::close(fd) != 0) ThrowErrno(sPath);
+        if (::rename(sTemp.c_str(), sPath.c_str()) != 0) ThrowErrno(sPath);
+    } catch (...) {
+        ::unlink(sTemp.c_str());
+        throw;
+    }
+    // Make the rename itself durable.
+    Fd dir;
+    dir.fd = ::open(FolderOf(sPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir.fd >= 0) (void)fsync(dir.fd);
+}
+
+void AppendToFile(const std::string& sPath, const std::string& sBytes) {
+    Fd out;
+    out.fd = ::open(sPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (out.fd < 0) ThrowErrno(sPath);
+    WriteAll(out.fd, sBytes.data(), sBytes.size(), sPath);
+    int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0) ThrowErrno(sPath);
+}
+
+bool uMkDir(const std::string& sPath) {
+    return Trapped("uMkDir()", false, [&] {
+        std::string s = sPath;
+        if (s.size() > 1 && s.back() == PathSep) s.pop_back();
+        if (!DirExists(s)) {
+            if (::mkdir(s.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(s);
+            WaitUntil([&] { return DirExists(s); });
+        }
+        return false;
+    });
+}
+
+bool uRmDir(const std::string& sPath) {
+    return Trapped("uRmDir()", true, [&] {
+        if (sPath.size() < 4) return false;
+        std::string s = AddTrailingSlash(sPath);
+        // Find one subfolder, remove it, and list again: the walk never holds a listing open
+        // across a removal. Links to folders are removed as links, never followed.
+        for (;;) {
+            std::string sSub;
+            for (auto& n : ListNames(s))
+                if (IsRealDir(s + n)) {
+                    sSub = s + n;
+                    break;
+                }
+            if (sSub.empty()) break;
+            if (uRmDir(sSub)) return true;
+        }
+        uKill(s + "*.*");
+        if (::rmdir(RemoveTrailingSlash(s).c_str()) != 0) ThrowErrno(s);
+        return false;
+    });
+}
+
+bool uKill(const std::string& sPattern) {
+    return Trapped("uKill()", false, [&] {
+        auto matches = Matches(sPattern);
+        if (matches.empty()) return false;
+        for (auto& m : matches) {
+            struct stat st;
+            if (lstat(m.c_str(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
+                (void)chmod(m.c_str(), (st.st_mode & 07777) | S_IWUSR);
+            if (::unlink(m.c_str()) != 0 && errno != ENOENT) ThrowErrno(m);
+        }
+        WaitUntil([&] { return Matches(sPattern).empty(); });
+        return false;
+    });
+}
+
+namespace {
+// The path in double quotes, with the bytes the shell still reads inside them escaped.
+std::string ShellQuoted(const std::string& s) {
+    std::string r = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\' || c == '$' || c == '`') r += '\\';
+        r += c;
+    }
+    return r + "\"";
+}
+} // namespace
+
+void ViewFile(const std::string& sFile, const std::string& sTitle, const std::string& sViewer, bool bSkipChecks) {
+    Trapped("ViewFile()", 0, [&] {
+        using namespace UserInteraction;
+        if (!bSkipChecks) {
+            if (!FileExists(sFile)) {
+                MsgBox(sTitle + " file does not exist", Buttons::OK, Icon::Information, "Stowline");
+                return 0;
+            }
+            if (FileLen(sFile) == 0) {
+                MsgBox(sTitle + " file is empty", Buttons::OK, Icon::Information, "Stowline");
+                return 0;
+            }
+        }
+        Ui().StartProgram(sViewer + " " + ShellQuoted(sFile));
+        return 0;
+    });
+}
+
+std::string FindAssociation(const std::string& sFile) {
+    return Trapped("FindAssociation()", std::string(),
+                   [&] { return FileExists(sFile) ? std::string("xdg-open") : ""; });
+}
+
+namespace {
+// The device number of the file system holding the path (its nearest existing ancestor).
+bool DeviceOf(const std::string& sPath, dev_t& dev, std::string& sReal) {
+    std::string s = sPath.empty() ? "." : sPath;
+    for (;;) {
+        char buf[PATH_MAX];
+        if (realpath(s.c_str(), buf)) {
+            struct stat st;
+            if (stat(buf, &st) != 0) return false;
+            dev = st.st_dev;
+            sReal = buf;
+            return true;
+        }
+        std::string p = RemoveTrailingSlash(FilePathStripFileName(RemoveTrailingSlash(s)));
+        if (p.empty() || p == s) {
+            if (s == ".") return false;
+            s = s[0] == '/' ? "/" : ".";
+            continue;
+        }
+        s = p;
+    }
+}
+
+// The block device behind a mounted file system, from mountinfo (btrfs and friends report
+// anonymous device numbers in stat, so the mount source is looked up too).
+std::string ReadFirstLine(const std::string& sPath) {
+    std::ifstream in(sPath);
+    std::string s;
+    std::getline(in, s);
+    return s;
+}
+
+bool SysfsRemovable(unsigned iMajor, unsigned iMinor) {
+    std::string base = "/sys/dev/block/" + std::to_string(iMajor) + ":" + std::to_string(iMinor);
+    std::string r = ReadFirstLine(base + "/removable");
+    if (r.empty()) r = ReadFirstLine(base + "/../removable"); // a partition: ask its disk
+    return libStrings::Trim(r) == "1";
+}
+} // namespace
+
+bool DriveIsRemovable(const std::string& sPath) {
+    try {
+        dev_t dev;
+        std::string sReal;
+        if (!DeviceOf(sPath, dev, sReal)) return false;
+        if (libStrings::StartsWith(sReal, "/media/") || libStrings::StartsWith(sReal, "/run/media/")) return true;
+        if (SysfsRemovable(major(dev), minor(dev))) return true;
+        // The mount's source device, for file systems whose st_dev is not the block device.
+        std::ifstream in("/proc/self/mountinfo");
+        std::string sLine, sBestMount, sBestSource;
+        while (std::getline(in, sLine)) {
+            std::istringstream ss(sLine);
+            std::string id, parent, majmin, root, mount;
+            ss >> id >> parent >> majmin >> root >> mount;
+            std::string tok;
+            while (ss >> tok && tok != "-") {
+            }
+            std::string fstype, source;
+            ss >> fstype >> source;
+            bool bUnder =
+                sReal == mount || mount == "/" ||
+                (libStrings::StartsWith(sReal, mount) && sReal.size() > mount.size() && sReal[mount.size()] == '/');
+            if (bUnder && mount.size() >= sBestMount.size()) {
+                sBestMount = mount;
+                sBestSource = source;
+            }
+        }
+        if (libStrings::StartsWith(sBestSource, "/dev/")) {
+            struct stat st;
+            if (stat(sBestSource.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
+                return SysfsRemovable(major(st.st_rdev), minor(st.st_rdev));
+        }
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+void NormalizeFolderPath(std::string& sPath) {
+    try {
+        if (PathExists(sPath)) return;
+        std::string sToggled =
+            (!sPath.empty() && sPath.back() == PathSep) ? sPath.substr(0, sPath.size() - 1) : sPath + PathSep;
+        if (PathExists(sToggled)) sPath = sToggled;
+    } catch (...) {
+    }
+}
+
+void WaitForFile(const std::string& sPath) {
+    try {
+        WaitUntil([&] { return PathExists(sPath); });
+    } catch (...) {
+    }
+}
+
+} // namespace libFiles
