@@ -1,0 +1,460 @@
+// CBackupJob::ExecuteBackupNow: one backup of a job, copy style or zip style, from the checks
+// through retention and the copy or zip steps to the recorded run and the saved job file.
+
+#include "engine/CBackupJobRun.h"
+
+#include "engine/BackupRunOwner.h"
+#include "engine/CFileFinder.h"
+#include "engine/RunState.h"
+#include "engine/libCopy.h"
+#include "engine/libRetention.h"
+#include "engine/libZip.h"
+#include "jobs/CBackupJob.h"
+#include "support/StowError.h"
+#include "support/UserInteraction.h"
+#include "support/appMisc.h"
+#include "support/appPreferences.h"
+#include "support/libDates.h"
+#include "support/libErrorHandler.h"
+#include "support/libFiles.h"
+#include "support/libLog.h"
+#include "support/libStrings.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using UserInteraction::Answer;
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+
+// Thrown to leave the run on its abandon path. Not a std::exception, so that no error trap on
+// the way reports it.
+struct AbandonRun {};
+
+enum class Outcome { Completed, CompletedWithError, Abandoned, DiskStop };
+enum class Check { Ok, Abandon, DiskStop };
+
+const char* const ActionCopy = "Backing Up   ";
+const char* const ActionZip = "Zipping Up   ";
+
+// The run's error trap around one statement: a drive without a medium asks for the disk and
+// tries the statement again; Cancel abandons the run. Anything else goes on to the fatal trap.
+template <class F> auto Retrying(F f) -> decltype(f()) {
+    for (;;) {
+        try {
+            return f();
+        } catch (const std::exception& e) {
+            if (ErrorFromException(e).Number != StowErrors::NoMedium) throw;
+            if (UserInteraction::MsgBox("Disk Error, please insert the diskette and try again.", Buttons::OKCancel,
+                                        Icon::None, "Disk Error") == Answer::OK)
+                continue;
+            libLog::LogEvent("User cancelled out at error prompt to insert floppy disk.");
+            throw AbandonRun{};
+        }
+    }
+}
+
+// The shortest decimal text of a count held in a double.
+std::string NumberText(double d) {
+    char buf[64];
+    if (std::fabs(d) < 9.0e15 && d == std::floor(d))
+        std::snprintf(buf, sizeof buf, "%.0f", d);
+    else
+        std::snprintf(buf, sizeof buf, "%.15g", d);
+    return buf;
+}
+
+// Looks a folder up. False when the look-up itself failed (a drive without a medium, a device
+// error); bFound tells whether a folder of that name exists.
+bool LookUpFolder(const std::string& sFolder, bool& bFound) {
+    struct stat st {};
+    bFound = false;
+    if (::stat(sFolder.c_str(), &st) == 0) {
+        bFound = S_ISDIR(st.st_mode);
+        return true;
+    }
+    const int iErr = errno;
+    return !(iErr == ENOMEDIUM || iErr == ENXIO || iErr == EIO);
+}
+
+// A file (or folder) entry exists; a "?" pattern needs one matching file.
+bool EntryExists(const std::string& sEntry) {
+    if (libStrings::HasWildcards(libFiles::FilePathStripPath(sEntry))) {
+        CFileFinder finder;
+        for (std::string sName = finder.FindFirst(sEntry); !sName.empty(); sName = finder.FindNext())
+            if ((finder.Attrib() & CFileFinder::AttrDirectory) == 0) return true;
+        return false;
+    }
+    return libFiles::FileExists(sEntry) || libFiles::DirExists(sEntry);
+}
+
+class Run {
+public:
+    Run(CBackupJob& job, BackupRunOwner* pOwner)
+        : m_job(job), m_pOwner(pOwner), m_bFailureBefore(job.Failure()), m_dSizeBefore(job.SizeLastRun()) {}
+
+    bool Execute();
+
+private:
+    Outcome Steps();
+    Outcome CopyStyle(const std::vector<std::string>& sources);
+    Outcome ZipStyle(const std::vector<std::string>& sources);
+    void Record(bool bFailure);
+    void Finish();
+
+    bool TargetMissing() const;
+    Check SourceCheck(const std::string& sEntry) const;
+    void EntryStart(const std::string& sAction, const std::string& sEntry);
+    void Command(const std::string& sCommand, const char* sWhich);
+    void DropArchive();
+
+    CBackupJob& m_job;
+    BackupRunOwner* m_pOwner;
+    const bool m_bFailureBefore;
+    const double m_dSizeBefore;
+    std::string m_sBase;    // TargetDirectory + clean job name
+    std::string m_sZipBase; // the archive's path without ".zip"; "" for a copy-style run
+    libZip::ZipJobValues m_zipValues;
+    bool m_bArchiveOpen = false;
+    bool m_bNotAllBackedUp = false; // a file was left out although the run went on
+};
+
+bool Run::Execute() {
+    Outcome outcome;
+    try {
+        outcome = Steps();
+        if (outcome == Outcome::Completed || outcome == Outcome::CompletedWithError)
+            Record(outcome == Outcome::CompletedWithError || m_bNotAllBackedUp);
+    } catch (const AbandonRun&) {
+        DropArchive();
+        outcome = Outcome::Abandoned;
+    } catch (const std::exception& e) {
+        DropArchive();
+        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "ExecuteBackupNow()", "");
+        throw; // reached only when the fatal end was replaced and returned
+    } catch (...) {
+        DropArchive();
+        throw;
+    }
+    bool bResult = false;
+    if (outcome == Outcome::Abandoned) {
+        bResult = true;
+        m_job.SetFailure(true);
+    } else if (outcome == Outcome::DiskStop) {
+        // Nothing was recorded, but nothing was backed up either: never let the previous run's
+        // success stand for this one.
+        m_job.SetFailure(true);
+    }
+    Finish();
+    return bResult;
+}
+
+Outcome Run::Steps() {
+    // Clear a stale abort request of an earlier run, so that it cannot empty this one.
+    RunState::SetAbortRequested(false);
+    // 1. Let removable drives come up.
+    libFiles::WaitForFile(appMisc::AppFolder() + appMisc::ExeBaseName());
+    libFiles::WaitForFile(m_job.TargetDirectory());
+    // 2. Show that the run is busy.
+    if (m_pOwner != nullptr) {
+        m_pOwner->SetBusyPointer(true);
+        m_pOwner->SetMessageText("Initializing...");
+        RunStatus::SetLightBusy(m_pOwner);
+    }
+    // 3. Header line.
+    libLog::LogEventLevel(2, BackupRun::HeaderLine(m_job.JobName()));
+    // 4. Zip base name.
+    if (m_job.Compress()) {
+        if (m_job.JobName().find('/') != std::string::npos) {
+            // The archive name would point into another folder.
+            libLog::LogEvent("Invalid job name for a zip file: '" + m_job.JobName() + "'.");
+            throw AbandonRun{};
+        }
+        m_sBase = libRetention::ZipBase(m_job.TargetDirectory(), m_job.JobName());
+        m_sZipBase = m_job.KeepPeriod() == CBackupJob::KeepCopies
+                         ? m_sBase
+                         : libRetention::DatedZipBase(m_sBase, libDates::Now());
+    }
+    // 5. Sources.
+    std::vector<std::string> sources;
+    if (libStrings::GetFileList(m_job.FilesToZip(), sources)) {
+        libLog::LogEvent("Error loading list of files and folders to backup.");
+        throw AbandonRun{};
+    }
+    // 6. Pending comment.
+    if (!libLog::PendingComment().empty()) libLog::LogEvent(libLog::PendingComment());
+    // 7. Pre-backup command.
+    if (!m_job.PreBackupCommand().empty()) Command(m_job.PreBackupCommand(), "Pre");
+    // 8./9. The backup itself.
+    Outcome outcome = m_job.Compress() ? ZipStyle(sources) : CopyStyle(sources);
+    if (outcome != Outcome::Completed) return outcome;
+    // 10. Post-backup command.
+    if (!m_job.PostBackupCommand().empty()) Command(m_job.PostBackupCommand(), "Post");
+    return Outcome::Completed;
+}
+
+Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
+    int64_t lFiles = 0;
+    double dBytes = 0;
+    bool bAborted = false;
+    for (const std::string& sEntry : sources) {
+        RunStatus::SetLightIdle(m_pOwner);
+        RunStatus::SetLightBusy(m_pOwner);
+        if (TargetMissing()) throw AbandonRun{};
+        EntryStart(ActionCopy, sEntry);
+        const Check check = SourceCheck(sEntry);
+        if (check == Check::DiskStop) return Outcome::DiskStop;
+        if (check == Check::Abandon) throw AbandonRun{};
+        // A folder named on its own is backed up whole, as a zip run would: with its files and,
+        // as the job says, its subfolders.
+        std::string sCopyEntry = sEntry;
+        if (!libCopy::IsWildcardEntry(sEntry) && libFiles::DirExists(sEntry))
+            sCopyEntry = libFiles::AddTrailingSlash(sEntry) + "*.*";
+        const libCopy::EntryResult result = Retrying([&] {
+            return libCopy::CopyEntry(sCopyEntry, m_job.TargetDirectory(), m_job.Incremental(), m_job.Subdirectories(),
+                                      m_job.CopyStyle(), m_job.ExcludeSpec());
+        });
+        if (result.Abandon) throw AbandonRun{};
+        if (result.ByteCount >= 0) {
+            lFiles += result.FileCount;
+            dBytes += result.ByteCount;
+        }
+        if (RunState::AbortRequested()) {
+            // The walk stopped early; the later entries are not touched (a Rebuild would remove
+            // their previous backup folders and copy nothing back).
+            bAborted = true;
+            break;
+        }
+    }
+    m_job.SetSizeLastRun(dBytes);
+    libLog::LogEventLevel(1, "  Copied " + std::to_string(lFiles) + " files totaling " + NumberText(dBytes) + " bytes");
+    if (bAborted) {
+        libLog::LogEvent("Backup terminated by user");
+        return Outcome::CompletedWithError; // recorded as a failed run, without the post-backup command
+    }
+    return Outcome::Completed;
+}
+
+Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
+    RunState::SetAbortRequested(false);
+    if (TargetMissing()) throw AbandonRun{};
+    const bool bByCount = m_job.KeepPeriod() == CBackupJob::KeepCopies;
+    const std::string sZipFile = m_sZipBase + ".zip";
+    if (bByCount) {
+        if (Retrying([&] {
+                return libRetention::RotateCountedZips(m_sZipBase, m_job.NumberCopies(),
+                                                       appPreferences::MaxBackupCopies);
+            }))
+            throw AbandonRun{};
+        const bool bFailed = Retrying([&] {
+            try {
+                libFiles::DeleteFile(sZipFile);
+            } catch (const StowError& e) {
+                if (e.Number == StowErrors::NoMedium) throw;
+            }
+            return libFiles::FileExists(sZipFile);
+        });
+        if (bFailed) {
+            libLog::LogEvent("Error removing previous zip file for this backup job.");
+            throw AbandonRun{};
+        }
+    } else {
+        Retrying(
+            [&] { libRetention::PurgeDatedZips(m_sBase, m_job.KeepPeriod(), m_job.NumberCopies(), libDates::Now()); });
+    }
+
+    m_zipValues = libZip::ZipJobValuesOf(m_job);
+    bool bZipError = false;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const std::string& sEntry = sources[i];
+        RunStatus::SetLightIdle(m_pOwner);
+        RunStatus::SetLightBusy(m_pOwner);
+        EntryStart(ActionZip, sEntry);
+        const Check check = SourceCheck(sEntry);
+        if (check == Check::DiskStop) {
+            DropArchive();
+            return Outcome::DiskStop;
+        }
+        if (check == Check::Abandon) throw AbandonRun{};
+        m_bArchiveOpen = true;
+        const libZip::ZipStepResult result =
+            Retrying([&] { return libZip::ArchiveEntry(m_zipValues, sZipFile, sEntry, static_cast<int>(i)); });
+        if (result.Abandon) throw AbandonRun{};
+        if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
+        if (result.IsError) {
+            bZipError = true;
+            break;
+        }
+    }
+    if (m_bArchiveOpen) {
+        const libZip::ZipStepResult result = Retrying([&] { return libZip::FinishArchive(m_zipValues, true); });
+        m_bArchiveOpen = false;
+        if (result.Abandon) throw AbandonRun{};
+        if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
+        if (result.IsError) bZipError = true;
+    }
+    if (bZipError) return Outcome::CompletedWithError;
+
+    if (libFiles::FileExists(sZipFile)) {
+        m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sZipFile)));
+        libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
+    } else if (bByCount) {
+        Retrying([&] { libRetention::RestoreCountedZips(m_sZipBase, appPreferences::MaxBackupCopies); });
+    }
+    return Outcome::Completed;
+}
+
+void Run::Record(bool bFailure) {
+    m_job.SetFailure(bFailure);
+    m_job.SetDateLastRun(libDates::Now());
+    const int32_t lCount = m_job.RunCount();
+    if (lCount <= 0)
+        m_job.SetRunCount(1);
+    else if (lCount < std::numeric_limits<int32_t>::max())
+        m_job.SetRunCount(lCount + 1);
+    m_job.PurgeOneShotJobs();
+    // The failure flag and the size are no properties and do not mark the job changed by
+    // themselves; a change of either must reach the file all the same.
+    if (m_job.Changed() || m_bFailureBefore != bFailure || m_dSizeBefore != m_job.SizeLastRun())
+        m_job.SaveBackupJobIniFile();
+}
+
+void Run::Finish() {
+    if (m_pOwner == nullptr) return;
+    m_pOwner->SetMessageText("");
+    RunStatus::SetLightIdle(m_pOwner);
+    m_pOwner->SetBusyPointer(false);
+}
+
+bool Run::TargetMissing() const {
+    const std::string& sTarget = m_job.TargetDirectory();
+    if (libFiles::DirExists(sTarget) || sTarget.size() <= 3) return false;
+    libLog::LogEvent("Stowline Target Path does not exist: '" + sTarget + "'.");
+    return true;
+}
+
+Check Run::SourceCheck(const std::string& sEntry) const {
+    if (sEntry.find('*') != std::string::npos) {
+        bool bFound = false;
+        if (!LookUpFolder(libFiles::FilePathStripFileName(sEntry), bFound)) {
+            UserInteraction::MsgBox("Please put the floppy or zip disk into the drive and try again.", Buttons::OK,
+                                    Icon::Information, "Disk I/O Error");
+            return Check::DiskStop;
+        }
+        if (!bFound) {
+            libLog::LogEvent("Stowline Pre-Emptive Error, file specification (wildcards) to backup does not exist: '" +
+                             sEntry + "'.");
+            return Check::Abandon;
+        }
+        return Check::Ok;
+    }
+    if (!EntryExists(sEntry)) {
+        libLog::LogEvent("Stowline Pre-Emptive Error, file to backup does not exist: '" + sEntry + "'.");
+        return Check::Abandon;
+    }
+    return Check::Ok;
+}
+
+void Run::EntryStart(const std::string& sAction, const std::string& sEntry) {
+    libLog::LogEventLevel(1, sAction + sEntry);
+    if (m_pOwner != nullptr) RunStatus::SetStatusMessage(sAction, sEntry);
+}
+
+void Run::Command(const std::string& sCommand, const char* sWhich) {
+    const std::string sExpanded =
+        BackupRun::ExpandPlaceholders(sCommand, m_job.JobName(), m_sZipBase, m_job.TargetDirectory());
+    const int iStatus = BackupRun::RunCommand(sExpanded);
+    libLog::LogEventLevel(1, std::string("  ") + sWhich + "-backup command exit status " + std::to_string(iStatus));
+}
+
+void Run::DropArchive() {
+    if (!m_bArchiveOpen) return;
+    m_bArchiveOpen = false;
+    try {
+        libZip::FinishArchive(m_zipValues, false);
+    } catch (const std::exception&) {
+        // Dropping writes nothing; a failure here leaves nothing behind either.
+    }
+}
+
+} // namespace
+
+namespace BackupRun {
+
+std::string HeaderLine(const std::string& sJobName) {
+    const size_t iDashes = sJobName.size() < 60 ? 60 - sJobName.size() : 0;
+    return "-- " + sJobName + " " + std::string(iDashes, '-');
+}
+
+std::string ExpandPlaceholders(const std::string& sCommand, const std::string& sJobName, const std::string& sZipBase,
+                               const std::string& sTargetDirectory) {
+    std::string sResult;
+    sResult.reserve(sCommand.size());
+    for (size_t i = 0; i < sCommand.size(); ++i) {
+        if (sCommand[i] != '%') {
+            sResult += sCommand[i];
+            continue;
+        }
+        const char cSelect = i + 1 < sCommand.size() ? sCommand[i + 1] : '\0';
+        switch (cSelect) {
+        case 'J':
+            sResult += sJobName;
+            break;
+        case 'Z':
+            sResult += sZipBase;
+            break;
+        case 'D':
+            sResult += sTargetDirectory;
+            break;
+        default:
+            break;
+        }
+        ++i; // the selecting character goes with the "%"
+    }
+    return sResult;
+}
+
+int RunCommand(const std::string& sCommandLine) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    std::vector<char*> argv{const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
+                            const_cast<char*>(sCommandLine.c_str()), nullptr};
+    pid_t pid = 0;
+    const int iErr = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (iErr != 0) return -1;
+    for (;;) {
+        int iStatus = 0;
+        const pid_t r = ::waitpid(pid, &iStatus, WNOHANG);
+        if (r == pid) {
+            if (WIFEXITED(iStatus)) return WEXITSTATUS(iStatus);
+            if (WIFSIGNALED(iStatus)) return 128 + WTERMSIG(iStatus);
+            continue; // stopped or continued: still running
+        }
+        if (r < 0 && errno != EINTR) return -1;
+        UserInteraction::DoEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+} // namespace BackupRun
+
+bool CBackupJob::ExecuteBackupNow(BackupRunOwner* pOwner) {
+    RunState::OwnerScope ownerScope(pOwner);
+    return Run(*this, pOwner).Execute();
+}

@@ -1,0 +1,268 @@
+#include "engine/libRetention.h"
+
+#include "engine/CFileFinder.h"
+#include "jobs/CBackupJob.h"
+#include "support/StowError.h"
+#include "support/UserInteraction.h"
+#include "support/appPreferences.h"
+#include "support/libDates.h"
+#include "support/libFiles.h"
+#include "support/libLog.h"
+#include "support/libStrings.h"
+
+#include <cctype>
+#include <vector>
+
+namespace {
+
+const std::string CRLF = "\r\n";
+
+bool AllDigits(const std::string& s) {
+    if (s.empty()) return false;
+    for (unsigned char c : s)
+        if (!std::isdigit(c)) return false;
+    return true;
+}
+
+// Deletes one file by its exact name (no pattern: a job name may hold "?" or "[", which must
+// never widen a deletion to other files). True on failure. A missing medium goes on to the run's
+// error trap, which asks for the disk.
+bool DeleteExact(const std::string& sPath) {
+    try {
+        libFiles::DeleteFile(sPath);
+        return libFiles::FileExists(sPath);
+    } catch (const StowError& e) {
+        if (e.Number == StowErrors::NoMedium) throw;
+        return true;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
+bool RenameExact(const std::string& sFrom, const std::string& sTo) {
+    try {
+        libFiles::RenameFile(sFrom, sTo);
+        return false;
+    } catch (const StowError& e) {
+        if (e.Number == StowErrors::NoMedium) throw;
+        return true;
+    } catch (const std::exception&) {
+        return true;
+    }
+}
+
+std::string Numbered(const std::string& sBase, int n) { return sBase + "_" + std::to_string(n) + ".zip"; }
+
+// The names in the base's folder that match base + sTail (files only), in enumeration order.
+std::vector<std::string> FindNames(const std::string& sBase, const std::string& sTail) {
+    std::vector<std::string> names;
+    CFileFinder finder;
+    for (std::string sName = finder.FindFirst(sBase + sTail); !sName.empty(); sName = finder.FindNext()) {
+        if ((finder.Attrib() & CFileFinder::AttrDirectory) == 0) names.push_back(sName);
+    }
+    finder.FindClose();
+    return names;
+}
+
+bool ReadDatePart(const std::string& sPart, double& dDate) {
+    if (!AllDigits(sPart)) return false;
+    int iYear, iMonth, iDay;
+    if (sPart.size() == 8) {
+        iYear = std::stoi(sPart.substr(0, 4));
+        iMonth = std::stoi(sPart.substr(4, 2));
+        iDay = std::stoi(sPart.substr(6, 2));
+    } else if (sPart.size() == 6) {
+        iYear = std::stoi(sPart.substr(0, 2));
+        iYear += iYear < 30 ? 2000 : 1900;
+        iMonth = std::stoi(sPart.substr(2, 2));
+        iDay = std::stoi(sPart.substr(4, 2));
+    } else {
+        return false;
+    }
+    if (iYear < 100 || iMonth < 1 || iMonth > 12 || iDay < 1 || iDay > 31) return false;
+    double d = libDates::DateSerial(iYear, iMonth, iDay);
+    // A day beyond the month's end would roll over; such a text is no date.
+    if (libDates::Month(d) != iMonth || libDates::Day(d) != iDay) return false;
+    dDate = d;
+    return true;
+}
+
+} // namespace
+
+namespace libRetention {
+
+std::string ZipBase(const std::string& sTargetDirectory, const std::string& sJobName) {
+    return sTargetDirectory + libStrings::StripFileNameChars(sJobName);
+}
+
+std::string DatedZipBase(const std::string& sBase, double dToday) {
+    std::string sDated = sBase + "_" + libDates::Format(dToday, "yyyymmdd");
+    if (!libFiles::FileExists(sDated + ".zip")) return sDated;
+    for (int k = 1;; ++k) {
+        std::string sName = sDated + "(" + std::to_string(k) + ")";
+        if (!libFiles::FileExists(sName + ".zip")) return sName;
+    }
+}
+
+bool ParseDatedZipName(const std::string& sName, const std::string& sBaseName, DatedZipName& result) {
+    const std::string sPrefix = sBaseName + "_";
+    if (sName.size() < sPrefix.size() + 4 || sName.compare(0, sPrefix.size(), sPrefix) != 0) return false;
+    if (!libStrings::IEndsWith(sName, ".zip")) return false;
+    std::string sRest = sName.substr(sPrefix.size(), sName.size() - sPrefix.size() - 4);
+    DatedZipName r;
+    if (!sRest.empty() && (sRest[0] == 'P' || sRest[0] == 'p')) {
+        r.KeepMark = true;
+        sRest.erase(0, 1);
+    }
+    std::string sDate = sRest;
+    const size_t iOpen = sRest.find('(');
+    if (iOpen != std::string::npos) {
+        if (sRest.back() != ')') return false;
+        std::string sCopy = sRest.substr(iOpen + 1, sRest.size() - iOpen - 2);
+        if (!AllDigits(sCopy) || sCopy.size() > 5) return false;
+        int iCopy = std::stoi(sCopy);
+        if (iCopy > 32767) return false;
+        r.CopyNumber = static_cast<int16_t>(iCopy);
+        sDate = sRest.substr(0, iOpen);
+    }
+    if (!ReadDatePart(sDate, r.Date)) return false;
+    result = r;
+    return true;
+}
+
+bool ParseCountedZipName(const std::string& sName, const std::string& sBaseName, int& iCopyNumber) {
+    if (sName == sBaseName + ".zip") {
+        iCopyNumber = 0;
+        return true;
+    }
+    const std::string sPrefix = sBaseName + "_";
+    if (sName.size() <= sPrefix.size() + 4 || sName.compare(0, sPrefix.size(), sPrefix) != 0) return false;
+    if (sName.compare(sName.size() - 4, 4, ".zip") != 0) return false;
+    std::string sNumber = sName.substr(sPrefix.size(), sName.size() - sPrefix.size() - 4);
+    if (!AllDigits(sNumber) || sNumber.size() > 5 || sNumber[0] == '0') return false;
+    iCopyNumber = std::stoi(sNumber);
+    return true;
+}
+
+bool IsOwnZipName(const std::string& sName, const std::string& sBaseName) {
+    DatedZipName dated;
+    int n = 0;
+    return ParseCountedZipName(sName, sBaseName, n) || ParseDatedZipName(sName, sBaseName, dated);
+}
+
+bool RotateCountedZips(const std::string& sBase, int iNumberCopies, int iMaxBackupCopies) {
+    for (int n = iMaxBackupCopies; n >= 1; --n) {
+        if (iNumberCopies == 0) {
+            if (DeleteExact(Numbered(sBase, n))) {
+                libLog::LogEvent("Error deleting old copies (" + std::to_string(n) + ") of zip file.");
+                return true;
+            }
+        } else if (n == 1) {
+            DeleteExact(Numbered(sBase, 1)); // its result is of no consequence: the rename says it
+            if (libFiles::FileExists(sBase + ".zip") && RenameExact(sBase + ".zip", Numbered(sBase, 1))) {
+                UserInteraction::MsgBox(
+                    "Fatal Error intercepted by Stowline when renaming " + CRLF + " your previous zip file '" + sBase +
+                        ".zip." + CRLF + CRLF + "This is due most likely to the zip file being locked " + CRLF +
+                        "because you were just viewing the zip file.  " + CRLF + CRLF +
+                        "The fix is to close all open zip files you are " + CRLF + "viewing." + CRLF,
+                    UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation, "Fatal Error");
+                return true;
+            }
+        } else if (n > iNumberCopies) {
+            if (DeleteExact(Numbered(sBase, n))) {
+                libLog::LogEvent("Error deleting old copy of zip file.");
+                return true;
+            }
+        } else {
+            if (DeleteExact(Numbered(sBase, n))) {
+                libLog::LogEvent("Error making copy of old zip file backup.");
+                return true;
+            }
+            if (libFiles::FileExists(Numbered(sBase, n - 1)) &&
+                RenameExact(Numbered(sBase, n - 1), Numbered(sBase, n))) {
+                libLog::LogEvent("Error making copy of old zip file backup.");
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+void RestoreCountedZips(const std::string& sBase, int iMaxBackupCopies) {
+    bool bFirst = true;
+    for (int n = 1; n <= iMaxBackupCopies; ++n) {
+        const std::string sName = Numbered(sBase, n);
+        if (!libFiles::FileExists(sName)) continue;
+        libFiles::RenameFile(sName, bFirst ? sBase + ".zip" : Numbered(sBase, n - 1));
+        bFirst = false;
+    }
+}
+
+void PurgeDatedZips(const std::string& sBase, int32_t lKeepPeriod, int iNumberCopies, double dToday) {
+    const double dDay = libDates::DateValue(dToday);
+    double dCutoff;
+    switch (lKeepPeriod) {
+    case 1:
+        dCutoff = dDay - iNumberCopies;
+        break;
+    case 2:
+        dCutoff = dDay - 7.0 * iNumberCopies;
+        break;
+    case 3:
+        dCutoff = libDates::DateValue(libDates::AddMonths(dDay, -iNumberCopies));
+        break;
+    default:
+        UserInteraction::MsgBox("Keep period " + std::to_string(lKeepPeriod) + " is invalid",
+                                UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation, "Internal Error");
+        return;
+    }
+    const std::string sFolder = libFiles::FilePathStripFileName(sBase);
+    const std::string sBaseName = sBase.substr(sFolder.size());
+    for (const std::string& sName : FindNames(sBase, "*.zip")) {
+        DatedZipName dated;
+        if (ParseDatedZipName(sName, sBaseName, dated) && !dated.KeepMark && dated.Date < dCutoff)
+            DeleteExact(sFolder + sName); // a failure leaves the archive; the run goes on
+    }
+}
+
+std::string LatestCountedZip(const std::string& sBase, int iMaxBackupCopies) {
+    if (libFiles::FileExists(sBase + ".zip")) return sBase + ".zip";
+    for (int n = 1; n <= iMaxBackupCopies; ++n)
+        if (libFiles::FileExists(Numbered(sBase, n))) return Numbered(sBase, n);
+    return "";
+}
+
+std::string LatestDatedZip(const std::string& sBase) {
+    const std::string sFolder = libFiles::FilePathStripFileName(sBase);
+    const std::string sBaseName = sBase.substr(sFolder.size());
+    std::string sBest;
+    DatedZipName best;
+    for (const std::string& sName : FindNames(sBase, "_*.zip")) {
+        DatedZipName dated;
+        if (!ParseDatedZipName(sName, sBaseName, dated) || dated.Date <= libDates::NotComputed) continue;
+        if (sBest.empty() || dated.Date > best.Date ||
+            (dated.Date == best.Date && dated.CopyNumber > best.CopyNumber)) {
+            sBest = sName;
+            best = dated;
+        }
+    }
+    return sBest.empty() ? "" : sFolder + sBest;
+}
+
+} // namespace libRetention
+
+// ---- the job's own look-ups ----
+
+std::string CBackupJob::LatestZip() {
+    const std::string sBase = libRetention::ZipBase(m_TargetDirectory, m_JobName);
+    if (m_KeepPeriod != KeepCopies) return libRetention::LatestDatedZip(sBase);
+    return libRetention::LatestCountedZip(sBase, appPreferences::MaxBackupCopies);
+}
+
+double CBackupJob::CurrentBackupSize() {
+    if (m_SizeLastRun < 0 && m_Compress) {
+        const std::string sZip = LatestZip();
+        if (!sZip.empty()) m_SizeLastRun = static_cast<double>(libFiles::FileLen(sZip));
+    }
+    return m_SizeLastRun;
+}
