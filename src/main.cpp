@@ -1,3 +1,3 @@
 #include "app/appSetup.h"
 
-int main(int argc, char** argv) { return appSetup::Main(argc, argv); }
+int main(int argc, char** argv) { return appSetup::Main(argc, argv, {}); }

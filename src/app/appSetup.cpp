@@ -1,10 +1,304 @@
 #include "app/appSetup.h"
 
+#include "app/HeadlessAgent.h"
+#include "app/QtSeam.h"
+#include "app/RunGuard.h"
+#include "app/SingleInstance.h"
+#include "app/frmMain.h"
+#include "app/frmPopup.h"
+#include "app/libForms.h"
+#include "engine/RunState.h"
+#include "jobs/CBackupJob.h"
+#include "jobs/CBackupJobManager.h"
+#include "support/UserInteraction.h"
+#include "support/appMisc.h"
+#include "support/appPreferences.h"
+#include "support/libErrorHandler.h"
+#include "support/libFiles.h"
+#include "support/libLog.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <unistd.h>
 
 namespace appSetup {
-int Main(int, char**) {
-    std::cerr << "Stowline: start-up is not built yet" << std::endl;
-    return 2;
+
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+
+namespace {
+
+std::string g_sCommandLine;
+std::unique_ptr<ScheduleView> g_pView;
+std::unique_ptr<frmPopup> g_pPopup;
+std::unique_ptr<frmMain> g_pAgent;
+
+bool Contains(const std::string& s, const char* sWhat) { return s.find(sWhat) != std::string::npos; }
+bool BeginsWith(const std::string& s, const char* sWhat) { return s.rfind(sWhat, 0) == 0; }
+
+std::string MissingJobText(const std::string& sPath) {
+    return "You have attempted to run Stowline with command-line parameters.\r\n"
+           "Unfortunately, the file as you specified does not exist.\r\n"
+           "\r\n"
+           "The missing file as you specified is: " +
+           sPath;
 }
+
+// Frees what start-up took, in the reverse order.
+void ReleaseAll() {
+    g_pAgent.reset();
+    g_pView.reset();
+    SetScheduleWindow(nullptr);
+    g_pPopup.reset();
+    DestroyJobManager();
+    SingleInstance::ReleaseLock();
+}
+
+// A stop signal in the desktop program: the same shut-down as the tray menu's Exit, once the
+// run in progress (asked to abort) has ended.
+void StopOnSignal() {
+    if (RunGuard::RunInProgress()) {
+        RunState::SetAbortRequested(true);
+        QTimer::singleShot(250, [] { StopOnSignal(); });
+        return;
+    }
+    if (g_pAgent) {
+        ExitStowline();
+    } else if (g_pView) {
+        g_pView->UnloadSchedule();
+        QCoreApplication::quit();
+    } else {
+        QCoreApplication::quit();
+    }
+}
+
+int RunDesktop(const ScheduleViewFactory& factory) {
+    // 5. Place the main window before it is shown.
+    g_pView = factory ? factory() : nullptr;
+    if (!g_pView) {
+        std::cerr << "Stowline: the main window could not be created" << std::endl;
+        return ExitFatal;
+    }
+    SetScheduleWindow(g_pView.get());
+    QWidget* pWindow = g_pView->Window();
+    if (!appPreferences::SaveFormSize) {
+        libForms::CenterForm(pWindow);
+    } else {
+        libForms::SetFormPlacement(pWindow, appPreferences::FormSize);
+        if (pWindow) pWindow->hide();
+    }
+    // 6. Load every job and fill the list.
+    g_pView->RefreshScheduleForm();
+
+    int fd = StopSignals::Install();
+    QSocketNotifier* pNotifier = nullptr;
+    if (fd >= 0) {
+        pNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, qApp);
+        QObject::connect(pNotifier, &QSocketNotifier::activated, qApp, [] {
+            StopSignals::Reset();
+            StopOnSignal();
+        });
+    }
+
+    if (appPreferences::UseSystemTray) {
+        // 7. Tray mode: the agent window owns the icon and the timer.
+        QApplication::setQuitOnLastWindowClosed(false);
+        g_pPopup = std::make_unique<frmPopup>();
+        g_pAgent = std::make_unique<frmMain>(g_pPopup.get());
+        SetAgentWindow(g_pAgent.get());
+        g_pPopup->OnSchedule = [] {
+            if (g_pView) g_pView->ShowSchedule();
+        };
+        g_pPopup->OnExit = [] { ExitStowline(); };
+        g_pAgent->OnShowSchedule = [] {
+            if (g_pView) g_pView->ShowSchedule();
+        };
+        bool bTray = g_pAgent->SystemTrayAddIcon();
+        SetHasNotificationArea(bTray);
+        if (!bTray) g_pView->AddFileMenuExit("Exit Stowline", [] { ExitStowline(); });
+        g_pAgent->Form_Load(g_sCommandLine);
+    } else {
+        // 8. Window mode: closing the main window ends the program; nothing runs by schedule.
+        SetHasNotificationArea(false);
+        QApplication::setQuitOnLastWindowClosed(true);
+        g_pView->SetFileCloseCaption("Exit");
+        g_pView->SetKillForm(true);
+        g_pView->ShowSchedule();
+    }
+    return QApplication::exec();
+}
+
+int RunHeadless() {
+    bool bSilent = Contains(g_sCommandLine, "/SILENT");
+    if (bSilent && appPreferences::UseSystemTray) return HeadlessAgent::Run();
+    if (bSilent)
+        std::cerr << "Stowline: without a display only the tray agent can run, and the preferences turn it off "
+                     "(UseSystemTray in "
+                  << appPreferences::PreferencesFileName() << ")." << std::endl;
+    else
+        std::cerr << "Stowline: a display is needed to show the main window (neither DISPLAY nor WAYLAND_DISPLAY "
+                     "is set). Without one, use \"stowline /SILENT\" for the scheduler or \"stowline /RUN <job> "
+                     "/EXIT\" to run jobs."
+                  << std::endl;
+    return ExitUsage;
+}
+
+} // namespace
+
+const std::string& CommandLine() { return g_sCommandLine; }
+void SetCommandLine(const std::string& sCommandLine) { g_sCommandLine = sCommandLine; }
+
+std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int iMaxArgs) {
+    std::vector<std::string> args(1);
+    bool bInArg = false;
+    for (char c : sCommandLine) {
+        if (c == ' ' || c == '\t') {
+            bInArg = false;
+            continue;
+        }
+        if (!bInArg) {
+            if (static_cast<int>(args.size()) - 1 >= iMaxArgs) break;
+            args.emplace_back();
+            bInArg = true;
+        }
+        args.back() += c;
+    }
+    return args;
+}
+
+std::string CommandLineHelpText() {
+    return "Stowline command-line parameters are as follows:\r\n"
+           "/SILENT -\t\tNo dialog at startup, tray only\r\n"
+           "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
+           "/EXIT -\t\t\tExit Stowline upon completion\r\n"
+           "/? -\t\t\tThis help dialog";
+}
+
+void ShowCommandLineHelp() { UserInteraction::Ui().ShowCommandLineHelp("Command-Line Help", CommandLineHelpText()); }
+
+bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
+    return libErrorHandler::Trap("appSetup", "DirectExecute()", [&]() -> bool {
+        iExitStatus = ExitOk;
+        libLog::SetPendingComment("");
+        if (Contains(sCommandLine, "/?")) {
+            ShowCommandLineHelp();
+            return true;
+        }
+        if (Contains(sCommandLine, "/RUN")) {
+            CBackupJob job;
+            std::vector<std::string> args = SplitCommandLine(sCommandLine, 32);
+            bool bRunMode = false;
+            for (size_t i = 1; i < args.size(); ++i) {
+                const std::string& sArg = args[i];
+                if (BeginsWith(sArg, "/RUN")) {
+                    bRunMode = true;
+                } else if (Contains(sArg, "/EXIT") || Contains(sArg, "SILENT")) {
+                    continue;
+                } else if (BeginsWith(sArg, "/")) {
+                    ShowCommandLineHelp();
+                    iExitStatus = ExitUsage;
+                    return true;
+                } else if (bRunMode && !sArg.empty()) {
+                    std::string sPath = appMisc::JobFolder() + sArg;
+                    if (sPath.size() < 4 || sPath.compare(sPath.size() - 4, 4, ".slj") != 0) sPath += ".slj";
+                    if (!libFiles::FileExists(sPath)) {
+                        UserInteraction::MsgBox(MissingJobText(sPath), Buttons::OK, Icon::Critical,
+                                                "Verification Error");
+                        iExitStatus = ExitJobFailed;
+                        break;
+                    }
+                    if (job.OpenBackupJob(sPath)) {
+                        iExitStatus = ExitJobFailed;
+                        continue;
+                    }
+                    RunGuard guard;
+                    bool bAbandoned = job.ExecuteBackupNow(nullptr);
+                    if (bAbandoned || job.Failure()) iExitStatus = ExitJobFailed;
+                }
+            }
+        }
+        return Contains(sCommandLine, "/EXIT");
+    });
+}
+
+bool DisplayAvailable() {
+    const char* sPlatform = std::getenv("QT_QPA_PLATFORM");
+    if (sPlatform) {
+        std::string p = sPlatform;
+        if (BeginsWith(p, "offscreen") || BeginsWith(p, "minimal")) return false;
+    }
+    const char* sDisplay = std::getenv("DISPLAY");
+    const char* sWayland = std::getenv("WAYLAND_DISPLAY");
+    return (sDisplay && *sDisplay) || (sWayland && *sWayland);
+}
+
+void ExitStowline() {
+    libErrorHandler::Trap("appSetup", "ExitStowline()", [&] {
+        if (RunGuard::RunInProgress()) return;
+        appPreferences::SavePreferences();
+        if (g_pAgent) {
+            g_pAgent->tmrCheckForBackupJob->stop();
+            g_pAgent->SystemTrayRemoveIcon();
+        }
+        if (g_pView) g_pView->UnloadSchedule();
+        g_pAgent.reset();
+        QCoreApplication::processEvents();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible()) w->close();
+        QCoreApplication::quit();
+    });
+}
+
+int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
+    std::string sCommandLine;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) sCommandLine += ' ';
+        sCommandLine += argv[i];
+    }
+    g_sCommandLine = sCommandLine;
+    bool bDisplay = DisplayAvailable();
+    std::unique_ptr<QApplication> pApp;
+    if (bDisplay) {
+        pApp = std::make_unique<QApplication>(argc, argv);
+        QApplication::setApplicationName("stowline");
+        QApplication::setApplicationDisplayName("Stowline");
+        QApplication::setDesktopFileName("stowline");
+        QApplication::setWindowIcon(QIcon(":/icons/stowline.svg"));
+        UserInteraction::Install(std::make_unique<QtSeam>());
+    } else {
+        UserInteraction::Install(std::make_unique<UserInteraction::HeadlessSeam>());
+    }
+
+    int iStatus = ExitOk;
+    libErrorHandler::Trap("appSetup", "Main()", [&] {
+        // 1. One instance per user and installation.
+        if (SingleInstance::AcquireLock(appMisc::ExePath()) == SingleInstance::LockResult::Refused) {
+            UserInteraction::MsgBox("An instance of Stowline is already running.", Buttons::OK, Icon::None,
+                                    "Verification Error");
+            iStatus = ExitUsage;
+            return;
+        }
+        // 2. The one job manager. 3. The preferences.
+        CreateJobManager();
+        appPreferences::LoadPreferences();
+        // 4. The command line.
+        int iRunStatus = ExitOk;
+        if (DirectExecute(g_sCommandLine, iRunStatus)) {
+            iStatus = iRunStatus;
+            return;
+        }
+        int iEnd = bDisplay ? RunDesktop(factory) : RunHeadless();
+        iStatus = iEnd != ExitOk ? iEnd : iRunStatus;
+    });
+    ReleaseAll();
+    UserInteraction::Install(nullptr);
+    pApp.reset();
+    return iStatus;
+}
+
 } // namespace appSetup

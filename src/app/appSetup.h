@@ -1,6 +1,50 @@
 #pragma once
-// Start-up: single instance, command line, then the windows or the agent.
+// Start-up: single instance, command line, then the main window and the tray agent
+// (or the headless agent without a display), and the orderly shut-down.
+
+#include "app/ScheduleView.h"
+
+#include <string>
+#include <vector>
 
 namespace appSetup {
-int Main(int argc, char** argv);
-}
+
+// Exit statuses of the process.
+constexpr int ExitOk = 0;        // every job named after /RUN completed without failure (or none)
+constexpr int ExitJobFailed = 1; // a named job failed, was abandoned, missing or could not be opened
+constexpr int ExitUsage = 2;     // help for an unknown switch, a refused second instance, no display
+constexpr int ExitFatal = 3;     // a fatal error report
+
+// The process entry: steps of start-up in order, then the event loop (or the headless agent).
+// The factory creates the main window once the application object exists.
+int Main(int argc, char** argv, const ScheduleViewFactory& factory);
+
+// The command line as one text: the arguments after the program name joined by one blank.
+const std::string& CommandLine();
+void SetCommandLine(const std::string& sCommandLine);
+
+// Splits at blanks and TABs (no quoting). Index 0 stays empty; the arguments are at 1..count;
+// at most iMaxArgs are taken, the rest of the line is ignored.
+std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int iMaxArgs = 32);
+
+// The five lines of the command-line help joined with CR LF.
+std::string CommandLineHelpText();
+// The help box ("Command-Line Help"); without a display on standard output.
+void ShowCommandLineHelp();
+
+// Processes the command line: "/?", "/RUN" jobs (run at once), unknown switches, "/EXIT".
+// Returns true when the program ends here; iExitStatus is then the process status. When it
+// returns false, iExitStatus holds the outcome of the "/RUN" jobs (0 or 1) for the end.
+bool DirectExecute(const std::string& sCommandLine, int& iExitStatus);
+
+// True when a display can be used: DISPLAY or WAYLAND_DISPLAY set, and the Qt platform is not
+// offscreen or minimal.
+bool DisplayAvailable();
+
+// The tray menu's "Exit Stowline" (and, without a notification area, the File menu's): saves the
+// preferences, stops the timer, removes the tray icon, unloads the main window and the agent,
+// lets events run once, closes whatever is still open, and ends the event loop. Refused while a
+// run is in progress.
+void ExitStowline();
+
+} // namespace appSetup

@@ -1,0 +1,95 @@
+#include "app/HeadlessAgent.h"
+
+#include "engine/RunState.h"
+#include "support/UserInteraction.h"
+#include "support/appPreferences.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <iostream>
+#include <poll.h>
+#include <unistd.h>
+
+namespace StopSignals {
+
+namespace {
+int g_pipe[2] = {-1, -1};
+volatile sig_atomic_t g_bRequested = 0;
+
+void OnSignal(int) {
+    g_bRequested = 1;
+    int saved = errno;
+    char c = 1;
+    if (g_pipe[1] >= 0) (void)!write(g_pipe[1], &c, 1);
+    errno = saved;
+}
+} // namespace
+
+int Install() {
+    if (g_pipe[0] >= 0) return g_pipe[0];
+    if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return -1;
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    return g_pipe[0];
+}
+
+bool Requested() { return g_bRequested != 0; }
+
+void Request() { OnSignal(0); }
+
+void Reset() {
+    g_bRequested = 0;
+    if (g_pipe[0] >= 0) {
+        char buf[64];
+        while (read(g_pipe[0], buf, sizeof buf) > 0) {
+        }
+    }
+}
+
+} // namespace StopSignals
+
+namespace HeadlessAgent {
+
+namespace {
+// Runs at every event point of a backup run: a stop signal aborts the run promptly.
+void CoreEvents() {
+    if (StopSignals::Requested() && !RunState::AbortRequested()) RunState::SetAbortRequested(true);
+}
+} // namespace
+
+void HeadlessHost::ReportFailure(const std::string& sJobName, const std::string& sLogFile) {
+    std::cerr << "Stowline: " << SchedulerTick::FailureText(sJobName, sLogFile) << std::endl;
+}
+
+int Run(int iTickMs) {
+    using Clock = std::chrono::steady_clock;
+    int fd = StopSignals::Install();
+    UserInteraction::SetCoreEventHook(&CoreEvents);
+    SchedulerTick::CSchedulerTick tick;
+    HeadlessHost host;
+    auto next = Clock::now() + std::chrono::milliseconds(iTickMs);
+    while (!StopSignals::Requested()) {
+        auto now = Clock::now();
+        if (now >= next) {
+            tick.Tick(host);
+            next = Clock::now() + std::chrono::milliseconds(iTickMs);
+            continue;
+        }
+        auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
+        pollfd p{fd, POLLIN, 0};
+        int r = poll(&p, fd >= 0 ? 1 : 0, static_cast<int>(std::min<long long>(wait + 1, 60000)));
+        if (r < 0 && errno != EINTR) break;
+    }
+    // The orderly shut-down: save the preferences, stop the tick (there is no icon or window).
+    appPreferences::SavePreferences();
+    UserInteraction::SetCoreEventHook(nullptr);
+    return 0;
+}
+
+} // namespace HeadlessAgent

@@ -1,0 +1,135 @@
+#include "app/frmMain.h"
+
+#include "app/RunGuard.h"
+#include "app/ScheduleView.h"
+#include "app/frmPopup.h"
+#include "support/libErrorHandler.h"
+
+#include <QCursor>
+#include <QIcon>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTimer>
+#include <iostream>
+
+namespace appSetup {
+namespace {
+frmMain* g_pAgent = nullptr;
+}
+frmMain* AgentWindow() { return g_pAgent; }
+void SetAgentWindow(frmMain* pMain) { g_pAgent = pMain; }
+
+void SetTrayMenuEnabled(bool bEnabled) {
+    if (g_pAgent && g_pAgent->Popup()) g_pAgent->Popup()->setEnabled(bEnabled);
+}
+} // namespace appSetup
+
+frmMain::frmMain(frmPopup* pPopup, QWidget* parent) : QWidget(parent), m_pPopup(pPopup) {
+    setObjectName("frmMain");
+    setWindowTitle("Stowline");
+    setWindowIcon(QIcon(":/icons/stowline.svg"));
+    tmrCheckForBackupJob = new QTimer(this);
+    tmrCheckForBackupJob->setObjectName("tmrCheckForBackupJob");
+    tmrCheckForBackupJob->setInterval(TickIntervalMs);
+    connect(tmrCheckForBackupJob, &QTimer::timeout, this, &frmMain::tmrCheckForBackupJob_Timer);
+    if (m_pPopup) {
+        connect(m_pPopup->mnuStowline, &QMenu::aboutToHide, this, [this] { m_bMenuBusy = false; });
+    }
+}
+
+frmMain::~frmMain() {
+    if (appSetup::AgentWindow() == this) appSetup::SetAgentWindow(nullptr);
+}
+
+void frmMain::Form_Load(const std::string& sCommandLine) {
+    tmrCheckForBackupJob->start();
+    bool bSilent = sCommandLine.find("/SILENT") != std::string::npos;
+    if (!bSilent) {
+        if (OnShowSchedule) OnShowSchedule();
+    } else if (!appSetup::HasNotificationArea()) {
+        // Nothing else would lead back to the program: keep the window in reach, minimised.
+        if (auto* view = appSetup::ScheduleWindow()) view->MinimiseSchedule();
+    }
+}
+
+bool frmMain::SystemTrayAddIcon() {
+    return libErrorHandler::Trap("libSysTrayApp", "SystemTrayAddIcon()", [&]() -> bool {
+        hide();
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
+        if (!trayIcon) {
+            trayIcon = new QSystemTrayIcon(windowIcon(), this);
+            trayIcon->setObjectName("trayIcon");
+            trayIcon->setToolTip(windowTitle());
+            connect(trayIcon, &QSystemTrayIcon::activated, this, &frmMain::trayIcon_Activated);
+        }
+        trayIcon->show();
+        return true;
+    });
+}
+
+void frmMain::SystemTrayRemoveIcon() {
+    if (trayIcon) trayIcon->hide();
+}
+
+int frmMain::MouseMessageOf(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        return MsgLeftButtonDown;
+    case QSystemTrayIcon::Context:
+        return MsgRightButtonUp;
+    case QSystemTrayIcon::DoubleClick:
+        return MsgLeftButtonDoubleClick;
+    case QSystemTrayIcon::MiddleClick:
+        return MsgMiddleButtonUp;
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+    return 0;
+}
+
+void frmMain::trayIcon_Activated(QSystemTrayIcon::ActivationReason reason) { Form_MouseMove(MouseMessageOf(reason)); }
+
+void frmMain::Form_MouseMove(int lMessage) {
+    libErrorHandler::Trap("frmMain", "Form_MouseMove()", [&] {
+        m_lLastMouseMessage = lMessage;
+        if (m_bMenuBusy) return;
+        if (lMessage != MsgLeftButtonDown && lMessage != MsgRightButtonUp) return;
+        if (!m_pPopup) return;
+        m_bMenuBusy = true;
+        // The menu closes when the user clicks elsewhere; menu busy lasts while it is open.
+        activateWindow();
+        m_pPopup->mnuStowline->popup(QCursor::pos());
+        if (!m_pPopup->mnuStowline->isVisible()) m_bMenuBusy = false;
+    });
+}
+
+void frmMain::tmrCheckForBackupJob_Timer() { m_tick.Tick(*this); }
+
+bool frmMain::MainWindowVisible() {
+    auto* view = appSetup::ScheduleWindow();
+    return view && view->IsVisibleToUser();
+}
+
+void frmMain::SetTrayMenuEnabled(bool bEnabled) {
+    if (m_pPopup) m_pPopup->setEnabled(bEnabled);
+}
+
+void frmMain::RefreshDetailsByHandle(int32_t lHandle) {
+    if (auto* view = appSetup::ScheduleWindow()) view->RefreshDetailsByHandle(lHandle);
+}
+
+void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLogFile) {
+    std::string sText = SchedulerTick::FailureText(sJobName, sLogFile);
+    std::cerr << "Stowline: " << sText << std::endl;
+    QString text = QString::fromLocal8Bit(sText.c_str());
+    if (trayIcon && trayIcon->isVisible()) {
+        trayIcon->showMessage("Stowline", text, QSystemTrayIcon::Warning);
+        return;
+    }
+    // No notification area: a box that does not wait, so the next scheduled job still runs.
+    auto* box = new QMessageBox(QMessageBox::Warning, "Backup Error", text, QMessageBox::Ok);
+    box->setObjectName("msgScheduledFailure");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}

@@ -1,0 +1,78 @@
+#pragma once
+// The tray agent: a hidden window that owns the tray icon and the scheduler timer
+// tmrCheckForBackupJob (30 s). Exists only in tray mode.
+
+#include "app/SchedulerTick.h"
+
+#include <QSystemTrayIcon>
+#include <QWidget>
+#include <functional>
+
+class QTimer;
+class frmPopup;
+
+class frmMain : public QWidget, public SchedulerTick::TickHost {
+    Q_OBJECT
+public:
+    static constexpr int TickIntervalMs = 30000;
+    // Tray mouse messages (the icon's events arrive under these numbers).
+    static constexpr int MsgLeftButtonDown = 513;
+    static constexpr int MsgLeftButtonDoubleClick = 515;
+    static constexpr int MsgRightButtonUp = 517;
+    static constexpr int MsgMiddleButtonUp = 520;
+
+    explicit frmMain(frmPopup* pPopup, QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    QTimer* tmrCheckForBackupJob = nullptr;
+    QSystemTrayIcon* trayIcon = nullptr;
+
+    // While true the tick does nothing.
+    bool Suspended() const { return m_tick.Suspended(); }
+    void SetSuspended(bool bValue) { m_tick.SetSuspended(bValue); }
+    // A tick is running jobs.
+    bool Busy() const { return m_tick.Busy(); }
+    // A tray-icon click is being handled (the tray menu is open).
+    bool MenuBusy() const { return m_bMenuBusy; }
+    int LastMouseMessage() const { return m_lLastMouseMessage; }
+    frmPopup* Popup() const { return m_pPopup; }
+
+    // Starts the timer; shows the main window unless the command line holds "/SILENT".
+    void Form_Load(const std::string& sCommandLine);
+
+    // Puts the icon (tip "Stowline") in the notification area and keeps this window hidden.
+    // Returns false when the desktop has no notification area (the icon is then not shown).
+    bool SystemTrayAddIcon();
+    void SystemTrayRemoveIcon();
+
+    // One tray icon event, as its mouse message number: a left-button press or a right-button
+    // release opens the tray menu; everything else is ignored.
+    void Form_MouseMove(int lMessage);
+    static int MouseMessageOf(QSystemTrayIcon::ActivationReason reason);
+
+    // Hooks set by start-up: show the main window; where the failure report goes.
+    std::function<void()> OnShowSchedule;
+
+    // TickHost
+    bool MainWindowVisible() override;
+    void SetTrayMenuEnabled(bool bEnabled) override;
+    void RefreshDetailsByHandle(int32_t lHandle) override;
+    void ReportFailure(const std::string& sJobName, const std::string& sLogFile) override;
+
+public slots:
+    void tmrCheckForBackupJob_Timer();
+
+private:
+    void trayIcon_Activated(QSystemTrayIcon::ActivationReason reason);
+
+    frmPopup* m_pPopup;
+    SchedulerTick::CSchedulerTick m_tick;
+    bool m_bMenuBusy = false;
+    int m_lLastMouseMessage = 0;
+};
+
+namespace appSetup {
+// The tray agent window while the tray agent runs, else nullptr.
+frmMain* AgentWindow();
+void SetAgentWindow(frmMain* pMain);
+} // namespace appSetup
