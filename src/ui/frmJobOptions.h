@@ -1,0 +1,196 @@
+#pragma once
+// The job editor: five pages (General, Scheduling, Files, Exclude, Compression). A new job is
+// walked through as a wizard, page by page with checks; an existing job has every page open.
+// OK checks every page again, writes the controls back into the job, renames it (moving its
+// backups on request) and EditJob saves the job file.
+//
+// Control arrays carry their index in the object name: "fraOptions2", "cmdCueCard7".
+
+#include <QDialog>
+
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+class CBackupJob;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class QScrollBar;
+
+class frmJobOptions : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int PageCount = 5;
+    static constexpr int LastPage = PageCount - 1;
+    static constexpr const char* DefaultJobNameBase = "New Backup Job";
+
+    // Edits job modally over pOwner. True when the user confirmed with OK; the job file has then
+    // been saved. The job names checked for uniqueness are those of pOwner's "lvwSchedule" list
+    // (its current row is the job being edited), when pOwner has one.
+    static bool EditJob(CBackupJob& job, QWidget* pOwner);
+    // When set, EditJob hands the loaded editor to this function instead of running it modally
+    // (tests drive the controls and press OK or Cancel there).
+    static std::function<void(frmJobOptions&)>& ModalHook();
+
+    explicit frmJobOptions(QWidget* pParent = nullptr);
+    ~frmJobOptions() override;
+
+    // Binds the editor to a job and loads the controls (what EditJob does before showing it).
+    // jobNames is the main window's job list in list order; iSelected the row of the job being
+    // edited (-1 when none).
+    void BeginEdit(CBackupJob& job, const std::vector<std::string>& jobNames, int iSelected);
+
+    int CurrentPage() const { return m_iCurrentPage; }
+    void SetCurrentPage(int iPage);
+    int MaxPageReached() const { return m_iMaxPageReached; }
+    bool IsNewJob() const { return m_bIsNewJob; }
+    bool JobSaved() const { return m_bJobSaved; }
+    const std::string& OneShotDatesText() const { return m_sOneShotDatesText; }
+    // The default name of a new job given the job list: "New Backup Job", "New Backup Job 2", ...
+    static std::string DefaultJobName(const std::vector<std::string>& jobNames);
+
+    bool VerifyJobNameStep();
+    bool VerifyTargetDirectoryStep();
+    bool VerifyRunCountStep();
+    bool VerifyScheduleStep();
+    bool VerifySourceStep();
+    bool VerifyExcludeStep();
+    bool VerifyPasswordStep();
+    bool VerifyStep(int iPage);
+    bool VerifyCurrentStep() { return VerifyStep(m_iCurrentPage); }
+    bool VerifyAllSteps();
+    void EnableFormButtons(int iPage);
+
+    // ---- controls (public so that tests find and drive them) ----
+    QLabel* lblHeader;
+    std::array<QFrame*, PageCount> fraOptions{};
+    std::array<QPushButton*, PageCount> cmdFormButton{};
+    std::array<QPushButton*, 12> cmdCueCard{};
+    QPushButton* cmdBack;
+    QPushButton* cmdNext;
+    QPushButton* cmdOK;
+    QPushButton* cmdCancel;
+    // General
+    QLineEdit* txtBackupJobName;
+    QLineEdit* txtTargDir;
+    QPushButton* cmdBrowseTargetDirectory;
+    QGroupBox* fraBackupType;
+    QRadioButton* optFullBackup;
+    QRadioButton* optIncremental;
+    QLabel* lblRunCount;
+    QLineEdit* txtRunCount;
+    QPushButton* cmdClearRunCount;
+    // Scheduling
+    QGroupBox* fraRecurring;
+    QComboBox* cmbFrequency;
+    QLabel* lblSelectDayOf;
+    QCheckBox* chkMonday;
+    QCheckBox* chkTuesday;
+    QCheckBox* chkWednesday;
+    QCheckBox* chkThursday;
+    QCheckBox* chkFriday;
+    QCheckBox* chkSaturday;
+    QCheckBox* chkSunday;
+    QComboBox* cmbDayOfMonth;
+    QLabel* lblStartTime;
+    QLineEdit* txtStartTime;
+    QScrollBar* vscrTime;
+    QGroupBox* fraOneShot;
+    QPlainTextEdit* txtOneShot;
+    QPushButton* cmdOneShot;
+    // Files
+    QListWidget* lstFilesToBackup;
+    QPushButton* cmdAddFile;
+    QPushButton* cmdRemove;
+    QCheckBox* chkSubdirectories;
+    // Exclude
+    QLineEdit* txtExcludeSpec;
+    QPushButton* cmdAddExclude;
+    QListWidget* lstExcludeFiles;
+    QPushButton* cmdRemoveExclude;
+    // Compression
+    std::array<QRadioButton*, 2> optCompression{};
+    QGroupBox* fraZip;
+    QLabel* lblCopiesPrefix;
+    QComboBox* cmbNumCountedZipsToKeep;
+    QComboBox* cmbNumDatedZipsToKeep;
+    QComboBox* cmbKeepPeriod;
+    QLabel* lblNbrCopies;
+    QCheckBox* chkPasswordProtect;
+    QLineEdit* txtPassword;
+    QGroupBox* fraCopyType;
+    std::array<QRadioButton*, 3> optCopyStyle{};
+
+public slots:
+    void cmdNext_Click();
+    void cmdBack_Click();
+    void cmdFormButton_Click(int iIndex);
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    void cmbFrequency_Click();
+    void cmbKeepPeriod_Click();
+    void optCompression_Click();
+    void chkPasswordProtect_Click();
+    void vscrTime_Change();
+    // Checks the start-time text and rewrites it as hh:mm. True when accepted.
+    bool txtStartTime_LostFocus();
+    void txtStartTime_GotFocus();
+    void txtBackupJobName_GotFocus();
+    void cmdOneShot_Click();
+    void cmdAddFile_Click();
+    void cmdRemove_Click();
+    void cmdAddExclude_Click();
+    void cmdRemoveExclude_Click();
+    void cmdBrowseTargetDirectory_Click();
+    void cmdClearRunCount_Click();
+    void cmdCueCard_Click(int iIndex);
+    void RefreshOneShotText();
+
+protected:
+    bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
+    void showEvent(QShowEvent* pEvent) override;
+
+private:
+    // Construction of the pages (frmJobOptions.cpp).
+    void BuildPages();
+    QFrame* BuildGeneralPage();
+    QFrame* BuildSchedulingPage();
+    QFrame* BuildFilesPage();
+    QFrame* BuildExcludePage();
+    QFrame* BuildCompressionPage();
+    void ConnectHandlers();
+    // Loading (frmJobOptionsPages.cpp).
+    void SetupForm();
+    void SelectComboIndex(QComboBox* pCombo, int iIndex);
+    // A focus request that waits until the widget's page is shown.
+    void RequestFocus(QWidget* pWidget);
+    void ApplyPendingFocus();
+    // The reason a start-time text is refused ("" when it is a valid time).
+    std::string StartTimeProblem(const std::string& sText) const;
+    bool JobNameKeyAccepted(const QString& sText) const;
+    void SetFieldColour(QWidget* pField, bool bWhite);
+    void HelpContents();
+
+    CBackupJob* m_pEditedJob = nullptr;
+    QWidget* m_pOwner = nullptr;
+    bool m_bIsNewJob = false;
+    int m_iCurrentPage = 0;
+    int m_iMaxPageReached = 0;
+    bool m_bJobSaved = false;
+    std::string m_sOneShotDatesText;
+    std::vector<std::string> m_jobNames;
+    int m_iSelectedJob = -1;
+    QWidget* m_pPendingFocus = nullptr;
+    bool m_bInTimeChange = false;
+    bool m_bInTimeCheck = false;
+    bool m_bAppFilterInstalled = false;
+};

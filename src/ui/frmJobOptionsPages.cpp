@@ -1,0 +1,647 @@
+// The job editor's pages: EditJob, loading the controls from the job, page navigation, the
+// checks of every page with their messages, and the write-back on OK.
+
+#include "ui/frmJobOptions.h"
+
+#include "jobs/CBackupJob.h"
+#include "support/StowError.h"
+#include "support/UserInteraction.h"
+#include "support/appMisc.h"
+#include "support/appPreferences.h"
+#include "support/libDates.h"
+#include "support/libErrorHandler.h"
+#include "support/libFiles.h"
+#include "support/libStrings.h"
+#include "ui/frmSchedule.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+
+#include <cerrno>
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
+using UserInteraction::Answer;
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+using UserInteraction::MsgBox;
+
+namespace {
+const char* const kModule = "frmOptions";
+const char* const kVerify = "Verification Error";
+const char* const kNoFilesText =
+    "You must select at least one file or directory to backup.  Please make a selection now.";
+const char* const kHeaders[frmJobOptions::PageCount] = {"GENERAL", "SCHEDULING", "SOURCE FILES", "EXCLUSIONS",
+                                                        "COMPRESSION"};
+
+QString Q(const std::string& s) { return QString::fromLocal8Bit(s.c_str(), static_cast<int>(s.size())); }
+std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
+
+// Restores the normal pointer on every way out of OK.
+class WaitPointer {
+public:
+    WaitPointer() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitPointer() { QApplication::restoreOverrideCursor(); }
+    WaitPointer(const WaitPointer&) = delete;
+    WaitPointer& operator=(const WaitPointer&) = delete;
+};
+
+// A whole number that fits the run count: optional blanks and sign, then digits only.
+bool WholeNumber(const std::string& sText, int32_t& lValue) {
+    const std::string s = libStrings::Trim(sText);
+    size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    if (i == s.size()) return false;
+    for (size_t k = i; k < s.size(); ++k)
+        if (s[k] < '0' || s[k] > '9') return false;
+    errno = 0;
+    const long long ll = std::strtoll(s.c_str(), nullptr, 10);
+    if (errno == ERANGE || ll < INT32_MIN || ll > INT32_MAX) return false;
+    lValue = static_cast<int32_t>(ll);
+    return true;
+}
+
+std::string ListText(const QListWidget* pList) {
+    std::string sText;
+    for (int i = 0; i < pList->count(); ++i)
+        sText += S(pList->item(i)->text()) + "\r\n";
+    return sText;
+}
+
+void FillList(QListWidget* pList, const std::string& sText) {
+    pList->clear();
+    std::vector<std::string> lines;
+    libStrings::GetFileList(sText, lines);
+    for (const auto& sLine : lines)
+        if (!sLine.empty()) pList->addItem(Q(sLine));
+}
+
+// The job names of the main window's list in row order, and the row of the current item.
+void JobListOf(QWidget* pOwner, std::vector<std::string>& names, int& iSelected) {
+    names.clear();
+    iSelected = -1;
+    auto* pSchedule = qobject_cast<frmSchedule*>(pOwner);
+    if (!pSchedule || !pSchedule->lvwSchedule) return;
+    QTreeWidget* pList = pSchedule->lvwSchedule;
+    int iColumn = pSchedule->ColumnIndex(appPreferences::colJobName);
+    if (iColumn < 0) iColumn = 0;
+    for (int i = 0; i < pList->topLevelItemCount(); ++i)
+        names.push_back(S(pList->topLevelItem(i)->text(iColumn)));
+    if (QTreeWidgetItem* pCurrent = pSchedule->CurrentRow()) iSelected = pList->indexOfTopLevelItem(pCurrent);
+}
+} // namespace
+
+std::function<void(frmJobOptions&)>& frmJobOptions::ModalHook() {
+    static std::function<void(frmJobOptions&)> fn;
+    return fn;
+}
+
+bool frmJobOptions::EditJob(CBackupJob& job, QWidget* pOwner) {
+    std::vector<std::string> names;
+    int iSelected = -1;
+    JobListOf(pOwner, names, iSelected);
+    frmJobOptions dlg(pOwner);
+    dlg.m_pOwner = pOwner;
+    dlg.BeginEdit(job, names, iSelected);
+    if (ModalHook())
+        ModalHook()(dlg);
+    else
+        dlg.exec();
+    const bool bSaved = dlg.m_bJobSaved;
+    // The save's own outcome does not change the answer: the user confirmed.
+    if (bSaved) job.SaveBackupJobIniFile();
+    dlg.m_pEditedJob = nullptr;
+    return bSaved;
+}
+
+void frmJobOptions::BeginEdit(CBackupJob& job, const std::vector<std::string>& jobNames, int iSelected) {
+    m_bJobSaved = false;
+    m_sOneShotDatesText = job.OneShotDates();
+    m_iCurrentPage = 0;
+    m_pEditedJob = &job;
+    m_bIsNewJob = libStrings::Trim(job.FileName()).empty();
+    m_jobNames = jobNames;
+    m_iSelectedJob = iSelected;
+    libErrorHandler::Trap(kModule, "Form_Load()", [&] { SetupForm(); });
+    if (!m_bAppFilterInstalled) {
+        // Ctrl+Tab and F1 act anywhere in the dialog, whichever control has the focus.
+        qApp->installEventFilter(this);
+        m_bAppFilterInstalled = true;
+    }
+}
+
+std::string frmJobOptions::DefaultJobName(const std::vector<std::string>& jobNames) {
+    const std::string sBase = DefaultJobNameBase;
+    double dHighest = -1;
+    for (const auto& sName : jobNames) {
+        if (sName.compare(0, sBase.size(), sBase) != 0 || sName.size() < sBase.size()) continue;
+        const double dValue = libStrings::Val(sName.substr(sBase.size()));
+        if (dValue > dHighest) dHighest = dValue;
+    }
+    if (dHighest < 0) return sBase;
+    if (dHighest == 0) dHighest = 1;
+    // Fractions and huge values in a hand-made name must not produce a strange default.
+    const long long llNext = dHighest >= 1e15 ? 1000000000000000LL : static_cast<long long>(dHighest) + 1;
+    return sBase + " " + std::to_string(llNext);
+}
+
+void frmJobOptions::SelectComboIndex(QComboBox* pCombo, int iIndex) {
+    // Selecting an entry runs the list's behaviour, also when the entry was already selected.
+    if (pCombo->currentIndex() != iIndex) {
+        pCombo->setCurrentIndex(iIndex);
+        return;
+    }
+    if (pCombo == cmbFrequency) cmbFrequency_Click();
+    if (pCombo == cmbKeepPeriod) cmbKeepPeriod_Click();
+}
+
+void frmJobOptions::SetupForm() {
+    libErrorHandler::Trap(kModule, "SetupForm()", [&] {
+        CBackupJob& job = *m_pEditedJob;
+        m_iMaxPageReached = 0;
+
+        {
+            // Filling the lists is not a choice of the user: no behaviour runs.
+            const QSignalBlocker blockFrequency(cmbFrequency);
+            const QSignalBlocker blockKeep(cmbKeepPeriod);
+            cmbFrequency->clear();
+            for (const char* p : {"Daily", "Weekly", "Monthly", "One Shot"})
+                cmbFrequency->addItem(p);
+            cmbDayOfMonth->clear();
+            for (int i = 1; i <= 28; ++i)
+                cmbDayOfMonth->addItem(QString::number(i));
+            cmbNumCountedZipsToKeep->clear();
+            for (int i = 0; i <= appPreferences::MaxBackupCopies; ++i)
+                cmbNumCountedZipsToKeep->addItem(QString::number(i));
+            cmbNumDatedZipsToKeep->clear();
+            for (int i = 1; i <= 30; ++i)
+                cmbNumDatedZipsToKeep->addItem(QString::number(i));
+            cmbKeepPeriod->clear();
+            for (const char* p : {"Copies", "Days", "Weeks", "Months"})
+                cmbKeepPeriod->addItem(p);
+            cmbFrequency->setCurrentIndex(-1);
+            cmbKeepPeriod->setCurrentIndex(-1);
+            cmbDayOfMonth->setCurrentIndex(-1);
+        }
+
+        if (!m_bIsNewJob) {
+            setWindowTitle(Q("Edit job - " + job.JobName()));
+            EnableFormButtons(PageCount);
+            for (QWidget* p : {static_cast<QWidget*>(lblRunCount), static_cast<QWidget*>(txtRunCount),
+                               static_cast<QWidget*>(cmdClearRunCount), static_cast<QWidget*>(cmdCueCard[7])})
+                p->setVisible(true);
+            txtRunCount->setText(QString::number(job.RunCount()));
+
+            optCompression[job.Compress() ? 1 : 0]->setChecked(true);
+            if (!job.Compress()) chkPasswordProtect->setChecked(false);
+            optCompression_Click();
+
+            const int iCopies = job.NumberCopies();
+            const int iCounted = cmbNumCountedZipsToKeep->count();
+            cmbNumCountedZipsToKeep->setCurrentIndex(iCopies >= iCounted ? iCounted - 1 : iCopies);
+            const int iDated = cmbNumDatedZipsToKeep->count();
+            cmbNumDatedZipsToKeep->setCurrentIndex(iCopies < 1 ? 0 : (iCopies >= iDated ? iDated - 1 : iCopies - 1));
+            // The list of the job's own keep period is the active one, so that the retention
+            // behaviour below carries the job's number over unchanged (a job keeping 30 days must
+            // not come back as the last entry of a shorter counted list).
+            const bool bDated = job.KeepPeriod() >= 1 && job.KeepPeriod() <= 3;
+            cmbNumCountedZipsToKeep->setEnabled(!bDated);
+            cmbNumDatedZipsToKeep->setEnabled(bDated);
+            SelectComboIndex(cmbKeepPeriod, std::max(0, std::min(3, static_cast<int>(job.KeepPeriod()))));
+            if (!job.Compress()) {
+                cmbNumCountedZipsToKeep->setEnabled(false);
+                cmbNumDatedZipsToKeep->setEnabled(false);
+            }
+
+            if (!job.Password().empty()) {
+                chkPasswordProtect->setChecked(true);
+                txtPassword->setText(Q(job.Password()));
+            } else {
+                chkPasswordProtect->setChecked(false);
+            }
+            const int iStyle = job.CopyStyle();
+            if (iStyle >= 0 && iStyle <= 2) optCopyStyle[iStyle]->setChecked(true);
+            chkPasswordProtect_Click();
+            optCompression_Click();
+
+            txtTargDir->setText(Q(job.TargetDirectory()));
+            (job.Incremental() ? optIncremental : optFullBackup)->setChecked(true);
+
+            FillList(lstExcludeFiles, job.ExcludeSpec());
+            txtExcludeSpec->clear();
+            FillList(lstFilesToBackup, job.FilesToZip());
+            chkSubdirectories->setChecked(job.Subdirectories());
+
+            const std::string sStart = libDates::Format(libDates::TimeValue(job.StartTime()), "hh:mm");
+            txtStartTime->setText(Q(sStart));
+            SelectComboIndex(cmbFrequency, std::max(0, std::min(3, static_cast<int>(job.Frequency()) - 1)));
+            const int16_t iMask = job.DayOfWeek();
+            chkSunday->setChecked(iMask & 2);
+            chkMonday->setChecked(iMask & 4);
+            chkTuesday->setChecked(iMask & 8);
+            chkWednesday->setChecked(iMask & 16);
+            chkThursday->setChecked(iMask & 32);
+            chkFriday->setChecked(iMask & 64);
+            chkSaturday->setChecked(iMask & 128);
+            cmbDayOfMonth->setCurrentIndex(std::max(0, std::min(27, static_cast<int>(job.DayOfMonth()) - 1)));
+
+            RefreshOneShotText();
+            const int iMinutes = static_cast<int>(libStrings::Val(sStart.substr(0, 2)) * 60 +
+                                                  libStrings::Val(sStart.substr(sStart.size() - 2)));
+            vscrTime->setValue(iMinutes);
+            vscrTime_Change();
+            txtBackupJobName->setText(Q(job.JobName()));
+        } else {
+            setWindowTitle("Add New Backup Job");
+            EnableFormButtons(0);
+            optCompression[1]->setChecked(true);
+            optCompression_Click();
+            optCopyStyle[0]->setChecked(true);
+            for (QWidget* p : {static_cast<QWidget*>(lblRunCount), static_cast<QWidget*>(cmdClearRunCount),
+                               static_cast<QWidget*>(txtRunCount), static_cast<QWidget*>(cmdCueCard[7])})
+                p->setVisible(false);
+
+            // Keep 3 copies, or as many as the counted list offers when it is shorter.
+            cmbNumCountedZipsToKeep->setCurrentIndex(std::min(3, cmbNumCountedZipsToKeep->count() - 1));
+            cmbNumCountedZipsToKeep->setEnabled(true);
+            cmbNumDatedZipsToKeep->setEnabled(false);
+            SelectComboIndex(cmbKeepPeriod, 0);
+            chkPasswordProtect->setChecked(false);
+            chkPasswordProtect_Click();
+            optFullBackup->setChecked(true);
+
+            txtStartTime->setText("03:00");
+            vscrTime->setValue(180);
+            SelectComboIndex(cmbFrequency, 0);
+            RefreshOneShotText();
+
+            txtBackupJobName->setText(Q(DefaultJobName(m_jobNames)));
+        }
+
+        for (QFrame* p : fraOptions) {
+            p->setVisible(false);
+            p->setEnabled(false);
+        }
+        SetCurrentPage(0);
+    });
+}
+
+// ---------------------------------------------------------------- pages and navigation
+
+void frmJobOptions::SetCurrentPage(int iPage) {
+    if (iPage < 0 || iPage > LastPage) return;
+    fraOptions[m_iCurrentPage]->setVisible(false);
+    fraOptions[m_iCurrentPage]->setEnabled(false);
+    m_iCurrentPage = iPage;
+    cmdBack->setEnabled(iPage >= 1);
+    cmdNext->setEnabled(iPage < LastPage);
+    if (iPage > m_iMaxPageReached) m_iMaxPageReached = iPage;
+    if (m_bIsNewJob) cmdOK->setEnabled(m_iMaxPageReached == LastPage);
+    lblHeader->setText(kHeaders[iPage]);
+    fraOptions[iPage]->setEnabled(true);
+    fraOptions[iPage]->setVisible(true);
+    ApplyPendingFocus();
+}
+
+void frmJobOptions::EnableFormButtons(int iPage) {
+    if (iPage > m_iMaxPageReached) m_iMaxPageReached = iPage;
+    for (int i = 0; i < PageCount; ++i)
+        cmdFormButton[i]->setEnabled(i <= m_iMaxPageReached);
+}
+
+void frmJobOptions::cmdNext_Click() {
+    if (m_iCurrentPage >= LastPage) return;
+    if (m_bIsNewJob) {
+        if (!VerifyCurrentStep()) return;
+        SetCurrentPage(m_iCurrentPage + 1);
+        EnableFormButtons(m_iCurrentPage);
+    } else {
+        SetCurrentPage(m_iCurrentPage + 1);
+    }
+}
+
+void frmJobOptions::cmdBack_Click() {
+    if (m_iCurrentPage > 0) SetCurrentPage(m_iCurrentPage - 1);
+}
+
+void frmJobOptions::cmdFormButton_Click(int iIndex) { SetCurrentPage(iIndex); }
+
+void frmJobOptions::RequestFocus(QWidget* pWidget) {
+    m_pPendingFocus = pWidget;
+    ApplyPendingFocus();
+}
+
+void frmJobOptions::ApplyPendingFocus() {
+    if (!m_pPendingFocus || !isVisible() || !m_pPendingFocus->isVisible() || !m_pPendingFocus->isEnabled()) return;
+    QWidget* p = m_pPendingFocus;
+    m_pPendingFocus = nullptr;
+    p->setFocus();
+}
+
+void frmJobOptions::showEvent(QShowEvent* pEvent) {
+    QDialog::showEvent(pEvent);
+    if (QScreen* pScreen = screen()) {
+        const QRect area = pScreen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    ApplyPendingFocus();
+}
+
+void frmJobOptions::HelpContents() {
+    if (auto* pSchedule = qobject_cast<frmSchedule*>(m_pOwner))
+        pSchedule->mnuHelpContents_Click();
+    else
+        appMisc::ShowHelpContents();
+}
+
+bool frmJobOptions::eventFilter(QObject* pWatched, QEvent* pEvent) {
+    const QEvent::Type type = pEvent->type();
+    if (pWatched == txtStartTime) {
+        if (type == QEvent::FocusIn) txtStartTime_GotFocus();
+        if (type == QEvent::FocusOut && !m_bInTimeCheck) {
+            const auto reason = static_cast<QFocusEvent*>(pEvent)->reason();
+            // A message box or another window taking the focus, or Cancel, is not leaving the field.
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason &&
+                QApplication::focusWidget() != cmdCancel)
+                txtStartTime_LostFocus();
+        }
+    } else if (pWatched == txtBackupJobName) {
+        if (type == QEvent::FocusIn) txtBackupJobName_GotFocus();
+        if (type == QEvent::KeyPress) {
+            auto* pKey = static_cast<QKeyEvent*>(pEvent);
+            const QString sText = pKey->text();
+            const bool bShortcut = pKey->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+            // Control characters (Enter, Delete, ...) are not typed characters of a name.
+            const bool bTyped = sText.size() == 1 && sText.at(0).unicode() >= 32 && sText.at(0).unicode() != 127;
+            if (!bShortcut && bTyped && !JobNameKeyAccepted(sText)) {
+                QApplication::beep();
+                MsgBox("The character '" + S(sText) + "' is not allowed in a backup job name.", Buttons::OK, Icon::None,
+                       "Keypress Error");
+                return true;
+            }
+        }
+    }
+    if ((type == QEvent::KeyPress || type == QEvent::KeyRelease) && pWatched->isWidgetType() &&
+        static_cast<QWidget*>(pWatched)->window() == this) {
+        auto* pKey = static_cast<QKeyEvent*>(pEvent);
+        if (type == QEvent::KeyPress && pKey->key() == Qt::Key_Tab && (pKey->modifiers() & Qt::ControlModifier)) {
+            SetCurrentPage(m_iCurrentPage >= LastPage ? 0 : m_iCurrentPage + 1);
+            return true;
+        }
+        if (type == QEvent::KeyRelease && pKey->key() == Qt::Key_F1 && !pKey->isAutoRepeat()) {
+            HelpContents();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(pWatched, pEvent);
+}
+
+// ---------------------------------------------------------------- checks
+
+bool frmJobOptions::VerifyJobNameStep() {
+    const std::string sName = S(txtBackupJobName->text());
+    if (sName.empty()) {
+        MsgBox("The Backup Job name must not be blank.  Please enter a name now.", Buttons::OK, Icon::Information,
+               kVerify);
+        return false;
+    }
+    const std::string sStripped = libStrings::StripFileNameChars(sName);
+    for (int i = 0; i < static_cast<int>(m_jobNames.size()); ++i) {
+        if (!m_bIsNewJob && i == m_iSelectedJob) continue;
+        if (sName == m_jobNames[i]) {
+            MsgBox("Job name " + sName + " has already been used; please enter a different name.", Buttons::OK,
+                   Icon::Information, kVerify);
+            return false;
+        }
+        if (sStripped == libStrings::StripFileNameChars(m_jobNames[i])) {
+            MsgBox("A derivative of this name has already been used; please enter a different name.", Buttons::OK,
+                   Icon::Information, kVerify);
+            return false;
+        }
+    }
+    // The name becomes the job file's name; a pasted "/" or a name of dots cannot.
+    if (!CBackupJob::IsSafeJobName(sName)) {
+        MsgBox("The Backup Job name cannot be used as a file name.  Please enter a different name now.", Buttons::OK,
+               Icon::Information, kVerify);
+        return false;
+    }
+    return true;
+}
+
+bool frmJobOptions::VerifyTargetDirectoryStep() {
+    const std::string sTarget = S(txtTargDir->text());
+    if (libStrings::Trim(sTarget).empty()) {
+        MsgBox("The target directory is blank.  Please enter a valid directory now.", Buttons::OK, Icon::Information,
+               kVerify);
+        return false;
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(fs::path(sTarget), ec);
+    const bool bMissing = ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+    if (ec && !bMissing) {
+        // The look-up itself failed (no medium, I/O error, no permission, a link loop).
+        if (libFiles::DriveIsRemovable(sTarget)) return true;
+        MsgBox("Disk Error - cannot locate target dir.", Buttons::OK, Icon::None, "Disk Error");
+        StowError err = ErrorFromErrno(ec.value(), sTarget);
+        libErrorHandler::HandleError(false, err, kModule, "VerifyTargetDirectoryStep()", sTarget);
+        RequestFocus(txtTargDir);
+        return false;
+    }
+    if (!ec && fs::is_directory(status)) return true;
+
+    if (MsgBox("The target directory doesnt exist.  Do you want to create it?", Buttons::OKCancel, Icon::Question,
+               kVerify) == Answer::OK) {
+        // One level, as the user asked; a missing parent or a refusal is reported, not fatal.
+        std::error_code ecCreate;
+        const std::string sFolder = libFiles::RemoveTrailingSlash(sTarget);
+        const bool bCreated = fs::create_directory(fs::path(sFolder), ecCreate);
+        if (!bCreated || ecCreate)
+            MsgBox("Failed to creat target directory", Buttons::OK, Icon::Exclamation, "Create failure");
+        else
+            libFiles::WaitForFile(sFolder);
+    }
+    return false;
+}
+
+bool frmJobOptions::VerifyRunCountStep() {
+    if (m_bIsNewJob) return true;
+    int32_t lCount = 0;
+    if (WholeNumber(S(txtRunCount->text()), lCount)) return true;
+    MsgBox("The Total runs value must be a whole number, such as 0 or 12.  Please correct it now.", Buttons::OK,
+           Icon::Information, kVerify);
+    RequestFocus(txtRunCount);
+    return false;
+}
+
+bool frmJobOptions::VerifyScheduleStep() {
+    const std::string sFrequency = S(cmbFrequency->currentText());
+    int iDays = 0;
+    for (QCheckBox* p : {chkMonday, chkTuesday, chkWednesday, chkThursday, chkFriday, chkSaturday, chkSunday})
+        if (p->isChecked()) ++iDays;
+    if ((sFrequency == "Weekly" || sFrequency == "Daily") && iDays == 0) {
+        MsgBox("For a Frequency set to Daily or Weekly, you must select at least one day of the week from the "
+               "checkboxes provided.  Please make a selection now.",
+               Buttons::OK, Icon::Information, kVerify);
+        return false;
+    }
+    if (sFrequency == "Monthly" && cmbDayOfMonth->currentIndex() < 0) {
+        MsgBox("For a Frequency set to Monthly, you must select a day of the month from the drop down box provided.  "
+               "Please make a selection now.",
+               Buttons::OK, Icon::Information, kVerify);
+        return false;
+    }
+    const std::string sProblem = StartTimeProblem(S(txtStartTime->text()));
+    if (!sProblem.empty()) {
+        MsgBox(sProblem + "  Please correct the value now using the format 'hh:mm' where between 00:00 - 23:59.",
+               Buttons::OK, Icon::None, kVerify);
+        RequestFocus(txtStartTime);
+        return false;
+    }
+    return true;
+}
+
+bool frmJobOptions::VerifySourceStep() {
+    bool bPass = true;
+    if (lstFilesToBackup->count() == 0) {
+        MsgBox(kNoFilesText, Buttons::OK, Icon::Information, kVerify);
+        bPass = false;
+    }
+    const std::string sTarget = S(txtTargDir->text());
+    for (int i = 0; i < lstFilesToBackup->count(); ++i) {
+        const std::string sEntry = S(lstFilesToBackup->item(i)->text());
+        if (sTarget == libFiles::FilePathStripFileName(sEntry)) {
+            MsgBox("The source path cannot have the same name as the target path in which the backup will be "
+                   "made.\r\n\r\nThe following file/path must be removed:\r\n" +
+                       sEntry,
+                   Buttons::OK, Icon::Information, kVerify);
+            bPass = false;
+        }
+    }
+    return bPass;
+}
+
+bool frmJobOptions::VerifyExcludeStep() {
+    if (lstFilesToBackup->count() == 0) {
+        MsgBox(kNoFilesText, Buttons::OK, Icon::Information, kVerify);
+        return false;
+    }
+    return true;
+}
+
+bool frmJobOptions::VerifyPasswordStep() {
+    if (optCompression[1]->isChecked() && chkPasswordProtect->isChecked() && txtPassword->text().isEmpty()) {
+        MsgBox("The Password Protect flag is set; however, no password is assigned in the Password text box.  Please "
+               "enter a password now.",
+               Buttons::OK, Icon::Information, kVerify);
+        return false;
+    }
+    return true;
+}
+
+bool frmJobOptions::VerifyStep(int iPage) {
+    switch (iPage) {
+    case 0: {
+        // Both checks run, so both may speak.
+        const bool bName = VerifyJobNameStep();
+        const bool bTarget = VerifyTargetDirectoryStep();
+        return bName && bTarget && VerifyRunCountStep();
+    }
+    case 1:
+        return VerifyScheduleStep();
+    case 2:
+        return VerifySourceStep();
+    case 3:
+        return VerifyExcludeStep();
+    case 4:
+        return VerifyPasswordStep();
+    default:
+        return true;
+    }
+}
+
+bool frmJobOptions::VerifyAllSteps() {
+    for (int i = 0; i < PageCount; ++i) {
+        if (!VerifyStep(i)) {
+            SetCurrentPage(i);
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- OK and Cancel
+
+void frmJobOptions::cmdOK_Click() {
+    libErrorHandler::Trap(kModule, "cmdFinish_Click()", [&] {
+        WaitPointer wait;
+        if (!VerifyAllSteps()) return;
+        CBackupJob& job = *m_pEditedJob;
+
+        double dStart = 0;
+        libDates::ParseDateTime(S(txtStartTime->text()), dStart);
+        job.SetStartTime(libDates::TimeValue(dStart));
+        job.SetFrequency(cmbFrequency->currentIndex() + 1);
+        job.SetDayOfMonth(cmbDayOfMonth->currentIndex() < 0
+                              ? 0
+                              : static_cast<int16_t>(libStrings::Val(S(cmbDayOfMonth->currentText()))));
+        job.SetCompress(optCompression[1]->isChecked());
+        job.SetKeepPeriod(cmbKeepPeriod->currentIndex());
+        // The run-count field exists only for an existing job; a new job stays "never run".
+        int32_t lRunCount = 0;
+        if (!m_bIsNewJob && WholeNumber(S(txtRunCount->text()), lRunCount)) job.SetRunCount(lRunCount);
+        job.SetCopyStyle(0);
+        for (int i = 0; i < 3; ++i) {
+            if (optCopyStyle[i]->isChecked()) {
+                job.SetCopyStyle(i);
+                break;
+            }
+        }
+        const QComboBox* pKeep = job.KeepPeriod() != 0 ? cmbNumDatedZipsToKeep : cmbNumCountedZipsToKeep;
+        job.SetNumberCopies(static_cast<int16_t>(libStrings::Val(S(pKeep->currentText()))));
+        job.SetPassword(chkPasswordProtect->isChecked() ? S(txtPassword->text()) : std::string());
+        job.SetSubdirectories(chkSubdirectories->isChecked());
+        job.SetIncremental(optIncremental->isChecked());
+
+        const std::string sTarget = S(txtTargDir->text());
+        const std::string sName = S(txtBackupJobName->text());
+        bool bMoveBackups = !m_bIsNewJob && job.RunCount() >= 0;
+        if (bMoveBackups) {
+            bool bAsk = false;
+            // The target as the job will hold it (with its final "/"), so that retyping the same
+            // folder without the slash is no move.
+            if (libFiles::AddTrailingSlash(sTarget) != job.TargetDirectory() && !job.TargetDirectory().empty())
+                bAsk = true;
+            else if (sName != job.JobName() && !job.JobName().empty())
+                bAsk = true;
+            if (bAsk) {
+                const Answer answer = MsgBox("Shift any existing backups?", Buttons::YesNoCancel, Icon::None);
+                if (answer == Answer::Cancel) return;
+                bMoveBackups = answer == Answer::Yes;
+            }
+        }
+        job.RenameJob(sTarget, sName, bMoveBackups);
+        job.SetDayOfWeek(chkMonday->isChecked(), chkTuesday->isChecked(), chkWednesday->isChecked(),
+                         chkThursday->isChecked(), chkFriday->isChecked(), chkSaturday->isChecked(),
+                         chkSunday->isChecked());
+        job.SetFilesToZip(ListText(lstFilesToBackup));
+        job.SetExcludeSpec(ListText(lstExcludeFiles));
+        job.SetOneShotDates(m_sOneShotDatesText);
+        m_bJobSaved = true;
+        accept();
+    });
+}
+
+void frmJobOptions::cmdCancel_Click() { reject(); }
