@@ -496,7 +496,10 @@ bool ParseDateTime(const std::string& sText, double& dSerial) {
             while (te < t.size() && !(t[te].kind == Token::Sep && t[te].sep != ':'))
                 ++te;
             // Optional " AM"/" PM" after the time.
-            if (te + 1 < t.size() && t[te].sep == ' ' && t[te + 1].kind == Token::Word) te += 2;
+            if (te + 1 < t.size() && t[te].sep == ' ' && t[te + 1].kind == Token::Word) {
+                std::string w = libStrings::LCase(t[te + 1].text);
+                if (w == "am" || w == "pm" || w == "a" || w == "p") te += 2;
+            }
         } else if (t.back().kind == Token::Word) {
             std::string w = libStrings::LCase(t.back().text);
             if (w == "am" || w == "pm") {

@@ -1,0 +1,98 @@
+#pragma once
+// A test fixture that gives each test a fresh temporary folder, points the
+// application folder into it, installs the scripted user-interaction seam,
+// turns a fatal error report into a FatalExit exception, and puts the clock,
+// the preferences and the time zone back afterwards.
+
+#include "support/UserInteraction.h"
+#include "support/appMisc.h"
+#include "support/appPreferences.h"
+#include "support/libDates.h"
+#include "support/libErrorHandler.h"
+#include "support/libLog.h"
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+
+// Thrown by the fatal-exit hook. Deliberately not a std::exception, so that enclosing error
+// traps do not report it a second time.
+struct FatalExit {};
+
+class TempAppFolder : public ::testing::Test {
+protected:
+    std::string Root; // the temporary folder, ending with "/"
+    std::string App;  // Root + "app/", the application folder
+    UserInteraction::ScriptedSeam* Seam = nullptr;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/stowline-test-XXXXXX";
+        char* p = mkdtemp(tmpl);
+        ASSERT_NE(p, nullptr);
+        Root = std::string(p) + "/";
+        App = Root + "app/";
+        appMisc::SetAppFolder(App);
+        Seam = new UserInteraction::ScriptedSeam;
+        m_previousSeam = UserInteraction::Install(std::unique_ptr<UserInteraction::Seam>(Seam));
+        libErrorHandler::SetFatalExitHook([] { throw FatalExit{}; });
+        appPreferences::ResetToDefaults();
+        libLog::SetPendingComment("");
+        libDates::ResetClock();
+    }
+
+    void TearDown() override {
+        libDates::ResetClock();
+        libErrorHandler::SetFatalExitHook({});
+        UserInteraction::Install(std::move(m_previousSeam));
+        appMisc::SetAppFolder("");
+        appPreferences::ResetToDefaults();
+        if (m_savedTz) RestoreTimeZone();
+        std::error_code ec;
+        std::filesystem::remove_all(Root, ec);
+    }
+
+    // Writes a file (creating its folders) with exactly these bytes.
+    static void WriteFile(const std::string& sPath, const std::string& sBytes) {
+        std::filesystem::create_directories(std::filesystem::path(sPath).parent_path());
+        std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
+        out << sBytes;
+    }
+
+    static std::string ReadFile(const std::string& sPath) {
+        std::ifstream in(sPath, std::ios::binary);
+        std::ostringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
+
+    static bool Exists(const std::string& sPath) { return std::filesystem::exists(sPath); }
+
+    // Runs the test body in another time zone; restored in TearDown.
+    void UseTimeZone(const char* sZone) {
+        if (!m_savedTz) {
+            const char* cur = std::getenv("TZ");
+            m_savedTz = cur ? std::optional<std::string>(cur) : std::optional<std::string>("\x01");
+        }
+        setenv("TZ", sZone, 1);
+        tzset();
+    }
+
+private:
+    std::unique_ptr<UserInteraction::Seam> m_previousSeam;
+    std::optional<std::string> m_savedTz;
+
+    void RestoreTimeZone() {
+        if (*m_savedTz == "\x01")
+            unsetenv("TZ");
+        else
+            setenv("TZ", m_savedTz->c_str(), 1);
+        tzset();
+        m_savedTz.reset();
+    }
+};

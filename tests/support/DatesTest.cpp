@@ -1,0 +1,151 @@
+#include "common/TempAppFolder.h"
+#include "support/libDates.h"
+
+#include <gtest/gtest.h>
+
+using namespace libDates;
+
+class Dates : public TempAppFolder {};
+
+TEST_F(Dates, SerialsAndCalendarAgree) {
+    EXPECT_DOUBLE_EQ(DateSerial(1899, 12, 30), 0);
+    EXPECT_DOUBLE_EQ(DateSerial(1900, 1, 1), NotComputed);
+    EXPECT_DOUBLE_EQ(DateSerial(3000, 1, 1), FarFuture);
+    EXPECT_DOUBLE_EQ(DateSerial(2027, 13, 1), DateSerial(2028, 1, 1));
+    EXPECT_DOUBLE_EQ(DateSerial(2027, 3, 0), DateSerial(2027, 2, 28));
+    EXPECT_DOUBLE_EQ(DateSerial(2028, 2, 30), DateSerial(2028, 3, 1));
+    EXPECT_DOUBLE_EQ(DateSerial(2027, 0, 1), DateSerial(2026, 12, 1));
+    EXPECT_DOUBLE_EQ(DateSerial(2027, -11, 1), DateSerial(2026, 1, 1));
+    double d = DateSerial(2024, 2, 29) + TimeSerial(23, 59, 59);
+    EXPECT_EQ(Year(d), 2024);
+    EXPECT_EQ(Month(d), 2);
+    EXPECT_EQ(Day(d), 29);
+    EXPECT_EQ(Hour(d), 23);
+    EXPECT_EQ(Minute(d), 59);
+    EXPECT_EQ(Second(d), 59);
+    EXPECT_EQ(Weekday(DateSerial(2027, 1, 3)), 1); // a Sunday
+    EXPECT_EQ(Weekday(DateSerial(2027, 1, 9)), 7); // a Saturday
+    EXPECT_EQ(Weekday(0), 7);
+    EXPECT_DOUBLE_EQ(DateValue(d), DateSerial(2024, 2, 29));
+    EXPECT_NEAR(TimeValue(d), TimeSerial(23, 59, 59), 1e-9);
+    // 23:59:59.6 rounds into the next day, not to second 60.
+    Fields f = ToFields(DateSerial(2027, 12, 31) + 86399.6 / 86400);
+    EXPECT_EQ(f.Year, 2028);
+    EXPECT_EQ(f.Hour, 0);
+    EXPECT_DOUBLE_EQ(AddMonths(DateSerial(2027, 1, 31), 1), DateSerial(2027, 2, 28));
+    EXPECT_DOUBLE_EQ(AddMonths(DateSerial(2027, 12, 15), 2), DateSerial(2028, 2, 15));
+    EXPECT_DOUBLE_EQ(AddMonths(DateSerial(2027, 3, 31), -1), DateSerial(2027, 2, 28));
+}
+
+TEST_F(Dates, FixedFormats) {
+    double d = DateSerial(2027, 1, 5) + TimeSerial(8, 3, 9);
+    EXPECT_EQ(Format(d, "mmm-dd-yyyy hh:mm"), "Jan-05-2027 08:03");
+    EXPECT_EQ(Format(d + 0.5, "mmm-dd-yyyy HH:mm"), "Jan-05-2027 20:03");
+    EXPECT_EQ(Format(d, "hh:mm"), "08:03");
+    EXPECT_EQ(Format(d, "mm/dd/yyyy hh:mm:ss"), "01/05/2027 08:03:09");
+    EXPECT_EQ(Format(d, "yyyymmdd"), "20270105");
+    EXPECT_EQ(Format(d, "mmddyyyy"), "01052027");
+    EXPECT_EQ(Format(DateSerial(2027, 12, 1), "mmm-dd-yyyy hh:mm"), "Dec-01-2027 00:00");
+    EXPECT_EQ(Format(d, "dd.mm.yyyy"), "");
+}
+
+TEST_F(Dates, ParserAcceptsRecognisableDatesAndTimes) {
+    double d = 0;
+    const double expected = DateSerial(2027, 1, 5) + TimeSerial(8, 30, 0);
+    for (const char* s : {"Jan-05-2027 08:30", "01/05/2027 08:30:00", "2027-01-05 08:30", "2027-01-05T08:30",
+                          "jan 5, 2027 8:30", "05-Jan-2027 08:30", "5 January 2027 8:30 AM", "08:30 Jan-05-2027",
+                          "  Jan-05-2027   08:30  ", "Tue, Jan 5 2027 08:30"}) {
+        ASSERT_TRUE(ParseDateTime(s, d)) << s;
+        EXPECT_NEAR(d, expected, 1e-9) << s;
+    }
+    ASSERT_TRUE(ParseDateTime("7:5", d));
+    EXPECT_NEAR(d, TimeSerial(7, 5, 0), 1e-12);
+    ASSERT_TRUE(ParseDateTime("23:59:59", d));
+    EXPECT_NEAR(d, TimeSerial(23, 59, 59), 1e-12);
+    ASSERT_TRUE(ParseDateTime("12:15 PM", d));
+    EXPECT_NEAR(d, TimeSerial(12, 15, 0), 1e-12);
+    ASSERT_TRUE(ParseDateTime("12:15 am", d));
+    EXPECT_NEAR(d, TimeSerial(0, 15, 0), 1e-12);
+    ASSERT_TRUE(ParseDateTime("Feb-29-2028", d));
+    EXPECT_DOUBLE_EQ(d, DateSerial(2028, 2, 29));
+    ASSERT_TRUE(ParseDateTime("12/31/99", d)); // two-digit years: 30..99 are 19xx
+    EXPECT_DOUBLE_EQ(d, DateSerial(1999, 12, 31));
+    // Every format the program writes parses back to the same minute.
+    double t = DateSerial(2031, 10, 26) + TimeSerial(2, 45, 0);
+    for (const char* f : {"mmm-dd-yyyy hh:mm", "mmm-dd-yyyy HH:mm", "mm/dd/yyyy hh:mm:ss"}) {
+        ASSERT_TRUE(ParseDateTime(Format(t, f), d)) << f;
+        EXPECT_NEAR(d, t, 1e-9) << f;
+    }
+}
+
+TEST_F(Dates, ParserRejectsGarbageAndOutOfRangeFields) {
+    double d = 42;
+    for (const char* s : {"",
+                          "   ",
+                          "abc",
+                          "7",
+                          "24:00",
+                          "12:60",
+                          "10:00:60",
+                          "13:00 PM",
+                          "Feb-29-2027",
+                          "13/01/2027",
+                          "01/32/2027",
+                          "2027-02-30",
+                          "Jan-05-2027 08:30 extra",
+                          "Foo-05-2027",
+                          "1:2:3:4",
+                          "08:30:",
+                          "2027--01-05",
+                          "1/5/2027 8:30 XM",
+                          "\x01\x02",
+                          "Jan-05-20271",
+                          "0000-01-01",
+                          "12345678",
+                          "08:30 08:30"}) {
+        EXPECT_FALSE(ParseDateTime(s, d)) << s;
+        EXPECT_FALSE(IsDate(s)) << s;
+    }
+    EXPECT_DOUBLE_EQ(d, 42); // untouched on failure
+}
+
+TEST_F(Dates, ClockCanBeFixedOrAdvance) {
+    SetClock(DateSerial(2027, 2, 28) + TimeSerial(23, 59, 30));
+    EXPECT_DOUBLE_EQ(Now(), DateSerial(2027, 2, 28) + TimeSerial(23, 59, 30));
+    SetAdvancingClock(DateSerial(2030, 1, 1));
+    double a = Now();
+    EXPECT_GE(a, DateSerial(2030, 1, 1));
+    EXPECT_LT(a, DateSerial(2030, 1, 1) + TimeSerial(0, 1, 0));
+    ResetClock();
+    double real = FromTimeT(std::time(nullptr));
+    EXPECT_NEAR(Now(), real, 2.0 / 86400);
+}
+
+TEST_F(Dates, LocalTimeConversionsAcrossDaylightSavingChanges) {
+    UseTimeZone("Europe/Berlin");
+    // Spring forward: 2027-03-28 02:00 CET -> 03:00 CEST. 02:30 does not exist.
+    double gap = DateSerial(2027, 3, 28) + TimeSerial(2, 30, 0);
+    std::time_t tGap = ToTimeT(gap);
+    EXPECT_EQ(Format(FromTimeT(tGap), "mm/dd/yyyy hh:mm:ss"), "03/28/2027 03:00:00");
+    double before = DateSerial(2027, 3, 28) + TimeSerial(1, 59, 0);
+    double after = DateSerial(2027, 3, 28) + TimeSerial(3, 0, 0);
+    EXPECT_EQ(ToTimeT(after) - ToTimeT(before), 60); // one real minute
+    // Fall back: 2027-10-31 03:00 CEST -> 02:00 CET. 02:30 happens twice; the first is taken.
+    double amb = DateSerial(2027, 10, 31) + TimeSerial(2, 30, 0);
+    std::time_t tAmb = ToTimeT(amb);
+    EXPECT_EQ(ToTimeT(DateSerial(2027, 10, 31) + TimeSerial(3, 0, 0)) - tAmb, 2 * 3600 - 1800);
+    EXPECT_DOUBLE_EQ(FromTimeT(tAmb), amb);
+    EXPECT_DOUBLE_EQ(FromTimeT(tAmb + 3600), amb); // the second occurrence reads the same
+    // Every minute of both change days round-trips or moves forward, never loops or crashes.
+    for (double day : {DateSerial(2027, 3, 28), DateSerial(2027, 10, 31)})
+        for (int m = 0; m < 24 * 60; m += 7) {
+            double s = day + TimeSerial(0, m, 0);
+            double back = FromTimeT(ToTimeT(s));
+            EXPECT_GE(back + 1e-9, s);
+            EXPECT_LE(back, s + TimeSerial(1, 0, 0) + 1e-9);
+        }
+    // A file time is read in local time.
+    EXPECT_EQ(Format(FromFileTimeNs(int64_t(tGap) * 1000000000 + 600000000), "mm/dd/yyyy hh:mm:ss"),
+              "03/28/2027 03:00:01"); // a fraction of a second rounds to the nearest second
+    EXPECT_EQ(ToFileTimeNs(after), int64_t(ToTimeT(after)) * 1000000000);
+}

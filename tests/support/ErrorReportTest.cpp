@@ -1,0 +1,63 @@
+#include "common/TempAppFolder.h"
+#include "support/appMisc.h"
+#include "support/libErrorHandler.h"
+#include "support/libLog.h"
+#include "support/libStrings.h"
+
+#include <gtest/gtest.h>
+
+class ErrorReport : public TempAppFolder {};
+
+TEST_F(ErrorReport, FatalBlockHasSevenExactLines) {
+    libDates::SetClock(libDates::DateSerial(2026, 12, 5) + libDates::TimeSerial(18, 41, 19));
+    EXPECT_THROW(libErrorHandler::HandleError(true, StowError(53, "File not found"), "libLog", "LogEvent()", ""),
+                 FatalExit);
+    const std::string sExpected = std::string(80, '-') + "\r\n" + "Date:        12/05/2026 18:41:19\r\n" +
+                                  "Computer:    " + appMisc::ComputerName() + "\r\n" + "Severity:    Fatal\r\n" +
+                                  "Description: ERR#53 @ Stowline - File not found\r\n" + "Last DLL:    0\r\n" +
+                                  "Details:     ERR#53 @ Stowline - File not found\r\n" + std::string(40, '-') +
+                                  "\r\n" + "Module/Function: libLog/LogEvent().\r\n\r\n\r\n";
+    EXPECT_EQ(ReadFile(libLog::ErrorFileName()), sExpected);
+    auto msgs = Seam->Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].Title, "Fatal Application Error");
+    EXPECT_EQ(msgs[0].Text, "ERR#53 @ Stowline - File not found\r\n\r\nApplication will now terminate.");
+    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Exclamation);
+    EXPECT_EQ(msgs[0].ButtonSet, UserInteraction::Buttons::OK);
+}
+
+TEST_F(ErrorReport, QuotesAndSemicolonsAreCleanedAndBlocksAppend) {
+    StowError err(70, "can't open \"x\"; locked", 13, "CBackupJob");
+    libErrorHandler::HandleError(false, err, "frmSchedule", "cmdBackup_Click()", "more 'detail'");
+    libErrorHandler::HandleError(false, StowError(6, "Overflow"), "m", "p()", "");
+    std::string s = ReadFile(libLog::ErrorFileName());
+    auto lines = libStrings::Split(s, "\r\n");
+    ASSERT_EQ(lines.size(), 23u); // two blocks of eleven physical lines and the final break
+    EXPECT_EQ(lines[0], std::string(80, '-'));
+    EXPECT_EQ(lines[3], "Severity:    Non-Fatal");
+    EXPECT_EQ(lines[4], "Description: ERR#70 @ CBackupJob - can~t open ~x~~ locked");
+    EXPECT_EQ(lines[5], "Last DLL:    13");
+    EXPECT_EQ(lines[6], "Details:     ERR#70 @ CBackupJob - can`t open `x`` locked");
+    EXPECT_EQ(lines[8], "Module/Function: frmSchedule/cmdBackup_Click().");
+    EXPECT_EQ(lines[10], "more `detail`");
+    EXPECT_EQ(lines[11], std::string(80, '-'));
+    EXPECT_EQ(lines[14], "Severity:    Non-Fatal");
+    auto msgs = Seam->Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].Title, "Non Fatal Application Error");
+    EXPECT_EQ(msgs[0].Text, "ERR#70 @ CBackupJob - can~t open ~x~~ locked\r\n\r\nPress Ok to Continue.");
+}
+
+TEST_F(ErrorReport, TrapReportsFatallyWithModuleAndProcedure) {
+    EXPECT_THROW(libErrorHandler::Trap("CBackupJob", "RenameJob()", []() -> int { throw std::out_of_range("x"); }),
+                 FatalExit);
+    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: CBackupJob/RenameJob()."), std::string::npos);
+    EXPECT_EQ(libErrorHandler::Trap("m", "p()", [] { return 7; }), 7);
+}
+
+TEST_F(ErrorReport, AnUnwritableReportStillEnds) {
+    appMisc::SetAppFolder(Root + "ro/");
+    WriteFile(Root + "ro/stowline.err/blocker", ""); // the report name is taken by a folder
+    EXPECT_THROW(libErrorHandler::HandleError(false, StowError(5, "x"), "m", "p()", ""), FatalExit);
+    EXPECT_TRUE(Seam->Messages().empty());
+}

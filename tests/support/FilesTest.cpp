@@ -1,0 +1,164 @@
+#include "common/TempAppFolder.h"
+#include "support/StowError.h"
+#include "support/libFiles.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace libFiles;
+
+class Files : public TempAppFolder {};
+
+TEST_F(Files, PathTexts) {
+    EXPECT_EQ(FilePathStripFileName("/data/a.txt"), "/data/");
+    EXPECT_EQ(FilePathStripFileName("D:a.txt"), "D:");
+    EXPECT_EQ(FilePathStripFileName("a.txt"), "");
+    EXPECT_EQ(FilePathStripPath("/data/a.txt"), "a.txt");
+    EXPECT_EQ(FilePathStripPath("/data/"), "");
+    EXPECT_EQ(FilePathStripPath("D:a.txt"), "a.txt");
+    EXPECT_EQ(AddTrailingSlash("/x"), "/x/");
+    EXPECT_EQ(AddTrailingSlash("/x/"), "/x/");
+    EXPECT_EQ(RemoveTrailingSlash("/"), "/");
+    std::string s = Root + "sub/";
+    uMkDir(Root + "sub");
+    NormalizeFolderPath(s);
+    EXPECT_EQ(s, Root + "sub/");
+    WriteFile(Root + "f", "x");
+    s = Root + "f/";
+    NormalizeFolderPath(s);
+    EXPECT_EQ(s, Root + "f");
+}
+
+TEST_F(Files, FoldersAreMadeAndRemoved) {
+    EXPECT_FALSE(uMkDir(Root + "a/"));
+    EXPECT_TRUE(DirExists(Root + "a"));
+    EXPECT_FALSE(uMkDir(Root + "a"));                // existing: nothing to do
+    EXPECT_THROW(uMkDir(Root + "x/y/z"), FatalExit); // the parent must exist
+    EXPECT_TRUE(Exists(App + "stowline.err"));
+
+    WriteFile(Root + "t/one.txt", "1");
+    WriteFile(Root + "t/.hidden", "h");
+    WriteFile(Root + "t/noext", "n");
+    WriteFile(Root + "t/s1/s2/deep.bin", "d");
+    WriteFile(Root + "t/s1/ro.txt", "r");
+    chmod((Root + "t/s1/ro.txt").c_str(), 0444);
+    WriteFile(Root + "outside/keep.txt", "k");
+    symlink((Root + "outside").c_str(), (Root + "t/link").c_str()); // a link is removed, never followed
+    EXPECT_FALSE(uRmDir(Root + "t"));
+    EXPECT_FALSE(Exists(Root + "t"));
+    EXPECT_TRUE(Exists(Root + "outside/keep.txt"));
+
+    EXPECT_FALSE(uRmDir("/"));   // refused
+    EXPECT_FALSE(uRmDir("/x/")); // shorter than 4: refused without looking
+    EXPECT_TRUE(std::filesystem::exists("/"));
+}
+
+TEST_F(Files, KillDeletesMatchingFilesOnly) {
+    WriteFile(Root + "k/a.LOG", "");
+    WriteFile(Root + "k/b.log", "");
+    WriteFile(Root + "k/c.txt", "");
+    WriteFile(Root + "k/noext", "");
+    WriteFile(Root + "k/sub.log/inner", "");
+    chmod((Root + "k/b.log").c_str(), 0444);
+    EXPECT_FALSE(uKill(Root + "k/*.log"));
+    EXPECT_FALSE(Exists(Root + "k/a.LOG"));
+    EXPECT_FALSE(Exists(Root + "k/b.log"));
+    EXPECT_TRUE(Exists(Root + "k/c.txt"));
+    EXPECT_TRUE(Exists(Root + "k/sub.log/inner")); // folders are not files
+    EXPECT_FALSE(uKill(Root + "k/nothing*.zip"));  // no match: nothing happens
+    EXPECT_FALSE(uKill(Root + "k/c.txt"));
+    EXPECT_FALSE(Exists(Root + "k/c.txt"));
+    EXPECT_FALSE(uKill(Root + "k/*.*"));
+    EXPECT_FALSE(Exists(Root + "k/noext"));
+    EXPECT_FALSE(uKill(Root + "missingfolder/*.*"));
+}
+
+TEST_F(Files, CopyKeepsTimeAndModeAndOverwritesReadOnlyTarget) {
+    std::string big;
+    for (int i = 0; i < 3 * 1024 * 1024 + 17; ++i)
+        big += static_cast<char>(i * 7);
+    WriteFile(Root + "src.bin", big);
+    chmod((Root + "src.bin").c_str(), 0640);
+    struct timespec times[2] = {{1600000000, 123456789}, {1500000000, 987654321}};
+    utimensat(AT_FDCWD, (Root + "src.bin").c_str(), times, 0);
+    WriteFile(Root + "dst/src.bin", "old");
+    chmod((Root + "dst/src.bin").c_str(), 0444);
+    ASSERT_NO_THROW(CopyFileAtomic(Root + "src.bin", Root + "dst/src.bin"));
+    EXPECT_EQ(ReadFile(Root + "dst/src.bin"), big);
+    struct stat st;
+    ASSERT_EQ(stat((Root + "dst/src.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(ModTimeNs(Root + "dst/src.bin"), 1500000000LL * 1000000000 + 987654321);
+    EXPECT_EQ(FileLen(Root + "dst/src.bin"), big.size());
+    int n = 0;
+    for (auto& e : std::filesystem::directory_iterator(Root + "dst"))
+        (void)e, ++n;
+    EXPECT_EQ(n, 1); // no temporary file left
+    // A missing source and a missing target folder raise classic errors and leave nothing.
+    try {
+        CopyFileAtomic(Root + "absent", Root + "dst/x");
+        FAIL();
+    } catch (const StowError& e) {
+        EXPECT_EQ(e.Number, 53);
+    }
+    EXPECT_THROW(CopyFileAtomic(Root + "src.bin", Root + "nofolder/x"), StowError);
+    if (geteuid() != 0) {
+        chmod((Root + "src.bin").c_str(), 0);
+        try {
+            CopyFileAtomic(Root + "src.bin", Root + "dst/y");
+            FAIL();
+        } catch (const StowError& e) {
+            EXPECT_EQ(e.Number, 70); // locked or unreadable
+        }
+        EXPECT_FALSE(Exists(Root + "dst/y"));
+    }
+}
+
+TEST_F(Files, AttributesAndSmallFileHelpers) {
+    WriteFile(Root + "f.txt", "abc");
+    EXPECT_EQ(GetAttr(Root + "f.txt"), AttrNormal);
+    SetAttr(Root + "f.txt", AttrReadOnly);
+    EXPECT_EQ(GetAttr(Root + "f.txt"), AttrReadOnly);
+    SetAttr(Root + "f.txt", AttrNormal | AttrHidden);
+    EXPECT_EQ(GetAttr(Root + "f.txt"), AttrNormal);
+    EXPECT_EQ(GetAttr(Root), AttrDirectory);
+    EXPECT_EQ(GetAttr(Root + "none"), -1);
+    EXPECT_TRUE(FileExists(Root + "f.txt"));
+    EXPECT_FALSE(FileExists(Root));
+    EXPECT_TRUE(DirExists(Root));
+    WriteWholeFileAtomic(Root + "w.txt", std::string("a\0b", 3), 0600);
+    EXPECT_EQ(ReadWholeFile(Root + "w.txt"), std::string("a\0b", 3));
+    MoveFile(Root + "w.txt", Root + "m.txt");
+    EXPECT_FALSE(FileExists(Root + "w.txt"));
+    SetAttr(Root + "m.txt", AttrReadOnly);
+    DeleteFile(Root + "m.txt");
+    EXPECT_FALSE(FileExists(Root + "m.txt"));
+    EXPECT_NO_THROW(DeleteFile(Root + "m.txt"));
+    EXPECT_THROW(ReadWholeFile(Root + "m.txt"), StowError);
+    EXPECT_EQ(FindAssociation(Root + "f.txt"), "xdg-open");
+    EXPECT_EQ(FindAssociation(Root + "none"), "");
+    EXPECT_FALSE(DriveIsRemovable(Root));
+    EXPECT_FALSE(DriveIsRemovable(Root + "does/not/exist"));
+    EXPECT_NO_THROW(DriveIsRemovable(""));
+}
+
+TEST_F(Files, ViewFileChecksThenStartsTheViewer) {
+    ViewFile(Root + "none.log", "Transaction Log", "xdg-open");
+    WriteFile(Root + "empty.log", "");
+    ViewFile(Root + "empty.log", "Error log", "xdg-open");
+    WriteFile(Root + "we$ird \"name\".log", "x");
+    ViewFile(Root + "we$ird \"name\".log", "Transaction Log", "myviewer");
+    auto msgs = Seam->Messages();
+    ASSERT_EQ(msgs.size(), 2u);
+    EXPECT_EQ(msgs[0].Text, "Transaction Log file does not exist");
+    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Information);
+    EXPECT_EQ(msgs[1].Text, "Error log file is empty");
+    ASSERT_EQ(Seam->Calls.size(), 3u);
+    EXPECT_EQ(Seam->Calls[2].Kind, "StartProgram");
+    EXPECT_EQ(Seam->Calls[2].Request.Text, "myviewer \"" + Root + "we\\$ird \\\"name\\\".log\"");
+    ViewFile(Root + "none.log", "X", "v", true); // checks skipped
+    EXPECT_EQ(Seam->Calls.back().Kind, "StartProgram");
+}

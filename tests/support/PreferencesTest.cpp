@@ -1,0 +1,160 @@
+#include "common/TempAppFolder.h"
+#include "support/appPreferences.h"
+#include "support/libIni.h"
+
+#include <gtest/gtest.h>
+
+using namespace appPreferences;
+
+class Preferences : public TempAppFolder {
+protected:
+    std::string LogText() { return ReadFile(App + "stowline.log"); }
+    static std::array<ColumnSetting, ColumnCount> Defaults() {
+        SetColumnDefaults();
+        return Columns;
+    }
+    static bool Same(const std::array<ColumnSetting, ColumnCount>& a, const std::array<ColumnSetting, ColumnCount>& b) {
+        for (int i = 0; i < ColumnCount; ++i)
+            if (a[i].Position != b[i].Position || a[i].Width != b[i].Width) return false;
+        return true;
+    }
+};
+
+TEST_F(Preferences, NoFileGivesDefaultsAndWritesNothing) {
+    MaxBackupCopies = 5;
+    UseSystemTray = false;
+    LoadPreferences();
+    EXPECT_TRUE(UseSystemTray);
+    EXPECT_TRUE(StopOnError);
+    EXPECT_EQ(MaxBackupCopies, 99);
+    EXPECT_EQ(LogViewCommand, "xdg-open");
+    EXPECT_EQ(Columns[colTimeLastRun].Position, -2);
+    EXPECT_EQ(Columns[colJobName].Width, 2000);
+    EXPECT_FALSE(Exists(PreferencesFileName()));
+    EXPECT_EQ(PreferencesFileName(), App + "Stowline.txt");
+}
+
+TEST_F(Preferences, LoggingModeOnlyIni) {
+    WriteFile(PreferencesFileName(), "[Preferences]\r\nLoggingMode=1\r\n");
+    LoadPreferences();
+    EXPECT_EQ(LoggingMode, 1);
+    EXPECT_EQ(MaxBackupCopies, 0);
+    EXPECT_FALSE(StopOnError);
+    EXPECT_TRUE(UseSystemTray);
+    EXPECT_EQ(LogViewCommand, "");
+    EXPECT_TRUE(Same(Columns, Defaults()));
+    EXPECT_NE(LogText().find("  Column settings invalid resetting to defaults\r\n"), std::string::npos);
+}
+
+TEST_F(Preferences, ColumnRules) {
+    auto write = [&](const std::string& sJobName, const std::string& sTime, const std::string& sState) {
+        WriteFile(PreferencesFileName(), "[Preferences]\r\nLoggingMode=0\r\nMaxBackupCopies=300\r\n"
+                                         "[ScheduleForm]\r\nJobName=" +
+                                             sJobName + "\r\nDateLastRun=1,850\r\nTimeLastRun=" + sTime +
+                                             "\r\nDateNextRun=3,850\r\nStartTime=4,800\r\nSize=5,720\r\nState=" +
+                                             sState + "\r\nRunCount=-7,600\r\nJobType=-8,650\r\n");
+        std::remove((App + "stowline.log").c_str());
+        LoadPreferences();
+    };
+    write("5,1500", "-2,800", "6,350"); // the job-name column is always position 0
+    EXPECT_EQ(Columns[colJobName].Position, 0);
+    EXPECT_EQ(Columns[colJobName].Width, 1500);
+    EXPECT_EQ(MaxBackupCopies, 255);
+    EXPECT_FALSE(Exists(App + "stowline.log"));
+    write("0,20000", "-2,800", "6,350");
+    EXPECT_EQ(Columns[colJobName].Width, 20000);
+    write("0,20001", "-2,800", "6,350");
+    EXPECT_EQ(Columns[colJobName].Width, 2000);
+    EXPECT_NE(LogText().find("Column settings invalid resetting to defaults"), std::string::npos);
+    write("0,100", "-3,800", "6,350"); // positions 3 and -3 collide
+    EXPECT_TRUE(Same(Columns, Defaults()));
+    write("0,100", "-2,800", "9,350"); // beyond 8
+    EXPECT_TRUE(Same(Columns, Defaults()));
+    write("0,100", "-2", "6,350"); // no comma
+    EXPECT_TRUE(Same(Columns, Defaults()));
+
+    ColumnSetting c{1, 2};
+    EXPECT_FALSE(ParseColumnSetting(c, "40000,1"));
+    EXPECT_FALSE(ParseColumnSetting(c, "a,1"));
+    EXPECT_FALSE(ParseColumnSetting(c, ""));
+    EXPECT_EQ(c.Position, 1);
+    EXPECT_TRUE(ParseColumnSetting(c, " -2 , 800 "));
+    EXPECT_EQ(FormatColumnSetting(c), "-2,800");
+}
+
+TEST_F(Preferences, SaveThenLoadGivesEveryValueBack) {
+    MaxBackupCopies = 17;
+    LoggingMode = 3;
+    StopOnError = false;
+    UseSystemTray = false;
+    const std::string sViewer = " /opt/" + std::string(100, 'v') + "/my viewer --flag \"x\"";
+    LogViewCommand = sViewer; // longer than 63 characters, with blanks and quotes
+    SaveFormSize = true;
+    Commenting = 2;
+    SetColumnDefaults();
+    Columns[colState] = {-6, 0};
+    Columns[colRunCount] = {7, 20000};
+    FormSize = "0,1,2,3,4,5,6,7,8";
+    auto saved = Columns;
+    SavePreferences();
+    ResetToDefaults();
+    LoadPreferences();
+    EXPECT_EQ(MaxBackupCopies, 17);
+    EXPECT_EQ(LoggingMode, 3);
+    EXPECT_FALSE(StopOnError);
+    EXPECT_FALSE(UseSystemTray);
+    EXPECT_EQ(LogViewCommand, sViewer);
+    EXPECT_TRUE(SaveFormSize);
+    EXPECT_EQ(Commenting, 2);
+    EXPECT_TRUE(Same(Columns, saved));
+    EXPECT_EQ(FormSize, "0,1,2,3,4,5,6,7,8");
+    const std::string sText = ReadFile(PreferencesFileName());
+    EXPECT_EQ(sText.rfind("[Preferences]\r\nMaxBackupCopies=17\r\nLoggingMode=3\r\nStopOnError=0\r\n", 0), 0u);
+    EXPECT_NE(sText.find("\r\nRunCount=7,20000\r\nJobType=-8,650\r\nFormSize=0,1,2,3,4,5,6,7,8\r\n"),
+              std::string::npos);
+    // Without SaveFormSize the placement is not taken from the file.
+    SaveFormSize = false;
+    SavePreferences();
+    LoadPreferences();
+    EXPECT_EQ(FormSize, "");
+}
+
+TEST_F(Preferences, LegacyFiveLineLayout) {
+    WriteFile(PreferencesFileName(), "12\r\n0\r\n0\r\n2.5\r\nmyviewer --x\r\n");
+    SaveFormSize = true;
+    LoadPreferences();
+    EXPECT_EQ(MaxBackupCopies, 12);
+    EXPECT_FALSE(StopOnError);
+    EXPECT_FALSE(UseSystemTray);
+    EXPECT_EQ(LoggingMode, 2); // half to even
+    EXPECT_EQ(LogViewCommand, "myviewer --x");
+    EXPECT_FALSE(SaveFormSize);
+    EXPECT_TRUE(Same(Columns, Defaults()));
+
+    WriteFile(PreferencesFileName(), "\r\n\r\n"); // blank and missing lines take their defaults
+    LoadPreferences();
+    EXPECT_EQ(MaxBackupCopies, 99);
+    EXPECT_TRUE(StopOnError);
+    EXPECT_TRUE(UseSystemTray);
+    EXPECT_EQ(LoggingMode, 0);
+    EXPECT_EQ(LogViewCommand, "xdg-open");
+
+    WriteFile(PreferencesFileName(), "many\r\n"); // a non-numeric first line is a fatal load error
+    EXPECT_THROW(LoadPreferences(), FatalExit);
+    EXPECT_NE(ReadFile(App + "stowline.err").find("AppPreferences/LoadPreferences()."), std::string::npos);
+}
+
+TEST_F(Preferences, LegacyFileGetsSectionsAppendedAndOldLinesKept) {
+    WriteFile(PreferencesFileName(), "12\r\n-1\r\n-1\r\n1\r\nmyviewer\r\n");
+    LoadPreferences();
+    LoggingMode = 0; // written as "0": still a value, so the file now reads as INI
+    SavePreferences();
+    const std::string sText = ReadFile(PreferencesFileName());
+    EXPECT_EQ(sText.substr(0, 31), "12\r\n-1\r\n-1\r\n1\r\nmyviewer\r\n[Prefe");
+    ResetToDefaults();
+    LoadPreferences();
+    EXPECT_EQ(MaxBackupCopies, 12);
+    EXPECT_EQ(LoggingMode, 0);
+    EXPECT_EQ(LogViewCommand, "myviewer");
+    EXPECT_FALSE(Exists(App + "stowline.log")); // the saved columns are valid
+}
