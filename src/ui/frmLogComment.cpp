@@ -1,0 +1,80 @@
+#include "ui/frmLogComment.h"
+
+#include "support/libLog.h"
+
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+frmLogComment::frmLogComment(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmLogComment");
+    setWindowTitle("Add transaction log comment");
+    setWindowIcon(QIcon(":/icons/stowline.svg"));
+    setModal(true);
+
+    txtComment = new QLineEdit(this);
+    txtComment->setObjectName("txtComment");
+    txtComment->setMinimumWidth(420);
+    cmdOk = new QPushButton("&Ok", this);
+    cmdOk->setObjectName("cmdOk");
+    cmdOk->setDefault(true);
+    cmdCancel = new QPushButton("&Cancel", this);
+    cmdCancel->setObjectName("cmdCancel");
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdOk);
+    buttons->addWidget(cmdCancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(txtComment);
+    layout->addLayout(buttons);
+
+    connect(cmdOk, &QPushButton::clicked, this, &frmLogComment::cmdOk_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmLogComment::cmdCancel_Click);
+}
+
+void frmLogComment::Prepare(const std::string& sCaption) {
+    setWindowTitle(QString::fromLocal8Bit(sCaption));
+    m_sEntered.clear();
+    m_bCancelled = false;
+    txtComment->clear();
+    txtComment->setFocus();
+}
+
+void frmLogComment::cmdOk_Click() {
+    m_sEntered = txtComment->text().toLocal8Bit().toStdString();
+    hide();
+    done(QDialog::Accepted);
+}
+
+void frmLogComment::cmdCancel_Click() {
+    m_bCancelled = true;
+    hide();
+    done(QDialog::Rejected);
+}
+
+// Escape and the window's close button count as Cancel.
+void frmLogComment::reject() {
+    m_bCancelled = true;
+    QDialog::reject();
+}
+
+bool frmLogComment::GetPromptedText(std::string& sText, const std::string& sCaption) {
+    Prepare(sCaption);
+    exec();
+    if (m_bCancelled) {
+        sText.clear();
+        return false;
+    }
+    size_t first = m_sEntered.find_first_not_of(' ');
+    size_t last = m_sEntered.find_last_not_of(' ');
+    sText = first == std::string::npos ? std::string() : m_sEntered.substr(first, last - first + 1);
+    return true;
+}
+
+void frmLogComment::GetComment() {
+    Prepare("Add transaction log comment");
+    exec();
+    if (!m_bCancelled && !m_sEntered.empty()) libLog::LogEvent(m_sEntered);
+}

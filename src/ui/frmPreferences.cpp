@@ -1,0 +1,379 @@
+#include "ui/frmPreferences.h"
+
+#include "support/UserInteraction.h"
+#include "support/appPreferences.h"
+#include "support/libErrorHandler.h"
+#include "support/libFiles.h"
+#include "support/libStrings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <vector>
+
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+using UserInteraction::MsgBox;
+
+namespace {
+
+constexpr int kColumns = appPreferences::ColumnCount;
+
+struct CueCard {
+    const char* Title;
+    std::vector<const char*> Lines;
+};
+
+const std::array<CueCard, 8>& CueCards() {
+    static const std::array<CueCard, 8> cards{{
+        {"Max Backup Copies",
+         {"Set up the drop down values for number of backup", "copies to maintain in the Job Options form."}},
+        {"Halt Auto Backups", {"Stop auto backups and popup message box if error is ", "encountered during backup?"}},
+        {"Run as Tray App",
+         {"Run Stowline in system tray?", "", "Note that this feature must be set to Yes for Stowline",
+          "to automatically run scheduled backup jobs.  Yes is", "the default when you first run Stowline."}},
+        {"Transaction Logging Mode",
+         {"Select transaction logging mode:", "+ Detailed  -  Everything possible is logged",
+          "+ Standard  -  Intermediate level of detail", "+ Minimal  -  Only header information showing which jobs ran",
+          "+ Nothing  -  Only errors are always logged", "",
+          "NOTE that errors are always logged regardless of mode selected."}},
+        {"Log Viewer Executable",
+         {"Pick the executable name for the default viewer used",
+          "to view error and transaction log files.  Notepad.exe", "or Wordpad.exe are good choices."}},
+        {"Save Screen Size",
+         {"Checking this option will enable Stowline to save and restore",
+          "your form size settings every time you exit and restart."}},
+        {"Manual Comment Mode",
+         {"If Yes, will prompt for comments on manually executed backups.", "If No, will not prompt for comments.", "",
+          "NOTE that Scheduled backups run automatically will never prompt."}},
+        {"View Columns",
+         {"Check the fields to display as columns, or uncheck to hide",
+          "the column(s) in the Scheduling Form's listview control."}},
+    }};
+    return cards;
+}
+
+QString Q(const char* s) { return QString::fromLocal8Bit(s); }
+
+QPushButton* MakeCueButton(QWidget* parent, int i) {
+    auto* b = new QPushButton("?", parent);
+    b->setObjectName(QString("cmdCueCard%1").arg(i));
+    b->setToolTip("Help on this setting");
+    b->setFixedWidth(28);
+    return b;
+}
+
+void VerificationError(const std::string& sText) { MsgBox(sText, Buttons::OK, Icon::None, "Verification Error"); }
+
+} // namespace
+
+frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
+    setObjectName("frmPreferences");
+    setWindowTitle("Stowline Preferences");
+    setWindowIcon(QIcon(":/icons/stowline.svg"));
+    setModal(true);
+
+    for (int i = 0; i < 8; ++i)
+        cmdCueCard[i] = MakeCueButton(this, i);
+
+    auto makeCombo = [this](const char* sName) {
+        auto* c = new QComboBox(this);
+        c->setObjectName(sName);
+        return c;
+    };
+    cmbMaxBackupCopies = makeCombo("cmbMaxBackupCopies");
+    cmbStopOnError = makeCombo("cmbStopOnError");
+    cmbUseSystemTray = makeCombo("cmbUseSystemTray");
+    cmbLogMode = makeCombo("cmbLogMode");
+    cmbCommentMode = makeCombo("cmbCommentMode");
+    txtLogViewer = new QLineEdit(this);
+    txtLogViewer->setObjectName("txtLogViewer");
+    cmdBrowseViewer = new QPushButton("...", this);
+    cmdBrowseViewer->setObjectName("cmdBrowseViewer");
+    cmdBrowseViewer->setToolTip("Choose the log viewer program");
+    cmdBrowseViewer->setFixedWidth(32);
+    chkSaveFormSize = new QCheckBox("Save Screen Size", this);
+    chkSaveFormSize->setObjectName("chkSaveFormSize");
+
+    auto* grid = new QGridLayout;
+    int row = 0;
+    auto addRow = [&](const char* sLabel, QWidget* field, int iCue) {
+        auto* label = new QLabel(Q(sLabel), this);
+        label->setWordWrap(true);
+        label->setBuddy(field);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(field, row, 1);
+        grid->addWidget(cmdCueCard[iCue], row, 2);
+        ++row;
+    };
+    addRow("Maximum number of Backup Copies?", cmbMaxBackupCopies, 0);
+    addRow("Stop Auto Backups?", cmbStopOnError, 1);
+    addRow("Run Stowline in System Tray (Yes for Auto-Scheduled Backups)", cmbUseSystemTray, 2);
+    addRow("Transaction Logging Mode", cmbLogMode, 3);
+    auto* viewer = new QWidget(this);
+    auto* viewerLayout = new QHBoxLayout(viewer);
+    viewerLayout->setContentsMargins(0, 0, 0, 0);
+    viewerLayout->addWidget(txtLogViewer);
+    viewerLayout->addWidget(cmdBrowseViewer);
+    addRow("Log Viewer Executable", viewer, 4);
+    grid->addWidget(chkSaveFormSize, row, 1);
+    grid->addWidget(cmdCueCard[5], row, 2);
+    ++row;
+    addRow("Manual Comment Mode", cmbCommentMode, 6);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnMinimumWidth(0, 230);
+
+    lstColumns = new QListWidget(this);
+    lstColumns->setObjectName("lstColumns");
+    lstColumns->setSelectionMode(QAbstractItemView::SingleSelection);
+    cmdMoveColumnUp = new QPushButton("Move up", this);
+    cmdMoveColumnUp->setObjectName("cmdMoveColumnUp");
+    cmdMoveColumnDown = new QPushButton("Move down", this);
+    cmdMoveColumnDown->setObjectName("cmdMoveColumnDown");
+    cmdDefault = new QPushButton("Default", this);
+    cmdDefault->setObjectName("cmdDefault");
+    auto* columnsBox = new QGroupBox("View columns", this);
+    columnsBox->setObjectName("fraColumns");
+    auto* columnButtons = new QVBoxLayout;
+    columnButtons->addWidget(cmdMoveColumnUp);
+    columnButtons->addWidget(cmdMoveColumnDown);
+    columnButtons->addWidget(cmdDefault);
+    columnButtons->addStretch();
+    columnButtons->addWidget(cmdCueCard[7]);
+    auto* columnsLayout = new QHBoxLayout(columnsBox);
+    columnsLayout->addWidget(lstColumns);
+    columnsLayout->addLayout(columnButtons);
+
+    cmdOk = new QPushButton("OK", this);
+    cmdOk->setObjectName("cmdOk");
+    cmdOk->setDefault(true);
+    cmdCancel = new QPushButton("&Cancel", this);
+    cmdCancel->setObjectName("cmdCancel");
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cmdOk);
+    buttons->addWidget(cmdCancel);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(grid, 3);
+    top->addWidget(columnsBox, 2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(buttons);
+
+    connect(cmdMoveColumnUp, &QPushButton::clicked, this, &frmPreferences::cmdMoveColumnUp_Click);
+    connect(cmdMoveColumnDown, &QPushButton::clicked, this, &frmPreferences::cmdMoveColumnDown_Click);
+    connect(cmdDefault, &QPushButton::clicked, this, &frmPreferences::cmdDefault_Click);
+    connect(cmdBrowseViewer, &QPushButton::clicked, this, &frmPreferences::cmdBrowseViewer_Click);
+    for (int i = 0; i < 8; ++i)
+        connect(cmdCueCard[i], &QPushButton::clicked, this, [this, i] { cmdCueCard_Click(i); });
+    connect(cmdOk, &QPushButton::clicked, this, &frmPreferences::cmdOK_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmPreferences::cmdCancel_Click);
+
+    Form_Load();
+}
+
+void frmPreferences::Form_Load() {
+    try {
+        for (int i = 1; i <= 99; ++i)
+            cmbMaxBackupCopies->addItem(QString::number(i));
+        cmbStopOnError->addItems({"Yes", "No"});
+        cmbUseSystemTray->addItems({"Yes", "No"});
+        cmbLogMode->addItems({"Detailed", "Standard", "Minimal", "Errors only"});
+        cmbCommentMode->addItems({"Never", "Always", "Job defined"});
+
+        std::array<int, kColumns> positions{};
+        for (int i = 0; i < kColumns; ++i)
+            positions[i] = appPreferences::Columns[i].Position;
+        FillColumns(positions);
+
+        cmbStopOnError->setCurrentIndex(appPreferences::StopOnError ? 0 : 1);
+        cmbUseSystemTray->setCurrentIndex(appPreferences::UseSystemTray ? 0 : 1);
+        int iCopies = appPreferences::MaxBackupCopies;
+        cmbMaxBackupCopies->setCurrentIndex(iCopies >= 1 && iCopies <= 99 ? iCopies - 1 : -1);
+        cmbLogMode->setCurrentIndex(
+            appPreferences::LoggingMode >= 0 && appPreferences::LoggingMode <= 3 ? appPreferences::LoggingMode : -1);
+        cmbCommentMode->setCurrentIndex(
+            appPreferences::Commenting >= 0 && appPreferences::Commenting <= 2 ? appPreferences::Commenting : -1);
+        txtLogViewer->setText(QString::fromLocal8Bit(appPreferences::LogViewCommand));
+        chkSaveFormSize->setChecked(appPreferences::SaveFormSize);
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "frmPreferences", "Form_Load()", "");
+    }
+}
+
+// Puts each caption into the row of its display position, checked when shown. A layout in
+// which two columns claim one row (a damaged file) still lists every column once.
+void frmPreferences::FillColumns(const std::array<int, kColumns>& positions) {
+    std::array<int, kColumns> rowOf{};
+    std::array<bool, kColumns> taken{};
+    rowOf.fill(-1);
+    for (int i = 0; i < kColumns; ++i) {
+        int iRow = std::abs(positions[i]);
+        if (i == appPreferences::colJobName) iRow = 0;
+        if (iRow < kColumns && !taken[iRow]) {
+            rowOf[i] = iRow;
+            taken[iRow] = true;
+        }
+    }
+    for (int i = 0; i < kColumns; ++i) {
+        if (rowOf[i] >= 0) continue;
+        for (int r = 1; r < kColumns; ++r)
+            if (!taken[r]) {
+                rowOf[i] = r;
+                taken[r] = true;
+                break;
+            }
+    }
+    lstColumns->clear();
+    std::array<QListWidgetItem*, kColumns> rows{};
+    for (int i = 0; i < kColumns; ++i) {
+        auto* item = new QListWidgetItem(Q(appPreferences::ColumnCaptions[i]));
+        if (i == appPreferences::colJobName) {
+            // The job name is always the first column and always shown.
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            item->setCheckState(Qt::Checked);
+        } else {
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            item->setCheckState(positions[i] >= 0 ? Qt::Checked : Qt::Unchecked);
+        }
+        rows[rowOf[i]] = item;
+    }
+    for (auto* item : rows)
+        lstColumns->addItem(item);
+}
+
+void frmPreferences::SwapRows(int iFirst, int iSecond) {
+    QListWidgetItem* a = lstColumns->item(iFirst);
+    QListWidgetItem* b = lstColumns->item(iSecond);
+    QString sText = a->text();
+    Qt::CheckState state = a->checkState();
+    Qt::ItemFlags flags = a->flags();
+    a->setText(b->text());
+    a->setCheckState(b->checkState());
+    a->setFlags(b->flags());
+    b->setText(sText);
+    b->setCheckState(state);
+    b->setFlags(flags);
+}
+
+void frmPreferences::cmdMoveColumnUp_Click() {
+    int i = lstColumns->currentRow();
+    if (i > 1 && lstColumns->item(i)->isSelected()) {
+        SwapRows(i, i - 1);
+        lstColumns->setCurrentRow(i - 1);
+    }
+}
+
+void frmPreferences::cmdMoveColumnDown_Click() {
+    int i = lstColumns->currentRow();
+    if (i > 0 && i < lstColumns->count() - 1 && lstColumns->item(i)->isSelected()) {
+        SwapRows(i, i + 1);
+        lstColumns->setCurrentRow(i + 1);
+    }
+}
+
+void frmPreferences::cmdDefault_Click() {
+    // The default layout: identity order; "Time last run", "Runs" and "Type" hidden.
+    std::array<int, kColumns> positions{0, 1, -2, 3, 4, 5, 6, -7, -8};
+    int iCurrent = lstColumns->currentRow();
+    FillColumns(positions);
+    if (iCurrent >= 0) lstColumns->setCurrentRow(iCurrent);
+}
+
+void frmPreferences::cmdBrowseViewer_Click() {
+    QString sFile = QFileDialog::getOpenFileName(this, "Log Viewer Executable", QString(), "Programs (*)", nullptr,
+                                                 QFileDialog::ReadOnly);
+    if (!sFile.isEmpty()) txtLogViewer->setText(sFile);
+}
+
+void frmPreferences::cmdCueCard_Click(int iIndex) {
+    if (iIndex < 0 || iIndex >= 8) return;
+    const CueCard& card = CueCards()[iIndex];
+    std::string sText;
+    for (size_t i = 0; i < card.Lines.size(); ++i) {
+        if (i > 0) sText += "\r\n";
+        sText += card.Lines[i];
+    }
+    MsgBox(sText, Buttons::OK, Icon::Information, card.Title);
+}
+
+bool frmPreferences::LogViewerIsValid(const std::string& sViewer) {
+    std::string sPath = libStrings::Trim(sViewer);
+    if (sPath.empty()) return false;
+    if (libFiles::FileExists(sPath)) return true;
+    if (sPath.find(libFiles::PathSep) != std::string::npos) return false;
+    const char* pPath = std::getenv("PATH");
+    if (pPath == nullptr) return false;
+    // Linux separates the folders of the search path with ":".
+    for (const std::string& sFolder : libStrings::Split(pPath, ":")) {
+        if (sFolder.empty()) continue;
+        if (libFiles::FileExists(libFiles::AddTrailingSlash(sFolder) + sPath)) return true;
+    }
+    return false;
+}
+
+void frmPreferences::cmdOK_Click() {
+    try {
+        if (cmbMaxBackupCopies->currentIndex() < 0) {
+            VerificationError("You must select a value between 1 and 99 \r\nfor the 'Maximum Number of Backup Copies' "
+                              "\r\ndrop-down box.");
+            return;
+        }
+        if (cmbStopOnError->currentIndex() < 0) {
+            VerificationError("You must select either Yes or No from \r\nthe 'Stop on Error' drop-down box. ");
+            return;
+        }
+        if (cmbUseSystemTray->currentIndex() < 0) {
+            VerificationError("You must select either Yes or No from \r\nthe 'Use system tray' drop-down box. ");
+            return;
+        }
+        std::string sViewer = txtLogViewer->text().toLocal8Bit().toStdString();
+        if (!LogViewerIsValid(sViewer)) {
+            VerificationError("Log viewer is invalid ");
+            return;
+        }
+
+        appPreferences::MaxBackupCopies = static_cast<int16_t>(cmbMaxBackupCopies->currentIndex() + 1);
+        appPreferences::StopOnError = cmbStopOnError->currentIndex() != 1;
+        appPreferences::UseSystemTray = cmbUseSystemTray->currentIndex() != 1;
+        if (cmbLogMode->currentIndex() >= 0) appPreferences::LoggingMode = cmbLogMode->currentIndex();
+        appPreferences::LogViewCommand = sViewer;
+        if (cmbCommentMode->currentIndex() >= 0) appPreferences::Commenting = cmbCommentMode->currentIndex();
+        for (int i = 0; i < kColumns; ++i) {
+            QString sCaption = Q(appPreferences::ColumnCaptions[i]);
+            for (int r = 0; r < lstColumns->count(); ++r) {
+                QListWidgetItem* item = lstColumns->item(r);
+                if (item->text() != sCaption) continue;
+                int iPosition = r;
+                if (item->checkState() != Qt::Checked) iPosition = -r;
+                appPreferences::Columns[i].Position = static_cast<int16_t>(iPosition);
+                break;
+            }
+        }
+        appPreferences::SaveFormSize = chkSaveFormSize->isChecked();
+        appPreferences::SavePreferences();
+        m_bConfirmed = true;
+        accept();
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "frmPreferences", "cmdOK_Click()", "");
+    }
+}
+
+void frmPreferences::cmdCancel_Click() { reject(); }
+
+bool frmPreferences::Execute() {
+    m_bConfirmed = false;
+    exec();
+    return m_bConfirmed;
+}

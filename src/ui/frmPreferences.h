@@ -1,0 +1,59 @@
+#pragma once
+// The preferences dialog: copy-count bound, stop-on-error, tray mode, logging mode, log viewer,
+// window-size saving, comment mode and the job-list columns (which are shown, in which order).
+// OK validates, stores the values in the process-wide preferences and writes the file.
+
+#include <QDialog>
+
+#include <array>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+class frmPreferences : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmPreferences(QWidget* parent = nullptr);
+
+    // Shows the dialog modally; true when OK stored the preferences.
+    bool Execute();
+
+    // A viewer text is valid when it names an existing file, or is a bare file name found in a
+    // folder of the program search path.
+    static bool LogViewerIsValid(const std::string& sViewer);
+
+    QComboBox* cmbMaxBackupCopies = nullptr;
+    QComboBox* cmbStopOnError = nullptr;
+    QComboBox* cmbUseSystemTray = nullptr;
+    QComboBox* cmbLogMode = nullptr;
+    QLineEdit* txtLogViewer = nullptr;
+    QPushButton* cmdBrowseViewer = nullptr;
+    QCheckBox* chkSaveFormSize = nullptr;
+    QComboBox* cmbCommentMode = nullptr;
+    QListWidget* lstColumns = nullptr;
+    QPushButton* cmdMoveColumnUp = nullptr;
+    QPushButton* cmdMoveColumnDown = nullptr;
+    QPushButton* cmdDefault = nullptr;
+    std::array<QPushButton*, 8> cmdCueCard{};
+    QPushButton* cmdOk = nullptr;
+    QPushButton* cmdCancel = nullptr;
+
+    void cmdMoveColumnUp_Click();
+    void cmdMoveColumnDown_Click();
+    void cmdDefault_Click();
+    void cmdBrowseViewer_Click();
+    void cmdCueCard_Click(int iIndex);
+    void cmdOK_Click();
+    void cmdCancel_Click();
+
+private:
+    void Form_Load();
+    void SwapRows(int iFirst, int iSecond);
+    void FillColumns(const std::array<int, 9>& positions);
+
+    bool m_bConfirmed = false;
+};

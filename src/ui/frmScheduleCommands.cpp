@@ -1,0 +1,271 @@
+// The main window's commands on the selected jobs and its window-level commands. Adding,
+// editing, copying jobs and their one-shot dates are in frmScheduleJobEditing.cpp.
+
+#include "ui/frmSchedule.h"
+
+#include "app/RunGuard.h"
+#include "engine/RunState.h"
+#include "jobs/CBackupJobManager.h"
+#include "support/UserInteraction.h"
+#include "support/appMisc.h"
+#include "support/appPreferences.h"
+#include "support/libErrorHandler.h"
+#include "support/libFiles.h"
+#include "support/libLog.h"
+#include "support/libStrings.h"
+#include "ui/frmAbout.h"
+#include "ui/frmLogComment.h"
+#include "ui/frmPreferences.h"
+
+#include <QAction>
+#include <QTreeWidget>
+
+using UserInteraction::Answer;
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+using UserInteraction::MsgBox;
+
+namespace {
+
+void Trap(const std::exception& e, const char* sProcedure) {
+    libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", sProcedure, "");
+}
+
+// A pending comment made only of blanks and line breaks is no comment.
+std::string TrimComment(const std::string& sText) {
+    size_t first = sText.find_first_not_of(" \r\n");
+    if (first == std::string::npos) return "";
+    size_t last = sText.find_last_not_of(" \r\n");
+    return sText.substr(first, last - first + 1);
+}
+
+} // namespace
+
+// ---- menu entries that call the button handlers ----
+
+void frmSchedule::mnuActionAdd_Click() { cmdAddJob_Click(); }
+void frmSchedule::mnuActionEdit_Click() { cmdEditJob_Click(); }
+void frmSchedule::mnuJobOptions_Click() { cmdEditJob_Click(); }
+void frmSchedule::lvwSchedule_DblClick() { cmdEditJob_Click(); }
+void frmSchedule::mnuActionCopy_Click() { cmdCopyJob_Click(); }
+void frmSchedule::mnuActionDelete_Click() { cmdDelJob_Click(); }
+void frmSchedule::mnuActionRun_Click() { cmdBackup_Click(); }
+void frmSchedule::mnuSuspend_Click() { cmdSuspend_Click(); }
+void frmSchedule::mnuActionViewZip_Click() { cmdView_Click(); }
+
+// ---- delete ----
+
+void frmSchedule::cmdDelJob_Click() {
+    try {
+        if (!SelectionChecks()) return;
+        std::vector<QTreeWidgetItem*> rows = SelectedRows();
+        if (rows.empty()) return;
+        std::string sQuestion =
+            rows.size() == 1 ? "Are you sure you want to delete the job called " +
+                                   rows.front()->text(0).toLocal8Bit().toStdString() + "?"
+                             : "Are you sure you want to delete " + std::to_string(rows.size()) + " Backup Jobs?";
+        if (MsgBox(sQuestion, Buttons::YesNoCancel, Icon::None, "Remove Confirmation") != Answer::Yes) return;
+
+        CBackupJobManager* manager = JobManager();
+        for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+            QTreeWidgetItem* row = *it;
+            lvwSchedule->setCurrentItem(row);
+            row->setSelected(true);
+            std::string sFile = manager ? manager->FileNameFromHandle(RowTag(row)) : "";
+            if (!sFile.empty()) {
+                // The job file itself: a job name may hold "*" or "?", which must never make
+                // the delete reach other jobs' files.
+                if (libStrings::HasWildcards(libFiles::FilePathStripPath(sFile)))
+                    libFiles::DeleteFile(sFile);
+                else
+                    libFiles::uKill(sFile);
+            }
+            DeleteItemListView(lvwSchedule->indexOfTopLevelItem(row));
+        }
+        StatusBarCount(lvwSchedule->topLevelItemCount());
+        update();
+    } catch (const std::exception& e) {
+        Trap(e, "cmdDelJob_Click()");
+    }
+}
+
+// ---- run now ----
+
+void frmSchedule::cmdBackup_Click() {
+    // One run at a time, whoever started it (tray, tick, this window): a second request while
+    // a run is in progress starts nothing.
+    appSetup::RunGuard guard;
+    if (!guard.Acquired() || m_bRunning) {
+        SetMessageText("A backup is already running.");
+        return;
+    }
+    // Puts the window and the tray menu back however the runs end.
+    struct RunningScope {
+        frmSchedule* Form;
+        explicit RunningScope(frmSchedule* f) : Form(f) {
+            appSetup::SetTrayMenuEnabled(false);
+            Form->SetRunningState(true);
+        }
+        ~RunningScope() {
+            Form->SetRunningState(false);
+            appSetup::SetTrayMenuEnabled(true);
+        }
+    };
+    try {
+        RunningScope running(this);
+        RunState::SetAbortRequested(false);
+        if (!SelectionChecks()) return;
+        std::vector<QTreeWidgetItem*> rows = SelectedRows();
+
+        libLog::SetPendingComment("");
+        for (QTreeWidgetItem* row : rows) {
+            CBackupJob* job = JobOfRow(row);
+            if (job == nullptr) continue;
+            bool bPrompt =
+                ((job->PromptForComment() && appPreferences::Commenting == 2) || appPreferences::Commenting == 1) &&
+                !appPreferences::UseSystemTray;
+            if (bPrompt) {
+                std::string sComment = libLog::PendingComment();
+                frmLogComment dialog(this);
+                bool bOk = dialog.GetPromptedText(sComment, "Please enter a comment for backup - " + job->JobName());
+                if (!bOk) {
+                    libLog::SetPendingComment(sComment);
+                    continue;
+                }
+                libLog::SetPendingComment(TrimComment(sComment));
+                // The dialog ran the event loop; load the row's job again.
+                job = JobOfRow(row);
+                if (job == nullptr) continue;
+            } else {
+                libLog::SetPendingComment("");
+            }
+            ShowRunningState(row);
+            job->ExecuteBackupNow(this);
+            RefreshItemDetails(row, *job);
+            if (job->Failure() && appPreferences::StopOnError) {
+                Answer answer = MsgBox("Backup Job '" + job->JobName() + "' has failed.\r\n\r\n" +
+                                           "See transaction log for details: '" + libLog::LogFileName() + "'",
+                                       Buttons::YesNoCancel, Icon::Exclamation, "Backup Error");
+                if (answer == Answer::Yes) libLog::ViewTransactionLog();
+            }
+            if (RunState::AbortRequested()) {
+                SetMessageText("Backup aborted!");
+                break;
+            }
+        }
+    } catch (const std::exception& e) {
+        Trap(e, "cmdBackup_Click()");
+    }
+}
+
+// ---- abort ----
+
+void frmSchedule::mnuAbort_Click() {
+    RunState::SetAbortRequested(true);
+    SetMessageText("Aborting backup...");
+    UserInteraction::DoEvents();
+    UserInteraction::DoEvents();
+}
+
+void frmSchedule::sbarSchedule_PanelClick() {
+    RunState::SetAbortRequested(true);
+    UserInteraction::DoEvents();
+}
+
+// ---- suspend or resume ----
+
+void frmSchedule::cmdSuspend_Click() {
+    try {
+        if (!SelectionChecks()) return;
+        for (QTreeWidgetItem* row : SelectedRows()) {
+            CBackupJob* job = JobOfRow(row);
+            if (job == nullptr) continue;
+            job->SetSuspended(!job->Suspended());
+            job->SaveBackupJobIniFile();
+            RefreshItemDetails(row, *job);
+        }
+    } catch (const std::exception& e) {
+        Trap(e, "cmdSuspend_Click()");
+    }
+}
+
+// ---- view backup ----
+
+void frmSchedule::cmdView_Click() {
+    try {
+        if (!SelectionChecks()) return;
+        QTreeWidgetItem* row = CurrentRow();
+        CBackupJob* job = JobOfRow(row);
+        if (job == nullptr) {
+            MsgBox("Failed to open backup job (" + std::string(") -") + std::to_string(RowTag(row)), Buttons::OK,
+                   Icon::None, "Verification Error");
+            return;
+        }
+        if (!job->Compress()) {
+            if (!libFiles::DirExists(job->TargetDirectory())) {
+                MsgBox("The backup directory does not yet exist.", Buttons::OK, Icon::None, "Verification Error");
+                return;
+            }
+            UserInteraction::Ui().OpenDocument(job->TargetDirectory());
+            return;
+        }
+        std::string sZip = job->LatestZip();
+        if (sZip.empty()) {
+            MsgBox("No backups appear to exist for job '" + job->JobName() + "'", Buttons::OK, Icon::Exclamation,
+                   "Nothing to view");
+            return;
+        }
+        // The desktop's default application for the archive.
+        libFiles::FindAssociation(sZip);
+        if (!UserInteraction::Ui().OpenDocument(sZip))
+            MsgBox("The zip program on your system was unable to open the backup zip.", Buttons::OK, Icon::Exclamation,
+                   "Zip Program Failure");
+    } catch (const std::exception& e) {
+        Trap(e, "cmdView_Click()");
+    }
+}
+
+// ---- logs ----
+
+void frmSchedule::mnuActionViewTransactionLog_Click() { libLog::ViewTransactionLog(); }
+void frmSchedule::mnuActionViewErrorLog_Click() { libLog::ViewErrorLog(); }
+void frmSchedule::menuPurgeLog_Click() { libLog::DropTransactionLog(); }
+void frmSchedule::mnuDropErrorLog_Click() { libLog::DropErrorLog(); }
+
+void frmSchedule::mnuLogComment_Click() {
+    frmLogComment dialog(this);
+    dialog.GetComment();
+}
+
+// ---- window-level commands ----
+
+void frmSchedule::mnuRefresh_Click() { RefreshScheduleForm(); }
+
+void frmSchedule::mnuFilePreferences_Click() {
+    {
+        frmPreferences dialog(this);
+        dialog.Execute();
+    }
+    RefreshScheduleForm();
+}
+
+void frmSchedule::mnuFileClose_Click() {
+    if (appPreferences::UseSystemTray) {
+        if (appSetup::HasNotificationArea())
+            hide();
+        else
+            showMinimized(); // nowhere to bring a hidden window back from
+    } else {
+        close();
+    }
+}
+
+void frmSchedule::mnuHelpContents_Click() { UserInteraction::Ui().ShowHelp(""); }
+void frmSchedule::mnuHelpIndex_Click() { UserInteraction::Ui().ShowHelp("index"); }
+void frmSchedule::mnuHelpHomepage_Click() { appMisc::OpenWebPage(frmAbout::HomePageUrl); }
+void frmSchedule::mnuHelpLicense_Click() { appMisc::OpenWebPage(frmAbout::LicenseUrl); }
+
+void frmSchedule::mnuHelpAbout_Click() {
+    frmAbout dialog(this);
+    dialog.exec();
+}
