@@ -91,6 +91,17 @@ bool LookUpFolder(const std::string& sFolder, bool& bFound) {
     return !(iErr == ENOMEDIUM || iErr == ENXIO || iErr == EIO);
 }
 
+// Waits for a drive to come up: while looking the path up fails (a path that simply does not
+// exist is no failure), looks again, letting events run, for at most 5 seconds. Reports nothing.
+void WaitForDrive(const std::string& sPath) {
+    bool bFound = false;
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!LookUpFolder(sPath, bFound) && std::chrono::steady_clock::now() < tEnd) {
+        UserInteraction::DoEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
 // A file (or folder) entry exists; a "?" pattern needs one matching file.
 bool EntryExists(const std::string& sEntry) {
     if (libStrings::HasWildcards(libFiles::FilePathStripPath(sEntry))) {
@@ -167,8 +178,8 @@ Outcome Run::Steps() {
     // Clear a stale abort request of an earlier run, so that it cannot empty this one.
     RunState::SetAbortRequested(false);
     // 1. Let removable drives come up.
-    libFiles::WaitForFile(appMisc::AppFolder() + appMisc::ExeBaseName());
-    libFiles::WaitForFile(m_job.TargetDirectory());
+    WaitForDrive(appMisc::AppFolder() + appMisc::ExeBaseName());
+    WaitForDrive(m_job.TargetDirectory());
     // 2. Show that the run is busy.
     if (m_pOwner != nullptr) {
         m_pOwner->SetBusyPointer(true);

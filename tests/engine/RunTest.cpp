@@ -1,0 +1,413 @@
+// The backup run: log lines, outcomes, the recorded run, commands and the status shown.
+
+#include "RunTestSupport.h"
+
+#include "engine/CBackupJobRun.h"
+#include "jobs/CBackupJobManager.h"
+#include "support/appMisc.h"
+#include "support/libIni.h"
+
+#include <cstdlib>
+
+using namespace runtest;
+using UserInteraction::Answer;
+
+namespace {
+
+std::string Dashes(size_t n) { return std::string(n, '-'); }
+
+// A job file value as saved.
+std::string FileValue(const std::string& sFile, const std::string& sKey) {
+    CBackupJob job;
+    EXPECT_FALSE(job.OpenBackupJob(sFile));
+    if (sKey == "RunCount") return std::to_string(job.RunCount());
+    if (sKey == "SizeLastRun") return std::to_string(static_cast<long long>(job.SizeLastRun()));
+    if (sKey == "DateLastRun") return libDates::Format(job.DateLastRun(), "mmm-dd-yyyy hh:mm");
+    return "";
+}
+
+} // namespace
+
+// ---- texts that stand on their own ----
+
+TEST(RunTexts, HeaderLineFillsToSixtyAndNeverGoesNegative) {
+    EXPECT_EQ(BackupRun::HeaderLine("Docs"), "-- Docs " + Dashes(56));
+    EXPECT_EQ(BackupRun::HeaderLine(std::string(59, 'a')), "-- " + std::string(59, 'a') + " -");
+    EXPECT_EQ(BackupRun::HeaderLine(std::string(60, 'a')), "-- " + std::string(60, 'a') + " ");
+    EXPECT_EQ(BackupRun::HeaderLine(std::string(75, 'a')), "-- " + std::string(75, 'a') + " ");
+}
+
+TEST(RunTexts, PlaceholdersExpandOnceFromLeftToRight) {
+    EXPECT_EQ(BackupRun::ExpandPlaceholders("copy %Z.zip %D%J.bak", "Mail", "/bk/Mail", "/bk/"),
+              "copy /bk/Mail.zip /bk/Mail.bak");
+    EXPECT_EQ(BackupRun::ExpandPlaceholders("100%", "Mail", "", "/bk/"), "100");
+    EXPECT_EQ(BackupRun::ExpandPlaceholders("%%J", "Mail", "", "/bk/"), "J");
+    EXPECT_EQ(BackupRun::ExpandPlaceholders("a%xb%j", "Mail", "", "/bk/"), "ab"); // case matters
+    // A replacement holding a placeholder is not expanded again (and the expansion ends).
+    EXPECT_EQ(BackupRun::ExpandPlaceholders("[%J][%Z]", "A%JB", "%D%Z", "/t/"), "[A%JB][%D%Z]");
+    EXPECT_EQ(BackupRun::ExpandPlaceholders("", "Mail", "", ""), "");
+}
+
+TEST(RunTexts, CommandsRunThroughTheShellAndReportTheirStatus) {
+    EXPECT_EQ(BackupRun::RunCommand("exit 0"), 0);
+    EXPECT_EQ(BackupRun::RunCommand("true && exit 7"), 7);
+    EXPECT_EQ(BackupRun::RunCommand("kill -TERM $$"), 128 + 15);
+    EXPECT_EQ(BackupRun::RunCommand("read x; exit $?"), 1); // standard input is empty, never a terminal
+}
+
+// ---- copy style ----
+
+using CopyRun = RunFixture;
+
+TEST_F(CopyRun, CountsFilesAndBytesOverEntriesAndRecordsTheRun) {
+    for (int i = 0; i < 3; ++i)
+        Source("one/f" + std::to_string(i), std::string(i == 0 ? 40 : 30, 'a'));
+    for (int i = 0; i < 4; ++i)
+        Source("two/g" + std::to_string(i), std::string(i == 0 ? 100 : 50, 'b'));
+    CBackupJob job = MakeJob("Docs", {Src + "one/*.*", Src + "two/*.*"}, false);
+    job.SetRunCount(5);
+    EXPECT_FALSE(job.ExecuteBackupNow());
+
+    const auto lines = LogLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.front(), "-- Docs " + Dashes(56));
+    EXPECT_TRUE(LogHas("Backing Up   " + Src + "one/*.*"));
+    EXPECT_TRUE(LogHas("Backing Up   " + Src + "two/*.*"));
+    EXPECT_EQ(lines.back(), "  Copied 7 files totaling 350 bytes");
+    EXPECT_EQ(job.SizeLastRun(), 350);
+    EXPECT_EQ(job.RunCount(), 6);
+    EXPECT_FALSE(job.Failure());
+    EXPECT_DOUBLE_EQ(job.DateLastRun(), libDates::Now());
+    EXPECT_TRUE(Exists(Tgt + "one/f2"));
+    EXPECT_TRUE(Exists(Tgt + "two/g3"));
+    // Saved: the file holds the recorded run.
+    EXPECT_FALSE(job.Changed());
+    EXPECT_EQ(FileValue(job.FileName(), "RunCount"), "6");
+    EXPECT_EQ(FileValue(job.FileName(), "SizeLastRun"), "350");
+    EXPECT_EQ(FileValue(job.FileName(), "DateLastRun"), "Mar-15-2027 10:00");
+}
+
+TEST_F(CopyRun, NothingToCopyLogsZerosAndAFirstRunCountsOne) {
+    fs::create_directories(Src + "empty");
+    CBackupJob job = MakeJob("Docs", {Src + "empty/*.doc"}, false);
+    ASSERT_EQ(job.RunCount(), -1);
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_EQ(LogLines().back(), "  Copied 0 files totaling 0 bytes");
+    EXPECT_EQ(job.RunCount(), 1);
+    EXPECT_EQ(job.SizeLastRun(), 0);
+}
+
+TEST_F(CopyRun, AFolderNamedOnItsOwnIsBackedUpWhole) {
+    Source("Data/a.txt", "aaa");
+    Source("Data/sub/b.txt", "bb");
+    CBackupJob job = MakeJob("Docs", {Src + "Data"}, false);
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_EQ(Read(Tgt + "Data/a.txt"), "aaa");
+    EXPECT_EQ(Read(Tgt + "Data/sub/b.txt"), "bb");
+    EXPECT_EQ(LogLines().back(), "  Copied 2 files totaling 5 bytes");
+}
+
+TEST_F(CopyRun, AnAbortStopsTheRunAndRecordsAFailure) {
+    Source("one/a", "1");
+    Source("two/b", "2");
+    fs::create_directories(Tgt + "two");
+    App->WriteFile("bk/two/old", "previous backup");
+    CBackupJob job = MakeJob("Docs", {Src + "one/*.*", Src + "two/*.*"}, false);
+    // The abort arrives while the first entry is being copied (events run per status change).
+    struct AbortingOwner : RecordingOwner {
+        void SetMessageText(const std::string& s) override {
+            RecordingOwner::SetMessageText(s);
+            if (s.rfind("Backing Up  ", 0) == 0 && s.find("one/") != std::string::npos)
+                RunState::SetAbortRequested(true);
+        }
+    } owner;
+    EXPECT_FALSE(job.ExecuteBackupNow(&owner));
+    EXPECT_TRUE(job.Failure());
+    EXPECT_TRUE(LogHas("Backup terminated by user"));
+    EXPECT_EQ(job.RunCount(), 1);
+    // The second entry's Rebuild did not remove its previous backup.
+    EXPECT_EQ(Read(Tgt + "two/old"), "previous backup");
+    EXPECT_FALSE(LogHas("Backing Up   " + Src + "two/*.*"));
+}
+
+TEST_F(CopyRun, AStaleAbortRequestDoesNotEmptyALaterRun) {
+    Source("one/a", "1");
+    RunState::SetAbortRequested(true);
+    CBackupJob job = MakeJob("Docs", {Src + "one/*.*"}, false);
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(job.Failure());
+    EXPECT_TRUE(Exists(Tgt + "one/a"));
+}
+
+// ---- abandon paths ----
+
+using AbandonRunTest = RunFixture;
+
+TEST_F(AbandonRunTest, MissingFileEntryLeavesTheRecordAlone) {
+    CBackupJob job = MakeJob("Docs", {Src + "nothere.txt"}, false);
+    job.SetRunCount(4);
+    job.SetDateLastRun(libDates::DateSerial(2027, 1, 1));
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(LogHas("Stowline Pre-Emptive Error, file to backup does not exist: '" + Src + "nothere.txt'."));
+    EXPECT_TRUE(job.Failure());
+    EXPECT_EQ(job.RunCount(), 4);
+    EXPECT_DOUBLE_EQ(job.DateLastRun(), libDates::DateSerial(2027, 1, 1));
+    EXPECT_FALSE(Exists(job.FileName())); // never saved
+}
+
+TEST_F(AbandonRunTest, MissingWildcardFolderAndMissingTarget) {
+    CBackupJob job = MakeJob("Docs", {Src + "gone/*.doc"});
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(LogHas("Stowline Pre-Emptive Error, file specification (wildcards) to backup does not exist: '" + Src +
+                       "gone/*.doc'."));
+
+    Source("a.txt", "a");
+    CBackupJob job2 = MakeJob("Docs", {Src + "a.txt"}, false);
+    job2.SetTargetDirectoryRaw(App->Path() + "nowhere/");
+    EXPECT_TRUE(job2.ExecuteBackupNow());
+    EXPECT_TRUE(LogHas("Stowline Target Path does not exist: '" + App->Path() + "nowhere/'."));
+    EXPECT_TRUE(job2.Failure());
+    EXPECT_EQ(job2.RunCount(), -1);
+}
+
+TEST_F(AbandonRunTest, AbandonedRunRunsNoPostCommandButThePreCommand) {
+    const std::string sMark = App->Path() + "marks";
+    CBackupJob job = MakeJob("Docs", {Src + "nothere.txt"});
+    job.SetPreBackupCommand("echo pre >> " + sMark);
+    job.SetPostBackupCommand("echo post >> " + sMark);
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_EQ(Read(sMark), "pre\n");
+    EXPECT_TRUE(LogHas("  Pre-backup command exit status 0"));
+}
+
+TEST_F(AbandonRunTest, AJobNameWithASlashNeverWritesOutsideTheTarget) {
+    Source("a.txt", "a");
+    CBackupJob job = MakeJob("x", {Src + "a.txt"});
+    job.SetJobNameRaw("../escape");
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_FALSE(Exists(App->Path() + "escape.zip"));
+    EXPECT_TRUE(job.Failure());
+}
+
+TEST_F(AbandonRunTest, LongJobNameRuns) {
+    Source("a.txt", "a");
+    const std::string sName(70, 'L');
+    CBackupJob job = MakeJob(sName, {Src + "a.txt"});
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_EQ(LogLines().front(), "-- " + sName + " ");
+    EXPECT_TRUE(Exists(Tgt + sName + ".zip"));
+}
+
+// ---- zip style ----
+
+using ZipRun = RunFixture;
+
+TEST_F(ZipRun, CompletedRunWritesTheArchiveAndLogsItsSize) {
+    const std::string a = Source("d/a.txt", "alpha");
+    const std::string b = Source("d/s/b.txt", "beta");
+    const std::string c = Source("c.txt", "gamma");
+    CBackupJob job = MakeJob("My Docs!", {Src + "d/*.*", c});
+    libLog::SetPendingComment("before the move");
+    EXPECT_FALSE(job.ExecuteBackupNow());
+
+    const std::string sZip = Tgt + "MyDocs.zip";
+    ASSERT_TRUE(Exists(sZip));
+    const auto names = ZipNames(sZip);
+    EXPECT_TRUE(names.count(Stored(a)));
+    EXPECT_TRUE(names.count(Stored(b)));
+    EXPECT_TRUE(names.count(Stored(c)));
+    EXPECT_EQ(std::system(("unzip -tqq '" + sZip + "' >/dev/null 2>&1").c_str()), 0);
+
+    const auto lines = LogLines();
+    EXPECT_EQ(lines[0], "-- My Docs! " + Dashes(52));
+    EXPECT_EQ(lines[1], "before the move");
+    EXPECT_TRUE(LogHas("Zipping Up   " + Src + "d/*.*"));
+    EXPECT_TRUE(LogHas("Zipping Up   " + c));
+    EXPECT_EQ(lines.back(), "  Zip size " + std::to_string(fs::file_size(sZip)));
+    EXPECT_EQ(job.SizeLastRun(), static_cast<double>(fs::file_size(sZip)));
+    EXPECT_FALSE(job.Failure());
+    EXPECT_EQ(FileValue(job.FileName(), "SizeLastRun"), std::to_string(fs::file_size(sZip)));
+}
+
+TEST_F(ZipRun, ZipErrorRecordsAFailedRunAndSkipsTheRest) {
+    fs::create_directories(Src + "none");
+    const std::string c = Source("c.txt", "gamma");
+    CBackupJob job = MakeJob("Docs", {Src + "none/*.doc", c});
+    job.SetRunCount(2);
+    job.SetPostBackupCommand("touch " + App->Path() + "post-ran");
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_TRUE(LogHas("Zip has nothing to do"));
+    EXPECT_FALSE(LogHas("Zipping Up   " + c));
+    EXPECT_TRUE(job.Failure());
+    EXPECT_EQ(job.RunCount(), 3);
+    EXPECT_DOUBLE_EQ(job.DateLastRun(), libDates::Now());
+    EXPECT_FALSE(Exists(App->Path() + "post-ran"));
+    EXPECT_EQ(FileValue(job.FileName(), "RunCount"), "3");
+}
+
+TEST_F(ZipRun, UnreadableFileIsAFailureEvenThoughTheRunGoesOn) {
+    const std::string a = Source("d/a.txt", "alpha");
+    const std::string b = Source("d/b.txt", "beta");
+    libZip::SetOpenFunction([b](const std::string& sPath) {
+        if (sPath == b) {
+            errno = EACCES;
+            return -1;
+        }
+        return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    });
+    CBackupJob job = MakeJob("Docs", {Src + "d/*.*"});
+    job.SetPostBackupCommand("true");
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    libZip::SetOpenFunction({});
+    EXPECT_TRUE(ZipNames(Tgt + "Docs.zip").count(Stored(a)));
+    EXPECT_FALSE(ZipNames(Tgt + "Docs.zip").count(Stored(b)));
+    EXPECT_TRUE(job.Failure());
+    EXPECT_TRUE(LogHas("  Post-backup command exit status 0"));
+}
+
+TEST_F(ZipRun, IncrementalRunWithNothingNewIsASuccessAndKeepsTheNewestName) {
+    const std::string a = Source("d/a.txt", "alpha");
+    SetModTime(a, libDates::DateSerial(2027, 3, 1));
+    Touch(Tgt + "Docs.zip", "previous newest");
+    Touch(Tgt + "Docs_1.zip", "previous copy 1");
+    CBackupJob job = MakeJob("Docs", {Src + "d/*.*"});
+    job.SetIncremental(true);
+    job.SetNumberCopies(3);
+    job.SetDateLastRun(libDates::DateSerial(2027, 3, 10));
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(job.Failure());
+    EXPECT_FALSE(LogHas("Zip has nothing to do"));
+    // Rotation was undone: the newest backup keeps its name.
+    EXPECT_EQ(Read(Tgt + "Docs.zip"), "previous newest");
+    EXPECT_EQ(Read(Tgt + "Docs_1.zip"), "previous copy 1");
+    EXPECT_FALSE(Exists(Tgt + "Docs_2.zip"));
+}
+
+TEST_F(ZipRun, MissingFirstEntryAbandonsAfterTheRotation) {
+    Touch(Tgt + "Docs.zip", "previous newest");
+    CBackupJob job = MakeJob("Docs", {Src + "missing.txt"});
+    job.SetNumberCopies(2);
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_FALSE(Exists(Tgt + "Docs.zip"));
+    EXPECT_EQ(Read(Tgt + "Docs_1.zip"), "previous newest");
+    EXPECT_EQ(job.LatestZip(), Tgt + "Docs_1.zip");
+}
+
+TEST_F(ZipRun, RotationKeepsNumberCopiesOlderArchives) {
+    Source("a.txt", "a");
+    for (const char* s : {"Docs.zip", "Docs_1.zip", "Docs_2.zip", "Docs_3.zip", "Docs_7.zip"})
+        Touch(Tgt + s, s);
+    CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
+    job.SetNumberCopies(3);
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_EQ(ZipNames(Tgt + "Docs.zip").size(), 1u);
+    EXPECT_EQ(Read(Tgt + "Docs_1.zip"), "Docs.zip");
+    EXPECT_EQ(Read(Tgt + "Docs_2.zip"), "Docs_1.zip");
+    EXPECT_EQ(Read(Tgt + "Docs_3.zip"), "Docs_2.zip");
+    EXPECT_FALSE(Exists(Tgt + "Docs_7.zip"));
+}
+
+TEST_F(ZipRun, DatedRunsOfOneDayGetNumberedNames) {
+    Source("a.txt", "a");
+    CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
+    job.SetKeepPeriod(CBackupJob::KeepDays);
+    job.SetNumberCopies(2);
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_TRUE(Exists(Tgt + "Docs_20270315.zip"));
+    EXPECT_TRUE(Exists(Tgt + "Docs_20270315(1).zip"));
+    EXPECT_EQ(job.LatestZip(), Tgt + "Docs_20270315(1).zip");
+    EXPECT_EQ(job.RunCount(), 2);
+}
+
+TEST_F(ZipRun, DatedPurgeDeletesOnlyThisJobsExpiredUnmarkedArchives) {
+    Source("a.txt", "a");
+    const std::vector<std::string> gone = {"Mail_20270312.zip", "Mail_20270301(2).zip", "Mail_270101.zip"};
+    const std::vector<std::string> kept = {"Mail_20270313.zip",    "Mail_P20270101.zip", "Mail_p20270102(1).zip",
+                                           "Mail2_20270101.zip",   "Mail_1.zip",         "Mail_2027010.zip",
+                                           "Mail_20270101x.zip",   "MailX_20270101.zip", "Mail_20270101.txt",
+                                           "Mail_Old_20270101.zip"};
+    for (const auto& s : gone)
+        Touch(Tgt + s);
+    for (const auto& s : kept)
+        Touch(Tgt + s);
+    CBackupJob job = MakeJob("Mail", {Src + "a.txt"});
+    job.SetKeepPeriod(CBackupJob::KeepDays);
+    job.SetNumberCopies(2); // cut-off 2027-03-13: earlier days go
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    for (const auto& s : gone)
+        EXPECT_FALSE(Exists(Tgt + s)) << s;
+    for (const auto& s : kept)
+        EXPECT_TRUE(Exists(Tgt + s)) << s;
+    EXPECT_TRUE(Exists(Tgt + "Mail_20270315.zip"));
+}
+
+TEST_F(ZipRun, InvalidKeepPeriodIsShownAndTheRunStillZips) {
+    Source("a.txt", "a");
+    CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
+    job.SetKeepPeriod(7);
+    job.SetNumberCopies(1);
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    const auto msgs = App->Seam().Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].Title, "Internal Error");
+    EXPECT_EQ(msgs[0].Text, "Keep period 7 is invalid");
+    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Exclamation);
+    EXPECT_TRUE(Exists(Tgt + "Docs_20270315.zip"));
+    EXPECT_FALSE(job.Failure());
+}
+
+TEST_F(ZipRun, CommandsAreExpandedRunAndLogged) {
+    Source("a.txt", "a");
+    CBackupJob job = MakeJob("Mail", {Src + "a.txt"});
+    job.SetPreBackupCommand("printf '%J|%Z|%D%s' > " + App->Path() + "pre.txt; exit 3");
+    job.SetPostBackupCommand("test -f %Z.zip && cp %Z.zip %D%J.bak");
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    // "%s" selects nothing: it is removed, so printf never sees it.
+    EXPECT_EQ(Read(App->Path() + "pre.txt"), "Mail|" + Tgt + "Mail|" + Tgt);
+    EXPECT_TRUE(LogHas("  Pre-backup command exit status 3"));
+    EXPECT_TRUE(LogHas("  Post-backup command exit status 0"));
+    EXPECT_TRUE(Exists(Tgt + "Mail.bak"));
+    EXPECT_FALSE(job.Failure()); // a failing command never changes the outcome
+}
+
+TEST_F(ZipRun, TheOwnerShowsProgressAndEndsIdle) {
+    Source("a.txt", "a");
+    CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
+    RecordingOwner owner;
+    EXPECT_FALSE(job.ExecuteBackupNow(&owner));
+    ASSERT_GE(owner.Messages.size(), 3u);
+    EXPECT_EQ(owner.Messages.front(), "Initializing...");
+    EXPECT_NE(std::find(owner.Messages.begin(), owner.Messages.end(), "Zipping Up   " + Src + "a.txt"),
+              owner.Messages.end());
+    EXPECT_EQ(owner.Messages.back(), "");
+    for (const auto& s : owner.LightStates)
+        EXPECT_NE(s, "mixed");
+    EXPECT_EQ(owner.LightStates.front(), "busy");
+    EXPECT_EQ(owner.LightStates.back(), "idle");
+    EXPECT_EQ(owner.Pointer, (std::vector<bool>{true, false}));
+    EXPECT_EQ(RunState::Owner(), nullptr);
+    // Pending events ran 20 times per light change.
+    EXPECT_GE(App->Seam().EventsRun, 20 * static_cast<int>(owner.LightStates.size()));
+}
+
+// ---- the manager's run command ----
+
+TEST_F(ZipRun, ManagerRunsTheJobOfAHandleAndTheFileRecordsIt) {
+    Source("a.txt", "a");
+    CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
+    job.SetStartTime(libDates::TimeSerial(9, 0, 0));
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    CBackupJobManager& manager = CreateJobManager();
+    manager.Reload();
+    ASSERT_EQ(manager.Count(), 1);
+    EXPECT_EQ(manager.ExecuteBackup(0), 0);
+    EXPECT_TRUE(Exists(Tgt + "Docs.zip"));
+    EXPECT_EQ(FileValue(job.FileName(), "RunCount"), "1");
+    // The save refreshed the entry: its next run lies ahead.
+    EXPECT_GT(manager.NextRunFromHandle(0), libDates::Now());
+    EXPECT_EQ(manager.BackupsToRun(libDates::Now()), std::vector<int32_t>{-1});
+    EXPECT_EQ(manager.ExecuteBackup(-1), -1);
+    EXPECT_EQ(manager.ExecuteBackup(42), 42);
+    DestroyJobManager();
+}
