@@ -1,0 +1,92 @@
+// Renaming a job: its job file and its own archives move, nothing else does.
+
+#include "RunTestSupport.h"
+
+using namespace runtest;
+
+using Rename = RunFixture;
+
+TEST_F(Rename, SameTargetRenamesOnlyTheJobsOwnArchives) {
+    CBackupJob job = MakeJob("Daily Docs", {Src + "a.txt"});
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    const std::string oldFile = job.FileName();
+    for (const char* s : {"DailyDocs.zip", "DailyDocs_1.zip", "DailyDocs_20270301(1).zip", "DailyDocs_P270101.zip"})
+        Touch(Tgt + s, s);
+    for (const char* s : {"DailyDocs2.zip", "DailyDocs2_1.zip", "DailyDocsOld.zip", "DailyDocs_notes.zip"})
+        Touch(Tgt + s, s);
+
+    EXPECT_TRUE(job.RenameJob(Tgt, "Docs", true));
+    EXPECT_EQ(job.JobName(), "Docs");
+    EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Docs.slj");
+    EXPECT_TRUE(Exists(job.FileName()));
+    EXPECT_FALSE(Exists(oldFile));
+    EXPECT_EQ(Read(Tgt + "Docs.zip"), "DailyDocs.zip");
+    EXPECT_EQ(Read(Tgt + "Docs_1.zip"), "DailyDocs_1.zip");
+    EXPECT_EQ(Read(Tgt + "Docs_20270301(1).zip"), "DailyDocs_20270301(1).zip");
+    EXPECT_EQ(Read(Tgt + "Docs_P270101.zip"), "DailyDocs_P270101.zip");
+    for (const char* s : {"DailyDocs2.zip", "DailyDocs2_1.zip", "DailyDocsOld.zip", "DailyDocs_notes.zip"})
+        EXPECT_EQ(Read(Tgt + s), s);
+    EXPECT_FALSE(Exists(Tgt + "Docs2.zip"));
+}
+
+TEST_F(Rename, NewTargetMovesArchivesAndGetsItsSlash) {
+    CBackupJob job = MakeJob("Mail", {});
+    job.SetTargetDirectoryRaw(Tgt);
+    Touch(Tgt + "Mail.zip", "m");
+    Touch(Tgt + "Mail2.zip", "neighbour");
+    fs::create_directories(App->Path() + "new");
+    EXPECT_TRUE(job.RenameJob(App->Path() + "new", "Mail", true));
+    EXPECT_EQ(job.TargetDirectory(), App->Path() + "new/");
+    EXPECT_EQ(Read(App->Path() + "new/Mail.zip"), "m");
+    EXPECT_FALSE(Exists(Tgt + "Mail.zip"));
+    EXPECT_TRUE(Exists(Tgt + "Mail2.zip"));
+    EXPECT_FALSE(Exists(App->Path() + "new/Mail2.zip"));
+}
+
+TEST_F(Rename, WithoutMovingBackupsTheArchivesStay) {
+    CBackupJob job = MakeJob("Mail", {});
+    Touch(Tgt + "Mail.zip", "m");
+    EXPECT_TRUE(job.RenameJob(Tgt, "Post", false));
+    EXPECT_TRUE(Exists(Tgt + "Mail.zip"));
+    EXPECT_FALSE(Exists(Tgt + "Post.zip"));
+}
+
+TEST_F(Rename, AnExistingArchiveUnderTheNewNameIsKept) {
+    CBackupJob job = MakeJob("Mail", {});
+    Touch(Tgt + "Mail.zip", "mine");
+    Touch(Tgt + "Post.zip", "theirs");
+    EXPECT_TRUE(job.RenameJob(Tgt, "Post", true));
+    EXPECT_EQ(Read(Tgt + "Post.zip"), "theirs");
+    EXPECT_EQ(Read(Tgt + "Mail.zip"), "mine");
+}
+
+TEST_F(Rename, UnsafeNamesAndAnotherJobsFileAreRefused) {
+    CBackupJob job = MakeJob("Mail", {});
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    Touch(Tgt + "Mail.zip", "m");
+    for (const char* s : {"../x", "a/b", ".", "..", ""}) {
+        EXPECT_FALSE(job.RenameJob(App->Path() + "elsewhere", s, true)) << s;
+        EXPECT_EQ(job.JobName(), "Mail");
+        EXPECT_EQ(job.TargetDirectory(), Tgt);
+        EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Mail.slj");
+    }
+    EXPECT_TRUE(Exists(Tgt + "Mail.zip"));
+    EXPECT_FALSE(Exists(App->Path() + "x.slj"));
+
+    CBackupJob other = MakeJob("Post", {});
+    ASSERT_FALSE(other.SaveBackupJobIniFile());
+    const std::string before = Read(other.FileName());
+    EXPECT_FALSE(job.RenameJob(Tgt, "Post", true));
+    EXPECT_EQ(Read(other.FileName()), before);
+    EXPECT_TRUE(Exists(appMisc::JobFolder() + "Mail.slj"));
+    EXPECT_EQ(job.JobName(), "Mail");
+}
+
+TEST_F(Rename, ACaseChangeIsANewFileName) {
+    CBackupJob job = MakeJob("mail", {});
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    EXPECT_TRUE(job.RenameJob(Tgt, "Mail", true));
+    EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Mail.slj");
+    EXPECT_TRUE(Exists(appMisc::JobFolder() + "Mail.slj"));
+    EXPECT_FALSE(Exists(appMisc::JobFolder() + "mail.slj"));
+}
