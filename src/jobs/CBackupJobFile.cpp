@@ -94,11 +94,14 @@ std::vector<std::string> SplitLines(const std::string& sText) {
 }
 
 // A list section: keys sPrefix + 0, 1, ...; stops at the first empty value; blank values are
-// skipped; bDatesOnly keeps only date texts.
-std::string ReadList(const IniFile& ini, const std::string& sSection, const std::string& sPrefix, bool bDatesOnly) {
+// skipped; bDatesOnly keeps only date texts. Each key is removed from the (scratch) copy once
+// read, so the next key is found at the front and a long list reads in linear time.
+std::string ReadList(IniFile& ini, const std::string& sSection, const std::string& sPrefix, bool bDatesOnly) {
     std::string sList;
     for (long i = 0;; ++i) {
-        std::string sValue = ini.Get(sSection, sPrefix + std::to_string(i), "");
+        const std::string sKey = sPrefix + std::to_string(i);
+        std::string sValue = ini.Get(sSection, sKey, "");
+        ini.Remove(sSection, sKey);
         if (sValue.empty()) break;
         if (Trim(sValue).empty()) continue;
         double d;

@@ -1,0 +1,522 @@
+// The job file: INI round trips, the reading rules, the line layout, passwords of any bytes,
+// damaged files, and names that must not lead a save out of the job folder.
+
+#include "common/TempAppFolder.h"
+#include "jobs/CBackupJob.h"
+#include "support/libDates.h"
+#include "support/libIni.h"
+#include "support/libStrings.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+
+namespace {
+
+using libDates::DateSerial;
+using libDates::TimeSerial;
+
+class JobFileFixture : public TempAppFolder {
+protected:
+    std::string Put(const std::string& sRelative, const std::string& sBytes) {
+        WriteFile(App + sRelative, sBytes);
+        return App + sRelative;
+    }
+    // A job file written by hand in the INI layout: "[Config]" with the given lines, then extra text.
+    std::string IniJob(const std::string& sConfigLines, const std::string& sMore = "",
+                       const std::string& sName = "hand.slj") {
+        return Put("BackupJobs/" + sName, "[Config]\r\nJobName=Hand\r\n" + sConfigLines + sMore);
+    }
+};
+class JobFile : public JobFileFixture {};
+class JobFilePassword : public JobFileFixture {};
+class JobFileDamaged : public JobFileFixture {};
+class JobFileNames : public JobFileFixture {};
+
+CBackupJob Load(const std::string& sPath) {
+    CBackupJob job;
+    EXPECT_FALSE(job.OpenBackupJob(sPath)) << sPath;
+    return job;
+}
+
+CBackupJob FullJob(const std::string& sName) {
+    CBackupJob job;
+    job.CopyJob(CBackupJob(), sName);
+    job.SetDateLastRun(DateSerial(2001, 12, 5) + TimeSerial(18, 34, 0));
+    job.SetSizeLastRun(123456789012.0);
+    job.SetRunCount(42);
+    job.SetStartTime(TimeSerial(7, 5, 0));
+    job.SetFrequency(CBackupJob::Weekly);
+    job.SetDayOfWeek(static_cast<int16_t>(62));
+    job.SetDayOfMonth(17);
+    job.SetCompress(false);
+    job.SetCopyStyle(2);
+    job.SetKeepPeriod(CBackupJob::KeepWeeks);
+    job.SetNumberCopies(12);
+    job.SetPassword("s3cr=t;[x]");
+    job.SetSubdirectories(true);
+    job.SetIncremental(true);
+    job.SetSuspended(true);
+    job.SetPreBackupCommand("echo \"pre\" %JobName%");
+    job.SetPostBackupCommand("  padded post  ");
+    job.SetTargetDirectoryRaw("/backup/target dir/");
+    job.SetFilesToZip("/home/u/docs\r\n/home/u/*.txt\r\n  /home/u/lead space\r\n");
+    job.SetExcludeSpec("*.tmp\r\n'quoted'\r\n");
+    job.SetOneShotDates("Jan-05-2030 08:30\r\nFeb-06-2031 23:59\r\n");
+    return job;
+}
+
+void ExpectSameDefinition(const CBackupJob& a, const CBackupJob& b) {
+    EXPECT_EQ(a.JobName(), b.JobName());
+    EXPECT_EQ(a.DateLastRun(), b.DateLastRun());
+    EXPECT_EQ(a.SizeLastRun(), b.SizeLastRun());
+    EXPECT_EQ(a.RunCount(), b.RunCount());
+    EXPECT_NEAR(a.StartTime(), b.StartTime(), 1e-9);
+    EXPECT_EQ(a.Frequency(), b.Frequency());
+    EXPECT_EQ(a.DayOfWeek(), b.DayOfWeek());
+    EXPECT_EQ(a.DayOfMonth(), b.DayOfMonth());
+    EXPECT_EQ(a.Compress(), b.Compress());
+    EXPECT_EQ(a.CopyStyle(), b.CopyStyle());
+    EXPECT_EQ(a.KeepPeriod(), b.KeepPeriod());
+    EXPECT_EQ(a.NumberCopies(), b.NumberCopies());
+    EXPECT_EQ(a.Password(), b.Password());
+    EXPECT_EQ(a.Subdirectories(), b.Subdirectories());
+    EXPECT_EQ(a.Incremental(), b.Incremental());
+    EXPECT_EQ(a.Suspended(), b.Suspended());
+    EXPECT_EQ(a.PreBackupCommand(), b.PreBackupCommand());
+    EXPECT_EQ(a.PostBackupCommand(), b.PostBackupCommand());
+    EXPECT_EQ(a.TargetDirectory(), b.TargetDirectory());
+    EXPECT_EQ(a.FilesToZip(), b.FilesToZip());
+    EXPECT_EQ(a.ExcludeSpec(), b.ExcludeSpec());
+    EXPECT_EQ(a.OneShotDates(), b.OneShotDates());
+}
+
+TEST_F(JobFile, EveryFieldSurvivesASaveAndALoad) {
+    CBackupJob job = FullJob("Round Trip");
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    EXPECT_FALSE(job.Changed());
+    CBackupJob back = Load(job.FileName());
+    ExpectSameDefinition(job, back);
+    EXPECT_TRUE(back.Changed()) << "an INI load leaves Changed as Clear left it";
+    EXPECT_EQ(back.FileName(), job.FileName());
+
+    // Values far beyond the old 254/127-character read limits come back whole.
+    CBackupJob longJob = FullJob("Long");
+    std::string sDeep = "/data";
+    while (sDeep.size() < 1500)
+        sDeep += "/a folder with a long name";
+    longJob.SetFilesToZip(sDeep + "\r\n" + sDeep + "/*.doc\r\n");
+    longJob.SetTargetDirectoryRaw(sDeep + "/");
+    longJob.SetPreBackupCommand(std::string(700, 'p'));
+    longJob.SetPostBackupCommand(std::string(300, 'q') + " end");
+    longJob.SetPassword(std::string(400, 'w'));
+    ASSERT_FALSE(longJob.SaveBackupJobIniFile());
+    ExpectSameDefinition(longJob, Load(longJob.FileName()));
+}
+
+TEST_F(JobFile, FirstSaveWritesTheLayoutExactly) {
+    CBackupJob job;
+    job.CopyJob(CBackupJob(), "Docs");
+    job.SetDateLastRun(DateSerial(2001, 12, 5) + TimeSerial(18, 34, 0));
+    job.SetDayOfWeek(CBackupJob::AllDays);
+    job.SetTargetDirectoryRaw("/backup/");
+    job.SetExcludeSpec("*.tmp\r\n");
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    EXPECT_EQ(ReadFile(App + "BackupJobs/Docs.slj"),
+              "[Config]\r\nJobName=Docs\r\nDateLastRun=Dec-05-2001 18:34\r\nSizeLastRun=-1\r\nRunCount=-1\r\n"
+              "StartTime=12:00\r\nFrequency=1\r\nDayOfWeek=254\r\nDayOfMonth=1\r\nCompress=-1\r\nCopyStyle=0\r\n"
+              "KeepCount=0\r\nKeepPeriod=Copies\r\nPassword=\r\nParseSubDir=0\r\nIncremental=0\r\nSuspended=0\r\n"
+              "PreBackupCommand=\r\nPostBackupCommand=\r\nTargetDir=/backup/\r\n"
+              "[Source]\r\nFile_0=\r\n[Exclude]\r\nFile_0=*.tmp\r\n[OneShot]\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat((App + "BackupJobs/Docs.slj").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "job files hold passwords";
+    // Nothing but the job file is left in the folder (no temporary files).
+    int iFiles = 0;
+    for (auto& e : std::filesystem::directory_iterator(App + "BackupJobs"))
+        iFiles += e.is_regular_file();
+    EXPECT_EQ(iFiles, 1);
+}
+
+TEST_F(JobFile, ASaveKeepsWhatElseTheFileHolds) {
+    std::string sPath = IniJob("Frequency=3\r\nComment=kept\r\n",
+                               "[Source]\r\nFile_0=/old\r\nFile_1=/older\r\n[Extra]\r\nkey=value\r\n");
+    CBackupJob job = Load(sPath);
+    job.SetFilesToZip("/new\r\n");
+    job.SetDayOfMonth(9);
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(sPath));
+    EXPECT_EQ(ini.Get("Config", "Comment"), "kept");
+    EXPECT_EQ(ini.Get("Extra", "key"), "value");
+    EXPECT_EQ(ini.Get("Source", "File_0"), "/new");
+    EXPECT_FALSE(ini.Has("Source", "File_1")) << "a list section is rewritten whole";
+    EXPECT_EQ(ini.Get("Config", "DayOfMonth"), "9");
+    EXPECT_EQ(ini.Keys("Config").front(), "JobName");
+}
+
+TEST_F(JobFile, ReadingRulesOfTheConfigSection) {
+    auto with = [&](const std::string& sLines) { return Load(IniJob(sLines)); };
+    EXPECT_EQ(with("DayOfMonth=31\r\n").DayOfMonth(), 28);
+    EXPECT_EQ(with("DayOfMonth=abc\r\n").DayOfMonth(), 1);
+    EXPECT_EQ(with("DayOfMonth=0\r\n").DayOfMonth(), 1);
+    EXPECT_EQ(with("Frequency=9\r\nDayOfWeek=254\r\n").Frequency(), 4);
+    EXPECT_EQ(with("Frequency=0\r\nDayOfWeek=254\r\n").Frequency(), 1);
+    {
+        CBackupJob job = with("Frequency=1\r\nDayOfWeek=62\r\n");
+        EXPECT_EQ(job.Frequency(), 2) << "a daily job with a partial mask is weekly";
+        EXPECT_EQ(job.DayOfWeek(), 62);
+    }
+    EXPECT_EQ(with("DayOfWeek=1000\r\n").DayOfWeek(), 254);
+    EXPECT_EQ(with("DayOfWeek=0\r\n").DayOfWeek(), 2);
+    {
+        CBackupJob job = with("KeepPeriod=weeks\r\nKeepCount=45\r\n");
+        EXPECT_EQ(job.KeepPeriod(), 2);
+        EXPECT_EQ(job.NumberCopies(), 30);
+    }
+    EXPECT_EQ(with("KeepPeriod=Days\r\nKeepCount=0\r\n").NumberCopies(), 1);
+    EXPECT_EQ(with("KeepPeriod=Copies\r\nKeepCount=150\r\n").NumberCopies(), 99);
+    {
+        CBackupJob job = with("KeepCount=0\r\n");
+        EXPECT_EQ(job.KeepPeriod(), 0);
+        EXPECT_EQ(job.NumberCopies(), 0);
+    }
+    for (const char* s : {"True", "-1", "1", "2.5", "\"True\""})
+        EXPECT_TRUE(with(std::string("Compress=") + s + "\r\n").Compress()) << s;
+    for (const char* s : {"", "0", "False", "TRUE", "true", "abc"})
+        EXPECT_FALSE(with(std::string("Compress=") + s + "\r\n").Compress()) << s;
+    EXPECT_EQ(with("RunCount=-1\r\n").RunCount(), 0) << "a never-run count reads back as 0";
+    EXPECT_EQ(with("RunCount=x\r\n").RunCount(), 0);
+    EXPECT_EQ(with("RunCount=99999999999\r\n").RunCount(), 2147483647);
+    EXPECT_EQ(with("SizeLastRun=12.7\r\n").SizeLastRun(), 12);
+    EXPECT_EQ(with("SizeLastRun=-3.5\r\n").SizeLastRun(), -3);
+    EXPECT_EQ(with("SizeLastRun=1e400\r\n").SizeLastRun(), -1);
+    EXPECT_EQ(with("SizeLastRun=lots\r\n").SizeLastRun(), -1) << "a damaged size takes the default";
+    EXPECT_EQ(with("CopyStyle=7\r\n").CopyStyle(), 2);
+    EXPECT_EQ(with("DateLastRun=yesterday\r\n").DateLastRun(), 2.0);
+    EXPECT_NEAR(with("StartTime=7:05\r\n").StartTime(), TimeSerial(7, 5, 0), 1e-9);
+    EXPECT_NEAR(with("StartTime=Jan-05-2027 19:30\r\n").StartTime(), TimeSerial(19, 30, 0), 1e-9);
+    EXPECT_EQ(with("StartTime=soon\r\n").StartTime(), 0.0);
+    EXPECT_TRUE(with("Suspended=True\r\n").Suspended());
+    EXPECT_TRUE(with("ParseSubDir=1\r\n").Subdirectories());
+    EXPECT_TRUE(with("Incremental=-1\r\n").Incremental());
+
+    // Keys missing: the values a missing key gives.
+    CBackupJob bare = with("");
+    EXPECT_EQ(bare.JobName(), "Hand");
+    EXPECT_EQ(bare.DateLastRun(), 2.0);
+    EXPECT_EQ(bare.SizeLastRun(), -1);
+    EXPECT_EQ(bare.StartTime(), 0.0);
+    EXPECT_EQ(bare.DayOfWeek(), 2);
+    EXPECT_EQ(bare.Frequency(), 2) << "Frequency 1 with mask 2 is a weekly job";
+    EXPECT_EQ(bare.DayOfMonth(), 1);
+    EXPECT_EQ(bare.KeepPeriod(), 0);
+    EXPECT_FALSE(bare.Compress());
+    EXPECT_EQ(bare.FilesToZip(), "");
+    EXPECT_EQ(with("DayOfWeek=254\r\n").Frequency(), 1);
+}
+
+TEST_F(JobFile, ListSections) {
+    auto sources = [&](const std::string& sSection) { return Load(IniJob("", sSection)).FilesToZip(); };
+    EXPECT_EQ(sources("[Source]\r\nFile_0=a\r\nFile_1=\r\nFile_2=b\r\n"), "a\r\n") << "an empty value ends the list";
+    EXPECT_EQ(sources("[Source]\r\nFile_0=a\r\nFile_2=b\r\n"), "a\r\n") << "a missing key ends the list";
+    EXPECT_EQ(sources("[source]\r\nfile_0=x\r\nFILE_1=y\r\n"), "x\r\ny\r\n") << "names ignore case";
+    EXPECT_EQ(sources("[Source]\r\nFile_0=\" lead\"\r\n"), " lead\r\n");
+
+    CBackupJob job = Load(IniJob("", "[Exclude]\r\nFile_0=*.o\r\n[OneShot]\r\n0=Jan-05-2030 08:30\r\n"
+                                     "1=tomorrow-ish\r\n2=Feb-01-2030 10:00\r\n3=\r\n4=Mar-01-2030 10:00\r\n"));
+    EXPECT_EQ(job.ExcludeSpec(), "*.o\r\n");
+    EXPECT_EQ(job.OneShotDates(), "Jan-05-2030 08:30\r\nFeb-01-2030 10:00\r\n") << "non-dates dropped, empty ends";
+
+    // A job without sources saves one empty File_0; empty exclude and one-shot lists save no keys.
+    CBackupJob empty;
+    empty.CopyJob(CBackupJob(), "Empty");
+    ASSERT_FALSE(empty.SaveBackupJobIniFile());
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(empty.FileName()));
+    EXPECT_EQ(ini.Keys("Source"), std::vector<std::string>{"File_0"});
+    EXPECT_TRUE(ini.HasSection("Exclude"));
+    EXPECT_TRUE(ini.Keys("Exclude").empty());
+    EXPECT_TRUE(ini.Keys("OneShot").empty());
+}
+
+TEST_F(JobFile, BlankOnlySourceValueIsSkipped) {
+    // A value of blanks (kept by quotes) carries no entry but does not end the list.
+    CBackupJob job = Load(IniJob("", "[Source]\r\nFile_0=a\r\nFile_1=\"   \"\r\nFile_2=b\r\n"));
+    EXPECT_EQ(job.FilesToZip(), "a\r\nb\r\n");
+}
+
+// ---------------------------------------------------------------- the line layout
+
+TEST_F(JobFile, LineLayoutWithTheIncrementalFlag) {
+    std::string sPath = Put("BackupJobs/old.slj", "Old Docs\r\n12/05/2001 18:34:00\r\n10:30\r\n2\r\n62\r\n15\r\n"
+                                                  "False\r\n5\r\nplain pw\r\nTrue\r\nTrue\r\n/backup/\r\n"
+                                                  "/home/u/docs\r\n   \r\n\r\n  /home/u/mail \r\n");
+    CBackupJob job = Load(sPath);
+    EXPECT_FALSE(job.Changed()) << "the line reader clears Changed";
+    EXPECT_EQ(job.JobName(), "Old Docs");
+    EXPECT_EQ(job.DateLastRun(), DateSerial(2001, 12, 5) + TimeSerial(18, 34, 0));
+    EXPECT_NEAR(job.StartTime(), TimeSerial(10, 30, 0), 1e-9);
+    EXPECT_EQ(job.Frequency(), 2);
+    EXPECT_EQ(job.DayOfWeek(), 62);
+    EXPECT_EQ(job.DayOfMonth(), 15);
+    EXPECT_FALSE(job.Compress());
+    EXPECT_EQ(job.NumberCopies(), 5);
+    EXPECT_EQ(job.Password(), "plain pw") << "not scrambled in this layout";
+    EXPECT_TRUE(job.Subdirectories());
+    EXPECT_TRUE(job.Incremental());
+    EXPECT_EQ(job.TargetDirectory(), "/backup/");
+    EXPECT_EQ(job.FilesToZip(), "/home/u/docs\r\n  /home/u/mail \r\n") << "blank lines dropped, others untrimmed";
+    // Fields the layout does not have keep their defaults.
+    EXPECT_EQ(job.KeepPeriod(), 0);
+    EXPECT_EQ(job.CopyStyle(), 0);
+    EXPECT_EQ(job.RunCount(), -1);
+    EXPECT_EQ(job.SizeLastRun(), -1);
+    EXPECT_EQ(job.ExcludeSpec() + job.OneShotDates() + job.PreBackupCommand(), "");
+
+    // Saving turns it into the INI layout, which then reads back the same (a run count of -1
+    // would read back as 0).
+    job.SetRunCount(0);
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    ExpectSameDefinition(job, Load(sPath));
+}
+
+TEST_F(JobFile, LineLayoutVariants) {
+    libDates::SetClock(DateSerial(2027, 3, 10) + TimeSerial(15, 0, 0));
+    { // Empty line 11: no flag, and that empty line is the target directory.
+        CBackupJob job = Load(Put("BackupJobs/a.slj", "A\nJan-01-2020 10:00\n10:00\n1\n254\n1\n1\n3\n\n0\n\n"
+                                                      "/src/one\n/src/two\n"));
+        EXPECT_FALSE(job.Incremental());
+        EXPECT_EQ(job.TargetDirectory(), "");
+        EXPECT_EQ(job.FilesToZip(), "/src/one\r\n/src/two\r\n");
+        EXPECT_EQ(job.Frequency(), 1);
+        EXPECT_TRUE(job.Compress());
+    }
+    { // Written before the flag existed: line 11 is the target itself.
+        CBackupJob job = Load(Put("BackupJobs/b.slj", "B\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n"
+                                                      "-1\r\n3\r\n\r\n0\r\n/backup/b/\r\n/src/b\r\n"));
+        EXPECT_FALSE(job.Incremental());
+        EXPECT_EQ(job.TargetDirectory(), "/backup/b/");
+        EXPECT_EQ(job.FilesToZip(), "/src/b\r\n");
+    }
+    { // Damaged lines take defaults; a bad date of last run means today at 00:00.
+        CBackupJob job = Load(Put("BackupJobs/c.slj", "C\r\nnever\r\nnoon\r\nweekly\r\nx\r\n-\r\nmaybe\r\n"
+                                                      "1e99\r\npw\r\nperhaps\r\n"));
+        EXPECT_EQ(job.DateLastRun(), DateSerial(2027, 3, 10));
+        EXPECT_EQ(job.StartTime(), 0.0);
+        EXPECT_EQ(job.Frequency(), 2) << "frequency default 1 with mask default 2";
+        EXPECT_EQ(job.DayOfWeek(), 2);
+        EXPECT_EQ(job.DayOfMonth(), 1);
+        EXPECT_TRUE(job.Compress());
+        EXPECT_EQ(job.NumberCopies(), 0);
+        EXPECT_EQ(job.Password(), "pw");
+        EXPECT_FALSE(job.Subdirectories());
+        EXPECT_EQ(job.TargetDirectory(), "");
+    }
+    { // A daily job whose mask lost every weekday is weekly and never runs.
+        CBackupJob job = Load(Put("BackupJobs/d.slj", "D\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n0\r\n1\r\n"
+                                                      "True\r\n3\r\n\r\nFalse\r\n\r\n"));
+        EXPECT_EQ(job.Frequency(), 2);
+        EXPECT_EQ(job.DayOfWeek(), 0);
+        EXPECT_EQ(job.DateTimeNextRun(), CBackupJob::FarFuture);
+    }
+    { // Truncated after the name: the rest takes defaults.
+        CBackupJob job = Load(Put("BackupJobs/e.slj", "Only a name"));
+        EXPECT_EQ(job.JobName(), "Only a name");
+        EXPECT_EQ(job.FilesToZip(), "");
+    }
+}
+
+// ---------------------------------------------------------------- passwords
+
+TEST_F(JobFilePassword, AnyBytesReadBackEqual) {
+    std::vector<std::string> passwords;
+    for (int c = 0; c < 256; ++c)
+        passwords.push_back(std::string(1, static_cast<char>(c)));
+    const unsigned char k = CBackupJob::PasswordScrambleKey;
+    auto pw = [&](std::initializer_list<int> bytes) {
+        std::string s;
+        for (int b : bytes)
+            s += static_cast<char>(b ^ k); // given as their scrambled bytes
+        return s;
+    };
+    passwords.push_back(pw({' ', 'a', ' '}));           // blanks at both ends once scrambled
+    passwords.push_back(pw({'\t', 'a'}));               // a leading tab
+    passwords.push_back(pw({'"', 'a', 'b', '"'}));      // wrapped in double quotes
+    passwords.push_back(pw({'\'', 'x', '\''}));         // wrapped in single quotes
+    passwords.push_back(pw({'"', '"'}));                // just the quotes
+    passwords.push_back(pw({'a', 0, 'b', '\r', '\n'})); // NUL, CR, LF
+    passwords.push_back(pw({' ', '4', '1'}));           // looks like the escaped form
+    passwords.push_back(pw({'"', 'x', '\''}));          // quotes that do not match
+    std::mt19937 rng(20270310);
+    for (int i = 0; i < 200; ++i) {
+        std::string s(rng() % 24, '\0');
+        for (char& c : s)
+            c = static_cast<char>(rng() & 0xFF);
+        passwords.push_back(s);
+    }
+    CBackupJob job;
+    job.CopyJob(CBackupJob(), "Passwords");
+    for (size_t i = 0; i < passwords.size(); ++i) {
+        const std::string& sPassword = passwords[i];
+        // Through the INI text as a file holds it.
+        IniFile ini;
+        ini.Set("Config", "Password", CBackupJob::PasswordToFileValue(sPassword));
+        ini.Set("Config", "After", "x");
+        IniFile reread;
+        reread.Parse(ini.Text());
+        ASSERT_EQ(CBackupJob::PasswordFromFileValue(reread.Get("Config", "Password")), sPassword) << "password " << i;
+        EXPECT_EQ(reread.Get("Config", "After"), "x") << "the value stays on its line";
+    }
+    for (size_t i = 0; i < passwords.size(); i += (i < 256 ? 7 : 1)) {
+        if (i >= 256 + 9 + 20) break;
+        const std::string& sPassword = passwords[i];
+        job.SetPassword(sPassword);
+        ASSERT_FALSE(job.SaveBackupJobIniFile());
+        CBackupJob back = Load(job.FileName());
+        ASSERT_EQ(back.Password(), sPassword) << "password " << i;
+        EXPECT_EQ(back.FilesToZip(), job.FilesToZip());
+    }
+}
+
+TEST_F(JobFilePassword, FilesWrittenWithThePlainScrambledFormStillRead) {
+    const std::string sScrambled = CBackupJob::ScramblePassword("Secret 1!");
+    EXPECT_EQ(CBackupJob::ScramblePassword(sScrambled), "Secret 1!");
+    EXPECT_EQ(static_cast<unsigned char>(sScrambled[0]), static_cast<unsigned char>('S' ^ 0xA5));
+    // An existing file holds the scrambled bytes as they are.
+    CBackupJob job = Load(IniJob("Password=" + sScrambled + "\r\n"));
+    EXPECT_EQ(job.Password(), "Secret 1!");
+    // And a save writes them the same way.
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    std::string sText = ReadFile(job.FileName());
+    EXPECT_NE(sText.find("\r\nPassword=" + sScrambled + "\r\n"), std::string::npos);
+    EXPECT_EQ(CBackupJob::PasswordToFileValue(""), "") << "an empty password is an empty value";
+    // Every single-byte password whose scrambled byte a line can carry keeps the plain form.
+    int iPlain = 0;
+    for (int c = 0; c < 256; ++c) {
+        std::string s(1, static_cast<char>(c));
+        if (CBackupJob::PasswordToFileValue(s) == CBackupJob::ScramblePassword(s)) ++iPlain;
+    }
+    EXPECT_EQ(iPlain, 256 - 5) << "only NUL, CR, LF, blank and tab need the escape";
+}
+
+// ---------------------------------------------------------------- damaged files
+
+TEST_F(JobFileDamaged, AMissingFileOrAFolderFailsWithoutAnErrorReport) {
+    CBackupJob job;
+    job.SetPassword("left over");
+    EXPECT_TRUE(job.OpenBackupJob(App + "BackupJobs/none.slj"));
+    EXPECT_EQ(job.FileName(), App + "BackupJobs/none.slj");
+    EXPECT_EQ(job.Password(), "") << "the job is cleared";
+    std::filesystem::create_directories(App + "BackupJobs/dir.slj");
+    EXPECT_TRUE(job.OpenBackupJob(App + "BackupJobs/dir.slj"));
+    EXPECT_TRUE(job.OpenBackupJob(""));
+    EXPECT_EQ(job.Tag(), -1);
+    EXPECT_FALSE(std::filesystem::exists(App + "stowline.err"));
+}
+
+TEST_F(JobFileDamaged, AnyBytesLoadWithoutCrashing) {
+    libDates::SetClock(DateSerial(2027, 3, 10) + TimeSerial(12, 0, 0));
+    CBackupJob good = FullJob("Good");
+    good.SetFrequency(CBackupJob::Monthly);
+    ASSERT_FALSE(good.SaveBackupJobIniFile());
+    const std::string sGood = ReadFile(good.FileName());
+    const std::string sLegacy = "Legacy\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\nTrue\r\n3\r\npw\r\n"
+                                "False\r\nTrue\r\n/t/\r\n/src\r\n";
+
+    std::vector<std::string> samples;
+    std::mt19937 rng(4242);
+    auto randomBytes = [&](size_t n, bool bText) {
+        static const std::string sAlphabet = "[]=\r\n;\"' \t-0123456789.eE+abcJFMASONDTruefalsFile_Config";
+        std::string s(n, '\0');
+        for (char& c : s)
+            c = bText ? sAlphabet[rng() % sAlphabet.size()] : static_cast<char>(rng() & 0xFF);
+        return s;
+    };
+    for (int i = 0; i < 150; ++i)
+        samples.push_back(randomBytes(rng() % 3000, false));
+    for (int i = 0; i < 150; ++i)
+        samples.push_back(randomBytes(rng() % 3000, true));
+    for (int i = 0; i < 100; ++i)
+        samples.push_back("[Config]\r\nJobName=J\r\n" + randomBytes(rng() % 800, true));
+    for (size_t n = 0; n <= sGood.size(); n += 7)
+        samples.push_back(sGood.substr(0, n));
+    for (size_t n = 0; n <= sLegacy.size(); ++n)
+        samples.push_back(sLegacy.substr(0, n));
+    for (int i = 0; i < 60; ++i) { // the good file with bytes flipped
+        std::string s = sGood;
+        for (int k = 0; k < 8; ++k)
+            s[rng() % s.size()] = static_cast<char>(rng() & 0xFF);
+        samples.push_back(s);
+    }
+    samples.push_back(std::string(2'000'000, 'x'));                                   // one huge line
+    samples.push_back("[Config]\r\nJobName=" + std::string(1'000'000, 'n') + "\r\n"); // a huge value
+    samples.push_back("[Config]\r\nJobName=J\r\nSizeLastRun=" + std::string(5000, '9') +
+                      "\r\n"
+                      "RunCount=" +
+                      std::string(400, '9') + "\r\nDayOfWeek=-" + std::string(400, '9') + "\r\n");
+    samples.push_back(std::string(100'000, '\n'));
+    samples.push_back(std::string("\0\0\0\0[Config]\0JobName=\0", 22));
+    {
+        std::string sMany = "[Config]\r\nJobName=Many\r\n[Source]\r\n";
+        for (int i = 0; i < 3000; ++i)
+            sMany += "File_" + std::to_string(i) + "=/f" + std::to_string(i) + "\r\n";
+        samples.push_back(sMany);
+    }
+
+    for (size_t i = 0; i < samples.size(); ++i) {
+        std::string sPath = Put("BackupJobs/damaged.slj", samples[i]);
+        CBackupJob job;
+        ASSERT_NO_THROW({
+            job.OpenBackupJob(sPath);
+            job.DateTimeNextRun();
+            job.StatusAsStr();
+            job.PurgeOneShotJobs();
+        }) << "sample "
+           << i;
+        // Whatever loaded can be saved and read again, and reads the same (every tenth sample
+        // and the special ones at the end: a save syncs the disk).
+        if (i % 10 != 0 && i + 8 < samples.size()) continue;
+        job.SetFileNameRaw(App + "BackupJobs/resaved.slj");
+        std::filesystem::remove(job.FileName());
+        ASSERT_NO_THROW(ASSERT_FALSE(job.SaveBackupJobIniFile())) << "sample " << i;
+        CBackupJob back;
+        ASSERT_NO_THROW(back.OpenBackupJob(job.FileName())) << "sample " << i;
+        auto oneLine = [](std::string v) {
+            v = libStrings::ReplaceAll(v, "\r\n", "");
+            return v.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+        };
+        if (back.JobName() == job.JobName() && !job.JobName().empty() && oneLine(job.JobName()) &&
+            oneLine(job.FilesToZip())) {
+            EXPECT_EQ(back.Password(), job.Password()) << "sample " << i;
+            EXPECT_EQ(back.FilesToZip(), job.FilesToZip()) << "sample " << i;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(App + "stowline.err")) << "no error report for damaged files";
+}
+
+// ---------------------------------------------------------------- names and places
+
+TEST_F(JobFileNames, ANameFromTheFileNeverMovesTheSave) {
+    for (const char* sName : {"../../outside", "/tmp/abs", "..", ".", "a/b"}) {
+        std::string sPath = IniJob("Frequency=3\r\n", "", "safe.slj");
+        std::string sText = ReadFile(sPath);
+        sText.replace(sText.find("JobName=Hand"), 12, std::string("JobName=") + sName);
+        Put("BackupJobs/safe.slj", sText);
+        CBackupJob job = Load(sPath);
+        EXPECT_EQ(job.JobName(), sName);
+        job.SetDayOfMonth(3);
+        ASSERT_FALSE(job.SaveBackupJobIniFile());
+        EXPECT_EQ(job.FileName(), sPath);
+        EXPECT_EQ(Load(sPath).DayOfMonth(), 3);
+    }
+    std::vector<std::string> found;
+    for (auto& e : std::filesystem::recursive_directory_iterator(App))
+        found.push_back(e.path().string());
+    EXPECT_EQ(found.size(), 2u) << "only the folder and the one job file";
+    EXPECT_FALSE(std::filesystem::exists(App + "../outside.slj"));
+}
+
+} // namespace

@@ -1,0 +1,223 @@
+// The job manager: the catalogue of job files, handles, due jobs and the shared job object.
+
+#include "common/TempAppFolder.h"
+#include "jobs/CBackupJobManager.h"
+#include "support/libDates.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using libDates::DateSerial;
+using libDates::TimeSerial;
+
+const double kNow = DateSerial(2027, 3, 10) + TimeSerial(12, 0, 0); // a Wednesday
+
+class JobManagerTest : public TempAppFolder {
+protected:
+    void SetUp() override {
+        TempAppFolder::SetUp();
+        libDates::SetClock(kNow);
+    }
+    void TearDown() override {
+        DestroyJobManager();
+        TempAppFolder::TearDown();
+    }
+
+    // Saves a daily job (all weekdays) at the given start time, without a manager around.
+    std::string SaveJob(const std::string& sName, double dStart, bool bSuspended = false,
+                        int32_t lFrequency = CBackupJob::Daily) {
+        CBackupJob job;
+        job.CopyJob(CBackupJob(), sName);
+        job.SetFrequency(lFrequency);
+        job.SetDayOfWeek(CBackupJob::AllDays);
+        job.SetStartTime(dStart);
+        job.SetSuspended(bSuspended);
+        job.SetFilesToZip("/src/" + sName + "\r\n");
+        EXPECT_FALSE(job.SaveBackupJobIniFile());
+        return job.FileName();
+    }
+};
+
+TEST_F(JobManagerTest, EmptyOrMissingJobFolder) {
+    CBackupJobManager manager;
+    manager.Reload();
+    EXPECT_EQ(manager.Count(), 0);
+    EXPECT_EQ(manager.BackupsToRun(kNow + 365), std::vector<int32_t>{-1});
+    std::filesystem::create_directories(App + "BackupJobs");
+    manager.Reload();
+    EXPECT_EQ(manager.Count(), 0);
+    EXPECT_EQ(manager.JobFromIndex(0), nullptr);
+    EXPECT_EQ(manager.JobFromHandle(-1), nullptr) << "nothing loaded: -1 is no job";
+}
+
+TEST_F(JobManagerTest, HandlesAfterReloadDeleteAndAdd) {
+    std::string a = SaveJob("Alpha", 0.25), b = SaveJob("Beta", 0.5), c = SaveJob("Gamma", 0.75);
+    WriteFile(App + "BackupJobs/notes.txt", "not a job");
+    WriteFile(App + "BackupJobs/UPPER.SLJ", "[Config]\r\nJobName=Upper\r\n");
+    std::filesystem::create_directories(App + "BackupJobs/folder.slj");
+    CBackupJobManager manager;
+    manager.Reload();
+    ASSERT_EQ(manager.Count(), 4) << "*.slj files of any letter case; no folders, no other files";
+    EXPECT_EQ(manager.FileNameFromHandle(0), a);
+    EXPECT_EQ(manager.FileNameFromHandle(1), b);
+    EXPECT_EQ(manager.FileNameFromHandle(2), c);
+    EXPECT_EQ(manager.FileNameFromHandle(3), App + "BackupJobs/UPPER.SLJ");
+    EXPECT_EQ(manager.NextRunFromHandle(0), CBackupJob::NotComputed) << "no file is opened by Reload";
+
+    manager.DeleteByHandle(1);
+    manager.DeleteByHandle(1); // gone already: nothing happens
+    manager.DeleteByHandle(3);
+    EXPECT_EQ(manager.Count(), 2);
+    CBackupJob job;
+    job.CopyJob(CBackupJob(), "Delta");
+    EXPECT_EQ(manager.Add(job), 4);
+    EXPECT_EQ(job.Tag(), 4);
+    EXPECT_EQ(manager.Count(), 3);
+    EXPECT_EQ(manager.FileNameFromHandle(1), "");
+    EXPECT_EQ(manager.JobFromHandle(1), nullptr);
+
+    // Clear keeps counting; Reload starts again from 0.
+    manager.Clear();
+    EXPECT_EQ(manager.Count(), 0);
+    EXPECT_EQ(manager.Add(job), 5);
+    manager.Reload();
+    EXPECT_EQ(manager.FileNameFromHandle(0), a);
+    EXPECT_EQ(manager.FileNameFromHandle(5), "");
+}
+
+TEST_F(JobManagerTest, TheSharedJobObject) {
+    SaveJob("Alpha", 0.25);
+    SaveJob("Beta", 0.5);
+    CBackupJobManager manager;
+    manager.Reload();
+    CBackupJob* p0 = manager.JobFromIndex(0);
+    ASSERT_NE(p0, nullptr);
+    EXPECT_EQ(p0->JobName(), "Alpha");
+    EXPECT_EQ(p0->Tag(), 0);
+    CBackupJob* p1 = manager.JobFromIndex(1);
+    EXPECT_EQ(p1, p0) << "one shared object";
+    EXPECT_EQ(p1->JobName(), "Beta");
+    EXPECT_EQ(manager.NextRunFromHandle(1), DateSerial(2027, 3, 11) + 0.5) << "loading stores the next run";
+
+    // Unsaved changes stay visible while the same handle is asked for.
+    p1->SetPassword("unsaved");
+    EXPECT_EQ(manager.JobFromHandle(1)->Password(), "unsaved");
+    EXPECT_EQ(manager.JobFromHandle(0)->JobName(), "Alpha");
+    EXPECT_EQ(manager.JobFromHandle(1)->Password(), "") << "reloaded from its file";
+    manager.DeleteByHandle(1);
+    EXPECT_EQ(&manager.SharedJob(), p0);
+    EXPECT_EQ(manager.SharedJob().Tag(), 1) << "deleting leaves the shared job alone";
+}
+
+TEST_F(JobManagerTest, DueJobsInListOrderStrictlyBetween1900AndAsOf) {
+    SaveJob("A", TimeSerial(13, 0, 0));                            // today 13:00
+    SaveJob("B", TimeSerial(11, 0, 0));                            // tomorrow 11:00
+    SaveJob("C", TimeSerial(12, 30, 0), true);                     // suspended
+    SaveJob("D", TimeSerial(12, 15, 0));                           // today 12:15
+    SaveJob("E", TimeSerial(9, 0, 0), false, CBackupJob::OneShot); // no dates: never
+    CBackupJobManager manager;
+    manager.Reload();
+    EXPECT_EQ(manager.BackupsToRun(kNow), std::vector<int32_t>{-1}) << "nothing is due yet";
+    EXPECT_EQ(manager.NextRunFromHandle(2), CBackupJob::FarFuture);
+    EXPECT_EQ(manager.NextRunFromHandle(4), CBackupJob::FarFuture);
+    const double dA = DateSerial(2027, 3, 10) + TimeSerial(13, 0, 0);
+    const double dD = DateSerial(2027, 3, 10) + TimeSerial(12, 15, 0);
+    ASSERT_EQ(manager.NextRunFromHandle(0), dA);
+    ASSERT_EQ(manager.NextRunFromHandle(3), dD);
+    EXPECT_EQ(manager.BackupsToRun(dD), std::vector<int32_t>{-1}) << "a next run equal to asOf is not due";
+    EXPECT_EQ(manager.BackupsToRun(dA), (std::vector<int32_t>{3}));
+    EXPECT_EQ(manager.BackupsToRun(dA + 1e-6), (std::vector<int32_t>{0, 3}));
+    EXPECT_EQ(manager.BackupsToRun(kNow + 2), (std::vector<int32_t>{0, 1, 3})) << "list order, not time order";
+    EXPECT_EQ(manager.BackupsToRun(CBackupJob::FarFuture), (std::vector<int32_t>{0, 1, 3}));
+}
+
+TEST_F(JobManagerTest, UpdateRefreshesOrAddsAnEntry) {
+    SaveJob("A", TimeSerial(13, 0, 0));
+    CBackupJobManager manager;
+    manager.Reload();
+    CBackupJob* pJob = manager.JobFromIndex(0);
+    pJob->SetStatus(3);
+    manager.Update(*pJob, true);
+    EXPECT_EQ(manager.NextRunFromHandle(0), CBackupJob::FarFuture) << "an invalid job never runs";
+    pJob->SetStatus(0);
+    pJob->SetSuspended(true);
+    manager.Update(*pJob, true);
+    EXPECT_EQ(manager.NextRunFromHandle(0), CBackupJob::FarFuture);
+    pJob->SetSuspended(false);
+    pJob->SetStartTime(TimeSerial(14, 0, 0));
+    manager.Update(*pJob, true);
+    EXPECT_EQ(manager.NextRunFromHandle(0), DateSerial(2027, 3, 10) + TimeSerial(14, 0, 0));
+
+    CBackupJob fresh;
+    fresh.CopyJob(CBackupJob(), "Fresh");
+    manager.Update(fresh, false);
+    EXPECT_EQ(manager.Count(), 1) << "not added without addIfNew";
+    EXPECT_EQ(fresh.Tag(), -1);
+    fresh.SetSuspended(true);
+    manager.Update(fresh, true);
+    EXPECT_EQ(manager.Count(), 2);
+    EXPECT_EQ(fresh.Tag(), 1);
+    EXPECT_EQ(manager.NextRunFromHandle(1), CBackupJob::FarFuture);
+    EXPECT_EQ(manager.FileNameFromHandle(1), App + "BackupJobs/Fresh.slj");
+}
+
+TEST_F(JobManagerTest, ASaveTellsTheOneManagerWhenThereIsOne) {
+    ASSERT_EQ(JobManager(), nullptr);
+    SaveJob("Before", 0.5); // no manager: the save still works
+    CBackupJobManager& manager = CreateJobManager();
+    EXPECT_EQ(&CreateJobManager(), &manager);
+    EXPECT_EQ(JobManager(), &manager);
+    manager.Reload();
+    ASSERT_EQ(manager.Count(), 1);
+
+    CBackupJob job;
+    job.CopyJob(CBackupJob(), "New");
+    job.SetDayOfWeek(CBackupJob::AllDays);
+    job.SetStartTime(TimeSerial(18, 0, 0));
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    EXPECT_EQ(manager.Count(), 2) << "a new job is registered by its first save";
+    EXPECT_EQ(job.Tag(), 1);
+    EXPECT_EQ(manager.NextRunFromHandle(1), DateSerial(2027, 3, 10) + TimeSerial(18, 0, 0));
+    job.SetStartTime(TimeSerial(19, 0, 0));
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    EXPECT_EQ(manager.Count(), 2) << "later saves refresh the same entry";
+    EXPECT_EQ(manager.NextRunFromHandle(1), DateSerial(2027, 3, 10) + TimeSerial(19, 0, 0));
+
+    // The shared job, saved after a change, moves its own entry on.
+    CBackupJob* pShared = manager.JobFromIndex(0);
+    pShared->SetSuspended(true);
+    ASSERT_FALSE(pShared->SaveBackupJobIniFile());
+    EXPECT_EQ(manager.NextRunFromHandle(0), CBackupJob::FarFuture);
+    EXPECT_EQ(manager.Count(), 2);
+
+    DestroyJobManager();
+    EXPECT_EQ(JobManager(), nullptr);
+    job.SetStartTime(TimeSerial(20, 0, 0));
+    EXPECT_FALSE(job.SaveBackupJobIniFile());
+}
+
+TEST_F(JobManagerTest, DuplicateNamesAndDamagedFilesKeepTheirEntries) {
+    WriteFile(App + "BackupJobs/one.slj", "[Config]\r\nJobName=Same\r\nDayOfWeek=254\r\nStartTime=13:00\r\n");
+    WriteFile(App + "BackupJobs/two.slj", "[Config]\r\nJobName=same\r\nDayOfWeek=254\r\nStartTime=14:00\r\n");
+    WriteFile(App + "BackupJobs/zz-junk.slj", std::string("\x01\xff\0garbage\r\n\xfe", 14));
+    WriteFile(App + "BackupJobs/zz-weekless.slj", "Weekless\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n0\r\n1\r\n"
+                                                  "True\r\n3\r\n\r\nFalse\r\n\r\n");
+    CBackupJobManager manager;
+    manager.Reload();
+    ASSERT_EQ(manager.Count(), 4);
+    EXPECT_EQ(manager.JobFromIndex(0)->JobName(), "Same");
+    EXPECT_EQ(manager.JobFromIndex(1)->JobName(), "same");
+    EXPECT_EQ(manager.JobFromIndex(0)->Status(), 0) << "the manager does not judge names; the job list does";
+    std::filesystem::remove(App + "BackupJobs/two.slj");
+    std::vector<int32_t> due;
+    ASSERT_NO_THROW(due = manager.BackupsToRun(kNow + 1.5));
+    EXPECT_EQ(manager.Count(), 4) << "a file that no longer loads keeps its entry";
+    EXPECT_EQ(due.front(), 0);
+    EXPECT_EQ(manager.NextRunFromHandle(3), CBackupJob::FarFuture) << "a mask without weekdays never runs";
+    EXPECT_FALSE(std::filesystem::exists(App + "stowline.err"));
+}
+
+} // namespace
