@@ -2,6 +2,7 @@
 
 #include "support/libStrings.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -55,6 +56,8 @@ int DaysInMonth(int y, int m) {
 // the whole part counts days back, the fraction is the time of that day.
 int64_t SerialSeconds(double d) {
     if (!std::isfinite(d)) return 0;
+    // The classic range, year 100 to 9999: a damaged value never overflows the arithmetic.
+    d = std::clamp(d, -657434.0, 2958465.99998);
     double dDays = std::trunc(d);
     double dFrac = std::fabs(d - dDays);
     int64_t iSecs = std::llround(dFrac * 86400.0);
@@ -139,14 +142,18 @@ double TimeValue(double d) {
 
 double AddMonths(double d, int iMonths) {
     Fields f = ToFields(d);
-    int iTotal = f.Year * 12 + (f.Month - 1) + iMonths;
+    int64_t iTotal = std::clamp<int64_t>(int64_t(f.Year) * 12 + (f.Month - 1) + iMonths, 0, 10000 * 12);
     f.Year = static_cast<int>(FloorDiv(iTotal, 12));
-    f.Month = iTotal - f.Year * 12 + 1;
+    f.Month = static_cast<int>(iTotal - int64_t(f.Year) * 12) + 1;
     f.Day = std::min(f.Day, DaysInMonth(f.Year, f.Month));
     return FromFields(f);
 }
 
-double AddSeconds(double d, double dSeconds) { return SecondsToSerial(SerialSeconds(d) + std::llround(dSeconds)); }
+double AddSeconds(double d, double dSeconds) {
+    if (!std::isfinite(dSeconds)) return d;
+    dSeconds = std::clamp(dSeconds, -1e12, 1e12);
+    return SecondsToSerial(SerialSeconds(d) + std::llround(dSeconds));
+}
 
 double AddMinutes(double d, double dMinutes) { return AddSeconds(d, dMinutes * 60.0); }
 

@@ -1,6 +1,7 @@
 #include "common/TempAppFolder.h"
 #include "support/libDates.h"
 
+#include <cmath>
 #include <gtest/gtest.h>
 
 using namespace libDates;
@@ -35,6 +36,12 @@ TEST_F(Dates, SerialsAndCalendarAgree) {
     EXPECT_DOUBLE_EQ(AddMonths(DateSerial(2027, 1, 31), 1), DateSerial(2027, 2, 28));
     EXPECT_DOUBLE_EQ(AddMonths(DateSerial(2027, 12, 15), 2), DateSerial(2028, 2, 15));
     EXPECT_DOUBLE_EQ(AddMonths(DateSerial(2027, 3, 31), -1), DateSerial(2027, 2, 28));
+    // Damaged values from a file stay within the calendar instead of overflowing.
+    EXPECT_EQ(Year(1e300), 9999);
+    EXPECT_EQ(Year(-1e300), 100);
+    EXPECT_EQ(Format(std::nan(""), "yyyymmdd"), "18991230");
+    EXPECT_EQ(Year(AddMonths(1e300, 2147483647)), 9999);
+    EXPECT_EQ(Year(AddSeconds(1, 1e300)), 9999);
 }
 
 TEST_F(Dates, FixedFormats) {
