@@ -769,7 +769,7 @@ void ZpVersion(ZpVer& version) {
     version.Minor = parts[1];
     version.Patch = parts[2];
     version.Name = ("libzip " + v).substr(0, 20);
-    version.Zlib = (std::string("zlib") + zlibVersion()).substr(0, 10);
+    version.Zlib = (std::string("zlib") + ZLIB_VERSION).substr(0, 10);
 }
 
 std::string ZipVersionText() {
