@@ -304,42 +304,93 @@ size_t MatchClass(std::string_view p, size_t i, char c, bool& bMatched) {
     return j + 1;
 }
 
-bool LikeAt(std::string_view s, size_t si, std::string_view p, size_t pi) {
-    while (pi < p.size()) {
-        char pc = p[pi];
+// One element of a Like pattern.
+struct LikeElem {
+    enum Kind { Star, Any, Digit, Class, Literal } kind;
+    char c = 0;
+    size_t classAt = 0; // index of '[' in the pattern, for Class
+};
+
+std::vector<LikeElem> CompileLike(std::string_view p) {
+    std::vector<LikeElem> out;
+    for (size_t i = 0; i < p.size();) {
+        char pc = p[i];
         if (pc == '*') {
-            while (pi < p.size() && p[pi] == '*')
-                ++pi;
-            if (pi == p.size()) return true;
-            for (size_t k = si; k <= s.size(); ++k)
-                if (LikeAt(s, k, p, pi)) return true;
-            return false;
-        }
-        if (si >= s.size()) return false;
-        if (pc == '?') {
-            ++si, ++pi;
+            if (out.empty() || out.back().kind != LikeElem::Star) out.push_back({LikeElem::Star});
+            ++i;
+        } else if (pc == '?') {
+            out.push_back({LikeElem::Any});
+            ++i;
         } else if (pc == '#') {
-            if (!IsDigit(s[si])) return false;
-            ++si, ++pi;
+            out.push_back({LikeElem::Digit});
+            ++i;
         } else if (pc == '[') {
-            bool bMatched = false;
-            size_t next = MatchClass(p, pi, s[si], bMatched);
+            bool bDummy = false;
+            size_t next = MatchClass(p, i, 'a', bDummy);
             if (next == std::string_view::npos) {
-                if (s[si] != '[') return false;
-                ++si, ++pi;
+                out.push_back({LikeElem::Literal, '['});
+                ++i;
             } else {
-                if (!bMatched) return false;
-                ++si;
-                pi = next;
+                out.push_back({LikeElem::Class, 0, i});
+                i = next;
             }
         } else {
-            if (Lower(pc) != Lower(s[si])) return false;
-            ++si, ++pi;
+            out.push_back({LikeElem::Literal, pc});
+            ++i;
         }
     }
-    return si == s.size();
+    return out;
 }
 
+bool ElemMatches(const LikeElem& e, std::string_view p, char c) {
+    switch (e.kind) {
+    case LikeElem::Any:
+        return true;
+    case LikeElem::Digit:
+        return IsDigit(c);
+    case LikeElem::Class: {
+        bool bMatched = false;
+        MatchClass(p, e.classAt, c, bMatched);
+        return bMatched;
+    }
+    case LikeElem::Literal:
+        return Lower(e.c) == Lower(c);
+    case LikeElem::Star:
+        break;
+    }
+    return false;
+}
+} // namespace
+
+// Dynamic programming over (text position, pattern element): time and memory grow with the
+// product of the lengths, never exponentially, whatever stars a user's exclusion holds.
+bool Like(std::string_view sText, std::string_view sPattern) {
+    const std::vector<LikeElem> elems = CompileLike(sPattern);
+    const size_t n = sText.size(), m = elems.size();
+    // reach[j]: the first j elements match the text consumed so far.
+    std::vector<char> reach(m + 1, 0), next(m + 1, 0);
+    auto closeOverStars = [&](std::vector<char>& r) {
+        for (size_t j = 0; j < m; ++j)
+            if (r[j] && elems[j].kind == LikeElem::Star) r[j + 1] = 1; // a star may match nothing
+    };
+    reach[0] = 1;
+    closeOverStars(reach);
+    for (size_t i = 0; i < n; ++i) {
+        std::fill(next.begin(), next.end(), 0);
+        for (size_t j = 0; j < m; ++j) {
+            if (elems[j].kind == LikeElem::Star) {
+                if (reach[j] || reach[j + 1]) next[j + 1] = 1; // the star takes this byte too
+            } else if (reach[j] && ElemMatches(elems[j], sPattern, sText[i])) {
+                next[j + 1] = 1;
+            }
+        }
+        closeOverStars(next);
+        reach.swap(next);
+    }
+    return reach[m] != 0;
+}
+
+namespace {
 // Iterative * and ? matcher (linear backtracking on the last star).
 bool GlobMatch(std::string_view s, std::string_view p) {
     size_t si = 0, pi = 0, star = std::string_view::npos, mark = 0;
@@ -361,8 +412,6 @@ bool GlobMatch(std::string_view s, std::string_view p) {
     return pi == p.size();
 }
 } // namespace
-
-bool Like(std::string_view sText, std::string_view sPattern) { return LikeAt(sText, 0, sPattern, 0); }
 
 bool WildcardMatch(std::string_view sName, std::string_view sPattern) {
     if (GlobMatch(sName, sPattern)) return true;

@@ -68,7 +68,8 @@ TEST(Strings, ShortenForDisplayAndCharacterFilters) {
     EXPECT_EQ(ShortenForDisplay(s49), s49);
     EXPECT_EQ(ShortenForDisplay(s51), "..." + s51.substr(7));
     EXPECT_EQ(ShortenForDisplay(s51).size(), 47u);
-    EXPECT_EQ(ShortenForDisplay(std::string(40, 'a') + "  tail end   "), "..." + std::string(31, 'a') + "  tail end"); // trimmed
+    EXPECT_EQ(ShortenForDisplay(std::string(40, 'a') + "  tail end   "),
+              "..." + std::string(31, 'a') + "  tail end"); // trimmed
     EXPECT_EQ(StripFileNameChars("My 'Job'; @#!$%^&*()\"x"), "MyJobx");
     EXPECT_EQ(StripBadChars("a-b-c", "-", "+"), "a+b+c");
     EXPECT_EQ(StripBadChars("aAa", "a", ""), "A");
@@ -92,6 +93,14 @@ TEST(Strings, LikeMatchesWholeNamesIgnoringCase) {
     EXPECT_TRUE(Like("", "*"));
     EXPECT_TRUE(Like("abcabc", "*b*c"));
     EXPECT_TRUE(Like("[x", "[x")); // an unclosed bracket is literal
+    EXPECT_TRUE(Like("a", "**a**"));
+    EXPECT_FALSE(Like("ab", "a"));
+    EXPECT_FALSE(Like("a", "ab"));
+    EXPECT_TRUE(Like("~$temp.doc", "~$*"));
+    EXPECT_TRUE(Like("x.BAK", "*.[bB]ak"));
+    // Many stars against a long name must not take exponential time.
+    EXPECT_FALSE(Like(std::string(250, 'a'), "*a*a*a*a*a*a*a*a*a*a*a*a*b"));
+    EXPECT_TRUE(Like(std::string(250, 'a') + "b", "*a*a*a*a*a*a*a*a*a*a*a*a*b"));
 }
 
 TEST(Strings, WildcardMatchUsesFileNameRules) {
