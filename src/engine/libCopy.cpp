@@ -12,6 +12,11 @@
 #include "support/libLog.h"
 #include "support/libStrings.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -25,6 +30,34 @@ std::string JoinPath(const std::string& sFolder, const std::string& sName) {
 std::string WithSlash(const std::string& sFolder) {
     if (!sFolder.empty() && sFolder.back() == '/') return sFolder;
     return sFolder + "/";
+}
+
+// A file that cannot be opened for reading is "locked"; a refusal on the destination's side is not.
+bool SourceIsLocked(const std::string& sPath) {
+    const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EACCES || errno == EPERM || errno == EBUSY || errno == ETXTBSY;
+}
+
+// True when the entry's folder is the folder sFolder or lies inside it: removing sFolder for a
+// Rebuild would then delete the very files to be backed up.
+bool SourceLiesWithin(const std::string& sEntry, const std::string& sFolder) {
+    const auto slash = sEntry.rfind('/');
+    const std::string entryFolder = slash == std::string::npos ? "." : (slash == 0 ? "/" : sEntry.substr(0, slash));
+    char* source = ::realpath(entryFolder.c_str(), nullptr);
+    char* folder = ::realpath(sFolder.c_str(), nullptr);
+    bool bWithin = false;
+    if (source != nullptr && folder != nullptr) {
+        const std::string s = source;
+        const std::string f = folder;
+        bWithin = s == f || f == "/" || (s.size() > f.size() && s.compare(0, f.size(), f) == 0 && s[f.size()] == '/');
+    }
+    std::free(source);
+    std::free(folder);
+    return bWithin;
 }
 
 // Detailed lines are skipped before any text is built when the log would drop them anyway.
@@ -93,6 +126,15 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     std::vector<std::string> stack{sourceFolder};
     const bool bMatchesAll = filePattern == "*" || filePattern == "*.*";
 
+    // The destination's own folder is never entered, so a target inside the walked tree does not
+    // copy its copies again without end.
+    bool bHaveDestinationId = false;
+    dev_t destinationDev = 0;
+    ino_t destinationIno = 0;
+    const auto isDestination = [&](const struct stat& st) {
+        return bHaveDestinationId && st.st_dev == destinationDev && st.st_ino == destinationIno;
+    };
+
     std::string current;
     do {
         // 5.1 Pop; the last element is replaced by "" rather than removed.
@@ -110,6 +152,14 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                                                                 : destinationRoot + "/";
         destFolder = WithSlash(destFolder);
         libFiles::uMkDir(destFolder);
+        if (!bHaveDestinationId) {
+            struct stat st {};
+            if (::stat(destinationRoot.empty() ? "/" : destinationRoot.c_str(), &st) == 0) {
+                bHaveDestinationId = true;
+                destinationDev = st.st_dev;
+                destinationIno = st.st_ino;
+            }
+        }
 
         // Subfolders found while the files are handled, when the pattern lists everything anyway.
         std::vector<std::string> subfolders;
@@ -120,7 +170,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         for (; !name.empty(); name = source.FindNext()) {
             const bool bIsDir = S_ISDIR(source.StatData().st_mode);
             if (bIsDir) {
-                if (bMatchesAll && name != "." && name != "..") subfolders.push_back(name);
+                if (bMatchesAll && name != "." && name != ".." && !isDestination(source.StatData()))
+                    subfolders.push_back(name);
                 continue;
             }
             if (RunState::AbortRequested()) {
@@ -158,7 +209,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             try {
                 libFiles::CopyFileAtomic(sourcePath, destPath);
             } catch (const StowError& e) {
-                if (e.Number == StowErrors::PermissionDenied) {
+                if (e.Number == StowErrors::PermissionDenied && SourceIsLocked(sourcePath)) {
                     libLog::LogEventLevel(2, "****ERROR****" + JoinPath(current, name) +
                                                  "  ** WAS LOCKED IN USE AND NOT BACKED UP **");
                     if (appPreferences::StopOnError) bFailed = true;
@@ -187,7 +238,9 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 subfolders.clear();
                 for (std::string sub = source.FindFirst(JoinPath(current, "*.*")); !sub.empty();
                      sub = source.FindNext()) {
-                    if (sub != "." && sub != ".." && S_ISDIR(source.StatData().st_mode)) subfolders.push_back(sub);
+                    if (sub != "." && sub != ".." && S_ISDIR(source.StatData().st_mode) &&
+                        !isDestination(source.StatData()))
+                        subfolders.push_back(sub);
                 }
                 source.FindClose();
             }
@@ -248,7 +301,8 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
         // directory itself, which a Rebuild must never remove.
         if (!name.empty()) {
             if (lCopyStyle == CopyRebuild && libFiles::DirExists(destination)) {
-                if (libFiles::uRmDir(destination) || libFiles::DirExists(destination)) {
+                if (SourceLiesWithin(sEntry, destination) || libFiles::uRmDir(destination) ||
+                    libFiles::DirExists(destination)) {
                     libLog::LogEvent("Error removing previous backup folder.");
                     result.Abandon = true;
                     return result;

@@ -1,0 +1,112 @@
+#include "engine/ArchiveFlags.h"
+#include "engine/libCopyFixture.h"
+
+#include <cstdio>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+using copytest::CopyFixture;
+
+namespace {
+
+class ArchiveFlagsTest : public CopyFixture {
+protected:
+    bool IsSet(const std::string& sRelative) {
+        return ArchiveFlags::Instance().IsArchiveSet(P(sRelative), Stat(sRelative));
+    }
+    void Clear(const std::string& sRelative) { ArchiveFlags::Instance().Clear(P(sRelative), Stat(sRelative)); }
+
+    // Rows another connection sees (committed rows only).
+    int CommittedRows() {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open_v2(ArchiveFlags::DatabaseFileName().c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+                  SQLITE_OK);
+        sqlite3_stmt* stmt = nullptr;
+        int count = -1;
+        if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM flags", -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            count = sqlite3_column_int(stmt, 0);
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return count;
+    }
+};
+
+TEST_F(ArchiveFlagsTest, MissingRowSetsClearUnsetsAndItLivesInTheAppFolder) {
+    Write("src/a.txt", "abc");
+    EXPECT_TRUE(IsSet("src/a.txt"));
+    Clear("src/a.txt");
+    EXPECT_FALSE(IsSet("src/a.txt"));
+    EXPECT_EQ(ArchiveFlags::DatabaseFileName(), P("app/ArchiveFlags.db"));
+    EXPECT_TRUE(Exists("app/ArchiveFlags.db"));
+    // Kept across a reopen.
+    ArchiveFlags::Close();
+    EXPECT_FALSE(IsSet("src/a.txt"));
+    ArchiveFlags::Instance().Set(P("src/a.txt"));
+    EXPECT_TRUE(IsSet("src/a.txt"));
+}
+
+TEST_F(ArchiveFlagsTest, AnyChangeOfSizeTimesOrInodeSetsTheFlagAgain) {
+    Write("src/size.txt", "abc");
+    Write("src/mtime.txt", "abc");
+    Write("src/ctime.txt", "abc");
+    Write("src/inode.txt", "abc");
+    Write("src/other.txt", "abc");
+    for (const char* name : {"src/size.txt", "src/mtime.txt", "src/ctime.txt", "src/inode.txt", "src/other.txt"})
+        Clear(name);
+
+    // Same modification time restored after writing: the size still tells.
+    const struct stat before = Stat("src/size.txt");
+    Write("src/size.txt", "abcd");
+    SetMTime("src/size.txt", before.st_mtim.tv_sec, before.st_mtim.tv_nsec);
+    EXPECT_TRUE(IsSet("src/size.txt"));
+
+    SetMTime("src/mtime.txt", 1000);
+    EXPECT_TRUE(IsSet("src/mtime.txt"));
+
+    // A permission change moves only the change time.
+    usleep(20000);
+    chmod(P("src/ctime.txt").c_str(), 0600);
+    EXPECT_TRUE(IsSet("src/ctime.txt"));
+
+    // Replaced by another file of equal size and time (an editor's save-by-rename).
+    const struct stat old = Stat("src/inode.txt");
+    Write("src/inode.new", "abc");
+    SetMTime("src/inode.new", old.st_mtim.tv_sec, old.st_mtim.tv_nsec);
+    ASSERT_EQ(std::rename(P("src/inode.new").c_str(), P("src/inode.txt").c_str()), 0);
+    EXPECT_TRUE(IsSet("src/inode.txt"));
+
+    EXPECT_FALSE(IsSet("src/other.txt"));
+}
+
+TEST_F(ArchiveFlagsTest, WritesOfAWalkAreOneTransaction) {
+    Write("src/a.txt", "a");
+    Write("src/b.txt", "b");
+    Write("src/sub/c.txt", "c");
+    ArchiveFlags& flags = ArchiveFlags::Instance();
+    flags.BeginWalk();
+    Clear("src/a.txt");
+    Clear("src/b.txt");
+    Clear("src/sub/c.txt");
+    // Visible inside the walk, not yet to anyone else.
+    EXPECT_FALSE(IsSet("src/b.txt"));
+    EXPECT_FALSE(IsSet("src/sub/c.txt"));
+    EXPECT_EQ(CommittedRows(), 0);
+    flags.BeginWalk(); // nested: still the same transaction
+    flags.EndWalk();
+    EXPECT_EQ(CommittedRows(), 0);
+    flags.EndWalk();
+    EXPECT_EQ(CommittedRows(), 3);
+}
+
+TEST_F(ArchiveFlagsTest, EachApplicationFolderHasItsOwnStore) {
+    Write("src/a.txt", "a");
+    Clear("src/a.txt");
+    std::filesystem::create_directories(P("app2"));
+    appMisc::SetAppFolder(P("app2/"));
+    EXPECT_TRUE(IsSet("src/a.txt"));
+    appMisc::SetAppFolder(P("app/"));
+    EXPECT_FALSE(IsSet("src/a.txt"));
+}
+
+} // namespace

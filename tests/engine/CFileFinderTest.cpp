@@ -1,0 +1,128 @@
+#include "engine/CFileFinder.h"
+#include "engine/libCopyFixture.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using copytest::CopyFixture;
+
+namespace {
+
+class FileFinderTest : public CopyFixture {
+protected:
+    std::vector<std::string> All(CFileFinder& finder, const std::string& sPattern) {
+        std::vector<std::string> names;
+        for (std::string name = finder.FindFirst(sPattern); !name.empty(); name = finder.FindNext())
+            names.push_back(name);
+        return names;
+    }
+};
+
+TEST_F(FileFinderTest, NothingMatchingGivesEmptyNameAndNotFound) {
+    Write("d/a.txt", "a");
+    CFileFinder finder;
+    EXPECT_EQ(finder.LastError(), 0);
+    EXPECT_EQ(finder.FindFirst(P("d/*.doc")), "");
+    EXPECT_EQ(finder.LastError(), ENOENT);
+    EXPECT_EQ(finder.FindFirst(P("missing/*.*")), "");
+    EXPECT_EQ(finder.LastError(), ENOENT);
+    EXPECT_EQ(finder.FindFirst(P("d/b.txt")), "");
+    EXPECT_EQ(finder.LastError(), ENOENT);
+    EXPECT_EQ(finder.FindFirst(P("d/")), "");
+    EXPECT_EQ(finder.Attrib(), 0);
+}
+
+TEST_F(FileFinderTest, WildcardsIgnoreCaseAndStarDotStarMatchesNamesWithoutDot) {
+    Write("d/Report.TXT", "1");
+    Write("d/notes.txt", "2");
+    Write("d/README", "3");
+    Write("d/x.doc", "4");
+    CFileFinder finder;
+    EXPECT_EQ(All(finder, P("d/*.txt")), (std::vector<std::string>{"Report.TXT", "notes.txt"}));
+    EXPECT_EQ(All(finder, P("d/*.*")),
+              (std::vector<std::string>{".", "..", "README", "Report.TXT", "notes.txt", "x.doc"}));
+    EXPECT_EQ(All(finder, P("d/?.DOC")), (std::vector<std::string>{"x.doc"}));
+    // A plain name is the exact name.
+    EXPECT_EQ(All(finder, P("d/readme")), std::vector<std::string>{});
+    EXPECT_EQ(All(finder, P("d/README")), (std::vector<std::string>{"README"}));
+    EXPECT_EQ(finder.FindNext(), "");
+}
+
+TEST_F(FileFinderTest, SecondFindFirstStartsAFreshEnumeration) {
+    Write("d/a.txt", "");
+    Write("d/b.txt", "");
+    Write("e/c.doc", "");
+    CFileFinder finder;
+    EXPECT_EQ(finder.FindFirst(P("d/*.txt")), "a.txt");
+    EXPECT_EQ(finder.FindFirst(P("e/*.doc")), "c.doc");
+    EXPECT_EQ(finder.FindNext(), "");
+    EXPECT_EQ(finder.LastError(), ENOENT);
+    finder.FindClose();
+    EXPECT_EQ(finder.LastError(), 0);
+    EXPECT_EQ(finder.FindFirst(P("d/*.txt")), "a.txt");
+    EXPECT_EQ(finder.FindNext(), "b.txt");
+}
+
+TEST_F(FileFinderTest, AttributesAndSize) {
+    Write("d/ro.txt", "12345");
+    Write("d/rw.txt", "");
+    std::filesystem::create_directories(P("d/sub"));
+    chmod(P("d/ro.txt").c_str(), 0444);
+    CFileFinder finder;
+    ASSERT_EQ(finder.FindFirst(P("d/ro.txt")), "ro.txt");
+    // Never copied: the archive bit is set.
+    EXPECT_EQ(finder.Attrib(), CFileFinder::AttrReadOnly | CFileFinder::AttrArchive);
+    EXPECT_EQ(finder.FileSize(), 5);
+    EXPECT_EQ(finder.FoundPath(), P("d/ro.txt"));
+    ASSERT_EQ(finder.FindFirst(P("d/sub")), "sub");
+    EXPECT_EQ(finder.Attrib(), CFileFinder::AttrDirectory);
+    ASSERT_EQ(finder.FindFirst(P("d/rw.txt")), "rw.txt");
+    ArchiveFlags::Instance().Clear(P("d/rw.txt"), finder.StatData());
+    ASSERT_EQ(finder.FindFirst(P("d/rw.txt")), "rw.txt");
+    EXPECT_EQ(finder.Attrib(), 0);
+}
+
+TEST_F(FileFinderTest, LastWriteTimeIn100nsSince1601AndCompare) {
+    Write("d/epoch", "");
+    Write("d/later", "");
+    SetMTime("d/epoch", 0);
+    SetMTime("d/later", 1000000000, 123456789);
+    CFileFinder epoch;
+    CFileFinder later;
+    ASSERT_EQ(epoch.FindFirst(P("d/epoch")), "epoch");
+    ASSERT_EQ(later.FindFirst(P("d/later")), "later");
+    const uint64_t t0 = (uint64_t(epoch.HakHi()) << 32) | epoch.HakLo();
+    EXPECT_EQ(t0, 116444736000000000ULL);
+    const uint64_t t1 = (uint64_t(later.HakHi()) << 32) | later.HakLo();
+    EXPECT_EQ(t1, 116444736000000000ULL + 1000000000ULL * 10000000ULL + 1234567ULL);
+    EXPECT_EQ(epoch.Compare(epoch.HakHi(), epoch.HakLo()), 0);
+    EXPECT_EQ(epoch.Compare(later.HakHi(), later.HakLo()), -1);
+    EXPECT_EQ(later.Compare(epoch.HakHi(), epoch.HakLo()), 1);
+    // The low half alone must not decide.
+    EXPECT_EQ(later.Compare(later.HakHi() + 1, 0), -1);
+}
+
+TEST_F(FileFinderTest, LinksFollowedToFilesNeverToFoldersAndSpecialFilesPassedOver) {
+    Write("d/real.txt", "content");
+    std::filesystem::create_directories(P("elsewhere"));
+    ASSERT_EQ(symlink(P("d/real.txt").c_str(), P("d/link.txt").c_str()), 0);
+    ASSERT_EQ(symlink(P("elsewhere").c_str(), P("d/linkdir").c_str()), 0);
+    ASSERT_EQ(symlink(P("nowhere").c_str(), P("d/dangling").c_str()), 0);
+    ASSERT_EQ(mkfifo(P("d/pipe").c_str(), 0644), 0);
+    CFileFinder finder;
+    EXPECT_EQ(All(finder, P("d/*")), (std::vector<std::string>{".", "..", "link.txt", "real.txt"}));
+    ASSERT_EQ(finder.FindFirst(P("d/link.txt")), "link.txt");
+    EXPECT_EQ(finder.FileSize(), 7);
+    EXPECT_EQ(finder.Attrib() & CFileFinder::AttrDirectory, 0);
+    EXPECT_EQ(finder.FindFirst(P("d/linkdir")), "");
+}
+
+TEST_F(FileFinderTest, TrimNullString) {
+    CFileFinder finder;
+    EXPECT_EQ(finder.TrimNullString(std::string("abc\0def", 7)), "abc");
+    EXPECT_EQ(finder.TrimNullString("plain"), "plain");
+    EXPECT_EQ(finder.TrimNullString(std::string("\0", 1)), "");
+}
+
+} // namespace

@@ -1,0 +1,384 @@
+#include "engine/libCopy.h"
+#include "engine/BackupRunOwner.h"
+#include "engine/CFileFinder.h"
+#include "engine/libCopyFixture.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using copytest::CopyFixture;
+using copytest::FatalExit;
+
+namespace {
+
+struct Counts {
+    int32_t Files = -1;
+    double Bytes = -1;
+    bool Failed = true;
+};
+
+class CopyFilesTest : public CopyFixture {
+protected:
+    Counts Copy(const std::string& sEntry, const std::string& sDestination, bool bIncremental, bool bRecurse,
+                int32_t lStyle, const std::string& sExclude = "") {
+        Counts c;
+        libCopy::CopyFiles(c.Files, c.Bytes, sEntry, sDestination, bIncremental, bRecurse, lStyle, sExclude, c.Failed);
+        return c;
+    }
+    // A wildcard entry as a run copies it: into the target + the entry's last folder name.
+    libCopy::EntryResult Entry(const std::string& sEntry, int32_t lStyle, bool bIncremental = false,
+                               bool bSubdirectories = true, const std::string& sExclude = "") {
+        return libCopy::CopyEntry(sEntry, P("target/"), bIncremental, bSubdirectories, lStyle, sExclude);
+    }
+    void MakeTarget() { std::filesystem::create_directories(P("target")); }
+};
+
+// A window whose status line asks for an abort after a number of files (as a user's click
+// processed between two files would).
+class AbortingOwner : public BackupRunOwner {
+public:
+    explicit AbortingOwner(int iAfter) : m_after(iAfter) {}
+    std::vector<std::string> Messages;
+    void SetMessageText(const std::string& sText) override {
+        Messages.push_back(sText);
+        if (static_cast<int>(Messages.size()) >= m_after) RunState::SetAbortRequested(true);
+    }
+    std::string MessageText() const override { return Messages.empty() ? "" : Messages.back(); }
+    void SetLight(int, bool) override {}
+    void Repaint() override {}
+    void SetBusyPointer(bool) override {}
+
+private:
+    int m_after;
+};
+
+TEST_F(CopyFilesTest, WalkOrderTreeLinesAndDestinations) {
+    Write("src/Data/a.txt", "aaa");
+    Write("src/Data/Sub/b.txt", "bb");
+    Write("src/Data/Sub/Deep/c.txt", "c");
+    Write("src/Data/Zed/d.txt", "dddd");
+    Write("src/Data/.hidden", "h");
+    Write("src/Data/.dotdir/e.txt", "e");
+    MakeTarget();
+    const auto r = Entry(P("src/Data/*.*"), libCopy::CopyRebuild);
+    EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.FileCount, 6);
+    EXPECT_EQ(r.ByteCount, 12);
+    // Files of a folder first; subfolders pushed in listing order, so visited in reverse.
+    const std::vector<std::string> expected{"  + " + P("src/Data/"), "    +-- .hidden",
+                                            "    +-- a.txt",         "  + " + P("src/Data/Zed/"),
+                                            "    +-- d.txt",         "  + " + P("src/Data/Sub/"),
+                                            "    +-- b.txt",         "  + " + P("src/Data/Sub/Deep/"),
+                                            "    +-- c.txt",         "  + " + P("src/Data/.dotdir/"),
+                                            "    +-- e.txt"};
+    EXPECT_EQ(LogTexts(), expected);
+    EXPECT_EQ(Read("target/Data/a.txt"), "aaa");
+    EXPECT_EQ(Read("target/Data/Sub/Deep/c.txt"), "c");
+    EXPECT_EQ(Read("target/Data/.dotdir/e.txt"), "e");
+    EXPECT_EQ(Read("target/Data/.hidden"), "h");
+}
+
+TEST_F(CopyFilesTest, DetailedLinesAreLeftOutAboveLevelZero) {
+    Write("src/Data/a.txt", "a");
+    MakeTarget();
+    appPreferences::LoggingMode = 1;
+    EXPECT_EQ(Entry(P("src/Data/*.*"), libCopy::CopyRebuild).FileCount, 1);
+    EXPECT_TRUE(LogTexts().empty());
+}
+
+TEST_F(CopyFilesTest, PatternRecursionAndPlainEntries) {
+    Write("src/Docs/a.doc", "1");
+    Write("src/Docs/B.DOC", "2");
+    Write("src/Docs/c.txt", "3");
+    Write("src/Docs/Sub/d.doc", "4");
+    MakeTarget();
+    // Without subfolders only the entry's own folder is visited.
+    auto r = Entry(P("src/Docs/*.doc"), libCopy::CopyRebuild, false, false);
+    EXPECT_EQ(r.FileCount, 2);
+    EXPECT_TRUE(Exists("target/Docs/B.DOC"));
+    EXPECT_FALSE(Exists("target/Docs/c.txt"));
+    EXPECT_FALSE(Exists("target/Docs/Sub"));
+    r = Entry(P("src/Docs/*.doc"), libCopy::CopyRebuild, false, true);
+    EXPECT_EQ(r.FileCount, 3);
+    EXPECT_EQ(Read("target/Docs/Sub/d.doc"), "4");
+    // A single file goes into the target directory itself.
+    r = libCopy::CopyEntry(P("src/Docs/c.txt"), P("target/"), false, true, libCopy::CopyRebuild, "");
+    EXPECT_EQ(r.FileCount, 1);
+    EXPECT_EQ(Read("target/c.txt"), "3");
+    // An entry ending in "/" has an empty pattern and copies nothing.
+    EXPECT_EQ(Copy(P("src/Docs/"), P("target/"), false, true, libCopy::CopyRebuild).Files, 0);
+    // A missing folder copies nothing, without an error.
+    const Counts none = Copy(P("src/Nothing/*.*"), P("target/x"), false, true, libCopy::CopyRebuild);
+    EXPECT_EQ(none.Files, 0);
+    EXPECT_FALSE(none.Failed);
+}
+
+TEST_F(CopyFilesTest, ExclusionsMatchWholeNamesIgnoringCase) {
+    for (const char* name :
+         {"report.tmp", "~temp.doc", "keep.doc", "log1.txt", "logA.txt", "x.bak", "y.bak", "notes.txt"})
+        Write(std::string("src/E/") + name, "z");
+    Write("src/E/Sub/deep.tmp", "z");
+    MakeTarget();
+    const auto r =
+        Entry(P("src/E/*.*"), libCopy::CopyRebuild, false, true, "*.TMP\r\n~*\r\nlog#.txt\r\n[x]*\r\n\r\nNOTES.TX\r\n");
+    EXPECT_EQ(r.FileCount, 4);
+    for (const char* kept : {"keep.doc", "logA.txt", "y.bak", "notes.txt"})
+        EXPECT_TRUE(Exists(std::string("target/E/") + kept)) << kept;
+    for (const char* skipped : {"report.tmp", "~temp.doc", "log1.txt", "x.bak", "Sub/deep.tmp"})
+        EXPECT_FALSE(Exists(std::string("target/E/") + skipped)) << skipped;
+    // [!...] and a range.
+    Write("src/F/a1", "z");
+    Write("src/F/b2", "z");
+    Write("src/F/c3", "z");
+    EXPECT_EQ(Entry(P("src/F/*"), libCopy::CopyRebuild, false, true, "[!a-b]?\r\n").FileCount, 2);
+    EXPECT_FALSE(Exists("target/F/c3"));
+}
+
+TEST_F(CopyFilesTest, RebuildRemovesTheOldDestinationFolderAndKeepsTimesAndModes) {
+    Write("src/Data/a.txt", "one");
+    Write("src/Data/gone.txt", "x");
+    chmod(P("src/Data/a.txt").c_str(), 0640);
+    SetMTime("src/Data/a.txt", 1500000000, 123456700);
+    MakeTarget();
+    EXPECT_EQ(Entry(P("src/Data/*.*"), libCopy::CopyRebuild).FileCount, 2);
+    EXPECT_EQ(Stat("target/Data/a.txt").st_mtim.tv_sec, 1500000000);
+    EXPECT_EQ(Stat("target/Data/a.txt").st_mtim.tv_nsec, 123456700);
+    EXPECT_EQ(Stat("target/Data/a.txt").st_mode & 07777, 0640u);
+
+    std::filesystem::remove(P("src/Data/gone.txt"));
+    Write("src/Data/new.txt", "n");
+    Write("target/Data/stale/old.txt", "old");
+    EXPECT_EQ(Entry(P("src/Data/*.*"), libCopy::CopyRebuild).FileCount, 2);
+    EXPECT_FALSE(Exists("target/Data/gone.txt"));
+    EXPECT_FALSE(Exists("target/Data/stale"));
+    EXPECT_TRUE(Exists("target/Data/new.txt"));
+}
+
+TEST_F(CopyFilesTest, ReadOnlyDestinationIsOverwritten) {
+    Write("src/a.txt", "new");
+    Write("target/a.txt", "old");
+    chmod(P("target/a.txt").c_str(), 0444);
+    const Counts c = Copy(P("src/a.txt"), P("target/"), false, false, libCopy::CopyRebuild);
+    EXPECT_EQ(c.Files, 1);
+    EXPECT_EQ(Read("target/a.txt"), "new");
+}
+
+TEST_F(CopyFilesTest, UpdateOverTwoRunsCopiesOnlyNewAndNewerFiles) {
+    Write("src/U/a.txt", "a");
+    Write("src/U/b.txt", "b");
+    Write("src/U/Sub/c.txt", "c");
+    for (const char* f : {"src/U/a.txt", "src/U/b.txt", "src/U/Sub/c.txt"})
+        SetMTime(f, 1600000000);
+    MakeTarget();
+    EXPECT_EQ(Entry(P("src/U/*.*"), libCopy::CopyUpdate).FileCount, 3);
+    EXPECT_EQ(Entry(P("src/U/*.*"), libCopy::CopyUpdate).FileCount, 0); // equal times are not copied
+
+    Write("src/U/a.txt", "a2");
+    SetMTime("src/U/a.txt", 1600000100);
+    Write("src/U/Sub/new.txt", "n");
+    Write("src/U/b.txt", "older");
+    SetMTime("src/U/b.txt", 1500000000); // older than the copy: left alone
+    std::filesystem::remove(P("src/U/Sub/c.txt"));
+    ClearLog();
+    const auto r = Entry(P("src/U/*.*"), libCopy::CopyUpdate);
+    EXPECT_EQ(r.FileCount, 2);
+    EXPECT_EQ(r.ByteCount, 3);
+    EXPECT_EQ(Read("target/U/a.txt"), "a2");
+    EXPECT_EQ(Read("target/U/b.txt"), "b");
+    EXPECT_EQ(Read("target/U/Sub/new.txt"), "n");
+    EXPECT_TRUE(Exists("target/U/Sub/c.txt")); // Update never deletes
+}
+
+TEST_F(CopyFilesTest, FreshenCopiesOnlyNewerFilesAlreadyInTheBackup) {
+    Write("src/F/a.txt", "a");
+    Write("src/F/b.txt", "b");
+    SetMTime("src/F/a.txt", 1600000000);
+    SetMTime("src/F/b.txt", 1600000000);
+    MakeTarget();
+    EXPECT_EQ(Entry(P("src/F/*.*"), libCopy::CopyFreshen).FileCount, 0);
+    EXPECT_FALSE(Exists("target/F/a.txt"));
+
+    Write("target/F/a.txt", "old");
+    SetMTime("target/F/a.txt", 1500000000);
+    EXPECT_EQ(Entry(P("src/F/*.*"), libCopy::CopyFreshen).FileCount, 1);
+    EXPECT_EQ(Read("target/F/a.txt"), "a");
+    EXPECT_FALSE(Exists("target/F/b.txt"));
+    EXPECT_EQ(Entry(P("src/F/*.*"), libCopy::CopyFreshen).FileCount, 0);
+}
+
+TEST_F(CopyFilesTest, IncrementalUsesTheArchiveFlagWithoutTouchingSources) {
+    Write("src/I/a.txt", "a");
+    Write("src/I/b.txt", "b");
+    Write("src/I/Sub/c.txt", "c");
+    const struct stat before = Stat("src/I/a.txt");
+    MakeTarget();
+    EXPECT_EQ(Entry(P("src/I/*.*"), libCopy::CopyUpdate, true).FileCount, 3);
+    EXPECT_EQ(Entry(P("src/I/*.*"), libCopy::CopyUpdate, true).FileCount, 0);
+    // The source is never modified by a backup (its change time stays).
+    const struct stat after = Stat("src/I/a.txt");
+    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+
+    Write("src/I/Sub/c.txt", "changed");
+    Write("src/I/d.txt", "d");
+    const auto r = Entry(P("src/I/*.*"), libCopy::CopyRebuild, true);
+    EXPECT_EQ(r.FileCount, 2);
+    EXPECT_EQ(Read("target/I/Sub/c.txt"), "changed");
+    EXPECT_FALSE(Exists("target/I/a.txt")); // Rebuild emptied the folder; a.txt was unchanged
+
+    // A non-incremental copy clears the flag too.
+    Write("src/I/e.txt", "e");
+    EXPECT_EQ(Copy(P("src/I/e.txt"), P("target/"), false, false, libCopy::CopyRebuild).Files, 1);
+    EXPECT_EQ(Copy(P("src/I/e.txt"), P("target/"), true, false, libCopy::CopyRebuild).Files, 0);
+}
+
+TEST_F(CopyFilesTest, AFileThatCannotBeReadIsLoggedAsLockedAndKeepsItsFlag) {
+    Write("src/L/a.txt", "a");
+    Write("src/L/z.txt", "z");
+    // Root reads every file; a kernel file that refuses reads even to root stands in for a
+    // locked one. Others use a file without read permission.
+    if (geteuid() == 0) {
+        const int fd = ::open("/proc/sys/vm/drop_caches", O_RDONLY);
+        if (fd >= 0 || errno != EACCES) {
+            if (fd >= 0) ::close(fd);
+            GTEST_SKIP() << "no file here refuses reading to root";
+        }
+        ASSERT_EQ(symlink("/proc/sys/vm/drop_caches", P("src/L/m.txt").c_str()), 0);
+    } else {
+        Write("src/L/m.txt", "locked");
+        chmod(P("src/L/m.txt").c_str(), 0);
+    }
+    const int64_t lockedSize = Stat("src/L/m.txt").st_size;
+    MakeTarget();
+    auto r = Entry(P("src/L/*.txt"), libCopy::CopyRebuild, true);
+    EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.FileCount, 3); // the locked file counts: its length was added before the copy
+    EXPECT_EQ(r.ByteCount, 2 + lockedSize);
+    EXPECT_TRUE(Exists("target/L/z.txt")); // the walk went on
+    EXPECT_FALSE(Exists("target/L/m.txt"));
+    const std::string line = "****ERROR****" + P("src/L/m.txt") + "  ** WAS LOCKED IN USE AND NOT BACKED UP **";
+    const auto texts = LogTexts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), line), texts.end());
+    // No temporary file left behind.
+    for (const auto& e : std::filesystem::directory_iterator(P("target/L")))
+        EXPECT_NE(e.path().filename().string().rfind(".stowline-", 0), 0u) << e.path();
+
+    // Still flagged: the next incremental run tries it again; with StopOnError the entry fails.
+    appPreferences::StopOnError = true;
+    ClearLog();
+    r = Entry(P("src/L/*.txt"), libCopy::CopyUpdate, true);
+    EXPECT_EQ(r.FileCount, 1);
+    EXPECT_TRUE(r.Abandon);
+    const auto texts2 = LogTexts();
+    EXPECT_NE(std::find(texts2.begin(), texts2.end(), line), texts2.end());
+    EXPECT_EQ(texts2.back(), "Error copying backup files and folders to destination.");
+}
+
+TEST_F(CopyFilesTest, AbortStopsTheWalkAfterTheCurrentFile) {
+    for (const char* f : {"src/A/1.txt", "src/A/2.txt", "src/A/3.txt", "src/A/Sub/4.txt"})
+        Write(f, "x");
+    MakeTarget();
+    AbortingOwner owner(2);
+    RunState::SetOwner(&owner);
+    const auto r = Entry(P("src/A/*.*"), libCopy::CopyRebuild);
+    RunState::SetOwner(nullptr);
+    EXPECT_FALSE(r.Abandon); // an abort is not a failure
+    EXPECT_EQ(r.FileCount, 2);
+    EXPECT_EQ(owner.Messages.front(), "Backing Up  " + P("src/A/1.txt"));
+    EXPECT_FALSE(Exists("target/A/3.txt"));
+    EXPECT_FALSE(Exists("target/A/Sub"));
+    // The flag stays until cleared: the next entry copies nothing.
+    const auto next = Entry(P("src/A/*.*"), libCopy::CopyRebuild);
+    EXPECT_EQ(next.FileCount, 0);
+    EXPECT_TRUE(Exists("target/A"));
+}
+
+TEST_F(CopyFilesTest, LinksToFoldersAreNeitherEnteredNorCopied) {
+    Write("src/S/real.txt", "real");
+    Write("outside/secret.txt", "s");
+    ASSERT_EQ(symlink(P("src/S/real.txt").c_str(), P("src/S/link.txt").c_str()), 0);
+    ASSERT_EQ(symlink(P("outside").c_str(), P("src/S/dirlink").c_str()), 0);
+    ASSERT_EQ(symlink(P("src/S").c_str(), P("src/S/loop").c_str()), 0);
+    MakeTarget();
+    const auto r = Entry(P("src/S/*.*"), libCopy::CopyRebuild);
+    EXPECT_EQ(r.FileCount, 2);
+    struct stat st {};
+    ASSERT_EQ(lstat(P("target/S/link.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)); // the file the link points to
+    EXPECT_EQ(Read("target/S/link.txt"), "real");
+    EXPECT_FALSE(Exists("target/S/dirlink"));
+    EXPECT_FALSE(Exists("target/S/loop"));
+}
+
+TEST_F(CopyFilesTest, RebuildNeverRemovesTheTargetDirectoryItself) {
+    EXPECT_EQ(libCopy::LastFolderName("/*.txt"), "");
+    EXPECT_EQ(libCopy::LastFolderName("/*"), "");
+    EXPECT_EQ(libCopy::LastFolderName("/data/Docs/*.doc"), "Docs");
+    EXPECT_EQ(libCopy::LastFolderName("/data/*.*"), "data");
+    EXPECT_EQ(libCopy::LastFolderName("/a/*.txt"), "a");
+    EXPECT_EQ(libCopy::LastFolderName("/data/../*.txt"), "");
+    EXPECT_EQ(libCopy::LastFolderName("/data/./*.txt"), "");
+
+    Write("target/keep.txt", "precious");
+    // An entry directly in the root: nothing there matches, and the target stays as it was.
+    auto r = Entry("/*.stowline-test-no-such-name", libCopy::CopyRebuild, false, false);
+    EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.FileCount, 0);
+    EXPECT_EQ(Read("target/keep.txt"), "precious");
+    // A "..": its files are copied into the target, which again is not removed.
+    Write("src/x.txt", "x");
+    Write("src/Sub/y.txt", "y");
+    r = Entry(P("src/Sub/../*.txt"), libCopy::CopyRebuild, false, false);
+    EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.FileCount, 1);
+    EXPECT_EQ(Read("target/keep.txt"), "precious");
+    EXPECT_EQ(Read("target/x.txt"), "x");
+    EXPECT_TRUE(Exists("src/x.txt"));
+}
+
+TEST_F(CopyFilesTest, OtherErrorsAreFatalWithTheWalksProcedureName) {
+    Write("src/E/a.txt", "a");
+    // A folder where the copy of a.txt should go: the rename over it fails.
+    std::filesystem::create_directories(P("target/E/a.txt"));
+    bool bFatal = false;
+    try {
+        Copy(P("src/E/*.*"), P("target/E"), false, false, libCopy::CopyRebuild);
+    } catch (const FatalExit&) {
+        bFatal = true;
+    }
+    EXPECT_TRUE(bFatal);
+    std::ifstream err(libLog::ErrorFileName());
+    std::stringstream ss;
+    ss << err.rdbuf();
+    EXPECT_NE(ss.str().find("CBackupJob"), std::string::npos);
+    EXPECT_NE(ss.str().find("CopyFiles()"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CopyFilesTest, ATargetInsideTheWalkedTreeIsNotCopiedIntoItself) {
+    Write("home/a.txt", "a");
+    Write("home/Docs/b.txt", "b");
+    std::filesystem::create_directories(P("home/backup"));
+    const auto r = libCopy::CopyEntry(P("home/*.*"), P("home/backup/"), false, true, libCopy::CopyRebuild, "");
+    EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.FileCount, 2);
+    EXPECT_EQ(Read("home/backup/home/Docs/b.txt"), "b");
+    // The copies' own folder is never entered, so no copy of a copy appears.
+    EXPECT_FALSE(Exists("home/backup/home/backup/home"));
+}
+
+TEST_F(CopyFilesTest, RebuildNeverRemovesTheFolderItBacksUp) {
+    // The entry's own folder is where its copy would go: removing it would lose the sources.
+    Write("bk/old/a.txt", "a");
+    const auto r = libCopy::CopyEntry(P("bk/old/*.*"), P("bk/"), false, true, libCopy::CopyRebuild, "");
+    EXPECT_TRUE(r.Abandon);
+    EXPECT_EQ(Read("bk/old/a.txt"), "a");
+    EXPECT_EQ(LogTexts().back(), "Error removing previous backup folder.");
+}
+
+} // namespace
