@@ -305,7 +305,8 @@ bool uMkDir(const std::string& sPath) {
         std::string s = sPath;
         if (s.size() > 1 && s.back() == PathSep) s.pop_back();
         if (!DirExists(s)) {
-            if (::mkdir(s.c_str(), 0777) != 0 && errno != EEXIST) ThrowErrno(s);
+            // A file of that name is an error too, not a folder to wait for.
+            if (::mkdir(s.c_str(), 0777) != 0 && !(errno == EEXIST && DirExists(s))) ThrowErrno(s);
             WaitUntil([&] { return DirExists(s); });
         }
         return false;
