@@ -212,11 +212,14 @@ void SetAttr(const std::string& sPath, int iAttributes) {
 
 void CopyFileAtomic(const std::string& sSource, const std::string& sDest) {
     Fd in;
-    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO or device in a tree must never hang a backup.
+    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in.fd < 0) ThrowErrno(sSource);
     struct stat st;
     if (fstat(in.fd, &st) != 0) ThrowErrno(sSource);
     if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
+    if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
+    (void)fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
     std::string sTemp;
     Fd out;
     out.fd = MakeTempBeside(sDest, sTemp);
@@ -252,8 +255,12 @@ void DeleteFile(const std::string& sPath) {
 
 std::string ReadWholeFile(const std::string& sPath) {
     Fd in;
-    in.fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    in.fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (in.fd < 0) ThrowErrno(sPath);
+    struct stat st;
+    if (fstat(in.fd, &st) != 0) ThrowErrno(sPath);
+    if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sPath);
+    if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sPath, EINVAL);
     std::string s;
     char buf[65536];
     for (;;) {

@@ -108,6 +108,10 @@ TEST_F(Files, CopyKeepsTimeAndModeAndOverwritesReadOnlyTarget) {
         EXPECT_EQ(e.Number, 53);
     }
     EXPECT_THROW(CopyFileAtomic(Root + "src.bin", Root + "nofolder/x"), StowError);
+    ASSERT_EQ(mkfifo((Root + "fifo").c_str(), 0644), 0); // must not block waiting for a writer
+    EXPECT_THROW(CopyFileAtomic(Root + "fifo", Root + "dst/fifo"), StowError);
+    EXPECT_THROW(ReadWholeFile(Root + "fifo"), StowError);
+    EXPECT_FALSE(Exists(Root + "dst/fifo"));
     if (geteuid() != 0) {
         chmod((Root + "src.bin").c_str(), 0);
         try {
