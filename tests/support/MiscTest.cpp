@@ -1,0 +1,43 @@
+#include "common/TempAppFolder.h"
+#include "support/appMisc.h"
+#include "support/libFiles.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+class Misc : public TempAppFolder {};
+
+TEST_F(Misc, FoldersEndWithSlashAndAreCreated) {
+    appMisc::SetAppFolder(Root + "new/place");
+    EXPECT_EQ(appMisc::AppFolder(), Root + "new/place/");
+    EXPECT_TRUE(libFiles::DirExists(Root + "new/place"));
+    EXPECT_EQ(appMisc::JobFolder(), Root + "new/place/BackupJobs/");
+    EXPECT_EQ(appMisc::ExeBaseName(), "stowline");
+    appMisc::SetAppFolder("");
+    std::string sDefault = appMisc::AppFolder();
+    EXPECT_EQ(sDefault.back(), '/');
+    EXPECT_EQ(access(sDefault.c_str(), W_OK), 0); // beside the program, or the user's data folder
+    appMisc::SetAppFolder(App);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    EXPECT_EQ(appMisc::ComputerName(), host);
+}
+
+TEST_F(Misc, WebPagesAndHelpGoThroughTheSeam) {
+    appMisc::OpenWebPage("https://example.org/");
+    EXPECT_TRUE(Seam->Messages().empty());
+    Seam->StartSucceeds = false;
+    appMisc::OpenWebPage("https://example.org/x");
+    auto msgs = Seam->Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].Text, "Stowline was unable to open the following url on your system:\r\nhttps://example.org/x");
+    EXPECT_EQ(msgs[0].Title, "Error Opening Webpage");
+    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Exclamation);
+    Seam->Clear();
+    appMisc::ShowHelpContents();
+    appMisc::ShowHelpIndex();
+    ASSERT_EQ(Seam->Calls.size(), 2u);
+    EXPECT_EQ(Seam->Calls[0].Kind, "ShowHelp");
+    EXPECT_EQ(Seam->Calls[0].Request.Text, "");
+    EXPECT_EQ(Seam->Calls[1].Request.Text, "index");
+}
