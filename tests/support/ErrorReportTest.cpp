@@ -61,3 +61,15 @@ TEST_F(ErrorReport, AnUnwritableReportStillEnds) {
     EXPECT_THROW(libErrorHandler::HandleError(false, StowError(5, "x"), "m", "p()", ""), FatalExit);
     EXPECT_TRUE(Seam->Messages().empty());
 }
+
+TEST_F(ErrorReport, FatalReportEndsTheProcessWithStatusThree) {
+    GTEST_FLAG_SET(death_test_style, "fast"); // the child writes into this test's folder
+    EXPECT_EXIT(
+        {
+            libErrorHandler::SetFatalExitHook({});
+            libErrorHandler::HandleError(true, StowError(57, "Device I/O error"), "CBackupJob", "ExecuteBackupNow()",
+                                         "");
+        },
+        ::testing::ExitedWithCode(3), "");
+    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Severity:    Fatal"), std::string::npos);
+}
