@@ -240,6 +240,9 @@ TEST_F(JobFile, ListSections) {
     EXPECT_TRUE(ini.HasSection("Exclude"));
     EXPECT_TRUE(ini.Keys("Exclude").empty());
     EXPECT_TRUE(ini.Keys("OneShot").empty());
+    EXPECT_EQ(ini.Get("Config", "DateLastRun"), "Jan-01-1900 00:00") << "a job that never ran";
+    EXPECT_EQ(ini.Get("Config", "SizeLastRun"), "-1");
+    EXPECT_EQ(Load(empty.FileName()).DateLastRun(), CBackupJob::NotComputed);
 }
 
 TEST_F(JobFile, BlankOnlySourceValueIsSkipped) {
