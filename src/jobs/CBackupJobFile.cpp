@@ -25,6 +25,10 @@ using namespace libStrings;
 namespace {
 constexpr const char* kModule = "CBackupJob";
 constexpr mode_t kJobFileMode = 0600; // job files hold passwords
+// A job file is a few kilobytes; anything far larger is not one, and is not read into memory.
+constexpr uint64_t kMaxJobFileBytes = 64ull << 20;
+
+bool TooLargeForAJobFile(const std::string& sFileName) { return libFiles::FileLen(sFileName) > kMaxJobFileBytes; }
 
 // The shortest decimal text that reads back as the same number ("-1", "350", "1e+21").
 std::string ShortestNumber(double d) {
@@ -120,6 +124,7 @@ bool CBackupJob::OpenBackupJob(const std::string& sFileName) {
             m_Tag = -1;
             return true;
         }
+        if (TooLargeForAJobFile(sFileName)) return true;
         if (IsIniJobFile(sFileName)) return OpenBackupJobIniFile(sFileName);
         return ReadLegacyJobFile(sFileName);
     });
@@ -134,7 +139,7 @@ bool CBackupJob::IsIniJobFile(const std::string& sFileName) {
 bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
     return Trap(kModule, "OpenBackupJobIniFile()", [&] {
         IniFile ini;
-        if (!ini.Load(sFileName)) return true;
+        if (TooLargeForAJobFile(sFileName) || !ini.Load(sFileName)) return true;
         auto get = [&](const char* sKey) { return ini.Get("Config", sKey, ""); };
 
         m_Suspended = false;
@@ -236,7 +241,7 @@ bool CBackupJob::WriteJobFile() {
     libFiles::uMkDir(appMisc::JobFolder());
 
     IniFile ini;
-    ini.Load(m_FileName); // keep whatever else the file holds
+    if (!TooLargeForAJobFile(m_FileName)) ini.Load(m_FileName); // keep whatever else the file holds
     auto set = [&](const char* sKey, const std::string& sValue) { ini.Set("Config", sKey, sValue); };
     set("JobName", m_JobName);
     set("DateLastRun", libDates::Format(m_DateLastRun, "mmm-dd-yyyy hh:mm"));

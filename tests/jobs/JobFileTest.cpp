@@ -417,6 +417,13 @@ TEST_F(JobFileDamaged, AMissingFileOrAFolderFailsWithoutAnErrorReport) {
     EXPECT_TRUE(job.OpenBackupJob(App + "BackupJobs/dir.slj"));
     EXPECT_TRUE(job.OpenBackupJob(""));
     EXPECT_EQ(job.Tag(), -1);
+    // A file far too large to be a job file is not read into memory.
+    std::string sHuge = Put("BackupJobs/huge.slj", "[Config]\r\nJobName=Huge\r\n");
+    std::filesystem::resize_file(sHuge, (64ull << 20) + 1);
+    EXPECT_TRUE(job.OpenBackupJob(sHuge));
+    EXPECT_EQ(job.JobName(), "");
+    EXPECT_TRUE(job.OpenBackupJobIniFile(sHuge));
+
     EXPECT_FALSE(std::filesystem::exists(App + "stowline.err"));
 }
 
