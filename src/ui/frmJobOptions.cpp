@@ -478,7 +478,8 @@ void frmJobOptions::vscrTime_Change() {
 void frmJobOptions::cmbKeepPeriod_Click() {
     int iPosition = 0;
     bool bFromCounted = false;
-    if (cmbNumCountedZipsToKeep->isEnabled()) {
+    // The list's own state: the page itself is disabled while another page is shown.
+    if (cmbNumCountedZipsToKeep->isEnabledTo(fraOptions[4])) {
         iPosition = cmbNumCountedZipsToKeep->currentIndex();
         bFromCounted = true;
     } else {
@@ -555,7 +556,7 @@ void frmJobOptions::optCompression_Click() {
 
 void frmJobOptions::chkPasswordProtect_Click() {
     libErrorHandler::Trap(kModule, "chkPasswordProtect_Click()", [&] {
-        if (chkPasswordProtect->isChecked() && chkPasswordProtect->isEnabled()) {
+        if (chkPasswordProtect->isChecked() && chkPasswordProtect->isEnabledTo(fraOptions[4])) {
             txtPassword->setEnabled(true);
             SetFieldColour(txtPassword, true);
             if (txtPassword->isVisible()) txtPassword->setFocus();

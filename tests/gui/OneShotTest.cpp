@@ -1,0 +1,162 @@
+// The one-shot dates editor: the sorted unique list, the past-date check, the spinners and the
+// texts handed back.
+
+#include "common/TempAppFolder.h"
+#include "ui/frmOneShot.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+using UserInteraction::Icon;
+
+namespace {
+std::string S(const QString& s) { return s.toStdString(); }
+
+std::vector<std::string> Entries(const frmOneShot& dlg) {
+    std::vector<std::string> v;
+    for (int i = 0; i < dlg.lstDates->count(); ++i)
+        v.push_back(S(dlg.lstDates->item(i)->text()));
+    return v;
+}
+
+void Pick(frmOneShot& dlg, int iYear, int iMonth, int iDay, const char* sTime) {
+    dlg.vscrYear->setValue(iYear);
+    dlg.vscrMonth->setValue(iMonth);
+    dlg.vscrDay->setValue(iDay);
+    dlg.txtTime->setText(sTime);
+    dlg.txtTime_LostFocus();
+}
+} // namespace
+
+class OneShotTest : public TempAppFolder {
+protected:
+    void SetUp() override {
+        TempAppFolder::SetUp();
+        // Saturday Dec-05-2026 15:00.
+        libDates::SetClock(libDates::DateSerial(2026, 12, 5) + libDates::TimeSerial(15, 0, 0));
+    }
+    void TearDown() override {
+        frmOneShot::ModalHook() = nullptr;
+        TempAppFolder::TearDown();
+    }
+};
+
+TEST_F(OneShotTest, LoadsValidLinesSortedAndWritesBackOnlyThoseOnOk) {
+    std::string sDates = "Dec-20-2026 10:00\r\nnot a date\r\n\r\nDec-10-2026 09:00\r\nDec-20-2026 10:00\r\n";
+    frmOneShot::ModalHook() = [](frmOneShot& dlg) {
+        EXPECT_EQ(S(dlg.windowTitle()), "One shot dates for - Daily");
+        EXPECT_EQ(Entries(dlg), (std::vector<std::string>{"Dec-10-2026 09:00", "Dec-20-2026 10:00"}));
+        // The spinners start at the present date and time.
+        EXPECT_EQ(S(dlg.txtMonth->text()), "Dec");
+        EXPECT_EQ(S(dlg.txtDay->text()), "5");
+        EXPECT_EQ(S(dlg.txtYear->text()), "2026");
+        EXPECT_EQ(S(dlg.txtTime->text()), "15:00");
+        EXPECT_EQ(dlg.vscrYear->minimum(), 2026);
+        EXPECT_EQ(dlg.vscrYear->maximum(), 2099);
+        EXPECT_EQ(dlg.vscrTime->maximum(), 1440);
+        EXPECT_EQ(dlg.vscrTime->pageStep(), 15);
+        dlg.cmdOK->click();
+    };
+    EXPECT_TRUE(frmOneShot::Execute(sDates, "Daily"));
+    EXPECT_EQ(sDates, "Dec-10-2026 09:00\r\nDec-20-2026 10:00\r\n");
+}
+
+TEST_F(OneShotTest, AddKeepsTheListSortedAndUnique) {
+    std::string sDates;
+    frmOneShot::ModalHook() = [](frmOneShot& dlg) {
+        Pick(dlg, 2026, 12, 5, "14:30"); // today, at an hour already gone: accepted
+        dlg.cmdAdd->click();
+        dlg.cmdAdd->click();
+        EXPECT_EQ(Entries(dlg), std::vector<std::string>{"Dec-05-2026 14:30"});
+        Pick(dlg, 2027, 1, 2, "7:5");
+        EXPECT_EQ(S(dlg.txtTime->text()), "07:05");
+        dlg.cmdAdd->click();
+        Pick(dlg, 2026, 12, 31, "23:59");
+        dlg.cmdAdd->click();
+        EXPECT_EQ(Entries(dlg),
+                  (std::vector<std::string>{"Dec-05-2026 14:30", "Dec-31-2026 23:59", "Jan-02-2027 07:05"}));
+        // The new entry is the one selected.
+        ASSERT_EQ(dlg.lstDates->selectedItems().size(), 1);
+        EXPECT_EQ(S(dlg.lstDates->selectedItems()[0]->text()), "Dec-31-2026 23:59");
+        dlg.cmdOK->click();
+    };
+    EXPECT_TRUE(frmOneShot::Execute(sDates, "Job"));
+    EXPECT_EQ(sDates, "Dec-05-2026 14:30\r\nDec-31-2026 23:59\r\nJan-02-2027 07:05\r\n");
+}
+
+TEST_F(OneShotTest, YesterdayIsRefused) {
+    std::string sDates = "Dec-24-2026 08:00\r\n";
+    frmOneShot::ModalHook() = [](frmOneShot& dlg) {
+        Pick(dlg, 2026, 12, 4, "23:00");
+        dlg.cmdAdd->click();
+        EXPECT_EQ(dlg.lstDates->count(), 1);
+        dlg.cmdCancel->click();
+    };
+    EXPECT_FALSE(frmOneShot::Execute(sDates, "Job"));
+    EXPECT_EQ(sDates, "Dec-24-2026 08:00\r\n");
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text, "This date is in the past, please try again.");
+    EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
+    EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::Information);
+}
+
+TEST_F(OneShotTest, DaySpinnerFollowsTheMonthWithFebruaryAlways28) {
+    frmOneShot dlg;
+    dlg.vscrYear->setValue(2028); // a leap year
+    dlg.vscrMonth->setValue(1);
+    dlg.vscrDay->setValue(31);
+    EXPECT_EQ(dlg.vscrDay->maximum(), 31);
+    dlg.vscrMonth->setValue(2);
+    EXPECT_EQ(S(dlg.txtMonth->text()), "Feb");
+    EXPECT_EQ(dlg.vscrDay->maximum(), 28);
+    EXPECT_EQ(dlg.vscrDay->value(), 28);
+    EXPECT_EQ(S(dlg.txtDay->text()), "28");
+    dlg.vscrMonth->setValue(4);
+    EXPECT_EQ(dlg.vscrDay->maximum(), 30);
+    EXPECT_EQ(dlg.SelectedDate(), libDates::DateSerial(2028, 4, 28));
+
+    // "+" and "-" in a read-out move its spinner within the range.
+    dlg.vscrMonth->setValue(12);
+    QTest::keyClicks(dlg.txtMonth, "+");
+    EXPECT_EQ(dlg.vscrMonth->value(), 12);
+    QTest::keyClicks(dlg.txtMonth, "-");
+    EXPECT_EQ(S(dlg.txtMonth->text()), "Nov");
+    QTest::keyClicks(dlg.txtTime, "+");
+    EXPECT_EQ(dlg.vscrTime->value(), 15 * 60 + 1);
+    EXPECT_EQ(S(dlg.txtTime->text()), "15:01");
+    dlg.vscrTime->setValue(1440);
+    EXPECT_EQ(S(dlg.txtTime->text()), "00:00");
+}
+
+TEST_F(OneShotTest, BadTimeTextIsRefusedWithTheFormatLines) {
+    frmOneShot dlg;
+    dlg.txtTime->setText("24:10");
+    EXPECT_FALSE(dlg.txtTime_LostFocus());
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text, "The proper format for the time is military format HH:MM,\r\n  where HH is "
+                                        "between 00 and 23,\r\n  and MM is between 00 and 59");
+    EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::None);
+}
+
+TEST_F(OneShotTest, DeleteSelectsTheEntryNowAtTheCurrentPosition) {
+    std::string sDates = "Dec-10-2026 09:00\r\nDec-11-2026 09:00\r\nDec-12-2026 09:00\r\n";
+    frmOneShot::ModalHook() = [](frmOneShot& dlg) {
+        dlg.lstDates->setCurrentRow(2);
+        dlg.cmdDelete->click();
+        EXPECT_EQ(dlg.lstDates->count(), 2);
+        ASSERT_EQ(dlg.lstDates->selectedItems().size(), 1);
+        EXPECT_EQ(S(dlg.lstDates->selectedItems()[0]->text()), "Dec-11-2026 09:00");
+        dlg.lstDates->clearSelection();
+        dlg.cmdDelete->click(); // nothing selected: nothing removed
+        EXPECT_EQ(dlg.lstDates->count(), 2);
+        dlg.cmdClear->click();
+        EXPECT_EQ(dlg.lstDates->count(), 0);
+        dlg.cmdOK->click();
+    };
+    // OK on an empty list removes every date.
+    EXPECT_TRUE(frmOneShot::Execute(sDates, "Job"));
+    EXPECT_EQ(sDates, "");
+}
