@@ -135,7 +135,11 @@ int RunDesktop(const ScheduleViewFactory& factory) {
 
 int RunHeadless() {
     bool bSilent = Contains(g_sCommandLine, "/SILENT");
-    if (bSilent && appPreferences::UseSystemTray) return HeadlessAgent::Run();
+    if (bSilent && appPreferences::UseSystemTray) {
+        // 6. Every job file into the manager (there is no list to fill), then the tick.
+        if (CBackupJobManager* pManager = JobManager()) pManager->Reload();
+        return HeadlessAgent::Run();
+    }
     if (bSilent)
         std::cerr << "Stowline: without a display only the tray agent can run, and the preferences turn it off "
                      "(UseSystemTray in "

@@ -1,0 +1,24 @@
+# Where "cmake --install" puts the program so that a Linux desktop finds it: the binary, the
+# application entry, the autostart entry of the tray agent, the icon, the systemd user unit of
+# the headless agent and the help page (which the program looks for in ../share/stowline).
+include(GNUInstallDirs)
+
+set(STOWLINE_AUTOSTART_DIR "/etc/xdg/autostart" CACHE PATH "Folder of the desktop's autostart entries")
+set(STOWLINE_SYSTEMD_USER_DIR "lib/systemd/user" CACHE PATH "Folder of systemd user units (relative: under the prefix)")
+
+install(TARGETS stowline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${CMAKE_SOURCE_DIR}/resources/stowline.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/stowline-autostart.desktop DESTINATION ${STOWLINE_AUTOSTART_DIR}
+        RENAME stowline.desktop)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/stowline.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/help/stowline-help.html DESTINATION ${CMAKE_INSTALL_DATADIR}/stowline
+        OPTIONAL)
+
+# The unit names the installed binary by its full path (systemd searches only a fixed PATH).
+file(READ ${CMAKE_SOURCE_DIR}/resources/stowline.service _stowline_unit)
+string(REPLACE "ExecStart=stowline " "ExecStart=${CMAKE_INSTALL_FULL_BINDIR}/stowline " _stowline_unit
+               "${_stowline_unit}")
+file(WRITE ${CMAKE_BINARY_DIR}/stowline.service "${_stowline_unit}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/stowline.service)
+install(FILES ${CMAKE_BINARY_DIR}/stowline.service DESTINATION ${STOWLINE_SYSTEMD_USER_DIR})

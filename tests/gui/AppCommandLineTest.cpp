@@ -1,0 +1,243 @@
+// The command line: splitting, the help box, "/RUN" jobs and their outcome, unknown
+// switches, "/EXIT"; the display check and the single-instance lock.
+
+#include "AppTestJobs.h"
+#include "app/SingleInstance.h"
+#include "app/appSetup.h"
+#include "common/TempAppFolder.h"
+#include "jobs/CBackupJobManager.h"
+#include "support/libLog.h"
+
+#include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+using AppTestJobs::RunCountOf;
+using AppTestJobs::WriteCopyJob;
+using UserInteraction::Icon;
+
+TEST(AppCommandLineSplitTest, BlanksAndTabsSeparateWithoutQuoting) {
+    auto args = appSetup::SplitCommandLine("  /RUN\tnightly   \"my job\"\t\t/EXIT ");
+    ASSERT_EQ(args.size(), 6u);
+    EXPECT_EQ(args[0], "");
+    EXPECT_EQ(args[1], "/RUN");
+    EXPECT_EQ(args[2], "nightly");
+    EXPECT_EQ(args[3], "\"my");
+    EXPECT_EQ(args[4], "job\"");
+    EXPECT_EQ(args[5], "/EXIT");
+    EXPECT_EQ(appSetup::SplitCommandLine("").size(), 1u);
+    EXPECT_EQ(appSetup::SplitCommandLine(" \t ").size(), 1u);
+}
+
+TEST(AppCommandLineSplitTest, AtMostMaxArgumentsAreTaken) {
+    std::string s;
+    for (int i = 1; i <= 40; ++i)
+        s += "w" + std::to_string(i) + " ";
+    auto args = appSetup::SplitCommandLine(s);
+    ASSERT_EQ(args.size(), 33u);
+    EXPECT_EQ(args[32], "w32");
+    auto three = appSetup::SplitCommandLine("a b c d", 3);
+    ASSERT_EQ(three.size(), 4u);
+    EXPECT_EQ(three[3], "c");
+}
+
+TEST(AppCommandLineSplitTest, HelpTextHasTheFiveLines) {
+    EXPECT_EQ(appSetup::CommandLineHelpText(), "Stowline command-line parameters are as follows:\r\n"
+                                               "/SILENT -\t\tNo dialog at startup, tray only\r\n"
+                                               "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
+                                               "/EXIT -\t\t\tExit Stowline upon completion\r\n"
+                                               "/? -\t\t\tThis help dialog");
+}
+
+class AppCommandLineTest : public TempAppFolder {
+protected:
+    double Now = 0;
+    void SetUp() override {
+        TempAppFolder::SetUp();
+        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
+        libDates::SetClock(Now);
+        std::filesystem::create_directories(App + "BackupJobs");
+    }
+    bool Direct(const std::string& sLine, int& iStatus) { return appSetup::DirectExecute(sLine, iStatus); }
+    std::string Job(const std::string& sName) { return WriteCopyJob(Root, App, sName, Now); }
+};
+
+TEST_F(AppCommandLineTest, HelpWinsOverEverythingAndEnds) {
+    std::string sA = Job("a");
+    int iStatus = -1;
+    EXPECT_TRUE(Direct("/RUN a /EXIT /?", iStatus));
+    EXPECT_EQ(iStatus, 0);
+    ASSERT_EQ(Seam->Calls.size(), 1u);
+    EXPECT_EQ(Seam->Calls[0].Kind, "CommandLineHelp");
+    EXPECT_EQ(Seam->Calls[0].Request.Title, "Command-Line Help");
+    EXPECT_EQ(Seam->Calls[0].Request.Text, appSetup::CommandLineHelpText());
+    EXPECT_EQ(RunCountOf(sA), 0);
+}
+
+TEST_F(AppCommandLineTest, RunsNamedJobsInOrderWithOrWithoutExtension) {
+    std::string sA = Job("a"), sB = Job("b"), sNightly = Job("nightly");
+    libLog::SetPendingComment("left over");
+    int iStatus = -1;
+    EXPECT_FALSE(Direct("/RUN a b", iStatus));
+    EXPECT_EQ(iStatus, 0);
+    EXPECT_EQ(libLog::PendingComment(), "");
+    EXPECT_EQ(RunCountOf(sA), 1);
+    EXPECT_EQ(RunCountOf(sB), 1);
+    // "a /RUN b": only b; "nightly.slj" gets no second extension.
+    EXPECT_TRUE(Direct("a /RUN b nightly.slj /EXIT", iStatus));
+    EXPECT_EQ(iStatus, 0);
+    EXPECT_EQ(RunCountOf(sA), 1);
+    EXPECT_EQ(RunCountOf(sB), 2);
+    EXPECT_EQ(RunCountOf(sNightly), 1);
+    EXPECT_TRUE(Seam->Messages().empty());
+    // The runs were logged in the transaction log.
+    EXPECT_NE(ReadFile(libLog::LogFileName()).find("nightly"), std::string::npos);
+}
+
+TEST_F(AppCommandLineTest, MissingJobStopsTheLoopWithVerificationError) {
+    std::string sA = Job("a");
+    int iStatus = -1;
+    EXPECT_TRUE(Direct("/RUN missing a /EXIT", iStatus));
+    EXPECT_EQ(iStatus, 1);
+    EXPECT_EQ(RunCountOf(sA), 0); // later names are not run
+    auto msgs = Seam->Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].Title, "Verification Error");
+    EXPECT_EQ(msgs[0].IconKind, Icon::Critical);
+    EXPECT_EQ(msgs[0].ButtonSet, UserInteraction::Buttons::OK);
+    EXPECT_EQ(msgs[0].Text, "You have attempted to run Stowline with command-line parameters.\r\n"
+                            "Unfortunately, the file as you specified does not exist.\r\n"
+                            "\r\n"
+                            "The missing file as you specified is: " +
+                                App + "BackupJobs/missing.slj");
+    // Without "/EXIT" start-up goes on; the status still tells of the missing job.
+    Seam->Clear();
+    EXPECT_FALSE(Direct("/RUN missing", iStatus));
+    EXPECT_EQ(iStatus, 1);
+}
+
+TEST_F(AppCommandLineTest, UnknownSwitchShowsHelpAndEndsWithStatusTwo) {
+    std::string sA = Job("a");
+    int iStatus = -1;
+    // Switches are case-sensitive: "/run" is no "/RUN", so nothing runs and start-up goes on.
+    EXPECT_FALSE(Direct("/run a", iStatus));
+    EXPECT_EQ(iStatus, 0);
+    EXPECT_EQ(RunCountOf(sA), 0);
+    EXPECT_TRUE(Seam->Calls.empty());
+    // With "/RUN a /run": a runs, then "/run" is an unknown switch.
+    EXPECT_TRUE(Direct("/RUN a /run", iStatus));
+    EXPECT_EQ(iStatus, 2);
+    EXPECT_EQ(RunCountOf(sA), 1);
+    ASSERT_EQ(Seam->Calls.size(), 1u);
+    EXPECT_EQ(Seam->Calls[0].Kind, "CommandLineHelp");
+}
+
+TEST_F(AppCommandLineTest, SilentAndExitArgumentsAreSkippedAndRunAloneRunsNothing) {
+    std::string sA = Job("a");
+    int iStatus = -1;
+    EXPECT_FALSE(Direct("/RUN SILENT /SILENT a", iStatus));
+    EXPECT_EQ(RunCountOf(sA), 1);
+    EXPECT_FALSE(Direct("/RUN", iStatus));
+    EXPECT_EQ(iStatus, 0);
+    EXPECT_TRUE(Direct("/EXIT", iStatus));
+    EXPECT_EQ(iStatus, 0);
+    EXPECT_TRUE(Seam->Calls.empty());
+}
+
+TEST_F(AppCommandLineTest, FailedJobGivesStatusOneAndTheRestStillRun) {
+    WriteCopyJob(Root, App, "broken", Now, false, /*bMissingSource=*/true);
+    std::string sA = Job("a");
+    int iStatus = -1;
+    EXPECT_TRUE(Direct("/RUN broken a /EXIT", iStatus));
+    EXPECT_EQ(iStatus, 1);
+    EXPECT_EQ(RunCountOf(sA), 1);
+}
+
+TEST(AppDisplayTest, DisplayNeedsAVariableAndARealPlatform) {
+    auto save = [](const char* n) {
+        const char* v = std::getenv(n);
+        return v ? std::optional<std::string>(v) : std::nullopt;
+    };
+    auto restore = [](const char* n, const std::optional<std::string>& v) {
+        if (v)
+            setenv(n, v->c_str(), 1);
+        else
+            unsetenv(n);
+    };
+    auto d = save("DISPLAY"), w = save("WAYLAND_DISPLAY"), p = save("QT_QPA_PLATFORM");
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    unsetenv("QT_QPA_PLATFORM");
+    EXPECT_FALSE(appSetup::DisplayAvailable());
+    setenv("DISPLAY", ":0", 1);
+    EXPECT_TRUE(appSetup::DisplayAvailable());
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    EXPECT_FALSE(appSetup::DisplayAvailable());
+    setenv("QT_QPA_PLATFORM", "minimal", 1);
+    EXPECT_FALSE(appSetup::DisplayAvailable());
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    EXPECT_TRUE(appSetup::DisplayAvailable());
+    unsetenv("DISPLAY");
+    setenv("WAYLAND_DISPLAY", "wayland-0", 1);
+    EXPECT_TRUE(appSetup::DisplayAvailable());
+    restore("DISPLAY", d);
+    restore("WAYLAND_DISPLAY", w);
+    restore("QT_QPA_PLATFORM", p);
+}
+
+TEST(AppSingleInstanceTest, LockIsPerInstallationAndRefusesASecondHolder) {
+    char tmpl[] = "/tmp/stowline-rt-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    std::string sSaved = saved ? saved : "";
+    setenv("XDG_RUNTIME_DIR", tmpl, 1);
+
+    std::string sLock = SingleInstance::LockFileName("/opt/a/stowline");
+    EXPECT_EQ(sLock.rfind(std::string(tmpl) + "/stowline-", 0), 0u);
+    EXPECT_NE(sLock, SingleInstance::LockFileName("/opt/b/stowline"));
+    EXPECT_EQ(sLock, SingleInstance::LockFileName("/opt/a/stowline"));
+
+    ASSERT_EQ(SingleInstance::AcquireLock("/opt/a/stowline"), SingleInstance::LockResult::Acquired);
+    // Another process (here: another open file description) cannot take it.
+    int fd = open(sLock.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(flock(fd, LOCK_EX | LOCK_NB), 0);
+    // Programs started later do not inherit the lock.
+    int iFdFlags = 0;
+    {
+        // The lock's own descriptor is close-on-exec: find it among the open descriptors.
+        for (int i = 3; i < 256; ++i) {
+            if (i == fd) continue;
+            char link[64], target[512];
+            snprintf(link, sizeof link, "/proc/self/fd/%d", i);
+            ssize_t n = readlink(link, target, sizeof target - 1);
+            if (n <= 0) continue;
+            target[n] = 0;
+            if (sLock == target) iFdFlags = fcntl(i, F_GETFD);
+        }
+    }
+    EXPECT_TRUE(iFdFlags & FD_CLOEXEC);
+    SingleInstance::ReleaseLock();
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    close(fd);
+
+    // Without a runtime folder: a private folder in /tmp.
+    unsetenv("XDG_RUNTIME_DIR");
+    std::string sFallback = SingleInstance::RuntimeFolder();
+    EXPECT_EQ(sFallback, "/tmp/stowline-" + std::to_string(getuid()) + "/");
+    struct stat st {};
+    ASSERT_EQ(stat(sFallback.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    if (saved)
+        setenv("XDG_RUNTIME_DIR", sSaved.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+    std::filesystem::remove_all(tmpl);
+}
+
+} // namespace

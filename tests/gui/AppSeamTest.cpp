@@ -1,0 +1,170 @@
+// The desktop implementation of the user-interaction seam: what a message box or an input
+// box shows, and which answer each button gives. The boxes are answered by a timer, as a
+// user would, while they wait.
+
+#include "app/QtSeam.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+using appSetup::QtSeam;
+using UserInteraction::Answer;
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+
+// Runs fn on the first modal dialog once it is up (polling, so a slow start is no problem).
+template <class T> void WhenModal(std::function<void(T*)> fn, int iTries = 200) {
+    QTimer::singleShot(10, [fn, iTries] {
+        if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            fn(w);
+        } else if (iTries > 0) {
+            WhenModal<T>(fn, iTries - 1);
+        }
+    });
+}
+
+TEST(AppSeamTest, ButtonSetsAndAnswersMap) {
+    using SB = QMessageBox::StandardButton;
+    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::OK), std::vector<SB>{QMessageBox::Ok});
+    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::OKCancel), (std::vector<SB>{QMessageBox::Ok, QMessageBox::Cancel}));
+    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::AbortRetryIgnore),
+              (std::vector<SB>{QMessageBox::Abort, QMessageBox::Retry, QMessageBox::Ignore}));
+    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::YesNoCancel),
+              (std::vector<SB>{QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}));
+    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::YesNo), (std::vector<SB>{QMessageBox::Yes, QMessageBox::No}));
+    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::RetryCancel), (std::vector<SB>{QMessageBox::Retry, QMessageBox::Cancel}));
+    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Ok), Answer::OK);
+    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Cancel), Answer::Cancel);
+    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Abort), Answer::Abort);
+    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Retry), Answer::Retry);
+    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Ignore), Answer::Ignore);
+    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Yes), Answer::Yes);
+    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::No), Answer::No);
+    EXPECT_EQ(QtSeam::IconOf(Icon::Critical), QMessageBox::Critical);
+    EXPECT_EQ(QtSeam::IconOf(Icon::Question), QMessageBox::Question);
+    EXPECT_EQ(QtSeam::IconOf(Icon::Exclamation), QMessageBox::Warning);
+    EXPECT_EQ(QtSeam::IconOf(Icon::Information), QMessageBox::Information);
+    EXPECT_EQ(QtSeam::IconOf(Icon::None), QMessageBox::NoIcon);
+    EXPECT_EQ(QtSeam::ToQt("a\r\nb\rc\nd"), QString("a\nb\nc\nd"));
+}
+
+TEST(AppSeamTest, MessageBoxShowsTitleTextIconDefaultAndReturnsTheClickedButton) {
+    QtSeam seam;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QMessageBox::StandardButton def = QMessageBox::NoButton;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        def = box->standardButton(box->defaultButton());
+        box->button(QMessageBox::Cancel)->click();
+    });
+    Answer a = seam.MessageBox({"Backup Error", "Line one\r\nLine two", Buttons::YesNoCancel, Icon::Exclamation, 1});
+    EXPECT_EQ(a, Answer::Cancel);
+    EXPECT_EQ(title, "Backup Error");
+    EXPECT_EQ(text, "Line one\nLine two");
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_EQ(def, QMessageBox::No); // the second button of the set
+
+    for (auto [buttons, sb, expected] : {std::tuple{Buttons::YesNo, QMessageBox::Yes, Answer::Yes},
+                                         std::tuple{Buttons::YesNo, QMessageBox::No, Answer::No},
+                                         std::tuple{Buttons::AbortRetryIgnore, QMessageBox::Ignore, Answer::Ignore},
+                                         std::tuple{Buttons::RetryCancel, QMessageBox::Retry, Answer::Retry},
+                                         std::tuple{Buttons::OKCancel, QMessageBox::Ok, Answer::OK}}) {
+        WhenModal<QMessageBox>([sb = sb](QMessageBox* box) { box->button(sb)->click(); });
+        EXPECT_EQ(seam.MessageBox({"T", "x", buttons, Icon::Question, 0}), expected);
+    }
+}
+
+TEST(AppSeamTest, EscapeGivesTheAnswerOfClosingTheBox) {
+    QtSeam seam;
+    for (auto [buttons, expected] : {std::pair{Buttons::YesNoCancel, Answer::Cancel},
+                                     std::pair{Buttons::YesNo, Answer::No}, std::pair{Buttons::OK, Answer::OK}}) {
+        WhenModal<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+        EXPECT_EQ(seam.MessageBox({"T", "x", buttons, Icon::None, 0}), expected);
+    }
+    // An out-of-range default button falls back to the first.
+    QMessageBox::StandardButton def = QMessageBox::NoButton;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        def = box->standardButton(box->defaultButton());
+        box->button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(seam.MessageBox({"T", "x", Buttons::OKCancel, Icon::None, 7}), Answer::OK);
+    EXPECT_EQ(def, QMessageBox::Ok);
+}
+
+TEST(AppSeamTest, InputBoxGivesTheTextOrNoAnswer) {
+    QtSeam seam;
+    QString label, initial;
+    WhenModal<QInputDialog>([&](QInputDialog* dlg) {
+        label = dlg->labelText();
+        initial = dlg->textValue();
+        dlg->setTextValue("nightly run");
+        dlg->accept();
+    });
+    std::string sAnswer = "stale";
+    EXPECT_TRUE(seam.InputBox("Please enter a comment", "Log comment", "before", sAnswer));
+    EXPECT_EQ(sAnswer, "nightly run");
+    EXPECT_EQ(label, "Please enter a comment");
+    EXPECT_EQ(initial, "before");
+
+    WhenModal<QInputDialog>([](QInputDialog* dlg) { dlg->reject(); });
+    EXPECT_FALSE(seam.InputBox("p", "t", "d", sAnswer));
+    EXPECT_EQ(sAnswer, "");
+}
+
+TEST(AppSeamTest, CommandLineHelpIsAnInformationBox) {
+    QtSeam seam;
+    QString title;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+    seam.ShowCommandLineHelp("Command-Line Help", "a\r\nb");
+    EXPECT_EQ(title, "Command-Line Help");
+    EXPECT_EQ(icon, QMessageBox::Information);
+}
+
+TEST(AppSeamTest, StartProgramRunsThroughTheShellWithoutWaiting) {
+    QtSeam seam;
+    QTemporaryDir dir;
+    QString marker = dir.filePath("started");
+    ASSERT_TRUE(seam.StartProgram(("sleep 0.2; echo ok > '" + marker + "'").toStdString()));
+    EXPECT_FALSE(QFile::exists(marker)); // did not wait for it
+    for (int i = 0; i < 100 && !QFile::exists(marker); ++i)
+        QTest::qWait(50);
+    EXPECT_TRUE(QFile::exists(marker));
+}
+
+TEST(AppSeamTest, HelpPageComesFromTheBuiltInCopyWhenNotInstalled) {
+    QTemporaryDir cache;
+    QByteArray saved = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
+    QString path = QtSeam::HelpPagePath();
+    if (saved.isEmpty())
+        qunsetenv("XDG_CACHE_HOME");
+    else
+        qputenv("XDG_CACHE_HOME", saved);
+    ASSERT_FALSE(path.isEmpty());
+    QFile page(path), resource(":/help/stowline-help.html");
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(resource.open(QIODevice::ReadOnly));
+    EXPECT_EQ(page.readAll(), resource.readAll());
+    EXPECT_TRUE(path.startsWith(cache.path()));
+}
+
+} // namespace

@@ -1,0 +1,365 @@
+// The scheduler tick: which ticks run jobs, in which order, and what the agent sees.
+
+#include "AppTestJobs.h"
+#include "app/RunGuard.h"
+#include "app/ScheduleView.h"
+#include "app/SchedulerTick.h"
+#include "app/frmMain.h"
+#include "app/frmPopup.h"
+#include "common/TempAppFolder.h"
+#include "jobs/CBackupJobManager.h"
+#include "support/libLog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QTimer>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+using AppTestJobs::RunCountOf;
+using AppTestJobs::WriteCopyJob;
+
+struct RecordingHost : SchedulerTick::TickHost {
+    bool bVisible = false;
+    std::vector<std::string> Events; // "menu:0", "menu:1", "refresh:<h>", "failure:<name>|<log>"
+    std::function<void()> OnRefresh;
+    bool MainWindowVisible() override { return bVisible; }
+    void SetTrayMenuEnabled(bool b) override { Events.push_back(b ? "menu:1" : "menu:0"); }
+    void RefreshDetailsByHandle(int32_t h) override {
+        Events.push_back("refresh:" + std::to_string(h));
+        if (OnRefresh) OnRefresh();
+    }
+    void ReportFailure(const std::string& sName, const std::string& sLog) override {
+        Events.push_back("failure:" + sName + "|" + sLog);
+    }
+};
+
+class AppTickTest : public TempAppFolder {
+protected:
+    double Now = 0;
+    void SetUp() override {
+        TempAppFolder::SetUp();
+        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
+        libDates::SetClock(Now);
+        std::filesystem::create_directories(App + "BackupJobs");
+        CreateJobManager();
+    }
+    void TearDown() override {
+        DestroyJobManager();
+        TempAppFolder::TearDown();
+    }
+    // Lists the jobs at 12:00 (their next run becomes today 12:05), then lets the clock pass
+    // 12:05, so that every active job is due.
+    void Reload() {
+        JobManager()->Reload();
+        JobManager()->BackupsToRun(Now);
+        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0);
+        libDates::SetClock(Now);
+    }
+};
+
+TEST_F(AppTickTest, NoJobsReturnsBeforeAskingForDueJobs) {
+    Reload();
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    EXPECT_EQ(tick.Tick(host), 0);
+    EXPECT_TRUE(host.Events.empty()); // the tray menu was never touched
+    EXPECT_FALSE(tick.Busy());
+}
+
+TEST_F(AppTickTest, DueJobRunsOnceAndIsNoLongerDue) {
+    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    Reload();
+    ASSERT_EQ(JobManager()->BackupsToRun(Now), std::vector<int32_t>{0});
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", "refresh:0", "menu:1"}));
+    EXPECT_EQ(RunCountOf(sFile), 1);
+    EXPECT_TRUE(Exists(Root + "target-Nightly/"));
+    EXPECT_FALSE(tick.Busy());
+    // The save moved the next run on: the next tick finds nothing to do.
+    host.Events.clear();
+    EXPECT_EQ(tick.Tick(host), 0);
+    EXPECT_EQ(RunCountOf(sFile), 1);
+}
+
+TEST_F(AppTickTest, SuspendedAgentAndVisibleWindowRunNothingUntilCleared) {
+    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    Reload();
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    tick.SetSuspended(true);
+    EXPECT_EQ(tick.Tick(host), 0);
+    tick.SetSuspended(false);
+    host.bVisible = true;
+    EXPECT_EQ(tick.Tick(host), 0);
+    EXPECT_TRUE(host.Events.empty());
+    EXPECT_EQ(RunCountOf(sFile), 0);
+    // Hidden again: the first tick picks the job up.
+    host.bVisible = false;
+    EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(RunCountOf(sFile), 1);
+}
+
+TEST_F(AppTickTest, SuspendedJobIsNotDue) {
+    std::string sFile = WriteCopyJob(Root, App, "Paused", Now, /*bSuspended=*/true);
+    Reload();
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    EXPECT_EQ(tick.Tick(host), 0);
+    EXPECT_EQ(RunCountOf(sFile), 0);
+}
+
+TEST_F(AppTickTest, TwoDueJobsRunOneAfterTheOtherInListOrder) {
+    std::string sA = WriteCopyJob(Root, App, "Alpha", Now);
+    std::string sB = WriteCopyJob(Root, App, "Beta", Now);
+    Reload();
+    std::vector<int32_t> due = JobManager()->BackupsToRun(Now);
+    ASSERT_EQ(due.size(), 2u);
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    // Each refresh must come after its own run and before the next one starts.
+    std::vector<int> runCountsAtRefresh;
+    host.OnRefresh = [&] { runCountsAtRefresh.push_back(RunCountOf(sA) + RunCountOf(sB)); };
+    EXPECT_EQ(tick.Tick(host), 2);
+    EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", "refresh:" + std::to_string(due[0]),
+                                                     "refresh:" + std::to_string(due[1]), "menu:1"}));
+    EXPECT_EQ(runCountsAtRefresh, (std::vector<int>{1, 2}));
+}
+
+TEST_F(AppTickTest, NegativeAndVoidHandlesAreSkipped) {
+    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    Reload();
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    EXPECT_EQ(tick.RunHandles({-1, -7, 0, 99}, host), 1);
+    EXPECT_EQ(host.Events, (std::vector<std::string>{"refresh:0"}));
+    EXPECT_EQ(RunCountOf(sFile), 1);
+    host.Events.clear();
+    EXPECT_EQ(tick.RunHandles({-1}, host), 0);
+    EXPECT_TRUE(host.Events.empty());
+}
+
+TEST_F(AppTickTest, BusyTickAndRunInProgressStartNothing) {
+    std::string sA = WriteCopyJob(Root, App, "Alpha", Now);
+    std::string sB = WriteCopyJob(Root, App, "Beta", Now);
+    Reload();
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    // A tick arriving while the first one runs its jobs (a run lets events through) returns at once.
+    std::vector<int> nested;
+    host.OnRefresh = [&] {
+        EXPECT_TRUE(tick.Busy());
+        nested.push_back(tick.Tick(host));
+    };
+    EXPECT_EQ(tick.Tick(host), 2);
+    EXPECT_EQ(nested, (std::vector<int>{0, 0}));
+    EXPECT_EQ(RunCountOf(sA), 1);
+    EXPECT_EQ(RunCountOf(sB), 1);
+
+    // A run started from the window holds the guard: the tick waits for the next interval.
+    std::string sC = WriteCopyJob(Root, App, "Gamma", Now);
+    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
+    libDates::SetClock(Now);
+    Reload();
+    {
+        appSetup::RunGuard windowRun;
+        ASSERT_TRUE(windowRun.Acquired());
+        EXPECT_EQ(tick.Tick(host), 0);
+        EXPECT_EQ(RunCountOf(sC), 0);
+    }
+    // The listing at 12:00 made Alpha and Beta due again as well.
+    EXPECT_EQ(tick.Tick(host), 3);
+    EXPECT_EQ(RunCountOf(sC), 1);
+}
+
+TEST_F(AppTickTest, FailedScheduledRunIsReportedWithJobAndLog) {
+    WriteCopyJob(Root, App, "Broken", Now, false, /*bMissingSource=*/true);
+    std::string sGood = WriteCopyJob(Root, App, "Good", Now);
+    Reload();
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    EXPECT_EQ(tick.Tick(host), 2);
+    int iFailures = 0;
+    for (auto& e : host.Events) {
+        if (e.rfind("failure:", 0) == 0) {
+            ++iFailures;
+            EXPECT_EQ(e, "failure:Broken|" + libLog::LogFileName());
+        }
+    }
+    EXPECT_EQ(iFailures, 1);
+    EXPECT_EQ(RunCountOf(sGood), 1); // the tick went on with the next job
+    EXPECT_EQ(SchedulerTick::FailureText("Broken", "/x/stowline.log"),
+              "Backup Job 'Broken' has failed. See transaction log for details: '/x/stowline.log'");
+}
+
+TEST(AppRunGuardTest, OneRunAtATime) {
+    EXPECT_FALSE(appSetup::RunGuard::RunInProgress());
+    {
+        appSetup::RunGuard first;
+        EXPECT_TRUE(first.Acquired());
+        appSetup::RunGuard second;
+        EXPECT_FALSE(second.Acquired());
+        EXPECT_TRUE(appSetup::RunGuard::RunInProgress());
+    }
+    EXPECT_FALSE(appSetup::RunGuard::RunInProgress()); // the refused guard released nothing early
+    appSetup::RunGuard again;
+    EXPECT_TRUE(again.Acquired());
+}
+
+// ---- the tray agent window ----
+
+class FakeScheduleView : public QWidget, public appSetup::ScheduleView {
+public:
+    std::vector<long> Refreshed;
+    std::function<void()> OnRefresh;
+    bool bKill = false;
+    QWidget* Window() override { return this; }
+    void RefreshScheduleForm() override {}
+    void RefreshDetailsByHandle(long lHandle) override {
+        Refreshed.push_back(lHandle);
+        if (OnRefresh) OnRefresh();
+    }
+    void SetKillForm(bool b) override { bKill = b; }
+    void SetFileCloseCaption(const std::string&) override {}
+    void AddFileMenuExit(const std::string&, std::function<void()>) override {}
+};
+
+class AppTrayAgentTest : public AppTickTest {
+protected:
+    FakeScheduleView View;
+    frmPopup Popup;
+    std::unique_ptr<frmMain> Agent;
+    void SetUp() override {
+        AppTickTest::SetUp();
+        Agent = std::make_unique<frmMain>(&Popup);
+        appSetup::SetAgentWindow(Agent.get());
+        appSetup::SetScheduleWindow(&View);
+        appSetup::SetHasNotificationArea(false);
+    }
+    void TearDown() override {
+        appSetup::SetScheduleWindow(nullptr);
+        Agent.reset();
+        AppTickTest::TearDown();
+    }
+};
+
+TEST_F(AppTrayAgentTest, TrayMenuHasItsEntriesAndTimerItsInterval) {
+    EXPECT_EQ(Popup.windowTitle(), "Stowline");
+    EXPECT_EQ(Popup.mnuStowline->title(), "Stowline");
+    auto actions = Popup.mnuStowline->actions();
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->objectName(), "Schedule");
+    EXPECT_EQ(actions[0]->text(), "Schedule Backup Jobs");
+    EXPECT_TRUE(actions[1]->isSeparator());
+    EXPECT_EQ(actions[1]->objectName(), "Slash2");
+    EXPECT_EQ(actions[2]->objectName(), "Exit");
+    EXPECT_EQ(actions[2]->text(), "Exit Stowline");
+    EXPECT_EQ(Agent->tmrCheckForBackupJob->objectName(), "tmrCheckForBackupJob");
+    EXPECT_EQ(Agent->tmrCheckForBackupJob->interval(), 30000);
+    EXPECT_FALSE(Agent->tmrCheckForBackupJob->isActive());
+    EXPECT_EQ(Agent->windowTitle(), "Stowline");
+}
+
+TEST_F(AppTrayAgentTest, LoadStartsTimerAndShowsWindowUnlessSilent) {
+    int iShown = 0;
+    Agent->OnShowSchedule = [&] { ++iShown; };
+    Agent->Form_Load("/RUN x");
+    EXPECT_TRUE(Agent->tmrCheckForBackupJob->isActive());
+    EXPECT_EQ(iShown, 1);
+    // "SILENT" without the slash does not keep the window hidden; "/SILENT" does, and without a
+    // notification area the window is kept in reach, minimised.
+    Agent->Form_Load("SILENT");
+    EXPECT_EQ(iShown, 2);
+    Agent->Form_Load("/SILENT");
+    EXPECT_EQ(iShown, 2);
+    EXPECT_TRUE(View.isMinimized());
+}
+
+TEST_F(AppTrayAgentTest, VisibleWindowHoldsJobsAndMinimisedCountsAsHiddenWithoutTray) {
+    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    Reload();
+    View.show();
+    ASSERT_TRUE(View.IsVisibleToUser());
+    Agent->tmrCheckForBackupJob_Timer();
+    EXPECT_EQ(RunCountOf(sFile), 0);
+    // Minimised where there is a notification area: still counts as visible.
+    View.showMinimized();
+    appSetup::SetHasNotificationArea(true);
+    EXPECT_TRUE(View.IsVisibleToUser());
+    Agent->tmrCheckForBackupJob_Timer();
+    EXPECT_EQ(RunCountOf(sFile), 0);
+    // Without one, a minimised window stands in for the hidden one.
+    appSetup::SetHasNotificationArea(false);
+    EXPECT_FALSE(View.IsVisibleToUser());
+    bool bMenuEnabledDuringRun = true, bExitEnabledDuringRun = true;
+    View.OnRefresh = [&] {
+        bMenuEnabledDuringRun = Popup.isEnabled();
+        bExitEnabledDuringRun = Popup.Exit->isEnabled();
+    };
+    Agent->tmrCheckForBackupJob_Timer();
+    EXPECT_EQ(RunCountOf(sFile), 1);
+    EXPECT_EQ(View.Refreshed, std::vector<long>{0});
+    EXPECT_FALSE(bMenuEnabledDuringRun);
+    EXPECT_FALSE(bExitEnabledDuringRun);
+    EXPECT_TRUE(Popup.isEnabled());
+    EXPECT_TRUE(Popup.Exit->isEnabled());
+}
+
+TEST_F(AppTrayAgentTest, ExitAndScheduleEntriesDoNothingWhileDisabledOrRunning) {
+    int iExit = 0, iSchedule = 0;
+    Popup.OnExit = [&] { ++iExit; };
+    Popup.OnSchedule = [&] { ++iSchedule; };
+    appSetup::SetTrayMenuEnabled(false);
+    Popup.Exit->trigger();
+    Popup.Schedule_Click();
+    EXPECT_EQ(iExit + iSchedule, 0);
+    appSetup::SetTrayMenuEnabled(true);
+    {
+        appSetup::RunGuard run;
+        Popup.Exit_Click();
+        EXPECT_EQ(iExit, 0);
+    }
+    Popup.Exit->trigger();
+    Popup.Schedule->trigger();
+    EXPECT_EQ(iExit, 1);
+    EXPECT_EQ(iSchedule, 1);
+}
+
+TEST_F(AppTrayAgentTest, LeftPressOrRightReleaseOpensMenuOthersDoNot) {
+    for (int iMessage : {512, 514, 515, 516, 519}) {
+        Agent->Form_MouseMove(iMessage);
+        EXPECT_EQ(Agent->LastMouseMessage(), iMessage);
+        EXPECT_FALSE(Popup.mnuStowline->isVisible()) << iMessage;
+        EXPECT_FALSE(Agent->MenuBusy());
+    }
+    Agent->Form_MouseMove(517);
+    EXPECT_TRUE(Popup.mnuStowline->isVisible());
+    EXPECT_TRUE(Agent->MenuBusy());
+    // A further click while the menu is open opens no second menu, but is remembered.
+    Agent->Form_MouseMove(513);
+    EXPECT_EQ(Agent->LastMouseMessage(), 513);
+    Popup.mnuStowline->hide();
+    EXPECT_FALSE(Agent->MenuBusy());
+    Agent->Form_MouseMove(513);
+    EXPECT_TRUE(Popup.mnuStowline->isVisible());
+    Popup.mnuStowline->hide();
+    EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::Trigger), 513);
+    EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::Context), 517);
+    EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::DoubleClick), 515);
+}
+
+TEST_F(AppTrayAgentTest, NoNotificationAreaOffscreen) {
+    // The offscreen platform has no notification area: the icon is not added and start-up
+    // falls back to the minimised window.
+    EXPECT_FALSE(Agent->SystemTrayAddIcon());
+    EXPECT_FALSE(Agent->isVisible());
+}
+
+} // namespace
