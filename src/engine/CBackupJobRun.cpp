@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <functional>
 #include <limits>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -78,17 +79,27 @@ std::string NumberText(double d) {
     return buf;
 }
 
+std::function<int(const std::string&)> g_lookUpHook;
+
+// Looks a path up: 0 with its status, or the errno of the failed look-up.
+int LookUp(const std::string& sPath, struct stat& st) {
+    if (g_lookUpHook) {
+        const int iErr = g_lookUpHook(sPath);
+        if (iErr != 0) return iErr;
+    }
+    return ::stat(sPath.c_str(), &st) == 0 ? 0 : errno;
+}
+
+// The look-up failed because a drive has no medium (or is not there): error 52 of the run's trap.
+bool NoMedium(int iErr) { return iErr == ENOMEDIUM || iErr == ENXIO; }
+
 // Looks a folder up. False when the look-up itself failed (a drive without a medium, a device
 // error); bFound tells whether a folder of that name exists.
 bool LookUpFolder(const std::string& sFolder, bool& bFound) {
     struct stat st {};
-    bFound = false;
-    if (::stat(sFolder.c_str(), &st) == 0) {
-        bFound = S_ISDIR(st.st_mode);
-        return true;
-    }
-    const int iErr = errno;
-    return !(iErr == ENOMEDIUM || iErr == ENXIO || iErr == EIO);
+    const int iErr = LookUp(sFolder, st);
+    bFound = iErr == 0 && S_ISDIR(st.st_mode);
+    return !(NoMedium(iErr) || iErr == EIO);
 }
 
 // Waits for a drive to come up: while looking the path up fails (a path that simply does not
@@ -102,6 +113,15 @@ void WaitForDrive(const std::string& sPath) {
     }
 }
 
+// A path exists (a folder when bFolder). A drive without a medium raises error 52, which the
+// run's trap turns into the prompt for the disk.
+bool Exists(const std::string& sPath, bool bFolder) {
+    struct stat st {};
+    const int iErr = LookUp(sPath, st);
+    if (NoMedium(iErr)) throw ErrorFromErrno(iErr, sPath);
+    return iErr == 0 && (!bFolder || S_ISDIR(st.st_mode));
+}
+
 // A file (or folder) entry exists; a "?" pattern needs one matching file.
 bool EntryExists(const std::string& sEntry) {
     if (libStrings::HasWildcards(libFiles::FilePathStripPath(sEntry))) {
@@ -110,7 +130,7 @@ bool EntryExists(const std::string& sEntry) {
             if ((finder.Attrib() & CFileFinder::AttrDirectory) == 0) return true;
         return false;
     }
-    return libFiles::FileExists(sEntry) || libFiles::DirExists(sEntry);
+    return Exists(sEntry, false);
 }
 
 class Run {
@@ -353,7 +373,7 @@ void Run::Finish() {
 
 bool Run::TargetMissing() const {
     const std::string& sTarget = m_job.TargetDirectory();
-    if (libFiles::DirExists(sTarget) || sTarget.size() <= 3) return false;
+    if (Retrying([&] { return Exists(sTarget, true); }) || sTarget.size() <= 3) return false;
     libLog::LogEvent("Stowline Target Path does not exist: '" + sTarget + "'.");
     return true;
 }
@@ -373,7 +393,7 @@ Check Run::SourceCheck(const std::string& sEntry) const {
         }
         return Check::Ok;
     }
-    if (!EntryExists(sEntry)) {
+    if (!Retrying([&] { return EntryExists(sEntry); })) {
         libLog::LogEvent("Stowline Pre-Emptive Error, file to backup does not exist: '" + sEntry + "'.");
         return Check::Abandon;
     }
@@ -462,6 +482,8 @@ int RunCommand(const std::string& sCommandLine) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
+
+void SetLookUpHook(std::function<int(const std::string& sPath)> hook) { g_lookUpHook = std::move(hook); }
 
 } // namespace BackupRun
 

@@ -1,6 +1,7 @@
 #pragma once
 // Pieces of the backup run (CBackupJob::ExecuteBackupNow) that stand on their own.
 
+#include <functional>
 #include <string>
 
 namespace BackupRun {
@@ -20,5 +21,10 @@ std::string ExpandPlaceholders(const std::string& sCommand, const std::string& s
 // end, letting pending events run meanwhile. Returns its exit status (128 + the signal number
 // when a signal ended it), or -1 when it could not be started.
 int RunCommand(const std::string& sCommandLine);
+
+// Test seam: a function consulted before the run looks a path up (drives, target, sources); a
+// non-zero result is taken as the errno of a failed look-up (ENOMEDIUM: a drive without a
+// medium). An empty function removes it.
+void SetLookUpHook(std::function<int(const std::string& sPath)> hook);
 
 } // namespace BackupRun

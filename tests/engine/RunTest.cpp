@@ -4,8 +4,8 @@
 
 #include "engine/CBackupJobRun.h"
 #include "jobs/CBackupJobManager.h"
+#include "support/StowError.h"
 #include "support/appMisc.h"
-#include "support/libIni.h"
 
 #include <cstdlib>
 
@@ -410,4 +410,76 @@ TEST_F(ZipRun, ManagerRunsTheJobOfAHandleAndTheFileRecordsIt) {
     EXPECT_EQ(manager.ExecuteBackup(-1), -1);
     EXPECT_EQ(manager.ExecuteBackup(42), 42);
     DestroyJobManager();
+}
+
+// ---- the disk prompts and the run's error trap ----
+
+class DiskRun : public RunFixture {
+protected:
+    void TearDown() override {
+        BackupRun::SetLookUpHook({});
+        RunFixture::TearDown();
+    }
+};
+
+TEST_F(DiskRun, WildcardFolderOnADriveWithoutMediumStopsAndIsNoSuccess) {
+    const std::string sFloppy = Src + "floppy/";
+    BackupRun::SetLookUpHook([sFloppy](const std::string& s) { return s == sFloppy ? ENOMEDIUM : 0; });
+    CBackupJob job = MakeJob("Docs", {sFloppy + "*.doc"});
+    job.SetRunCount(3);
+    RecordingOwner owner;
+    EXPECT_FALSE(job.ExecuteBackupNow(&owner)); // stopped, not abandoned
+    const auto msgs = App->Seam().Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].Title, "Disk I/O Error");
+    EXPECT_EQ(msgs[0].Text, "Please put the floppy or zip disk into the drive and try again.");
+    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Information);
+    EXPECT_EQ(msgs[0].ButtonSet, UserInteraction::Buttons::OK);
+    EXPECT_TRUE(job.Failure()); // nothing was backed up
+    EXPECT_EQ(job.RunCount(), 3);
+    EXPECT_FALSE(Exists(job.FileName()));
+    EXPECT_EQ(owner.LightStates.back(), "idle");
+    EXPECT_EQ(owner.Messages.back(), "");
+}
+
+TEST_F(DiskRun, DiskPromptOkTriesTheLookUpAgain) {
+    const std::string a = Source("a.txt", "a");
+    int iTries = 0;
+    BackupRun::SetLookUpHook([a, &iTries](const std::string& s) { return s == a && iTries++ == 0 ? ENOMEDIUM : 0; });
+    App->Seam().Answers.push_back(Answer::OK);
+    CBackupJob job = MakeJob("Docs", {a});
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    const auto msgs = App->Seam().Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].Title, "Disk Error");
+    EXPECT_EQ(msgs[0].Text, "Disk Error, please insert the diskette and try again.");
+    EXPECT_EQ(msgs[0].ButtonSet, UserInteraction::Buttons::OKCancel);
+    EXPECT_EQ(iTries, 2);
+    EXPECT_FALSE(job.Failure());
+    EXPECT_TRUE(ZipNames(Tgt + "Docs.zip").count(Stored(a)));
+}
+
+TEST_F(DiskRun, DiskPromptCancelAbandonsTheRun) {
+    const std::string a = Source("a.txt", "a");
+    BackupRun::SetLookUpHook([a](const std::string& s) { return s == a ? ENOMEDIUM : 0; });
+    App->Seam().Answers.push_back(Answer::Cancel);
+    CBackupJob job = MakeJob("Docs", {a}, false);
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(LogHas("User cancelled out at error prompt to insert floppy disk."));
+    EXPECT_TRUE(job.Failure());
+    EXPECT_EQ(job.RunCount(), -1);
+}
+
+TEST_F(DiskRun, AnyOtherErrorIsAFatalReport) {
+    const std::string a = Source("a.txt", "a");
+    BackupRun::SetLookUpHook([a](const std::string& s) -> int {
+        if (s == a) throw StowError(StowErrors::DeviceIO, "device error");
+        return 0;
+    });
+    CBackupJob job = MakeJob("Docs", {a});
+    EXPECT_THROW(job.ExecuteBackupNow(), FatalRaised);
+    const std::string sReport = Read(libLog::ErrorFileName());
+    EXPECT_NE(sReport.find("CBackupJob"), std::string::npos);
+    EXPECT_NE(sReport.find("ExecuteBackupNow()"), std::string::npos);
+    EXPECT_EQ(RunState::Owner(), nullptr);
 }
