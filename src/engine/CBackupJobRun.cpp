@@ -488,6 +488,17 @@ void SetLookUpHook(std::function<int(const std::string& sPath)> hook) { g_lookUp
 } // namespace BackupRun
 
 bool CBackupJob::ExecuteBackupNow(BackupRunOwner* pOwner) {
+    // A run lets events through; a second run started from one of them would share the run's
+    // process-wide state (abort flag, open archive). It is refused: not run, so not backed up.
+    static bool s_bRunning = false;
+    if (s_bRunning) {
+        m_Failure = true;
+        return true;
+    }
+    s_bRunning = true;
+    struct Running {
+        ~Running() { s_bRunning = false; }
+    } running;
     RunState::OwnerScope ownerScope(pOwner);
     return Run(*this, pOwner).Execute();
 }

@@ -483,3 +483,24 @@ TEST_F(DiskRun, AnyOtherErrorIsAFatalReport) {
     EXPECT_NE(sReport.find("ExecuteBackupNow()"), std::string::npos);
     EXPECT_EQ(RunState::Owner(), nullptr);
 }
+
+TEST_F(ZipRun, ASecondRunStartedDuringARunIsRefused) {
+    Source("a.txt", "a");
+    CBackupJob inner = MakeJob("Inner", {Src + "a.txt"});
+    struct NestingOwner : RecordingOwner {
+        CBackupJob* Job = nullptr;
+        int Result = -1;
+        void Repaint() override {
+            RecordingOwner::Repaint();
+            if (Job != nullptr && Result < 0) Result = Job->ExecuteBackupNow() ? 1 : 0;
+        }
+    } owner;
+    owner.Job = &inner;
+    CBackupJob outer = MakeJob("Outer", {Src + "a.txt"});
+    EXPECT_FALSE(outer.ExecuteBackupNow(&owner));
+    EXPECT_EQ(owner.Result, 1);
+    EXPECT_TRUE(inner.Failure());
+    EXPECT_FALSE(Exists(Tgt + "Inner.zip"));
+    EXPECT_TRUE(Exists(Tgt + "Outer.zip"));
+    EXPECT_FALSE(inner.ExecuteBackupNow()); // afterwards it runs
+}
