@@ -1,14 +1,20 @@
 #include "engine/libZip.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_set>
 #include <zip.h>
@@ -156,37 +162,301 @@ bool Matches(const Pattern& p, const std::string& sPath, const std::string& sNam
     return MatchPattern(p.FullPath ? sPath : sName, p.Text);
 }
 
+// ---- parallel deflate ----------------------------------------------------------------
+// Deflate at level 9 is where a zip run spends its time. The files (and long files in
+// chunks of ChunkSize) are deflated ahead by worker threads, and libzip is handed the
+// finished raw deflate data, which it writes as it is. Each chunk after the first is
+// deflated with the 32 KiB before it as dictionary and ends on a byte boundary, so the
+// chunks of a file form one ordinary deflate stream. The data deflated ahead is bounded
+// (AheadBudget), so memory does not grow with file sizes. All call-backs stay on the
+// calling thread; the workers only read files and deflate.
+
+constexpr uint64_t ChunkSize = 1u << 20;
+constexpr uint64_t AheadBudget = 16u << 20;
+constexpr size_t AheadJobs = 512;
+constexpr uInt DictionarySize = 32768;
+
+struct ChunkJob {
+    size_t File = 0; // index in the plan
+    uint64_t Offset = 0;
+    uint64_t Length = 0;
+    bool Last = false;
+};
+
+struct ChunkResult {
+    std::string Out;
+    uLong Crc = 0;
+    uint64_t InLength = 0;
+    int Errno = 0; // the file could not be opened or read
+    bool Done = false;
+};
+
+// One deflate stream kept for a thread's whole life.
+class Deflater {
+public:
+    Deflater() = default;
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+    ~Deflater() {
+        if (m_init) deflateEnd(&m_z);
+    }
+
+    // Reads the chunk (and the dictionary before it) from sPath and deflates it.
+    void Run(const std::string& sPath, const ChunkJob& job, int iLevel, ChunkResult& r) {
+        const uint64_t dictWanted = std::min<uint64_t>(DictionarySize, job.Offset);
+        const uint64_t want = dictWanted + job.Length;
+        m_in.resize(static_cast<size_t>(want));
+        int fd = OpenSource(sPath);
+        if (fd < 0) {
+            r.Errno = errno ? errno : EIO;
+            return;
+        }
+        uint64_t got = 0;
+        while (got < want) {
+            ssize_t n = ::pread(fd, m_in.data() + got, static_cast<size_t>(want - got),
+                                static_cast<off_t>(job.Offset - dictWanted + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                r.Errno = errno;
+                ::close(fd);
+                return;
+            }
+            if (n == 0) break; // the file got shorter: what is there is archived
+            got += static_cast<uint64_t>(n);
+        }
+        ::close(fd);
+        const uint64_t dict = std::min(got, dictWanted);
+        const uint64_t len = got - dict;
+        if (!m_init || iLevel != m_level) {
+            if (m_init) deflateEnd(&m_z);
+            m_z = z_stream{};
+            if (deflateInit2(&m_z, iLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+                r.Errno = ENOMEM;
+                return;
+            }
+            m_init = true;
+            m_level = iLevel;
+        } else {
+            deflateReset(&m_z);
+        }
+        if (dict > 0) deflateSetDictionary(&m_z, m_in.data(), static_cast<uInt>(dict));
+        const unsigned char* data = m_in.data() + dict;
+        r.Crc = crc32_z(0, data, static_cast<z_size_t>(len));
+        r.InLength = len;
+        r.Out.resize(static_cast<size_t>(deflateBound(&m_z, static_cast<uLong>(len))) + 64);
+        m_z.next_in = const_cast<Bytef*>(data);
+        m_z.avail_in = static_cast<uInt>(len);
+        size_t produced = 0;
+        const int flush = job.Last ? Z_FINISH : Z_SYNC_FLUSH;
+        for (;;) {
+            m_z.next_out = reinterpret_cast<Bytef*>(r.Out.data() + produced);
+            m_z.avail_out = static_cast<uInt>(r.Out.size() - produced);
+            int rc = deflate(&m_z, flush);
+            produced = r.Out.size() - m_z.avail_out;
+            if (rc == Z_STREAM_END || (flush == Z_SYNC_FLUSH && m_z.avail_in == 0 && m_z.avail_out > 0)) break;
+            if (rc != Z_OK && rc != Z_BUF_ERROR) {
+                r.Errno = EIO;
+                return;
+            }
+            r.Out.resize(r.Out.size() * 2);
+        }
+        r.Out.resize(produced);
+    }
+
+private:
+    z_stream m_z{};
+    bool m_init = false;
+    int m_level = -1;
+    std::vector<unsigned char> m_in;
+};
+
+struct PlanFile {
+    std::string Path;
+    int Level = 9;
+    size_t FirstJob = 0;
+    size_t Jobs = 0;
+};
+
+std::vector<ChunkJob> ChunksOf(size_t iFile, uint64_t lSize) {
+    std::vector<ChunkJob> jobs;
+    uint64_t offset = 0;
+    do {
+        ChunkJob j;
+        j.File = iFile;
+        j.Offset = offset;
+        j.Length = std::min(ChunkSize, lSize - offset);
+        offset += j.Length;
+        j.Last = offset >= lSize;
+        jobs.push_back(j);
+    } while (offset < lSize);
+    return jobs;
+}
+
+class DeflatePipeline {
+public:
+    DeflatePipeline(std::vector<PlanFile> files, std::vector<ChunkJob> jobs, unsigned iWorkers)
+        : m_files(std::move(files)), m_jobs(std::move(jobs)), m_results(m_jobs.size()) {
+        for (unsigned i = 0; i < iWorkers; ++i)
+            m_threads.emplace_back([this] { Work(); });
+    }
+    ~DeflatePipeline() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stop = true;
+        }
+        m_workCv.notify_all();
+        for (std::thread& t : m_threads)
+            t.join();
+    }
+    DeflatePipeline(const DeflatePipeline&) = delete;
+    DeflatePipeline& operator=(const DeflatePipeline&) = delete;
+
+    // The plan's next file to be written, whose chunks the workers deflate first.
+    bool IsNext(size_t iFile) const { return iFile < m_files.size() && m_files[iFile].FirstJob == m_cursor; }
+    const PlanFile& File(size_t iFile) const { return m_files[iFile]; }
+
+    // Waits for job j (the cursor) and hands its result over; the caller owns it then.
+    ChunkResult Take(size_t j) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_doneCv.wait(lock, [&] { return m_results[j].Done; });
+        ChunkResult r = std::move(m_results[j]);
+        m_results[j] = ChunkResult{};
+        m_ahead -= m_jobs[j].Length;
+        --m_aheadJobs;
+        m_cursor = j + 1;
+        lock.unlock();
+        m_workCv.notify_all();
+        return r;
+    }
+
+private:
+    void Work() {
+        Deflater deflater;
+        for (;;) {
+            size_t j;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_workCv.wait(lock, [&] { return m_stop || CanStart(); });
+                if (m_stop) return;
+                j = m_next++;
+                m_ahead += m_jobs[j].Length;
+                ++m_aheadJobs;
+            }
+            ChunkResult r;
+            const PlanFile& f = m_files[m_jobs[j].File];
+            deflater.Run(f.Path, m_jobs[j], f.Level, r);
+            r.Done = true;
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_results[j] = std::move(r);
+            }
+            m_doneCv.notify_all();
+        }
+    }
+    bool CanStart() const {
+        if (m_next >= m_jobs.size()) return false;
+        if (m_next == m_cursor) return true; // the one being waited for, whatever its size
+        return m_ahead + m_jobs[m_next].Length <= AheadBudget && m_aheadJobs < AheadJobs;
+    }
+
+    std::vector<PlanFile> m_files;
+    std::vector<ChunkJob> m_jobs;
+    std::vector<ChunkResult> m_results;
+    std::vector<std::thread> m_threads;
+    std::mutex m_mutex;
+    std::condition_variable m_workCv, m_doneCv;
+    size_t m_next = 0;
+    std::atomic<size_t> m_cursor{0};
+    uint64_t m_ahead = 0;
+    size_t m_aheadJobs = 0;
+    bool m_stop = false;
+};
+
+unsigned WorkerCount() {
+    unsigned n = std::thread::hardware_concurrency();
+    return std::clamp(n, 1u, 8u);
+}
+
 // ---- the queued files of an open archive ------------------------------------------
 
 struct Session;
 
-// One file queued in the archive: a lazily opened source, so that at most one source
-// file is open at any time however many files the archive holds.
+// One file queued in the archive: a lazily opened source, so that at most a few source
+// files are open at any time however many files the archive holds. Owned by the session;
+// libzip's FREE only marks it.
 struct QueuedFile {
     Session* Owner = nullptr;
     std::string Path;
     std::string Name;
     int64_t Size = 0;
     time_t MTime = 0;
+    int Level = 9; // 0: stored
     std::shared_ptr<const ZipUserFunctions> Functions;
     bool Verbose = false;
-    int Fd = -1;
-    int64_t Position = 0;
+    bool Freed = false;
     bool Announced = false;
-    bool Unreadable = false;
     zip_error_t Error;
+    // Reading state.
+    int Fd = -1; // stored files
+    int64_t Position = 0;
+    size_t PlanIndex = SIZE_MAX; // deflated files: place in the pipeline's plan
+    bool FromPipeline = false;
+    std::vector<ChunkJob> Chunks; // deflated on the calling thread (no pipeline)
+    size_t NextChunk = 0;
+    ChunkResult Current;
+    size_t CurrentPos = 0;
+    uLong Crc = 0;
+    uint64_t InTotal = 0;
+    uint64_t OutTotal = 0;
+    bool Complete = false;
 };
 
 struct Session {
     zip_t* Archive = nullptr;
     std::string ZipFile;
     std::unordered_set<std::string> Names;
-    bool Stopped = false;                // the service call-back answered stop
-    bool LeftOut = false;                // a source file could not be read and was left out
-    std::vector<QueuedFile*> Unreadable; // found unreadable while writing, not yet removed
+    std::vector<std::unique_ptr<QueuedFile>> Files; // in archive order
+    bool Stopped = false;                           // the service call-back answered stop
+    bool LeftOut = false;                           // a source file could not be read and was left out
+    std::vector<std::string> Unreadable;            // names found unreadable while writing, not yet removed
+    std::unique_ptr<DeflatePipeline> Pipeline;
+    Deflater InlineDeflater;
+    ~Session() {
+        Pipeline.reset();
+        for (auto& f : Files)
+            zip_error_fini(&f->Error);
+    }
 };
 
 std::unique_ptr<Session> g_session;
+
+void MarkUnreadable(QueuedFile* f, int iZipError, int iErrno) {
+    zip_error_set(&f->Error, iZipError, iErrno);
+    f->Owner->Unreadable.push_back(f->Name);
+}
+
+// Fetches the next deflated chunk of f into f->Current. False when the file could not be read.
+bool NextChunk(QueuedFile* f) {
+    Session& s = *f->Owner;
+    if (f->FromPipeline) {
+        const PlanFile& pf = s.Pipeline->File(f->PlanIndex);
+        f->Current = s.Pipeline->Take(pf.FirstJob + f->NextChunk);
+    } else {
+        f->Current = ChunkResult{};
+        s.InlineDeflater.Run(f->Path, f->Chunks[f->NextChunk], f->Level, f->Current);
+    }
+    ++f->NextChunk;
+    f->CurrentPos = 0;
+    if (f->Current.Errno != 0) return false;
+    f->Crc = crc32_combine(f->Crc, f->Current.Crc, static_cast<z_off_t>(f->Current.InLength));
+    f->InTotal += f->Current.InLength;
+    f->OutTotal += f->Current.Out.size();
+    return true;
+}
+
+size_t ChunkCount(const QueuedFile* f) {
+    return f->FromPipeline ? f->Owner->Pipeline->File(f->PlanIndex).Jobs : f->Chunks.size();
+}
 
 zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
     auto* f = static_cast<QueuedFile*>(pState);
@@ -197,7 +467,7 @@ zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_sourc
             return -1;
         }
         if (!f->Announced) {
-            // Once per file, right before it is compressed, even if a failed write is retried.
+            // Once per file, right before it is written, even if a failed write is retried.
             f->Announced = true;
             if (f->Verbose && f->Functions->Print) f->Functions->Print("  adding: " + f->Name);
             if (f->Functions->Service && f->Functions->Service(f->Path, f->Size) != 0) {
@@ -206,39 +476,73 @@ zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_sourc
                 return -1;
             }
         }
-        if (f->Fd >= 0) ::close(f->Fd);
-        f->Fd = OpenSource(f->Path);
-        if (f->Fd < 0) {
-            zip_error_set(&f->Error, ZIP_ER_OPEN, errno);
-            f->Unreadable = true;
-            f->Owner->Unreadable.push_back(f);
+        f->Position = 0;
+        f->Complete = false;
+        if (f->Level == 0) {
+            if (f->Fd >= 0) ::close(f->Fd);
+            f->Fd = OpenSource(f->Path);
+            if (f->Fd < 0) {
+                MarkUnreadable(f, ZIP_ER_OPEN, errno);
+                return -1;
+            }
+            return 0;
+        }
+        Session& s = *f->Owner;
+        f->FromPipeline = s.Pipeline && f->PlanIndex != SIZE_MAX && s.Pipeline->IsNext(f->PlanIndex);
+        if (!f->FromPipeline) f->Chunks = ChunksOf(0, static_cast<uint64_t>(f->Size));
+        f->NextChunk = 0;
+        f->Crc = crc32(0, nullptr, 0);
+        f->InTotal = f->OutTotal = 0;
+        if (!NextChunk(f)) {
+            MarkUnreadable(f, ZIP_ER_OPEN, f->Current.Errno);
             return -1;
         }
-        f->Position = 0;
         return 0;
     }
     case ZIP_SOURCE_READ: {
-        // Never more than the size found when the file was selected: the sizes written
-        // in the headers (and the Zip64 decision) rest on it.
-        zip_uint64_t remaining = static_cast<zip_uint64_t>(f->Size - f->Position);
-        if (len > remaining) len = remaining;
-        if (len == 0) return 0;
-        ssize_t n;
-        do {
-            n = ::read(f->Fd, data, len);
-        } while (n < 0 && errno == EINTR);
-        if (n < 0) {
-            zip_error_set(&f->Error, ZIP_ER_READ, errno);
-            f->Unreadable = true;
-            f->Owner->Unreadable.push_back(f);
-            return -1;
+        if (f->Level == 0) {
+            // Never more than the size found when the file was selected: the sizes written
+            // in the headers (and the Zip64 decision) rest on it.
+            zip_uint64_t remaining = static_cast<zip_uint64_t>(f->Size - f->Position);
+            if (len > remaining) len = remaining;
+            if (len == 0) return 0;
+            ssize_t n;
+            do {
+                n = ::read(f->Fd, data, len);
+            } while (n < 0 && errno == EINTR);
+            if (n < 0) {
+                MarkUnreadable(f, ZIP_ER_READ, errno);
+                return -1;
+            }
+            f->Position += n;
+            return n;
         }
-        f->Position += n;
-        return n;
+        zip_uint64_t given = 0;
+        auto* out = static_cast<char*>(data);
+        while (given < len) {
+            if (f->CurrentPos == f->Current.Out.size()) {
+                if (f->NextChunk >= ChunkCount(f)) break;
+                if (!NextChunk(f)) {
+                    MarkUnreadable(f, ZIP_ER_READ, f->Current.Errno);
+                    return -1;
+                }
+                continue;
+            }
+            size_t n = std::min<size_t>(static_cast<size_t>(len - given), f->Current.Out.size() - f->CurrentPos);
+            std::memcpy(out + given, f->Current.Out.data() + f->CurrentPos, n);
+            f->CurrentPos += n;
+            given += n;
+        }
+        return static_cast<zip_int64_t>(given);
     }
     case ZIP_SOURCE_CLOSE:
         if (f->Fd >= 0) ::close(f->Fd);
         f->Fd = -1;
+        if (f->Level != 0) {
+            f->Complete = f->NextChunk >= ChunkCount(f) && f->CurrentPos == f->Current.Out.size();
+            f->Current = ChunkResult{};
+            f->Chunks.clear();
+        }
         return 0;
     case ZIP_SOURCE_STAT: {
         auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &f->Error);
@@ -247,14 +551,26 @@ zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_sourc
         st->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
         st->size = static_cast<zip_uint64_t>(f->Size);
         st->mtime = f->MTime;
+        if (f->Level != 0) {
+            // Already deflated data: libzip writes it as it is. The CRC and sizes are
+            // known once all of it has been read.
+            st->valid |= ZIP_STAT_COMP_METHOD;
+            st->comp_method = ZIP_CM_DEFLATE;
+            if (f->Complete) {
+                st->valid |= ZIP_STAT_CRC | ZIP_STAT_COMP_SIZE;
+                st->crc = static_cast<zip_uint32_t>(f->Crc);
+                st->size = f->InTotal;
+                st->comp_size = f->OutTotal;
+            }
+        }
         return sizeof(*st);
     }
     case ZIP_SOURCE_ERROR:
         return zip_error_to_data(&f->Error, data, len);
     case ZIP_SOURCE_FREE:
         if (f->Fd >= 0) ::close(f->Fd);
-        zip_error_fini(&f->Error);
-        delete f;
+        f->Fd = -1;
+        f->Freed = true;
         return 0;
     case ZIP_SOURCE_SUPPORTS:
         return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
@@ -263,6 +579,28 @@ zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_sourc
         zip_error_set(&f->Error, ZIP_ER_OPNOTSUPP, 0);
         return -1;
     }
+}
+
+// Plans the deflating of every queued file still in the archive, in archive order.
+void StartPipeline(Session& s) {
+    s.Pipeline.reset();
+    std::vector<PlanFile> files;
+    std::vector<ChunkJob> jobs;
+    for (auto& f : s.Files) {
+        f->PlanIndex = SIZE_MAX;
+        if (f->Freed || f->Level == 0) continue;
+        PlanFile pf;
+        pf.Path = f->Path;
+        pf.Level = f->Level;
+        pf.FirstJob = jobs.size();
+        std::vector<ChunkJob> chunks = ChunksOf(files.size(), static_cast<uint64_t>(f->Size));
+        pf.Jobs = chunks.size();
+        jobs.insert(jobs.end(), chunks.begin(), chunks.end());
+        f->PlanIndex = files.size();
+        files.push_back(std::move(pf));
+    }
+    if (!files.empty())
+        s.Pipeline = std::make_unique<DeflatePipeline>(std::move(files), std::move(jobs), WorkerCount());
 }
 
 // libzip's error for the archive itself, as an engine result code.
@@ -514,21 +852,25 @@ bool ParseNames(const std::vector<std::string>& names, std::vector<std::string>&
     return true;
 }
 
-zip_source_t* MakeSource(Session& s, const Selected& item, std::shared_ptr<const ZipUserFunctions> fns) {
-    auto* f = new QueuedFile;
+zip_source_t* MakeSource(Session& s, const Selected& item, std::shared_ptr<const ZipUserFunctions> fns, int iLevel) {
+    auto owned = std::make_unique<QueuedFile>();
+    QueuedFile* f = owned.get();
     f->Owner = &s;
     f->Path = item.Path;
     f->Name = item.Name;
     f->Size = item.Size;
     f->MTime = item.MTime;
+    // Empty files are stored, as other zip programs do: deflate adds bytes to nothing.
+    f->Level = item.Size == 0 ? 0 : iLevel;
     f->Functions = std::move(fns);
     f->Verbose = g_options.fVerbose && !g_options.fQuiet;
     zip_error_init(&f->Error);
     zip_source_t* src = zip_source_function(s.Archive, SourceCallback, f);
     if (!src) {
         zip_error_fini(&f->Error);
-        delete f;
+        return nullptr;
     }
+    s.Files.push_back(std::move(owned));
     return src;
 }
 
@@ -547,7 +889,7 @@ int Queue(Session& s, const Selection& sel, const std::string& sPassword) {
         if (item.IsDir) {
             idx = zip_dir_add(s.Archive, item.Name.c_str(), ZIP_FL_ENC_GUESS);
         } else {
-            zip_source_t* src = MakeSource(s, item, fns);
+            zip_source_t* src = MakeSource(s, item, fns, iLevel);
             if (!src) {
                 rollback();
                 return ZE_MEM;
@@ -568,7 +910,6 @@ int Queue(Session& s, const Selection& sel, const std::string& sPassword) {
         if (item.IsDir) attr |= 0x10; // the MS-DOS directory bit, for other unzips
         zip_file_set_external_attributes(s.Archive, uIdx, 0, ZIP_OPSYS_UNIX, attr);
         if (!item.IsDir) {
-            // Empty files are stored, as other zip programs do: deflate adds bytes to nothing.
             if (iLevel == 0 || item.Size == 0)
                 zip_set_file_compression(s.Archive, uIdx, ZIP_CM_STORE, 0);
             else
@@ -599,24 +940,30 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
     if (!s) return ZE_OK;
     if (!bKeep) {
         zip_discard(s->Archive);
+        s->Archive = nullptr;
         return ZE_OK;
     }
     for (;;) {
         s->Unreadable.clear();
-        if (zip_close(s->Archive) == 0) return s->LeftOut ? ZE_OPEN : ZE_OK;
+        StartPipeline(*s);
+        if (zip_close(s->Archive) == 0) {
+            s->Archive = nullptr;
+            return s->LeftOut ? ZE_OPEN : ZE_OK;
+        }
+        s->Pipeline.reset();
         int code = ResultFromZipError(zip_error_code_zip(zip_get_error(s->Archive)));
         if (s->Stopped) code = ZE_ABORT;
         if (code != ZE_ABORT && !s->Unreadable.empty()) {
-            // A source that could not be read while compressing: leave it out and write
-            // the rest. libzip starts the archive again; files already announced to the
+            // A source that could not be read while writing: leave it out and write the
+            // rest. libzip starts the archive again; files already announced to the
             // service call-back are not announced twice.
             bool bRemoved = false;
-            std::vector<std::string> failed;
-            for (const QueuedFile* f : s->Unreadable)
-                failed.push_back(f->Name);
+            const std::vector<std::string> failed = s->Unreadable;
             for (const std::string& sName : failed) {
                 zip_int64_t idx = zip_name_locate(s->Archive, sName.c_str(), 0);
                 if (idx >= 0 && zip_delete(s->Archive, static_cast<zip_uint64_t>(idx)) == 0) bRemoved = true;
+                for (auto& f : s->Files)
+                    if (f->Name == sName) f->Freed = true;
             }
             if (bRemoved) {
                 s->LeftOut = true;
@@ -624,6 +971,7 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
             }
         }
         zip_discard(s->Archive);
+        s->Archive = nullptr;
         return code == ZE_OK ? ZE_LOGIC : code;
     }
 }
