@@ -335,12 +335,14 @@ std::string frmSchedule::CellText(int iColumn, CBackupJob& job) {
         return job.DateLastRun() <= CBackupJob::NotComputed ? "-" : DatePart(job.DateLastRun());
     case appPreferences::colTimeLastRun:
         return job.DateLastRun() <= CBackupJob::NotComputed ? "-" : TimePart(job.DateLastRun());
+    // A suspended job will not run: no next date or start time, as for a job that never runs.
     case appPreferences::colDateNextRun: {
         double dNext = job.DateTimeNextRun();
-        return dNext < CBackupJob::FarFuture ? DatePart(libDates::DateValue(dNext)) : "-";
+        return dNext < CBackupJob::FarFuture && !job.Suspended() ? DatePart(libDates::DateValue(dNext)) : "-";
     }
     case appPreferences::colStartTime:
-        return job.DateTimeNextRun() < CBackupJob::FarFuture ? TimePart(job.CurrentStartTime()) : "-";
+        return job.DateTimeNextRun() < CBackupJob::FarFuture && !job.Suspended() ? TimePart(job.CurrentStartTime())
+                                                                                 : "-";
     case appPreferences::colSize:
         return FormatSizeKB(static_cast<int64_t>(std::llround(job.CurrentBackupSize())));
     case appPreferences::colState:

@@ -1,0 +1,234 @@
+// The preferences dialog: loading, validation on OK, column moves and what OK stores.
+
+#include "common/ModalScript.h"
+#include "common/TempAppFolder.h"
+#include "support/appPreferences.h"
+#include "ui/frmPreferences.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+namespace P = appPreferences;
+
+class PreferencesDialogTest : public TempAppFolder {
+protected:
+    void SetUp() override {
+        TempAppFolder::SetUp();
+        const char* p = std::getenv("PATH");
+        m_sPath = p ? p : "";
+    }
+    void TearDown() override {
+        setenv("PATH", m_sPath.c_str(), 1);
+        TempAppFolder::TearDown();
+    }
+    // Captions of lstColumns top to bottom, "-" in front of unchecked ones.
+    static std::vector<std::string> Rows(const frmPreferences& d) {
+        std::vector<std::string> rows;
+        for (int r = 0; r < d.lstColumns->count(); ++r) {
+            auto* item = d.lstColumns->item(r);
+            rows.push_back((item->checkState() == Qt::Checked ? "" : "-") + item->text().toStdString());
+        }
+        return rows;
+    }
+    void MakeExecutable(const std::string& sPath) {
+        WriteFile(sPath, "#!/bin/sh\n");
+        chmod(sPath.c_str(), 0755);
+    }
+    std::string m_sPath;
+};
+
+TEST_F(PreferencesDialogTest, LoadShowsEveryPreference) {
+    P::MaxBackupCopies = 7;
+    P::StopOnError = false;
+    P::UseSystemTray = true;
+    P::LoggingMode = 2;
+    P::LogViewCommand = "xdg-open";
+    P::SaveFormSize = true;
+    P::Commenting = 1;
+    frmPreferences d;
+    EXPECT_EQ(d.windowTitle(), "Stowline Preferences");
+    EXPECT_EQ(d.cmbMaxBackupCopies->count(), 99);
+    EXPECT_EQ(d.cmbMaxBackupCopies->itemText(0), "1");
+    EXPECT_EQ(d.cmbMaxBackupCopies->itemText(98), "99");
+    EXPECT_EQ(d.cmbMaxBackupCopies->currentText(), "7");
+    EXPECT_EQ(d.cmbStopOnError->currentText(), "No");
+    EXPECT_EQ(d.cmbUseSystemTray->currentText(), "Yes");
+    EXPECT_EQ(d.cmbLogMode->currentText(), "Minimal");
+    EXPECT_EQ(d.cmbLogMode->itemText(3), "Errors only");
+    EXPECT_EQ(d.cmbCommentMode->currentText(), "Always");
+    EXPECT_EQ(d.cmbCommentMode->itemText(2), "Job defined");
+    EXPECT_EQ(d.txtLogViewer->text(), "xdg-open");
+    EXPECT_TRUE(d.chkSaveFormSize->isChecked());
+    EXPECT_EQ(d.cmdMoveColumnUp->text(), "Move up");
+    EXPECT_EQ(d.cmdMoveColumnDown->text(), "Move down");
+    EXPECT_EQ(d.cmdDefault->text(), "Default");
+    EXPECT_EQ(d.cmdCancel->text(), "&Cancel");
+    // Default columns: rows by position, hidden ones unchecked.
+    EXPECT_EQ(Rows(d), (std::vector<std::string>{"Job name", "Date last run", "-Time last run", "Date next run",
+                                                 "Start time", "Size", "Status", "-Runs", "-Type"}));
+}
+
+TEST_F(PreferencesDialogTest, OkRefusesInOrderAndStaysOpen) {
+    P::MaxBackupCopies = 0; // a file without that key
+    P::LogViewCommand = "/no/such/viewer";
+    frmPreferences d;
+    EXPECT_EQ(d.cmbMaxBackupCopies->currentIndex(), -1);
+    d.cmdOk->click();
+    d.cmbMaxBackupCopies->setCurrentIndex(2);
+    d.cmbStopOnError->setCurrentIndex(-1);
+    d.cmdOk->click();
+    d.cmbStopOnError->setCurrentIndex(0);
+    d.cmbUseSystemTray->setCurrentIndex(-1);
+    d.cmdOk->click();
+    d.cmbUseSystemTray->setCurrentIndex(1);
+    d.cmdOk->click();
+
+    auto m = Seam->Messages();
+    ASSERT_EQ(m.size(), 4u);
+    for (auto& r : m) {
+        EXPECT_EQ(r.Title, "Verification Error");
+        EXPECT_EQ(r.IconKind, UserInteraction::Icon::None);
+        EXPECT_EQ(r.ButtonSet, UserInteraction::Buttons::OK);
+    }
+    EXPECT_EQ(m[0].Text, "You must select a value between 1 and 99 \r\nfor the 'Maximum Number of Backup Copies' "
+                         "\r\ndrop-down box.");
+    EXPECT_EQ(m[1].Text, "You must select either Yes or No from \r\nthe 'Stop on Error' drop-down box. ");
+    EXPECT_EQ(m[2].Text, "You must select either Yes or No from \r\nthe 'Use system tray' drop-down box. ");
+    EXPECT_EQ(m[3].Text, "Log viewer is invalid ");
+    EXPECT_EQ(d.result(), QDialog::Rejected);
+    EXPECT_FALSE(Exists(P::PreferencesFileName()));
+    EXPECT_EQ(P::MaxBackupCopies, 0);
+}
+
+TEST_F(PreferencesDialogTest, LogViewerFoundByFullPathOrOnTheSearchPath) {
+    std::string sBin1 = Root + "bin1", sBin2 = Root + "bin2";
+    std::filesystem::create_directories(sBin1);
+    MakeExecutable(sBin2 + "/myviewer");
+    MakeExecutable(Root + "full/viewer");
+    setenv("PATH", (sBin1 + ":" + sBin2).c_str(), 1); // found in the last folder listed
+    EXPECT_TRUE(frmPreferences::LogViewerIsValid("myviewer"));
+    EXPECT_TRUE(frmPreferences::LogViewerIsValid("  myviewer  "));
+    EXPECT_TRUE(frmPreferences::LogViewerIsValid(Root + "full/viewer"));
+    EXPECT_FALSE(frmPreferences::LogViewerIsValid(Root + "full/missing"));
+    EXPECT_FALSE(frmPreferences::LogViewerIsValid("otherviewer"));
+    EXPECT_FALSE(frmPreferences::LogViewerIsValid("bin2/myviewer")); // a folder part is not searched
+    EXPECT_FALSE(frmPreferences::LogViewerIsValid(""));
+}
+
+TEST_F(PreferencesDialogTest, ColumnMovesKeepJobNameFirstAndOkStoresPositions) {
+    frmPreferences d;
+    // "Job name" never moves, and nothing moves above it.
+    d.lstColumns->setCurrentRow(0);
+    d.cmdMoveColumnDown->click();
+    d.cmdMoveColumnUp->click();
+    d.lstColumns->setCurrentRow(1);
+    d.cmdMoveColumnUp->click();
+    EXPECT_EQ(Rows(d)[0], "Job name");
+    EXPECT_EQ(Rows(d)[1], "Date last run");
+    // Unchecking "Job name" has no effect.
+    d.lstColumns->item(0)->setCheckState(Qt::Unchecked);
+
+    // "Time last run" (hidden) from row 2 to row 1.
+    d.lstColumns->setCurrentRow(2);
+    d.cmdMoveColumnUp->click();
+    EXPECT_EQ(d.lstColumns->currentRow(), 1);
+    EXPECT_EQ(Rows(d)[1], "-Time last run");
+    EXPECT_EQ(Rows(d)[2], "Date last run");
+    // "Type" down is impossible at the bottom; "Runs" moves down to the bottom and is shown.
+    d.lstColumns->setCurrentRow(8);
+    d.cmdMoveColumnDown->click();
+    EXPECT_EQ(Rows(d)[8], "-Type");
+    d.lstColumns->setCurrentRow(7);
+    d.cmdMoveColumnDown->click();
+    EXPECT_EQ(d.lstColumns->currentRow(), 8);
+    d.lstColumns->item(8)->setCheckState(Qt::Checked);
+
+    d.cmdOk->click();
+    EXPECT_EQ(d.result(), QDialog::Accepted);
+    EXPECT_EQ(P::Columns[P::colJobName].Position, 0);
+    EXPECT_EQ(P::Columns[P::colTimeLastRun].Position, -1);
+    EXPECT_EQ(P::Columns[P::colDateLastRun].Position, 2);
+    EXPECT_EQ(P::Columns[P::colDateNextRun].Position, 3);
+    EXPECT_EQ(P::Columns[P::colJobType].Position, -7);
+    EXPECT_EQ(P::Columns[P::colRunCount].Position, 8);
+    EXPECT_EQ(P::Columns[P::colJobName].Width, 2000); // widths untouched
+    EXPECT_TRUE(Exists(P::PreferencesFileName()));
+
+    // A new dialog shows the stored layout; Default puts the list (only) back.
+    frmPreferences again;
+    EXPECT_EQ(Rows(again), (std::vector<std::string>{"Job name", "-Time last run", "Date last run", "Date next run",
+                                                     "Start time", "Size", "Status", "-Type", "Runs"}));
+    again.cmdDefault->click();
+    EXPECT_EQ(Rows(again), (std::vector<std::string>{"Job name", "Date last run", "-Time last run", "Date next run",
+                                                     "Start time", "Size", "Status", "-Runs", "-Type"}));
+    EXPECT_EQ(P::Columns[P::colRunCount].Position, 8);
+}
+
+TEST_F(PreferencesDialogTest, OkStoresEveryValueAndSaves) {
+    frmPreferences d;
+    d.cmbMaxBackupCopies->setCurrentIndex(98);
+    d.cmbStopOnError->setCurrentIndex(1);
+    d.cmbUseSystemTray->setCurrentIndex(1);
+    d.cmbLogMode->setCurrentIndex(3);
+    d.cmbCommentMode->setCurrentIndex(2);
+    d.chkSaveFormSize->setChecked(false);
+    ModalScript script;
+    script.Then([&](QWidget*) { d.cmdOk->click(); });
+    EXPECT_TRUE(d.Execute());
+    EXPECT_EQ(P::MaxBackupCopies, 99);
+    EXPECT_FALSE(P::StopOnError);
+    EXPECT_FALSE(P::UseSystemTray);
+    EXPECT_EQ(P::LoggingMode, 3);
+    EXPECT_EQ(P::Commenting, 2);
+    EXPECT_FALSE(P::SaveFormSize);
+    // What was written reads back.
+    P::ResetToDefaults();
+    P::LoadPreferences();
+    EXPECT_EQ(P::MaxBackupCopies, 99);
+    EXPECT_FALSE(P::UseSystemTray);
+    EXPECT_EQ(P::Commenting, 2);
+}
+
+TEST_F(PreferencesDialogTest, CancelLeavesPreferencesAndFileUntouched) {
+    P::SavePreferences();
+    std::string sBefore = ReadFile(P::PreferencesFileName());
+    frmPreferences d;
+    d.cmbMaxBackupCopies->setCurrentIndex(40);
+    d.lstColumns->setCurrentRow(3);
+    d.cmdMoveColumnUp->click();
+    ModalScript script;
+    script.Then([&](QWidget*) { d.cmdCancel->click(); });
+    EXPECT_FALSE(d.Execute());
+    EXPECT_EQ(ReadFile(P::PreferencesFileName()), sBefore);
+    EXPECT_EQ(P::Columns[P::colDateNextRun].Position, 3);
+}
+
+TEST_F(PreferencesDialogTest, HelpNotes) {
+    frmPreferences d;
+    for (auto* b : d.cmdCueCard)
+        b->click();
+    auto m = Seam->Messages();
+    ASSERT_EQ(m.size(), 8u);
+    EXPECT_EQ(m[0].Title, "Max Backup Copies");
+    EXPECT_EQ(m[0].Text,
+              "Set up the drop down values for number of backup\r\ncopies to maintain in the Job Options form.");
+    EXPECT_EQ(m[2].Title, "Run as Tray App");
+    EXPECT_EQ(m[2].Text,
+              "Run Stowline in system tray?\r\n\r\nNote that this feature must be set to Yes for Stowline\r\n"
+              "to automatically run scheduled backup jobs.  Yes is\r\nthe default when you first run "
+              "Stowline.");
+    EXPECT_EQ(m[3].Title, "Transaction Logging Mode");
+    EXPECT_EQ(m[7].Title, "View Columns");
+    for (auto& r : m)
+        EXPECT_EQ(r.IconKind, UserInteraction::Icon::Information);
+}
+
+} // namespace

@@ -1,0 +1,435 @@
+// The main window's commands: their messages, their effects on the job files and the list, the
+// run command with comments, failures, StopOnError, abort, and never two runs at once.
+
+#include "ScheduleTestFixture.h"
+#include "app/RunGuard.h"
+#include "engine/RunState.h"
+#include "support/libLog.h"
+#include "ui/frmAbout.h"
+#include "ui/frmLogComment.h"
+#include "ui/frmPreferences.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace P = appPreferences;
+using UserInteraction::Answer;
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+
+const char* const kNoRows = "You must first add and then select a backup job before clicking this button.";
+const char* const kNoSelection = "You must first select a backup job before clicking this button.";
+
+// A scripted seam whose "let events run" calls a hook: it stands for the user acting while a
+// backup runs.
+class HookSeam : public UserInteraction::ScriptedSeam {
+public:
+    std::function<void(int)> OnEvents;
+    void DoEvents() override {
+        ScriptedSeam::DoEvents();
+        if (OnEvents) OnEvents(EventsRun);
+    }
+};
+
+class ScheduleCommandsTest : public ScheduleTest {
+protected:
+    // Replaces the fixture's seam with a hooked one for the rest of the test.
+    HookSeam* InstallHookSeam() {
+        auto seam = std::make_unique<HookSeam>();
+        HookSeam* p = seam.get();
+        m_saved = UserInteraction::Install(std::move(seam));
+        Hook = p;
+        return p;
+    }
+    void TearDown() override {
+        if (m_saved) UserInteraction::Install(std::move(m_saved));
+        RunState::SetAbortRequested(false);
+        ScheduleTest::TearDown();
+    }
+    UserInteraction::ScriptedSeam& Calls() { return Hook ? *Hook : *Seam; }
+    std::vector<UserInteraction::MessageRequest> Messages() { return Calls().Messages(); }
+    HookSeam* Hook = nullptr;
+
+private:
+    std::unique_ptr<UserInteraction::Seam> m_saved;
+};
+
+TEST_F(ScheduleCommandsTest, SelectionChecksOfEveryJobCommand) {
+    std::vector<std::function<void()>> commands = {[&] { Form->cmdDelJob_Click(); }, [&] { Form->cmdBackup_Click(); },
+                                                   [&] { Form->cmdSuspend_Click(); }, [&] { Form->cmdView_Click(); }};
+    for (auto& c : commands)
+        c();
+    SaveJob("A", true);
+    Form->RefreshScheduleForm();
+    List()->clearSelection();
+    for (auto& c : commands)
+        c();
+    auto m = Messages();
+    ASSERT_EQ(m.size(), 8u);
+    for (size_t i = 0; i < m.size(); ++i) {
+        EXPECT_EQ(m[i].Title, "Verification Error");
+        EXPECT_EQ(m[i].IconKind, Icon::Information);
+        EXPECT_EQ(m[i].Text, i < 4 ? kNoRows : kNoSelection);
+    }
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_FALSE(Form->mnuAbort->isEnabled()); // the run command put everything back
+    EXPECT_TRUE(Form->fraToolbar->isEnabled());
+}
+
+TEST_F(ScheduleCommandsTest, DeleteAsksAndRemovesFilesAndRows) {
+    std::string a = SaveJob("A", true), b = SaveJob("B", true), c = SaveJob("C", false), d = SaveJob("D", true);
+    Form->RefreshScheduleForm();
+    Select({"A", "B", "C"});
+    Seam->Answers = {Answer::No, Answer::Cancel, Answer::Yes};
+    Form->cmdDelJob_Click();
+    Form->cmdDelJob_Click();
+    EXPECT_EQ(Rows(), 4);
+    EXPECT_TRUE(Exists(a) && Exists(b) && Exists(c));
+    Form->cmdDelJob_Click();
+    auto m = Messages();
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[0].Title, "Remove Confirmation");
+    EXPECT_EQ(m[0].ButtonSet, Buttons::YesNoCancel);
+    EXPECT_EQ(m[0].Text, "Are you sure you want to delete 3 Backup Jobs?");
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_FALSE(Exists(a) || Exists(b) || Exists(c));
+    EXPECT_TRUE(Exists(d));
+    EXPECT_EQ(Form->panNbrBackupJobs->text(), "1 Backup Jobs");
+    EXPECT_EQ(JobManager()->Count(), 1);
+    // Backups already made are left alone; one row asks by name.
+    Seam->Clear();
+    Select({"D"});
+    Seam->Answers = {Answer::Yes};
+    Form->cmdDelJob_Click();
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].Text, "Are you sure you want to delete the job called D?");
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Form->panNbrBackupJobs->text(), "0 Backup Jobs");
+}
+
+TEST_F(ScheduleCommandsTest, DeletingAJobWithWildcardsInItsNameDeletesOnlyItsFile) {
+    std::string star = SaveJob("*", true), other = SaveJob("Other", true), q = SaveJob("Oth?r", true);
+    Form->RefreshScheduleForm();
+    Select({"*"});
+    Form->cmdDelJob_Click();
+    Select({"Oth?r"});
+    Form->cmdDelJob_Click();
+    EXPECT_FALSE(Exists(star));
+    EXPECT_FALSE(Exists(q));
+    EXPECT_TRUE(Exists(other));
+    EXPECT_EQ(Rows(), 1);
+}
+
+TEST_F(ScheduleCommandsTest, SuspendFlipsEachSelectedJob) {
+    std::string a = SaveJob("A", true, true), b = SaveJob("B", false);
+    Form->RefreshScheduleForm();
+    Select({"A", "B"});
+    Form->cmdSuspend_Click();
+    CBackupJob ja, jb;
+    ASSERT_FALSE(ja.OpenBackupJob(a));
+    ASSERT_FALSE(jb.OpenBackupJob(b));
+    EXPECT_FALSE(ja.Suspended());
+    EXPECT_TRUE(jb.Suspended());
+    EXPECT_EQ(Cell(RowNamed("A"), P::colState), "D");
+    EXPECT_EQ(Cell(RowNamed("B"), P::colState), "S");
+    EXPECT_EQ(RowNamed("B")->data(0, frmSchedule::ImageRole).toInt(), 4);
+    EXPECT_EQ(RowNamed("A")->data(0, frmSchedule::ImageRole).toInt(), 1);
+    EXPECT_EQ(JobManager()->NextRunFromHandle(frmSchedule::RowTag(RowNamed("B"))), CBackupJob::FarFuture);
+}
+
+TEST_F(ScheduleCommandsTest, ViewBackupMessagesAndOpening) {
+    SaveJob("Zip", true);
+    SaveJob("Copy", false);
+    Form->RefreshScheduleForm();
+    std::filesystem::remove_all(Root + "target-Copy/");
+    Select({"Zip"});
+    Form->cmdView_Click();
+    Select({"Copy"});
+    Form->cmdView_Click();
+    auto m = Messages();
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m[0].Title, "Nothing to view");
+    EXPECT_EQ(m[0].IconKind, Icon::Exclamation);
+    EXPECT_EQ(m[0].Text, "No backups appear to exist for job 'Zip'");
+    EXPECT_EQ(m[1].Title, "Verification Error");
+    EXPECT_EQ(m[1].IconKind, Icon::None);
+    EXPECT_EQ(m[1].Text, "The backup directory does not yet exist.");
+
+    // With a backup made and the folder present, the desktop opens them.
+    std::filesystem::create_directories(Root + "target-Copy/");
+    JobManager()->ExecuteBackup(frmSchedule::RowTag(RowNamed("Zip")));
+    Seam->Clear();
+    Select({"Zip"});
+    Form->cmdView_Click();
+    Select({"Copy"});
+    Form->cmdView_Click();
+    Seam->StartSucceeds = false;
+    Select({"Zip"});
+    Form->cmdView_Click();
+    std::vector<std::string> opened;
+    for (auto& c : Seam->Calls)
+        if (c.Kind == "OpenDocument") opened.push_back(c.Request.Text);
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[0], Root + "target-Zip/Zip.zip");
+    EXPECT_EQ(opened[1], Root + "target-Copy/");
+    m = Messages();
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].Title, "Zip Program Failure");
+    EXPECT_EQ(m[0].Text, "The zip program on your system was unable to open the backup zip.");
+}
+
+TEST_F(ScheduleCommandsTest, RunNowRunsSelectedJobsAndReportsFailureWhenStopOnError) {
+    std::string good = SaveJob("Good", false), bad = SaveJob("Bad", false, false, true);
+    Form->RefreshScheduleForm();
+    P::StopOnError = false;
+    Select({"Bad", "Good"});
+    Form->cmdBackup_Click();
+    EXPECT_EQ(RunCountOf(good), 1);
+    EXPECT_EQ(RunCountOf(bad), 0);   // abandoned: a missing source is not recorded as a run
+    EXPECT_TRUE(Messages().empty()); // a failure without StopOnError shows nothing
+    EXPECT_TRUE(Exists(Root + "target-Good/"));
+
+    P::StopOnError = true;
+    Seam->Answers = {Answer::Yes};
+    Select({"Bad", "Good"});
+    Form->cmdBackup_Click();
+    EXPECT_EQ(RunCountOf(good), 2);
+    auto m = Messages();
+    ASSERT_GE(m.size(), 1u);
+    EXPECT_EQ(m[0].Title, "Backup Error");
+    EXPECT_EQ(m[0].ButtonSet, Buttons::YesNoCancel);
+    EXPECT_EQ(m[0].IconKind, Icon::Exclamation);
+    EXPECT_EQ(m[0].Text,
+              "Backup Job 'Bad' has failed.\r\n\r\nSee transaction log for details: '" + App + "stowline.log'");
+    // Yes opened the transaction log in the viewer.
+    bool bViewed = false;
+    for (auto& c : Seam->Calls)
+        if (c.Kind == "StartProgram" && c.Request.Text.find("stowline.log") != std::string::npos) bViewed = true;
+    EXPECT_TRUE(bViewed);
+    EXPECT_EQ(Form->MessageText(), "");
+    EXPECT_TRUE(Form->imgLight[0]->isVisibleTo(Form.get()));
+    EXPECT_FALSE(Form->imgLight[1]->isVisibleTo(Form.get()));
+}
+
+TEST_F(ScheduleCommandsTest, CommentPromptAskedPerJobAndCancelSkipsThatJob) {
+    std::string a = SaveJob("A", false), b = SaveJob("B", false);
+    Form->RefreshScheduleForm();
+    P::Commenting = 1;
+    P::UseSystemTray = false;
+    Select({"A", "B"});
+    std::vector<QString> titles;
+    ModalScript script;
+    script
+        .Then([&](QWidget* w) {
+            auto* d = qobject_cast<frmLogComment*>(w);
+            ASSERT_NE(d, nullptr);
+            titles.push_back(d->windowTitle());
+            d->cmdCancel->click();
+        })
+        .Then([&](QWidget* w) {
+            auto* d = qobject_cast<frmLogComment*>(w);
+            ASSERT_NE(d, nullptr);
+            titles.push_back(d->windowTitle());
+            d->txtComment->setText("  new disk  ");
+            d->cmdOk->click();
+        });
+    Form->cmdBackup_Click();
+    ASSERT_EQ(titles.size(), 2u);
+    EXPECT_EQ(titles[0], "Please enter a comment for backup - A");
+    EXPECT_EQ(titles[1], "Please enter a comment for backup - B");
+    EXPECT_EQ(RunCountOf(a), 0);
+    EXPECT_EQ(RunCountOf(b), 1);
+    EXPECT_NE(ReadFile(libLog::LogFileName()).find("  new disk\r\n"), std::string::npos);
+
+    // In tray mode, or with "Job defined", nobody is asked.
+    P::UseSystemTray = true;
+    Form->cmdBackup_Click();
+    P::UseSystemTray = false;
+    P::Commenting = 2;
+    Form->cmdBackup_Click();
+    EXPECT_EQ(script.Unexpected(), 0);
+    EXPECT_EQ(RunCountOf(a), 2);
+    EXPECT_EQ(RunCountOf(b), 3);
+}
+
+TEST_F(ScheduleCommandsTest, DuringARunOnlyAbortActsAndTheRowShowsR) {
+    SaveJob("A", false);
+    Form->RefreshScheduleForm();
+    Form->show();
+    Select({"A"});
+    InstallHookSeam();
+    bool bSeen = false;
+    Hook->OnEvents = [&](int) {
+        if (bSeen) return;
+        bSeen = true;
+        EXPECT_EQ(Cell(RowNamed("A"), P::colState), "R");
+        EXPECT_TRUE(Form->mnuAbort->isEnabled());
+        EXPECT_FALSE(Form->mnuActionRun->isEnabled());
+        EXPECT_FALSE(Form->fraToolbar->isEnabled());
+        EXPECT_FALSE(Form->lvwSchedule->isEnabled());
+        EXPECT_TRUE(Form->imgLight[1]->isVisible());
+        EXPECT_FALSE(Form->imgLight[0]->isVisible());
+        EXPECT_TRUE(appSetup::RunGuard::RunInProgress());
+    };
+    Form->cmdBackup_Click();
+    EXPECT_TRUE(bSeen);
+    EXPECT_EQ(Cell(RowNamed("A"), P::colState), "D");
+    EXPECT_FALSE(Form->mnuAbort->isEnabled());
+    EXPECT_TRUE(Form->mnuActionRun->isEnabled());
+    EXPECT_TRUE(Form->fraToolbar->isEnabled());
+    EXPECT_FALSE(appSetup::RunGuard::RunInProgress());
+}
+
+TEST_F(ScheduleCommandsTest, AbortDuringARunStopsTheLoop) {
+    std::string a = SaveJob("A", false), b = SaveJob("B", false);
+    Form->RefreshScheduleForm();
+    Select({"A", "B"});
+    InstallHookSeam();
+    Hook->OnEvents = [&](int) {
+        if (!RunState::AbortRequested()) Form->mnuAbort_Click();
+    };
+    Form->cmdBackup_Click();
+    EXPECT_EQ(RunCountOf(b), 0); // the second job never started
+    EXPECT_EQ(Form->MessageText(), "Backup aborted!");
+    EXPECT_TRUE(RunState::AbortRequested());
+    // A new run clears the flag; a click on the status bar aborts as well.
+    Hook->OnEvents = [&](int) {
+        if (!RunState::AbortRequested())
+            QTest::mouseClick(Form->panStatusBar, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+    };
+    Select({"A", "B"});
+    Form->cmdBackup_Click();
+    EXPECT_EQ(RunCountOf(b), 0);
+    EXPECT_EQ(Form->MessageText(), "Backup aborted!");
+    (void)a;
+}
+
+TEST_F(ScheduleCommandsTest, NoSecondRunWhileOneIsInProgress) {
+    std::string a = SaveJob("A", false);
+    Form->RefreshScheduleForm();
+    Select({"A"});
+    InstallHookSeam();
+    int iNested = 0;
+    Hook->OnEvents = [&](int) {
+        if (iNested++ == 0) {
+            Form->cmdBackup_Click(); // a second click while the first run works
+            Form->mnuActionRun_Click();
+        }
+    };
+    Form->cmdBackup_Click();
+    EXPECT_EQ(RunCountOf(a), 1);
+    EXPECT_GT(iNested, 0);
+
+    // A run started elsewhere (the tray agent's tick) holds the guard: the window starts nothing.
+    Hook->OnEvents = nullptr;
+    {
+        appSetup::RunGuard tick;
+        ASSERT_TRUE(tick.Acquired());
+        Form->cmdBackup_Click();
+        EXPECT_EQ(RunCountOf(a), 1);
+        EXPECT_TRUE(Form->fraToolbar->isEnabled());
+    }
+    Form->cmdBackup_Click();
+    EXPECT_EQ(RunCountOf(a), 2);
+}
+
+TEST_F(ScheduleCommandsTest, LogCommandsAndHelp) {
+    libLog::LogEvent("something");
+    WriteFile(libLog::ErrorFileName(), "report\r\n");
+    Seam->Answers = {Answer::Cancel, Answer::OK, Answer::OK};
+    Form->menuPurgeLog_Click();
+    EXPECT_TRUE(Exists(libLog::LogFileName()));
+    Form->menuPurgeLog_Click();
+    EXPECT_FALSE(Exists(libLog::LogFileName()));
+    Form->mnuDropErrorLog_Click();
+    EXPECT_FALSE(Exists(libLog::ErrorFileName()));
+    Form->mnuActionViewTransactionLog_Click();
+    Form->mnuActionViewErrorLog_Click();
+    auto m = Messages();
+    ASSERT_EQ(m.size(), 5u);
+    EXPECT_EQ(m[0].Text, "Drop log file?");
+    EXPECT_EQ(m[0].ButtonSet, Buttons::OKCancel);
+    EXPECT_EQ(m[0].IconKind, Icon::Question);
+    EXPECT_EQ(m[2].Text, "Drop error log file?");
+    EXPECT_EQ(m[3].Text, "Transaction Log file does not exist");
+    EXPECT_EQ(m[4].Text, "Error log file does not exist");
+
+    Seam->Clear();
+    Form->mnuHelpContents_Click();
+    Form->mnuHelpIndex_Click();
+    QKeyEvent f1(QEvent::KeyRelease, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(Form.get(), &f1);
+    std::vector<std::string> anchors;
+    for (auto& c : Seam->Calls)
+        if (c.Kind == "ShowHelp") anchors.push_back(c.Request.Text);
+    EXPECT_EQ(anchors, (std::vector<std::string>{"", "index", ""}));
+}
+
+TEST_F(ScheduleCommandsTest, LogCommentRefreshPreferencesAboutAndKeys) {
+    SaveJob("A", true);
+    Form->RefreshScheduleForm();
+    ModalScript script;
+    script.Then([](QWidget* w) {
+        auto* d = qobject_cast<frmLogComment*>(w);
+        ASSERT_NE(d, nullptr);
+        d->txtComment->setText("Manual note");
+        d->cmdOk->click();
+    });
+    Form->mnuLogComment_Click();
+    EXPECT_NE(ReadFile(libLog::LogFileName()).find("  Manual note\r\n"), std::string::npos);
+
+    // A job file that appeared on disk shows after Refresh.
+    SaveJob("B", false);
+    Form->mnuRefresh_Click();
+    EXPECT_EQ(Rows(), 2);
+
+    // Preferences: the changed column layout shows when the dialog closes.
+    script.Then([](QWidget* w) {
+        auto* d = qobject_cast<frmPreferences*>(w);
+        ASSERT_NE(d, nullptr);
+        d->lstColumns->setCurrentRow(8);
+        d->lstColumns->item(8)->setCheckState(Qt::Checked);
+        d->cmdOk->click();
+    });
+    Form->mnuFilePreferences_Click();
+    EXPECT_EQ(Form->ColumnIndex(P::colJobType), List()->columnCount() - 1);
+    EXPECT_EQ(Cell(RowNamed("B"), P::colJobType), "Rebuild");
+
+    script.Then([](QWidget* w) {
+        auto* d = qobject_cast<frmAbout*>(w);
+        ASSERT_NE(d, nullptr);
+        d->cmdClose->click();
+    });
+    Form->mnuHelpAbout_Click();
+    EXPECT_EQ(script.StepsLeft(), 0);
+    EXPECT_EQ(script.Unexpected(), 0);
+
+    // The Delete key deletes (after asking).
+    Select({"A"});
+    Seam->Answers = {Answer::No};
+    QKeyEvent del(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(Form.get(), &del);
+    ASSERT_FALSE(Messages().empty());
+    EXPECT_EQ(Messages().back().Title, "Remove Confirmation");
+}
+
+TEST_F(ScheduleCommandsTest, CloseCommandHidesInTrayModeAndUnloadsOtherwise) {
+    Form->show();
+    Form->mnuFileClose_Click();
+    EXPECT_FALSE(Form->isVisible());
+    P::UseSystemTray = false;
+    Form->SetKillForm(true);
+    Form->show();
+    Form->mnuFileClose_Click();
+    EXPECT_FALSE(Form->isVisible());
+}
+
+} // namespace

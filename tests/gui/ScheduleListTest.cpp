@@ -1,0 +1,267 @@
+// The main window's job list: building and refreshing it from real job files, the cells, the
+// columns and their layout, sorting, the status bar, the window's size and its closing.
+
+#include "ScheduleTestFixture.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace P = appPreferences;
+
+TEST_F(ScheduleTest, ListShowsEveryJobWithItsCells) {
+    std::string sZip = SaveJob("Photos", true);
+    SaveJob("Mail", false, false, false, CBackupJob::CopyUpdate);
+    SaveJob("Old stuff", true, true);
+    Form->RefreshScheduleForm();
+
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(Headers(),
+              (std::vector<std::string>{"Job name", "Date last run", "Date next run", "Start time", "Size", "Status"}));
+    EXPECT_EQ(Form->panNbrBackupJobs->text(), "3 Backup Jobs");
+    QTreeWidgetItem* photos = RowNamed("Photos");
+    ASSERT_NE(photos, nullptr);
+    // Never run: "-" for the last run, empty run count; next run today at 20:30.
+    EXPECT_EQ(Cell(photos, P::colDateLastRun), "-");
+    EXPECT_EQ(Cell(photos, P::colDateNextRun), "Mar-10-2027");
+    EXPECT_EQ(Cell(photos, P::colStartTime), "20:30");
+    EXPECT_EQ(Cell(photos, P::colState), "D");
+    EXPECT_EQ(Cell(photos, P::colSize), "?");
+    EXPECT_EQ(photos->data(0, frmSchedule::ImageRole).toInt(), 1);
+    EXPECT_GE(frmSchedule::RowTag(photos), 0);
+    EXPECT_EQ(RowNamed("Mail")->data(0, frmSchedule::ImageRole).toInt(), 2);
+    // Suspended: "S", no next run, the suspended image.
+    QTreeWidgetItem* old = RowNamed("Old stuff");
+    EXPECT_EQ(Cell(old, P::colState), "S");
+    EXPECT_EQ(Cell(old, P::colDateNextRun), "-");
+    EXPECT_EQ(Cell(old, P::colStartTime), "-");
+    EXPECT_EQ(old->data(0, frmSchedule::ImageRole).toInt(), 3);
+    // Alignment: the job name left, the others right.
+    EXPECT_EQ(photos->textAlignment(Form->ColumnIndex(P::colSize)) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+
+    // After a run the row shows it: date, run count 1, a size.
+    P::Columns[P::colRunCount].Position = 7;
+    P::Columns[P::colTimeLastRun].Position = 2;
+    P::Columns[P::colJobType].Position = 8;
+    Form->RefreshScheduleForm();
+    int32_t lHandle = frmSchedule::RowTag(RowNamed("Photos"));
+    JobManager()->ExecuteBackup(lHandle);
+    Form->RefreshDetailsByHandle(lHandle);
+    photos = RowNamed("Photos");
+    EXPECT_EQ(Cell(photos, P::colDateLastRun), "Mar-10-2027");
+    EXPECT_EQ(Cell(photos, P::colTimeLastRun), "12:00");
+    EXPECT_EQ(Cell(photos, P::colRunCount), "1");
+    EXPECT_EQ(Cell(photos, P::colSize), "1KB");
+    EXPECT_EQ(Cell(photos, P::colJobType), "Zip");
+    EXPECT_EQ(Cell(RowNamed("Mail"), P::colJobType), "Update");
+    EXPECT_EQ(Cell(RowNamed("Mail"), P::colRunCount), "");
+    EXPECT_EQ(RunCountOf(sZip), 1);
+}
+
+TEST_F(ScheduleTest, DuplicateJobNameIsReportedAndMarked) {
+    SaveJob("Daily", false);
+    // A second file that carries the same name (letter case aside).
+    std::string sText = ReadFile(App + "BackupJobs/Daily.slj");
+    size_t i = sText.find("JobName=Daily");
+    ASSERT_NE(i, std::string::npos);
+    sText.replace(i, 13, "JobName=DAILY");
+    WriteFile(App + "BackupJobs/Daily2.slj", sText);
+    Form->RefreshScheduleForm();
+
+    ASSERT_EQ(Rows(), 2);
+    auto m = Seam->Messages();
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].Title, "Data Error ");
+    EXPECT_TRUE(m[0].Text == "Duplicate job name \"DAILY\"" || m[0].Text == "Duplicate job name \"Daily\"")
+        << m[0].Text;
+    int iMarked = 0;
+    for (int r = 0; r < Rows(); ++r)
+        if (Cell(Row(r), P::colState) == "#") ++iMarked;
+    EXPECT_EQ(iMarked, 1);
+}
+
+TEST_F(ScheduleTest, SizesInWholeKilobytes) {
+    EXPECT_EQ(frmSchedule::FormatSizeKB(-1), "?");
+    EXPECT_EQ(frmSchedule::FormatSizeKB(0), "0KB");
+    EXPECT_EQ(frmSchedule::FormatSizeKB(1), "1KB");
+    EXPECT_EQ(frmSchedule::FormatSizeKB(1024), "1KB");
+    EXPECT_EQ(frmSchedule::FormatSizeKB(1025), "2KB");
+    EXPECT_EQ(frmSchedule::FormatSizeKB(1048576), "1,024KB");
+    EXPECT_EQ(frmSchedule::FormatSizeKB(1048577), "1,025KB");
+    EXPECT_EQ(frmSchedule::FormatSizeKB(5LL * 1024 * 1024 * 1024), "5,242,880KB"); // beyond 32 bits
+}
+
+TEST_F(ScheduleTest, ColumnLayoutFollowsThePreferences) {
+    SaveJob("A", true);
+    P::Columns[P::colTimeLastRun] = {1, 900};
+    P::Columns[P::colDateLastRun] = {2, 1500};
+    P::Columns[P::colSize] = {-5, 720};
+    P::Columns[P::colJobType] = {3, 600}; // same position as "Date next run": the earlier one wins
+    P::Columns[P::colRunCount] = {8, 600};
+    Form->RefreshScheduleForm();
+    EXPECT_EQ(Headers(), (std::vector<std::string>{"Job name", "Time last run", "Date last run", "Date next run",
+                                                   "Start time", "Status", "Runs"}));
+    EXPECT_EQ(Form->ColumnIndex(P::colSize), -1);
+    EXPECT_EQ(Form->ColumnIndex(P::colJobType), -1);
+    // Widths in twips, 15 to a pixel.
+    EXPECT_EQ(List()->header()->sectionSize(0), 2000 / 15 + 0);
+    EXPECT_EQ(List()->header()->sectionSize(2), 100);
+    EXPECT_EQ(List()->header()->sectionSize(1), 60);
+    // The first column is always left-aligned; the others by their kind.
+    EXPECT_EQ(List()->headerItem()->textAlignment(0) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    EXPECT_EQ(List()->headerItem()->textAlignment(1) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    EXPECT_EQ(Row(0)->text(6).toStdString(), "");
+}
+
+TEST_F(ScheduleTest, HeaderClickSortsOneWayThenTheOther) {
+    for (const char* n : {"beta", "Alpha", "gamma", "Delta"})
+        SaveJob(n, true);
+    Form->RefreshScheduleForm();
+    Form->show();
+    auto names = [&] {
+        std::vector<std::string> v;
+        for (int i = 0; i < Rows(); ++i)
+            v.push_back(Row(i)->text(0).toStdString());
+        return v;
+    };
+    QHeaderView* header = List()->header();
+    QPoint p(header->sectionPosition(0) + 5, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, p);
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "beta", "Delta", "gamma"}));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, p);
+    EXPECT_EQ(names(), (std::vector<std::string>{"gamma", "Delta", "beta", "Alpha"}));
+    // A click on another header flips the order again and sorts by that column.
+    Form->lvwSchedule_ColumnClick(5);
+    EXPECT_EQ(List()->sortColumn(), 5);
+    Form->lvwSchedule_ColumnClick(0);
+    EXPECT_EQ(names(), (std::vector<std::string>{"gamma", "Delta", "beta", "Alpha"}));
+}
+
+TEST_F(ScheduleTest, FirstShowCountsAndSelectsTheFirstRowAndAllowsMultiSelection) {
+    SaveJob("One", true);
+    SaveJob("Two", false);
+    Form->RefreshScheduleForm();
+    Form->show();
+    EXPECT_EQ(Form->panNbrBackupJobs->text(), "2 Backup Jobs");
+    ASSERT_NE(Form->CurrentRow(), nullptr);
+    EXPECT_TRUE(Form->CurrentRow()->isSelected());
+    EXPECT_EQ(List()->indexOfTopLevelItem(Form->CurrentRow()), 0);
+    EXPECT_EQ(List()->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(List()->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(Form->windowTitle(), "Stowline");
+    P::UseSystemTray = false;
+    frmSchedule manual;
+    EXPECT_EQ(manual.windowTitle(), "Stowline - Manual backup mode");
+}
+
+TEST_F(ScheduleTest, StatusBarMessageLightAndMinimumSize) {
+    Form->SetMessageText("Zipping Up   /data");
+    EXPECT_EQ(Form->MessageText(), "Zipping Up   /data");
+    EXPECT_EQ(Form->panStatusBar->text(), "Zipping Up   /data");
+    Form->StatusBarCount(12);
+    EXPECT_EQ(Form->panNbrBackupJobs->text(), "12 Backup Jobs");
+    Form->show();
+    for (int i = 0; i < 4; ++i)
+        ASSERT_NE(Form->findChild<QLabel*>(QString("imgLight%1").arg(i)), nullptr);
+    EXPECT_TRUE(Form->imgLight[0]->isVisible());
+    EXPECT_FALSE(Form->imgLight[1]->isVisible());
+    EXPECT_FALSE(Form->imgLight[2]->isVisible());
+    EXPECT_TRUE(Form->imgLight[3]->isVisible());
+    Form->SetLight(1, true);
+    Form->SetLight(0, false);
+    EXPECT_TRUE(Form->imgLight[1]->isVisible());
+    EXPECT_FALSE(Form->imgLight[0]->isVisible());
+    // 3000 by 2000 twips snaps back to 6450 by 4000.
+    Form->resize(3000 / 15, 2000 / 15);
+    EXPECT_EQ(Form->width(), 430);
+    EXPECT_EQ(Form->height(), 267);
+    // The list follows the window.
+    Form->resize(900, 600);
+    QApplication::processEvents();
+    EXPECT_GT(List()->width(), 850);
+    EXPECT_GT(List()->height(), 350);
+}
+
+TEST_F(ScheduleTest, ClosingHidesInTrayModeAndSavesPlacementAndVisibleWidths) {
+    SaveJob("A", true);
+    P::SaveFormSize = true;
+    Form->RefreshScheduleForm();
+    Form->show();
+    List()->header()->resizeSection(Form->ColumnIndex(P::colDateLastRun), 100);
+    int16_t iHiddenWidth = P::Columns[P::colTimeLastRun].Width;
+    Form->close();
+    EXPECT_FALSE(Form->isVisible());
+    EXPECT_EQ(P::Columns[P::colDateLastRun].Width, 1500);
+    EXPECT_EQ(P::Columns[P::colTimeLastRun].Width, iHiddenWidth);
+    EXPECT_FALSE(P::FormSize.empty());
+    EXPECT_TRUE(Exists(P::PreferencesFileName()));
+    // Still loaded: it shows again with its rows.
+    Form->ShowSchedule();
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_EQ(Rows(), 1);
+    // With KillForm the close is accepted.
+    Form->SetKillForm(true);
+    EXPECT_TRUE(Form->close());
+}
+
+TEST_F(ScheduleTest, WithoutNotificationAreaClosingMinimisesAndExitCanBeAdded) {
+    appSetup::SetHasNotificationArea(false);
+    Form->show();
+    Form->close();
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_TRUE(Form->isMinimized());
+    bool bExit = false;
+    Form->AddFileMenuExit("Exit Stowline", [&] { bExit = true; });
+    QAction* exit = Form->findChild<QAction*>("mnuFileExit");
+    ASSERT_NE(exit, nullptr);
+    EXPECT_EQ(exit->text(), "Exit Stowline");
+    EXPECT_TRUE(Form->mnuFile->actions().contains(exit));
+    exit->trigger();
+    EXPECT_TRUE(bExit);
+    Form->SetFileCloseCaption("Exit");
+    EXPECT_EQ(Form->mnuFileClose->text(), "Exit");
+}
+
+TEST_F(ScheduleTest, MenusHoldEveryCommand) {
+    const char* names[] = {"mnuActionAdd",
+                           "mnuActionEdit",
+                           "mnuJobOptions",
+                           "mnuActionCopy",
+                           "mnuActionDelete",
+                           "mnuActionRun",
+                           "mnuSuspend",
+                           "mnuActionViewZip",
+                           "mnuCustomSchedule",
+                           "mnuAbort",
+                           "mnuActionViewTransactionLog",
+                           "mnuActionViewErrorLog",
+                           "menuPurgeLog",
+                           "mnuDropErrorLog",
+                           "mnuLogComment",
+                           "mnuRefresh",
+                           "mnuFilePreferences",
+                           "mnuFileClose",
+                           "mnuHelpContents",
+                           "mnuHelpIndex",
+                           "mnuHelpAbout",
+                           "mnuHelpHomepage",
+                           "mnuHelpLicense"};
+    for (const char* n : names)
+        EXPECT_NE(Form->findChild<QAction*>(n), nullptr) << n;
+    EXPECT_EQ(Form->mnuFilePreferences->text(), "Preferences");
+    EXPECT_EQ(Form->mnuFileClose->text(), "Close");
+    EXPECT_EQ(Form->mnuHelpContents->text(), "Contents");
+    EXPECT_EQ(Form->mnuHelpAbout->text(), "About");
+    EXPECT_EQ(Form->mnuTransactionLog->title(), "Transaction Log");
+    EXPECT_EQ(Form->mnuErrorLog->title(), "Error log");
+    EXPECT_FALSE(Form->mnuAbort->isEnabled());
+    for (const char* n : {"cmdAddJob", "cmdEditJob", "cmdCopyJob", "cmdDelJob", "cmdBackup", "cmdSuspend", "cmdView"})
+        EXPECT_NE(Form->fraToolbar->findChild<QPushButton*>(n), nullptr) << n;
+}
+
+} // namespace

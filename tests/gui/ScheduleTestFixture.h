@@ -1,0 +1,101 @@
+#pragma once
+// The main window over real job files in a temporary application folder.
+
+#include "app/ScheduleView.h"
+#include "common/ModalScript.h"
+#include "common/TempAppFolder.h"
+#include "jobs/CBackupJobManager.h"
+#include "support/appPreferences.h"
+#include "support/libDates.h"
+#include "ui/frmSchedule.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <filesystem>
+#include <memory>
+
+class ScheduleTest : public TempAppFolder {
+protected:
+    double Now = 0;
+    std::unique_ptr<frmSchedule> Form;
+
+    void SetUp() override {
+        TempAppFolder::SetUp();
+        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
+        libDates::SetClock(Now);
+        std::filesystem::create_directories(App + "BackupJobs");
+        CreateJobManager();
+        appSetup::SetHasNotificationArea(true);
+        Form = std::make_unique<frmSchedule>();
+    }
+    void TearDown() override {
+        Form.reset();
+        appSetup::SetHasNotificationArea(false);
+        DestroyJobManager();
+        TempAppFolder::TearDown();
+    }
+
+    // A job saved in its own file. Zip jobs archive Root/src-<name>/, copy jobs copy it.
+    std::string SaveJob(const std::string& sName, bool bZip, bool bSuspended = false, bool bMissingSource = false,
+                        int iCopyStyle = 0) {
+        std::string sSource = Root + "src-" + sName + "/";
+        if (!bMissingSource) WriteFile(sSource + "data.txt", "payload of " + sName + "\n");
+        CBackupJob job;
+        job.SetJobNameRaw(sName);
+        job.SetFileNameRaw(CBackupJob::JobFileNameFor(sName));
+        job.SetTargetDirectoryRaw(Root + "target-" + sName + "/");
+        job.SetFilesToZip((bMissingSource ? Root + "missing-" + sName + "/" : sSource) + "\r\n");
+        job.SetSubdirectories(true);
+        job.SetCompress(bZip);
+        job.SetCopyStyle(iCopyStyle);
+        job.SetNumberCopies(3);
+        job.SetStartTime(libDates::TimeSerial(20, 30, 0));
+        job.SetFrequency(CBackupJob::Daily);
+        job.SetDayOfWeek(CBackupJob::AllDays);
+        job.SetSuspended(bSuspended);
+        EXPECT_FALSE(job.SaveBackupJobIniFile());
+        std::filesystem::create_directories(Root + "target-" + sName + "/");
+        return job.FileName();
+    }
+
+    QTreeWidget* List() { return Form->lvwSchedule; }
+    int Rows() { return List()->topLevelItemCount(); }
+    QTreeWidgetItem* Row(int i) { return List()->topLevelItem(i); }
+    QTreeWidgetItem* RowNamed(const std::string& sName) {
+        for (int i = 0; i < Rows(); ++i)
+            if (Row(i)->text(0).toStdString() == sName) return Row(i);
+        return nullptr;
+    }
+    // The text of a column (by identity) in a row; "<hidden>" when the column is not shown.
+    std::string Cell(QTreeWidgetItem* row, int iColumn) {
+        int i = Form->ColumnIndex(iColumn);
+        return i < 0 ? "<hidden>" : row->text(i).toStdString();
+    }
+    std::vector<std::string> Headers() {
+        std::vector<std::string> h;
+        for (int i = 0; i < List()->columnCount(); ++i)
+            h.push_back(List()->headerItem()->text(i).toStdString());
+        return h;
+    }
+    void Select(std::initializer_list<const char*> names) {
+        List()->clearSelection();
+        bool bFirst = true;
+        for (const char* n : names) {
+            QTreeWidgetItem* r = RowNamed(n);
+            ASSERT_NE(r, nullptr) << n;
+            if (bFirst) List()->setCurrentItem(r, 0, QItemSelectionModel::NoUpdate);
+            r->setSelected(true);
+            bFirst = false;
+        }
+    }
+    int RunCountOf(const std::string& sFile) {
+        CBackupJob job;
+        if (job.OpenBackupJob(sFile)) return -1;
+        return job.RunCount();
+    }
+};
