@@ -27,7 +27,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -89,6 +88,10 @@ void frmJobOptions::BuildPages() {
     for (int i = 0; i < PageCount; ++i) {
         cmdFormButton[i] = Named(new QPushButton(kButtons[i], this), QString("cmdFormButton%1").arg(i));
         cmdFormButton[i]->setProperty("tag", i);
+        // The button of the page on show stays pressed, so the user sees where he is.
+        cmdFormButton[i]->setCheckable(true);
+        cmdFormButton[i]->setAutoExclusive(true);
+        cmdFormButton[i]->setFocusPolicy(Qt::TabFocus);
         cmdFormButton[i]->setMinimumHeight(34);
         pSide->addWidget(cmdFormButton[i]);
     }
@@ -135,8 +138,9 @@ void frmJobOptions::BuildPages() {
     pMain->addLayout(pTop, 1);
     pMain->addLayout(pBottom);
 
-    // 7500 x 7000 twips.
-    resize(500, 467);
+    // Wide enough for the longest page in the desktop's font, so that the dialog keeps its size
+    // from page to page.
+    resize(600, 480);
 }
 
 QFrame* frmJobOptions::BuildGeneralPage() {
@@ -219,13 +223,10 @@ QFrame* frmJobOptions::BuildSchedulingPage() {
     txtStartTime = Named(new QLineEdit(fraRecurring), "txtStartTime");
     txtStartTime->setFixedWidth(64);
     lblStartTime->setBuddy(txtStartTime);
-    vscrTime = Named(new QScrollBar(Qt::Vertical, fraRecurring), "vscrTime");
-    vscrTime->setInvertedAppearance(true); // the up arrow raises the time
-    vscrTime->setInvertedControls(true);
+    vscrTime = Named(new UpDownSpinner(fraRecurring), "vscrTime");
     vscrTime->setRange(0, 1439);
     vscrTime->setSingleStep(1);
     vscrTime->setPageStep(15);
-    vscrTime->setFixedSize(18, 28);
     pTimeRow->addWidget(lblStartTime);
     pTimeRow->addWidget(txtStartTime);
     pTimeRow->addWidget(vscrTime);
@@ -321,9 +322,9 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     pKeep->addWidget(cmbNumCountedZipsToKeep);
     pKeep->addWidget(cmbNumDatedZipsToKeep);
     pKeep->addWidget(cmbKeepPeriod);
+    pKeep->addWidget(lblNbrCopies);
     pKeep->addStretch(1);
     pZip->addLayout(pKeep, 0, 0, 1, 2);
-    pZip->addWidget(lblNbrCopies, 1, 0, 1, 2);
     chkPasswordProtect = Named(new QCheckBox("&Protect using the following password:", fraZip), "chkPasswordProtect");
     txtPassword = Named(new QLineEdit(fraZip), "txtPassword");
     txtPassword->setEchoMode(QLineEdit::Password);
@@ -363,7 +364,7 @@ void frmJobOptions::ConnectHandlers() {
     connect(cmbKeepPeriod, &QComboBox::currentIndexChanged, this, &frmJobOptions::cmbKeepPeriod_Click);
     connect(optCompression[1], &QRadioButton::toggled, this, &frmJobOptions::optCompression_Click);
     connect(chkPasswordProtect, &QCheckBox::toggled, this, &frmJobOptions::chkPasswordProtect_Click);
-    connect(vscrTime, &QScrollBar::valueChanged, this, &frmJobOptions::vscrTime_Change);
+    connect(vscrTime, &QAbstractSlider::valueChanged, this, &frmJobOptions::vscrTime_Change);
     connect(cmdOneShot, &QPushButton::clicked, this, &frmJobOptions::cmdOneShot_Click);
     connect(cmdAddFile, &QPushButton::clicked, this, &frmJobOptions::cmdAddFile_Click);
     connect(cmdRemove, &QPushButton::clicked, this, &frmJobOptions::cmdRemove_Click);

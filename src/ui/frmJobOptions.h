@@ -24,7 +24,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
-class QScrollBar;
+class UpDownSpinner;
 
 class frmJobOptions : public QDialog {
     Q_OBJECT
@@ -103,7 +103,7 @@ public:
     QComboBox* cmbDayOfMonth;
     QLabel* lblStartTime;
     QLineEdit* txtStartTime;
-    QScrollBar* vscrTime;
+    UpDownSpinner* vscrTime;
     QGroupBox* fraOneShot;
     QPlainTextEdit* txtOneShot;
     QPushButton* cmdOneShot;

@@ -12,6 +12,7 @@
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
 #include "support/libStrings.h"
+#include "ui/frmOneShot.h"
 #include "ui/frmSchedule.h"
 
 #include <QApplication>
@@ -26,7 +27,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
-#include <QScrollBar>
 
 #include <cerrno>
 #include <climits>
@@ -310,6 +310,7 @@ void frmJobOptions::SetCurrentPage(int iPage) {
     if (iPage > m_iMaxPageReached) m_iMaxPageReached = iPage;
     if (m_bIsNewJob) cmdOK->setEnabled(m_iMaxPageReached == LastPage);
     lblHeader->setText(kHeaders[iPage]);
+    cmdFormButton[iPage]->setChecked(true);
     fraOptions[iPage]->setEnabled(true);
     fraOptions[iPage]->setVisible(true);
     ApplyPendingFocus();
@@ -356,6 +357,8 @@ void frmJobOptions::showEvent(QShowEvent* pEvent) {
         const QRect area = pScreen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
+    // The job name is where the user starts, unless a check asked for another field.
+    if (!m_pPendingFocus && m_iCurrentPage == 0) m_pPendingFocus = txtBackupJobName;
     ApplyPendingFocus();
 }
 

@@ -14,7 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -37,13 +37,9 @@ int MonthLength(int iMonth) {
     return (iMonth >= 1 && iMonth <= 12) ? kDays[iMonth - 1] : 31;
 }
 
-// A small vertical spinner whose up arrow raises the value.
-QScrollBar* Spinner(QWidget* pParent, const char* sName) {
-    auto* p = new QScrollBar(Qt::Vertical, pParent);
+UpDownSpinner* Spinner(QWidget* pParent, const char* sName) {
+    auto* p = new UpDownSpinner(pParent);
     p->setObjectName(sName);
-    p->setInvertedAppearance(true);
-    p->setInvertedControls(true);
-    p->setFixedSize(18, 28);
     return p;
 }
 
@@ -56,6 +52,29 @@ QLineEdit* ReadOut(QWidget* pParent, const char* sName, bool bReadOnly) {
     return p;
 }
 } // namespace
+
+UpDownSpinner::UpDownSpinner(QWidget* pParent) : QAbstractSlider(pParent) {
+    setOrientation(Qt::Vertical);
+    setFocusPolicy(Qt::NoFocus);
+    m_pUp = new QToolButton(this);
+    m_pUp->setArrowType(Qt::UpArrow);
+    m_pDown = new QToolButton(this);
+    m_pDown->setArrowType(Qt::DownArrow);
+    for (QToolButton* p : {m_pUp, m_pDown}) {
+        p->setAutoRepeat(true);
+        p->setFocusPolicy(Qt::NoFocus);
+        p->setFixedSize(18, 14);
+        p->setIconSize(QSize(8, 8));
+    }
+    auto* pLay = new QVBoxLayout(this);
+    pLay->setContentsMargins(0, 0, 0, 0);
+    pLay->setSpacing(0);
+    pLay->addWidget(m_pUp);
+    pLay->addWidget(m_pDown);
+    setFixedSize(18, 28);
+    connect(m_pUp, &QToolButton::clicked, this, [this] { triggerAction(SliderSingleStepAdd); });
+    connect(m_pDown, &QToolButton::clicked, this, [this] { triggerAction(SliderSingleStepSub); });
+}
 
 std::function<void(frmOneShot&)>& frmOneShot::ModalHook() {
     static std::function<void(frmOneShot&)> fn;
@@ -97,7 +116,7 @@ frmOneShot::frmOneShot(QWidget* pParent) : QDialog(pParent) {
     auto* pPick = new QGridLayout;
     const char* kLabels[4] = {"Month", "Day", "Year", "HH:MM"};
     QLineEdit* fields[4] = {txtMonth, txtDay, txtYear, txtTime};
-    QScrollBar* spins[4] = {vscrMonth, vscrDay, vscrYear, vscrTime};
+    UpDownSpinner* spins[4] = {vscrMonth, vscrDay, vscrYear, vscrTime};
     for (int i = 0; i < 4; ++i) {
         auto* pLabel = new QLabel(kLabels[i], this);
         pLabel->setBuddy(fields[i]);
@@ -124,10 +143,10 @@ frmOneShot::frmOneShot(QWidget* pParent) : QDialog(pParent) {
     pMain->addLayout(pRight);
     resize(420, 320);
 
-    connect(vscrMonth, &QScrollBar::valueChanged, this, &frmOneShot::vscrMonth_Change);
-    connect(vscrDay, &QScrollBar::valueChanged, this, &frmOneShot::vscrDay_Change);
-    connect(vscrYear, &QScrollBar::valueChanged, this, &frmOneShot::vscrYear_Change);
-    connect(vscrTime, &QScrollBar::valueChanged, this, &frmOneShot::vscrTime_Change);
+    connect(vscrMonth, &QAbstractSlider::valueChanged, this, &frmOneShot::vscrMonth_Change);
+    connect(vscrDay, &QAbstractSlider::valueChanged, this, &frmOneShot::vscrDay_Change);
+    connect(vscrYear, &QAbstractSlider::valueChanged, this, &frmOneShot::vscrYear_Change);
+    connect(vscrTime, &QAbstractSlider::valueChanged, this, &frmOneShot::vscrTime_Change);
     connect(cmdAdd, &QPushButton::clicked, this, &frmOneShot::cmdAdd_Click);
     connect(cmdDelete, &QPushButton::clicked, this, &frmOneShot::cmdDelete_Click);
     connect(cmdClear, &QPushButton::clicked, this, &frmOneShot::cmdClear_Click);
@@ -220,7 +239,7 @@ bool frmOneShot::txtTime_LostFocus() {
 }
 
 bool frmOneShot::eventFilter(QObject* pWatched, QEvent* pEvent) {
-    QScrollBar* pSpin = nullptr;
+    UpDownSpinner* pSpin = nullptr;
     if (pWatched == txtMonth) pSpin = vscrMonth;
     if (pWatched == txtDay) pSpin = vscrDay;
     if (pWatched == txtYear) pSpin = vscrYear;

@@ -2,6 +2,7 @@
 // The one-shot dates editor: a sorted list of date-times ("mmm-dd-yyyy HH:mm") at which a job
 // runs once besides its recurring schedule.
 
+#include <QAbstractSlider>
 #include <QDialog>
 
 #include <functional>
@@ -10,7 +11,20 @@
 class QLineEdit;
 class QListWidget;
 class QPushButton;
-class QScrollBar;
+class QToolButton;
+
+// A small up-down spinner beside a read-out field: the up arrow raises the value, the down arrow
+// lowers it (both repeat while held), as do the Up and Down keys and the mouse wheel.
+class UpDownSpinner : public QAbstractSlider {
+public:
+    explicit UpDownSpinner(QWidget* pParent = nullptr);
+    QToolButton* UpArrow() const { return m_pUp; }
+    QToolButton* DownArrow() const { return m_pDown; }
+
+private:
+    QToolButton* m_pUp;
+    QToolButton* m_pDown;
+};
 
 class frmOneShot : public QDialog {
     Q_OBJECT
@@ -32,10 +46,10 @@ public:
     bool Confirmed() const { return m_bConfirmed; }
 
     QListWidget* lstDates;
-    QScrollBar* vscrMonth;
-    QScrollBar* vscrDay;
-    QScrollBar* vscrYear;
-    QScrollBar* vscrTime;
+    UpDownSpinner* vscrMonth;
+    UpDownSpinner* vscrDay;
+    UpDownSpinner* vscrYear;
+    UpDownSpinner* vscrTime;
     QLineEdit* txtMonth;
     QLineEdit* txtDay;
     QLineEdit* txtYear;

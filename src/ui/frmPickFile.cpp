@@ -115,6 +115,7 @@ frmPickFile::frmPickFile(QWidget* pParent) : QDialog(pParent) {
     txtOtherWildcard = new QLineEdit(fraWildcards);
     txtOtherWildcard->setObjectName("txtOtherWildcard");
     txtOtherWildcard->installEventFilter(this);
+    txtOtherWildcard->setMinimumWidth(110);
 
     lblNote = new QLabel("Note: read the Notes before you select very large files or files that other "
                          "programs keep open.",

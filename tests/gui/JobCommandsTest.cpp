@@ -11,7 +11,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTreeWidget>
 
 #include <memory>

@@ -6,6 +6,7 @@
 #include "jobs/CBackupJob.h"
 #include "support/libLog.h"
 #include "ui/frmJobOptions.h"
+#include "ui/frmOneShot.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,8 +17,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 #include <filesystem>
 #include <memory>
@@ -403,13 +404,15 @@ TEST_F(JobOptionsTest, FrequencyReshapesTheSchedulingPage) {
 
 TEST_F(JobOptionsTest, StartTimeIsRewrittenAndTheSpinnerFollows) {
     auto& dlg = Open();
+    dlg.SetCurrentPage(1);
     dlg.txtStartTime->setText("7:5");
     EXPECT_TRUE(dlg.txtStartTime_LostFocus());
     EXPECT_EQ(S(dlg.txtStartTime->text()), "07:05");
     EXPECT_EQ(dlg.vscrTime->value(), 425);
 
-    dlg.vscrTime->setValue(426);
+    dlg.vscrTime->UpArrow()->click(); // the up arrow raises the time
     EXPECT_EQ(S(dlg.txtStartTime->text()), "07:06");
+    EXPECT_EQ(dlg.vscrTime->value(), 426);
     dlg.vscrTime->setValue(0); // midnight shows as 00:01
     EXPECT_EQ(dlg.vscrTime->value(), 1);
     EXPECT_EQ(S(dlg.txtStartTime->text()), "00:01");

@@ -7,8 +7,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 using UserInteraction::Icon;
 
@@ -127,6 +127,11 @@ TEST_F(OneShotTest, DaySpinnerFollowsTheMonthWithFebruaryAlways28) {
     QTest::keyClicks(dlg.txtTime, "+");
     EXPECT_EQ(dlg.vscrTime->value(), 15 * 60 + 1);
     EXPECT_EQ(S(dlg.txtTime->text()), "15:01");
+    dlg.vscrTime->DownArrow()->click();
+    dlg.vscrTime->DownArrow()->click();
+    EXPECT_EQ(S(dlg.txtTime->text()), "14:59");
+    dlg.vscrMonth->UpArrow()->click();
+    EXPECT_EQ(S(dlg.txtMonth->text()), "Dec");
     dlg.vscrTime->setValue(1440);
     EXPECT_EQ(S(dlg.txtTime->text()), "00:00");
 }
