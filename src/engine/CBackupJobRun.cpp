@@ -297,7 +297,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
             } catch (const StowError& e) {
                 if (e.Number == StowErrors::NoMedium) throw;
             }
-            return libFiles::FileExists(sZipFile);
+            return libFiles::PathExists(sZipFile);
         });
         if (bFailed) {
             libLog::LogEvent("Error removing previous zip file for this backup job.");

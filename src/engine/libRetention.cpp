@@ -30,7 +30,7 @@ bool AllDigits(const std::string& s) {
 bool DeleteExact(const std::string& sPath) {
     try {
         libFiles::DeleteFile(sPath);
-        return libFiles::FileExists(sPath);
+        return libFiles::PathExists(sPath);
     } catch (const StowError& e) {
         if (e.Number == StowErrors::NoMedium) throw;
         return true;

@@ -504,3 +504,21 @@ TEST_F(ZipRun, ASecondRunStartedDuringARunIsRefused) {
     EXPECT_TRUE(Exists(Tgt + "Outer.zip"));
     EXPECT_FALSE(inner.ExecuteBackupNow()); // afterwards it runs
 }
+
+TEST_F(ZipRun, AnArchiveThatCannotBeRemovedAbandonsTheRun) {
+    Source("a.txt", "a");
+    CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
+    job.SetNumberCopies(0);
+    // Something that is no file stands under the archive's name (a folder cannot be unlinked).
+    App->WriteFile("bk/Docs.zip/keep", "k");
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(LogHas("Error removing previous zip file for this backup job."));
+    EXPECT_TRUE(job.Failure());
+
+    ClearLog();
+    fs::remove_all(Tgt + "Docs.zip");
+    App->WriteFile("bk/Docs_3.zip/keep", "k");
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(LogHas("Error deleting old copies (3) of zip file."));
+    EXPECT_EQ(job.RunCount(), -1);
+}
