@@ -15,10 +15,13 @@ install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/stowline.svg
 install(FILES ${CMAKE_SOURCE_DIR}/resources/help/stowline-help.html DESTINATION ${CMAKE_INSTALL_DATADIR}/stowline
         OPTIONAL)
 
-# The unit names the installed binary by its full path (systemd searches only a fixed PATH).
-file(READ ${CMAKE_SOURCE_DIR}/resources/stowline.service _stowline_unit)
-string(REPLACE "ExecStart=stowline " "ExecStart=${CMAKE_INSTALL_FULL_BINDIR}/stowline " _stowline_unit
-               "${_stowline_unit}")
-file(WRITE ${CMAKE_BINARY_DIR}/stowline.service "${_stowline_unit}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/stowline.service)
-install(FILES ${CMAKE_BINARY_DIR}/stowline.service DESTINATION ${STOWLINE_SYSTEMD_USER_DIR})
+# The unit names the installed binary by its full path (systemd searches only a fixed PATH); the
+# prefix is the one given at install time.
+install(CODE "
+  file(READ \"${CMAKE_SOURCE_DIR}/resources/stowline.service\" _unit)
+  string(REPLACE \"ExecStart=stowline \" \"ExecStart=\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/stowline \"
+                 _unit \"\${_unit}\")
+  file(WRITE \"${CMAKE_BINARY_DIR}/stowline.service.installed\" \"\${_unit}\")
+")
+install(FILES ${CMAKE_BINARY_DIR}/stowline.service.installed DESTINATION ${STOWLINE_SYSTEMD_USER_DIR}
+        RENAME stowline.service)

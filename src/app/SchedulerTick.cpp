@@ -42,11 +42,15 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
         if (lHandle <= -1) continue;
         CBackupJobManager* pManager = JobManager();
         if (!pManager) break;
-        if (pManager->FileNameFromHandle(lHandle).empty()) continue; // void handle: nothing to run
+        std::string sFile = pManager->FileNameFromHandle(lHandle);
+        if (sFile.empty()) continue; // void handle: nothing to run
         pManager->ExecuteBackup(lHandle);
         ++iRun;
         if (CBackupJob* pJob = pManager->JobFromHandle(lHandle)) {
-            if (pJob->Failure()) host.ReportFailure(pJob->JobName(), libLog::LogFileName());
+            if (!pJob->Failure())
+                m_Reported.erase(sFile);
+            else if (m_Reported.insert(sFile).second)
+                host.ReportFailure(pJob->JobName(), libLog::LogFileName());
         }
         host.RefreshDetailsByHandle(lHandle);
     }

@@ -3,6 +3,7 @@
 // One implementation for the tray agent (frmMain's timer) and the headless agent. Qt-free.
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,11 +41,16 @@ public:
     int Tick(TickHost& host);
     // Step 6 of a tick: runs each handle greater than -1 in order, refreshing its row and
     // reporting a failure. Returns the number run.
+    //
+    // An abandoned run records nothing, so the job stays due and the next tick tries again (a
+    // target drive plugged in later is then used at once). The user hears of a failing job once,
+    // not every 30 seconds: again only after a run of it has completed without failure.
     int RunHandles(const std::vector<int32_t>& handles, TickHost& host);
 
 private:
     bool m_bSuspended = false;
     bool m_bBusy = false;
+    std::set<std::string> m_Reported; // job files whose failure the user was told of
 };
 
 } // namespace SchedulerTick

@@ -199,6 +199,33 @@ TEST_F(AppTickTest, FailedScheduledRunIsReportedWithJobAndLog) {
               "Backup Job 'Broken' has failed. See transaction log for details: '/x/stowline.log'");
 }
 
+TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {
+    WriteCopyJob(Root, App, "Flaky", Now, false, /*bMissingSource=*/true);
+    Reload();
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    auto failures = [&] {
+        int n = 0;
+        for (auto& e : host.Events)
+            n += e.rfind("failure:", 0) == 0;
+        return n;
+    };
+    // An abandoned run records nothing: the job stays due and is tried at every tick.
+    EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(failures(), 1);
+    // The source appears: the run completes, and a later failure is news again.
+    WriteFile(Root + "no-such-folder-Flaky/x.txt", "x");
+    EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(failures(), 1);
+    std::filesystem::remove_all(Root + "no-such-folder-Flaky/");
+    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
+    libDates::SetClock(Now);
+    Reload();
+    EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(failures(), 2);
+}
+
 TEST(AppRunGuardTest, OneRunAtATime) {
     EXPECT_FALSE(appSetup::RunGuard::RunInProgress());
     {
