@@ -7,6 +7,7 @@
 #include "ui/frmOneShot.h"
 #include "ui/frmSchedule.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -134,7 +135,8 @@ TEST_F(JobCommandsTest, AddCreatesSavesListsAndRegistersTheJobOnce) {
         EXPECT_EQ(S(dlg.txtBackupJobName->text()), "New Backup Job 2");
         dlg.cmdCancel->click();
     });
-    Window->cmdAddJob_Click();
+    Window->mnuActionAdd->trigger(); // the menu entry runs the same command
+    EXPECT_EQ(EditorOpened, 2);
     EXPECT_EQ(Window->lvwSchedule->topLevelItemCount(), 2);
     EXPECT_EQ(JobManager()->Count(), 2);
     EXPECT_FALSE(Exists(JobFile("New Backup Job 2")));
@@ -159,7 +161,7 @@ TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
         dlg.txtBackupJobName->setText("Weekly Docs");
         dlg.cmdOK->click();
     });
-    Window->cmdEditJob_Click();
+    Window->cmdEditJob->click(); // the toolbar button
     EXPECT_EQ(EditorCaption, "Edit job - Weekly");
     EXPECT_FALSE(Exists(JobFile("Weekly")));
     ASSERT_TRUE(Exists(JobFile("Weekly Docs")));
