@@ -540,8 +540,10 @@ zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_sourc
         f->Fd = -1;
         if (f->Level != 0) {
             f->Complete = f->NextChunk >= ChunkCount(f) && f->CurrentPos == f->Current.Out.size();
-            f->Current = ChunkResult{};
-            f->Chunks.clear();
+            // Swapped, not assigned: assigning an empty string keeps the old buffer.
+            ChunkResult released;
+            std::swap(f->Current, released);
+            std::vector<ChunkJob>().swap(f->Chunks);
         }
         return 0;
     case ZIP_SOURCE_STAT: {
