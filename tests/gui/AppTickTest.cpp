@@ -1,6 +1,7 @@
 // The scheduler tick: which ticks run jobs, in which order, and what the agent sees.
 
 #include "AppTestJobs.h"
+#include "app/HeadlessAgent.h"
 #include "app/RunGuard.h"
 #include "app/ScheduleView.h"
 #include "app/SchedulerTick.h"
@@ -14,9 +15,12 @@
 #include <QApplication>
 #include <QMenu>
 #include <QTimer>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -224,6 +228,24 @@ TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {
     Reload();
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(failures(), 2);
+}
+
+TEST_F(AppTickTest, HeadlessAgentTicksUntilSigtermThenSavesPreferences) {
+    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    Reload();
+    StopSignals::Install();
+    StopSignals::Reset();
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        kill(getpid(), SIGTERM);
+    });
+    EXPECT_EQ(HeadlessAgent::Run(50), 0);
+    stopper.join();
+    EXPECT_TRUE(StopSignals::Requested());
+    StopSignals::Reset();
+    StopSignals::Uninstall();
+    EXPECT_EQ(RunCountOf(sFile), 1);                            // ticked, ran the due job once
+    EXPECT_TRUE(Exists(appPreferences::PreferencesFileName())); // the orderly shut-down saved them
 }
 
 TEST(AppRunGuardTest, OneRunAtATime) {
