@@ -3,6 +3,7 @@
 #include "support/libLog.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -13,6 +14,9 @@ frmLogComment::frmLogComment(QWidget* parent) : QDialog(parent) {
     setWindowIcon(QIcon(":/icons/stowline.svg"));
     setModal(true);
 
+    lblPrompt = new QLabel("Add transaction log comment", this);
+    lblPrompt->setObjectName("lblPrompt");
+    lblPrompt->setTextFormat(Qt::PlainText);
     txtComment = new QLineEdit(this);
     txtComment->setObjectName("txtComment");
     txtComment->setMinimumWidth(420);
@@ -27,6 +31,7 @@ frmLogComment::frmLogComment(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(cmdOk);
     buttons->addWidget(cmdCancel);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(lblPrompt);
     layout->addWidget(txtComment);
     layout->addLayout(buttons);
 
@@ -36,6 +41,7 @@ frmLogComment::frmLogComment(QWidget* parent) : QDialog(parent) {
 
 void frmLogComment::Prepare(const std::string& sCaption) {
     setWindowTitle(QString::fromLocal8Bit(sCaption));
+    lblPrompt->setText(QString::fromLocal8Bit(sCaption));
     m_sEntered.clear();
     m_bCancelled = false;
     txtComment->clear();

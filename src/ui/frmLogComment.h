@@ -6,6 +6,7 @@
 
 #include <string>
 
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -21,6 +22,8 @@ public:
     // when the answer is empty or the dialog was cancelled).
     void GetComment();
 
+    // Repeats the caption inside the dialog, where every desktop shows it in full.
+    QLabel* lblPrompt = nullptr;
     QLineEdit* txtComment = nullptr;
     QPushButton* cmdOk = nullptr;
     QPushButton* cmdCancel = nullptr;

@@ -69,6 +69,16 @@ std::string TimePart(double d) { return libDates::Format(d, "hh:mm"); }
 
 } // namespace
 
+// Stored widths were chosen for a small system font; a column never starts narrower than its
+// caption or than the widest text it can hold, so nothing is cut off at first sight.
+int frmSchedule::MinimumColumnWidth(int iColumn) const {
+    static const std::array<const char*, kColumns> samples{"",          "May-30-2027", "00:00", "May-30-2027", "00:00",
+                                                           "999,999KB", "W",           "9999",  "Freshen"};
+    int iCaption = lvwSchedule->header()->fontMetrics().horizontalAdvance(appPreferences::ColumnCaptions[iColumn]);
+    int iSample = lvwSchedule->fontMetrics().horizontalAdvance(samples[static_cast<size_t>(iColumn)]);
+    return std::max(iCaption, iSample) + 18;
+}
+
 frmSchedule::frmSchedule(QWidget* parent) : QWidget(parent) {
     setObjectName("frmSchedule");
     setWindowIcon(QIcon(":/icons/stowline.svg"));
@@ -396,7 +406,8 @@ void frmSchedule::BuildHeaders() {
         m_ColumnIndex[iColumn] = i;
         bool bRight = i > 0 && RightAligned(iColumn);
         lvwSchedule->headerItem()->setTextAlignment(i, (bRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-        lvwSchedule->header()->resizeSection(i, Px(appPreferences::Columns[iColumn].Width));
+        lvwSchedule->header()->resizeSection(
+            i, std::max(Px(appPreferences::Columns[iColumn].Width), MinimumColumnWidth(iColumn)));
     }
     // The sort order stays while its column still exists.
     if (m_bSorted && m_iSortColumn < static_cast<int>(order.size())) {

@@ -80,6 +80,8 @@ public:
     static std::string CellText(int iColumn, CBackupJob& job);
     // The displayed column of a column identity, or -1 when it is not shown.
     int ColumnIndex(int iColumn) const { return m_ColumnIndex[iColumn]; }
+    // The narrowest a column starts (pixels): its caption or its widest text, whichever is wider.
+    int MinimumColumnWidth(int iColumn) const;
     bool KillForm() const { return m_bKillForm; }
 
     // ---- selection helpers used by the commands ----

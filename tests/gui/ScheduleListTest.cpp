@@ -108,10 +108,16 @@ TEST_F(ScheduleTest, ColumnLayoutFollowsThePreferences) {
                                                    "Start time", "Status", "Runs"}));
     EXPECT_EQ(Form->ColumnIndex(P::colSize), -1);
     EXPECT_EQ(Form->ColumnIndex(P::colJobType), -1);
-    // Widths in twips, 15 to a pixel.
-    EXPECT_EQ(List()->header()->sectionSize(0), 2000 / 15 + 0);
-    EXPECT_EQ(List()->header()->sectionSize(2), 100);
-    EXPECT_EQ(List()->header()->sectionSize(1), 60);
+    // Widths in twips, 15 to a pixel; a column too narrow for its caption or texts is widened.
+    EXPECT_EQ(List()->header()->sectionSize(0), std::max(2000 / 15, Form->MinimumColumnWidth(P::colJobName)));
+    P::Columns[P::colDateLastRun].Width = 4500;
+    P::Columns[P::colTimeLastRun].Width = 15;
+    Form->BuildHeaders();
+    EXPECT_EQ(List()->header()->sectionSize(2), 300);
+    EXPECT_EQ(List()->header()->sectionSize(1), Form->MinimumColumnWidth(P::colTimeLastRun));
+    EXPECT_GT(Form->MinimumColumnWidth(P::colTimeLastRun),
+              List()->header()->fontMetrics().horizontalAdvance("Time last run"));
+    Form->RefreshScheduleForm();
     // The first column is always left-aligned; the others by their kind.
     EXPECT_EQ(List()->headerItem()->textAlignment(0) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
     EXPECT_EQ(List()->headerItem()->textAlignment(1) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
@@ -192,11 +198,11 @@ TEST_F(ScheduleTest, ClosingHidesInTrayModeAndSavesPlacementAndVisibleWidths) {
     P::SaveFormSize = true;
     Form->RefreshScheduleForm();
     Form->show();
-    List()->header()->resizeSection(Form->ColumnIndex(P::colDateLastRun), 100);
+    List()->header()->resizeSection(Form->ColumnIndex(P::colDateLastRun), 300);
     int16_t iHiddenWidth = P::Columns[P::colTimeLastRun].Width;
     Form->close();
     EXPECT_FALSE(Form->isVisible());
-    EXPECT_EQ(P::Columns[P::colDateLastRun].Width, 1500);
+    EXPECT_EQ(P::Columns[P::colDateLastRun].Width, 4500);
     EXPECT_EQ(P::Columns[P::colTimeLastRun].Width, iHiddenWidth);
     EXPECT_FALSE(P::FormSize.empty());
     EXPECT_TRUE(Exists(P::PreferencesFileName()));
