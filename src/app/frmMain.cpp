@@ -55,15 +55,16 @@ void frmMain::Form_Load(const std::string& sCommandLine) {
 bool frmMain::SystemTrayAddIcon() {
     return libErrorHandler::Trap("libSysTrayApp", "SystemTrayAddIcon()", [&]() -> bool {
         hide();
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) return false;
         if (!trayIcon) {
             trayIcon = new QSystemTrayIcon(windowIcon(), this);
             trayIcon->setObjectName("trayIcon");
             trayIcon->setToolTip(windowTitle());
             connect(trayIcon, &QSystemTrayIcon::activated, this, &frmMain::trayIcon_Activated);
         }
+        // Shown even without a notification area: where the panel starts after the program (a
+        // session's autostart race), the icon appears as soon as the area does.
         trayIcon->show();
-        return true;
+        return QSystemTrayIcon::isSystemTrayAvailable();
     });
 }
 
@@ -122,7 +123,7 @@ void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLog
     std::string sText = SchedulerTick::FailureText(sJobName, sLogFile);
     std::cerr << "Stowline: " << sText << std::endl;
     QString text = QString::fromLocal8Bit(sText.c_str());
-    if (trayIcon && trayIcon->isVisible()) {
+    if (trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
         trayIcon->showMessage("Stowline", text, QSystemTrayIcon::Warning);
         return;
     }
