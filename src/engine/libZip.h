@@ -11,17 +11,20 @@
 // One archive per run, written once. libzip rewrites the whole archive every time
 // an archive is closed, so a run keeps its archive open across all its entries:
 // ArchiveEntry (or ZpArchive inside ZpOpenArchive/ZpCloseArchive) only selects the
-// files and queues them; the compression happens when the archive is closed by
-// FinishArchive / ZpCloseArchive. The service call-back therefore fires, once per
-// file, while the archive is closed, right before that file is compressed; a stop
-// answer ends the archive within that file. What a run leaves behind:
+// files and queues them; the archive is written when it is closed by FinishArchive /
+// ZpCloseArchive. While it is written, worker threads deflate the files (long ones
+// in 1 MiB pieces) a bounded distance ahead of the writer; every call-back runs on
+// the calling thread. The service call-back fires once per file, in archive order,
+// right before that file is written; a stop answer ends the archive within that
+// file. What a run leaves behind:
 //   - an entry that ends with a zip error (nothing to do, bad name list, ...) queues
 //     nothing itself; the entries before it are still written by FinishArchive;
 //   - a stop answer of the service call-back (user abort) or a failure while writing
 //     discards the whole new archive: nothing is left under the archive's name (an
 //     archive that existed before the run is left as it was);
-//   - a source file that cannot be read, whether found so at selection or when it is
-//     compressed, is left out and the rest is written (result 18).
+//   - a source file that cannot be read, whether found so at selection or while the
+//     archive is written, is left out and the rest is written (result 18). A file
+//     that fails while writing makes libzip start the archive over without it.
 // libzip writes to a temporary file beside the archive and renames it only when it
 // is complete, so no half-written archive ever carries the final name.
 
@@ -70,8 +73,8 @@ using CommentFunction = std::function<int(std::string& sComment)>;
 // 1 when the user gave none (the files are then stored without encryption).
 using PasswordFunction =
     std::function<int(std::string& sPassword, int iSize, const std::string& sPrompt, const std::string& sName)>;
-// service: called once per file right before it is compressed, with its name (as stored)
-// and its size in bytes; a nonzero result stops the archive (result 9).
+// service: called once per file right before it is written, with its path on disk and
+// its size in bytes; a nonzero result stops the archive (result 9).
 using ServiceFunction = std::function<int(const std::string& sName, int64_t lSize)>;
 
 struct ZipUserFunctions {
