@@ -575,8 +575,9 @@ bool frmSchedule::SelectionChecks() {
 
 void frmSchedule::lvwSchedule_ColumnClick(int iColumn) {
     try {
-        m_SortOrder = m_bSorted && m_SortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
-        if (!m_bSorted) m_SortOrder = Qt::AscendingOrder;
+        // Every click flips the order, whichever column it is on; the list starts out ascending,
+        // so the first click sorts descending.
+        m_SortOrder = m_SortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
         m_iSortColumn = iColumn;
         m_bSorted = true;
         SortList();

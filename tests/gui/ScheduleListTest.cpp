@@ -137,15 +137,20 @@ TEST_F(ScheduleTest, HeaderClickSortsOneWayThenTheOther) {
     };
     QHeaderView* header = List()->header();
     QPoint p(header->sectionPosition(0) + 5, header->height() / 2);
-    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, p);
-    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "beta", "Delta", "gamma"}));
+    // The list starts ascending and every click flips the order (letter case ignored).
     QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, p);
     EXPECT_EQ(names(), (std::vector<std::string>{"gamma", "Delta", "beta", "Alpha"}));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, p);
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "beta", "Delta", "gamma"}));
     // A click on another header flips the order again and sorts by that column.
     Form->lvwSchedule_ColumnClick(5);
     EXPECT_EQ(List()->sortColumn(), 5);
     Form->lvwSchedule_ColumnClick(0);
-    EXPECT_EQ(names(), (std::vector<std::string>{"gamma", "Delta", "beta", "Alpha"}));
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "beta", "Delta", "gamma"}));
+    // The order stays when a job is added or the list is rebuilt.
+    SaveJob("Charlie", false);
+    Form->RefreshScheduleForm();
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "beta", "Charlie", "Delta", "gamma"}));
 }
 
 TEST_F(ScheduleTest, FirstShowCountsAndSelectsTheFirstRowAndAllowsMultiSelection) {
