@@ -158,8 +158,12 @@ bool frmJobOptions::txtStartTime_LostFocus() {
             m_bInTimeCheck = true;
             MsgBox(sProblem + "  Please correct the value now using the format 'hh:mm' where between 00:00 - 23:59.",
                    Buttons::OK, Icon::None, kVerify);
-            m_bInTimeCheck = false;
-            RequestFocus(txtStartTime);
+            // Back to the field once the focus change that led here has finished; until then,
+            // losing the focus again is not another attempt to leave the field.
+            QTimer::singleShot(0, this, [this] {
+                RequestFocus(txtStartTime);
+                m_bInTimeCheck = false;
+            });
             return false;
         }
         double d = 0;

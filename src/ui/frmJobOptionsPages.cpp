@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTimer>
 
 using UserInteraction::Answer;
 using UserInteraction::Buttons;
@@ -253,6 +254,8 @@ void frmJobOptions::SetupForm() {
             p->setVisible(false);
             p->setEnabled(false);
         }
+        // Focus moves asked for by the behaviours run while loading are not the user's: dropped.
+        m_pPendingFocus = nullptr;
         SetCurrentPage(0);
     });
 }
@@ -318,7 +321,8 @@ void frmJobOptions::showEvent(QShowEvent* pEvent) {
     }
     // The job name is where the user starts, unless a check asked for another field.
     if (!m_pPendingFocus && m_iCurrentPage == 0) m_pPendingFocus = txtBackupJobName;
-    ApplyPendingFocus();
+    // Once the window and its controls are on screen.
+    QTimer::singleShot(0, this, [this] { ApplyPendingFocus(); });
 }
 
 void frmJobOptions::HelpContents() {

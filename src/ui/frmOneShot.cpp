@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -233,8 +234,11 @@ bool frmOneShot::txtTime_LostFocus() {
     MsgBox("The proper format for the time is military format HH:MM,\r\n  where HH is between 00 and 23,\r\n  "
            "and MM is between 00 and 59",
            Buttons::OK, Icon::None, "Verification Error");
-    txtTime->setFocus();
-    m_bInTimeCheck = false;
+    // Back to the field once the focus change that led here has finished.
+    QTimer::singleShot(0, this, [this] {
+        txtTime->setFocus();
+        m_bInTimeCheck = false;
+    });
     return false;
 }
 

@@ -650,3 +650,36 @@ TEST_F(JobOptionsTest, EditJobSavesOnlyAfterOk) {
     EXPECT_TRUE(reread.Subdirectories());
     EXPECT_EQ(reread.RunCount(), 4);
 }
+
+TEST_F(JobOptionsTest, StartTimeFocusRequestedFromAnotherPageWaitsForItsPage) {
+    MakeExistingJob("Daily");
+    auto& dlg = Open({"Daily"}, 0);
+    dlg.show();
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    QTest::qWait(20);
+    EXPECT_TRUE(dlg.txtBackupJobName->hasFocus()); // the user starts at the job name
+
+    dlg.SetCurrentPage(4);
+    dlg.txtStartTime->setText("99:99");
+    dlg.cmdOK->click();
+    EXPECT_EQ(dlg.CurrentPage(), 1);
+    EXPECT_FALSE(dlg.JobSaved());
+    EXPECT_TRUE(dlg.txtStartTime->hasFocus());
+
+    // Leaving the field checks and rewrites it.
+    dlg.txtStartTime->setText("7:5");
+    dlg.cmbFrequency->setFocus();
+    EXPECT_EQ(S(dlg.txtStartTime->text()), "07:05");
+    EXPECT_EQ(dlg.vscrTime->value(), 425);
+    Seam->Clear();
+    dlg.txtStartTime->setFocus();
+    dlg.txtStartTime->clear();
+    dlg.cmbFrequency->setFocus();
+    QTest::qWait(20);
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text, "The Start Time field cannot be left blank.  Please correct the value now "
+                                        "using the format 'hh:mm' where between 00:00 - 23:59.");
+    EXPECT_TRUE(dlg.txtStartTime->hasFocus());
+    dlg.hide();
+}
