@@ -168,6 +168,9 @@ void frmSchedule::mnuAbort_Click() {
 }
 
 void frmSchedule::sbarSchedule_PanelClick() {
+    // Only a run in progress is aborted: a flag left set by a stray click would stop the next
+    // copy-style run (the tick's too) before it copied anything.
+    if (!appSetup::RunGuard::RunInProgress()) return;
     RunState::SetAbortRequested(true);
     UserInteraction::DoEvents();
 }

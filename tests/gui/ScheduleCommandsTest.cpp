@@ -312,6 +312,18 @@ TEST_F(ScheduleCommandsTest, AbortDuringARunStopsTheLoop) {
     (void)a;
 }
 
+TEST_F(ScheduleCommandsTest, StatusBarClickWithoutARunLeavesLaterCopyRunsAlone) {
+    std::string a = SaveJob("A", false);
+    Form->RefreshScheduleForm();
+    Form->show();
+    QTest::mouseClick(Form->panStatusBar, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
+    EXPECT_FALSE(RunState::AbortRequested());
+    // A scheduled copy run afterwards completes.
+    JobManager()->ExecuteBackup(frmSchedule::RowTag(RowNamed("A")));
+    EXPECT_EQ(RunCountOf(a), 1);
+    EXPECT_TRUE(Exists(Root + "target-A/"));
+}
+
 TEST_F(ScheduleCommandsTest, NoSecondRunWhileOneIsInProgress) {
     std::string a = SaveJob("A", false);
     Form->RefreshScheduleForm();
