@@ -7,14 +7,17 @@
 #include "support/libLog.h"
 #include "ui/frmJobOptions.h"
 #include "ui/frmOneShot.h"
+#include "ui/frmPickFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
@@ -682,4 +685,68 @@ TEST_F(JobOptionsTest, StartTimeFocusRequestedFromAnotherPageWaitsForItsPage) {
                                         "using the format 'hh:mm' where between 00:00 - 23:59.");
     EXPECT_TRUE(dlg.txtStartTime->hasFocus());
     dlg.hide();
+}
+
+TEST_F(JobOptionsTest, TargetBrowseSourcePickerAndOneShotEditorFeedTheJob) {
+    WriteFile(Root + "src/a.txt", "a");
+    std::filesystem::create_directories(Root + "backups");
+    auto& dlg = Open();
+
+    // Browse: a missing folder is refused and the browser opens again; cancel leaves the text.
+    std::vector<std::string> starts;
+    std::vector<std::string> answers = {Root + "nowhere", Root + "backups", ""};
+    CBrowseDlg::Chooser() = [&](QWidget*, const std::string& sPrompt, const std::string& sStart) {
+        EXPECT_EQ(sPrompt, "Please select a directory into which the backup will be placed.");
+        starts.push_back(sStart);
+        std::string s = answers.front();
+        answers.erase(answers.begin());
+        return s;
+    };
+    dlg.txtTargDir->setText(Q(Root + "gone/"));
+    dlg.cmdBrowseTargetDirectory_Click();
+    EXPECT_EQ(S(dlg.txtTargDir->text()), Root + "backups/");
+    ASSERT_EQ(starts.size(), 2u);
+    EXPECT_EQ(starts[0], S(QDir::currentPath())); // a missing start folder gives way to the current one
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text, "The specified directory does not exist; please try again.");
+    dlg.cmdBrowseTargetDirectory_Click(); // cancelled
+    EXPECT_EQ(S(dlg.txtTargDir->text()), Root + "backups/");
+    CBrowseDlg::Chooser() = nullptr;
+
+    // Add opens the pick-files dialog, which appends to the source list.
+    dlg.SetCurrentPage(2);
+    frmPickFile::ModalHook() = [&](frmPickFile& pick) {
+        pick.txtPath->setText(Q(Root + "src"));
+        pick.filFileList->item(0)->setSelected(true);
+        pick.cmdOk->click();
+    };
+    dlg.cmdAddFile->click();
+    frmPickFile::ModalHook() = nullptr;
+    frmPickFile::LastFolder().clear();
+    ASSERT_EQ(dlg.lstFilesToBackup->count(), 1);
+    EXPECT_EQ(S(dlg.lstFilesToBackup->item(0)->text()), Root + "src/a.txt");
+
+    // One shot: the edited dates show in the page and go into the job on OK.
+    libDates::SetClock(libDates::DateSerial(2026, 12, 5) + libDates::TimeSerial(15, 0, 0));
+    dlg.SetCurrentPage(1);
+    frmOneShot::ModalHook() = [](frmOneShot& one) {
+        one.vscrDay->setValue(24);
+        one.txtTime->setText("08:00");
+        one.txtTime_LostFocus();
+        one.cmdAdd->click();
+        one.cmdOK->click();
+    };
+    dlg.cmdOneShot->click();
+    frmOneShot::ModalHook() = nullptr;
+    EXPECT_EQ(dlg.OneShotDatesText(), "Dec-24-2026 08:00\r\n");
+    EXPECT_EQ(S(dlg.txtOneShot->toPlainText()), "Dec-24-2026 08:00\n");
+
+    dlg.SetCurrentPage(4);
+    Seam->Clear();
+    dlg.cmdOK->click();
+    EXPECT_TRUE(Texts().empty());
+    ASSERT_TRUE(dlg.JobSaved());
+    EXPECT_EQ(Job.OneShotDates(), "Dec-24-2026 08:00\r\n");
+    EXPECT_EQ(Job.FilesToZip(), Root + "src/a.txt\r\n");
+    EXPECT_EQ(Job.TargetDirectory(), Root + "backups/");
 }
