@@ -382,3 +382,37 @@ TEST_F(CopyFilesTest, RebuildNeverRemovesTheFolderItBacksUp) {
 }
 
 } // namespace
+
+namespace {
+
+// Deletes each file as its copy is announced: the file vanishes between listing and copying.
+class DeletingOwner : public BackupRunOwner {
+public:
+    void SetMessageText(const std::string& sText) override {
+        const std::string prefix = "Backing Up  ";
+        if (sText.rfind(prefix, 0) == 0 && sText.find("gone") != std::string::npos)
+            std::filesystem::remove(sText.substr(prefix.size()));
+    }
+    std::string MessageText() const override { return ""; }
+    void SetLight(int, bool) override {}
+    void Repaint() override {}
+    void SetBusyPointer(bool) override {}
+};
+
+TEST_F(CopyFilesTest, AFileDeletedWhileTheWalkRunsIsPassedOver) {
+    Write("src/V/a.txt", "a");
+    Write("src/V/gone.txt", "gone");
+    Write("src/V/z.txt", "z");
+    MakeTarget();
+    DeletingOwner owner;
+    RunState::SetOwner(&owner);
+    const auto r = Entry(P("src/V/*.*"), libCopy::CopyRebuild);
+    RunState::SetOwner(nullptr);
+    EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.FileCount, 2);
+    EXPECT_EQ(r.ByteCount, 2);
+    EXPECT_TRUE(Exists("target/V/z.txt"));
+    EXPECT_FALSE(Exists("target/V/gone.txt"));
+}
+
+} // namespace
