@@ -107,6 +107,9 @@ void frmSchedule::cmdBackup_Click() {
             Form->SetRunningState(true);
         }
         ~RunningScope() {
+            // The comment belonged to these runs; a later scheduled run must not log it again
+            // or put it into its archive.
+            libLog::SetPendingComment("");
             Form->SetRunningState(false);
             appSetup::SetTrayMenuEnabled(true);
         }

@@ -248,6 +248,7 @@ TEST_F(ScheduleCommandsTest, CommentPromptAskedPerJobAndCancelSkipsThatJob) {
     EXPECT_EQ(RunCountOf(a), 0);
     EXPECT_EQ(RunCountOf(b), 1);
     EXPECT_NE(ReadFile(libLog::LogFileName()).find("  new disk\r\n"), std::string::npos);
+    EXPECT_EQ(libLog::PendingComment(), ""); // not carried into later scheduled runs
 
     // In tray mode, or with "Job defined", nobody is asked.
     P::UseSystemTray = true;
