@@ -86,8 +86,8 @@ void frmJobOptions::ConnectHandlers() {
     connect(cmdRemoveExclude, &QPushButton::clicked, this, &frmJobOptions::cmdRemoveExclude_Click);
     connect(cmdBrowseTargetDirectory, &QPushButton::clicked, this, &frmJobOptions::cmdBrowseTargetDirectory_Click);
     connect(cmdClearRunCount, &QPushButton::clicked, this, &frmJobOptions::cmdClearRunCount_Click);
-    txtStartTime->installEventFilter(this);
-    txtBackupJobName->installEventFilter(this);
+    // The focus and key behaviours of the start time and the job name run in eventFilter, which
+    // BeginEdit installs on the application (it also sees Ctrl+Tab and F1 for the whole dialog).
 }
 
 // ---------------------------------------------------------------- schedule
