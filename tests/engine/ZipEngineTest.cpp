@@ -696,7 +696,7 @@ TEST_F(ZipEngine, Zip64ForMoreThan65535Entries) {
     EXPECT_EQ(Shell("unzip -tq '" + ZipFile + "'"), 0);
 }
 
-// Zip64 by size: a sparse file over 4 GiB. Compressing 4 GiB takes about half a minute,
+// Zip64 by size: a sparse file over 4 GiB. Deflating 4 GiB takes a minute or more,
 // so this runs only when STOWLINE_SLOW_TESTS is set (the entry-count test above covers
 // the Zip64 records otherwise).
 TEST_F(ZipEngine, Zip64ForAFileOver4GiB) {
