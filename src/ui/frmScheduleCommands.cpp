@@ -31,6 +31,15 @@ void Trap(const std::exception& e, const char* sProcedure) {
     libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", sProcedure, "");
 }
 
+// Runs a window-level command inside its error trap.
+template <class F> void Trapped(const char* sProcedure, F f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        Trap(e, sProcedure);
+    }
+}
+
 // A pending comment made only of blanks and line breaks is no comment.
 std::string TrimComment(const std::string& sText) {
     size_t first = sText.find_first_not_of(" \r\n");
@@ -164,10 +173,12 @@ void frmSchedule::cmdBackup_Click() {
 // ---- abort ----
 
 void frmSchedule::mnuAbort_Click() {
-    RunState::SetAbortRequested(true);
-    SetMessageText("Aborting backup...");
-    UserInteraction::DoEvents();
-    UserInteraction::DoEvents();
+    Trapped("mnuAbort_Click()", [this] {
+        RunState::SetAbortRequested(true);
+        SetMessageText("Aborting backup...");
+        UserInteraction::DoEvents();
+        UserInteraction::DoEvents();
+    });
 }
 
 void frmSchedule::sbarSchedule_PanelClick() {
@@ -233,45 +244,71 @@ void frmSchedule::cmdView_Click() {
 
 // ---- logs ----
 
-void frmSchedule::mnuActionViewTransactionLog_Click() { libLog::ViewTransactionLog(); }
-void frmSchedule::mnuActionViewErrorLog_Click() { libLog::ViewErrorLog(); }
-void frmSchedule::menuPurgeLog_Click() { libLog::DropTransactionLog(); }
-void frmSchedule::mnuDropErrorLog_Click() { libLog::DropErrorLog(); }
+void frmSchedule::mnuActionViewTransactionLog_Click() {
+    Trapped("mnuActionViewTransactionLog_Click()", [] { libLog::ViewTransactionLog(); });
+}
+void frmSchedule::mnuActionViewErrorLog_Click() {
+    Trapped("mnuActionViewErrorLog_Click()", [] { libLog::ViewErrorLog(); });
+}
+void frmSchedule::menuPurgeLog_Click() {
+    Trapped("menuPurgeLog_Click()", [] { libLog::DropTransactionLog(); });
+}
+void frmSchedule::mnuDropErrorLog_Click() {
+    Trapped("mnuDropErrorLog_Click()", [] { libLog::DropErrorLog(); });
+}
 
 void frmSchedule::mnuLogComment_Click() {
-    frmLogComment dialog(this);
-    dialog.GetComment();
+    Trapped("mnuLogComment_Click()", [this] {
+        frmLogComment dialog(this);
+        dialog.GetComment();
+    });
 }
 
 // ---- window-level commands ----
 
-void frmSchedule::mnuRefresh_Click() { RefreshScheduleForm(); }
+void frmSchedule::mnuRefresh_Click() {
+    Trapped("mnuRefresh_Click()", [this] { RefreshScheduleForm(); });
+}
 
 void frmSchedule::mnuFilePreferences_Click() {
-    {
-        frmPreferences dialog(this);
-        dialog.Execute();
-    }
-    RefreshScheduleForm();
+    Trapped("mnuFilePreferences_Click()", [this] {
+        {
+            frmPreferences dialog(this);
+            dialog.Execute();
+        }
+        RefreshScheduleForm();
+    });
 }
 
 void frmSchedule::mnuFileClose_Click() {
-    if (appPreferences::UseSystemTray) {
-        if (appSetup::HasNotificationArea())
-            hide();
-        else
-            showMinimized(); // nowhere to bring a hidden window back from
-    } else {
-        close();
-    }
+    Trapped("mnuFileClose_Click()", [this] {
+        if (appPreferences::UseSystemTray) {
+            if (appSetup::HasNotificationArea())
+                hide();
+            else
+                showMinimized(); // nowhere to bring a hidden window back from
+        } else {
+            close();
+        }
+    });
 }
 
-void frmSchedule::mnuHelpContents_Click() { UserInteraction::Ui().ShowHelp(""); }
-void frmSchedule::mnuHelpIndex_Click() { UserInteraction::Ui().ShowHelp("index"); }
-void frmSchedule::mnuHelpHomepage_Click() { appMisc::OpenWebPage(frmAbout::HomePageUrl); }
-void frmSchedule::mnuHelpLicense_Click() { appMisc::OpenWebPage(frmAbout::LicenseUrl); }
+void frmSchedule::mnuHelpContents_Click() {
+    Trapped("mnuHelpContents_Click()", [] { appMisc::ShowHelpContents(); });
+}
+void frmSchedule::mnuHelpIndex_Click() {
+    Trapped("mnuHelpIndex_Click()", [] { appMisc::ShowHelpIndex(); });
+}
+void frmSchedule::mnuHelpHomepage_Click() {
+    Trapped("mnuHelpHomepage_Click()", [] { appMisc::OpenWebPage(frmAbout::HomePageUrl); });
+}
+void frmSchedule::mnuHelpLicense_Click() {
+    Trapped("mnuHelpLicense_Click()", [] { appMisc::OpenWebPage(frmAbout::LicenseUrl); });
+}
 
 void frmSchedule::mnuHelpAbout_Click() {
-    frmAbout dialog(this);
-    dialog.exec();
+    Trapped("mnuHelpAbout_Click()", [this] {
+        frmAbout dialog(this);
+        dialog.exec();
+    });
 }
