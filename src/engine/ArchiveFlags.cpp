@@ -165,7 +165,6 @@ void ArchiveFlags::Close() {
 bool ArchiveFlags::IsArchiveSet(const std::string& sPath, const struct stat& st) {
     Impl& d = *m_impl;
     SplitPath(sPath, d.Folder, d.Name);
-    if (d.WalkDepth == 0) d.CacheValid = false; // outside a walk, always read what is stored now
     d.LoadFolder(d.Folder);
     const auto it = d.Cache.find(d.Name);
     return it == d.Cache.end() || !(it->second == RowFromStat(st));
@@ -203,6 +202,7 @@ void ArchiveFlags::Set(const std::string& sPath) {
 void ArchiveFlags::BeginWalk() {
     Impl& d = *m_impl;
     if (d.WalkDepth++ == 0) {
+        d.CacheValid = false; // a walk reads what is stored when it starts
         try {
             d.Exec("BEGIN IMMEDIATE");
         } catch (...) {
@@ -216,7 +216,6 @@ void ArchiveFlags::EndWalk() {
     Impl& d = *m_impl;
     if (d.WalkDepth == 0) return;
     if (--d.WalkDepth == 0) {
-        d.CacheValid = false; // another process may write between walks
         d.Exec("COMMIT");
     }
 }

@@ -5,7 +5,8 @@
 // of the four differs from the file now; clearing it writes the row. Source files are never
 // touched.
 //
-// Speed: rows are read one folder at a time (one query per folder, then memory look-ups), and
+// Speed: rows are read one folder at a time (one query per folder, then memory look-ups; the rows
+// of the folder read last are kept until another folder is asked for or a walk begins), and
 // the writes of a walk go through one prepared statement inside one transaction (BeginWalk ..
 // EndWalk). Outside a walk every Clear commits by itself. Errors of the database raise StowError.
 

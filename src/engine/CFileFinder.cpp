@@ -35,7 +35,14 @@ uint8_t CFileFinder::Attrib() const {
     if (S_ISDIR(m_stat.st_mode)) {
         attr |= AttrDirectory;
     } else {
-        if (m_archive < 0) m_archive = ArchiveFlags::Instance().IsArchiveSet(FoundPath(), m_stat) ? 1 : 0;
+        if (m_archive < 0) {
+            try {
+                m_archive = ArchiveFlags::Instance().IsArchiveSet(FoundPath(), m_stat) ? 1 : 0;
+            } catch (const std::exception&) {
+                // No member raises an error; a file whose flag cannot be read counts as changed.
+                m_archive = 1;
+            }
+        }
         if (m_archive == 1) attr |= AttrArchive;
     }
     return attr;

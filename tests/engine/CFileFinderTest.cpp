@@ -126,3 +126,16 @@ TEST_F(FileFinderTest, TrimNullString) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FileFinderTest, AnUnreadableStoreMakesFilesCountAsChangedWithoutAnError) {
+    Write("d/a.txt", "a");
+    std::filesystem::create_directories(P("broken/ArchiveFlags.db"));
+    appMisc::SetAppFolder(P("broken/"));
+    CFileFinder finder;
+    ASSERT_EQ(finder.FindFirst(P("d/*.txt")), "a.txt");
+    EXPECT_EQ(finder.Attrib(), CFileFinder::AttrArchive);
+}
+
+} // namespace
