@@ -4,8 +4,8 @@
 // jobs. It is the progress window of runs started by hand (BackupRunOwner) and what start-up
 // and the scheduler tick talk to (ScheduleView).
 //
-// The list itself and the window's life are in frmSchedule.cpp; the commands on the jobs in
-// frmScheduleCommands.cpp; adding, editing, copying jobs and their one-shot dates (the job
+// The window's frame and life are in frmSchedule.cpp, the list in frmScheduleList.cpp, the
+// commands on the jobs in frmScheduleCommands.cpp; adding, editing, copying jobs and their one-shot dates (the job
 // editor's commands) in frmScheduleJobEditing.cpp.
 
 #include "app/ScheduleView.h"

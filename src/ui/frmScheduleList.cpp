@@ -1,0 +1,337 @@
+// The job list of the main window: its columns, its rows and what each cell shows, the
+// selection the commands work on, and sorting.
+
+#include "ui/frmSchedule.h"
+
+#include "jobs/CBackupJobManager.h"
+#include "support/UserInteraction.h"
+#include "support/appPreferences.h"
+#include "support/libDates.h"
+#include "support/libErrorHandler.h"
+
+#include <QHeaderView>
+#include <QIcon>
+
+#include <cmath>
+
+namespace {
+
+using appPreferences::Column;
+
+constexpr int kColumns = appPreferences::ColumnCount;
+
+// Rows sort by their displayed texts, letter case ignored.
+class JobRow : public QTreeWidgetItem {
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem& other) const override {
+        int iColumn = treeWidget() ? treeWidget()->sortColumn() : 0;
+        return text(iColumn).compare(other.text(iColumn), Qt::CaseInsensitive) < 0;
+    }
+};
+
+QString Q(const std::string& s) { return QString::fromLocal8Bit(s); }
+
+int Px(int iTwips) { return (iTwips + frmSchedule::TwipsPerPixel / 2) / frmSchedule::TwipsPerPixel; }
+
+const QIcon& JobIcon(int iImage) {
+    static const std::array<QIcon, 4> icons{QIcon(":/icons/zipjob.svg"), QIcon(":/icons/copyjob.svg"),
+                                            QIcon(":/icons/zipjob-suspended.svg"),
+                                            QIcon(":/icons/copyjob-suspended.svg")};
+    return icons[static_cast<size_t>(iImage - 1)];
+}
+
+// Column identities in the fixed search order, with alignment.
+bool RightAligned(int iColumn) {
+    return iColumn != appPreferences::colJobName && iColumn != appPreferences::colJobType;
+}
+
+// "mmm-dd-yyyy" and "HH:mm" parts of a serial.
+std::string DatePart(double d) {
+    std::string s = libDates::Format(d, "mmm-dd-yyyy hh:mm");
+    return s.substr(0, s.find(' '));
+}
+std::string TimePart(double d) { return libDates::Format(d, "hh:mm"); }
+
+} // namespace
+
+// Stored widths were chosen for a small system font; a column never starts narrower than its
+// caption or than the widest text it can hold, so nothing is cut off at first sight.
+int frmSchedule::MinimumColumnWidth(int iColumn) const {
+    static const std::array<const char*, kColumns> samples{"",          "May-30-2027", "00:00", "May-30-2027", "00:00",
+                                                           "999,999KB", "W",           "9999",  "Freshen"};
+    int iCaption = lvwSchedule->header()->fontMetrics().horizontalAdvance(appPreferences::ColumnCaptions[iColumn]);
+    int iSample = lvwSchedule->fontMetrics().horizontalAdvance(samples[static_cast<size_t>(iColumn)]);
+    return std::max(iCaption, iSample) + 18;
+}
+
+// ---- the list ----
+
+std::string frmSchedule::FormatSizeKB(int64_t lSize) {
+    if (lSize < 0) return "?";
+    if (lSize == 0) return "0KB";
+    std::string sDigits = std::to_string((lSize + 1023) / 1024);
+    std::string sOut;
+    int iCount = 0;
+    for (auto it = sDigits.rbegin(); it != sDigits.rend(); ++it) {
+        if (iCount > 0 && iCount % 3 == 0) sOut.insert(sOut.begin(), ',');
+        sOut.insert(sOut.begin(), *it);
+        ++iCount;
+    }
+    return sOut + "KB";
+}
+
+std::string frmSchedule::CellText(int iColumn, CBackupJob& job) {
+    switch (iColumn) {
+    case appPreferences::colJobName:
+        return job.JobName();
+    case appPreferences::colDateLastRun:
+        return job.DateLastRun() <= CBackupJob::NotComputed ? "-" : DatePart(job.DateLastRun());
+    case appPreferences::colTimeLastRun:
+        return job.DateLastRun() <= CBackupJob::NotComputed ? "-" : TimePart(job.DateLastRun());
+    // A suspended job will not run: no next date or start time, as for a job that never runs.
+    case appPreferences::colDateNextRun: {
+        double dNext = job.DateTimeNextRun();
+        return dNext < CBackupJob::FarFuture && !job.Suspended() ? DatePart(libDates::DateValue(dNext)) : "-";
+    }
+    case appPreferences::colStartTime:
+        return job.DateTimeNextRun() < CBackupJob::FarFuture && !job.Suspended() ? TimePart(job.CurrentStartTime())
+                                                                                 : "-";
+    case appPreferences::colSize:
+        return FormatSizeKB(static_cast<int64_t>(std::llround(job.CurrentBackupSize())));
+    case appPreferences::colState:
+        return job.StatusAsStr();
+    case appPreferences::colRunCount:
+        return job.RunCount() < 1 ? "" : std::to_string(job.RunCount());
+    case appPreferences::colJobType:
+        if (job.Compress()) return "Zip";
+        switch (job.CopyStyle()) {
+        case CBackupJob::CopyRebuild:
+            return "Rebuild";
+        case CBackupJob::CopyUpdate:
+            return "Update";
+        case CBackupJob::CopyFreshen:
+            return "Freshen";
+        default:
+            return "Copy?";
+        }
+    default:
+        return "";
+    }
+}
+
+void frmSchedule::BuildHeaders() {
+    lvwSchedule->clear();
+    lvwSchedule->setColumnCount(0);
+    m_ColumnIndex.fill(-1);
+
+    // Visible columns in position order; on equal positions the first in the fixed order wins
+    // and the other is not shown.
+    std::vector<int> order;
+    int iMinimum = 0;
+    for (;;) {
+        int iFound = -1;
+        for (int i = 0; i < kColumns; ++i) {
+            int p = appPreferences::Columns[i].Position;
+            if (p >= iMinimum && p < 999 && (iFound < 0 || p < appPreferences::Columns[iFound].Position)) iFound = i;
+        }
+        if (iFound < 0) break;
+        order.push_back(iFound);
+        iMinimum = appPreferences::Columns[iFound].Position + 1;
+    }
+
+    QStringList captions;
+    for (int iColumn : order)
+        captions << appPreferences::ColumnCaptions[iColumn];
+    lvwSchedule->setColumnCount(static_cast<int>(order.size()));
+    lvwSchedule->setHeaderLabels(captions);
+    for (int i = 0; i < static_cast<int>(order.size()); ++i) {
+        int iColumn = order[static_cast<size_t>(i)];
+        m_ColumnIndex[iColumn] = i;
+        bool bRight = i > 0 && RightAligned(iColumn);
+        lvwSchedule->headerItem()->setTextAlignment(i, (bRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+        lvwSchedule->header()->resizeSection(
+            i, std::max(Px(appPreferences::Columns[iColumn].Width), MinimumColumnWidth(iColumn)));
+    }
+    // The sort order stays while its column still exists.
+    if (m_bSorted && m_iSortColumn < static_cast<int>(order.size())) {
+        lvwSchedule->header()->setSortIndicatorShown(true);
+        lvwSchedule->header()->setSortIndicator(m_iSortColumn, m_SortOrder);
+    } else {
+        m_bSorted = false;
+        lvwSchedule->header()->setSortIndicatorShown(false);
+    }
+}
+
+QTreeWidgetItem* frmSchedule::AddToListViewObj(CBackupJob& job) {
+    try {
+        auto* row = new JobRow();
+        row->setText(0, Q(job.JobName()));
+        row->setData(0, TagRole, -1);
+        lvwSchedule->addTopLevelItem(row);
+        RefreshItemDetails(row, job);
+        if (m_bSorted) SortList();
+        return row;
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "AddToListViewObj()", "");
+        return nullptr;
+    }
+}
+
+void frmSchedule::DeleteItemListView(int iRow) {
+    try {
+        QTreeWidgetItem* row = lvwSchedule->topLevelItem(iRow);
+        if (row == nullptr) return;
+        if (CBackupJobManager* manager = JobManager()) manager->DeleteByHandle(RowTag(row));
+        delete lvwSchedule->takeTopLevelItem(iRow);
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "DeleteItemListView()", "");
+    }
+}
+
+void frmSchedule::RefreshItemDetails(QTreeWidgetItem* row, CBackupJob& job) {
+    try {
+        if (row == nullptr) return;
+        int iImage = (job.Compress() ? imgZipJob : imgCopyJob) + (job.Suspended() ? 2 : 0);
+        row->setIcon(0, JobIcon(iImage));
+        row->setData(0, ImageRole, iImage);
+        row->setText(0, Q(job.JobName()));
+        if (job.Tag() >= 0) row->setData(0, TagRole, job.Tag());
+        for (int iColumn = 1; iColumn < kColumns; ++iColumn) {
+            int iIndex = m_ColumnIndex[iColumn];
+            if (appPreferences::Columns[iColumn].Position <= 0 || iIndex < 0) continue;
+            row->setText(iIndex, Q(CellText(iColumn, job)));
+            if (RightAligned(iColumn)) row->setTextAlignment(iIndex, Qt::AlignRight | Qt::AlignVCenter);
+        }
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "RefreshItemDetails()", "");
+    }
+}
+
+void frmSchedule::RefreshSelectedItemDetails(CBackupJob& job) {
+    try {
+        using UserInteraction::Buttons;
+        using UserInteraction::Icon;
+        if (lvwSchedule->topLevelItemCount() == 0) {
+            UserInteraction::MsgBox("You must first add and then select a backup job before clicking this button.",
+                                    Buttons::OK, Icon::Information, "Verification Error");
+            return;
+        }
+        QTreeWidgetItem* row = CurrentRow();
+        if (row == nullptr || !row->isSelected())
+            UserInteraction::MsgBox("You must first select a backup job before clicking this button.", Buttons::OK,
+                                    Icon::Information, "Verification Error");
+        RefreshItemDetails(row, job);
+        lvwSchedule->viewport()->update();
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "RefreshSelectedItemDetails()", "");
+    }
+}
+
+void frmSchedule::RefreshDetailsByHandle(long lHandle) {
+    CBackupJobManager* manager = JobManager();
+    if (manager == nullptr) return;
+    CBackupJob* job = manager->JobFromHandle(static_cast<int32_t>(lHandle));
+    if (job == nullptr) return;
+    for (int i = 0; i < lvwSchedule->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = lvwSchedule->topLevelItem(i);
+        if (RowTag(row) == lHandle) {
+            RefreshItemDetails(row, *job);
+            return;
+        }
+    }
+}
+
+void frmSchedule::ShowRunningState(QTreeWidgetItem* row) {
+    int iIndex = m_ColumnIndex[appPreferences::colState];
+    if (row != nullptr && appPreferences::Columns[appPreferences::colState].Position >= 1 && iIndex >= 0)
+        row->setText(iIndex, "R");
+}
+
+void frmSchedule::RefreshScheduleForm() {
+    try {
+        CBackupJobManager& manager = JobManager() ? *JobManager() : CreateJobManager();
+        manager.Reload();
+        BuildHeaders();
+        for (int32_t i = 0; i < manager.Count(); ++i) {
+            CBackupJob* job = manager.JobFromIndex(i);
+            if (job == nullptr) continue;
+            QString sName = Q(job->JobName());
+            for (int r = 0; r < lvwSchedule->topLevelItemCount(); ++r) {
+                if (lvwSchedule->topLevelItem(r)->text(0).compare(sName, Qt::CaseInsensitive) == 0) {
+                    UserInteraction::MsgBox("Duplicate job name \"" + job->JobName() + "\"",
+                                            UserInteraction::Buttons::OK, UserInteraction::Icon::None, "Data Error ");
+                    job->SetStatus(3);
+                    break;
+                }
+            }
+            AddToListViewObj(*job);
+        }
+        StatusBarCount(lvwSchedule->topLevelItemCount());
+        update();
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "RefreshScheduleForm()", "");
+    }
+}
+
+// ---- selection ----
+
+QTreeWidgetItem* frmSchedule::CurrentRow() const { return lvwSchedule->currentItem(); }
+
+std::vector<QTreeWidgetItem*> frmSchedule::SelectedRows() const {
+    std::vector<QTreeWidgetItem*> rows;
+    for (int i = 0; i < lvwSchedule->topLevelItemCount(); ++i)
+        if (lvwSchedule->topLevelItem(i)->isSelected()) rows.push_back(lvwSchedule->topLevelItem(i));
+    return rows;
+}
+
+int32_t frmSchedule::RowTag(const QTreeWidgetItem* row) {
+    if (row == nullptr) return -1;
+    bool bOk = false;
+    int iTag = row->data(0, TagRole).toInt(&bOk);
+    return bOk ? iTag : -1;
+}
+
+CBackupJob* frmSchedule::JobOfRow(const QTreeWidgetItem* row) {
+    CBackupJobManager* manager = JobManager();
+    if (manager == nullptr || row == nullptr) return nullptr;
+    return manager->JobFromHandle(RowTag(row));
+}
+
+bool frmSchedule::SelectionChecks() {
+    using UserInteraction::Buttons;
+    using UserInteraction::Icon;
+    if (lvwSchedule->topLevelItemCount() == 0) {
+        UserInteraction::MsgBox("You must first add and then select a backup job before clicking this button.",
+                                Buttons::OK, Icon::Information, "Verification Error");
+        return false;
+    }
+    QTreeWidgetItem* row = CurrentRow();
+    if (row == nullptr || !row->isSelected()) {
+        UserInteraction::MsgBox("You must first select a backup job before clicking this button.", Buttons::OK,
+                                Icon::Information, "Verification Error");
+        return false;
+    }
+    return true;
+}
+
+// ---- sorting ----
+
+void frmSchedule::lvwSchedule_ColumnClick(int iColumn) {
+    try {
+        // Every click flips the order, whichever column it is on; the list starts out ascending,
+        // so the first click sorts descending.
+        m_SortOrder = m_SortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
+        m_iSortColumn = iColumn;
+        m_bSorted = true;
+        SortList();
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "lvwSchedule_ColumnClick()", "");
+    }
+}
+
+void frmSchedule::SortList() {
+    lvwSchedule->sortItems(m_iSortColumn, m_SortOrder);
+    lvwSchedule->header()->setSortIndicatorShown(true);
+    lvwSchedule->header()->setSortIndicator(m_iSortColumn, m_SortOrder);
+}
