@@ -439,11 +439,15 @@ TEST_F(ScheduleCommandsTest, CloseCommandHidesInTrayModeAndUnloadsOtherwise) {
     Form->show();
     Form->mnuFileClose_Click();
     EXPECT_FALSE(Form->isVisible());
+    // Window mode: the main window is the program; closing it closes every other window too.
     P::UseSystemTray = false;
     Form->SetKillForm(true);
     Form->show();
+    QWidget other;
+    other.show();
     Form->mnuFileClose_Click();
     EXPECT_FALSE(Form->isVisible());
+    EXPECT_FALSE(other.isVisible());
 }
 
 } // namespace
