@@ -481,8 +481,13 @@ void NormalizeFolderPath(std::string& sPath) {
 }
 
 void WaitForFile(const std::string& sPath) {
+    // Waits only while the look-up itself fails (a drive with no medium, an I/O error); a path
+    // that plainly does not exist is an answer, not a reason to wait.
     try {
-        WaitUntil([&] { return PathExists(sPath); });
+        WaitUntil([&] {
+            struct stat st;
+            return ::stat(sPath.c_str(), &st) == 0 || errno == ENOENT || errno == ENOTDIR;
+        });
     } catch (...) {
     }
 }

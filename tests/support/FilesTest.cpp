@@ -169,3 +169,11 @@ TEST_F(Files, ViewFileChecksThenStartsTheViewer) {
     ViewFile(Root + "none.log", "X", "v", true); // checks skipped
     EXPECT_EQ(Seam->Calls.back().Kind, "StartProgram");
 }
+
+TEST_F(Files, WaitForFileDoesNotWaitForAPathThatPlainlyIsNotThere) {
+    // A missing path is an answer; only a failing look-up (no medium) is waited on.
+    Seam->EventsRun = 0;
+    WaitForFile(Root + "missing/file.txt");
+    WaitForFile(Root + "missing");
+    EXPECT_EQ(Seam->EventsRun, 0);
+}
