@@ -134,8 +134,12 @@ bool MatchFrom(const char* s, const char* p) {
 }
 
 bool MatchPattern(const std::string& sText, const std::string& sPattern) {
-    if (sPattern == "*.*") return true;
-    return MatchFrom(sText.c_str(), sPattern.c_str());
+    if (MatchFrom(sText.c_str(), sPattern.c_str())) return true;
+    // A final ".*" also matches names without an extension ("*.*" matches every name).
+    if (sPattern.size() >= 2 && sPattern.compare(sPattern.size() - 2, 2, ".*") == 0 &&
+        sText.find('.') == std::string::npos)
+        return MatchFrom(sText.c_str(), sPattern.substr(0, sPattern.size() - 2).c_str());
+    return false;
 }
 
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
@@ -1008,7 +1012,8 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
     }
     int code = Queue(s, sel, sPassword);
     if (code != ZE_OK) return code;
-    if (sel.LeftOut) s.LeftOut = true;
+    // Files left out here are reported by this call; the close reports only those that
+    // fail while the archive is written.
     return sel.LeftOut ? ZE_OPEN : ZE_OK;
 }
 
@@ -1136,7 +1141,12 @@ void SetOpenFunction(OpenFunction fn) { g_open = std::move(fn); }
 bool BuildNameList(const std::string& sEntry, const std::string& sExcludeSpec, std::vector<std::string>& names) {
     names.clear();
     size_t star = sEntry.find("*.");
-    if (sEntry.find("*.*") != std::string::npos || star == std::string::npos) {
+    // Split as folder, "-i", pattern only when the pattern is the whole last component
+    // ("/data/*.doc"); "/data/report*.doc" split there would name a folder "/data/report",
+    // so it is passed whole and matched in its folder.
+    const bool bSplit = star != std::string::npos && sEntry.find("*.*") == std::string::npos && star > 0 &&
+                        sEntry[star - 1] == '/' && sEntry.find('/', star) == std::string::npos;
+    if (!bSplit) {
         names.push_back(sEntry);
     } else {
         names.push_back(sEntry.substr(0, star));
