@@ -84,7 +84,7 @@ private:
 // The walk itself; errors leave by exception to the trap of CopyFiles.
 void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
           bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed) {
-    // 1. The entry's folder and last component. A "/" in first place is the root folder.
+    // The entry's folder and last component. A "/" in first place is the root folder.
     std::string sourceFolder;
     std::string filePattern;
     size_t cut = std::string::npos;
@@ -107,22 +107,21 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     // Folders below the source folder are named relative to it from this offset.
     const size_t relativeStart = sourceFolder.size() + (!sourceFolder.empty() && sourceFolder.back() == '/' ? 0 : 1);
 
-    // 2. Destination root without its final "/".
+    // Destination root without its final "/".
     std::string destinationRoot = sDestination;
     if (!destinationRoot.empty() && destinationRoot.back() == '/') destinationRoot.pop_back();
 
-    // 3. Exclusions (blank ones match no name and are dropped).
+    // Exclusions (blank ones match no name and are dropped).
     std::vector<std::string> exclusions;
     libStrings::GetFileList(sExcludeSpec, exclusions);
     std::erase_if(exclusions, [](const std::string& s) { return s.empty(); });
 
-    // 4.
     lFileCount = 0;
     dByteCount = 0;
     bFailed = false;
     CFileFinder source;
     CFileFinder destination;
-    ArchiveFlags* flags = nullptr; // opened on the first copied or tested file
+    ArchiveFlags* flags = nullptr; // the store of the walk (WalkScope opened it)
     std::vector<std::string> stack{sourceFolder};
     const bool bMatchesAll = filePattern == "*" || filePattern == "*.*";
 
@@ -137,7 +136,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
 
     std::string current;
     do {
-        // 5.1 Pop; the last element is replaced by "" rather than removed.
+        // Pop; the last element is replaced by "" rather than removed.
         if (stack.size() == 1) {
             current = std::move(stack[0]);
             stack[0].clear();
@@ -232,7 +231,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         }
         source.FindClose();
 
-        // 5.5 Subfolders, pushed in listing order (so visited in reverse).
+        // Subfolders, pushed in listing order (so visited in reverse).
         if (bRecurse && !RunState::AbortRequested()) {
             if (!bSubfoldersKnown) {
                 subfolders.clear();
