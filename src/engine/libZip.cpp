@@ -900,6 +900,7 @@ int Queue(Session& s, const Selection& sel, const std::string& sPassword) {
                 rollback();
                 return ZE_MEM;
             }
+            // A name already in an archive we add to is replaced by the newer copy, as zip does.
             idx = zip_file_add(s.Archive, item.Name.c_str(), src, ZIP_FL_ENC_GUESS | ZIP_FL_OVERWRITE);
             if (idx < 0) zip_source_free(src);
         }
@@ -937,7 +938,6 @@ int OpenSession(const std::string& sZipFile, std::unique_ptr<Session>& out) {
     out = std::make_unique<Session>();
     out->Archive = za;
     out->ZipFile = sZipFile;
-    // Names already in an archive we add to are replaced by newer copies, as zip does.
     return ZE_OK;
 }
 
