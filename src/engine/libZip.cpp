@@ -51,7 +51,7 @@ int DefaultPassword(std::string& sPassword, int iSize, const std::string&, const
 
 int DefaultService(const std::string&, int64_t) { return 0; }
 
-ZipUserFunctions g_functions{DefaultPrint, DefaultComment, DefaultPassword, DefaultService};
+ZipUserFunctions g_functions{DefaultPrint, DefaultComment, DefaultPassword, DefaultService, {}};
 ZpOpt g_options;
 OpenFunction g_open;
 
@@ -425,6 +425,7 @@ struct Session {
     std::vector<std::string> Unreadable;            // names found unreadable while writing, not yet removed
     std::unique_ptr<DeflatePipeline> Pipeline;
     Deflater InlineDeflater;
+    uint64_t BytesSincePoll = 0; // source bytes written since the poll call-back last ran
     ~Session() {
         Pipeline.reset();
         for (auto& f : Files)
@@ -437,6 +438,22 @@ std::unique_ptr<Session> g_session;
 void MarkUnreadable(QueuedFile* f, int iZipError, int iErrno) {
     zip_error_set(&f->Error, iZipError, iErrno);
     f->Owner->Unreadable.push_back(f->Name);
+}
+
+// Source bytes between two calls of the poll call-back while a file is written.
+constexpr uint64_t PollBytes = 4u << 20;
+
+// Counts written source bytes and runs the poll call-back every PollBytes. False when
+// it answers stop.
+bool Polled(QueuedFile* f, uint64_t lBytes) {
+    Session& s = *f->Owner;
+    s.BytesSincePoll += lBytes;
+    if (s.BytesSincePoll < PollBytes || !f->Functions->Poll) return true;
+    s.BytesSincePoll = 0;
+    if (f->Functions->Poll() == 0) return true;
+    s.Stopped = true;
+    zip_error_set(&f->Error, ZIP_ER_CANCELLED, 0);
+    return false;
 }
 
 // Fetches the next deflated chunk of f into f->Current. False when the file could not be read.
@@ -519,6 +536,7 @@ zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_sourc
                 return -1;
             }
             f->Position += n;
+            if (!Polled(f, static_cast<uint64_t>(n))) return -1;
             return n;
         }
         zip_uint64_t given = 0;
@@ -530,6 +548,7 @@ zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_sourc
                     MarkUnreadable(f, ZIP_ER_READ, f->Current.Errno);
                     return -1;
                 }
+                if (!Polled(f, f->Current.InLength)) return -1;
                 continue;
             }
             size_t n = std::min<size_t>(static_cast<size_t>(len - given), f->Current.Out.size() - f->CurrentPos);
@@ -1075,6 +1094,7 @@ int ZpInit(const ZipUserFunctions& functions) {
     g_functions.Comment = functions.Comment ? functions.Comment : CommentFunction(DefaultComment);
     g_functions.Password = functions.Password ? functions.Password : PasswordFunction(DefaultPassword);
     g_functions.Service = functions.Service ? functions.Service : ServiceFunction(DefaultService);
+    g_functions.Poll = functions.Poll;
     return 1;
 }
 
@@ -1182,6 +1202,17 @@ int ServiceCallback(const std::string& sName, int64_t lSize) {
     return 0;
 }
 
+// While a long file is written: keep the window responsive and honour the abort command
+// without waiting for the next file.
+int PollCallback() {
+    UserInteraction::DoEvents();
+    if (!RunState::AbortRequested()) return 0;
+    libLog::LogEvent("Backup terminated by user");
+    RunStatus::SetMessageText("Backup aborted!");
+    UserInteraction::DoEvents();
+    return 1;
+}
+
 int CommentCallback(std::string& sComment) {
     std::string sText = libLog::PendingComment();
     if (sText.empty()) UserInteraction::Ui().InputBox("Enter a comment", "Stowline", "", sText);
@@ -1220,6 +1251,7 @@ ZipStepResult ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile,
         };
     }
     fns.Service = ServiceCallback;
+    fns.Poll = PollCallback;
     int code;
     if (ZpInit(fns) == 0) {
         code = ZE_INIT;

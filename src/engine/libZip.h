@@ -77,17 +77,23 @@ using PasswordFunction =
 // its size in bytes; a nonzero result stops the archive (result 9).
 using ServiceFunction = std::function<int(const std::string& sName, int64_t lSize)>;
 
+// poll: called on the calling thread every 4 MiB of source data while files are written,
+// so that a long file does not hold up the window or an abort; nonzero stops the archive
+// (result 9) within that file. Optional; no default.
+using PollFunction = std::function<int()>;
+
 struct ZipUserFunctions {
     PrintFunction Print;
     CommentFunction Comment;
     PasswordFunction Password;
     ServiceFunction Service;
+    PollFunction Poll;
 };
 
 // Installs the call-back table: every slot starts from the module's default routine and
 // is replaced when the caller gives one. Defaults: print ignores the text; comment asks
 // "Enter a comment" in an input box; password asks "Please enter password!"; service
-// goes on. Returns nonzero on success.
+// goes on; poll is left out. Returns nonzero on success.
 int ZpInit(const ZipUserFunctions& functions);
 
 // ---- Options -----------------------------------------------------------------------

@@ -562,6 +562,41 @@ TEST_F(ZipEngine, ServiceCallbackOncePerFileAndAbortLeavesNoArchive) {
     EXPECT_EQ(std::distance(fs::directory_iterator(Target), fs::directory_iterator()), 0);
 }
 
+TEST_F(ZipEngine, PollStopsTheArchiveWithinALongFile) {
+    std::string sNoise;
+    unsigned x = 7;
+    for (size_t i = 0; i < (10u << 20); ++i) {
+        x = x * 1103515245u + 12345u;
+        sNoise += static_cast<char>(x >> 24);
+    }
+    Put("a.txt", "a");
+    Put("b-long.bin", sNoise);
+    Put("c.txt", "c");
+    std::vector<std::string> announced;
+    int polls = 0;
+    ZipUserFunctions fns;
+    fns.Service = [&](const std::string& sName, int64_t) {
+        announced.push_back(fs::path(sName).filename().string());
+        return 0;
+    };
+    fns.Poll = [&] { return ++polls == 2 ? 1 : 0; };
+    ZpInit(fns);
+    ZpOpt opt;
+    opt.fLevel = '9';
+    ZpSetOptions(opt);
+    EXPECT_EQ(ZpArchive(ZipFile, {Data}), ZE_ABORT);
+    EXPECT_EQ(polls, 2);
+    EXPECT_EQ(announced, std::vector<std::string>({"a.txt", "b-long.bin"})); // stopped inside the long file
+    EXPECT_FALSE(fs::exists(ZipFile));
+    EXPECT_EQ(std::distance(fs::directory_iterator(Target), fs::directory_iterator()), 0);
+
+    // Polls that go on change nothing.
+    polls = -100;
+    EXPECT_EQ(ZpArchive(ZipFile, {Data}), 0);
+    EXPECT_GE(polls, -98);
+    EXPECT_TRUE(ReadArchive(ZipFile)[Stored(Data) + "/b-long.bin"] == sNoise);
+}
+
 TEST_F(ZipEngine, UserAbortThroughTheRunDiscardsTheNewArchive) {
     Put("a.txt", "a");
     Put("b.txt", "b");
