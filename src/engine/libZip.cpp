@@ -169,16 +169,17 @@ bool Matches(const Pattern& p, const std::string& sPath, const std::string& sNam
 // ---- parallel deflate ----------------------------------------------------------------
 // Deflate at level 9 is where a zip run spends its time. The files (and long files in
 // chunks of ChunkSize) are deflated ahead by worker threads, and libzip is handed the
-// finished raw deflate data, which it writes as it is. Each chunk after the first is
-// deflated with the 32 KiB before it as dictionary and ends on a byte boundary, so the
-// chunks of a file form one ordinary deflate stream. The data deflated ahead is bounded
+// finished raw deflate data, which it writes as it is. Each chunk is deflated on its own
+// and all but the last end on a byte boundary, so the chunks of a file form one ordinary
+// deflate stream. No chunk refers back into the one before it: a file that changes while
+// it is read (a growing log) still gives a consistent entry, whose CRC matches what is
+// stored, at the cost of a little compression at each chunk start. The data deflated ahead is bounded
 // (AheadBudget), so memory does not grow with file sizes. All call-backs stay on the
 // calling thread; the workers only read files and deflate.
 
 constexpr uint64_t ChunkSize = 1u << 20;
 constexpr uint64_t AheadBudget = 16u << 20;
 constexpr size_t AheadJobs = 512;
-constexpr uInt DictionarySize = 32768;
 
 struct ChunkJob {
     size_t File = 0; // index in the plan
@@ -205,10 +206,9 @@ public:
         if (m_init) deflateEnd(&m_z);
     }
 
-    // Reads the chunk (and the dictionary before it) from sPath and deflates it.
+    // Reads the chunk from sPath and deflates it.
     void Run(const std::string& sPath, const ChunkJob& job, int iLevel, ChunkResult& r) {
-        const uint64_t dictWanted = std::min<uint64_t>(DictionarySize, job.Offset);
-        const uint64_t want = dictWanted + job.Length;
+        const uint64_t want = job.Length;
         m_in.resize(static_cast<size_t>(want));
         int fd = OpenSource(sPath);
         if (fd < 0) {
@@ -217,8 +217,8 @@ public:
         }
         uint64_t got = 0;
         while (got < want) {
-            ssize_t n = ::pread(fd, m_in.data() + got, static_cast<size_t>(want - got),
-                                static_cast<off_t>(job.Offset - dictWanted + got));
+            ssize_t n =
+                ::pread(fd, m_in.data() + got, static_cast<size_t>(want - got), static_cast<off_t>(job.Offset + got));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) {
                 r.Errno = errno;
@@ -229,8 +229,7 @@ public:
             got += static_cast<uint64_t>(n);
         }
         ::close(fd);
-        const uint64_t dict = std::min(got, dictWanted);
-        const uint64_t len = got - dict;
+        const uint64_t len = got;
         if (!m_init || iLevel != m_level) {
             if (m_init) deflateEnd(&m_z);
             m_z = z_stream{};
@@ -243,8 +242,7 @@ public:
         } else {
             deflateReset(&m_z);
         }
-        if (dict > 0) deflateSetDictionary(&m_z, m_in.data(), static_cast<uInt>(dict));
-        const unsigned char* data = m_in.data() + dict;
+        const unsigned char* data = m_in.data();
         r.Crc = crc32_z(0, data, static_cast<z_size_t>(len));
         r.InLength = len;
         r.Out.resize(static_cast<size_t>(deflateBound(&m_z, static_cast<uLong>(len))) + 64);
