@@ -712,6 +712,30 @@ TEST_F(ZipEngine, AddsToAnExistingArchive) {
     EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({Stored(Data) + "/a.txt", Stored(Data) + "/b.txt"}));
 }
 
+// Replacing an entry of an existing archive puts it out of the order the files were queued
+// in; such a file is deflated on the calling thread, in pieces too.
+TEST_F(ZipEngine, ReplacedEntryOutOfQueueOrderIsWrittenCorrectly) {
+    Put("a.txt", "old a");
+    Put("b.txt", "b");
+    ZpInit({});
+    ZpOpt opt;
+    opt.fLevel = '9';
+    ZpSetOptions(opt);
+    ASSERT_EQ(ZpArchive(ZipFile, {Data + "/a.txt", Data + "/b.txt"}), 0);
+    std::string sNew;
+    for (int i = 0; sNew.size() < (3u << 20); ++i)
+        sNew += "line " + std::to_string(i) + "\n";
+    Put("a.txt", sNew);
+    Put("c.txt", "c");
+    ASSERT_EQ(ZpArchive(ZipFile, {Data + "/c.txt", Data + "/a.txt"}), 0);
+    auto entries = ReadArchive(ZipFile);
+    std::string d = Stored(Data);
+    EXPECT_EQ(Names(entries), std::set<std::string>({d + "/a.txt", d + "/b.txt", d + "/c.txt"}));
+    EXPECT_TRUE(entries[d + "/a.txt"] == sNew);
+    EXPECT_EQ(entries[d + "/c.txt"], "c");
+    EXPECT_EQ(Shell("unzip -tq '" + ZipFile + "'"), 0);
+}
+
 // Long files are deflated in pieces by several threads; the pieces must form one valid
 // deflate stream with the same content and within 1 % of a single-stream deflate.
 TEST_F(ZipEngine, LongFilesSpanningManyChunksReadBackExactly) {
