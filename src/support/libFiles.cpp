@@ -408,7 +408,7 @@ bool DeviceOf(const std::string& sPath, dev_t& dev, std::string& sReal) {
         std::string p = RemoveTrailingSlash(FilePathStripFileName(RemoveTrailingSlash(s)));
         if (p.empty() || p == s) {
             if (s == ".") return false;
-            s = s[0] == '/' ? "/" : ".";
+            s = std::string(1, s[0] == '/' ? '/' : '.');
             continue;
         }
         s = p;
