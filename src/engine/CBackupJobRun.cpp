@@ -260,6 +260,8 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
                                       m_job.CopyStyle(), m_job.ExcludeSpec());
         });
         if (result.Abandon) throw AbandonRun{};
+        // A file left out is a run that did not back up everything, even when it goes on.
+        if (result.LockedFiles > 0) m_bNotAllBackedUp = true;
         if (result.ByteCount >= 0) {
             lFiles += result.FileCount;
             dBytes += result.ByteCount;

@@ -83,7 +83,8 @@ private:
 
 // The walk itself; errors leave by exception to the trap of CopyFiles.
 void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
-          bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed) {
+          bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
+          int32_t& lLockedCount) {
     // The entry's folder and last component. A "/" in first place is the root folder.
     std::string sourceFolder;
     std::string filePattern;
@@ -212,6 +213,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                     libLog::LogEventLevel(2, "****ERROR****" + JoinPath(current, name) +
                                                  "  ** WAS LOCKED IN USE AND NOT BACKED UP **");
                     if (appPreferences::StopOnError) bFailed = true;
+                    ++lLockedCount;
                     UserInteraction::DoEvents();
                     continue;
                 }
@@ -275,13 +277,17 @@ std::string LastFolderName(const std::string& sEntry) {
 }
 
 void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
-               bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed) {
+               bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
+               int32_t* pLockedCount) {
     lFileCount = 0;
     dByteCount = 0;
     bFailed = false;
+    int32_t lLocked = 0;
     try {
         WalkScope walk;
-        Walk(lFileCount, dByteCount, sEntry, sDestination, bIncremental, bRecurse, lCopyStyle, sExcludeSpec, bFailed);
+        Walk(lFileCount, dByteCount, sEntry, sDestination, bIncremental, bRecurse, lCopyStyle, sExcludeSpec, bFailed,
+             lLocked);
+        if (pLockedCount != nullptr) *pLockedCount = lLocked;
     } catch (const std::exception& e) {
         libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "CopyFiles()", "");
         throw; // reached only when a fatal hook returned: the walk must not look successful
@@ -318,7 +324,7 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
     }
     bool bFailed = false;
     CopyFiles(result.FileCount, result.ByteCount, sEntry, destination, bIncremental, bRecurse, lCopyStyle, sExcludeSpec,
-              bFailed);
+              bFailed, &result.LockedFiles);
     if (bFailed) {
         libLog::LogEvent("Error copying backup files and folders to destination.");
         result.Abandon = true;

@@ -19,9 +19,11 @@ constexpr int32_t CopyFreshen = 2;
 // entry's last component into sDestination, keeping the folder structure below the entry's folder.
 // lFileCount / dByteCount: files copied and the sum of their lengths (a locked file counts too).
 // bFailed: set only when a file could not be read and the StopOnError preference is on.
+// pLockedCount, when given: how many files could not be read and were left out.
 // Any other error is reported as fatal (HandleError, "CBackupJob", "CopyFiles()").
 void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
-               bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed);
+               bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
+               int32_t* pLockedCount = nullptr);
 
 // The last folder name of a wildcard entry: "Docs" for "/data/Docs/*.doc"; "" for an entry
 // directly in the root ("/*.txt"), and for "." or ".." (which name no folder of their own).
@@ -33,7 +35,8 @@ bool IsWildcardEntry(const std::string& sEntry);
 struct EntryResult {
     int32_t FileCount = 0;
     double ByteCount = 0;
-    bool Abandon = false; // an error line was logged; the run is to be abandoned
+    bool Abandon = false;    // an error line was logged; the run is to be abandoned
+    int32_t LockedFiles = 0; // files that could not be read and were left out
 };
 
 // The copy step of a copy-style run for one source entry:
