@@ -210,7 +210,9 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                 } else if (bRunMode && !sArg.empty()) {
                     std::string sPath = appMisc::JobFolder() + sArg;
                     if (sPath.size() < 4 || sPath.compare(sPath.size() - 4, 4, ".slj") != 0) sPath += ".slj";
-                    if (!libFiles::FileExists(sPath)) {
+                    // Job names carry no folder part: a name reaching outside the job folder
+                    // ("../x", "sub/x") is treated as the missing file it is meant not to be.
+                    if (sArg.find('/') != std::string::npos || !libFiles::FileExists(sPath)) {
                         UserInteraction::MsgBox(MissingJobText(sPath), Buttons::OK, Icon::Critical,
                                                 "Verification Error");
                         iExitStatus = ExitJobFailed;

@@ -81,6 +81,15 @@ check "missing job: names the full path" contains "$WORK/err" \
     "The missing file as you specified is: $JOBS/nosuchjob.slj"
 check "missing job: nothing on stdout" is_empty "$WORK/out"
 
+# ---- a job name reaching outside the job folder ----
+mkdir -p "$WORK/outside"
+printf '%s\r\n' "[Config]" "JobName=outside" "Compress=0" "TargetDir=$WORK/outside/" "[Source]" \
+    "File_0=$WORK/outside/none" >"$WORK/outside/x.slj"
+run /RUN ../outside/x /EXIT
+check "a name with a folder part exits 1" [ "$RC" -eq 1 ]
+check "a name with a folder part is a missing file" contains "$WORK/err" "Unfortunately, the file as you specified does not exist."
+check "a job file outside the job folder is never run" sh -c "! grep -q outside '$WORK/stowline.log' 2>/dev/null"
+
 # ---- unknown switch, no display ----
 run /RUN /bogus /EXIT
 check "unknown switch exits 2" [ "$RC" -eq 2 ]
