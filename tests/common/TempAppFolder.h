@@ -2,7 +2,7 @@
 // A test fixture that gives each test a fresh temporary folder, points the
 // application folder into it, installs the scripted user-interaction seam,
 // turns a fatal error report into a FatalExit exception, and puts the clock,
-// the preferences and the time zone back afterwards.
+// the preferences and the time zone back afterwards. Also reads the transaction log back.
 
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
@@ -20,6 +20,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 // Thrown by the fatal-exit hook. Deliberately not a std::exception, so that enclosing error
 // traps do not report it a second time.
@@ -57,11 +58,12 @@ protected:
         std::filesystem::remove_all(Root, ec);
     }
 
-    // Writes a file (creating its folders) with exactly these bytes.
-    static void WriteFile(const std::string& sPath, const std::string& sBytes) {
+    // Writes a file (creating its folders) with exactly these bytes; returns its path.
+    static std::string WriteFile(const std::string& sPath, const std::string& sBytes) {
         std::filesystem::create_directories(std::filesystem::path(sPath).parent_path());
         std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
         out << sBytes;
+        return sPath;
     }
 
     static std::string ReadFile(const std::string& sPath) {
@@ -72,6 +74,30 @@ protected:
     }
 
     static bool Exists(const std::string& sPath) { return std::filesystem::exists(sPath); }
+
+    // The texts of the transaction log's lines, without their time stamps.
+    static std::vector<std::string> LogLines() {
+        const std::string sLog = ReadFile(libLog::LogFileName());
+        std::vector<std::string> lines;
+        size_t iStart = 0;
+        while (iStart < sLog.size()) {
+            size_t iEnd = sLog.find("\r\n", iStart);
+            if (iEnd == std::string::npos) iEnd = sLog.size();
+            const std::string sLine = sLog.substr(iStart, iEnd - iStart);
+            lines.push_back(sLine.size() >= 21 ? sLine.substr(21) : sLine);
+            iStart = iEnd + 2;
+        }
+        return lines;
+    }
+    static bool LogHas(const std::string& sText) {
+        for (const auto& s : LogLines())
+            if (s == sText) return true;
+        return false;
+    }
+    static void ClearLog() {
+        std::error_code ec;
+        std::filesystem::remove(libLog::LogFileName(), ec);
+    }
 
     // Runs the test body in another time zone; restored in TearDown.
     void UseTimeZone(const char* sZone) {

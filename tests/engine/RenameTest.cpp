@@ -20,12 +20,12 @@ TEST_F(Rename, SameTargetRenamesOnlyTheJobsOwnArchives) {
     EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Docs.slj");
     EXPECT_TRUE(Exists(job.FileName()));
     EXPECT_FALSE(Exists(oldFile));
-    EXPECT_EQ(Read(Tgt + "Docs.zip"), "DailyDocs.zip");
-    EXPECT_EQ(Read(Tgt + "Docs_1.zip"), "DailyDocs_1.zip");
-    EXPECT_EQ(Read(Tgt + "Docs_20270301(1).zip"), "DailyDocs_20270301(1).zip");
-    EXPECT_EQ(Read(Tgt + "Docs_P270101.zip"), "DailyDocs_P270101.zip");
+    EXPECT_EQ(ReadFile(Tgt + "Docs.zip"), "DailyDocs.zip");
+    EXPECT_EQ(ReadFile(Tgt + "Docs_1.zip"), "DailyDocs_1.zip");
+    EXPECT_EQ(ReadFile(Tgt + "Docs_20270301(1).zip"), "DailyDocs_20270301(1).zip");
+    EXPECT_EQ(ReadFile(Tgt + "Docs_P270101.zip"), "DailyDocs_P270101.zip");
     for (const char* s : {"DailyDocs2.zip", "DailyDocs2_1.zip", "DailyDocsOld.zip", "DailyDocs_notes.zip"})
-        EXPECT_EQ(Read(Tgt + s), s);
+        EXPECT_EQ(ReadFile(Tgt + s), s);
     EXPECT_FALSE(Exists(Tgt + "Docs2.zip"));
 }
 
@@ -34,13 +34,13 @@ TEST_F(Rename, NewTargetMovesArchivesAndGetsItsSlash) {
     job.SetTargetDirectoryRaw(Tgt);
     Touch(Tgt + "Mail.zip", "m");
     Touch(Tgt + "Mail2.zip", "neighbour");
-    fs::create_directories(App->Path() + "new");
-    EXPECT_TRUE(job.RenameJob(App->Path() + "new", "Mail", true));
-    EXPECT_EQ(job.TargetDirectory(), App->Path() + "new/");
-    EXPECT_EQ(Read(App->Path() + "new/Mail.zip"), "m");
+    fs::create_directories(App + "new");
+    EXPECT_TRUE(job.RenameJob(App + "new", "Mail", true));
+    EXPECT_EQ(job.TargetDirectory(), App + "new/");
+    EXPECT_EQ(ReadFile(App + "new/Mail.zip"), "m");
     EXPECT_FALSE(Exists(Tgt + "Mail.zip"));
     EXPECT_TRUE(Exists(Tgt + "Mail2.zip"));
-    EXPECT_FALSE(Exists(App->Path() + "new/Mail2.zip"));
+    EXPECT_FALSE(Exists(App + "new/Mail2.zip"));
 }
 
 TEST_F(Rename, WithoutMovingBackupsTheArchivesStay) {
@@ -56,8 +56,8 @@ TEST_F(Rename, AnExistingArchiveUnderTheNewNameIsKept) {
     Touch(Tgt + "Mail.zip", "mine");
     Touch(Tgt + "Post.zip", "theirs");
     EXPECT_TRUE(job.RenameJob(Tgt, "Post", true));
-    EXPECT_EQ(Read(Tgt + "Post.zip"), "theirs");
-    EXPECT_EQ(Read(Tgt + "Mail.zip"), "mine");
+    EXPECT_EQ(ReadFile(Tgt + "Post.zip"), "theirs");
+    EXPECT_EQ(ReadFile(Tgt + "Mail.zip"), "mine");
 }
 
 TEST_F(Rename, UnsafeNamesAndAnotherJobsFileAreRefused) {
@@ -65,19 +65,19 @@ TEST_F(Rename, UnsafeNamesAndAnotherJobsFileAreRefused) {
     ASSERT_FALSE(job.SaveBackupJobIniFile());
     Touch(Tgt + "Mail.zip", "m");
     for (const char* s : {"../x", "a/b", ".", "..", ""}) {
-        EXPECT_FALSE(job.RenameJob(App->Path() + "elsewhere", s, true)) << s;
+        EXPECT_FALSE(job.RenameJob(App + "elsewhere", s, true)) << s;
         EXPECT_EQ(job.JobName(), "Mail");
         EXPECT_EQ(job.TargetDirectory(), Tgt);
         EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Mail.slj");
     }
     EXPECT_TRUE(Exists(Tgt + "Mail.zip"));
-    EXPECT_FALSE(Exists(App->Path() + "x.slj"));
+    EXPECT_FALSE(Exists(App + "x.slj"));
 
     CBackupJob other = MakeJob("Post", {});
     ASSERT_FALSE(other.SaveBackupJobIniFile());
-    const std::string before = Read(other.FileName());
+    const std::string before = ReadFile(other.FileName());
     EXPECT_FALSE(job.RenameJob(Tgt, "Post", true));
-    EXPECT_EQ(Read(other.FileName()), before);
+    EXPECT_EQ(ReadFile(other.FileName()), before);
     EXPECT_TRUE(Exists(appMisc::JobFolder() + "Mail.slj"));
     EXPECT_EQ(job.JobName(), "Mail");
 }

@@ -79,17 +79,17 @@ TEST_F(Retention, RotationShiftsKeptCopiesAndDeletesTheRest) {
         Touch(Tgt + s, s);
     EXPECT_FALSE(libRetention::RotateCountedZips(base, 3, 99));
     EXPECT_FALSE(Exists(base + ".zip"));
-    EXPECT_EQ(Read(base + "_1.zip"), "Job.zip");
-    EXPECT_EQ(Read(base + "_2.zip"), "Job_1.zip");
-    EXPECT_EQ(Read(base + "_3.zip"), "Job_2.zip");
+    EXPECT_EQ(ReadFile(base + "_1.zip"), "Job.zip");
+    EXPECT_EQ(ReadFile(base + "_2.zip"), "Job_1.zip");
+    EXPECT_EQ(ReadFile(base + "_3.zip"), "Job_2.zip");
     EXPECT_FALSE(Exists(base + "_7.zip"));
-    EXPECT_EQ(Read(Tgt + "Job2_1.zip"), "Job2_1.zip"); // the neighbour is never touched
+    EXPECT_EQ(ReadFile(Tgt + "Job2_1.zip"), "Job2_1.zip"); // the neighbour is never touched
 
     // The zip run made nothing: the rotation is undone.
     libRetention::RestoreCountedZips(base, 99);
-    EXPECT_EQ(Read(base + ".zip"), "Job.zip");
-    EXPECT_EQ(Read(base + "_1.zip"), "Job_1.zip");
-    EXPECT_EQ(Read(base + "_2.zip"), "Job_2.zip");
+    EXPECT_EQ(ReadFile(base + ".zip"), "Job.zip");
+    EXPECT_EQ(ReadFile(base + "_1.zip"), "Job_1.zip");
+    EXPECT_EQ(ReadFile(base + "_2.zip"), "Job_2.zip");
     EXPECT_FALSE(Exists(base + "_3.zip"));
 }
 
@@ -110,7 +110,7 @@ TEST_F(Retention, ANameWithWildcardCharactersDeletesOnlyItsOwnFiles) {
     Touch(Tgt + "Job_1.zip", "other");
     EXPECT_FALSE(libRetention::RotateCountedZips(Tgt + "Jo?", 0, 3));
     EXPECT_FALSE(Exists(Tgt + "Jo?_1.zip"));
-    EXPECT_EQ(Read(Tgt + "Job_1.zip"), "other");
+    EXPECT_EQ(ReadFile(Tgt + "Job_1.zip"), "other");
 }
 
 TEST_F(Retention, PurgeByWeeksAndMonths) {
@@ -128,7 +128,7 @@ TEST_F(Retention, PurgeByWeeksAndMonths) {
     EXPECT_TRUE(Exists(Tgt + "Job_20270131.zip"));
     libRetention::PurgeDatedZips(base, 3, 1, today); // 02-31 does not exist: 02-28
     EXPECT_FALSE(Exists(Tgt + "Job_20270131.zip"));
-    EXPECT_TRUE(App->Seam().Messages().empty());
+    EXPECT_TRUE(Seam->Messages().empty());
 }
 
 TEST_F(Retention, LatestZipAndCurrentBackupSize) {

@@ -8,6 +8,7 @@
 #include "support/appMisc.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace runtest;
@@ -127,8 +128,8 @@ TEST_F(CopyRun, AFolderNamedOnItsOwnIsBackedUpWhole) {
     Source("Data/sub/b.txt", "bb");
     CBackupJob job = MakeJob("Docs", {Src + "Data"}, false);
     EXPECT_FALSE(job.ExecuteBackupNow());
-    EXPECT_EQ(Read(Tgt + "Data/a.txt"), "aaa");
-    EXPECT_EQ(Read(Tgt + "Data/sub/b.txt"), "bb");
+    EXPECT_EQ(ReadFile(Tgt + "Data/a.txt"), "aaa");
+    EXPECT_EQ(ReadFile(Tgt + "Data/sub/b.txt"), "bb");
     EXPECT_EQ(LogLines().back(), "  Copied 2 files totaling 5 bytes");
 }
 
@@ -136,7 +137,7 @@ TEST_F(CopyRun, AnAbortStopsTheRunAndRecordsAFailure) {
     Source("one/a", "1");
     Source("two/b", "2");
     fs::create_directories(Tgt + "two");
-    App->WriteFile("bk/two/old", "previous backup");
+    WriteFile(App + "bk/two/old", "previous backup");
     CBackupJob job = MakeJob("Docs", {Src + "one/*.*", Src + "two/*.*"}, false);
     // The abort arrives while the first entry is being copied (events run per status change).
     struct AbortingOwner : RecordingOwner {
@@ -151,7 +152,7 @@ TEST_F(CopyRun, AnAbortStopsTheRunAndRecordsAFailure) {
     EXPECT_TRUE(LogHas("Backup terminated by user"));
     EXPECT_EQ(job.RunCount(), 1);
     // The second entry's Rebuild did not remove its previous backup.
-    EXPECT_EQ(Read(Tgt + "two/old"), "previous backup");
+    EXPECT_EQ(ReadFile(Tgt + "two/old"), "previous backup");
     EXPECT_FALSE(LogHas("Backing Up   " + Src + "two/*.*"));
 }
 
@@ -188,20 +189,20 @@ TEST_F(AbandonRunTest, MissingWildcardFolderAndMissingTarget) {
 
     Source("a.txt", "a");
     CBackupJob job2 = MakeJob("Docs", {Src + "a.txt"}, false);
-    job2.SetTargetDirectoryRaw(App->Path() + "nowhere/");
+    job2.SetTargetDirectoryRaw(App + "nowhere/");
     EXPECT_TRUE(job2.ExecuteBackupNow());
-    EXPECT_TRUE(LogHas("Stowline Target Path does not exist: '" + App->Path() + "nowhere/'."));
+    EXPECT_TRUE(LogHas("Stowline Target Path does not exist: '" + App + "nowhere/'."));
     EXPECT_TRUE(job2.Failure());
     EXPECT_EQ(job2.RunCount(), -1);
 }
 
 TEST_F(AbandonRunTest, AbandonedRunRunsNoPostCommandButThePreCommand) {
-    const std::string sMark = App->Path() + "marks";
+    const std::string sMark = App + "marks";
     CBackupJob job = MakeJob("Docs", {Src + "nothere.txt"});
     job.SetPreBackupCommand("echo pre >> " + sMark);
     job.SetPostBackupCommand("echo post >> " + sMark);
     EXPECT_TRUE(job.ExecuteBackupNow());
-    EXPECT_EQ(Read(sMark), "pre\n");
+    EXPECT_EQ(ReadFile(sMark), "pre\n");
     EXPECT_TRUE(LogHas("  Pre-backup command exit status 0"));
 }
 
@@ -210,7 +211,7 @@ TEST_F(AbandonRunTest, AJobNameWithASlashNeverWritesOutsideTheTarget) {
     CBackupJob job = MakeJob("x", {Src + "a.txt"});
     job.SetJobNameRaw("../escape");
     EXPECT_TRUE(job.ExecuteBackupNow());
-    EXPECT_FALSE(Exists(App->Path() + "escape.zip"));
+    EXPECT_FALSE(Exists(App + "escape.zip"));
     EXPECT_TRUE(job.Failure());
 }
 
@@ -259,14 +260,14 @@ TEST_F(ZipRun, ZipErrorRecordsAFailedRunAndSkipsTheRest) {
     const std::string c = Source("c.txt", "gamma");
     CBackupJob job = MakeJob("Docs", {Src + "none/*.doc", c});
     job.SetRunCount(2);
-    job.SetPostBackupCommand("touch " + App->Path() + "post-ran");
+    job.SetPostBackupCommand("touch " + App + "post-ran");
     EXPECT_FALSE(job.ExecuteBackupNow());
     EXPECT_TRUE(LogHas("Zip has nothing to do"));
     EXPECT_FALSE(LogHas("Zipping Up   " + c));
     EXPECT_TRUE(job.Failure());
     EXPECT_EQ(job.RunCount(), 3);
     EXPECT_DOUBLE_EQ(job.DateLastRun(), libDates::Now());
-    EXPECT_FALSE(Exists(App->Path() + "post-ran"));
+    EXPECT_FALSE(Exists(App + "post-ran"));
     EXPECT_EQ(FileValue(job.FileName(), "RunCount"), "3");
 }
 
@@ -303,8 +304,8 @@ TEST_F(ZipRun, IncrementalRunWithNothingNewIsASuccessAndKeepsTheNewestName) {
     EXPECT_FALSE(job.Failure());
     EXPECT_FALSE(LogHas("Zip has nothing to do"));
     // Rotation was undone: the newest backup keeps its name.
-    EXPECT_EQ(Read(Tgt + "Docs.zip"), "previous newest");
-    EXPECT_EQ(Read(Tgt + "Docs_1.zip"), "previous copy 1");
+    EXPECT_EQ(ReadFile(Tgt + "Docs.zip"), "previous newest");
+    EXPECT_EQ(ReadFile(Tgt + "Docs_1.zip"), "previous copy 1");
     EXPECT_FALSE(Exists(Tgt + "Docs_2.zip"));
 }
 
@@ -314,7 +315,7 @@ TEST_F(ZipRun, MissingFirstEntryAbandonsAfterTheRotation) {
     job.SetNumberCopies(2);
     EXPECT_TRUE(job.ExecuteBackupNow());
     EXPECT_FALSE(Exists(Tgt + "Docs.zip"));
-    EXPECT_EQ(Read(Tgt + "Docs_1.zip"), "previous newest");
+    EXPECT_EQ(ReadFile(Tgt + "Docs_1.zip"), "previous newest");
     EXPECT_EQ(job.LatestZip(), Tgt + "Docs_1.zip");
 }
 
@@ -326,9 +327,9 @@ TEST_F(ZipRun, RotationKeepsNumberCopiesOlderArchives) {
     job.SetNumberCopies(3);
     EXPECT_FALSE(job.ExecuteBackupNow());
     EXPECT_EQ(ZipNames(Tgt + "Docs.zip").size(), 1u);
-    EXPECT_EQ(Read(Tgt + "Docs_1.zip"), "Docs.zip");
-    EXPECT_EQ(Read(Tgt + "Docs_2.zip"), "Docs_1.zip");
-    EXPECT_EQ(Read(Tgt + "Docs_3.zip"), "Docs_2.zip");
+    EXPECT_EQ(ReadFile(Tgt + "Docs_1.zip"), "Docs.zip");
+    EXPECT_EQ(ReadFile(Tgt + "Docs_2.zip"), "Docs_1.zip");
+    EXPECT_EQ(ReadFile(Tgt + "Docs_3.zip"), "Docs_2.zip");
     EXPECT_FALSE(Exists(Tgt + "Docs_7.zip"));
 }
 
@@ -373,7 +374,7 @@ TEST_F(ZipRun, InvalidKeepPeriodIsShownAndTheRunStillZips) {
     job.SetKeepPeriod(7);
     job.SetNumberCopies(1);
     EXPECT_FALSE(job.ExecuteBackupNow());
-    const auto msgs = App->Seam().Messages();
+    const auto msgs = Seam->Messages();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].Title, "Internal Error");
     EXPECT_EQ(msgs[0].Text, "Keep period 7 is invalid");
@@ -385,11 +386,11 @@ TEST_F(ZipRun, InvalidKeepPeriodIsShownAndTheRunStillZips) {
 TEST_F(ZipRun, CommandsAreExpandedRunAndLogged) {
     Source("a.txt", "a");
     CBackupJob job = MakeJob("Mail", {Src + "a.txt"});
-    job.SetPreBackupCommand("printf '%J|%Z|%D%s' > " + App->Path() + "pre.txt; exit 3");
+    job.SetPreBackupCommand("printf '%J|%Z|%D%s' > " + App + "pre.txt; exit 3");
     job.SetPostBackupCommand("test -f %Z.zip && cp %Z.zip %D%J.bak");
     EXPECT_FALSE(job.ExecuteBackupNow());
     // "%s" selects nothing: it is removed, so printf never sees it.
-    EXPECT_EQ(Read(App->Path() + "pre.txt"), "Mail|" + Tgt + "Mail|" + Tgt);
+    EXPECT_EQ(ReadFile(App + "pre.txt"), "Mail|" + Tgt + "Mail|" + Tgt);
     EXPECT_TRUE(LogHas("  Pre-backup command exit status 3"));
     EXPECT_TRUE(LogHas("  Post-backup command exit status 0"));
     EXPECT_TRUE(Exists(Tgt + "Mail.bak"));
@@ -413,7 +414,7 @@ TEST_F(ZipRun, TheOwnerShowsProgressAndEndsIdle) {
     EXPECT_EQ(owner.Pointer, (std::vector<bool>{true, false}));
     EXPECT_EQ(RunState::Owner(), nullptr);
     // Pending events ran 20 times per light change.
-    EXPECT_GE(App->Seam().EventsRun, 20 * static_cast<int>(owner.LightStates.size()));
+    EXPECT_GE(Seam->EventsRun, 20 * static_cast<int>(owner.LightStates.size()));
 }
 
 // ---- the manager's run command ----
@@ -454,7 +455,7 @@ TEST_F(DiskRun, WildcardFolderOnADriveWithoutMediumStopsAndIsNoSuccess) {
     job.SetRunCount(3);
     RecordingOwner owner;
     EXPECT_FALSE(job.ExecuteBackupNow(&owner)); // stopped, not abandoned
-    const auto msgs = App->Seam().Messages();
+    const auto msgs = Seam->Messages();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].Title, "Disk I/O Error");
     EXPECT_EQ(msgs[0].Text, "Please put the floppy or zip disk into the drive and try again.");
@@ -471,10 +472,10 @@ TEST_F(DiskRun, DiskPromptOkTriesTheLookUpAgain) {
     const std::string a = Source("a.txt", "a");
     int iTries = 0;
     BackupRun::SetLookUpHook([a, &iTries](const std::string& s) { return s == a && iTries++ == 0 ? ENOMEDIUM : 0; });
-    App->Seam().Answers.push_back(Answer::OK);
+    Seam->Answers.push_back(Answer::OK);
     CBackupJob job = MakeJob("Docs", {a});
     EXPECT_FALSE(job.ExecuteBackupNow());
-    const auto msgs = App->Seam().Messages();
+    const auto msgs = Seam->Messages();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].Title, "Disk Error");
     EXPECT_EQ(msgs[0].Text, "Disk Error, please insert the diskette and try again.");
@@ -487,7 +488,7 @@ TEST_F(DiskRun, DiskPromptOkTriesTheLookUpAgain) {
 TEST_F(DiskRun, DiskPromptCancelAbandonsTheRun) {
     const std::string a = Source("a.txt", "a");
     BackupRun::SetLookUpHook([a](const std::string& s) { return s == a ? ENOMEDIUM : 0; });
-    App->Seam().Answers.push_back(Answer::Cancel);
+    Seam->Answers.push_back(Answer::Cancel);
     CBackupJob job = MakeJob("Docs", {a}, false);
     EXPECT_TRUE(job.ExecuteBackupNow());
     EXPECT_TRUE(LogHas("User cancelled out at error prompt to insert floppy disk."));
@@ -502,8 +503,8 @@ TEST_F(DiskRun, AnyOtherErrorIsAFatalReport) {
         return 0;
     });
     CBackupJob job = MakeJob("Docs", {a});
-    EXPECT_THROW(job.ExecuteBackupNow(), FatalRaised);
-    const std::string sReport = Read(libLog::ErrorFileName());
+    EXPECT_THROW(job.ExecuteBackupNow(), FatalExit);
+    const std::string sReport = ReadFile(libLog::ErrorFileName());
     EXPECT_NE(sReport.find("CBackupJob"), std::string::npos);
     EXPECT_NE(sReport.find("ExecuteBackupNow()"), std::string::npos);
     EXPECT_EQ(RunState::Owner(), nullptr);
@@ -535,14 +536,14 @@ TEST_F(ZipRun, AnArchiveThatCannotBeRemovedAbandonsTheRun) {
     CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
     job.SetNumberCopies(0);
     // Something that is no file stands under the archive's name (a folder cannot be unlinked).
-    App->WriteFile("bk/Docs.zip/keep", "k");
+    WriteFile(App + "bk/Docs.zip/keep", "k");
     EXPECT_TRUE(job.ExecuteBackupNow());
     EXPECT_TRUE(LogHas("Error removing previous zip file for this backup job."));
     EXPECT_TRUE(job.Failure());
 
     ClearLog();
     fs::remove_all(Tgt + "Docs.zip");
-    App->WriteFile("bk/Docs_3.zip/keep", "k");
+    WriteFile(App + "bk/Docs_3.zip/keep", "k");
     EXPECT_TRUE(job.ExecuteBackupNow());
     EXPECT_TRUE(LogHas("Error deleting old copies (3) of zip file."));
     EXPECT_EQ(job.RunCount(), -1);

@@ -1,31 +1,21 @@
 #pragma once
-// Shared pieces of the backup-run, retention and rename tests: a temporary application folder
-// with source and target folders, a job built in memory, the transaction log read back as
-// texts, and zip archives read back with libzip.
+// Shared pieces of the backup-run, retention and rename tests: source and target folders in the
+// temporary application folder, a job built in memory, and zip archives read back with libzip.
 
+#include "common/TempAppFolder.h"
 #include "engine/ArchiveFlags.h"
 #include "engine/BackupRunOwner.h"
 #include "engine/RunState.h"
 #include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
-#include "support/UserInteraction.h"
-#include "support/appMisc.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
-#include "support/libErrorHandler.h"
-#include "support/libLog.h"
 
 #include <gtest/gtest.h>
 #include <zip.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <fcntl.h>
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <utime.h>
@@ -35,73 +25,19 @@ namespace runtest {
 
 namespace fs = std::filesystem;
 
-// Thrown by the fatal-exit hook; not a std::exception, so no trap reports it again.
-struct FatalRaised {};
-
-// The temporary application folder of one test, with the scripted seam installed.
-class TempApp {
-public:
-    TempApp() {
-        char tmpl[] = "/tmp/stowline-run-XXXXXX";
-        if (::mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp");
-        m_sPath = std::string(tmpl) + "/";
-        appMisc::SetAppFolder(m_sPath);
-        auto seam = std::make_unique<UserInteraction::ScriptedSeam>();
-        m_pSeam = seam.get();
-        m_pPrevious = UserInteraction::Install(std::move(seam));
-        libErrorHandler::SetFatalExitHook([] { throw FatalRaised{}; });
-    }
-    ~TempApp() {
-        libErrorHandler::SetFatalExitHook({});
-        UserInteraction::Install(std::move(m_pPrevious));
-        libDates::ResetClock();
-        appMisc::SetAppFolder("");
-        appPreferences::ResetToDefaults();
-        std::error_code ec;
-        fs::remove_all(m_sPath, ec);
-    }
-    TempApp(const TempApp&) = delete;
-    TempApp& operator=(const TempApp&) = delete;
-
-    const std::string& Path() const { return m_sPath; }
-    UserInteraction::ScriptedSeam& Seam() { return *m_pSeam; }
-    // Writes bytes to a file below the folder (creating its folders); returns the full path.
-    std::string WriteFile(const std::string& sRelative, const std::string& sBytes) const {
-        const fs::path p = m_sPath + sRelative;
-        fs::create_directories(p.parent_path());
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out << sBytes;
-        return p.string();
-    }
-    static std::string ReadFile(const std::string& sPath) {
-        std::ifstream in(sPath, std::ios::binary);
-        std::ostringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
-
-private:
-    std::string m_sPath;
-    UserInteraction::ScriptedSeam* m_pSeam = nullptr;
-    std::unique_ptr<UserInteraction::Seam> m_pPrevious;
-};
-
-class RunFixture : public ::testing::Test {
+class RunFixture : public TempAppFolder {
 protected:
-    std::unique_ptr<TempApp> App;
     std::string Src; // source folder, ending with "/"
     std::string Tgt; // target folder, ending with "/"
 
     void SetUp() override {
-        App = std::make_unique<TempApp>();
-        appPreferences::ResetToDefaults();
+        TempAppFolder::SetUp();
         appPreferences::LoggingMode = 0;
-        libLog::SetPendingComment("");
         RunState::SetAbortRequested(false);
         RunState::SetOwner(nullptr);
         ArchiveFlags::Close();
-        Src = App->Path() + "src/";
-        Tgt = App->Path() + "bk/";
+        Src = App + "src/";
+        Tgt = App + "bk/";
         fs::create_directories(Src);
         fs::create_directories(Tgt);
         // 2027-03-15 10:00: a fixed "now" for names, cut-offs and recorded dates.
@@ -110,17 +46,14 @@ protected:
     void TearDown() override {
         ArchiveFlags::Close();
         RunState::SetAbortRequested(false);
-        App.reset();
+        TempAppFolder::TearDown();
     }
 
     // A file below the source folder with the given content; returns its full path.
     std::string Source(const std::string& sRelative, const std::string& sContent) {
-        return App->WriteFile("src/" + sRelative, sContent);
+        return WriteFile(Src + sRelative, sContent);
     }
-    void Touch(const std::string& sPath, const std::string& sContent = "x") { App->WriteFile(Rel(sPath), sContent); }
-    std::string Rel(const std::string& sPath) const { return sPath.substr(App->Path().size()); }
-    static bool Exists(const std::string& sPath) { return fs::exists(sPath); }
-    static std::string Read(const std::string& sPath) { return TempApp::ReadFile(sPath); }
+    static void Touch(const std::string& sPath, const std::string& sContent = "x") { WriteFile(sPath, sContent); }
 
     // A zip job (keep by count unless changed) over the given sources.
     CBackupJob MakeJob(const std::string& sName, const std::vector<std::string>& sources, bool bCompress = true) {
@@ -136,27 +69,6 @@ protected:
         job.SetSubdirectories(true);
         return job;
     }
-
-    // The texts of the transaction log's lines, without their time stamps.
-    static std::vector<std::string> LogLines() {
-        std::vector<std::string> lines;
-        const std::string sLog = TempApp::ReadFile(libLog::LogFileName());
-        size_t iStart = 0;
-        while (iStart < sLog.size()) {
-            size_t iEnd = sLog.find("\r\n", iStart);
-            if (iEnd == std::string::npos) iEnd = sLog.size();
-            const std::string sLine = sLog.substr(iStart, iEnd - iStart);
-            lines.push_back(sLine.size() >= 21 ? sLine.substr(21) : sLine);
-            iStart = iEnd + 2;
-        }
-        return lines;
-    }
-    static bool LogHas(const std::string& sText) {
-        for (const auto& s : LogLines())
-            if (s == sText) return true;
-        return false;
-    }
-    static void ClearLog() { fs::remove(libLog::LogFileName()); }
 
     // The entry names of a zip archive (empty when it cannot be opened).
     static std::set<std::string> ZipNames(const std::string& sZip) {

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 using copytest::CopyFixture;
-using copytest::FatalExit;
 
 namespace {
 
@@ -72,7 +71,7 @@ TEST_F(CopyFilesTest, WalkOrderTreeLinesAndDestinations) {
                                             "    +-- b.txt",         "  + " + P("src/Data/Sub/Deep/"),
                                             "    +-- c.txt",         "  + " + P("src/Data/.dotdir/"),
                                             "    +-- e.txt"};
-    EXPECT_EQ(LogTexts(), expected);
+    EXPECT_EQ(LogLines(), expected);
     EXPECT_EQ(Read("target/Data/a.txt"), "aaa");
     EXPECT_EQ(Read("target/Data/Sub/Deep/c.txt"), "c");
     EXPECT_EQ(Read("target/Data/.dotdir/e.txt"), "e");
@@ -84,7 +83,7 @@ TEST_F(CopyFilesTest, DetailedLinesAreLeftOutAboveLevelZero) {
     MakeTarget();
     appPreferences::LoggingMode = 1;
     EXPECT_EQ(Entry(P("src/Data/*.*"), libCopy::CopyRebuild).FileCount, 1);
-    EXPECT_TRUE(LogTexts().empty());
+    EXPECT_TRUE(LogLines().empty());
 }
 
 TEST_F(CopyFilesTest, PatternRecursionAndPlainEntries) {
@@ -259,7 +258,7 @@ TEST_F(CopyFilesTest, AFileThatCannotBeReadIsLoggedAsLockedAndKeepsItsFlag) {
     EXPECT_TRUE(Exists("target/L/z.txt")); // the walk went on
     EXPECT_FALSE(Exists("target/L/m.txt"));
     const std::string line = "****ERROR****" + P("src/L/m.txt") + "  ** WAS LOCKED IN USE AND NOT BACKED UP **";
-    const auto texts = LogTexts();
+    const auto texts = LogLines();
     EXPECT_NE(std::find(texts.begin(), texts.end(), line), texts.end());
     // No temporary file left behind.
     for (const auto& e : std::filesystem::directory_iterator(P("target/L")))
@@ -271,7 +270,7 @@ TEST_F(CopyFilesTest, AFileThatCannotBeReadIsLoggedAsLockedAndKeepsItsFlag) {
     r = Entry(P("src/L/*.txt"), libCopy::CopyUpdate, true);
     EXPECT_EQ(r.FileCount, 1);
     EXPECT_TRUE(r.Abandon);
-    const auto texts2 = LogTexts();
+    const auto texts2 = LogLines();
     EXPECT_NE(std::find(texts2.begin(), texts2.end(), line), texts2.end());
     EXPECT_EQ(texts2.back(), "Error copying backup files and folders to destination.");
 }
@@ -378,7 +377,7 @@ TEST_F(CopyFilesTest, RebuildNeverRemovesTheFolderItBacksUp) {
     const auto r = libCopy::CopyEntry(P("bk/old/*.*"), P("bk/"), false, true, libCopy::CopyRebuild, "");
     EXPECT_TRUE(r.Abandon);
     EXPECT_EQ(Read("bk/old/a.txt"), "a");
-    EXPECT_EQ(LogTexts().back(), "Error removing previous backup folder.");
+    EXPECT_EQ(LogLines().back(), "Error removing previous backup folder.");
 }
 
 } // namespace
