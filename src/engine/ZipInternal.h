@@ -1,0 +1,138 @@
+#pragma once
+// What the pieces of the zip engine share: the module state (libZip.cpp), the selection
+// of files from a name list (ZipSelection.cpp) and the parallel deflate of the selected
+// files (ZipDeflate.cpp), used by the archive writer (ZipArchive.cpp). Not for other callers.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+#include <zlib.h>
+
+#include "engine/libZip.h"
+
+namespace libZip::detail {
+
+// ---- module state (one engine per process, used from the one UI thread) ------------
+
+extern ZipUserFunctions g_functions;
+extern ZpOpt g_options;
+
+// Size of the password buffer the engine offers to the password call-back.
+constexpr int PasswordBufferSize = 256;
+
+// A password as it fits a buffer of iSize bytes (one is kept for the terminator).
+std::string FitPassword(const std::string& sPassword, int iSize);
+
+// Opens a source file for reading, through the test seam when one is set.
+int OpenSource(const std::string& sPath);
+
+// ---- selection of files from a name list ------------------------------------------
+
+struct Selected {
+    std::string Path;
+    std::string Name; // as stored; directories end with "/"
+    bool IsDir = false;
+    int64_t Size = 0;
+    time_t MTime = 0;
+    mode_t Mode = 0;
+};
+
+struct Selection {
+    std::vector<Selected> Items;
+    bool LeftOut = false; // a file or folder could not be read and was left out
+};
+
+// Selects the files and folders the name list names under the options, in archive
+// order. Returns ZE_PARMS (bad name list or date), ZE_NONE (nothing named or nothing
+// selected), ZE_OPEN (nothing selected, something left out) or ZE_OK (sel.LeftOut tells
+// whether something was left out).
+int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, Selection& sel);
+
+// ---- parallel deflate ----------------------------------------------------------------
+
+struct ChunkJob {
+    size_t File = 0; // index in the plan
+    uint64_t Offset = 0;
+    uint64_t Length = 0;
+    bool Last = false;
+};
+
+struct ChunkResult {
+    std::string Out;
+    uLong Crc = 0;
+    uint64_t InLength = 0;
+    int Errno = 0; // the file could not be opened or read
+    bool Done = false;
+};
+
+// One deflate stream kept for a thread's whole life.
+class Deflater {
+public:
+    Deflater() = default;
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+    ~Deflater();
+
+    // Reads the chunk from sPath and deflates it.
+    void Run(const std::string& sPath, const ChunkJob& job, int iLevel, ChunkResult& r);
+
+private:
+    z_stream m_z{};
+    bool m_init = false;
+    int m_level = -1;
+    std::vector<unsigned char> m_in;
+};
+
+struct PlanFile {
+    std::string Path;
+    int Level = 9;
+    size_t FirstJob = 0;
+    size_t Jobs = 0;
+};
+
+// The chunks a file of lSize bytes is deflated in (one for an empty file).
+std::vector<ChunkJob> ChunksOf(size_t iFile, uint64_t lSize);
+
+// Worker threads that deflate the plan's chunks in order, a bounded distance ahead of
+// the one taking the results.
+class DeflatePipeline {
+public:
+    DeflatePipeline(std::vector<PlanFile> files, std::vector<ChunkJob> jobs, unsigned iWorkers);
+    ~DeflatePipeline();
+    DeflatePipeline(const DeflatePipeline&) = delete;
+    DeflatePipeline& operator=(const DeflatePipeline&) = delete;
+
+    // The plan's next file to be written, whose chunks the workers deflate first.
+    bool IsNext(size_t iFile) const { return iFile < m_files.size() && m_files[iFile].FirstJob == m_cursor; }
+    const PlanFile& File(size_t iFile) const { return m_files[iFile]; }
+
+    // Waits for job j (the cursor) and hands its result over; the caller owns it then.
+    ChunkResult Take(size_t j);
+
+private:
+    void Work();
+    bool CanStart() const;
+
+    std::vector<PlanFile> m_files;
+    std::vector<ChunkJob> m_jobs;
+    std::vector<ChunkResult> m_results;
+    std::vector<std::thread> m_threads;
+    std::mutex m_mutex;
+    std::condition_variable m_workCv, m_doneCv;
+    size_t m_next = 0;
+    std::atomic<size_t> m_cursor{0};
+    uint64_t m_ahead = 0;
+    size_t m_aheadJobs = 0;
+    bool m_stop = false;
+};
+
+// The number of deflate workers for this machine.
+unsigned WorkerCount();
+
+} // namespace libZip::detail

@@ -1,0 +1,198 @@
+#pragma once
+// What the zip engine tests share: a throw-away application folder with the scripted
+// seam, archives read back with libzip, and a fixture with a source tree and a target
+// folder for a run's zip step.
+
+#include "engine/BackupRunOwner.h"
+#include "engine/RunState.h"
+#include "engine/libZip.h"
+#include "support/UserInteraction.h"
+#include "support/appMisc.h"
+#include "support/libLog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+#include <zip.h>
+
+namespace ziptest {
+
+namespace fs = std::filesystem;
+using namespace libZip;
+
+// Entry name -> contents (directories map to "/").
+inline std::map<std::string, std::string> ReadArchive(const std::string& sZip, const char* pPassword = nullptr) {
+    std::map<std::string, std::string> out;
+    int err = 0;
+    zip_t* za = zip_open(sZip.c_str(), ZIP_RDONLY, &err);
+    if (!za) return out;
+    if (pPassword) zip_set_default_password(za, pPassword);
+    zip_int64_t n = zip_get_num_entries(za, 0);
+    for (zip_int64_t i = 0; i < n; ++i) {
+        std::string sName = zip_get_name(za, static_cast<zip_uint64_t>(i), 0);
+        if (!sName.empty() && sName.back() == '/') {
+            out[sName] = "/";
+            continue;
+        }
+        zip_file_t* f = zip_fopen_index(za, static_cast<zip_uint64_t>(i), 0);
+        std::string data;
+        if (f) {
+            char buf[8192];
+            zip_int64_t r;
+            while ((r = zip_fread(f, buf, sizeof buf)) > 0)
+                data.append(buf, static_cast<size_t>(r));
+            zip_fclose(f);
+        } else {
+            data = "<unreadable>";
+        }
+        out[sName] = data;
+    }
+    zip_discard(za);
+    return out;
+}
+
+inline std::set<std::string> Names(const std::map<std::string, std::string>& m) {
+    std::set<std::string> s;
+    for (const auto& [k, v] : m)
+        s.insert(k);
+    return s;
+}
+
+inline int Shell(const std::string& sCommand) {
+    int rc = std::system((sCommand + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+inline std::string Stored(const std::string& sPath) { return sPath.substr(1); }
+
+inline std::string ReadFile(const std::string& sPath) {
+    std::ifstream in(sPath, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// iBytes bytes that deflate cannot shrink, the same for the same seed.
+inline std::string Noise(size_t iBytes, unsigned iSeed) {
+    std::string s;
+    s.reserve(iBytes);
+    unsigned x = iSeed;
+    for (size_t i = 0; i < iBytes; ++i) {
+        x = x * 1103515245u + 12345u;
+        s += static_cast<char>(x >> 24);
+    }
+    return s;
+}
+
+// The number of names in a folder.
+inline size_t EntryCount(const std::string& sFolder) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(sFolder), fs::directory_iterator()));
+}
+
+// A throw-away application folder with the scripted seam installed.
+class ZipTestFolder {
+public:
+    ZipTestFolder() {
+        char tmpl[] = "/tmp/stowline-zip-XXXXXX";
+        if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
+        m_sPath = std::string(tmpl) + "/";
+        appMisc::SetAppFolder(m_sPath);
+        auto seam = std::make_unique<UserInteraction::ScriptedSeam>();
+        m_pSeam = seam.get();
+        m_pPrevious = UserInteraction::Install(std::move(seam));
+    }
+    ~ZipTestFolder() {
+        UserInteraction::Install(std::move(m_pPrevious));
+        appMisc::SetAppFolder("");
+        std::error_code ec;
+        fs::remove_all(m_sPath, ec);
+    }
+    const std::string& Path() const { return m_sPath; }
+    UserInteraction::ScriptedSeam& Seam() { return *m_pSeam; }
+    std::string WriteFile(const std::string& sRelative, const std::string& sBytes) const {
+        fs::path p = m_sPath + sRelative;
+        fs::create_directories(p.parent_path());
+        std::ofstream out(p, std::ios::binary | std::ios::trunc);
+        out << sBytes;
+        return p.string();
+    }
+
+private:
+    std::string m_sPath;
+    UserInteraction::ScriptedSeam* m_pSeam = nullptr;
+    std::unique_ptr<UserInteraction::Seam> m_pPrevious;
+};
+
+class RecordingOwner : public BackupRunOwner {
+public:
+    std::vector<std::string> Texts;
+    void SetMessageText(const std::string& sText) override { Texts.push_back(sText); }
+    std::string MessageText() const override { return Texts.empty() ? "" : Texts.back(); }
+    void SetLight(int, bool) override {}
+    void Repaint() override {}
+    void SetBusyPointer(bool) override {}
+};
+
+class ZipEngine : public ::testing::Test {
+protected:
+    ZipTestFolder App;
+    std::string Data;    // source tree, no final "/"
+    std::string Target;  // archive folder, final "/"
+    std::string ZipFile; // Target + "Job.zip"
+
+    void SetUp() override {
+        Data = App.Path() + "data";
+        Target = App.Path() + "target/";
+        fs::create_directories(Data);
+        fs::create_directories(Target);
+        ZipFile = Target + "Job.zip";
+        libLog::SetPendingComment("");
+        RunState::SetAbortRequested(false);
+        SetOpenFunction({});
+    }
+    void TearDown() override {
+        ZpCloseArchive(false);
+        SetOpenFunction({});
+        RunState::SetAbortRequested(false);
+        libLog::SetPendingComment("");
+    }
+
+    std::string Put(const std::string& sRelative, const std::string& sBytes) {
+        return App.WriteFile("data/" + sRelative, sBytes);
+    }
+    std::string Log() const { return ReadFile(libLog::LogFileName()); }
+
+    // A run's zip step over several entries, written once at the end.
+    std::vector<ZipStepResult> Run(const ZipJobValues& job, const std::vector<std::string>& entries,
+                                   ZipStepResult* pFinish = nullptr) {
+        std::vector<ZipStepResult> results;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            results.push_back(ArchiveEntry(job, ZipFile, entries[i], static_cast<int>(i)));
+            if (results.back().IsError) break;
+        }
+        ZipStepResult finish = FinishArchive(job, true);
+        if (pFinish) *pFinish = finish;
+        return results;
+    }
+
+    // The engine called directly: the call-back table (defaults for empty slots) and the
+    // options at the maximum level.
+    static void UseEngine(const ZipUserFunctions& fns = {}, ZpOpt opt = {}) {
+        ZpInit(fns);
+        opt.fLevel = '9';
+        ZpSetOptions(opt);
+    }
+};
+
+} // namespace ziptest

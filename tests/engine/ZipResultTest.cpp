@@ -1,0 +1,223 @@
+// The zip engine's result codes and texts, its version, and how a run ends: files left out,
+// call-backs that stop the archive, user abort, failures that leave nothing behind.
+
+#include "ZipFixture.h"
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+
+using namespace ziptest;
+
+TEST(ZipResults, EveryCodeHasItsText) {
+    EXPECT_EQ(ZipResultMessage(0), "");
+    EXPECT_EQ(ZipResultMessage(2), "Unexpected end of zip file");
+    EXPECT_EQ(ZipResultMessage(3), "A generic error in the zipfile format was detected.  Processing may have completed "
+                                   "successfully anyway; some broken zipfiles created by other archivers have simple "
+                                   "work-arounds.");
+    EXPECT_EQ(ZipResultMessage(4),
+              "zip was unable to allocate memory for one or more buffers during program initialization");
+    EXPECT_EQ(ZipResultMessage(5),
+              "A severe error in the zipfile format was detected.  Processing probably failed immediately");
+    EXPECT_EQ(ZipResultMessage(6), "Miscellaneous Zip Error (6)");
+    EXPECT_EQ(ZipResultMessage(7), "Miscellaneous Zip Error (7)");
+    EXPECT_EQ(ZipResultMessage(16), "Miscellaneous Zip Error (16)");
+    EXPECT_EQ(ZipResultMessage(8), "Out of memory or Zip -T failed");
+    EXPECT_EQ(ZipResultMessage(9), "The user aborted zip prematurely with control-C (or similar)");
+    EXPECT_EQ(ZipResultMessage(10), "Zip encountered an error while using a temp file");
+    EXPECT_EQ(ZipResultMessage(11), "Read or seek error");
+    EXPECT_EQ(ZipResultMessage(12), "Zip has nothing to do");
+    EXPECT_EQ(ZipResultMessage(13), "Missing or empty zip file");
+    EXPECT_EQ(ZipResultMessage(14), "Error writing to a file");
+    EXPECT_EQ(ZipResultMessage(15), "Zip was unable to create a file to write to");
+    EXPECT_EQ(ZipResultMessage(18), "One or more source files were unable to be archived from the filespec  This "
+                                    "error is typically caused by a file in use.");
+    EXPECT_EQ(ZipResultMessage(1), "Unhandled Error#1 has occurred");
+    EXPECT_EQ(ZipResultMessage(17), "Unhandled Error#17 has occurred");
+    EXPECT_EQ(ZipResultMessage(255), "Unhandled Error#255 has occurred");
+
+    EXPECT_FALSE(ZipResultIsError(0, false));
+    EXPECT_FALSE(ZipResultIsError(18, false));
+    EXPECT_TRUE(ZipResultIsError(12, false));
+    EXPECT_FALSE(ZipResultIsError(12, true));
+    for (int code : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14, 15, 16, 17, 255})
+        EXPECT_TRUE(ZipResultIsError(code, true)) << code;
+}
+
+TEST(ZipVersionRecord, TextForTheAboutBox) {
+    ZpVer v;
+    ZpVersion(v);
+    EXPECT_EQ(v.Major, 1);
+    EXPECT_GE(v.Minor, 7);
+    EXPECT_LE(v.Name.size(), 20u);
+    EXPECT_LE(v.Zlib.size(), 10u);
+    EXPECT_EQ(ZipVersionText(), " Windll v" + std::to_string(v.Major) + "." + std::to_string(v.Minor) + " Patch " +
+                                    std::to_string(v.Patch) + " " + v.Name + " " + v.Zlib);
+    EXPECT_EQ(v.Name, std::string("libzip ") + zip_libzip_version());
+}
+
+TEST_F(ZipEngine, UnreadableFileIsLeftOutWithResult18) {
+    Put("a.txt", "a");
+    std::string sLocked = Put("locked.txt", "locked");
+    Put("z.txt", "z");
+    SetOpenFunction([sLocked](const std::string& sPath) {
+        if (sPath == sLocked) {
+            errno = EACCES;
+            return -1;
+        }
+        return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    });
+    ZipJobValues job;
+    ZipStepResult finish;
+    auto results = Run(job, {Data}, &finish);
+    EXPECT_EQ(results[0].Code, ZE_OPEN);
+    EXPECT_FALSE(results[0].IsError);
+    EXPECT_EQ(finish.Code, 0); // reported once, by the entry that met it
+    std::string d = Stored(Data);
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/", d + "/a.txt", d + "/z.txt"}));
+    std::string sLog = Log();
+    const std::string sText = "One or more source files were unable to be archived from the filespec";
+    ASSERT_NE(sLog.find(sText), std::string::npos);
+    EXPECT_EQ(sLog.find(sText, sLog.find(sText) + 1), std::string::npos);
+
+    // Standalone, the call reports it too.
+    fs::remove(ZipFile);
+    ZpInit({});
+    ZpSetOptions(ZpOpt{});
+    EXPECT_EQ(ZpArchive(ZipFile, {Data}), ZE_OPEN);
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/", d + "/a.txt", d + "/z.txt"}));
+}
+
+TEST_F(ZipEngine, FileVanishingBeforeCompressionIsLeftOut) {
+    Put("a.txt", std::string(100000, 'a'));
+    std::string sGone = Put("b.txt", "b");
+    Put("c.txt", std::string(100000, 'c'));
+    ZipJobValues job;
+    EXPECT_EQ(ArchiveEntry(job, ZipFile, Data, 0).Code, 0);
+    fs::remove(sGone); // between selection and compression
+    EXPECT_EQ(FinishArchive(job, true).Code, ZE_OPEN);
+    std::string d = Stored(Data);
+    auto entries = ReadArchive(ZipFile);
+    EXPECT_EQ(Names(entries), std::set<std::string>({d + "/", d + "/a.txt", d + "/c.txt"}));
+    EXPECT_EQ(entries[d + "/c.txt"], std::string(100000, 'c'));
+    EXPECT_EQ(Shell("unzip -t '" + ZipFile + "'"), 0);
+}
+
+TEST_F(ZipEngine, ServiceCallbackOncePerFileAndAbortLeavesNoArchive) {
+    for (char c = 'a'; c <= 'e'; ++c)
+        Put(std::string(1, c) + ".txt", std::string(1000, c));
+    RecordingOwner owner;
+    RunState::OwnerScope scope(&owner);
+    ZipJobValues job;
+    ASSERT_EQ(ArchiveEntry(job, ZipFile, Data, 0).Code, 0);
+    EXPECT_TRUE(owner.Texts.empty()); // nothing is compressed before the archive is written
+    EXPECT_FALSE(fs::exists(ZipFile));
+    ASSERT_EQ(FinishArchive(job, true).Code, 0);
+    ASSERT_EQ(owner.Texts.size(), 5u);
+    EXPECT_EQ(owner.Texts[0], Data + "/a.txt (1000)");
+    EXPECT_EQ(owner.Texts[4], Data + "/e.txt (1000)");
+
+    // Abort: the stop answer comes at the third file; nothing carries the archive's name.
+    fs::remove(ZipFile);
+    owner.Texts.clear();
+    int calls = 0;
+    ZipUserFunctions fns;
+    fns.Service = [&](const std::string&, int64_t) { return ++calls == 3 ? 1 : 0; };
+    UseEngine(fns);
+    EXPECT_EQ(ZpArchive(ZipFile, {Data}), ZE_ABORT);
+    EXPECT_EQ(calls, 3);
+    EXPECT_FALSE(fs::exists(ZipFile));
+    EXPECT_EQ(EntryCount(Target), 0u);
+}
+
+TEST_F(ZipEngine, PollStopsTheArchiveWithinALongFile) {
+    std::string sNoise = Noise(10u << 20, 7);
+    Put("a.txt", "a");
+    Put("b-long.bin", sNoise);
+    Put("c.txt", "c");
+    std::vector<std::string> announced;
+    int polls = 0;
+    ZipUserFunctions fns;
+    fns.Service = [&](const std::string& sName, int64_t) {
+        announced.push_back(fs::path(sName).filename().string());
+        return 0;
+    };
+    fns.Poll = [&] { return ++polls == 2 ? 1 : 0; };
+    UseEngine(fns);
+    EXPECT_EQ(ZpArchive(ZipFile, {Data}), ZE_ABORT);
+    EXPECT_EQ(polls, 2);
+    EXPECT_EQ(announced, std::vector<std::string>({"a.txt", "b-long.bin"})); // stopped inside the long file
+    EXPECT_FALSE(fs::exists(ZipFile));
+    EXPECT_EQ(EntryCount(Target), 0u);
+
+    // Polls that go on change nothing.
+    polls = -100;
+    EXPECT_EQ(ZpArchive(ZipFile, {Data}), 0);
+    EXPECT_GE(polls, -98);
+    EXPECT_TRUE(ReadArchive(ZipFile)[Stored(Data) + "/b-long.bin"] == sNoise);
+}
+
+TEST_F(ZipEngine, UserAbortThroughTheRunDiscardsTheNewArchive) {
+    Put("a.txt", "a");
+    Put("b.txt", "b");
+    RecordingOwner owner;
+    RunState::OwnerScope scope(&owner);
+    ZipJobValues job;
+    ASSERT_EQ(ArchiveEntry(job, ZipFile, Data + "/a.txt", 0).Code, 0);
+    ASSERT_EQ(ArchiveEntry(job, ZipFile, Data + "/b.txt", 1).Code, 0);
+    RunState::SetAbortRequested(true);
+    ZipStepResult finish = FinishArchive(job, true);
+    EXPECT_EQ(finish.Code, ZE_ABORT);
+    EXPECT_TRUE(finish.IsError);
+    EXPECT_FALSE(fs::exists(ZipFile));
+    EXPECT_EQ(EntryCount(Target), 0u);
+    ASSERT_FALSE(owner.Texts.empty());
+    EXPECT_EQ(owner.Texts.back(), "Backup aborted!");
+    std::string sLog = Log();
+    EXPECT_NE(sLog.find("Backup terminated by user"), std::string::npos);
+    EXPECT_NE(sLog.find("The user aborted zip prematurely with control-C (or similar)"), std::string::npos);
+}
+
+TEST_F(ZipEngine, ArchiveFailuresMapToResultCodes) {
+    Put("a.txt", "a");
+    ZipJobValues job;
+    // A folder that does not exist: the archive cannot be created.
+    std::string sMissing = App.Path() + "nowhere/Job.zip";
+    EXPECT_EQ(ArchiveEntry(job, sMissing, Data, 0).Code, 0);
+    ZipStepResult finish = FinishArchive(job, true);
+    EXPECT_EQ(finish.Code, ZE_CREAT);
+    EXPECT_TRUE(finish.IsError);
+    EXPECT_NE(Log().find("Zip was unable to create a file to write to"), std::string::npos);
+
+    // Something that is not a zip archive under the archive's name is left alone.
+    App.WriteFile("target/Job.zip", "this is not a zip archive");
+    ZipStepResult r = ArchiveEntry(job, ZipFile, Data, 0);
+    EXPECT_EQ(r.Code, ZE_FORM);
+    EXPECT_TRUE(r.IsError);
+    FinishArchive(job, true);
+    EXPECT_EQ(ReadFile(ZipFile), "this is not a zip archive");
+
+    // A name list that names nothing.
+    ZpInit({});
+    EXPECT_EQ(ZpArchive(ZipFile + "2", {}), ZE_NONE);
+    EXPECT_EQ(ZpArchive("", {Data}), ZE_NAME);
+}
+
+// A full disk while writing: result 14 and nothing left behind. Needs a small file system;
+// skipped where this process may not mount one.
+TEST_F(ZipEngine, FullDiskGivesAWriteErrorAndLeavesNothing) {
+    std::string sSmall = App.Path() + "small";
+    fs::create_directories(sSmall);
+    if (std::system(("mount -t tmpfs -o size=128k tmpfs '" + sSmall + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a small file system here";
+    Put("noise.bin", Noise(1u << 20, 3));
+    ZipJobValues job;
+    std::string sZip = sSmall + "/Job.zip";
+    EXPECT_EQ(ArchiveEntry(job, sZip, Data, 0).Code, 0);
+    ZipStepResult finish = FinishArchive(job, true);
+    size_t left = EntryCount(sSmall);
+    std::system(("umount '" + sSmall + "'").c_str());
+    EXPECT_EQ(finish.Code, ZE_WRITE);
+    EXPECT_TRUE(finish.IsError);
+    EXPECT_EQ(left, 0u);
+    EXPECT_NE(Log().find("Error writing to a file"), std::string::npos);
+}

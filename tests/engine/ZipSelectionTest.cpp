@@ -1,0 +1,205 @@
+// The zip engine's choice of files: name lists, folders, wildcards, "-i" / "-x" patterns,
+// exclusions and the incremental date, through real files and real archives.
+
+#include "ZipFixture.h"
+#include "support/libDates.h"
+
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+using namespace ziptest;
+
+TEST(ZipNameList, EntriesAndExclusions) {
+    std::vector<std::string> names;
+    ASSERT_TRUE(BuildNameList("/data/*.*", "", names));
+    EXPECT_EQ(names, std::vector<std::string>({"/data/*.*"}));
+    ASSERT_TRUE(BuildNameList("/data/report.txt", "", names));
+    EXPECT_EQ(names, std::vector<std::string>({"/data/report.txt"}));
+    ASSERT_TRUE(BuildNameList("/data/*.txt", "", names));
+    EXPECT_EQ(names, std::vector<std::string>({"/data/", "-i", "/*.txt"}));
+    // A pattern that is not the whole last component stays whole.
+    ASSERT_TRUE(BuildNameList("/data/report*.txt", "", names));
+    EXPECT_EQ(names, std::vector<std::string>({"/data/report*.txt"}));
+    ASSERT_TRUE(BuildNameList("/data/*.doc", "~*.doc\r\n\r\n*.tmp\r\n", names));
+    EXPECT_EQ(names, std::vector<std::string>({"/data/", "-i", "/*.doc", "-x", "~*.doc", "*.tmp"}));
+
+    // No limit of 129 names: every exclusion is passed.
+    std::string sSpec;
+    for (int i = 0; i < 300; ++i)
+        sSpec += "x" + std::to_string(i) + ".tmp\r\n";
+    ASSERT_TRUE(BuildNameList("/data", sSpec, names));
+    ASSERT_EQ(names.size(), 302u);
+    EXPECT_EQ(names.back(), "x299.tmp");
+}
+
+TEST_F(ZipEngine, FolderTreeWithFullPathNamesDotFilesAndLinks) {
+    std::string sText(20000, 'a');
+    Put("a.txt", sText);
+    Put(".hidden", "dot file");
+    Put("sub/b.txt", "bee");
+    Put("sub/.cache/c.txt", "sea");
+    fs::create_directories(Data + "/empty");
+    fs::create_directory_symlink(Data + "/sub", Data + "/loop");
+    fs::create_symlink(Data + "/a.txt", Data + "/link.txt");
+    fs::create_symlink(Data + "/missing", Data + "/dangling");
+    ASSERT_EQ(::mkfifo((Data + "/fifo").c_str(), 0600), 0);
+
+    ZipJobValues job;
+    job.Subdirectories = true;
+    ZipStepResult finish;
+    auto results = Run(job, {Data}, &finish);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0].Code, 0);
+    EXPECT_EQ(finish.Code, 0);
+
+    auto entries = ReadArchive(ZipFile);
+    std::string d = Stored(Data);
+    EXPECT_EQ(Names(entries),
+              std::set<std::string>({d + "/", d + "/a.txt", d + "/.hidden", d + "/link.txt", d + "/sub/",
+                                     d + "/sub/b.txt", d + "/sub/.cache/", d + "/sub/.cache/c.txt", d + "/empty/"}));
+    EXPECT_EQ(entries[d + "/a.txt"], sText);
+    EXPECT_EQ(entries[d + "/link.txt"], sText);
+    EXPECT_EQ(entries[d + "/sub/.cache/c.txt"], "sea");
+    EXPECT_EQ(Shell("unzip -t '" + ZipFile + "'"), 0);
+
+    // Deflated at the maximum level, stored for nothing at all.
+    zip_t* za = zip_open(ZipFile.c_str(), ZIP_RDONLY, nullptr);
+    ASSERT_NE(za, nullptr);
+    zip_stat_t st;
+    ASSERT_EQ(zip_stat(za, (d + "/a.txt").c_str(), 0, &st), 0);
+    EXPECT_EQ(st.comp_method, ZIP_CM_DEFLATE);
+    EXPECT_LT(st.comp_size, 200u);
+    zip_discard(za);
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(ZipEngine, FolderWithoutRecursionTakesItsOwnFiles) {
+    Put("a.txt", "a");
+    Put("sub/b.txt", "b");
+    ZipJobValues job;
+    auto results = Run(job, {Data});
+    EXPECT_EQ(results[0].Code, 0);
+    std::string d = Stored(Data);
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/", d + "/a.txt"}));
+}
+
+TEST_F(ZipEngine, WildcardWithAndWithoutSubfolders) {
+    Put("a.doc", "a");
+    Put("B.DOC", "b");
+    Put("c.txt", "c");
+    Put("sub/d.doc", "d");
+    std::string d = Stored(Data);
+
+    ZipJobValues flat;
+    auto results = Run(flat, {Data + "/*.doc"});
+    EXPECT_EQ(results[0].Code, 0);
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/a.doc", d + "/B.DOC"}));
+
+    fs::remove(ZipFile);
+    ZipJobValues deep;
+    deep.Subdirectories = true;
+    Run(deep, {Data + "/*.doc"});
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/a.doc", d + "/B.DOC", d + "/sub/d.doc"}));
+
+    // A wildcard inside the name, without subfolders.
+    fs::remove(ZipFile);
+    Put("report1.txt", "r1");
+    Put("report.doc", "r");
+    Put("README", "no extension");
+    Run(flat, {Data + "/report*.txt"});
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/report1.txt"}));
+    fs::remove(ZipFile);
+    Run(flat, {Data + "/R*.*"});
+    EXPECT_EQ(Names(ReadArchive(ZipFile)),
+              std::set<std::string>({d + "/README", d + "/report.doc", d + "/report1.txt"}));
+
+    // "*.*" takes everything, as the user means it.
+    fs::remove(ZipFile);
+    Run(deep, {Data + "/*.*"});
+    EXPECT_EQ(Names(ReadArchive(ZipFile)),
+              std::set<std::string>({d + "/a.doc", d + "/B.DOC", d + "/c.txt", d + "/README", d + "/report.doc",
+                                     d + "/report1.txt", d + "/sub/", d + "/sub/d.doc"}));
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(ZipEngine, NothingToDoIsAnErrorUnlessIncremental) {
+    Put("a.txt", "a");
+    ZipJobValues job;
+    auto results = Run(job, {Data + "/*.doc"});
+    EXPECT_EQ(results[0].Code, ZE_NONE);
+    EXPECT_TRUE(results[0].IsError);
+    EXPECT_NE(Log().find("Zip has nothing to do"), std::string::npos);
+    EXPECT_FALSE(fs::exists(ZipFile));
+
+    fs::remove(libLog::LogFileName());
+    job.Incremental = true;
+    job.DateLastRun = libDates::Now() - 1;
+    results = Run(job, {Data + "/*.doc"});
+    EXPECT_EQ(results[0].Code, ZE_NONE);
+    EXPECT_FALSE(results[0].IsError);
+    EXPECT_EQ(Log(), "");
+}
+
+TEST_F(ZipEngine, ExclusionsBeyondTheOldLimitAllApply) {
+    for (int i = 0; i < 200; ++i)
+        Put("f" + std::to_string(i) + ".dat", "x");
+    Put("keep.txt", "k");
+    Put("sub/skip.tmp", "s");
+    Put("sub/keep.tmp2", "k");
+    std::string sSpec = "*.TMP\r\n";
+    for (int i = 0; i < 200; ++i)
+        sSpec += "f" + std::to_string(i) + ".dat\r\n"; // the last ones lie past name 129
+    ZipJobValues job;
+    job.Subdirectories = true;
+    job.ExcludeSpec = sSpec;
+    Run(job, {Data});
+    std::string d = Stored(Data);
+    EXPECT_EQ(Names(ReadArchive(ZipFile)),
+              std::set<std::string>({d + "/", d + "/keep.txt", d + "/sub/", d + "/sub/keep.tmp2"}));
+}
+
+TEST_F(ZipEngine, IncludeAndExcludeNamesWithWildcardsAndPaths) {
+    Put("a1.doc", "1");
+    Put("ab.doc", "2");
+    Put("~tmp.doc", "3");
+    Put("cache/x.doc", "4");
+    Put("sub/y.doc", "5");
+    ZpOpt opt;
+    opt.fRecurse = true;
+    opt.fSystem = true;
+    UseEngine({}, opt);
+    EXPECT_EQ(ZpArchive(ZipFile, {Data + "/", "-i", "/*.doc", "-x", "~*", "a#.doc", Data + "/cache/*"}), 0);
+    std::string d = Stored(Data);
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/ab.doc", d + "/sub/y.doc"}));
+    // Only known switches are taken.
+    EXPECT_EQ(ZpArchive(ZipFile, {"-q", Data}), ZE_PARMS);
+}
+
+TEST_F(ZipEngine, IncrementalTakesFilesChangedSinceTheLastRunDay) {
+    std::string sOld = Put("old.txt", "old");
+    Put("new.txt", "new");
+    Put("sub/older.txt", "older");
+    std::time_t tenDaysAgo = std::time(nullptr) - 10 * 86400;
+    struct timespec times[2] = {{tenDaysAgo, 0}, {tenDaysAgo, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, sOld.c_str(), times, 0), 0);
+    ASSERT_EQ(::utimensat(AT_FDCWD, (Data + "/sub/older.txt").c_str(), times, 0), 0);
+
+    ZipJobValues job;
+    job.Incremental = true;
+    job.Subdirectories = true;
+    job.DateLastRun = libDates::Now() - 2;
+    Run(job, {Data});
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({Stored(Data) + "/new.txt"}));
+
+    // Nothing changed since: no archive, no error, nothing logged.
+    fs::remove(ZipFile);
+    job.DateLastRun = libDates::Now() + 1;
+    ZipStepResult finish;
+    auto results = Run(job, {Data}, &finish);
+    EXPECT_EQ(results[0].Code, ZE_NONE);
+    EXPECT_FALSE(results[0].IsError);
+    EXPECT_EQ(finish.Code, 0);
+    EXPECT_FALSE(fs::exists(ZipFile));
+    EXPECT_EQ(Log(), "");
+}
