@@ -1,5 +1,6 @@
 #include "app/QtSeam.h"
 
+#include "app/QtHelpers.h"
 #include "support/appMisc.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 
 namespace appSetup {
 
+using namespace QtHelpers;
 using UserInteraction::Answer;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
@@ -45,7 +47,7 @@ QString QtSeam::ToQt(const std::string& sText) {
             s += sText[i];
         }
     }
-    return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size()));
+    return Q(s);
 }
 
 std::vector<QMessageBox::StandardButton> QtSeam::ButtonsOf(Buttons buttons) {
@@ -139,19 +141,18 @@ bool QtSeam::InputBox(const std::string& sPrompt, const std::string& sTitle, con
         sAnswer.clear();
         return false;
     }
-    QByteArray bytes = text.toLocal8Bit();
-    sAnswer.assign(bytes.constData(), static_cast<size_t>(bytes.size()));
+    sAnswer = S(text);
     return true;
 }
 
 void QtSeam::DoEvents() { QCoreApplication::processEvents(); }
 
 bool QtSeam::StartProgram(const std::string& sCommandLine) {
-    return QProcess::startDetached("/bin/sh", {"-c", QString::fromLocal8Bit(sCommandLine.c_str())});
+    return QProcess::startDetached("/bin/sh", {"-c", Q(sCommandLine)});
 }
 
 bool QtSeam::OpenDocument(const std::string& sPathOrUrl) {
-    QString s = QString::fromLocal8Bit(sPathOrUrl.c_str());
+    QString s = Q(sPathOrUrl);
     QUrl url;
     if (s.startsWith('/') || QFileInfo::exists(s))
         url = QUrl::fromLocalFile(QFileInfo(s).absoluteFilePath());
@@ -163,7 +164,7 @@ bool QtSeam::OpenDocument(const std::string& sPathOrUrl) {
 
 QString QtSeam::HelpPagePath() {
     // Installed beside the program's share folder (<prefix>/bin/stowline -> <prefix>/share/stowline).
-    QString exeDir = QFileInfo(QString::fromLocal8Bit(appMisc::ExePath().c_str())).absolutePath();
+    QString exeDir = QFileInfo(Q(appMisc::ExePath())).absolutePath();
     QStringList candidates = {exeDir + "/../share/stowline/" + HelpFileName, exeDir + "/" + HelpFileName};
     QString located = QStandardPaths::locate(QStandardPaths::GenericDataLocation, QString("stowline/") + HelpFileName);
     if (!located.isEmpty()) candidates.append(located);
@@ -194,7 +195,7 @@ void QtSeam::ShowHelp(const std::string& sAnchor) {
         return;
     }
     QUrl url = QUrl::fromLocalFile(path);
-    if (!sAnchor.empty()) url.setFragment(QString::fromLocal8Bit(sAnchor.c_str()));
+    if (!sAnchor.empty()) url.setFragment(Q(sAnchor));
     QDesktopServices::openUrl(url);
 }
 

@@ -1,5 +1,6 @@
 #include "app/frmMain.h"
 
+#include "app/QtHelpers.h"
 #include "app/RunGuard.h"
 #include "app/ScheduleView.h"
 #include "app/frmPopup.h"
@@ -122,7 +123,7 @@ void frmMain::RefreshDetailsByHandle(int32_t lHandle) {
 void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLogFile) {
     std::string sText = SchedulerTick::FailureText(sJobName, sLogFile);
     std::cerr << "Stowline: " << sText << std::endl;
-    QString text = QString::fromLocal8Bit(sText.c_str());
+    QString text = QtHelpers::Q(sText);
     if (trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
         trayIcon->showMessage("Stowline", text, QSystemTrayIcon::Warning);
         return;

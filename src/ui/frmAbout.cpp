@@ -1,5 +1,6 @@
 #include "ui/frmAbout.h"
 
+#include "app/QtHelpers.h"
 #include "engine/libZip.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
@@ -14,8 +15,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace QtHelpers;
+
 namespace {
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s); }
 
 QLabel* MakeLink(QWidget* parent, const char* sName, const QString& sText) {
     auto* l = new QLabel(QString("<a href=\"#\">%1</a>").arg(sText.toHtmlEscaped()), parent);
@@ -130,12 +132,10 @@ std::string frmAbout::ZipVersionText() {
 }
 
 void frmAbout::Form_Load() {
-    try {
+    libErrorHandler::Trap("frmAbout", "Form_Load()", [&] {
         lblTitle->setText(Q(TitleText()));
         lblZipVer->setText(Q(ZipVersionText()));
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmAbout", "Form_Load()", "");
-    }
+    });
 }
 
 void frmAbout::cmdErrorLog_Click() { libLog::ViewErrorLog(); }
@@ -155,11 +155,7 @@ void frmAbout::cmdThankYou_Click() {
 }
 
 void frmAbout::cmdClose_Click() {
-    try {
-        accept();
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmAbout", "cmdClose_Click()", "");
-    }
+    libErrorHandler::Trap("frmAbout", "cmdClose_Click()", [&] { accept(); });
 }
 
 void frmAbout::keyReleaseEvent(QKeyEvent* event) {

@@ -5,6 +5,7 @@
 
 #include "ui/frmJobOptions.h"
 
+#include "app/QtHelpers.h"
 #include "jobs/CBackupJob.h"
 #include "support/UserInteraction.h"
 #include "support/libDates.h"
@@ -28,6 +29,7 @@
 #include <QRadioButton>
 #include <QTimer>
 
+using namespace QtHelpers;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
 using UserInteraction::MsgBox;
@@ -35,9 +37,6 @@ using UserInteraction::MsgBox;
 namespace {
 const char* const kModule = "frmOptions";
 const char* const kVerify = "Verification Error";
-
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.c_str(), static_cast<int>(s.size())); }
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
 // Removes the selected entries of a list from the top, looking at the same position again after
 // each removal.

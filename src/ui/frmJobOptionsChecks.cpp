@@ -3,6 +3,7 @@
 
 #include "ui/frmJobOptions.h"
 
+#include "app/QtHelpers.h"
 #include "jobs/CBackupJob.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
@@ -24,6 +25,7 @@
 #include <filesystem>
 #include <system_error>
 
+using namespace QtHelpers;
 using UserInteraction::Answer;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
@@ -34,8 +36,6 @@ const char* const kModule = "frmOptions";
 const char* const kVerify = "Verification Error";
 const char* const kNoFilesText =
     "You must select at least one file or directory to backup.  Please make a selection now.";
-
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
 // Restores the normal pointer on every way out of OK.
 class WaitPointer {

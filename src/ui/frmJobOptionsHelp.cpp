@@ -2,23 +2,12 @@
 
 #include "ui/frmJobOptions.h"
 
+#include "app/QtHelpers.h"
 #include "support/UserInteraction.h"
 
-#include <initializer_list>
 #include <string>
 
-namespace {
-std::string JoinCrLf(std::initializer_list<const char*> lines) {
-    std::string sText;
-    bool bFirst = true;
-    for (const char* p : lines) {
-        if (!bFirst) sText += "\r\n";
-        sText += p;
-        bFirst = false;
-    }
-    return sText;
-}
-} // namespace
+using namespace QtHelpers;
 
 void frmJobOptions::cmdCueCard_Click(int iIndex) {
     struct Card {

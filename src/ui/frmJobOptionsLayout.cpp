@@ -1,6 +1,8 @@
 // The job editor's five pages and the buttons around them: which control sits where.
 
 #include "ui/frmJobOptions.h"
+
+#include "app/QtHelpers.h"
 #include "ui/frmOneShot.h"
 
 #include <QCheckBox>
@@ -52,11 +54,8 @@ void frmJobOptions::BuildPages() {
     }
     pSide->addStretch(1);
 
-    for (int i = 0; i < 12; ++i) {
-        cmdCueCard[i] = Named(new QPushButton("?", this), QString("cmdCueCard%1").arg(i));
-        cmdCueCard[i]->setFixedWidth(26);
-        cmdCueCard[i]->setToolTip("Help");
-    }
+    for (int i = 0; i < 12; ++i)
+        cmdCueCard[i] = QtHelpers::CueCardButton(this, QString("cmdCueCard%1").arg(i));
 
     fraOptions[0] = BuildGeneralPage();
     fraOptions[1] = BuildSchedulingPage();

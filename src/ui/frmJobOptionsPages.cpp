@@ -3,6 +3,7 @@
 
 #include "ui/frmJobOptions.h"
 
+#include "app/QtHelpers.h"
 #include "jobs/CBackupJob.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
@@ -27,6 +28,7 @@
 #include <QScreen>
 #include <QTimer>
 
+using namespace QtHelpers;
 using UserInteraction::Answer;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
@@ -36,9 +38,6 @@ namespace {
 const char* const kModule = "frmOptions";
 const char* const kHeaders[frmJobOptions::PageCount] = {"GENERAL", "SCHEDULING", "SOURCE FILES", "EXCLUSIONS",
                                                         "COMPRESSION"};
-
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.c_str(), static_cast<int>(s.size())); }
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
 void FillList(QListWidget* pList, const std::string& sText) {
     pList->clear();

@@ -1,5 +1,6 @@
 #include "ui/frmLogComment.h"
 
+#include "app/QtHelpers.h"
 #include "support/libLog.h"
 
 #include <QHBoxLayout>
@@ -7,6 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+using namespace QtHelpers;
 
 frmLogComment::frmLogComment(QWidget* parent) : QDialog(parent) {
     setObjectName("frmLogComment");
@@ -20,16 +23,7 @@ frmLogComment::frmLogComment(QWidget* parent) : QDialog(parent) {
     txtComment = new QLineEdit(this);
     txtComment->setObjectName("txtComment");
     txtComment->setMinimumWidth(420);
-    cmdOk = new QPushButton("&Ok", this);
-    cmdOk->setObjectName("cmdOk");
-    cmdOk->setDefault(true);
-    cmdCancel = new QPushButton("&Cancel", this);
-    cmdCancel->setObjectName("cmdCancel");
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdOk);
-    buttons->addWidget(cmdCancel);
+    QHBoxLayout* buttons = OkCancelRow(this, "&Ok", cmdOk, cmdCancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblPrompt);
     layout->addWidget(txtComment);
@@ -40,8 +34,8 @@ frmLogComment::frmLogComment(QWidget* parent) : QDialog(parent) {
 }
 
 void frmLogComment::Prepare(const std::string& sCaption) {
-    setWindowTitle(QString::fromLocal8Bit(sCaption));
-    lblPrompt->setText(QString::fromLocal8Bit(sCaption));
+    setWindowTitle(Q(sCaption));
+    lblPrompt->setText(Q(sCaption));
     m_sEntered.clear();
     m_bCancelled = false;
     txtComment->clear();
@@ -49,7 +43,7 @@ void frmLogComment::Prepare(const std::string& sCaption) {
 }
 
 void frmLogComment::cmdOk_Click() {
-    m_sEntered = txtComment->text().toLocal8Bit().toStdString();
+    m_sEntered = S(txtComment->text());
     hide();
     done(QDialog::Accepted);
 }

@@ -1,5 +1,6 @@
 #include "ui/frmOneShot.h"
 
+#include "app/QtHelpers.h"
 #include "support/UserInteraction.h"
 #include "support/libDates.h"
 #include "support/libErrorHandler.h"
@@ -21,6 +22,7 @@
 #include <cmath>
 #include <vector>
 
+using namespace QtHelpers;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
 using UserInteraction::MsgBox;
@@ -28,9 +30,6 @@ using UserInteraction::MsgBox;
 namespace {
 const char* const kModule = "frmOneShot";
 const char* const kDateFormat = "mmm-dd-yyyy HH:mm";
-
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.c_str(), static_cast<int>(s.size())); }
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
 // February always has 28 days here: a one-shot date is picked from a fixed table.
 int MonthLength(int iMonth) {

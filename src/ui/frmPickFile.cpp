@@ -1,5 +1,6 @@
 #include "ui/frmPickFile.h"
 
+#include "app/QtHelpers.h"
 #include "support/UserInteraction.h"
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
@@ -20,6 +21,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+using namespace QtHelpers;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
 using UserInteraction::MsgBox;
@@ -30,27 +32,6 @@ const char* const kTitle = "Verification Error";
 // The root of the file system: the one folder for which only "*.*" may be chosen.
 const char* const kRoot = "/";
 
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s.c_str(), static_cast<int>(s.size())); }
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
-
-std::string JoinCrLf(std::initializer_list<const char*> lines) {
-    std::string sText;
-    bool bFirst = true;
-    for (const char* p : lines) {
-        if (!bFirst) sText += "\r\n";
-        sText += p;
-        bFirst = false;
-    }
-    return sText;
-}
-
-QPushButton* CueButton(QWidget* pParent, const QString& sName) {
-    auto* p = new QPushButton("?", pParent);
-    p->setObjectName(sName);
-    p->setFixedWidth(26);
-    p->setToolTip("Help");
-    return p;
-}
 } // namespace
 
 // ---------------------------------------------------------------- CBrowseDlg
@@ -123,14 +104,10 @@ frmPickFile::frmPickFile(QWidget* pParent) : QDialog(pParent) {
     lblNote->setObjectName("lblNote");
     lblNote->setWordWrap(true);
     for (int i = 0; i < 3; ++i)
-        cmdCueCard[i] = CueButton(this, QString("cmdCueCard%1").arg(i));
+        cmdCueCard[i] = CueCardButton(this, QString("cmdCueCard%1").arg(i));
     CmdNotes = new QPushButton("&Notes", this);
     CmdNotes->setObjectName("CmdNotes");
-    cmdOk = new QPushButton("OK", this);
-    cmdOk->setObjectName("cmdOk");
-    cmdOk->setDefault(true);
-    cmdCancel = new QPushButton("&Cancel", this);
-    cmdCancel->setObjectName("cmdCancel");
+    QHBoxLayout* pButtons = OkCancelRow(this, "OK", cmdOk, cmdCancel, 1);
 
     m_modeGroup = new QButtonGroup(this);
     m_modeGroup->addButton(optSpecificFiles);
@@ -179,11 +156,7 @@ frmPickFile::frmPickFile(QWidget* pParent) : QDialog(pParent) {
     pMain->addLayout(pModes, 1);
 
     pMain->addWidget(lblNote);
-    auto* pButtons = new QHBoxLayout;
-    pButtons->addWidget(CmdNotes);
-    pButtons->addStretch(1);
-    pButtons->addWidget(cmdOk);
-    pButtons->addWidget(cmdCancel);
+    pButtons->insertWidget(0, CmdNotes);
     pMain->addLayout(pButtons);
     resize(560, 400);
 

@@ -1,5 +1,6 @@
 #include "ui/frmPreferences.h"
 
+#include "app/QtHelpers.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
 #include "support/libErrorHandler.h"
@@ -19,8 +20,8 @@
 #include <QVBoxLayout>
 
 #include <cstdlib>
-#include <vector>
 
+using namespace QtHelpers;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
 using UserInteraction::MsgBox;
@@ -31,46 +32,36 @@ constexpr int kColumns = appPreferences::ColumnCount;
 
 struct CueCard {
     const char* Title;
-    std::vector<const char*> Lines;
+    std::string Text;
 };
 
 const std::array<CueCard, 8>& CueCards() {
     static const std::array<CueCard, 8> cards{{
         {"Max Backup Copies",
-         {"Set up the drop down values for number of backup", "copies to maintain in the Job Options form."}},
-        {"Halt Auto Backups", {"Stop auto backups and popup message box if error is ", "encountered during backup?"}},
+         JoinCrLf({"Set up the drop down values for number of backup", "copies to maintain in the Job Options form."})},
+        {"Halt Auto Backups",
+         JoinCrLf({"Stop auto backups and popup message box if error is ", "encountered during backup?"})},
         {"Run as Tray App",
-         {"Run Stowline in system tray?", "", "Note that this feature must be set to Yes for Stowline",
-          "to automatically run scheduled backup jobs.  Yes is", "the default when you first run Stowline."}},
+         JoinCrLf({"Run Stowline in system tray?", "", "Note that this feature must be set to Yes for Stowline",
+                   "to automatically run scheduled backup jobs.  Yes is", "the default when you first run Stowline."})},
         {"Transaction Logging Mode",
-         {"Select transaction logging mode:", "+ Detailed  -  Everything possible is logged",
-          "+ Standard  -  Intermediate level of detail", "+ Minimal  -  Only header information showing which jobs ran",
-          "+ Nothing  -  Only errors are always logged", "",
-          "NOTE that errors are always logged regardless of mode selected."}},
+         JoinCrLf({"Select transaction logging mode:", "+ Detailed  -  Everything possible is logged",
+                   "+ Standard  -  Intermediate level of detail",
+                   "+ Minimal  -  Only header information showing which jobs ran",
+                   "+ Nothing  -  Only errors are always logged", "",
+                   "NOTE that errors are always logged regardless of mode selected."})},
         {"Log Viewer Executable",
-         {"Pick the executable name for the default viewer used",
-          "to view error and transaction log files.  Notepad.exe", "or Wordpad.exe are good choices."}},
-        {"Save Screen Size",
-         {"Checking this option will enable Stowline to save and restore",
-          "your form size settings every time you exit and restart."}},
-        {"Manual Comment Mode",
-         {"If Yes, will prompt for comments on manually executed backups.", "If No, will not prompt for comments.", "",
-          "NOTE that Scheduled backups run automatically will never prompt."}},
-        {"View Columns",
-         {"Check the fields to display as columns, or uncheck to hide",
-          "the column(s) in the Scheduling Form's listview control."}},
+         JoinCrLf({"Pick the executable name for the default viewer used",
+                   "to view error and transaction log files.  Notepad.exe", "or Wordpad.exe are good choices."})},
+        {"Save Screen Size", JoinCrLf({"Checking this option will enable Stowline to save and restore",
+                                       "your form size settings every time you exit and restart."})},
+        {"Manual Comment Mode", JoinCrLf({"If Yes, will prompt for comments on manually executed backups.",
+                                          "If No, will not prompt for comments.", "",
+                                          "NOTE that Scheduled backups run automatically will never prompt."})},
+        {"View Columns", JoinCrLf({"Check the fields to display as columns, or uncheck to hide",
+                                   "the column(s) in the Scheduling Form's listview control."})},
     }};
     return cards;
-}
-
-QString Q(const char* s) { return QString::fromLocal8Bit(s); }
-
-QPushButton* MakeCueButton(QWidget* parent, int i) {
-    auto* b = new QPushButton("?", parent);
-    b->setObjectName(QString("cmdCueCard%1").arg(i));
-    b->setToolTip("Help on this setting");
-    b->setFixedWidth(28);
-    return b;
 }
 
 void VerificationError(const std::string& sText) { MsgBox(sText, Buttons::OK, Icon::None, "Verification Error"); }
@@ -84,7 +75,7 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     setModal(true);
 
     for (int i = 0; i < 8; ++i)
-        cmdCueCard[i] = MakeCueButton(this, i);
+        cmdCueCard[i] = CueCardButton(this, QString("cmdCueCard%1").arg(i), "Help on this setting", 28);
 
     auto makeCombo = [this](const char* sName) {
         auto* c = new QComboBox(this);
@@ -154,15 +145,7 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     columnsLayout->addWidget(lstColumns);
     columnsLayout->addLayout(columnButtons);
 
-    cmdOk = new QPushButton("OK", this);
-    cmdOk->setObjectName("cmdOk");
-    cmdOk->setDefault(true);
-    cmdCancel = new QPushButton("&Cancel", this);
-    cmdCancel->setObjectName("cmdCancel");
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cmdOk);
-    buttons->addWidget(cmdCancel);
+    QHBoxLayout* buttons = OkCancelRow(this, "OK", cmdOk, cmdCancel);
 
     auto* top = new QHBoxLayout;
     top->addLayout(grid, 3);
@@ -184,7 +167,7 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
 }
 
 void frmPreferences::Form_Load() {
-    try {
+    libErrorHandler::Trap("frmPreferences", "Form_Load()", [&] {
         for (int i = 1; i <= 99; ++i)
             cmbMaxBackupCopies->addItem(QString::number(i));
         cmbStopOnError->addItems({"Yes", "No"});
@@ -205,11 +188,9 @@ void frmPreferences::Form_Load() {
             appPreferences::LoggingMode >= 0 && appPreferences::LoggingMode <= 3 ? appPreferences::LoggingMode : -1);
         cmbCommentMode->setCurrentIndex(
             appPreferences::Commenting >= 0 && appPreferences::Commenting <= 2 ? appPreferences::Commenting : -1);
-        txtLogViewer->setText(QString::fromLocal8Bit(appPreferences::LogViewCommand));
+        txtLogViewer->setText(Q(appPreferences::LogViewCommand));
         chkSaveFormSize->setChecked(appPreferences::SaveFormSize);
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmPreferences", "Form_Load()", "");
-    }
+    });
 }
 
 // Puts each caption into the row of its display position, checked when shown. A layout in
@@ -300,12 +281,7 @@ void frmPreferences::cmdBrowseViewer_Click() {
 void frmPreferences::cmdCueCard_Click(int iIndex) {
     if (iIndex < 0 || iIndex >= 8) return;
     const CueCard& card = CueCards()[iIndex];
-    std::string sText;
-    for (size_t i = 0; i < card.Lines.size(); ++i) {
-        if (i > 0) sText += "\r\n";
-        sText += card.Lines[i];
-    }
-    MsgBox(sText, Buttons::OK, Icon::Information, card.Title);
+    MsgBox(card.Text, Buttons::OK, Icon::Information, card.Title);
 }
 
 bool frmPreferences::LogViewerIsValid(const std::string& sViewer) {
@@ -324,7 +300,7 @@ bool frmPreferences::LogViewerIsValid(const std::string& sViewer) {
 }
 
 void frmPreferences::cmdOK_Click() {
-    try {
+    libErrorHandler::Trap("frmPreferences", "cmdOK_Click()", [&] {
         if (cmbMaxBackupCopies->currentIndex() < 0) {
             VerificationError("You must select a value between 1 and 99 \r\nfor the 'Maximum Number of Backup Copies' "
                               "\r\ndrop-down box.");
@@ -338,7 +314,7 @@ void frmPreferences::cmdOK_Click() {
             VerificationError("You must select either Yes or No from \r\nthe 'Use system tray' drop-down box. ");
             return;
         }
-        std::string sViewer = txtLogViewer->text().toLocal8Bit().toStdString();
+        std::string sViewer = S(txtLogViewer->text());
         if (!LogViewerIsValid(sViewer)) {
             VerificationError("Log viewer is invalid ");
             return;
@@ -365,9 +341,7 @@ void frmPreferences::cmdOK_Click() {
         appPreferences::SavePreferences();
         m_bConfirmed = true;
         accept();
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmPreferences", "cmdOK_Click()", "");
-    }
+    });
 }
 
 void frmPreferences::cmdCancel_Click() { reject(); }

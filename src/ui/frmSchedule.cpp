@@ -6,6 +6,7 @@
 #include "support/appPreferences.h"
 #include "support/libErrorHandler.h"
 
+#include "app/QtHelpers.h"
 #include "app/libForms.h"
 
 #include <QAction>
@@ -24,11 +25,11 @@
 
 #include <algorithm>
 
+using namespace QtHelpers;
+
 namespace {
 
 constexpr int kColumns = appPreferences::ColumnCount;
-
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s); }
 
 int Px(int iTwips) { return (iTwips + frmSchedule::TwipsPerPixel / 2) / frmSchedule::TwipsPerPixel; }
 
@@ -225,21 +226,16 @@ void frmSchedule::BuildStatusBar() {
 // ---- status line, count and light ----
 
 void frmSchedule::SetMessageText(const std::string& sText) {
-    try {
+    libErrorHandler::Trap("frmSchedule", "Let MessageText()", [&] {
         m_sMessageText = sText;
         panStatusBar->setText(Q(sText));
         Repaint();
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "Let MessageText()", "");
-    }
+    });
 }
 
 void frmSchedule::StatusBarCount(int iCount) {
-    try {
-        panNbrBackupJobs->setText(QString::number(iCount) + " Backup Jobs");
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "Let StatusBarCount()", "");
-    }
+    libErrorHandler::Trap("frmSchedule", "Let StatusBarCount()",
+                          [&] { panNbrBackupJobs->setText(QString::number(iCount) + " Backup Jobs"); });
 }
 
 void frmSchedule::SetLight(int iIndex, bool bVisible) {

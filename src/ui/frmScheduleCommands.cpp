@@ -3,6 +3,7 @@
 
 #include "ui/frmSchedule.h"
 
+#include "app/QtHelpers.h"
 #include "app/RunGuard.h"
 #include "engine/RunState.h"
 #include "jobs/CBackupJobManager.h"
@@ -20,6 +21,7 @@
 #include <QAction>
 #include <QTreeWidget>
 
+using namespace QtHelpers;
 using UserInteraction::Answer;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
@@ -27,18 +29,7 @@ using UserInteraction::MsgBox;
 
 namespace {
 
-void Trap(const std::exception& e, const char* sProcedure) {
-    libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", sProcedure, "");
-}
-
-// Runs a window-level command inside its error trap.
-template <class F> void Trapped(const char* sProcedure, F f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        Trap(e, sProcedure);
-    }
-}
+const char* const kModule = "frmSchedule";
 
 // A pending comment made only of blanks and line breaks is no comment.
 std::string TrimComment(const std::string& sText) {
@@ -65,13 +56,12 @@ void frmSchedule::mnuActionViewZip_Click() { cmdView_Click(); }
 // ---- delete ----
 
 void frmSchedule::cmdDelJob_Click() {
-    try {
+    libErrorHandler::Trap(kModule, "cmdDelJob_Click()", [&] {
         if (!SelectionChecks()) return;
         std::vector<QTreeWidgetItem*> rows = SelectedRows();
         if (rows.empty()) return;
         std::string sQuestion =
-            rows.size() == 1 ? "Are you sure you want to delete the job called " +
-                                   rows.front()->text(0).toLocal8Bit().toStdString() + "?"
+            rows.size() == 1 ? "Are you sure you want to delete the job called " + S(rows.front()->text(0)) + "?"
                              : "Are you sure you want to delete " + std::to_string(rows.size()) + " Backup Jobs?";
         if (MsgBox(sQuestion, Buttons::YesNoCancel, Icon::None, "Remove Confirmation") != Answer::Yes) return;
 
@@ -93,9 +83,7 @@ void frmSchedule::cmdDelJob_Click() {
         }
         StatusBarCount(lvwSchedule->topLevelItemCount());
         update();
-    } catch (const std::exception& e) {
-        Trap(e, "cmdDelJob_Click()");
-    }
+    });
 }
 
 // ---- run now ----
@@ -123,7 +111,7 @@ void frmSchedule::cmdBackup_Click() {
             appSetup::SetTrayMenuEnabled(true);
         }
     };
-    try {
+    libErrorHandler::Trap(kModule, "cmdBackup_Click()", [&] {
         RunningScope running(this);
         RunState::SetAbortRequested(false);
         if (!SelectionChecks()) return;
@@ -165,15 +153,13 @@ void frmSchedule::cmdBackup_Click() {
                 break;
             }
         }
-    } catch (const std::exception& e) {
-        Trap(e, "cmdBackup_Click()");
-    }
+    });
 }
 
 // ---- abort ----
 
 void frmSchedule::mnuAbort_Click() {
-    Trapped("mnuAbort_Click()", [this] {
+    libErrorHandler::Trap(kModule, "mnuAbort_Click()", [this] {
         RunState::SetAbortRequested(true);
         SetMessageText("Aborting backup...");
         UserInteraction::DoEvents();
@@ -192,7 +178,7 @@ void frmSchedule::sbarSchedule_PanelClick() {
 // ---- suspend or resume ----
 
 void frmSchedule::cmdSuspend_Click() {
-    try {
+    libErrorHandler::Trap(kModule, "cmdSuspend_Click()", [&] {
         if (!SelectionChecks()) return;
         for (QTreeWidgetItem* row : SelectedRows()) {
             CBackupJob* job = JobOfRow(row);
@@ -201,15 +187,13 @@ void frmSchedule::cmdSuspend_Click() {
             job->SaveBackupJobIniFile();
             RefreshItemDetails(row, *job);
         }
-    } catch (const std::exception& e) {
-        Trap(e, "cmdSuspend_Click()");
-    }
+    });
 }
 
 // ---- view backup ----
 
 void frmSchedule::cmdView_Click() {
-    try {
+    libErrorHandler::Trap(kModule, "cmdView_Click()", [&] {
         if (!SelectionChecks()) return;
         QTreeWidgetItem* row = CurrentRow();
         CBackupJob* job = JobOfRow(row);
@@ -237,28 +221,26 @@ void frmSchedule::cmdView_Click() {
         if (!UserInteraction::Ui().OpenDocument(sZip))
             MsgBox("The zip program on your system was unable to open the backup zip.", Buttons::OK, Icon::Exclamation,
                    "Zip Program Failure");
-    } catch (const std::exception& e) {
-        Trap(e, "cmdView_Click()");
-    }
+    });
 }
 
 // ---- logs ----
 
 void frmSchedule::mnuActionViewTransactionLog_Click() {
-    Trapped("mnuActionViewTransactionLog_Click()", [] { libLog::ViewTransactionLog(); });
+    libErrorHandler::Trap(kModule, "mnuActionViewTransactionLog_Click()", [] { libLog::ViewTransactionLog(); });
 }
 void frmSchedule::mnuActionViewErrorLog_Click() {
-    Trapped("mnuActionViewErrorLog_Click()", [] { libLog::ViewErrorLog(); });
+    libErrorHandler::Trap(kModule, "mnuActionViewErrorLog_Click()", [] { libLog::ViewErrorLog(); });
 }
 void frmSchedule::menuPurgeLog_Click() {
-    Trapped("menuPurgeLog_Click()", [] { libLog::DropTransactionLog(); });
+    libErrorHandler::Trap(kModule, "menuPurgeLog_Click()", [] { libLog::DropTransactionLog(); });
 }
 void frmSchedule::mnuDropErrorLog_Click() {
-    Trapped("mnuDropErrorLog_Click()", [] { libLog::DropErrorLog(); });
+    libErrorHandler::Trap(kModule, "mnuDropErrorLog_Click()", [] { libLog::DropErrorLog(); });
 }
 
 void frmSchedule::mnuLogComment_Click() {
-    Trapped("mnuLogComment_Click()", [this] {
+    libErrorHandler::Trap(kModule, "mnuLogComment_Click()", [this] {
         frmLogComment dialog(this);
         dialog.GetComment();
     });
@@ -267,11 +249,11 @@ void frmSchedule::mnuLogComment_Click() {
 // ---- window-level commands ----
 
 void frmSchedule::mnuRefresh_Click() {
-    Trapped("mnuRefresh_Click()", [this] { RefreshScheduleForm(); });
+    libErrorHandler::Trap(kModule, "mnuRefresh_Click()", [this] { RefreshScheduleForm(); });
 }
 
 void frmSchedule::mnuFilePreferences_Click() {
-    Trapped("mnuFilePreferences_Click()", [this] {
+    libErrorHandler::Trap(kModule, "mnuFilePreferences_Click()", [this] {
         {
             frmPreferences dialog(this);
             dialog.Execute();
@@ -281,7 +263,7 @@ void frmSchedule::mnuFilePreferences_Click() {
 }
 
 void frmSchedule::mnuFileClose_Click() {
-    Trapped("mnuFileClose_Click()", [this] {
+    libErrorHandler::Trap(kModule, "mnuFileClose_Click()", [this] {
         if (appPreferences::UseSystemTray) {
             if (appSetup::HasNotificationArea())
                 hide();
@@ -294,20 +276,20 @@ void frmSchedule::mnuFileClose_Click() {
 }
 
 void frmSchedule::mnuHelpContents_Click() {
-    Trapped("mnuHelpContents_Click()", [] { appMisc::ShowHelpContents(); });
+    libErrorHandler::Trap(kModule, "mnuHelpContents_Click()", [] { appMisc::ShowHelpContents(); });
 }
 void frmSchedule::mnuHelpIndex_Click() {
-    Trapped("mnuHelpIndex_Click()", [] { appMisc::ShowHelpIndex(); });
+    libErrorHandler::Trap(kModule, "mnuHelpIndex_Click()", [] { appMisc::ShowHelpIndex(); });
 }
 void frmSchedule::mnuHelpHomepage_Click() {
-    Trapped("mnuHelpHomepage_Click()", [] { appMisc::OpenWebPage(frmAbout::HomePageUrl); });
+    libErrorHandler::Trap(kModule, "mnuHelpHomepage_Click()", [] { appMisc::OpenWebPage(frmAbout::HomePageUrl); });
 }
 void frmSchedule::mnuHelpLicense_Click() {
-    Trapped("mnuHelpLicense_Click()", [] { appMisc::OpenWebPage(frmAbout::LicenseUrl); });
+    libErrorHandler::Trap(kModule, "mnuHelpLicense_Click()", [] { appMisc::OpenWebPage(frmAbout::LicenseUrl); });
 }
 
 void frmSchedule::mnuHelpAbout_Click() {
-    Trapped("mnuHelpAbout_Click()", [this] {
+    libErrorHandler::Trap(kModule, "mnuHelpAbout_Click()", [this] {
         frmAbout dialog(this);
         dialog.exec();
     });

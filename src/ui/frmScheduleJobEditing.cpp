@@ -1,5 +1,6 @@
 // The main window's job-editor commands: Add, Edit, Copy and One-shot dates.
 
+#include "app/QtHelpers.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/UserInteraction.h"
@@ -12,10 +13,10 @@
 
 #include <QTreeWidget>
 
+using namespace QtHelpers;
+
 namespace {
 const char* const kModule = "frmSchedule";
-
-std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
 
 // A job object made by a command is registered once: a save already registers a job that has
 // no handle yet, and a second entry would make the scheduler run the job twice.

@@ -3,6 +3,7 @@
 
 #include "ui/frmSchedule.h"
 
+#include "app/QtHelpers.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
@@ -13,6 +14,8 @@
 #include <QIcon>
 
 #include <cmath>
+
+using namespace QtHelpers;
 
 namespace {
 
@@ -29,8 +32,6 @@ public:
         return text(iColumn).compare(other.text(iColumn), Qt::CaseInsensitive) < 0;
     }
 };
-
-QString Q(const std::string& s) { return QString::fromLocal8Bit(s); }
 
 int Px(int iTwips) { return (iTwips + frmSchedule::TwipsPerPixel / 2) / frmSchedule::TwipsPerPixel; }
 
@@ -164,7 +165,7 @@ void frmSchedule::BuildHeaders() {
 }
 
 QTreeWidgetItem* frmSchedule::AddToListViewObj(CBackupJob& job) {
-    try {
+    return libErrorHandler::Trap("frmSchedule", "AddToListViewObj()", [&]() -> QTreeWidgetItem* {
         auto* row = new JobRow();
         row->setText(0, Q(job.JobName()));
         row->setData(0, TagRole, -1);
@@ -172,25 +173,20 @@ QTreeWidgetItem* frmSchedule::AddToListViewObj(CBackupJob& job) {
         RefreshItemDetails(row, job);
         if (m_bSorted) SortList();
         return row;
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "AddToListViewObj()", "");
-        return nullptr;
-    }
+    });
 }
 
 void frmSchedule::DeleteItemListView(int iRow) {
-    try {
+    libErrorHandler::Trap("frmSchedule", "DeleteItemListView()", [&] {
         QTreeWidgetItem* row = lvwSchedule->topLevelItem(iRow);
         if (row == nullptr) return;
         if (CBackupJobManager* manager = JobManager()) manager->DeleteByHandle(RowTag(row));
         delete lvwSchedule->takeTopLevelItem(iRow);
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "DeleteItemListView()", "");
-    }
+    });
 }
 
 void frmSchedule::RefreshItemDetails(QTreeWidgetItem* row, CBackupJob& job) {
-    try {
+    libErrorHandler::Trap("frmSchedule", "RefreshItemDetails()", [&] {
         if (row == nullptr) return;
         int iImage = (job.Compress() ? imgZipJob : imgCopyJob) + (job.Suspended() ? 2 : 0);
         row->setIcon(0, JobIcon(iImage));
@@ -203,13 +199,11 @@ void frmSchedule::RefreshItemDetails(QTreeWidgetItem* row, CBackupJob& job) {
             row->setText(iIndex, Q(CellText(iColumn, job)));
             if (RightAligned(iColumn)) row->setTextAlignment(iIndex, Qt::AlignRight | Qt::AlignVCenter);
         }
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "RefreshItemDetails()", "");
-    }
+    });
 }
 
 void frmSchedule::RefreshSelectedItemDetails(CBackupJob& job) {
-    try {
+    libErrorHandler::Trap("frmSchedule", "RefreshSelectedItemDetails()", [&] {
         using UserInteraction::Buttons;
         using UserInteraction::Icon;
         if (lvwSchedule->topLevelItemCount() == 0) {
@@ -223,9 +217,7 @@ void frmSchedule::RefreshSelectedItemDetails(CBackupJob& job) {
                                     Icon::Information, "Verification Error");
         RefreshItemDetails(row, job);
         lvwSchedule->viewport()->update();
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "RefreshSelectedItemDetails()", "");
-    }
+    });
 }
 
 void frmSchedule::RefreshDetailsByHandle(long lHandle) {
@@ -249,7 +241,7 @@ void frmSchedule::ShowRunningState(QTreeWidgetItem* row) {
 }
 
 void frmSchedule::RefreshScheduleForm() {
-    try {
+    libErrorHandler::Trap("frmSchedule", "RefreshScheduleForm()", [&] {
         CBackupJobManager& manager = JobManager() ? *JobManager() : CreateJobManager();
         manager.Reload();
         BuildHeaders();
@@ -269,9 +261,7 @@ void frmSchedule::RefreshScheduleForm() {
         }
         StatusBarCount(lvwSchedule->topLevelItemCount());
         update();
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "RefreshScheduleForm()", "");
-    }
+    });
 }
 
 // ---- selection ----
@@ -318,16 +308,14 @@ bool frmSchedule::SelectionChecks() {
 // ---- sorting ----
 
 void frmSchedule::lvwSchedule_ColumnClick(int iColumn) {
-    try {
+    libErrorHandler::Trap("frmSchedule", "lvwSchedule_ColumnClick()", [&] {
         // Every click flips the order, whichever column it is on; the list starts out ascending,
         // so the first click sorts descending.
         m_SortOrder = m_SortOrder == Qt::AscendingOrder ? Qt::DescendingOrder : Qt::AscendingOrder;
         m_iSortColumn = iColumn;
         m_bSorted = true;
         SortList();
-    } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "frmSchedule", "lvwSchedule_ColumnClick()", "");
-    }
+    });
 }
 
 void frmSchedule::SortList() {

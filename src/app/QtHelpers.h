@@ -1,0 +1,34 @@
+#pragma once
+// Small pieces the Qt layers share: text between the core's local 8-bit std::string and
+// QString, message texts made of lines, and the buttons every dialog builds alike.
+
+#include <QString>
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+class QHBoxLayout;
+class QPushButton;
+class QWidget;
+
+namespace QtHelpers {
+
+// Core text (local 8-bit bytes, the whole string) for a widget, as is.
+QString Q(std::string_view sText);
+// A widget's text as core text (local 8-bit bytes).
+std::string S(const QString& sText);
+
+// The lines joined with CR LF between them (none after the last).
+std::string JoinCrLf(std::initializer_list<std::string_view> lines);
+
+// A small "?" button that opens a help card.
+QPushButton* CueCardButton(QWidget* pParent, const QString& sName, const QString& sToolTip = "Help", int iWidth = 26);
+
+// Creates the OK button (the default one, object name "cmdOk") and the "&Cancel" button
+// (object name "cmdCancel") of a dialog, and a row that holds them at its right end after a
+// stretch of the given factor.
+QHBoxLayout* OkCancelRow(QWidget* pDialog, const QString& sOkCaption, QPushButton*& cmdOk, QPushButton*& cmdCancel,
+                         int iStretch = 0);
+
+} // namespace QtHelpers
