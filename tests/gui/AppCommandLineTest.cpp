@@ -1,11 +1,9 @@
 // The command line: splitting, the help box, "/RUN" jobs and their outcome, unknown
 // switches, "/EXIT"; the display check and the single-instance lock.
 
-#include "AppTestJobs.h"
 #include "app/SingleInstance.h"
 #include "app/appSetup.h"
-#include "common/TempAppFolder.h"
-#include "jobs/CBackupJobManager.h"
+#include "common/TempJobFolder.h"
 #include "support/libLog.h"
 
 #include <fcntl.h>
@@ -16,8 +14,6 @@
 
 namespace {
 
-using AppTestJobs::RunCountOf;
-using AppTestJobs::WriteCopyJob;
 using UserInteraction::Icon;
 
 TEST(AppCommandLineSplitTest, BlanksAndTabsSeparateWithoutQuoting) {
@@ -53,17 +49,14 @@ TEST(AppCommandLineSplitTest, HelpTextHasTheFiveLines) {
                                                "/? -\t\t\tThis help dialog");
 }
 
-class AppCommandLineTest : public TempAppFolder {
+class AppCommandLineTest : public TempJobFolder {
 protected:
-    double Now = 0;
     void SetUp() override {
-        TempAppFolder::SetUp();
-        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
-        libDates::SetClock(Now);
-        std::filesystem::create_directories(App + "BackupJobs");
+        TempJobFolder::SetUp();
+        StartJobs(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0), false);
     }
     bool Direct(const std::string& sLine, int& iStatus) { return appSetup::DirectExecute(sLine, iStatus); }
-    std::string Job(const std::string& sName) { return WriteCopyJob(Root, App, sName, Now); }
+    std::string Job(const std::string& sName) { return WriteCopyJob(sName); }
 };
 
 TEST_F(AppCommandLineTest, HelpWinsOverEverythingAndEnds) {
@@ -149,7 +142,7 @@ TEST_F(AppCommandLineTest, SilentAndExitArgumentsAreSkippedAndRunAloneRunsNothin
 }
 
 TEST_F(AppCommandLineTest, FailedJobGivesStatusOneAndTheRestStillRun) {
-    WriteCopyJob(Root, App, "broken", Now, false, /*bMissingSource=*/true);
+    WriteCopyJob("broken", false, /*bMissingSource=*/true);
     std::string sA = Job("a");
     int iStatus = -1;
     EXPECT_TRUE(Direct("/RUN broken a /EXIT", iStatus));

@@ -1,14 +1,12 @@
 // The scheduler tick: which ticks run jobs, in which order, and what the agent sees.
 
-#include "AppTestJobs.h"
 #include "app/HeadlessAgent.h"
 #include "app/RunGuard.h"
 #include "app/ScheduleView.h"
 #include "app/SchedulerTick.h"
 #include "app/frmMain.h"
 #include "app/frmPopup.h"
-#include "common/TempAppFolder.h"
-#include "jobs/CBackupJobManager.h"
+#include "common/TempJobFolder.h"
 #include "support/libLog.h"
 
 #include <QAction>
@@ -25,9 +23,6 @@
 
 namespace {
 
-using AppTestJobs::RunCountOf;
-using AppTestJobs::WriteCopyJob;
-
 struct RecordingHost : SchedulerTick::TickHost {
     bool bVisible = false;
     std::vector<std::string> Events; // "menu:0", "menu:1", "refresh:<h>", "failure:<name>|<log>"
@@ -43,19 +38,11 @@ struct RecordingHost : SchedulerTick::TickHost {
     }
 };
 
-class AppTickTest : public TempAppFolder {
+class AppTickTest : public TempJobFolder {
 protected:
-    double Now = 0;
     void SetUp() override {
-        TempAppFolder::SetUp();
-        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
-        libDates::SetClock(Now);
-        std::filesystem::create_directories(App + "BackupJobs");
-        CreateJobManager();
-    }
-    void TearDown() override {
-        DestroyJobManager();
-        TempAppFolder::TearDown();
+        TempJobFolder::SetUp();
+        StartJobs(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0), true);
     }
     // Lists the jobs at 12:00 (their next run becomes today 12:05), then lets the clock pass
     // 12:05, so that every active job is due.
@@ -77,7 +64,7 @@ TEST_F(AppTickTest, NoJobsReturnsBeforeAskingForDueJobs) {
 }
 
 TEST_F(AppTickTest, DueJobRunsOnceAndIsNoLongerDue) {
-    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    std::string sFile = WriteCopyJob("Nightly");
     Reload();
     ASSERT_EQ(JobManager()->BackupsToRun(Now), std::vector<int32_t>{0});
     SchedulerTick::CSchedulerTick tick;
@@ -94,7 +81,7 @@ TEST_F(AppTickTest, DueJobRunsOnceAndIsNoLongerDue) {
 }
 
 TEST_F(AppTickTest, SuspendedAgentAndVisibleWindowRunNothingUntilCleared) {
-    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    std::string sFile = WriteCopyJob("Nightly");
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
@@ -112,7 +99,7 @@ TEST_F(AppTickTest, SuspendedAgentAndVisibleWindowRunNothingUntilCleared) {
 }
 
 TEST_F(AppTickTest, SuspendedJobIsNotDue) {
-    std::string sFile = WriteCopyJob(Root, App, "Paused", Now, /*bSuspended=*/true);
+    std::string sFile = WriteCopyJob("Paused", /*bSuspended=*/true);
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
@@ -121,8 +108,8 @@ TEST_F(AppTickTest, SuspendedJobIsNotDue) {
 }
 
 TEST_F(AppTickTest, TwoDueJobsRunOneAfterTheOtherInListOrder) {
-    std::string sA = WriteCopyJob(Root, App, "Alpha", Now);
-    std::string sB = WriteCopyJob(Root, App, "Beta", Now);
+    std::string sA = WriteCopyJob("Alpha");
+    std::string sB = WriteCopyJob("Beta");
     Reload();
     std::vector<int32_t> due = JobManager()->BackupsToRun(Now);
     ASSERT_EQ(due.size(), 2u);
@@ -138,7 +125,7 @@ TEST_F(AppTickTest, TwoDueJobsRunOneAfterTheOtherInListOrder) {
 }
 
 TEST_F(AppTickTest, NegativeAndVoidHandlesAreSkipped) {
-    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    std::string sFile = WriteCopyJob("Nightly");
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
@@ -151,8 +138,8 @@ TEST_F(AppTickTest, NegativeAndVoidHandlesAreSkipped) {
 }
 
 TEST_F(AppTickTest, BusyTickAndRunInProgressStartNothing) {
-    std::string sA = WriteCopyJob(Root, App, "Alpha", Now);
-    std::string sB = WriteCopyJob(Root, App, "Beta", Now);
+    std::string sA = WriteCopyJob("Alpha");
+    std::string sB = WriteCopyJob("Beta");
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
@@ -168,7 +155,7 @@ TEST_F(AppTickTest, BusyTickAndRunInProgressStartNothing) {
     EXPECT_EQ(RunCountOf(sB), 1);
 
     // A run started from the window holds the guard: the tick waits for the next interval.
-    std::string sC = WriteCopyJob(Root, App, "Gamma", Now);
+    std::string sC = WriteCopyJob("Gamma");
     Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
     libDates::SetClock(Now);
     Reload();
@@ -184,8 +171,8 @@ TEST_F(AppTickTest, BusyTickAndRunInProgressStartNothing) {
 }
 
 TEST_F(AppTickTest, FailedScheduledRunIsReportedWithJobAndLog) {
-    WriteCopyJob(Root, App, "Broken", Now, false, /*bMissingSource=*/true);
-    std::string sGood = WriteCopyJob(Root, App, "Good", Now);
+    WriteCopyJob("Broken", false, /*bMissingSource=*/true);
+    std::string sGood = WriteCopyJob("Good");
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
@@ -204,7 +191,7 @@ TEST_F(AppTickTest, FailedScheduledRunIsReportedWithJobAndLog) {
 }
 
 TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {
-    WriteCopyJob(Root, App, "Flaky", Now, false, /*bMissingSource=*/true);
+    WriteCopyJob("Flaky", false, /*bMissingSource=*/true);
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
@@ -231,7 +218,7 @@ TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {
 }
 
 TEST_F(AppTickTest, HeadlessAgentTicksUntilSigtermThenSavesPreferences) {
-    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    std::string sFile = WriteCopyJob("Nightly");
     Reload();
     StopSignals::Install();
     StopSignals::Reset();
@@ -332,7 +319,7 @@ TEST_F(AppTrayAgentTest, LoadStartsTimerAndShowsWindowUnlessSilent) {
 }
 
 TEST_F(AppTrayAgentTest, VisibleWindowHoldsJobsAndMinimisedCountsAsHiddenWithoutTray) {
-    std::string sFile = WriteCopyJob(Root, App, "Nightly", Now);
+    std::string sFile = WriteCopyJob("Nightly");
     Reload();
     View.show();
     ASSERT_TRUE(View.IsVisibleToUser());

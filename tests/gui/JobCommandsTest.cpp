@@ -1,8 +1,7 @@
 // The main window's Add, Edit, Copy and One-shot dates commands end to end: the real window,
 // the real editor (driven through its modal hook), the job manager and the job files on disk.
 
-#include "common/TempAppFolder.h"
-#include "jobs/CBackupJobManager.h"
+#include "common/TempJobFolder.h"
 #include "ui/frmJobOptions.h"
 #include "ui/frmOneShot.h"
 #include "ui/frmSchedule.h"
@@ -23,27 +22,24 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QString& s) { return s.toStdString(); }
 } // namespace
 
-class JobCommandsTest : public TempAppFolder {
+class JobCommandsTest : public TempJobFolder {
 protected:
     std::unique_ptr<frmSchedule> Window;
     int EditorOpened = 0;
     std::string EditorCaption;
 
     void SetUp() override {
-        TempAppFolder::SetUp();
-        libDates::SetClock(libDates::DateSerial(2026, 12, 5) + libDates::TimeSerial(15, 0, 0));
-        std::filesystem::create_directories(App + "BackupJobs");
+        TempJobFolder::SetUp();
+        StartJobs(libDates::DateSerial(2026, 12, 5) + libDates::TimeSerial(15, 0, 0), true);
         std::filesystem::create_directories(Root + "target");
         std::filesystem::create_directories(Root + "src");
-        CreateJobManager();
         Window = std::make_unique<frmSchedule>();
     }
     void TearDown() override {
         frmJobOptions::ModalHook() = nullptr;
         frmOneShot::ModalHook() = nullptr;
         Window.reset();
-        DestroyJobManager();
-        TempAppFolder::TearDown();
+        TempJobFolder::TearDown();
     }
 
     std::string JobFile(const std::string& sName) const { return App + "BackupJobs/" + sName + ".slj"; }
@@ -82,12 +78,6 @@ protected:
         }
     }
 
-    static CBackupJob Load(const std::string& sFile) {
-        CBackupJob job;
-        job.OpenBackupJob(sFile);
-        return job;
-    }
-
     // An editor hook that records the opening and presses OK after fn.
     void EditorDoes(std::function<void(frmJobOptions&)> fn) {
         frmJobOptions::ModalHook() = [this, fn](frmJobOptions& dlg) {
@@ -118,7 +108,7 @@ TEST_F(JobCommandsTest, AddCreatesSavesListsAndRegistersTheJobOnce) {
     EXPECT_TRUE(Seam->Messages().empty());
 
     ASSERT_TRUE(Exists(JobFile("New Backup Job")));
-    CBackupJob saved = Load(JobFile("New Backup Job"));
+    CBackupJob saved = LoadJob(JobFile("New Backup Job"));
     EXPECT_EQ(saved.JobName(), "New Backup Job");
     EXPECT_EQ(saved.FilesToZip(), Root + "src/*.*\r\n");
     EXPECT_EQ(saved.TargetDirectory(), Root + "target/");
@@ -165,7 +155,7 @@ TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
     EXPECT_EQ(EditorCaption, "Edit job - Weekly");
     EXPECT_FALSE(Exists(JobFile("Weekly")));
     ASSERT_TRUE(Exists(JobFile("Weekly Docs")));
-    CBackupJob saved = Load(JobFile("Weekly Docs"));
+    CBackupJob saved = LoadJob(JobFile("Weekly Docs"));
     EXPECT_EQ(saved.JobName(), "Weekly Docs");
     EXPECT_NEAR(saved.StartTime(), libDates::TimeSerial(19, 40, 0), 1e-6);
     EXPECT_NE(Row("Weekly Docs"), nullptr);
@@ -199,7 +189,7 @@ TEST_F(JobCommandsTest, CopyMakesSavesListsSelectsAndOpensTheCopyButNeverOverwri
     EXPECT_EQ(EditorOpened, 1);
     EXPECT_EQ(EditorCaption, "Edit job - Copy of Daily");
     ASSERT_TRUE(Exists(JobFile("Copy of Daily")));
-    CBackupJob copy = Load(JobFile("Copy of Daily"));
+    CBackupJob copy = LoadJob(JobFile("Copy of Daily"));
     EXPECT_EQ(copy.JobName(), "Copy of Daily");
     EXPECT_EQ(copy.FilesToZip(), Root + "src/\r\n");
     EXPECT_NE(ReadFile(JobFile("Copy of Daily")).find("RunCount=-1\r\n"), std::string::npos); // never run
@@ -265,9 +255,9 @@ TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {
     };
     Select({"Alpha", "Beta"});
     Window->mnuCustomSchedule_Click();
-    EXPECT_EQ(Load(JobFile("Alpha")).OneShotDates(), "Jan-15-2027 06:30\r\n");
-    EXPECT_EQ(Load(JobFile("Beta")).OneShotDates(), "Jan-15-2027 06:30\r\n");
-    EXPECT_EQ(Load(JobFile("Gamma")).OneShotDates(), "Dec-24-2026 08:00\r\n");
+    EXPECT_EQ(LoadJob(JobFile("Alpha")).OneShotDates(), "Jan-15-2027 06:30\r\n");
+    EXPECT_EQ(LoadJob(JobFile("Beta")).OneShotDates(), "Jan-15-2027 06:30\r\n");
+    EXPECT_EQ(LoadJob(JobFile("Gamma")).OneShotDates(), "Dec-24-2026 08:00\r\n");
 }
 
 TEST_F(JobCommandsTest, CommandsOnAnEmptyListSaySoAndOpenNothing) {

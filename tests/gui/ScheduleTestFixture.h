@@ -3,8 +3,7 @@
 
 #include "app/ScheduleView.h"
 #include "common/ModalScript.h"
-#include "common/TempAppFolder.h"
-#include "jobs/CBackupJobManager.h"
+#include "common/TempJobFolder.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
 #include "ui/frmSchedule.h"
@@ -19,25 +18,20 @@
 #include <filesystem>
 #include <memory>
 
-class ScheduleTest : public TempAppFolder {
+class ScheduleTest : public TempJobFolder {
 protected:
-    double Now = 0;
     std::unique_ptr<frmSchedule> Form;
 
     void SetUp() override {
-        TempAppFolder::SetUp();
-        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
-        libDates::SetClock(Now);
-        std::filesystem::create_directories(App + "BackupJobs");
-        CreateJobManager();
+        TempJobFolder::SetUp();
+        StartJobs(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0), true);
         appSetup::SetHasNotificationArea(true);
         Form = std::make_unique<frmSchedule>();
     }
     void TearDown() override {
         Form.reset();
         appSetup::SetHasNotificationArea(false);
-        DestroyJobManager();
-        TempAppFolder::TearDown();
+        TempJobFolder::TearDown();
     }
 
     // A job saved in its own file. Zip jobs archive Root/src-<name>/, copy jobs copy it.
@@ -92,10 +86,5 @@ protected:
             r->setSelected(true);
             bFirst = false;
         }
-    }
-    int RunCountOf(const std::string& sFile) {
-        CBackupJob job;
-        if (job.OpenBackupJob(sFile)) return -1;
-        return job.RunCount();
     }
 };
