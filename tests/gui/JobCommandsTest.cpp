@@ -1,6 +1,7 @@
 // The main window's Add, Edit, Copy and One-shot dates commands end to end: the real window,
 // the real editor (driven through its modal hook), the job manager and the job files on disk.
 
+#include "QtText.h"
 #include "common/TempJobFolder.h"
 #include "ui/frmJobOptions.h"
 #include "ui/frmOneShot.h"
@@ -16,11 +17,6 @@
 #include <memory>
 
 using UserInteraction::Answer;
-
-namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
-} // namespace
 
 class JobCommandsTest : public TempJobFolder {
 protected:

@@ -1,6 +1,7 @@
 // The one-shot dates editor: the sorted unique list, the past-date check, the spinners and the
 // texts handed back.
 
+#include "QtText.h"
 #include "common/TempAppFolder.h"
 #include "ui/frmOneShot.h"
 
@@ -13,7 +14,6 @@
 using UserInteraction::Icon;
 
 namespace {
-std::string S(const QString& s) { return s.toStdString(); }
 
 std::vector<std::string> Entries(const frmOneShot& dlg) {
     std::vector<std::string> v;

@@ -1,6 +1,7 @@
 // The pick-files dialog: specific files and every wildcard mode appended to the caller's list,
 // the root-folder rule, the refusals and the remembered folder.
 
+#include "QtText.h"
 #include "common/TempAppFolder.h"
 #include "ui/frmPickFile.h"
 
@@ -14,7 +15,6 @@
 using UserInteraction::Icon;
 
 namespace {
-std::string S(const QString& s) { return s.toStdString(); }
 
 std::vector<std::string> Lines(const QListWidget& list) {
     std::vector<std::string> lines;

@@ -1,0 +1,72 @@
+#pragma once
+// The job editor over a job in the temporary application folder, and its message texts.
+
+#include "QtText.h"
+#include "common/TempAppFolder.h"
+#include "jobs/CBackupJob.h"
+#include "support/libLog.h"
+#include "ui/frmJobOptions.h"
+#include "ui/frmOneShot.h"
+#include "ui/frmPickFile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QToolButton>
+
+#include <filesystem>
+#include <memory>
+
+using UserInteraction::Answer;
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+
+class JobOptionsTest : public TempAppFolder {
+protected:
+    CBackupJob Job;
+    std::unique_ptr<frmJobOptions> Dlg;
+
+    void TearDown() override {
+        Dlg.reset();
+        TempAppFolder::TearDown();
+    }
+
+    frmJobOptions& Open(const std::vector<std::string>& names = {}, int iSelected = -1) {
+        Dlg = std::make_unique<frmJobOptions>();
+        Dlg->BeginEdit(Job, names, iSelected);
+        return *Dlg;
+    }
+
+    // An existing job saved in the job folder, as the main window hands it to the editor.
+    void MakeExistingJob(const std::string& sName, int iRunCount = 4) {
+        const std::string sTarget = Root + "target/";
+        std::filesystem::create_directories(sTarget);
+        Job.SetJobNameRaw(sName);
+        Job.SetTargetDirectoryRaw(sTarget);
+        Job.SetFileNameRaw(CBackupJob::JobFileNameFor(sName));
+        Job.SetFilesToZip(Root + "src/\r\n");
+        Job.SetRunCount(iRunCount);
+        Job.SetStartTime(libDates::TimeSerial(21, 15, 0));
+        ASSERT_FALSE(Job.SaveBackupJobIniFile());
+    }
+
+    std::vector<std::string> Texts() const {
+        std::vector<std::string> texts;
+        for (const auto& m : Seam->Messages())
+            texts.push_back(m.Text);
+        return texts;
+    }
+    std::string LastText() const {
+        auto m = Seam->Messages();
+        return m.empty() ? std::string() : m.back().Text;
+    }
+};
