@@ -36,15 +36,10 @@ TEST(Strings, IsNumericAndValFollowTheClassicRules) {
 }
 
 TEST(Strings, IniBooleanRule) {
-    EXPECT_TRUE(BoolFromIniText("-1"));
-    EXPECT_TRUE(BoolFromIniText("1"));
-    EXPECT_TRUE(BoolFromIniText("True"));
-    EXPECT_TRUE(BoolFromIniText("5 apples"));
-    EXPECT_FALSE(BoolFromIniText("true")); // the word is exact
-    EXPECT_FALSE(BoolFromIniText("0"));
-    EXPECT_FALSE(BoolFromIniText(""));
-    EXPECT_FALSE(BoolFromIniText("False"));
-    EXPECT_FALSE(BoolFromIniText("yes"));
+    for (const char* t : {"-1", "1", "True", "5 apples"})
+        EXPECT_TRUE(BoolFromIniText(t)) << t;
+    for (const char* t : {"true" /* the word is exact */, "0", "", "False", "yes"})
+        EXPECT_FALSE(BoolFromIniText(t)) << t;
     EXPECT_EQ(BoolToIniText(true), "-1");
     EXPECT_EQ(BoolToIniText(false), "0");
 }
@@ -76,44 +71,31 @@ TEST(Strings, ShortenForDisplayAndCharacterFilters) {
     EXPECT_EQ(MakePrintable(std::string("a\tb\x7f\x80~ \x01z")), "ab~ z");
 }
 
+// Checks each (name, pattern) pair of a flat list against the expected outcome.
+template <class Matcher> void ExpectMatches(Matcher match, bool bExpected, std::initializer_list<std::string> pairs) {
+    for (auto it = pairs.begin(); it != pairs.end(); it += 2)
+        EXPECT_EQ(match(it[0], it[1]), bExpected) << it[0] << " ~ " << it[1];
+}
+
 TEST(Strings, LikeMatchesWholeNamesIgnoringCase) {
-    EXPECT_TRUE(Like("Report.DOC", "*.doc"));
-    EXPECT_FALSE(Like("Report.docx", "*.doc"));
-    EXPECT_TRUE(Like("file7.txt", "file#.txt"));
-    EXPECT_FALSE(Like("fileX.txt", "file#.txt"));
-    EXPECT_TRUE(Like("b.tmp", "[a-c].tmp"));
-    EXPECT_TRUE(Like("B.tmp", "[a-c].tmp"));
-    EXPECT_FALSE(Like("d.tmp", "[a-c].tmp"));
-    EXPECT_TRUE(Like("d.tmp", "[!a-c].tmp"));
-    EXPECT_FALSE(Like("a.tmp", "[!a-c].tmp"));
-    EXPECT_TRUE(Like("a*b", "a[*]b"));
-    EXPECT_FALSE(Like("axb", "a[*]b"));
-    EXPECT_TRUE(Like("x", "?"));
-    EXPECT_FALSE(Like("", "?"));
-    EXPECT_TRUE(Like("", "*"));
-    EXPECT_TRUE(Like("abcabc", "*b*c"));
-    EXPECT_TRUE(Like("[x", "[x")); // an unclosed bracket is literal
-    EXPECT_TRUE(Like("a", "**a**"));
-    EXPECT_FALSE(Like("ab", "a"));
-    EXPECT_FALSE(Like("a", "ab"));
-    EXPECT_TRUE(Like("~$temp.doc", "~$*"));
-    EXPECT_TRUE(Like("x.BAK", "*.[bB]ak"));
-    // Many stars against a long name must not take exponential time.
-    EXPECT_FALSE(Like(std::string(250, 'a'), "*a*a*a*a*a*a*a*a*a*a*a*a*b"));
-    EXPECT_TRUE(Like(std::string(250, 'a') + "b", "*a*a*a*a*a*a*a*a*a*a*a*a*b"));
+    // An unclosed bracket is literal; many stars against a long name must not take exponential time.
+    const std::string s250(250, 'a'), sStars = "*a*a*a*a*a*a*a*a*a*a*a*a*b";
+    ExpectMatches(Like, true, {"Report.DOC", "*.doc",      "file7.txt",  "file#.txt", "b.tmp",    "[a-c].tmp", "B.tmp",
+                               "[a-c].tmp",  "d.tmp",      "[!a-c].tmp", "a*b",       "a[*]b",    "x",         "?",
+                               "",           "*",          "abcabc",     "*b*c",      "[x",       "[x",        "a",
+                               "**a**",      "~$temp.doc", "~$*",        "x.BAK",     "*.[bB]ak", s250 + "b",  sStars});
+    ExpectMatches(Like, false,
+                  {"Report.docx", "*.doc", "fileX.txt", "file#.txt", "d.tmp", "[a-c].tmp", "a.tmp", "[!a-c].tmp", "axb",
+                   "a[*]b", "", "?", "ab", "a", "a", "ab", s250, sStars});
 }
 
 TEST(Strings, WildcardMatchUsesFileNameRules) {
-    EXPECT_TRUE(WildcardMatch("README", "*.*"));
-    EXPECT_TRUE(WildcardMatch("a.b.c", "*.*"));
-    EXPECT_TRUE(WildcardMatch(".hidden", "*.*"));
-    EXPECT_TRUE(WildcardMatch("Photo.JPG", "*.jpg"));
-    EXPECT_FALSE(WildcardMatch("photo.jpeg", "*.jpg"));
-    EXPECT_TRUE(WildcardMatch("data", "data.*"));
-    EXPECT_TRUE(WildcardMatch("a1.txt", "a?.txt"));
-    EXPECT_FALSE(WildcardMatch("a12.txt", "a?.txt"));
-    EXPECT_TRUE(WildcardMatch("[x].txt", "[x].txt")); // brackets are not special here
-    EXPECT_TRUE(WildcardMatch(std::string(200, 'a'), "*a*a*a*a*a*a*b*a") == false);
+    // Brackets are not special here.
+    ExpectMatches(WildcardMatch, true,
+                  {"README", "*.*", "a.b.c", "*.*", ".hidden", "*.*", "Photo.JPG", "*.jpg", "data", "data.*", "a1.txt",
+                   "a?.txt", "[x].txt", "[x].txt"});
+    ExpectMatches(WildcardMatch, false,
+                  {"photo.jpeg", "*.jpg", "a12.txt", "a?.txt", std::string(200, 'a'), "*a*a*a*a*a*a*b*a"});
 }
 
 TEST(Strings, SmallHelpers) {
