@@ -20,14 +20,10 @@ using libDates::TimeSerial;
 
 class JobFileFixture : public TempAppFolder {
 protected:
-    std::string Put(const std::string& sRelative, const std::string& sBytes) {
-        WriteFile(App + sRelative, sBytes);
-        return App + sRelative;
-    }
     // A job file written by hand in the INI layout: "[Config]" with the given lines, then extra text.
     std::string IniJob(const std::string& sConfigLines, const std::string& sMore = "",
                        const std::string& sName = "hand.slj") {
-        return Put("BackupJobs/" + sName, "[Config]\r\nJobName=Hand\r\n" + sConfigLines + sMore);
+        return WriteFile(App + "BackupJobs/" + sName, "[Config]\r\nJobName=Hand\r\n" + sConfigLines + sMore);
     }
 };
 class JobFile : public JobFileFixture {};
@@ -254,9 +250,10 @@ TEST_F(JobFile, BlankOnlySourceValueIsSkipped) {
 // ---------------------------------------------------------------- the line layout
 
 TEST_F(JobFile, LineLayoutWithTheIncrementalFlag) {
-    std::string sPath = Put("BackupJobs/old.slj", "Old Docs\r\n12/05/2001 18:34:00\r\n10:30\r\n2\r\n62\r\n15\r\n"
-                                                  "False\r\n5\r\nplain pw\r\nTrue\r\nTrue\r\n/backup/\r\n"
-                                                  "/home/u/docs\r\n   \r\n\r\n  /home/u/mail \r\n");
+    std::string sPath =
+        WriteFile(App + "BackupJobs/old.slj", "Old Docs\r\n12/05/2001 18:34:00\r\n10:30\r\n2\r\n62\r\n15\r\n"
+                                              "False\r\n5\r\nplain pw\r\nTrue\r\nTrue\r\n/backup/\r\n"
+                                              "/home/u/docs\r\n   \r\n\r\n  /home/u/mail \r\n");
     CBackupJob job = Load(sPath);
     EXPECT_FALSE(job.Changed()) << "the line reader clears Changed";
     EXPECT_EQ(job.JobName(), "Old Docs");
@@ -289,8 +286,9 @@ TEST_F(JobFile, LineLayoutWithTheIncrementalFlag) {
 TEST_F(JobFile, LineLayoutVariants) {
     libDates::SetClock(DateSerial(2027, 3, 10) + TimeSerial(15, 0, 0));
     { // Empty line 11: no flag, and that empty line is the target directory.
-        CBackupJob job = Load(Put("BackupJobs/a.slj", "A\nJan-01-2020 10:00\n10:00\n1\n254\n1\n1\n3\n\n0\n\n"
-                                                      "/src/one\n/src/two\n"));
+        CBackupJob job =
+            Load(WriteFile(App + "BackupJobs/a.slj", "A\nJan-01-2020 10:00\n10:00\n1\n254\n1\n1\n3\n\n0\n\n"
+                                                     "/src/one\n/src/two\n"));
         EXPECT_FALSE(job.Incremental());
         EXPECT_EQ(job.TargetDirectory(), "");
         EXPECT_EQ(job.FilesToZip(), "/src/one\r\n/src/two\r\n");
@@ -298,15 +296,15 @@ TEST_F(JobFile, LineLayoutVariants) {
         EXPECT_TRUE(job.Compress());
     }
     { // Written before the flag existed: line 11 is the target itself.
-        CBackupJob job = Load(Put("BackupJobs/b.slj", "B\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n"
-                                                      "-1\r\n3\r\n\r\n0\r\n/backup/b/\r\n/src/b\r\n"));
+        CBackupJob job = Load(WriteFile(App + "BackupJobs/b.slj", "B\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n"
+                                                                  "-1\r\n3\r\n\r\n0\r\n/backup/b/\r\n/src/b\r\n"));
         EXPECT_FALSE(job.Incremental());
         EXPECT_EQ(job.TargetDirectory(), "/backup/b/");
         EXPECT_EQ(job.FilesToZip(), "/src/b\r\n");
     }
     { // Damaged lines take defaults; a bad date of last run means today at 00:00.
-        CBackupJob job = Load(Put("BackupJobs/c.slj", "C\r\nnever\r\nnoon\r\nweekly\r\nx\r\n-\r\nmaybe\r\n"
-                                                      "1e99\r\npw\r\nperhaps\r\n"));
+        CBackupJob job = Load(WriteFile(App + "BackupJobs/c.slj", "C\r\nnever\r\nnoon\r\nweekly\r\nx\r\n-\r\nmaybe\r\n"
+                                                                  "1e99\r\npw\r\nperhaps\r\n"));
         EXPECT_EQ(job.DateLastRun(), DateSerial(2027, 3, 10));
         EXPECT_EQ(job.StartTime(), 0.0);
         EXPECT_EQ(job.Frequency(), 2) << "frequency default 1 with mask default 2";
@@ -319,14 +317,14 @@ TEST_F(JobFile, LineLayoutVariants) {
         EXPECT_EQ(job.TargetDirectory(), "");
     }
     { // A daily job whose mask lost every weekday is weekly and never runs.
-        CBackupJob job = Load(Put("BackupJobs/d.slj", "D\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n0\r\n1\r\n"
-                                                      "True\r\n3\r\n\r\nFalse\r\n\r\n"));
+        CBackupJob job = Load(WriteFile(App + "BackupJobs/d.slj", "D\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n0\r\n1\r\n"
+                                                                  "True\r\n3\r\n\r\nFalse\r\n\r\n"));
         EXPECT_EQ(job.Frequency(), 2);
         EXPECT_EQ(job.DayOfWeek(), 0);
         EXPECT_EQ(job.DateTimeNextRun(), CBackupJob::FarFuture);
     }
     { // Truncated after the name: the rest takes defaults.
-        CBackupJob job = Load(Put("BackupJobs/e.slj", "Only a name"));
+        CBackupJob job = Load(WriteFile(App + "BackupJobs/e.slj", "Only a name"));
         EXPECT_EQ(job.JobName(), "Only a name");
         EXPECT_EQ(job.FilesToZip(), "");
     }
@@ -418,7 +416,7 @@ TEST_F(JobFileDamaged, AMissingFileOrAFolderFailsWithoutAnErrorReport) {
     EXPECT_TRUE(job.OpenBackupJob(""));
     EXPECT_EQ(job.Tag(), -1);
     // A file far too large to be a job file is not read into memory.
-    std::string sHuge = Put("BackupJobs/huge.slj", "[Config]\r\nJobName=Huge\r\n");
+    std::string sHuge = WriteFile(App + "BackupJobs/huge.slj", "[Config]\r\nJobName=Huge\r\n");
     std::filesystem::resize_file(sHuge, (64ull << 20) + 1);
     EXPECT_TRUE(job.OpenBackupJob(sHuge));
     EXPECT_EQ(job.JobName(), "");
@@ -477,7 +475,7 @@ TEST_F(JobFileDamaged, AnyBytesLoadWithoutCrashing) {
     }
 
     for (size_t i = 0; i < samples.size(); ++i) {
-        std::string sPath = Put("BackupJobs/damaged.slj", samples[i]);
+        std::string sPath = WriteFile(App + "BackupJobs/damaged.slj", samples[i]);
         CBackupJob job;
         ASSERT_NO_THROW({
             job.OpenBackupJob(sPath);
@@ -514,7 +512,7 @@ TEST_F(JobFileNames, ANameFromTheFileNeverMovesTheSave) {
         std::string sPath = IniJob("Frequency=3\r\n", "", "safe.slj");
         std::string sText = ReadFile(sPath);
         sText.replace(sText.find("JobName=Hand"), 12, std::string("JobName=") + sName);
-        Put("BackupJobs/safe.slj", sText);
+        WriteFile(App + "BackupJobs/safe.slj", sText);
         CBackupJob job = Load(sPath);
         EXPECT_EQ(job.JobName(), sName);
         job.SetDayOfMonth(3);

@@ -12,14 +12,11 @@ namespace {
 
 class JobRecord : public TempAppFolder {
 protected:
-    std::string Put(const std::string& sRelative, const std::string& sBytes) {
-        WriteFile(App + sRelative, sBytes);
-        return App + sRelative;
-    }
     // A job whose Changed flag is False: loaded from a file written by hand in the line layout.
     CBackupJob UnchangedJob() {
-        std::string sPath = Put("BackupJobs/plain.slj", "Plain\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n"
-                                                        "True\r\n3\r\nsecret\r\nFalse\r\n\r\n/src/a\r\n");
+        std::string sPath =
+            WriteFile(App + "BackupJobs/plain.slj", "Plain\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n"
+                                                    "True\r\n3\r\nsecret\r\nFalse\r\n\r\n/src/a\r\n");
         CBackupJob job;
         EXPECT_FALSE(job.OpenBackupJob(sPath));
         EXPECT_FALSE(job.Changed());

@@ -12,13 +12,7 @@
 
 namespace {
 
-class Schedule : public TempAppFolder {
-protected:
-    std::string Put(const std::string& sRelative, const std::string& sBytes) {
-        WriteFile(App + sRelative, sBytes);
-        return App + sRelative;
-    }
-};
+class Schedule : public TempAppFolder {};
 
 using libDates::DateSerial;
 using libDates::TimeSerial;
@@ -176,8 +170,8 @@ TEST_F(Schedule, PurgeOneShotDates) {
 }
 
 TEST_F(Schedule, CacheHoldsUntilAScheduleWrite) {
-    std::string sPath = Put("BackupJobs/j.slj", "J\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n"
-                                                "True\r\n3\r\n\r\nFalse\r\n\r\n/src\r\n");
+    std::string sPath = WriteFile(App + "BackupJobs/j.slj", "J\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n"
+                                                            "True\r\n3\r\n\r\nFalse\r\n\r\n/src\r\n");
     CBackupJob job;
     ASSERT_FALSE(job.OpenBackupJob(sPath));
     ASSERT_FALSE(job.Changed());
