@@ -247,7 +247,7 @@ TEST_F(ScheduleCommandsTest, CommentPromptAskedPerJobAndCancelSkipsThatJob) {
     EXPECT_EQ(titles[1], "Please enter a comment for backup - B");
     EXPECT_EQ(RunCountOf(a), 0);
     EXPECT_EQ(RunCountOf(b), 1);
-    EXPECT_NE(ReadFile(libLog::LogFileName()).find("  new disk\r\n"), std::string::npos);
+    EXPECT_TRUE(LogHas("new disk"));
     EXPECT_EQ(libLog::PendingComment(), ""); // not carried into later scheduled runs
 
     // In tray mode, or with "Job defined", nobody is asked.
@@ -398,7 +398,7 @@ TEST_F(ScheduleCommandsTest, LogCommentRefreshPreferencesAboutAndKeys) {
         d->cmdOk->click();
     });
     Form->mnuLogComment_Click();
-    EXPECT_NE(ReadFile(libLog::LogFileName()).find("  Manual note\r\n"), std::string::npos);
+    EXPECT_TRUE(LogHas("Manual note"));
 
     // A job file that appeared on disk shows after Refresh.
     SaveJob("B", false);
