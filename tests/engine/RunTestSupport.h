@@ -2,9 +2,9 @@
 // Shared pieces of the backup-run, retention and rename tests: source and target folders in the
 // temporary application folder, a job built in memory, and zip archives read back with libzip.
 
+#include "RecordingOwner.h"
 #include "common/TempAppFolder.h"
 #include "engine/ArchiveFlags.h"
-#include "engine/BackupRunOwner.h"
 #include "engine/RunState.h"
 #include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
@@ -90,32 +90,6 @@ protected:
         t.actime = t.modtime = libDates::ToTimeT(dSerial);
         ::utime(sPath.c_str(), &t);
     }
-};
-
-// A window standing in for the main window: records what the run shows.
-class RecordingOwner : public BackupRunOwner {
-public:
-    std::vector<std::string> Messages;
-    std::string Current;
-    bool Lights[4] = {true, false, false, true};
-    std::vector<std::string> LightStates; // "idle"/"busy"/"mixed" after each repaint
-    std::vector<bool> Pointer;
-
-    void SetMessageText(const std::string& sText) override {
-        Current = sText;
-        Messages.push_back(sText);
-    }
-    std::string MessageText() const override { return Current; }
-    void SetLight(int iIndex, bool bVisible) override { Lights[iIndex] = bVisible; }
-    void Repaint() override {
-        if (Lights[0] && !Lights[1] && !Lights[2] && Lights[3])
-            LightStates.push_back("idle");
-        else if (!Lights[0] && Lights[1] && Lights[2] && !Lights[3])
-            LightStates.push_back("busy");
-        else
-            LightStates.push_back("mixed");
-    }
-    void SetBusyPointer(bool bBusy) override { Pointer.push_back(bBusy); }
 };
 
 } // namespace runtest

@@ -1,5 +1,5 @@
 #include "engine/libCopy.h"
-#include "engine/BackupRunOwner.h"
+#include "RecordingOwner.h"
 #include "engine/CFileFinder.h"
 #include "engine/libCopyFixture.h"
 
@@ -35,18 +35,13 @@ protected:
 
 // A window whose status line asks for an abort after a number of files (as a user's click
 // processed between two files would).
-class AbortingOwner : public BackupRunOwner {
+class AbortingOwner : public RecordingOwner {
 public:
     explicit AbortingOwner(int iAfter) : m_after(iAfter) {}
-    std::vector<std::string> Messages;
     void SetMessageText(const std::string& sText) override {
-        Messages.push_back(sText);
+        RecordingOwner::SetMessageText(sText);
         if (static_cast<int>(Messages.size()) >= m_after) RunState::SetAbortRequested(true);
     }
-    std::string MessageText() const override { return Messages.empty() ? "" : Messages.back(); }
-    void SetLight(int, bool) override {}
-    void Repaint() override {}
-    void SetBusyPointer(bool) override {}
 
 private:
     int m_after;
@@ -385,17 +380,13 @@ TEST_F(CopyFilesTest, RebuildNeverRemovesTheFolderItBacksUp) {
 namespace {
 
 // Deletes each file as its copy is announced: the file vanishes between listing and copying.
-class DeletingOwner : public BackupRunOwner {
+class DeletingOwner : public RecordingOwner {
 public:
     void SetMessageText(const std::string& sText) override {
         const std::string prefix = "Backing Up  ";
         if (sText.rfind(prefix, 0) == 0 && sText.find("gone") != std::string::npos)
             std::filesystem::remove(sText.substr(prefix.size()));
     }
-    std::string MessageText() const override { return ""; }
-    void SetLight(int, bool) override {}
-    void Repaint() override {}
-    void SetBusyPointer(bool) override {}
 };
 
 TEST_F(CopyFilesTest, AFileDeletedWhileTheWalkRunsIsPassedOver) {
