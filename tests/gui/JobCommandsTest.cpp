@@ -1,7 +1,7 @@
 // The main window's Add, Edit, Copy and One-shot dates commands end to end: the real window,
 // the real editor (driven through its modal hook), the job manager and the job files on disk.
 
-#include "QtText.h"
+#include "app/QtHelpers.h"
 #include "common/TempJobFolder.h"
 #include "ui/frmJobOptions.h"
 #include "ui/frmOneShot.h"
@@ -15,6 +15,9 @@
 #include <QTreeWidget>
 
 #include <memory>
+
+using QtHelpers::Q;
+using QtHelpers::S;
 
 using UserInteraction::Answer;
 

@@ -1,7 +1,7 @@
 #pragma once
 // The job editor over a job in the temporary application folder, and its message texts.
 
-#include "QtText.h"
+#include "app/QtHelpers.h"
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
 #include "support/libLog.h"
@@ -25,6 +25,9 @@
 
 #include <filesystem>
 #include <memory>
+
+using QtHelpers::Q;
+using QtHelpers::S;
 
 using UserInteraction::Answer;
 using UserInteraction::Buttons;

@@ -1,7 +1,7 @@
 // The one-shot dates editor: the sorted unique list, the past-date check, the spinners and the
 // texts handed back.
 
-#include "QtText.h"
+#include "app/QtHelpers.h"
 #include "common/TempAppFolder.h"
 #include "ui/frmOneShot.h"
 
@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
+
+using QtHelpers::Q;
+using QtHelpers::S;
 
 using UserInteraction::Icon;
 

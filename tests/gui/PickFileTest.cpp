@@ -1,7 +1,7 @@
 // The pick-files dialog: specific files and every wildcard mode appended to the caller's list,
 // the root-folder rule, the refusals and the remembered folder.
 
-#include "QtText.h"
+#include "app/QtHelpers.h"
 #include "common/TempAppFolder.h"
 #include "ui/frmPickFile.h"
 
@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+
+using QtHelpers::Q;
+using QtHelpers::S;
 
 using UserInteraction::Icon;
 
