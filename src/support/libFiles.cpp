@@ -219,7 +219,7 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest) {
     if (fstat(in.fd, &st) != 0) ThrowErrno(sSource);
     if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
     if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
-    (void)fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK has no effect on a regular file, so it stays set: two system calls fewer a file.
     std::string sTemp;
     Fd out;
     out.fd = MakeTempBeside(sDest, sTemp);
