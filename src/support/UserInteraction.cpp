@@ -34,7 +34,8 @@ std::string WithNewlines(const std::string& sText) {
 // Starts argv detached: a double fork so no zombie is left and nothing waits.
 bool SpawnDetached(const std::vector<std::string>& args) {
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;

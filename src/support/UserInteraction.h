@@ -80,8 +80,8 @@ public:
         MessageRequest Request; // Title and Text are filled for every kind
     };
     std::vector<Call> Calls;
-    std::deque<Answer> Answers;      // message-box answers; when empty: OK (or Yes for Yes/No sets)
-    std::deque<std::string> Inputs;  // input-box answers; when empty: cancelled
+    std::deque<Answer> Answers;     // message-box answers; when empty: OK (or Yes for Yes/No sets)
+    std::deque<std::string> Inputs; // input-box answers; when empty: cancelled
     bool StartSucceeds = true;
     int EventsRun = 0;
 
