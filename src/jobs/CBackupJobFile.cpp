@@ -105,7 +105,10 @@ std::string ReadList(IniFile& ini, const std::string& sSection, const std::strin
     for (long i = 0;; ++i) {
         const std::string sKey = sPrefix + std::to_string(i);
         std::string sValue = ini.Get(sSection, sKey, "");
+        // A value of blanks only is passed over; an empty or missing one ends the list.
+        const bool bBlanks = sValue.empty() && ini.HasBlankValue(sSection, sKey);
         ini.Remove(sSection, sKey);
+        if (bBlanks) continue;
         if (sValue.empty()) break;
         if (Trim(sValue).empty()) continue;
         double d;

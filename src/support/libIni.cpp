@@ -112,13 +112,25 @@ bool IniFile::Has(const std::string& sSection, const std::string& sKey) const {
     return false;
 }
 
-std::string IniFile::Get(const std::string& sSection, const std::string& sKey, const std::string& sDefault) const {
+const std::string* IniFile::FindLine(const std::string& sSection, const std::string& sKey) const {
     int s = FindSection(sSection);
-    if (s < 0) return sDefault;
+    if (s < 0) return nullptr;
     std::string sWanted = Trim(sKey), k;
     for (auto& l : m_sections[s].Lines)
-        if (KeyOf(l, k) && IEquals(k, sWanted)) return ValueOf(l);
-    return sDefault;
+        if (KeyOf(l, k) && IEquals(k, sWanted)) return &l;
+    return nullptr;
+}
+
+std::string IniFile::Get(const std::string& sSection, const std::string& sKey, const std::string& sDefault) const {
+    const std::string* pLine = FindLine(sSection, sKey);
+    return pLine ? ValueOf(*pLine) : sDefault;
+}
+
+bool IniFile::HasBlankValue(const std::string& sSection, const std::string& sKey) const {
+    const std::string* pLine = FindLine(sSection, sKey);
+    if (!pLine) return false;
+    const std::string sRaw = pLine->substr(pLine->find('=') + 1);
+    return !sRaw.empty() && Trim(sRaw).empty();
 }
 
 void IniFile::Set(const std::string& sSection, const std::string& sKey, const std::string& sValue) {

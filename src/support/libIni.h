@@ -21,6 +21,8 @@ public:
     bool Has(const std::string& sSection, const std::string& sKey) const;
     // The value (trimmed, matching outer quotes removed), or sDefault when the key is missing.
     std::string Get(const std::string& sSection, const std::string& sKey, const std::string& sDefault = "") const;
+    // True when the key is present with a value of blanks only (which Get reads as "").
+    bool HasBlankValue(const std::string& sSection, const std::string& sKey) const;
     // Replaces the key's line in place, or appends it at the end of its section, creating the
     // section at the end of the file when missing.
     void Set(const std::string& sSection, const std::string& sKey, const std::string& sValue);
@@ -48,6 +50,7 @@ private:
     std::vector<std::string> m_plain;
     std::vector<Section> m_sections;
     int FindSection(const std::string& sSection) const;
+    const std::string* FindLine(const std::string& sSection, const std::string& sKey) const;
 };
 
 namespace libIni {

@@ -218,6 +218,8 @@ TEST_F(JobFile, ListSections) {
     auto sources = [&](const std::string& sSection) { return Load(IniJob("", sSection)).FilesToZip(); };
     EXPECT_EQ(sources("[Source]\r\nFile_0=a\r\nFile_1=\r\nFile_2=b\r\n"), "a\r\n") << "an empty value ends the list";
     EXPECT_EQ(sources("[Source]\r\nFile_0=a\r\nFile_2=b\r\n"), "a\r\n") << "a missing key ends the list";
+    EXPECT_EQ(sources("[Source]\r\nFile_0=a\r\nFile_1=   \r\nFile_2=b\r\n"), "a\r\nb\r\n")
+        << "a value of blanks only is passed over";
     EXPECT_EQ(sources("[source]\r\nfile_0=x\r\nFILE_1=y\r\n"), "x\r\ny\r\n") << "names ignore case";
     EXPECT_EQ(sources("[Source]\r\nFile_0=\" lead\"\r\n"), " lead\r\n");
 
