@@ -154,7 +154,7 @@ bool RotateCountedZips(const std::string& sBase, int iNumberCopies, int iMaxBack
     for (int n = iMaxBackupCopies; n >= 1; --n) {
         if (iNumberCopies == 0) {
             if (DeleteExact(Numbered(sBase, n))) {
-                libLog::LogEvent("Error deleting old copies (" + std::to_string(n) + ") of zip file.");
+                libLog::LogEvent("Error deleting old copies (n) of zip file.");
                 return true;
             }
         } else if (n == 1) {
