@@ -35,8 +35,6 @@ using UserInteraction::Icon;
 using UserInteraction::MsgBox;
 
 namespace {
-const char* const kModule = "frmOptions";
-const char* const kVerify = "Verification Error";
 
 // Removes the selected entries of a list from the top, looking at the same position again after
 // each removal.

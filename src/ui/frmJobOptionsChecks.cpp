@@ -32,8 +32,6 @@ using UserInteraction::Icon;
 using UserInteraction::MsgBox;
 
 namespace {
-const char* const kModule = "frmOptions";
-const char* const kVerify = "Verification Error";
 const char* const kNoFilesText =
     "You must select at least one file or directory to backup.  Please make a selection now.";
 

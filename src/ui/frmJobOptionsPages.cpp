@@ -35,7 +35,6 @@ using UserInteraction::Icon;
 using UserInteraction::MsgBox;
 
 namespace {
-const char* const kModule = "frmOptions";
 const char* const kHeaders[frmJobOptions::PageCount] = {"GENERAL", "SCHEDULING", "SOURCE FILES", "EXCLUSIONS",
                                                         "COMPRESSION"};
 
