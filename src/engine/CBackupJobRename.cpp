@@ -31,7 +31,7 @@ bool CBackupJob::RenameJob(const std::string& sNewTargetDirectory, const std::st
         // Never put this job's file over another job's file.
         if (sNewFile != m_FileName && libFiles::PathExists(sNewFile) && !SameFile(sNewFile, m_FileName)) return false;
 
-        const std::string sOldTarget = m_TargetDirectory;
+        const std::string sOldTarget = libFiles::AddTrailingSlash(m_TargetDirectory);
         m_TargetDirectory = libFiles::AddTrailingSlash(sNewTargetDirectory);
         const bool bTargetMoved = m_TargetDirectory != sOldTarget && !sOldTarget.empty();
 

@@ -5,6 +5,7 @@
 
 #include "engine/BackupRunOwner.h"
 #include "engine/CFileFinder.h"
+#include "engine/JobTemp.h"
 #include "engine/RunState.h"
 #include "engine/libCopy.h"
 #include "engine/libRetention.h"
@@ -157,8 +158,10 @@ private:
     BackupRunOwner* m_pOwner;
     const bool m_bFailureBefore;
     const double m_dSizeBefore;
-    std::string m_sBase;    // TargetDirectory + clean job name
-    std::string m_sZipBase; // the archive's path without ".zip"; "" for a copy-style run
+    std::string m_sTarget;     // TargetDirectory with its final "/"
+    std::string m_sTempFolder; // where the run writes before giving final names (JobTemp)
+    std::string m_sBase;       // TargetDirectory + clean job name
+    std::string m_sZipBase;    // the archive's path without ".zip"; "" for a copy-style run
     libZip::ZipJobValues m_zipValues;
     bool m_bArchiveOpen = false;
     bool m_bNotAllBackedUp = false; // a file was left out although the run went on
@@ -208,6 +211,15 @@ Outcome Run::Steps() {
     }
     // 3. Header line.
     libLog::LogEventLevel(2, BackupRun::HeaderLine(m_job.JobName()));
+    // A target that is no absolute folder would put the backup wherever the program happens to
+    // have been started. Every name below is joined to it with its final "/".
+    const std::string& sTargetDirectory = m_job.TargetDirectory();
+    if (sTargetDirectory.empty() || sTargetDirectory[0] != '/') {
+        libLog::LogEvent("Invalid target directory: '" + sTargetDirectory + "'.");
+        throw AbandonRun{};
+    }
+    m_sTarget = libFiles::AddTrailingSlash(sTargetDirectory);
+    m_sTempFolder = JobTemp::FolderOf(m_sTarget, m_job.JobName());
     // 4. Zip base name.
     if (m_job.Compress()) {
         if (m_job.JobName().find('/') != std::string::npos) {
@@ -215,7 +227,7 @@ Outcome Run::Steps() {
             libLog::LogEvent("Invalid job name for a zip file: '" + m_job.JobName() + "'.");
             throw AbandonRun{};
         }
-        m_sBase = libRetention::ZipBase(m_job.TargetDirectory(), m_job.JobName());
+        m_sBase = libRetention::ZipBase(m_sTarget, m_job.JobName());
         m_sZipBase = m_job.KeepPeriod() == CBackupJob::KeepCopies
                          ? m_sBase
                          : libRetention::DatedZipBase(m_sBase, libDates::Now());
@@ -226,6 +238,15 @@ Outcome Run::Steps() {
         libLog::LogEvent("Error loading list of files and folders to backup.");
         throw AbandonRun{};
     }
+    // A relative source would be read from wherever the program was started.
+    for (const std::string& sEntry : sources) {
+        if (sEntry[0] != '/') {
+            libLog::LogEvent("Invalid source, not an absolute path: '" + sEntry + "'.");
+            throw AbandonRun{};
+        }
+    }
+    // What an interrupted run of this job left behind goes before anything new is written.
+    if (Retrying([&] { return Exists(m_sTarget, true); })) JobTemp::Reclaim(m_sTempFolder);
     // 6. Pending comment.
     if (!libLog::PendingComment().empty()) libLog::LogEvent(libLog::PendingComment());
     // 7. Pre-backup command.
@@ -256,7 +277,7 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
         if (!libCopy::IsWildcardEntry(sEntry) && libFiles::DirExists(sEntry))
             sCopyEntry = libFiles::AddTrailingSlash(sEntry) + "*.*";
         const libCopy::EntryResult result = Retrying([&] {
-            return libCopy::CopyEntry(sCopyEntry, m_job.TargetDirectory(), m_job.Incremental(), m_job.Subdirectories(),
+            return libCopy::CopyEntry(sCopyEntry, m_sTarget, m_job.Incremental(), m_job.Subdirectories(),
                                       m_job.CopyStyle(), m_job.ExcludeSpec());
         });
         if (result.Abandon) throw AbandonRun{};

@@ -92,7 +92,7 @@ bool ReadDatePart(const std::string& sPart, double& dDate) {
 namespace libRetention {
 
 std::string ZipBase(const std::string& sTargetDirectory, const std::string& sJobName) {
-    return sTargetDirectory + libStrings::StripFileNameChars(sJobName);
+    return libFiles::AddTrailingSlash(sTargetDirectory) + libStrings::StripFileNameChars(sJobName);
 }
 
 std::string DatedZipBase(const std::string& sBase, double dToday) {

@@ -307,6 +307,75 @@ void AppendToFile(const std::string& sPath, const std::string& sBytes) {
     if (::close(fd) != 0) ThrowErrno(sPath);
 }
 
+bool RemoveTree(const std::string& sFolder, uint64_t& lBytes) {
+    lBytes = 0;
+    struct Level {
+        std::string Name; // this folder's name in its parent
+        std::vector<std::string> Subfolders;
+    };
+    int cur = ::open(sFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (cur < 0) return errno == ENOENT;
+    bool bOk = true;
+    // Removes the files of the open folder and lists its subfolders.
+    auto enter = [&](std::string sName) {
+        Level level{std::move(sName), {}};
+        const int dupFd = ::dup(cur);
+        DIR* d = dupFd < 0 ? nullptr : ::fdopendir(dupFd);
+        if (d == nullptr) {
+            if (dupFd >= 0) ::close(dupFd);
+            bOk = false;
+            return level;
+        }
+        while (dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n == "." || n == "..") continue;
+            struct stat st {};
+            if (::fstatat(cur, n.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            if (S_ISDIR(st.st_mode)) {
+                level.Subfolders.push_back(n);
+            } else if (::unlinkat(cur, n.c_str(), 0) == 0) {
+                if (S_ISREG(st.st_mode)) lBytes += static_cast<uint64_t>(st.st_size);
+            } else {
+                bOk = false;
+            }
+        }
+        ::closedir(d);
+        return level;
+    };
+    std::vector<Level> stack;
+    stack.push_back(enter(""));
+    while (!stack.empty()) {
+        Level& top = stack.back();
+        if (!top.Subfolders.empty()) {
+            const std::string sSub = std::move(top.Subfolders.back());
+            top.Subfolders.pop_back();
+            const int sub = ::openat(cur, sSub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (sub < 0) {
+                bOk = false;
+                continue;
+            }
+            ::close(cur);
+            cur = sub;
+            stack.push_back(enter(sSub));
+            continue;
+        }
+        const std::string sDone = std::move(top.Name);
+        stack.pop_back();
+        if (stack.empty()) break;
+        // One descriptor at a time: climb through "..", which links never stand in for here.
+        const int parent = ::openat(cur, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(cur);
+        cur = parent;
+        if (cur < 0) return false;
+        if (::unlinkat(cur, sDone.c_str(), AT_REMOVEDIR) != 0) bOk = false;
+    }
+    ::close(cur);
+    const int iSaved = errno;
+    if (::rmdir(sFolder.c_str()) != 0) return false;
+    errno = iSaved;
+    return bOk;
+}
+
 bool uMkDir(const std::string& sPath) {
     return Trapped("uMkDir()", false, [&] {
         std::string s = sPath;

@@ -58,6 +58,11 @@ std::string ReadWholeFile(const std::string& sPath);
 void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, mode_t mode = 0644);
 // Appends bytes (creating the file 0644); throws on failure.
 void AppendToFile(const std::string& sPath, const std::string& sBytes);
+// Removes a folder and everything in it without following links, walking by descriptor so that
+// neither depth nor path length can stop it, and never holding more than one folder open.
+// lBytes gets the total size of the files removed. Returns false when something could not be
+// removed (errno tells why); a missing folder is no failure.
+bool RemoveTree(const std::string& sFolder, uint64_t& lBytes);
 
 // ---- the utility table ----
 // Removes one trailing "/"; creates the folder (one level) when missing; waits until it can be
