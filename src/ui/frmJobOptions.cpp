@@ -222,9 +222,10 @@ void frmJobOptions::cmbKeepPeriod_Click() {
     }
 }
 
-void frmJobOptions::SetFieldColour(QWidget* pField, bool bWhite) {
+void frmJobOptions::SetFieldColour(QWidget* pField, bool bInUse) {
+    // The theme's own roles, so that a field in use reads as one in a dark palette too.
     QPalette pal = pField->palette();
-    const QColor colour = bWhite ? QColor(Qt::white) : QApplication::palette().color(QPalette::Button);
+    const QColor colour = QApplication::palette().color(bInUse ? QPalette::Base : QPalette::Button);
     pal.setColor(QPalette::Active, QPalette::Base, colour);
     pal.setColor(QPalette::Inactive, QPalette::Base, colour);
     pal.setColor(QPalette::Disabled, QPalette::Base, colour);

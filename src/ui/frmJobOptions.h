@@ -180,7 +180,7 @@ private:
     // The reason a start-time text is refused ("" when it is a valid time).
     std::string StartTimeProblem(const std::string& sText) const;
     bool JobNameKeyAccepted(const QString& sText) const;
-    void SetFieldColour(QWidget* pField, bool bWhite);
+    void SetFieldColour(QWidget* pField, bool bInUse);
     void HelpContents();
 
     CBackupJob* m_pEditedJob = nullptr;
