@@ -392,27 +392,22 @@ bool uMkDir(const std::string& sPath) {
 bool uRmDir(const std::string& sPath) {
     return Trapped("uRmDir()", true, [&] {
         if (sPath.size() < 4) return false;
-        std::string s = AddTrailingSlash(sPath);
-        // Find one subfolder, remove it, and list again: the walk never holds a listing open
-        // across a removal. Links to folders are removed as links, never followed.
-        for (;;) {
-            std::string sSub;
-            for (auto& n : ListNames(s))
-                if (IsRealDir(s + n)) {
-                    sSub = s + n;
-                    break;
-                }
-            if (sSub.empty()) break;
-            if (uRmDir(sSub)) return true;
-        }
-        uKill(s + "*.*");
-        if (::rmdir(RemoveTrailingSlash(s).c_str()) != 0) ThrowErrno(s);
+        // The system reads a path only up to a NUL byte: such a path names another folder than
+        // the one the caller means, so it is refused (nothing removed).
+        if (sPath.find('\0') != std::string::npos) return true;
+        const std::string s = RemoveTrailingSlash(sPath);
+        // By descriptor, one folder open at a time, links removed as links: no depth, path
+        // length or link loop can make the removal run away.
+        uint64_t lBytes = 0;
+        if (!PathExists(s) || !RemoveTree(s, lBytes)) ThrowErrno(s);
         return false;
     });
 }
 
 bool uKill(const std::string& sPattern) {
     return Trapped("uKill()", false, [&] {
+        // A pattern holding a NUL byte matches no file (the system would read a shorter path).
+        if (sPattern.find('\0') != std::string::npos) return false;
         auto matches = Matches(sPattern);
         if (matches.empty()) return false;
         for (auto& m : matches) {
