@@ -168,7 +168,7 @@ private:
     std::string m_sNewZip;     // the archive being written, in the temporary folder
     libZip::ZipJobValues m_zipValues;
     bool m_bArchiveOpen = false;
-    bool m_bTempMade = false; // the temporary folder was created by this run
+    bool m_bTempMade = false;       // the temporary folder was created by this run
     bool m_bNotAllBackedUp = false; // a file was left out although the run went on
 };
 

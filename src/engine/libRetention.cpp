@@ -211,12 +211,12 @@ bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive,
                 libLog::LogEvent("Error making copy of old zip file backup.");
                 return true;
             }
-            UserInteraction::MsgBox(
-                "Fatal Error intercepted by Stowline when renaming " + CRLF + " your previous zip file '" + sBase +
-                    ".zip." + CRLF + CRLF + "This is due most likely to the zip file being locked " + CRLF +
-                    "because you were just viewing the zip file.  " + CRLF + CRLF +
-                    "The fix is to close all open zip files you are " + CRLF + "viewing." + CRLF,
-                UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation, "Fatal Error");
+            UserInteraction::MsgBox("Fatal Error intercepted by Stowline when renaming " + CRLF +
+                                        " your previous zip file '" + sBase + ".zip." + CRLF + CRLF +
+                                        "This is due most likely to the zip file being locked " + CRLF +
+                                        "because you were just viewing the zip file.  " + CRLF + CRLF +
+                                        "The fix is to close all open zip files you are " + CRLF + "viewing." + CRLF,
+                                    UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation, "Fatal Error");
             return true;
         }
     }

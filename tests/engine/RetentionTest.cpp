@@ -92,7 +92,8 @@ protected:
         for (const auto& e : fs::directory_iterator(Tgt)) {
             int n = 0;
             const std::string sName = e.path().filename().string();
-            if (e.is_regular_file() && libRetention::ParseCountedZipName(sName, "Job", n)) m[sName] = ReadFile(e.path());
+            if (e.is_regular_file() && libRetention::ParseCountedZipName(sName, "Job", n))
+                m[sName] = ReadFile(e.path());
         }
         return m;
     }
@@ -102,9 +103,10 @@ TEST_F(Retention, RotationShiftsKeptCopiesAndDeletesTheRestAfterTheNewArchiveHas
     const std::string base = Tgt + "Job";
     std::string sNew = Generations({"Job.zip", "Job_1.zip", "Job_2.zip", "Job_3.zip", "Job_7.zip", "Job2_1.zip"});
     EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 3, 99));
-    EXPECT_EQ(Counted(), (std::map<std::string, std::string>{
-                             {"Job.zip", "new"}, {"Job_1.zip", "Job.zip"}, {"Job_2.zip", "Job_1.zip"},
-                             {"Job_3.zip", "Job_2.zip"}}));
+    EXPECT_EQ(
+        Counted(),
+        (std::map<std::string, std::string>{
+            {"Job.zip", "new"}, {"Job_1.zip", "Job.zip"}, {"Job_2.zip", "Job_1.zip"}, {"Job_3.zip", "Job_2.zip"}}));
     EXPECT_FALSE(Exists(sNew));
     EXPECT_EQ(ReadFile(Tgt + "Job2_1.zip"), "Job2_1.zip"); // the neighbour is never touched
 
@@ -185,8 +187,8 @@ TEST_F(Retention, ANameWithWildcardCharactersTouchesOnlyItsOwnFiles) {
     // Dated names in a target whose own name holds pattern characters.
     const std::string sDir = App + "b*?[x]#/";
     fs::create_directories(sDir);
-    for (const char* s : {"J[o]?_20270101.zip", "J[o]?_20270310.zip", "Jo_20270101.zip", "Job_20270102.zip",
-                          "J[o]?X_20270311.zip"})
+    for (const char* s :
+         {"J[o]?_20270101.zip", "J[o]?_20270310.zip", "Jo_20270101.zip", "Job_20270102.zip", "J[o]?X_20270311.zip"})
         Touch(sDir + s);
     libRetention::PurgeDatedZips(sDir + "J[o]?", 1, 7, libDates::DateSerial(2027, 3, 15));
     EXPECT_FALSE(Exists(sDir + "J[o]?_20270101.zip"));
