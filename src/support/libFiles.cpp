@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -240,6 +241,26 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest) {
 
 void RenameFile(const std::string& sFrom, const std::string& sTo) {
     if (::rename(sFrom.c_str(), sTo.c_str()) != 0) ThrowErrno(sFrom);
+}
+
+bool RenameNoReplace(const std::string& sFrom, const std::string& sTo) {
+    if (::renameat2(AT_FDCWD, sFrom.c_str(), AT_FDCWD, sTo.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS) ThrowErrno(sFrom);
+    // A file system without the flag: a hard link fails just as well on an existing name.
+    if (::link(sFrom.c_str(), sTo.c_str()) != 0) {
+        if (errno == EEXIST) return false;
+        ThrowErrno(sFrom);
+    }
+    if (::unlink(sFrom.c_str()) != 0) ThrowErrno(sFrom);
+    return true;
+}
+
+void SyncPath(const std::string& sPath) {
+    Fd f;
+    f.fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (f.fd < 0) ThrowErrno(sPath);
+    if (::fsync(f.fd) != 0 && errno != EINVAL) ThrowErrno(sPath); // EINVAL: nothing to flush there
 }
 
 void MoveFile(const std::string& sFrom, const std::string& sTo) {
