@@ -462,6 +462,13 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     // Its own copy would replace the very files to be backed up.
     if (bHadPrevious && SourceLiesWithin(sEntry, sFinal)) return abandon("Error removing previous backup folder.");
 
+    // A folder that is another file system's mount point cannot change places with the new copy.
+    struct stat targetSt {};
+    if (bHadPrevious && ::stat(libFiles::FilePathStripFileName(sFinal).c_str(), &targetSt) == 0 &&
+        ::stat(sFinal.c_str(), &st) == 0 && st.st_dev != targetSt.st_dev) {
+        libLog::LogEvent("  Rebuild of '" + sFinal + "' not possible on a mount point: the previous copy was kept");
+        return abandon("Error removing previous backup folder.");
+    }
     const std::string buildParent = sTempFolder + "rebuild/";
     const std::string built = buildParent + libFiles::FilePathStripPath(sFinal);
     uint64_t lBytes = 0;
