@@ -5,6 +5,7 @@
 // preferences (defaults when missing) and the transaction log. Prints the counts.
 
 #include "engine/ArchiveFlags.h"
+#include "engine/JobTemp.h"
 #include "engine/libCopy.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
@@ -35,10 +36,13 @@ int main(int argc, char** argv) {
     appPreferences::LoadPreferences();
 
     const bool bIncremental = std::string(argv[3]) == "1";
+    // The job's temporary folder, as a run names it and removes it at its end.
+    const std::string sTempFolder = JobTemp::FolderOf(argv[4], "bench");
     int32_t lFiles = 0;
     double dBytes = 0;
     for (int i = 5; i < argc; ++i) {
-        const libCopy::EntryResult r = libCopy::CopyEntry(argv[i], argv[4], bIncremental, true, lStyle, "");
+        const libCopy::EntryResult r =
+            libCopy::CopyEntry(argv[i], argv[4], bIncremental, true, lStyle, "", sTempFolder);
         if (r.Abandon) {
             std::fprintf(stderr, "entry %s: abandoned (see the transaction log)\n", argv[i]);
             return 1;
@@ -46,6 +50,7 @@ int main(int argc, char** argv) {
         lFiles += r.FileCount;
         dBytes += r.ByteCount;
     }
+    JobTemp::Remove(sTempFolder);
     ArchiveFlags::Close();
     std::printf("Copied %d files totaling %.0f bytes\n", lFiles, dBytes);
     return 0;

@@ -268,6 +268,12 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
     int64_t lFiles = 0;
     double dBytes = 0;
     bool bAborted = false;
+    // The temporary copies and a Rebuild's new tree live in the job's temporary folder while
+    // they are made; it goes when the run ends, however it ends (a kill leaves it to Reclaim).
+    struct TempFolderScope {
+        const std::string& Folder;
+        ~TempFolderScope() { JobTemp::Remove(Folder); }
+    } tempScope{m_sTempFolder};
     for (const std::string& sEntry : sources) {
         RunStatus::SetLightIdle(m_pOwner);
         RunStatus::SetLightBusy(m_pOwner);
@@ -283,11 +289,11 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
             sCopyEntry = libFiles::AddTrailingSlash(sEntry) + "*.*";
         const libCopy::EntryResult result = Retrying([&] {
             return libCopy::CopyEntry(sCopyEntry, m_sTarget, m_job.Incremental(), m_job.Subdirectories(),
-                                      m_job.CopyStyle(), m_job.ExcludeSpec());
+                                      m_job.CopyStyle(), m_job.ExcludeSpec(), m_sTempFolder);
         });
         if (result.Abandon) throw AbandonRun{};
         // A file left out is a run that did not back up everything, even when it goes on.
-        if (result.LockedFiles > 0) m_bNotAllBackedUp = true;
+        if (result.LockedFiles > 0 || result.LeftOut > 0) m_bNotAllBackedUp = true;
         if (result.ByteCount >= 0) {
             lFiles += result.FileCount;
             dBytes += result.ByteCount;

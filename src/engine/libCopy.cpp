@@ -3,6 +3,7 @@
 #include "engine/ArchiveFlags.h"
 #include "engine/BackupRunOwner.h"
 #include "engine/CFileFinder.h"
+#include "engine/JobTemp.h"
 #include "engine/RunState.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
@@ -14,7 +15,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <vector>
@@ -40,6 +44,42 @@ bool SourceIsLocked(const std::string& sPath) {
         return false;
     }
     return errno == EACCES || errno == EPERM || errno == EBUSY || errno == ETXTBSY;
+}
+
+// The destination refused the copy: nothing more can be written, so the walk stops.
+bool IsDiskError(int iErr) { return iErr == ENOSPC || iErr == EDQUOT || iErr == EROFS || iErr == EIO; }
+
+// Why a source file that failed to copy cannot be read, or "" when it reads well (the failure
+// was the destination's).
+std::string WhyUnreadable(const std::string& sPath, int iErr) {
+    if (iErr == ENAMETOOLONG) return std::strerror(iErr);
+    struct stat st {};
+    if (::stat(sPath.c_str(), &st) != 0) return std::strerror(errno); // vanished since listed
+    if (!S_ISREG(st.st_mode)) return "no longer a regular file";
+    const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    return "";
+}
+
+// A file or folder the walk selected but could not back up: named, with the reason.
+void LeaveOut(libCopy::WalkReport& report, const std::string& sPath, const std::string& sReason) {
+    libLog::LogEvent("  Not backed up: '" + sPath + "': " + sReason);
+    ++report.LeftOut;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The destination file's last-write time is earlier than the source's; bFound tells whether a
+// file of that name is there at all. The name is looked up as it stands, never as a pattern.
+bool DestinationOlder(const std::string& sPath, const CFileFinder& source, bool& bFound) {
+    struct stat st {};
+    bFound = ::lstat(sPath.c_str(), &st) == 0;
+    if (bFound && S_ISLNK(st.st_mode)) bFound = ::stat(sPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    if (!bFound) return false;
+    const uint64_t dest =
+        CFileFinder::FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+    return dest < ((static_cast<uint64_t>(source.HakHi()) << 32) | source.HakLo());
 }
 
 // True when the entry's folder is the folder sFolder or lies inside it: removing sFolder for a
@@ -81,10 +121,34 @@ private:
     ArchiveFlags& m_flags;
 };
 
+// Names the entries of a folder whose full path no look-up can take (PATH_MAX or longer), which
+// the finder therefore never reports: folders when the walk recurses, files when they would
+// have been selected.
+void NameTooLongEntries(const std::string& sFolder, const std::string& sPattern, bool bRecurse,
+                        const std::vector<std::string>& exclusions, libCopy::WalkReport& report) {
+    DIR* dir = ::opendir(sFolder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* ent = ::readdir(dir)) {
+        const std::string name = ent->d_name;
+        if (name == "." || name == ".." || JoinPath(sFolder, name).size() < PATH_MAX) continue;
+        if (ent->d_type == DT_DIR) {
+            if (bRecurse && !JobTemp::IsTempName(name))
+                LeaveOut(report, JoinPath(sFolder, name) + "/", std::strerror(ENAMETOOLONG));
+            continue;
+        }
+        if (!libStrings::WildcardMatch(name, sPattern)) continue;
+        bool bExcluded = false;
+        for (const auto& pattern : exclusions)
+            bExcluded = bExcluded || libStrings::Like(name, pattern);
+        if (!bExcluded) LeaveOut(report, JoinPath(sFolder, name), std::strerror(ENAMETOOLONG));
+    }
+    ::closedir(dir);
+}
+
 // The walk itself; errors leave by exception to the trap of CopyFiles.
 void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
           bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
-          int32_t& lLockedCount) {
+          libCopy::WalkReport& report, libCopy::WalkPlace& place) {
     // The entry's folder and last component. A "/" in first place is the root folder.
     std::string sourceFolder;
     std::string filePattern;
@@ -108,9 +172,11 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     // Folders below the source folder are named relative to it from this offset.
     const size_t relativeStart = sourceFolder.size() + (!sourceFolder.empty() && sourceFolder.back() == '/' ? 0 : 1);
 
-    // Destination root without its final "/".
+    // Destination root without its final "/"; error lines name the files under ShownRoot.
     std::string destinationRoot = sDestination;
     if (!destinationRoot.empty() && destinationRoot.back() == '/') destinationRoot.pop_back();
+    std::string shownRoot = place.ShownRoot.empty() ? destinationRoot : place.ShownRoot;
+    if (!shownRoot.empty() && shownRoot.back() == '/') shownRoot.pop_back();
 
     // Exclusions (blank ones match no name and are dropped).
     std::vector<std::string> exclusions;
@@ -121,20 +187,24 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     dByteCount = 0;
     bFailed = false;
     CFileFinder source;
-    CFileFinder destination;
     ArchiveFlags* flags = nullptr; // the store of the walk (WalkScope opened it)
     std::vector<std::string> stack{sourceFolder};
     const bool bMatchesAll = filePattern == "*" || filePattern == "*.*";
+    bool bTempReady = place.TempFolder.empty();
 
-    // The destination's own folder is never entered, so a target inside the walked tree does not
-    // copy its copies again without end.
+    // The destination's own folder, the folder the caller names and every temporary folder are
+    // never entered, so a target inside the walked tree does not copy its copies again.
     bool bHaveDestinationId = false;
-    dev_t destinationDev = 0;
-    ino_t destinationIno = 0;
-    const auto isDestination = [&](const struct stat& st) {
-        return bHaveDestinationId && st.st_dev == destinationDev && st.st_ino == destinationIno;
+    struct stat destinationId {};
+    struct stat skipId {};
+    const bool bHaveSkipId = !place.AlsoSkip.empty() && ::stat(place.AlsoSkip.c_str(), &skipId) == 0;
+    const auto isSkipped = [&](const std::string& sName, const struct stat& st) {
+        return JobTemp::IsTempName(sName) || (bHaveDestinationId && SameFile(st, destinationId)) ||
+               (bHaveSkipId && SameFile(st, skipId));
     };
 
+    // Every level adds at least two characters to a path and no folder of PATH_MAX characters or
+    // more is entered, so the walk's depth is bounded; the finder never reports links to folders.
     std::string current;
     do {
         // Pop; the last element is replaced by "" rather than removed.
@@ -148,18 +218,24 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         if (current.empty()) break;
 
         if (DetailedLogging()) libLog::LogEventLevel(0, "  + " + WithSlash(current));
-        std::string destFolder = current.size() > relativeStart ? destinationRoot + "/" + current.substr(relativeStart)
-                                                                : destinationRoot + "/";
-        destFolder = WithSlash(destFolder);
-        libFiles::uMkDir(destFolder);
-        if (!bHaveDestinationId) {
-            struct stat st {};
-            if (::stat(destinationRoot.empty() ? "/" : destinationRoot.c_str(), &st) == 0) {
-                bHaveDestinationId = true;
-                destinationDev = st.st_dev;
-                destinationIno = st.st_ino;
+        const std::string relative = current.size() > relativeStart ? current.substr(relativeStart) : std::string();
+        const std::string destFolder = WithSlash(destinationRoot + "/" + relative);
+        const std::string shownFolder = WithSlash(shownRoot + "/" + relative);
+        if (::mkdir(destFolder.c_str(), 0777) != 0 && errno != EEXIST) {
+            const int iErr = errno;
+            if (iErr == ENAMETOOLONG) {
+                LeaveOut(report, WithSlash(current), std::strerror(iErr));
+                continue;
             }
+            if (!IsDiskError(iErr)) throw ErrorFromErrno(iErr, destFolder);
+            libLog::LogEvent("  Error creating folder '" + shownFolder + "': " + std::strerror(iErr));
+            report.DiskError = true;
+            break;
         }
+        if (!bHaveDestinationId)
+            bHaveDestinationId = ::stat(destinationRoot.empty() ? "/" : destinationRoot.c_str(), &destinationId) == 0;
+        if (current.size() + 2 + NAME_MAX > PATH_MAX)
+            NameTooLongEntries(current, filePattern, bRecurse, exclusions, report);
 
         // Subfolders found while the files are handled, when the pattern lists everything anyway.
         std::vector<std::string> subfolders;
@@ -170,7 +246,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         for (; !name.empty(); name = source.FindNext()) {
             const bool bIsDir = S_ISDIR(source.StatData().st_mode);
             if (bIsDir) {
-                if (bMatchesAll && name != "." && name != ".." && !isDestination(source.StatData()))
+                if (bMatchesAll && name != "." && name != ".." && !isSkipped(name, source.StatData()))
                     subfolders.push_back(name);
                 continue;
             }
@@ -193,9 +269,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
 
             const std::string destPath = destFolder + name;
             if (lCopyStyle != libCopy::CopyRebuild) {
-                const bool bFound = !destination.FindFirst(destPath).empty();
-                const bool bOlder = bFound && destination.Compare(source.HakHi(), source.HakLo()) < 0;
-                destination.FindClose();
+                bool bFound = false;
+                const bool bOlder = DestinationOlder(destPath, source, bFound);
                 if (bFound && !bOlder) continue;
                 if (!bFound && lCopyStyle == libCopy::CopyFreshen) continue;
             }
@@ -207,31 +282,47 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             if (RunState::Owner() != nullptr) RunStatus::SetStatusMessage("Backing Up  ", sourcePath);
             if (DetailedLogging()) libLog::LogEventLevel(0, "    +-- " + name);
             try {
-                libFiles::CopyFileAtomic(sourcePath, destPath);
+                if (!bTempReady) {
+                    JobTemp::Create(place.TempFolder);
+                    bTempReady = true;
+                }
+                libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder);
             } catch (const StowError& e) {
+                if (IsDiskError(e.LastDllError)) {
+                    dByteCount -= static_cast<double>(size);
+                    --lFileCount;
+                    libLog::LogEvent("  Error copying '" + sourcePath + "' to '" + shownFolder + name +
+                                     "': " + std::strerror(e.LastDllError));
+                    report.DiskError = true;
+                    break;
+                }
                 if (e.Number == StowErrors::PermissionDenied && SourceIsLocked(sourcePath)) {
                     libLog::LogEventLevel(2, "****ERROR****" + JoinPath(current, name) +
                                                  "  ** WAS LOCKED IN USE AND NOT BACKED UP **");
                     if (appPreferences::StopOnError) bFailed = true;
-                    ++lLockedCount;
+                    ++report.LockedFiles;
                     UserInteraction::DoEvents();
                     continue;
                 }
-                if (e.Number == StowErrors::FileNotFound && !libFiles::PathExists(sourcePath)) {
-                    // Deleted between listing and copying: like a name that matches nothing.
-                    dByteCount -= static_cast<double>(size);
-                    --lFileCount;
-                    continue;
-                }
-                throw;
+                const std::string sWhy = WhyUnreadable(sourcePath, e.LastDllError);
+                if (sWhy.empty()) throw;
+                dByteCount -= static_cast<double>(size);
+                --lFileCount;
+                LeaveOut(report, sourcePath, sWhy);
+                continue;
             }
             // The copy stands for the file as it was listed: a change made during the copy
             // leaves the flag set.
-            if (flags == nullptr) flags = &ArchiveFlags::Instance();
-            flags->Clear(sourcePath, source.StatData());
+            if (place.DeferFlags) {
+                place.Flags.emplace_back(sourcePath, source.StatData());
+            } else {
+                if (flags == nullptr) flags = &ArchiveFlags::Instance();
+                flags->Clear(sourcePath, source.StatData());
+            }
             UserInteraction::DoEvents();
         }
         source.FindClose();
+        if (report.DiskError) break;
 
         // Subfolders, pushed in listing order (so visited in reverse).
         if (bRecurse && !RunState::AbortRequested()) {
@@ -240,20 +331,27 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 for (std::string sub = source.FindFirst(JoinPath(current, "*.*")); !sub.empty();
                      sub = source.FindNext()) {
                     if (sub != "." && sub != ".." && S_ISDIR(source.StatData().st_mode) &&
-                        !isDestination(source.StatData()))
+                        !isSkipped(sub, source.StatData()))
                         subfolders.push_back(sub);
                 }
                 source.FindClose();
             }
             for (const auto& sub : subfolders) {
+                std::string path = JoinPath(current, sub);
+                // Its own names would not fit in a path: it cannot be entered.
+                if (path.size() + 2 > PATH_MAX) {
+                    LeaveOut(report, path + "/", std::strerror(ENAMETOOLONG));
+                    continue;
+                }
                 if (stack.size() == 1 && stack[0].empty())
-                    stack[0] = JoinPath(current, sub);
+                    stack[0] = std::move(path);
                 else
-                    stack.push_back(JoinPath(current, sub));
+                    stack.push_back(std::move(path));
             }
         }
         if (RunState::AbortRequested()) break;
     } while (!current.empty());
+    if (report.DiskError) bFailed = true;
 }
 
 } // namespace
@@ -278,44 +376,167 @@ std::string LastFolderName(const std::string& sEntry) {
 
 void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
                bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
-               int32_t* pLockedCount) {
+               WalkReport* pReport, WalkPlace* pPlace) {
     lFileCount = 0;
     dByteCount = 0;
     bFailed = false;
-    int32_t lLocked = 0;
+    WalkReport report;
+    WalkPlace place;
     try {
         WalkScope walk;
         Walk(lFileCount, dByteCount, sEntry, sDestination, bIncremental, bRecurse, lCopyStyle, sExcludeSpec, bFailed,
-             lLocked);
-        if (pLockedCount != nullptr) *pLockedCount = lLocked;
+             report, pPlace != nullptr ? *pPlace : place);
+        if (pReport != nullptr) *pReport = report;
     } catch (const std::exception& e) {
         libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "CopyFiles()", "");
         throw; // reached only when a fatal hook returned: the walk must not look successful
     }
 }
 
+namespace {
+
+// Creates a folder (an existing one is fine). False, with a line naming the folder and the
+// reason, when the destination refuses it; any other failure is unexpected.
+bool MakeFolder(const std::string& sFolder) {
+    const std::string path = libFiles::RemoveTrailingSlash(sFolder);
+    if (::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && libFiles::DirExists(path))) return true;
+    const int iErr = errno;
+    if (!IsDiskError(iErr) && iErr != EEXIST && iErr != ENAMETOOLONG) throw ErrorFromErrno(iErr, path);
+    libLog::LogEvent("  Error creating folder '" + path + "': " + std::strerror(iErr));
+    return false;
+}
+
+// Puts the complete new copy sBuilt under the name sFinal, in one step where the file system can
+// exchange two names (the previous copy then lies at sBuilt); otherwise the previous copy is moved
+// aside into sTempFolder first. Returns where the previous copy now lies ("" when there was none).
+std::string SwapIntoPlace(const std::string& sBuilt, const std::string& sFinal, const std::string& sTempFolder) {
+    struct stat st {};
+    if (::lstat(sFinal.c_str(), &st) != 0) {
+        if (::rename(sBuilt.c_str(), sFinal.c_str()) != 0) throw ErrorFromErrno(errno, sFinal);
+        return "";
+    }
+    if (::renameat2(AT_FDCWD, sBuilt.c_str(), AT_FDCWD, sFinal.c_str(), RENAME_EXCHANGE) == 0) return sBuilt;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) throw ErrorFromErrno(errno, sFinal);
+    const std::string aside = sTempFolder + "previous";
+    uint64_t lBytes = 0;
+    libFiles::RemoveTree(aside, lBytes);
+    if (::rename(sFinal.c_str(), aside.c_str()) != 0) throw ErrorFromErrno(errno, sFinal);
+    if (::rename(sBuilt.c_str(), sFinal.c_str()) != 0) {
+        const int iErr = errno;
+        (void)::rename(aside.c_str(), sFinal.c_str());
+        throw ErrorFromErrno(iErr, sFinal);
+    }
+    return aside;
+}
+
+// Removes the previous copy once the new one stands in its place.
+bool RemovePrevious(const std::string& sPath) {
+    struct stat st {};
+    if (sPath.empty() || ::lstat(sPath.c_str(), &st) != 0) return true;
+    if (!S_ISDIR(st.st_mode)) return ::unlink(sPath.c_str()) == 0; // a link the final name was
+    uint64_t lBytes = 0;
+    return libFiles::RemoveTree(sPath, lBytes);
+}
+
+void ClearFlags(const std::vector<std::pair<std::string, struct stat>>& copied) {
+    if (copied.empty()) return;
+    WalkScope walk;
+    ArchiveFlags& flags = ArchiveFlags::Instance();
+    for (const auto& [path, st] : copied)
+        flags.Clear(path, st);
+}
+
+// A Rebuild of the folder sFinal: the new copy is built beside the previous one and takes its
+// place only when complete, so that the previous copy or the new one always stands there.
+libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFinal, bool bIncremental,
+                             bool bSubdirectories, const std::string& sExcludeSpec, const std::string& sTempFolder) {
+    libCopy::EntryResult result;
+    const auto abandon = [&](const char* sMessage) {
+        libLog::LogEvent(sMessage);
+        result.Abandon = true;
+        return result;
+    };
+    struct stat st {};
+    const bool bHadPrevious = ::lstat(sFinal.c_str(), &st) == 0;
+    if (bHadPrevious && !libFiles::DirExists(sFinal)) return abandon("Error creating new backup folder.");
+    // Its own copy would replace the very files to be backed up.
+    if (bHadPrevious && SourceLiesWithin(sEntry, sFinal)) return abandon("Error removing previous backup folder.");
+
+    // A folder that is another file system's mount point cannot change places with the new copy.
+    struct stat targetSt {};
+    if (bHadPrevious && ::stat(libFiles::FilePathStripFileName(sFinal).c_str(), &targetSt) == 0 &&
+        ::stat(sFinal.c_str(), &st) == 0 && st.st_dev != targetSt.st_dev) {
+        libLog::LogEvent("  Rebuild of '" + sFinal + "' not possible on a mount point: the previous copy was kept");
+        return abandon("Error removing previous backup folder.");
+    }
+    const std::string buildParent = sTempFolder + "rebuild/";
+    const std::string built = buildParent + libFiles::FilePathStripPath(sFinal);
+    uint64_t lBytes = 0;
+    try {
+        JobTemp::Create(sTempFolder);
+    } catch (const StowError& e) {
+        if (!IsDiskError(e.LastDllError)) throw;
+        libLog::LogEvent("  Error creating folder '" + sTempFolder + "': " + std::strerror(e.LastDllError));
+        return abandon("Error creating new backup folder.");
+    }
+    if (!libFiles::RemoveTree(built, lBytes)) throw ErrorFromErrno(errno, built);
+    if (!MakeFolder(buildParent) || !MakeFolder(built)) return abandon("Error creating new backup folder.");
+
+    libCopy::WalkReport report;
+    libCopy::WalkPlace place;
+    place.TempFolder = sTempFolder;
+    place.ShownRoot = sFinal;
+    place.AlsoSkip = sFinal;
+    place.DeferFlags = true;
+    bool bFailed = false;
+    libCopy::CopyFiles(result.FileCount, result.ByteCount, sEntry, built, bIncremental, bSubdirectories,
+                       libCopy::CopyRebuild, sExcludeSpec, bFailed, &report, &place);
+    result.LockedFiles = report.LockedFiles;
+    result.LeftOut = report.LeftOut;
+
+    std::string previous;
+    bool bSwapped = false;
+    if (!bFailed && !RunState::AbortRequested()) {
+        try {
+            previous = SwapIntoPlace(built, sFinal, sTempFolder);
+            bSwapped = true;
+        } catch (const StowError& e) {
+            if (!IsDiskError(e.LastDllError)) throw;
+            libLog::LogEvent("  Error replacing '" + sFinal + "': " + std::strerror(e.LastDllError));
+            bFailed = true;
+        }
+    }
+    if (!bSwapped) {
+        // Whatever was built goes; the walk's copies stand for nothing, so their sources keep
+        // their archive flags.
+        libFiles::RemoveTree(built, lBytes);
+        libLog::LogEvent("  Rebuild of '" + sFinal + "' not completed: " +
+                         (bHadPrevious ? "the previous copy was kept" : "there was no previous copy"));
+        if (bFailed) return abandon("Error copying backup files and folders to destination.");
+        return result;
+    }
+    ClearFlags(place.Flags);
+    if (!RemovePrevious(previous)) return abandon("Error removing previous backup folder.");
+    (void)::rmdir(libFiles::RemoveTrailingSlash(buildParent).c_str());
+    return result;
+}
+
+} // namespace
+
 EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirectory, bool bIncremental,
-                      bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec) {
+                      bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec,
+                      const std::string& sTempFolder) {
     EntryResult result;
     std::string destination = sTargetDirectory;
     bool bRecurse = false;
     if (IsWildcardEntry(sEntry)) {
         const std::string name = LastFolderName(sEntry);
-        destination = sTargetDirectory + name;
         // An entry directly in the root has no folder of its own: its files go into the target
         // directory itself, which a Rebuild must never remove.
-        if (!name.empty()) {
-            if (lCopyStyle == CopyRebuild && libFiles::DirExists(destination)) {
-                if (SourceLiesWithin(sEntry, destination) || libFiles::uRmDir(destination) ||
-                    libFiles::DirExists(destination)) {
-                    libLog::LogEvent("Error removing previous backup folder.");
-                    result.Abandon = true;
-                    return result;
-                }
-            }
-        }
-        libFiles::uMkDir(destination);
-        if (!libFiles::DirExists(destination)) {
+        if (lCopyStyle == CopyRebuild && !name.empty())
+            return Rebuild(sEntry, sTargetDirectory + name, bIncremental, bSubdirectories, sExcludeSpec, sTempFolder);
+        destination = sTargetDirectory + name;
+        if (!MakeFolder(destination)) {
             libLog::LogEvent("Error creating new backup folder.");
             result.Abandon = true;
             return result;
@@ -323,8 +544,13 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
         bRecurse = bSubdirectories;
     }
     bool bFailed = false;
+    WalkReport report;
+    WalkPlace place;
+    place.TempFolder = sTempFolder;
     CopyFiles(result.FileCount, result.ByteCount, sEntry, destination, bIncremental, bRecurse, lCopyStyle, sExcludeSpec,
-              bFailed, &result.LockedFiles);
+              bFailed, &report, &place);
+    result.LockedFiles = report.LockedFiles;
+    result.LeftOut = report.LeftOut;
     if (bFailed) {
         libLog::LogEvent("Error copying backup files and folders to destination.");
         result.Abandon = true;

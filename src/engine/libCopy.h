@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 namespace libCopy {
 
@@ -15,15 +18,35 @@ constexpr int32_t CopyRebuild = 0;
 constexpr int32_t CopyUpdate = 1;
 constexpr int32_t CopyFreshen = 2;
 
+// What a walk met besides the files it copied.
+struct WalkReport {
+    int32_t LockedFiles = 0; // could not be read ("locked"): logged with the locked-file line
+    int32_t LeftOut = 0;     // could not be backed up for another reason: one line each, naming it
+    bool DiskError = false;  // the copy was refused for want of space, quota, a read-only file
+                             // system or an I/O error: logged, and the walk stopped there
+};
+
+// Where a walk writes besides its destination, and what it must not enter.
+struct WalkPlace {
+    std::string TempFolder;  // the job's temporary folder for the copies' temporary files ("":
+                             // beside each destination file); created when first needed
+    std::string ShownRoot;   // the destination root named in error lines ("": the destination)
+    std::string AlsoSkip;    // one more folder the walk never enters (a Rebuild's final folder)
+    bool DeferFlags = false; // leave archive flags to the caller (Flags below) instead of
+                             // clearing them as each copy completes
+    std::vector<std::pair<std::string, struct stat>> Flags; // out, with DeferFlags
+};
+
 // Walks the entry's folder (and its subfolders when bRecurse) and copies the files matching the
 // entry's last component into sDestination, keeping the folder structure below the entry's folder.
 // lFileCount / dByteCount: files copied and the sum of their lengths (a locked file counts too).
-// bFailed: set only when a file could not be read and the StopOnError preference is on.
-// pLockedCount, when given: how many files could not be read and were left out.
+// bFailed: set when a file could not be read and the StopOnError preference is on, and when the
+// destination refused the copy (WalkReport::DiskError).
+// Folders whose names begin with the temporary-folder prefix are never entered.
 // Any other error is reported as fatal (HandleError, "CBackupJob", "CopyFiles()").
 void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
                bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
-               int32_t* pLockedCount = nullptr);
+               WalkReport* pReport = nullptr, WalkPlace* pPlace = nullptr);
 
 // The last folder name of a wildcard entry: "Docs" for "/data/Docs/*.doc"; "" for an entry
 // directly in the root ("/*.txt"), and for "." or ".." (which name no folder of their own).
@@ -37,17 +60,21 @@ struct EntryResult {
     double ByteCount = 0;
     bool Abandon = false;    // an error line was logged; the run is to be abandoned
     int32_t LockedFiles = 0; // files that could not be read and were left out
+    int32_t LeftOut = 0;     // files or folders left out for another reason (each named in the log)
 };
 
 // The copy step of a copy-style run for one source entry:
-// - a wildcard entry goes to sTargetDirectory + its last folder name; with Rebuild that folder is
-//   first removed ("Error removing previous backup folder.") and then created ("Error creating new
-//   backup folder."); subfolders are entered as bSubdirectories says. An entry whose last folder
-//   name is empty is copied into the target directory itself, which is never removed;
+// - a wildcard entry goes to sTargetDirectory + its last folder name, subfolders entered as
+//   bSubdirectories says. With Rebuild the new copy is built inside sTempFolder (the job's
+//   temporary folder) and, once complete, exchanged with the previous copy in one step, which is
+//   then removed ("Error removing previous backup folder." when it cannot be); an abort or a
+//   failure while building keeps the previous copy and logs so. An entry whose last folder name
+//   is empty is copied into the target directory itself, which is never removed;
 // - any other entry goes to sTargetDirectory itself, without subfolders;
 // - a failure reported by CopyFiles logs "Error copying backup files and folders to destination.".
 // Every error line is written with LogEvent and sets Abandon.
 EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirectory, bool bIncremental,
-                      bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec);
+                      bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec,
+                      const std::string& sTempFolder);
 
 } // namespace libCopy

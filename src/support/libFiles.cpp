@@ -211,7 +211,7 @@ void SetAttr(const std::string& sPath, int iAttributes) {
     if (n != m && chmod(sPath.c_str(), n) != 0) ThrowErrno(sPath);
 }
 
-void CopyFileAtomic(const std::string& sSource, const std::string& sDest) {
+void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder) {
     Fd in;
     // Non-blocking open: a FIFO or device in a tree must never hang a backup.
     in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -221,22 +221,41 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest) {
     if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
     if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
     // O_NONBLOCK has no effect on a regular file, so it stays set: two system calls fewer a file.
-    std::string sTemp;
-    Fd out;
-    out.fd = MakeTempBeside(sDest, sTemp);
-    try {
-        CopyBytes(in.fd, out.fd, sSource, sDest);
-        if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
-        int fd = out.fd;
-        out.fd = -1;
-        if (::close(fd) != 0) ThrowErrno(sDest);
-        if (::rename(sTemp.c_str(), sDest.c_str()) != 0) ThrowErrno(sDest);
-    } catch (...) {
-        ::unlink(sTemp.c_str());
-        throw;
+    // Writes a complete copy under a temporary name made from sTemplate and renames it over the
+    // destination. False (nothing left behind) when the rename crosses file systems.
+    auto copyVia = [&](std::string sTemplate) {
+        std::vector<char> buf(sTemplate.begin(), sTemplate.end());
+        buf.push_back('\0');
+        Fd out;
+        out.fd = mkostemp(buf.data(), O_CLOEXEC);
+        if (out.fd < 0) ThrowErrno(sDest);
+        const std::string sTemp = buf.data();
+        try {
+            CopyBytes(in.fd, out.fd, sSource, sDest);
+            if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
+            struct timespec times[2] = {st.st_atim, st.st_mtim};
+            if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
+            int fd = out.fd;
+            out.fd = -1;
+            if (::close(fd) != 0) ThrowErrno(sDest);
+            if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
+            if (errno != EXDEV) ThrowErrno(sDest);
+            ::unlink(sTemp.c_str());
+            return false;
+        } catch (...) {
+            ::unlink(sTemp.c_str());
+            throw;
+        }
+    };
+    if (sTempFolder.empty()) {
+        copyVia(FolderOf(sDest) + ".stowline-XXXXXX");
+        return;
     }
+    if (copyVia(AddTrailingSlash(sTempFolder) + "copy-XXXXXX")) return;
+    // The destination lies on another file system mounted inside the target: the temporary goes
+    // beside it, named after the temporary folder so that it still says whose it is.
+    if (lseek(in.fd, 0, SEEK_SET) != 0) ThrowErrno(sSource);
+    copyVia(FolderOf(sDest) + FilePathStripPath(RemoveTrailingSlash(sTempFolder)) + "-XXXXXX");
 }
 
 void RenameFile(const std::string& sFrom, const std::string& sTo) {

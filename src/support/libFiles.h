@@ -44,9 +44,12 @@ int GetAttr(const std::string& sPath);
 // ---- changes (throw StowError with classic numbers) ----
 // ReadOnly set removes owner write; clear adds owner write. Hidden/System do nothing.
 void SetAttr(const std::string& sPath, int iAttributes);
-// Copies bytes to a temporary name in the destination folder, then renames over the target.
-// Keeps modification time and permission bits; overwrites a read-only target. Streams.
-void CopyFileAtomic(const std::string& sSource, const std::string& sDest);
+// Copies bytes to a temporary name, then renames over the target. Keeps modification time and
+// permission bits; overwrites a read-only target. Streams. The temporary lives in sTempFolder
+// when given (a job's temporary folder, so a kill leaves it where the job's next run reclaims
+// it), or beside the target when that folder is on another file system (named after
+// sTempFolder); without sTempFolder it lives beside the target.
+void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder = "");
 // Renames; across file systems copies then deletes.
 void MoveFile(const std::string& sFrom, const std::string& sTo);
 void RenameFile(const std::string& sFrom, const std::string& sTo);

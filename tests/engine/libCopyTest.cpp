@@ -2,6 +2,11 @@
 #include "RecordingOwner.h"
 #include "engine/CFileFinder.h"
 #include "engine/libCopyFixture.h"
+#include "support/libFiles.h"
+
+#include <algorithm>
+#include <climits>
+#include <set>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,9 +33,11 @@ protected:
     // A wildcard entry as a run copies it: into the target + the entry's last folder name.
     libCopy::EntryResult Entry(const std::string& sEntry, int32_t lStyle, bool bIncremental = false,
                                bool bSubdirectories = true, const std::string& sExclude = "") {
-        return libCopy::CopyEntry(sEntry, P("target/"), bIncremental, bSubdirectories, lStyle, sExclude);
+        return libCopy::CopyEntry(sEntry, P("target/"), bIncremental, bSubdirectories, lStyle, sExclude, Temp());
     }
     void MakeTarget() { std::filesystem::create_directories(P("target")); }
+    // The job's temporary folder in the target.
+    std::string Temp() const { return P("target/.stowline-tmp-T/"); }
 };
 
 // A window whose status line asks for an abort after a number of files (as a user's click
@@ -97,7 +104,7 @@ TEST_F(CopyFilesTest, PatternRecursionAndPlainEntries) {
     EXPECT_EQ(r.FileCount, 3);
     EXPECT_EQ(Read("target/Docs/Sub/d.doc"), "4");
     // A single file goes into the target directory itself.
-    r = libCopy::CopyEntry(P("src/Docs/c.txt"), P("target/"), false, true, libCopy::CopyRebuild, "");
+    r = libCopy::CopyEntry(P("src/Docs/c.txt"), P("target/"), false, true, libCopy::CopyRebuild, "", Temp());
     EXPECT_EQ(r.FileCount, 1);
     EXPECT_EQ(Read("target/c.txt"), "3");
     // An entry ending in "/" has an empty pattern and copies nothing.
@@ -147,6 +154,11 @@ TEST_F(CopyFilesTest, RebuildRemovesTheOldDestinationFolderAndKeepsTimesAndModes
     EXPECT_FALSE(Exists("target/Data/gone.txt"));
     EXPECT_FALSE(Exists("target/Data/stale"));
     EXPECT_TRUE(Exists("target/Data/new.txt"));
+    // The previous copy and every temporary copy are gone; the job's temporary folder is empty.
+    std::set<std::string> left;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(P("target")))
+        left.insert(e.path().string().substr(P("target/").size()));
+    EXPECT_EQ(left, (std::set<std::string>{".stowline-tmp-T", "Data", "Data/a.txt", "Data/new.txt"}));
 }
 
 TEST_F(CopyFilesTest, ReadOnlyDestinationIsOverwritten) {
@@ -270,23 +282,82 @@ TEST_F(CopyFilesTest, AFileThatCannotBeReadIsLoggedAsLockedAndKeepsItsFlag) {
     EXPECT_EQ(texts2.back(), "Error copying backup files and folders to destination.");
 }
 
-TEST_F(CopyFilesTest, AbortStopsTheWalkAfterTheCurrentFile) {
+TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
     for (const char* f : {"src/A/1.txt", "src/A/2.txt", "src/A/3.txt", "src/A/Sub/4.txt"})
-        Write(f, "x");
+        Write(f, "new");
     MakeTarget();
-    AbortingOwner owner(2);
-    RunState::SetOwner(&owner);
-    const auto r = Entry(P("src/A/*.*"), libCopy::CopyRebuild);
-    RunState::SetOwner(nullptr);
-    EXPECT_FALSE(r.Abandon); // an abort is not a failure
-    EXPECT_EQ(r.FileCount, 2);
-    EXPECT_EQ(owner.Messages.front(), "Backing Up  " + P("src/A/1.txt"));
-    EXPECT_FALSE(Exists("target/A/3.txt"));
-    EXPECT_FALSE(Exists("target/A/Sub"));
-    // The flag stays until cleared: the next entry copies nothing.
-    const auto next = Entry(P("src/A/*.*"), libCopy::CopyRebuild);
-    EXPECT_EQ(next.FileCount, 0);
-    EXPECT_TRUE(Exists("target/A"));
+    const std::string kept = "  Rebuild of '" + P("target/A") + "' not completed: ";
+    // Without a previous copy nothing partial is left under the final name either.
+    {
+        AbortingOwner owner(2);
+        RunState::SetOwner(&owner);
+        const auto r = Entry(P("src/A/*.*"), libCopy::CopyRebuild);
+        RunState::SetOwner(nullptr);
+        EXPECT_FALSE(r.Abandon); // an abort is not a failure
+        EXPECT_EQ(r.FileCount, 2);
+        EXPECT_EQ(owner.Messages.front(), "Backing Up  " + P("src/A/1.txt"));
+        EXPECT_FALSE(Exists("target/A"));
+        EXPECT_EQ(LogLines().back(), kept + "there was no previous copy");
+    }
+    RunState::SetAbortRequested(false);
+    Write("target/A/1.txt", "old 1");
+    Write("target/A/stale.txt", "old stale");
+    Write("target/A/Sub/4.txt", "old 4");
+    {
+        AbortingOwner owner(3);
+        RunState::SetOwner(&owner);
+        const auto r = Entry(P("src/A/*.*"), libCopy::CopyRebuild, true);
+        RunState::SetOwner(nullptr);
+        EXPECT_FALSE(r.Abandon);
+        EXPECT_EQ(r.FileCount, 3);
+    }
+    EXPECT_EQ(Read("target/A/1.txt"), "old 1");
+    EXPECT_EQ(Read("target/A/stale.txt"), "old stale");
+    EXPECT_EQ(Read("target/A/Sub/4.txt"), "old 4");
+    EXPECT_FALSE(Exists("target/A/2.txt"));
+    EXPECT_EQ(LogLines().back(), kept + "the previous copy was kept");
+    EXPECT_FALSE(Exists("target/.stowline-tmp-T/rebuild/A"));
+    // The discarded copies stand for nothing: the files are still due for an incremental run.
+    RunState::SetAbortRequested(false);
+    EXPECT_EQ(Entry(P("src/A/*.*"), libCopy::CopyRebuild, true).FileCount, 4);
+    EXPECT_FALSE(Exists("target/A/stale.txt"));
+    EXPECT_EQ(Read("target/A/Sub/4.txt"), "new");
+}
+
+TEST_F(CopyFilesTest, NamesHoldingPatternCharactersAreLookedUpAsTheyStand) {
+    const std::vector<std::string> names{"report*.txt", "repor?.txt", "a[1].txt", "#x.txt"};
+    for (const auto& n : names) {
+        Write("src/W/" + n, "new " + n);
+        SetMTime("src/W/" + n, 1600000000);
+    }
+    Write("src/W/report.txt", "same");
+    SetMTime("src/W/report.txt", 1600000000);
+    MakeTarget();
+    // Only report.txt is in the backup, as new as its source: a look-up by pattern would find it
+    // for each of the new names and copy none of them.
+    Write("target/W/report.txt", "same");
+    SetMTime("target/W/report.txt", 1600000000);
+    EXPECT_EQ(Entry(P("src/W/*.*"), libCopy::CopyFreshen).FileCount, 0);
+    EXPECT_EQ(Entry(P("src/W/*.txt"), libCopy::CopyUpdate).FileCount, 4);
+    for (const auto& n : names)
+        EXPECT_EQ(Read("target/W/" + n), "new " + n) << n;
+
+    // Freshen: older copies of the four are replaced even though report.txt is not older.
+    for (const auto& n : names) {
+        Write("src/W/" + n, "newer " + n);
+        SetMTime("src/W/" + n, 1700000000);
+    }
+    EXPECT_EQ(Entry(P("src/W/*.*"), libCopy::CopyFreshen).FileCount, 4);
+    for (const auto& n : names)
+        EXPECT_EQ(Read("target/W/" + n), "newer " + n) << n;
+    EXPECT_EQ(Entry(P("src/W/*.*"), libCopy::CopyRebuild).FileCount, 5);
+    for (const auto& n : names)
+        EXPECT_EQ(Read("target/W/" + n), "newer " + n) << n;
+    // A plain entry holding "[" or "#" names that one file.
+    EXPECT_EQ(
+        libCopy::CopyEntry(P("src/W/a[1].txt"), P("target/"), false, false, libCopy::CopyUpdate, "", Temp()).FileCount,
+        1);
+    EXPECT_EQ(Read("target/a[1].txt"), "newer a[1].txt");
 }
 
 TEST_F(CopyFilesTest, LinksToFoldersAreNeitherEnteredNorCopied) {
@@ -358,7 +429,8 @@ TEST_F(CopyFilesTest, ATargetInsideTheWalkedTreeIsNotCopiedIntoItself) {
     Write("home/a.txt", "a");
     Write("home/Docs/b.txt", "b");
     std::filesystem::create_directories(P("home/backup"));
-    const auto r = libCopy::CopyEntry(P("home/*.*"), P("home/backup/"), false, true, libCopy::CopyRebuild, "");
+    const auto r = libCopy::CopyEntry(P("home/*.*"), P("home/backup/"), false, true, libCopy::CopyRebuild, "",
+                                      P("home/backup/.stowline-tmp-T/"));
     EXPECT_FALSE(r.Abandon);
     EXPECT_EQ(r.FileCount, 2);
     EXPECT_EQ(Read("home/backup/home/Docs/b.txt"), "b");
@@ -369,7 +441,8 @@ TEST_F(CopyFilesTest, ATargetInsideTheWalkedTreeIsNotCopiedIntoItself) {
 TEST_F(CopyFilesTest, RebuildNeverRemovesTheFolderItBacksUp) {
     // The entry's own folder is where its copy would go: removing it would lose the sources.
     Write("bk/old/a.txt", "a");
-    const auto r = libCopy::CopyEntry(P("bk/old/*.*"), P("bk/"), false, true, libCopy::CopyRebuild, "");
+    const auto r =
+        libCopy::CopyEntry(P("bk/old/*.*"), P("bk/"), false, true, libCopy::CopyRebuild, "", P("bk/.stowline-tmp-T/"));
     EXPECT_TRUE(r.Abandon);
     EXPECT_EQ(Read("bk/old/a.txt"), "a");
     EXPECT_EQ(LogLines().back(), "Error removing previous backup folder.");
@@ -379,30 +452,81 @@ TEST_F(CopyFilesTest, RebuildNeverRemovesTheFolderItBacksUp) {
 
 namespace {
 
-// Deletes each file as its copy is announced: the file vanishes between listing and copying.
+// Deletes each file named "gone..." as its copy is announced (it vanishes between listing and
+// copying), and puts a folder in place of each file named "odd..." (it can no longer be read as
+// a file).
 class DeletingOwner : public RecordingOwner {
 public:
     void SetMessageText(const std::string& sText) override {
         const std::string prefix = "Backing Up  ";
-        if (sText.rfind(prefix, 0) == 0 && sText.find("gone") != std::string::npos)
-            std::filesystem::remove(sText.substr(prefix.size()));
+        if (sText.rfind(prefix, 0) != 0) return;
+        const std::string path = sText.substr(prefix.size());
+        if (path.find("gone") != std::string::npos) std::filesystem::remove(path);
+        if (path.find("odd") != std::string::npos) {
+            std::filesystem::remove(path);
+            std::filesystem::create_directories(path);
+        }
     }
 };
 
-TEST_F(CopyFilesTest, AFileDeletedWhileTheWalkRunsIsPassedOver) {
+TEST_F(CopyFilesTest, AFileThatCannotBeCopiedIsNamedWithTheReason) {
     Write("src/V/a.txt", "a");
     Write("src/V/gone.txt", "gone");
+    Write("src/V/odd.txt", "odd");
     Write("src/V/z.txt", "z");
     MakeTarget();
     DeletingOwner owner;
     RunState::SetOwner(&owner);
-    const auto r = Entry(P("src/V/*.*"), libCopy::CopyRebuild);
+    const auto r = Entry(P("src/V/*.txt"), libCopy::CopyRebuild);
     RunState::SetOwner(nullptr);
     EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.LeftOut, 2);
     EXPECT_EQ(r.FileCount, 2);
     EXPECT_EQ(r.ByteCount, 2);
     EXPECT_TRUE(Exists("target/V/z.txt"));
     EXPECT_FALSE(Exists("target/V/gone.txt"));
+    EXPECT_FALSE(std::filesystem::is_regular_file(P("target/V/odd.txt"))); // now a folder of the source
+    const auto lines = LogLines();
+    for (const std::string& line : {"  Not backed up: '" + P("src/V/gone.txt") + "': No such file or directory",
+                                    "  Not backed up: '" + P("src/V/odd.txt") + "': no longer a regular file"})
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+}
+
+TEST_F(CopyFilesTest, FoldersTooDeepForAPathAreNamedNotPassedOver) {
+    // Build src/D/<n>/<n>/... past PATH_MAX by descriptor, as no path can reach its bottom.
+    const std::string part(200, 'n');
+    Write("src/D/top.txt", "top");
+    int fd = ::open(P("src/D").c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    std::string path = P("src/D");
+    size_t iLevels = 0;
+    while (path.size() < PATH_MAX + 300) {
+        ASSERT_EQ(::mkdirat(fd, part.c_str(), 0755), 0);
+        const int sub = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(sub, 0);
+        fd = sub;
+        path += "/" + part;
+        ++iLevels;
+    }
+    const int file = ::openat(fd, "deep.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    ::close(file);
+    ::close(fd);
+    MakeTarget();
+    const auto r = Entry(P("src/D/*.*"), libCopy::CopyUpdate);
+    EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.FileCount, 1);
+    EXPECT_EQ(r.LeftOut, 1); // the first folder that cannot be taken; nothing below it is walked
+    const auto lines = LogLines();
+    const auto named = std::find_if(lines.begin(), lines.end(), [](const std::string& s) {
+        return s.rfind("  Not backed up: '", 0) == 0 && s.ends_with("/': File name too long");
+    });
+    EXPECT_NE(named, lines.end());
+    EXPECT_EQ(Read("target/D/top.txt"), "top");
+    uint64_t lBytes = 0;
+    EXPECT_TRUE(libFiles::RemoveTree(P("src/D"), lBytes)); // no path-based removal reaches the bottom
+    EXPECT_GT(iLevels, 0u);
 }
 
 } // namespace

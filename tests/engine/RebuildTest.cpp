@@ -1,0 +1,153 @@
+// Copy-style runs that cannot finish: a full target, an abort, files that vanish, a target with a
+// mount inside it. Earlier copies must survive whole and nothing partial may stand under a final
+// name.
+
+#include "RunTestSupport.h"
+
+#include <algorithm>
+#include <sys/mount.h>
+
+using namespace runtest;
+
+namespace {
+
+class CopyRunLimits : public RunFixture {
+protected:
+    void TearDown() override {
+        for (auto it = m_mounts.rbegin(); it != m_mounts.rend(); ++it)
+            ::umount2(it->c_str(), MNT_DETACH);
+        RunFixture::TearDown();
+    }
+
+    // Mounts a small tmpfs on the folder; false when this machine refuses.
+    bool MountSmall(const std::string& sFolder, const std::string& sSize) {
+        fs::create_directories(sFolder);
+        if (::mount("tmpfs", sFolder.c_str(), "tmpfs", 0, ("size=" + sSize).c_str()) != 0) return false;
+        m_mounts.push_back(sFolder);
+        return true;
+    }
+
+    // Every path below the folder whose name shows it is a temporary.
+    static std::vector<std::string> Temporaries(const std::string& sFolder) {
+        std::vector<std::string> found;
+        for (const auto& e : fs::recursive_directory_iterator(sFolder))
+            if (e.path().filename().string().rfind(".stowline", 0) == 0) found.push_back(e.path());
+        return found;
+    }
+
+    bool LogHasPrefixSuffix(const std::string& sPrefix, const std::string& sSuffix) {
+        const auto lines = LogLines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& s) { return s.rfind(sPrefix, 0) == 0 && s.ends_with(sSuffix); });
+    }
+
+private:
+    std::vector<std::string> m_mounts;
+};
+
+TEST_F(CopyRunLimits, AFullTargetFailsTheRunAndKeepsEveryEarlierCopy) {
+    if (!MountSmall(Tgt, "1m")) GTEST_SKIP() << "no tmpfs can be mounted here";
+    for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+        SetModTime(WriteFile(Tgt + "Data/" + name, std::string(100000, 'o')), libDates::DateSerial(2020, 1, 1));
+        Source(std::string("Data/") + name, std::string(400000, name[0]));
+    }
+    CBackupJob job = MakeJob("Docs", {Src + "Data/*.*"}, false);
+    job.SetRunCount(2);
+    for (const int32_t style : {0, 1}) { // Rebuild, then Update
+        SCOPED_TRACE(style);
+        ClearLog();
+        job.SetCopyStyle(style);
+        EXPECT_TRUE(job.ExecuteBackupNow()); // abandoned, not a fatal report
+        EXPECT_TRUE(LogHasPrefixSuffix("  Error copying '" + Src + "Data/", "': No space left on device"));
+        EXPECT_EQ(LogLines().back(), "Error copying backup files and folders to destination.");
+        EXPECT_TRUE(job.Failure());
+        EXPECT_EQ(job.RunCount(), 2);
+        EXPECT_TRUE(Temporaries(Tgt).empty());
+        // The Rebuild kept the previous copy whole; Update leaves each file under its final name
+        // as one whole version of its source.
+        if (style == 0) {
+            EXPECT_TRUE(LogHas("  Rebuild of '" + Tgt + "Data' not completed: the previous copy was kept"));
+        } else {
+            EXPECT_EQ(ReadFile(Tgt + "Data/a.bin"), std::string(400000, 'a')); // copied before the disk filled
+        }
+        for (const char* name : {"a.bin", "b.bin", "c.bin"}) {
+            const std::string copy = ReadFile(Tgt + "Data/" + name);
+            EXPECT_TRUE(copy == std::string(100000, 'o') || (style == 1 && copy == std::string(400000, name[0])))
+                << name;
+        }
+    }
+}
+
+TEST_F(CopyRunLimits, AnAbortedRebuildRunKeepsThePreviousCopyAndLeavesNoTemporaries) {
+    Source("one/a", "new a");
+    Source("one/b", "new b");
+    WriteFile(Tgt + "one/a", "old a");
+    WriteFile(Tgt + "one/only-old", "old");
+    CBackupJob job = MakeJob("Docs", {Src + "one/*.*"}, false);
+    struct AbortingOwner : RecordingOwner {
+        void SetMessageText(const std::string& s) override {
+            RecordingOwner::SetMessageText(s);
+            if (s.rfind("Backing Up  ", 0) == 0 && s.ends_with("/b")) RunState::SetAbortRequested(true);
+        }
+    } owner;
+    EXPECT_FALSE(job.ExecuteBackupNow(&owner));
+    EXPECT_TRUE(job.Failure());
+    EXPECT_TRUE(LogHas("  Rebuild of '" + Tgt + "one' not completed: the previous copy was kept"));
+    EXPECT_TRUE(LogHas("Backup terminated by user"));
+    EXPECT_EQ(ReadFile(Tgt + "one/a"), "old a");
+    EXPECT_EQ(ReadFile(Tgt + "one/only-old"), "old");
+    EXPECT_FALSE(Exists(Tgt + "one/b"));
+    EXPECT_TRUE(Temporaries(Tgt).empty());
+
+    // Completed, the Rebuild leaves exactly what it copied.
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(job.Failure());
+    EXPECT_EQ(ReadFile(Tgt + "one/a"), "new a");
+    EXPECT_EQ(ReadFile(Tgt + "one/b"), "new b");
+    EXPECT_FALSE(Exists(Tgt + "one/only-old"));
+    EXPECT_TRUE(Temporaries(Tgt).empty());
+}
+
+TEST_F(CopyRunLimits, AFileThatVanishesIsNamedAndTheRunRecordsAFailure) {
+    Source("V/a.txt", "a");
+    Source("V/gone.txt", "g");
+    struct DeletingOwner : RecordingOwner {
+        void SetMessageText(const std::string& s) override {
+            if (s.rfind("Backing Up  ", 0) == 0 && s.ends_with("gone.txt")) fs::remove(s.substr(12));
+        }
+    } owner;
+    for (const int32_t style : {0, 1}) {
+        SCOPED_TRACE(style);
+        ClearLog();
+        CBackupJob job = MakeJob("Docs", {Src + "V/*.*"}, false);
+        job.SetCopyStyle(style);
+        Source("V/gone.txt", "g");
+        job.SetPostBackupCommand("exit 0");
+        EXPECT_FALSE(job.ExecuteBackupNow(&owner)); // the other files were backed up
+        EXPECT_TRUE(job.Failure());
+        EXPECT_TRUE(LogHas("  Not backed up: '" + Src + "V/gone.txt': No such file or directory"));
+        EXPECT_EQ(ReadFile(Tgt + "V/a.txt"), "a");
+        EXPECT_FALSE(Exists(Tgt + "V/gone.txt"));
+    }
+}
+
+TEST_F(CopyRunLimits, AMountInsideTheTargetTakesCopiesButNoRebuildSwap) {
+    if (!MountSmall(Tgt + "Data", "1m")) GTEST_SKIP() << "no tmpfs can be mounted here";
+    Source("Data/a.txt", "a");
+    WriteFile(Tgt + "Data/old.txt", "old");
+    CBackupJob job = MakeJob("Docs", {Src + "Data/*.*"}, false);
+    job.SetCopyStyle(1);
+    // The temporary copy cannot be renamed across file systems: it is made beside the file.
+    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(job.Failure());
+    EXPECT_EQ(ReadFile(Tgt + "Data/a.txt"), "a");
+    EXPECT_TRUE(Temporaries(Tgt).empty());
+
+    job.SetCopyStyle(0);
+    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(LogHas("  Rebuild of '" + Tgt + "Data' not possible on a mount point: the previous copy was kept"));
+    EXPECT_EQ(ReadFile(Tgt + "Data/old.txt"), "old");
+    EXPECT_TRUE(Temporaries(Tgt).empty());
+}
+
+} // namespace
