@@ -1,6 +1,7 @@
 #include "app/QtHelpers.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QPushButton>
 
@@ -28,7 +29,7 @@ QPushButton* CueCardButton(QWidget* pParent, const QString& sName, const QString
     auto* p = new QPushButton("?", pParent);
     p->setObjectName(sName);
     p->setFixedWidth(iWidth);
-    p->setToolTip(sToolTip);
+    p->setToolTip(sToolTip.isEmpty() ? QCoreApplication::translate("QtHelpers", "Help") : sToolTip);
     return p;
 }
 
@@ -37,7 +38,8 @@ QHBoxLayout* OkCancelRow(QWidget* pDialog, const QString& sOkCaption, QPushButto
     cmdOk = new QPushButton(sOkCaption, pDialog);
     cmdOk->setObjectName("cmdOk");
     cmdOk->setDefault(true);
-    cmdCancel = new QPushButton("&Cancel", pDialog);
+    cmdCancel = new QPushButton(QCoreApplication::translate("QtHelpers", "&Cancel"), pDialog);
+
     cmdCancel->setObjectName("cmdCancel");
     auto* pRow = new QHBoxLayout;
     pRow->addStretch(iStretch);

@@ -22,8 +22,9 @@ std::string S(const QString& sText);
 // The lines joined with CR LF between them (none after the last).
 std::string JoinCrLf(std::initializer_list<std::string_view> lines);
 
-// A small "?" button that opens a help card.
-QPushButton* CueCardButton(QWidget* pParent, const QString& sName, const QString& sToolTip = "Help", int iWidth = 26);
+// A small "?" button that opens a help card; an empty tool tip means "Help".
+QPushButton* CueCardButton(QWidget* pParent, const QString& sName, const QString& sToolTip = QString(),
+                           int iWidth = 26);
 
 // Creates the OK button (the default one, object name "cmdOk") and the "&Cancel" button
 // (object name "cmdCancel") of a dialog, and a row that holds them at its right end after a

@@ -1,15 +1,20 @@
 #include "app/SchedulerTick.h"
 
+#include "app/QtHelpers.h"
 #include "app/RunGuard.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/libDates.h"
 #include "support/libErrorHandler.h"
 #include "support/libLog.h"
 
+#include <QCoreApplication>
+
 namespace SchedulerTick {
 
 std::string FailureText(const std::string& sJobName, const std::string& sLogFile) {
-    return "Backup Job '" + sJobName + "' has failed. See transaction log for details: '" + sLogFile + "'";
+    return QtHelpers::S(QCoreApplication::translate("SchedulerTick",
+                                                    "Backup Job '%1' has failed. See transaction log for details: '%2'")
+                            .arg(QtHelpers::Q(sJobName), QtHelpers::Q(sLogFile)));
 }
 
 int CSchedulerTick::Tick(TickHost& host) {

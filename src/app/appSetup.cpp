@@ -1,6 +1,7 @@
 #include "app/appSetup.h"
 
 #include "app/HeadlessAgent.h"
+#include "app/QtHelpers.h"
 #include "app/QtSeam.h"
 #include "app/RunGuard.h"
 #include "app/SingleInstance.h"
@@ -19,8 +20,10 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QLocale>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -28,6 +31,8 @@
 
 namespace appSetup {
 
+using QtHelpers::Q;
+using QtHelpers::S;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
 
@@ -42,11 +47,12 @@ bool Contains(const std::string& s, const char* sWhat) { return s.find(sWhat) !=
 bool BeginsWith(const std::string& s, const char* sWhat) { return s.rfind(sWhat, 0) == 0; }
 
 std::string MissingJobText(const std::string& sPath) {
-    return "You have attempted to run Stowline with command-line parameters.\r\n"
-           "Unfortunately, the file as you specified does not exist.\r\n"
-           "\r\n"
-           "The missing file as you specified is: " +
-           sPath;
+    return QtHelpers::S(
+        QCoreApplication::translate("appSetup", "You have attempted to run Stowline with command-line parameters.\r\n"
+                                                "Unfortunately, the file as you specified does not exist.\r\n"
+                                                "\r\n"
+                                                "The missing file as you specified is: %1")
+            .arg(QtHelpers::Q(sPath)));
 }
 
 // Frees what start-up took, in the reverse order.
@@ -120,13 +126,15 @@ int RunDesktop(const ScheduleViewFactory& factory) {
         };
         bool bTray = g_pAgent->SystemTrayAddIcon();
         SetHasNotificationArea(bTray);
-        if (!bTray) g_pView->AddFileMenuExit("Exit Stowline", [] { ExitStowline(); });
+        if (!bTray)
+            g_pView->AddFileMenuExit(QtHelpers::S(QCoreApplication::translate("appSetup", "Exit Stowline")),
+                                     [] { ExitStowline(); });
         g_pAgent->Form_Load(g_sCommandLine);
     } else {
         // 8. Window mode: closing the main window ends the program; nothing runs by schedule.
         SetHasNotificationArea(false);
         QApplication::setQuitOnLastWindowClosed(true);
-        g_pView->SetFileCloseCaption("Exit");
+        g_pView->SetFileCloseCaption(QtHelpers::S(QCoreApplication::translate("appSetup", "Exit")));
         g_pView->SetKillForm(true);
         g_pView->ShowSchedule();
     }
@@ -176,14 +184,17 @@ std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int i
 }
 
 std::string CommandLineHelpText() {
-    return "Stowline command-line parameters are as follows:\r\n"
-           "/SILENT -\t\tNo dialog at startup, tray only\r\n"
-           "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
-           "/EXIT -\t\t\tExit Stowline upon completion\r\n"
-           "/? -\t\t\tThis help dialog";
+    return QtHelpers::S(QCoreApplication::translate("appSetup", "Stowline command-line parameters are as follows:\r\n"
+                                                                "/SILENT -\t\tNo dialog at startup, tray only\r\n"
+                                                                "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
+                                                                "/EXIT -\t\t\tExit Stowline upon completion\r\n"
+                                                                "/? -\t\t\tThis help dialog"));
 }
 
-void ShowCommandLineHelp() { UserInteraction::Ui().ShowCommandLineHelp("Command-Line Help", CommandLineHelpText()); }
+void ShowCommandLineHelp() {
+    UserInteraction::Ui().ShowCommandLineHelp(
+        QtHelpers::S(QCoreApplication::translate("appSetup", "Command-Line Help")), CommandLineHelpText());
+}
 
 bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
     return libErrorHandler::Trap("appSetup", "DirectExecute()", [&]() -> bool {
@@ -214,7 +225,7 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                     // ("../x", "sub/x") is treated as the missing file it is meant not to be.
                     if (sArg.find('/') != std::string::npos || !libFiles::FileExists(sPath)) {
                         UserInteraction::MsgBox(MissingJobText(sPath), Buttons::OK, Icon::Critical,
-                                                "Verification Error");
+                                                S(QCoreApplication::translate("appSetup", "Verification Error")));
                         iExitStatus = ExitJobFailed;
                         break;
                     }
@@ -260,7 +271,24 @@ void ExitStowline() {
     });
 }
 
+bool InstallTranslation(const std::string& sFolder, const std::string& sLocale) {
+    static std::unique_ptr<QTranslator> s_pTranslator;
+    if (s_pTranslator) QCoreApplication::removeTranslator(s_pTranslator.get());
+    s_pTranslator.reset();
+    auto pTranslator = std::make_unique<QTranslator>();
+    const QLocale locale(Q(sLocale));
+    for (const QString& sDir : {Q(sFolder), Q(sFolder) + "/translations"}) {
+        if (pTranslator->load(locale, "stowline", "_", sDir, ".qm")) {
+            QCoreApplication::installTranslator(pTranslator.get());
+            s_pTranslator = std::move(pTranslator);
+            return true;
+        }
+    }
+    return false;
+}
+
 int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
+
     std::string sCommandLine;
     for (int i = 1; i < argc; ++i) {
         if (i > 1) sCommandLine += ' ';
@@ -275,6 +303,7 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
         QApplication::setApplicationDisplayName("Stowline");
         QApplication::setDesktopFileName("stowline");
         QApplication::setWindowIcon(QIcon(":/icons/stowline.svg"));
+        InstallTranslation(libFiles::FilePathStripFileName(appMisc::ExePath()), S(QLocale().name()));
         UserInteraction::Install(std::make_unique<QtSeam>());
     } else {
         UserInteraction::Install(std::make_unique<UserInteraction::HeadlessSeam>());
@@ -284,8 +313,9 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
     libErrorHandler::Trap("appSetup", "Main()", [&] {
         // 1. One instance per user and installation.
         if (SingleInstance::AcquireLock(appMisc::ExePath()) == SingleInstance::LockResult::Refused) {
-            UserInteraction::MsgBox("An instance of Stowline is already running.", Buttons::OK, Icon::None,
-                                    "Verification Error");
+            UserInteraction::MsgBox(
+                S(QCoreApplication::translate("appSetup", "An instance of Stowline is already running.")), Buttons::OK,
+                Icon::None, S(QCoreApplication::translate("appSetup", "Verification Error")));
             iStatus = ExitUsage;
             return;
         }

@@ -37,7 +37,13 @@ void ShowCommandLineHelp();
 // returns false, iExitStatus holds the outcome of the "/RUN" jobs (0 or 1) for the end.
 bool DirectExecute(const std::string& sCommandLine, int& iExitStatus);
 
+// Installs the translation "stowline_<locale>.qm" found in sFolder or in its "translations"
+// subfolder (the closest match for the locale: "de_DE" falls back to "de"), in place of the one
+// installed before. Returns false, leaving the English texts, when none is found.
+bool InstallTranslation(const std::string& sFolder, const std::string& sLocale);
+
 // True when a display can be used: DISPLAY or WAYLAND_DISPLAY set, and the Qt platform is not
+
 // offscreen or minimal.
 bool DisplayAvailable();
 

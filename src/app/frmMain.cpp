@@ -27,7 +27,7 @@ void SetTrayMenuEnabled(bool bEnabled) {
 
 frmMain::frmMain(frmPopup* pPopup, QWidget* parent) : QWidget(parent), m_pPopup(pPopup) {
     setObjectName("frmMain");
-    setWindowTitle("Stowline");
+    setWindowTitle(tr("Stowline"));
     setWindowIcon(QIcon(":/icons/stowline.svg"));
     tmrCheckForBackupJob = new QTimer(this);
     tmrCheckForBackupJob->setObjectName("tmrCheckForBackupJob");
@@ -125,11 +125,12 @@ void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLog
     std::cerr << "Stowline: " << sText << std::endl;
     QString text = QtHelpers::Q(sText);
     if (trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
-        trayIcon->showMessage("Stowline", text, QSystemTrayIcon::Warning);
+        trayIcon->showMessage(tr("Stowline"), text, QSystemTrayIcon::Warning);
         return;
     }
     // No notification area: a box that does not wait, so the next scheduled job still runs.
-    auto* box = new QMessageBox(QMessageBox::Warning, "Backup Error", text, QMessageBox::Ok);
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Backup Error"), text, QMessageBox::Ok);
+
     box->setObjectName("msgScheduledFailure");
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);

@@ -9,14 +9,14 @@
 
 frmPopup::frmPopup(QWidget* parent) : QWidget(parent) {
     setObjectName("frmPopup");
-    setWindowTitle("Stowline");
-    mnuStowline = new QMenu("Stowline", this);
+    setWindowTitle(tr("Stowline"));
+    mnuStowline = new QMenu(tr("Stowline"), this);
     mnuStowline->setObjectName("mnuStowline");
-    Schedule = mnuStowline->addAction("Schedule Backup Jobs");
+    Schedule = mnuStowline->addAction(tr("Schedule Backup Jobs"));
     Schedule->setObjectName("Schedule");
     Slash2 = mnuStowline->addSeparator();
     Slash2->setObjectName("Slash2");
-    Exit = mnuStowline->addAction("Exit Stowline");
+    Exit = mnuStowline->addAction(tr("Exit Stowline"));
     Exit->setObjectName("Exit");
     connect(Schedule, &QAction::triggered, this, &frmPopup::Schedule_Click);
     connect(Exit, &QAction::triggered, this, &frmPopup::Exit_Click);

@@ -2,8 +2,13 @@
 
 #include "support/StowError.h"
 #include "support/appMisc.h"
+#include "support/libFiles.h"
+#include "support/libLog.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <sqlite3.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace {
@@ -48,6 +53,21 @@ std::unique_ptr<ArchiveFlags>& TheInstance() {
 std::string& TheInstancePath() {
     static std::string path;
     return path;
+}
+
+// Puts a store that cannot be opened out of the way, replacing an older one put aside, so that
+// a fresh one can take its place. Returns false when it could not be moved.
+bool MoveAside(const std::string& sDbPath) {
+    const std::string sAside = sDbPath + ".damaged";
+    uint64_t lBytes = 0;
+    if (libFiles::DirExists(sAside) ? !libFiles::RemoveTree(sAside, lBytes)
+                                    : ::unlink(sAside.c_str()) != 0 && errno != ENOENT)
+        return false;
+    ::unlink((sAside + "-wal").c_str());
+    // The write-ahead log belongs to the damaged store; it must not be replayed into the new one.
+    ::rename((sDbPath + "-wal").c_str(), (sAside + "-wal").c_str());
+    ::unlink((sDbPath + "-shm").c_str());
+    return ::rename(sDbPath.c_str(), sAside.c_str()) == 0 || errno == ENOENT;
 }
 
 } // namespace
@@ -116,6 +136,20 @@ ArchiveFlags::ArchiveFlags(const std::string& sDbPath) : m_impl(std::make_unique
         d.Db = nullptr;
         throw StowError(StowErrors::PathFileAccess, msg, 0, "ArchiveFlags");
     }
+    try {
+        Setup();
+    } catch (...) {
+        // A store that cannot be set up is closed again, so that its file can be put aside.
+        sqlite3_finalize(d.SelectFolder);
+        sqlite3_finalize(d.Upsert);
+        sqlite3_finalize(d.Delete);
+        sqlite3_close(d.Db);
+        throw;
+    }
+}
+
+void ArchiveFlags::Setup() {
+    Impl& d = *m_impl;
     sqlite3_busy_timeout(d.Db, 5000);
     // The store can always be rebuilt by copying again: a crash may lose the last walk's rows,
     // which only means those files count as changed. So a commit never waits for the disk: in
@@ -151,7 +185,25 @@ ArchiveFlags& ArchiveFlags::Instance() {
     const std::string path = DatabaseFileName();
     if (!instance || TheInstancePath() != path) {
         instance.reset();
-        instance.reset(new ArchiveFlags(path));
+        // The store only saves copying: a damaged or unreadable one is put aside and a fresh one
+        // started, which means the files are copied again, never that a run stops.
+        try {
+            instance.reset(new ArchiveFlags(path));
+        } catch (const StowError& e) {
+            if (MoveAside(path)) {
+                libLog::LogEvent("Archive flag store '" + path + "' could not be read (" + e.Description +
+                                 "); moved aside as 'ArchiveFlags.db.damaged', a fresh store started");
+                try {
+                    instance.reset(new ArchiveFlags(path));
+                } catch (const StowError&) {
+                }
+            }
+            if (!instance) {
+                libLog::LogEvent("Archive flag store '" + path + "' cannot be used (" + e.Description +
+                                 "); this session keeps archive flags in memory only");
+                instance.reset(new ArchiveFlags(":memory:"));
+            }
+        }
         TheInstancePath() = path;
     }
     return *instance;

@@ -43,6 +43,7 @@ public:
 
 private:
     explicit ArchiveFlags(const std::string& sDbPath);
+    void Setup(); // pragmas, table and statements of an open database
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };

@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <limits>
@@ -153,6 +154,8 @@ private:
     void EntryStart(const std::string& sAction, const std::string& sEntry);
     void Command(const std::string& sCommand, const char* sWhich);
     void DropArchive();
+    // Logs why the run's archive was not written, naming it.
+    void NotWritten(int iErrno, int iCode) const;
 
     CBackupJob& m_job;
     BackupRunOwner* m_pOwner;
@@ -162,8 +165,10 @@ private:
     std::string m_sTempFolder; // where the run writes before giving final names (JobTemp)
     std::string m_sBase;       // TargetDirectory + clean job name
     std::string m_sZipBase;    // the archive's path without ".zip"; "" for a copy-style run
+    std::string m_sNewZip;     // the archive being written, in the temporary folder
     libZip::ZipJobValues m_zipValues;
     bool m_bArchiveOpen = false;
+    bool m_bTempMade = false;       // the temporary folder was created by this run
     bool m_bNotAllBackedUp = false; // a file was left out although the run went on
 };
 
@@ -306,33 +311,10 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
 Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
     RunState::SetAbortRequested(false);
     if (TargetMissing()) throw AbandonRun{};
-    const bool bByCount = m_job.KeepPeriod() == CBackupJob::KeepCopies;
-    const std::string sZipFile = m_sZipBase + ".zip";
-    if (bByCount) {
-        if (Retrying([&] {
-                return libRetention::RotateCountedZips(m_sZipBase, m_job.NumberCopies(),
-                                                       appPreferences::MaxBackupCopies);
-            }))
-            throw AbandonRun{};
-        const bool bFailed = Retrying([&] {
-            try {
-                libFiles::DeleteFile(sZipFile);
-            } catch (const StowError& e) {
-                if (e.Number == StowErrors::NoMedium) throw;
-            }
-            return libFiles::PathExists(sZipFile);
-        });
-        if (bFailed) {
-            libLog::LogEvent("Error removing previous zip file for this backup job.");
-            throw AbandonRun{};
-        }
-    } else {
-        Retrying(
-            [&] { libRetention::PurgeDatedZips(m_sBase, m_job.KeepPeriod(), m_job.NumberCopies(), libDates::Now()); });
-    }
-
+    // The archive is written in the job's temporary folder and gets its final name (and the
+    // older archives their new ones) only once it is complete on disk.
+    m_sNewZip = m_sTempFolder + libStrings::StripFileNameChars(m_job.JobName()) + ".zip";
     m_zipValues = libZip::ZipJobValuesOf(m_job);
-    bool bZipError = false;
     for (size_t i = 0; i < sources.size(); ++i) {
         const std::string& sEntry = sources[i];
         RunStatus::SetLightIdle(m_pOwner);
@@ -344,14 +326,27 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
             return Outcome::DiskStop;
         }
         if (check == Check::Abandon) throw AbandonRun{};
+        if (!m_bTempMade) {
+            try {
+                JobTemp::Create(m_sTempFolder);
+            } catch (const StowError& e) {
+                if (e.Number == StowErrors::NoMedium) throw;
+                libLog::LogEvent(libZip::ZipResultMessage(libZip::ZE_CREAT));
+                NotWritten(e.LastDllError, libZip::ZE_CREAT);
+                return Outcome::CompletedWithError;
+            }
+            m_bTempMade = true;
+        }
         m_bArchiveOpen = true;
         const libZip::ZipStepResult result =
-            Retrying([&] { return libZip::ArchiveEntry(m_zipValues, sZipFile, sEntry, static_cast<int>(i)); });
+            Retrying([&] { return libZip::ArchiveEntry(m_zipValues, m_sNewZip, sEntry, static_cast<int>(i)); });
         if (result.Abandon) throw AbandonRun{};
         if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
         if (result.IsError) {
-            bZipError = true;
-            break;
+            // Nothing of a failed run takes a final name, not even its complete entries.
+            NotWritten(result.Errno, result.Code);
+            DropArchive();
+            return Outcome::CompletedWithError;
         }
     }
     if (m_bArchiveOpen) {
@@ -359,16 +354,55 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         m_bArchiveOpen = false;
         if (result.Abandon) throw AbandonRun{};
         if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
-        if (result.IsError) bZipError = true;
+        if (result.IsError) {
+            NotWritten(result.Errno, result.Code);
+            DropArchive();
+            return Outcome::CompletedWithError;
+        }
     }
-    if (bZipError) return Outcome::CompletedWithError;
-
-    if (libFiles::FileExists(sZipFile)) {
-        m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sZipFile)));
-        libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
-    } else if (bByCount) {
-        Retrying([&] { libRetention::RestoreCountedZips(m_sZipBase, appPreferences::MaxBackupCopies); });
+    if (!libFiles::FileExists(m_sNewZip)) {
+        // Nothing to do (an incremental run without changes): every archive stays as it was.
+        DropArchive();
+        return Outcome::Completed;
     }
+    // On disk before any older archive moves: the archive and the name libzip gave it.
+    try {
+        libFiles::SyncPath(m_sNewZip);
+        libFiles::SyncPath(m_sTempFolder);
+    } catch (const StowError& e) {
+        libLog::LogEvent(libZip::ZipResultMessage(libZip::ZE_WRITE));
+        NotWritten(e.LastDllError, libZip::ZE_WRITE);
+        DropArchive();
+        return Outcome::CompletedWithError;
+    }
+    std::string sFinal = m_sZipBase + ".zip";
+    if (m_job.KeepPeriod() == CBackupJob::KeepCopies) {
+        if (Retrying([&] {
+                return libRetention::RotateCountedZips(m_sBase, m_sNewZip, m_job.NumberCopies(),
+                                                       appPreferences::MaxBackupCopies);
+            }))
+            throw AbandonRun{};
+    } else {
+        try {
+            sFinal = Retrying([&] { return libRetention::GiveDatedName(m_sBase, m_sNewZip, libDates::Now()); });
+        } catch (const StowError& e) {
+            libLog::LogEvent(libZip::ZipResultMessage(libZip::ZE_WRITE));
+            NotWritten(e.LastDllError, libZip::ZE_WRITE);
+            DropArchive();
+            return Outcome::CompletedWithError;
+        }
+        m_sZipBase = sFinal.substr(0, sFinal.size() - 4);
+        Retrying(
+            [&] { libRetention::PurgeDatedZips(m_sBase, m_job.KeepPeriod(), m_job.NumberCopies(), libDates::Now()); });
+    }
+    try {
+        libFiles::SyncPath(m_sTarget);
+    } catch (const StowError&) {
+        // The names are given; a target folder that cannot be flushed is no reason to undo them.
+    }
+    DropArchive(); // the temporary folder, now empty
+    m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sFinal)));
+    libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
     return Outcome::Completed;
 }
 
@@ -436,13 +470,26 @@ void Run::Command(const std::string& sCommand, const char* sWhich) {
 }
 
 void Run::DropArchive() {
-    if (!m_bArchiveOpen) return;
-    m_bArchiveOpen = false;
-    try {
-        libZip::FinishArchive(m_zipValues, false);
-    } catch (const std::exception&) {
-        // Dropping writes nothing; a failure here leaves nothing behind either.
+    if (m_bArchiveOpen) {
+        m_bArchiveOpen = false;
+        try {
+            libZip::FinishArchive(m_zipValues, false);
+        } catch (const std::exception&) {
+            // Dropping writes nothing; a failure here leaves nothing behind either.
+        }
     }
+    if (m_bTempMade) {
+        m_bTempMade = false;
+        JobTemp::Remove(m_sTempFolder); // what stays is the next run's to reclaim
+    }
+}
+
+void Run::NotWritten(int iErrno, int iCode) const {
+    const std::string sFinal = m_sZipBase + ".zip";
+    if (iErrno != 0)
+        libLog::LogEvent("  Error writing '" + sFinal + "': " + std::strerror(iErrno));
+    else
+        libLog::LogEvent("  Archive discarded, not written: '" + sFinal + "': " + libZip::ZipResultMessage(iCode));
 }
 
 } // namespace

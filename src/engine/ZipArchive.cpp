@@ -59,6 +59,7 @@ struct Session {
     bool Stopped = false;                           // the service call-back answered stop
     bool LeftOut = false;                           // a source file could not be read and was left out
     std::vector<std::string> Unreadable;            // names found unreadable while writing, not yet removed
+    std::vector<LeftOutFile> UnreadableWhy;         // their paths, and why
     std::unique_ptr<DeflatePipeline> Pipeline;
     Deflater InlineDeflater;
     uint64_t BytesSincePoll = 0; // source bytes written since the poll call-back last ran
@@ -85,6 +86,7 @@ void CloseSourceFile(QueuedFile* f) {
 void MarkUnreadable(QueuedFile* f, int iZipError, int iErrno) {
     zip_error_set(&f->Error, iZipError, iErrno);
     f->Owner->Unreadable.push_back(f->Name);
+    f->Owner->UnreadableWhy.push_back(LeftOutFile{f->Path, std::strerror(iErrno)});
 }
 
 // Source bytes between two calls of the poll call-back while a file is written.
@@ -388,10 +390,19 @@ int Queue(Session& s, const Selection& sel, const std::string& sPassword) {
     return ZE_OK;
 }
 
+// The errno behind libzip's error, when the system gave one.
+int SystemError(zip_error_t* pError) {
+    return zip_error_system_type(pError) == ZIP_ET_SYS ? zip_error_code_system(pError) : 0;
+}
+
 int OpenSession(const std::string& sZipFile, std::unique_ptr<Session>& out) {
     int err = 0;
+    errno = 0;
     zip_t* za = zip_open(sZipFile.c_str(), ZIP_CREATE, &err);
-    if (!za) return ResultFromZipError(err);
+    if (!za) {
+        g_lastSystemError = errno;
+        return ResultFromZipError(err);
+    }
     out = std::make_unique<Session>();
     out->Archive = za;
     out->ZipFile = sZipFile;
@@ -412,6 +423,7 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
     }
     for (;;) {
         s->Unreadable.clear();
+        s->UnreadableWhy.clear();
         StartPipeline(*s);
         if (zip_close(s->Archive) == 0) {
             s->Archive = nullptr;
@@ -419,6 +431,7 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
         }
         s->Pipeline.reset();
         int code = ResultFromZipError(zip_error_code_zip(zip_get_error(s->Archive)));
+        g_lastSystemError = SystemError(zip_get_error(s->Archive));
         if (s->Stopped) code = ZE_ABORT;
         if (code != ZE_ABORT && !s->Unreadable.empty()) {
             // A source that could not be read while writing: leave it out and write the
@@ -434,6 +447,7 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
             }
             if (bRemoved) {
                 s->LeftOut = true;
+                g_leftOut.insert(g_leftOut.end(), s->UnreadableWhy.begin(), s->UnreadableWhy.end());
                 continue;
             }
         }
@@ -489,6 +503,7 @@ int ZpArchive(const std::string& sZipFile, const std::vector<std::string>& names
 }
 
 int ZpOpenArchive(const std::string& sZipFile) {
+    g_lastSystemError = 0;
     if (g_session) {
         if (g_session->ZipFile == sZipFile) return ZE_OK;
         CloseSession(std::move(g_session), true);
@@ -497,7 +512,12 @@ int ZpOpenArchive(const std::string& sZipFile) {
     return OpenSession(sZipFile, g_session);
 }
 
-int ZpCloseArchive(bool bKeep) { return CloseSession(std::move(g_session), bKeep); }
+int ZpCloseArchive(bool bKeep) {
+    g_lastSystemError = 0;
+    return CloseSession(std::move(g_session), bKeep);
+}
+
+int ZpLastSystemError() { return g_lastSystemError; }
 
 std::string ZpOpenArchiveName() { return g_session ? g_session->ZipFile : std::string(); }
 

@@ -43,10 +43,26 @@ struct Selected {
     mode_t Mode = 0;
 };
 
+// A file or folder the name list selected but that cannot go into the archive, and why.
+struct LeftOutFile {
+    std::string Path;
+    std::string Reason;
+};
+
 struct Selection {
     std::vector<Selected> Items;
     bool LeftOut = false; // a file or folder could not be read and was left out
+    std::vector<LeftOutFile> LeftOutFiles;
 };
+
+// What was left out since the run's zip step last logged it (ArchiveEntry / FinishArchive
+// log and clear it).
+extern std::vector<LeftOutFile> g_leftOut;
+// The errno of the last archive that could not be opened or written.
+extern int g_lastSystemError;
+
+// Deepest folder level a walk enters below a named folder: no tree can make it run on.
+constexpr int MaxWalkDepth = 1024;
 
 // Selects the files and folders the name list names under the options, in archive
 // order. Returns ZE_PARMS (bad name list or date), ZE_NONE (nothing named or nothing

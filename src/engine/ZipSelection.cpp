@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/JobTemp.h"
 #include "engine/ZipInternal.h"
 #include "support/libStrings.h"
 
@@ -94,6 +96,9 @@ bool MatchPattern(const std::string& sText, const std::string& sPattern) {
     return false;
 }
 
+// The longest entry name a zip archive can hold.
+constexpr size_t MaxStoredName = 0xFFFF;
+
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
 // A name-list pattern: matched against the file name, or against the full path when it
@@ -159,7 +164,11 @@ public:
         while (sPath.size() > 1 && sPath.back() == '/')
             sPath.pop_back();
         struct stat st {};
-        if (::stat(sPath.c_str(), &st) != 0) return; // a name that matches nothing adds nothing
+        if (::stat(sPath.c_str(), &st) != 0) {
+            // A name that matches nothing adds nothing; one that cannot be looked up is left out.
+            if (errno != ENOENT && errno != ENOTDIR) LeaveOut(sPath, std::strerror(errno), out);
+            return;
+        }
         if (S_ISDIR(st.st_mode)) {
             // The named folder itself is entered even when it is a symbolic link: the user
             // named it. Links inside it are not followed, so no walk can loop.
@@ -171,6 +180,11 @@ public:
     }
 
 private:
+    static void LeaveOut(const std::string& sPath, const std::string& sReason, Selection& out) {
+        out.LeftOut = true;
+        out.LeftOutFiles.push_back(LeftOutFile{sPath, sReason});
+    }
+
     static std::string BaseName(const std::string& sPath) {
         size_t slash = sPath.rfind('/');
         return slash == std::string::npos ? sPath : sPath.substr(slash + 1);
@@ -204,6 +218,7 @@ private:
         if (m_opt.fNoDirEntries || m_dateFilter || !m_includes.empty()) return;
         std::string sName = StoredName(sPath);
         if (sName.empty()) return;
+        if (sName.size() + 1 > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
         out.Items.push_back(Selected{sPath, sName + "/", true, 0, st.st_mtime, st.st_mode});
     }
 
@@ -216,12 +231,10 @@ private:
         if (!DatePasses(st.st_mtime)) return;
         std::string sStored = StoredName(sPath);
         if (sStored.empty()) return;
+        if (sStored.size() > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
         // Readable now? A file that cannot be opened is left out (result 18).
         int fd = OpenSource(sPath);
-        if (fd < 0) {
-            out.LeftOut = true;
-            return;
-        }
+        if (fd < 0) return LeaveOut(sPath, std::strerror(errno), out);
         ::close(fd);
         out.Items.push_back(Selected{sPath, sStored, false, static_cast<int64_t>(st.st_size), st.st_mtime, st.st_mode});
     }
@@ -234,9 +247,10 @@ private:
             std::string Path;
             struct stat St;
             bool Top;
+            int Depth;
         };
         std::vector<Pending> stack;
-        stack.push_back(Pending{sFolder, {}, true});
+        stack.push_back(Pending{sFolder, {}, true, 0});
         std::vector<std::string> names;
         while (!stack.empty()) {
             Pending cur = std::move(stack.back());
@@ -244,7 +258,7 @@ private:
             if (!cur.Top && bDirEntries) AddDir(cur.Path, cur.St, out);
             DIR* dir = ::opendir(cur.Path.c_str());
             if (!dir) {
-                out.LeftOut = true; // a folder that cannot be read: its files are left out
+                LeaveOut(cur.Path, std::strerror(errno), out); // its files are left out
                 continue;
             }
             names.clear();
@@ -260,9 +274,18 @@ private:
             for (const std::string& sName : names) {
                 std::string sPath = sPrefix + sName;
                 struct stat lst {};
-                if (::lstat(sPath.c_str(), &lst) != 0) continue;
+                if (::lstat(sPath.c_str(), &lst) != 0) {
+                    // Vanished since the folder was read, or a path too long to name.
+                    LeaveOut(sPath, std::strerror(errno), out);
+                    continue;
+                }
                 if (S_ISDIR(lst.st_mode)) {
-                    if (m_opt.fRecurse) stack.push_back(Pending{sPath, lst, false});
+                    // A job's temporary folder holds nothing complete: never backed up.
+                    if (!m_opt.fRecurse || JobTemp::IsTempName(sName)) continue;
+                    if (cur.Depth >= MaxWalkDepth)
+                        LeaveOut(sPath, "Folder nested too deeply", out);
+                    else
+                        stack.push_back(Pending{sPath, lst, false, cur.Depth + 1});
                     continue;
                 }
                 struct stat st = lst;
@@ -322,6 +345,7 @@ int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, Sel
     if (selector.BadOptions()) return ZE_PARMS;
     for (const std::string& n : items)
         selector.AddName(n, sel);
+    g_leftOut.insert(g_leftOut.end(), sel.LeftOutFiles.begin(), sel.LeftOutFiles.end());
     if (sel.Items.empty()) return sel.LeftOut ? ZE_OPEN : ZE_NONE;
     return ZE_OK;
 }

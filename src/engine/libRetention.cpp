@@ -1,6 +1,5 @@
 #include "engine/libRetention.h"
 
-#include "engine/CFileFinder.h"
 #include "jobs/CBackupJob.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
@@ -10,7 +9,11 @@
 #include "support/libLog.h"
 #include "support/libStrings.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -53,16 +56,26 @@ bool RenameExact(const std::string& sFrom, const std::string& sTo) {
 
 std::string Numbered(const std::string& sBase, int n) { return sBase + "_" + std::to_string(n) + ".zip"; }
 
-// The names in the base's folder that match base + sTail (files only), in enumeration order.
-std::vector<std::string> FindNames(const std::string& sBase, const std::string& sTail) {
+// The names of the files in a folder, in enumeration order. Read from the folder itself and
+// compared by the caller: a job or target name holding "*", "?" or "[" is never a pattern.
+std::vector<std::string> FileNamesIn(const std::string& sFolder) {
     std::vector<std::string> names;
-    CFileFinder finder;
-    for (std::string sName = finder.FindFirst(sBase + sTail); !sName.empty(); sName = finder.FindNext()) {
-        if ((finder.Attrib() & CFileFinder::AttrDirectory) == 0) names.push_back(sName);
+    DIR* dir = ::opendir(sFolder.empty() ? "." : sFolder.c_str());
+    if (dir == nullptr) return names;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string sName = e->d_name;
+        if (sName == "." || sName == "..") continue;
+        struct stat st {};
+        if (::stat((sFolder + sName).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(sName);
     }
-    finder.FindClose();
+    ::closedir(dir);
     return names;
 }
+
+std::function<bool()> g_stepHook;
+
+// Before each change a rotation makes: false when the test seam stops the rotation there.
+bool Step() { return !g_stepHook || g_stepHook(); }
 
 bool ReadDatePart(const std::string& sPart, double& dDate) {
     if (!AllDigits(sPart)) return false;
@@ -150,52 +163,88 @@ bool IsOwnZipName(const std::string& sName, const std::string& sBaseName) {
     return ParseCountedZipName(sName, sBaseName, n) || ParseDatedZipName(sName, sBaseName, dated);
 }
 
-bool RotateCountedZips(const std::string& sBase, int iNumberCopies, int iMaxBackupCopies) {
-    for (int n = iMaxBackupCopies; n >= 1; --n) {
-        if (iNumberCopies == 0) {
+bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive, int iNumberCopies,
+                       int iMaxBackupCopies) {
+    const std::string sNewest = sBase + ".zip";
+    // A negative count rotates as 1 would; copies above MaxBackupCopies are never touched.
+    const int iKeep = std::min(iNumberCopies < 0 ? 1 : iNumberCopies, iMaxBackupCopies);
+    if (iKeep <= 0) {
+        // No older copies: the new archive replaces the newest in one step, then the copies go.
+        if (!Step()) return true;
+        if (RenameExact(sNewArchive, sNewest)) {
+            libLog::LogEvent("Error removing previous zip file for this backup job.");
+            return true;
+        }
+        for (int n = iMaxBackupCopies; n >= 1; --n) {
+            if (!libFiles::PathExists(Numbered(sBase, n))) continue;
+            if (!Step()) return true;
             if (DeleteExact(Numbered(sBase, n))) {
                 libLog::LogEvent("Error deleting old copies (n) of zip file.");
                 return true;
             }
-        } else if (n == 1) {
-            DeleteExact(Numbered(sBase, 1)); // its result is of no consequence: the rename says it
-            if (libFiles::FileExists(sBase + ".zip") && RenameExact(sBase + ".zip", Numbered(sBase, 1))) {
-                UserInteraction::MsgBox(
-                    "Fatal Error intercepted by Stowline when renaming " + CRLF + " your previous zip file '" + sBase +
-                        ".zip." + CRLF + CRLF + "This is due most likely to the zip file being locked " + CRLF +
-                        "because you were just viewing the zip file.  " + CRLF + CRLF +
-                        "The fix is to close all open zip files you are " + CRLF + "viewing." + CRLF,
-                    UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation, "Fatal Error");
-                return true;
-            }
-        } else if (n > iNumberCopies) {
-            if (DeleteExact(Numbered(sBase, n))) {
-                libLog::LogEvent("Error deleting old copy of zip file.");
-                return true;
-            }
-        } else {
-            if (DeleteExact(Numbered(sBase, n))) {
+        }
+        return false;
+    }
+    // The copy at the top of the kept range is the one to go. It is parked under a free number
+    // above the range (deleted with the others at the end) rather than deleted now.
+    const std::string sTop = Numbered(sBase, iKeep);
+    bool bTopMoved = !libFiles::PathExists(sTop);
+    for (int n = iKeep + 1; !bTopMoved && n <= iMaxBackupCopies; ++n) {
+        if (libFiles::PathExists(Numbered(sBase, n))) continue;
+        if (!Step()) return true;
+        try {
+            if (libFiles::RenameNoReplace(sTop, Numbered(sBase, n))) bTopMoved = true;
+        } catch (const StowError& e) {
+            if (e.Number == StowErrors::NoMedium) throw;
+            break; // the shift below replaces it instead
+        }
+    }
+    // Shift top down, so that every target is free when its turn comes (or is the unparked top,
+    // replaced in one step).
+    for (int k = iKeep - 1; k >= 0; --k) {
+        const std::string sFrom = k == 0 ? sNewest : Numbered(sBase, k);
+        if (!libFiles::FileExists(sFrom)) continue;
+        if (!Step()) return true;
+        if (k + 1 == iKeep) bTopMoved = true;
+        if (RenameExact(sFrom, Numbered(sBase, k + 1))) {
+            if (k > 0) {
                 libLog::LogEvent("Error making copy of old zip file backup.");
                 return true;
             }
-            if (libFiles::FileExists(Numbered(sBase, n - 1)) &&
-                RenameExact(Numbered(sBase, n - 1), Numbered(sBase, n))) {
-                libLog::LogEvent("Error making copy of old zip file backup.");
-                return true;
-            }
+            UserInteraction::MsgBox("Fatal Error intercepted by Stowline when renaming " + CRLF +
+                                        " your previous zip file '" + sBase + ".zip." + CRLF + CRLF +
+                                        "This is due most likely to the zip file being locked " + CRLF +
+                                        "because you were just viewing the zip file.  " + CRLF + CRLF +
+                                        "The fix is to close all open zip files you are " + CRLF + "viewing." + CRLF,
+                                    UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation, "Fatal Error");
+            return true;
+        }
+    }
+    if (!Step()) return true;
+    if (RenameExact(sNewArchive, sNewest)) {
+        libLog::LogEvent("Error removing previous zip file for this backup job.");
+        return true;
+    }
+    // The new archive has its name: only now does anything go.
+    for (int n = iMaxBackupCopies; n >= iKeep; --n) {
+        if (n == iKeep && bTopMoved) break; // it holds the previous copy iKeep - 1
+        if (!libFiles::PathExists(Numbered(sBase, n))) continue;
+        if (!Step()) return true;
+        if (DeleteExact(Numbered(sBase, n))) {
+            libLog::LogEvent("Error deleting old copy of zip file.");
+            return true;
         }
     }
     return false;
 }
 
-void RestoreCountedZips(const std::string& sBase, int iMaxBackupCopies) {
-    bool bFirst = true;
-    for (int n = 1; n <= iMaxBackupCopies; ++n) {
-        const std::string sName = Numbered(sBase, n);
-        if (!libFiles::FileExists(sName)) continue;
-        libFiles::RenameFile(sName, bFirst ? sBase + ".zip" : Numbered(sBase, n - 1));
-        bFirst = false;
+std::string GiveDatedName(const std::string& sBase, const std::string& sNewArchive, double dToday) {
+    const std::string sDated = sBase + "_" + libDates::Format(dToday, "yyyymmdd");
+    for (int k = 0; k <= 32767; ++k) {
+        const std::string sName = (k == 0 ? sDated : sDated + "(" + std::to_string(k) + ")") + ".zip";
+        if (libFiles::RenameNoReplace(sNewArchive, sName)) return sName;
     }
+    throw ErrorFromErrno(EEXIST, sDated + ".zip");
 }
 
 void PurgeDatedZips(const std::string& sBase, int32_t lKeepPeriod, int iNumberCopies, double dToday) {
@@ -218,7 +267,7 @@ void PurgeDatedZips(const std::string& sBase, int32_t lKeepPeriod, int iNumberCo
     }
     const std::string sFolder = libFiles::FilePathStripFileName(sBase);
     const std::string sBaseName = sBase.substr(sFolder.size());
-    for (const std::string& sName : FindNames(sBase, "*.zip")) {
+    for (const std::string& sName : FileNamesIn(sFolder)) {
         DatedZipName dated;
         if (ParseDatedZipName(sName, sBaseName, dated) && !dated.KeepMark && dated.Date < dCutoff)
             DeleteExact(sFolder + sName); // a failure leaves the archive; the run goes on
@@ -237,7 +286,7 @@ std::string LatestDatedZip(const std::string& sBase) {
     const std::string sBaseName = sBase.substr(sFolder.size());
     std::string sBest;
     DatedZipName best;
-    for (const std::string& sName : FindNames(sBase, "_*.zip")) {
+    for (const std::string& sName : FileNamesIn(sFolder)) {
         DatedZipName dated;
         if (!ParseDatedZipName(sName, sBaseName, dated) || dated.Date <= libDates::NotComputed) continue;
         if (sBest.empty() || dated.Date > best.Date ||
@@ -248,6 +297,8 @@ std::string LatestDatedZip(const std::string& sBase) {
     }
     return sBest.empty() ? "" : sFolder + sBest;
 }
+
+void SetStepHook(std::function<bool()> hook) { g_stepHook = std::move(hook); }
 
 } // namespace libRetention
 

@@ -10,6 +10,7 @@
 // begins with this job's name (Mail2 beside Mail) are never selected, renamed or deleted.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace libRetention {
@@ -35,17 +36,27 @@ bool ParseCountedZipName(const std::string& sName, const std::string& sBaseName,
 // One of the two forms above: a name that belongs to the job with this base name.
 bool IsOwnZipName(const std::string& sName, const std::string& sBaseName);
 
-// Before a keep-by-count zip run. Returns true when the run must be abandoned (the message has
-// been logged or shown).
-bool RotateCountedZips(const std::string& sBase, int iNumberCopies, int iMaxBackupCopies);
-// After a keep-by-count zip run that left no base.zip: shifts the numbered copies back.
-void RestoreCountedZips(const std::string& sBase, int iMaxBackupCopies);
-// Before a keep-by-period zip run: deletes the job's dated archives older than iNumberCopies
-// periods before dToday (keep-marked ones never). An invalid period shows the "Internal Error"
-// box and purges nothing.
+// After a keep-by-count zip run whose new archive sNewArchive is complete and on disk: the
+// older archives move up one number, sNewArchive becomes base.zip, and only then is what the
+// job keeps no more deleted. Every earlier archive stands under one of the job's names at every
+// instant, so a kill anywhere loses none. Returns true when the run must be abandoned (the
+// message has been logged or shown).
+bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive, int iNumberCopies,
+                       int iMaxBackupCopies);
+// After a keep-by-period zip run: gives sNewArchive the first dated name of dToday that is free
+// at that moment (base_yyyymmdd.zip, then base_yyyymmdd(1).zip ...), never replacing a file.
+// Returns the name given (full path). Throws a StowError when the rename fails.
+std::string GiveDatedName(const std::string& sBase, const std::string& sNewArchive, double dToday);
+// After the new dated archive has its name: deletes the job's dated archives older than
+// iNumberCopies periods before dToday (keep-marked ones never). An invalid period shows the
+// "Internal Error" box and purges nothing.
 void PurgeDatedZips(const std::string& sBase, int32_t lKeepPeriod, int iNumberCopies, double dToday);
 // The newest archive (full path) or "".
 std::string LatestCountedZip(const std::string& sBase, int iMaxBackupCopies);
 std::string LatestDatedZip(const std::string& sBase);
+
+// Test seam: called before every rename or deletion of a rotation; when it answers false the
+// rotation stops right there, as a killed process would. Empty = none.
+void SetStepHook(std::function<bool()> hook);
 
 } // namespace libRetention

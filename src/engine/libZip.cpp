@@ -54,6 +54,8 @@ namespace detail {
 
 ZipUserFunctions g_functions{DefaultPrint, DefaultComment, DefaultPassword, DefaultService, {}};
 ZpOpt g_options;
+std::vector<LeftOutFile> g_leftOut;
+int g_lastSystemError = 0;
 
 std::string FitPassword(const std::string& sPassword, int iSize) {
     return sPassword.substr(0, iSize > 0 ? static_cast<size_t>(iSize - 1) : 0);
@@ -201,7 +203,12 @@ ZipStepResult Report(int iCode, bool bIncremental) {
     ZipStepResult r;
     r.Code = iCode;
     r.IsError = ZipResultIsError(iCode, bIncremental);
+    if (r.IsError) r.Errno = ZpLastSystemError();
     if (iCode != ZE_OK && !(iCode == ZE_NONE && bIncremental)) libLog::LogEvent(ZipResultMessage(iCode));
+    // Every file left out by name, so that none is missing from the backup in silence.
+    for (const detail::LeftOutFile& f : detail::g_leftOut)
+        libLog::LogEvent("  Not backed up: '" + f.Path + "': " + f.Reason);
+    detail::g_leftOut.clear();
     return r;
 }
 
@@ -209,6 +216,7 @@ ZipStepResult Report(int iCode, bool bIncremental) {
 
 ZipStepResult ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile, const std::string& sEntry,
                            int iEntryIndex) {
+    detail::g_leftOut.clear(); // only what this step leaves out is its to name
     std::vector<std::string> names;
     if (!BuildNameList(sEntry, job.ExcludeSpec, names)) {
         libLog::LogEvent("Error loading list of exclude specifications.");
@@ -250,6 +258,7 @@ ZipStepResult ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile,
 }
 
 ZipStepResult FinishArchive(const ZipJobValues& job, bool bKeep) {
+    detail::g_leftOut.clear();
     return Report(ZpCloseArchive(bKeep), job.Incremental);
 }
 

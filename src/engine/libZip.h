@@ -23,10 +23,16 @@
 //     discards the whole new archive: nothing is left under the archive's name (an
 //     archive that existed before the run is left as it was);
 //   - a source file that cannot be read, whether found so at selection or while the
-//     archive is written, is left out and the rest is written (result 18). A file
+//     archive is written, is left out and the rest is written (result 18); so is a
+//     file or folder whose path is too long, too deep or that vanished. ArchiveEntry
+//     and FinishArchive log each one ("  Not backed up: '<path>': <reason>"). A file
 //     that fails while writing makes libzip start the archive over without it.
-// libzip writes to a temporary file beside the archive and renames it only when it
-// is complete, so no half-written archive ever carries the final name.
+// libzip writes to a temporary file beside the archive (<archive>.XXXXXX) and renames
+// it only when it is complete, so no half-written archive ever carries the archive's
+// name. The backup run goes one step further: it names an archive in the job's
+// temporary folder (JobTemp), flushes it, and only then applies retention and moves
+// it to its final name in the target folder. Folders whose name begins with
+// JobTemp::Prefix are never entered by the selection.
 
 #include <cstdint>
 #include <functional>
@@ -138,6 +144,8 @@ int ZpOpenArchive(const std::string& sZipFile);
 // (!bKeep; result 0). Compression happens here; the service call-back fires per file.
 // Returns a result code; 0 when no archive is open.
 int ZpCloseArchive(bool bKeep = true);
+// The errno behind the last archive that could not be opened or written (0: none known).
+int ZpLastSystemError();
 // The archive kept open by ZpOpenArchive ("" when none).
 std::string ZpOpenArchiveName();
 
@@ -176,6 +184,7 @@ struct ZipStepResult {
     int Code = ZE_OK;
     bool IsError = false; // a zip error: stop zipping, record the run with Failure True
     bool Abandon = false; // the exclusion list could not be split: abandon the run
+    int Errno = 0;        // the system's reason when the archive could not be written (0: none known)
 };
 
 // Zips one source entry into the run's archive sZipFile (the zip base name + ".zip"):

@@ -7,6 +7,7 @@
 #include "jobs/CBackupJob.h"
 
 #include "jobs/CBackupJobManager.h"
+#include "support/StowError.h"
 #include "support/appMisc.h"
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
@@ -16,6 +17,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -97,10 +99,22 @@ std::vector<std::string> SplitLines(const std::string& sText) {
     return lines;
 }
 
+// No path can hold a NUL byte: the system would read such a value only up to it, so a walk or
+// removal would meet a different path than the one it joins names to.
+bool HoldsNoPathByte(const std::string& sValue) { return sValue.find('\0') != std::string::npos; }
+
+// A path value that no path can hold is dropped with one log line naming the file and the key.
+std::string PathValue(const std::string& sValue, const std::string& sFileName, const std::string& sKey) {
+    if (!HoldsNoPathByte(sValue)) return sValue;
+    libLog::LogEvent("Job file '" + sFileName + "': value of " + sKey + " dropped: it holds a byte no path can hold");
+    return "";
+}
+
 // A list section: keys sPrefix + 0, 1, ...; stops at the first empty value; blank values are
-// skipped; bDatesOnly keeps only date texts. Each key is removed from the (scratch) copy once
-// read, so the next key is found at the front and a long list reads in linear time.
-std::string ReadList(IniFile& ini, const std::string& sSection, const std::string& sPrefix, bool bDatesOnly) {
+// skipped; bDatesOnly keeps only date texts; with a file name given, path values are checked. Each key is removed from
+// the (scratch) copy once read, so the next key is found at the front and a long list reads in linear time.
+std::string ReadList(IniFile& ini, const std::string& sSection, const std::string& sPrefix, bool bDatesOnly,
+                     const std::string& sPathsOf = "") {
     std::string sList;
     for (long i = 0;; ++i) {
         const std::string sKey = sPrefix + std::to_string(i);
@@ -113,6 +127,7 @@ std::string ReadList(IniFile& ini, const std::string& sSection, const std::strin
         if (Trim(sValue).empty()) continue;
         double d;
         if (bDatesOnly && !libDates::ParseDateTime(sValue, d)) continue;
+        if (!sPathsOf.empty() && PathValue(sValue, sPathsOf, sSection + "/" + sKey).empty()) continue;
         sList += sValue + "\r\n";
     }
     return sList;
@@ -170,12 +185,12 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_Subdirectories = BoolFromIniText(get("ParseSubDir"));
         m_Incremental = BoolFromIniText(get("Incremental"));
         m_Suspended = BoolFromIniText(get("Suspended"));
-        m_TargetDirectory = get("TargetDir");
+        m_TargetDirectory = PathValue(get("TargetDir"), sFileName, "Config/TargetDir");
         m_PreBackupCommand = get("PreBackupCommand");
         m_PostBackupCommand = get("PostBackupCommand");
 
-        m_FilesToZip = ReadList(ini, "Source", "File_", false);
-        m_ExcludeSpec = ReadList(ini, "Exclude", "File_", false);
+        m_FilesToZip = ReadList(ini, "Source", "File_", false, sFileName);
+        m_ExcludeSpec = ReadList(ini, "Exclude", "File_", false, sFileName);
         m_OneShotDates = ReadList(ini, "OneShot", "", true);
         return false;
     });
@@ -224,10 +239,12 @@ bool CBackupJob::ReadLegacyJobFile(const std::string& sFileName) {
         m_Incremental = false;
         m_TargetDirectory = sLine;
     }
+    m_TargetDirectory = PathValue(m_TargetDirectory, sFileName, "TargetDir (line " + std::to_string(n) + ")");
     std::string sSources;
     while (n < lines.size()) {
         std::string s = next();
-        if (!Trim(s).empty()) sSources += s + "\r\n";
+        if (!Trim(s).empty() && !PathValue(s, sFileName, "Source (line " + std::to_string(n) + ")").empty())
+            sSources += s + "\r\n";
     }
     m_FilesToZip = sSources;
     m_Changed = false;
@@ -266,7 +283,18 @@ bool CBackupJob::WriteJobFile() {
     set("PostBackupCommand", m_PostBackupCommand);
     set("TargetDir", m_TargetDirectory);
 
-    auto save = [&] { ini.Save(m_FileName, kJobFileMode); };
+    // A full disk or a read-only folder is no reason to end the program (a run that just ended
+    // keeps its outcome): the save fails, and the log (or standard error) says why.
+    auto save = [&] {
+        try {
+            ini.Save(m_FileName, kJobFileMode);
+            return true;
+        } catch (const StowError& e) {
+            libLog::LogEvent("Job file '" + m_FileName + "' could not be saved: " +
+                             (e.LastDllError != 0 ? std::strerror(e.LastDllError) : e.Description));
+            return false;
+        }
+    };
     // One list section: every element (bKeepEmpty) or only the non-empty ones, keyed by index.
     auto writeList = [&](const char* sSection, const std::string& sList, const std::string& sPrefix, bool bKeepEmpty,
                          const char* sError) {
@@ -285,10 +313,9 @@ bool CBackupJob::WriteJobFile() {
     if (!writeList("Source", m_FilesToZip, "File_", true, "Error loading list of files and folders to backup.") ||
         !writeList("Exclude", m_ExcludeSpec, "File_", false, "Error loading exclude specifications.") ||
         !writeList("OneShot", m_OneShotDates, "", false, "Error loading one shot backup dates.")) {
-        save();
-        return false;
+        return !save();
     }
-    save();
+    if (!save()) return true;
 
     if (CBackupJobManager* pManager = JobManager()) pManager->Update(*this, true);
     m_Changed = false;

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace appPreferences {
 
@@ -36,25 +38,41 @@ const char* const kForm = "ScheduleForm";
 
 using libStrings::Trim;
 
-// The classic integer conversion of a text: rounded half to even; a non-number is a type
-// mismatch and a value outside the 16- or 32-bit range an overflow.
-double ConvertNumber(const std::string& sText, double dMin, double dMax) {
-    if (!libStrings::IsNumeric(sText)) throw StowError(StowErrors::TypeMismatch, "Type mismatch");
-    double d = libStrings::RoundHalfEven(libStrings::NumericValue(sText));
-    if (!(d >= dMin && d <= dMax)) throw StowError(StowErrors::Overflow, "Overflow");
-    return d;
+// The names of the values that could not be read and took their defaults.
+using Damaged = std::vector<std::string>;
+
+// The classic integer conversion of a line (rounded half to even), or nothing when the text
+// is no number or lies outside [dMin, dMax].
+bool ConvertNumber(const std::string& sText, double dMin, double dMax, double& dValue) {
+    if (!libStrings::IsNumeric(sText)) return false;
+    const double d = libStrings::RoundHalfEven(libStrings::NumericValue(sText));
+    if (!(d >= dMin && d <= dMax)) return false;
+    dValue = d;
+    return true;
 }
 
 // The classic boolean conversion of a line: True/False words or a number.
-bool ConvertBool(const std::string& sText) {
-    std::string s = Trim(sText);
-    if (libStrings::IEquals(s, "True")) return true;
-    if (libStrings::IEquals(s, "False")) return false;
-    if (!libStrings::IsNumeric(s)) throw StowError(StowErrors::TypeMismatch, "Type mismatch");
-    return libStrings::NumericValue(s) != 0;
+bool ConvertBool(const std::string& sText, bool& bValue) {
+    const std::string s = Trim(sText);
+    if (libStrings::IEquals(s, "True"))
+        bValue = true;
+    else if (libStrings::IEquals(s, "False"))
+        bValue = false;
+    else if (libStrings::IsNumeric(s))
+        bValue = libStrings::NumericValue(s) != 0;
+    else
+        return false;
+    return true;
 }
 
-void ReadLegacy(const IniFile& ini) {
+std::string JoinNames(const Damaged& names) {
+    std::string s;
+    for (const auto& n : names)
+        s += (s.empty() ? "" : ", ") + n;
+    return s;
+}
+
+void ReadLegacy(const IniFile& ini, Damaged& damaged) {
     SetColumnDefaults();
     const auto& lines = ini.PlainLines();
     auto line = [&](size_t i, bool& bPresent) {
@@ -62,22 +80,55 @@ void ReadLegacy(const IniFile& ini) {
         return bPresent ? lines[i] : std::string();
     };
     bool bPresent;
+    double d = 0;
     std::string s = line(0, bPresent);
-    MaxBackupCopies = Trim(s).empty() ? 99 : static_cast<int16_t>(ConvertNumber(s, -32768, 32767));
-    s = line(1, bPresent);
-    StopOnError = Trim(s).empty() ? true : ConvertBool(s);
-    s = line(2, bPresent);
-    UseSystemTray = (!bPresent || Trim(s).empty()) ? true : ConvertBool(s);
+    MaxBackupCopies = 99;
+    if (!Trim(s).empty()) {
+        if (ConvertNumber(s, -32768, 32767, d))
+            MaxBackupCopies = static_cast<int16_t>(d);
+        else
+            damaged.push_back("MaxBackupCopies");
+    }
+    // A boolean line: empty or missing gives true, and so does one that cannot be read.
+    auto readBool = [&](size_t i, const char* sName) {
+        const std::string sLine = line(i, bPresent);
+        bool b = true;
+        if (bPresent && !Trim(sLine).empty() && !ConvertBool(sLine, b)) {
+            damaged.push_back(sName);
+            b = true;
+        }
+        return b;
+    };
+    StopOnError = readBool(1, "StopOnError");
+    UseSystemTray = readBool(2, "UseSystemTray");
     s = line(3, bPresent);
-    if (bPresent && !Trim(s).empty())
-        LoggingMode = static_cast<int32_t>(ConvertNumber(s, -2147483648.0, 2147483647.0));
-    else if (!bPresent)
+    if (bPresent && !Trim(s).empty()) {
+        if (ConvertNumber(s, -2147483648.0, 2147483647.0, d)) {
+            LoggingMode = static_cast<int32_t>(d);
+        } else {
+            LoggingMode = 0;
+            damaged.push_back("LoggingMode");
+        }
+    } else if (!bPresent) {
         LoggingMode = 0;
+    }
     s = line(4, bPresent);
     LogViewCommand = (bPresent && !Trim(s).empty()) ? s : DefaultLogViewCommand;
 }
 
-void ReadIni(const IniFile& ini) {
+// The INI rules read any text (a non-number counts as 0, ranges clamp, a boolean takes the
+// leading number), so nothing stops the load; a value that holds no number at all is still
+// named as damaged.
+void NoteDamagedNumber(const IniFile& ini, const char* sKey, bool bBoolean, Damaged& damaged) {
+    const std::string s = Trim(ini.Get(kPrefs, sKey, ""));
+    if (s.empty() || libStrings::IsNumeric(s) || (bBoolean && s == "True")) return;
+    size_t i = (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (i < s.size() && s[i] == '.') ++i;
+    if (bBoolean && i < s.size() && s[i] >= '0' && s[i] <= '9') return;
+    damaged.push_back(sKey);
+}
+
+void ReadIni(const IniFile& ini, Damaged& damaged) {
     StopOnError = libStrings::BoolFromIniText(ini.Get(kPrefs, "StopOnError", ""));
     UseSystemTray = libStrings::BoolFromIniText(ini.Get(kPrefs, "UseSystemTray", "True"));
     SaveFormSize = libStrings::BoolFromIniText(ini.Get(kPrefs, "SaveFormSize", ""));
@@ -85,6 +136,10 @@ void ReadIni(const IniFile& ini) {
     LoggingMode = libStrings::StrToLongRange(ini.Get(kPrefs, "LoggingMode", ""), 0, 3);
     Commenting = libStrings::StrToLongRange(ini.Get(kPrefs, "Commenting", ""), 0, 2);
     LogViewCommand = ini.Get(kPrefs, "LogViewCommand", "");
+    for (const char* sKey : {"MaxBackupCopies", "LoggingMode", "Commenting"})
+        NoteDamagedNumber(ini, sKey, false, damaged);
+    for (const char* sKey : {"StopOnError", "UseSystemTray", "SaveFormSize"})
+        NoteDamagedNumber(ini, sKey, true, damaged);
 
     bool bFailed = false;
     for (int i = 0; i < ColumnCount; ++i) {
@@ -113,26 +168,36 @@ void ResetToDefaults() {
     SetColumnDefaults();
 }
 
+// A damaged or unreadable preferences file never stops start-up: whatever cannot be read takes
+// its default, and one warning line says so.
 void LoadPreferences() {
+    const std::string sFile = PreferencesFileName();
+    Damaged damaged;
     try {
-        const std::string sFile = PreferencesFileName();
-        if (!libFiles::FileExists(sFile)) {
+        if (!libFiles::PathExists(sFile)) {
             ResetToDefaults();
             return;
         }
         IniFile ini;
-        if (!ini.Load(sFile)) throw ErrorFromErrno(errno, sFile);
+        ini.Parse(libFiles::ReadWholeFile(sFile));
         if (!ini.Get(kPrefs, "LoggingMode", "").empty()) {
-            ReadIni(ini);
+            ReadIni(ini, damaged);
         } else {
             SaveFormSize = false;
             Commenting = 0;
             FormSize.clear();
-            ReadLegacy(ini);
+            ReadLegacy(ini, damaged);
         }
     } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "AppPreferences", "LoadPreferences()", "");
+        ResetToDefaults();
+        const StowError err = ErrorFromException(e);
+        libLog::LogEvent("Preferences file '" + sFile + "' cannot be read (" +
+                         (err.LastDllError != 0 ? std::strerror(err.LastDllError) : err.Description) +
+                         "); defaults used");
+        return;
     }
+    if (!damaged.empty())
+        libLog::LogEvent("Preferences file '" + sFile + "' is damaged; defaults used for: " + JoinNames(damaged));
 }
 
 void SavePreferences() {

@@ -6,7 +6,9 @@
 #include "support/libFiles.h"
 #include "support/libLog.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace libErrorHandler {
 
@@ -54,12 +56,19 @@ std::string ReportBlock(bool bFatal, const StowError& err, const std::string& sM
 void HandleError(bool bFatal, const StowError& err, const std::string& sModuleName, const std::string& sProcedureName,
                  const std::string& sDetails) {
     using namespace UserInteraction;
+    const std::string sFile = libLog::ErrorFileName();
+    const std::string sBlock = ReportBlock(bFatal, err, sModuleName, sProcedureName, sDetails);
     try {
-        libFiles::AppendToFile(libLog::ErrorFileName(),
-                               ReportBlock(bFatal, err, sModuleName, sProcedureName, sDetails));
-    } catch (...) {
-        // The report itself cannot be written: nothing sensible is left but to end.
-        FatalExit();
+        libFiles::AppendToFile(sFile, sBlock);
+    } catch (const std::exception& e) {
+        // The report cannot be kept (full disk, read-only folder): it goes to standard error so
+        // that it is never lost in silence; the box and the fatal end follow as usual.
+        const StowError writeErr = ErrorFromException(e);
+        const std::string sReason =
+            writeErr.LastDllError != 0 ? std::strerror(writeErr.LastDllError) : writeErr.Description;
+        const std::string s = "stowline: cannot write the error report '" + sFile + "': " + sReason + ":\n" + sBlock;
+        std::fwrite(s.data(), 1, s.size(), stderr);
+        std::fflush(stderr);
     }
     const std::string sHeadline = Clean(Headline(err), '~');
     if (bFatal) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -242,6 +243,26 @@ void RenameFile(const std::string& sFrom, const std::string& sTo) {
     if (::rename(sFrom.c_str(), sTo.c_str()) != 0) ThrowErrno(sFrom);
 }
 
+bool RenameNoReplace(const std::string& sFrom, const std::string& sTo) {
+    if (::renameat2(AT_FDCWD, sFrom.c_str(), AT_FDCWD, sTo.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
+    if (errno != EINVAL && errno != ENOSYS) ThrowErrno(sFrom);
+    // A file system without the flag: a hard link fails just as well on an existing name.
+    if (::link(sFrom.c_str(), sTo.c_str()) != 0) {
+        if (errno == EEXIST) return false;
+        ThrowErrno(sFrom);
+    }
+    if (::unlink(sFrom.c_str()) != 0) ThrowErrno(sFrom);
+    return true;
+}
+
+void SyncPath(const std::string& sPath) {
+    Fd f;
+    f.fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (f.fd < 0) ThrowErrno(sPath);
+    if (::fsync(f.fd) != 0 && errno != EINVAL) ThrowErrno(sPath); // EINVAL: nothing to flush there
+}
+
 void MoveFile(const std::string& sFrom, const std::string& sTo) {
     if (::rename(sFrom.c_str(), sTo.c_str()) == 0) return;
     if (errno != EXDEV) ThrowErrno(sFrom);
@@ -392,27 +413,22 @@ bool uMkDir(const std::string& sPath) {
 bool uRmDir(const std::string& sPath) {
     return Trapped("uRmDir()", true, [&] {
         if (sPath.size() < 4) return false;
-        std::string s = AddTrailingSlash(sPath);
-        // Find one subfolder, remove it, and list again: the walk never holds a listing open
-        // across a removal. Links to folders are removed as links, never followed.
-        for (;;) {
-            std::string sSub;
-            for (auto& n : ListNames(s))
-                if (IsRealDir(s + n)) {
-                    sSub = s + n;
-                    break;
-                }
-            if (sSub.empty()) break;
-            if (uRmDir(sSub)) return true;
-        }
-        uKill(s + "*.*");
-        if (::rmdir(RemoveTrailingSlash(s).c_str()) != 0) ThrowErrno(s);
+        // The system reads a path only up to a NUL byte: such a path names another folder than
+        // the one the caller means, so it is refused (nothing removed).
+        if (sPath.find('\0') != std::string::npos) return true;
+        const std::string s = RemoveTrailingSlash(sPath);
+        // By descriptor, one folder open at a time, links removed as links: no depth, path
+        // length or link loop can make the removal run away.
+        uint64_t lBytes = 0;
+        if (!PathExists(s) || !RemoveTree(s, lBytes)) ThrowErrno(s);
         return false;
     });
 }
 
 bool uKill(const std::string& sPattern) {
     return Trapped("uKill()", false, [&] {
+        // A pattern holding a NUL byte matches no file (the system would read a shorter path).
+        if (sPattern.find('\0') != std::string::npos) return false;
         auto matches = Matches(sPattern);
         if (matches.empty()) return false;
         for (auto& m : matches) {

@@ -50,6 +50,11 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest);
 // Renames; across file systems copies then deletes.
 void MoveFile(const std::string& sFrom, const std::string& sTo);
 void RenameFile(const std::string& sFrom, const std::string& sTo);
+// Renames only when nothing stands under sTo: false (nothing done) when something does. Never
+// replaces, even when another program creates sTo at the same moment.
+bool RenameNoReplace(const std::string& sFrom, const std::string& sTo);
+// Flushes a file or a folder (its names: a rename in it) to the disk.
+void SyncPath(const std::string& sPath);
 // Deletes a file (a read-only one too). A missing file is not an error.
 void DeleteFile(const std::string& sPath);
 // The whole content of a (small) file; throws when it cannot be read.

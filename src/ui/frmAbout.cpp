@@ -30,7 +30,7 @@ QLabel* MakeLink(QWidget* parent, const char* sName, const QString& sText) {
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     setObjectName("frmAbout");
-    setWindowTitle("About Stowline");
+    setWindowTitle(tr("About Stowline"));
     setWindowIcon(QIcon(":/icons/stowline.svg"));
     setModal(true);
 
@@ -39,23 +39,23 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     icon->setPixmap(QIcon(":/icons/stowline.svg").pixmap(64, 64));
     icon->setAlignment(Qt::AlignTop);
 
-    lblTitle = new QLabel("Stowline <Ver> (Bld <Bld>)", this);
+    lblTitle = new QLabel(this);
     lblTitle->setObjectName("lblTitle");
     lblTitle->setTextFormat(Qt::PlainText);
     QFont titleFont = lblTitle->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
     lblTitle->setFont(titleFont);
-    lblFor = new QLabel("Zip Backup Job Scheduling Agent", this);
+    lblFor = new QLabel(tr("Zip Backup Job Scheduling Agent"), this);
     lblFor->setObjectName("lblFor");
-    lblZipVer = new QLabel("ZIP dll version: ", this);
+    lblZipVer = new QLabel(tr("ZIP dll version: "), this);
     lblZipVer->setObjectName("lblZipVer");
     lblZipVer->setTextFormat(Qt::PlainText);
 
-    const char* penalties[] = {
-        "Stowline is free: you may use it at home or at work, and give copies to anyone, at no cost.",
-        "It keeps your backups as plain zip archives and plain folder copies, so any tool can read them back.",
-        "Ideas and bug reports are welcome: please write to the support address below.",
+    const QString penalties[] = {
+        tr("Stowline is free: you may use it at home or at work, and give copies to anyone, at no cost."),
+        tr("It keeps your backups as plain zip archives and plain folder copies, so any tool can read them back."),
+        tr("Ideas and bug reports are welcome: please write to the support address below."),
     };
     for (size_t i = 0; i < std::size(penalties); ++i) {
         auto* l = new QLabel(penalties[i], this);
@@ -66,14 +66,14 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     lblMailTo = MakeLink(this, "lblMailTo", "support@stowline.org");
     lblWebsite = MakeLink(this, "lblWebsite", "stowline.org");
 
-    cmdErrorLog = new QPushButton("Error &Log", this);
+    cmdErrorLog = new QPushButton(tr("Error &Log"), this);
     cmdErrorLog->setObjectName("cmdErrorLog");
-    cmdErrorLog->setToolTip("Display Error Log File");
-    cmdTechSupport = new QPushButton("&Download Source", this);
+    cmdErrorLog->setToolTip(tr("Display Error Log File"));
+    cmdTechSupport = new QPushButton(tr("&Download Source"), this);
     cmdTechSupport->setObjectName("cmdTechSupport");
-    cmdThankYou = new QPushButton("Thank You", this);
+    cmdThankYou = new QPushButton(tr("Thank You"), this);
     cmdThankYou->setObjectName("cmdThankYou");
-    cmdClose = new QPushButton("Close", this);
+    cmdClose = new QPushButton(tr("Close"), this);
     cmdClose->setObjectName("cmdClose");
     cmdClose->setDefault(true);
 
@@ -121,14 +121,14 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
 }
 
 std::string frmAbout::TitleText() {
-    std::string sTitle = "Stowline <Ver> (Bld <Bld>)";
+    std::string sTitle = S(tr("Stowline <Ver> (Bld <Bld>)"));
     sTitle = libStrings::ReplaceAll(
         sTitle, "<Ver>", std::to_string(STOWLINE_VERSION_MAJOR) + "." + std::to_string(STOWLINE_VERSION_MINOR));
     return libStrings::ReplaceAll(sTitle, "<Bld>", std::to_string(STOWLINE_VERSION_PATCH));
 }
 
 std::string frmAbout::ZipVersionText() {
-    return "ZIP dll version: " + libStrings::MakePrintable(libZip::ZipVersionText());
+    return S(tr("ZIP dll version: ")) + libStrings::MakePrintable(libZip::ZipVersionText());
 }
 
 void frmAbout::Form_Load() {
@@ -147,11 +147,11 @@ void frmAbout::lblMailTo_Click() { appMisc::OpenWebPage(SupportMailUrl); }
 void frmAbout::lblWebsite_Click() { appMisc::OpenWebPage(HomePageUrl); }
 
 void frmAbout::cmdThankYou_Click() {
-    UserInteraction::MsgBox("Many thanks to everyone who helped rewrite Stowline and who tested it on their own "
-                            "machines, with their own data, and told us what went wrong.\r\n\r\n"
-                            "And last, thanks to the Info-ZIP group, whose zip code forms the core of "
-                            "Stowline's compression, and to the libzip authors who carry that format on.",
-                            UserInteraction::Buttons::OK, UserInteraction::Icon::None, "Thank You");
+    UserInteraction::MsgBox(S(tr("Many thanks to everyone who helped rewrite Stowline and who tested it on their own "
+                                 "machines, with their own data, and told us what went wrong.\r\n\r\n"
+                                 "And last, thanks to the Info-ZIP group, whose zip code forms the core of "
+                                 "Stowline's compression, and to the libzip authors who carry that format on.")),
+                            UserInteraction::Buttons::OK, UserInteraction::Icon::None, S(tr("Thank You")));
 }
 
 void frmAbout::cmdClose_Click() {

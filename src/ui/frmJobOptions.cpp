@@ -91,24 +91,24 @@ void frmJobOptions::ConnectHandlers() {
 
 void frmJobOptions::cmbFrequency_Click() {
     libErrorHandler::Trap(kModule, "cmbFrequency_Click()", [&] {
-        const std::string sFrequency = S(cmbFrequency->currentText());
+        const int iFrequency = cmbFrequency->currentIndex(); // Daily, Weekly, Monthly, One Shot
         QCheckBox* days[7] = {chkMonday, chkTuesday, chkWednesday, chkThursday, chkFriday, chkSaturday, chkSunday};
         bool bDaysShown = false, bLabelShown = false, bDayOfMonthShown = false, bTimeShown = true;
-        if (sFrequency == "Daily") {
+        if (iFrequency == 0) {
             for (QCheckBox* p : days)
                 p->setChecked(true);
-            lblSelectDayOf->setText("Select the day(s) of the week:");
-        } else if (sFrequency == "Weekly") {
+            lblSelectDayOf->setText(tr("Select the day(s) of the week:"));
+        } else if (iFrequency == 1) {
             for (QCheckBox* p : days)
                 p->setChecked(p == chkSunday);
-            lblSelectDayOf->setText("Select the day(s) of the week:");
+            lblSelectDayOf->setText(tr("Select the day(s) of the week:"));
             bDaysShown = bLabelShown = true;
-        } else if (sFrequency == "Monthly") {
-            lblSelectDayOf->setText("Select the day of the month:");
+        } else if (iFrequency == 2) {
+            lblSelectDayOf->setText(tr("Select the day of the month:"));
             cmbDayOfMonth->setCurrentIndex(0);
             bLabelShown = bDayOfMonthShown = true;
-        } else if (sFrequency == "One Shot") {
-            lblSelectDayOf->setText("Select the one shot date(s):");
+        } else if (iFrequency == 3) {
+            lblSelectDayOf->setText(tr("Select the one shot date(s):"));
             bTimeShown = false;
         } else {
             return;
@@ -133,9 +133,9 @@ void frmJobOptions::RefreshOneShotText() {
 }
 
 std::string frmJobOptions::StartTimeProblem(const std::string& sText) const {
-    if (sText.empty()) return "The Start Time field cannot be left blank.";
+    if (sText.empty()) return S(tr("The Start Time field cannot be left blank."));
     double d = 0;
-    if (!libDates::ParseDateTime(sText, d)) return "The time you entered is not valid.";
+    if (!libDates::ParseDateTime(sText, d)) return S(tr("The time you entered is not valid."));
     return "";
 }
 
@@ -153,8 +153,9 @@ bool frmJobOptions::txtStartTime_LostFocus() {
         const std::string sProblem = StartTimeProblem(sText);
         if (!sProblem.empty()) {
             m_bInTimeCheck = true;
-            MsgBox(sProblem + "  Please correct the value now using the format 'hh:mm' where between 00:00 - 23:59.",
-                   Buttons::OK, Icon::None, kVerify);
+            MsgBox(S(tr("%1  Please correct the value now using the format 'hh:mm' where between 00:00 - 23:59.")
+                         .arg(Q(sProblem))),
+                   Buttons::OK, Icon::None, S(tr(kVerify)));
             // Back to the field once the focus change that led here has finished; until then,
             // losing the focus again is not another attempt to leave the field.
             QTimer::singleShot(0, this, [this] {
@@ -200,8 +201,8 @@ void frmJobOptions::cmbKeepPeriod_Click() {
     } else {
         iPosition = cmbNumDatedZipsToKeep->currentIndex();
     }
-    const std::string sPeriod = S(cmbKeepPeriod->currentText());
-    if (sPeriod == "Copies") {
+    const int iPeriod = cmbKeepPeriod->currentIndex(); // Copies, Days, Weeks, Months
+    if (iPeriod == 0) {
         if (!bFromCounted) ++iPosition;
         iPosition = std::max(0, std::min(iPosition, cmbNumCountedZipsToKeep->count() - 1));
         cmbNumCountedZipsToKeep->setCurrentIndex(iPosition);
@@ -209,8 +210,8 @@ void frmJobOptions::cmbKeepPeriod_Click() {
         cmbNumCountedZipsToKeep->setVisible(true);
         cmbNumDatedZipsToKeep->setEnabled(false);
         cmbNumDatedZipsToKeep->setVisible(false);
-        lblNbrCopies->setText("in addition to the current backup");
-    } else if (sPeriod == "Days" || sPeriod == "Weeks" || sPeriod == "Months") {
+        lblNbrCopies->setText(tr("in addition to the current backup"));
+    } else if (iPeriod >= 1 && iPeriod <= 3) {
         if (bFromCounted && iPosition >= 1) --iPosition;
         iPosition = std::max(0, std::min(iPosition, cmbNumDatedZipsToKeep->count() - 1));
         cmbNumDatedZipsToKeep->setCurrentIndex(iPosition);
@@ -218,13 +219,14 @@ void frmJobOptions::cmbKeepPeriod_Click() {
         cmbNumDatedZipsToKeep->setVisible(true);
         cmbNumCountedZipsToKeep->setEnabled(false);
         cmbNumCountedZipsToKeep->setVisible(false);
-        lblNbrCopies->setText("worth of backup files");
+        lblNbrCopies->setText(tr("worth of backup files"));
     }
 }
 
-void frmJobOptions::SetFieldColour(QWidget* pField, bool bWhite) {
+void frmJobOptions::SetFieldColour(QWidget* pField, bool bInUse) {
+    // The theme's own roles, so that a field in use reads as one in a dark palette too.
     QPalette pal = pField->palette();
-    const QColor colour = bWhite ? QColor(Qt::white) : QApplication::palette().color(QPalette::Button);
+    const QColor colour = QApplication::palette().color(bInUse ? QPalette::Base : QPalette::Button);
     pal.setColor(QPalette::Active, QPalette::Base, colour);
     pal.setColor(QPalette::Inactive, QPalette::Base, colour);
     pal.setColor(QPalette::Disabled, QPalette::Base, colour);
@@ -237,9 +239,8 @@ void frmJobOptions::optCompression_Click() {
         // The keep-count list that is not in use stays disabled, so that the retention
         // behaviour can tell which of the two lists is active.
         if (bZip) {
-            const bool bCounted = S(cmbKeepPeriod->currentText()) != "Days" &&
-                                  S(cmbKeepPeriod->currentText()) != "Weeks" &&
-                                  S(cmbKeepPeriod->currentText()) != "Months";
+            const int iPeriod = cmbKeepPeriod->currentIndex();
+            const bool bCounted = iPeriod < 1 || iPeriod > 3;
             cmbNumCountedZipsToKeep->setEnabled(bCounted);
             cmbNumDatedZipsToKeep->setEnabled(!bCounted);
         } else {
@@ -291,7 +292,7 @@ void frmJobOptions::cmdAddFile_Click() {
 void frmJobOptions::cmdRemove_Click() {
     libErrorHandler::Trap(kModule, "cmdRemove_Click()", [&] {
         if (lstFilesToBackup->selectedItems().isEmpty()) {
-            MsgBox("You must first select a file or folder to remove.", Buttons::OK, Icon::None, kVerify);
+            MsgBox(S(tr("You must first select a file or folder to remove.")), Buttons::OK, Icon::None, S(tr(kVerify)));
             return;
         }
         RemoveSelected(lstFilesToBackup);
@@ -302,12 +303,12 @@ void frmJobOptions::cmdAddExclude_Click() {
     libErrorHandler::Trap(kModule, "cmdAddExclude_Click()", [&] {
         const std::string sSpec = libStrings::Trim(S(txtExcludeSpec->text()));
         if (sSpec.empty()) {
-            MsgBox("You have to type in *.ext where ext is the extension for the file type you wish to exclude.",
-                   Buttons::OK, Icon::Information, kVerify);
+            MsgBox(S(tr("You have to type in *.ext where ext is the extension for the file type you wish to exclude.")),
+                   Buttons::OK, Icon::Information, S(tr(kVerify)));
         } else if (!libStrings::StartsWith(sSpec, "*.") || sSpec.size() < 3) {
-            MsgBox("The proper format for an exclude is *.ext where ext represents the extension of the file type "
-                   "you wish to exclude.",
-                   Buttons::OK, Icon::Information, kVerify);
+            MsgBox(S(tr("The proper format for an exclude is *.ext where ext represents the extension of the file type "
+                        "you wish to exclude.")),
+                   Buttons::OK, Icon::Information, S(tr(kVerify)));
         } else if (!lstExcludeFiles->findItems(Q(sSpec), Qt::MatchExactly | Qt::MatchCaseSensitive).isEmpty()) {
             QApplication::beep();
         } else {
@@ -321,7 +322,8 @@ void frmJobOptions::cmdAddExclude_Click() {
 void frmJobOptions::cmdRemoveExclude_Click() {
     libErrorHandler::Trap(kModule, "cmdRemoveExclude_Click()", [&] {
         if (lstExcludeFiles->selectedItems().isEmpty()) {
-            MsgBox("You must first select an exclude specification to remove.", Buttons::OK, Icon::None, kVerify);
+            MsgBox(S(tr("You must first select an exclude specification to remove.")), Buttons::OK, Icon::None,
+                   S(tr(kVerify)));
             return;
         }
         RemoveSelected(lstExcludeFiles);
@@ -334,7 +336,7 @@ void frmJobOptions::cmdBrowseTargetDirectory_Click() {
     libErrorHandler::Trap(kModule, "cmdBrowseTargDir_Click()", [&] {
         CBrowseDlg browse;
         browse.ParentHWnd = this;
-        browse.Prompt = "Please select a directory into which the backup will be placed.";
+        browse.Prompt = S(tr("Please select a directory into which the backup will be placed."));
         std::string sStart = S(txtTargDir->text());
         if (sStart.empty() || !libFiles::DirExists(sStart)) {
             txtTargDir->clear();
@@ -350,7 +352,8 @@ void frmJobOptions::cmdBrowseTargetDirectory_Click() {
                 txtTargDir->setText(Q(sPath));
                 return;
             }
-            MsgBox("The specified directory does not exist; please try again.", Buttons::OK, Icon::None, "Stowline");
+            MsgBox(S(tr("The specified directory does not exist; please try again.")), Buttons::OK, Icon::None,
+                   S(tr("Stowline")));
             sStart = sPath;
         }
     });

@@ -34,7 +34,7 @@ public:
     static constexpr const char* DefaultJobNameBase = "New Backup Job";
     // The module name its error traps report, and the title of its refusals.
     static constexpr const char* kModule = "frmOptions";
-    static constexpr const char* kVerify = "Verification Error";
+    static constexpr const char* kVerify = QT_TR_NOOP("Verification Error");
 
     // Edits job modally over pOwner. True when the user confirmed with OK; the job file has then
     // been saved. The job names checked for uniqueness are those of pOwner's "lvwSchedule" list
@@ -180,7 +180,7 @@ private:
     // The reason a start-time text is refused ("" when it is a valid time).
     std::string StartTimeProblem(const std::string& sText) const;
     bool JobNameKeyAccepted(const QString& sText) const;
-    void SetFieldColour(QWidget* pField, bool bWhite);
+    void SetFieldColour(QWidget* pField, bool bInUse);
     void HelpContents();
 
     CBackupJob* m_pEditedJob = nullptr;

@@ -32,8 +32,8 @@ using UserInteraction::Icon;
 using UserInteraction::MsgBox;
 
 namespace {
-const char* const kNoFilesText =
-    "You must select at least one file or directory to backup.  Please make a selection now.";
+const char* const kNoFilesText = QT_TRANSLATE_NOOP(
+    "frmJobOptions", "You must select at least one file or directory to backup.  Please make a selection now.");
 
 // Restores the normal pointer on every way out of OK.
 class WaitPointer {
@@ -73,28 +73,28 @@ std::string ListText(const QListWidget* pList) {
 bool frmJobOptions::VerifyJobNameStep() {
     const std::string sName = S(txtBackupJobName->text());
     if (sName.empty()) {
-        MsgBox("The Backup Job name must not be blank.  Please enter a name now.", Buttons::OK, Icon::Information,
-               kVerify);
+        MsgBox(S(tr("The Backup Job name must not be blank.  Please enter a name now.")), Buttons::OK,
+               Icon::Information, S(tr(kVerify)));
         return false;
     }
     const std::string sStripped = libStrings::StripFileNameChars(sName);
     for (int i = 0; i < static_cast<int>(m_jobNames.size()); ++i) {
         if (!m_bIsNewJob && i == m_iSelectedJob) continue;
         if (sName == m_jobNames[i]) {
-            MsgBox("Job name " + sName + " has already been used; please enter a different name.", Buttons::OK,
-                   Icon::Information, kVerify);
+            MsgBox(S(tr("Job name %1 has already been used; please enter a different name.").arg(Q(sName))),
+                   Buttons::OK, Icon::Information, S(tr(kVerify)));
             return false;
         }
         if (sStripped == libStrings::StripFileNameChars(m_jobNames[i])) {
-            MsgBox("A derivative of this name has already been used; please enter a different name.", Buttons::OK,
-                   Icon::Information, kVerify);
+            MsgBox(S(tr("A derivative of this name has already been used; please enter a different name.")),
+                   Buttons::OK, Icon::Information, S(tr(kVerify)));
             return false;
         }
     }
     // The name becomes the job file's name; a pasted "/" or a name of dots cannot.
     if (!CBackupJob::IsSafeJobName(sName)) {
-        MsgBox("The Backup Job name cannot be used as a file name.  Please enter a different name now.", Buttons::OK,
-               Icon::Information, kVerify);
+        MsgBox(S(tr("The Backup Job name cannot be used as a file name.  Please enter a different name now.")),
+               Buttons::OK, Icon::Information, S(tr(kVerify)));
         return false;
     }
     return true;
@@ -103,8 +103,8 @@ bool frmJobOptions::VerifyJobNameStep() {
 bool frmJobOptions::VerifyTargetDirectoryStep() {
     const std::string sTarget = S(txtTargDir->text());
     if (libStrings::Trim(sTarget).empty()) {
-        MsgBox("The target directory is blank.  Please enter a valid directory now.", Buttons::OK, Icon::Information,
-               kVerify);
+        MsgBox(S(tr("The target directory is blank.  Please enter a valid directory now.")), Buttons::OK,
+               Icon::Information, S(tr(kVerify)));
         return false;
     }
     namespace fs = std::filesystem;
@@ -114,7 +114,7 @@ bool frmJobOptions::VerifyTargetDirectoryStep() {
     if (ec && !bMissing) {
         // The look-up itself failed (no medium, I/O error, no permission, a link loop).
         if (libFiles::DriveIsRemovable(sTarget)) return true;
-        MsgBox("Disk Error - cannot locate target dir.", Buttons::OK, Icon::None, "Disk Error");
+        MsgBox(S(tr("Disk Error - cannot locate target dir.")), Buttons::OK, Icon::None, S(tr("Disk Error")));
         StowError err = ErrorFromErrno(ec.value(), sTarget);
         libErrorHandler::HandleError(false, err, kModule, "VerifyTargetDirectoryStep()", sTarget);
         RequestFocus(txtTargDir);
@@ -122,14 +122,14 @@ bool frmJobOptions::VerifyTargetDirectoryStep() {
     }
     if (!ec && fs::is_directory(status)) return true;
 
-    if (MsgBox("The target directory doesnt exist.  Do you want to create it?", Buttons::OKCancel, Icon::Question,
-               kVerify) == Answer::OK) {
+    if (MsgBox(S(tr("The target directory doesnt exist.  Do you want to create it?")), Buttons::OKCancel,
+               Icon::Question, S(tr(kVerify))) == Answer::OK) {
         // One level, as the user asked; a missing parent or a refusal is reported, not fatal.
         std::error_code ecCreate;
         const std::string sFolder = libFiles::RemoveTrailingSlash(sTarget);
         const bool bCreated = fs::create_directory(fs::path(sFolder), ecCreate);
         if (!bCreated || ecCreate)
-            MsgBox("Failed to creat target directory", Buttons::OK, Icon::Exclamation, "Create failure");
+            MsgBox(S(tr("Failed to creat target directory")), Buttons::OK, Icon::Exclamation, S(tr("Create failure")));
         else
             libFiles::WaitForFile(sFolder);
     }
@@ -140,33 +140,35 @@ bool frmJobOptions::VerifyRunCountStep() {
     if (m_bIsNewJob) return true;
     int32_t lCount = 0;
     if (WholeNumber(S(txtRunCount->text()), lCount)) return true;
-    MsgBox("The Total runs value must be a whole number, such as 0 or 12.  Please correct it now.", Buttons::OK,
-           Icon::Information, kVerify);
+    MsgBox(S(tr("The Total runs value must be a whole number, such as 0 or 12.  Please correct it now.")), Buttons::OK,
+           Icon::Information, S(tr(kVerify)));
     RequestFocus(txtRunCount);
     return false;
 }
 
 bool frmJobOptions::VerifyScheduleStep() {
-    const std::string sFrequency = S(cmbFrequency->currentText());
+    const int iFrequency = cmbFrequency->currentIndex(); // Daily, Weekly, Monthly, One Shot
     int iDays = 0;
     for (QCheckBox* p : {chkMonday, chkTuesday, chkWednesday, chkThursday, chkFriday, chkSaturday, chkSunday})
         if (p->isChecked()) ++iDays;
-    if ((sFrequency == "Weekly" || sFrequency == "Daily") && iDays == 0) {
-        MsgBox("For a Frequency set to Daily or Weekly, you must select at least one day of the week from the "
-               "checkboxes provided.  Please make a selection now.",
-               Buttons::OK, Icon::Information, kVerify);
+    if ((iFrequency == 0 || iFrequency == 1) && iDays == 0) {
+        MsgBox(S(tr("For a Frequency set to Daily or Weekly, you must select at least one day of the week from the "
+                    "checkboxes provided.  Please make a selection now.")),
+               Buttons::OK, Icon::Information, S(tr(kVerify)));
         return false;
     }
-    if (sFrequency == "Monthly" && cmbDayOfMonth->currentIndex() < 0) {
-        MsgBox("For a Frequency set to Monthly, you must select a day of the month from the drop down box provided.  "
-               "Please make a selection now.",
-               Buttons::OK, Icon::Information, kVerify);
+    if (iFrequency == 2 && cmbDayOfMonth->currentIndex() < 0) {
+        MsgBox(
+            S(tr("For a Frequency set to Monthly, you must select a day of the month from the drop down box provided.  "
+                 "Please make a selection now.")),
+            Buttons::OK, Icon::Information, S(tr(kVerify)));
         return false;
     }
     const std::string sProblem = StartTimeProblem(S(txtStartTime->text()));
     if (!sProblem.empty()) {
-        MsgBox(sProblem + "  Please correct the value now using the format 'hh:mm' where between 00:00 - 23:59.",
-               Buttons::OK, Icon::None, kVerify);
+        MsgBox(S(tr("%1  Please correct the value now using the format 'hh:mm' where between 00:00 - 23:59.")
+                     .arg(Q(sProblem))),
+               Buttons::OK, Icon::None, S(tr(kVerify)));
         RequestFocus(txtStartTime);
         return false;
     }
@@ -176,17 +178,17 @@ bool frmJobOptions::VerifyScheduleStep() {
 bool frmJobOptions::VerifySourceStep() {
     bool bPass = true;
     if (lstFilesToBackup->count() == 0) {
-        MsgBox(kNoFilesText, Buttons::OK, Icon::Information, kVerify);
+        MsgBox(S(tr(kNoFilesText)), Buttons::OK, Icon::Information, S(tr(kVerify)));
         bPass = false;
     }
     const std::string sTarget = S(txtTargDir->text());
     for (int i = 0; i < lstFilesToBackup->count(); ++i) {
         const std::string sEntry = S(lstFilesToBackup->item(i)->text());
         if (sTarget == libFiles::FilePathStripFileName(sEntry)) {
-            MsgBox("The source path cannot have the same name as the target path in which the backup will be "
-                   "made.\r\n\r\nThe following file/path must be removed:\r\n" +
-                       sEntry,
-                   Buttons::OK, Icon::Information, kVerify);
+            MsgBox(S(tr("The source path cannot have the same name as the target path in which the backup will be "
+                        "made.\r\n\r\nThe following file/path must be removed:\r\n%1")
+                         .arg(Q(sEntry))),
+                   Buttons::OK, Icon::Information, S(tr(kVerify)));
             bPass = false;
         }
     }
@@ -195,7 +197,7 @@ bool frmJobOptions::VerifySourceStep() {
 
 bool frmJobOptions::VerifyExcludeStep() {
     if (lstFilesToBackup->count() == 0) {
-        MsgBox(kNoFilesText, Buttons::OK, Icon::Information, kVerify);
+        MsgBox(S(tr(kNoFilesText)), Buttons::OK, Icon::Information, S(tr(kVerify)));
         return false;
     }
     return true;
@@ -203,9 +205,10 @@ bool frmJobOptions::VerifyExcludeStep() {
 
 bool frmJobOptions::VerifyPasswordStep() {
     if (optCompression[1]->isChecked() && chkPasswordProtect->isChecked() && txtPassword->text().isEmpty()) {
-        MsgBox("The Password Protect flag is set; however, no password is assigned in the Password text box.  Please "
-               "enter a password now.",
-               Buttons::OK, Icon::Information, kVerify);
+        MsgBox(
+            S(tr("The Password Protect flag is set; however, no password is assigned in the Password text box.  Please "
+                 "enter a password now.")),
+            Buttons::OK, Icon::Information, S(tr(kVerify)));
         return false;
     }
     return true;
@@ -287,7 +290,7 @@ void frmJobOptions::cmdOK_Click() {
             else if (sName != job.JobName() && !job.JobName().empty())
                 bAsk = true;
             if (bAsk) {
-                const Answer answer = MsgBox("Shift any existing backups?", Buttons::YesNoCancel, Icon::None);
+                const Answer answer = MsgBox(S(tr("Shift any existing backups?")), Buttons::YesNoCancel, Icon::None);
                 if (answer == Answer::Cancel) return;
                 bMoveBackups = answer == Answer::Yes;
             }

@@ -40,7 +40,8 @@ void frmJobOptions::BuildPages() {
     headerFont.setPointSizeF(headerFont.pointSizeF() * 1.3);
     lblHeader->setFont(headerFont);
 
-    const char* kButtons[PageCount] = {"&General", "&Scheduling", "&Files", "E&xclude", "&Compression"};
+    const QString kButtons[PageCount] = {tr("&General"), tr("&Scheduling"), tr("&Files"), tr("E&xclude"),
+                                         tr("&Compression")};
     auto* pSide = new QVBoxLayout;
     for (int i = 0; i < PageCount; ++i) {
         cmdFormButton[i] = Named(new QPushButton(kButtons[i], this), QString("cmdFormButton%1").arg(i));
@@ -71,10 +72,10 @@ void frmJobOptions::BuildPages() {
         pPages->addWidget(fraOptions[i], 1);
     }
 
-    cmdBack = Named(new QPushButton("< &Back", this), "cmdBack");
-    cmdNext = Named(new QPushButton("&Next >", this), "cmdNext");
-    cmdOK = Named(new QPushButton("&OK", this), "cmdOK");
-    cmdCancel = Named(new QPushButton("&Cancel", this), "cmdCancel");
+    cmdBack = Named(new QPushButton(tr("< &Back"), this), "cmdBack");
+    cmdNext = Named(new QPushButton(tr("&Next >"), this), "cmdNext");
+    cmdOK = Named(new QPushButton(tr("&OK"), this), "cmdOK");
+    cmdCancel = Named(new QPushButton(tr("&Cancel"), this), "cmdCancel");
     for (QPushButton* p : {cmdBack, cmdNext, cmdOK, cmdCancel})
         p->setAutoDefault(false);
     auto* pBottom = new QHBoxLayout;
@@ -100,29 +101,29 @@ void frmJobOptions::BuildPages() {
 QFrame* frmJobOptions::BuildGeneralPage() {
     auto* pPage = new QFrame(this);
     auto* pLay = new QVBoxLayout(pPage);
-    pLay->addWidget(Label("Enter a job name that uniquely identifies this backup job", pPage));
+    pLay->addWidget(Label(tr("Enter a job name that uniquely identifies this backup job"), pPage));
     txtBackupJobName = Named(new QLineEdit(pPage), "txtBackupJobName");
     pLay->addWidget(txtBackupJobName);
     pLay->addSpacing(6);
 
     auto* pTargRow = new QHBoxLayout;
-    pTargRow->addWidget(Label("Select a target directory into which the backup will be placed", pPage), 1);
+    pTargRow->addWidget(Label(tr("Select a target directory into which the backup will be placed"), pPage), 1);
     pTargRow->addWidget(cmdCueCard[3]);
     pLay->addLayout(pTargRow);
     auto* pTargEdit = new QHBoxLayout;
     txtTargDir = Named(new QLineEdit(pPage), "txtTargDir");
     cmdBrowseTargetDirectory = Named(new QPushButton("...", pPage), "cmdBrowseTargetDirectory");
     cmdBrowseTargetDirectory->setFixedWidth(32);
-    cmdBrowseTargetDirectory->setToolTip("Browse for the target directory");
+    cmdBrowseTargetDirectory->setToolTip(tr("Browse for the target directory"));
     pTargEdit->addWidget(txtTargDir, 1);
     pTargEdit->addWidget(cmdBrowseTargetDirectory);
     pLay->addLayout(pTargEdit);
     pLay->addSpacing(6);
 
-    fraBackupType = Named(new QGroupBox("Backup type", pPage), "fraBackupType");
+    fraBackupType = Named(new QGroupBox(tr("Backup type"), pPage), "fraBackupType");
     auto* pType = new QGridLayout(fraBackupType);
-    optFullBackup = Named(new QRadioButton("F&ull", fraBackupType), "optFullBackup");
-    optIncremental = Named(new QRadioButton("&Incremental", fraBackupType), "optIncremental");
+    optFullBackup = Named(new QRadioButton(tr("F&ull"), fraBackupType), "optFullBackup");
+    optIncremental = Named(new QRadioButton(tr("&Incremental"), fraBackupType), "optIncremental");
     pType->addWidget(optFullBackup, 0, 0);
     pType->addWidget(cmdCueCard[1], 0, 1);
     pType->addWidget(optIncremental, 1, 0);
@@ -131,10 +132,10 @@ QFrame* frmJobOptions::BuildGeneralPage() {
     pLay->addWidget(fraBackupType);
 
     auto* pRun = new QHBoxLayout;
-    lblRunCount = Named(new QLabel("Total runs", pPage), "lblRunCount");
+    lblRunCount = Named(new QLabel(tr("Total runs"), pPage), "lblRunCount");
     txtRunCount = Named(new QLineEdit(pPage), "txtRunCount");
     txtRunCount->setFixedWidth(80);
-    cmdClearRunCount = Named(new QPushButton("Clear Count", pPage), "cmdClearRunCount");
+    cmdClearRunCount = Named(new QPushButton(tr("Clear Count"), pPage), "cmdClearRunCount");
     pRun->addWidget(lblRunCount);
     pRun->addWidget(txtRunCount);
     pRun->addWidget(cmdClearRunCount);
@@ -148,32 +149,32 @@ QFrame* frmJobOptions::BuildGeneralPage() {
 QFrame* frmJobOptions::BuildSchedulingPage() {
     auto* pPage = new QFrame(this);
     auto* pLay = new QVBoxLayout(pPage);
-    pLay->addWidget(Label("Choose the frequency and other options for the backup", pPage));
+    pLay->addWidget(Label(tr("Choose the frequency and other options for the backup"), pPage));
 
     fraRecurring = Named(new QGroupBox(pPage), "fraRecurring");
     auto* pRec = new QGridLayout(fraRecurring);
-    auto* pFreqLabel = new QLabel("Fre&quency", fraRecurring);
+    auto* pFreqLabel = new QLabel(tr("Fre&quency"), fraRecurring);
     cmbFrequency = Named(new QComboBox(fraRecurring), "cmbFrequency");
     pFreqLabel->setBuddy(cmbFrequency);
     pRec->addWidget(pFreqLabel, 0, 0);
     pRec->addWidget(cmbFrequency, 0, 1);
     pRec->addWidget(cmdCueCard[4], 0, 3, Qt::AlignRight);
-    lblSelectDayOf = Named(new QLabel("Select the day(s) of the week:", fraRecurring), "lblSelectDayOf");
+    lblSelectDayOf = Named(new QLabel(tr("Select the day(s) of the week:"), fraRecurring), "lblSelectDayOf");
     pRec->addWidget(lblSelectDayOf, 1, 0, 1, 4);
-    chkMonday = Named(new QCheckBox("&Monday", fraRecurring), "chkMonday");
-    chkTuesday = Named(new QCheckBox("T&uesday", fraRecurring), "chkTuesday");
-    chkWednesday = Named(new QCheckBox("&Wednesday", fraRecurring), "chkWednesday");
-    chkThursday = Named(new QCheckBox("T&hursday", fraRecurring), "chkThursday");
-    chkFriday = Named(new QCheckBox("F&riday", fraRecurring), "chkFriday");
-    chkSaturday = Named(new QCheckBox("S&aturday", fraRecurring), "chkSaturday");
-    chkSunday = Named(new QCheckBox("Sunda&y", fraRecurring), "chkSunday");
+    chkMonday = Named(new QCheckBox(tr("&Monday"), fraRecurring), "chkMonday");
+    chkTuesday = Named(new QCheckBox(tr("T&uesday"), fraRecurring), "chkTuesday");
+    chkWednesday = Named(new QCheckBox(tr("&Wednesday"), fraRecurring), "chkWednesday");
+    chkThursday = Named(new QCheckBox(tr("T&hursday"), fraRecurring), "chkThursday");
+    chkFriday = Named(new QCheckBox(tr("F&riday"), fraRecurring), "chkFriday");
+    chkSaturday = Named(new QCheckBox(tr("S&aturday"), fraRecurring), "chkSaturday");
+    chkSunday = Named(new QCheckBox(tr("Sunda&y"), fraRecurring), "chkSunday");
     QCheckBox* days[7] = {chkMonday, chkTuesday, chkWednesday, chkThursday, chkFriday, chkSaturday, chkSunday};
     for (int i = 0; i < 7; ++i)
         pRec->addWidget(days[i], 2 + i % 4, i / 4 * 2, 1, 2);
     cmbDayOfMonth = Named(new QComboBox(fraRecurring), "cmbDayOfMonth");
     pRec->addWidget(cmbDayOfMonth, 2, 0);
     auto* pTimeRow = new QHBoxLayout;
-    lblStartTime = Named(new QLabel("Start time", fraRecurring), "lblStartTime");
+    lblStartTime = Named(new QLabel(tr("Start time"), fraRecurring), "lblStartTime");
     txtStartTime = Named(new QLineEdit(fraRecurring), "txtStartTime");
     txtStartTime->setFixedWidth(64);
     lblStartTime->setBuddy(txtStartTime);
@@ -189,12 +190,12 @@ QFrame* frmJobOptions::BuildSchedulingPage() {
     pRec->setColumnStretch(2, 1);
     pLay->addWidget(fraRecurring);
 
-    fraOneShot = Named(new QGroupBox("One shot dates", pPage), "fraOneShot");
+    fraOneShot = Named(new QGroupBox(tr("One shot dates"), pPage), "fraOneShot");
     auto* pOne = new QGridLayout(fraOneShot);
     txtOneShot = Named(new QPlainTextEdit(fraOneShot), "txtOneShot");
     txtOneShot->setReadOnly(true);
     txtOneShot->setMaximumHeight(64);
-    cmdOneShot = Named(new QPushButton("O&ne shot", fraOneShot), "cmdOneShot");
+    cmdOneShot = Named(new QPushButton(tr("O&ne shot"), fraOneShot), "cmdOneShot");
     pOne->addWidget(txtOneShot, 0, 0, 2, 1);
     pOne->addWidget(cmdOneShot, 0, 1);
     pOne->addWidget(cmdCueCard[11], 1, 1, Qt::AlignRight);
@@ -210,10 +211,10 @@ QFrame* frmJobOptions::BuildFilesPage() {
     lstFilesToBackup = Named(new QListWidget(pPage), "lstFilesToBackup");
     lstFilesToBackup->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lstFilesToBackup->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    cmdAddFile = Named(new QPushButton("&Add", pPage), "cmdAddFile");
-    cmdRemove = Named(new QPushButton("&Remove", pPage), "cmdRemove");
+    cmdAddFile = Named(new QPushButton(tr("&Add"), pPage), "cmdAddFile");
+    cmdRemove = Named(new QPushButton(tr("&Remove"), pPage), "cmdRemove");
     chkSubdirectories =
-        Named(new QCheckBox("Include subdirectories for all wildcard references?", pPage), "chkSubdirectories");
+        Named(new QCheckBox(tr("Include subdirectories for all wildcard references?"), pPage), "chkSubdirectories");
     auto* pButtons = new QVBoxLayout;
     pButtons->addWidget(cmdAddFile);
     pButtons->addWidget(cmdRemove);
@@ -231,13 +232,13 @@ QFrame* frmJobOptions::BuildFilesPage() {
 QFrame* frmJobOptions::BuildExcludePage() {
     auto* pPage = new QFrame(this);
     auto* pLay = new QGridLayout(pPage);
-    auto* pLabel = new QLabel("Exclude Specification", pPage);
+    auto* pLabel = new QLabel(tr("Exclude Specification"), pPage);
     txtExcludeSpec = Named(new QLineEdit(pPage), "txtExcludeSpec");
     pLabel->setBuddy(txtExcludeSpec);
-    cmdAddExclude = Named(new QPushButton("&Add", pPage), "cmdAddExclude");
+    cmdAddExclude = Named(new QPushButton(tr("&Add"), pPage), "cmdAddExclude");
     lstExcludeFiles = Named(new QListWidget(pPage), "lstExcludeFiles");
     lstExcludeFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    cmdRemoveExclude = Named(new QPushButton("&Remove", pPage), "cmdRemoveExclude");
+    cmdRemoveExclude = Named(new QPushButton(tr("&Remove"), pPage), "cmdRemoveExclude");
     pLay->addWidget(pLabel, 0, 0);
     pLay->addWidget(cmdCueCard[6], 0, 1, Qt::AlignRight);
     pLay->addWidget(txtExcludeSpec, 1, 0);
@@ -254,10 +255,11 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     auto* pPage = new QFrame(this);
     auto* pLay = new QVBoxLayout(pPage);
     optCompression[1] =
-        Named(new QRadioButton("&ZIP compression - Compress files into Winzip/PKZIP compatible files", pPage),
+        Named(new QRadioButton(tr("&ZIP compression - Compress files into Winzip/PKZIP compatible files"), pPage),
               "optCompression1");
-    optCompression[0] = Named(
-        new QRadioButton("No co&mpression - Copy files to destination without compression", pPage), "optCompression0");
+    optCompression[0] =
+        Named(new QRadioButton(tr("No co&mpression - Copy files to destination without compression"), pPage),
+              "optCompression0");
     auto* pZipRow = new QHBoxLayout;
     pZipRow->addWidget(optCompression[1], 1);
     pZipRow->addWidget(cmdCueCard[9]);
@@ -266,11 +268,11 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     fraZip = Named(new QGroupBox(pPage), "fraZip");
     auto* pZip = new QGridLayout(fraZip);
     auto* pKeep = new QHBoxLayout;
-    lblCopiesPrefix = Named(new QLabel("Keep up to", fraZip), "lblCopiesPrefix");
+    lblCopiesPrefix = Named(new QLabel(tr("Keep up to"), fraZip), "lblCopiesPrefix");
     cmbNumCountedZipsToKeep = Named(new QComboBox(fraZip), "cmbNumCountedZipsToKeep");
     cmbNumDatedZipsToKeep = Named(new QComboBox(fraZip), "cmbNumDatedZipsToKeep");
     cmbKeepPeriod = Named(new QComboBox(fraZip), "cmbKeepPeriod");
-    lblNbrCopies = Named(new QLabel("in addition to the current backup", fraZip), "lblNbrCopies");
+    lblNbrCopies = Named(new QLabel(tr("in addition to the current backup"), fraZip), "lblNbrCopies");
     pKeep->addWidget(lblCopiesPrefix);
     // The two keep-count lists share one place; only one is shown at a time.
     pKeep->addWidget(cmbNumCountedZipsToKeep);
@@ -279,7 +281,8 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     pKeep->addWidget(lblNbrCopies);
     pKeep->addStretch(1);
     pZip->addLayout(pKeep, 0, 0, 1, 2);
-    chkPasswordProtect = Named(new QCheckBox("&Protect using the following password:", fraZip), "chkPasswordProtect");
+    chkPasswordProtect =
+        Named(new QCheckBox(tr("&Protect using the following password:"), fraZip), "chkPasswordProtect");
     txtPassword = Named(new QLineEdit(fraZip), "txtPassword");
     txtPassword->setEchoMode(QLineEdit::Password);
     pZip->addWidget(chkPasswordProtect, 2, 0);
@@ -291,9 +294,9 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     pCopyRow->addWidget(optCompression[0], 1);
     pCopyRow->addWidget(cmdCueCard[8]);
     pLay->addLayout(pCopyRow);
-    fraCopyType = Named(new QGroupBox("Copy backup style", pPage), "fraCopyType");
+    fraCopyType = Named(new QGroupBox(tr("Copy backup style"), pPage), "fraCopyType");
     auto* pCopy = new QHBoxLayout(fraCopyType);
-    const char* kStyles[3] = {"Rebuild", "Update", "Freshen"};
+    const QString kStyles[3] = {tr("Rebuild"), tr("Update"), tr("Freshen")};
     for (int i = 0; i < 3; ++i) {
         optCopyStyle[i] = Named(new QRadioButton(kStyles[i], fraCopyType), QString("optCopyStyle%1").arg(i));
         pCopy->addWidget(optCopyStyle[i]);

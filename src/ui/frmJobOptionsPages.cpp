@@ -35,8 +35,10 @@ using UserInteraction::Icon;
 using UserInteraction::MsgBox;
 
 namespace {
-const char* const kHeaders[frmJobOptions::PageCount] = {"GENERAL", "SCHEDULING", "SOURCE FILES", "EXCLUSIONS",
-                                                        "COMPRESSION"};
+const char* const kHeaders[frmJobOptions::PageCount] = {
+    QT_TRANSLATE_NOOP("frmJobOptions", "GENERAL"), QT_TRANSLATE_NOOP("frmJobOptions", "SCHEDULING"),
+    QT_TRANSLATE_NOOP("frmJobOptions", "SOURCE FILES"), QT_TRANSLATE_NOOP("frmJobOptions", "EXCLUSIONS"),
+    QT_TRANSLATE_NOOP("frmJobOptions", "COMPRESSION")};
 
 void FillList(QListWidget* pList, const std::string& sText) {
     pList->clear();
@@ -135,8 +137,8 @@ void frmJobOptions::SetupForm() {
             const QSignalBlocker blockFrequency(cmbFrequency);
             const QSignalBlocker blockKeep(cmbKeepPeriod);
             cmbFrequency->clear();
-            for (const char* p : {"Daily", "Weekly", "Monthly", "One Shot"})
-                cmbFrequency->addItem(p);
+            for (const QString& s : {tr("Daily"), tr("Weekly"), tr("Monthly"), tr("One Shot")})
+                cmbFrequency->addItem(s);
             cmbDayOfMonth->clear();
             for (int i = 1; i <= 28; ++i)
                 cmbDayOfMonth->addItem(QString::number(i));
@@ -147,15 +149,15 @@ void frmJobOptions::SetupForm() {
             for (int i = 1; i <= 30; ++i)
                 cmbNumDatedZipsToKeep->addItem(QString::number(i));
             cmbKeepPeriod->clear();
-            for (const char* p : {"Copies", "Days", "Weeks", "Months"})
-                cmbKeepPeriod->addItem(p);
+            for (const QString& s : {tr("Copies"), tr("Days"), tr("Weeks"), tr("Months")})
+                cmbKeepPeriod->addItem(s);
             cmbFrequency->setCurrentIndex(-1);
             cmbKeepPeriod->setCurrentIndex(-1);
             cmbDayOfMonth->setCurrentIndex(-1);
         }
 
         if (!m_bIsNewJob) {
-            setWindowTitle(Q("Edit job - " + job.JobName()));
+            setWindowTitle(tr("Edit job - %1").arg(Q(job.JobName())));
             EnableFormButtons(PageCount);
             for (QWidget* p : {static_cast<QWidget*>(lblRunCount), static_cast<QWidget*>(txtRunCount),
                                static_cast<QWidget*>(cmdClearRunCount), static_cast<QWidget*>(cmdCueCard[7])})
@@ -222,7 +224,7 @@ void frmJobOptions::SetupForm() {
             vscrTime_Change();
             txtBackupJobName->setText(Q(job.JobName()));
         } else {
-            setWindowTitle("Add New Backup Job");
+            setWindowTitle(tr("Add New Backup Job"));
             EnableFormButtons(0);
             optCompression[1]->setChecked(true);
             optCompression_Click();
@@ -240,7 +242,7 @@ void frmJobOptions::SetupForm() {
             chkPasswordProtect_Click();
             optFullBackup->setChecked(true);
 
-            txtStartTime->setText("03:00");
+            txtStartTime->setText(tr("03:00"));
             vscrTime->setValue(180);
             SelectComboIndex(cmbFrequency, 0);
             RefreshOneShotText();
@@ -269,7 +271,7 @@ void frmJobOptions::SetCurrentPage(int iPage) {
     cmdNext->setEnabled(iPage < LastPage);
     if (iPage > m_iMaxPageReached) m_iMaxPageReached = iPage;
     if (m_bIsNewJob) cmdOK->setEnabled(m_iMaxPageReached == LastPage);
-    lblHeader->setText(kHeaders[iPage]);
+    lblHeader->setText(tr(kHeaders[iPage]));
     cmdFormButton[iPage]->setChecked(true);
     fraOptions[iPage]->setEnabled(true);
     fraOptions[iPage]->setVisible(true);
@@ -351,8 +353,8 @@ bool frmJobOptions::eventFilter(QObject* pWatched, QEvent* pEvent) {
             const bool bTyped = sText.size() == 1 && sText.at(0).unicode() >= 32 && sText.at(0).unicode() != 127;
             if (!bShortcut && bTyped && !JobNameKeyAccepted(sText)) {
                 QApplication::beep();
-                MsgBox("The character '" + S(sText) + "' is not allowed in a backup job name.", Buttons::OK, Icon::None,
-                       "Keypress Error");
+                MsgBox(S(tr("The character '%1' is not allowed in a backup job name.").arg(sText)), Buttons::OK,
+                       Icon::None, S(tr("Keypress Error")));
                 return true;
             }
         }

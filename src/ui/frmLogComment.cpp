@@ -13,17 +13,17 @@ using namespace QtHelpers;
 
 frmLogComment::frmLogComment(QWidget* parent) : QDialog(parent) {
     setObjectName("frmLogComment");
-    setWindowTitle("Add transaction log comment");
+    setWindowTitle(tr("Add transaction log comment"));
     setWindowIcon(QIcon(":/icons/stowline.svg"));
     setModal(true);
 
-    lblPrompt = new QLabel("Add transaction log comment", this);
+    lblPrompt = new QLabel(tr("Add transaction log comment"), this);
     lblPrompt->setObjectName("lblPrompt");
     lblPrompt->setTextFormat(Qt::PlainText);
     txtComment = new QLineEdit(this);
     txtComment->setObjectName("txtComment");
     txtComment->setMinimumWidth(420);
-    QHBoxLayout* buttons = OkCancelRow(this, "&Ok", cmdOk, cmdCancel);
+    QHBoxLayout* buttons = OkCancelRow(this, tr("&Ok"), cmdOk, cmdCancel);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(lblPrompt);
     layout->addWidget(txtComment);
@@ -74,7 +74,8 @@ bool frmLogComment::GetPromptedText(std::string& sText, const std::string& sCapt
 }
 
 void frmLogComment::GetComment() {
-    Prepare("Add transaction log comment");
+    Prepare(S(tr("Add transaction log comment")));
+
     exec();
     if (!m_bCancelled && !m_sEntered.empty()) libLog::LogEvent(m_sEntered);
 }

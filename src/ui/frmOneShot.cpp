@@ -85,7 +85,7 @@ frmOneShot::frmOneShot(QWidget* pParent) : QDialog(pParent) {
     setObjectName("frmOneShot");
     setModal(true);
 
-    auto* pListLabel = new QLabel("Scheduled one shot backups", this);
+    auto* pListLabel = new QLabel(tr("Scheduled one shot backups"), this);
     lstDates = new QListWidget(this);
     lstDates->setObjectName("lstDates");
     lstDates->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -101,20 +101,21 @@ frmOneShot::frmOneShot(QWidget* pParent) : QDialog(pParent) {
     for (QLineEdit* p : {txtMonth, txtDay, txtYear, txtTime})
         p->installEventFilter(this);
 
-    cmdAdd = new QPushButton("&Add", this);
+    cmdAdd = new QPushButton(tr("&Add"), this);
     cmdAdd->setObjectName("cmdAdd");
-    cmdDelete = new QPushButton("&Delete", this);
+    cmdDelete = new QPushButton(tr("&Delete"), this);
     cmdDelete->setObjectName("cmdDelete");
-    cmdClear = new QPushButton("&Clear", this);
+    cmdClear = new QPushButton(tr("&Clear"), this);
     cmdClear->setObjectName("cmdClear");
-    cmdOK = new QPushButton("&OK", this);
+    cmdOK = new QPushButton(tr("&OK"), this);
     cmdOK->setObjectName("cmdOK");
-    cmdCancel = new QPushButton("Cancel", this);
+    cmdCancel = new QPushButton(tr("Cancel"), this);
     cmdCancel->setObjectName("cmdCancel");
 
     // Date pickers in a row: a label above each read-out with its spinner beside it.
     auto* pPick = new QGridLayout;
-    const char* kLabels[4] = {"Month", "Day", "Year", "HH:MM"};
+    const QString kLabels[4] = {tr("Month"), tr("Day"), tr("Year"), tr("HH:MM")};
+
     QLineEdit* fields[4] = {txtMonth, txtDay, txtYear, txtTime};
     UpDownSpinner* spins[4] = {vscrMonth, vscrDay, vscrYear, vscrTime};
     for (int i = 0; i < 4; ++i) {
@@ -187,7 +188,7 @@ bool frmOneShot::Execute(std::string& sDatesText, const std::string& sJobName, Q
             double d = 0;
             if (!sLine.empty() && libDates::ParseDateTime(sLine, d)) dlg.AddDate(d, false);
         }
-        dlg.setWindowTitle(Q("One shot dates for - " + sJobName));
+        dlg.setWindowTitle(tr("One shot dates for - %1").arg(Q(sJobName)));
         if (ModalHook())
             ModalHook()(dlg);
         else
@@ -230,9 +231,9 @@ bool frmOneShot::txtTime_LostFocus() {
         return true;
     }
     m_bInTimeCheck = true;
-    MsgBox("The proper format for the time is military format HH:MM,\r\n  where HH is between 00 and 23,\r\n  "
-           "and MM is between 00 and 59",
-           Buttons::OK, Icon::None, "Verification Error");
+    MsgBox(S(tr("The proper format for the time is military format HH:MM,\r\n  where HH is between 00 and 23,\r\n  "
+                "and MM is between 00 and 59")),
+           Buttons::OK, Icon::None, S(tr("Verification Error")));
     // Back to the field once the focus change that led here has finished.
     QTimer::singleShot(0, this, [this] {
         txtTime->setFocus();
@@ -297,7 +298,8 @@ void frmOneShot::cmdAdd_Click() {
     libErrorHandler::Trap(kModule, "cmdAdd_Click()", [&] {
         const double d = SelectedDate();
         if (d < libDates::Now() - 1.0) {
-            MsgBox("This date is in the past, please try again.", Buttons::OK, Icon::Information, "Verification Error");
+            MsgBox(S(tr("This date is in the past, please try again.")), Buttons::OK, Icon::Information,
+                   S(tr("Verification Error")));
             return;
         }
         double dTime = 0;

@@ -28,7 +28,7 @@ using UserInteraction::MsgBox;
 
 namespace {
 const char* const kModule = "frmPickFile";
-const char* const kTitle = "Verification Error";
+const char* const kTitle = QT_TRANSLATE_NOOP("frmPickFile", "Verification Error");
 // The root of the file system: the one folder for which only "*.*" may be chosen.
 const char* const kRoot = "/";
 
@@ -62,52 +62,52 @@ std::string& frmPickFile::LastFolder() {
 
 frmPickFile::frmPickFile(QWidget* pParent) : QDialog(pParent) {
     setObjectName("frmPickFile");
-    setWindowTitle("Select File(s) to Backup");
+    setWindowTitle(tr("Select File(s) to Backup"));
     setModal(true);
 
-    auto* pFolderLabel = new QLabel("Folder:", this);
+    auto* pFolderLabel = new QLabel(tr("Folder:"), this);
     txtPath = new QLineEdit(this);
     txtPath->setObjectName("txtPath");
     pFolderLabel->setBuddy(txtPath);
     cmdBrowsePath = new QPushButton("...", this);
     cmdBrowsePath->setObjectName("cmdBrowsePath");
     cmdBrowsePath->setFixedWidth(32);
-    cmdBrowsePath->setToolTip("Browse for a folder");
+    cmdBrowsePath->setToolTip(tr("Browse for a folder"));
 
-    optSpecificFiles = new QRadioButton("Specific File(s)", this);
+    optSpecificFiles = new QRadioButton(tr("Specific File(s)"), this);
     optSpecificFiles->setObjectName("optSpecificFiles");
     filFileList = new QListWidget(this);
     filFileList->setObjectName("filFileList");
     filFileList->setSelectionMode(QAbstractItemView::ExtendedSelection);
     filFileList->setSortingEnabled(false);
 
-    optWildcards = new QRadioButton("Wildcard Specification", this);
+    optWildcards = new QRadioButton(tr("Wildcard Specification"), this);
     optWildcards->setObjectName("optWildcards");
     fraWildcards = new QGroupBox(this);
     fraWildcards->setObjectName("fraWildcards");
-    optAllFiles = new QRadioButton("All Files (*.*)", fraWildcards);
+    optAllFiles = new QRadioButton(tr("All Files (*.*)"), fraWildcards);
     optAllFiles->setObjectName("optAllFiles");
-    optOtherCommon = new QRadioButton("Common Extension:", fraWildcards);
+    optOtherCommon = new QRadioButton(tr("Common Extension:"), fraWildcards);
     optOtherCommon->setObjectName("optOtherCommon");
     cmbCommonExt = new QComboBox(fraWildcards);
     cmbCommonExt->setObjectName("cmbCommonExt");
-    optOtherWildcard = new QRadioButton("Custom spec:", fraWildcards);
+    optOtherWildcard = new QRadioButton(tr("Custom spec:"), fraWildcards);
     optOtherWildcard->setObjectName("optOtherWildcard");
     txtOtherWildcard = new QLineEdit(fraWildcards);
     txtOtherWildcard->setObjectName("txtOtherWildcard");
     txtOtherWildcard->installEventFilter(this);
     txtOtherWildcard->setMinimumWidth(110);
 
-    lblNote = new QLabel("Note: read the Notes before you select very large files or files that other "
-                         "programs keep open.",
+    lblNote = new QLabel(tr("Note: read the Notes before you select very large files or files that other "
+                            "programs keep open."),
                          this);
     lblNote->setObjectName("lblNote");
     lblNote->setWordWrap(true);
     for (int i = 0; i < 3; ++i)
         cmdCueCard[i] = CueCardButton(this, QString("cmdCueCard%1").arg(i));
-    CmdNotes = new QPushButton("&Notes", this);
+    CmdNotes = new QPushButton(tr("&Notes"), this);
     CmdNotes->setObjectName("CmdNotes");
-    QHBoxLayout* pButtons = OkCancelRow(this, "OK", cmdOk, cmdCancel, 1);
+    QHBoxLayout* pButtons = OkCancelRow(this, tr("OK"), cmdOk, cmdCancel, 1);
 
     m_modeGroup = new QButtonGroup(this);
     m_modeGroup->addButton(optSpecificFiles);
@@ -265,8 +265,8 @@ bool frmPickFile::eventFilter(QObject* pWatched, QEvent* pEvent) {
         const QString sKey = pKey->text();
         // A wildcard is one name within the chosen folder: no drive or folder separators.
         if (sKey == ":" || sKey == "\\" || sKey == "/") {
-            MsgBox("You cannot press the '" + S(sKey) + "' key when defining a wildcard extension.", Buttons::OK,
-                   Icon::None, kTitle);
+            MsgBox(S(tr("You cannot press the '%1' key when defining a wildcard extension.").arg(sKey)), Buttons::OK,
+                   Icon::None, S(tr(kTitle)));
             return true;
         }
     }
@@ -277,7 +277,7 @@ void frmPickFile::cmdBrowsePath_Click() {
     libErrorHandler::Trap(kModule, "cmdAddDirectory_Click()", [&] {
         CBrowseDlg browse;
         browse.ParentHWnd = this;
-        browse.Prompt = "Please select a directory to backup.";
+        browse.Prompt = S(tr("Please select a directory to backup."));
         std::string sPath = browse.ShowBrowseDlg(S(txtPath->text()), true);
         if (sPath.empty()) return;
         libFiles::NormalizeFolderPath(sPath);
@@ -285,7 +285,8 @@ void frmPickFile::cmdBrowsePath_Click() {
             if (sPath != kRoot) sPath = libFiles::RemoveTrailingSlash(sPath);
             txtPath->setText(Q(sPath));
         } else {
-            MsgBox("The specified directory does not exist; please try again.", Buttons::OK, Icon::Exclamation, kTitle);
+            MsgBox(S(tr("The specified directory does not exist; please try again.")), Buttons::OK, Icon::Exclamation,
+                   S(tr(kTitle)));
         }
     });
 }
@@ -294,7 +295,8 @@ void frmPickFile::cmdOk_Click() {
     libErrorHandler::Trap(kModule, "cmdOK_Click()", [&] {
         const std::string sFolder = libFiles::AddTrailingSlash(S(txtPath->text()));
         if (sFolder.empty() || !libFiles::DirExists(sFolder)) {
-            MsgBox("The backup path selected does not exist; please correct it.", Buttons::OK, Icon::None, kTitle);
+            MsgBox(S(tr("The backup path selected does not exist; please correct it.")), Buttons::OK, Icon::None,
+                   S(tr(kTitle)));
             return;
         }
         std::vector<std::string> lines;
@@ -302,19 +304,20 @@ void frmPickFile::cmdOk_Click() {
             for (int i = 0; i < filFileList->count(); ++i)
                 if (filFileList->item(i)->isSelected()) lines.push_back(sFolder + S(filFileList->item(i)->text()));
             if (lines.empty()) {
-                MsgBox(std::string("You must select files to backup from the file list box before ") +
-                           "clicking Ok, or leave the Wildcards tab visible.  Please do so now.",
-                       Buttons::OK, Icon::None, kTitle);
+                MsgBox(S(tr("You must select files to backup from the file list box before "
+                            "clicking Ok, or leave the Wildcards tab visible.  Please do so now.")),
+                       Buttons::OK, Icon::None, S(tr(kTitle)));
                 return;
             }
         } else {
             if (sFolder == kRoot && !optAllFiles->isChecked()) {
-                MsgBox(std::string("You cannot select any wildcard other than '*.*' for use ") +
-                           "with a full drive path.  Either go to a subdirectory to " +
-                           "use the *.extension notation, or select *.* to backup " +
-                           "the entire drive or disk.  This is a weakness of the " +
-                           "zip.exe engine that Stowline calls.  Fix will have to wait " + "until we replace with dll.",
-                       Buttons::OK, Icon::None, kTitle);
+                MsgBox(S(tr("You cannot select any wildcard other than '*.*' for use "
+                            "with a full drive path.  Either go to a subdirectory to "
+                            "use the *.extension notation, or select *.* to backup "
+                            "the entire drive or disk.  This is a weakness of the "
+                            "zip.exe engine that Stowline calls.  Fix will have to wait until we replace with dll.")),
+
+                       Buttons::OK, Icon::None, S(tr(kTitle)));
                 return;
             }
             std::string sWildcard = "*.*";
@@ -338,20 +341,26 @@ void frmPickFile::cmdCancel_Click() { reject(); }
 void frmPickFile::cmdCueCard_Click(int iIndex) {
     switch (iIndex) {
     case 0:
-        MsgBox(JoinCrLf({"Highlight the file or files that you want to include in ", "this backup set.", "",
-                         "To select multiple contingent files, click the first file, ",
-                         "then while depressing the shift-key, click the last file.", "",
-                         "To add files, depress the ctrl-key and click the file."}),
-               Buttons::OK, Icon::Information, "Pick Specific File(s)");
+        MsgBox(S(tr("Highlight the file or files that you want to include in \r\n"
+                    "this backup set.\r\n"
+                    "\r\n"
+                    "To select multiple contingent files, click the first file, \r\n"
+                    "then while depressing the shift-key, click the last file.\r\n"
+                    "\r\n"
+                    "To add files, depress the ctrl-key and click the file.")),
+               Buttons::OK, Icon::Information, S(tr("Pick Specific File(s)")));
         break;
     case 1:
-        MsgBox("Pick a wildcard specification from the options below.", Buttons::OK, Icon::Information,
-               "Pick Specification");
+        MsgBox(S(tr("Pick a wildcard specification from the options below.")), Buttons::OK, Icon::Information,
+               S(tr("Pick Specification")));
         break;
     case 2:
-        MsgBox(JoinCrLf({"Here are some examples:", "", "*.doc  -  Word documents only",
-                         "*.c      -  All C source code files", "*.html  -  All html files"}),
-               Buttons::OK, Icon::Information, "Wildcard Custom Specication");
+        MsgBox(S(tr("Here are some examples:\r\n"
+                    "\r\n"
+                    "*.doc  -  Word documents only\r\n"
+                    "*.c      -  All C source code files\r\n"
+                    "*.html  -  All html files")),
+               Buttons::OK, Icon::Information, S(tr("Wildcard Custom Specication")));
         break;
     default:
         break;
@@ -359,8 +368,9 @@ void frmPickFile::cmdCueCard_Click(int iIndex) {
 }
 
 void frmPickFile::CmdNotes_Click() {
-    MsgBox(JoinCrLf({"1. Never select 'pagefile.sys' or 'win386.swp' files.",
-                     "2. Zipping will not work for files larger than 2 GB.",
-                     "3. Never select Lotus Organizer, Exchange *.pst files", "   or other files actively in use."}),
-           Buttons::OK, Icon::None, "File Selection Notes");
+    MsgBox(S(tr("1. Never select 'pagefile.sys' or 'win386.swp' files.\r\n"
+                "2. Zipping will not work for files larger than 2 GB.\r\n"
+                "3. Never select Lotus Organizer, Exchange *.pst files\r\n"
+                "   or other files actively in use.")),
+           Buttons::OK, Icon::None, S(tr("File Selection Notes")));
 }

@@ -6,9 +6,11 @@
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
 #include "support/libStrings.h"
+#include "ui/frmSchedule.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -32,50 +34,64 @@ constexpr int kColumns = appPreferences::ColumnCount;
 
 struct CueCard {
     const char* Title;
-    std::string Text;
+    const char* Text;
 };
 
 const std::array<CueCard, 8>& CueCards() {
     static const std::array<CueCard, 8> cards{{
-        {"Max Backup Copies",
-         JoinCrLf({"Set up the drop down values for number of backup", "copies to maintain in the Job Options form."})},
-        {"Halt Auto Backups",
-         JoinCrLf({"Stop auto backups and popup message box if error is ", "encountered during backup?"})},
-        {"Run as Tray App",
-         JoinCrLf({"Run Stowline in system tray?", "", "Note that this feature must be set to Yes for Stowline",
-                   "to automatically run scheduled backup jobs.  Yes is", "the default when you first run Stowline."})},
-        {"Transaction Logging Mode",
-         JoinCrLf({"Select transaction logging mode:", "+ Detailed  -  Everything possible is logged",
-                   "+ Standard  -  Intermediate level of detail",
-                   "+ Minimal  -  Only header information showing which jobs ran",
-                   "+ Nothing  -  Only errors are always logged", "",
-                   "NOTE that errors are always logged regardless of mode selected."})},
-        {"Log Viewer Executable",
-         JoinCrLf({"Pick the executable name for the default viewer used",
-                   "to view error and transaction log files.  Notepad.exe", "or Wordpad.exe are good choices."})},
-        {"Save Screen Size", JoinCrLf({"Checking this option will enable Stowline to save and restore",
-                                       "your form size settings every time you exit and restart."})},
-        {"Manual Comment Mode", JoinCrLf({"If Yes, will prompt for comments on manually executed backups.",
-                                          "If No, will not prompt for comments.", "",
-                                          "NOTE that Scheduled backups run automatically will never prompt."})},
-        {"View Columns", JoinCrLf({"Check the fields to display as columns, or uncheck to hide",
-                                   "the column(s) in the Scheduling Form's listview control."})},
+        {QT_TRANSLATE_NOOP("frmPreferences", "Max Backup Copies"),
+         QT_TRANSLATE_NOOP("frmPreferences", "Set up the drop down values for number of backup\r\n"
+                                             "copies to maintain in the Job Options form.")},
+        {QT_TRANSLATE_NOOP("frmPreferences", "Halt Auto Backups"),
+         QT_TRANSLATE_NOOP("frmPreferences", "Stop auto backups and popup message box if error is \r\n"
+                                             "encountered during backup?")},
+        {QT_TRANSLATE_NOOP("frmPreferences", "Run as Tray App"),
+         QT_TRANSLATE_NOOP("frmPreferences", "Run Stowline in system tray?\r\n"
+                                             "\r\n"
+                                             "Note that this feature must be set to Yes for Stowline\r\n"
+                                             "to automatically run scheduled backup jobs.  Yes is\r\n"
+                                             "the default when you first run Stowline.")},
+        {QT_TRANSLATE_NOOP("frmPreferences", "Transaction Logging Mode"),
+         QT_TRANSLATE_NOOP("frmPreferences", "Select transaction logging mode:\r\n"
+                                             "+ Detailed  -  Everything possible is logged\r\n"
+                                             "+ Standard  -  Intermediate level of detail\r\n"
+                                             "+ Minimal  -  Only header information showing which jobs ran\r\n"
+                                             "+ Nothing  -  Only errors are always logged\r\n"
+                                             "\r\n"
+                                             "NOTE that errors are always logged regardless of mode selected.")},
+        {QT_TRANSLATE_NOOP("frmPreferences", "Log Viewer Executable"),
+         QT_TRANSLATE_NOOP("frmPreferences", "Pick the executable name for the default viewer used\r\n"
+                                             "to view error and transaction log files.  Notepad.exe\r\n"
+                                             "or Wordpad.exe are good choices.")},
+        {QT_TRANSLATE_NOOP("frmPreferences", "Save Screen Size"),
+         QT_TRANSLATE_NOOP("frmPreferences", "Checking this option will enable Stowline to save and restore\r\n"
+                                             "your form size settings every time you exit and restart.")},
+        {QT_TRANSLATE_NOOP("frmPreferences", "Manual Comment Mode"),
+         QT_TRANSLATE_NOOP("frmPreferences", "If Yes, will prompt for comments on manually executed backups.\r\n"
+                                             "If No, will not prompt for comments.\r\n"
+                                             "\r\n"
+                                             "NOTE that Scheduled backups run automatically will never prompt.")},
+        {QT_TRANSLATE_NOOP("frmPreferences", "View Columns"),
+         QT_TRANSLATE_NOOP("frmPreferences", "Check the fields to display as columns, or uncheck to hide\r\n"
+                                             "the column(s) in the Scheduling Form's listview control.")},
     }};
     return cards;
 }
 
-void VerificationError(const std::string& sText) { MsgBox(sText, Buttons::OK, Icon::None, "Verification Error"); }
+void VerificationError(const std::string& sText) {
+    MsgBox(sText, Buttons::OK, Icon::None, S(QCoreApplication::translate("frmPreferences", "Verification Error")));
+}
 
 } // namespace
 
 frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     setObjectName("frmPreferences");
-    setWindowTitle("Stowline Preferences");
+    setWindowTitle(tr("Stowline Preferences"));
     setWindowIcon(QIcon(":/icons/stowline.svg"));
     setModal(true);
 
     for (int i = 0; i < 8; ++i)
-        cmdCueCard[i] = CueCardButton(this, QString("cmdCueCard%1").arg(i), "Help on this setting", 28);
+        cmdCueCard[i] = CueCardButton(this, QString("cmdCueCard%1").arg(i), tr("Help on this setting"), 28);
 
     auto makeCombo = [this](const char* sName) {
         auto* c = new QComboBox(this);
@@ -91,15 +107,15 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     txtLogViewer->setObjectName("txtLogViewer");
     cmdBrowseViewer = new QPushButton("...", this);
     cmdBrowseViewer->setObjectName("cmdBrowseViewer");
-    cmdBrowseViewer->setToolTip("Choose the log viewer program");
+    cmdBrowseViewer->setToolTip(tr("Choose the log viewer program"));
     cmdBrowseViewer->setFixedWidth(32);
-    chkSaveFormSize = new QCheckBox("Save Screen Size", this);
+    chkSaveFormSize = new QCheckBox(tr("Save Screen Size"), this);
     chkSaveFormSize->setObjectName("chkSaveFormSize");
 
     auto* grid = new QGridLayout;
     int row = 0;
-    auto addRow = [&](const char* sLabel, QWidget* field, int iCue) {
-        auto* label = new QLabel(Q(sLabel), this);
+    auto addRow = [&](const QString& sLabel, QWidget* field, int iCue) {
+        auto* label = new QLabel(sLabel, this);
         label->setWordWrap(true);
         label->setBuddy(field);
         grid->addWidget(label, row, 0);
@@ -107,33 +123,33 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
         grid->addWidget(cmdCueCard[iCue], row, 2);
         ++row;
     };
-    addRow("Maximum number of Backup Copies?", cmbMaxBackupCopies, 0);
-    addRow("Stop Auto Backups?", cmbStopOnError, 1);
-    addRow("Run Stowline in System Tray (Yes for Auto-Scheduled Backups)", cmbUseSystemTray, 2);
-    addRow("Transaction Logging Mode", cmbLogMode, 3);
+    addRow(tr("Maximum number of Backup Copies?"), cmbMaxBackupCopies, 0);
+    addRow(tr("Stop Auto Backups?"), cmbStopOnError, 1);
+    addRow(tr("Run Stowline in System Tray (Yes for Auto-Scheduled Backups)"), cmbUseSystemTray, 2);
+    addRow(tr("Transaction Logging Mode"), cmbLogMode, 3);
     auto* viewer = new QWidget(this);
     auto* viewerLayout = new QHBoxLayout(viewer);
     viewerLayout->setContentsMargins(0, 0, 0, 0);
     viewerLayout->addWidget(txtLogViewer);
     viewerLayout->addWidget(cmdBrowseViewer);
-    addRow("Log Viewer Executable", viewer, 4);
+    addRow(tr("Log Viewer Executable"), viewer, 4);
     grid->addWidget(chkSaveFormSize, row, 1);
     grid->addWidget(cmdCueCard[5], row, 2);
     ++row;
-    addRow("Manual Comment Mode", cmbCommentMode, 6);
+    addRow(tr("Manual Comment Mode"), cmbCommentMode, 6);
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(0, 230);
 
     lstColumns = new QListWidget(this);
     lstColumns->setObjectName("lstColumns");
     lstColumns->setSelectionMode(QAbstractItemView::SingleSelection);
-    cmdMoveColumnUp = new QPushButton("Move up", this);
+    cmdMoveColumnUp = new QPushButton(tr("Move up"), this);
     cmdMoveColumnUp->setObjectName("cmdMoveColumnUp");
-    cmdMoveColumnDown = new QPushButton("Move down", this);
+    cmdMoveColumnDown = new QPushButton(tr("Move down"), this);
     cmdMoveColumnDown->setObjectName("cmdMoveColumnDown");
-    cmdDefault = new QPushButton("Default", this);
+    cmdDefault = new QPushButton(tr("Default"), this);
     cmdDefault->setObjectName("cmdDefault");
-    auto* columnsBox = new QGroupBox("View columns", this);
+    auto* columnsBox = new QGroupBox(tr("View columns"), this);
     columnsBox->setObjectName("fraColumns");
     auto* columnButtons = new QVBoxLayout;
     columnButtons->addWidget(cmdMoveColumnUp);
@@ -145,7 +161,7 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     columnsLayout->addWidget(lstColumns);
     columnsLayout->addLayout(columnButtons);
 
-    QHBoxLayout* buttons = OkCancelRow(this, "OK", cmdOk, cmdCancel);
+    QHBoxLayout* buttons = OkCancelRow(this, tr("OK"), cmdOk, cmdCancel);
 
     auto* top = new QHBoxLayout;
     top->addLayout(grid, 3);
@@ -170,10 +186,10 @@ void frmPreferences::Form_Load() {
     libErrorHandler::Trap("frmPreferences", "Form_Load()", [&] {
         for (int i = 1; i <= 99; ++i)
             cmbMaxBackupCopies->addItem(QString::number(i));
-        cmbStopOnError->addItems({"Yes", "No"});
-        cmbUseSystemTray->addItems({"Yes", "No"});
-        cmbLogMode->addItems({"Detailed", "Standard", "Minimal", "Errors only"});
-        cmbCommentMode->addItems({"Never", "Always", "Job defined"});
+        cmbStopOnError->addItems({QT_TRANSLATE_NOOP("frmPreferences", "Yes"), "No"});
+        cmbUseSystemTray->addItems({QT_TRANSLATE_NOOP("frmPreferences", "Yes"), "No"});
+        cmbLogMode->addItems({QT_TRANSLATE_NOOP("frmPreferences", "Detailed"), "Standard", "Minimal", "Errors only"});
+        cmbCommentMode->addItems({QT_TRANSLATE_NOOP("frmPreferences", "Never"), "Always", "Job defined"});
 
         std::array<int, kColumns> positions{};
         for (int i = 0; i < kColumns; ++i)
@@ -219,7 +235,8 @@ void frmPreferences::FillColumns(const std::array<int, kColumns>& positions) {
     lstColumns->clear();
     std::array<QListWidgetItem*, kColumns> rows{};
     for (int i = 0; i < kColumns; ++i) {
-        auto* item = new QListWidgetItem(Q(appPreferences::ColumnCaptions[i]));
+        auto* item = new QListWidgetItem(frmSchedule::ColumnCaption(i));
+        item->setData(Qt::UserRole, i);
         if (i == appPreferences::colJobName) {
             // The job name is always the first column and always shown.
             item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
@@ -240,6 +257,9 @@ void frmPreferences::SwapRows(int iFirst, int iSecond) {
     QString sText = a->text();
     Qt::CheckState state = a->checkState();
     Qt::ItemFlags flags = a->flags();
+    const QVariant column = a->data(Qt::UserRole);
+    a->setData(Qt::UserRole, b->data(Qt::UserRole));
+    b->setData(Qt::UserRole, column);
     a->setText(b->text());
     a->setCheckState(b->checkState());
     a->setFlags(b->flags());
@@ -273,15 +293,15 @@ void frmPreferences::cmdDefault_Click() {
 }
 
 void frmPreferences::cmdBrowseViewer_Click() {
-    QString sFile = QFileDialog::getOpenFileName(this, "Log Viewer Executable", QString(), "Programs (*)", nullptr,
-                                                 QFileDialog::ReadOnly);
+    QString sFile = QFileDialog::getOpenFileName(this, tr("Log Viewer Executable"), QString(), tr("Programs (*)"),
+                                                 nullptr, QFileDialog::ReadOnly);
     if (!sFile.isEmpty()) txtLogViewer->setText(sFile);
 }
 
 void frmPreferences::cmdCueCard_Click(int iIndex) {
     if (iIndex < 0 || iIndex >= 8) return;
     const CueCard& card = CueCards()[iIndex];
-    MsgBox(card.Text, Buttons::OK, Icon::Information, card.Title);
+    MsgBox(S(tr(card.Text)), Buttons::OK, Icon::Information, S(tr(card.Title)));
 }
 
 bool frmPreferences::LogViewerIsValid(const std::string& sViewer) {
@@ -327,10 +347,10 @@ void frmPreferences::cmdOK_Click() {
         appPreferences::LogViewCommand = sViewer;
         if (cmbCommentMode->currentIndex() >= 0) appPreferences::Commenting = cmbCommentMode->currentIndex();
         for (int i = 0; i < kColumns; ++i) {
-            QString sCaption = Q(appPreferences::ColumnCaptions[i]);
             for (int r = 0; r < lstColumns->count(); ++r) {
                 QListWidgetItem* item = lstColumns->item(r);
-                if (item->text() != sCaption) continue;
+                if (item->data(Qt::UserRole).toInt() != i) continue;
+
                 int iPosition = r;
                 if (item->checkState() != Qt::Checked) iPosition = -r;
                 appPreferences::Columns[i].Position = static_cast<int16_t>(iPosition);

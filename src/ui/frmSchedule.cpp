@@ -76,9 +76,7 @@ frmSchedule::frmSchedule(QWidget* parent) : QWidget(parent) {
     lvwSchedule->setMinimumHeight(Px(1000));
     resize(Px(10500), Px(1020 + 2655 + 1300));
 
-    QString sCaption = "Stowline";
-    if (!appPreferences::UseSystemTray) sCaption += " - Manual backup mode";
-    setWindowTitle(sCaption);
+    setWindowTitle(appPreferences::UseSystemTray ? tr("Stowline") : tr("Stowline - Manual backup mode"));
 
     SetLight(0, true);
     SetLight(1, false);
@@ -98,66 +96,67 @@ frmSchedule::~frmSchedule() {
 void frmSchedule::BuildMenus() {
     mnuMain = new QMenuBar(this);
     mnuMain->setObjectName("mnuMain");
-    auto action = [this](QMenu* menu, const char* sName, const char* sCaption, void (frmSchedule::*handler)()) {
+    auto action = [this](QMenu* menu, const char* sName, const QString& sCaption, void (frmSchedule::*handler)()) {
         auto* a = new QAction(sCaption, this);
         a->setObjectName(sName);
         menu->addAction(a);
         connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
         return a;
     };
-    auto menu = [this](QMenu* parentMenu, const char* sName, const char* sCaption) {
+    auto menu = [this](QMenu* parentMenu, const char* sName, const QString& sCaption) {
         QMenu* m = parentMenu ? parentMenu->addMenu(sCaption) : mnuMain->addMenu(sCaption);
         m->setObjectName(sName);
         m->menuAction()->setObjectName(QString(sName) + "Menu");
         return m;
     };
 
-    mnuFile = menu(nullptr, "mnuFile", "&File");
-    mnuFilePreferences = action(mnuFile, "mnuFilePreferences", "Preferences", &frmSchedule::mnuFilePreferences_Click);
+    mnuFile = menu(nullptr, "mnuFile", tr("&File"));
+    mnuFilePreferences =
+        action(mnuFile, "mnuFilePreferences", tr("Preferences"), &frmSchedule::mnuFilePreferences_Click);
     mnuFile->addSeparator();
-    mnuFileClose = action(mnuFile, "mnuFileClose", "Close", &frmSchedule::mnuFileClose_Click);
+    mnuFileClose = action(mnuFile, "mnuFileClose", tr("Close"), &frmSchedule::mnuFileClose_Click);
 
-    mnuAction = menu(nullptr, "mnuAction", "&Action");
-    mnuActionAdd = action(mnuAction, "mnuActionAdd", "Add Job", &frmSchedule::mnuActionAdd_Click);
-    mnuActionEdit = action(mnuAction, "mnuActionEdit", "Edit Job", &frmSchedule::mnuActionEdit_Click);
-    mnuActionCopy = action(mnuAction, "mnuActionCopy", "Copy Job", &frmSchedule::mnuActionCopy_Click);
-    mnuActionDelete = action(mnuAction, "mnuActionDelete", "Delete Job", &frmSchedule::mnuActionDelete_Click);
+    mnuAction = menu(nullptr, "mnuAction", tr("&Action"));
+    mnuActionAdd = action(mnuAction, "mnuActionAdd", tr("Add Job"), &frmSchedule::mnuActionAdd_Click);
+    mnuActionEdit = action(mnuAction, "mnuActionEdit", tr("Edit Job"), &frmSchedule::mnuActionEdit_Click);
+    mnuActionCopy = action(mnuAction, "mnuActionCopy", tr("Copy Job"), &frmSchedule::mnuActionCopy_Click);
+    mnuActionDelete = action(mnuAction, "mnuActionDelete", tr("Delete Job"), &frmSchedule::mnuActionDelete_Click);
     mnuAction->addSeparator();
-    mnuActionRun = action(mnuAction, "mnuActionRun", "Run Now", &frmSchedule::mnuActionRun_Click);
-    mnuAbort = action(mnuAction, "mnuAbort", "Abort", &frmSchedule::mnuAbort_Click);
+    mnuActionRun = action(mnuAction, "mnuActionRun", tr("Run Now"), &frmSchedule::mnuActionRun_Click);
+    mnuAbort = action(mnuAction, "mnuAbort", tr("Abort"), &frmSchedule::mnuAbort_Click);
     mnuAbort->setEnabled(false);
-    mnuSuspend = action(mnuAction, "mnuSuspend", "Suspend / Resume", &frmSchedule::mnuSuspend_Click);
+    mnuSuspend = action(mnuAction, "mnuSuspend", tr("Suspend / Resume"), &frmSchedule::mnuSuspend_Click);
     mnuAction->addSeparator();
-    mnuActionViewZip = action(mnuAction, "mnuActionViewZip", "View Backup", &frmSchedule::mnuActionViewZip_Click);
+    mnuActionViewZip = action(mnuAction, "mnuActionViewZip", tr("View Backup"), &frmSchedule::mnuActionViewZip_Click);
 
-    mnuOptions = menu(nullptr, "mnuOptions", "&Options");
-    mnuJobOptions = action(mnuOptions, "mnuJobOptions", "Job Options", &frmSchedule::mnuJobOptions_Click);
+    mnuOptions = menu(nullptr, "mnuOptions", tr("&Options"));
+    mnuJobOptions = action(mnuOptions, "mnuJobOptions", tr("Job Options"), &frmSchedule::mnuJobOptions_Click);
     mnuCustomSchedule =
-        action(mnuOptions, "mnuCustomSchedule", "One-shot Dates", &frmSchedule::mnuCustomSchedule_Click);
+        action(mnuOptions, "mnuCustomSchedule", tr("One-shot Dates"), &frmSchedule::mnuCustomSchedule_Click);
 
-    mnuLogs = menu(nullptr, "mnuLogs", "&Logs");
-    mnuTransactionLog = menu(mnuLogs, "mnuTransactionLog", "Transaction Log");
-    mnuActionViewTransactionLog = action(mnuTransactionLog, "mnuActionViewTransactionLog", "View",
+    mnuLogs = menu(nullptr, "mnuLogs", tr("&Logs"));
+    mnuTransactionLog = menu(mnuLogs, "mnuTransactionLog", tr("Transaction Log"));
+    mnuActionViewTransactionLog = action(mnuTransactionLog, "mnuActionViewTransactionLog", tr("View"),
                                          &frmSchedule::mnuActionViewTransactionLog_Click);
-    menuPurgeLog = action(mnuTransactionLog, "menuPurgeLog", "Drop", &frmSchedule::menuPurgeLog_Click);
-    mnuErrorLog = menu(mnuLogs, "mnuErrorLog", "Error log");
+    menuPurgeLog = action(mnuTransactionLog, "menuPurgeLog", tr("Drop"), &frmSchedule::menuPurgeLog_Click);
+    mnuErrorLog = menu(mnuLogs, "mnuErrorLog", tr("Error log"));
     mnuActionViewErrorLog =
-        action(mnuErrorLog, "mnuActionViewErrorLog", "View", &frmSchedule::mnuActionViewErrorLog_Click);
-    mnuDropErrorLog = action(mnuErrorLog, "mnuDropErrorLog", "Drop", &frmSchedule::mnuDropErrorLog_Click);
+        action(mnuErrorLog, "mnuActionViewErrorLog", tr("View"), &frmSchedule::mnuActionViewErrorLog_Click);
+    mnuDropErrorLog = action(mnuErrorLog, "mnuDropErrorLog", tr("Drop"), &frmSchedule::mnuDropErrorLog_Click);
     mnuLogs->addSeparator();
-    mnuLogComment = action(mnuLogs, "mnuLogComment", "Log Comment", &frmSchedule::mnuLogComment_Click);
+    mnuLogComment = action(mnuLogs, "mnuLogComment", tr("Log Comment"), &frmSchedule::mnuLogComment_Click);
 
-    mnuView = menu(nullptr, "mnuView", "&View");
-    mnuRefresh = action(mnuView, "mnuRefresh", "Refresh", &frmSchedule::mnuRefresh_Click);
+    mnuView = menu(nullptr, "mnuView", tr("&View"));
+    mnuRefresh = action(mnuView, "mnuRefresh", tr("Refresh"), &frmSchedule::mnuRefresh_Click);
 
-    mnuHelp = menu(nullptr, "mnuHelp", "&Help");
-    mnuHelpContents = action(mnuHelp, "mnuHelpContents", "Contents", &frmSchedule::mnuHelpContents_Click);
-    mnuHelpIndex = action(mnuHelp, "mnuHelpIndex", "Index", &frmSchedule::mnuHelpIndex_Click);
+    mnuHelp = menu(nullptr, "mnuHelp", tr("&Help"));
+    mnuHelpContents = action(mnuHelp, "mnuHelpContents", tr("Contents"), &frmSchedule::mnuHelpContents_Click);
+    mnuHelpIndex = action(mnuHelp, "mnuHelpIndex", tr("Index"), &frmSchedule::mnuHelpIndex_Click);
     mnuHelp->addSeparator();
-    mnuHelpHomepage = action(mnuHelp, "mnuHelpHomepage", "Home Page", &frmSchedule::mnuHelpHomepage_Click);
-    mnuHelpLicense = action(mnuHelp, "mnuHelpLicense", "License", &frmSchedule::mnuHelpLicense_Click);
+    mnuHelpHomepage = action(mnuHelp, "mnuHelpHomepage", tr("Home Page"), &frmSchedule::mnuHelpHomepage_Click);
+    mnuHelpLicense = action(mnuHelp, "mnuHelpLicense", tr("License"), &frmSchedule::mnuHelpLicense_Click);
     mnuHelp->addSeparator();
-    mnuHelpAbout = action(mnuHelp, "mnuHelpAbout", "About", &frmSchedule::mnuHelpAbout_Click);
+    mnuHelpAbout = action(mnuHelp, "mnuHelpAbout", tr("About"), &frmSchedule::mnuHelpAbout_Click);
 }
 
 void frmSchedule::BuildToolbar() {
@@ -167,7 +166,7 @@ void frmSchedule::BuildToolbar() {
     auto* layout = new QHBoxLayout(fraToolbar);
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(4);
-    auto button = [this, layout](const char* sName, const char* sCaption, const char* sTip,
+    auto button = [this, layout](const char* sName, const QString& sCaption, const QString& sTip,
                                  void (frmSchedule::*handler)()) {
         auto* b = new QPushButton(sCaption, fraToolbar);
         b->setObjectName(sName);
@@ -177,15 +176,18 @@ void frmSchedule::BuildToolbar() {
         connect(b, &QPushButton::clicked, this, [this, handler] { (this->*handler)(); });
         return b;
     };
-    cmdAddJob = button("cmdAddJob", "&Add", "Add a new backup job", &frmSchedule::cmdAddJob_Click);
-    cmdEditJob = button("cmdEditJob", "&Edit", "Edit the selected backup job", &frmSchedule::cmdEditJob_Click);
-    cmdCopyJob = button("cmdCopyJob", "&Copy", "Copy the selected backup job", &frmSchedule::cmdCopyJob_Click);
-    cmdDelJob = button("cmdDelJob", "&Delete", "Delete the selected backup jobs", &frmSchedule::cmdDelJob_Click);
+    cmdAddJob = button("cmdAddJob", tr("&Add"), tr("Add a new backup job"), &frmSchedule::cmdAddJob_Click);
+    cmdEditJob = button("cmdEditJob", tr("&Edit"), tr("Edit the selected backup job"), &frmSchedule::cmdEditJob_Click);
+    cmdCopyJob = button("cmdCopyJob", tr("&Copy"), tr("Copy the selected backup job"), &frmSchedule::cmdCopyJob_Click);
+    cmdDelJob =
+        button("cmdDelJob", tr("&Delete"), tr("Delete the selected backup jobs"), &frmSchedule::cmdDelJob_Click);
     layout->addSpacing(12);
-    cmdBackup = button("cmdBackup", "&Run Now", "Run the selected backup jobs now", &frmSchedule::cmdBackup_Click);
-    cmdSuspend =
-        button("cmdSuspend", "&Suspend", "Suspend or resume the selected backup jobs", &frmSchedule::cmdSuspend_Click);
-    cmdView = button("cmdView", "&View", "View the latest backup of the selected job", &frmSchedule::cmdView_Click);
+    cmdBackup =
+        button("cmdBackup", tr("&Run Now"), tr("Run the selected backup jobs now"), &frmSchedule::cmdBackup_Click);
+    cmdSuspend = button("cmdSuspend", tr("&Suspend"), tr("Suspend or resume the selected backup jobs"),
+                        &frmSchedule::cmdSuspend_Click);
+    cmdView =
+        button("cmdView", tr("&View"), tr("View the latest backup of the selected job"), &frmSchedule::cmdView_Click);
     layout->addStretch();
 }
 
@@ -235,7 +237,7 @@ void frmSchedule::SetMessageText(const std::string& sText) {
 
 void frmSchedule::StatusBarCount(int iCount) {
     libErrorHandler::Trap("frmSchedule", "Let StatusBarCount()",
-                          [&] { panNbrBackupJobs->setText(QString::number(iCount) + " Backup Jobs"); });
+                          [&] { panNbrBackupJobs->setText(tr("%1 Backup Jobs").arg(iCount)); });
 }
 
 void frmSchedule::SetLight(int iIndex, bool bVisible) {

@@ -76,7 +76,10 @@ public:
     void ShowRunningState(QTreeWidgetItem* row);
     // Size in whole kilobytes (any part counts as one) with thousands separators; "?" below 0.
     static std::string FormatSizeKB(int64_t lSize);
+    // The caption of a column identity, as the user's language shows it.
+    static QString ColumnCaption(int iColumn);
     // The text a column shows for a job (the column identities of appPreferences).
+
     static std::string CellText(int iColumn, CBackupJob& job);
     // The displayed column of a column identity, or -1 when it is not shown.
     int ColumnIndex(int iColumn) const { return m_ColumnIndex[iColumn]; }

@@ -61,9 +61,9 @@ void frmSchedule::cmdDelJob_Click() {
         std::vector<QTreeWidgetItem*> rows = SelectedRows();
         if (rows.empty()) return;
         std::string sQuestion =
-            rows.size() == 1 ? "Are you sure you want to delete the job called " + S(rows.front()->text(0)) + "?"
-                             : "Are you sure you want to delete " + std::to_string(rows.size()) + " Backup Jobs?";
-        if (MsgBox(sQuestion, Buttons::YesNoCancel, Icon::None, "Remove Confirmation") != Answer::Yes) return;
+            rows.size() == 1 ? S(tr("Are you sure you want to delete the job called %1?").arg(rows.front()->text(0)))
+                             : S(tr("Are you sure you want to delete %1 Backup Jobs?").arg(rows.size()));
+        if (MsgBox(sQuestion, Buttons::YesNoCancel, Icon::None, S(tr("Remove Confirmation"))) != Answer::Yes) return;
 
         CBackupJobManager* manager = JobManager();
         for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
@@ -93,7 +93,7 @@ void frmSchedule::cmdBackup_Click() {
     // a run is in progress starts nothing.
     appSetup::RunGuard guard;
     if (!guard.Acquired() || m_bRunning) {
-        SetMessageText("A backup is already running.");
+        SetMessageText(S(tr("A backup is already running.")));
         return;
     }
     // Puts the window and the tray menu back however the runs end.
@@ -127,7 +127,8 @@ void frmSchedule::cmdBackup_Click() {
             if (bPrompt) {
                 std::string sComment = libLog::PendingComment();
                 frmLogComment dialog(this);
-                bool bOk = dialog.GetPromptedText(sComment, "Please enter a comment for backup - " + job->JobName());
+                bool bOk = dialog.GetPromptedText(
+                    sComment, S(tr("Please enter a comment for backup - %1").arg(Q(job->JobName()))));
                 if (!bOk) {
                     libLog::SetPendingComment(sComment);
                     continue;
@@ -143,13 +144,14 @@ void frmSchedule::cmdBackup_Click() {
             job->ExecuteBackupNow(this);
             RefreshItemDetails(row, *job);
             if (job->Failure() && appPreferences::StopOnError) {
-                Answer answer = MsgBox("Backup Job '" + job->JobName() + "' has failed.\r\n\r\n" +
-                                           "See transaction log for details: '" + libLog::LogFileName() + "'",
-                                       Buttons::YesNoCancel, Icon::Exclamation, "Backup Error");
+                Answer answer = MsgBox(S(tr("Backup Job '%1' has failed.\r\n\r\n"
+                                            "See transaction log for details: '%2'")
+                                             .arg(Q(job->JobName()), Q(libLog::LogFileName()))),
+                                       Buttons::YesNoCancel, Icon::Exclamation, S(tr("Backup Error")));
                 if (answer == Answer::Yes) libLog::ViewTransactionLog();
             }
             if (RunState::AbortRequested()) {
-                SetMessageText("Backup aborted!");
+                SetMessageText(S(tr("Backup aborted!")));
                 break;
             }
         }
@@ -161,7 +163,7 @@ void frmSchedule::cmdBackup_Click() {
 void frmSchedule::mnuAbort_Click() {
     libErrorHandler::Trap(kModule, "mnuAbort_Click()", [this] {
         RunState::SetAbortRequested(true);
-        SetMessageText("Aborting backup...");
+        SetMessageText(S(tr("Aborting backup...")));
         UserInteraction::DoEvents();
         UserInteraction::DoEvents();
     });
@@ -198,13 +200,14 @@ void frmSchedule::cmdView_Click() {
         QTreeWidgetItem* row = CurrentRow();
         CBackupJob* job = JobOfRow(row);
         if (job == nullptr) {
-            MsgBox("Failed to open backup job (" + std::string(") -") + std::to_string(RowTag(row)), Buttons::OK,
-                   Icon::None, "Verification Error");
+            MsgBox(S(tr("Failed to open backup job () -%1").arg(RowTag(row))), Buttons::OK, Icon::None,
+                   S(tr("Verification Error")));
             return;
         }
         if (!job->Compress()) {
             if (!libFiles::DirExists(job->TargetDirectory())) {
-                MsgBox("The backup directory does not yet exist.", Buttons::OK, Icon::None, "Verification Error");
+                MsgBox(S(tr("The backup directory does not yet exist.")), Buttons::OK, Icon::None,
+                       S(tr("Verification Error")));
                 return;
             }
             UserInteraction::Ui().OpenDocument(job->TargetDirectory());
@@ -212,15 +215,17 @@ void frmSchedule::cmdView_Click() {
         }
         std::string sZip = job->LatestZip();
         if (sZip.empty()) {
-            MsgBox("No backups appear to exist for job '" + job->JobName() + "'", Buttons::OK, Icon::Exclamation,
-                   "Nothing to view");
+            MsgBox(S(tr("No backups appear to exist for job '%1'").arg(Q(job->JobName()))), Buttons::OK,
+                   Icon::Exclamation,
+
+                   S(tr("Nothing to view")));
             return;
         }
         // The desktop's default application for the archive.
         libFiles::FindAssociation(sZip);
         if (!UserInteraction::Ui().OpenDocument(sZip))
-            MsgBox("The zip program on your system was unable to open the backup zip.", Buttons::OK, Icon::Exclamation,
-                   "Zip Program Failure");
+            MsgBox(S(tr("The zip program on your system was unable to open the backup zip.")), Buttons::OK,
+                   Icon::Exclamation, S(tr("Zip Program Failure")));
     });
 }
 

@@ -51,7 +51,7 @@ void frmSchedule::cmdCopyJob_Click() {
         if (!SelectionChecks()) return;
         CBackupJob* pSource = JobOfRow(CurrentRow());
         if (!pSource) return;
-        const std::string sNewName = "Copy of " + pSource->JobName();
+        const std::string sNewName = S(tr("Copy of %1").arg(Q(pSource->JobName())));
 
         // An earlier copy, on disk or in the list, is never overwritten or doubled.
         const std::string sCopyFile = CBackupJob::JobFileNameFor(sNewName);
@@ -60,9 +60,10 @@ void frmSchedule::cmdCopyJob_Click() {
         for (int i = 0; i < lvwSchedule->topLevelItemCount(); ++i)
             if (libStrings::IEquals(S(lvwSchedule->topLevelItem(i)->text(iNameColumn)), sNewName)) bListed = true;
         if (sCopyFile.empty() || libFiles::PathExists(sCopyFile) || bListed) {
-            UserInteraction::MsgBox("You cannot make another copy of this Backup Job until\r\nyou rename the existing "
-                                    "copy.",
-                                    UserInteraction::Buttons::OK, UserInteraction::Icon::None, "Verification Error");
+            UserInteraction::MsgBox(
+                S(tr("You cannot make another copy of this Backup Job until\r\nyou rename the existing "
+                     "copy.")),
+                UserInteraction::Buttons::OK, UserInteraction::Icon::None, S(tr("Verification Error")));
             return;
         }
 
@@ -99,7 +100,8 @@ void frmSchedule::mnuCustomSchedule_Click() {
         for (QTreeWidgetItem* pRow : rows) {
             CBackupJob* pJob = JobOfRow(pRow);
             if (!pJob) continue;
-            sTitle = sTitle == "-" ? pJob->JobName() : "Multiple jobs";
+            sTitle = sTitle == "-" ? pJob->JobName() : S(tr("Multiple jobs"));
+
             if (sDates == "-")
                 sDates = pJob->OneShotDates();
             else if (sDates != pJob->OneShotDates())

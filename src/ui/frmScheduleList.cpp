@@ -10,6 +10,7 @@
 #include "support/libDates.h"
 #include "support/libErrorHandler.h"
 
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QIcon>
 
@@ -42,6 +43,14 @@ const QIcon& JobIcon(int iImage) {
     return icons[static_cast<size_t>(iImage - 1)];
 }
 
+// The preferences' column captions, listed here so that they reach the translation template.
+[[maybe_unused]] const char* const kCaptionTexts[] = {
+    QT_TRANSLATE_NOOP("appPreferences", "Job name"),      QT_TRANSLATE_NOOP("appPreferences", "Date last run"),
+    QT_TRANSLATE_NOOP("appPreferences", "Time last run"), QT_TRANSLATE_NOOP("appPreferences", "Date next run"),
+    QT_TRANSLATE_NOOP("appPreferences", "Start time"),    QT_TRANSLATE_NOOP("appPreferences", "Size"),
+    QT_TRANSLATE_NOOP("appPreferences", "Status"),        QT_TRANSLATE_NOOP("appPreferences", "Runs"),
+    QT_TRANSLATE_NOOP("appPreferences", "Type")};
+
 // Column identities in the fixed search order, with alignment.
 bool RightAligned(int iColumn) {
     return iColumn != appPreferences::colJobName && iColumn != appPreferences::colJobType;
@@ -58,10 +67,14 @@ std::string TimePart(double d) { return libDates::Format(d, "hh:mm"); }
 
 // Stored widths were chosen for a small system font; a column never starts narrower than its
 // caption or than the widest text it can hold, so nothing is cut off at first sight.
+QString frmSchedule::ColumnCaption(int iColumn) {
+    return QCoreApplication::translate("appPreferences", appPreferences::ColumnCaptions[iColumn]);
+}
+
 int frmSchedule::MinimumColumnWidth(int iColumn) const {
     static const std::array<const char*, kColumns> samples{"",          "May-30-2027", "00:00", "May-30-2027", "00:00",
                                                            "999,999KB", "W",           "9999",  "Freshen"};
-    int iCaption = lvwSchedule->header()->fontMetrics().horizontalAdvance(appPreferences::ColumnCaptions[iColumn]);
+    int iCaption = lvwSchedule->header()->fontMetrics().horizontalAdvance(ColumnCaption(iColumn));
     int iSample = lvwSchedule->fontMetrics().horizontalAdvance(samples[static_cast<size_t>(iColumn)]);
     return std::max(iCaption, iSample) + 18;
 }
@@ -105,16 +118,16 @@ std::string frmSchedule::CellText(int iColumn, CBackupJob& job) {
     case appPreferences::colRunCount:
         return job.RunCount() < 1 ? "" : std::to_string(job.RunCount());
     case appPreferences::colJobType:
-        if (job.Compress()) return "Zip";
+        if (job.Compress()) return S(tr("Zip"));
         switch (job.CopyStyle()) {
         case CBackupJob::CopyRebuild:
-            return "Rebuild";
+            return S(tr("Rebuild"));
         case CBackupJob::CopyUpdate:
-            return "Update";
+            return S(tr("Update"));
         case CBackupJob::CopyFreshen:
-            return "Freshen";
+            return S(tr("Freshen"));
         default:
-            return "Copy?";
+            return S(tr("Copy?"));
         }
     default:
         return "";
@@ -143,7 +156,8 @@ void frmSchedule::BuildHeaders() {
 
     QStringList captions;
     for (int iColumn : order)
-        captions << appPreferences::ColumnCaptions[iColumn];
+        captions << ColumnCaption(iColumn);
+
     lvwSchedule->setColumnCount(static_cast<int>(order.size()));
     lvwSchedule->setHeaderLabels(captions);
     for (int i = 0; i < static_cast<int>(order.size()); ++i) {
@@ -207,14 +221,15 @@ void frmSchedule::RefreshSelectedItemDetails(CBackupJob& job) {
         using UserInteraction::Buttons;
         using UserInteraction::Icon;
         if (lvwSchedule->topLevelItemCount() == 0) {
-            UserInteraction::MsgBox("You must first add and then select a backup job before clicking this button.",
-                                    Buttons::OK, Icon::Information, "Verification Error");
+            UserInteraction::MsgBox(
+                S(tr("You must first add and then select a backup job before clicking this button.")), Buttons::OK,
+                Icon::Information, S(tr("Verification Error")));
             return;
         }
         QTreeWidgetItem* row = CurrentRow();
         if (row == nullptr || !row->isSelected())
-            UserInteraction::MsgBox("You must first select a backup job before clicking this button.", Buttons::OK,
-                                    Icon::Information, "Verification Error");
+            UserInteraction::MsgBox(S(tr("You must first select a backup job before clicking this button.")),
+                                    Buttons::OK, Icon::Information, S(tr("Verification Error")));
         RefreshItemDetails(row, job);
         lvwSchedule->viewport()->update();
     });
@@ -251,8 +266,10 @@ void frmSchedule::RefreshScheduleForm() {
             QString sName = Q(job->JobName());
             for (int r = 0; r < lvwSchedule->topLevelItemCount(); ++r) {
                 if (lvwSchedule->topLevelItem(r)->text(0).compare(sName, Qt::CaseInsensitive) == 0) {
-                    UserInteraction::MsgBox("Duplicate job name \"" + job->JobName() + "\"",
-                                            UserInteraction::Buttons::OK, UserInteraction::Icon::None, "Data Error ");
+                    UserInteraction::MsgBox(S(tr("Duplicate job name \"%1\"").arg(Q(job->JobName()))),
+
+                                            UserInteraction::Buttons::OK, UserInteraction::Icon::None,
+                                            S(tr("Data Error ")));
                     job->SetStatus(3);
                     break;
                 }
@@ -292,14 +309,14 @@ bool frmSchedule::SelectionChecks() {
     using UserInteraction::Buttons;
     using UserInteraction::Icon;
     if (lvwSchedule->topLevelItemCount() == 0) {
-        UserInteraction::MsgBox("You must first add and then select a backup job before clicking this button.",
-                                Buttons::OK, Icon::Information, "Verification Error");
+        UserInteraction::MsgBox(S(tr("You must first add and then select a backup job before clicking this button.")),
+                                Buttons::OK, Icon::Information, S(tr("Verification Error")));
         return false;
     }
     QTreeWidgetItem* row = CurrentRow();
     if (row == nullptr || !row->isSelected()) {
-        UserInteraction::MsgBox("You must first select a backup job before clicking this button.", Buttons::OK,
-                                Icon::Information, "Verification Error");
+        UserInteraction::MsgBox(S(tr("You must first select a backup job before clicking this button.")), Buttons::OK,
+                                Icon::Information, S(tr("Verification Error")));
         return false;
     }
     return true;

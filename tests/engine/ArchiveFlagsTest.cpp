@@ -109,4 +109,30 @@ TEST_F(ArchiveFlagsTest, EachApplicationFolderHasItsOwnStore) {
     EXPECT_FALSE(IsSet("src/a.txt"));
 }
 
+// The store only saves copying: a damaged one is put aside (replacing an older one) and a fresh
+// one started, with one warning line; a run never stops for it.
+TEST_F(ArchiveFlagsTest, ADamagedStoreIsMovedAsideAndAFreshOneStarted) {
+    Write("src/a.txt", "a");
+    ArchiveFlags::Close();
+    Write("app/ArchiveFlags.db", std::string(4096, 'x'));
+    Write("app/ArchiveFlags.db.damaged", "older");
+    EXPECT_TRUE(IsSet("src/a.txt"));
+    Clear("src/a.txt");
+    EXPECT_FALSE(IsSet("src/a.txt"));
+    EXPECT_EQ(ReadFile(P("app/ArchiveFlags.db.damaged")), std::string(4096, 'x'));
+    EXPECT_EQ(CommittedRows(), 1);
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Archive flag store '" + P("app/ArchiveFlags.db") + "' could not be read (", 0), 0u);
+    EXPECT_NE(lines[0].find("moved aside as 'ArchiveFlags.db.damaged'"), std::string::npos);
+
+    // A folder in the store's place is put aside the same way.
+    ArchiveFlags::Close();
+    std::filesystem::remove(P("app/ArchiveFlags.db"));
+    Write("app/ArchiveFlags.db/inner", "");
+    EXPECT_TRUE(IsSet("src/a.txt"));
+    EXPECT_TRUE(Exists("app/ArchiveFlags.db.damaged/inner"));
+    ArchiveFlags::Close();
+}
+
 } // namespace

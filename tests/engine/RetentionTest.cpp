@@ -1,8 +1,10 @@
-// Retention of older archives: names, rotation, restore, purge and the newest-archive look-up.
+// Retention of older archives: names, rotation, dated names, purge and the newest-archive look-up.
 
 #include "RunTestSupport.h"
 
 #include "engine/libRetention.h"
+
+#include <map>
 
 using namespace runtest;
 
@@ -71,46 +73,140 @@ TEST(RetentionNames, CountedNamesAndOwnership) {
     EXPECT_FALSE(libRetention::IsOwnZipName("Job_backup.zip", "Job"));
 }
 
-using Retention = RunFixture;
+class Retention : public RunFixture {
+protected:
+    void TearDown() override {
+        libRetention::SetStepHook({});
+        RunFixture::TearDown();
+    }
+    // Each named file in the target holding its own name; the new archive in the job's
+    // temporary folder holding "new". Returns the new archive's path.
+    std::string Generations(const std::vector<std::string>& names) {
+        for (const auto& s : names)
+            Touch(Tgt + s, s);
+        return WriteFile(Tgt + ".stowline-tmp-Job/Job.zip", "new");
+    }
+    // What the target holds under the job's counted names: name -> content.
+    std::map<std::string, std::string> Counted() {
+        std::map<std::string, std::string> m;
+        for (const auto& e : fs::directory_iterator(Tgt)) {
+            int n = 0;
+            const std::string sName = e.path().filename().string();
+            if (e.is_regular_file() && libRetention::ParseCountedZipName(sName, "Job", n))
+                m[sName] = ReadFile(e.path());
+        }
+        return m;
+    }
+};
 
-TEST_F(Retention, RotationShiftsKeptCopiesAndDeletesTheRest) {
+TEST_F(Retention, RotationShiftsKeptCopiesAndDeletesTheRestAfterTheNewArchiveHasItsName) {
     const std::string base = Tgt + "Job";
-    for (const char* s : {"Job.zip", "Job_1.zip", "Job_2.zip", "Job_3.zip", "Job_7.zip", "Job2_1.zip"})
-        Touch(Tgt + s, s);
-    EXPECT_FALSE(libRetention::RotateCountedZips(base, 3, 99));
-    EXPECT_FALSE(Exists(base + ".zip"));
-    EXPECT_EQ(ReadFile(base + "_1.zip"), "Job.zip");
-    EXPECT_EQ(ReadFile(base + "_2.zip"), "Job_1.zip");
-    EXPECT_EQ(ReadFile(base + "_3.zip"), "Job_2.zip");
-    EXPECT_FALSE(Exists(base + "_7.zip"));
+    std::string sNew = Generations({"Job.zip", "Job_1.zip", "Job_2.zip", "Job_3.zip", "Job_7.zip", "Job2_1.zip"});
+    EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 3, 99));
+    EXPECT_EQ(
+        Counted(),
+        (std::map<std::string, std::string>{
+            {"Job.zip", "new"}, {"Job_1.zip", "Job.zip"}, {"Job_2.zip", "Job_1.zip"}, {"Job_3.zip", "Job_2.zip"}}));
+    EXPECT_FALSE(Exists(sNew));
     EXPECT_EQ(ReadFile(Tgt + "Job2_1.zip"), "Job2_1.zip"); // the neighbour is never touched
 
-    // The zip run made nothing: the rotation is undone.
-    libRetention::RestoreCountedZips(base, 99);
-    EXPECT_EQ(ReadFile(base + ".zip"), "Job.zip");
-    EXPECT_EQ(ReadFile(base + "_1.zip"), "Job_1.zip");
-    EXPECT_EQ(ReadFile(base + "_2.zip"), "Job_2.zip");
-    EXPECT_FALSE(Exists(base + "_3.zip"));
+    // A gap: the copy above a missing one goes, as the shift from nothing would leave it.
+    fs::remove_all(Tgt);
+    sNew = Generations({"Job.zip", "Job_2.zip", "Job_3.zip"});
+    EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 3, 99));
+    EXPECT_EQ(Counted(), (std::map<std::string, std::string>{
+                             {"Job.zip", "new"}, {"Job_1.zip", "Job.zip"}, {"Job_3.zip", "Job_2.zip"}}));
+
+    // No free number to park the oldest under: it is replaced in the shift.
+    fs::remove_all(Tgt);
+    sNew = Generations({"Job.zip", "Job_1.zip", "Job_2.zip"});
+    EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 2, 2));
+    EXPECT_EQ(Counted(), (std::map<std::string, std::string>{
+                             {"Job.zip", "new"}, {"Job_1.zip", "Job.zip"}, {"Job_2.zip", "Job_1.zip"}}));
 }
 
 TEST_F(Retention, NoCopiesKeptAndCopiesAboveTheMaximumUntouched) {
-    const std::string base = Tgt + "Job";
-    for (const char* s : {"Job.zip", "Job_1.zip", "Job_5.zip", "Job_6.zip"})
-        Touch(Tgt + s, s);
-    EXPECT_FALSE(libRetention::RotateCountedZips(base, 0, 5));
-    EXPECT_TRUE(Exists(base + ".zip")); // deleted by the run itself, after the rotation
-    EXPECT_FALSE(Exists(base + "_1.zip"));
-    EXPECT_FALSE(Exists(base + "_5.zip"));
-    EXPECT_TRUE(Exists(base + "_6.zip")); // above MaxBackupCopies
+    const std::string sNew = Generations({"Job.zip", "Job_1.zip", "Job_5.zip", "Job_6.zip"});
+    EXPECT_FALSE(libRetention::RotateCountedZips(Tgt + "Job", sNew, 0, 5));
+    EXPECT_EQ(Counted(), (std::map<std::string, std::string>{{"Job.zip", "new"}, {"Job_6.zip", "Job_6.zip"}}));
 }
 
-TEST_F(Retention, ANameWithWildcardCharactersDeletesOnlyItsOwnFiles) {
-    // "?" is not removed from job names; it must never widen a deletion.
-    Touch(Tgt + "Jo?_1.zip", "own");
+// A kill between any two steps of a rotation: until the new archive has its name every earlier
+// generation is under one of the job's names; after it, every generation the job keeps is.
+TEST_F(Retention, ARotationStoppedAtAnyStepLosesNoGeneration) {
+    struct Case {
+        int Copies;
+        std::vector<std::string> Names;
+    };
+    const std::vector<Case> cases = {
+        {3, {"Job.zip", "Job_1.zip", "Job_2.zip", "Job_3.zip", "Job_7.zip"}},
+        {1, {"Job.zip", "Job_1.zip", "Job_2.zip"}},
+        {2, {"Job.zip", "Job_2.zip", "Job_3.zip"}},
+        {0, {"Job.zip", "Job_1.zip", "Job_4.zip"}},
+    };
+    for (const Case& c : cases) {
+        for (int iSteps = 0;; ++iSteps) {
+            SCOPED_TRACE(std::to_string(c.Copies) + " copies, stopped after " + std::to_string(iSteps) + " steps");
+            fs::remove_all(Tgt);
+            const std::string sNew = Generations(c.Names);
+            int iTaken = 0;
+            libRetention::SetStepHook([&] { return iTaken++ < iSteps; });
+            const bool bStopped = libRetention::RotateCountedZips(Tgt + "Job", sNew, c.Copies, 9);
+            libRetention::SetStepHook({});
+            std::multiset<std::string> held;
+            for (const auto& [sName, sContent] : Counted())
+                held.insert(sContent);
+            const bool bNewNamed = held.count("new") == 1;
+            EXPECT_EQ(bNewNamed, !Exists(sNew));
+            for (const auto& sOld : c.Names) {
+                int n = 0;
+                libRetention::ParseCountedZipName(sOld, "Job", n);
+                // Kept: the newest and the copies that move up into the kept range.
+                if (!bNewNamed || n < c.Copies) {
+                    EXPECT_EQ(held.count(sOld), 1u) << sOld;
+                }
+            }
+            if (!bStopped) break;
+            ASSERT_LT(iSteps, 20);
+        }
+    }
+}
+
+TEST_F(Retention, ANameWithWildcardCharactersTouchesOnlyItsOwnFiles) {
+    // "?" and "[" are not removed from job names; they must never widen a deletion or a look-up.
+    Touch(Tgt + "J[o]?_1.zip", "own");
+    Touch(Tgt + "Jo?_1.zip", "other");
     Touch(Tgt + "Job_1.zip", "other");
-    EXPECT_FALSE(libRetention::RotateCountedZips(Tgt + "Jo?", 0, 3));
-    EXPECT_FALSE(Exists(Tgt + "Jo?_1.zip"));
+    const std::string sNew = WriteFile(Tgt + ".stowline-tmp-J[o]?/J[o]?.zip", "new");
+    EXPECT_FALSE(libRetention::RotateCountedZips(Tgt + "J[o]?", sNew, 0, 3));
+    EXPECT_EQ(ReadFile(Tgt + "J[o]?.zip"), "new");
+    EXPECT_FALSE(Exists(Tgt + "J[o]?_1.zip"));
+    EXPECT_EQ(ReadFile(Tgt + "Jo?_1.zip"), "other");
     EXPECT_EQ(ReadFile(Tgt + "Job_1.zip"), "other");
+
+    // Dated names in a target whose own name holds pattern characters.
+    const std::string sDir = App + "b*?[x]#/";
+    fs::create_directories(sDir);
+    for (const char* s :
+         {"J[o]?_20270101.zip", "J[o]?_20270310.zip", "Jo_20270101.zip", "Job_20270102.zip", "J[o]?X_20270311.zip"})
+        Touch(sDir + s);
+    libRetention::PurgeDatedZips(sDir + "J[o]?", 1, 7, libDates::DateSerial(2027, 3, 15));
+    EXPECT_FALSE(Exists(sDir + "J[o]?_20270101.zip"));
+    EXPECT_TRUE(Exists(sDir + "J[o]?_20270310.zip"));
+    EXPECT_TRUE(Exists(sDir + "Jo_20270101.zip"));
+    EXPECT_TRUE(Exists(sDir + "Job_20270102.zip"));
+    EXPECT_EQ(libRetention::LatestDatedZip(sDir + "J[o]?"), sDir + "J[o]?_20270310.zip");
+}
+
+TEST_F(Retention, TheDatedNameIsTheFirstFreeOneAndNeverReplacesAFile) {
+    Touch(Tgt + "Job_20270315.zip", "first");
+    Touch(Tgt + "Job_20270315(1).zip", "second");
+    const std::string sNew = WriteFile(Tgt + ".stowline-tmp-Job/Job.zip", "new");
+    EXPECT_EQ(libRetention::GiveDatedName(Tgt + "Job", sNew, libDates::Now()), Tgt + "Job_20270315(2).zip");
+    EXPECT_EQ(ReadFile(Tgt + "Job_20270315(2).zip"), "new");
+    EXPECT_EQ(ReadFile(Tgt + "Job_20270315.zip"), "first");
+    EXPECT_EQ(ReadFile(Tgt + "Job_20270315(1).zip"), "second");
+    EXPECT_FALSE(Exists(sNew));
 }
 
 TEST_F(Retention, PurgeByWeeksAndMonths) {

@@ -82,6 +82,13 @@ protected:
         zip_discard(za);
         return names;
     }
+    // The names in a folder (temporary folders included).
+    static std::set<std::string> EntryNames(const std::string& sFolder) {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(sFolder))
+            names.insert(e.path().filename().string());
+        return names;
+    }
     // The stored name of a file: its full path without the leading "/".
     static std::string Stored(const std::string& sPath) { return sPath.substr(1); }
 

@@ -2,6 +2,7 @@
 // exclusions and the incremental date, through real files and real archives.
 
 #include "ZipFixture.h"
+#include "engine/ZipInternal.h"
 #include "support/libDates.h"
 
 #include <ctime>
@@ -202,4 +203,26 @@ TEST_F(ZipEngine, IncrementalTakesFilesChangedSinceTheLastRunDay) {
     EXPECT_EQ(finish.Code, 0);
     EXPECT_FALSE(fs::exists(ZipFile));
     EXPECT_EQ(Log(), "");
+}
+
+TEST_F(ZipEngine, AWalkStopsAtItsDepthBoundAndNamesWhatItLeftOut) {
+    Put("top.txt", "top");
+    std::string sRel = "";
+    for (int i = 0; i < detail::MaxWalkDepth + 3; ++i) {
+        sRel += "d/";
+        ASSERT_EQ(::mkdir((Data + "/" + sRel).c_str(), 0700), 0);
+    }
+    Put(sRel + "bottom.txt", "bottom");
+    ZipJobValues job;
+    job.Subdirectories = true;
+    ZipStepResult finish;
+    auto results = Run(job, {Data}, &finish);
+    EXPECT_EQ(results[0].Code, ZE_OPEN);
+    std::string sFirstLeft = Data;
+    for (int i = 0; i <= detail::MaxWalkDepth; ++i)
+        sFirstLeft += "/d";
+    EXPECT_NE(Log().find("  Not backed up: '" + sFirstLeft + "': Folder nested too deeply"), std::string::npos);
+    const auto names = Names(ReadArchive(ZipFile));
+    EXPECT_TRUE(names.count(Stored(Data) + "/top.txt"));
+    EXPECT_EQ(names.count(Stored(Data + "/" + sRel) + "bottom.txt"), 0u);
 }

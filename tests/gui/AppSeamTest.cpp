@@ -34,28 +34,7 @@ template <class T> void WhenModal(std::function<void(T*)> fn, int iTries = 200) 
     });
 }
 
-TEST(AppSeamTest, ButtonSetsAndAnswersMap) {
-    using SB = QMessageBox::StandardButton;
-    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::OK), std::vector<SB>{QMessageBox::Ok});
-    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::OKCancel), (std::vector<SB>{QMessageBox::Ok, QMessageBox::Cancel}));
-    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::AbortRetryIgnore),
-              (std::vector<SB>{QMessageBox::Abort, QMessageBox::Retry, QMessageBox::Ignore}));
-    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::YesNoCancel),
-              (std::vector<SB>{QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}));
-    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::YesNo), (std::vector<SB>{QMessageBox::Yes, QMessageBox::No}));
-    EXPECT_EQ(QtSeam::ButtonsOf(Buttons::RetryCancel), (std::vector<SB>{QMessageBox::Retry, QMessageBox::Cancel}));
-    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Ok), Answer::OK);
-    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Cancel), Answer::Cancel);
-    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Abort), Answer::Abort);
-    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Retry), Answer::Retry);
-    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Ignore), Answer::Ignore);
-    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::Yes), Answer::Yes);
-    EXPECT_EQ(QtSeam::AnswerOf(QMessageBox::No), Answer::No);
-    EXPECT_EQ(QtSeam::IconOf(Icon::Critical), QMessageBox::Critical);
-    EXPECT_EQ(QtSeam::IconOf(Icon::Question), QMessageBox::Question);
-    EXPECT_EQ(QtSeam::IconOf(Icon::Exclamation), QMessageBox::Warning);
-    EXPECT_EQ(QtSeam::IconOf(Icon::Information), QMessageBox::Information);
-    EXPECT_EQ(QtSeam::IconOf(Icon::None), QMessageBox::NoIcon);
+TEST(AppSeamTest, LineEndsOfTheCoreBecomeNewlines) {
     EXPECT_EQ(QtSeam::ToQt("a\r\nb\rc\nd"), QString("a\nb\nc\nd"));
 }
 

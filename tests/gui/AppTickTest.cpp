@@ -286,23 +286,6 @@ protected:
     }
 };
 
-TEST_F(AppTrayAgentTest, TrayMenuHasItsEntriesAndTimerItsInterval) {
-    EXPECT_EQ(Popup.windowTitle(), "Stowline");
-    EXPECT_EQ(Popup.mnuStowline->title(), "Stowline");
-    auto actions = Popup.mnuStowline->actions();
-    ASSERT_EQ(actions.size(), 3);
-    EXPECT_EQ(actions[0]->objectName(), "Schedule");
-    EXPECT_EQ(actions[0]->text(), "Schedule Backup Jobs");
-    EXPECT_TRUE(actions[1]->isSeparator());
-    EXPECT_EQ(actions[1]->objectName(), "Slash2");
-    EXPECT_EQ(actions[2]->objectName(), "Exit");
-    EXPECT_EQ(actions[2]->text(), "Exit Stowline");
-    EXPECT_EQ(Agent->tmrCheckForBackupJob->objectName(), "tmrCheckForBackupJob");
-    EXPECT_EQ(Agent->tmrCheckForBackupJob->interval(), 30000);
-    EXPECT_FALSE(Agent->tmrCheckForBackupJob->isActive());
-    EXPECT_EQ(Agent->windowTitle(), "Stowline");
-}
-
 TEST_F(AppTrayAgentTest, LoadStartsTimerAndShowsWindowUnlessSilent) {
     int iShown = 0;
     Agent->OnShowSchedule = [&] { ++iShown; };

@@ -238,41 +238,4 @@ TEST_F(ScheduleTest, WithoutNotificationAreaClosingMinimisesAndExitCanBeAdded) {
     EXPECT_EQ(Form->mnuFileClose->text(), "Exit");
 }
 
-TEST_F(ScheduleTest, MenusHoldEveryCommand) {
-    const char* names[] = {"mnuActionAdd",
-                           "mnuActionEdit",
-                           "mnuJobOptions",
-                           "mnuActionCopy",
-                           "mnuActionDelete",
-                           "mnuActionRun",
-                           "mnuSuspend",
-                           "mnuActionViewZip",
-                           "mnuCustomSchedule",
-                           "mnuAbort",
-                           "mnuActionViewTransactionLog",
-                           "mnuActionViewErrorLog",
-                           "menuPurgeLog",
-                           "mnuDropErrorLog",
-                           "mnuLogComment",
-                           "mnuRefresh",
-                           "mnuFilePreferences",
-                           "mnuFileClose",
-                           "mnuHelpContents",
-                           "mnuHelpIndex",
-                           "mnuHelpAbout",
-                           "mnuHelpHomepage",
-                           "mnuHelpLicense"};
-    for (const char* n : names)
-        EXPECT_NE(Form->findChild<QAction*>(n), nullptr) << n;
-    EXPECT_EQ(Form->mnuFilePreferences->text(), "Preferences");
-    EXPECT_EQ(Form->mnuFileClose->text(), "Close");
-    EXPECT_EQ(Form->mnuHelpContents->text(), "Contents");
-    EXPECT_EQ(Form->mnuHelpAbout->text(), "About");
-    EXPECT_EQ(Form->mnuTransactionLog->title(), "Transaction Log");
-    EXPECT_EQ(Form->mnuErrorLog->title(), "Error log");
-    EXPECT_FALSE(Form->mnuAbort->isEnabled());
-    for (const char* n : {"cmdAddJob", "cmdEditJob", "cmdCopyJob", "cmdDelJob", "cmdBackup", "cmdSuspend", "cmdView"})
-        EXPECT_NE(Form->fraToolbar->findChild<QPushButton*>(n), nullptr) << n;
-}
-
 } // namespace

@@ -427,6 +427,50 @@ TEST_F(JobFileDamaged, AMissingFileOrAFolderFailsWithoutAnErrorReport) {
     EXPECT_FALSE(std::filesystem::exists(App + "stowline.err"));
 }
 
+// A path value holding a NUL byte names another path than it seems to: dropped at load, with
+// one log line, in both layouts (the inputs that once made a walk and a removal run away).
+TEST_F(JobFileDamaged, PathValuesHoldingANulByteAreDropped) {
+    const std::string nul(1, '\0');
+    const std::string sIni =
+        IniJob("TargetDir=/t" + nul + "/x/\r\n", "[Source]\r\nFile_0=/data/a\r\nFile_1=/data/src" + nul +
+                                                     "/*.txt\r\nFile_2=/data/b\r\n"
+                                                     "[Exclude]\r\nFile_0=" +
+                                                     nul + "\r\nFile_1=*.tmp\r\n");
+    CBackupJob job = Load(sIni);
+    EXPECT_EQ(job.TargetDirectory(), "");
+    EXPECT_EQ(job.FilesToZip(), "/data/a\r\n/data/b\r\n");
+    EXPECT_EQ(job.ExcludeSpec(), "*.tmp\r\n");
+    const std::string sPrefix = "Job file '" + sIni + "': value of ";
+    const std::string sWhy = " dropped: it holds a byte no path can hold";
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{sPrefix + "Config/TargetDir" + sWhy, sPrefix + "Source/File_1" + sWhy,
+                                        sPrefix + "Exclude/File_0" + sWhy}));
+
+    ClearLog();
+    const std::string sOld = WriteFile(App + "BackupJobs/old.slj", "Old\r\n\r\n10:00\r\n1\r\n254\r\n1\r\nTrue\r\n3\r\n"
+                                                                   "pw\r\nFalse\r\nTrue\r\n/t" +
+                                                                       nul + "/\r\n/src\r\n/s" + nul + "rc\r\n");
+    job = Load(sOld);
+    EXPECT_EQ(job.TargetDirectory(), "");
+    EXPECT_EQ(job.FilesToZip(), "/src\r\n");
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Job file '" + sOld + "': value of TargetDir (line 12)" + sWhy,
+                                                    "Job file '" + sOld + "': value of Source (line 14)" + sWhy}));
+    EXPECT_FALSE(Exists(App + "stowline.err"));
+}
+
+// A save that cannot be written (here a folder stands in the file's place) is a failed save with
+// a log line saying why, not the end of the program.
+TEST_F(JobFileDamaged, AFailedSaveIsLoggedWithItsReason) {
+    CBackupJob job = FullJob("Blocked");
+    WriteFile(job.FileName() + "/inner", "");
+    EXPECT_TRUE(job.SaveBackupJobIniFile());
+    const auto lines = LogLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("Job file '" + job.FileName() + "' could not be saved: ", 0), 0u);
+    EXPECT_FALSE(Exists(App + "stowline.err"));
+    EXPECT_TRUE(job.Changed());
+}
+
 TEST_F(JobFileDamaged, AnyBytesLoadWithoutCrashing) {
     libDates::SetClock(DateSerial(2027, 3, 10) + TimeSerial(12, 0, 0));
     CBackupJob good = FullJob("Good");

@@ -55,11 +55,23 @@ TEST_F(ErrorReport, TrapReportsFatallyWithModuleAndProcedure) {
     EXPECT_EQ(libErrorHandler::Trap("m", "p()", [] { return 7; }), 7);
 }
 
-TEST_F(ErrorReport, AnUnwritableReportStillEnds) {
+TEST_F(ErrorReport, AnUnwritableReportGoesToStandardError) {
     appMisc::SetAppFolder(Root + "ro/");
     WriteFile(Root + "ro/stowline.err/blocker", ""); // the report name is taken by a folder
-    EXPECT_THROW(libErrorHandler::HandleError(false, StowError(5, "x"), "m", "p()", ""), FatalExit);
-    EXPECT_TRUE(Seam->Messages().empty());
+    const std::string sPrefix =
+        "stowline: cannot write the error report '" + Root + "ro/stowline.err': Is a directory:\n";
+    testing::internal::CaptureStderr();
+    libErrorHandler::HandleError(false, StowError(5, "x"), "m", "p()", "");
+    std::string sErr = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(sErr.substr(0, sPrefix.size()), sPrefix);
+    EXPECT_NE(sErr.find("Severity:    Non-Fatal\r\nDescription: ERR#5 @ Stowline - x\r\n"), std::string::npos);
+    ASSERT_EQ(Seam->Messages().size(), 1u); // a non-fatal report returns after its box
+
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(libErrorHandler::HandleError(true, StowError(61, "Disk full"), "m", "p()", ""), FatalExit);
+    sErr = testing::internal::GetCapturedStderr();
+    EXPECT_NE(sErr.find("Severity:    Fatal\r\nDescription: ERR#61 @ Stowline - Disk full\r\n"), std::string::npos);
+    EXPECT_EQ(Seam->Messages().back().Title, "Fatal Application Error");
 }
 
 TEST_F(ErrorReport, FatalReportEndsTheProcessWithStatusThree) {

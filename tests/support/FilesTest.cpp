@@ -54,6 +54,12 @@ TEST_F(Files, FoldersAreMadeAndRemoved) {
     EXPECT_FALSE(Exists(Root + "t"));
     EXPECT_TRUE(Exists(Root + "outside/keep.txt"));
 
+    // A NUL byte would make the system see the parent folder: refused, nothing removed, at once.
+    WriteFile(Root + "n/sub/keep.txt", "k");
+    EXPECT_TRUE(uRmDir(Root + "n" + std::string(1, '\0') + "/sub"));
+    EXPECT_TRUE(Exists(Root + "n/sub/keep.txt"));
+    EXPECT_FALSE(uKill(Root + "n/sub" + std::string(1, '\0') + "/*.*"));
+    EXPECT_TRUE(Exists(Root + "n/sub/keep.txt"));
     EXPECT_FALSE(uRmDir("/"));   // refused
     EXPECT_FALSE(uRmDir("/x/")); // shorter than 4: refused without looking
     EXPECT_TRUE(std::filesystem::exists("/"));

@@ -62,10 +62,29 @@ TEST_F(Log, ViewAndDropGoThroughTheSeam) {
     EXPECT_EQ(msgs[2].Text, "Drop error log file?");
 }
 
-TEST_F(Log, PendingCommentAndUnwritableLog) {
+TEST_F(Log, ControlBytesAreEscapedSoNoNameForgesALine) {
+    // Hex escapes are split so that the compiler does not read the next letter as a digit.
+    libLog::LogEvent(std::string("a\rb\nc\td\x01"
+                                 "e\x1f"
+                                 "\\f\x7f\xc3\xa9\0g",
+                                 17));
+    EXPECT_EQ(ReadFile(libLog::LogFileName()),
+              "01/05/2027 08:03:09  a\\rb\\nc\\td\\x01e\\x1F\\f\x7f\xc3\xa9\\x00g\r\n");
+}
+
+TEST_F(Log, UnwritableLogGoesToStandardErrorAndTheProgramGoesOn) {
     libLog::SetPendingComment("monthly");
     EXPECT_EQ(libLog::PendingComment(), "monthly");
     WriteFile(App + "stowline.log/x", ""); // the log name is taken by a folder
-    EXPECT_THROW(libLog::LogEvent("x"), FatalExit);
-    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("libLog/LogEvent()."), std::string::npos);
+    testing::internal::CaptureStderr();
+    libLog::LogEvent("first\nline");
+    libLog::LogEvent("second");
+    const std::string sErr = testing::internal::GetCapturedStderr();
+    const std::string sPrefix =
+        "stowline: cannot write the transaction log '" + App + "stowline.log': Is a directory: ";
+    EXPECT_EQ(sErr, sPrefix + "01/05/2027 08:03:09  first\\nline\n" + sPrefix + "01/05/2027 08:03:09  second\n");
+    EXPECT_FALSE(Exists(libLog::ErrorFileName())); // no fatal report
+    // The user is told once, not once per line.
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_NE(Seam->Messages()[0].Text.find("Is a directory"), std::string::npos);
 }

@@ -138,10 +138,66 @@ TEST_F(Preferences, LegacyFiveLineLayout) {
     EXPECT_TRUE(UseSystemTray);
     EXPECT_EQ(LoggingMode, 0);
     EXPECT_EQ(LogViewCommand, "xdg-open");
+}
 
-    WriteFile(PreferencesFileName(), "many\r\n"); // a non-numeric first line is a fatal load error
-    EXPECT_THROW(LoadPreferences(), FatalExit);
-    EXPECT_NE(ReadFile(App + "stowline.err").find("AppPreferences/LoadPreferences()."), std::string::npos);
+// A damaged file never stops start-up: what cannot be read takes its default, and one warning
+// line names the values.
+TEST_F(Preferences, DamagedValuesTakeTheirDefaultsWithOneWarning) {
+    const std::string sWarn = "Preferences file '" + App + "Stowline.txt' is damaged; defaults used for: ";
+    struct Case {
+        const char* Text;
+        const char* Names; // "" = no warning
+        int Max, Mode;
+        bool Stop, Tray;
+    } cases[] = {
+        // legacy five-line layout: each line alone, then all together
+        {"many\r\n0\r\n0\r\n1\r\nv\r\n", "MaxBackupCopies", 99, 1, false, false},
+        {"99999\r\n0\r\n0\r\n1\r\nv\r\n", "MaxBackupCopies", 99, 1, false, false},
+        {"7\r\nyes\r\n0\r\n1\r\nv\r\n", "StopOnError", 7, 1, true, false},
+        {"7\r\n0\r\n\x01\r\n1\r\nv\r\n", "UseSystemTray", 7, 1, false, true},
+        {"7\r\n0\r\n0\r\n1e99\r\nv\r\n", "LoggingMode", 7, 0, false, false},
+        {"x\r\ny\r\nz\r\nw\r\nv\r\n", "MaxBackupCopies, StopOnError, UseSystemTray, LoggingMode", 99, 0, true, true},
+        {"7\r\nFALSE\r\n-1\r\n2\r\n", "", 7, 2, false, true},
+        // INI layout: the values the INI rules give, and the names of those with no number
+        {"[Preferences]\r\nLoggingMode=x\r\nMaxBackupCopies=lots\r\nStopOnError=yes\r\n",
+         "MaxBackupCopies, LoggingMode, StopOnError", 0, 0, false, true},
+        {"[Preferences]\r\nLoggingMode=2\r\nUseSystemTray=\x7f\r\nCommenting=?\r\n", "Commenting, UseSystemTray", 0, 2,
+         false, false},
+        {"[Preferences]\r\nLoggingMode=9\r\nMaxBackupCopies=-4\r\nStopOnError=1x\r\nUseSystemTray=0\r\n", "", 0, 3,
+         true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text);
+        WriteFile(PreferencesFileName(), c.Text);
+        ClearLog();
+        ResetToDefaults();
+        Seam->Clear();
+        LoadPreferences();
+        EXPECT_EQ(MaxBackupCopies, c.Max);
+        EXPECT_EQ(LoggingMode, c.Mode);
+        EXPECT_EQ(StopOnError, c.Stop);
+        EXPECT_EQ(UseSystemTray, c.Tray);
+        int iWarnings = 0;
+        for (const auto& line : LogLines())
+            if (line.rfind("Preferences file", 0) == 0) {
+                ++iWarnings;
+                EXPECT_EQ(line, sWarn + c.Names);
+            }
+        EXPECT_EQ(iWarnings, *c.Names ? 1 : 0);
+        EXPECT_TRUE(Seam->Messages().empty());
+        EXPECT_FALSE(Exists(App + "stowline.err"));
+    }
+}
+
+TEST_F(Preferences, AnUnreadableFileGivesDefaultsWithOneWarning) {
+    WriteFile(PreferencesFileName() + "/x", ""); // a folder in the file's place
+    MaxBackupCopies = 5;
+    LoadPreferences();
+    EXPECT_EQ(MaxBackupCopies, 99);
+    EXPECT_TRUE(UseSystemTray);
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"Preferences file '" + App +
+                                                   "Stowline.txt' cannot be read (Is a directory); defaults used"});
+    EXPECT_FALSE(Exists(App + "stowline.err"));
 }
 
 TEST_F(Preferences, LegacyFileGetsSectionsAppendedAndOldLinesKept) {

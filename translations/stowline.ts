@@ -1,0 +1,1328 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1">
+<context>
+    <name>QtHelpers</name>
+    <message>
+        <source>Help</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>SchedulerTick</name>
+    <message>
+        <source>Backup Job &apos;%1&apos; has failed. See transaction log for details: &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>appPreferences</name>
+    <message>
+        <source>Job name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Date last run</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Time last run</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Date next run</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start time</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Runs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Type</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>appSetup</name>
+    <message>
+        <source>You have attempted to run Stowline with command-line parameters.<byte value="xd"/>
+Unfortunately, the file as you specified does not exist.<byte value="xd"/>
+<byte value="xd"/>
+The missing file as you specified is: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Exit Stowline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline command-line parameters are as follows:<byte value="xd"/>
+/SILENT -		No dialog at startup, tray only<byte value="xd"/>
+/RUN &lt;jobname.slj&gt; -	Notice: no path, no spaces<byte value="xd"/>
+/EXIT -			Exit Stowline upon completion<byte value="xd"/>
+/? -			This help dialog</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Command-Line Help</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Verification Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>An instance of Stowline is already running.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmAbout</name>
+    <message>
+        <source>About Stowline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Zip Backup Job Scheduling Agent</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>ZIP dll version: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline is free: you may use it at home or at work, and give copies to anyone, at no cost.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>It keeps your backups as plain zip archives and plain folder copies, so any tool can read them back.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ideas and bug reports are welcome: please write to the support address below.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Error &amp;Log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Display Error Log File</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Download Source</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Thank You</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline &lt;Ver&gt; (Bld &lt;Bld&gt;)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Many thanks to everyone who helped rewrite Stowline and who tested it on their own machines, with their own data, and told us what went wrong.<byte value="xd"/>
+<byte value="xd"/>
+And last, thanks to the Info-ZIP group, whose zip code forms the core of Stowline&apos;s compression, and to the libzip authors who carry that format on.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmJobOptions</name>
+    <message>
+        <source>Select the day(s) of the week:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select the day of the month:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select the one shot date(s):</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The Start Time field cannot be left blank.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The time you entered is not valid.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1  Please correct the value now using the format &apos;hh:mm&apos; where between 00:00 - 23:59.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>in addition to the current backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>worth of backup files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You must first select a file or folder to remove.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You have to type in *.ext where ext is the extension for the file type you wish to exclude.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The proper format for an exclude is *.ext where ext represents the extension of the file type you wish to exclude.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You must first select an exclude specification to remove.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please select a directory into which the backup will be placed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The specified directory does not exist; please try again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Verification Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You must select at least one file or directory to backup.  Please make a selection now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The Backup Job name must not be blank.  Please enter a name now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Job name %1 has already been used; please enter a different name.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A derivative of this name has already been used; please enter a different name.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The Backup Job name cannot be used as a file name.  Please enter a different name now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The target directory is blank.  Please enter a valid directory now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Disk Error - cannot locate target dir.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Disk Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The target directory doesnt exist.  Do you want to create it?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed to creat target directory</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Create failure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The Total runs value must be a whole number, such as 0 or 12.  Please correct it now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>For a Frequency set to Daily or Weekly, you must select at least one day of the week from the checkboxes provided.  Please make a selection now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>For a Frequency set to Monthly, you must select a day of the month from the drop down box provided.  Please make a selection now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The source path cannot have the same name as the target path in which the backup will be made.<byte value="xd"/>
+<byte value="xd"/>
+The following file/path must be removed:<byte value="xd"/>
+%1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The Password Protect flag is set; however, no password is assigned in the Password text box.  Please enter a password now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Shift any existing backups?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add Files and Folders</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add the files, folders and wildcard specifications to back up.<byte value="xd"/>
+<byte value="xd"/>
+Zip files keep the folder names of the files they hold (without the leading<byte value="xd"/>
+slash), so keep each job to the folders of one disk where you can.<byte value="xd"/>
+A backup restored on another disk then lands where you expect it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Full Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A full backup copies all of the selected files every time the job runs.<byte value="xd"/>
+<byte value="xd"/>
+This is the default for new jobs.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Incremental Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>An incremental backup copies only the files that have changed since they were<byte value="xd"/>
+last backed up (their archive flag is set).<byte value="xd"/>
+<byte value="xd"/>
+Pair it with a full backup job of the same files: for example a full backup<byte value="xd"/>
+every week and an incremental backup on the other days.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Target Directory</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The backup is written into this directory. Stowline does not span disks, so<byte value="xd"/>
+each backup must fit on the target medium.<byte value="xd"/>
+<byte value="xd"/>
+A network share or cloud drive mounted as a folder can be a target.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Scheduling</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There are three kinds of recurring backup:<byte value="xd"/>
+<byte value="xd"/>
+Daily - at the start time on every day of the week.<byte value="xd"/>
+Weekly - at the start time on the days you tick.<byte value="xd"/>
+Monthly - at the start time on one day of the month, 1 to 28.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Include Subdirectories</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>With wildcard entries such as /home/me/docs/*.odt, ticking this box also takes<byte value="xd"/>
+in the matching files of every folder below that folder.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Exclude Specification(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Wildcard patterns of files to leave out of the backup, such as *.tmp.<byte value="xd"/>
+<byte value="xd"/>
+Exclusions do not apply to folders, but a pattern can catch a folder whose<byte value="xd"/>
+name starts like the file names it describes.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear Backup Count</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The Total runs box holds the number of times this job has run.<byte value="xd"/>
+Type a new value, or press Clear Count to start again from 0.<byte value="xd"/>
+The job list can show this count in its Runs column.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Non Compression Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The files are copied into a folder tree under the target directory:<byte value="xd"/>
+<byte value="xd"/>
+Rebuild - rebuild the whole folder tree each time (the default for new jobs).<byte value="xd"/>
+Update - copy files that are newer than their copies, and new files.<byte value="xd"/>
+Freshen - copy only newer files that are already in the backup.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Compression Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All of the files go into one zip file per run.<byte value="xd"/>
+<byte value="xd"/>
+You can protect the zip file with a password and choose how many older<byte value="xd"/>
+backups are kept, as a number of copies or a number of days, weeks or months.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Password Encryption</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The password is kept in the job&apos;s .slj file only in scrambled form, not<byte value="xd"/>
+encrypted, and zip encryption itself is weak.<byte value="xd"/>
+<byte value="xd"/>
+Keep the job files and the backups where others cannot read them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>One Shot Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>One shot dates run the job once at a given date and time, besides its<byte value="xd"/>
+recurring schedule.<byte value="xd"/>
+<byte value="xd"/>
+Each date leaves the list after the job has run for it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;General</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Scheduling</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>E&amp;xclude</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Compression</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&lt; &amp;Back</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Next &gt;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Enter a job name that uniquely identifies this backup job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select a target directory into which the backup will be placed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Browse for the target directory</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup type</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>F&amp;ull</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Incremental</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Total runs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Clear Count</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose the frequency and other options for the backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Fre&amp;quency</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Monday</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>T&amp;uesday</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Wednesday</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>T&amp;hursday</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>F&amp;riday</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>S&amp;aturday</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sunda&amp;y</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Start time</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>One shot dates</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>O&amp;ne shot</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Include subdirectories for all wildcard references?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Exclude Specification</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;ZIP compression - Compress files into Winzip/PKZIP compatible files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No co&amp;mpression - Copy files to destination without compression</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep up to</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Protect using the following password:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy backup style</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rebuild</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Freshen</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>GENERAL</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SCHEDULING</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>SOURCE FILES</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>EXCLUSIONS</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>COMPRESSION</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Daily</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Weekly</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Monthly</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>One Shot</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copies</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Days</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Weeks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Months</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Edit job - %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add New Backup Job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>03:00</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The character &apos;%1&apos; is not allowed in a backup job name.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keypress Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmLogComment</name>
+    <message>
+        <source>Add transaction log comment</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Ok</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmMain</name>
+    <message>
+        <source>Stowline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmOneShot</name>
+    <message>
+        <source>Scheduled one shot backups</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Clear</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Month</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Day</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Year</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>HH:MM</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>One shot dates for - %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The proper format for the time is military format HH:MM,<byte value="xd"/>
+  where HH is between 00 and 23,<byte value="xd"/>
+  and MM is between 00 and 59</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Verification Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This date is in the past, please try again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmPickFile</name>
+    <message>
+        <source>Verification Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select File(s) to Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Folder:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Browse for a folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Specific File(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Wildcard Specification</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>All Files (*.*)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Common Extension:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Custom spec:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Note: read the Notes before you select very large files or files that other programs keep open.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Notes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You cannot press the &apos;%1&apos; key when defining a wildcard extension.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please select a directory to backup.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The specified directory does not exist; please try again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The backup path selected does not exist; please correct it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You must select files to backup from the file list box before clicking Ok, or leave the Wildcards tab visible.  Please do so now.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You cannot select any wildcard other than &apos;*.*&apos; for use with a full drive path.  Either go to a subdirectory to use the *.extension notation, or select *.* to backup the entire drive or disk.  This is a weakness of the zip.exe engine that Stowline calls.  Fix will have to wait until we replace with dll.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Highlight the file or files that you want to include in <byte value="xd"/>
+this backup set.<byte value="xd"/>
+<byte value="xd"/>
+To select multiple contingent files, click the first file, <byte value="xd"/>
+then while depressing the shift-key, click the last file.<byte value="xd"/>
+<byte value="xd"/>
+To add files, depress the ctrl-key and click the file.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pick Specific File(s)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pick a wildcard specification from the options below.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pick Specification</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Here are some examples:<byte value="xd"/>
+<byte value="xd"/>
+*.doc  -  Word documents only<byte value="xd"/>
+*.c      -  All C source code files<byte value="xd"/>
+*.html  -  All html files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Wildcard Custom Specication</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>1. Never select &apos;pagefile.sys&apos; or &apos;win386.swp&apos; files.<byte value="xd"/>
+2. Zipping will not work for files larger than 2 GB.<byte value="xd"/>
+3. Never select Lotus Organizer, Exchange *.pst files<byte value="xd"/>
+   or other files actively in use.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>File Selection Notes</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmPopup</name>
+    <message>
+        <source>Stowline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Schedule Backup Jobs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Exit Stowline</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmPreferences</name>
+    <message>
+        <source>Max Backup Copies</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Set up the drop down values for number of backup<byte value="xd"/>
+copies to maintain in the Job Options form.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Halt Auto Backups</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop auto backups and popup message box if error is <byte value="xd"/>
+encountered during backup?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run as Tray App</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run Stowline in system tray?<byte value="xd"/>
+<byte value="xd"/>
+Note that this feature must be set to Yes for Stowline<byte value="xd"/>
+to automatically run scheduled backup jobs.  Yes is<byte value="xd"/>
+the default when you first run Stowline.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Transaction Logging Mode</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Select transaction logging mode:<byte value="xd"/>
++ Detailed  -  Everything possible is logged<byte value="xd"/>
++ Standard  -  Intermediate level of detail<byte value="xd"/>
++ Minimal  -  Only header information showing which jobs ran<byte value="xd"/>
++ Nothing  -  Only errors are always logged<byte value="xd"/>
+<byte value="xd"/>
+NOTE that errors are always logged regardless of mode selected.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Log Viewer Executable</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Pick the executable name for the default viewer used<byte value="xd"/>
+to view error and transaction log files.  Notepad.exe<byte value="xd"/>
+or Wordpad.exe are good choices.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Save Screen Size</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Checking this option will enable Stowline to save and restore<byte value="xd"/>
+your form size settings every time you exit and restart.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Manual Comment Mode</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>If Yes, will prompt for comments on manually executed backups.<byte value="xd"/>
+If No, will not prompt for comments.<byte value="xd"/>
+<byte value="xd"/>
+NOTE that Scheduled backups run automatically will never prompt.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>View Columns</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Check the fields to display as columns, or uncheck to hide<byte value="xd"/>
+the column(s) in the Scheduling Form&apos;s listview control.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Verification Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline Preferences</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Help on this setting</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose the log viewer program</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Maximum number of Backup Copies?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stop Auto Backups?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run Stowline in System Tray (Yes for Auto-Scheduled Backups)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Move up</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Move down</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Default</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>View columns</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Yes</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Detailed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Never</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Programs (*)</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmSchedule</name>
+    <message>
+        <source>Stowline</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline - Manual backup mode</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Preferences</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Action</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add Job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Edit Job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy Job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete Job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run Now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Abort</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Suspend / Resume</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>View Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Options</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Job Options</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>One-shot Dates</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Logs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Transaction Log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>View</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Drop</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Error log</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Log Comment</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;View</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Refresh</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Contents</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Index</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Home Page</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>License</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Add</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add a new backup job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Edit</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Edit the selected backup job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Copy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy the selected backup job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Delete</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete the selected backup jobs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Run Now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Run the selected backup jobs now</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Suspend</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Suspend or resume the selected backup jobs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>View the latest backup of the selected job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 Backup Jobs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete the job called %1?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Are you sure you want to delete %1 Backup Jobs?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remove Confirmation</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A backup is already running.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Please enter a comment for backup - %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup Job &apos;%1&apos; has failed.<byte value="xd"/>
+<byte value="xd"/>
+See transaction log for details: &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup aborted!</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Aborting backup...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Failed to open backup job () -%1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Verification Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The backup directory does not yet exist.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No backups appear to exist for job &apos;%1&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nothing to view</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The zip program on your system was unable to open the backup zip.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Zip Program Failure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy of %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You cannot make another copy of this Backup Job until<byte value="xd"/>
+you rename the existing copy.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Multiple jobs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Zip</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rebuild</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Freshen</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy?</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You must first add and then select a backup job before clicking this button.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>You must first select a backup job before clicking this button.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Duplicate job name &quot;%1&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Data Error </source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+</TS>
