@@ -243,9 +243,10 @@ Outcome Run::Steps() {
         libLog::LogEvent("Error loading list of files and folders to backup.");
         throw AbandonRun{};
     }
-    // A relative source would be read from wherever the program was started.
+    // A relative source would be read from wherever the program was started. (An empty list
+    // reaches the source check, which names it missing.)
     for (const std::string& sEntry : sources) {
-        if (sEntry[0] != '/') {
+        if (!sEntry.empty() && sEntry[0] != '/') {
             libLog::LogEvent("Invalid source, not an absolute path: '" + sEntry + "'.");
             throw AbandonRun{};
         }
