@@ -81,6 +81,10 @@ int Run(int iTickMs) {
     using Clock = std::chrono::steady_clock;
     int fd = StopSignals::Install();
     UserInteraction::SetCoreEventHook(&CoreEvents);
+    // Removed however the agent ends, a fatal report included.
+    struct HookScope {
+        ~HookScope() { UserInteraction::SetCoreEventHook(nullptr); }
+    } hookScope;
     SchedulerTick::CSchedulerTick tick;
     HeadlessHost host;
     auto next = Clock::now() + std::chrono::milliseconds(iTickMs);
@@ -98,7 +102,6 @@ int Run(int iTickMs) {
     }
     // The orderly shut-down: save the preferences, stop the tick (there is no icon or window).
     appPreferences::SavePreferences();
-    UserInteraction::SetCoreEventHook(nullptr);
     return 0;
 }
 

@@ -1,7 +1,9 @@
 #include "app/QtSeam.h"
 
 #include "app/QtHelpers.h"
+#include "app/appSetup.h"
 #include "support/appMisc.h"
+#include "support/libErrorHandler.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -29,6 +31,12 @@ QWidget* DialogParent() {
     QWidget* w = QApplication::activeModalWidget();
     if (!w) w = QApplication::activeWindow();
     return w;
+}
+
+// A nested loop (a box, pending events) ends early when a fatal report ended every event loop:
+// the code that ran it unwinds too instead of carrying on.
+void ThrowIfFatalPending() {
+    if (FatalExitPending()) throw libErrorHandler::FatalApplicationError{};
 }
 
 constexpr const char* HelpFileName = "stowline-help.html";
@@ -124,6 +132,7 @@ Answer QtSeam::MessageBox(const UserInteraction::MessageRequest& request) {
     for (auto b : set)
         if (AnswerOf(b) == fallback) box.setEscapeButton(b);
     box.exec();
+    ThrowIfFatalPending();
     QAbstractButton* clicked = box.clickedButton();
     if (!clicked) return fallback;
     auto sb = box.standardButton(clicked);
@@ -137,6 +146,7 @@ bool QtSeam::InputBox(const std::string& sPrompt, const std::string& sTitle, con
     bool bOk = false;
     QString text =
         QInputDialog::getText(DialogParent(), ToQt(sTitle), ToQt(sPrompt), QLineEdit::Normal, ToQt(sDefault), &bOk);
+    ThrowIfFatalPending();
     if (!bOk) {
         sAnswer.clear();
         return false;
@@ -145,7 +155,10 @@ bool QtSeam::InputBox(const std::string& sPrompt, const std::string& sTitle, con
     return true;
 }
 
-void QtSeam::DoEvents() { QCoreApplication::processEvents(); }
+void QtSeam::DoEvents() {
+    QCoreApplication::processEvents();
+    ThrowIfFatalPending();
+}
 
 bool QtSeam::StartProgram(const std::string& sCommandLine) {
     return QProcess::startDetached("/bin/sh", {"-c", Q(sCommandLine)});

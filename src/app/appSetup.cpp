@@ -39,6 +39,7 @@ using UserInteraction::Icon;
 namespace {
 
 std::string g_sCommandLine;
+bool g_bFatalExitPending = false;
 std::unique_ptr<ScheduleView> g_pView;
 std::unique_ptr<frmPopup> g_pPopup;
 std::unique_ptr<frmMain> g_pAgent;
@@ -54,6 +55,22 @@ std::string MissingJobText(const std::string& sPath) {
                                                 "The missing file as you specified is: %1")
             .arg(QtHelpers::Q(sPath)));
 }
+
+// A fatal report inside any event handler ends every running event loop (modal ones included)
+// with the fatal status, so that Main returns it once the windows are destroyed.
+class StowApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject* pReceiver, QEvent* pEvent) override {
+        try {
+            return QApplication::notify(pReceiver, pEvent);
+        } catch (const libErrorHandler::FatalApplicationError&) {
+            g_bFatalExitPending = true;
+            QCoreApplication::exit(ExitFatal);
+            return true;
+        }
+    }
+};
 
 // Frees what start-up took, in the reverse order.
 void ReleaseAll() {
@@ -161,6 +178,8 @@ int RunHeadless() {
 }
 
 } // namespace
+
+bool FatalExitPending() { return g_bFatalExitPending; }
 
 const std::string& CommandLine() { return g_sCommandLine; }
 void SetCommandLine(const std::string& sCommandLine) { g_sCommandLine = sCommandLine; }
@@ -298,7 +317,7 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
     bool bDisplay = DisplayAvailable();
     std::unique_ptr<QApplication> pApp;
     if (bDisplay) {
-        pApp = std::make_unique<QApplication>(argc, argv);
+        pApp = std::make_unique<StowApplication>(argc, argv);
         QApplication::setApplicationName("stowline");
         QApplication::setApplicationDisplayName("Stowline");
         QApplication::setDesktopFileName("stowline");
@@ -310,27 +329,32 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
     }
 
     int iStatus = ExitOk;
-    libErrorHandler::Trap("appSetup", "Main()", [&] {
-        // 1. One instance per user and installation.
-        if (SingleInstance::AcquireLock(appMisc::ExePath()) == SingleInstance::LockResult::Refused) {
-            UserInteraction::MsgBox(
-                S(QCoreApplication::translate("appSetup", "An instance of Stowline is already running.")), Buttons::OK,
-                Icon::None, S(QCoreApplication::translate("appSetup", "Verification Error")));
-            iStatus = ExitUsage;
-            return;
-        }
-        // 2. The one job manager. 3. The preferences.
-        CreateJobManager();
-        appPreferences::LoadPreferences();
-        // 4. The command line.
-        int iRunStatus = ExitOk;
-        if (DirectExecute(g_sCommandLine, iRunStatus)) {
-            iStatus = iRunStatus;
-            return;
-        }
-        int iEnd = bDisplay ? RunDesktop(factory) : RunHeadless();
-        iStatus = iEnd != ExitOk ? iEnd : iRunStatus;
-    });
+    try {
+        libErrorHandler::Trap("appSetup", "Main()", [&] {
+            // 1. One instance per user and installation.
+            if (SingleInstance::AcquireLock(appMisc::ExePath()) == SingleInstance::LockResult::Refused) {
+                UserInteraction::MsgBox(
+                    S(QCoreApplication::translate("appSetup", "An instance of Stowline is already running.")),
+                    Buttons::OK, Icon::None, S(QCoreApplication::translate("appSetup", "Verification Error")));
+                iStatus = ExitUsage;
+                return;
+            }
+            // 2. The one job manager. 3. The preferences.
+            CreateJobManager();
+            appPreferences::LoadPreferences();
+            // 4. The command line.
+            int iRunStatus = ExitOk;
+            if (DirectExecute(g_sCommandLine, iRunStatus)) {
+                iStatus = iRunStatus;
+                return;
+            }
+            int iEnd = bDisplay ? RunDesktop(factory) : RunHeadless();
+            iStatus = iEnd != ExitOk ? iEnd : iRunStatus;
+        });
+    } catch (const libErrorHandler::FatalApplicationError&) {
+        // The report and its box are done; what start-up took is released below, as on any end.
+        iStatus = ExitFatal;
+    }
     ReleaseAll();
     UserInteraction::Install(nullptr);
     pApp.reset();

@@ -19,6 +19,10 @@ constexpr int ExitFatal = 3;     // a fatal error report
 // The factory creates the main window once the application object exists.
 int Main(int argc, char** argv, const ScheduleViewFactory& factory);
 
+// True once a fatal report has ended the event loops: code that ran a nested loop (a box, pending
+// events) must not carry on as if nothing happened.
+bool FatalExitPending();
+
 // The command line as one text: the arguments after the program name joined by one blank.
 const std::string& CommandLine();
 void SetCommandLine(const std::string& sCommandLine);

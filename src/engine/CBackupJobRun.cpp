@@ -184,7 +184,7 @@ bool Run::Execute() {
     } catch (const std::exception& e) {
         DropArchive();
         libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "ExecuteBackupNow()", "");
-        throw; // reached only when the fatal end was replaced and returned
+        throw; // not reached: a fatal report unwinds with its own exception
     } catch (...) {
         DropArchive();
         throw;

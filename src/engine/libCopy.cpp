@@ -389,7 +389,7 @@ void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntr
         if (pReport != nullptr) *pReport = report;
     } catch (const std::exception& e) {
         libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "CopyFiles()", "");
-        throw; // reached only when a fatal hook returned: the walk must not look successful
+        throw; // not reached: a fatal report unwinds with its own exception
     }
 }
 

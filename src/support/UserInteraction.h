@@ -2,10 +2,9 @@
 // The one seam through which core code reaches the user: message boxes, input
 // boxes, letting pending events run, starting a program without waiting, and
 // opening help. Core code never shows a window itself; the program installs the
-// Qt implementation when a display is present, the headless one otherwise, and
-// tests install the scripted one.
+// Qt implementation when a display is present, the headless one otherwise; tests
+// install their own.
 
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -71,33 +70,6 @@ public:
 
 // The answer a headless message box gives: Cancel if offered, else No, else OK.
 Answer HeadlessAnswer(Buttons buttons);
-
-// Scripted: records every call and answers from queues. For tests.
-class ScriptedSeam : public Seam {
-public:
-    struct Call {
-        std::string Kind; // "MessageBox", "InputBox", "StartProgram", "OpenDocument", "ShowHelp", "CommandLineHelp"
-        MessageRequest Request; // Title and Text are filled for every kind
-    };
-    std::vector<Call> Calls;
-    std::deque<Answer> Answers;     // message-box answers; when empty: OK (or Yes for Yes/No sets)
-    std::deque<std::string> Inputs; // input-box answers; when empty: cancelled
-    bool StartSucceeds = true;
-    int EventsRun = 0;
-
-    Answer MessageBox(const MessageRequest& request) override;
-    bool InputBox(const std::string& sPrompt, const std::string& sTitle, const std::string& sDefault,
-                  std::string& sAnswer) override;
-    void DoEvents() override;
-    bool StartProgram(const std::string& sCommandLine) override;
-    bool OpenDocument(const std::string& sPathOrUrl) override;
-    void ShowHelp(const std::string& sAnchor) override;
-    void ShowCommandLineHelp(const std::string& sTitle, const std::string& sText) override;
-
-    // Message-box calls only.
-    std::vector<MessageRequest> Messages() const;
-    void Clear() { Calls.clear(); }
-};
 
 // A hook that core code runs as pending "core events" (the headless agent uses it).
 void SetCoreEventHook(void (*hook)());

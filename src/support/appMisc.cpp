@@ -88,6 +88,8 @@ void OpenWebPage(const std::string& sUrl) {
         if (Ui().OpenDocument(sUrl)) return;
         MsgBox("Stowline was unable to open the following url on your system:\r\n" + sUrl, Buttons::OK,
                Icon::Exclamation, "Error Opening Webpage");
+    } catch (const libErrorHandler::FatalApplicationError&) {
+        throw;
     } catch (...) {
         // Opening a web page never reports errors.
     }

@@ -7,22 +7,11 @@
 #include "support/libLog.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace libErrorHandler {
 
 namespace {
-std::function<void()>& FatalHook() {
-    static std::function<void()> hook;
-    return hook;
-}
-
-[[noreturn]] void FatalExit() {
-    if (auto& hook = FatalHook()) hook();
-    std::_Exit(3);
-}
-
 std::string Clean(const std::string& sText, char cReplacement) {
     if (sText.empty()) return "Null";
     std::string s = sText;
@@ -74,12 +63,10 @@ void HandleError(bool bFatal, const StowError& err, const std::string& sModuleNa
     if (bFatal) {
         MsgBox(sHeadline + "\r\n\r\n" + "Application will now terminate.", Buttons::OK, Icon::Exclamation,
                "Fatal Application Error");
-        FatalExit();
+        throw FatalApplicationError{};
     }
     MsgBox(sHeadline + "\r\n\r\n" + "Press Ok to Continue.", Buttons::OK, Icon::Exclamation,
            "Non Fatal Application Error");
 }
-
-void SetFatalExitHook(std::function<void()> hook) { FatalHook() = std::move(hook); }
 
 } // namespace libErrorHandler

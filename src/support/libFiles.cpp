@@ -569,6 +569,8 @@ bool DriveIsRemovable(const std::string& sPath) {
                 return SysfsRemovable(major(st.st_rdev), minor(st.st_rdev));
         }
         return false;
+    } catch (const libErrorHandler::FatalApplicationError&) {
+        throw;
     } catch (...) {
         return false;
     }
@@ -580,6 +582,8 @@ void NormalizeFolderPath(std::string& sPath) {
         std::string sToggled =
             (!sPath.empty() && sPath.back() == PathSep) ? sPath.substr(0, sPath.size() - 1) : sPath + PathSep;
         if (PathExists(sToggled)) sPath = sToggled;
+    } catch (const libErrorHandler::FatalApplicationError&) {
+        throw;
     } catch (...) {
     }
 }
@@ -592,6 +596,8 @@ void WaitForFile(const std::string& sPath) {
             struct stat st;
             return ::stat(sPath.c_str(), &st) == 0 || errno == ENOENT || errno == ENOTDIR;
         });
+    } catch (const libErrorHandler::FatalApplicationError&) {
+        throw;
     } catch (...) {
     }
 }

@@ -124,6 +124,29 @@ run /RUN failing copyjob /EXIT
 check "a failing job exits 1" [ "$RC" -eq 1 ]
 check "the job after a failing one still ran" [ "$(key_of copyjob RunCount)" = 2 ]
 
+# ---- a fatal error ----
+# A file-size limit (with its signal ignored) makes copying a large file fail with EFBIG: an
+# error no rule expects, so the run's trap reports it as fatal.
+mkdir -p "$WORK/big" "$WORK/fatal-target"
+head -c 300000 /dev/urandom >"$WORK/big/large.bin"
+write_job fatal 0 "$WORK/big/" "$WORK/fatal-target/"
+rm -f "$WORK/stowline.err"
+(
+    trap '' XFSZ
+    ulimit -f 100
+    run /RUN fatal copyjob /EXIT
+    exit "$RC"
+)
+RC=$?
+check "a fatal error exits 3" [ "$RC" -eq 3 ]
+check "a fatal error leaves its report block" contains "$WORK/stowline.err" "Severity:    Fatal"
+check "the report names the trap" contains "$WORK/stowline.err" "Module/Function: CBackupJob/CopyFiles()."
+check "the fatal box goes to stderr" contains "$WORK/err" "Fatal Application Error: "
+check "the program ends at the fatal error" [ "$(key_of copyjob RunCount)" = 2 ]
+check "the run was not recorded" [ "$(key_of fatal RunCount)" = 0 ]
+# The run unwinds: its temporary folder in the target is removed on the way out.
+check "the fatal end left no temporary folder" [ -z "$(ls -A "$WORK/fatal-target")" ]
+
 # ---- the headless agent and the single instance ----
 "$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
 AGENT_PID=$!

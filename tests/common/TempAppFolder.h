@@ -1,10 +1,10 @@
 #pragma once
 // A test fixture that gives each test a fresh temporary folder, points the
-// application folder into it, installs the scripted user-interaction seam,
-// turns a fatal error report into a FatalExit exception, and puts the clock,
+// application folder into it, installs the scripted user-interaction seam
+// (a fatal report then throws libErrorHandler::FatalApplicationError), and puts the clock,
 // the preferences and the time zone back afterwards. Also reads the transaction log back.
 
-#include "support/UserInteraction.h"
+#include "common/ScriptedSeam.h"
 #include "support/appMisc.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
@@ -22,10 +22,6 @@
 #include <string>
 #include <vector>
 
-// Thrown by the fatal-exit hook. Deliberately not a std::exception, so that enclosing error
-// traps do not report it a second time.
-struct FatalExit {};
-
 class TempAppFolder : public ::testing::Test {
 protected:
     std::string Root; // the temporary folder, ending with "/"
@@ -41,7 +37,6 @@ protected:
         appMisc::SetAppFolder(App);
         Seam = new UserInteraction::ScriptedSeam;
         m_previousSeam = UserInteraction::Install(std::unique_ptr<UserInteraction::Seam>(Seam));
-        libErrorHandler::SetFatalExitHook([] { throw FatalExit{}; });
         appPreferences::ResetToDefaults();
         libLog::SetPendingComment("");
         libDates::ResetClock();
@@ -49,7 +44,6 @@ protected:
 
     void TearDown() override {
         libDates::ResetClock();
-        libErrorHandler::SetFatalExitHook({});
         UserInteraction::Install(std::move(m_previousSeam));
         appMisc::SetAppFolder("");
         appPreferences::ResetToDefaults();

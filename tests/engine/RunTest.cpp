@@ -482,7 +482,7 @@ TEST_F(DiskRun, AnyOtherErrorIsAFatalReport) {
         return 0;
     });
     CBackupJob job = MakeJob("Docs", {a});
-    EXPECT_THROW(job.ExecuteBackupNow(), FatalExit);
+    EXPECT_THROW(job.ExecuteBackupNow(), libErrorHandler::FatalApplicationError);
     const std::string sReport = ReadFile(libLog::ErrorFileName());
     EXPECT_NE(sReport.find("CBackupJob"), std::string::npos);
     EXPECT_NE(sReport.find("ExecuteBackupNow()"), std::string::npos);

@@ -3,10 +3,10 @@
 // seam, archives read back with libzip, and a fixture with a source tree and a target
 // folder for a run's zip step.
 
+#include "common/ScriptedSeam.h"
 #include "engine/BackupRunOwner.h"
 #include "engine/RunState.h"
 #include "engine/libZip.h"
-#include "support/UserInteraction.h"
 #include "support/appMisc.h"
 #include "support/libLog.h"
 

@@ -410,7 +410,7 @@ TEST_F(CopyFilesTest, OtherErrorsAreFatalWithTheWalksProcedureName) {
     bool bFatal = false;
     try {
         Copy(P("src/E/*.*"), P("target/E"), false, false, libCopy::CopyRebuild);
-    } catch (const FatalExit&) {
+    } catch (const libErrorHandler::FatalApplicationError&) {
         bFatal = true;
     }
     EXPECT_TRUE(bFatal);

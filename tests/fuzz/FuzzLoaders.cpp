@@ -8,8 +8,8 @@
 // or a fatal error report is a failure: the input is written to fuzz-<kind>-<n>.bin in the
 // working folder and the driver exits non-zero. The same count and seed give the same inputs.
 
+#include "common/ScriptedSeam.h"
 #include "jobs/CBackupJob.h"
-#include "support/UserInteraction.h"
 #include "support/appMisc.h"
 #include "support/appPreferences.h"
 #include "support/libErrorHandler.h"
@@ -29,8 +29,6 @@
 #include <vector>
 
 namespace {
-
-struct FatalReport {}; // thrown by the fatal-exit hook: counted, never an exit
 
 constexpr unsigned kSecondsPerInput = 5;
 
@@ -187,7 +185,6 @@ int main(int argc, char** argv) {
     appMisc::SetAppFolder(sApp);
     std::filesystem::create_directories(appMisc::JobFolder());
     UserInteraction::Install(std::make_unique<UserInteraction::ScriptedSeam>());
-    libErrorHandler::SetFatalExitHook([] { throw FatalReport{}; });
     std::signal(SIGALRM, OnAlarm);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         std::signal(sig, OnCrash);
@@ -208,7 +205,7 @@ int main(int argc, char** argv) {
                 ExerciseJob(sJob);
             else
                 ExercisePreferences();
-        } catch (const FatalReport&) {
+        } catch (const libErrorHandler::FatalApplicationError&) {
             ++lFatal;
             WriteInput("fatal");
         }

@@ -274,7 +274,7 @@ TEST_F(JobOptionsTest, TargetLookupErrorIsRecordedAndTheEditorStaysOpen) {
     bool bFatal = false;
     try {
         EXPECT_FALSE(dlg.VerifyTargetDirectoryStep());
-    } catch (const FatalExit&) {
+    } catch (const libErrorHandler::FatalApplicationError&) {
         bFatal = true;
     }
     EXPECT_FALSE(bFatal);

@@ -3,6 +3,7 @@
 
 #include "ScheduleTestFixture.h"
 #include "app/RunGuard.h"
+#include "common/ScriptedSeam.h"
 #include "engine/RunState.h"
 #include "support/libLog.h"
 #include "ui/frmAbout.h"

@@ -3,7 +3,7 @@
 // click; a test that wants to see the calls installs (or reads) its own. The application
 // folder points into a temporary folder for the whole run, so no test touches the home folder.
 
-#include "support/UserInteraction.h"
+#include "common/ScriptedSeam.h"
 #include "support/appMisc.h"
 
 #include <QApplication>

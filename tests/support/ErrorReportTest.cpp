@@ -11,7 +11,7 @@ class ErrorReport : public TempAppFolder {};
 TEST_F(ErrorReport, FatalBlockHasSevenExactLines) {
     libDates::SetClock(libDates::DateSerial(2026, 12, 5) + libDates::TimeSerial(18, 41, 19));
     EXPECT_THROW(libErrorHandler::HandleError(true, StowError(53, "File not found"), "libLog", "LogEvent()", ""),
-                 FatalExit);
+                 libErrorHandler::FatalApplicationError);
     const std::string sExpected = std::string(80, '-') + "\r\n" + "Date:        12/05/2026 18:41:19\r\n" +
                                   "Computer:    " + appMisc::ComputerName() + "\r\n" + "Severity:    Fatal\r\n" +
                                   "Description: ERR#53 @ Stowline - File not found\r\n" + "Last DLL:    0\r\n" +
@@ -50,7 +50,7 @@ TEST_F(ErrorReport, QuotesAndSemicolonsAreCleanedAndBlocksAppend) {
 
 TEST_F(ErrorReport, TrapReportsFatallyWithModuleAndProcedure) {
     EXPECT_THROW(libErrorHandler::Trap("CBackupJob", "RenameJob()", []() -> int { throw std::out_of_range("x"); }),
-                 FatalExit);
+                 libErrorHandler::FatalApplicationError);
     EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: CBackupJob/RenameJob()."), std::string::npos);
     EXPECT_EQ(libErrorHandler::Trap("m", "p()", [] { return 7; }), 7);
 }
@@ -68,20 +68,38 @@ TEST_F(ErrorReport, AnUnwritableReportGoesToStandardError) {
     ASSERT_EQ(Seam->Messages().size(), 1u); // a non-fatal report returns after its box
 
     testing::internal::CaptureStderr();
-    EXPECT_THROW(libErrorHandler::HandleError(true, StowError(61, "Disk full"), "m", "p()", ""), FatalExit);
+    EXPECT_THROW(libErrorHandler::HandleError(true, StowError(61, "Disk full"), "m", "p()", ""),
+                 libErrorHandler::FatalApplicationError);
     sErr = testing::internal::GetCapturedStderr();
     EXPECT_NE(sErr.find("Severity:    Fatal\r\nDescription: ERR#61 @ Stowline - Disk full\r\n"), std::string::npos);
     EXPECT_EQ(Seam->Messages().back().Title, "Fatal Application Error");
 }
 
-TEST_F(ErrorReport, FatalReportEndsTheProcessWithStatusThree) {
-    GTEST_FLAG_SET(death_test_style, "fast"); // the child writes into this test's folder
-    EXPECT_EXIT(
-        {
-            libErrorHandler::SetFatalExitHook({});
-            libErrorHandler::HandleError(true, StowError(57, "Device I/O error"), "CBackupJob", "ExecuteBackupNow()",
-                                         "");
-        },
-        ::testing::ExitedWithCode(3), "");
-    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Severity:    Fatal"), std::string::npos);
+TEST_F(ErrorReport, FatalUnwindsThroughEnclosingTrapsWithOneReport) {
+    struct Probe {
+        int& Destroyed;
+        ~Probe() { ++Destroyed; }
+    };
+    int iDestroyed = 0;
+    bool bInnerResumed = false;
+    auto inner = [&] {
+        Probe p{iDestroyed};
+        libErrorHandler::Trap("libLog", "LogEvent()", [&] {
+            Probe q{iDestroyed};
+            throw StowError(57, "Device I/O error");
+        });
+        bInnerResumed = true;
+    };
+    EXPECT_THROW(libErrorHandler::Trap("CBackupJob", "ExecuteBackupNow()",
+                                       [&] { libErrorHandler::Trap("frmSchedule", "cmdBackup_Click()", inner); }),
+                 libErrorHandler::FatalApplicationError);
+    EXPECT_FALSE(bInnerResumed);
+    EXPECT_EQ(iDestroyed, 2); // everything on the way out was destroyed
+    const std::string sReport = ReadFile(libLog::ErrorFileName());
+    auto lines = libStrings::Split(sReport, "\r\n");
+    ASSERT_EQ(lines.size(), 12u); // one block: the outer traps did not report it again
+    EXPECT_EQ(lines[3], "Severity:    Fatal");
+    EXPECT_EQ(lines[8], "Module/Function: libLog/LogEvent().");
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Title, "Fatal Application Error");
 }

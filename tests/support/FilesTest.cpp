@@ -35,11 +35,11 @@ TEST_F(Files, PathTexts) {
 TEST_F(Files, FoldersAreMadeAndRemoved) {
     EXPECT_FALSE(uMkDir(Root + "a/"));
     EXPECT_TRUE(DirExists(Root + "a"));
-    EXPECT_FALSE(uMkDir(Root + "a"));                // existing: nothing to do
-    EXPECT_THROW(uMkDir(Root + "x/y/z"), FatalExit); // the parent must exist
+    EXPECT_FALSE(uMkDir(Root + "a"));                                             // existing: nothing to do
+    EXPECT_THROW(uMkDir(Root + "x/y/z"), libErrorHandler::FatalApplicationError); // the parent must exist
     EXPECT_TRUE(Exists(App + "stowline.err"));
     WriteFile(Root + "plainfile", "x");
-    EXPECT_THROW(uMkDir(Root + "plainfile/"), FatalExit); // a file is not a folder
+    EXPECT_THROW(uMkDir(Root + "plainfile/"), libErrorHandler::FatalApplicationError); // a file is not a folder
     EXPECT_NE(ReadFile(App + "stowline.err").find("libFiles/uMkDir()."), std::string::npos);
 
     WriteFile(Root + "t/one.txt", "1");

@@ -1,4 +1,4 @@
-#include "support/UserInteraction.h"
+#include "common/ScriptedSeam.h"
 
 #include <gtest/gtest.h>
 
