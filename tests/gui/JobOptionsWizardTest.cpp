@@ -415,24 +415,23 @@ TEST_F(JobOptionsTest, NeverRunJobMovesNothingAndAsksNothing) {
 TEST_F(JobOptionsTest, EditJobSavesOnlyAfterOk) {
     MakeExistingJob("Daily");
     const std::string sBytes = ReadFile(Job.FileName());
-    frmJobOptions::ModalHook() = [](frmJobOptions& dlg) {
+    ModalScript Script;
+    DriveDialog<frmJobOptions>(Script, [](frmJobOptions& dlg) {
         dlg.txtStartTime->setText("06:45");
         dlg.cmdCancel->click();
-    };
+    });
     EXPECT_FALSE(frmJobOptions::EditJob(Job, nullptr));
     EXPECT_EQ(ReadFile(Job.FileName()), sBytes);
 
-    frmJobOptions::ModalHook() = [](frmJobOptions& dlg) {
+    DriveDialog<frmJobOptions>(Script, [](frmJobOptions& dlg) {
         dlg.txtStartTime->setText("06:45");
         dlg.optCompression[0]->setChecked(true);
         dlg.optCopyStyle[1]->setChecked(true);
         dlg.optIncremental->setChecked(true);
         dlg.chkSubdirectories->setChecked(true);
         dlg.cmdOK->click();
-    };
-    const bool bSaved = frmJobOptions::EditJob(Job, nullptr);
-    frmJobOptions::ModalHook() = nullptr;
-    ASSERT_TRUE(bSaved);
+    });
+    ASSERT_TRUE(frmJobOptions::EditJob(Job, nullptr));
     CBackupJob reread;
     ASSERT_FALSE(reread.OpenBackupJob(Job.FileName()));
     EXPECT_NEAR(reread.StartTime(), libDates::TimeSerial(6, 45, 0), 1e-6);

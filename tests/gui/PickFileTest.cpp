@@ -1,6 +1,7 @@
 // The pick-files dialog: specific files and every wildcard mode appended to the caller's list,
 // the root-folder rule, the refusals and the remembered folder.
 
+#include "DriveDialog.h"
 #include "app/QtHelpers.h"
 #include "common/TempAppFolder.h"
 #include "ui/frmPickFile.h"
@@ -44,7 +45,6 @@ protected:
         frmPickFile::LastFolder().clear();
     }
     void TearDown() override {
-        frmPickFile::ModalHook() = nullptr;
         CBrowseDlg::Chooser() = nullptr;
         frmPickFile::LastFolder().clear();
         TempAppFolder::TearDown();
@@ -52,11 +52,13 @@ protected:
 
     // Opens the dialog, lets fn drive it, and records whether OK closed it.
     void Run(const std::function<void(frmPickFile&)>& fn) {
-        frmPickFile::ModalHook() = [&](frmPickFile& dlg) {
+        ModalScript script;
+        DriveDialog<frmPickFile>(script, [&](frmPickFile& dlg) {
             fn(dlg);
             Accepted = dlg.result() == QDialog::Accepted;
-        };
+        });
         frmPickFile::Execute(nullptr, &Target);
+        EXPECT_EQ(script.Handled(), 1);
     }
 };
 
