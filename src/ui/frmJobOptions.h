@@ -9,7 +9,6 @@
 #include <QDialog>
 
 #include <array>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,9 +39,6 @@ public:
     // been saved. The job names checked for uniqueness are those of pOwner's "lvwSchedule" list
     // (its current row is the job being edited), when pOwner has one.
     static bool EditJob(CBackupJob& job, QWidget* pOwner);
-    // When set, EditJob hands the loaded editor to this function instead of running it modally
-    // (tests drive the controls and press OK or Cancel there).
-    static std::function<void(frmJobOptions&)>& ModalHook();
 
     explicit frmJobOptions(QWidget* pParent = nullptr);
     ~frmJobOptions() override;

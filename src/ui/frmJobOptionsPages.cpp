@@ -63,11 +63,6 @@ void JobListOf(QWidget* pOwner, std::vector<std::string>& names, int& iSelected)
 }
 } // namespace
 
-std::function<void(frmJobOptions&)>& frmJobOptions::ModalHook() {
-    static std::function<void(frmJobOptions&)> fn;
-    return fn;
-}
-
 bool frmJobOptions::EditJob(CBackupJob& job, QWidget* pOwner) {
     std::vector<std::string> names;
     int iSelected = -1;
@@ -75,10 +70,7 @@ bool frmJobOptions::EditJob(CBackupJob& job, QWidget* pOwner) {
     frmJobOptions dlg(pOwner);
     dlg.m_pOwner = pOwner;
     dlg.BeginEdit(job, names, iSelected);
-    if (ModalHook())
-        ModalHook()(dlg);
-    else
-        dlg.exec();
+    dlg.exec();
     const bool bSaved = dlg.m_bJobSaved;
     // The save's own outcome does not change the answer: the user confirmed.
     if (bSaved) job.SaveBackupJobIniFile();

@@ -76,11 +76,6 @@ UpDownSpinner::UpDownSpinner(QWidget* pParent) : QAbstractSlider(pParent) {
     connect(m_pDown, &QToolButton::clicked, this, [this] { triggerAction(SliderSingleStepSub); });
 }
 
-std::function<void(frmOneShot&)>& frmOneShot::ModalHook() {
-    static std::function<void(frmOneShot&)> fn;
-    return fn;
-}
-
 frmOneShot::frmOneShot(QWidget* pParent) : QDialog(pParent) {
     setObjectName("frmOneShot");
     setModal(true);
@@ -189,10 +184,7 @@ bool frmOneShot::Execute(std::string& sDatesText, const std::string& sJobName, Q
             if (!sLine.empty() && libDates::ParseDateTime(sLine, d)) dlg.AddDate(d, false);
         }
         dlg.setWindowTitle(tr("One shot dates for - %1").arg(Q(sJobName)));
-        if (ModalHook())
-            ModalHook()(dlg);
-        else
-            dlg.exec();
+        dlg.exec();
         if (dlg.m_bConfirmed) sDatesText = dlg.m_sResult;
         return dlg.m_bConfirmed;
     });

@@ -5,7 +5,6 @@
 #include <QAbstractSlider>
 #include <QDialog>
 
-#include <functional>
 #include <string>
 
 class QLineEdit;
@@ -34,9 +33,6 @@ public:
     // Shows the editor modally. True after OK: sDatesText then holds the edited list (each line
     // followed by CR LF). False after Cancel: sDatesText is unchanged.
     static bool Execute(std::string& sDatesText, const std::string& sJobName, QWidget* pOwner = nullptr);
-    // When set, Execute hands the loaded dialog to this function instead of running it modally.
-    static std::function<void(frmOneShot&)>& ModalHook();
-
     // Inserts one date-time in order; equal texts are kept once.
     void AddDate(double dDateTime, bool bSelectIt);
     // The date (midnight) of the month, day and year spinners.

@@ -50,11 +50,6 @@ std::string CBrowseDlg::ShowBrowseDlg(const std::string& sStartPath, bool /*bFol
 
 // ---------------------------------------------------------------- frmPickFile
 
-std::function<void(frmPickFile&)>& frmPickFile::ModalHook() {
-    static std::function<void(frmPickFile&)> fn;
-    return fn;
-}
-
 std::string& frmPickFile::LastFolder() {
     static std::string s;
     return s;
@@ -181,10 +176,7 @@ void frmPickFile::Execute(QWidget* pOwner, QListWidget* pTarget) {
     frmPickFile dlg(pOwner);
     dlg.m_pTarget = pTarget;
     dlg.FormLoad();
-    if (ModalHook())
-        ModalHook()(dlg);
-    else
-        dlg.exec();
+    dlg.exec();
     dlg.m_pTarget = nullptr;
 }
 

@@ -42,9 +42,6 @@ public:
 
     // Shows the dialog modally over pOwner; OK appends the chosen sources to pTarget.
     static void Execute(QWidget* pOwner, QListWidget* pTarget);
-    // When set, Execute hands the loaded dialog to this function instead of running it
-    // modally (tests drive the controls and press OK or Cancel there).
-    static std::function<void(frmPickFile&)>& ModalHook();
     // The folder used by the last OK, kept for the next opening ("" at first).
     static std::string& LastFolder();
 

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -249,6 +250,9 @@ void frmPreferences::FillColumns(const std::array<int, kColumns>& positions) {
     }
     for (auto* item : rows)
         lstColumns->addItem(item);
+    // Wide enough for the longest caption with its check box, whatever the font or style.
+    lstColumns->setMinimumWidth(lstColumns->sizeHintForColumn(0) + 2 * lstColumns->frameWidth() +
+                                lstColumns->verticalScrollBar()->sizeHint().width());
 }
 
 void frmPreferences::SwapRows(int iFirst, int iSecond) {

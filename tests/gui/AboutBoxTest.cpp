@@ -1,9 +1,8 @@
-// The about box: version texts, links and buttons; and a translation installed beside the program.
+// The about box: links and buttons; and a translation installed beside the program.
 
 #include "app/appSetup.h"
 #include "common/ModalScript.h"
 #include "common/TempAppFolder.h"
-#include "engine/libZip.h"
 #include "support/libLog.h"
 #include "ui/frmAbout.h"
 
@@ -19,17 +18,6 @@
 namespace {
 
 class AboutBoxTest : public TempAppFolder {};
-
-TEST_F(AboutBoxTest, ShowsProgramAndZipEngineVersions) {
-    frmAbout about;
-    std::string sExpected = "Stowline " + std::to_string(STOWLINE_VERSION_MAJOR) + "." +
-                            std::to_string(STOWLINE_VERSION_MINOR) + " (Bld " + std::to_string(STOWLINE_VERSION_PATCH) +
-                            ")";
-    EXPECT_EQ(about.lblTitle->text().toStdString(), sExpected);
-    std::string sZip = about.lblZipVer->text().toStdString();
-    EXPECT_EQ(sZip, "ZIP dll version: " + libZip::ZipVersionText());
-    EXPECT_NE(sZip.find("libzip"), std::string::npos);
-}
 
 TEST_F(AboutBoxTest, ButtonsLinksAndHelpKey) {
     frmAbout about;

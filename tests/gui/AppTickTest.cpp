@@ -54,13 +54,17 @@ protected:
     }
 };
 
-TEST_F(AppTickTest, NoJobsReturnsBeforeAskingForDueJobs) {
+TEST_F(AppTickTest, NoJobsOrOnlySuspendedOnesRunNothing) {
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
     EXPECT_EQ(tick.Tick(host), 0);
     EXPECT_TRUE(host.Events.empty()); // the tray menu was never touched
     EXPECT_FALSE(tick.Busy());
+    std::string sFile = WriteCopyJob("Paused", /*bSuspended=*/true);
+    Reload();
+    EXPECT_EQ(tick.Tick(host), 0);
+    EXPECT_EQ(RunCountOf(sFile), 0);
 }
 
 TEST_F(AppTickTest, DueJobRunsOnceAndIsNoLongerDue) {
@@ -96,15 +100,6 @@ TEST_F(AppTickTest, SuspendedAgentAndVisibleWindowRunNothingUntilCleared) {
     host.bVisible = false;
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(RunCountOf(sFile), 1);
-}
-
-TEST_F(AppTickTest, SuspendedJobIsNotDue) {
-    std::string sFile = WriteCopyJob("Paused", /*bSuspended=*/true);
-    Reload();
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
-    EXPECT_EQ(tick.Tick(host), 0);
-    EXPECT_EQ(RunCountOf(sFile), 0);
 }
 
 TEST_F(AppTickTest, TwoDueJobsRunOneAfterTheOtherInListOrder) {

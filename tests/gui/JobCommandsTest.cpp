@@ -1,6 +1,7 @@
 // The main window's Add, Edit, Copy and One-shot dates commands end to end: the real window,
 // the real editor (driven through its modal hook), the job manager and the job files on disk.
 
+#include "DriveDialog.h"
 #include "app/QtHelpers.h"
 #include "common/TempJobFolder.h"
 #include "ui/frmJobOptions.h"
@@ -24,6 +25,7 @@ using UserInteraction::Answer;
 class JobCommandsTest : public TempJobFolder {
 protected:
     std::unique_ptr<frmSchedule> Window;
+    ModalScript Script;
     int EditorOpened = 0;
     std::string EditorCaption;
 
@@ -35,8 +37,6 @@ protected:
         Window = std::make_unique<frmSchedule>();
     }
     void TearDown() override {
-        frmJobOptions::ModalHook() = nullptr;
-        frmOneShot::ModalHook() = nullptr;
         Window.reset();
         TempJobFolder::TearDown();
     }
@@ -77,13 +77,13 @@ protected:
         }
     }
 
-    // An editor hook that records the opening and presses OK after fn.
+    // Drives the next editor opening with fn, recording the opening and its caption.
     void EditorDoes(std::function<void(frmJobOptions&)> fn) {
-        frmJobOptions::ModalHook() = [this, fn](frmJobOptions& dlg) {
+        DriveDialog<frmJobOptions>(Script, [this, fn](frmJobOptions& dlg) {
             ++EditorOpened;
             EditorCaption = S(dlg.windowTitle());
             fn(dlg);
-        };
+        });
     }
 };
 
@@ -222,13 +222,14 @@ TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {
 
     std::string sCaption;
     std::vector<std::string> seen;
-    frmOneShot::ModalHook() = [&](frmOneShot& dlg) {
-        sCaption = S(dlg.windowTitle());
-        seen.clear();
-        for (int i = 0; i < dlg.lstDates->count(); ++i)
-            seen.push_back(S(dlg.lstDates->item(i)->text()));
-        dlg.cmdCancel->click();
-    };
+    for (int i = 0; i < 3; ++i)
+        DriveDialog<frmOneShot>(Script, [&](frmOneShot& dlg) {
+            sCaption = S(dlg.windowTitle());
+            seen.clear();
+            for (int i = 0; i < dlg.lstDates->count(); ++i)
+                seen.push_back(S(dlg.lstDates->item(i)->text()));
+            dlg.cmdCancel->click();
+        });
     // Disagreeing lists: the editor starts empty and names no single job.
     Select({"Alpha", "Beta"});
     Window->mnuCustomSchedule_Click();
@@ -243,7 +244,7 @@ TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {
     EXPECT_EQ(sCaption, "One shot dates for - Beta");
 
     // OK writes the edited list into every selected job's file.
-    frmOneShot::ModalHook() = [&](frmOneShot& dlg) {
+    DriveDialog<frmOneShot>(Script, [&](frmOneShot& dlg) {
         dlg.vscrYear->setValue(2027);
         dlg.vscrMonth->setValue(1);
         dlg.vscrDay->setValue(15);
@@ -251,7 +252,7 @@ TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {
         dlg.txtTime_LostFocus();
         dlg.cmdAdd->click();
         dlg.cmdOK->click();
-    };
+    });
     Select({"Alpha", "Beta"});
     Window->mnuCustomSchedule_Click();
     EXPECT_EQ(LoadJob(JobFile("Alpha")).OneShotDates(), "Jan-15-2027 06:30\r\n");

@@ -200,15 +200,15 @@ TEST_F(JobOptionsTest, TargetBrowseSourcePickerAndOneShotEditorFeedTheJob) {
     EXPECT_EQ(S(dlg.txtTargDir->text()), Root + "backups/");
     CBrowseDlg::Chooser() = nullptr;
 
+    ModalScript Script;
     // Add opens the pick-files dialog, which appends to the source list.
     dlg.SetCurrentPage(2);
-    frmPickFile::ModalHook() = [&](frmPickFile& pick) {
+    DriveDialog<frmPickFile>(Script, [&](frmPickFile& pick) {
         pick.txtPath->setText(Q(Root + "src"));
         pick.filFileList->item(0)->setSelected(true);
         pick.cmdOk->click();
-    };
+    });
     dlg.cmdAddFile->click();
-    frmPickFile::ModalHook() = nullptr;
     frmPickFile::LastFolder().clear();
     ASSERT_EQ(dlg.lstFilesToBackup->count(), 1);
     EXPECT_EQ(S(dlg.lstFilesToBackup->item(0)->text()), Root + "src/a.txt");
@@ -216,15 +216,14 @@ TEST_F(JobOptionsTest, TargetBrowseSourcePickerAndOneShotEditorFeedTheJob) {
     // One shot: the edited dates show in the page and go into the job on OK.
     libDates::SetClock(libDates::DateSerial(2026, 12, 5) + libDates::TimeSerial(15, 0, 0));
     dlg.SetCurrentPage(1);
-    frmOneShot::ModalHook() = [](frmOneShot& one) {
+    DriveDialog<frmOneShot>(Script, [](frmOneShot& one) {
         one.vscrDay->setValue(24);
         one.txtTime->setText("08:00");
         one.txtTime_LostFocus();
         one.cmdAdd->click();
         one.cmdOK->click();
-    };
+    });
     dlg.cmdOneShot->click();
-    frmOneShot::ModalHook() = nullptr;
     EXPECT_EQ(dlg.OneShotDatesText(), "Dec-24-2026 08:00\r\n");
     EXPECT_EQ(S(dlg.txtOneShot->toPlainText()), "Dec-24-2026 08:00\n");
 

@@ -1,6 +1,7 @@
 #pragma once
 // The job editor over a job in the temporary application folder, and its message texts.
 
+#include "DriveDialog.h"
 #include "app/QtHelpers.h"
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"

@@ -1,6 +1,7 @@
 // The pick-files dialog: specific files and every wildcard mode appended to the caller's list,
 // the root-folder rule, the refusals and the remembered folder.
 
+#include "DriveDialog.h"
 #include "app/QtHelpers.h"
 #include "common/TempAppFolder.h"
 #include "ui/frmPickFile.h"
@@ -44,7 +45,6 @@ protected:
         frmPickFile::LastFolder().clear();
     }
     void TearDown() override {
-        frmPickFile::ModalHook() = nullptr;
         CBrowseDlg::Chooser() = nullptr;
         frmPickFile::LastFolder().clear();
         TempAppFolder::TearDown();
@@ -52,11 +52,13 @@ protected:
 
     // Opens the dialog, lets fn drive it, and records whether OK closed it.
     void Run(const std::function<void(frmPickFile&)>& fn) {
-        frmPickFile::ModalHook() = [&](frmPickFile& dlg) {
+        ModalScript script;
+        DriveDialog<frmPickFile>(script, [&](frmPickFile& dlg) {
             fn(dlg);
             Accepted = dlg.result() == QDialog::Accepted;
-        };
+        });
         frmPickFile::Execute(nullptr, &Target);
+        EXPECT_EQ(script.Handled(), 1);
     }
 };
 
@@ -124,9 +126,6 @@ TEST_F(PickFileTest, EveryWildcardMode) {
 
 TEST_F(PickFileTest, WildcardChoicesEnableTheirOwnField) {
     Run([&](frmPickFile& dlg) {
-        ASSERT_EQ(dlg.cmbCommonExt->count(), 18);
-        EXPECT_EQ(S(dlg.cmbCommonExt->itemText(0)), "pdf");
-        EXPECT_EQ(S(dlg.cmbCommonExt->itemText(17)), "ppt");
         dlg.optWildcards->click();
         dlg.optOtherCommon->click();
         EXPECT_TRUE(dlg.cmbCommonExt->isEnabled());
@@ -174,7 +173,6 @@ TEST_F(PickFileTest, RefusalsKeepTheDialogOpen) {
         dlg.txtPath->setText(QString::fromStdString(Root + "missing"));
         EXPECT_EQ(dlg.filFileList->count(), 0);
         dlg.cmdOk->click();
-        Seam->Clear();
         dlg.optWildcards->click();
         dlg.optOtherWildcard->click();
         dlg.txtOtherWildcard->setText("*.d");
@@ -184,23 +182,14 @@ TEST_F(PickFileTest, RefusalsKeepTheDialogOpen) {
     });
     EXPECT_FALSE(Accepted);
     EXPECT_EQ(Target.count(), 0);
-    ASSERT_EQ(Seam->Messages().size(), 2u);
-    EXPECT_EQ(Seam->Messages()[0].Text, "You cannot press the ':' key when defining a wildcard extension.");
-    EXPECT_EQ(Seam->Messages()[1].Text, "You cannot press the '\\' key when defining a wildcard extension.");
-    EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::None);
-}
-
-TEST_F(PickFileTest, RefusalTextsForNoSelectionAndMissingFolder) {
-    Run([&](frmPickFile& dlg) {
-        dlg.txtPath->setText(QString::fromStdString(Data));
-        dlg.cmdOk->click();
-        dlg.txtPath->setText(QString::fromStdString(Root + "missing"));
-        dlg.cmdOk->click();
-    });
-    ASSERT_EQ(Seam->Messages().size(), 2u);
-    EXPECT_EQ(Seam->Messages()[0].Text, "You must select files to backup from the file list box before clicking Ok, or "
-                                        "leave the Wildcards tab visible.  Please do so now.");
-    EXPECT_EQ(Seam->Messages()[1].Text, "The backup path selected does not exist; please correct it.");
+    auto m = Seam->Messages();
+    ASSERT_EQ(m.size(), 4u);
+    EXPECT_EQ(m[0].Text, "You must select files to backup from the file list box before clicking Ok, or leave the "
+                         "Wildcards tab visible.  Please do so now.");
+    EXPECT_EQ(m[1].Text, "The backup path selected does not exist; please correct it.");
+    EXPECT_EQ(m[2].Text, "You cannot press the ':' key when defining a wildcard extension.");
+    EXPECT_EQ(m[3].Text, "You cannot press the '\\' key when defining a wildcard extension.");
+    EXPECT_EQ(m[2].IconKind, Icon::None);
 }
 
 TEST_F(PickFileTest, BrowseTakesAnExistingFolderWithoutItsFinalSlash) {

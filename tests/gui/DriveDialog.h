@@ -1,0 +1,22 @@
+#pragma once
+// Drives the next modal dialog of type D as it is shown: fn works its controls, and a dialog
+// that fn leaves open is cancelled, so the command under test always returns.
+
+#include "common/ModalScript.h"
+
+#include <QDialog>
+#include <functional>
+#include <gtest/gtest.h>
+
+template <class D> ModalScript& DriveDialog(ModalScript& script, std::function<void(D&)> fn) {
+    return script.Then([fn](QWidget* w) {
+        auto* pDialog = qobject_cast<D*>(w);
+        if (!pDialog) {
+            ADD_FAILURE() << "unexpected modal window " << w->objectName().toStdString();
+            w->close();
+            return;
+        }
+        fn(*pDialog);
+        if (pDialog->isVisible()) pDialog->reject();
+    });
+}
