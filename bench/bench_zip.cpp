@@ -21,18 +21,19 @@ int main(int argc, char** argv) {
     appMisc::SetAppFolder(std::filesystem::absolute(sZip).parent_path().string() + "/");
     UserInteraction::Install(std::make_unique<UserInteraction::HeadlessSeam>());
 
+    libZip::ZipEngine engine;
     libZip::ZipJobValues job;
     job.Subdirectories = true;
     bool bError = false;
     for (int i = 2; i < argc; ++i) {
-        libZip::ZipStepResult r = libZip::ArchiveEntry(job, sZip, argv[i], i - 2);
+        libZip::ZipStepResult r = engine.ArchiveEntry(job, sZip, argv[i], i - 2);
         std::printf("entry %d: result %d\n", i - 2, r.Code);
         if (r.IsError) {
             bError = true;
             break;
         }
     }
-    libZip::ZipStepResult r = libZip::FinishArchive(job, true);
+    libZip::ZipStepResult r = engine.FinishArchive(job, true);
     std::printf("archive: result %d\n", r.Code);
     return bError || r.IsError ? 1 : 0;
 }

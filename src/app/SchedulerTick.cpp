@@ -2,6 +2,7 @@
 
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
+#include "engine/CBackupJobRun.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/libDates.h"
 #include "support/libErrorHandler.h"
@@ -49,7 +50,7 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
         if (!pManager) break;
         std::string sFile = pManager->FileNameFromHandle(lHandle);
         if (sFile.empty()) continue; // void handle: nothing to run
-        pManager->ExecuteBackup(lHandle);
+        BackupRun::ExecuteBackup(*pManager, lHandle);
         ++iRun;
         if (CBackupJob* pJob = pManager->JobFromHandle(lHandle)) {
             if (!pJob->Failure())

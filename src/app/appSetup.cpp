@@ -8,6 +8,7 @@
 #include "app/frmMain.h"
 #include "app/frmPopup.h"
 #include "app/libForms.h"
+#include "engine/CBackupJobRun.h"
 #include "engine/RunState.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
@@ -253,7 +254,7 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                         continue;
                     }
                     RunGuard guard;
-                    bool bAbandoned = job.ExecuteBackupNow(nullptr);
+                    bool bAbandoned = BackupRun::ExecuteBackupNow(job, nullptr);
                     if (bAbandoned || job.Failure()) iExitStatus = ExitJobFailed;
                 }
             }

@@ -1,5 +1,7 @@
 #include "engine/ArchiveFlags.h"
 
+#include "engine/RunState.h"
+
 #include "support/StowError.h"
 #include "support/appMisc.h"
 #include "support/libFiles.h"
@@ -45,15 +47,9 @@ void SplitPath(const std::string& sPath, std::string& sFolder, std::string& sNam
     }
 }
 
-std::unique_ptr<ArchiveFlags>& TheInstance() {
-    static std::unique_ptr<ArchiveFlags> instance;
-    return instance;
-}
-
-std::string& TheInstancePath() {
-    static std::string path;
-    return path;
-}
+// The store and its file live with the engine's other process-wide state.
+std::unique_ptr<ArchiveFlags>& TheInstance() { return RunState::ArchiveFlagStore().Store; }
+std::string& TheInstancePath() { return RunState::ArchiveFlagStore().Path; }
 
 // Puts a store that cannot be opened out of the way, replacing an older one put aside, so that
 // a fresh one can take its place. Returns false when it could not be moved.

@@ -1,14 +1,16 @@
-// CBackupJobManager::ExecuteBackup: runs one catalogued job without a window.
+// BackupRun::ExecuteBackup: runs one catalogued job without a window.
+
+#include "engine/CBackupJobRun.h"
 
 #include "jobs/CBackupJobManager.h"
 
-int32_t CBackupJobManager::ExecuteBackup(int32_t lHandle) {
+namespace BackupRun {
+
+int32_t ExecuteBackup(CBackupJobManager& manager, int32_t lHandle) {
     if (lHandle < 0) return lHandle;
-    if (m_pSharedJob->Tag() != lHandle) {
-        const int32_t lIndex = FindIndexByHandle(lHandle);
-        if (lIndex < 0) return lHandle;
-        LoadEntry(lIndex);
-    }
-    m_pSharedJob->ExecuteBackupNow(nullptr);
+    if (manager.SharedJob().Tag() != lHandle && manager.JobFromHandle(lHandle) == nullptr) return lHandle;
+    ExecuteBackupNow(manager.SharedJob(), nullptr);
     return lHandle;
 }
+
+} // namespace BackupRun

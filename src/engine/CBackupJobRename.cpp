@@ -1,5 +1,7 @@
-// CBackupJob::RenameJob: a new name and target directory for a job, moving its job file and,
+// BackupRun::RenameJob: a new name and target directory for a job, moving its job file and,
 // on request, its zip archives.
+
+#include "engine/CBackupJobRun.h"
 
 #include "engine/CFileFinder.h"
 #include "engine/libRetention.h"
@@ -11,39 +13,19 @@
 #include "support/libStrings.h"
 
 #include <cerrno>
-#include <sys/stat.h>
 #include <vector>
 
-namespace {
-// Both paths name one existing file.
-bool SameFile(const std::string& sA, const std::string& sB) {
-    struct stat a {
-    }, b{};
-    return ::stat(sA.c_str(), &a) == 0 && ::stat(sB.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-} // namespace
+namespace BackupRun {
 
-bool CBackupJob::RenameJob(const std::string& sNewTargetDirectory, const std::string& sNewJobName, bool bMoveBackups) {
+bool RenameJob(CBackupJob& job, const std::string& sNewTargetDirectory, const std::string& sNewJobName,
+               bool bMoveBackups) {
     try {
-        // A name that cannot form a file inside the job folder is refused before anything changes.
-        if (!IsSafeJobName(sNewJobName)) return false;
-        const std::string sNewFile = JobFileNameFor(sNewJobName);
-        // Never put this job's file over another job's file.
-        if (sNewFile != m_FileName && libFiles::PathExists(sNewFile) && !SameFile(sNewFile, m_FileName)) return false;
-
-        const std::string sOldTarget = libFiles::AddTrailingSlash(m_TargetDirectory);
-        m_TargetDirectory = libFiles::AddTrailingSlash(sNewTargetDirectory);
-        const bool bTargetMoved = m_TargetDirectory != sOldTarget && !sOldTarget.empty();
-
-        const std::string sOldBase = libStrings::StripFileNameChars(m_JobName);
+        const std::string sOldTarget = libFiles::AddTrailingSlash(job.TargetDirectory());
+        const std::string sOldBase = libStrings::StripFileNameChars(job.JobName());
+        if (!job.RenameJobFile(sNewTargetDirectory, sNewJobName)) return false;
+        const std::string& sNewTarget = job.TargetDirectory();
+        const bool bTargetMoved = sNewTarget != sOldTarget && !sOldTarget.empty();
         const std::string sNewBase = libStrings::StripFileNameChars(sNewJobName);
-        m_JobName = sNewJobName;
-
-        // File names on this system are case-sensitive: a change of case is a new name.
-        if (m_FileName != sNewFile) {
-            if (!m_FileName.empty() && libFiles::FileExists(m_FileName)) libFiles::MoveFile(m_FileName, sNewFile);
-            m_FileName = sNewFile;
-        }
 
         const bool bNameMoved = sOldBase != sNewBase && !sOldBase.empty();
         // Without a base name every zip in the old folder would look like ours: move nothing.
@@ -64,7 +46,7 @@ bool CBackupJob::RenameJob(const std::string& sNewTargetDirectory, const std::st
             finder.FindClose();
             for (const std::string& sFound : names) {
                 const std::string sFrom = sOldTarget + sFound;
-                const std::string sTo = m_TargetDirectory + sNewBase + sFound.substr(sOldBase.size());
+                const std::string sTo = sNewTarget + sNewBase + sFound.substr(sOldBase.size());
                 // An archive already there (of another job, or of an earlier name) is kept.
                 if (sFrom == sTo || libFiles::PathExists(sTo)) continue;
                 libFiles::MoveFile(sFrom, sTo);
@@ -76,3 +58,5 @@ bool CBackupJob::RenameJob(const std::string& sNewTargetDirectory, const std::st
         return false;
     }
 }
+
+} // namespace BackupRun

@@ -1,4 +1,4 @@
-// CBackupJob::ExecuteBackupNow: one backup of a job, copy style or zip style, from the checks
+// BackupRun::ExecuteBackupNow: one backup of a job, copy style or zip style, from the checks
 // through retention and the copy or zip steps to the recorded run and the saved job file.
 
 #include "engine/CBackupJobRun.h"
@@ -28,8 +28,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <limits>
+#include <memory>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -81,35 +81,24 @@ std::string NumberText(double d) {
     return buf;
 }
 
-std::function<int(const std::string&)> g_lookUpHook;
-
-// Looks a path up: 0 with its status, or the errno of the failed look-up.
-int LookUp(const std::string& sPath, struct stat& st) {
-    if (g_lookUpHook) {
-        const int iErr = g_lookUpHook(sPath);
-        if (iErr != 0) return iErr;
-    }
-    return ::stat(sPath.c_str(), &st) == 0 ? 0 : errno;
-}
-
 // The look-up failed because a drive has no medium (or is not there): error 52 of the run's trap.
 bool NoMedium(int iErr) { return iErr == ENOMEDIUM || iErr == ENXIO; }
 
 // Looks a folder up. False when the look-up itself failed (a drive without a medium, a device
 // error); bFound tells whether a folder of that name exists.
-bool LookUpFolder(const std::string& sFolder, bool& bFound) {
+bool LookUpFolder(const FileSystemProbe& probe, const std::string& sFolder, bool& bFound) {
     struct stat st {};
-    const int iErr = LookUp(sFolder, st);
+    const int iErr = probe.LookUp(sFolder, st);
     bFound = iErr == 0 && S_ISDIR(st.st_mode);
     return !(NoMedium(iErr) || iErr == EIO);
 }
 
 // Waits for a drive to come up: while looking the path up fails (a path that simply does not
 // exist is no failure), looks again, letting events run, for at most 5 seconds. Reports nothing.
-void WaitForDrive(const std::string& sPath) {
+void WaitForDrive(const FileSystemProbe& probe, const std::string& sPath) {
     bool bFound = false;
     const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!LookUpFolder(sPath, bFound) && std::chrono::steady_clock::now() < tEnd) {
+    while (!LookUpFolder(probe, sPath, bFound) && std::chrono::steady_clock::now() < tEnd) {
         UserInteraction::DoEvents();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -117,28 +106,29 @@ void WaitForDrive(const std::string& sPath) {
 
 // A path exists (a folder when bFolder). A drive without a medium raises error 52, which the
 // run's trap turns into the prompt for the disk.
-bool Exists(const std::string& sPath, bool bFolder) {
+bool Exists(const FileSystemProbe& probe, const std::string& sPath, bool bFolder) {
     struct stat st {};
-    const int iErr = LookUp(sPath, st);
+    const int iErr = probe.LookUp(sPath, st);
     if (NoMedium(iErr)) throw ErrorFromErrno(iErr, sPath);
     return iErr == 0 && (!bFolder || S_ISDIR(st.st_mode));
 }
 
 // A file (or folder) entry exists; a "?" pattern needs one matching file.
-bool EntryExists(const std::string& sEntry) {
+bool EntryExists(const FileSystemProbe& probe, const std::string& sEntry) {
     if (libStrings::HasWildcards(libFiles::FilePathStripPath(sEntry))) {
         CFileFinder finder;
         for (std::string sName = finder.FindFirst(sEntry); !sName.empty(); sName = finder.FindNext())
             if ((finder.Attrib() & CFileFinder::AttrDirectory) == 0) return true;
         return false;
     }
-    return Exists(sEntry, false);
+    return Exists(probe, sEntry, false);
 }
 
 class Run {
 public:
-    Run(CBackupJob& job, BackupRunOwner* pOwner)
-        : m_job(job), m_pOwner(pOwner), m_bFailureBefore(job.Failure()), m_dSizeBefore(job.SizeLastRun()) {}
+    Run(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe)
+        : m_job(job), m_pOwner(pOwner), m_probe(probe), m_bFailureBefore(job.Failure()),
+          m_dSizeBefore(job.SizeLastRun()) {}
 
     bool Execute();
 
@@ -159,6 +149,7 @@ private:
 
     CBackupJob& m_job;
     BackupRunOwner* m_pOwner;
+    const FileSystemProbe& m_probe;
     const bool m_bFailureBefore;
     const double m_dSizeBefore;
     std::string m_sTarget;     // TargetDirectory with its final "/"
@@ -167,6 +158,7 @@ private:
     std::string m_sZipBase;    // the archive's path without ".zip"; "" for a copy-style run
     std::string m_sNewZip;     // the archive being written, in the temporary folder
     libZip::ZipJobValues m_zipValues;
+    std::unique_ptr<libZip::ZipEngine> m_zip; // the zip step's engine, made when it starts
     bool m_bArchiveOpen = false;
     bool m_bTempMade = false;       // the temporary folder was created by this run
     bool m_bNotAllBackedUp = false; // a file was left out although the run went on
@@ -206,8 +198,8 @@ Outcome Run::Steps() {
     // Clear a stale abort request of an earlier run, so that it cannot empty this one.
     RunState::SetAbortRequested(false);
     // 1. Let removable drives come up.
-    WaitForDrive(appMisc::AppFolder() + appMisc::ExeBaseName());
-    WaitForDrive(m_job.TargetDirectory());
+    WaitForDrive(m_probe, appMisc::AppFolder() + appMisc::ExeBaseName());
+    WaitForDrive(m_probe, m_job.TargetDirectory());
     // 2. Show that the run is busy.
     if (m_pOwner != nullptr) {
         m_pOwner->SetBusyPointer(true);
@@ -252,7 +244,7 @@ Outcome Run::Steps() {
         }
     }
     // What an interrupted run of this job left behind goes before anything new is written.
-    if (Retrying([&] { return Exists(m_sTarget, true); })) JobTemp::Reclaim(m_sTempFolder);
+    if (Retrying([&] { return Exists(m_probe, m_sTarget, true); })) JobTemp::Reclaim(m_sTempFolder);
     // 6. Pending comment.
     if (!libLog::PendingComment().empty()) libLog::LogEvent(libLog::PendingComment());
     // 7. Pre-backup command.
@@ -322,6 +314,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
     // older archives their new ones) only once it is complete on disk.
     m_sNewZip = m_sTempFolder + libStrings::StripFileNameChars(m_job.JobName()) + ".zip";
     m_zipValues = libZip::ZipJobValuesOf(m_job);
+    m_zip = std::make_unique<libZip::ZipEngine>(m_probe);
     for (size_t i = 0; i < sources.size(); ++i) {
         const std::string& sEntry = sources[i];
         RunStatus::SetLightIdle(m_pOwner);
@@ -346,7 +339,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         }
         m_bArchiveOpen = true;
         const libZip::ZipStepResult result =
-            Retrying([&] { return libZip::ArchiveEntry(m_zipValues, m_sNewZip, sEntry, static_cast<int>(i)); });
+            Retrying([&] { return m_zip->ArchiveEntry(m_zipValues, m_sNewZip, sEntry, static_cast<int>(i)); });
         if (result.Abandon) throw AbandonRun{};
         if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
         if (result.IsError) {
@@ -357,7 +350,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         }
     }
     if (m_bArchiveOpen) {
-        const libZip::ZipStepResult result = Retrying([&] { return libZip::FinishArchive(m_zipValues, true); });
+        const libZip::ZipStepResult result = Retrying([&] { return m_zip->FinishArchive(m_zipValues, true); });
         m_bArchiveOpen = false;
         if (result.Abandon) throw AbandonRun{};
         if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
@@ -437,7 +430,7 @@ void Run::Finish() {
 
 bool Run::TargetMissing() const {
     const std::string& sTarget = m_job.TargetDirectory();
-    if (Retrying([&] { return Exists(sTarget, true); }) || sTarget.size() <= 3) return false;
+    if (Retrying([&] { return Exists(m_probe, sTarget, true); }) || sTarget.size() <= 3) return false;
     libLog::LogEvent("Stowline Target Path does not exist: '" + sTarget + "'.");
     return true;
 }
@@ -445,7 +438,7 @@ bool Run::TargetMissing() const {
 Check Run::SourceCheck(const std::string& sEntry) const {
     if (sEntry.find('*') != std::string::npos) {
         bool bFound = false;
-        if (!LookUpFolder(libFiles::FilePathStripFileName(sEntry), bFound)) {
+        if (!LookUpFolder(m_probe, libFiles::FilePathStripFileName(sEntry), bFound)) {
             UserInteraction::MsgBox("Please put the floppy or zip disk into the drive and try again.", Buttons::OK,
                                     Icon::Information, "Disk I/O Error");
             return Check::DiskStop;
@@ -457,7 +450,7 @@ Check Run::SourceCheck(const std::string& sEntry) const {
         }
         return Check::Ok;
     }
-    if (!Retrying([&] { return EntryExists(sEntry); })) {
+    if (!Retrying([&] { return EntryExists(m_probe, sEntry); })) {
         libLog::LogEvent("Stowline Pre-Emptive Error, file to backup does not exist: '" + sEntry + "'.");
         return Check::Abandon;
     }
@@ -480,7 +473,7 @@ void Run::DropArchive() {
     if (m_bArchiveOpen) {
         m_bArchiveOpen = false;
         try {
-            libZip::FinishArchive(m_zipValues, false);
+            m_zip->FinishArchive(m_zipValues, false);
         } catch (const std::exception&) {
             // Dropping writes nothing; a failure here leaves nothing behind either.
         }
@@ -560,22 +553,17 @@ int RunCommand(const std::string& sCommandLine) {
     }
 }
 
-void SetLookUpHook(std::function<int(const std::string& sPath)> hook) { g_lookUpHook = std::move(hook); }
-
-} // namespace BackupRun
-
-bool CBackupJob::ExecuteBackupNow(BackupRunOwner* pOwner) {
-    // A run lets events through; a second run started from one of them would share the run's
-    // process-wide state (abort flag, open archive). It is refused: not run, so not backed up.
-    static bool s_bRunning = false;
-    if (s_bRunning) {
-        m_Failure = true;
+bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe) {
+    // A run lets events through; a second run started from one of them would share the
+    // process-wide state (abort flag, status window, archive-flag store). It is refused: not
+    // run, so not backed up.
+    RunState::RunningScope running;
+    if (!running.Entered()) {
+        job.SetFailure(true);
         return true;
     }
-    s_bRunning = true;
-    struct Running {
-        ~Running() { s_bRunning = false; }
-    } running;
     RunState::OwnerScope ownerScope(pOwner);
-    return Run(*this, pOwner).Execute();
+    return Run(job, pOwner, probe).Execute();
 }
+
+} // namespace BackupRun

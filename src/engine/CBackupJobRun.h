@@ -1,10 +1,35 @@
 #pragma once
-// Pieces of the backup run (CBackupJob::ExecuteBackupNow) that stand on their own.
+// The backup run of a job, the run of a catalogued job, the rename that moves a job's
+// archives, and the pieces of the run that stand on their own.
 
-#include <functional>
+#include "engine/FileSystemProbe.h"
+
+#include <cstdint>
 #include <string>
 
+class BackupRunOwner;
+class CBackupJob;
+class CBackupJobManager;
+
 namespace BackupRun {
+
+// Runs the job's backup now; true when the run was abandoned. pOwner shows progress (or none).
+// The run looks paths up and opens its sources through probe. A run started while another one
+// runs (from an event the first one let through) is refused: the job's Failure is set and the
+// result is true.
+bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner = nullptr,
+                      const FileSystemProbe& probe = FileSystemProbe::Real());
+
+// Loads the catalogued job (unless the manager's shared job already holds it) and runs its
+// backup without a window. Returns the handle passed in; a negative or unknown handle does
+// nothing.
+int32_t ExecuteBackup(CBackupJobManager& manager, int32_t lHandle);
+
+// New target folder and name (CBackupJob::RenameJobFile) and, when bMoveBackups, the job's own
+// zip archives moved to the new folder and base name; an archive already under a new name is
+// kept. Returns true when it completed; false for a name refused.
+bool RenameJob(CBackupJob& job, const std::string& sNewTargetDirectory, const std::string& sNewJobName,
+               bool bMoveBackups);
 
 // The transaction-log header of a run: "-- " + name + " " + (60 - length) dashes; a name of
 // 60 characters or more gets no dashes.
@@ -21,10 +46,5 @@ std::string ExpandPlaceholders(const std::string& sCommand, const std::string& s
 // end, letting pending events run meanwhile. Returns its exit status (128 + the signal number
 // when a signal ended it), or -1 when it could not be started.
 int RunCommand(const std::string& sCommandLine);
-
-// Test seam: a function consulted before the run looks a path up (drives, target, sources); a
-// non-zero result is taken as the errno of a failed look-up (ENOMEDIUM: a drive without a
-// medium). An empty function removes it.
-void SetLookUpHook(std::function<int(const std::string& sPath)> hook);
 
 } // namespace BackupRun

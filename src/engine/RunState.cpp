@@ -1,12 +1,16 @@
 #include "engine/RunState.h"
 
+#include "engine/ArchiveFlags.h"
 #include "engine/BackupRunOwner.h"
 #include "support/UserInteraction.h"
 #include "support/libStrings.h"
 
 namespace {
+// The engine's process-wide state: the only mutable namespace-scope values of the engine.
 bool g_bAbortRequested = false;
 BackupRunOwner* g_pOwner = nullptr;
+bool g_bRunning = false;
+RunState::ArchiveFlagSlot g_archiveFlags;
 
 void SetLights(BackupRunOwner* pOwner, bool bBusy) {
     if (pOwner == nullptr) return;
@@ -30,6 +34,15 @@ void SetOwner(BackupRunOwner* pOwner) { g_pOwner = pOwner; }
 
 OwnerScope::OwnerScope(BackupRunOwner* pOwner) : m_pPrevious(g_pOwner) { g_pOwner = pOwner; }
 OwnerScope::~OwnerScope() { g_pOwner = m_pPrevious; }
+
+RunningScope::RunningScope() : m_bEntered(!g_bRunning) { g_bRunning = true; }
+RunningScope::~RunningScope() {
+    if (m_bEntered) g_bRunning = false;
+}
+
+ArchiveFlagSlot::ArchiveFlagSlot() = default;
+ArchiveFlagSlot::~ArchiveFlagSlot() = default;
+ArchiveFlagSlot& ArchiveFlagStore() { return g_archiveFlags; }
 
 } // namespace RunState
 

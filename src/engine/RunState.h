@@ -1,7 +1,19 @@
 #pragma once
-// Process-wide state of the backup run in progress. All work runs on the one
-// user-interface thread, so plain values suffice.
+// The one owner of the engine's process-wide state. Everything else in the engine belongs to
+// the object that uses it (a run, its zip engine, a copy walk) and lives no longer than it.
+// What is here must be reachable from outside a run, or outlives runs:
+//   - the abort request: the main window's Abort command and the agent's stop signal reach
+//     the run in progress through it; the window's run loop reads it between jobs;
+//   - the window showing the run, for the copy walk's and the zip call-backs' status line;
+//   - whether a run is in progress, so that a second run is refused while one runs (a run
+//     lets events through, and one of them could start another);
+//   - the archive-flag store, an open SQLite database kept across runs (see ArchiveFlags).
+// All work runs on the one user-interface thread, so plain values suffice.
 
+#include <memory>
+#include <string>
+
+class ArchiveFlags;
 class BackupRunOwner;
 
 namespace RunState {
@@ -27,5 +39,29 @@ public:
 private:
     BackupRunOwner* m_pPrevious;
 };
+
+// Marks a run in progress for its scope. Entered() is false when another run was already in
+// progress: the caller must not run then (and the mark stays the other run's).
+class RunningScope {
+public:
+    RunningScope();
+    ~RunningScope();
+    RunningScope(const RunningScope&) = delete;
+    RunningScope& operator=(const RunningScope&) = delete;
+    bool Entered() const { return m_bEntered; }
+
+private:
+    bool m_bEntered;
+};
+
+// The archive-flag store of the process and the database file it was opened for. Only
+// ArchiveFlags::Instance and ArchiveFlags::Close use it.
+struct ArchiveFlagSlot {
+    ArchiveFlagSlot();
+    ~ArchiveFlagSlot();
+    std::unique_ptr<ArchiveFlags> Store;
+    std::string Path;
+};
+ArchiveFlagSlot& ArchiveFlagStore();
 
 } // namespace RunState

@@ -19,8 +19,6 @@ namespace {
 
 // ---- the queued files of an open archive ------------------------------------------
 
-struct Session;
-
 // One file queued in the archive: a lazily opened source, so that at most a few source
 // files are open at any time however many files the archive holds. Owned by the session;
 // libzip's FREE only marks it.
@@ -51,7 +49,10 @@ struct QueuedFile {
     bool Complete = false;
 };
 
-struct Session {
+} // namespace
+
+struct detail::Session {
+    EngineState* Engine = nullptr; // the engine whose archive this is
     zip_t* Archive = nullptr;
     std::string ZipFile;
     std::unordered_set<std::string> Names;
@@ -70,7 +71,7 @@ struct Session {
     }
 };
 
-std::unique_ptr<Session> g_session;
+namespace {
 
 // Ends the archive within this file: the call-back answered stop.
 void Stop(QueuedFile* f) {
@@ -112,7 +113,7 @@ bool NextChunk(QueuedFile* f) {
         f->Current = s.Pipeline->Take(pf.FirstJob + f->NextChunk);
     } else {
         f->Current = ChunkResult{};
-        s.InlineDeflater.Run(f->Path, f->Chunks[f->NextChunk], f->Level, f->Current);
+        s.InlineDeflater.Run(s.Engine->Probe, f->Path, f->Chunks[f->NextChunk], f->Level, f->Current);
     }
     ++f->NextChunk;
     f->CurrentPos = 0;
@@ -148,7 +149,7 @@ zip_int64_t SourceCallback(void* pState, void* data, zip_uint64_t len, zip_sourc
         f->Complete = false;
         if (f->Level == 0) {
             CloseSourceFile(f);
-            f->Fd = OpenSource(f->Path);
+            f->Fd = f->Owner->Engine->Probe.OpenSource(f->Path);
             if (f->Fd < 0) {
                 MarkUnreadable(f, ZIP_ER_OPEN, errno);
                 return -1;
@@ -270,7 +271,8 @@ void StartPipeline(Session& s) {
         files.push_back(std::move(pf));
     }
     if (!files.empty())
-        s.Pipeline = std::make_unique<DeflatePipeline>(std::move(files), std::move(jobs), WorkerCount());
+        s.Pipeline =
+            std::make_unique<DeflatePipeline>(s.Engine->Probe, std::move(files), std::move(jobs), WorkerCount());
 }
 
 // libzip's error for the archive itself, as an engine result code.
@@ -328,7 +330,7 @@ zip_source_t* MakeSource(Session& s, const Selected& item, std::shared_ptr<const
     // Empty files are stored, as other zip programs do: deflate adds bytes to nothing.
     f->Level = item.Size == 0 ? 0 : iLevel;
     f->Functions = std::move(fns);
-    f->Verbose = g_options.fVerbose && !g_options.fQuiet;
+    f->Verbose = s.Engine->Options.fVerbose && !s.Engine->Options.fQuiet;
     zip_error_init(&f->Error);
     zip_source_t* src = zip_source_function(s.Archive, SourceCallback, f);
     if (!src) {
@@ -341,13 +343,13 @@ zip_source_t* MakeSource(Session& s, const Selected& item, std::shared_ptr<const
 
 // Queues the selection in the session's archive. Returns a result code.
 int Queue(Session& s, const Selection& sel, const std::string& sPassword) {
-    auto fns = std::make_shared<const ZipUserFunctions>(g_functions);
+    auto fns = std::make_shared<const ZipUserFunctions>(s.Engine->Functions);
     std::vector<zip_uint64_t> added;
     auto rollback = [&] {
         for (zip_uint64_t i : added)
             zip_delete(s.Archive, i);
     };
-    const int iLevel = std::clamp(g_options.fLevel - '0', 0, 9);
+    const int iLevel = std::clamp(s.Engine->Options.fLevel - '0', 0, 9);
     for (const Selected& item : sel.Items) {
         if (!s.Names.insert(item.Name).second) continue; // already in this run's archive
         zip_int64_t idx;
@@ -395,15 +397,16 @@ int SystemError(zip_error_t* pError) {
     return zip_error_system_type(pError) == ZIP_ET_SYS ? zip_error_code_system(pError) : 0;
 }
 
-int OpenSession(const std::string& sZipFile, std::unique_ptr<Session>& out) {
+int OpenSession(EngineState& engine, const std::string& sZipFile, std::unique_ptr<Session>& out) {
     int err = 0;
     errno = 0;
     zip_t* za = zip_open(sZipFile.c_str(), ZIP_CREATE, &err);
     if (!za) {
-        g_lastSystemError = errno;
+        engine.LastSystemError = errno;
         return ResultFromZipError(err);
     }
     out = std::make_unique<Session>();
+    out->Engine = &engine;
     out->Archive = za;
     out->ZipFile = sZipFile;
     return ZE_OK;
@@ -431,7 +434,7 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
         }
         s->Pipeline.reset();
         int code = ResultFromZipError(zip_error_code_zip(zip_get_error(s->Archive)));
-        g_lastSystemError = SystemError(zip_get_error(s->Archive));
+        s->Engine->LastSystemError = SystemError(zip_get_error(s->Archive));
         if (s->Stopped) code = ZE_ABORT;
         if (code != ZE_ABORT && !s->Unreadable.empty()) {
             // A source that could not be read while writing: leave it out and write the
@@ -447,7 +450,7 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
             }
             if (bRemoved) {
                 s->LeftOut = true;
-                g_leftOut.insert(g_leftOut.end(), s->UnreadableWhy.begin(), s->UnreadableWhy.end());
+                s->Engine->LeftOut.insert(s->Engine->LeftOut.end(), s->UnreadableWhy.begin(), s->UnreadableWhy.end());
                 continue;
             }
         }
@@ -457,19 +460,23 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
 }
 
 int ArchiveInto(Session& s, const std::vector<std::string>& names) {
+    EngineState& engine = *s.Engine;
     Selection sel;
-    if (int code = SelectFiles(names, g_options, sel); code != ZE_OK) return code;
+    const int iSelected = SelectFiles(names, engine.Options, engine.Probe, sel);
+    engine.LeftOut.insert(engine.LeftOut.end(), sel.LeftOutFiles.begin(), sel.LeftOutFiles.end());
+    if (iSelected != ZE_OK) return iSelected;
 
     std::string sPassword;
-    if (g_options.fEncrypt) {
+    if (engine.Options.fEncrypt) {
         std::string sAnswer;
-        if (g_functions.Password(sAnswer, PasswordBufferSize, "Enter password: ", s.ZipFile) != 0 || sAnswer.empty())
+        if (engine.Functions.Password(sAnswer, PasswordBufferSize, "Enter password: ", s.ZipFile) != 0 ||
+            sAnswer.empty())
             return ZE_PARMS; // asked to encrypt without a password: never store in the clear
         sPassword = FitPassword(sAnswer, PasswordBufferSize);
     }
-    if (g_options.fComment) {
+    if (engine.Options.fComment) {
         std::string sComment;
-        g_functions.Comment(sComment);
+        engine.Functions.Comment(sComment);
         if (!sComment.empty()) {
             if (sComment.size() > 0xFFFF) sComment.resize(0xFFFF);
             if (zip_set_archive_comment(s.Archive, sComment.c_str(), static_cast<zip_uint16_t>(sComment.size())) != 0)
@@ -487,11 +494,19 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
 
 // ---- public operations -------------------------------------------------------------
 
-int ZpArchive(const std::string& sZipFile, const std::vector<std::string>& names) {
+EngineState::EngineState(const FileSystemProbe& probe) : Probe(probe) {}
+
+EngineState::~EngineState() {
+    // An archive still open when its engine goes is dropped, never half written.
+    if (Open) CloseSession(std::move(Open), false);
+}
+
+int ZipEngine::ZpArchive(const std::string& sZipFile, const std::vector<std::string>& names) {
+    EngineState& engine = *m_state;
     if (sZipFile.empty()) return ZE_NAME;
-    if (g_session && g_session->ZipFile == sZipFile) return ArchiveInto(*g_session, names);
+    if (engine.Open && engine.Open->ZipFile == sZipFile) return ArchiveInto(*engine.Open, names);
     std::unique_ptr<Session> s;
-    int code = OpenSession(sZipFile, s);
+    int code = OpenSession(engine, sZipFile, s);
     if (code != ZE_OK) return code;
     code = ArchiveInto(*s, names);
     if (ZipResultIsError(code, false) && code != ZE_NONE) {
@@ -502,23 +517,24 @@ int ZpArchive(const std::string& sZipFile, const std::vector<std::string>& names
     return closeCode != ZE_OK ? closeCode : code;
 }
 
-int ZpOpenArchive(const std::string& sZipFile) {
-    g_lastSystemError = 0;
-    if (g_session) {
-        if (g_session->ZipFile == sZipFile) return ZE_OK;
-        CloseSession(std::move(g_session), true);
+int ZipEngine::ZpOpenArchive(const std::string& sZipFile) {
+    EngineState& engine = *m_state;
+    engine.LastSystemError = 0;
+    if (engine.Open) {
+        if (engine.Open->ZipFile == sZipFile) return ZE_OK;
+        CloseSession(std::move(engine.Open), true);
     }
     if (sZipFile.empty()) return ZE_NAME;
-    return OpenSession(sZipFile, g_session);
+    return OpenSession(engine, sZipFile, engine.Open);
 }
 
-int ZpCloseArchive(bool bKeep) {
-    g_lastSystemError = 0;
-    return CloseSession(std::move(g_session), bKeep);
+int ZipEngine::ZpCloseArchive(bool bKeep) {
+    m_state->LastSystemError = 0;
+    return CloseSession(std::move(m_state->Open), bKeep);
 }
 
-int ZpLastSystemError() { return g_lastSystemError; }
+int ZipEngine::ZpLastSystemError() const { return m_state->LastSystemError; }
 
-std::string ZpOpenArchiveName() { return g_session ? g_session->ZipFile : std::string(); }
+std::string ZipEngine::ZpOpenArchiveName() const { return m_state->Open ? m_state->Open->ZipFile : std::string(); }
 
 } // namespace libZip

@@ -30,10 +30,11 @@ Deflater::~Deflater() {
     if (m_init) deflateEnd(&m_z);
 }
 
-void Deflater::Run(const std::string& sPath, const ChunkJob& job, int iLevel, ChunkResult& r) {
+void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, const ChunkJob& job, int iLevel,
+                   ChunkResult& r) {
     const uint64_t want = job.Length;
     m_in.resize(static_cast<size_t>(want));
-    int fd = OpenSource(sPath);
+    int fd = probe.OpenSource(sPath);
     if (fd < 0) {
         r.Errno = errno ? errno : EIO;
         return;
@@ -103,8 +104,9 @@ std::vector<ChunkJob> ChunksOf(size_t iFile, uint64_t lSize) {
     return jobs;
 }
 
-DeflatePipeline::DeflatePipeline(std::vector<PlanFile> files, std::vector<ChunkJob> jobs, unsigned iWorkers)
-    : m_files(std::move(files)), m_jobs(std::move(jobs)), m_results(m_jobs.size()) {
+DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, std::vector<PlanFile> files, std::vector<ChunkJob> jobs,
+                                 unsigned iWorkers)
+    : m_probe(probe), m_files(std::move(files)), m_jobs(std::move(jobs)), m_results(m_jobs.size()) {
     for (unsigned i = 0; i < iWorkers; ++i)
         m_threads.emplace_back([this] { Work(); });
 }
@@ -146,7 +148,7 @@ void DeflatePipeline::Work() {
         }
         ChunkResult r;
         const PlanFile& f = m_files[m_jobs[j].File];
-        deflater.Run(f.Path, m_jobs[j], f.Level, r);
+        deflater.Run(m_probe, f.Path, m_jobs[j], f.Level, r);
         r.Done = true;
         {
             std::lock_guard<std::mutex> lock(m_mutex);

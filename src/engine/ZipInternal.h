@@ -1,12 +1,14 @@
 #pragma once
-// What the pieces of the zip engine share: the module state (libZip.cpp), the selection
-// of files from a name list (ZipSelection.cpp) and the parallel deflate of the selected
-// files (ZipDeflate.cpp), used by the archive writer (ZipArchive.cpp). Not for other callers.
+// What the pieces of the zip engine share: the state of one engine (ZipEngine's, set up in
+// libZip.cpp), the selection of files from a name list (ZipSelection.cpp) and the parallel
+// deflate of the selected files (ZipDeflate.cpp), used by the archive writer
+// (ZipArchive.cpp). Not for other callers.
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -18,19 +20,11 @@
 
 namespace libZip::detail {
 
-// ---- module state (one engine per process, used from the one UI thread) ------------
-
-extern ZipUserFunctions g_functions;
-extern ZpOpt g_options;
-
 // Size of the password buffer the engine offers to the password call-back.
 constexpr int PasswordBufferSize = 256;
 
 // A password as it fits a buffer of iSize bytes (one is kept for the terminator).
 std::string FitPassword(const std::string& sPassword, int iSize);
-
-// Opens a source file for reading, through the test seam when one is set.
-int OpenSource(const std::string& sPath);
 
 // ---- selection of files from a name list ------------------------------------------
 
@@ -55,20 +49,38 @@ struct Selection {
     std::vector<LeftOutFile> LeftOutFiles;
 };
 
-// What was left out since the run's zip step last logged it (ArchiveEntry / FinishArchive
-// log and clear it).
-extern std::vector<LeftOutFile> g_leftOut;
-// The errno of the last archive that could not be opened or written.
-extern int g_lastSystemError;
+// An archive kept open across ZpArchive calls (ZipArchive.cpp).
+struct Session;
+
+// The state of one ZipEngine. Used from the thread that calls the engine; the deflate
+// workers only read Probe.
+struct EngineState {
+    explicit EngineState(const FileSystemProbe& probe);
+    ~EngineState(); // where Session is complete
+    EngineState(const EngineState&) = delete;
+    EngineState& operator=(const EngineState&) = delete;
+
+    ZipUserFunctions Functions;
+    ZpOpt Options;
+    const FileSystemProbe& Probe;
+    std::unique_ptr<Session> Open; // the archive kept open by ZpOpenArchive
+    // What was left out since the run's zip step last logged it (ArchiveEntry / FinishArchive
+    // log and clear it).
+    std::vector<LeftOutFile> LeftOut;
+    // The errno of the last archive that could not be opened or written.
+    int LastSystemError = 0;
+};
 
 // Deepest folder level a walk enters below a named folder: no tree can make it run on.
 constexpr int MaxWalkDepth = 1024;
 
 // Selects the files and folders the name list names under the options, in archive
-// order. Returns ZE_PARMS (bad name list or date), ZE_NONE (nothing named or nothing
-// selected), ZE_OPEN (nothing selected, something left out) or ZE_OK (sel.LeftOut tells
-// whether something was left out).
-int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, Selection& sel);
+// order, trying each file's opening through probe. Returns ZE_PARMS (bad name list or
+// date), ZE_NONE (nothing named or nothing selected), ZE_OPEN (nothing selected, something
+// left out) or ZE_OK (sel.LeftOut tells whether something was left out; sel.LeftOutFiles
+// names them).
+int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe,
+                Selection& sel);
 
 // ---- parallel deflate ----------------------------------------------------------------
 
@@ -95,8 +107,8 @@ public:
     Deflater& operator=(const Deflater&) = delete;
     ~Deflater();
 
-    // Reads the chunk from sPath and deflates it.
-    void Run(const std::string& sPath, const ChunkJob& job, int iLevel, ChunkResult& r);
+    // Reads the chunk from sPath (opened through probe) and deflates it.
+    void Run(const FileSystemProbe& probe, const std::string& sPath, const ChunkJob& job, int iLevel, ChunkResult& r);
 
 private:
     z_stream m_z{};
@@ -119,7 +131,8 @@ std::vector<ChunkJob> ChunksOf(size_t iFile, uint64_t lSize);
 // the one taking the results.
 class DeflatePipeline {
 public:
-    DeflatePipeline(std::vector<PlanFile> files, std::vector<ChunkJob> jobs, unsigned iWorkers);
+    DeflatePipeline(const FileSystemProbe& probe, std::vector<PlanFile> files, std::vector<ChunkJob> jobs,
+                    unsigned iWorkers);
     ~DeflatePipeline();
     DeflatePipeline(const DeflatePipeline&) = delete;
     DeflatePipeline& operator=(const DeflatePipeline&) = delete;
@@ -135,6 +148,7 @@ private:
     void Work();
     bool CanStart() const;
 
+    const FileSystemProbe& m_probe;
     std::vector<PlanFile> m_files;
     std::vector<ChunkJob> m_jobs;
     std::vector<ChunkResult> m_results;

@@ -127,8 +127,9 @@ bool Matches(const Pattern& p, const std::string& sPath, const std::string& sNam
 
 class Selector {
 public:
-    Selector(const ZpOpt& options, std::vector<Pattern> includes, std::vector<Pattern> excludes)
-        : m_opt(options), m_includes(std::move(includes)), m_excludes(std::move(excludes)) {
+    Selector(const ZpOpt& options, const FileSystemProbe& probe, std::vector<Pattern> includes,
+             std::vector<Pattern> excludes)
+        : m_opt(options), m_probe(probe), m_includes(std::move(includes)), m_excludes(std::move(excludes)) {
         if (options.Date && (options.fIncludeDate || options.fExcludeDate)) {
             const std::string& d = *options.Date;
             if (d.size() == 8 &&
@@ -233,7 +234,7 @@ private:
         if (sStored.empty()) return;
         if (sStored.size() > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
         // Readable now? A file that cannot be opened is left out (result 18).
-        int fd = OpenSource(sPath);
+        int fd = m_probe.OpenSource(sPath);
         if (fd < 0) return LeaveOut(sPath, std::strerror(errno), out);
         ::close(fd);
         out.Items.push_back(Selected{sPath, sStored, false, static_cast<int64_t>(st.st_size), st.st_mtime, st.st_mode});
@@ -304,6 +305,7 @@ private:
     }
 
     const ZpOpt& m_opt;
+    const FileSystemProbe& m_probe;
     std::vector<Pattern> m_includes;
     std::vector<Pattern> m_excludes;
     bool m_dateFilter = false;
@@ -336,16 +338,16 @@ bool ParseNames(const std::vector<std::string>& names, std::vector<std::string>&
 
 } // namespace
 
-int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, Selection& sel) {
+int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe,
+                Selection& sel) {
     std::vector<std::string> items;
     std::vector<Pattern> includes, excludes;
     if (!ParseNames(names, items, includes, excludes)) return ZE_PARMS;
     if (items.empty()) return ZE_NONE;
-    Selector selector(options, includes, excludes);
+    Selector selector(options, probe, includes, excludes);
     if (selector.BadOptions()) return ZE_PARMS;
     for (const std::string& n : items)
         selector.AddName(n, sel);
-    g_leftOut.insert(g_leftOut.end(), sel.LeftOutFiles.begin(), sel.LeftOutFiles.end());
     if (sel.Items.empty()) return sel.LeftOut ? ZE_OPEN : ZE_NONE;
     return ZE_OK;
 }

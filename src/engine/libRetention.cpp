@@ -72,11 +72,6 @@ std::vector<std::string> FileNamesIn(const std::string& sFolder) {
     return names;
 }
 
-std::function<bool()> g_stepHook;
-
-// Before each change a rotation makes: false when the test seam stops the rotation there.
-bool Step() { return !g_stepHook || g_stepHook(); }
-
 bool ReadDatePart(const std::string& sPart, double& dDate) {
     if (!AllDigits(sPart)) return false;
     int iYear, iMonth, iDay;
@@ -164,7 +159,9 @@ bool IsOwnZipName(const std::string& sName, const std::string& sBaseName) {
 }
 
 bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive, int iNumberCopies,
-                       int iMaxBackupCopies) {
+                       int iMaxBackupCopies, const std::function<bool()>& beforeStep) {
+    // Before each change the rotation makes: false stops the rotation there.
+    const auto Step = [&beforeStep] { return !beforeStep || beforeStep(); };
     const std::string sNewest = sBase + ".zip";
     // A negative count rotates as 1 would; copies above MaxBackupCopies are never touched.
     const int iKeep = std::min(iNumberCopies < 0 ? 1 : iNumberCopies, iMaxBackupCopies);
@@ -298,22 +295,24 @@ std::string LatestDatedZip(const std::string& sBase) {
     return sBest.empty() ? "" : sFolder + sBest;
 }
 
-void SetStepHook(std::function<bool()> hook) { g_stepHook = std::move(hook); }
-
 } // namespace libRetention
 
 // ---- the job's own look-ups ----
 
-std::string CBackupJob::LatestZip() {
-    const std::string sBase = libRetention::ZipBase(m_TargetDirectory, m_JobName);
-    if (m_KeepPeriod != KeepCopies) return libRetention::LatestDatedZip(sBase);
-    return libRetention::LatestCountedZip(sBase, appPreferences::MaxBackupCopies);
+namespace libRetention {
+
+std::string LatestZip(const CBackupJob& job) {
+    const std::string sBase = ZipBase(job.TargetDirectory(), job.JobName());
+    if (job.KeepPeriod() != CBackupJob::KeepCopies) return LatestDatedZip(sBase);
+    return LatestCountedZip(sBase, appPreferences::MaxBackupCopies);
 }
 
-double CBackupJob::CurrentBackupSize() {
-    if (m_SizeLastRun < 0 && m_Compress) {
-        const std::string sZip = LatestZip();
-        if (!sZip.empty()) m_SizeLastRun = static_cast<double>(libFiles::FileLen(sZip));
+double CurrentBackupSize(CBackupJob& job) {
+    if (job.SizeLastRun() < 0 && job.Compress()) {
+        const std::string sZip = LatestZip(job);
+        if (!sZip.empty()) job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sZip)));
     }
-    return m_SizeLastRun;
+    return job.SizeLastRun();
 }
+
+} // namespace libRetention

@@ -9,6 +9,8 @@
 // Only names of exactly these forms belong to the job: the archives of a job whose name merely
 // begins with this job's name (Mail2 beside Mail) are never selected, renamed or deleted.
 
+#include "jobs/CBackupJob.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -39,10 +41,12 @@ bool IsOwnZipName(const std::string& sName, const std::string& sBaseName);
 // After a keep-by-count zip run whose new archive sNewArchive is complete and on disk: the
 // older archives move up one number, sNewArchive becomes base.zip, and only then is what the
 // job keeps no more deleted. Every earlier archive stands under one of the job's names at every
-// instant, so a kill anywhere loses none. Returns true when the run must be abandoned (the
-// message has been logged or shown).
+// instant, so a kill anywhere loses none. beforeStep, when given, is asked before every
+// rename or deletion; when it answers false the rotation stops right there, as a killed
+// process would. Returns true when the run must be abandoned (the message has been logged or
+// shown).
 bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive, int iNumberCopies,
-                       int iMaxBackupCopies);
+                       int iMaxBackupCopies, const std::function<bool()>& beforeStep = {});
 // After a keep-by-period zip run: gives sNewArchive the first dated name of dToday that is free
 // at that moment (base_yyyymmdd.zip, then base_yyyymmdd(1).zip ...), never replacing a file.
 // Returns the name given (full path). Throws a StowError when the rename fails.
@@ -55,8 +59,9 @@ void PurgeDatedZips(const std::string& sBase, int32_t lKeepPeriod, int iNumberCo
 std::string LatestCountedZip(const std::string& sBase, int iMaxBackupCopies);
 std::string LatestDatedZip(const std::string& sBase);
 
-// Test seam: called before every rename or deletion of a rotation; when it answers false the
-// rotation stops right there, as a killed process would. Empty = none.
-void SetStepHook(std::function<bool()> hook);
+// The newest archive of the job ("" when none).
+std::string LatestZip(const CBackupJob& job);
+// The job's SizeLastRun, filled from the newest archive when not recorded (zip jobs).
+double CurrentBackupSize(CBackupJob& job);
 
 } // namespace libRetention

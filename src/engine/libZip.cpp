@@ -1,13 +1,11 @@
-// The zip engine's module state and call-back table, its result texts and version, and
-// the backup run's zip step. The selection of files lives in ZipSelection.cpp, the
+// The zip engine's call-back table and options, its result texts and version, and the
+// backup run's zip step. The selection of files lives in ZipSelection.cpp, the
 // parallel deflate in ZipDeflate.cpp and the archive writing in ZipArchive.cpp.
 
 #include "engine/libZip.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 #include <zip.h>
 #include <zlib.h>
 
@@ -46,28 +44,12 @@ int DefaultPassword(std::string& sPassword, int iSize, const std::string&, const
 
 int DefaultService(const std::string&, int64_t) { return 0; }
 
-OpenFunction g_open;
-
 } // namespace
 
 namespace detail {
 
-ZipUserFunctions g_functions{DefaultPrint, DefaultComment, DefaultPassword, DefaultService, {}};
-ZpOpt g_options;
-std::vector<LeftOutFile> g_leftOut;
-int g_lastSystemError = 0;
-
 std::string FitPassword(const std::string& sPassword, int iSize) {
     return sPassword.substr(0, iSize > 0 ? static_cast<size_t>(iSize - 1) : 0);
-}
-
-int OpenSource(const std::string& sPath) {
-    if (g_open) return g_open(sPath);
-    int fd;
-    do {
-        fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
 }
 
 } // namespace detail
@@ -123,17 +105,24 @@ bool ZipResultIsError(int iCode, bool bIncremental) {
     return true;
 }
 
-int ZpInit(const ZipUserFunctions& functions) {
-    detail::g_functions.Print = functions.Print ? functions.Print : PrintFunction(DefaultPrint);
-    detail::g_functions.Comment = functions.Comment ? functions.Comment : CommentFunction(DefaultComment);
-    detail::g_functions.Password = functions.Password ? functions.Password : PasswordFunction(DefaultPassword);
-    detail::g_functions.Service = functions.Service ? functions.Service : ServiceFunction(DefaultService);
-    detail::g_functions.Poll = functions.Poll;
+ZipEngine::ZipEngine(const FileSystemProbe& probe) : m_state(std::make_unique<detail::EngineState>(probe)) {
+    ZpInit({}); // the default routines
+}
+
+ZipEngine::~ZipEngine() = default;
+
+int ZipEngine::ZpInit(const ZipUserFunctions& functions) {
+    ZipUserFunctions& table = m_state->Functions;
+    table.Print = functions.Print ? functions.Print : PrintFunction(DefaultPrint);
+    table.Comment = functions.Comment ? functions.Comment : CommentFunction(DefaultComment);
+    table.Password = functions.Password ? functions.Password : PasswordFunction(DefaultPassword);
+    table.Service = functions.Service ? functions.Service : ServiceFunction(DefaultService);
+    table.Poll = functions.Poll;
     return 1;
 }
 
-void ZpSetOptions(const ZpOpt& options) { detail::g_options = options; }
-ZpOpt ZpGetOptions() { return detail::g_options; }
+void ZipEngine::ZpSetOptions(const ZpOpt& options) { m_state->Options = options; }
+ZpOpt ZipEngine::ZpGetOptions() const { return m_state->Options; }
 
 void ZpVersion(ZpVer& version) {
     std::string v = zip_libzip_version();
@@ -159,8 +148,6 @@ std::string ZipVersionText() {
     return " Windll v" + std::to_string(v.Major) + "." + std::to_string(v.Minor) + " Patch " + std::to_string(v.Patch) +
            " " + v.Name + " " + v.Zlib;
 }
-
-void SetOpenFunction(OpenFunction fn) { g_open = std::move(fn); }
 
 // ---- the backup run's zip step -----------------------------------------------------
 
@@ -199,24 +186,24 @@ int CommentCallback(std::string& sComment) {
     return 1;
 }
 
-ZipStepResult Report(int iCode, bool bIncremental) {
+} // namespace
+
+ZipStepResult ZipEngine::Report(int iCode, bool bIncremental) {
     ZipStepResult r;
     r.Code = iCode;
     r.IsError = ZipResultIsError(iCode, bIncremental);
     if (r.IsError) r.Errno = ZpLastSystemError();
     if (iCode != ZE_OK && !(iCode == ZE_NONE && bIncremental)) libLog::LogEvent(ZipResultMessage(iCode));
     // Every file left out by name, so that none is missing from the backup in silence.
-    for (const detail::LeftOutFile& f : detail::g_leftOut)
+    for (const detail::LeftOutFile& f : m_state->LeftOut)
         libLog::LogEvent("  Not backed up: '" + f.Path + "': " + f.Reason);
-    detail::g_leftOut.clear();
+    m_state->LeftOut.clear();
     return r;
 }
 
-} // namespace
-
-ZipStepResult ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile, const std::string& sEntry,
-                           int iEntryIndex) {
-    detail::g_leftOut.clear(); // only what this step leaves out is its to name
+ZipStepResult ZipEngine::ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile, const std::string& sEntry,
+                                      int iEntryIndex) {
+    m_state->LeftOut.clear(); // only what this step leaves out is its to name
     std::vector<std::string> names;
     if (!BuildNameList(sEntry, job.ExcludeSpec, names)) {
         libLog::LogEvent("Error loading list of exclude specifications.");
@@ -257,8 +244,8 @@ ZipStepResult ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile,
     return Report(code, job.Incremental);
 }
 
-ZipStepResult FinishArchive(const ZipJobValues& job, bool bKeep) {
-    detail::g_leftOut.clear();
+ZipStepResult ZipEngine::FinishArchive(const ZipJobValues& job, bool bKeep) {
+    m_state->LeftOut.clear();
     return Report(ZpCloseArchive(bKeep), job.Incremental);
 }
 

@@ -36,10 +36,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/FileSystemProbe.h"
 #include "jobs/CBackupJob.h"
 
 namespace libZip {
@@ -96,12 +98,6 @@ struct ZipUserFunctions {
     PollFunction Poll;
 };
 
-// Installs the call-back table: every slot starts from the module's default routine and
-// is replaced when the caller gives one. Defaults: print ignores the text; comment asks
-// "Enter a comment" in an input box; password asks "Please enter password!"; service
-// goes on; poll is left out. Returns nonzero on success.
-int ZpInit(const ZipUserFunctions& functions);
-
 // ---- Options -----------------------------------------------------------------------
 struct ZpOpt {
     // "mmddyyyy"; used by fIncludeDate / fExcludeDate. No value = no date.
@@ -119,35 +115,6 @@ struct ZpOpt {
     bool fNoDirEntries = false; // no directory entries
     char fLevel = '6';          // '0' (store) .. '9' (maximum deflate)
 };
-
-void ZpSetOptions(const ZpOpt& options);
-ZpOpt ZpGetOptions();
-
-// ---- Archiving ---------------------------------------------------------------------
-// Archives the name list into sZipFile (created when missing, added to otherwise).
-// Names: a file; a folder (its files, and its tree when fRecurse; plus directory
-// entries); a wildcard "folder/pattern" (matching files of the folder, and of its
-// subfolders when fRecurse); "-i" followed by patterns limits the files of the names
-// before it to those whose name matches; "-x" followed by patterns leaves out every
-// name matching one of them. Patterns: "*", "?", "#", "[...]", "[!...]", letter case
-// ignored, "*.*" matches every name; a pattern with "/" inside is matched against the
-// full path, otherwise against the file name. No limit on the number of names.
-// When an archive opened by ZpOpenArchive for the same file is open, the files are
-// queued in it and written by ZpCloseArchive; otherwise the archive is written before
-// this returns. Returns a result code.
-int ZpArchive(const std::string& sZipFile, const std::vector<std::string>& names);
-
-// Keeps sZipFile open for several ZpArchive calls (closes any other one first,
-// writing it). Returns a result code (0 when open).
-int ZpOpenArchive(const std::string& sZipFile);
-// Writes the open archive (bKeep) or drops everything queued since ZpOpenArchive
-// (!bKeep; result 0). Compression happens here; the service call-back fires per file.
-// Returns a result code; 0 when no archive is open.
-int ZpCloseArchive(bool bKeep = true);
-// The errno behind the last archive that could not be opened or written (0: none known).
-int ZpLastSystemError();
-// The archive kept open by ZpOpenArchive ("" when none).
-std::string ZpOpenArchiveName();
 
 // ---- Version -----------------------------------------------------------------------
 struct ZpVer {
@@ -187,24 +154,74 @@ struct ZipStepResult {
     int Errno = 0;        // the system's reason when the archive could not be written (0: none known)
 };
 
-// Zips one source entry into the run's archive sZipFile (the zip base name + ".zip"):
-// installs the call-backs (service: status line + abort through RunState; comment: the
-// pending comment, for entry 0 only; password: the job's Password when set), sets the
-// options (level 9, recursion, encryption, incremental date), builds the name list and
-// queues the files in the archive, which stays open for the next entries. Writes the
-// result's message with LogEvent, as the result table says, and returns it.
-ZipStepResult ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile, const std::string& sEntry,
-                           int iEntryIndex);
-// Ends the run's zip step: writes the archive (compressing every queued file; the
-// service call-back fires here) or, with bKeep false, drops it (abandoned run). Writes
-// the result's message with LogEvent and returns it. Call it once after the last
-// ArchiveEntry, also after an entry's zip error, so that the earlier entries are kept.
-ZipStepResult FinishArchive(const ZipJobValues& job, bool bKeep = true);
+// ---- The engine ----------------------------------------------------------------------
+namespace detail {
+struct EngineState;
+}
 
-// ---- Test seam ---------------------------------------------------------------------
-// Opens a source file for reading (default: ::open(path, O_RDONLY | O_CLOEXEC)). Tests
-// replace it to make a file unreadable, which running as root cannot do with modes.
-using OpenFunction = std::function<int(const std::string& sPath)>;
-void SetOpenFunction(OpenFunction fn); // empty = default
+// One zip engine: its call-back table, its options, the archive it keeps open and the file
+// system it reads through. Whoever archives owns one (a backup run makes one for its zip
+// step); engines share nothing, and every call-back runs on the thread that calls the engine.
+class ZipEngine {
+public:
+    explicit ZipEngine(const FileSystemProbe& probe = FileSystemProbe::Real());
+    ~ZipEngine(); // an archive still open is dropped, as ZpCloseArchive(false) would
+    ZipEngine(const ZipEngine&) = delete;
+    ZipEngine& operator=(const ZipEngine&) = delete;
+
+    // Installs the call-back table: every slot starts from the module's default routine and
+    // is replaced when the caller gives one. Defaults: print ignores the text; comment asks
+    // "Enter a comment" in an input box; password asks "Please enter password!"; service
+    // goes on; poll is left out. Returns nonzero on success.
+    int ZpInit(const ZipUserFunctions& functions);
+
+    void ZpSetOptions(const ZpOpt& options);
+    ZpOpt ZpGetOptions() const;
+
+    // Archives the name list into sZipFile (created when missing, added to otherwise).
+    // Names: a file; a folder (its files, and its tree when fRecurse; plus directory
+    // entries); a wildcard "folder/pattern" (matching files of the folder, and of its
+    // subfolders when fRecurse); "-i" followed by patterns limits the files of the names
+    // before it to those whose name matches; "-x" followed by patterns leaves out every
+    // name matching one of them. Patterns: "*", "?", "#", "[...]", "[!...]", letter case
+    // ignored, "*.*" matches every name; a pattern with "/" inside is matched against the
+    // full path, otherwise against the file name. No limit on the number of names.
+    // When an archive opened by ZpOpenArchive for the same file is open, the files are
+    // queued in it and written by ZpCloseArchive; otherwise the archive is written before
+    // this returns. Returns a result code.
+    int ZpArchive(const std::string& sZipFile, const std::vector<std::string>& names);
+
+    // Keeps sZipFile open for several ZpArchive calls (closes any other one first,
+    // writing it). Returns a result code (0 when open).
+    int ZpOpenArchive(const std::string& sZipFile);
+    // Writes the open archive (bKeep) or drops everything queued since ZpOpenArchive
+    // (!bKeep; result 0). Compression happens here; the service call-back fires per file.
+    // Returns a result code; 0 when no archive is open.
+    int ZpCloseArchive(bool bKeep = true);
+    // The errno behind the last archive that could not be opened or written (0: none known).
+    int ZpLastSystemError() const;
+    // The archive kept open by ZpOpenArchive ("" when none).
+    std::string ZpOpenArchiveName() const;
+
+    // ---- the backup run's zip step ----
+    // Zips one source entry into the run's archive sZipFile (the zip base name + ".zip"):
+    // installs the call-backs (service: status line + abort through RunState; comment: the
+    // pending comment, for entry 0 only; password: the job's Password when set), sets the
+    // options (level 9, recursion, encryption, incremental date), builds the name list and
+    // queues the files in the archive, which stays open for the next entries. Writes the
+    // result's message with LogEvent, as the result table says, and returns it.
+    ZipStepResult ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile, const std::string& sEntry,
+                               int iEntryIndex);
+    // Ends the run's zip step: writes the archive (compressing every queued file; the
+    // service call-back fires here) or, with bKeep false, drops it (abandoned run). Writes
+    // the result's message with LogEvent and returns it. Call it once after the last
+    // ArchiveEntry, also after an entry's zip error, so that the earlier entries are kept.
+    ZipStepResult FinishArchive(const ZipJobValues& job, bool bKeep = true);
+
+private:
+    ZipStepResult Report(int iCode, bool bIncremental);
+
+    std::unique_ptr<detail::EngineState> m_state;
+};
 
 } // namespace libZip

@@ -3,9 +3,11 @@
 #include "jobs/CBackupJobManager.h"
 #include "support/appMisc.h"
 #include "support/libErrorHandler.h"
+#include "support/libFiles.h"
 #include "support/libStrings.h"
 
 #include <cmath>
+#include <sys/stat.h>
 
 using libErrorHandler::Trap;
 
@@ -18,6 +20,13 @@ constexpr const char* kModule = "CBackupJob";
 int64_t Seconds(double d) { return std::llround(d * 86400.0); }
 // The clock may carry a fraction of a second: it counts as the second it is in.
 int64_t SecondsOfNow(double d) { return static_cast<int64_t>(std::floor(d * 86400.0 + 1e-3)); }
+
+// Both paths name one existing file.
+bool SameFile(const std::string& sA, const std::string& sB) {
+    struct stat a {
+    }, b{};
+    return ::stat(sA.c_str(), &a) == 0 && ::stat(sB.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 } // namespace
 
 CBackupJob::CBackupJob() { Clear(); }
@@ -223,6 +232,22 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_RunCount = -1;
     m_Tag = -1;
     m_Status = 0;
+}
+
+bool CBackupJob::RenameJobFile(const std::string& sNewTargetDirectory, const std::string& sNewJobName) {
+    // A name that cannot form a file inside the job folder is refused before anything changes.
+    if (!IsSafeJobName(sNewJobName)) return false;
+    const std::string sNewFile = JobFileNameFor(sNewJobName);
+    // Never put this job's file over another job's file.
+    if (sNewFile != m_FileName && libFiles::PathExists(sNewFile) && !SameFile(sNewFile, m_FileName)) return false;
+    m_TargetDirectory = libFiles::AddTrailingSlash(sNewTargetDirectory);
+    m_JobName = sNewJobName;
+    // File names on this system are case-sensitive: a change of case is a new name.
+    if (m_FileName != sNewFile) {
+        if (!m_FileName.empty() && libFiles::FileExists(m_FileName)) libFiles::MoveFile(m_FileName, sNewFile);
+        m_FileName = sNewFile;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------- shared helpers

@@ -7,21 +7,19 @@
 // Changed, SetFilesToZip CLEARS Changed, SetStatus and SetTag are plain stores.
 //
 // JobName, TargetDirectory, FileName and Failure are read-only for ordinary callers. They
-// change through a load, CopyJob, RenameJob (defined in the engine) or the backup run. The run
-// and the rename are members of this class and reach the fields directly; for code that is
-// not a member (tests of higher layers building a job in memory, the command line) the
-// "...Raw" setters below store a value plainly, without any rule and without touching
+// change through a load, CopyJob, RenameJobFile or the backup run. For code that is not a
+// member (the backup run, tests of higher layers building a job in memory, the command line)
+// the "...Raw" setters below store a value plainly, without any rule and without touching
 // Changed. Nothing in the user interface calls them.
 //
-// The run, the rename and the retention helpers (ExecuteBackupNow, RenameJob, LatestZip,
-// CurrentBackupSize) are declared here and defined in the engine layer.
+// This class is the record alone. What acts on a job's backups lives in the engine and takes
+// the job: the run (BackupRun::ExecuteBackupNow), the rename that also moves the archives
+// (BackupRun::RenameJob) and the archive look-ups (libRetention::LatestZip, CurrentBackupSize).
 
 #include "support/libDates.h"
 
 #include <cstdint>
 #include <string>
-
-class BackupRunOwner;
 
 class CBackupJob {
 public:
@@ -116,16 +114,12 @@ public:
     // exists) and clears Changed.
     bool SaveBackupJobIniFile();
 
-    // ---- defined in the engine layer ----
-    // Runs the backup now; true when the run was abandoned. pOwner shows progress (or none).
-    bool ExecuteBackupNow(BackupRunOwner* pOwner = nullptr);
-    // New target folder and name, moving the job file and, on request, the zip backups.
-    // Returns true when it completed. Must refuse names for which IsSafeJobName is false.
-    bool RenameJob(const std::string& sNewTargetDirectory, const std::string& sNewJobName, bool bMoveBackups);
-    // The newest archive of this job ("" when none).
-    std::string LatestZip();
-    // SizeLastRun, filled from the newest archive when not recorded (zip jobs).
-    double CurrentBackupSize();
+    // New target folder (stored with its final "/") and name, moving the job file to
+    // JobFileNameFor(sNewJobName). Refuses (false, nothing changed) a name for which
+    // IsSafeJobName is false and a new job file name that another job's file holds. The
+    // archives stay where they are: BackupRun::RenameJob moves them. Raises StowError when the
+    // job file cannot be moved.
+    bool RenameJobFile(const std::string& sNewTargetDirectory, const std::string& sNewJobName);
 
     // ---- record operations ----
     // Makes this object a never-run copy of source named sNewName, with FileName
@@ -140,7 +134,7 @@ public:
     double CachedNextRun() const { return m_CachedNextRun; }
     // Recorded by the backup run: a plain store.
     void SetFailure(bool bValue) { m_Failure = bValue; }
-    // Plain stores for loaders, RenameJob and tests; no checks, Changed untouched.
+    // Plain stores for loaders, the run and tests; no checks, Changed untouched.
     void SetJobNameRaw(const std::string& sValue) { m_JobName = sValue; }
     void SetTargetDirectoryRaw(const std::string& sValue) { m_TargetDirectory = sValue; }
     void SetFileNameRaw(const std::string& sValue) { m_FileName = sValue; }

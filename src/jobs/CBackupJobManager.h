@@ -22,10 +22,6 @@ public:
     CBackupJobManager& operator=(const CBackupJobManager&) = delete;
 
     int32_t Count() const { return static_cast<int32_t>(m_Entries.size()); }
-    // Loads the job (unless the shared job already holds it) and runs its backup without a
-    // window. Returns the handle passed in; a negative or unknown handle does nothing.
-    // Defined in the engine layer.
-    int32_t ExecuteBackup(int32_t lHandle);
     // Handles of the entries whose next run lies strictly between NotComputed and dAsOf, in list
     // order; the single value -1 when none is due. Computes missing next runs on the way.
     std::vector<int32_t> BackupsToRun(double dAsOf);

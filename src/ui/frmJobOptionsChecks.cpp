@@ -4,6 +4,7 @@
 #include "ui/frmJobOptions.h"
 
 #include "app/QtHelpers.h"
+#include "engine/CBackupJobRun.h"
 #include "jobs/CBackupJob.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
@@ -295,7 +296,7 @@ void frmJobOptions::cmdOK_Click() {
                 bMoveBackups = answer == Answer::Yes;
             }
         }
-        job.RenameJob(sTarget, sName, bMoveBackups);
+        BackupRun::RenameJob(job, sTarget, sName, bMoveBackups);
         job.SetDayOfWeek(chkMonday->isChecked(), chkTuesday->isChecked(), chkWednesday->isChecked(),
                          chkThursday->isChecked(), chkFriday->isChecked(), chkSaturday->isChecked(),
                          chkSunday->isChecked());

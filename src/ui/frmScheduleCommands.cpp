@@ -5,7 +5,9 @@
 
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
+#include "engine/CBackupJobRun.h"
 #include "engine/RunState.h"
+#include "engine/libRetention.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
@@ -141,7 +143,7 @@ void frmSchedule::cmdBackup_Click() {
                 libLog::SetPendingComment("");
             }
             ShowRunningState(row);
-            job->ExecuteBackupNow(this);
+            BackupRun::ExecuteBackupNow(*job, this);
             RefreshItemDetails(row, *job);
             if (job->Failure() && appPreferences::StopOnError) {
                 Answer answer = MsgBox(S(tr("Backup Job '%1' has failed.\r\n\r\n"
@@ -213,7 +215,7 @@ void frmSchedule::cmdView_Click() {
             UserInteraction::Ui().OpenDocument(job->TargetDirectory());
             return;
         }
-        std::string sZip = job->LatestZip();
+        std::string sZip = libRetention::LatestZip(*job);
         if (sZip.empty()) {
             MsgBox(S(tr("No backups appear to exist for job '%1'").arg(Q(job->JobName()))), Buttons::OK,
                    Icon::Exclamation,

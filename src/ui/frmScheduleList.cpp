@@ -4,6 +4,7 @@
 #include "ui/frmSchedule.h"
 
 #include "app/QtHelpers.h"
+#include "engine/libRetention.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
@@ -112,7 +113,7 @@ std::string frmSchedule::CellText(int iColumn, CBackupJob& job) {
         return job.DateTimeNextRun() < CBackupJob::FarFuture && !job.Suspended() ? TimePart(job.CurrentStartTime())
                                                                                  : "-";
     case appPreferences::colSize:
-        return FormatSizeKB(static_cast<int64_t>(std::llround(job.CurrentBackupSize())));
+        return FormatSizeKB(static_cast<int64_t>(std::llround(libRetention::CurrentBackupSize(job))));
     case appPreferences::colState:
         return job.StatusAsStr();
     case appPreferences::colRunCount:

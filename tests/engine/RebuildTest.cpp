@@ -57,7 +57,7 @@ TEST_F(CopyRunLimits, AFullTargetFailsTheRunAndKeepsEveryEarlierCopy) {
         SCOPED_TRACE(style);
         ClearLog();
         job.SetCopyStyle(style);
-        EXPECT_TRUE(job.ExecuteBackupNow()); // abandoned, not a fatal report
+        EXPECT_TRUE(BackupRun::ExecuteBackupNow(job)); // abandoned, not a fatal report
         EXPECT_TRUE(LogHasPrefixSuffix("  Error copying '" + Src + "Data/", "': No space left on device"));
         EXPECT_EQ(LogLines().back(), "Error copying backup files and folders to destination.");
         EXPECT_TRUE(job.Failure());
@@ -90,7 +90,7 @@ TEST_F(CopyRunLimits, AnAbortedRebuildRunKeepsThePreviousCopyAndLeavesNoTemporar
             if (s.rfind("Backing Up  ", 0) == 0 && s.ends_with("/b")) RunState::SetAbortRequested(true);
         }
     } owner;
-    EXPECT_FALSE(job.ExecuteBackupNow(&owner));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner));
     EXPECT_TRUE(job.Failure());
     EXPECT_TRUE(LogHas("  Rebuild of '" + Tgt + "one' not completed: the previous copy was kept"));
     EXPECT_TRUE(LogHas("Backup terminated by user"));
@@ -100,7 +100,7 @@ TEST_F(CopyRunLimits, AnAbortedRebuildRunKeepsThePreviousCopyAndLeavesNoTemporar
     EXPECT_TRUE(Temporaries(Tgt).empty());
 
     // Completed, the Rebuild leaves exactly what it copied.
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_FALSE(job.Failure());
     EXPECT_EQ(ReadFile(Tgt + "one/a"), "new a");
     EXPECT_EQ(ReadFile(Tgt + "one/b"), "new b");
@@ -123,7 +123,7 @@ TEST_F(CopyRunLimits, AFileThatVanishesIsNamedAndTheRunRecordsAFailure) {
         job.SetCopyStyle(style);
         Source("V/gone.txt", "g");
         job.SetPostBackupCommand("exit 0");
-        EXPECT_FALSE(job.ExecuteBackupNow(&owner)); // the other files were backed up
+        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner)); // the other files were backed up
         EXPECT_TRUE(job.Failure());
         EXPECT_TRUE(LogHas("  Not backed up: '" + Src + "V/gone.txt': No such file or directory"));
         EXPECT_EQ(ReadFile(Tgt + "V/a.txt"), "a");
@@ -138,13 +138,13 @@ TEST_F(CopyRunLimits, AMountInsideTheTargetTakesCopiesButNoRebuildSwap) {
     CBackupJob job = MakeJob("Docs", {Src + "Data/*.*"}, false);
     job.SetCopyStyle(1);
     // The temporary copy cannot be renamed across file systems: it is made beside the file.
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_FALSE(job.Failure());
     EXPECT_EQ(ReadFile(Tgt + "Data/a.txt"), "a");
     EXPECT_TRUE(Temporaries(Tgt).empty());
 
     job.SetCopyStyle(0);
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(LogHas("  Rebuild of '" + Tgt + "Data' not possible on a mount point: the previous copy was kept"));
     EXPECT_EQ(ReadFile(Tgt + "Data/old.txt"), "old");
     EXPECT_TRUE(Temporaries(Tgt).empty());

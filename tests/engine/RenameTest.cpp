@@ -15,7 +15,7 @@ TEST_F(Rename, SameTargetRenamesOnlyTheJobsOwnArchives) {
     for (const char* s : {"DailyDocs2.zip", "DailyDocs2_1.zip", "DailyDocsOld.zip", "DailyDocs_notes.zip"})
         Touch(Tgt + s, s);
 
-    EXPECT_TRUE(job.RenameJob(Tgt, "Docs", true));
+    EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Docs", true));
     EXPECT_EQ(job.JobName(), "Docs");
     EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Docs.slj");
     EXPECT_TRUE(Exists(job.FileName()));
@@ -35,7 +35,7 @@ TEST_F(Rename, NewTargetMovesArchivesAndGetsItsSlash) {
     Touch(Tgt + "Mail.zip", "m");
     Touch(Tgt + "Mail2.zip", "neighbour");
     fs::create_directories(App + "new");
-    EXPECT_TRUE(job.RenameJob(App + "new", "Mail", true));
+    EXPECT_TRUE(BackupRun::RenameJob(job, App + "new", "Mail", true));
     EXPECT_EQ(job.TargetDirectory(), App + "new/");
     EXPECT_EQ(ReadFile(App + "new/Mail.zip"), "m");
     EXPECT_FALSE(Exists(Tgt + "Mail.zip"));
@@ -46,7 +46,7 @@ TEST_F(Rename, NewTargetMovesArchivesAndGetsItsSlash) {
 TEST_F(Rename, WithoutMovingBackupsTheArchivesStay) {
     CBackupJob job = MakeJob("Mail", {});
     Touch(Tgt + "Mail.zip", "m");
-    EXPECT_TRUE(job.RenameJob(Tgt, "Post", false));
+    EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Post", false));
     EXPECT_TRUE(Exists(Tgt + "Mail.zip"));
     EXPECT_FALSE(Exists(Tgt + "Post.zip"));
 }
@@ -55,7 +55,7 @@ TEST_F(Rename, AnExistingArchiveUnderTheNewNameIsKept) {
     CBackupJob job = MakeJob("Mail", {});
     Touch(Tgt + "Mail.zip", "mine");
     Touch(Tgt + "Post.zip", "theirs");
-    EXPECT_TRUE(job.RenameJob(Tgt, "Post", true));
+    EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Post", true));
     EXPECT_EQ(ReadFile(Tgt + "Post.zip"), "theirs");
     EXPECT_EQ(ReadFile(Tgt + "Mail.zip"), "mine");
 }
@@ -65,7 +65,7 @@ TEST_F(Rename, UnsafeNamesAndAnotherJobsFileAreRefused) {
     ASSERT_FALSE(job.SaveBackupJobIniFile());
     Touch(Tgt + "Mail.zip", "m");
     for (const char* s : {"../x", "a/b", ".", "..", ""}) {
-        EXPECT_FALSE(job.RenameJob(App + "elsewhere", s, true)) << s;
+        EXPECT_FALSE(BackupRun::RenameJob(job, App + "elsewhere", s, true)) << s;
         EXPECT_EQ(job.JobName(), "Mail");
         EXPECT_EQ(job.TargetDirectory(), Tgt);
         EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Mail.slj");
@@ -76,7 +76,7 @@ TEST_F(Rename, UnsafeNamesAndAnotherJobsFileAreRefused) {
     CBackupJob other = MakeJob("Post", {});
     ASSERT_FALSE(other.SaveBackupJobIniFile());
     const std::string before = ReadFile(other.FileName());
-    EXPECT_FALSE(job.RenameJob(Tgt, "Post", true));
+    EXPECT_FALSE(BackupRun::RenameJob(job, Tgt, "Post", true));
     EXPECT_EQ(ReadFile(other.FileName()), before);
     EXPECT_TRUE(Exists(appMisc::JobFolder() + "Mail.slj"));
     EXPECT_EQ(job.JobName(), "Mail");
@@ -85,7 +85,7 @@ TEST_F(Rename, UnsafeNamesAndAnotherJobsFileAreRefused) {
 TEST_F(Rename, ACaseChangeIsANewFileName) {
     CBackupJob job = MakeJob("mail", {});
     ASSERT_FALSE(job.SaveBackupJobIniFile());
-    EXPECT_TRUE(job.RenameJob(Tgt, "Mail", true));
+    EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Mail", true));
     EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Mail.slj");
     EXPECT_TRUE(Exists(appMisc::JobFolder() + "Mail.slj"));
     EXPECT_FALSE(Exists(appMisc::JobFolder() + "mail.slj"));

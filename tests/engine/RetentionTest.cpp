@@ -75,10 +75,6 @@ TEST(RetentionNames, CountedNamesAndOwnership) {
 
 class Retention : public RunFixture {
 protected:
-    void TearDown() override {
-        libRetention::SetStepHook({});
-        RunFixture::TearDown();
-    }
     // Each named file in the target holding its own name; the new archive in the job's
     // temporary folder holding "new". Returns the new archive's path.
     std::string Generations(const std::vector<std::string>& names) {
@@ -150,9 +146,8 @@ TEST_F(Retention, ARotationStoppedAtAnyStepLosesNoGeneration) {
             fs::remove_all(Tgt);
             const std::string sNew = Generations(c.Names);
             int iTaken = 0;
-            libRetention::SetStepHook([&] { return iTaken++ < iSteps; });
-            const bool bStopped = libRetention::RotateCountedZips(Tgt + "Job", sNew, c.Copies, 9);
-            libRetention::SetStepHook({});
+            const bool bStopped =
+                libRetention::RotateCountedZips(Tgt + "Job", sNew, c.Copies, 9, [&] { return iTaken++ < iSteps; });
             std::multiset<std::string> held;
             for (const auto& [sName, sContent] : Counted())
                 held.insert(sContent);
@@ -230,21 +225,21 @@ TEST_F(Retention, PurgeByWeeksAndMonths) {
 TEST_F(Retention, LatestZipAndCurrentBackupSize) {
     Touch(Tgt + "Job_2.zip", std::string(1234, 'z'));
     CBackupJob job = MakeJob("Job", {});
-    EXPECT_EQ(job.LatestZip(), Tgt + "Job_2.zip");
-    EXPECT_EQ(job.CurrentBackupSize(), 1234);
+    EXPECT_EQ(libRetention::LatestZip(job), Tgt + "Job_2.zip");
+    EXPECT_EQ(libRetention::CurrentBackupSize(job), 1234);
     EXPECT_EQ(job.SizeLastRun(), 1234);
     Touch(Tgt + "Job.zip");
-    EXPECT_EQ(job.LatestZip(), Tgt + "Job.zip");
-    EXPECT_EQ(job.CurrentBackupSize(), 1234); // recorded once, then kept
+    EXPECT_EQ(libRetention::LatestZip(job), Tgt + "Job.zip");
+    EXPECT_EQ(libRetention::CurrentBackupSize(job), 1234); // recorded once, then kept
 
     CBackupJob copyJob = MakeJob("Job", {}, false);
-    EXPECT_EQ(copyJob.CurrentBackupSize(), -1);
+    EXPECT_EQ(libRetention::CurrentBackupSize(copyJob), -1);
 
     CBackupJob dated = MakeJob("Mail", {});
     dated.SetKeepPeriod(CBackupJob::KeepWeeks);
-    EXPECT_EQ(dated.LatestZip(), "");
+    EXPECT_EQ(libRetention::LatestZip(dated), "");
     for (const char* s : {"Mail_20270101.zip", "Mail_P20270210.zip", "Mail_20270210(2).zip", "Mail_20270210(10).zip",
                           "Mail2_20271231.zip", "Mail_18991231.zip", "Mail_20270301.txt"})
         Touch(Tgt + s);
-    EXPECT_EQ(dated.LatestZip(), Tgt + "Mail_20270210(10).zip");
+    EXPECT_EQ(libRetention::LatestZip(dated), Tgt + "Mail_20270210(10).zip");
 }

@@ -3,6 +3,8 @@
 
 #include "RunTestSupport.h"
 
+#include "engine/CBackupJobRun.h"
+#include "engine/libRetention.h"
 #include "support/libFiles.h"
 #include "support/libLog.h"
 
@@ -19,7 +21,7 @@ protected:
         char sOld[4096];
         if (::getcwd(sOld, sizeof sOld) == nullptr) return false;
         EXPECT_EQ(::chdir(Src.c_str()), 0);
-        const bool bAbandoned = job.ExecuteBackupNow();
+        const bool bAbandoned = BackupRun::ExecuteBackupNow(job, nullptr);
         EXPECT_EQ(::chdir(sOld), 0);
         return bAbandoned;
     }
@@ -47,14 +49,14 @@ TEST_F(TargetRules, ATargetWithoutItsFinalSlashStillHoldsTheBackup) {
     Source("a.txt", "a");
     CBackupJob zip = MakeJob("Job", {Src + "*.*"});
     zip.SetTargetDirectoryRaw(libFiles::RemoveTrailingSlash(Tgt));
-    EXPECT_FALSE(zip.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(zip, nullptr));
     EXPECT_TRUE(Exists(Tgt + "Job.zip"));
     EXPECT_FALSE(Exists(libFiles::RemoveTrailingSlash(Tgt) + "Job.zip"));
-    EXPECT_EQ(zip.LatestZip(), Tgt + "Job.zip");
+    EXPECT_EQ(libRetention::LatestZip(zip), Tgt + "Job.zip");
 
     CBackupJob copy = MakeJob("Copy", {Src + "*.*"}, false);
     copy.SetTargetDirectoryRaw(libFiles::RemoveTrailingSlash(Tgt));
-    EXPECT_FALSE(copy.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(copy, nullptr));
     EXPECT_EQ(ReadFile(Tgt + "src/a.txt"), "a");
 }
 
@@ -67,7 +69,7 @@ TEST_F(TargetRules, RelativeSourcesAreRefusedAndAnEmptyListIsNamedMissing) {
 
     ClearLog();
     CBackupJob empty = MakeJob("Empty", {}, false);
-    EXPECT_TRUE(empty.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(empty, nullptr));
     EXPECT_TRUE(LogHas("Stowline Pre-Emptive Error, file to backup does not exist: ''."));
 }
 

@@ -1,6 +1,7 @@
 // The backup run: log lines, outcomes, the recorded run, commands and the status shown.
 
 #include "RunTestSupport.h"
+#include "ScriptedProbe.h"
 
 #include "engine/CBackupJobRun.h"
 #include "jobs/CBackupJobManager.h"
@@ -68,7 +69,7 @@ TEST_F(CopyRun, CountsFilesAndBytesOverEntriesAndRecordsTheRun) {
         Source("two/g" + std::to_string(i), std::string(i == 0 ? 100 : 50, 'b'));
     CBackupJob job = MakeJob("Docs", {Src + "one/*.*", Src + "two/*.*"}, false);
     job.SetRunCount(5);
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
 
     const auto lines = LogLines();
     ASSERT_GE(lines.size(), 3u);
@@ -93,7 +94,7 @@ TEST_F(CopyRun, NothingToCopyLogsZerosAndAFirstRunCountsOne) {
     fs::create_directories(Src + "empty");
     CBackupJob job = MakeJob("Docs", {Src + "empty/*.doc"}, false);
     ASSERT_EQ(job.RunCount(), -1);
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_EQ(LogLines().back(), "  Copied 0 files totaling 0 bytes");
     EXPECT_EQ(job.RunCount(), 1);
     EXPECT_EQ(job.SizeLastRun(), 0);
@@ -116,7 +117,7 @@ TEST_F(CopyRun, AFileLeftOutAsLockedCompletesTheRunButRecordsAFailure) {
     appPreferences::StopOnError = false;
     CBackupJob job = MakeJob("Docs", {Src + "L/*.txt"}, false);
     job.SetPostBackupCommand("exit 0");
-    EXPECT_FALSE(job.ExecuteBackupNow()); // not abandoned: the other files were copied
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job)); // not abandoned: the other files were copied
     EXPECT_TRUE(Exists(Tgt + "L/a.txt"));
     EXPECT_TRUE(job.Failure()); // but the backup is not complete, and the record says so
     EXPECT_EQ(job.RunCount(), 1);
@@ -127,7 +128,7 @@ TEST_F(CopyRun, AFolderNamedOnItsOwnIsBackedUpWhole) {
     Source("Data/a.txt", "aaa");
     Source("Data/sub/b.txt", "bb");
     CBackupJob job = MakeJob("Docs", {Src + "Data"}, false);
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_EQ(ReadFile(Tgt + "Data/a.txt"), "aaa");
     EXPECT_EQ(ReadFile(Tgt + "Data/sub/b.txt"), "bb");
     EXPECT_EQ(LogLines().back(), "  Copied 2 files totaling 5 bytes");
@@ -147,7 +148,7 @@ TEST_F(CopyRun, AnAbortStopsTheRunAndRecordsAFailure) {
                 RunState::SetAbortRequested(true);
         }
     } owner;
-    EXPECT_FALSE(job.ExecuteBackupNow(&owner));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner));
     EXPECT_TRUE(job.Failure());
     EXPECT_TRUE(LogHas("Backup terminated by user"));
     EXPECT_EQ(job.RunCount(), 1);
@@ -160,7 +161,7 @@ TEST_F(CopyRun, AStaleAbortRequestDoesNotEmptyALaterRun) {
     Source("one/a", "1");
     RunState::SetAbortRequested(true);
     CBackupJob job = MakeJob("Docs", {Src + "one/*.*"}, false);
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_FALSE(job.Failure());
     EXPECT_TRUE(Exists(Tgt + "one/a"));
 }
@@ -173,7 +174,7 @@ TEST_F(AbandonRunTest, MissingFileEntryLeavesTheRecordAlone) {
     CBackupJob job = MakeJob("Docs", {Src + "nothere.txt"}, false);
     job.SetRunCount(4);
     job.SetDateLastRun(libDates::DateSerial(2027, 1, 1));
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(LogHas("Stowline Pre-Emptive Error, file to backup does not exist: '" + Src + "nothere.txt'."));
     EXPECT_TRUE(job.Failure());
     EXPECT_EQ(job.RunCount(), 4);
@@ -183,14 +184,14 @@ TEST_F(AbandonRunTest, MissingFileEntryLeavesTheRecordAlone) {
 
 TEST_F(AbandonRunTest, MissingWildcardFolderAndMissingTarget) {
     CBackupJob job = MakeJob("Docs", {Src + "gone/*.doc"});
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(LogHas("Stowline Pre-Emptive Error, file specification (wildcards) to backup does not exist: '" + Src +
                        "gone/*.doc'."));
 
     Source("a.txt", "a");
     CBackupJob job2 = MakeJob("Docs", {Src + "a.txt"}, false);
     job2.SetTargetDirectoryRaw(App + "nowhere/");
-    EXPECT_TRUE(job2.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job2));
     EXPECT_TRUE(LogHas("Stowline Target Path does not exist: '" + App + "nowhere/'."));
     EXPECT_TRUE(job2.Failure());
     EXPECT_EQ(job2.RunCount(), -1);
@@ -201,7 +202,7 @@ TEST_F(AbandonRunTest, AbandonedRunRunsNoPostCommandButThePreCommand) {
     CBackupJob job = MakeJob("Docs", {Src + "nothere.txt"});
     job.SetPreBackupCommand("echo pre >> " + sMark);
     job.SetPostBackupCommand("echo post >> " + sMark);
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_EQ(ReadFile(sMark), "pre\n");
     EXPECT_TRUE(LogHas("  Pre-backup command exit status 0"));
 }
@@ -210,7 +211,7 @@ TEST_F(AbandonRunTest, AJobNameWithASlashNeverWritesOutsideTheTarget) {
     Source("a.txt", "a");
     CBackupJob job = MakeJob("x", {Src + "a.txt"});
     job.SetJobNameRaw("../escape");
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_FALSE(Exists(App + "escape.zip"));
     EXPECT_TRUE(job.Failure());
 }
@@ -219,7 +220,7 @@ TEST_F(AbandonRunTest, LongJobNameRuns) {
     Source("a.txt", "a");
     const std::string sName(70, 'L');
     CBackupJob job = MakeJob(sName, {Src + "a.txt"});
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_EQ(LogLines().front(), "-- " + sName + " ");
     EXPECT_TRUE(Exists(Tgt + sName + ".zip"));
 }
@@ -234,7 +235,7 @@ TEST_F(ZipRun, CompletedRunWritesTheArchiveAndLogsItsSize) {
     const std::string c = Source("c.txt", "gamma");
     CBackupJob job = MakeJob("My Docs!", {Src + "d/*.*", c});
     libLog::SetPendingComment("before the move");
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
 
     const std::string sZip = Tgt + "MyDocs.zip";
     ASSERT_TRUE(Exists(sZip));
@@ -261,7 +262,7 @@ TEST_F(ZipRun, ZipErrorRecordsAFailedRunAndSkipsTheRest) {
     CBackupJob job = MakeJob("Docs", {Src + "none/*.doc", c});
     job.SetRunCount(2);
     job.SetPostBackupCommand("touch " + App + "post-ran");
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(LogHas("Zip has nothing to do"));
     EXPECT_FALSE(LogHas("Zipping Up   " + c));
     EXPECT_TRUE(job.Failure());
@@ -280,7 +281,7 @@ TEST_F(ZipRun, IncrementalRunWithNothingNewIsASuccessAndKeepsTheNewestName) {
     job.SetIncremental(true);
     job.SetNumberCopies(3);
     job.SetDateLastRun(libDates::DateSerial(2027, 3, 10));
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_FALSE(job.Failure());
     EXPECT_FALSE(LogHas("Zip has nothing to do"));
     // No new archive, so nothing rotated: the newest backup keeps its name, and nothing is left.
@@ -293,10 +294,10 @@ TEST_F(ZipRun, MissingFirstEntryAbandonsAndEveryArchiveKeepsItsName) {
     Touch(Tgt + "Docs.zip", "previous newest");
     CBackupJob job = MakeJob("Docs", {Src + "missing.txt"});
     job.SetNumberCopies(2);
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_EQ(ReadFile(Tgt + "Docs.zip"), "previous newest"); // retention comes after a new archive only
     EXPECT_FALSE(Exists(Tgt + "Docs_1.zip"));
-    EXPECT_EQ(job.LatestZip(), Tgt + "Docs.zip");
+    EXPECT_EQ(libRetention::LatestZip(job), Tgt + "Docs.zip");
 }
 
 TEST_F(ZipRun, RotationKeepsNumberCopiesOlderArchives) {
@@ -305,7 +306,7 @@ TEST_F(ZipRun, RotationKeepsNumberCopiesOlderArchives) {
         Touch(Tgt + s, s);
     CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
     job.SetNumberCopies(3);
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_EQ(ZipNames(Tgt + "Docs.zip").size(), 1u);
     // The shift itself is covered by the retention tests; here: the job's count reaches the run.
     EXPECT_EQ(ReadFile(Tgt + "Docs_3.zip"), "Docs_2.zip");
@@ -317,11 +318,11 @@ TEST_F(ZipRun, DatedRunsOfOneDayGetNumberedNames) {
     CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
     job.SetKeepPeriod(CBackupJob::KeepDays);
     job.SetNumberCopies(2);
-    EXPECT_FALSE(job.ExecuteBackupNow());
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(Exists(Tgt + "Docs_20270315.zip"));
     EXPECT_TRUE(Exists(Tgt + "Docs_20270315(1).zip"));
-    EXPECT_EQ(job.LatestZip(), Tgt + "Docs_20270315(1).zip");
+    EXPECT_EQ(libRetention::LatestZip(job), Tgt + "Docs_20270315(1).zip");
     EXPECT_EQ(job.RunCount(), 2);
 }
 
@@ -339,7 +340,7 @@ TEST_F(ZipRun, DatedPurgeDeletesOnlyThisJobsExpiredUnmarkedArchives) {
     CBackupJob job = MakeJob("Mail", {Src + "a.txt"});
     job.SetKeepPeriod(CBackupJob::KeepDays);
     job.SetNumberCopies(2); // cut-off 2027-03-13: earlier days go
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     for (const auto& s : gone)
         EXPECT_FALSE(Exists(Tgt + s)) << s;
     for (const auto& s : kept)
@@ -352,7 +353,7 @@ TEST_F(ZipRun, InvalidKeepPeriodIsShownAndTheRunStillZips) {
     CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
     job.SetKeepPeriod(7);
     job.SetNumberCopies(1);
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     const auto msgs = Seam->Messages();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].Title, "Internal Error");
@@ -367,7 +368,7 @@ TEST_F(ZipRun, CommandsAreExpandedRunAndLogged) {
     CBackupJob job = MakeJob("Mail", {Src + "a.txt"});
     job.SetPreBackupCommand("printf '%J|%Z|%D%s' > " + App + "pre.txt; exit 3");
     job.SetPostBackupCommand("test -f %Z.zip && cp %Z.zip %D%J.bak");
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     // "%s" selects nothing: it is removed, so printf never sees it.
     EXPECT_EQ(ReadFile(App + "pre.txt"), "Mail|" + Tgt + "Mail|" + Tgt);
     EXPECT_TRUE(LogHas("  Pre-backup command exit status 3"));
@@ -380,7 +381,7 @@ TEST_F(ZipRun, TheOwnerShowsProgressAndEndsIdle) {
     Source("a.txt", "a");
     CBackupJob job = MakeJob("Docs", {Src + "a.txt"});
     RecordingOwner owner;
-    EXPECT_FALSE(job.ExecuteBackupNow(&owner));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner));
     ASSERT_GE(owner.Messages.size(), 3u);
     EXPECT_EQ(owner.Messages.front(), "Initializing...");
     EXPECT_NE(std::find(owner.Messages.begin(), owner.Messages.end(), "Zipping Up   " + Src + "a.txt"),
@@ -406,14 +407,14 @@ TEST_F(ZipRun, ManagerRunsTheJobOfAHandleAndTheFileRecordsIt) {
     CBackupJobManager& manager = CreateJobManager();
     manager.Reload();
     ASSERT_EQ(manager.Count(), 1);
-    EXPECT_EQ(manager.ExecuteBackup(0), 0);
+    EXPECT_EQ(BackupRun::ExecuteBackup(manager, 0), 0);
     EXPECT_TRUE(Exists(Tgt + "Docs.zip"));
     EXPECT_EQ(FileValue(job.FileName(), "RunCount"), "1");
     // The save refreshed the entry: its next run lies ahead.
     EXPECT_GT(manager.NextRunFromHandle(0), libDates::Now());
     EXPECT_EQ(manager.BackupsToRun(libDates::Now()), std::vector<int32_t>{-1});
-    EXPECT_EQ(manager.ExecuteBackup(-1), -1);
-    EXPECT_EQ(manager.ExecuteBackup(42), 42);
+    EXPECT_EQ(BackupRun::ExecuteBackup(manager, -1), -1);
+    EXPECT_EQ(BackupRun::ExecuteBackup(manager, 42), 42);
     DestroyJobManager();
 }
 
@@ -421,19 +422,16 @@ TEST_F(ZipRun, ManagerRunsTheJobOfAHandleAndTheFileRecordsIt) {
 
 class DiskRun : public RunFixture {
 protected:
-    void TearDown() override {
-        BackupRun::SetLookUpHook({});
-        RunFixture::TearDown();
-    }
+    ScriptedProbe Probe;
 };
 
 TEST_F(DiskRun, WildcardFolderOnADriveWithoutMediumStopsAndIsNoSuccess) {
     const std::string sFloppy = Src + "floppy/";
-    BackupRun::SetLookUpHook([sFloppy](const std::string& s) { return s == sFloppy ? ENOMEDIUM : 0; });
+    Probe.LookUpError = [sFloppy](const std::string& s) { return s == sFloppy ? ENOMEDIUM : 0; };
     CBackupJob job = MakeJob("Docs", {sFloppy + "*.doc"});
     job.SetRunCount(3);
     RecordingOwner owner;
-    EXPECT_FALSE(job.ExecuteBackupNow(&owner)); // stopped, not abandoned
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner, Probe)); // stopped, not abandoned
     const auto msgs = Seam->Messages();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].Title, "Disk I/O Error");
@@ -450,10 +448,10 @@ TEST_F(DiskRun, WildcardFolderOnADriveWithoutMediumStopsAndIsNoSuccess) {
 TEST_F(DiskRun, DiskPromptOkTriesTheLookUpAgain) {
     const std::string a = Source("a.txt", "a");
     int iTries = 0;
-    BackupRun::SetLookUpHook([a, &iTries](const std::string& s) { return s == a && iTries++ == 0 ? ENOMEDIUM : 0; });
+    Probe.LookUpError = [a, &iTries](const std::string& s) { return s == a && iTries++ == 0 ? ENOMEDIUM : 0; };
     Seam->Answers.push_back(Answer::OK);
     CBackupJob job = MakeJob("Docs", {a});
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, nullptr, Probe));
     const auto msgs = Seam->Messages();
     ASSERT_EQ(msgs.size(), 1u);
     EXPECT_EQ(msgs[0].Title, "Disk Error");
@@ -466,10 +464,10 @@ TEST_F(DiskRun, DiskPromptOkTriesTheLookUpAgain) {
 
 TEST_F(DiskRun, DiskPromptCancelAbandonsTheRun) {
     const std::string a = Source("a.txt", "a");
-    BackupRun::SetLookUpHook([a](const std::string& s) { return s == a ? ENOMEDIUM : 0; });
+    Probe.LookUpError = [a](const std::string& s) { return s == a ? ENOMEDIUM : 0; };
     Seam->Answers.push_back(Answer::Cancel);
     CBackupJob job = MakeJob("Docs", {a}, false);
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job, nullptr, Probe));
     EXPECT_TRUE(LogHas("User cancelled out at error prompt to insert floppy disk."));
     EXPECT_TRUE(job.Failure());
     EXPECT_EQ(job.RunCount(), -1);
@@ -477,12 +475,12 @@ TEST_F(DiskRun, DiskPromptCancelAbandonsTheRun) {
 
 TEST_F(DiskRun, AnyOtherErrorIsAFatalReport) {
     const std::string a = Source("a.txt", "a");
-    BackupRun::SetLookUpHook([a](const std::string& s) -> int {
+    Probe.LookUpError = [a](const std::string& s) -> int {
         if (s == a) throw StowError(StowErrors::DeviceIO, "device error");
         return 0;
-    });
+    };
     CBackupJob job = MakeJob("Docs", {a});
-    EXPECT_THROW(job.ExecuteBackupNow(), libErrorHandler::FatalApplicationError);
+    EXPECT_THROW(BackupRun::ExecuteBackupNow(job, nullptr, Probe), libErrorHandler::FatalApplicationError);
     const std::string sReport = ReadFile(libLog::ErrorFileName());
     EXPECT_NE(sReport.find("CBackupJob"), std::string::npos);
     EXPECT_NE(sReport.find("ExecuteBackupNow()"), std::string::npos);
@@ -497,17 +495,17 @@ TEST_F(ZipRun, ASecondRunStartedDuringARunIsRefused) {
         int Result = -1;
         void Repaint() override {
             RecordingOwner::Repaint();
-            if (Job != nullptr && Result < 0) Result = Job->ExecuteBackupNow() ? 1 : 0;
+            if (Job != nullptr && Result < 0) Result = BackupRun::ExecuteBackupNow(*Job) ? 1 : 0;
         }
     } owner;
     owner.Job = &inner;
     CBackupJob outer = MakeJob("Outer", {Src + "a.txt"});
-    EXPECT_FALSE(outer.ExecuteBackupNow(&owner));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(outer, &owner));
     EXPECT_EQ(owner.Result, 1);
     EXPECT_TRUE(inner.Failure());
     EXPECT_FALSE(Exists(Tgt + "Inner.zip"));
     EXPECT_TRUE(Exists(Tgt + "Outer.zip"));
-    EXPECT_FALSE(inner.ExecuteBackupNow()); // afterwards it runs
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(inner)); // afterwards it runs
 }
 
 TEST_F(ZipRun, AnArchiveThatCannotBeRemovedAbandonsTheRun) {
@@ -516,14 +514,14 @@ TEST_F(ZipRun, AnArchiveThatCannotBeRemovedAbandonsTheRun) {
     job.SetNumberCopies(0);
     // Something that is no file stands under the archive's name (a folder cannot be unlinked).
     WriteFile(App + "bk/Docs.zip/keep", "k");
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(LogHas("Error removing previous zip file for this backup job."));
     EXPECT_TRUE(job.Failure());
 
     ClearLog();
     fs::remove_all(Tgt + "Docs.zip");
     WriteFile(App + "bk/Docs_3.zip/keep", "k");
-    EXPECT_TRUE(job.ExecuteBackupNow());
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(LogHas("Error deleting old copies (n) of zip file.")); // the text as it stands, "(n)" included
     EXPECT_EQ(job.RunCount(), -1);
 }

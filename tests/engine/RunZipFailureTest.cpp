@@ -2,6 +2,7 @@
 // takes a final name, every file left out is named; names are never patterns.
 
 #include "RunTestSupport.h"
+#include "ScriptedProbe.h"
 
 #include "support/libFiles.h"
 
@@ -36,7 +37,7 @@ TEST_F(FailedZipRun, AZipErrorOrAnAbortLeavesEveryEarlierArchiveAsItWas) {
     // The second entry names nothing: the first entry's files are not kept under a final name.
     CBackupJob job = MakeJob("Docs", {c, Src + "none/*.doc"});
     job.SetNumberCopies(3);
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(job.Failure());
     EXPECT_TRUE(LogHas("  Archive discarded, not written: '" + Tgt + "Docs.zip': Zip has nothing to do"));
     ExpectEarlier(Tgt);
@@ -53,7 +54,7 @@ TEST_F(FailedZipRun, AZipErrorOrAnAbortLeavesEveryEarlierArchiveAsItWas) {
     owner.From = c;
     CBackupJob job2 = MakeJob("Docs", {c});
     job2.SetNumberCopies(3);
-    EXPECT_FALSE(job2.ExecuteBackupNow(&owner));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job2, &owner));
     EXPECT_TRUE(job2.Failure());
     EXPECT_TRUE(LogHas("Backup terminated by user"));
     EXPECT_TRUE(LogHas("  Archive discarded, not written: '" + Tgt +
@@ -80,7 +81,7 @@ TEST_F(FailedZipRun, AFullDiskFailsTheRunAndNamesTheArchive) {
     CBackupJob job = MakeJob("Docs", {Src + "big.bin"});
     job.SetTargetDirectoryRaw(sSmall);
     job.SetNumberCopies(3);
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(job.Failure());
     EXPECT_EQ(job.RunCount(), 1);
     EXPECT_TRUE(LogHas("Error writing to a file"));
@@ -100,32 +101,33 @@ TEST_F(ZipRunNames, JobAndTargetNamesWithPatternCharactersStayLiteral) {
     job.SetTargetDirectoryRaw(sDir);
     job.SetKeepPeriod(CBackupJob::KeepDays);
     job.SetNumberCopies(2);
-    EXPECT_FALSE(job.ExecuteBackupNow());
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     std::set<std::string> expected = others;
     expected.insert({"J[o]?_20270315.zip", "J[o]?_20270315(1).zip"});
     EXPECT_EQ(EntryNames(sDir), expected);
-    EXPECT_EQ(job.LatestZip(), sDir + "J[o]?_20270315(1).zip");
+    EXPECT_EQ(libRetention::LatestZip(job), sDir + "J[o]?_20270315(1).zip");
 
     job.SetKeepPeriod(CBackupJob::KeepCopies);
-    EXPECT_FALSE(job.ExecuteBackupNow());
-    EXPECT_FALSE(job.ExecuteBackupNow());
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     expected.insert({"J[o]?.zip", "J[o]?_1.zip"});
     EXPECT_EQ(EntryNames(sDir), expected);
-    EXPECT_EQ(job.LatestZip(), sDir + "J[o]?.zip");
+    EXPECT_EQ(libRetention::LatestZip(job), sDir + "J[o]?.zip");
 }
 
 TEST_F(ZipRunNames, EveryFileLeftOutIsNamedAndTheRunIsAFailure) {
     const std::string a = Source("d/a.txt", "alpha");
     const std::string b = Source("d/b.txt", "beta");
     Source("d/.stowline-tmp-Other/half.zip", "half"); // another job's unfinished archive
-    libZip::SetOpenFunction([b](const std::string& sPath) {
+    ScriptedProbe probe;
+    probe.Open = [b](const std::string& sPath) {
         if (sPath == b) {
             errno = EACCES;
             return -1;
         }
         return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    });
+    };
     // A folder below a path longer than PATH_MAX: made by descriptor, one level at a time.
     const std::string sLevel(200, 'p');
     std::string sDeep = Src + "d/deep";
@@ -142,8 +144,7 @@ TEST_F(ZipRunNames, EveryFileLeftOutIsNamedAndTheRunIsAFailure) {
     ::close(fd);
     CBackupJob job = MakeJob("Docs", {Src + "d/*.*"});
     job.SetPostBackupCommand("true");
-    EXPECT_FALSE(job.ExecuteBackupNow());
-    libZip::SetOpenFunction({});
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, nullptr, probe));
     uint64_t lBytes = 0;
     EXPECT_TRUE(libFiles::RemoveTree(Src + "d/deep", lBytes)); // too deep for the fixture's clean-up
 

@@ -4,6 +4,7 @@
 // folder for a run's zip step.
 
 #include "common/ScriptedSeam.h"
+#include "ScriptedProbe.h"
 #include "engine/BackupRunOwner.h"
 #include "engine/RunState.h"
 #include "engine/libZip.h"
@@ -144,12 +145,14 @@ public:
     void SetBusyPointer(bool) override {}
 };
 
-class ZipEngine : public ::testing::Test {
+class ZipEngineTest : public ::testing::Test {
 protected:
     ZipTestFolder App;
     std::string Data;    // source tree, no final "/"
     std::string Target;  // archive folder, final "/"
     std::string ZipFile; // Target + "Job.zip"
+    ScriptedProbe Probe;
+    libZip::ZipEngine Engine{Probe};
 
     void SetUp() override {
         Data = App.Path() + "data";
@@ -159,11 +162,9 @@ protected:
         ZipFile = Target + "Job.zip";
         libLog::SetPendingComment("");
         RunState::SetAbortRequested(false);
-        SetOpenFunction({});
     }
     void TearDown() override {
-        ZpCloseArchive(false);
-        SetOpenFunction({});
+        Engine.ZpCloseArchive(false);
         RunState::SetAbortRequested(false);
         libLog::SetPendingComment("");
     }
@@ -178,20 +179,20 @@ protected:
                                    ZipStepResult* pFinish = nullptr) {
         std::vector<ZipStepResult> results;
         for (size_t i = 0; i < entries.size(); ++i) {
-            results.push_back(ArchiveEntry(job, ZipFile, entries[i], static_cast<int>(i)));
+            results.push_back(Engine.ArchiveEntry(job, ZipFile, entries[i], static_cast<int>(i)));
             if (results.back().IsError) break;
         }
-        ZipStepResult finish = FinishArchive(job, true);
+        ZipStepResult finish = Engine.FinishArchive(job, true);
         if (pFinish) *pFinish = finish;
         return results;
     }
 
     // The engine called directly: the call-back table (defaults for empty slots) and the
     // options at the maximum level.
-    static void UseEngine(const ZipUserFunctions& fns = {}, ZpOpt opt = {}) {
-        ZpInit(fns);
+    void UseEngine(const ZipUserFunctions& fns = {}, ZpOpt opt = {}) {
+        Engine.ZpInit(fns);
         opt.fLevel = '9';
-        ZpSetOptions(opt);
+        Engine.ZpSetOptions(opt);
     }
 };
 

@@ -55,17 +55,17 @@ TEST(ZipVersionRecord, TextForTheAboutBox) {
     EXPECT_EQ(v.Name, std::string("libzip ") + zip_libzip_version());
 }
 
-TEST_F(ZipEngine, UnreadableFileIsLeftOutWithResult18) {
+TEST_F(ZipEngineTest, UnreadableFileIsLeftOutWithResult18) {
     Put("a.txt", "a");
     std::string sLocked = Put("locked.txt", "locked");
     Put("z.txt", "z");
-    SetOpenFunction([sLocked](const std::string& sPath) {
+    Probe.Open = [sLocked](const std::string& sPath) {
         if (sPath == sLocked) {
             errno = EACCES;
             return -1;
         }
         return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    });
+    };
     ZipJobValues job;
     ZipStepResult finish;
     auto results = Run(job, {Data}, &finish);
@@ -81,20 +81,20 @@ TEST_F(ZipEngine, UnreadableFileIsLeftOutWithResult18) {
 
     // Standalone, the call reports it too.
     fs::remove(ZipFile);
-    ZpInit({});
-    ZpSetOptions(ZpOpt{});
-    EXPECT_EQ(ZpArchive(ZipFile, {Data}), ZE_OPEN);
+    Engine.ZpInit({});
+    Engine.ZpSetOptions(ZpOpt{});
+    EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data}), ZE_OPEN);
     EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/", d + "/a.txt", d + "/z.txt"}));
 }
 
-TEST_F(ZipEngine, FileVanishingBeforeCompressionIsLeftOut) {
+TEST_F(ZipEngineTest, FileVanishingBeforeCompressionIsLeftOut) {
     Put("a.txt", std::string(100000, 'a'));
     std::string sGone = Put("b.txt", "b");
     Put("c.txt", std::string(100000, 'c'));
     ZipJobValues job;
-    EXPECT_EQ(ArchiveEntry(job, ZipFile, Data, 0).Code, 0);
+    EXPECT_EQ(Engine.ArchiveEntry(job, ZipFile, Data, 0).Code, 0);
     fs::remove(sGone); // between selection and compression
-    EXPECT_EQ(FinishArchive(job, true).Code, ZE_OPEN);
+    EXPECT_EQ(Engine.FinishArchive(job, true).Code, ZE_OPEN);
     std::string d = Stored(Data);
     auto entries = ReadArchive(ZipFile);
     EXPECT_EQ(Names(entries), std::set<std::string>({d + "/", d + "/a.txt", d + "/c.txt"}));
@@ -102,16 +102,16 @@ TEST_F(ZipEngine, FileVanishingBeforeCompressionIsLeftOut) {
     EXPECT_EQ(Shell("unzip -t '" + ZipFile + "'"), 0);
 }
 
-TEST_F(ZipEngine, ServiceCallbackOncePerFileAndAbortLeavesNoArchive) {
+TEST_F(ZipEngineTest, ServiceCallbackOncePerFileAndAbortLeavesNoArchive) {
     for (char c = 'a'; c <= 'e'; ++c)
         Put(std::string(1, c) + ".txt", std::string(1000, c));
     RecordingOwner owner;
     RunState::OwnerScope scope(&owner);
     ZipJobValues job;
-    ASSERT_EQ(ArchiveEntry(job, ZipFile, Data, 0).Code, 0);
+    ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, Data, 0).Code, 0);
     EXPECT_TRUE(owner.Texts.empty()); // nothing is compressed before the archive is written
     EXPECT_FALSE(fs::exists(ZipFile));
-    ASSERT_EQ(FinishArchive(job, true).Code, 0);
+    ASSERT_EQ(Engine.FinishArchive(job, true).Code, 0);
     ASSERT_EQ(owner.Texts.size(), 5u);
     EXPECT_EQ(owner.Texts[0], Data + "/a.txt (1000)");
     EXPECT_EQ(owner.Texts[4], Data + "/e.txt (1000)");
@@ -123,13 +123,13 @@ TEST_F(ZipEngine, ServiceCallbackOncePerFileAndAbortLeavesNoArchive) {
     ZipUserFunctions fns;
     fns.Service = [&](const std::string&, int64_t) { return ++calls == 3 ? 1 : 0; };
     UseEngine(fns);
-    EXPECT_EQ(ZpArchive(ZipFile, {Data}), ZE_ABORT);
+    EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data}), ZE_ABORT);
     EXPECT_EQ(calls, 3);
     EXPECT_FALSE(fs::exists(ZipFile));
     EXPECT_EQ(EntryCount(Target), 0u);
 }
 
-TEST_F(ZipEngine, PollStopsTheArchiveWithinALongFile) {
+TEST_F(ZipEngineTest, PollStopsTheArchiveWithinALongFile) {
     std::string sNoise = Noise(10u << 20, 7);
     Put("a.txt", "a");
     Put("b-long.bin", sNoise);
@@ -143,7 +143,7 @@ TEST_F(ZipEngine, PollStopsTheArchiveWithinALongFile) {
     };
     fns.Poll = [&] { return ++polls == 2 ? 1 : 0; };
     UseEngine(fns);
-    EXPECT_EQ(ZpArchive(ZipFile, {Data}), ZE_ABORT);
+    EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data}), ZE_ABORT);
     EXPECT_EQ(polls, 2);
     EXPECT_EQ(announced, std::vector<std::string>({"a.txt", "b-long.bin"})); // stopped inside the long file
     EXPECT_FALSE(fs::exists(ZipFile));
@@ -151,21 +151,21 @@ TEST_F(ZipEngine, PollStopsTheArchiveWithinALongFile) {
 
     // Polls that go on change nothing.
     polls = -100;
-    EXPECT_EQ(ZpArchive(ZipFile, {Data}), 0);
+    EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data}), 0);
     EXPECT_GE(polls, -98);
     EXPECT_TRUE(ReadArchive(ZipFile)[Stored(Data) + "/b-long.bin"] == sNoise);
 }
 
-TEST_F(ZipEngine, UserAbortThroughTheRunDiscardsTheNewArchive) {
+TEST_F(ZipEngineTest, UserAbortThroughTheRunDiscardsTheNewArchive) {
     Put("a.txt", "a");
     Put("b.txt", "b");
     RecordingOwner owner;
     RunState::OwnerScope scope(&owner);
     ZipJobValues job;
-    ASSERT_EQ(ArchiveEntry(job, ZipFile, Data + "/a.txt", 0).Code, 0);
-    ASSERT_EQ(ArchiveEntry(job, ZipFile, Data + "/b.txt", 1).Code, 0);
+    ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, Data + "/a.txt", 0).Code, 0);
+    ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, Data + "/b.txt", 1).Code, 0);
     RunState::SetAbortRequested(true);
-    ZipStepResult finish = FinishArchive(job, true);
+    ZipStepResult finish = Engine.FinishArchive(job, true);
     EXPECT_EQ(finish.Code, ZE_ABORT);
     EXPECT_TRUE(finish.IsError);
     EXPECT_FALSE(fs::exists(ZipFile));
@@ -177,34 +177,34 @@ TEST_F(ZipEngine, UserAbortThroughTheRunDiscardsTheNewArchive) {
     EXPECT_NE(sLog.find("The user aborted zip prematurely with control-C (or similar)"), std::string::npos);
 }
 
-TEST_F(ZipEngine, ArchiveFailuresMapToResultCodes) {
+TEST_F(ZipEngineTest, ArchiveFailuresMapToResultCodes) {
     Put("a.txt", "a");
     ZipJobValues job;
     // A folder that does not exist: the archive cannot be created.
     std::string sMissing = App.Path() + "nowhere/Job.zip";
-    EXPECT_EQ(ArchiveEntry(job, sMissing, Data, 0).Code, 0);
-    ZipStepResult finish = FinishArchive(job, true);
+    EXPECT_EQ(Engine.ArchiveEntry(job, sMissing, Data, 0).Code, 0);
+    ZipStepResult finish = Engine.FinishArchive(job, true);
     EXPECT_EQ(finish.Code, ZE_CREAT);
     EXPECT_TRUE(finish.IsError);
     EXPECT_NE(Log().find("Zip was unable to create a file to write to"), std::string::npos);
 
     // Something that is not a zip archive under the archive's name is left alone.
     App.WriteFile("target/Job.zip", "this is not a zip archive");
-    ZipStepResult r = ArchiveEntry(job, ZipFile, Data, 0);
+    ZipStepResult r = Engine.ArchiveEntry(job, ZipFile, Data, 0);
     EXPECT_EQ(r.Code, ZE_FORM);
     EXPECT_TRUE(r.IsError);
-    FinishArchive(job, true);
+    Engine.FinishArchive(job, true);
     EXPECT_EQ(ReadFile(ZipFile), "this is not a zip archive");
 
     // A name list that names nothing.
-    ZpInit({});
-    EXPECT_EQ(ZpArchive(ZipFile + "2", {}), ZE_NONE);
-    EXPECT_EQ(ZpArchive("", {Data}), ZE_NAME);
+    Engine.ZpInit({});
+    EXPECT_EQ(Engine.ZpArchive(ZipFile + "2", {}), ZE_NONE);
+    EXPECT_EQ(Engine.ZpArchive("", {Data}), ZE_NAME);
 }
 
 // A full disk while writing: result 14 and nothing left behind. Needs a small file system;
 // skipped where this process may not mount one.
-TEST_F(ZipEngine, FullDiskGivesAWriteErrorAndLeavesNothing) {
+TEST_F(ZipEngineTest, FullDiskGivesAWriteErrorAndLeavesNothing) {
     std::string sSmall = App.Path() + "small";
     fs::create_directories(sSmall);
     if (std::system(("mount -t tmpfs -o size=128k tmpfs '" + sSmall + "' 2>/dev/null").c_str()) != 0)
@@ -212,8 +212,8 @@ TEST_F(ZipEngine, FullDiskGivesAWriteErrorAndLeavesNothing) {
     Put("noise.bin", Noise(1u << 20, 3));
     ZipJobValues job;
     std::string sZip = sSmall + "/Job.zip";
-    EXPECT_EQ(ArchiveEntry(job, sZip, Data, 0).Code, 0);
-    ZipStepResult finish = FinishArchive(job, true);
+    EXPECT_EQ(Engine.ArchiveEntry(job, sZip, Data, 0).Code, 0);
+    ZipStepResult finish = Engine.FinishArchive(job, true);
     size_t left = EntryCount(sSmall);
     std::system(("umount '" + sSmall + "'").c_str());
     EXPECT_EQ(finish.Code, ZE_WRITE);

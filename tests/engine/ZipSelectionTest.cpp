@@ -34,7 +34,7 @@ TEST(ZipNameList, EntriesAndExclusions) {
     EXPECT_EQ(names.back(), "x299.tmp");
 }
 
-TEST_F(ZipEngine, FolderTreeWithFullPathNamesDotFilesAndLinks) {
+TEST_F(ZipEngineTest, FolderTreeWithFullPathNamesDotFilesAndLinks) {
     std::string sText(20000, 'a');
     Put("a.txt", sText);
     Put(".hidden", "dot file");
@@ -75,7 +75,7 @@ TEST_F(ZipEngine, FolderTreeWithFullPathNamesDotFilesAndLinks) {
     EXPECT_EQ(Log(), "");
 }
 
-TEST_F(ZipEngine, FolderWithoutRecursionTakesItsOwnFiles) {
+TEST_F(ZipEngineTest, FolderWithoutRecursionTakesItsOwnFiles) {
     Put("a.txt", "a");
     Put("sub/b.txt", "b");
     ZipJobValues job;
@@ -85,7 +85,7 @@ TEST_F(ZipEngine, FolderWithoutRecursionTakesItsOwnFiles) {
     EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/", d + "/a.txt"}));
 }
 
-TEST_F(ZipEngine, WildcardWithAndWithoutSubfolders) {
+TEST_F(ZipEngineTest, WildcardWithAndWithoutSubfolders) {
     Put("a.doc", "a");
     Put("B.DOC", "b");
     Put("c.txt", "c");
@@ -124,7 +124,7 @@ TEST_F(ZipEngine, WildcardWithAndWithoutSubfolders) {
     EXPECT_EQ(Log(), "");
 }
 
-TEST_F(ZipEngine, NothingToDoIsAnErrorUnlessIncremental) {
+TEST_F(ZipEngineTest, NothingToDoIsAnErrorUnlessIncremental) {
     Put("a.txt", "a");
     ZipJobValues job;
     auto results = Run(job, {Data + "/*.doc"});
@@ -142,7 +142,7 @@ TEST_F(ZipEngine, NothingToDoIsAnErrorUnlessIncremental) {
     EXPECT_EQ(Log(), "");
 }
 
-TEST_F(ZipEngine, ExclusionsBeyondTheOldLimitAllApply) {
+TEST_F(ZipEngineTest, ExclusionsBeyondTheOldLimitAllApply) {
     for (int i = 0; i < 200; ++i)
         Put("f" + std::to_string(i) + ".dat", "x");
     Put("keep.txt", "k");
@@ -160,7 +160,7 @@ TEST_F(ZipEngine, ExclusionsBeyondTheOldLimitAllApply) {
               std::set<std::string>({d + "/", d + "/keep.txt", d + "/sub/", d + "/sub/keep.tmp2"}));
 }
 
-TEST_F(ZipEngine, IncludeAndExcludeNamesWithWildcardsAndPaths) {
+TEST_F(ZipEngineTest, IncludeAndExcludeNamesWithWildcardsAndPaths) {
     Put("a1.doc", "1");
     Put("ab.doc", "2");
     Put("~tmp.doc", "3");
@@ -170,14 +170,14 @@ TEST_F(ZipEngine, IncludeAndExcludeNamesWithWildcardsAndPaths) {
     opt.fRecurse = true;
     opt.fSystem = true;
     UseEngine({}, opt);
-    EXPECT_EQ(ZpArchive(ZipFile, {Data + "/", "-i", "/*.doc", "-x", "~*", "a#.doc", Data + "/cache/*"}), 0);
+    EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data + "/", "-i", "/*.doc", "-x", "~*", "a#.doc", Data + "/cache/*"}), 0);
     std::string d = Stored(Data);
     EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/ab.doc", d + "/sub/y.doc"}));
     // Only known switches are taken.
-    EXPECT_EQ(ZpArchive(ZipFile, {"-q", Data}), ZE_PARMS);
+    EXPECT_EQ(Engine.ZpArchive(ZipFile, {"-q", Data}), ZE_PARMS);
 }
 
-TEST_F(ZipEngine, IncrementalTakesFilesChangedSinceTheLastRunDay) {
+TEST_F(ZipEngineTest, IncrementalTakesFilesChangedSinceTheLastRunDay) {
     std::string sOld = Put("old.txt", "old");
     Put("new.txt", "new");
     Put("sub/older.txt", "older");
@@ -205,7 +205,7 @@ TEST_F(ZipEngine, IncrementalTakesFilesChangedSinceTheLastRunDay) {
     EXPECT_EQ(Log(), "");
 }
 
-TEST_F(ZipEngine, AWalkStopsAtItsDepthBoundAndNamesWhatItLeftOut) {
+TEST_F(ZipEngineTest, AWalkStopsAtItsDepthBoundAndNamesWhatItLeftOut) {
     Put("top.txt", "top");
     std::string sRel = "";
     for (int i = 0; i < detail::MaxWalkDepth + 3; ++i) {

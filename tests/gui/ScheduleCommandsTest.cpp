@@ -4,6 +4,7 @@
 #include "ScheduleTestFixture.h"
 #include "app/RunGuard.h"
 #include "common/ScriptedSeam.h"
+#include "engine/CBackupJobRun.h"
 #include "engine/RunState.h"
 #include "support/libLog.h"
 #include "ui/frmAbout.h"
@@ -166,7 +167,7 @@ TEST_F(ScheduleCommandsTest, ViewBackupMessagesAndOpening) {
 
     // With a backup made and the folder present, the desktop opens them.
     std::filesystem::create_directories(Root + "target-Copy/");
-    JobManager()->ExecuteBackup(frmSchedule::RowTag(RowNamed("Zip")));
+    BackupRun::ExecuteBackup(*JobManager(), frmSchedule::RowTag(RowNamed("Zip")));
     Seam->Clear();
     Select({"Zip"});
     Form->cmdView_Click();
@@ -321,7 +322,7 @@ TEST_F(ScheduleCommandsTest, StatusBarClickWithoutARunLeavesLaterCopyRunsAlone) 
     QTest::mouseClick(Form->panStatusBar, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
     EXPECT_FALSE(RunState::AbortRequested());
     // A scheduled copy run afterwards completes.
-    JobManager()->ExecuteBackup(frmSchedule::RowTag(RowNamed("A")));
+    BackupRun::ExecuteBackup(*JobManager(), frmSchedule::RowTag(RowNamed("A")));
     EXPECT_EQ(RunCountOf(a), 1);
     EXPECT_TRUE(Exists(Root + "target-A/"));
 }

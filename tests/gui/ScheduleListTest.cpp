@@ -2,6 +2,7 @@
 // columns and their layout, sorting, the status bar, the window's size and its closing.
 
 #include "ScheduleTestFixture.h"
+#include "engine/CBackupJobRun.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -50,7 +51,7 @@ TEST_F(ScheduleTest, ListShowsEveryJobWithItsCells) {
     P::Columns[P::colJobType].Position = 8;
     Form->RefreshScheduleForm();
     int32_t lHandle = frmSchedule::RowTag(RowNamed("Photos"));
-    JobManager()->ExecuteBackup(lHandle);
+    BackupRun::ExecuteBackup(*JobManager(), lHandle);
     Form->RefreshDetailsByHandle(lHandle);
     photos = RowNamed("Photos");
     EXPECT_EQ(Cell(photos, P::colDateLastRun), "Mar-10-2027");

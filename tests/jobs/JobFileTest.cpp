@@ -573,4 +573,21 @@ TEST_F(JobFileNames, ANameFromTheFileNeverMovesTheSave) {
     EXPECT_FALSE(std::filesystem::exists(App + "../outside.slj"));
 }
 
+TEST_F(JobFileNames, ARenameMovesTheJobFileAndNeverOverAnotherJob) {
+    CBackupJob job = FullJob("Mail");
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    const std::string sOther = IniJob("", "", "Other.slj");
+    for (const char* sName : {"", ".", "..", "a/b", "Other"}) {
+        EXPECT_FALSE(job.RenameJobFile("/elsewhere", sName)) << sName;
+        EXPECT_EQ(job.JobName(), "Mail");
+        EXPECT_EQ(job.TargetDirectory(), "/backup/target dir/");
+    }
+    EXPECT_TRUE(job.RenameJobFile("/new/target", "Post"));
+    EXPECT_EQ(job.TargetDirectory(), "/new/target/");
+    EXPECT_EQ(job.FileName(), App + "BackupJobs/Post.slj");
+    EXPECT_FALSE(Exists(App + "BackupJobs/Mail.slj"));
+    EXPECT_EQ(Load(App + "BackupJobs/Post.slj").NumberCopies(), 12); // the file itself, moved
+    EXPECT_EQ(Load(sOther).JobName(), "Hand");
+}
+
 } // namespace
