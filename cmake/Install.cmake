@@ -7,18 +7,17 @@ set(STOWLINE_AUTOSTART_DIR "/etc/xdg/autostart" CACHE PATH "Folder of the deskto
 set(STOWLINE_SYSTEMD_USER_DIR "lib/systemd/user" CACHE PATH "Folder of systemd user units (relative: under the prefix)")
 
 install(TARGETS stowline RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/resources/stowline.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_SOURCE_DIR}/resources/stowline-autostart.desktop DESTINATION ${STOWLINE_AUTOSTART_DIR}
+install(FILES ${PROJECT_SOURCE_DIR}/resources/stowline.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/stowline-autostart.desktop DESTINATION ${STOWLINE_AUTOSTART_DIR}
         RENAME stowline.desktop)
-install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/stowline.svg
+install(FILES ${PROJECT_SOURCE_DIR}/resources/icons/stowline.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${CMAKE_SOURCE_DIR}/resources/help/stowline-help.html DESTINATION ${CMAKE_INSTALL_DATADIR}/stowline
-        OPTIONAL)
+install(FILES ${PROJECT_SOURCE_DIR}/resources/help/stowline-help.html DESTINATION ${CMAKE_INSTALL_DATADIR}/stowline)
 
 # The unit names the installed binary by its full path (systemd searches only a fixed PATH); the
 # prefix is the one given at install time.
 install(CODE "
-  file(READ \"${CMAKE_SOURCE_DIR}/resources/stowline.service\" _unit)
+  file(READ \"${PROJECT_SOURCE_DIR}/resources/stowline.service\" _unit)
   string(REPLACE \"ExecStart=stowline \" \"ExecStart=\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/stowline \"
                  _unit \"\${_unit}\")
   file(WRITE \"${CMAKE_BINARY_DIR}/stowline.service.installed\" \"\${_unit}\")
