@@ -226,8 +226,8 @@ TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {
         DriveDialog<frmOneShot>(Script, [&](frmOneShot& dlg) {
             sCaption = S(dlg.windowTitle());
             seen.clear();
-            for (int i = 0; i < dlg.lstDates->count(); ++i)
-                seen.push_back(S(dlg.lstDates->item(i)->text()));
+            for (int iRow = 0; iRow < dlg.lstDates->count(); ++iRow)
+                seen.push_back(S(dlg.lstDates->item(iRow)->text()));
             dlg.cmdCancel->click();
         });
     // Disagreeing lists: the editor starts empty and names no single job.
