@@ -35,12 +35,6 @@ protected:
         return found;
     }
 
-    bool LogHasPrefixSuffix(const std::string& sPrefix, const std::string& sSuffix) {
-        const auto lines = LogLines();
-        return std::any_of(lines.begin(), lines.end(),
-                           [&](const std::string& s) { return s.rfind(sPrefix, 0) == 0 && s.ends_with(sSuffix); });
-    }
-
 private:
     std::vector<std::string> m_mounts;
 };
@@ -78,25 +72,27 @@ TEST_F(CopyRunLimits, AFullTargetFailsTheRunAndKeepsEveryEarlierCopy) {
     }
 }
 
-TEST_F(CopyRunLimits, AnAbortedRebuildRunKeepsThePreviousCopyAndLeavesNoTemporaries) {
+TEST_F(CopyRunLimits, AnAbortStopsTheRunKeepsEveryPreviousCopyAndLeavesNoTemporaries) {
     Source("one/a", "new a");
     Source("one/b", "new b");
+    Source("two/c", "c");
     WriteFile(Tgt + "one/a", "old a");
     WriteFile(Tgt + "one/only-old", "old");
-    CBackupJob job = MakeJob("Docs", {Src + "one/*.*"}, false);
-    struct AbortingOwner : RecordingOwner {
-        void SetMessageText(const std::string& s) override {
-            RecordingOwner::SetMessageText(s);
-            if (s.rfind("Backing Up  ", 0) == 0 && s.ends_with("/b")) RunState::SetAbortRequested(true);
-        }
-    } owner;
+    WriteFile(Tgt + "two/old", "previous backup");
+    CBackupJob job = MakeJob("Docs", {Src + "one/*.*", Src + "two/*.*"}, false);
+    AbortingOwner owner; // the abort arrives while the first entry is being copied
+    owner.AbortOn = [](const std::string& s) { return s.rfind("Backing Up  ", 0) == 0 && s.ends_with("/b"); };
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner));
     EXPECT_TRUE(job.Failure());
+    EXPECT_EQ(job.RunCount(), 1);
     EXPECT_TRUE(LogHas("  Rebuild of '" + Tgt + "one' not completed: the previous copy was kept"));
     EXPECT_TRUE(LogHas("Backup terminated by user"));
     EXPECT_EQ(ReadFile(Tgt + "one/a"), "old a");
     EXPECT_EQ(ReadFile(Tgt + "one/only-old"), "old");
     EXPECT_FALSE(Exists(Tgt + "one/b"));
+    // The second entry's Rebuild never started, so its previous backup was not removed.
+    EXPECT_EQ(ReadFile(Tgt + "two/old"), "previous backup");
+    EXPECT_FALSE(LogHas("Backing Up   " + Src + "two/*.*"));
     EXPECT_TRUE(Temporaries(Tgt).empty());
 
     // Completed, the Rebuild leaves exactly what it copied.
@@ -105,15 +101,20 @@ TEST_F(CopyRunLimits, AnAbortedRebuildRunKeepsThePreviousCopyAndLeavesNoTemporar
     EXPECT_EQ(ReadFile(Tgt + "one/a"), "new a");
     EXPECT_EQ(ReadFile(Tgt + "one/b"), "new b");
     EXPECT_FALSE(Exists(Tgt + "one/only-old"));
+    EXPECT_FALSE(Exists(Tgt + "two/old"));
     EXPECT_TRUE(Temporaries(Tgt).empty());
 }
 
-TEST_F(CopyRunLimits, AFileThatVanishesIsNamedAndTheRunRecordsAFailure) {
+// Each file named "gone..." vanishes as its copy is announced (between listing and copying); each
+// named "odd..." becomes a folder (it can no longer be read as a file).
+TEST_F(CopyRunLimits, AFileThatCannotBeCopiedIsNamedWithTheReasonAndTheRunRecordsAFailure) {
     Source("V/a.txt", "a");
-    Source("V/gone.txt", "g");
     struct DeletingOwner : RecordingOwner {
         void SetMessageText(const std::string& s) override {
-            if (s.rfind("Backing Up  ", 0) == 0 && s.ends_with("gone.txt")) fs::remove(s.substr(12));
+            if (s.rfind("Backing Up  ", 0) != 0) return;
+            const std::string sPath = s.substr(12);
+            if (sPath.ends_with("gone.txt") || sPath.ends_with("odd.txt")) fs::remove(sPath);
+            if (sPath.ends_with("odd.txt")) fs::create_directories(sPath);
         }
     } owner;
     for (const int32_t style : {0, 1}) {
@@ -121,13 +122,17 @@ TEST_F(CopyRunLimits, AFileThatVanishesIsNamedAndTheRunRecordsAFailure) {
         ClearLog();
         CBackupJob job = MakeJob("Docs", {Src + "V/*.*"}, false);
         job.SetCopyStyle(style);
+        fs::remove_all(Src + "V/odd.txt");
         Source("V/gone.txt", "g");
+        Source("V/odd.txt", "o");
         job.SetPostBackupCommand("exit 0");
         EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner)); // the other files were backed up
         EXPECT_TRUE(job.Failure());
         EXPECT_TRUE(LogHas("  Not backed up: '" + Src + "V/gone.txt': No such file or directory"));
+        EXPECT_TRUE(LogHas("  Not backed up: '" + Src + "V/odd.txt': no longer a regular file"));
         EXPECT_EQ(ReadFile(Tgt + "V/a.txt"), "a");
         EXPECT_FALSE(Exists(Tgt + "V/gone.txt"));
+        EXPECT_FALSE(fs::is_regular_file(Tgt + "V/odd.txt"));
     }
 }
 

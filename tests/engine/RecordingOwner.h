@@ -2,7 +2,9 @@
 // A window standing in for the main window in the run and copy tests: records what a run shows.
 
 #include "engine/BackupRunOwner.h"
+#include "engine/RunState.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,4 +31,15 @@ public:
             LightStates.push_back("mixed");
     }
     void SetBusyPointer(bool bBusy) override { Pointer.push_back(bBusy); }
+};
+
+// Asks for an abort when a shown text satisfies AbortOn, as a user's click processed between two
+// files would.
+class AbortingOwner : public RecordingOwner {
+public:
+    std::function<bool(const std::string&)> AbortOn;
+    void SetMessageText(const std::string& sText) override {
+        RecordingOwner::SetMessageText(sText);
+        if (AbortOn && AbortOn(sText)) RunState::SetAbortRequested(true);
+    }
 };

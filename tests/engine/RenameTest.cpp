@@ -20,10 +20,8 @@ TEST_F(Rename, SameTargetRenamesOnlyTheJobsOwnArchives) {
     EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Docs.slj");
     EXPECT_TRUE(Exists(job.FileName()));
     EXPECT_FALSE(Exists(oldFile));
-    EXPECT_EQ(ReadFile(Tgt + "Docs.zip"), "DailyDocs.zip");
-    EXPECT_EQ(ReadFile(Tgt + "Docs_1.zip"), "DailyDocs_1.zip");
-    EXPECT_EQ(ReadFile(Tgt + "Docs_20270301(1).zip"), "DailyDocs_20270301(1).zip");
-    EXPECT_EQ(ReadFile(Tgt + "Docs_P270101.zip"), "DailyDocs_P270101.zip");
+    for (const char* s : {"Docs.zip", "Docs_1.zip", "Docs_20270301(1).zip", "Docs_P270101.zip"})
+        EXPECT_EQ(ReadFile(Tgt + s), std::string("Daily") + s);
     for (const char* s : {"DailyDocs2.zip", "DailyDocs2_1.zip", "DailyDocsOld.zip", "DailyDocs_notes.zip"})
         EXPECT_EQ(ReadFile(Tgt + s), s);
     EXPECT_FALSE(Exists(Tgt + "Docs2.zip"));
@@ -43,21 +41,18 @@ TEST_F(Rename, NewTargetMovesArchivesAndGetsItsSlash) {
     EXPECT_FALSE(Exists(App + "new/Mail2.zip"));
 }
 
-TEST_F(Rename, WithoutMovingBackupsTheArchivesStay) {
+TEST_F(Rename, ArchivesStayWithoutMovingBackupsAndAnExistingArchiveUnderTheNewNameIsKept) {
     CBackupJob job = MakeJob("Mail", {});
     Touch(Tgt + "Mail.zip", "m");
     EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Post", false));
     EXPECT_TRUE(Exists(Tgt + "Mail.zip"));
     EXPECT_FALSE(Exists(Tgt + "Post.zip"));
-}
 
-TEST_F(Rename, AnExistingArchiveUnderTheNewNameIsKept) {
-    CBackupJob job = MakeJob("Mail", {});
-    Touch(Tgt + "Mail.zip", "mine");
-    Touch(Tgt + "Post.zip", "theirs");
-    EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Post", true));
-    EXPECT_EQ(ReadFile(Tgt + "Post.zip"), "theirs");
-    EXPECT_EQ(ReadFile(Tgt + "Mail.zip"), "mine");
+    Touch(Tgt + "Post.zip", "mine");
+    Touch(Tgt + "Post2.zip", "theirs");
+    EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Post2", true));
+    EXPECT_EQ(ReadFile(Tgt + "Post2.zip"), "theirs");
+    EXPECT_EQ(ReadFile(Tgt + "Post.zip"), "mine");
 }
 
 TEST_F(Rename, UnsafeNamesAndAnotherJobsFileAreRefused) {

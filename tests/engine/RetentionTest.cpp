@@ -19,32 +19,29 @@ libRetention::DatedZipName Parse(const std::string& sName, bool& bOk, const std:
 } // namespace
 
 TEST(RetentionNames, DatedNamesReadTheFormTheRunWrites) {
-    bool ok = false;
-    auto r = Parse("Job_20011231.zip", ok);
-    ASSERT_TRUE(ok);
-    EXPECT_DOUBLE_EQ(r.Date, libDates::DateSerial(2001, 12, 31));
-    EXPECT_EQ(r.CopyNumber, 0);
-    EXPECT_FALSE(r.KeepMark);
-
-    r = Parse("Job_20011231(12).zip", ok);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(r.CopyNumber, 12);
-
-    r = Parse("Job_p20240229.ZIP", ok);
-    ASSERT_TRUE(ok);
-    EXPECT_TRUE(r.KeepMark);
-    EXPECT_DOUBLE_EQ(r.Date, libDates::DateSerial(2024, 2, 29));
-
-    r = Parse("Job_P011231(1).zip", ok); // the short yymmdd form
-    ASSERT_TRUE(ok);
-    EXPECT_TRUE(r.KeepMark);
-    EXPECT_DOUBLE_EQ(r.Date, libDates::DateSerial(2001, 12, 31));
-    r = Parse("Job_991231.zip", ok);
-    ASSERT_TRUE(ok);
-    EXPECT_EQ(libDates::Year(r.Date), 1999);
-
+    struct Case {
+        const char* Name;
+        double Date;
+        int CopyNumber;
+        bool KeepMark;
+    };
+    const double d20011231 = libDates::DateSerial(2001, 12, 31);
+    for (const Case& c : std::vector<Case>{{"Job_20011231.zip", d20011231, 0, false},
+                                           {"Job_20011231(12).zip", d20011231, 12, false},
+                                           {"Job_p20240229.ZIP", libDates::DateSerial(2024, 2, 29), 0, true},
+                                           {"Job_P011231(1).zip", d20011231, 1, true}, // the short yymmdd form
+                                           {"Job_991231.zip", libDates::DateSerial(1999, 12, 31), 0, false}}) {
+        SCOPED_TRACE(c.Name);
+        bool ok = false;
+        const auto r = Parse(c.Name, ok);
+        ASSERT_TRUE(ok);
+        EXPECT_DOUBLE_EQ(r.Date, c.Date);
+        EXPECT_EQ(r.CopyNumber, c.CopyNumber);
+        EXPECT_EQ(r.KeepMark, c.KeepMark);
+    }
     // A base name holding "_" is still read from its own end.
-    r = Parse("My_Job_20270101.zip", ok, "My_Job");
+    bool ok = false;
+    Parse("My_Job_20270101.zip", ok, "My_Job");
     EXPECT_TRUE(ok);
 }
 
@@ -119,11 +116,11 @@ TEST_F(Retention, RotationShiftsKeptCopiesAndDeletesTheRestAfterTheNewArchiveHas
     EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 2, 2));
     EXPECT_EQ(Counted(), (std::map<std::string, std::string>{
                              {"Job.zip", "new"}, {"Job_1.zip", "Job.zip"}, {"Job_2.zip", "Job_1.zip"}}));
-}
 
-TEST_F(Retention, NoCopiesKeptAndCopiesAboveTheMaximumUntouched) {
-    const std::string sNew = Generations({"Job.zip", "Job_1.zip", "Job_5.zip", "Job_6.zip"});
-    EXPECT_FALSE(libRetention::RotateCountedZips(Tgt + "Job", sNew, 0, 5));
+    // No copies kept; copies above the maximum are not touched.
+    fs::remove_all(Tgt);
+    sNew = Generations({"Job.zip", "Job_1.zip", "Job_5.zip", "Job_6.zip"});
+    EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 0, 5));
     EXPECT_EQ(Counted(), (std::map<std::string, std::string>{{"Job.zip", "new"}, {"Job_6.zip", "Job_6.zip"}}));
 }
 

@@ -3,10 +3,10 @@
 // temporary application folder, a job built in memory, and zip archives read back with libzip.
 
 #include "RecordingOwner.h"
-#include "common/TempAppFolder.h"
 #include "engine/ArchiveFlags.h"
 #include "engine/CBackupJobRun.h"
 #include "engine/RunState.h"
+#include "engine/libCopyFixture.h"
 #include "engine/libRetention.h"
 #include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -27,17 +28,14 @@ namespace runtest {
 
 namespace fs = std::filesystem;
 
-class RunFixture : public TempAppFolder {
+class RunFixture : public copytest::CopyFixture {
 protected:
     std::string Src; // source folder, ending with "/"
     std::string Tgt; // target folder, ending with "/"
 
     void SetUp() override {
-        TempAppFolder::SetUp();
-        appPreferences::LoggingMode = 0;
-        RunState::SetAbortRequested(false);
-        RunState::SetOwner(nullptr);
-        ArchiveFlags::Close();
+        CopyFixture::SetUp();
+        appPreferences::StopOnError = true; // as a run meets it by default
         Src = App + "src/";
         Tgt = App + "bk/";
         fs::create_directories(Src);
@@ -45,10 +43,14 @@ protected:
         // 2027-03-15 10:00: a fixed "now" for names, cut-offs and recorded dates.
         libDates::SetClock(libDates::DateSerial(2027, 3, 15) + libDates::TimeSerial(10, 0, 0));
     }
-    void TearDown() override {
-        ArchiveFlags::Close();
-        RunState::SetAbortRequested(false);
-        TempAppFolder::TearDown();
+    // Run tests name files by full path.
+    static bool Exists(const std::string& sPath) { return TempAppFolder::Exists(sPath); }
+
+    // A log line with this start and end.
+    static bool LogHasPrefixSuffix(const std::string& sPrefix, const std::string& sSuffix) {
+        const auto lines = LogLines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& s) { return s.rfind(sPrefix, 0) == 0 && s.ends_with(sSuffix); });
     }
 
     // A file below the source folder with the given content; returns its full path.

@@ -4,8 +4,6 @@
 #include "RunTestSupport.h"
 #include "ScriptedProbe.h"
 
-#include "support/libFiles.h"
-
 #include <cstdlib>
 #include <fcntl.h>
 #include <random>
@@ -44,14 +42,8 @@ TEST_F(FailedZipRun, AZipErrorOrAnAbortLeavesEveryEarlierArchiveAsItWas) {
 
     // The user aborts while the archive is written.
     ClearLog();
-    struct AbortingOwner : RecordingOwner {
-        std::string From;
-        void SetMessageText(const std::string& s) override {
-            RecordingOwner::SetMessageText(s);
-            if (s.rfind(From, 0) == 0) RunState::SetAbortRequested(true);
-        }
-    } owner;
-    owner.From = c;
+    AbortingOwner owner;
+    owner.AbortOn = [c](const std::string& s) { return s.rfind(c, 0) == 0; };
     CBackupJob job2 = MakeJob("Docs", {c});
     job2.SetNumberCopies(3);
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job2, &owner));
@@ -128,25 +120,11 @@ TEST_F(ZipRunNames, EveryFileLeftOutIsNamedAndTheRunIsAFailure) {
         }
         return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
     };
-    // A folder below a path longer than PATH_MAX: made by descriptor, one level at a time.
-    const std::string sLevel(200, 'p');
-    std::string sDeep = Src + "d/deep";
-    fs::create_directories(sDeep);
-    int fd = ::open(sDeep.c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_GE(fd, 0);
-    while (sDeep.size() < 4200) {
-        ASSERT_EQ(::mkdirat(fd, sLevel.c_str(), 0700), 0);
-        const int next = ::openat(fd, sLevel.c_str(), O_RDONLY | O_DIRECTORY);
-        ::close(fd);
-        ASSERT_GE(fd = next, 0);
-        sDeep += "/" + sLevel;
-    }
-    ::close(fd);
+    // A folder below a path longer than PATH_MAX.
+    ASSERT_GT(MakeDeepTree(Src + "d/deep", 4200), 0u);
     CBackupJob job = MakeJob("Docs", {Src + "d/*.*"});
     job.SetPostBackupCommand("true");
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, nullptr, probe));
-    uint64_t lBytes = 0;
-    EXPECT_TRUE(libFiles::RemoveTree(Src + "d/deep", lBytes)); // too deep for the fixture's clean-up
 
     const auto names = ZipNames(Tgt + "Docs.zip");
     EXPECT_TRUE(names.count(Stored(a)));
@@ -156,13 +134,7 @@ TEST_F(ZipRunNames, EveryFileLeftOutIsNamedAndTheRunIsAFailure) {
     EXPECT_TRUE(job.Failure());
     EXPECT_TRUE(LogHas("  Not backed up: '" + b + "': Permission denied"));
     // The first level whose path is too long to name is named.
-    const std::string sTooLong = "': File name too long";
-    bool bLongNamed = false;
-    for (const auto& sLine : LogLines())
-        bLongNamed = bLongNamed ||
-                     (sLine.rfind("  Not backed up: '" + Src + "d/deep/", 0) == 0 && sLine.size() > sTooLong.size() &&
-                      sLine.compare(sLine.size() - sTooLong.size(), sTooLong.size(), sTooLong) == 0);
-    EXPECT_TRUE(bLongNamed);
+    EXPECT_TRUE(LogHasPrefixSuffix("  Not backed up: '" + Src + "d/deep/", "': File name too long"));
     EXPECT_TRUE(LogHas("One or more source files were unable to be archived from the filespec"
                        "  This error is typically caused by a file in use."));
     EXPECT_TRUE(LogHas("  Post-backup command exit status 0"));

@@ -1,26 +1,20 @@
 #pragma once
-// What the zip engine tests share: a throw-away application folder with the scripted
-// seam, archives read back with libzip, and a fixture with a source tree and a target
-// folder for a run's zip step.
+// What the zip engine tests share: archives read back with libzip, and a fixture with a
+// source tree and a target folder for a run's zip step.
 
-#include "common/ScriptedSeam.h"
+#include "RecordingOwner.h"
 #include "ScriptedProbe.h"
-#include "engine/BackupRunOwner.h"
+#include "common/TempAppFolder.h"
 #include "engine/RunState.h"
 #include "engine/libZip.h"
-#include "support/appMisc.h"
 #include "support/libLog.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <memory>
 #include <set>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,13 +71,6 @@ inline int Shell(const std::string& sCommand) {
 
 inline std::string Stored(const std::string& sPath) { return sPath.substr(1); }
 
-inline std::string ReadFile(const std::string& sPath) {
-    std::ifstream in(sPath, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // iBytes bytes that deflate cannot shrink, the same for the same seed.
 inline std::string Noise(size_t iBytes, unsigned iSeed) {
     std::string s;
@@ -101,53 +88,8 @@ inline size_t EntryCount(const std::string& sFolder) {
     return static_cast<size_t>(std::distance(fs::directory_iterator(sFolder), fs::directory_iterator()));
 }
 
-// A throw-away application folder with the scripted seam installed.
-class ZipTestFolder {
-public:
-    ZipTestFolder() {
-        char tmpl[] = "/tmp/stowline-zip-XXXXXX";
-        if (!::mkdtemp(tmpl)) throw std::runtime_error("mkdtemp");
-        m_sPath = std::string(tmpl) + "/";
-        appMisc::SetAppFolder(m_sPath);
-        auto seam = std::make_unique<UserInteraction::ScriptedSeam>();
-        m_pSeam = seam.get();
-        m_pPrevious = UserInteraction::Install(std::move(seam));
-    }
-    ~ZipTestFolder() {
-        UserInteraction::Install(std::move(m_pPrevious));
-        appMisc::SetAppFolder("");
-        std::error_code ec;
-        fs::remove_all(m_sPath, ec);
-    }
-    const std::string& Path() const { return m_sPath; }
-    UserInteraction::ScriptedSeam& Seam() { return *m_pSeam; }
-    std::string WriteFile(const std::string& sRelative, const std::string& sBytes) const {
-        fs::path p = m_sPath + sRelative;
-        fs::create_directories(p.parent_path());
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out << sBytes;
-        return p.string();
-    }
-
-private:
-    std::string m_sPath;
-    UserInteraction::ScriptedSeam* m_pSeam = nullptr;
-    std::unique_ptr<UserInteraction::Seam> m_pPrevious;
-};
-
-class RecordingOwner : public BackupRunOwner {
-public:
-    std::vector<std::string> Texts;
-    void SetMessageText(const std::string& sText) override { Texts.push_back(sText); }
-    std::string MessageText() const override { return Texts.empty() ? "" : Texts.back(); }
-    void SetLight(int, bool) override {}
-    void Repaint() override {}
-    void SetBusyPointer(bool) override {}
-};
-
-class ZipEngineTest : public ::testing::Test {
+class ZipEngineTest : public TempAppFolder {
 protected:
-    ZipTestFolder App;
     std::string Data;    // source tree, no final "/"
     std::string Target;  // archive folder, final "/"
     std::string ZipFile; // Target + "Job.zip"
@@ -155,22 +97,22 @@ protected:
     libZip::ZipEngine Engine{Probe};
 
     void SetUp() override {
-        Data = App.Path() + "data";
-        Target = App.Path() + "target/";
+        TempAppFolder::SetUp();
+        Data = App + "data";
+        Target = App + "target/";
         fs::create_directories(Data);
         fs::create_directories(Target);
         ZipFile = Target + "Job.zip";
-        libLog::SetPendingComment("");
         RunState::SetAbortRequested(false);
     }
     void TearDown() override {
         Engine.ZpCloseArchive(false);
         RunState::SetAbortRequested(false);
-        libLog::SetPendingComment("");
+        TempAppFolder::TearDown();
     }
 
     std::string Put(const std::string& sRelative, const std::string& sBytes) {
-        return App.WriteFile("data/" + sRelative, sBytes);
+        return WriteFile(Data + "/" + sRelative, sBytes);
     }
     std::string Log() const { return ReadFile(libLog::LogFileName()); }
 

@@ -1,14 +1,16 @@
 #pragma once
 // The temporary folder with file helpers by relative name, and the run state reset, for the
-// enumeration, archive-flag and copy tests.
+// enumeration, archive-flag, copy and run tests.
 
 #include "common/TempAppFolder.h"
 #include "engine/ArchiveFlags.h"
 #include "engine/RunState.h"
 #include "support/appPreferences.h"
+#include "support/libFiles.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <string>
@@ -33,7 +35,37 @@ protected:
         ArchiveFlags::Close();
         RunState::SetAbortRequested(false);
         RunState::SetOwner(nullptr);
+        uint64_t lBytes = 0;
+        libFiles::RemoveTree(Root, lBytes); // reaches trees too deep for a path
         TempAppFolder::TearDown();
+    }
+
+    // Makes sPath a file its reader cannot open: one without read permission or, for root (who
+    // reads every file), a link to a kernel file that refuses even root. False when there is none.
+    static bool MakeUnreadable(const std::string& sPath) {
+        if (geteuid() != 0) return chmod(WriteFile(sPath, "locked").c_str(), 0) == 0;
+        const int fd = ::open("/proc/sys/vm/drop_caches", O_RDONLY);
+        if (fd >= 0) ::close(fd);
+        return fd < 0 && errno == EACCES && symlink("/proc/sys/vm/drop_caches", sPath.c_str()) == 0;
+    }
+
+    // Folders of 200-character names nested by descriptor below sFolder until the path passes
+    // iLength (no path reaches their bottom), with "deep.txt" at the bottom. Returns the levels.
+    static size_t MakeDeepTree(const std::string& sFolder, size_t iLength) {
+        std::filesystem::create_directories(sFolder);
+        const std::string sPart(200, 'n');
+        int fd = ::open(sFolder.c_str(), O_RDONLY | O_DIRECTORY);
+        size_t iLevels = 0;
+        for (size_t n = sFolder.size(); fd >= 0 && n < iLength; n += sPart.size() + 1, ++iLevels) {
+            ::mkdirat(fd, sPart.c_str(), 0755);
+            const int sub = ::openat(fd, sPart.c_str(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            fd = sub;
+        }
+        if (fd < 0) return 0;
+        ::close(::openat(fd, "deep.txt", O_WRONLY | O_CREAT, 0644));
+        ::close(fd);
+        return iLevels;
     }
 
     std::string P(const std::string& sRelative) const { return Root + sRelative; }
