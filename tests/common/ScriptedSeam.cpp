@@ -28,22 +28,20 @@ bool ScriptedSeam::InputBox(const std::string& sPrompt, const std::string& sTitl
 
 void ScriptedSeam::DoEvents() { ++EventsRun; }
 
+void ScriptedSeam::Record(const char* sKind, const std::string& sTitle, const std::string& sText) {
+    Calls.push_back({sKind, {sTitle, sText, Buttons::OK, Icon::None, 0}});
+}
 bool ScriptedSeam::StartProgram(const std::string& sCommandLine) {
-    Calls.push_back({"StartProgram", {"", sCommandLine, Buttons::OK, Icon::None, 0}});
+    Record("StartProgram", "", sCommandLine);
     return StartSucceeds;
 }
-
 bool ScriptedSeam::OpenDocument(const std::string& sPathOrUrl) {
-    Calls.push_back({"OpenDocument", {"", sPathOrUrl, Buttons::OK, Icon::None, 0}});
+    Record("OpenDocument", "", sPathOrUrl);
     return StartSucceeds;
 }
-
-void ScriptedSeam::ShowHelp(const std::string& sAnchor) {
-    Calls.push_back({"ShowHelp", {"", sAnchor, Buttons::OK, Icon::None, 0}});
-}
-
+void ScriptedSeam::ShowHelp(const std::string& sAnchor) { Record("ShowHelp", "", sAnchor); }
 void ScriptedSeam::ShowCommandLineHelp(const std::string& sTitle, const std::string& sText) {
-    Calls.push_back({"CommandLineHelp", {sTitle, sText, Buttons::OK, Icon::None, 0}});
+    Record("CommandLineHelp", sTitle, sText);
 }
 
 std::vector<MessageRequest> ScriptedSeam::Messages() const {

@@ -34,6 +34,9 @@ public:
     // Message-box calls only.
     std::vector<MessageRequest> Messages() const;
     void Clear() { Calls.clear(); }
+
+private:
+    void Record(const char* sKind, const std::string& sTitle, const std::string& sText);
 };
 
 } // namespace UserInteraction

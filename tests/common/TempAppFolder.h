@@ -47,7 +47,10 @@ protected:
         UserInteraction::Install(std::move(m_previousSeam));
         appMisc::SetAppFolder("");
         appPreferences::ResetToDefaults();
-        if (m_savedTz) RestoreTimeZone();
+        if (m_bTzChanged) {
+            m_savedTz ? setenv("TZ", m_savedTz->c_str(), 1) : unsetenv("TZ");
+            tzset();
+        }
         std::error_code ec;
         std::filesystem::remove_all(Root, ec);
     }
@@ -95,24 +98,15 @@ protected:
 
     // Runs the test body in another time zone; restored in TearDown.
     void UseTimeZone(const char* sZone) {
-        if (!m_savedTz) {
-            const char* cur = std::getenv("TZ");
-            m_savedTz = cur ? std::optional<std::string>(cur) : std::optional<std::string>("\x01");
-        }
+        if (!m_bTzChanged)
+            if (const char* cur = std::getenv("TZ")) m_savedTz = cur;
+        m_bTzChanged = true;
         setenv("TZ", sZone, 1);
         tzset();
     }
 
 private:
     std::unique_ptr<UserInteraction::Seam> m_previousSeam;
-    std::optional<std::string> m_savedTz;
-
-    void RestoreTimeZone() {
-        if (*m_savedTz == "\x01")
-            unsetenv("TZ");
-        else
-            setenv("TZ", m_savedTz->c_str(), 1);
-        tzset();
-        m_savedTz.reset();
-    }
+    bool m_bTzChanged = false;
+    std::optional<std::string> m_savedTz; // the TZ before, if it was set
 };

@@ -19,11 +19,10 @@ protected:
         libDates::SetClock(Now);
         std::filesystem::create_directories(App + "BackupJobs");
         if (bManager) CreateJobManager();
-        m_bManager = bManager;
     }
+    // The one job manager goes with the test, whoever created it.
     void TearDown() override {
-        if (m_bManager) DestroyJobManager();
-        m_bManager = false;
+        DestroyJobManager();
         TempAppFolder::TearDown();
     }
 
@@ -58,7 +57,4 @@ protected:
         if (job.OpenBackupJob(sFile)) return -1;
         return job.RunCount();
     }
-
-private:
-    bool m_bManager = false;
 };

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -18,7 +19,7 @@ namespace {
 using libDates::DateSerial;
 using libDates::TimeSerial;
 
-class JobFileFixture : public TempAppFolder {
+class JobFile : public TempAppFolder {
 protected:
     // A job file written by hand in the INI layout: "[Config]" with the given lines, then extra text.
     std::string IniJob(const std::string& sConfigLines, const std::string& sMore = "",
@@ -26,10 +27,6 @@ protected:
         return WriteFile(App + "BackupJobs/" + sName, "[Config]\r\nJobName=Hand\r\n" + sConfigLines + sMore);
     }
 };
-class JobFile : public JobFileFixture {};
-class JobFilePassword : public JobFileFixture {};
-class JobFileDamaged : public JobFileFixture {};
-class JobFileNames : public JobFileFixture {};
 
 CBackupJob Load(const std::string& sPath) {
     CBackupJob job;
@@ -64,30 +61,19 @@ CBackupJob FullJob(const std::string& sName) {
     return job;
 }
 
-void ExpectSameDefinition(const CBackupJob& a, const CBackupJob& b) {
-    EXPECT_EQ(a.JobName(), b.JobName());
-    EXPECT_EQ(a.DateLastRun(), b.DateLastRun());
-    EXPECT_EQ(a.SizeLastRun(), b.SizeLastRun());
-    EXPECT_EQ(a.RunCount(), b.RunCount());
-    EXPECT_NEAR(a.StartTime(), b.StartTime(), 1e-9);
-    EXPECT_EQ(a.Frequency(), b.Frequency());
-    EXPECT_EQ(a.DayOfWeek(), b.DayOfWeek());
-    EXPECT_EQ(a.DayOfMonth(), b.DayOfMonth());
-    EXPECT_EQ(a.Compress(), b.Compress());
-    EXPECT_EQ(a.CopyStyle(), b.CopyStyle());
-    EXPECT_EQ(a.KeepPeriod(), b.KeepPeriod());
-    EXPECT_EQ(a.NumberCopies(), b.NumberCopies());
-    EXPECT_EQ(a.Password(), b.Password());
-    EXPECT_EQ(a.Subdirectories(), b.Subdirectories());
-    EXPECT_EQ(a.Incremental(), b.Incremental());
-    EXPECT_EQ(a.Suspended(), b.Suspended());
-    EXPECT_EQ(a.PreBackupCommand(), b.PreBackupCommand());
-    EXPECT_EQ(a.PostBackupCommand(), b.PostBackupCommand());
-    EXPECT_EQ(a.TargetDirectory(), b.TargetDirectory());
-    EXPECT_EQ(a.FilesToZip(), b.FilesToZip());
-    EXPECT_EQ(a.ExcludeSpec(), b.ExcludeSpec());
-    EXPECT_EQ(a.OneShotDates(), b.OneShotDates());
+// Every field of the definition in one text, so that two jobs compare field by field in one line.
+std::string Definition(const CBackupJob& j) {
+    std::ostringstream os;
+    os.precision(17);
+    os << j.JobName() << '|' << j.DateLastRun() << '|' << j.SizeLastRun() << '|' << j.RunCount() << '|'
+       << libDates::Format(j.StartTime(), "hh:mm:ss") << '|' << j.Frequency() << '|' << j.DayOfWeek() << '|'
+       << j.DayOfMonth() << '|' << j.Compress() << '|' << j.CopyStyle() << '|' << j.KeepPeriod() << '|'
+       << j.NumberCopies() << '|' << j.Password() << '|' << j.Subdirectories() << '|' << j.Incremental() << '|'
+       << j.Suspended() << '|' << j.PreBackupCommand() << '|' << j.PostBackupCommand() << '|' << j.TargetDirectory()
+       << '|' << j.FilesToZip() << '|' << j.ExcludeSpec() << '|' << j.OneShotDates();
+    return os.str();
 }
+void ExpectSameDefinition(const CBackupJob& a, const CBackupJob& b) { EXPECT_EQ(Definition(a), Definition(b)); }
 
 TEST_F(JobFile, EveryFieldSurvivesASaveAndALoad) {
     CBackupJob job = FullJob("Round Trip");
@@ -112,6 +98,40 @@ TEST_F(JobFile, EveryFieldSurvivesASaveAndALoad) {
     ExpectSameDefinition(longJob, Load(longJob.FileName()));
 }
 
+TEST_F(JobFile, CopyJobMakesANeverRunCopyUnderTheNewName) {
+    CBackupJob src = FullJob("Daily Docs");
+    src.SetFileNameRaw("/elsewhere/Daily Docs.slj");
+    src.SetFailure(true);
+    src.SetTag(4);
+    src.SetStatus(3);
+    CBackupJob copy;
+    copy.SetOneShotDates("Feb-02-2031 11:00\r\n");
+    copy.CopyJob(src, "Copy of Daily Docs");
+    EXPECT_TRUE(copy.Changed());
+    EXPECT_EQ(copy.JobName(), "Copy of Daily Docs");
+    EXPECT_EQ(copy.FileName(), App + "BackupJobs/Copy of Daily Docs.slj");
+    EXPECT_EQ(copy.RunCount(), -1);
+    EXPECT_EQ(copy.DateLastRun(), 2.0);
+    EXPECT_EQ(copy.CachedNextRun(), 2.0);
+    EXPECT_EQ(copy.SizeLastRun(), -1);
+    EXPECT_EQ(copy.Tag(), -1);
+    EXPECT_EQ(copy.Status(), 0);
+    EXPECT_TRUE(copy.Failure()) << "Failure is copied as it is";
+    EXPECT_EQ(copy.OneShotDates(), "Feb-02-2031 11:00\r\n") << "one-shot dates are not copied";
+    // Every other field is the source's.
+    copy.SetJobNameRaw(src.JobName());
+    copy.SetRunCount(src.RunCount());
+    copy.SetDateLastRun(src.DateLastRun());
+    copy.SetSizeLastRun(src.SizeLastRun());
+    copy.SetOneShotDates(src.OneShotDates());
+    ExpectSameDefinition(copy, src);
+
+    // Copying onto itself keeps the definition.
+    src.CopyJob(src, "Self");
+    EXPECT_EQ(src.Password(), "s3cr=t;[x]");
+    EXPECT_EQ(src.JobName(), "Self");
+}
+
 TEST_F(JobFile, FirstSaveWritesTheLayoutExactly) {
     CBackupJob job;
     job.CopyJob(CBackupJob(), "Docs");
@@ -129,11 +149,6 @@ TEST_F(JobFile, FirstSaveWritesTheLayoutExactly) {
     struct stat st {};
     ASSERT_EQ(::stat((App + "BackupJobs/Docs.slj").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "job files hold passwords";
-    // Nothing but the job file is left in the folder (no temporary files).
-    int iFiles = 0;
-    for (auto& e : std::filesystem::directory_iterator(App + "BackupJobs"))
-        iFiles += e.is_regular_file();
-    EXPECT_EQ(iFiles, 1);
 }
 
 TEST_F(JobFile, ASaveKeepsWhatElseTheFileHolds) {
@@ -222,6 +237,8 @@ TEST_F(JobFile, ListSections) {
         << "a value of blanks only is passed over";
     EXPECT_EQ(sources("[source]\r\nfile_0=x\r\nFILE_1=y\r\n"), "x\r\ny\r\n") << "names ignore case";
     EXPECT_EQ(sources("[Source]\r\nFile_0=\" lead\"\r\n"), " lead\r\n");
+    EXPECT_EQ(sources("[Source]\r\nFile_0=a\r\nFile_1=\"   \"\r\nFile_2=b\r\n"), "a\r\nb\r\n")
+        << "blanks kept by quotes carry no entry either";
 
     CBackupJob job = Load(IniJob("", "[Exclude]\r\nFile_0=*.o\r\n[OneShot]\r\n0=Jan-05-2030 08:30\r\n"
                                      "1=tomorrow-ish\r\n2=Feb-01-2030 10:00\r\n3=\r\n4=Mar-01-2030 10:00\r\n"));
@@ -241,12 +258,6 @@ TEST_F(JobFile, ListSections) {
     EXPECT_EQ(ini.Get("Config", "DateLastRun"), "Jan-01-1900 00:00") << "a job that never ran";
     EXPECT_EQ(ini.Get("Config", "SizeLastRun"), "-1");
     EXPECT_EQ(Load(empty.FileName()).DateLastRun(), CBackupJob::NotComputed);
-}
-
-TEST_F(JobFile, BlankOnlySourceValueIsSkipped) {
-    // A value of blanks (kept by quotes) carries no entry but does not end the list.
-    CBackupJob job = Load(IniJob("", "[Source]\r\nFile_0=a\r\nFile_1=\"   \"\r\nFile_2=b\r\n"));
-    EXPECT_EQ(job.FilesToZip(), "a\r\nb\r\n");
 }
 
 // ---------------------------------------------------------------- the line layout
@@ -334,7 +345,7 @@ TEST_F(JobFile, LineLayoutVariants) {
 
 // ---------------------------------------------------------------- passwords
 
-TEST_F(JobFilePassword, AnyBytesReadBackEqual) {
+TEST_F(JobFile, AnyBytesReadBackEqual) {
     std::vector<std::string> passwords;
     for (int c = 0; c < 256; ++c)
         passwords.push_back(std::string(1, static_cast<char>(c)));
@@ -384,7 +395,7 @@ TEST_F(JobFilePassword, AnyBytesReadBackEqual) {
     }
 }
 
-TEST_F(JobFilePassword, FilesWrittenWithThePlainScrambledFormStillRead) {
+TEST_F(JobFile, FilesWrittenWithThePlainScrambledFormStillRead) {
     const std::string sScrambled = CBackupJob::ScramblePassword("Secret 1!");
     EXPECT_EQ(CBackupJob::ScramblePassword(sScrambled), "Secret 1!");
     EXPECT_EQ(static_cast<unsigned char>(sScrambled[0]), static_cast<unsigned char>('S' ^ 0xA5));
@@ -407,7 +418,7 @@ TEST_F(JobFilePassword, FilesWrittenWithThePlainScrambledFormStillRead) {
 
 // ---------------------------------------------------------------- damaged files
 
-TEST_F(JobFileDamaged, AMissingFileOrAFolderFailsWithoutAnErrorReport) {
+TEST_F(JobFile, AMissingFileOrAFolderFailsWithoutAnErrorReport) {
     CBackupJob job;
     job.SetPassword("left over");
     EXPECT_TRUE(job.OpenBackupJob(App + "BackupJobs/none.slj"));
@@ -429,7 +440,7 @@ TEST_F(JobFileDamaged, AMissingFileOrAFolderFailsWithoutAnErrorReport) {
 
 // A path value holding a NUL byte names another path than it seems to: dropped at load, with
 // one log line, in both layouts (the inputs that once made a walk and a removal run away).
-TEST_F(JobFileDamaged, PathValuesHoldingANulByteAreDropped) {
+TEST_F(JobFile, PathValuesHoldingANulByteAreDropped) {
     const std::string nul(1, '\0');
     const std::string sIni =
         IniJob("TargetDir=/t" + nul + "/x/\r\n", "[Source]\r\nFile_0=/data/a\r\nFile_1=/data/src" + nul +
@@ -460,7 +471,7 @@ TEST_F(JobFileDamaged, PathValuesHoldingANulByteAreDropped) {
 
 // A save that cannot be written (here a folder stands in the file's place) is a failed save with
 // a log line saying why, not the end of the program.
-TEST_F(JobFileDamaged, AFailedSaveIsLoggedWithItsReason) {
+TEST_F(JobFile, AFailedSaveIsLoggedWithItsReason) {
     CBackupJob job = FullJob("Blocked");
     WriteFile(job.FileName() + "/inner", "");
     EXPECT_TRUE(job.SaveBackupJobIniFile());
@@ -471,15 +482,10 @@ TEST_F(JobFileDamaged, AFailedSaveIsLoggedWithItsReason) {
     EXPECT_TRUE(job.Changed());
 }
 
-TEST_F(JobFileDamaged, AnyBytesLoadWithoutCrashing) {
+// Mutated seed files (truncations, flipped bits, huge lines and numbers, NUL bytes) are the fuzz
+// driver's; here free random bytes, and whatever loaded saves and reads back the same.
+TEST_F(JobFile, AnyBytesLoadWithoutCrashing) {
     libDates::SetClock(DateSerial(2027, 3, 10) + TimeSerial(12, 0, 0));
-    CBackupJob good = FullJob("Good");
-    good.SetFrequency(CBackupJob::Monthly);
-    ASSERT_FALSE(good.SaveBackupJobIniFile());
-    const std::string sGood = ReadFile(good.FileName());
-    const std::string sLegacy = "Legacy\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\nTrue\r\n3\r\npw\r\n"
-                                "False\r\nTrue\r\n/t/\r\n/src\r\n";
-
     std::vector<std::string> samples;
     std::mt19937 rng(4242);
     auto randomBytes = [&](size_t n, bool bText) {
@@ -489,36 +495,13 @@ TEST_F(JobFileDamaged, AnyBytesLoadWithoutCrashing) {
             c = bText ? sAlphabet[rng() % sAlphabet.size()] : static_cast<char>(rng() & 0xFF);
         return s;
     };
-    for (int i = 0; i < 150; ++i)
-        samples.push_back(randomBytes(rng() % 3000, false));
-    for (int i = 0; i < 150; ++i)
-        samples.push_back(randomBytes(rng() % 3000, true));
-    for (int i = 0; i < 100; ++i)
-        samples.push_back("[Config]\r\nJobName=J\r\n" + randomBytes(rng() % 800, true));
-    for (size_t n = 0; n <= sGood.size(); n += 7)
-        samples.push_back(sGood.substr(0, n));
-    for (size_t n = 0; n <= sLegacy.size(); ++n)
-        samples.push_back(sLegacy.substr(0, n));
-    for (int i = 0; i < 60; ++i) { // the good file with bytes flipped
-        std::string s = sGood;
-        for (int k = 0; k < 8; ++k)
-            s[rng() % s.size()] = static_cast<char>(rng() & 0xFF);
-        samples.push_back(s);
-    }
-    samples.push_back(std::string(2'000'000, 'x'));                                   // one huge line
-    samples.push_back("[Config]\r\nJobName=" + std::string(1'000'000, 'n') + "\r\n"); // a huge value
-    samples.push_back("[Config]\r\nJobName=J\r\nSizeLastRun=" + std::string(5000, '9') +
-                      "\r\n"
-                      "RunCount=" +
-                      std::string(400, '9') + "\r\nDayOfWeek=-" + std::string(400, '9') + "\r\n");
-    samples.push_back(std::string(100'000, '\n'));
-    samples.push_back(std::string("\0\0\0\0[Config]\0JobName=\0", 22));
-    {
-        std::string sMany = "[Config]\r\nJobName=Many\r\n[Source]\r\n";
-        for (int i = 0; i < 3000; ++i)
-            sMany += "File_" + std::to_string(i) + "=/f" + std::to_string(i) + "\r\n";
-        samples.push_back(sMany);
-    }
+    for (int i = 0; i < 300; ++i)
+        samples.push_back(i < 100 ? randomBytes(rng() % 3000, i < 50)
+                                  : "[Config]\r\nJobName=J\r\n" + randomBytes(rng() % 800, true));
+    std::string sMany = "[Config]\r\nJobName=Many\r\n[Source]\r\n";
+    for (int i = 0; i < 3000; ++i)
+        sMany += "File_" + std::to_string(i) + "=/f" + std::to_string(i) + "\r\n";
+    samples.push_back(sMany);
 
     for (size_t i = 0; i < samples.size(); ++i) {
         std::string sPath = WriteFile(App + "BackupJobs/damaged.slj", samples[i]);
@@ -530,9 +513,8 @@ TEST_F(JobFileDamaged, AnyBytesLoadWithoutCrashing) {
             job.PurgeOneShotJobs();
         }) << "sample "
            << i;
-        // Whatever loaded can be saved and read again, and reads the same (every tenth sample
-        // and the special ones at the end: a save syncs the disk).
-        if (i % 10 != 0 && i + 8 < samples.size()) continue;
+        // Every tenth sample and the last: a save syncs the disk.
+        if (i % 10 != 0 && i + 1 < samples.size()) continue;
         job.SetFileNameRaw(App + "BackupJobs/resaved.slj");
         std::filesystem::remove(job.FileName());
         ASSERT_NO_THROW(ASSERT_FALSE(job.SaveBackupJobIniFile())) << "sample " << i;
@@ -553,7 +535,7 @@ TEST_F(JobFileDamaged, AnyBytesLoadWithoutCrashing) {
 
 // ---------------------------------------------------------------- names and places
 
-TEST_F(JobFileNames, ANameFromTheFileNeverMovesTheSave) {
+TEST_F(JobFile, ANameFromTheFileNeverMovesTheSave) {
     for (const char* sName : {"../../outside", "/tmp/abs", "..", ".", "a/b"}) {
         std::string sPath = IniJob("Frequency=3\r\n", "", "safe.slj");
         std::string sText = ReadFile(sPath);
@@ -573,7 +555,7 @@ TEST_F(JobFileNames, ANameFromTheFileNeverMovesTheSave) {
     EXPECT_FALSE(std::filesystem::exists(App + "../outside.slj"));
 }
 
-TEST_F(JobFileNames, ARenameMovesTheJobFileAndNeverOverAnotherJob) {
+TEST_F(JobFile, ARenameMovesTheJobFileAndNeverOverAnotherJob) {
     CBackupJob job = FullJob("Mail");
     ASSERT_FALSE(job.SaveBackupJobIniFile());
     const std::string sOther = IniJob("", "", "Other.slj");

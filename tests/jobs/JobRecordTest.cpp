@@ -1,4 +1,4 @@
-// The job record: defaults, property rules, state letter, copy.
+// The job record: property rules, state letter, safe names.
 
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
@@ -77,13 +77,11 @@ TEST_F(JobRecord, ScheduleWritesVoidTheCachedNextRun) {
 
 TEST_F(JobRecord, StatusLetter) {
     CBackupJob job;
-    const char* letters[] = {"?", "D", "W", "M", "O", "?"};
-    for (int f = 0; f <= 5; ++f) {
+    const char* letters[] = {"?", "D", "W", "M", "O", "?", "?", "?"};
+    for (int f = 0; f <= 7; ++f) {
         job.SetFrequency(f);
         EXPECT_EQ(job.StatusAsStr(), letters[f]) << f;
     }
-    job.SetFrequency(7);
-    EXPECT_EQ(job.StatusAsStr(), "?");
     job.SetFrequency(1);
     job.SetSuspended(true);
     EXPECT_EQ(job.StatusAsStr(), "S");
@@ -92,71 +90,6 @@ TEST_F(JobRecord, StatusLetter) {
     EXPECT_EQ(job.StatusAsStr(), "#");
     job.SetSuspended(false);
     EXPECT_EQ(job.StatusAsStr(), "#");
-}
-
-TEST_F(JobRecord, CopyJobMakesANeverRunCopyUnderTheNewName) {
-    CBackupJob src;
-    src.SetJobNameRaw("Daily Docs");
-    src.SetTargetDirectoryRaw("/backup/");
-    src.SetFileNameRaw("/elsewhere/Daily Docs.slj");
-    src.SetRunCount(12);
-    src.SetDateLastRun(45000.25);
-    src.SetSizeLastRun(999);
-    src.SetFailure(true);
-    src.SetTag(4);
-    src.SetStatus(3);
-    src.SetCopyStyle(2);
-    src.SetStartTime(0.3);
-    src.SetFrequency(3);
-    src.SetDayOfWeek(static_cast<int16_t>(6));
-    src.SetDayOfMonth(15);
-    src.SetCompress(false);
-    src.SetNumberCopies(7);
-    src.SetKeepPeriod(1);
-    src.SetPassword("pw");
-    src.SetFilesToZip("/a\r\n");
-    src.SetExcludeSpec("*.o\r\n");
-    src.SetSubdirectories(true);
-    src.SetIncremental(true);
-    src.SetSuspended(true);
-    src.SetPreBackupCommand("pre");
-    src.SetPostBackupCommand("post");
-    src.SetOneShotDates("Jan-01-2030 10:00\r\n");
-
-    CBackupJob copy;
-    copy.SetOneShotDates("Feb-02-2031 11:00\r\n");
-    copy.CopyJob(src, "Copy of Daily Docs");
-    EXPECT_TRUE(copy.Changed());
-    EXPECT_EQ(copy.JobName(), "Copy of Daily Docs");
-    EXPECT_EQ(copy.FileName(), App + "BackupJobs/Copy of Daily Docs.slj");
-    EXPECT_EQ(copy.RunCount(), -1);
-    EXPECT_EQ(copy.DateLastRun(), 2.0);
-    EXPECT_EQ(copy.CachedNextRun(), 2.0);
-    EXPECT_EQ(copy.SizeLastRun(), -1);
-    EXPECT_EQ(copy.Tag(), -1);
-    EXPECT_EQ(copy.Status(), 0);
-    EXPECT_TRUE(copy.Failure()) << "Failure is copied as it is";
-    EXPECT_EQ(copy.CopyStyle(), 2);
-    EXPECT_EQ(copy.StartTime(), 0.3);
-    EXPECT_EQ(copy.Frequency(), 3);
-    EXPECT_EQ(copy.DayOfWeek(), 6);
-    EXPECT_EQ(copy.DayOfMonth(), 15);
-    EXPECT_FALSE(copy.Compress());
-    EXPECT_EQ(copy.NumberCopies(), 7);
-    EXPECT_EQ(copy.KeepPeriod(), 1);
-    EXPECT_EQ(copy.Password(), "pw");
-    EXPECT_EQ(copy.TargetDirectory(), "/backup/");
-    EXPECT_EQ(copy.FilesToZip(), "/a\r\n");
-    EXPECT_EQ(copy.ExcludeSpec(), "*.o\r\n");
-    EXPECT_TRUE(copy.Subdirectories() && copy.Incremental() && copy.Suspended());
-    EXPECT_EQ(copy.PreBackupCommand(), "pre");
-    EXPECT_EQ(copy.PostBackupCommand(), "post");
-    EXPECT_EQ(copy.OneShotDates(), "Feb-02-2031 11:00\r\n") << "one-shot dates are not copied";
-
-    // Copying onto itself keeps the definition.
-    src.CopyJob(src, "Self");
-    EXPECT_EQ(src.Password(), "pw");
-    EXPECT_EQ(src.JobName(), "Self");
 }
 
 TEST_F(JobRecord, JobNamesThatCannotNameAFileInTheJobFolder) {
@@ -179,16 +112,13 @@ TEST_F(JobRecord, JobNamesThatCannotNameAFileInTheJobFolder) {
 }
 
 TEST_F(JobRecord, KeepPeriodTextsAndWeekdayMask) {
-    EXPECT_EQ(CBackupJob::KeepPeriodFromText("months"), 3);
-    EXPECT_EQ(CBackupJob::KeepPeriodFromText("Weeks"), 2);
-    EXPECT_EQ(CBackupJob::KeepPeriodFromText("DAYS"), 1);
-    EXPECT_EQ(CBackupJob::KeepPeriodFromText("copies"), 0);
-    EXPECT_EQ(CBackupJob::KeepPeriodFromText("years"), 0);
-    EXPECT_EQ(CBackupJob::KeepPeriodFromText(""), 0);
-    EXPECT_EQ(CBackupJob::KeepPeriodToText(0), "Copies");
-    EXPECT_EQ(CBackupJob::KeepPeriodToText(3), "Months");
-    EXPECT_EQ(CBackupJob::KeepPeriodToText(4), "");
-    EXPECT_EQ(CBackupJob::KeepPeriodToText(-1), "");
+    const std::pair<const char*, int> fromText[] = {{"months", 3}, {"Weeks", 2}, {"DAYS", 1},
+                                                    {"copies", 0}, {"years", 0}, {"", 0}};
+    for (const auto& [sText, iPeriod] : fromText)
+        EXPECT_EQ(CBackupJob::KeepPeriodFromText(sText), iPeriod) << sText;
+    const std::pair<int, const char*> toText[] = {{0, "Copies"}, {3, "Months"}, {4, ""}, {-1, ""}};
+    for (const auto& [iPeriod, sText] : toText)
+        EXPECT_EQ(CBackupJob::KeepPeriodToText(iPeriod), sText) << iPeriod;
 
     CBackupJob job = UnchangedJob();
     job.SetDayOfWeek(true, false, false, false, false, false, true);

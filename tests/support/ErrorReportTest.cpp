@@ -48,13 +48,6 @@ TEST_F(ErrorReport, QuotesAndSemicolonsAreCleanedAndBlocksAppend) {
     EXPECT_EQ(msgs[0].Text, "ERR#70 @ CBackupJob - can~t open ~x~~ locked\r\n\r\nPress Ok to Continue.");
 }
 
-TEST_F(ErrorReport, TrapReportsFatallyWithModuleAndProcedure) {
-    EXPECT_THROW(libErrorHandler::Trap("CBackupJob", "RenameJob()", []() -> int { throw std::out_of_range("x"); }),
-                 libErrorHandler::FatalApplicationError);
-    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: CBackupJob/RenameJob()."), std::string::npos);
-    EXPECT_EQ(libErrorHandler::Trap("m", "p()", [] { return 7; }), 7);
-}
-
 TEST_F(ErrorReport, AnUnwritableReportGoesToStandardError) {
     appMisc::SetAppFolder(Root + "ro/");
     WriteFile(Root + "ro/stowline.err/blocker", ""); // the report name is taken by a folder
@@ -102,4 +95,10 @@ TEST_F(ErrorReport, FatalUnwindsThroughEnclosingTrapsWithOneReport) {
     EXPECT_EQ(lines[8], "Module/Function: libLog/LogEvent().");
     ASSERT_EQ(Seam->Messages().size(), 1u);
     EXPECT_EQ(Seam->Messages()[0].Title, "Fatal Application Error");
+
+    // Any exception, not only the program's own errors, is reported; a trap passes results on.
+    EXPECT_THROW(libErrorHandler::Trap("CBackupJob", "RenameJob()", []() -> int { throw std::out_of_range("x"); }),
+                 libErrorHandler::FatalApplicationError);
+    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: CBackupJob/RenameJob()."), std::string::npos);
+    EXPECT_EQ(libErrorHandler::Trap("m", "p()", [] { return 7; }), 7);
 }

@@ -12,7 +12,6 @@ TEST_F(Misc, FoldersEndWithSlashAndAreCreated) {
     EXPECT_EQ(appMisc::AppFolder(), Root + "new/place/");
     EXPECT_TRUE(libFiles::DirExists(Root + "new/place"));
     EXPECT_EQ(appMisc::JobFolder(), Root + "new/place/BackupJobs/");
-    EXPECT_EQ(appMisc::ExeBaseName(), "stowline");
     appMisc::SetAppFolder("");
     std::string sDefault = appMisc::AppFolder();
     EXPECT_EQ(sDefault.back(), '/');
@@ -40,4 +39,12 @@ TEST_F(Misc, WebPagesAndHelpGoThroughTheSeam) {
     EXPECT_EQ(Seam->Calls[0].Kind, "ShowHelp");
     EXPECT_EQ(Seam->Calls[0].Request.Text, "");
     EXPECT_EQ(Seam->Calls[1].Request.Text, "index");
+}
+
+TEST_F(Misc, HeadlessMessageBoxesAnswerWithoutWaiting) {
+    using namespace UserInteraction;
+    EXPECT_EQ(HeadlessAnswer(Buttons::OKCancel), Answer::Cancel);
+    EXPECT_EQ(HeadlessAnswer(Buttons::YesNoCancel), Answer::Cancel);
+    EXPECT_EQ(HeadlessAnswer(Buttons::YesNo), Answer::No);
+    EXPECT_EQ(HeadlessAnswer(Buttons::OK), Answer::OK);
 }

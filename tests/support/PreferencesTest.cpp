@@ -34,18 +34,6 @@ TEST_F(Preferences, NoFileGivesDefaultsAndWritesNothing) {
     EXPECT_EQ(PreferencesFileName(), App + "Stowline.txt");
 }
 
-TEST_F(Preferences, LoggingModeOnlyIni) {
-    WriteFile(PreferencesFileName(), "[Preferences]\r\nLoggingMode=1\r\n");
-    LoadPreferences();
-    EXPECT_EQ(LoggingMode, 1);
-    EXPECT_EQ(MaxBackupCopies, 0);
-    EXPECT_FALSE(StopOnError);
-    EXPECT_TRUE(UseSystemTray);
-    EXPECT_EQ(LogViewCommand, "");
-    EXPECT_TRUE(Same(Columns, Defaults()));
-    EXPECT_NE(LogText().find("  Column settings invalid resetting to defaults\r\n"), std::string::npos);
-}
-
 TEST_F(Preferences, ColumnRules) {
     auto write = [&](const std::string& sJobName, const std::string& sTime, const std::string& sState) {
         WriteFile(PreferencesFileName(), "[Preferences]\r\nLoggingMode=0\r\nMaxBackupCopies=300\r\n"
@@ -119,37 +107,20 @@ TEST_F(Preferences, SaveThenLoadGivesEveryValueBack) {
     EXPECT_EQ(FormSize, "");
 }
 
-TEST_F(Preferences, LegacyFiveLineLayout) {
-    WriteFile(PreferencesFileName(), "12\r\n0\r\n0\r\n2.5\r\nmyviewer --x\r\n");
-    SaveFormSize = true;
-    LoadPreferences();
-    EXPECT_EQ(MaxBackupCopies, 12);
-    EXPECT_FALSE(StopOnError);
-    EXPECT_FALSE(UseSystemTray);
-    EXPECT_EQ(LoggingMode, 2); // half to even
-    EXPECT_EQ(LogViewCommand, "myviewer --x");
-    EXPECT_FALSE(SaveFormSize);
-    EXPECT_TRUE(Same(Columns, Defaults()));
-
-    WriteFile(PreferencesFileName(), "\r\n\r\n"); // blank and missing lines take their defaults
-    LoadPreferences();
-    EXPECT_EQ(MaxBackupCopies, 99);
-    EXPECT_TRUE(StopOnError);
-    EXPECT_TRUE(UseSystemTray);
-    EXPECT_EQ(LoggingMode, 0);
-    EXPECT_EQ(LogViewCommand, "xdg-open");
-}
-
-// A damaged file never stops start-up: what cannot be read takes its default, and one warning
-// line names the values.
-TEST_F(Preferences, DamagedValuesTakeTheirDefaultsWithOneWarning) {
+// Both layouts, whole or short; a damaged file never stops start-up: what cannot be read takes
+// its default, and one warning line names the values.
+TEST_F(Preferences, BothLayoutsAndDamagedValuesTakeTheirDefaultsWithOneWarning) {
     const std::string sWarn = "Preferences file '" + App + "Stowline.txt' is damaged; defaults used for: ";
     struct Case {
         const char* Text;
         const char* Names; // "" = no warning
         int Max, Mode;
         bool Stop, Tray;
+        const char* Viewer = "v";
     } cases[] = {
+        {"12\r\n0\r\n0\r\n2.5\r\nmyviewer --x\r\n", "", 12, 2, false, false, "myviewer --x"}, // half to even
+        {"\r\n\r\n", "", 99, 0, true, true, "xdg-open"}, // blank and missing lines take their defaults
+        {"[Preferences]\r\nLoggingMode=1\r\n", "", 0, 1, false, true, ""},
         // legacy five-line layout: each line alone, then all together
         {"many\r\n0\r\n0\r\n1\r\nv\r\n", "MaxBackupCopies", 99, 1, false, false},
         {"99999\r\n0\r\n0\r\n1\r\nv\r\n", "MaxBackupCopies", 99, 1, false, false},
@@ -157,22 +128,26 @@ TEST_F(Preferences, DamagedValuesTakeTheirDefaultsWithOneWarning) {
         {"7\r\n0\r\n\x01\r\n1\r\nv\r\n", "UseSystemTray", 7, 1, false, true},
         {"7\r\n0\r\n0\r\n1e99\r\nv\r\n", "LoggingMode", 7, 0, false, false},
         {"x\r\ny\r\nz\r\nw\r\nv\r\n", "MaxBackupCopies, StopOnError, UseSystemTray, LoggingMode", 99, 0, true, true},
-        {"7\r\nFALSE\r\n-1\r\n2\r\n", "", 7, 2, false, true},
+        {"7\r\nFALSE\r\n-1\r\n2\r\n", "", 7, 2, false, true, "xdg-open"},
         // INI layout: the values the INI rules give, and the names of those with no number
         {"[Preferences]\r\nLoggingMode=x\r\nMaxBackupCopies=lots\r\nStopOnError=yes\r\n",
-         "MaxBackupCopies, LoggingMode, StopOnError", 0, 0, false, true},
+         "MaxBackupCopies, LoggingMode, StopOnError", 0, 0, false, true, ""},
         {"[Preferences]\r\nLoggingMode=2\r\nUseSystemTray=\x7f\r\nCommenting=?\r\n", "Commenting, UseSystemTray", 0, 2,
-         false, false},
+         false, false, ""},
         {"[Preferences]\r\nLoggingMode=9\r\nMaxBackupCopies=-4\r\nStopOnError=1x\r\nUseSystemTray=0\r\n", "", 0, 3,
-         true, false},
+         true, false, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Text);
         WriteFile(PreferencesFileName(), c.Text);
         ClearLog();
         ResetToDefaults();
+        SaveFormSize = true;
         Seam->Clear();
         LoadPreferences();
+        EXPECT_EQ(LogViewCommand, c.Viewer);
+        EXPECT_FALSE(SaveFormSize);
+        EXPECT_TRUE(Same(Columns, Defaults()));
         EXPECT_EQ(MaxBackupCopies, c.Max);
         EXPECT_EQ(LoggingMode, c.Mode);
         EXPECT_EQ(StopOnError, c.Stop);
@@ -184,6 +159,7 @@ TEST_F(Preferences, DamagedValuesTakeTheirDefaultsWithOneWarning) {
                 EXPECT_EQ(line, sWarn + c.Names);
             }
         EXPECT_EQ(iWarnings, *c.Names ? 1 : 0);
+        EXPECT_TRUE(c.Text[0] != '[' || LogHas("Column settings invalid resetting to defaults"));
         EXPECT_TRUE(Seam->Messages().empty());
         EXPECT_FALSE(Exists(App + "stowline.err"));
     }
