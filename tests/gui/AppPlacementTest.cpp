@@ -28,17 +28,15 @@ TEST(AppPlacementTest, ParsesNineIntegersInRecordOrder) {
     EXPECT_EQ(wp.Flags, 1);
     EXPECT_EQ(wp.MinX, -32000);
     EXPECT_EQ(libForms::FormatPlacement(wp), "1,-1,-1,-32000,-32000,1,2,3,4");
-}
 
-TEST(AppPlacementTest, RejectsAnythingButExactlyNineIntegers) {
-    WindowPlacement wp;
+    // Anything but exactly nine integers is refused and leaves the record untouched.
     wp.Left = 77;
     for (const char* s :
          {"", ",", "1,2,3,4,5,6,7,8", "1,2,3,4,5,6,7,8,9,10", "1,2,3,4,5,6,7,8,x", "1,2,3,4,5,6,7,8,",
           "1.5,2,3,4,5,6,7,8,9", "1,2,3,4,5,6,7,8,99999999999", "1,2,3,,5,6,7,8,9", "-,2,3,4,5,6,7,8,9"}) {
         EXPECT_FALSE(libForms::ParsePlacement(s, wp)) << s;
     }
-    EXPECT_EQ(wp.Left, 77); // untouched
+    EXPECT_EQ(wp.Left, 77);
 }
 
 TEST(AppPlacementTest, TextRoundTripsThroughRealWindows) {
@@ -70,17 +68,14 @@ TEST(AppPlacementTest, TextRoundTripsThroughRealWindows) {
     EXPECT_EQ(libForms::GetFormPlacement(nullptr), "");
 }
 
-TEST(AppPlacementTest, InvalidTextLeavesWindowWhereItIs) {
+TEST(AppPlacementTest, InvalidTextLeavesWindowWhereItIsAndOffScreenComesBack) {
     QWidget w;
     w.setGeometry(30, 40, 500, 400);
     for (const char* s : {"", "1,2,3", "garbage", "1,-1,-1,-1,-1,10,10,800,600,5"}) {
         libForms::SetFormPlacement(&w, s);
         EXPECT_EQ(w.geometry(), QRect(30, 40, 500, 400)) << s;
     }
-}
-
-TEST(AppPlacementTest, PlacementOffEveryScreenIsBroughtBack) {
-    QWidget w;
+    // A placement off every screen is brought back.
     libForms::SetFormPlacement(&w, "1,-1,-1,-1,-1,50000,50000,50640,50480");
     QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_TRUE(avail.intersects(w.geometry()));

@@ -2,6 +2,7 @@
 // box shows, and which answer each button gives. The boxes are answered by a timer, as a
 // user would, while they wait.
 
+#include "ScopedEnv.h"
 #include "app/QtSeam.h"
 
 #include <QApplication>
@@ -34,10 +35,6 @@ template <class T> void WhenModal(std::function<void(T*)> fn, int iTries = 200) 
     });
 }
 
-TEST(AppSeamTest, LineEndsOfTheCoreBecomeNewlines) {
-    EXPECT_EQ(QtSeam::ToQt("a\r\nb\rc\nd"), QString("a\nb\nc\nd"));
-}
-
 TEST(AppSeamTest, MessageBoxShowsTitleTextIconDefaultAndReturnsTheClickedButton) {
     QtSeam seam;
     QString title, text;
@@ -54,6 +51,7 @@ TEST(AppSeamTest, MessageBoxShowsTitleTextIconDefaultAndReturnsTheClickedButton)
     EXPECT_EQ(a, Answer::Cancel);
     EXPECT_EQ(title, "Backup Error");
     EXPECT_EQ(text, "Line one\nLine two");
+    EXPECT_EQ(QtSeam::ToQt("a\r\nb\rc\nd"), QString("a\nb\nc\nd")); // every line end of the core
     EXPECT_EQ(icon, QMessageBox::Warning);
     EXPECT_EQ(def, QMessageBox::No); // the second button of the set
 
@@ -131,13 +129,12 @@ TEST(AppSeamTest, StartProgramRunsThroughTheShellWithoutWaiting) {
 
 TEST(AppSeamTest, HelpPageComesFromTheBuiltInCopyWhenNotInstalled) {
     QTemporaryDir cache;
-    QByteArray saved = qgetenv("XDG_CACHE_HOME");
-    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
-    QString path = QtSeam::HelpPagePath();
-    if (saved.isEmpty())
-        qunsetenv("XDG_CACHE_HOME");
-    else
-        qputenv("XDG_CACHE_HOME", saved);
+    QString path;
+    {
+        ScopedEnv env;
+        env.Set("XDG_CACHE_HOME", cache.path().toLocal8Bit().constData());
+        path = QtSeam::HelpPagePath();
+    }
     ASSERT_FALSE(path.isEmpty());
     QFile page(path), resource(":/help/stowline-help.html");
     ASSERT_TRUE(page.open(QIODevice::ReadOnly));

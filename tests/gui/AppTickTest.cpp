@@ -47,6 +47,8 @@ protected:
     // Lists the jobs at 12:00 (their next run becomes today 12:05), then lets the clock pass
     // 12:05, so that every active job is due.
     void Reload() {
+        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
+        libDates::SetClock(Now);
         JobManager()->Reload();
         JobManager()->BackupsToRun(Now);
         Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0);
@@ -54,20 +56,31 @@ protected:
     }
 };
 
-TEST_F(AppTickTest, NoJobsOrOnlySuspendedOnesRunNothing) {
+TEST_F(AppTickTest, NothingRunsWithoutADueJobWhileSuspendedOrWhileTheWindowShows) {
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
     EXPECT_EQ(tick.Tick(host), 0);
     EXPECT_TRUE(host.Events.empty()); // the tray menu was never touched
     EXPECT_FALSE(tick.Busy());
-    std::string sFile = WriteCopyJob("Paused", /*bSuspended=*/true);
+    std::string sPaused = WriteCopyJob("Paused", /*bSuspended=*/true);
+    std::string sFile = WriteCopyJob("Nightly");
     Reload();
+    tick.SetSuspended(true);
     EXPECT_EQ(tick.Tick(host), 0);
+    tick.SetSuspended(false);
+    host.bVisible = true;
+    EXPECT_EQ(tick.Tick(host), 0);
+    EXPECT_TRUE(host.Events.empty());
     EXPECT_EQ(RunCountOf(sFile), 0);
+    // Hidden again: the first tick picks the active job up, never the suspended one.
+    host.bVisible = false;
+    EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(RunCountOf(sFile), 1);
+    EXPECT_EQ(RunCountOf(sPaused), 0);
 }
 
-TEST_F(AppTickTest, DueJobRunsOnceAndIsNoLongerDue) {
+TEST_F(AppTickTest, DueJobRunsOnceAndVoidHandlesAreSkipped) {
     std::string sFile = WriteCopyJob("Nightly");
     Reload();
     ASSERT_EQ(JobManager()->BackupsToRun(Now), std::vector<int32_t>{0});
@@ -76,33 +89,19 @@ TEST_F(AppTickTest, DueJobRunsOnceAndIsNoLongerDue) {
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", "refresh:0", "menu:1"}));
     EXPECT_EQ(RunCountOf(sFile), 1);
-    EXPECT_TRUE(Exists(Root + "target-Nightly/"));
     EXPECT_FALSE(tick.Busy());
     // The save moved the next run on: the next tick finds nothing to do.
     host.Events.clear();
     EXPECT_EQ(tick.Tick(host), 0);
     EXPECT_EQ(RunCountOf(sFile), 1);
+    // Negative and unknown handles are skipped.
+    host.Events.clear();
+    EXPECT_EQ(tick.RunHandles({-1, -7, 0, 99}, host), 1);
+    EXPECT_EQ(host.Events, (std::vector<std::string>{"refresh:0"}));
+    EXPECT_EQ(RunCountOf(sFile), 2);
 }
 
-TEST_F(AppTickTest, SuspendedAgentAndVisibleWindowRunNothingUntilCleared) {
-    std::string sFile = WriteCopyJob("Nightly");
-    Reload();
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
-    tick.SetSuspended(true);
-    EXPECT_EQ(tick.Tick(host), 0);
-    tick.SetSuspended(false);
-    host.bVisible = true;
-    EXPECT_EQ(tick.Tick(host), 0);
-    EXPECT_TRUE(host.Events.empty());
-    EXPECT_EQ(RunCountOf(sFile), 0);
-    // Hidden again: the first tick picks the job up.
-    host.bVisible = false;
-    EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(RunCountOf(sFile), 1);
-}
-
-TEST_F(AppTickTest, TwoDueJobsRunOneAfterTheOtherInListOrder) {
+TEST_F(AppTickTest, DueJobsRunInListOrderAndABusyTickOrARunInProgressStartsNothing) {
     std::string sA = WriteCopyJob("Alpha");
     std::string sB = WriteCopyJob("Beta");
     Reload();
@@ -110,49 +109,23 @@ TEST_F(AppTickTest, TwoDueJobsRunOneAfterTheOtherInListOrder) {
     ASSERT_EQ(due.size(), 2u);
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
-    // Each refresh must come after its own run and before the next one starts.
-    std::vector<int> runCountsAtRefresh;
-    host.OnRefresh = [&] { runCountsAtRefresh.push_back(RunCountOf(sA) + RunCountOf(sB)); };
-    EXPECT_EQ(tick.Tick(host), 2);
-    EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", "refresh:" + std::to_string(due[0]),
-                                                     "refresh:" + std::to_string(due[1]), "menu:1"}));
-    EXPECT_EQ(runCountsAtRefresh, (std::vector<int>{1, 2}));
-}
-
-TEST_F(AppTickTest, NegativeAndVoidHandlesAreSkipped) {
-    std::string sFile = WriteCopyJob("Nightly");
-    Reload();
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
-    EXPECT_EQ(tick.RunHandles({-1, -7, 0, 99}, host), 1);
-    EXPECT_EQ(host.Events, (std::vector<std::string>{"refresh:0"}));
-    EXPECT_EQ(RunCountOf(sFile), 1);
-    host.Events.clear();
-    EXPECT_EQ(tick.RunHandles({-1}, host), 0);
-    EXPECT_TRUE(host.Events.empty());
-}
-
-TEST_F(AppTickTest, BusyTickAndRunInProgressStartNothing) {
-    std::string sA = WriteCopyJob("Alpha");
-    std::string sB = WriteCopyJob("Beta");
-    Reload();
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
-    // A tick arriving while the first one runs its jobs (a run lets events through) returns at once.
-    std::vector<int> nested;
+    // Each refresh comes after its own run and before the next one starts; a tick arriving
+    // meanwhile (a run lets events through) returns at once.
+    std::vector<int> runCountsAtRefresh, nested;
     host.OnRefresh = [&] {
+        runCountsAtRefresh.push_back(RunCountOf(sA) + RunCountOf(sB));
         EXPECT_TRUE(tick.Busy());
         nested.push_back(tick.Tick(host));
     };
     EXPECT_EQ(tick.Tick(host), 2);
+    EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", "refresh:" + std::to_string(due[0]),
+                                                     "refresh:" + std::to_string(due[1]), "menu:1"}));
+    EXPECT_EQ(runCountsAtRefresh, (std::vector<int>{1, 2}));
     EXPECT_EQ(nested, (std::vector<int>{0, 0}));
-    EXPECT_EQ(RunCountOf(sA), 1);
-    EXPECT_EQ(RunCountOf(sB), 1);
+    host.OnRefresh = nullptr;
 
     // A run started from the window holds the guard: the tick waits for the next interval.
     std::string sC = WriteCopyJob("Gamma");
-    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
-    libDates::SetClock(Now);
     Reload();
     {
         appSetup::RunGuard windowRun;
@@ -205,8 +178,6 @@ TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(failures(), 1);
     std::filesystem::remove_all(Root + "no-such-folder-Flaky/");
-    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
-    libDates::SetClock(Now);
     Reload();
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(failures(), 2);
@@ -294,6 +265,9 @@ TEST_F(AppTrayAgentTest, LoadStartsTimerAndShowsWindowUnlessSilent) {
     Agent->Form_Load("/SILENT");
     EXPECT_EQ(iShown, 2);
     EXPECT_TRUE(View.isMinimized());
+    // The offscreen platform has no notification area: the icon is not added.
+    EXPECT_FALSE(Agent->SystemTrayAddIcon());
+    EXPECT_FALSE(Agent->isVisible());
 }
 
 TEST_F(AppTrayAgentTest, VisibleWindowHoldsJobsAndMinimisedCountsAsHiddenWithoutTray) {
@@ -367,13 +341,6 @@ TEST_F(AppTrayAgentTest, LeftPressOrRightReleaseOpensMenuOthersDoNot) {
     EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::Trigger), 513);
     EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::Context), 517);
     EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::DoubleClick), 515);
-}
-
-TEST_F(AppTrayAgentTest, NoNotificationAreaOffscreen) {
-    // The offscreen platform has no notification area: the icon is not added and start-up
-    // falls back to the minimised window.
-    EXPECT_FALSE(Agent->SystemTrayAddIcon());
-    EXPECT_FALSE(Agent->isVisible());
 }
 
 } // namespace

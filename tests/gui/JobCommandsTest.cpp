@@ -2,79 +2,27 @@
 // the real editor (driven through its modal hook), the job manager and the job files on disk.
 
 #include "DriveDialog.h"
+#include "ScheduleTestFixture.h"
 #include "app/QtHelpers.h"
-#include "common/TempJobFolder.h"
 #include "ui/frmJobOptions.h"
 #include "ui/frmOneShot.h"
-#include "ui/frmSchedule.h"
 
-#include <QAction>
-#include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QTreeWidget>
-
-#include <memory>
 
 using QtHelpers::Q;
 using QtHelpers::S;
 
-using UserInteraction::Answer;
-
-class JobCommandsTest : public TempJobFolder {
+class JobCommandsTest : public ScheduleTest {
 protected:
-    std::unique_ptr<frmSchedule> Window;
     ModalScript Script;
     int EditorOpened = 0;
     std::string EditorCaption;
 
-    void SetUp() override {
-        TempJobFolder::SetUp();
-        StartJobs(libDates::DateSerial(2026, 12, 5) + libDates::TimeSerial(15, 0, 0), true);
-        std::filesystem::create_directories(Root + "target");
-        std::filesystem::create_directories(Root + "src");
-        Window = std::make_unique<frmSchedule>();
-    }
-    void TearDown() override {
-        Window.reset();
-        TempJobFolder::TearDown();
-    }
-
-    std::string JobFile(const std::string& sName) const { return App + "BackupJobs/" + sName + ".slj"; }
-
-    void SaveJob(const std::string& sName, const std::string& sOneShot = "") {
-        CBackupJob job;
-        job.SetJobNameRaw(sName);
-        job.SetTargetDirectoryRaw(Root + "target/");
-        job.SetFileNameRaw(JobFile(sName));
-        job.SetFilesToZip(Root + "src/\r\n");
+    std::string SaveWithOneShot(const std::string& sName, const std::string& sOneShot) {
+        CBackupJob job = LoadJob(SaveJob(sName, true));
         job.SetOneShotDates(sOneShot);
-        job.SetStartTime(libDates::TimeSerial(8, 0, 0));
-        ASSERT_FALSE(job.SaveBackupJobIniFile());
-    }
-
-    void Refresh() {
-        Window->RefreshScheduleForm();
-        Seam->Clear();
-    }
-
-    QTreeWidgetItem* Row(const std::string& sName) const {
-        for (int i = 0; i < Window->lvwSchedule->topLevelItemCount(); ++i)
-            if (S(Window->lvwSchedule->topLevelItem(i)->text(0)) == sName) return Window->lvwSchedule->topLevelItem(i);
-        return nullptr;
-    }
-
-    void Select(std::initializer_list<const char*> names) {
-        Window->lvwSchedule->clearSelection();
-        bool bFirst = true;
-        for (const char* p : names) {
-            QTreeWidgetItem* pRow = Row(p);
-            ASSERT_NE(pRow, nullptr) << p;
-            if (bFirst) Window->lvwSchedule->setCurrentItem(pRow, 0, QItemSelectionModel::NoUpdate);
-            bFirst = false;
-            pRow->setSelected(true);
-        }
+        EXPECT_FALSE(job.SaveBackupJobIniFile());
+        return job.FileName();
     }
 
     // Drives the next editor opening with fn, recording the opening and its caption.
@@ -88,61 +36,53 @@ protected:
 };
 
 TEST_F(JobCommandsTest, AddCreatesSavesListsAndRegistersTheJobOnce) {
-    SaveJob("Daily");
-    Refresh();
+    SaveJob("Daily", true);
+    Form->RefreshScheduleForm();
     EditorDoes([&](frmJobOptions& dlg) {
         EXPECT_EQ(S(dlg.txtBackupJobName->text()), "New Backup Job");
-        dlg.txtTargDir->setText(Q(Root + "target/"));
+        dlg.txtTargDir->setText(Q(Root + "target-Daily/"));
         dlg.cmdNext->click();
         dlg.cmdNext->click();
-        dlg.lstFilesToBackup->addItem(Q(Root + "src/*.*"));
+        dlg.lstFilesToBackup->addItem(Q(Root + "src-Daily/*.*"));
         dlg.cmdNext->click();
         dlg.cmdNext->click();
         ASSERT_EQ(dlg.CurrentPage(), 4);
         dlg.cmdOK->click();
     });
-    Window->cmdAddJob_Click();
+    Form->cmdAddJob_Click();
     EXPECT_EQ(EditorOpened, 1);
     EXPECT_EQ(EditorCaption, "Add New Backup Job");
     EXPECT_TRUE(Seam->Messages().empty());
 
-    ASSERT_TRUE(Exists(JobFile("New Backup Job")));
-    CBackupJob saved = LoadJob(JobFile("New Backup Job"));
+    const std::string sFile = CBackupJob::JobFileNameFor("New Backup Job");
+    ASSERT_TRUE(Exists(sFile));
+    CBackupJob saved = LoadJob(sFile);
     EXPECT_EQ(saved.JobName(), "New Backup Job");
-    EXPECT_EQ(saved.FilesToZip(), Root + "src/*.*\r\n");
-    EXPECT_EQ(saved.TargetDirectory(), Root + "target/");
+    EXPECT_EQ(saved.FilesToZip(), Root + "src-Daily/*.*\r\n");
+    EXPECT_EQ(saved.TargetDirectory(), Root + "target-Daily/");
     EXPECT_NEAR(saved.StartTime(), libDates::TimeSerial(3, 0, 0), 1e-6);
     EXPECT_EQ(saved.NumberCopies(), 3);
-    ASSERT_NE(Row("New Backup Job"), nullptr);
-    EXPECT_EQ(Window->lvwSchedule->topLevelItemCount(), 2);
+    ASSERT_NE(RowNamed("New Backup Job"), nullptr);
+    EXPECT_EQ(Rows(), 2);
     // One entry per job in the manager: the scheduler must not see the new job twice.
     EXPECT_EQ(JobManager()->Count(), 2);
-    EXPECT_EQ(S(Window->panNbrBackupJobs->text()).find("2"), 0u);
+    EXPECT_EQ(Form->panNbrBackupJobs->text(), "2 Backup Jobs");
 
     // The next new job gets the next default name; Cancel adds nothing.
     EditorDoes([&](frmJobOptions& dlg) {
         EXPECT_EQ(S(dlg.txtBackupJobName->text()), "New Backup Job 2");
         dlg.cmdCancel->click();
     });
-    Window->mnuActionAdd->trigger(); // the menu entry runs the same command
+    Form->mnuActionAdd->trigger(); // the menu entry runs the same command
     EXPECT_EQ(EditorOpened, 2);
-    EXPECT_EQ(Window->lvwSchedule->topLevelItemCount(), 2);
+    EXPECT_EQ(Rows(), 2);
     EXPECT_EQ(JobManager()->Count(), 2);
-    EXPECT_FALSE(Exists(JobFile("New Backup Job 2")));
+    EXPECT_FALSE(Exists(CBackupJob::JobFileNameFor("New Backup Job 2")));
 }
 
 TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
-    SaveJob("Daily");
-    SaveJob("Weekly");
-    Refresh();
-
-    // Without a selection the command says so.
-    Window->lvwSchedule->clearSelection();
-    Window->cmdEditJob_Click();
-    ASSERT_EQ(Seam->Messages().size(), 1u);
-    EXPECT_EQ(Seam->Messages()[0].Text, "You must first select a backup job before clicking this button.");
-    EXPECT_EQ(EditorOpened, 0);
-
+    const std::string sDaily = SaveJob("Daily", true), sWeekly = SaveJob("Weekly", true);
+    Form->RefreshScheduleForm();
     Select({"Weekly"});
     EditorDoes([&](frmJobOptions& dlg) {
         EXPECT_EQ(S(dlg.txtBackupJobName->text()), "Weekly");
@@ -150,14 +90,15 @@ TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
         dlg.txtBackupJobName->setText("Weekly Docs");
         dlg.cmdOK->click();
     });
-    Window->cmdEditJob->click(); // the toolbar button
+    Form->cmdEditJob->click(); // the toolbar button
     EXPECT_EQ(EditorCaption, "Edit job - Weekly");
-    EXPECT_FALSE(Exists(JobFile("Weekly")));
-    ASSERT_TRUE(Exists(JobFile("Weekly Docs")));
-    CBackupJob saved = LoadJob(JobFile("Weekly Docs"));
+    EXPECT_FALSE(Exists(sWeekly));
+    const std::string sDocs = CBackupJob::JobFileNameFor("Weekly Docs");
+    ASSERT_TRUE(Exists(sDocs));
+    CBackupJob saved = LoadJob(sDocs);
     EXPECT_EQ(saved.JobName(), "Weekly Docs");
     EXPECT_NEAR(saved.StartTime(), libDates::TimeSerial(19, 40, 0), 1e-6);
-    EXPECT_NE(Row("Weekly Docs"), nullptr);
+    EXPECT_NE(RowNamed("Weekly Docs"), nullptr);
     EXPECT_EQ(JobManager()->Count(), 2);
 
     // The double-click route opens the same editor; a name taken by the other job is refused.
@@ -168,57 +109,58 @@ TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
         EXPECT_FALSE(dlg.JobSaved());
         dlg.cmdCancel->click();
     });
-    Window->lvwSchedule_DblClick();
+    Form->lvwSchedule_DblClick();
     EXPECT_EQ(EditorOpened, 2);
-    EXPECT_TRUE(Exists(JobFile("Daily")));
+    EXPECT_TRUE(Exists(sDaily));
     EXPECT_EQ(Seam->Messages().back().Text,
               "Job name Weekly Docs has already been used; please enter a different name.");
 }
 
 TEST_F(JobCommandsTest, CopyMakesSavesListsSelectsAndOpensTheCopyButNeverOverwritesIt) {
-    SaveJob("Daily", "Dec-24-2026 08:00\r\n");
-    Refresh();
+    SaveWithOneShot("Daily", "Dec-24-2027 08:00\r\n");
+    Form->RefreshScheduleForm();
     Select({"Daily"});
     EditorDoes([&](frmJobOptions& dlg) {
         // The copy's own row is the one being edited, so its name passes.
         EXPECT_TRUE(dlg.VerifyJobNameStep());
         dlg.cmdOK->click();
     });
-    Window->cmdCopyJob_Click();
+    Form->cmdCopyJob_Click();
     EXPECT_EQ(EditorOpened, 1);
     EXPECT_EQ(EditorCaption, "Edit job - Copy of Daily");
-    ASSERT_TRUE(Exists(JobFile("Copy of Daily")));
-    CBackupJob copy = LoadJob(JobFile("Copy of Daily"));
+    const std::string sCopy = CBackupJob::JobFileNameFor("Copy of Daily");
+    ASSERT_TRUE(Exists(sCopy));
+    CBackupJob copy = LoadJob(sCopy);
     EXPECT_EQ(copy.JobName(), "Copy of Daily");
-    EXPECT_EQ(copy.FilesToZip(), Root + "src/\r\n");
-    EXPECT_NE(ReadFile(JobFile("Copy of Daily")).find("RunCount=-1\r\n"), std::string::npos); // never run
-    EXPECT_EQ(copy.OneShotDates(), ""); // one-shot dates are not copied
-    QTreeWidgetItem* pCopyRow = Row("Copy of Daily");
+    EXPECT_EQ(copy.FilesToZip(), Root + "src-Daily/\r\n");
+    EXPECT_NE(ReadFile(sCopy).find("RunCount=-1\r\n"), std::string::npos); // never run
+    EXPECT_EQ(copy.OneShotDates(), "");                                    // one-shot dates are not copied
+    QTreeWidgetItem* pCopyRow = RowNamed("Copy of Daily");
     ASSERT_NE(pCopyRow, nullptr);
     EXPECT_TRUE(pCopyRow->isSelected());
-    EXPECT_FALSE(Row("Daily")->isSelected());
-    EXPECT_EQ(Window->lvwSchedule->currentItem(), pCopyRow);
+    EXPECT_FALSE(RowNamed("Daily")->isSelected());
+    EXPECT_EQ(List()->currentItem(), pCopyRow);
     EXPECT_EQ(JobManager()->Count(), 2);
 
     // A second copy of Daily would overwrite the first: refused, file untouched.
-    const std::string sBytes = ReadFile(JobFile("Copy of Daily"));
+    const std::string sBytes = ReadFile(sCopy);
     Seam->Clear();
     Select({"Daily"});
-    Window->cmdCopyJob_Click();
+    Form->cmdCopyJob_Click();
     EXPECT_EQ(EditorOpened, 1);
     ASSERT_EQ(Seam->Messages().size(), 1u);
     EXPECT_EQ(Seam->Messages()[0].Text,
               "You cannot make another copy of this Backup Job until\r\nyou rename the existing copy.");
     EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
-    EXPECT_EQ(ReadFile(JobFile("Copy of Daily")), sBytes);
-    EXPECT_EQ(Window->lvwSchedule->topLevelItemCount(), 2);
+    EXPECT_EQ(ReadFile(sCopy), sBytes);
+    EXPECT_EQ(Rows(), 2);
 }
 
 TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {
-    SaveJob("Alpha", "Dec-24-2026 08:00\r\n");
-    SaveJob("Beta", "Dec-25-2026 08:00\r\n");
-    SaveJob("Gamma", "Dec-24-2026 08:00\r\n");
-    Refresh();
+    const std::string sAlpha = SaveWithOneShot("Alpha", "Dec-24-2027 08:00\r\n");
+    const std::string sBeta = SaveWithOneShot("Beta", "Dec-25-2027 08:00\r\n");
+    const std::string sGamma = SaveWithOneShot("Gamma", "Dec-24-2027 08:00\r\n");
+    Form->RefreshScheduleForm();
 
     std::string sCaption;
     std::vector<std::string> seen;
@@ -232,20 +174,20 @@ TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {
         });
     // Disagreeing lists: the editor starts empty and names no single job.
     Select({"Alpha", "Beta"});
-    Window->mnuCustomSchedule_Click();
+    Form->mnuCustomSchedule_Click();
     EXPECT_EQ(sCaption, "One shot dates for - Multiple jobs");
     EXPECT_TRUE(seen.empty());
     // Equal lists: the editor starts with that list.
     Select({"Alpha", "Gamma"});
-    Window->mnuCustomSchedule_Click();
-    EXPECT_EQ(seen, std::vector<std::string>{"Dec-24-2026 08:00"});
+    Form->mnuCustomSchedule_Click();
+    EXPECT_EQ(seen, std::vector<std::string>{"Dec-24-2027 08:00"});
     Select({"Beta"});
-    Window->mnuCustomSchedule_Click();
+    Form->mnuCustomSchedule_Click();
     EXPECT_EQ(sCaption, "One shot dates for - Beta");
 
     // OK writes the edited list into every selected job's file.
     DriveDialog<frmOneShot>(Script, [&](frmOneShot& dlg) {
-        dlg.vscrYear->setValue(2027);
+        dlg.vscrYear->setValue(2028);
         dlg.vscrMonth->setValue(1);
         dlg.vscrDay->setValue(15);
         dlg.txtTime->setText("06:30");
@@ -254,19 +196,8 @@ TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {
         dlg.cmdOK->click();
     });
     Select({"Alpha", "Beta"});
-    Window->mnuCustomSchedule_Click();
-    EXPECT_EQ(LoadJob(JobFile("Alpha")).OneShotDates(), "Jan-15-2027 06:30\r\n");
-    EXPECT_EQ(LoadJob(JobFile("Beta")).OneShotDates(), "Jan-15-2027 06:30\r\n");
-    EXPECT_EQ(LoadJob(JobFile("Gamma")).OneShotDates(), "Dec-24-2026 08:00\r\n");
-}
-
-TEST_F(JobCommandsTest, CommandsOnAnEmptyListSaySoAndOpenNothing) {
-    Refresh();
-    Window->cmdEditJob_Click();
-    Window->cmdCopyJob_Click();
-    Window->mnuCustomSchedule_Click();
-    ASSERT_EQ(Seam->Messages().size(), 3u);
-    for (const auto& m : Seam->Messages())
-        EXPECT_EQ(m.Text, "You must first add and then select a backup job before clicking this button.");
-    EXPECT_EQ(EditorOpened, 0);
+    Form->mnuCustomSchedule_Click();
+    EXPECT_EQ(LoadJob(sAlpha).OneShotDates(), "Jan-15-2028 06:30\r\n");
+    EXPECT_EQ(LoadJob(sBeta).OneShotDates(), "Jan-15-2028 06:30\r\n");
+    EXPECT_EQ(LoadJob(sGamma).OneShotDates(), "Dec-24-2027 08:00\r\n");
 }

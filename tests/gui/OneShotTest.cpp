@@ -85,20 +85,26 @@ TEST_F(OneShotTest, AddKeepsTheListSortedAndUnique) {
     EXPECT_EQ(sDates, "Dec-05-2026 14:30\r\nDec-31-2026 23:59\r\nJan-02-2027 07:05\r\n");
 }
 
-TEST_F(OneShotTest, YesterdayIsRefused) {
+TEST_F(OneShotTest, YesterdayAndABadTimeAreRefusedAndCancelKeepsTheDates) {
     std::string sDates = "Dec-24-2026 08:00\r\n";
     DriveDialog<frmOneShot>(Script, [](frmOneShot& dlg) {
         Pick(dlg, 2026, 12, 4, "23:00");
         dlg.cmdAdd->click();
         EXPECT_EQ(dlg.lstDates->count(), 1);
+        dlg.txtTime->setText("24:10");
+        EXPECT_FALSE(dlg.txtTime_LostFocus());
         dlg.cmdCancel->click();
     });
     EXPECT_FALSE(frmOneShot::Execute(sDates, "Job"));
     EXPECT_EQ(sDates, "Dec-24-2026 08:00\r\n");
-    ASSERT_EQ(Seam->Messages().size(), 1u);
-    EXPECT_EQ(Seam->Messages()[0].Text, "This date is in the past, please try again.");
-    EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
-    EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::Information);
+    auto m = Seam->Messages();
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m[0].Text, "This date is in the past, please try again.");
+    EXPECT_EQ(m[0].Title, "Verification Error");
+    EXPECT_EQ(m[0].IconKind, Icon::Information);
+    EXPECT_EQ(m[1].Text, "The proper format for the time is military format HH:MM,\r\n  where HH is "
+                         "between 00 and 23,\r\n  and MM is between 00 and 59");
+    EXPECT_EQ(m[1].IconKind, Icon::None);
 }
 
 TEST_F(OneShotTest, DaySpinnerFollowsTheMonthWithFebruaryAlways28) {
@@ -132,16 +138,6 @@ TEST_F(OneShotTest, DaySpinnerFollowsTheMonthWithFebruaryAlways28) {
     EXPECT_EQ(S(dlg.txtMonth->text()), "Dec");
     dlg.vscrTime->setValue(1440);
     EXPECT_EQ(S(dlg.txtTime->text()), "00:00");
-}
-
-TEST_F(OneShotTest, BadTimeTextIsRefusedWithTheFormatLines) {
-    frmOneShot dlg;
-    dlg.txtTime->setText("24:10");
-    EXPECT_FALSE(dlg.txtTime_LostFocus());
-    ASSERT_EQ(Seam->Messages().size(), 1u);
-    EXPECT_EQ(Seam->Messages()[0].Text, "The proper format for the time is military format HH:MM,\r\n  where HH is "
-                                        "between 00 and 23,\r\n  and MM is between 00 and 59");
-    EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::None);
 }
 
 TEST_F(OneShotTest, DeleteSelectsTheEntryNowAtTheCurrentPosition) {

@@ -83,6 +83,9 @@ TEST_F(PickFileTest, SpecificFilesAppendOneLinePerSelectedFileInListOrder) {
     // The next opening starts in the folder used last.
     Run([&](frmPickFile& dlg) {
         EXPECT_EQ(S(dlg.txtPath->text()), Data);
+        dlg.optWildcards->click();
+        dlg.optSpecificFiles->click(); // back to the list
+        EXPECT_TRUE(dlg.filFileList->isEnabled());
         dlg.cmdCancel->click();
     });
     EXPECT_FALSE(Accepted);
@@ -93,21 +96,22 @@ TEST_F(PickFileTest, EveryWildcardMode) {
     struct Case {
         std::function<void(frmPickFile&)> Choose;
         std::string Expected;
+        bool bCommonEnabled, bWildcardEnabled; // each choice enables its own field only
     };
     std::vector<Case> cases = {
-        {[](frmPickFile& d) { d.optAllFiles->click(); }, "*.*"},
+        {[](frmPickFile& d) { d.optAllFiles->click(); }, "*.*", false, false},
         {[](frmPickFile& d) {
              d.optOtherCommon->click();
              d.cmbCommonExt->setCurrentIndex(d.cmbCommonExt->findText("doc"));
          },
-         "*.doc"},
-        {[](frmPickFile& d) { d.optOtherCommon->click(); }, "*.*"},
+         "*.doc", true, false},
+        {[](frmPickFile& d) { d.optOtherCommon->click(); }, "*.*", true, false},
         {[](frmPickFile& d) {
              d.optOtherWildcard->click();
              d.txtOtherWildcard->setText("*.t?t");
          },
-         "*.t?t"},
-        {[](frmPickFile& d) { d.optOtherWildcard->click(); }, "*.*"},
+         "*.t?t", false, true},
+        {[](frmPickFile& d) { d.optOtherWildcard->click(); }, "*.*", false, true},
     };
     for (const auto& c : cases) {
         Target.clear();
@@ -117,30 +121,13 @@ TEST_F(PickFileTest, EveryWildcardMode) {
             EXPECT_FALSE(dlg.filFileList->isEnabled());
             EXPECT_FALSE(dlg.optSpecificFiles->isChecked());
             c.Choose(dlg);
+            EXPECT_EQ(dlg.cmbCommonExt->isEnabled(), c.bCommonEnabled) << c.Expected;
+            EXPECT_EQ(dlg.txtOtherWildcard->isEnabled(), c.bWildcardEnabled) << c.Expected;
             dlg.cmdOk->click();
         });
         EXPECT_TRUE(Accepted) << c.Expected;
         EXPECT_EQ(Lines(Target), std::vector<std::string>{Data + "/" + c.Expected});
     }
-}
-
-TEST_F(PickFileTest, WildcardChoicesEnableTheirOwnField) {
-    Run([&](frmPickFile& dlg) {
-        dlg.optWildcards->click();
-        dlg.optOtherCommon->click();
-        EXPECT_TRUE(dlg.cmbCommonExt->isEnabled());
-        EXPECT_FALSE(dlg.txtOtherWildcard->isEnabled());
-        dlg.optOtherWildcard->click();
-        EXPECT_FALSE(dlg.cmbCommonExt->isEnabled());
-        EXPECT_TRUE(dlg.txtOtherWildcard->isEnabled());
-        EXPECT_FALSE(dlg.optOtherCommon->isChecked());
-        dlg.optAllFiles->click();
-        EXPECT_FALSE(dlg.txtOtherWildcard->isEnabled());
-        dlg.optSpecificFiles->click();
-        EXPECT_FALSE(dlg.optWildcards->isChecked());
-        EXPECT_TRUE(dlg.filFileList->isEnabled());
-        dlg.cmdCancel->click();
-    });
 }
 
 TEST_F(PickFileTest, RootFolderTakesOnlyAllFiles) {

@@ -1,5 +1,6 @@
 // The preferences dialog: loading, validation on OK, column moves and what OK stores.
 
+#include "ScopedEnv.h"
 #include "common/ModalScript.h"
 #include "common/TempAppFolder.h"
 #include "support/appPreferences.h"
@@ -20,15 +21,7 @@ namespace P = appPreferences;
 
 class PreferencesDialogTest : public TempAppFolder {
 protected:
-    void SetUp() override {
-        TempAppFolder::SetUp();
-        const char* p = std::getenv("PATH");
-        m_sPath = p ? p : "";
-    }
-    void TearDown() override {
-        setenv("PATH", m_sPath.c_str(), 1);
-        TempAppFolder::TearDown();
-    }
+    ScopedEnv Env;
     // Captions of lstColumns top to bottom, "-" in front of unchecked ones.
     static std::vector<std::string> Rows(const frmPreferences& d) {
         std::vector<std::string> rows;
@@ -42,10 +35,9 @@ protected:
         WriteFile(sPath, "#!/bin/sh\n");
         chmod(sPath.c_str(), 0755);
     }
-    std::string m_sPath;
 };
 
-TEST_F(PreferencesDialogTest, LoadShowsEveryPreference) {
+TEST_F(PreferencesDialogTest, LoadShowsEveryPreferenceOkStoresAndSavesCancelKeeps) {
     P::MaxBackupCopies = 7;
     P::StopOnError = false;
     P::UseSystemTray = true;
@@ -64,6 +56,40 @@ TEST_F(PreferencesDialogTest, LoadShowsEveryPreference) {
     // Default columns: rows by position, hidden ones unchecked.
     EXPECT_EQ(Rows(d), (std::vector<std::string>{"Job name", "Date last run", "-Time last run", "Date next run",
                                                  "Start time", "Size", "Status", "-Runs", "-Type"}));
+
+    d.cmbMaxBackupCopies->setCurrentIndex(98);
+    d.cmbStopOnError->setCurrentIndex(1);
+    d.cmbUseSystemTray->setCurrentIndex(1);
+    d.cmbLogMode->setCurrentIndex(3);
+    d.cmbCommentMode->setCurrentIndex(2);
+    d.chkSaveFormSize->setChecked(false);
+    ModalScript script;
+    script.Then([&](QWidget*) { d.cmdOk->click(); });
+    EXPECT_TRUE(d.Execute());
+    EXPECT_EQ(P::MaxBackupCopies, 99);
+    EXPECT_FALSE(P::StopOnError);
+    EXPECT_FALSE(P::UseSystemTray);
+    EXPECT_EQ(P::LoggingMode, 3);
+    EXPECT_EQ(P::Commenting, 2);
+    EXPECT_FALSE(P::SaveFormSize);
+    // What was written reads back.
+    P::ResetToDefaults();
+    P::LoadPreferences();
+    EXPECT_EQ(P::MaxBackupCopies, 99);
+    EXPECT_FALSE(P::UseSystemTray);
+    EXPECT_EQ(P::Commenting, 2);
+
+    // Cancel leaves the preferences and their file untouched.
+    std::string sBefore = ReadFile(P::PreferencesFileName());
+    frmPreferences cancelled;
+    cancelled.cmbMaxBackupCopies->setCurrentIndex(40);
+    cancelled.lstColumns->setCurrentRow(3);
+    cancelled.cmdMoveColumnUp->click();
+    script.Then([&](QWidget*) { cancelled.cmdCancel->click(); });
+    EXPECT_FALSE(cancelled.Execute());
+    EXPECT_EQ(ReadFile(P::PreferencesFileName()), sBefore);
+    EXPECT_EQ(P::Columns[P::colDateNextRun].Position, 3);
+    EXPECT_EQ(P::MaxBackupCopies, 99);
 }
 
 TEST_F(PreferencesDialogTest, OkRefusesInOrderAndStaysOpen) {
@@ -103,7 +129,7 @@ TEST_F(PreferencesDialogTest, LogViewerFoundByFullPathOrOnTheSearchPath) {
     std::filesystem::create_directories(sBin1);
     MakeExecutable(sBin2 + "/myviewer");
     MakeExecutable(Root + "full/viewer");
-    setenv("PATH", (sBin1 + ":" + sBin2).c_str(), 1); // found in the last folder listed
+    Env.Set("PATH", (sBin1 + ":" + sBin2).c_str()); // found in the last folder listed
     EXPECT_TRUE(frmPreferences::LogViewerIsValid("myviewer"));
     EXPECT_TRUE(frmPreferences::LogViewerIsValid("  myviewer  "));
     EXPECT_TRUE(frmPreferences::LogViewerIsValid(Root + "full/viewer"));
@@ -160,45 +186,6 @@ TEST_F(PreferencesDialogTest, ColumnMovesKeepJobNameFirstAndOkStoresPositions) {
     EXPECT_EQ(Rows(again), (std::vector<std::string>{"Job name", "Date last run", "-Time last run", "Date next run",
                                                      "Start time", "Size", "Status", "-Runs", "-Type"}));
     EXPECT_EQ(P::Columns[P::colRunCount].Position, 8);
-}
-
-TEST_F(PreferencesDialogTest, OkStoresEveryValueAndSaves) {
-    frmPreferences d;
-    d.cmbMaxBackupCopies->setCurrentIndex(98);
-    d.cmbStopOnError->setCurrentIndex(1);
-    d.cmbUseSystemTray->setCurrentIndex(1);
-    d.cmbLogMode->setCurrentIndex(3);
-    d.cmbCommentMode->setCurrentIndex(2);
-    d.chkSaveFormSize->setChecked(false);
-    ModalScript script;
-    script.Then([&](QWidget*) { d.cmdOk->click(); });
-    EXPECT_TRUE(d.Execute());
-    EXPECT_EQ(P::MaxBackupCopies, 99);
-    EXPECT_FALSE(P::StopOnError);
-    EXPECT_FALSE(P::UseSystemTray);
-    EXPECT_EQ(P::LoggingMode, 3);
-    EXPECT_EQ(P::Commenting, 2);
-    EXPECT_FALSE(P::SaveFormSize);
-    // What was written reads back.
-    P::ResetToDefaults();
-    P::LoadPreferences();
-    EXPECT_EQ(P::MaxBackupCopies, 99);
-    EXPECT_FALSE(P::UseSystemTray);
-    EXPECT_EQ(P::Commenting, 2);
-}
-
-TEST_F(PreferencesDialogTest, CancelLeavesPreferencesAndFileUntouched) {
-    P::SavePreferences();
-    std::string sBefore = ReadFile(P::PreferencesFileName());
-    frmPreferences d;
-    d.cmbMaxBackupCopies->setCurrentIndex(40);
-    d.lstColumns->setCurrentRow(3);
-    d.cmdMoveColumnUp->click();
-    ModalScript script;
-    script.Then([&](QWidget*) { d.cmdCancel->click(); });
-    EXPECT_FALSE(d.Execute());
-    EXPECT_EQ(ReadFile(P::PreferencesFileName()), sBefore);
-    EXPECT_EQ(P::Columns[P::colDateNextRun].Position, 3);
 }
 
 TEST_F(PreferencesDialogTest, HelpNotes) {
