@@ -7,6 +7,7 @@
 #include "jobs/CBackupJobManager.h"
 #include "support/StowError.h"
 #include "support/appMisc.h"
+#include "support/libFiles.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -27,6 +28,17 @@ std::string FileValue(const std::string& sFile, const std::string& sKey) {
     if (sKey == "SizeLastRun") return std::to_string(static_cast<long long>(job.SizeLastRun()));
     if (sKey == "DateLastRun") return libDates::Format(job.DateLastRun(), "mmm-dd-yyyy hh:mm");
     return "";
+}
+
+// The run showed exactly one message box, with these texts, icon and buttons.
+void ExpectOneBox(const UserInteraction::ScriptedSeam& seam, const std::string& sTitle, const std::string& sText,
+                  UserInteraction::Icon icon, UserInteraction::Buttons buttons) {
+    const auto msgs = seam.Messages();
+    ASSERT_EQ(msgs.size(), 1u);
+    EXPECT_EQ(msgs[0].Title, sTitle);
+    EXPECT_EQ(msgs[0].Text, sText);
+    EXPECT_EQ(msgs[0].IconKind, icon);
+    EXPECT_EQ(msgs[0].ButtonSet, buttons);
 }
 
 } // namespace
@@ -98,6 +110,13 @@ TEST_F(CopyRun, NothingToCopyLogsZerosAndAFirstRunCountsOne) {
     EXPECT_EQ(LogLines().back(), "  Copied 0 files totaling 0 bytes");
     EXPECT_EQ(job.RunCount(), 1);
     EXPECT_EQ(job.SizeLastRun(), 0);
+
+    // A stale abort request does not empty a later run.
+    Source("empty/a.doc", "1");
+    RunState::SetAbortRequested(true);
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
+    EXPECT_FALSE(job.Failure());
+    EXPECT_TRUE(Exists(Tgt + "empty/a.doc"));
 }
 
 TEST_F(CopyRun, AFileLeftOutAsLockedCompletesTheRunButRecordsAFailure) {
@@ -121,15 +140,6 @@ TEST_F(CopyRun, AFolderNamedOnItsOwnIsBackedUpWhole) {
     EXPECT_EQ(ReadFile(Tgt + "Data/a.txt"), "aaa");
     EXPECT_EQ(ReadFile(Tgt + "Data/sub/b.txt"), "bb");
     EXPECT_EQ(LogLines().back(), "  Copied 2 files totaling 5 bytes");
-}
-
-TEST_F(CopyRun, AStaleAbortRequestDoesNotEmptyALaterRun) {
-    Source("one/a", "1");
-    RunState::SetAbortRequested(true);
-    CBackupJob job = MakeJob("Docs", {Src + "one/*.*"}, false);
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_FALSE(job.Failure());
-    EXPECT_TRUE(Exists(Tgt + "one/a"));
 }
 
 // ---- abandon paths ----
@@ -168,22 +178,18 @@ TEST_F(AbandonRunTest, MissingWildcardFolderAndMissingTarget) {
     EXPECT_EQ(job2.RunCount(), -1);
 }
 
-TEST_F(AbandonRunTest, AJobNameWithASlashNeverWritesOutsideTheTarget) {
-    Source("a.txt", "a");
-    CBackupJob job = MakeJob("x", {Src + "a.txt"});
-    job.SetJobNameRaw("../escape");
-    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_FALSE(Exists(App + "escape.zip"));
-    EXPECT_TRUE(job.Failure());
-}
-
-TEST_F(AbandonRunTest, LongJobNameRuns) {
+TEST_F(AbandonRunTest, ALongJobNameRunsAndOneWithASlashNeverWritesOutsideTheTarget) {
     Source("a.txt", "a");
     const std::string sName(70, 'L');
     CBackupJob job = MakeJob(sName, {Src + "a.txt"});
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_EQ(LogLines().front(), "-- " + sName + " ");
     EXPECT_TRUE(Exists(Tgt + sName + ".zip"));
+
+    job.SetJobNameRaw("../escape");
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
+    EXPECT_FALSE(Exists(App + "escape.zip"));
+    EXPECT_TRUE(job.Failure());
 }
 
 // ---- zip style ----
@@ -215,22 +221,6 @@ TEST_F(ZipRun, CompletedRunWritesTheArchiveAndLogsItsSize) {
     EXPECT_EQ(job.SizeLastRun(), static_cast<double>(fs::file_size(sZip)));
     EXPECT_FALSE(job.Failure());
     EXPECT_EQ(FileValue(job.FileName(), "SizeLastRun"), std::to_string(fs::file_size(sZip)));
-}
-
-TEST_F(ZipRun, ZipErrorRecordsAFailedRunAndSkipsTheRest) {
-    fs::create_directories(Src + "none");
-    const std::string c = Source("c.txt", "gamma");
-    CBackupJob job = MakeJob("Docs", {Src + "none/*.doc", c});
-    job.SetRunCount(2);
-    job.SetPostBackupCommand("touch " + App + "post-ran");
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_TRUE(LogHas("Zip has nothing to do"));
-    EXPECT_FALSE(LogHas("Zipping Up   " + c));
-    EXPECT_TRUE(job.Failure());
-    EXPECT_EQ(job.RunCount(), 3);
-    EXPECT_DOUBLE_EQ(job.DateLastRun(), libDates::Now());
-    EXPECT_FALSE(Exists(App + "post-ran"));
-    EXPECT_EQ(FileValue(job.FileName(), "RunCount"), "3");
 }
 
 TEST_F(ZipRun, IncrementalRunWithNothingNewIsASuccessAndKeepsTheNewestName) {
@@ -302,11 +292,8 @@ TEST_F(ZipRun, InvalidKeepPeriodIsShownAndTheRunStillZips) {
     job.SetKeepPeriod(7);
     job.SetNumberCopies(1);
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    const auto msgs = Seam->Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].Title, "Internal Error");
-    EXPECT_EQ(msgs[0].Text, "Keep period 7 is invalid");
-    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Exclamation);
+    ExpectOneBox(*Seam, "Internal Error", "Keep period 7 is invalid", UserInteraction::Icon::Exclamation,
+                 UserInteraction::Buttons::OK);
     EXPECT_TRUE(Exists(Tgt + "Docs_20270315.zip"));
     EXPECT_FALSE(job.Failure());
 }
@@ -380,12 +367,8 @@ TEST_F(DiskRun, WildcardFolderOnADriveWithoutMediumStopsAndIsNoSuccess) {
     job.SetRunCount(3);
     RecordingOwner owner;
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner, Probe)); // stopped, not abandoned
-    const auto msgs = Seam->Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].Title, "Disk I/O Error");
-    EXPECT_EQ(msgs[0].Text, "Please put the floppy or zip disk into the drive and try again.");
-    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Information);
-    EXPECT_EQ(msgs[0].ButtonSet, UserInteraction::Buttons::OK);
+    ExpectOneBox(*Seam, "Disk I/O Error", "Please put the floppy or zip disk into the drive and try again.",
+                 UserInteraction::Icon::Information, UserInteraction::Buttons::OK);
     EXPECT_TRUE(job.Failure()); // nothing was backed up
     EXPECT_EQ(job.RunCount(), 3);
     EXPECT_FALSE(Exists(job.FileName()));
@@ -393,25 +376,19 @@ TEST_F(DiskRun, WildcardFolderOnADriveWithoutMediumStopsAndIsNoSuccess) {
     EXPECT_EQ(owner.Messages.back(), "");
 }
 
-TEST_F(DiskRun, DiskPromptOkTriesTheLookUpAgain) {
+TEST_F(DiskRun, DiskPromptOkTriesTheLookUpAgainAndCancelAbandonsTheRun) {
     const std::string a = Source("a.txt", "a");
     int iTries = 0;
     Probe.LookUpError = [a, &iTries](const std::string& s) { return s == a && iTries++ == 0 ? ENOMEDIUM : 0; };
     Seam->Answers.push_back(Answer::OK);
-    CBackupJob job = MakeJob("Docs", {a});
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, nullptr, Probe));
-    const auto msgs = Seam->Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].Title, "Disk Error");
-    EXPECT_EQ(msgs[0].Text, "Disk Error, please insert the diskette and try again.");
-    EXPECT_EQ(msgs[0].ButtonSet, UserInteraction::Buttons::OKCancel);
+    CBackupJob zipJob = MakeJob("Docs", {a});
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(zipJob, nullptr, Probe));
+    ExpectOneBox(*Seam, "Disk Error", "Disk Error, please insert the diskette and try again.",
+                 UserInteraction::Icon::None, UserInteraction::Buttons::OKCancel);
     EXPECT_EQ(iTries, 2);
-    EXPECT_FALSE(job.Failure());
+    EXPECT_FALSE(zipJob.Failure());
     EXPECT_TRUE(ZipNames(Tgt + "Docs.zip").count(Stored(a)));
-}
 
-TEST_F(DiskRun, DiskPromptCancelAbandonsTheRun) {
-    const std::string a = Source("a.txt", "a");
     Probe.LookUpError = [a](const std::string& s) { return s == a ? ENOMEDIUM : 0; };
     Seam->Answers.push_back(Answer::Cancel);
     CBackupJob job = MakeJob("Docs", {a}, false);
@@ -472,4 +449,69 @@ TEST_F(ZipRun, AnArchiveThatCannotBeRemovedAbandonsTheRun) {
     EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(LogHas("Error deleting old copies (n) of zip file.")); // the text as it stands, "(n)" included
     EXPECT_EQ(job.RunCount(), -1);
+}
+
+// ---- a target and sources must be absolute before a run writes anything ----
+
+namespace {
+
+class TargetRules : public RunFixture {
+protected:
+    // Runs from inside the source folder, so that a relative name would resolve to something real.
+    bool RunFromSource(CBackupJob& job) {
+        char sOld[4096];
+        if (::getcwd(sOld, sizeof sOld) == nullptr) return false;
+        EXPECT_EQ(::chdir(Src.c_str()), 0);
+        const bool bAbandoned = BackupRun::ExecuteBackupNow(job, nullptr);
+        EXPECT_EQ(::chdir(sOld), 0);
+        return bAbandoned;
+    }
+};
+
+} // namespace
+
+TEST_F(TargetRules, TargetsThatAreNoAbsoluteFolderAreRefusedBeforeAnythingIsWritten) {
+    Source("a.txt", "a");
+    for (const bool bCompress : {true, false}) {
+        for (const std::string sTarget : {"", "-1", "bk/", "bk"}) {
+            SCOPED_TRACE(sTarget + (bCompress ? " zip" : " copy"));
+            ClearLog();
+            CBackupJob job = MakeJob("Job", {Src + "*.*"}, bCompress);
+            job.SetTargetDirectoryRaw(sTarget);
+            const int32_t lRunsBefore = job.RunCount();
+            EXPECT_TRUE(RunFromSource(job));
+            EXPECT_TRUE(job.Failure());
+            EXPECT_EQ(job.RunCount(), lRunsBefore); // abandoned: nothing recorded
+            EXPECT_TRUE(LogHas("Invalid target directory: '" + sTarget + "'."));
+            EXPECT_EQ(EntryNames(Src), std::set<std::string>{"a.txt"});
+        }
+    }
+}
+
+TEST_F(TargetRules, ATargetWithoutItsFinalSlashStillHoldsTheBackup) {
+    Source("a.txt", "a");
+    CBackupJob zip = MakeJob("Job", {Src + "*.*"});
+    zip.SetTargetDirectoryRaw(libFiles::RemoveTrailingSlash(Tgt));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(zip, nullptr));
+    EXPECT_TRUE(Exists(Tgt + "Job.zip"));
+    EXPECT_FALSE(Exists(libFiles::RemoveTrailingSlash(Tgt) + "Job.zip"));
+    EXPECT_EQ(libRetention::LatestZip(zip), Tgt + "Job.zip");
+
+    CBackupJob copy = MakeJob("Copy", {Src + "*.*"}, false);
+    copy.SetTargetDirectoryRaw(libFiles::RemoveTrailingSlash(Tgt));
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(copy, nullptr));
+    EXPECT_EQ(ReadFile(Tgt + "src/a.txt"), "a");
+}
+
+TEST_F(TargetRules, RelativeSourcesAreRefusedAndAnEmptyListIsNamedMissing) {
+    Source("a.txt", "a");
+    CBackupJob job = MakeJob("Job", {Src + "*.*", "a.txt"}, false);
+    EXPECT_TRUE(RunFromSource(job));
+    EXPECT_TRUE(LogHas("Invalid source, not an absolute path: 'a.txt'."));
+    EXPECT_FALSE(Exists(Tgt + "src"));
+
+    ClearLog();
+    CBackupJob empty = MakeJob("Empty", {}, false);
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(empty, nullptr));
+    EXPECT_TRUE(LogHas("Stowline Pre-Emptive Error, file to backup does not exist: ''."));
 }

@@ -30,14 +30,25 @@ protected:
 
 TEST_F(FailedZipRun, AZipErrorOrAnAbortLeavesEveryEarlierArchiveAsItWas) {
     const std::string c = Source("c.txt", "gamma");
+    Source("d.txt", "delta");
     fs::create_directories(Src + "none");
     PutEarlier(Tgt);
-    // The second entry names nothing: the first entry's files are not kept under a final name.
-    CBackupJob job = MakeJob("Docs", {c, Src + "none/*.doc"});
+    // The second entry names nothing: the first entry's files are not kept under a final name,
+    // the rest is skipped, and the run is recorded as failed.
+    CBackupJob job = MakeJob("Docs", {c, Src + "none/*.doc", Src + "d.txt"});
     job.SetNumberCopies(3);
+    job.SetRunCount(2);
+    job.SetPostBackupCommand("touch " + App + "post-ran");
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(job.Failure());
     EXPECT_TRUE(LogHas("  Archive discarded, not written: '" + Tgt + "Docs.zip': Zip has nothing to do"));
+    EXPECT_FALSE(LogHas("Zipping Up   " + Src + "d.txt"));
+    EXPECT_FALSE(Exists(App + "post-ran"));
+    EXPECT_EQ(job.RunCount(), 3);
+    EXPECT_DOUBLE_EQ(job.DateLastRun(), libDates::Now());
+    CBackupJob saved;
+    ASSERT_FALSE(saved.OpenBackupJob(job.FileName()));
+    EXPECT_EQ(saved.RunCount(), 3);
     ExpectEarlier(Tgt);
 
     // The user aborts while the archive is written.
