@@ -32,7 +32,7 @@ protected:
     }
 };
 
-TEST_F(ArchiveFlagsTest, MissingRowSetsClearUnsetsAndItLivesInTheAppFolder) {
+TEST_F(ArchiveFlagsTest, MissingRowSetsClearUnsetsAndItLivesInEachAppFolder) {
     Write("src/a.txt", "abc");
     EXPECT_TRUE(IsSet("src/a.txt"));
     Clear("src/a.txt");
@@ -41,6 +41,12 @@ TEST_F(ArchiveFlagsTest, MissingRowSetsClearUnsetsAndItLivesInTheAppFolder) {
     EXPECT_TRUE(Exists("app/ArchiveFlags.db"));
     // Kept across a reopen.
     ArchiveFlags::Close();
+    EXPECT_FALSE(IsSet("src/a.txt"));
+    // Each application folder has its own store.
+    std::filesystem::create_directories(P("app2"));
+    appMisc::SetAppFolder(P("app2/"));
+    EXPECT_TRUE(IsSet("src/a.txt"));
+    appMisc::SetAppFolder(P("app/"));
     EXPECT_FALSE(IsSet("src/a.txt"));
     ArchiveFlags::Instance().Set(P("src/a.txt"));
     EXPECT_TRUE(IsSet("src/a.txt"));
@@ -97,16 +103,6 @@ TEST_F(ArchiveFlagsTest, WritesOfAWalkAreOneTransaction) {
     EXPECT_EQ(CommittedRows(), 0);
     flags.EndWalk();
     EXPECT_EQ(CommittedRows(), 3);
-}
-
-TEST_F(ArchiveFlagsTest, EachApplicationFolderHasItsOwnStore) {
-    Write("src/a.txt", "a");
-    Clear("src/a.txt");
-    std::filesystem::create_directories(P("app2"));
-    appMisc::SetAppFolder(P("app2/"));
-    EXPECT_TRUE(IsSet("src/a.txt"));
-    appMisc::SetAppFolder(P("app/"));
-    EXPECT_FALSE(IsSet("src/a.txt"));
 }
 
 // The store only saves copying: a damaged one is put aside (replacing an older one) and a fresh

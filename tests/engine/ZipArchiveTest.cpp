@@ -9,15 +9,16 @@
 
 using namespace ziptest;
 
-TEST_F(ZipEngineTest, PasswordArchiveNeedsThePassword) {
+TEST_F(ZipEngineTest, PasswordArchiveNeedsThePasswordAndCarriesThePendingComment) {
     Put("secret.txt", std::string(5000, 's'));
     Put("other.txt", "other");
+    libLog::SetPendingComment("Before the upgrade");
     ZipJobValues job;
     job.Password = "pa ss";
     auto results = Run(job, {Data + "/secret.txt", Data + "/other.txt"});
     EXPECT_EQ(results[0].Code, 0);
     EXPECT_EQ(results[1].Code, 0);
-    EXPECT_TRUE(Seam->Calls.empty()); // the job's password is used for both entries, nobody is asked
+    EXPECT_TRUE(Seam->Calls.empty()); // password and comment come from the job: nobody is asked
 
     EXPECT_EQ(Shell("unzip -t -P 'pa ss' '" + ZipFile + "'"), 0);
     EXPECT_NE(Shell("unzip -t -P wrong '" + ZipFile + "'"), 0);
@@ -28,10 +29,25 @@ TEST_F(ZipEngineTest, PasswordArchiveNeedsThePassword) {
     EXPECT_EQ(without[Stored(Data) + "/secret.txt"], "<unreadable>");
 
     zip_t* za = zip_open(ZipFile.c_str(), ZIP_RDONLY, nullptr);
+    ASSERT_NE(za, nullptr);
     zip_stat_t st;
     ASSERT_EQ(zip_stat_index(za, 0, 0, &st), 0);
     EXPECT_EQ(st.encryption_method, ZIP_EM_TRAD_PKWARE);
+    int len = 0;
+    const char* c = zip_get_archive_comment(za, &len, 0);
+    EXPECT_EQ(std::string(c ? c : "", static_cast<size_t>(len)), "Before the upgrade"); // once, from entry zero
     zip_discard(za);
+
+    // Without a pending comment nothing is stored and nobody is asked.
+    fs::remove(ZipFile);
+    libLog::SetPendingComment("");
+    Run(job, {Data + "/other.txt"});
+    za = zip_open(ZipFile.c_str(), ZIP_RDONLY, nullptr);
+    ASSERT_NE(za, nullptr);
+    const char* none = zip_get_archive_comment(za, &len, 0);
+    EXPECT_TRUE(none == nullptr || len == 0);
+    zip_discard(za);
+    EXPECT_TRUE(Seam->Calls.empty());
 }
 
 TEST_F(ZipEngineTest, DefaultPasswordRoutineAsksTheUser) {
@@ -52,44 +68,7 @@ TEST_F(ZipEngineTest, DefaultPasswordRoutineAsksTheUser) {
     EXPECT_FALSE(fs::exists(ZipFile));
 }
 
-TEST_F(ZipEngineTest, CommentComesFromThePendingCommentForEntryZeroOnly) {
-    Put("a.txt", "a");
-    Put("b.txt", "b");
-    libLog::SetPendingComment("Before the upgrade");
-    ZipJobValues job;
-    Run(job, {Data + "/a.txt", Data + "/b.txt"});
-    zip_t* za = zip_open(ZipFile.c_str(), ZIP_RDONLY, nullptr);
-    ASSERT_NE(za, nullptr);
-    int len = 0;
-    const char* c = zip_get_archive_comment(za, &len, 0);
-    EXPECT_EQ(std::string(c ? c : "", static_cast<size_t>(len)), "Before the upgrade");
-    zip_discard(za);
-    EXPECT_TRUE(Seam->Calls.empty());
-
-    // Without a pending comment nothing is stored and nobody is asked.
-    fs::remove(ZipFile);
-    libLog::SetPendingComment("");
-    Run(job, {Data + "/a.txt"});
-    za = zip_open(ZipFile.c_str(), ZIP_RDONLY, nullptr);
-    ASSERT_NE(za, nullptr);
-    const char* none = zip_get_archive_comment(za, &len, 0);
-    EXPECT_TRUE(none == nullptr || len == 0);
-    zip_discard(za);
-    EXPECT_TRUE(Seam->Calls.empty());
-}
-
-TEST_F(ZipEngineTest, LaterEntryErrorKeepsTheEarlierEntries) {
-    Put("a.txt", "a");
-    ZipJobValues job;
-    ZipStepResult finish;
-    auto results = Run(job, {Data + "/a.txt", Data + "/*.none", Data + "/a.txt"}, &finish);
-    ASSERT_EQ(results.size(), 2u);
-    EXPECT_EQ(results[1].Code, ZE_NONE);
-    EXPECT_EQ(finish.Code, 0);
-    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({Stored(Data) + "/a.txt"}));
-}
-
-TEST_F(ZipEngineTest, ArchiveIsWrittenOnceForAllEntries) {
+TEST_F(ZipEngineTest, ArchiveIsWrittenOnceForAllEntriesAndKeepsThemPastALaterError) {
     Put("one/a.txt", "a");
     Put("two/b.txt", "b");
     ZipJobValues job;
@@ -107,6 +86,14 @@ TEST_F(ZipEngineTest, ArchiveIsWrittenOnceForAllEntries) {
     EXPECT_EQ(Engine.ArchiveEntry(job, ZipFile, Data + "/one", 0).Code, 0);
     EXPECT_EQ(Engine.FinishArchive(job, false).Code, 0);
     EXPECT_FALSE(fs::exists(ZipFile));
+
+    // A later entry's error keeps the earlier entries.
+    ZipStepResult finish;
+    auto results = Run(job, {Data + "/one/a.txt", Data + "/*.none", Data + "/one/a.txt"}, &finish);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1].Code, ZE_NONE);
+    EXPECT_EQ(finish.Code, 0);
+    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/one/a.txt"}));
 }
 
 // Adding to an existing archive; replacing one of its entries puts it out of the order the files

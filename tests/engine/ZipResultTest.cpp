@@ -94,7 +94,7 @@ TEST_F(ZipEngineTest, FileVanishingBeforeCompressionIsLeftOut) {
     EXPECT_EQ(Shell("unzip -t '" + ZipFile + "'"), 0);
 }
 
-TEST_F(ZipEngineTest, ServiceCallbackOncePerFileAndAbortLeavesNoArchive) {
+TEST_F(ZipEngineTest, ServiceCallbackOncePerFileAndEveryAbortLeavesNoArchive) {
     for (char c = 'a'; c <= 'e'; ++c)
         Put(std::string(1, c) + ".txt", std::string(1000, c));
     RecordingOwner owner;
@@ -119,6 +119,20 @@ TEST_F(ZipEngineTest, ServiceCallbackOncePerFileAndAbortLeavesNoArchive) {
     EXPECT_EQ(calls, 3);
     EXPECT_FALSE(fs::exists(ZipFile));
     EXPECT_EQ(EntryCount(Target), 0u);
+
+    // The user's abort through the run discards the new archive too, and says so.
+    ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, Data + "/a.txt", 0).Code, 0);
+    ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, Data + "/b.txt", 1).Code, 0);
+    RunState::SetAbortRequested(true);
+    ZipStepResult finish = Engine.FinishArchive(job, true);
+    EXPECT_EQ(finish.Code, ZE_ABORT);
+    EXPECT_TRUE(finish.IsError);
+    EXPECT_FALSE(fs::exists(ZipFile));
+    EXPECT_EQ(EntryCount(Target), 0u);
+    EXPECT_EQ(owner.Messages.back(), "Backup aborted!");
+    std::string sLog = Log();
+    EXPECT_NE(sLog.find("Backup terminated by user"), std::string::npos);
+    EXPECT_NE(sLog.find("The user aborted zip prematurely with control-C (or similar)"), std::string::npos);
 }
 
 TEST_F(ZipEngineTest, PollStopsTheArchiveWithinALongFile) {
@@ -146,27 +160,6 @@ TEST_F(ZipEngineTest, PollStopsTheArchiveWithinALongFile) {
     EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data}), 0);
     EXPECT_GE(polls, -98);
     EXPECT_TRUE(ReadArchive(ZipFile)[Stored(Data) + "/b-long.bin"] == sNoise);
-}
-
-TEST_F(ZipEngineTest, UserAbortThroughTheRunDiscardsTheNewArchive) {
-    Put("a.txt", "a");
-    Put("b.txt", "b");
-    RecordingOwner owner;
-    RunState::OwnerScope scope(&owner);
-    ZipJobValues job;
-    ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, Data + "/a.txt", 0).Code, 0);
-    ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, Data + "/b.txt", 1).Code, 0);
-    RunState::SetAbortRequested(true);
-    ZipStepResult finish = Engine.FinishArchive(job, true);
-    EXPECT_EQ(finish.Code, ZE_ABORT);
-    EXPECT_TRUE(finish.IsError);
-    EXPECT_FALSE(fs::exists(ZipFile));
-    EXPECT_EQ(EntryCount(Target), 0u);
-    ASSERT_FALSE(owner.Messages.empty());
-    EXPECT_EQ(owner.Messages.back(), "Backup aborted!");
-    std::string sLog = Log();
-    EXPECT_NE(sLog.find("Backup terminated by user"), std::string::npos);
-    EXPECT_NE(sLog.find("The user aborted zip prematurely with control-C (or similar)"), std::string::npos);
 }
 
 TEST_F(ZipEngineTest, ArchiveFailuresMapToResultCodes) {

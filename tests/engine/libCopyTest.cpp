@@ -346,7 +346,7 @@ TEST_F(CopyFilesTest, LinksToFoldersAreNeitherEnteredNorCopiedAndSpecialFilesAre
     EXPECT_FALSE(Exists("target/S/pipe"));
 }
 
-TEST_F(CopyFilesTest, RebuildNeverRemovesTheTargetDirectoryItself) {
+TEST_F(CopyFilesTest, RebuildNeverRemovesTheTargetDirectoryNorTheFolderItBacksUp) {
     EXPECT_EQ(libCopy::LastFolderName("/data/./*.txt"), "");
 
     Write("target/keep.txt", "precious");
@@ -364,6 +364,12 @@ TEST_F(CopyFilesTest, RebuildNeverRemovesTheTargetDirectoryItself) {
     EXPECT_EQ(Read("target/keep.txt"), "precious");
     EXPECT_EQ(Read("target/x.txt"), "x");
     EXPECT_TRUE(Exists("src/x.txt"));
+    // Nor the entry's own folder, when that is where its copy would go: the sources would be lost.
+    Write("bk/old/a.txt", "a");
+    r = libCopy::CopyEntry(P("bk/old/*.*"), P("bk/"), false, true, libCopy::CopyRebuild, "", P("bk/.stowline-tmp-T/"));
+    EXPECT_TRUE(r.Abandon);
+    EXPECT_EQ(Read("bk/old/a.txt"), "a");
+    EXPECT_EQ(LogLines().back(), "Error removing previous backup folder.");
 }
 
 TEST_F(CopyFilesTest, OtherErrorsAreFatalWithTheWalksProcedureName) {
@@ -388,16 +394,6 @@ TEST_F(CopyFilesTest, ATargetInsideTheWalkedTreeIsNotCopiedIntoItself) {
     EXPECT_EQ(Read("home/backup/home/Docs/b.txt"), "b");
     // The copies' own folder is never entered, so no copy of a copy appears.
     EXPECT_FALSE(Exists("home/backup/home/backup/home"));
-}
-
-TEST_F(CopyFilesTest, RebuildNeverRemovesTheFolderItBacksUp) {
-    // The entry's own folder is where its copy would go: removing it would lose the sources.
-    Write("bk/old/a.txt", "a");
-    const auto r =
-        libCopy::CopyEntry(P("bk/old/*.*"), P("bk/"), false, true, libCopy::CopyRebuild, "", P("bk/.stowline-tmp-T/"));
-    EXPECT_TRUE(r.Abandon);
-    EXPECT_EQ(Read("bk/old/a.txt"), "a");
-    EXPECT_EQ(LogLines().back(), "Error removing previous backup folder.");
 }
 
 TEST_F(CopyFilesTest, FoldersTooDeepForAPathAreNamedNotPassedOver) {
