@@ -65,10 +65,10 @@ CBackupJob FullJob(const std::string& sName) {
 std::string Definition(const CBackupJob& j) {
     std::ostringstream os;
     os.precision(17);
-    os << j.JobName() << '|' << j.DateLastRun() << '|' << j.SizeLastRun() << '|' << j.RunCount() << '|'
-       << libDates::Format(j.StartTime(), "hh:mm:ss") << '|' << j.Frequency() << '|' << j.DayOfWeek() << '|'
-       << j.DayOfMonth() << '|' << j.Compress() << '|' << j.CopyStyle() << '|' << j.KeepPeriod() << '|'
-       << j.NumberCopies() << '|' << j.Password() << '|' << j.Subdirectories() << '|' << j.Incremental() << '|'
+    os << j.JobName() << '|' << libDates::Format(j.DateLastRun(), "mmm-dd-yyyy hh:mm") << '|' << j.SizeLastRun() << '|'
+       << j.RunCount() << '|' << libDates::Format(j.StartTime(), "hh:mm") << '|' << j.Frequency() << '|'
+       << j.DayOfWeek() << '|' << j.DayOfMonth() << '|' << j.Compress() << '|' << j.CopyStyle() << '|' << j.KeepPeriod()
+       << '|' << j.NumberCopies() << '|' << j.Password() << '|' << j.Subdirectories() << '|' << j.Incremental() << '|'
        << j.Suspended() << '|' << j.PreBackupCommand() << '|' << j.PostBackupCommand() << '|' << j.TargetDirectory()
        << '|' << j.FilesToZip() << '|' << j.ExcludeSpec() << '|' << j.OneShotDates();
     return os.str();
@@ -214,18 +214,9 @@ TEST_F(JobFile, ReadingRulesOfTheConfigSection) {
     EXPECT_TRUE(with("ParseSubDir=1\r\n").Subdirectories());
     EXPECT_TRUE(with("Incremental=-1\r\n").Incremental());
 
-    // Keys missing: the values a missing key gives.
-    CBackupJob bare = with("");
-    EXPECT_EQ(bare.JobName(), "Hand");
-    EXPECT_EQ(bare.DateLastRun(), 2.0);
-    EXPECT_EQ(bare.SizeLastRun(), -1);
-    EXPECT_EQ(bare.StartTime(), 0.0);
-    EXPECT_EQ(bare.DayOfWeek(), 2);
-    EXPECT_EQ(bare.Frequency(), 2) << "Frequency 1 with mask 2 is a weekly job";
-    EXPECT_EQ(bare.DayOfMonth(), 1);
-    EXPECT_EQ(bare.KeepPeriod(), 0);
-    EXPECT_FALSE(bare.Compress());
-    EXPECT_EQ(bare.FilesToZip(), "");
+    // Keys missing: the values a missing key gives (fields in Definition's order).
+    EXPECT_EQ(Definition(with("")), "Hand|Jan-01-1900 00:00|-1|0|00:00|2|2|1|0|0|0|0||0|0|0||||||")
+        << "Frequency 1 with mask 2 is a weekly job";
     EXPECT_EQ(with("DayOfWeek=254\r\n").Frequency(), 1);
 }
 
@@ -262,85 +253,47 @@ TEST_F(JobFile, ListSections) {
 
 // ---------------------------------------------------------------- the line layout
 
-TEST_F(JobFile, LineLayoutWithTheIncrementalFlag) {
-    std::string sPath =
-        WriteFile(App + "BackupJobs/old.slj", "Old Docs\r\n12/05/2001 18:34:00\r\n10:30\r\n2\r\n62\r\n15\r\n"
-                                              "False\r\n5\r\nplain pw\r\nTrue\r\nTrue\r\n/backup/\r\n"
-                                              "/home/u/docs\r\n   \r\n\r\n  /home/u/mail \r\n");
-    CBackupJob job = Load(sPath);
-    EXPECT_FALSE(job.Changed()) << "the line reader clears Changed";
-    EXPECT_EQ(job.JobName(), "Old Docs");
-    EXPECT_EQ(job.DateLastRun(), DateSerial(2001, 12, 5) + TimeSerial(18, 34, 0));
-    EXPECT_NEAR(job.StartTime(), TimeSerial(10, 30, 0), 1e-9);
-    EXPECT_EQ(job.Frequency(), 2);
-    EXPECT_EQ(job.DayOfWeek(), 62);
-    EXPECT_EQ(job.DayOfMonth(), 15);
-    EXPECT_FALSE(job.Compress());
-    EXPECT_EQ(job.NumberCopies(), 5);
-    EXPECT_EQ(job.Password(), "plain pw") << "not scrambled in this layout";
-    EXPECT_TRUE(job.Subdirectories());
-    EXPECT_TRUE(job.Incremental());
-    EXPECT_EQ(job.TargetDirectory(), "/backup/");
-    EXPECT_EQ(job.FilesToZip(), "/home/u/docs\r\n  /home/u/mail \r\n") << "blank lines dropped, others untrimmed";
-    // Fields the layout does not have keep their defaults.
-    EXPECT_EQ(job.KeepPeriod(), 0);
-    EXPECT_EQ(job.CopyStyle(), 0);
-    EXPECT_EQ(job.RunCount(), -1);
-    EXPECT_EQ(job.SizeLastRun(), -1);
-    EXPECT_EQ(job.ExcludeSpec() + job.OneShotDates() + job.PreBackupCommand(), "");
-
-    // Saving turns it into the INI layout, which then reads back the same (a run count of -1
-    // would read back as 0).
-    job.SetRunCount(0);
-    ASSERT_FALSE(job.SaveBackupJobIniFile());
-    ExpectSameDefinition(job, Load(sPath));
-}
-
-TEST_F(JobFile, LineLayoutVariants) {
+// Each case: the file, then the whole definition it loads as (fields in Definition's order).
+TEST_F(JobFile, LineLayout) {
     libDates::SetClock(DateSerial(2027, 3, 10) + TimeSerial(15, 0, 0));
-    { // Empty line 11: no flag, and that empty line is the target directory.
-        CBackupJob job =
-            Load(WriteFile(App + "BackupJobs/a.slj", "A\nJan-01-2020 10:00\n10:00\n1\n254\n1\n1\n3\n\n0\n\n"
-                                                     "/src/one\n/src/two\n"));
-        EXPECT_FALSE(job.Incremental());
-        EXPECT_EQ(job.TargetDirectory(), "");
-        EXPECT_EQ(job.FilesToZip(), "/src/one\r\n/src/two\r\n");
-        EXPECT_EQ(job.Frequency(), 1);
-        EXPECT_TRUE(job.Compress());
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        // Line 11 is the incremental flag; blank source lines dropped, others untrimmed; the
+        // password is not scrambled in this layout; fields the layout lacks keep their defaults.
+        {"Old Docs\r\n12/05/2001 18:34:00\r\n10:30\r\n2\r\n62\r\n15\r\nFalse\r\n5\r\nplain pw\r\nTrue\r\n"
+         "True\r\n/backup/\r\n/home/u/docs\r\n   \r\n\r\n  /home/u/mail \r\n",
+         "Old Docs|Dec-05-2001 18:34|-1|-1|10:30|2|62|15|0|0|0|5|plain pw|1|1|0|||/backup/|"
+         "/home/u/docs\r\n  /home/u/mail \r\n||"},
+        // Empty line 11: no flag, and that empty line is the target directory.
+        {"A\nJan-01-2020 10:00\n10:00\n1\n254\n1\n1\n3\n\n0\n\n/src/one\n/src/two\n",
+         "A|Jan-01-2020 10:00|-1|-1|10:00|1|254|1|1|0|0|3||0|0|0||||/src/one\r\n/src/two\r\n||"},
+        // Written before the flag existed: line 11 is the target itself.
+        {"B\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n-1\r\n3\r\n\r\n0\r\n/backup/b/\r\n/src/b\r\n",
+         "B|Jan-01-2020 10:00|-1|-1|10:00|1|254|1|1|0|0|3||0|0|0|||/backup/b/|/src/b\r\n||"},
+        // Damaged lines take defaults; a bad date of last run means today at 00:00; frequency
+        // default 1 with mask default 2 is weekly.
+        {"C\r\nnever\r\nnoon\r\nweekly\r\nx\r\n-\r\nmaybe\r\n1e99\r\npw\r\nperhaps\r\n",
+         "C|Mar-10-2027 00:00|-1|-1|00:00|2|2|1|1|0|0|0|pw|0|0|0||||||"},
+    };
+    for (const auto& [sFile, sDefinition] : cases) {
+        SCOPED_TRACE(sFile);
+        const std::string sPath = WriteFile(App + "BackupJobs/old.slj", sFile);
+        CBackupJob job = Load(sPath);
+        EXPECT_EQ(Definition(job), sDefinition);
+        EXPECT_FALSE(job.Changed()) << "the line reader clears Changed";
+        // Saving turns it into the INI layout, which reads back the same (a run count of -1
+        // would read back as 0).
+        job.SetRunCount(0);
+        ASSERT_FALSE(job.SaveBackupJobIniFile());
+        ExpectSameDefinition(job, Load(sPath));
     }
-    { // Written before the flag existed: line 11 is the target itself.
-        CBackupJob job = Load(WriteFile(App + "BackupJobs/b.slj", "B\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n254\r\n1\r\n"
-                                                                  "-1\r\n3\r\n\r\n0\r\n/backup/b/\r\n/src/b\r\n"));
-        EXPECT_FALSE(job.Incremental());
-        EXPECT_EQ(job.TargetDirectory(), "/backup/b/");
-        EXPECT_EQ(job.FilesToZip(), "/src/b\r\n");
-    }
-    { // Damaged lines take defaults; a bad date of last run means today at 00:00.
-        CBackupJob job = Load(WriteFile(App + "BackupJobs/c.slj", "C\r\nnever\r\nnoon\r\nweekly\r\nx\r\n-\r\nmaybe\r\n"
-                                                                  "1e99\r\npw\r\nperhaps\r\n"));
-        EXPECT_EQ(job.DateLastRun(), DateSerial(2027, 3, 10));
-        EXPECT_EQ(job.StartTime(), 0.0);
-        EXPECT_EQ(job.Frequency(), 2) << "frequency default 1 with mask default 2";
-        EXPECT_EQ(job.DayOfWeek(), 2);
-        EXPECT_EQ(job.DayOfMonth(), 1);
-        EXPECT_TRUE(job.Compress());
-        EXPECT_EQ(job.NumberCopies(), 0);
-        EXPECT_EQ(job.Password(), "pw");
-        EXPECT_FALSE(job.Subdirectories());
-        EXPECT_EQ(job.TargetDirectory(), "");
-    }
-    { // A daily job whose mask lost every weekday is weekly and never runs.
-        CBackupJob job = Load(WriteFile(App + "BackupJobs/d.slj", "D\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n0\r\n1\r\n"
-                                                                  "True\r\n3\r\n\r\nFalse\r\n\r\n"));
-        EXPECT_EQ(job.Frequency(), 2);
-        EXPECT_EQ(job.DayOfWeek(), 0);
-        EXPECT_EQ(job.DateTimeNextRun(), CBackupJob::FarFuture);
-    }
-    { // Truncated after the name: the rest takes defaults.
-        CBackupJob job = Load(WriteFile(App + "BackupJobs/e.slj", "Only a name"));
-        EXPECT_EQ(job.JobName(), "Only a name");
-        EXPECT_EQ(job.FilesToZip(), "");
-    }
+    // Truncated after the name: the rest takes defaults.
+    EXPECT_EQ(Load(WriteFile(App + "BackupJobs/e.slj", "Only a name")).JobName(), "Only a name");
+    // A daily job whose mask lost every weekday is weekly and never runs.
+    CBackupJob job = Load(WriteFile(App + "BackupJobs/d.slj", "D\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n0\r\n1\r\n"
+                                                              "True\r\n3\r\n\r\nFalse\r\n\r\n"));
+    EXPECT_EQ(job.Frequency(), 2);
+    EXPECT_EQ(job.DayOfWeek(), 0);
+    EXPECT_EQ(job.DateTimeNextRun(), CBackupJob::FarFuture);
 }
 
 // ---------------------------------------------------------------- passwords

@@ -37,7 +37,8 @@ protected:
     }
 };
 
-TEST_F(JobManagerTest, EmptyOrMissingJobFolder) {
+TEST_F(JobManagerTest, HandlesAfterReloadDeleteAndAdd) {
+    // A missing or empty job folder is an empty catalogue.
     std::filesystem::remove(App + "BackupJobs");
     CBackupJobManager manager;
     manager.Reload();
@@ -48,14 +49,11 @@ TEST_F(JobManagerTest, EmptyOrMissingJobFolder) {
     EXPECT_EQ(manager.Count(), 0);
     EXPECT_EQ(manager.JobFromIndex(0), nullptr);
     EXPECT_EQ(manager.JobFromHandle(-1), nullptr) << "nothing loaded: -1 is no job";
-}
 
-TEST_F(JobManagerTest, HandlesAfterReloadDeleteAndAdd) {
     std::string a = SaveJob("Alpha", 0.25), b = SaveJob("Beta", 0.5), c = SaveJob("Gamma", 0.75);
     WriteFile(App + "BackupJobs/notes.txt", "not a job");
     WriteFile(App + "BackupJobs/UPPER.SLJ", "[Config]\r\nJobName=Upper\r\n");
     std::filesystem::create_directories(App + "BackupJobs/folder.slj");
-    CBackupJobManager manager;
     manager.Reload();
     ASSERT_EQ(manager.Count(), 4) << "*.slj files of any letter case; no folders, no other files";
     EXPECT_EQ(manager.FileNameFromHandle(0), a);

@@ -44,19 +44,11 @@ TEST_F(Ini, WritesInPlaceAtSectionEndAndAtFileEnd) {
 }
 
 TEST_F(Ini, ValuesRoundTripThroughAFile) {
-    const std::vector<std::string> values = {"",
-                                             " leading",
-                                             "trailing\t",
-                                             "\"quoted\"",
-                                             "'single'",
-                                             "\"",
-                                             "a=b=c",
-                                             "[not a section]",
-                                             ";semi",
-                                             std::string(5000, 'L'),
-                                             std::string("bin\x01\x7f\xff\0z", 9),
-                                             "\"\" ",
-                                             "/very/long/" + std::string(300, 'p') + "/path"};
+    std::vector<std::string> values = {"",   " leading", "trailing\t",      "\"quoted\"", "'single'",
+                                       "\"", "a=b=c",    "[not a section]", ";semi",      "\"\" "};
+    values.push_back(std::string(5000, 'L'));
+    values.push_back(std::string("bin\x01\x7f\xff\0z", 9));
+    values.push_back("/very/long/" + std::string(300, 'p') + "/path");
     IniFile ini;
     for (size_t i = 0; i < values.size(); ++i)
         ini.Set("S", "K" + std::to_string(i), values[i]);

@@ -9,9 +9,14 @@ using namespace appPreferences;
 class Preferences : public TempAppFolder {
 protected:
     std::string LogText() { return ReadFile(App + "stowline.log"); }
-    static std::array<ColumnSetting, ColumnCount> Defaults() {
+    // Copies the loaded columns before the defaults overwrite them: "Same(Columns, <defaults>)"
+    // could set the defaults first and then compare them with themselves.
+    static bool ColumnsAreDefaults() {
+        const auto loaded = Columns;
         SetColumnDefaults();
-        return Columns;
+        const bool bSame = Same(loaded, Columns);
+        Columns = loaded;
+        return bSame;
     }
     static bool Same(const std::array<ColumnSetting, ColumnCount>& a, const std::array<ColumnSetting, ColumnCount>& b) {
         for (int i = 0; i < ColumnCount; ++i)
@@ -54,17 +59,15 @@ TEST_F(Preferences, ColumnRules) {
     write("0,20001", "-2,800", "6,350");
     EXPECT_EQ(Columns[colJobName].Width, 2000);
     EXPECT_NE(LogText().find("Column settings invalid resetting to defaults"), std::string::npos);
-    write("0,100", "-3,800", "6,350"); // positions 3 and -3 collide
-    EXPECT_TRUE(Same(Columns, Defaults()));
-    write("0,100", "-2,800", "9,350"); // beyond 8
-    EXPECT_TRUE(Same(Columns, Defaults()));
-    write("0,100", "-2", "6,350"); // no comma
-    EXPECT_TRUE(Same(Columns, Defaults()));
+    // Positions 3 and -3 collide; 9 is beyond 8; a setting without a comma.
+    for (auto [sTime, sState] : {std::pair{"-3,800", "6,350"}, {"-2,800", "9,350"}, {"-2", "6,350"}}) {
+        write("0,100", sTime, sState);
+        EXPECT_TRUE(ColumnsAreDefaults()) << sTime << " " << sState;
+    }
 
     ColumnSetting c{1, 2};
-    EXPECT_FALSE(ParseColumnSetting(c, "40000,1"));
-    EXPECT_FALSE(ParseColumnSetting(c, "a,1"));
-    EXPECT_FALSE(ParseColumnSetting(c, ""));
+    for (const char* sBad : {"40000,1", "a,1", ""})
+        EXPECT_FALSE(ParseColumnSetting(c, sBad)) << sBad;
     EXPECT_EQ(c.Position, 1);
     EXPECT_TRUE(ParseColumnSetting(c, " -2 , 800 "));
     EXPECT_EQ(FormatColumnSetting(c), "-2,800");
@@ -147,7 +150,7 @@ TEST_F(Preferences, BothLayoutsAndDamagedValuesTakeTheirDefaultsWithOneWarning) 
         LoadPreferences();
         EXPECT_EQ(LogViewCommand, c.Viewer);
         EXPECT_FALSE(SaveFormSize);
-        EXPECT_TRUE(Same(Columns, Defaults()));
+        EXPECT_TRUE(ColumnsAreDefaults());
         EXPECT_EQ(MaxBackupCopies, c.Max);
         EXPECT_EQ(LoggingMode, c.Mode);
         EXPECT_EQ(StopOnError, c.Stop);
