@@ -51,7 +51,7 @@ protected:
     std::string Job(const std::string& sName) { return WriteCopyJob(sName); }
 };
 
-TEST_F(AppCommandLineTest, HelpWinsOverEverythingAndEnds) {
+TEST_F(AppCommandLineTest, HelpWinsOverEverythingAndAnUnknownSwitchShowsIt) {
     std::string sA = Job("a");
     int iStatus = -1;
     EXPECT_TRUE(Direct("/RUN a /EXIT /?", iStatus));
@@ -61,6 +61,19 @@ TEST_F(AppCommandLineTest, HelpWinsOverEverythingAndEnds) {
     EXPECT_EQ(Seam->Calls[0].Request.Title, "Command-Line Help");
     EXPECT_EQ(Seam->Calls[0].Request.Text, appSetup::CommandLineHelpText());
     EXPECT_EQ(RunCountOf(sA), 0);
+
+    // Switches are case-sensitive: "/run" is no "/RUN", so nothing runs and start-up goes on.
+    Seam->Clear();
+    EXPECT_FALSE(Direct("/run a", iStatus));
+    EXPECT_EQ(iStatus, 0);
+    EXPECT_EQ(RunCountOf(sA), 0);
+    EXPECT_TRUE(Seam->Calls.empty());
+    // With "/RUN a /run": a runs, then "/run" is an unknown switch: help, and status 2.
+    EXPECT_TRUE(Direct("/RUN a /run", iStatus));
+    EXPECT_EQ(iStatus, 2);
+    EXPECT_EQ(RunCountOf(sA), 1);
+    ASSERT_EQ(Seam->Calls.size(), 1u);
+    EXPECT_EQ(Seam->Calls[0].Kind, "CommandLineHelp");
 }
 
 TEST_F(AppCommandLineTest, RunsNamedJobsInOrderWithOrWithoutExtensionSkippingSilentAndFailures) {
@@ -113,22 +126,6 @@ TEST_F(AppCommandLineTest, MissingJobStopsTheLoopWithVerificationError) {
     Seam->Clear();
     EXPECT_FALSE(Direct("/RUN missing", iStatus));
     EXPECT_EQ(iStatus, 1);
-}
-
-TEST_F(AppCommandLineTest, UnknownSwitchShowsHelpAndEndsWithStatusTwo) {
-    std::string sA = Job("a");
-    int iStatus = -1;
-    // Switches are case-sensitive: "/run" is no "/RUN", so nothing runs and start-up goes on.
-    EXPECT_FALSE(Direct("/run a", iStatus));
-    EXPECT_EQ(iStatus, 0);
-    EXPECT_EQ(RunCountOf(sA), 0);
-    EXPECT_TRUE(Seam->Calls.empty());
-    // With "/RUN a /run": a runs, then "/run" is an unknown switch.
-    EXPECT_TRUE(Direct("/RUN a /run", iStatus));
-    EXPECT_EQ(iStatus, 2);
-    EXPECT_EQ(RunCountOf(sA), 1);
-    ASSERT_EQ(Seam->Calls.size(), 1u);
-    EXPECT_EQ(Seam->Calls[0].Kind, "CommandLineHelp");
 }
 
 TEST(AppDisplayTest, DisplayNeedsAVariableAndARealPlatform) {

@@ -63,6 +63,16 @@ TEST(AppSeamTest, MessageBoxShowsTitleTextIconDefaultAndReturnsTheClickedButton)
         WhenModal<QMessageBox>([sb = sb](QMessageBox* box) { box->button(sb)->click(); });
         EXPECT_EQ(seam.MessageBox({"T", "x", buttons, Icon::Question, 0}), expected);
     }
+
+    // The command-line help is an information box of its own.
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
+        title = box->windowTitle();
+        icon = box->icon();
+        box->button(QMessageBox::Ok)->click();
+    });
+    seam.ShowCommandLineHelp("Command-Line Help", "a\r\nb");
+    EXPECT_EQ(title, "Command-Line Help");
+    EXPECT_EQ(icon, QMessageBox::Information);
 }
 
 TEST(AppSeamTest, EscapeGivesTheAnswerOfClosingTheBox) {
@@ -100,20 +110,6 @@ TEST(AppSeamTest, InputBoxGivesTheTextOrNoAnswer) {
     WhenModal<QInputDialog>([](QInputDialog* dlg) { dlg->reject(); });
     EXPECT_FALSE(seam.InputBox("p", "t", "d", sAnswer));
     EXPECT_EQ(sAnswer, "");
-}
-
-TEST(AppSeamTest, CommandLineHelpIsAnInformationBox) {
-    QtSeam seam;
-    QString title;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    WhenModal<QMessageBox>([&](QMessageBox* box) {
-        title = box->windowTitle();
-        icon = box->icon();
-        box->button(QMessageBox::Ok)->click();
-    });
-    seam.ShowCommandLineHelp("Command-Line Help", "a\r\nb");
-    EXPECT_EQ(title, "Command-Line Help");
-    EXPECT_EQ(icon, QMessageBox::Information);
 }
 
 TEST(AppSeamTest, StartProgramRunsThroughTheShellWithoutWaiting) {

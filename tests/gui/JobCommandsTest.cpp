@@ -7,7 +7,9 @@
 #include "ui/frmJobOptions.h"
 #include "ui/frmOneShot.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
+#include <QRadioButton>
 
 using QtHelpers::Q;
 using QtHelpers::S;
@@ -83,11 +85,17 @@ TEST_F(JobCommandsTest, AddCreatesSavesListsAndRegistersTheJobOnce) {
 TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
     const std::string sDaily = SaveJob("Daily", true), sWeekly = SaveJob("Weekly", true);
     Form->RefreshScheduleForm();
+    const int iRunCount = LoadJob(sWeekly).RunCount();
+    const std::string sDailyBytes = ReadFile(sDaily);
     Select({"Weekly"});
     EditorDoes([&](frmJobOptions& dlg) {
         EXPECT_EQ(S(dlg.txtBackupJobName->text()), "Weekly");
         dlg.txtStartTime->setText("19:40");
         dlg.txtBackupJobName->setText("Weekly Docs");
+        dlg.optCompression[0]->setChecked(true);
+        dlg.optCopyStyle[1]->setChecked(true);
+        dlg.optIncremental->setChecked(true);
+        dlg.chkSubdirectories->setChecked(false);
         dlg.cmdOK->click();
     });
     Form->cmdEditJob->click(); // the toolbar button
@@ -98,20 +106,27 @@ TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
     CBackupJob saved = LoadJob(sDocs);
     EXPECT_EQ(saved.JobName(), "Weekly Docs");
     EXPECT_NEAR(saved.StartTime(), libDates::TimeSerial(19, 40, 0), 1e-6);
+    EXPECT_FALSE(saved.Compress());
+    EXPECT_EQ(saved.CopyStyle(), 1);
+    EXPECT_TRUE(saved.Incremental());
+    EXPECT_FALSE(saved.Subdirectories());
+    EXPECT_EQ(saved.RunCount(), iRunCount);
     EXPECT_NE(RowNamed("Weekly Docs"), nullptr);
     EXPECT_EQ(JobManager()->Count(), 2);
 
-    // The double-click route opens the same editor; a name taken by the other job is refused.
+    // The double-click route opens the same editor; a name taken by the other job is refused,
+    // and Cancel leaves the job file untouched.
     Select({"Daily"});
     EditorDoes([&](frmJobOptions& dlg) {
         dlg.txtBackupJobName->setText("Weekly Docs");
+        dlg.txtStartTime->setText("06:45");
         dlg.cmdOK->click();
         EXPECT_FALSE(dlg.JobSaved());
         dlg.cmdCancel->click();
     });
     Form->lvwSchedule_DblClick();
     EXPECT_EQ(EditorOpened, 2);
-    EXPECT_TRUE(Exists(sDaily));
+    EXPECT_EQ(ReadFile(sDaily), sDailyBytes);
     EXPECT_EQ(Seam->Messages().back().Text,
               "Job name Weekly Docs has already been used; please enter a different name.");
 }

@@ -48,32 +48,6 @@ TEST_F(JobOptionsTest, FrequencyReshapesTheSchedulingPage) {
     EXPECT_FALSE(dlg.VerifyScheduleStep());
 }
 
-TEST_F(JobOptionsTest, StartTimeIsRewrittenAndTheSpinnerFollows) {
-    auto& dlg = Open();
-    dlg.SetCurrentPage(1);
-    dlg.txtStartTime->setText("7:5");
-    EXPECT_TRUE(dlg.txtStartTime_LostFocus());
-    EXPECT_EQ(S(dlg.txtStartTime->text()), "07:05");
-    EXPECT_EQ(dlg.vscrTime->value(), 425);
-
-    dlg.vscrTime->UpArrow()->click(); // the up arrow raises the time
-    EXPECT_EQ(S(dlg.txtStartTime->text()), "07:06");
-    EXPECT_EQ(dlg.vscrTime->value(), 426);
-    dlg.vscrTime->setValue(0); // midnight shows as 00:01
-    EXPECT_EQ(dlg.vscrTime->value(), 1);
-    EXPECT_EQ(S(dlg.txtStartTime->text()), "00:01");
-    dlg.txtStartTime->setText("00:00");
-    EXPECT_TRUE(dlg.txtStartTime_LostFocus());
-    EXPECT_EQ(S(dlg.txtStartTime->text()), "00:01");
-
-    Seam->Clear();
-    dlg.txtStartTime->setText("7:61");
-    EXPECT_FALSE(dlg.txtStartTime_LostFocus());
-    EXPECT_EQ(LastText(), "The time you entered is not valid.  Please correct the value now using the format 'hh:mm' "
-                          "where between 00:00 - 23:59.");
-    EXPECT_EQ(S(dlg.txtStartTime->text()), "7:61"); // the entered value stays
-}
-
 TEST_F(JobOptionsTest, RetentionSwitchesBetweenTheTwoListsCarryingTheNumber) {
     appPreferences::MaxBackupCopies = 5;
     auto& dlg = Open();
@@ -141,7 +115,7 @@ TEST_F(JobOptionsTest, HelpCardsShowTheirTitles) {
     }
 }
 
-TEST_F(JobOptionsTest, StartTimeFocusRequestedFromAnotherPageWaitsForItsPage) {
+TEST_F(JobOptionsTest, StartTimeFocusWaitsForItsPageAndTheFieldIsRewritten) {
     MakeExistingJob("Daily");
     auto& dlg = Open({"Daily"}, 0);
     dlg.show();
@@ -171,7 +145,27 @@ TEST_F(JobOptionsTest, StartTimeFocusRequestedFromAnotherPageWaitsForItsPage) {
     EXPECT_EQ(Seam->Messages()[0].Text, "The Start Time field cannot be left blank.  Please correct the value now "
                                         "using the format 'hh:mm' where between 00:00 - 23:59.");
     EXPECT_TRUE(dlg.txtStartTime->hasFocus());
+
     dlg.hide();
+
+    // The spinner follows the field; midnight shows as 00:01; a bad time stays as entered.
+    dlg.txtStartTime->setText("7:5");
+    EXPECT_TRUE(dlg.txtStartTime_LostFocus());
+    dlg.vscrTime->UpArrow()->click();
+    EXPECT_EQ(S(dlg.txtStartTime->text()), "07:06");
+    EXPECT_EQ(dlg.vscrTime->value(), 426);
+    dlg.vscrTime->setValue(0);
+    EXPECT_EQ(dlg.vscrTime->value(), 1);
+    EXPECT_EQ(S(dlg.txtStartTime->text()), "00:01");
+    dlg.txtStartTime->setText("00:00");
+    EXPECT_TRUE(dlg.txtStartTime_LostFocus());
+    EXPECT_EQ(S(dlg.txtStartTime->text()), "00:01");
+    Seam->Clear();
+    dlg.txtStartTime->setText("7:61");
+    EXPECT_FALSE(dlg.txtStartTime_LostFocus());
+    EXPECT_EQ(LastText(), "The time you entered is not valid.  Please correct the value now using the format 'hh:mm' "
+                          "where between 00:00 - 23:59.");
+    EXPECT_EQ(S(dlg.txtStartTime->text()), "7:61");
 }
 
 TEST_F(JobOptionsTest, TargetBrowseSourcePickerAndOneShotEditorFeedTheJob) {

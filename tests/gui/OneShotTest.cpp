@@ -46,20 +46,39 @@ protected:
     }
 };
 
-TEST_F(OneShotTest, LoadsValidLinesSortedAndWritesBackOnlyThoseOnOk) {
-    std::string sDates = "Dec-20-2026 10:00\r\nnot a date\r\n\r\nDec-10-2026 09:00\r\nDec-20-2026 10:00\r\n";
+TEST_F(OneShotTest, LoadsValidLinesSortedDeletesAndWritesBackOnOk) {
+    std::string sDates = "Dec-12-2026 09:00\r\nnot a date\r\n\r\nDec-10-2026 09:00\r\nDec-11-2026 09:00\r\n"
+                         "Dec-12-2026 09:00\r\n";
     DriveDialog<frmOneShot>(Script, [](frmOneShot& dlg) {
         EXPECT_EQ(S(dlg.windowTitle()), "One shot dates for - Daily");
-        EXPECT_EQ(Entries(dlg), (std::vector<std::string>{"Dec-10-2026 09:00", "Dec-20-2026 10:00"}));
+        EXPECT_EQ(Entries(dlg),
+                  (std::vector<std::string>{"Dec-10-2026 09:00", "Dec-11-2026 09:00", "Dec-12-2026 09:00"}));
         // The spinners start at the present date and time.
         EXPECT_EQ(S(dlg.txtMonth->text()), "Dec");
         EXPECT_EQ(S(dlg.txtDay->text()), "5");
         EXPECT_EQ(S(dlg.txtYear->text()), "2026");
         EXPECT_EQ(S(dlg.txtTime->text()), "15:00");
+        // Delete selects the entry now at the current position; without a selection nothing goes.
+        dlg.lstDates->setCurrentRow(2);
+        dlg.cmdDelete->click();
+        ASSERT_EQ(dlg.lstDates->selectedItems().size(), 1);
+        EXPECT_EQ(S(dlg.lstDates->selectedItems()[0]->text()), "Dec-11-2026 09:00");
+        dlg.lstDates->clearSelection();
+        dlg.cmdDelete->click();
+        EXPECT_EQ(dlg.lstDates->count(), 2);
         dlg.cmdOK->click();
     });
     EXPECT_TRUE(frmOneShot::Execute(sDates, "Daily"));
-    EXPECT_EQ(sDates, "Dec-10-2026 09:00\r\nDec-20-2026 10:00\r\n");
+    EXPECT_EQ(sDates, "Dec-10-2026 09:00\r\nDec-11-2026 09:00\r\n");
+
+    // OK on a cleared list removes every date.
+    DriveDialog<frmOneShot>(Script, [](frmOneShot& dlg) {
+        dlg.cmdClear->click();
+        EXPECT_EQ(dlg.lstDates->count(), 0);
+        dlg.cmdOK->click();
+    });
+    EXPECT_TRUE(frmOneShot::Execute(sDates, "Daily"));
+    EXPECT_EQ(sDates, "");
 }
 
 TEST_F(OneShotTest, AddKeepsTheListSortedAndUnique) {
@@ -138,24 +157,4 @@ TEST_F(OneShotTest, DaySpinnerFollowsTheMonthWithFebruaryAlways28) {
     EXPECT_EQ(S(dlg.txtMonth->text()), "Dec");
     dlg.vscrTime->setValue(1440);
     EXPECT_EQ(S(dlg.txtTime->text()), "00:00");
-}
-
-TEST_F(OneShotTest, DeleteSelectsTheEntryNowAtTheCurrentPosition) {
-    std::string sDates = "Dec-10-2026 09:00\r\nDec-11-2026 09:00\r\nDec-12-2026 09:00\r\n";
-    DriveDialog<frmOneShot>(Script, [](frmOneShot& dlg) {
-        dlg.lstDates->setCurrentRow(2);
-        dlg.cmdDelete->click();
-        EXPECT_EQ(dlg.lstDates->count(), 2);
-        ASSERT_EQ(dlg.lstDates->selectedItems().size(), 1);
-        EXPECT_EQ(S(dlg.lstDates->selectedItems()[0]->text()), "Dec-11-2026 09:00");
-        dlg.lstDates->clearSelection();
-        dlg.cmdDelete->click(); // nothing selected: nothing removed
-        EXPECT_EQ(dlg.lstDates->count(), 2);
-        dlg.cmdClear->click();
-        EXPECT_EQ(dlg.lstDates->count(), 0);
-        dlg.cmdOK->click();
-    });
-    // OK on an empty list removes every date.
-    EXPECT_TRUE(frmOneShot::Execute(sDates, "Job"));
-    EXPECT_EQ(sDates, "");
 }

@@ -16,7 +16,7 @@ namespace {
 namespace P = appPreferences;
 
 TEST_F(ScheduleTest, ListShowsEveryJobWithItsCells) {
-    std::string sZip = SaveJob("Photos", true);
+    SaveJob("Photos", true);
     SaveJob("Mail", false, false, false, CBackupJob::CopyUpdate);
     SaveJob("Old stuff", true, true);
     Form->RefreshScheduleForm();
@@ -61,7 +61,6 @@ TEST_F(ScheduleTest, ListShowsEveryJobWithItsCells) {
     EXPECT_EQ(Cell(photos, P::colJobType), "Zip");
     EXPECT_EQ(Cell(RowNamed("Mail"), P::colJobType), "Update");
     EXPECT_EQ(Cell(RowNamed("Mail"), P::colRunCount), "");
-    EXPECT_EQ(RunCountOf(sZip), 1);
 }
 
 TEST_F(ScheduleTest, DuplicateJobNameIsReportedAndMarked) {
@@ -154,7 +153,7 @@ TEST_F(ScheduleTest, HeaderClickSortsOneWayThenTheOther) {
     EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "beta", "Charlie", "Delta", "gamma"}));
 }
 
-TEST_F(ScheduleTest, FirstShowCountsAndSelectsTheFirstRowAndAllowsMultiSelection) {
+TEST_F(ScheduleTest, FirstShowSelectsTheFirstRowAndStatusBarLightsAndSize) {
     SaveJob("One", true);
     SaveJob("Two", false);
     Form->RefreshScheduleForm();
@@ -166,15 +165,10 @@ TEST_F(ScheduleTest, FirstShowCountsAndSelectsTheFirstRowAndAllowsMultiSelection
     EXPECT_EQ(List()->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(List()->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_EQ(Form->windowTitle(), "Stowline");
-    P::UseSystemTray = false;
-    frmSchedule manual;
-    EXPECT_EQ(manual.windowTitle(), "Stowline - Manual backup mode");
-}
 
-TEST_F(ScheduleTest, StatusBarMessageLightAndMinimumSize) {
+    // The status bar: the message, the lights, the minimum size, the list following the window.
     Form->SetMessageText("Zipping Up   /data");
     EXPECT_EQ(Form->panStatusBar->text(), "Zipping Up   /data");
-    Form->show();
     EXPECT_TRUE(Form->imgLight[0]->isVisible());
     EXPECT_FALSE(Form->imgLight[1]->isVisible());
     EXPECT_FALSE(Form->imgLight[2]->isVisible());
@@ -192,6 +186,9 @@ TEST_F(ScheduleTest, StatusBarMessageLightAndMinimumSize) {
     QApplication::processEvents();
     EXPECT_GT(List()->width(), 850);
     EXPECT_GT(List()->height(), 350);
+    P::UseSystemTray = false;
+    frmSchedule manual;
+    EXPECT_EQ(manual.windowTitle(), "Stowline - Manual backup mode");
 }
 
 TEST_F(ScheduleTest, ClosingHidesInTrayModeAndSavesPlacementAndVisibleWidths) {
