@@ -19,36 +19,6 @@ namespace {
 
 class AboutBoxTest : public TempAppFolder {};
 
-TEST_F(AboutBoxTest, ButtonsLinksAndHelpKey) {
-    frmAbout about;
-    about.cmdThankYou->click();
-    about.cmdErrorLog->click(); // no error file yet
-    about.cmdTechSupport->click();
-    about.lblWebsite_Click();
-    about.lblMailTo_Click();
-    QKeyEvent f1(QEvent::KeyRelease, Qt::Key_F1, Qt::NoModifier);
-    QApplication::sendEvent(&about, &f1);
-
-    auto messages = Seam->Messages();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0].Title, "Thank You");
-    EXPECT_EQ(messages[0].IconKind, UserInteraction::Icon::None);
-    EXPECT_NE(messages[0].Text.find("Info-ZIP"), std::string::npos);
-    EXPECT_EQ(messages[1].Text, "Error log file does not exist");
-
-    std::vector<std::string> opened;
-    bool bHelp = false;
-    for (auto& c : Seam->Calls) {
-        if (c.Kind == "OpenDocument" || c.Kind == "StartProgram") opened.push_back(c.Request.Text);
-        if (c.Kind == "ShowHelp") bHelp = true;
-    }
-    ASSERT_EQ(opened.size(), 3u);
-    EXPECT_NE(opened[0].find(frmAbout::SourceDownloadUrl), std::string::npos);
-    EXPECT_NE(opened[1].find(frmAbout::HomePageUrl), std::string::npos);
-    EXPECT_NE(opened[2].find(frmAbout::SupportMailUrl), std::string::npos);
-    EXPECT_TRUE(bHelp);
-}
-
 // A German translation compiled with lrelease into translations/ beside the "program": the
 // about box and a message it shows speak German, and without it the English texts come back.
 TEST_F(AboutBoxTest, TranslationBesideTheProgramChangesTheTexts) {

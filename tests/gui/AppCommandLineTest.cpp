@@ -33,14 +33,6 @@ TEST(AppCommandLineSplitTest, BlanksAndTabsSeparateWithoutQuotingUpToMaxArgument
     EXPECT_EQ(three[3], "c");
 }
 
-TEST(AppCommandLineSplitTest, HelpTextHasTheFiveLines) {
-    EXPECT_EQ(appSetup::CommandLineHelpText(), "Stowline command-line parameters are as follows:\r\n"
-                                               "/SILENT -\t\tNo dialog at startup, tray only\r\n"
-                                               "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
-                                               "/EXIT -\t\t\tExit Stowline upon completion\r\n"
-                                               "/? -\t\t\tThis help dialog");
-}
-
 class AppCommandLineTest : public TempJobFolder {
 protected:
     void SetUp() override {

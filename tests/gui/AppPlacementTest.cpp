@@ -82,17 +82,4 @@ TEST(AppPlacementTest, InvalidTextLeavesWindowWhereItIsAndOffScreenComesBack) {
     EXPECT_EQ(w.size(), QSize(640, 480));
 }
 
-TEST(AppPlacementTest, CenterFormCentresOnTheScreen) {
-    QWidget w;
-    w.resize(401, 301);
-    libForms::CenterForm(&w);
-    QRect screen = QGuiApplication::primaryScreen()->geometry();
-    // Computed in twips (1/15 pixel) as the window's own measures are.
-    int iLeft = ((screen.width() - 401) * 15 / 2) / 15;
-    int iTop = ((screen.height() - 301) * 15 / 2) / 15;
-    EXPECT_EQ(w.pos(), QPoint(screen.x() + iLeft, screen.y() + iTop));
-    EXPECT_EQ(libForms::PixelsToTwips(10), 150);
-    EXPECT_EQ(libForms::TwipsToPixels(6450), 430);
-}
-
 } // namespace

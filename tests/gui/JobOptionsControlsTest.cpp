@@ -99,22 +99,6 @@ TEST_F(JobOptionsTest, LoadingAJobKeepsItsDatedNumberWhenTheCountedListIsShort) 
     EXPECT_EQ(Job.KeepPeriod(), 1);
 }
 
-TEST_F(JobOptionsTest, HelpCardsShowTheirTitles) {
-    auto& dlg = Open();
-    const char* kTitles[12] = {"Add Files and Folders",    "Full Backup",         "Incremental Backup",
-                               "Target Directory",         "Scheduling",          "Include Subdirectories",
-                               "Exclude Specification(s)", "Clear Backup Count",  "Non Compression Backup",
-                               "Compression Backup",       "Password Encryption", "One Shot Backup"};
-    for (int i = 0; i < 12; ++i) {
-        Seam->Clear();
-        dlg.cmdCueCard_Click(i);
-        ASSERT_EQ(Seam->Messages().size(), 1u);
-        EXPECT_EQ(Seam->Messages()[0].Title, kTitles[i]);
-        EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::Information);
-        EXPECT_NE(Seam->Messages()[0].Text.find("\r\n"), std::string::npos);
-    }
-}
-
 TEST_F(JobOptionsTest, StartTimeFocusWaitsForItsPageAndTheFieldIsRewritten) {
     MakeExistingJob("Daily");
     auto& dlg = Open({"Daily"}, 0);

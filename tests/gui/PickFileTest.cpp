@@ -200,27 +200,3 @@ TEST_F(PickFileTest, BrowseTakesAnExistingFolderWithoutItsFinalSlash) {
     EXPECT_EQ(Seam->Messages()[0].Text, "The specified directory does not exist; please try again.");
     EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::Exclamation);
 }
-
-TEST_F(PickFileTest, HelpTexts) {
-    Run([&](frmPickFile& dlg) {
-        dlg.cmdCueCard[0]->click();
-        EXPECT_FALSE(dlg.cmdCueCard[2]->isEnabled()); // wildcard help belongs to the wildcard mode
-        dlg.optWildcards->click();
-        EXPECT_FALSE(dlg.cmdCueCard[0]->isEnabled());
-        dlg.cmdCueCard[1]->click();
-        dlg.cmdCueCard[2]->click();
-        dlg.CmdNotes->click();
-    });
-    auto m = Seam->Messages();
-    ASSERT_EQ(m.size(), 4u);
-    EXPECT_EQ(m[0].Title, "Pick Specific File(s)");
-    EXPECT_EQ(m[0].Text, "Highlight the file or files that you want to include in \r\nthis backup set.\r\n\r\nTo "
-                         "select multiple contingent files, click the first file, \r\nthen while depressing the "
-                         "shift-key, click the last file.\r\n\r\nTo add files, depress the ctrl-key and click the "
-                         "file.");
-    EXPECT_EQ(m[1].Title, "Pick Specification");
-    EXPECT_EQ(m[2].Title, "Wildcard Custom Specication");
-    EXPECT_EQ(m[3].Title, "File Selection Notes");
-    EXPECT_EQ(m[3].IconKind, Icon::None);
-    EXPECT_EQ(m[0].IconKind, Icon::Information);
-}

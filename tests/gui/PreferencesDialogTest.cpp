@@ -188,24 +188,4 @@ TEST_F(PreferencesDialogTest, ColumnMovesKeepJobNameFirstAndOkStoresPositions) {
     EXPECT_EQ(P::Columns[P::colRunCount].Position, 8);
 }
 
-TEST_F(PreferencesDialogTest, HelpNotes) {
-    frmPreferences d;
-    for (auto* b : d.cmdCueCard)
-        b->click();
-    auto m = Seam->Messages();
-    ASSERT_EQ(m.size(), 8u);
-    EXPECT_EQ(m[0].Title, "Max Backup Copies");
-    EXPECT_EQ(m[0].Text,
-              "Set up the drop down values for number of backup\r\ncopies to maintain in the Job Options form.");
-    EXPECT_EQ(m[2].Title, "Run as Tray App");
-    EXPECT_EQ(m[2].Text,
-              "Run Stowline in system tray?\r\n\r\nNote that this feature must be set to Yes for Stowline\r\n"
-              "to automatically run scheduled backup jobs.  Yes is\r\nthe default when you first run "
-              "Stowline.");
-    EXPECT_EQ(m[3].Title, "Transaction Logging Mode");
-    EXPECT_EQ(m[7].Title, "View Columns");
-    for (auto& r : m)
-        EXPECT_EQ(r.IconKind, UserInteraction::Icon::Information);
-}
-
 } // namespace
