@@ -2,11 +2,15 @@
 
 #include "common/TempJobFolder.h"
 #include "jobs/CBackupJobManager.h"
+#include "jobs/JobHealth.h"
 #include "support/libDates.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <set>
+#include <sys/stat.h>
 
 namespace {
 
@@ -212,6 +216,102 @@ TEST_F(JobManagerTest, DuplicateNamesAndDamagedFilesKeepTheirEntries) {
     EXPECT_EQ(due.front(), 0);
     EXPECT_EQ(manager.NextRunFromHandle(3), CBackupJob::FarFuture) << "a mask without weekdays never runs";
     EXPECT_FALSE(std::filesystem::exists(App + "stowline.err"));
+}
+
+// Missed moments and staleness read from real job files, with the clock set by the test.
+class JobHealthTest : public JobManagerTest {
+protected:
+    // A daily job at 03:00 with its last run and last success (NotComputed: none recorded).
+    std::string SaveRun(const std::string& sName, double dLastRun, double dLastSuccess, bool bSuspended = false) {
+        CBackupJob job;
+        job.OpenBackupJob(SaveJob(sName, TimeSerial(3, 0, 0), bSuspended));
+        job.SetDateLastRun(dLastRun);
+        job.SetDateLastSuccess(dLastSuccess);
+        EXPECT_FALSE(job.SaveBackupJobIniFile());
+        return job.FileName();
+    }
+    static void SetSaved(const std::string& sFile, double dWhen) {
+        const int64_t ns = libDates::ToFileTimeNs(dWhen);
+        const timespec times[2] = {{ns / 1000000000, ns % 1000000000}, {ns / 1000000000, ns % 1000000000}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, sFile.c_str(), times, 0), 0);
+    }
+    // The names of the jobs with a missed moment at dNow, each with that moment.
+    static std::set<std::string> Missed(double dNow) {
+        libDates::SetClock(dNow);
+        CBackupJobManager manager;
+        manager.Reload();
+        std::set<std::string> names;
+        for (const auto& m : JobHealth::MissedRuns(manager, dNow)) {
+            CBackupJob job;
+            job.OpenBackupJob(manager.FileNameFromHandle(m.Handle));
+            names.insert(job.JobName() + "@" + libDates::Format(m.Moment, "mmm-dd-yyyy hh:mm"));
+        }
+        return names;
+    }
+};
+
+TEST_F(JobHealthTest, MissedMomentsOnceWithinAWeekNeverSuspendedNeverTwice) {
+    const double dToday3 = DateSerial(2027, 3, 10) + TimeSerial(3, 0, 0);
+    SaveRun("Slept", dToday3 - 1, dToday3 - 1);          // ran yesterday, asleep at 03:00 today
+    SaveRun("PoweredOff", dToday3 - 3, dToday3 - 3);     // off for three days
+    SaveRun("Paused", dToday3 - 3, dToday3 - 3, true);   // suspended
+    SaveRun("UpToDate", dToday3 + 0.01, dToday3 + 0.01); // ran after today's moment
+    std::string sOld = SaveRun("Forgotten", dToday3 - 30, dToday3 - 30);
+    EXPECT_EQ(Missed(kNow), (std::set<std::string>{"Slept@Mar-10-2027 03:00", "PoweredOff@Mar-10-2027 03:00",
+                                                   "Forgotten@Mar-10-2027 03:00"}))
+        << "one moment per job, however many were missed";
+    // A moment more than seven days back is not made up: a weekly job last due eight days ago.
+    CBackupJob weekly;
+    weekly.OpenBackupJob(sOld);
+    weekly.SetFrequency(CBackupJob::Weekly);
+    weekly.SetDayOfWeek(static_cast<int16_t>(1 << libDates::Weekday(kNow - 8)));
+    ASSERT_FALSE(weekly.SaveBackupJobIniFile());
+    EXPECT_EQ(Missed(kNow).count("Forgotten@Mar-02-2027 03:00"), 0u);
+    EXPECT_EQ(Missed(kNow - 7 + 0.5).count("Forgotten@Mar-02-2027 03:00"), 1u) << "two days after the moment it is";
+    // The run it caught up is recorded: the moment is no longer missed.
+    SaveRun("Slept", kNow, kNow);
+    EXPECT_EQ(Missed(kNow).count("Slept@Mar-10-2027 03:00"), 0u);
+    EXPECT_EQ(Missed(kNow + 1).count("Slept@Mar-11-2027 03:00"), 1u) << "the next day's moment is its own";
+}
+
+TEST_F(JobHealthTest, StaleOverTheBoundaryAndForFilesWithoutASuccess) {
+    std::string sGood = SaveRun("Good", kNow - 7, kNow - 7);
+    std::string sFailing = SaveRun("Failing", kNow - 1, kNow - 8);
+    std::string sNew = SaveJob("New", TimeSerial(3, 0, 0));
+    SetSaved(sNew, kNow - 6);
+    std::string sOldFile = SaveJob("OldFile", TimeSerial(3, 0, 0));
+    SetSaved(sOldFile, kNow - 40);
+    SaveRun("Paused", kNow - 30, kNow - 30, true);
+    CBackupJobManager manager;
+    manager.Reload();
+    auto stale = [&](double dNow, int iDays) {
+        std::set<std::string> names;
+        for (const auto& st : JobHealth::StaleJobs(manager, dNow, iDays))
+            names.insert(st.JobName + "@" + libDates::Format(st.Since, "mmm-dd-yyyy hh:mm"));
+        return names;
+    };
+    EXPECT_EQ(stale(kNow, 7), (std::set<std::string>{"Failing@Mar-02-2027 12:00", "OldFile@Jan-29-2027 12:00"}));
+    EXPECT_EQ(stale(kNow + 1.0 / 1440, 7), (std::set<std::string>{"Good@Mar-03-2027 12:00", "Failing@Mar-02-2027 12:00",
+                                                                  "OldFile@Jan-29-2027 12:00"}))
+        << "a minute past seven days";
+    EXPECT_TRUE(stale(kNow + 30, 0).empty()) << "0 days turns the alarm off";
+    EXPECT_EQ(stale(kNow + 2, 7).count("New@Mar-04-2027 12:00"), 1u) << "a never-run job ages from its last save";
+
+    bool bAlarm = false;
+    std::string sReport = JobHealth::StatusReport(manager, kNow, 7, bAlarm);
+    EXPECT_TRUE(bAlarm);
+    EXPECT_NE(sReport.find("Good\tok\tMar-03-2027 12:00\tMar-03-2027 12:00\tMar-11-2027 03:00\n"), std::string::npos)
+        << sReport;
+    EXPECT_NE(sReport.find("Failing\tfailed\t"), std::string::npos);
+    EXPECT_NE(sReport.find("New\tnever run\t-\t-\tMar-11-2027 03:00\n"), std::string::npos);
+    EXPECT_NE(sReport.find("OldFile\tstale\t-\t-\t"), std::string::npos);
+    EXPECT_NE(sReport.find("Paused\tsuspended\t"), std::string::npos);
+    std::filesystem::remove(sFailing);
+    std::filesystem::remove(sOldFile);
+    manager.Reload();
+    JobHealth::StatusReport(manager, kNow, 7, bAlarm);
+    EXPECT_FALSE(bAlarm) << "ok, never run and suspended jobs raise no alarm";
+    (void)sGood;
 }
 
 } // namespace
