@@ -33,12 +33,13 @@ TEST(AppCommandLineSplitTest, BlanksAndTabsSeparateWithoutQuotingUpToMaxArgument
     EXPECT_EQ(three[3], "c");
 }
 
-TEST(AppCommandLineSplitTest, HelpTextHasTheFiveLines) {
+TEST(AppCommandLineSplitTest, HelpTextHasTheFiveLinesThenStatus) {
     EXPECT_EQ(appSetup::CommandLineHelpText(), "Stowline command-line parameters are as follows:\r\n"
                                                "/SILENT -\t\tNo dialog at startup, tray only\r\n"
                                                "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
                                                "/EXIT -\t\t\tExit Stowline upon completion\r\n"
-                                               "/? -\t\t\tThis help dialog");
+                                               "/? -\t\t\tThis help dialog\r\n"
+                                               "/STATUS -\t\tEach job's state; exit 1 if any failed or stale");
 }
 
 class AppCommandLineTest : public TempJobFolder {

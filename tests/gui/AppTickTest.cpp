@@ -33,9 +33,12 @@ struct RecordingHost : SchedulerTick::TickHost {
         Events.push_back("refresh:" + std::to_string(h));
         if (OnRefresh) OnRefresh();
     }
-    void ReportFailure(const std::string& sName, const std::string& sLog) override {
+    std::vector<std::string> Reasons, StaleReports; // kept apart from Events: not every test judges them
+    void ReportFailure(const std::string& sName, const std::string& sLog, const std::string& sReason) override {
         Events.push_back("failure:" + sName + "|" + sLog);
+        Reasons.push_back(sReason);
     }
+    void ReportStale(const std::string& sText) override { StaleReports.push_back(sText); }
 };
 
 class AppTickTest : public TempJobFolder {
