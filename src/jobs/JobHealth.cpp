@@ -14,6 +14,16 @@ int64_t Seconds(double d) { return std::llround(d * 86400.0); }
 
 bool Recorded(double d) { return Seconds(d) > Seconds(CBackupJob::NotComputed); }
 
+// Calls f(handle, job) for each entry whose job file loads, in list order.
+template <typename F> void ForEachJob(CBackupJobManager& manager, F f) {
+    for (int32_t i = 0; i < manager.Count(); ++i) {
+        const int32_t lHandle = manager.HandleFromIndex(i);
+        CBackupJob job;
+        if (job.OpenBackupJob(manager.FileNameFromHandle(lHandle))) continue;
+        f(lHandle, job);
+    }
+}
+
 std::string DateText(double d) {
     if (!Recorded(d) || Seconds(d) >= Seconds(CBackupJob::FarFuture)) return "-";
     return libDates::Format(d, "mmm-dd-yyyy hh:mm");
@@ -77,22 +87,19 @@ double MissedMoment(const CBackupJob& job, double dNow) {
 
 std::vector<Missed> MissedRuns(CBackupJobManager& manager, double dNow) {
     std::vector<Missed> missed;
-    for (int32_t i = 0; i < manager.Count(); ++i) {
-        const CBackupJob* pJob = manager.JobFromIndex(i);
-        if (!pJob) continue;
-        const double dMoment = MissedMoment(*pJob, dNow);
-        if (Recorded(dMoment)) missed.push_back({pJob->Tag(), dMoment});
-    }
+    ForEachJob(manager, [&](int32_t lHandle, const CBackupJob& job) {
+        const double dMoment = MissedMoment(job, dNow);
+        if (Recorded(dMoment)) missed.push_back({lHandle, dMoment});
+    });
     return missed;
 }
 
 std::vector<Stale> StaleJobs(CBackupJobManager& manager, double dNow, int iDays) {
     std::vector<Stale> stale;
     if (iDays <= 0) return stale;
-    for (int32_t i = 0; i < manager.Count(); ++i) {
-        const CBackupJob* pJob = manager.JobFromIndex(i);
-        if (pJob && IsStale(*pJob, dNow, iDays)) stale.push_back({pJob->JobName(), NoSuccessSince(*pJob)});
-    }
+    ForEachJob(manager, [&](int32_t, const CBackupJob& job) {
+        if (IsStale(job, dNow, iDays)) stale.push_back({job.JobName(), NoSuccessSince(job)});
+    });
     return stale;
 }
 
@@ -104,15 +111,13 @@ void ComputeNextRuns(CBackupJobManager& manager) {
 std::string StatusReport(CBackupJobManager& manager, double dNow, int iDays, bool& bAlarm) {
     bAlarm = false;
     std::string sReport;
-    for (int32_t i = 0; i < manager.Count(); ++i) {
-        CBackupJob* pJob = manager.JobFromIndex(i);
-        if (!pJob) continue;
-        const State state = StateOf(*pJob, dNow, iDays);
+    ForEachJob(manager, [&](int32_t, CBackupJob& job) {
+        const State state = StateOf(job, dNow, iDays);
         if (state == State::Failed || state == State::Stale) bAlarm = true;
-        const double dNext = manager.NextRunFromHandle(pJob->Tag());
-        sReport += pJob->JobName() + "\t" + StateText(state) + "\t" + DateText(pJob->DateLastRun()) + "\t" +
-                   DateText(pJob->DateLastSuccess()) + "\t" + DateText(dNext) + "\n";
-    }
+        const double dNext = job.Suspended() ? CBackupJob::FarFuture : job.DateTimeNextRun();
+        sReport += job.JobName() + "\t" + StateText(state) + "\t" + DateText(job.DateLastRun()) + "\t" +
+                   DateText(job.DateLastSuccess()) + "\t" + DateText(dNext) + "\n";
+    });
     return sReport;
 }
 

@@ -43,7 +43,10 @@ struct Missed {
     int32_t Handle;
     double Moment;
 };
-// The missed moments of the manager's jobs, in list order (loads each job in turn).
+// The functions below read each job into an object of their own: loading the shared job would
+// store its next run afresh, and a job due at this moment would no longer look due.
+
+// The missed moments of the manager's jobs, in list order.
 std::vector<Missed> MissedRuns(CBackupJobManager& manager, double dNow);
 
 struct Stale {
@@ -53,7 +56,8 @@ struct Stale {
 // The stale jobs, in list order.
 std::vector<Stale> StaleJobs(CBackupJobManager& manager, double dNow, int iDays);
 
-// Loads every job once, so that each entry holds its next run (nothing stays lazily unknown).
+// Loads every job once through the manager, so that each entry holds its next run now (nothing
+// stays lazily unknown until the first tick).
 void ComputeNextRuns(CBackupJobManager& manager);
 
 // One line per job: name, state, last run, last success, next run, separated by TAB; a date

@@ -226,8 +226,10 @@ void frmSchedule::MarkHealth(QTreeWidgetItem* row, const CBackupJob& job) {
     const int iIndex = m_ColumnIndex[appPreferences::colState];
     if (appPreferences::Columns[appPreferences::colState].Position > 0 && iIndex >= 0) {
         QString sTip;
+        QString sText = row->text(iIndex);
+        if (sText.endsWith('!')) sText.chop(1);
+        row->setText(iIndex, bStale ? sText + "!" : sText);
         if (bStale) {
-            row->setText(iIndex, row->text(iIndex) + "!");
             sTip = tr("No successful backup since %1")
                        .arg(Q(libDates::Format(JobHealth::NoSuccessSince(job), "mmm-dd-yyyy hh:mm")));
         }
@@ -251,9 +253,14 @@ void frmSchedule::UpdateHealthLight() {
 
 void frmSchedule::RefreshHealth() {
     libErrorHandler::Trap("frmSchedule", "RefreshHealth()", [&] {
+        CBackupJobManager* manager = JobManager();
+        if (manager == nullptr) return;
+        // Each job into an object of its own: loading the shared job would store its next run
+        // afresh, and a job due this moment would no longer look due to the tick.
         for (int i = 0; i < lvwSchedule->topLevelItemCount(); ++i) {
             QTreeWidgetItem* row = lvwSchedule->topLevelItem(i);
-            if (CBackupJob* job = JobOfRow(row)) RefreshItemDetails(row, *job);
+            CBackupJob job;
+            if (!job.OpenBackupJob(manager->FileNameFromHandle(RowTag(row)))) MarkHealth(row, job);
         }
     });
 }

@@ -276,6 +276,12 @@ TEST_F(JobHealthTest, StaleOverTheBoundaryAndForFilesWithoutASuccess) {
             names.insert(st.JobName + "@" + libDates::Format(st.Since, "mmm-dd-yyyy hh:mm"));
         return names;
     };
+    // Reading the jobs leaves the stored next runs alone: a job due now stays due.
+    manager.BackupsToRun(kNow);
+    libDates::SetClock(kNow + 0.7);
+    stale(kNow + 0.7, 7);
+    EXPECT_EQ(manager.BackupsToRun(kNow + 0.7).size(), 4u) << "every active job's 03:00 has passed";
+    libDates::SetClock(kNow);
     EXPECT_EQ(stale(kNow, 7), (std::set<std::string>{"Failing@Mar-02-2027 12:00", "OldFile@Jan-29-2027 12:00"}));
     EXPECT_EQ(stale(kNow + 1.0 / 1440, 7), (std::set<std::string>{"Good@Mar-03-2027 12:00", "Failing@Mar-02-2027 12:00",
                                                                   "OldFile@Jan-29-2027 12:00"}))
