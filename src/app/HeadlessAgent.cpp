@@ -1,5 +1,6 @@
 #include "app/HeadlessAgent.h"
 
+#include "app/DesktopNotify.h"
 #include "engine/RunState.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
@@ -73,8 +74,15 @@ void CoreEvents() {
 }
 } // namespace
 
-void HeadlessHost::ReportFailure(const std::string& sJobName, const std::string& sLogFile) {
-    std::cerr << "Stowline: " << SchedulerTick::FailureText(sJobName, sLogFile) << std::endl;
+void HeadlessHost::ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) {
+    const std::string sText = SchedulerTick::FailureText(sJobName, sLogFile, sReason);
+    std::cerr << "Stowline: " << sText << std::endl;
+    DesktopNotify::Send("Stowline", sText, true);
+}
+
+void HeadlessHost::ReportStale(const std::string& sText) {
+    std::cerr << "Stowline: " << sText << std::endl;
+    DesktopNotify::Send("Stowline", sText, false);
 }
 
 int Run(int iTickMs) {
@@ -85,8 +93,9 @@ int Run(int iTickMs) {
     struct HookScope {
         ~HookScope() { UserInteraction::SetCoreEventHook(nullptr); }
     } hookScope;
-    SchedulerTick::CSchedulerTick tick;
+    SchedulerTick::CSchedulerTick tick(iTickMs);
     HeadlessHost host;
+    tick.StartUp(host);
     auto next = Clock::now() + std::chrono::milliseconds(iTickMs);
     while (!StopSignals::Requested()) {
         auto now = Clock::now();

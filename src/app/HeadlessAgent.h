@@ -21,16 +21,19 @@ void Uninstall();
 
 namespace HeadlessAgent {
 
-// The agent's host for the tick: no window, no tray menu; a failure is one line on stderr.
+// The agent's host for the tick: no window, no tray menu; a failure or the day's stale jobs are
+// one line on stderr each (and a desktop notification when the service can be reached).
 class HeadlessHost : public SchedulerTick::TickHost {
 public:
     bool MainWindowVisible() override { return false; }
     void SetTrayMenuEnabled(bool) override {}
     void RefreshDetailsByHandle(int32_t) override {}
-    void ReportFailure(const std::string& sJobName, const std::string& sLogFile) override;
+    void ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) override;
+    void ReportStale(const std::string& sText) override;
 };
 
-// Runs the agent until a stop signal, ticking every iTickMs milliseconds; then shuts down in
+// Starts the tick at once (next runs computed, missed runs made up when asked for), then runs
+// the agent until a stop signal, ticking every iTickMs milliseconds; then shuts down in
 // order (saves the preferences, stops the tick). A stop signal during a run asks the run to
 // abort at its next event point. Returns the exit status (0).
 int Run(int iTickMs = 30000);

@@ -23,6 +23,8 @@ public:
     virtual void RefreshScheduleForm() = 0;
     // Refreshes the row whose Tag is lHandle (the scheduler tick calls it after each run).
     virtual void RefreshDetailsByHandle(long lHandle) = 0;
+    // Re-judges every row's job health (the stale mark) and the status light, without reloading.
+    virtual void RefreshHealth() {}
     // When true, closing the window really unloads it instead of hiding it.
     virtual void SetKillForm(bool bKill) = 0;
     // Changes the caption of the File menu's close entry (mnuFileClose); window mode makes it "Exit".

@@ -1,7 +1,14 @@
 #pragma once
 // The scheduler tick: every 30 seconds, run each job that is due, one after the other.
 // One implementation for the tray agent (frmMain's timer) and the headless agent. Qt-free.
+//
+// Besides the due jobs a tick makes up missed runs (when RunMissedBackups is set: at the first
+// tick of an agent and after the wall clock jumped by more than two ticks, as after a suspend
+// or a clock change) and, once a day, names the jobs without a recent successful backup.
 
+#include "jobs/JobHealth.h"
+
+#include <chrono>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -20,19 +27,37 @@ public:
     // Refreshes the job's row in the main window after its run.
     virtual void RefreshDetailsByHandle(int32_t lHandle) = 0;
     // A scheduled run ended with Failure set: tell the user (a notification, a line on stderr).
-    virtual void ReportFailure(const std::string& sJobName, const std::string& sLogFile) = 0;
+    // sReason is the run's last error line in the log ("" when it wrote none).
+    virtual void ReportFailure(const std::string& sJobName, const std::string& sLogFile,
+                               const std::string& sReason) = 0;
+    // Once a day while any job is stale: tell the user (the text names them and since when).
+    virtual void ReportStale(const std::string& sText) = 0;
 };
 
-// The text of a failure report: "Backup Job '<name>' has failed." and where the log is.
-std::string FailureText(const std::string& sJobName, const std::string& sLogFile);
+// The text of a failure report: "Backup Job '<name>' has failed." and where the log is; with a
+// reason, the reason too.
+std::string FailureText(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason = "");
+// One line naming the stale jobs and since when each has no successful backup.
+std::string StaleText(const std::vector<JobHealth::Stale>& stale, int iDays);
+// The log line of a made-up run (without the log's own time stamp).
+std::string CaughtUpLine(double dMoment);
 
 class CSchedulerTick {
 public:
+    explicit CSchedulerTick(int iTickMs = 30000) : m_iTickMs(iTickMs) {}
+
     // While true the tick does nothing.
     bool Suspended() const { return m_bSuspended; }
     void SetSuspended(bool bValue) { m_bSuspended = bValue; }
     // A tick is running jobs.
     bool Busy() const { return m_bBusy; }
+    // Missed runs wait for the next tick that may run jobs.
+    bool CatchUpPending() const { return m_bCatchUpPending; }
+
+    // An agent starts: every job's next run is computed now (a one-shot date inside the first
+    // tick is then due at that tick), missed runs are asked for when RunMissedBackups is set,
+    // and the first tick follows at once. Returns the number of jobs it ran.
+    int StartUp(TickHost& host);
 
     // One tick: returns the number of jobs it ran. Does nothing when there is no job manager or
     // no job, when suspended, while the main window is visible, while busy, or while another
@@ -48,8 +73,21 @@ public:
     int RunHandles(const std::vector<int32_t>& handles, TickHost& host);
 
 private:
+    // Notes a wall-clock jump since the previous tick (the steady clock does not jump).
+    void WatchClock();
+    // Runs every missed moment's job once, in list order, each with its log line; their handles
+    // go to caughtUp.
+    int CatchUp(TickHost& host, std::vector<int32_t>& caughtUp);
+    // At most hourly until the day's report is made: names the stale jobs.
+    void CheckStale(TickHost& host);
+
+    int m_iTickMs;
     bool m_bSuspended = false;
     bool m_bBusy = false;
+    bool m_bCatchUpPending = false;
+    double m_dLastWall = 0;
+    std::chrono::steady_clock::time_point m_lastSteady;
+    double m_dNextStaleCheck = 0;
     std::set<std::string> m_Reported; // job files whose failure the user was told of
 };
 

@@ -12,9 +12,11 @@
 #include "engine/RunState.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
+#include "jobs/JobHealth.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
 #include "support/appPreferences.h"
+#include "support/libDates.h"
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
 #include "support/libLog.h"
@@ -204,11 +206,13 @@ std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int i
 }
 
 std::string CommandLineHelpText() {
-    return QtHelpers::S(QCoreApplication::translate("appSetup", "Stowline command-line parameters are as follows:\r\n"
-                                                                "/SILENT -\t\tNo dialog at startup, tray only\r\n"
-                                                                "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
-                                                                "/EXIT -\t\t\tExit Stowline upon completion\r\n"
-                                                                "/? -\t\t\tThis help dialog"));
+    return QtHelpers::S(QCoreApplication::translate("appSetup",
+                                                    "Stowline command-line parameters are as follows:\r\n"
+                                                    "/SILENT -\t\tNo dialog at startup, tray only\r\n"
+                                                    "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
+                                                    "/EXIT -\t\t\tExit Stowline upon completion\r\n"
+                                                    "/? -\t\t\tThis help dialog\r\n"
+                                                    "/STATUS -\t\tEach job's state; exit 1 if any failed or stale"));
 }
 
 void ShowCommandLineHelp() {
@@ -232,7 +236,7 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                 const std::string& sArg = args[i];
                 if (BeginsWith(sArg, "/RUN")) {
                     bRunMode = true;
-                } else if (Contains(sArg, "/EXIT") || Contains(sArg, "SILENT")) {
+                } else if (Contains(sArg, "/EXIT") || Contains(sArg, "SILENT") || sArg == "/STATUS") {
                     continue;
                 } else if (BeginsWith(sArg, "/")) {
                     ShowCommandLineHelp();
@@ -259,8 +263,20 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                 }
             }
         }
+        if (Contains(sCommandLine, "/STATUS")) {
+            PrintStatus(iExitStatus);
+            return true;
+        }
         return Contains(sCommandLine, "/EXIT");
     });
+}
+
+void PrintStatus(int& iExitStatus) {
+    CBackupJobManager& manager = JobManager() ? *JobManager() : CreateJobManager();
+    manager.Reload();
+    bool bAlarm = false;
+    std::cout << JobHealth::StatusReport(manager, libDates::Now(), appPreferences::StaleDays, bAlarm) << std::flush;
+    if (bAlarm) iExitStatus = ExitJobFailed;
 }
 
 bool DisplayAvailable() {

@@ -11,7 +11,8 @@ namespace appSetup {
 
 // Exit statuses of the process.
 constexpr int ExitOk = 0;        // every job named after /RUN completed without failure (or none)
-constexpr int ExitJobFailed = 1; // a named job failed, was abandoned, missing or could not be opened
+constexpr int ExitJobFailed = 1; // a named job failed, was abandoned, missing or could not be opened; /STATUS: an
+                                 // active job is failed or stale
 constexpr int ExitUsage = 2;     // help for an unknown switch, a refused second instance, no display
 constexpr int ExitFatal = 3;     // a fatal error report
 
@@ -31,12 +32,17 @@ void SetCommandLine(const std::string& sCommandLine);
 // at most iMaxArgs are taken, the rest of the line is ignored.
 std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int iMaxArgs = 32);
 
-// The five lines of the command-line help joined with CR LF.
+// The lines of the command-line help joined with CR LF.
 std::string CommandLineHelpText();
 // The help box ("Command-Line Help"); without a display on standard output.
 void ShowCommandLineHelp();
 
-// Processes the command line: "/?", "/RUN" jobs (run at once), unknown switches, "/EXIT".
+// "/STATUS": one line per job on standard output (name, state, last run, last success, next
+// run, TAB-separated); iExitStatus becomes 1 when an active job is failed or stale.
+void PrintStatus(int& iExitStatus);
+
+// Processes the command line: "/?", "/RUN" jobs (run at once), unknown switches, "/STATUS"
+// (after the jobs; ends the program), "/EXIT".
 // Returns true when the program ends here; iExitStatus is then the process status. When it
 // returns false, iExitStatus holds the outcome of the "/RUN" jobs (0 or 1) for the end.
 bool DirectExecute(const std::string& sCommandLine, int& iExitStatus);

@@ -1,10 +1,12 @@
 #include "app/frmMain.h"
 
+#include "app/DesktopNotify.h"
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
 #include "app/ScheduleView.h"
 #include "app/frmPopup.h"
 #include "support/libErrorHandler.h"
+#include "support/libLog.h"
 
 #include <QCursor>
 #include <QIcon>
@@ -51,6 +53,7 @@ void frmMain::Form_Load(const std::string& sCommandLine) {
         // Nothing else would lead back to the program: keep the window in reach, minimised.
         if (auto* view = appSetup::ScheduleWindow()) view->MinimiseSchedule();
     }
+    m_tick.StartUp(*this);
 }
 
 bool frmMain::SystemTrayAddIcon() {
@@ -61,6 +64,7 @@ bool frmMain::SystemTrayAddIcon() {
             trayIcon->setObjectName("trayIcon");
             trayIcon->setToolTip(windowTitle());
             connect(trayIcon, &QSystemTrayIcon::activated, this, &frmMain::trayIcon_Activated);
+            connect(trayIcon, &QSystemTrayIcon::messageClicked, this, &frmMain::trayIcon_MessageClicked);
         }
         // Shown even without a notification area: where the panel starts after the program (a
         // session's autostart race), the icon appears as soon as the area does.
@@ -120,14 +124,25 @@ void frmMain::RefreshDetailsByHandle(int32_t lHandle) {
     if (auto* view = appSetup::ScheduleWindow()) view->RefreshDetailsByHandle(lHandle);
 }
 
-void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLogFile) {
-    std::string sText = SchedulerTick::FailureText(sJobName, sLogFile);
+void frmMain::trayIcon_MessageClicked() {
+    libErrorHandler::Trap("frmMain", "trayIcon_MessageClicked()", [&] {
+        if (m_bLastMessageIsFailure)
+            libLog::ViewTransactionLog();
+        else if (OnShowSchedule)
+            OnShowSchedule();
+    });
+}
+
+void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) {
+    std::string sText = SchedulerTick::FailureText(sJobName, sLogFile, sReason);
     std::cerr << "Stowline: " << sText << std::endl;
     QString text = QtHelpers::Q(sText);
     if (trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_bLastMessageIsFailure = true;
         trayIcon->showMessage(tr("Stowline"), text, QSystemTrayIcon::Warning);
         return;
     }
+    if (DesktopNotify::Send(QtHelpers::S(tr("Backup Error")), sText, true)) return;
     // No notification area: a box that does not wait, so the next scheduled job still runs.
     auto* box = new QMessageBox(QMessageBox::Warning, tr("Backup Error"), text, QMessageBox::Ok);
 
@@ -135,4 +150,14 @@ void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLog
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+}
+
+void frmMain::ReportStale(const std::string& sText) {
+    if (auto* view = appSetup::ScheduleWindow()) view->RefreshHealth();
+    if (trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_bLastMessageIsFailure = false;
+        trayIcon->showMessage(tr("Stowline"), QtHelpers::Q(sText), QSystemTrayIcon::Warning);
+        return;
+    }
+    if (!DesktopNotify::Send("Stowline", sText, false)) std::cerr << "Stowline: " << sText << std::endl;
 }

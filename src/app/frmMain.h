@@ -37,7 +37,8 @@ public:
     int LastMouseMessage() const { return m_lLastMouseMessage; }
     frmPopup* Popup() const { return m_pPopup; }
 
-    // Starts the timer; shows the main window unless the command line holds "/SILENT".
+    // Starts the timer; shows the main window unless the command line holds "/SILENT"; starts
+    // the tick (next runs computed, missed runs made up once the window is hidden).
     void Form_Load(const std::string& sCommandLine);
 
     // Puts the icon (tip "Stowline") in the notification area and keeps this window hidden.
@@ -57,18 +58,25 @@ public:
     bool MainWindowVisible() override;
     void SetTrayMenuEnabled(bool bEnabled) override;
     void RefreshDetailsByHandle(int32_t lHandle) override;
-    void ReportFailure(const std::string& sJobName, const std::string& sLogFile) override;
+    // A tray message (a click on it opens the transaction log); without a notification area the
+    // desktop's notification service, else a box that does not wait. Always a line on stderr.
+    void ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) override;
+    // A tray message (a click shows the job list), else the notification service or stderr; the
+    // main window re-marks its rows and its light.
+    void ReportStale(const std::string& sText) override;
 
 public slots:
     void tmrCheckForBackupJob_Timer();
 
 private:
     void trayIcon_Activated(QSystemTrayIcon::ActivationReason reason);
+    void trayIcon_MessageClicked();
 
     frmPopup* m_pPopup;
     SchedulerTick::CSchedulerTick m_tick;
     bool m_bMenuBusy = false;
     int m_lLastMouseMessage = 0;
+    bool m_bLastMessageIsFailure = false; // what a click on the tray message opens
 };
 
 namespace appSetup {

@@ -409,6 +409,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
 void Run::Record(bool bFailure) {
     m_job.SetFailure(bFailure);
     m_job.SetDateLastRun(libDates::Now());
+    if (!bFailure) m_job.SetDateLastSuccess(m_job.DateLastRun());
     const int32_t lCount = m_job.RunCount();
     if (lCount <= 0)
         m_job.SetRunCount(1);

@@ -107,6 +107,12 @@ void CBackupJob::SetDateLastRun(double dValue) {
     m_Changed = true;
 }
 
+void CBackupJob::SetDateLastSuccess(double dValue) {
+    if (dValue == m_DateLastSuccess) return;
+    m_DateLastSuccess = dValue;
+    m_Changed = true;
+}
+
 void CBackupJob::SetStartTime(double dValue) {
     if (dValue == m_StartTime) return;
     m_StartTime = dValue;
@@ -179,6 +185,7 @@ void CBackupJob::Clear() {
     m_FileName.clear();
     m_JobName.clear();
     m_DateLastRun = NotComputed;
+    m_DateLastSuccess = NotComputed;
     m_SizeLastRun = -1;
     m_RunCount = -1;
     m_CachedNextRun = NotComputed;
@@ -227,6 +234,7 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_PreBackupCommand = src.m_PreBackupCommand;
     m_PostBackupCommand = src.m_PostBackupCommand;
     m_DateLastRun = NotComputed;
+    m_DateLastSuccess = NotComputed;
     m_CachedNextRun = NotComputed;
     m_SizeLastRun = -1;
     m_RunCount = -1;
@@ -407,6 +415,65 @@ double CBackupJob::ComputeNextRun() const {
         }
     }
     return dCandidate;
+}
+
+double CBackupJob::ComputePreviousRun() const {
+    using namespace libDates;
+    const double dNow = Now();
+    const double dToday = std::floor(dNow);
+    double dCandidate = NotComputed;
+
+    switch (m_Frequency) {
+    case Daily:
+    case Weekly: {
+        // Today's start counts once it is not later than now (the next run calls it passed).
+        double dDay = dToday;
+        if (Seconds(dToday) + Seconds(m_StartTime) > SecondsOfNow(dNow)) dDay -= 1;
+        for (int i = 0; i < 7; ++i) {
+            if (m_DayOfWeek & (1 << Weekday(dDay))) {
+                dCandidate = dDay + m_StartTime;
+                break;
+            }
+            dDay -= 1;
+        }
+        break;
+    }
+    case Monthly: {
+        int iYear = Year(dNow), iMonth = Month(dNow);
+        // This month's moment, or an earlier month's; a day past a month's end rolls into the
+        // next month, which can put it after now, so step back until it is not.
+        for (int i = 0; i < 4; ++i) {
+            double d = DateSerial(iYear, iMonth, m_DayOfMonth) + m_StartTime;
+            if (Seconds(d) <= SecondsOfNow(dNow) &&
+                !(Seconds(DateValue(d)) == Seconds(dToday) &&
+                  Seconds(TimeSerial(Hour(dNow), Minute(dNow), 0)) < Seconds(m_StartTime))) {
+                dCandidate = d;
+                break;
+            }
+            if (--iMonth == 0) {
+                iMonth = 12;
+                --iYear;
+            }
+        }
+        break;
+    }
+    case OneShot:
+    default:
+        break;
+    }
+
+    std::vector<std::string> lines;
+    if (!libStrings::GetFileList(m_OneShotDates, lines)) {
+        for (const auto& sLine : lines) {
+            double d;
+            if (ParseDateTime(sLine, d) && d > dCandidate && Seconds(d) <= SecondsOfNow(dNow)) dCandidate = d;
+        }
+    }
+    return dCandidate;
+}
+
+double CBackupJob::DateTimePreviousRun() const {
+    return Trap(kModule, "DatePreviousRun()", [&] { return ComputePreviousRun(); });
 }
 
 double CBackupJob::DateTimeNextRun() {

@@ -68,6 +68,10 @@ public:
     const std::string& JobName() const { return m_JobName; }
     double DateLastRun() const { return m_DateLastRun; }
     void SetDateLastRun(double dValue);
+    // The end of the last run without Failure; NotComputed when none is recorded (files written
+    // before the field existed have none).
+    double DateLastSuccess() const { return m_DateLastSuccess; }
+    void SetDateLastSuccess(double dValue);
     double StartTime() const { return m_StartTime; }
     void SetStartTime(double dValue); // voids the cached next run
     // The time-of-day part of the next run (computes it when Changed or not yet computed).
@@ -97,6 +101,10 @@ public:
     // The next run (stored in the cache). A Daily or Weekly job whose mask holds no weekday
     // reports FarFuture.
     double DateTimeNextRun();
+    // The most recent scheduled moment at or before now (regular schedule or one-shot date):
+    // the mirror of DateTimeNextRun over the same calendar rules. NotComputed when there is none.
+    // Not cached.
+    double DateTimePreviousRun() const;
     // Rebuilds the weekday mask (Monday first, Sunday last). Neither sets Changed nor voids the
     // cache.
     void SetDayOfWeek(bool bMonday, bool bTuesday, bool bWednesday, bool bThursday, bool bFriday, bool bSaturday,
@@ -161,6 +169,7 @@ private:
     bool ReadLegacyJobFile(const std::string& sFileName);
     bool WriteJobFile();
     double ComputeNextRun() const;
+    double ComputePreviousRun() const;
 
     // Fields in declaration order, with the values Clear gives them.
     bool m_Changed = true;
@@ -169,6 +178,7 @@ private:
     std::string m_FileName;
     std::string m_JobName;
     double m_DateLastRun = NotComputed;
+    double m_DateLastSuccess = NotComputed;
     double m_SizeLastRun = -1;
     int32_t m_RunCount = -1;
     double m_CachedNextRun = NotComputed;

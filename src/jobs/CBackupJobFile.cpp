@@ -163,6 +163,7 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_Suspended = false;
         m_JobName = get("JobName");
         m_DateLastRun = DateOrDefault(get("DateLastRun"), NotComputed);
+        m_DateLastSuccess = DateOrDefault(get("DateLastSuccess"), NotComputed);
         {
             std::string s = get("SizeLastRun");
             double d = IsNumeric(s) ? std::trunc(NumericValue(s)) : -1;
@@ -265,6 +266,11 @@ bool CBackupJob::WriteJobFile() {
     auto set = [&](const char* sKey, const std::string& sValue) { ini.Set("Config", sKey, sValue); };
     set("JobName", m_JobName);
     set("DateLastRun", libDates::Format(m_DateLastRun, "mmm-dd-yyyy hh:mm"));
+    // Only a run that succeeded gives the key; until then the file has none (nothing invented).
+    if (m_DateLastSuccess > NotComputed)
+        set("DateLastSuccess", libDates::Format(m_DateLastSuccess, "mmm-dd-yyyy hh:mm"));
+    else
+        ini.Remove("Config", "DateLastSuccess");
     set("SizeLastRun", ShortestNumber(m_SizeLastRun));
     set("RunCount", std::to_string(m_RunCount));
     set("StartTime", libDates::Format(m_StartTime, "hh:mm"));

@@ -126,6 +126,10 @@ std::string CBackupJobManager::FileNameFromHandle(int32_t lHandle) const {
     return i < 0 ? std::string() : m_Entries[i].FileName;
 }
 
+int32_t CBackupJobManager::HandleFromIndex(int32_t lIndex) const {
+    return lIndex < 0 || lIndex >= Count() ? -1 : m_Entries[lIndex].Handle;
+}
+
 double CBackupJobManager::NextRunFromHandle(int32_t lHandle) const {
     int32_t i = FindIndexByHandle(lHandle);
     return i < 0 ? 0.0 : m_Entries[i].NextRun;

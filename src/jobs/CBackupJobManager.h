@@ -40,6 +40,9 @@ public:
     CBackupJob* JobFromHandle(int32_t lHandle);
     // The entry's file name, or "".
     std::string FileNameFromHandle(int32_t lHandle) const;
+    // The handle of the entry at that index (-1 out of range). With FileNameFromHandle it lets a
+    // caller read a job into its own object, leaving the shared job and the stored next runs alone.
+    int32_t HandleFromIndex(int32_t lIndex) const;
     // The entry's stored next run (NotComputed when not yet computed; 0 for an unknown handle).
     double NextRunFromHandle(int32_t lHandle) const;
     // Rebuilds the list from the "*.slj" files in JobFolder; handles restart at 0.

@@ -28,6 +28,8 @@ bool UseSystemTray = true;
 std::string LogViewCommand = DefaultLogViewCommand;
 bool SaveFormSize = false;
 int32_t Commenting = 0;
+bool RunMissedBackups = false;
+int32_t StaleDays = 7;
 std::array<ColumnSetting, ColumnCount> Columns = {
     ColumnSetting{0, 2000}, {1, 850}, {-2, 800}, {3, 850}, {4, 800}, {5, 720}, {6, 350}, {-7, 600}, {-8, 650}};
 std::string FormSize;
@@ -136,9 +138,12 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     LoggingMode = libStrings::StrToLongRange(ini.Get(kPrefs, "LoggingMode", ""), 0, 3);
     Commenting = libStrings::StrToLongRange(ini.Get(kPrefs, "Commenting", ""), 0, 2);
     LogViewCommand = ini.Get(kPrefs, "LogViewCommand", "");
-    for (const char* sKey : {"MaxBackupCopies", "LoggingMode", "Commenting"})
+    // Keys newer than the file read as their defaults.
+    RunMissedBackups = libStrings::BoolFromIniText(ini.Get(kPrefs, "RunMissedBackups", ""));
+    StaleDays = libStrings::StrToLongRange(ini.Get(kPrefs, "StaleDays", "7"), 0, 3650);
+    for (const char* sKey : {"MaxBackupCopies", "LoggingMode", "Commenting", "StaleDays"})
         NoteDamagedNumber(ini, sKey, false, damaged);
-    for (const char* sKey : {"StopOnError", "UseSystemTray", "SaveFormSize"})
+    for (const char* sKey : {"StopOnError", "UseSystemTray", "SaveFormSize", "RunMissedBackups"})
         NoteDamagedNumber(ini, sKey, true, damaged);
 
     bool bFailed = false;
@@ -164,6 +169,8 @@ void ResetToDefaults() {
     LogViewCommand = DefaultLogViewCommand;
     SaveFormSize = false;
     Commenting = 0;
+    RunMissedBackups = false;
+    StaleDays = 7;
     FormSize.clear();
     SetColumnDefaults();
 }
@@ -185,6 +192,8 @@ void LoadPreferences() {
         } else {
             SaveFormSize = false;
             Commenting = 0;
+            RunMissedBackups = false;
+            StaleDays = 7;
             FormSize.clear();
             ReadLegacy(ini, damaged);
         }
@@ -212,6 +221,8 @@ void SavePreferences() {
         ini.Set(kPrefs, "LogViewCommand", LogViewCommand);
         ini.Set(kPrefs, "SaveFormSize", libStrings::BoolToIniText(SaveFormSize));
         ini.Set(kPrefs, "Commenting", std::to_string(Commenting));
+        ini.Set(kPrefs, "RunMissedBackups", libStrings::BoolToIniText(RunMissedBackups));
+        ini.Set(kPrefs, "StaleDays", std::to_string(StaleDays));
         for (int i = 0; i < ColumnCount; ++i)
             ini.Set(kForm, ColumnKeys[i], FormatColumnSetting(Columns[i]));
         ini.Set(kForm, "FormSize", FormSize);

@@ -39,6 +39,10 @@ extern bool UseSystemTray;
 extern std::string LogViewCommand; // default "xdg-open"
 extern bool SaveFormSize;
 extern int32_t Commenting; // 0 Never, 1 Always, 2 Job defined
+// Run each job's missed scheduled moment once when an agent starts or the clock jumps.
+extern bool RunMissedBackups; // default false
+// Warn when an active job has no successful backup for this many days (0: never).
+extern int32_t StaleDays; // 0..3650, default 7
 extern std::array<ColumnSetting, ColumnCount> Columns;
 extern std::string FormSize; // placement text or ""
 

@@ -17,6 +17,11 @@ std::string& Comment() {
     static std::string s;
     return s;
 }
+std::string& LastUnconditional() {
+    static std::string s;
+    return s;
+}
+bool g_bLevelled = false; // LogEvent is running for LogEventLevel
 
 // The bytes below 32 escaped, so that no name can end a line early or forge another one.
 std::string EscapeControls(const std::string& sText) {
@@ -70,6 +75,7 @@ void LogEvent(const std::string& sText) {
     for (char& c : s)
         if (c == '"') c = '\'';
     const std::string sLine = libDates::Format(libDates::Now(), "mm/dd/yyyy hh:mm:ss") + "  " + EscapeControls(s);
+    if (!g_bLevelled) LastUnconditional() = EscapeControls(s);
     // A log that cannot be written never ends the program: the run it describes goes on.
     const std::string sFile = LogFileName();
     try {
@@ -81,8 +87,14 @@ void LogEvent(const std::string& sText) {
 }
 
 void LogEventLevel(int lLevel, const std::string& sText) {
-    if (appPreferences::LoggingMode <= lLevel) LogEvent(sText);
+    if (appPreferences::LoggingMode > lLevel) return;
+    g_bLevelled = true;
+    LogEvent(sText);
+    g_bLevelled = false;
 }
+
+const std::string& LastUnconditionalEvent() { return LastUnconditional(); }
+void ClearLastUnconditionalEvent() { LastUnconditional().clear(); }
 
 std::string LogFileName() { return appMisc::AppFolder() + appMisc::ExeBaseName() + ".log"; }
 std::string ErrorFileName() { return appMisc::AppFolder() + appMisc::ExeBaseName() + ".err"; }

@@ -11,6 +11,10 @@ namespace libLog {
 void LogEvent(const std::string& sText);
 // LogEvent when appPreferences::LoggingMode <= lLevel.
 void LogEventLevel(int lLevel, const std::string& sText);
+// The text of the latest line written by LogEvent itself (not through LogEventLevel): the
+// lines every logging mode keeps, errors among them. A failure report names it as the reason.
+const std::string& LastUnconditionalEvent();
+void ClearLastUnconditionalEvent();
 // AppFolder() + "stowline.log" / "stowline.err".
 std::string LogFileName();
 std::string ErrorFileName();

@@ -20,6 +20,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -112,6 +113,16 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     cmdBrowseViewer->setFixedWidth(32);
     chkSaveFormSize = new QCheckBox(tr("Save Screen Size"), this);
     chkSaveFormSize->setObjectName("chkSaveFormSize");
+    chkRunMissedBackups = new QCheckBox(tr("Run missed backups at start-up"), this);
+    chkRunMissedBackups->setObjectName("chkRunMissedBackups");
+    chkRunMissedBackups->setToolTip(
+        tr("A scheduled run missed while the computer was off or asleep runs once when Stowline starts or wakes "
+           "(up to seven days back)"));
+    spnStaleDays = new QSpinBox(this);
+    spnStaleDays->setObjectName("spnStaleDays");
+    spnStaleDays->setRange(0, 3650);
+    spnStaleDays->setSuffix(tr(" days"));
+    spnStaleDays->setSpecialValueText(tr("off"));
 
     auto* grid = new QGridLayout;
     int row = 0;
@@ -138,6 +149,14 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     grid->addWidget(cmdCueCard[5], row, 2);
     ++row;
     addRow(tr("Manual Comment Mode"), cmbCommentMode, 6);
+    grid->addWidget(chkRunMissedBackups, row++, 1);
+    {
+        auto* label = new QLabel(tr("Warn when a job has no successful backup for N days"), this);
+        label->setWordWrap(true);
+        label->setBuddy(spnStaleDays);
+        grid->addWidget(label, row, 0);
+        grid->addWidget(spnStaleDays, row++, 1);
+    }
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(0, 230);
 
@@ -207,6 +226,8 @@ void frmPreferences::Form_Load() {
             appPreferences::Commenting >= 0 && appPreferences::Commenting <= 2 ? appPreferences::Commenting : -1);
         txtLogViewer->setText(Q(appPreferences::LogViewCommand));
         chkSaveFormSize->setChecked(appPreferences::SaveFormSize);
+        chkRunMissedBackups->setChecked(appPreferences::RunMissedBackups);
+        spnStaleDays->setValue(appPreferences::StaleDays);
     });
 }
 
@@ -362,6 +383,8 @@ void frmPreferences::cmdOK_Click() {
             }
         }
         appPreferences::SaveFormSize = chkSaveFormSize->isChecked();
+        appPreferences::RunMissedBackups = chkRunMissedBackups->isChecked();
+        appPreferences::StaleDays = spnStaleDays->value();
         appPreferences::SavePreferences();
         m_bConfirmed = true;
         accept();

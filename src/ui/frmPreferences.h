@@ -1,6 +1,7 @@
 #pragma once
 // The preferences dialog: copy-count bound, stop-on-error, tray mode, logging mode, log viewer,
-// window-size saving, comment mode and the job-list columns (which are shown, in which order).
+// window-size saving, comment mode, catching up missed runs, the stale-backup warning and the
+// job-list columns (which are shown, in which order).
 // OK validates, stores the values in the process-wide preferences and writes the file.
 
 #include <QDialog>
@@ -13,6 +14,7 @@ class QComboBox;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSpinBox;
 
 class frmPreferences : public QDialog {
     Q_OBJECT
@@ -34,6 +36,8 @@ public:
     QPushButton* cmdBrowseViewer = nullptr;
     QCheckBox* chkSaveFormSize = nullptr;
     QComboBox* cmbCommentMode = nullptr;
+    QCheckBox* chkRunMissedBackups = nullptr; // RunMissedBackups
+    QSpinBox* spnStaleDays = nullptr;         // StaleDays (0 shows "off")
     QListWidget* lstColumns = nullptr;
     QPushButton* cmdMoveColumnUp = nullptr;
     QPushButton* cmdMoveColumnDown = nullptr;

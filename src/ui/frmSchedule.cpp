@@ -374,4 +374,9 @@ void frmSchedule::SetRunningState(bool bRunning) {
         a->setEnabled(!bRunning);
     }
     mnuAbort->setEnabled(bRunning);
+    // The run left the light idle: show the warning again if it still applies.
+    if (!bRunning) {
+        m_bHealthWarning = false;
+        UpdateHealthLight();
+    }
 }

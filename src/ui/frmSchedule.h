@@ -41,6 +41,8 @@ public:
     // Item data roles of a row: the handle (Tag) and the image number.
     static constexpr int TagRole = Qt::UserRole;
     static constexpr int ImageRole = Qt::UserRole + 1;
+    // True on a row whose job has no successful backup for StaleDays days.
+    static constexpr int StaleRole = Qt::UserRole + 2;
 
     explicit frmSchedule(QWidget* parent = nullptr);
     ~frmSchedule() override;
@@ -51,6 +53,8 @@ public:
     // ignored) is reported ("Data Error ") and marked invalid.
     void RefreshScheduleForm() override;
     void RefreshDetailsByHandle(long lHandle) override;
+    // Re-marks stale rows and sets the status light from them.
+    void RefreshHealth() override;
     void SetKillForm(bool bKill) override { m_bKillForm = bKill; }
     void SetFileCloseCaption(const std::string& sCaption) override;
     void AddFileMenuExit(const std::string& sCaption, std::function<void()> onExit) override;
@@ -72,6 +76,12 @@ public:
     void DeleteItemListView(int iRow);
     void RefreshItemDetails(QTreeWidgetItem* row, CBackupJob& job);
     void RefreshSelectedItemDetails(CBackupJob& job);
+    // The light's warning state (first place amber, drive at rest) while any row is stale and no
+    // run of this window is going on; back to idle when none is.
+    void UpdateHealthLight();
+    // Marks the row stale or not ("!" after its Status text, a tooltip saying since when).
+    void MarkHealth(QTreeWidgetItem* row, const CBackupJob& job);
+    bool HealthWarning() const { return m_bHealthWarning; }
     // Sets the row's Status cell to "R" when that column is shown.
     void ShowRunningState(QTreeWidgetItem* row);
     // Size in whole kilobytes (any part counts as one) with thousands separators; "?" below 0.
@@ -210,6 +220,7 @@ private:
     bool m_bActivated = false;
     bool m_bUnloading = false;
     bool m_bRunning = false;
+    bool m_bHealthWarning = false;
     int m_iBusyPointers = 0;
     // Displayed column of each column identity (-1 = not shown).
     std::array<int, 9> m_ColumnIndex{};

@@ -6,6 +6,7 @@
 #include "app/QtHelpers.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJobManager.h"
+#include "jobs/JobHealth.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
@@ -197,6 +198,7 @@ void frmSchedule::DeleteItemListView(int iRow) {
         if (row == nullptr) return;
         if (CBackupJobManager* manager = JobManager()) manager->DeleteByHandle(RowTag(row));
         delete lvwSchedule->takeTopLevelItem(iRow);
+        UpdateHealthLight();
     });
 }
 
@@ -213,6 +215,52 @@ void frmSchedule::RefreshItemDetails(QTreeWidgetItem* row, CBackupJob& job) {
             if (appPreferences::Columns[iColumn].Position <= 0 || iIndex < 0) continue;
             row->setText(iIndex, Q(CellText(iColumn, job)));
             if (RightAligned(iColumn)) row->setTextAlignment(iIndex, Qt::AlignRight | Qt::AlignVCenter);
+        }
+        MarkHealth(row, job);
+    });
+}
+
+void frmSchedule::MarkHealth(QTreeWidgetItem* row, const CBackupJob& job) {
+    const bool bStale = JobHealth::IsStale(job, libDates::Now(), appPreferences::StaleDays);
+    row->setData(0, StaleRole, bStale);
+    const int iIndex = m_ColumnIndex[appPreferences::colState];
+    if (appPreferences::Columns[appPreferences::colState].Position > 0 && iIndex >= 0) {
+        QString sTip;
+        QString sText = row->text(iIndex);
+        if (sText.endsWith('!')) sText.chop(1);
+        row->setText(iIndex, bStale ? sText + "!" : sText);
+        if (bStale) {
+            sTip = tr("No successful backup since %1")
+                       .arg(Q(libDates::Format(JobHealth::NoSuccessSince(job), "mmm-dd-yyyy hh:mm")));
+        }
+        row->setToolTip(iIndex, sTip);
+    }
+    UpdateHealthLight();
+}
+
+void frmSchedule::UpdateHealthLight() {
+    bool bStale = false;
+    for (int i = 0; i < lvwSchedule->topLevelItemCount() && !bStale; ++i)
+        bStale = lvwSchedule->topLevelItem(i)->data(0, StaleRole).toBool();
+    if (m_bRunning || bStale == m_bHealthWarning) return;
+    m_bHealthWarning = bStale;
+    SetLight(0, !bStale);
+    SetLight(1, bStale);
+    SetLight(2, false);
+    SetLight(3, true);
+    picLight->setToolTip(bStale ? tr("A job has no recent successful backup") : QString());
+}
+
+void frmSchedule::RefreshHealth() {
+    libErrorHandler::Trap("frmSchedule", "RefreshHealth()", [&] {
+        CBackupJobManager* manager = JobManager();
+        if (manager == nullptr) return;
+        // Each job into an object of its own: loading the shared job would store its next run
+        // afresh, and a job due this moment would no longer look due to the tick.
+        for (int i = 0; i < lvwSchedule->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* row = lvwSchedule->topLevelItem(i);
+            CBackupJob job;
+            if (!job.OpenBackupJob(manager->FileNameFromHandle(RowTag(row)))) MarkHealth(row, job);
         }
     });
 }

@@ -64,9 +64,9 @@ key_of() { # job name, key: the value in the job file
 
 # ---- help ----
 run "/?"
-printf 'Stowline command-line parameters are as follows:\n/SILENT -\t\tNo dialog at startup, tray only\n/RUN <jobname.slj> -\tNotice: no path, no spaces\n/EXIT -\t\t\tExit Stowline upon completion\n/? -\t\t\tThis help dialog\n' >"$WORK/expected-help"
+printf 'Stowline command-line parameters are as follows:\n/SILENT -\t\tNo dialog at startup, tray only\n/RUN <jobname.slj> -\tNotice: no path, no spaces\n/EXIT -\t\t\tExit Stowline upon completion\n/? -\t\t\tThis help dialog\n/STATUS -\t\tEach job'"'"'s state; exit 1 if any failed or stale\n' >"$WORK/expected-help"
 check "/? exits 0" [ "$RC" -eq 0 ]
-check "/? prints the five help lines on stdout" cmp -s "$WORK/out" "$WORK/expected-help"
+check "/? prints the help lines on stdout" cmp -s "$WORK/out" "$WORK/expected-help"
 check "/? writes nothing on stderr" is_empty "$WORK/err"
 run /RUN nosuchjob /EXIT "/?"
 check "/? wins over every other switch" [ "$RC" -eq 0 ]
@@ -178,6 +178,67 @@ check "SIGTERM ends the agent with status 0" [ "$AGENT_RC" -eq 0 ]
 check "the orderly shut-down saved the preferences" [ -f "$WORK/Stowline.txt" ]
 run "/?"
 check "the lock is free after the agent ended" [ "$RC" -eq 0 ]
+
+# ---- missed runs, the first tick and /STATUS ----
+rm -f "$JOBS"/*.slj
+mkdir -p "$WORK/missed-target" "$WORK/oneshot-target"
+stamp() { LC_ALL=C date -d "@$1" "+%b-%d-%Y %H:%M"; }
+# A daily job whose moment passed two minutes before the agents start, never run before.
+write_job missed 0 "$WORK/data/" "$WORK/missed-target/" "$(date -d "@$(($(date +%s) - 120))" +%H:%M)"
+# A one-shot job due 10 s after the agent starts, inside its first tick.
+write_job oneshot 0 "$WORK/data/" "$WORK/oneshot-target/"
+sed -i 's/^Frequency=1\r$/Frequency=4\r/' "$JOBS/oneshot.slj"
+printf '%s\r\n' "0=$(date -d "@$(($(date +%s) + 10))" "+%Y-%m-%d %H:%M:%S")" >>"$JOBS/oneshot.slj"
+rm -f "$WORK/Stowline.txt"
+"$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
+AGENT_PID=$!
+for _ in $(seq 1 50); do
+    [ "$(key_of oneshot RunCount)" = 1 ] && break
+    sleep 1
+done
+check "a one-shot date inside the agent's first tick runs" [ "$(key_of oneshot RunCount)" = 1 ]
+check "a successful run records its success" [ -n "$(key_of oneshot DateLastSuccess)" ]
+check "with RunMissedBackups off the missed moment is not made up" [ "$(key_of missed RunCount)" = 0 ]
+kill -TERM "$AGENT_PID"
+wait "$AGENT_PID"
+AGENT_PID=""
+check "the agent's shut-down wrote RunMissedBackups=0 and StaleDays=7" \
+    sh -c "grep -q '^RunMissedBackups=0' '$WORK/Stowline.txt' && grep -q '^StaleDays=7' '$WORK/Stowline.txt'"
+sed -i 's/^RunMissedBackups=0/RunMissedBackups=-1/' "$WORK/Stowline.txt"
+"$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
+AGENT_PID=$!
+for _ in $(seq 1 50); do
+    [ "$(key_of missed RunCount)" = 1 ] && break
+    sleep 0.2
+done
+check "with RunMissedBackups on the missed moment runs at start-up" [ "$(key_of missed RunCount)" = 1 ]
+sleep 1
+kill -TERM "$AGENT_PID"
+wait "$AGENT_PID"
+AGENT_PID=""
+check "it runs once" [ "$(key_of missed RunCount)" = 1 ]
+check "the catch-up is logged once" [ "$(grep -c "  Missed run of .* caught up" "$WORK/stowline.log")" -eq 1 ]
+check "the one-shot job was not made up again" [ "$(key_of oneshot RunCount)" = 1 ]
+
+EIGHT_DAYS_AGO=$(stamp $(($(date +%s) - 8 * 86400)))
+write_job stalejob 0 "$WORK/data/" "$WORK/missed-target/"
+sed -i "s/^DateLastRun=.*\r$/DateLastRun=$EIGHT_DAYS_AGO\r\nDateLastSuccess=$EIGHT_DAYS_AGO\r/" "$JOBS/stalejob.slj"
+run /STATUS
+check "/STATUS exits 1 with a stale job" [ "$RC" -eq 1 ]
+check "/STATUS names the stale job" grep -q "^stalejob	stale	$EIGHT_DAYS_AGO	$EIGHT_DAYS_AGO	" "$WORK/out"
+check "/STATUS names the caught-up job ok" grep -q "^missed	ok	" "$WORK/out"
+check "/STATUS prints one line per job" [ "$(wc -l <"$WORK/out")" -eq 3 ]
+rm -f "$JOBS/stalejob.slj"
+run /STATUS
+check "/STATUS exits 0 when no job is failed or stale" [ "$RC" -eq 0 ]
+sed -i 's/^Suspended=0\r$/Suspended=-1\r/' "$JOBS/oneshot.slj"
+write_job brokenjob 0 "$WORK/no-such-source/" "$WORK/missed-target/"
+run /RUN brokenjob /STATUS
+check "/RUN then /STATUS: the failed job makes it exit 1" [ "$RC" -eq 1 ]
+check "/STATUS: an abandoned run records nothing, the job has never run" grep -q "^brokenjob	never run	" "$WORK/out"
+check "/STATUS reports a suspended job" grep -q "^oneshot	suspended	" "$WORK/out"
+rm -f "$JOBS/brokenjob.slj"
+sed -i 's/^RunMissedBackups=-1/RunMissedBackups=0/' "$WORK/Stowline.txt"
 
 # ---- the headless agent runs a due job by itself ----
 rm -f "$JOBS"/*.slj

@@ -33,9 +33,12 @@ struct RecordingHost : SchedulerTick::TickHost {
         Events.push_back("refresh:" + std::to_string(h));
         if (OnRefresh) OnRefresh();
     }
-    void ReportFailure(const std::string& sName, const std::string& sLog) override {
+    std::vector<std::string> Reasons, StaleReports; // kept apart from Events: not every test judges them
+    void ReportFailure(const std::string& sName, const std::string& sLog, const std::string& sReason) override {
         Events.push_back("failure:" + sName + "|" + sLog);
+        Reasons.push_back(sReason);
     }
+    void ReportStale(const std::string& sText) override { StaleReports.push_back(sText); }
 };
 
 class AppTickTest : public TempJobFolder {
@@ -153,9 +156,95 @@ TEST_F(AppTickTest, FailedScheduledRunIsReportedWithJobAndLog) {
         }
     }
     EXPECT_EQ(iFailures, 1);
+    ASSERT_EQ(host.Reasons.size(), 1u);
+    EXPECT_EQ(host.Reasons[0],
+              "Stowline Pre-Emptive Error, file to backup does not exist: '" + Root + "no-such-folder-Broken/'.")
+        << "the reason is the run's error line in the log";
+    EXPECT_TRUE(LogHas(host.Reasons[0]));
     EXPECT_EQ(RunCountOf(sGood), 1); // the tick went on with the next job
     EXPECT_EQ(SchedulerTick::FailureText("Broken", "/x/stowline.log"),
               "Backup Job 'Broken' has failed. See transaction log for details: '/x/stowline.log'");
+    EXPECT_EQ(SchedulerTick::FailureText("Broken", "/x/stowline.log", "Disk full."),
+              "Backup Job 'Broken' has failed: Disk full. See transaction log for details: '/x/stowline.log'");
+}
+
+// Missed runs made up with the clock set by the test: the jobs run at 12:05 and last ran two
+// days ago at 08:00.
+TEST_F(AppTickTest, MissedRunsAreCaughtUpOnceAtStartUpAndAfterAClockJump) {
+    std::string sSlept = WriteCopyJob("Slept");
+    std::string sPaused = WriteCopyJob("Paused", /*bSuspended=*/true);
+    auto caughtUpLines = [] {
+        int n = 0;
+        for (const auto& sLine : LogLines())
+            n += sLine.find("Missed run of") != std::string::npos;
+        return n;
+    };
+    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(13, 0, 0); // asleep at 12:05
+    libDates::SetClock(Now);
+    JobManager()->Reload();
+    RecordingHost host;
+    {
+        SchedulerTick::CSchedulerTick off;
+        EXPECT_EQ(off.StartUp(host), 0) << "RunMissedBackups is off by default";
+    }
+    appPreferences::RunMissedBackups = true;
+    JobManager()->Reload();
+    SchedulerTick::CSchedulerTick tick;
+    EXPECT_EQ(tick.StartUp(host), 1);
+    EXPECT_EQ(RunCountOf(sSlept), 1);
+    EXPECT_EQ(RunCountOf(sPaused), 0) << "never for a suspended job";
+    EXPECT_TRUE(LogHas("  Missed run of 03/10/2027 12:05:00 caught up"));
+    EXPECT_EQ(caughtUpLines(), 1);
+    EXPECT_EQ(LoadJob(sSlept).DateLastSuccess(), Now) << "a run without failure records its success";
+    // Never twice: neither the next tick nor the next start-up runs it again.
+    EXPECT_EQ(tick.Tick(host), 0);
+    JobManager()->Reload();
+    SchedulerTick::CSchedulerTick again;
+    EXPECT_EQ(again.StartUp(host), 0);
+    EXPECT_EQ(RunCountOf(sSlept), 1);
+    // Three days off (a wall-clock jump far beyond two ticks): one run for all the moments missed.
+    Now += 3;
+    libDates::SetClock(Now);
+    EXPECT_EQ(again.Tick(host), 1);
+    EXPECT_EQ(RunCountOf(sSlept), 2);
+    EXPECT_TRUE(LogHas("  Missed run of 03/13/2027 12:05:00 caught up"));
+    EXPECT_EQ(caughtUpLines(), 2);
+    EXPECT_FALSE(again.CatchUpPending());
+    EXPECT_EQ(RunCountOf(sPaused), 0);
+    // A step of less than two ticks is no jump.
+    Now += 1.0 / 1440;
+    libDates::SetClock(Now);
+    EXPECT_EQ(again.Tick(host), 0);
+    EXPECT_FALSE(again.CatchUpPending());
+}
+
+TEST_F(AppTickTest, StaleJobsAreNamedOnceADay) {
+    // Its source is missing: every run is abandoned and records nothing.
+    std::string sFile = WriteCopyJob("Old", false, /*bMissingSource=*/true);
+    CBackupJob job = LoadJob(sFile);
+    job.SetDateLastSuccess(libDates::DateValue(Now) - 8);
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    Reload();
+    SchedulerTick::CSchedulerTick tick;
+    RecordingHost host;
+    host.bVisible = true;
+    tick.Tick(host);
+    EXPECT_TRUE(host.StaleReports.empty()) << "not while the window shows (it marks the rows itself)";
+    host.bVisible = false;
+    tick.Tick(host);
+    ASSERT_EQ(host.StaleReports.size(), 1u);
+    EXPECT_EQ(host.StaleReports[0], "No successful backup for more than 7 day(s): 'Old' (since Mar-02-2027 00:00)");
+    tick.Tick(host);
+    EXPECT_EQ(host.StaleReports.size(), 1u) << "once a day";
+    libDates::SetClock(libDates::DateValue(Now) + 1 + libDates::TimeSerial(0, 0, 10));
+    tick.Tick(host);
+    EXPECT_EQ(host.StaleReports.size(), 2u) << "and again the next day";
+    // The source appears: the next run succeeds, and the job is no longer named.
+    WriteFile(Root + "no-such-folder-Old/x.txt", "x");
+    libDates::SetClock(libDates::DateValue(Now) + 2 + libDates::TimeSerial(12, 10, 0));
+    tick.Tick(host);
+    EXPECT_EQ(RunCountOf(sFile), 1);
+    EXPECT_EQ(host.StaleReports.size(), 2u);
 }
 
 TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {

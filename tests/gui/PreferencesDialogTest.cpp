@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -53,6 +54,9 @@ TEST_F(PreferencesDialogTest, LoadShowsEveryPreferenceOkStoresAndSavesCancelKeep
     EXPECT_EQ(d.cmbCommentMode->currentText(), "Always");
     EXPECT_EQ(d.txtLogViewer->text(), "xdg-open");
     EXPECT_TRUE(d.chkSaveFormSize->isChecked());
+    EXPECT_FALSE(d.chkRunMissedBackups->isChecked());
+    EXPECT_EQ(d.chkRunMissedBackups->text(), "Run missed backups at start-up");
+    EXPECT_EQ(d.spnStaleDays->value(), 7);
     // Default columns: rows by position, hidden ones unchecked.
     EXPECT_EQ(Rows(d), (std::vector<std::string>{"Job name", "Date last run", "-Time last run", "Date next run",
                                                  "Start time", "Size", "Status", "-Runs", "-Type"}));
@@ -63,6 +67,9 @@ TEST_F(PreferencesDialogTest, LoadShowsEveryPreferenceOkStoresAndSavesCancelKeep
     d.cmbLogMode->setCurrentIndex(3);
     d.cmbCommentMode->setCurrentIndex(2);
     d.chkSaveFormSize->setChecked(false);
+    d.chkRunMissedBackups->setChecked(true);
+    d.spnStaleDays->setValue(0);
+    EXPECT_EQ(d.spnStaleDays->text(), "off");
     ModalScript script;
     script.Then([&](QWidget*) { d.cmdOk->click(); });
     EXPECT_TRUE(d.Execute());
@@ -78,6 +85,8 @@ TEST_F(PreferencesDialogTest, LoadShowsEveryPreferenceOkStoresAndSavesCancelKeep
     EXPECT_EQ(P::MaxBackupCopies, 99);
     EXPECT_FALSE(P::UseSystemTray);
     EXPECT_EQ(P::Commenting, 2);
+    EXPECT_TRUE(P::RunMissedBackups);
+    EXPECT_EQ(P::StaleDays, 0);
 
     // Cancel leaves the preferences and their file untouched.
     std::string sBefore = ReadFile(P::PreferencesFileName());

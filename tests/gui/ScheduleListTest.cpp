@@ -153,6 +153,42 @@ TEST_F(ScheduleTest, HeaderClickSortsOneWayThenTheOther) {
     EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "beta", "Charlie", "Delta", "gamma"}));
 }
 
+// A job without a successful backup for StaleDays days: "!" in its Status cell, a tooltip saying
+// since when, and the light's warning state (amber lamp, drive at rest) until none is left.
+TEST_F(ScheduleTest, StaleJobsAreMarkedAndTurnTheLightToWarning) {
+    P::StaleDays = 7;
+    CBackupJob old = LoadJob(SaveJob("Old", true));
+    old.SetDateLastRun(Now - 1);
+    old.SetDateLastSuccess(Now - 7 - 1.0 / 1440);
+    ASSERT_FALSE(old.SaveBackupJobIniFile());
+    CBackupJob fresh = LoadJob(SaveJob("Fresh", false));
+    fresh.SetDateLastRun(Now - 7);
+    fresh.SetDateLastSuccess(Now - 7);
+    ASSERT_FALSE(fresh.SaveBackupJobIniFile());
+    SaveJob("Paused", false, /*bSuspended=*/true);
+    Form->RefreshScheduleForm();
+    Form->show();
+    EXPECT_EQ(Cell(RowNamed("Old"), P::colState), "D!");
+    EXPECT_EQ(RowNamed("Old")->toolTip(Form->ColumnIndex(P::colState)).toStdString(),
+              "No successful backup since Mar-03-2027 11:59");
+    EXPECT_EQ(Cell(RowNamed("Fresh"), P::colState), "D") << "exactly seven days is not more than seven";
+    EXPECT_EQ(Cell(RowNamed("Paused"), P::colState), "S");
+    EXPECT_TRUE(Form->HealthWarning());
+    EXPECT_FALSE(Form->imgLight[0]->isVisible());
+    EXPECT_TRUE(Form->imgLight[1]->isVisible());
+    EXPECT_FALSE(Form->imgLight[2]->isVisible());
+    EXPECT_TRUE(Form->imgLight[3]->isVisible());
+    // A minute later the other job is stale too; removing both rows ends the warning.
+    libDates::SetClock(Now + 1.0 / 1440);
+    Form->RefreshHealth();
+    EXPECT_EQ(Cell(RowNamed("Fresh"), P::colState), "D!");
+    Form->DeleteItemListView(List()->indexOfTopLevelItem(RowNamed("Old")));
+    Form->DeleteItemListView(List()->indexOfTopLevelItem(RowNamed("Fresh")));
+    EXPECT_FALSE(Form->HealthWarning());
+    EXPECT_TRUE(Form->imgLight[0]->isVisible());
+    EXPECT_FALSE(Form->imgLight[1]->isVisible());
+}
+
 TEST_F(ScheduleTest, FirstShowSelectsTheFirstRowAndStatusBarLightsAndSize) {
     SaveJob("One", true);
     SaveJob("Two", false);

@@ -25,6 +25,9 @@ protected:
     void SetUp() override {
         TempJobFolder::SetUp();
         StartJobs(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0), true);
+        // The job files are saved today, long before the fixed clock: without this every
+        // never-run job would be marked stale (the mark has its own test).
+        appPreferences::StaleDays = 0;
         appSetup::SetHasNotificationArea(true);
         Form = std::make_unique<frmSchedule>();
     }

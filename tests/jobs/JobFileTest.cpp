@@ -38,6 +38,7 @@ CBackupJob FullJob(const std::string& sName) {
     CBackupJob job;
     job.CopyJob(CBackupJob(), sName);
     job.SetDateLastRun(DateSerial(2001, 12, 5) + TimeSerial(18, 34, 0));
+    job.SetDateLastSuccess(DateSerial(2001, 12, 4) + TimeSerial(18, 33, 0));
     job.SetSizeLastRun(123456789012.0);
     job.SetRunCount(42);
     job.SetStartTime(TimeSerial(7, 5, 0));
@@ -81,6 +82,7 @@ TEST_F(JobFile, EveryFieldSurvivesASaveAndALoad) {
     EXPECT_FALSE(job.Changed());
     CBackupJob back = Load(job.FileName());
     ExpectSameDefinition(job, back);
+    EXPECT_EQ(libDates::Format(back.DateLastSuccess(), "mmm-dd-yyyy hh:mm"), "Dec-04-2001 18:33");
     EXPECT_TRUE(back.Changed()) << "an INI load leaves Changed as Clear left it";
     EXPECT_EQ(back.FileName(), job.FileName());
 
@@ -166,6 +168,14 @@ TEST_F(JobFile, ASaveKeepsWhatElseTheFileHolds) {
     EXPECT_FALSE(ini.Has("Source", "File_1")) << "a list section is rewritten whole";
     EXPECT_EQ(ini.Get("Config", "DayOfMonth"), "9");
     EXPECT_EQ(ini.Keys("Config").front(), "JobName");
+    // A file from before successes were recorded reads as none and is written back without one.
+    EXPECT_EQ(job.DateLastSuccess(), CBackupJob::NotComputed);
+    EXPECT_FALSE(ini.Has("Config", "DateLastSuccess"));
+    job.SetDateLastSuccess(DateSerial(2027, 3, 1) + TimeSerial(3, 0, 0));
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    ASSERT_TRUE(ini.Load(sPath));
+    EXPECT_EQ(ini.Get("Config", "DateLastSuccess"), "Mar-01-2027 03:00");
+    EXPECT_EQ(Load(IniJob("DateLastSuccess=garbage\r\n")).DateLastSuccess(), CBackupJob::NotComputed);
 }
 
 TEST_F(JobFile, ReadingRulesOfTheConfigSection) {

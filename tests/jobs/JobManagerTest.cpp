@@ -2,11 +2,15 @@
 
 #include "common/TempJobFolder.h"
 #include "jobs/CBackupJobManager.h"
+#include "jobs/JobHealth.h"
 #include "support/libDates.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
+#include <set>
+#include <sys/stat.h>
 
 namespace {
 
@@ -212,6 +216,93 @@ TEST_F(JobManagerTest, DuplicateNamesAndDamagedFilesKeepTheirEntries) {
     EXPECT_EQ(due.front(), 0);
     EXPECT_EQ(manager.NextRunFromHandle(3), CBackupJob::FarFuture) << "a mask without weekdays never runs";
     EXPECT_FALSE(std::filesystem::exists(App + "stowline.err"));
+}
+
+// Missed moments and staleness read from real job files, with the clock set by the test.
+class JobHealthTest : public JobManagerTest {
+protected:
+    // A daily job at 03:00 with its last run and last success (NotComputed: none recorded).
+    std::string SaveRun(const std::string& sName, double dLastRun, double dLastSuccess, bool bSuspended = false) {
+        CBackupJob job;
+        job.OpenBackupJob(SaveJob(sName, TimeSerial(3, 0, 0), bSuspended));
+        job.SetDateLastRun(dLastRun);
+        job.SetDateLastSuccess(dLastSuccess);
+        EXPECT_FALSE(job.SaveBackupJobIniFile());
+        return job.FileName();
+    }
+    static void SetSaved(const std::string& sFile, double dWhen) {
+        const int64_t ns = libDates::ToFileTimeNs(dWhen);
+        const timespec times[2] = {{ns / 1000000000, ns % 1000000000}, {ns / 1000000000, ns % 1000000000}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, sFile.c_str(), times, 0), 0);
+    }
+};
+
+// The tick's trials run the jobs; here, the window of seven days and which moment counts.
+TEST_F(JobHealthTest, MissedMomentIsTheLatestAfterTheLastRunWithinAWeek) {
+    CBackupJob job;
+    job.SetDayOfWeek(CBackupJob::AllDays);
+    job.SetStartTime(TimeSerial(3, 0, 0));
+    job.SetDateLastRun(kNow - 3);
+    const double dToday3 = DateSerial(2027, 3, 10) + TimeSerial(3, 0, 0);
+    EXPECT_DOUBLE_EQ(JobHealth::MissedMoment(job, kNow), dToday3) << "the latest of three missed moments";
+    job.SetDateLastRun(dToday3 + 0.01);
+    EXPECT_EQ(JobHealth::MissedMoment(job, kNow), CBackupJob::NotComputed) << "it ran after the moment";
+    libDates::SetClock(kNow + 1);
+    EXPECT_DOUBLE_EQ(JobHealth::MissedMoment(job, kNow + 1), dToday3 + 1) << "the next day's moment is its own";
+    job.SetFrequency(CBackupJob::Monthly);
+    job.SetDayOfMonth(2);
+    job.SetDateLastRun(kNow - 30);
+    libDates::SetClock(kNow);
+    EXPECT_EQ(JobHealth::MissedMoment(job, kNow), CBackupJob::NotComputed) << "eight days back";
+    libDates::SetClock(kNow - 2);
+    EXPECT_DOUBLE_EQ(JobHealth::MissedMoment(job, kNow - 2), dToday3 - 8) << "six days back";
+    job.SetSuspended(true);
+    EXPECT_EQ(JobHealth::MissedMoment(job, kNow - 2), CBackupJob::NotComputed);
+}
+
+TEST_F(JobHealthTest, StaleOverTheBoundaryAndForFilesWithoutASuccess) {
+    SaveRun("Good", kNow - 7, kNow - 7);
+    std::string sFailing = SaveRun("Failing", kNow - 1, kNow - 8);
+    std::string sNew = SaveJob("New", TimeSerial(3, 0, 0));
+    SetSaved(sNew, kNow - 6);
+    std::string sOldFile = SaveJob("OldFile", TimeSerial(3, 0, 0));
+    SetSaved(sOldFile, kNow - 40);
+    SaveRun("Paused", kNow - 30, kNow - 30, true);
+    CBackupJobManager manager;
+    manager.Reload();
+    auto stale = [&](double dNow, int iDays) {
+        std::set<std::string> names;
+        for (const auto& st : JobHealth::StaleJobs(manager, dNow, iDays))
+            names.insert(st.JobName + "@" + libDates::Format(st.Since, "mmm-dd-yyyy hh:mm"));
+        return names;
+    };
+    // Reading the jobs leaves the stored next runs alone: a job due now stays due.
+    manager.BackupsToRun(kNow);
+    libDates::SetClock(kNow + 0.7);
+    stale(kNow + 0.7, 7);
+    EXPECT_EQ(manager.BackupsToRun(kNow + 0.7).size(), 4u) << "every active job's 03:00 has passed";
+    libDates::SetClock(kNow);
+    EXPECT_EQ(stale(kNow, 7), (std::set<std::string>{"Failing@Mar-02-2027 12:00", "OldFile@Jan-29-2027 12:00"}));
+    EXPECT_EQ(stale(kNow + 1.0 / 1440, 7), (std::set<std::string>{"Good@Mar-03-2027 12:00", "Failing@Mar-02-2027 12:00",
+                                                                  "OldFile@Jan-29-2027 12:00"}))
+        << "a minute past seven days";
+    EXPECT_TRUE(stale(kNow + 30, 0).empty()) << "0 days turns the alarm off";
+    EXPECT_EQ(stale(kNow + 2, 7).count("New@Mar-04-2027 12:00"), 1u) << "a never-run job ages from its last save";
+
+    bool bAlarm = false;
+    std::string sReport = JobHealth::StatusReport(manager, kNow, 7, bAlarm);
+    EXPECT_TRUE(bAlarm);
+    EXPECT_NE(sReport.find("Good\tok\tMar-03-2027 12:00\tMar-03-2027 12:00\tMar-11-2027 03:00\n"), std::string::npos)
+        << sReport;
+    EXPECT_NE(sReport.find("Failing\tfailed\t"), std::string::npos);
+    EXPECT_NE(sReport.find("New\tnever run\t-\t-\tMar-11-2027 03:00\n"), std::string::npos);
+    EXPECT_NE(sReport.find("OldFile\tstale\t-\t-\t"), std::string::npos);
+    EXPECT_NE(sReport.find("Paused\tsuspended\t"), std::string::npos);
+    std::filesystem::remove(sFailing);
+    std::filesystem::remove(sOldFile);
+    manager.Reload();
+    JobHealth::StatusReport(manager, kNow, 7, bAlarm);
+    EXPECT_FALSE(bAlarm) << "ok, never run and suspended jobs raise no alarm";
 }
 
 } // namespace

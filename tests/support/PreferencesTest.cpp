@@ -82,6 +82,8 @@ TEST_F(Preferences, SaveThenLoadGivesEveryValueBack) {
     LogViewCommand = sViewer; // longer than 63 characters, with blanks and quotes
     SaveFormSize = true;
     Commenting = 2;
+    RunMissedBackups = true;
+    StaleDays = 0;
     SetColumnDefaults();
     Columns[colState] = {-6, 0};
     Columns[colRunCount] = {7, 20000};
@@ -97,6 +99,8 @@ TEST_F(Preferences, SaveThenLoadGivesEveryValueBack) {
     EXPECT_EQ(LogViewCommand, sViewer);
     EXPECT_TRUE(SaveFormSize);
     EXPECT_EQ(Commenting, 2);
+    EXPECT_TRUE(RunMissedBackups);
+    EXPECT_EQ(StaleDays, 0);
     EXPECT_TRUE(Same(Columns, saved));
     EXPECT_EQ(FormSize, "0,1,2,3,4,5,6,7,8");
     const std::string sText = ReadFile(PreferencesFileName());
@@ -146,8 +150,12 @@ TEST_F(Preferences, BothLayoutsAndDamagedValuesTakeTheirDefaultsWithOneWarning) 
         ClearLog();
         ResetToDefaults();
         SaveFormSize = true;
+        RunMissedBackups = true;
+        StaleDays = 1;
         Seam->Clear();
         LoadPreferences();
+        EXPECT_FALSE(RunMissedBackups) << "files from before the key read as the default";
+        EXPECT_EQ(StaleDays, 7);
         EXPECT_EQ(LogViewCommand, c.Viewer);
         EXPECT_FALSE(SaveFormSize);
         EXPECT_TRUE(ColumnsAreDefaults());

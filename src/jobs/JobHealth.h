@@ -1,0 +1,67 @@
+#pragma once
+// What a job's record says about its backups: the state shown by "/STATUS" and the job list,
+// staleness (no successful backup for too long) and the runs an agent missed. Read from the
+// job records only, so every agent and the command line judge a job the same way.
+
+#include "jobs/CBackupJob.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CBackupJobManager;
+
+namespace JobHealth {
+
+// A missed moment older than this is not made up any more.
+constexpr double CatchUpWindowDays = 7.0;
+
+enum class State { Ok, Failed, Stale, Suspended, NeverRun };
+// "ok", "failed", "stale", "suspended", "never run".
+const char* StateText(State state);
+
+// The job's last run did not succeed: it has run, and no success is recorded at or after that
+// run (a file written before successes were recorded counts as none).
+bool HasFailed(const CBackupJob& job);
+// When the job came into being as far as the record tells: its job file's last save while it
+// has never run (runs save the file, edits of a never-run job are all there is); otherwise the
+// older of that save and the last run. NotComputed without a file.
+double CreatedAt(const CBackupJob& job);
+// The moment since which the job has no successful backup: its last success, or its creation
+// when it never succeeded. NotComputed when unknown.
+double NoSuccessSince(const CBackupJob& job);
+// Active and without a successful backup for more than iDays days (0 days: never stale).
+bool IsStale(const CBackupJob& job, double dNow, int iDays);
+// Suspended, failed, stale, never run or ok, in that order of precedence.
+State StateOf(const CBackupJob& job, double dNow, int iDays);
+
+// The scheduled moment an active job missed: its most recent scheduled moment when that lies
+// after its last run and within CatchUpWindowDays of now; NotComputed when nothing was missed.
+double MissedMoment(const CBackupJob& job, double dNow);
+
+struct Missed {
+    int32_t Handle;
+    double Moment;
+};
+// The functions below read each job into an object of their own: loading the shared job would
+// store its next run afresh, and a job due at this moment would no longer look due.
+
+// The missed moments of the manager's jobs, in list order.
+std::vector<Missed> MissedRuns(CBackupJobManager& manager, double dNow);
+
+struct Stale {
+    std::string JobName;
+    double Since; // NotComputed when unknown
+};
+// The stale jobs, in list order.
+std::vector<Stale> StaleJobs(CBackupJobManager& manager, double dNow, int iDays);
+
+// Loads every job once through the manager, so that each entry holds its next run now (nothing
+// stays lazily unknown until the first tick).
+void ComputeNextRuns(CBackupJobManager& manager);
+
+// One line per job: name, state, last run, last success, next run, separated by TAB; a date
+// that does not exist reads "-". bAlarm is set when an active job is failed or stale.
+std::string StatusReport(CBackupJobManager& manager, double dNow, int iDays, bool& bAlarm);
+
+} // namespace JobHealth
