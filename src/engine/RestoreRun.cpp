@@ -55,7 +55,8 @@ bool SplitSafe(const std::string& sName, std::vector<std::string>& parts, std::s
 
 std::string JoinParts(const std::vector<std::string>& parts, size_t n) {
     std::string s;
-    for (size_t i = 0; i < n; ++i) s += (i ? "/" : "") + parts[i];
+    for (size_t i = 0; i < n; ++i)
+        s += (i ? "/" : "") + parts[i];
     return s;
 }
 
@@ -86,7 +87,8 @@ struct DataSource {
             return static_cast<ssize_t>(r);
         }
         ssize_t r;
-        do r = ::read(Fd, p, n);
+        do
+            r = ::read(Fd, p, n);
         while (r < 0 && errno == EINTR);
         if (r < 0) sWhy = std::strerror(errno);
         return r;
@@ -118,6 +120,7 @@ private:
     bool m_bStrict = true;                // below a chosen folder: no link is ever followed
     std::map<std::string, int> m_folders; // folders opened below the root, by relative path
     std::set<std::string> m_links;        // links this restore created (relative paths)
+    std::set<std::string> m_created;      // folders this restore made (only theirs get times)
     struct FolderTimes {
         std::string Path;
         uint32_t Mode;
@@ -130,7 +133,8 @@ private:
 };
 
 Restorer::~Restorer() {
-    for (auto& [s, fd] : m_folders) ::close(fd);
+    for (auto& [s, fd] : m_folders)
+        ::close(fd);
     if (m_iRoot >= 0) ::close(m_iRoot);
     if (m_pZip) zip_discard(m_pZip);
 }
@@ -170,7 +174,8 @@ int Restorer::Folder(const std::vector<std::string>& parts, size_t n, std::strin
         if (::mkdirat(iParent, parts[n - 1].c_str(), 0755) != 0 && errno != EEXIST) {
             sWhy = "folder '" + sRel + "' cannot be made: " + std::strerror(errno);
             return -1;
-        }
+        } else
+            m_created.insert(sRel);
         fd = ::openat(iParent, parts[n - 1].c_str(), iFlags);
     }
     if (fd < 0) {
@@ -179,7 +184,8 @@ int Restorer::Folder(const std::vector<std::string>& parts, size_t n, std::strin
         return -1;
     }
     if (m_folders.size() >= 256) { // bounded: a deep or wide tree never runs out of descriptors
-        for (auto& [s, f] : m_folders) ::close(f);
+        for (auto& [s, f] : m_folders)
+            ::close(f);
         m_folders.clear();
         // The parent just returned may have been closed with the rest: open this one again.
         ::close(fd);
@@ -304,9 +310,8 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
 }
 
 void Restorer::One(const Entry& e) {
-    const std::string sName = m_pZip || !m_options.ToFolder.empty() || e.OriginalPath.empty()
-                                  ? e.Name
-                                  : e.OriginalPath.substr(1);
+    const std::string sName =
+        m_pZip || !m_options.ToFolder.empty() || e.OriginalPath.empty() ? e.Name : e.OriginalPath.substr(1);
     std::vector<std::string> parts;
     std::string sWhy;
     if (!SplitSafe(sName, parts, sWhy)) return Problem(e.Name, sWhy);
@@ -412,7 +417,8 @@ void Restorer::Run(const std::vector<Entry>& selection) {
     }
     // A selected folder brings everything below it; each entry is restored once.
     std::set<std::string> chosen, folders;
-    for (const Entry& e : selection) (e.IsDir ? folders : chosen).insert(e.Name);
+    for (const Entry& e : selection)
+        (e.IsDir ? folders : chosen).insert(e.Name);
     std::vector<const Entry*> todo;
     uint64_t lTotal = 0;
     for (const Entry& e : all) {
@@ -436,8 +442,10 @@ void Restorer::Run(const std::vector<Entry>& selection) {
     for (const FolderTimes& f : m_folderTimes) {
         const int iFlags = m_bStrict ? AT_SYMLINK_NOFOLLOW : 0;
         const timespec times[2] = {TimeOf(f.MTimeNs), TimeOf(f.MTimeNs)};
-        if (m_links.count(f.Path) != 0) continue;
-        ::fchmodat(m_iRoot, f.Path.c_str(), static_cast<mode_t>((f.Mode & 0777) | 0700), 0);
+        // A folder that was there before keeps its mode and time: restoring one file into /tmp
+        // must not change /tmp.
+        if (m_links.count(f.Path) != 0 || m_created.count(f.Path) == 0) continue;
+        ::fchmodat(m_iRoot, f.Path.c_str(), static_cast<mode_t>((f.Mode & 01777) | 0700), 0);
         ::utimensat(m_iRoot, f.Path.c_str(), times, iFlags);
     }
     if (m_report.Result == Status::Ok && m_bStop) m_report.Result = Status::Aborted;

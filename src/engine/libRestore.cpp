@@ -54,8 +54,8 @@ std::vector<CopyRoot> CopyRootsOf(const CBackupJob& job) {
             root.TreeName = libFiles::FilePathStripPath(sEntry);
             root.SourceFile = sEntry;
         }
-        const bool bSeen = std::any_of(roots.begin(), roots.end(),
-                                       [&](const CopyRoot& r) { return r.TreeName == root.TreeName; });
+        const bool bSeen =
+            std::any_of(roots.begin(), roots.end(), [&](const CopyRoot& r) { return r.TreeName == root.TreeName; });
         if (!bSeen && !root.TreeName.empty()) roots.push_back(root);
     }
     return roots;
@@ -242,12 +242,12 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job) {
         if (a.Date != b.Date) return a.Date > b.Date;
         return a.Number > b.Number; // (2) was made after (1) on the same day
     });
-    for (const Found& f : found) result.push_back(f.Info);
+    for (const Found& f : found)
+        result.push_back(f.Info);
     return result;
 }
 
-Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector<Entry>& entries,
-                    std::string& sError) {
+Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector<Entry>& entries, std::string& sError) {
     entries.clear();
     if (!backup.IsArchive) {
         ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), entries);
@@ -270,7 +270,7 @@ std::vector<Entry> Filter(const std::vector<Entry>& entries, const std::vector<s
             const bool bWholePath = sSpec.find('/') != std::string::npos;
             // A specification with a folder part is matched against the path inside the backup
             // and, for a leading "/", against the original path.
-            const bool bMatch = !bWholePath ? libStrings::WildcardMatch(sLeaf, sSpec)
+            const bool bMatch = !bWholePath       ? libStrings::WildcardMatch(sLeaf, sSpec)
                                 : sSpec[0] == '/' ? libStrings::Like(e.OriginalPath, sSpec)
                                                   : libStrings::Like(sPath, sSpec);
             if (bMatch) {

@@ -20,7 +20,7 @@ class CBackupJob;
 namespace libRestore {
 
 struct BackupInfo {
-    std::string Path;    // the archive, or the copy job's target folder (with its final "/")
+    std::string Path; // the archive, or the copy job's target folder (with its final "/")
     bool IsArchive = true;
     int64_t MTimeNs = 0; // modification time (ns since 1970)
     uint64_t Size = 0;   // the archive's length, or the bytes of the job's files in the tree
@@ -37,19 +37,18 @@ struct Entry {
     std::string OriginalPath; // where it came from ("/home/u/a.txt"); "" when unknown
     uint64_t Size = 0;
     int64_t MTimeNs = 0;
-    uint32_t Mode = 0;        // st_mode bits (type and permissions)
+    uint32_t Mode = 0; // st_mode bits (type and permissions)
     bool IsDir = false;
     bool IsLink = false;
-    uint64_t Index = 0;       // the archive's entry index
-    uint32_t Crc = 0;         // the archive's CRC-32 of the data
+    uint64_t Index = 0; // the archive's entry index
+    uint32_t Crc = 0;   // the archive's CRC-32 of the data
 };
 
 enum class Status { Ok, Unreadable, WrongPassword, Aborted, Incomplete };
 
 // The contents of a backup (archive entries in archive order; a copy tree's files and folders
 // in walk order). sError tells why when the result is not Ok.
-Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector<Entry>& entries,
-                    std::string& sError);
+Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector<Entry>& entries, std::string& sError);
 
 // The entries whose name (the last component) or whose path inside the backup matches one of
 // the wildcard specifications, as the job's exclusions match; no specification keeps all.
