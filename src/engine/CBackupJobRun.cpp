@@ -312,10 +312,7 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
         libLog::LogEvent("Backup terminated by user");
         return Outcome::CompletedWithError; // recorded as a failed run, without the post-backup command
     }
-    // The content of what this run copied is compared; the kernel's change times run a little
-    // behind the clock, hence the margin.
-    if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, "", m_lStartNs - 1000000000))
-        return Outcome::CompletedWithError;
+    if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, "", m_lStartNs)) return Outcome::CompletedWithError;
     return Outcome::Completed;
 }
 

@@ -145,7 +145,7 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
     return true;
 }
 
-bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, std::string& sFailure) {
+bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSourcesBeforeNs, std::string& sFailure) {
     const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job);
     if (backups.empty()) {
         sFailure = "no backup found in '" + job.TargetDirectory() + "'";
@@ -157,6 +157,7 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, std::string&
         if (e.IsDir || e.OriginalPath.empty()) continue;
         struct stat src {};
         if (::lstat(e.OriginalPath.c_str(), &src) != 0) continue;
+        if (static_cast<int64_t>(src.st_ctim.tv_sec) * 1000000000 + src.st_ctim.tv_nsec >= lSourcesBeforeNs) continue;
         const std::string sCopy = backups[0].Path + e.Name;
         const int64_t lSourceNs = static_cast<int64_t>(src.st_mtim.tv_sec) * 1000000000 + src.st_mtim.tv_nsec;
         if (e.IsLink || S_ISLNK(src.st_mode)) {
@@ -196,7 +197,10 @@ bool VerifyNewest(const CBackupJob& job, std::string& sFailure) {
     } else if (backups[0].IsArchive) {
         bOk = VerifyArchive(backups[0].Path, job.Password(), sFailure);
     } else {
-        bOk = VerifyCopyTree(job, INT64_MAX, sFailure);
+        // Sources changed after the last run began are newer than any backup of them. The
+        // recorded time has minutes only, so it never lies after the run's start.
+        const int64_t lLastRunNs = static_cast<int64_t>(libDates::ToTimeT(job.DateLastRun())) * 1000000000;
+        bOk = VerifyCopyTree(job, INT64_MAX, lLastRunNs, sFailure);
     }
     const std::string sWhat = backups.empty() ? job.TargetDirectory() : backups[0].Path;
     libLog::LogEvent(bOk ? "  Verified '" + sWhat + "'" : "  Verify failed: " + sFailure);
@@ -204,13 +208,15 @@ bool VerifyNewest(const CBackupJob& job, std::string& sFailure) {
 }
 
 bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t lRunStartNs) {
+    // The kernel stamps files with a clock that runs a little behind the one read at the start.
+    lRunStartNs -= 1000000000;
     std::string sFailure;
     bool bOk;
     if (!sArchive.empty()) {
         const std::vector<std::string> expected = SelectedNames(job, lRunStartNs);
         bOk = VerifyArchive(sArchive, job.Password(), sFailure, &expected);
     } else {
-        bOk = VerifyCopyTree(job, lRunStartNs, sFailure);
+        bOk = VerifyCopyTree(job, lRunStartNs, lRunStartNs, sFailure);
     }
     libLog::LogEvent(bOk ? std::string("  Verified the new backup") : "  Verify failed: " + sFailure);
     return bOk;

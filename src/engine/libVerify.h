@@ -17,8 +17,9 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
 
 // Compares every file of the copy job's target tree with its source: size and modification
 // time, and the bytes of the files put there at or after lContentSinceNs (their change time).
-// Files whose source is gone are not compared. False with the failing file in sFailure.
-bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, std::string& sFailure);
+// Files whose source is gone or changed at or after lSourcesBeforeNs (a backup cannot know
+// them) are not compared. False with the failing file in sFailure.
+bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSourcesBeforeNs, std::string& sFailure);
 
 // The job's newest backup read back (on demand: Action menu, /VERIFY). Logs the outcome under
 // the job's header line. False with the reason in sFailure (also when there is no backup).

@@ -300,5 +300,6 @@ TEST_F(RestoreRun, VerificationCatchesAFlippedByteAndATruncatedCopy) {
     WriteFile(sCopyOfB, Noise(300000, 8));
     SetTime(sCopyOfB, kOldTime);
     EXPECT_TRUE(libVerify::VerifyNewest(copy, sWhy));
-    EXPECT_FALSE(libVerify::VerifyAfterRun(copy, "", 0));
+    EXPECT_FALSE(libVerify::VerifyCopyTree(copy, 0, INT64_MAX, sWhy));
+    EXPECT_EQ(sWhy, "'" + sCopyOfB + "': content differs from its source");
 }

@@ -33,12 +33,17 @@ TEST(AppCommandLineSplitTest, BlanksAndTabsSeparateWithoutQuotingUpToMaxArgument
     EXPECT_EQ(three[3], "c");
 }
 
-TEST(AppCommandLineSplitTest, HelpTextHasTheFiveLines) {
-    EXPECT_EQ(appSetup::CommandLineHelpText(), "Stowline command-line parameters are as follows:\r\n"
-                                               "/SILENT -\t\tNo dialog at startup, tray only\r\n"
-                                               "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
-                                               "/EXIT -\t\t\tExit Stowline upon completion\r\n"
-                                               "/? -\t\t\tThis help dialog");
+TEST(AppCommandLineSplitTest, HelpTextHasTheFiveLinesThenTheLaterSwitches) {
+    const std::string sHelp = appSetup::CommandLineHelpText();
+    EXPECT_TRUE(sHelp.starts_with("Stowline command-line parameters are as follows:\r\n"
+                                  "/SILENT -\t\tNo dialog at startup, tray only\r\n"
+                                  "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
+                                  "/EXIT -\t\t\tExit Stowline upon completion\r\n"
+                                  "/? -\t\t\tThis help dialog\r\n"))
+        << sHelp;
+    const size_t iRestore = sHelp.find("\r\n/RESTORE <job> [/FROM <archive or folder>] [/TO <folder>]");
+    ASSERT_NE(iRestore, std::string::npos);
+    EXPECT_TRUE(sHelp.ends_with("\r\n/VERIFY <job>... -\tRead the newest backups back"));
 }
 
 class AppCommandLineTest : public TempJobFolder {
