@@ -260,6 +260,38 @@ Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector
     return bOk ? Status::Ok : Status::Unreadable;
 }
 
+Status CheckPassword(const BackupInfo& backup, const std::string& sPassword) {
+    if (!backup.IsArchive) return Status::Ok;
+    std::string sError;
+    zip_t* pZip = detail::OpenArchive(backup.Path, 0, sError);
+    if (pZip == nullptr) return Status::Unreadable;
+    if (!sPassword.empty()) zip_set_default_password(pZip, sPassword.c_str());
+    Status result = Status::Ok;
+    const zip_int64_t lCount = zip_get_num_entries(pZip, 0);
+    for (zip_int64_t i = 0; i < lCount; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(pZip, static_cast<zip_uint64_t>(i), 0, &st) != 0 || st.size == 0 ||
+            !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE)
+            continue;
+        // A wrong password passes the header check now and then; the data read shows it.
+        zip_file_t* pFile = zip_fopen_index(pZip, static_cast<zip_uint64_t>(i), 0);
+        char buf[65536];
+        if (pFile == nullptr) {
+            result = Status::WrongPassword;
+        } else {
+            zip_int64_t r;
+            int iChunks = 0; // a small file is read whole (its CRC checked); a long one in part
+            while ((r = zip_fread(pFile, buf, sizeof buf)) > 0 && ++iChunks < 16) {
+            }
+            if (r < 0) result = Status::WrongPassword;
+            zip_fclose(pFile);
+        }
+        break;
+    }
+    zip_discard(pZip);
+    return result;
+}
+
 std::vector<Entry> Filter(const std::vector<Entry>& entries, const std::vector<std::string>& specs) {
     if (specs.empty()) return entries;
     std::vector<Entry> result;

@@ -75,6 +75,11 @@ struct Report {
     std::string Error;                 // why the restore stopped (Unreadable, WrongPassword)
 };
 
+// Whether the password opens the archive's encrypted entries (Ok when it has none; WrongPassword
+// or Unreadable otherwise), tried on the first encrypted file, so that a window can ask again
+// before restoring anything.
+Status CheckPassword(const BackupInfo& backup, const std::string& sPassword);
+
 // Restores the selected entries of a backup (folders bring their contents along) and writes
 // the "-- Restore <job> --" block to the transaction log.
 Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vector<Entry>& selection,
