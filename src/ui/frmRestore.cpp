@@ -34,9 +34,7 @@ namespace {
 const char* const kModule = "frmRestore";
 constexpr int EntryRole = Qt::UserRole; // index into the contents, -1 for a folder only implied
 
-QString TimeText(int64_t lNs) {
-    return QDateTime::fromMSecsSinceEpoch(lNs / 1000000).toString("yyyy-MM-dd hh:mm:ss");
-}
+QString TimeText(int64_t lNs) { return QDateTime::fromMSecsSinceEpoch(lNs / 1000000).toString("yyyy-MM-dd hh:mm:ss"); }
 
 QString SizeText(uint64_t lBytes) { return QLocale().toString(static_cast<qulonglong>(lBytes)); }
 
@@ -164,7 +162,8 @@ void frmRestore::FillContents() {
     const std::vector<libRestore::Entry> shown = libRestore::Filter(m_entries, specs);
     std::map<std::string, QTreeWidgetItem*> folders; // by path inside the backup, with "/"
     std::map<std::string, int> index;
-    for (size_t i = 0; i < m_entries.size(); ++i) index.emplace(m_entries[i].Name, static_cast<int>(i));
+    for (size_t i = 0; i < m_entries.size(); ++i)
+        index.emplace(m_entries[i].Name, static_cast<int>(i));
     for (const libRestore::Entry& e : shown) {
         const std::string sPath = e.IsDir ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
         QTreeWidgetItem* parent = nullptr;
@@ -243,26 +242,27 @@ bool frmRestore::AskPassword(const libRestore::BackupInfo& backup, std::string& 
 libRestore::Conflict frmRestore::AskConflict(const std::vector<libRestore::Entry>& selection) {
     // Files of the selection (and below its folders) that already stand where they would go.
     std::set<std::string> chosen, folders;
-    for (const libRestore::Entry& e : selection) (e.IsDir ? folders : chosen).insert(e.Name);
+    for (const libRestore::Entry& e : selection)
+        (e.IsDir ? folders : chosen).insert(e.Name);
     const std::string sTo = optFolder->isChecked() ? libFiles::AddTrailingSlash(S(txtToFolder->text())) : "";
     int iExisting = 0;
     for (const libRestore::Entry& e : m_entries) {
         if (e.IsDir) continue;
         bool bTake = chosen.count(e.Name) != 0;
-        for (auto it = folders.begin(); !bTake && it != folders.end(); ++it) bTake = e.Name.rfind(*it, 0) == 0;
+        for (auto it = folders.begin(); !bTake && it != folders.end(); ++it)
+            bTake = e.Name.rfind(*it, 0) == 0;
         if (!bTake) continue;
         const std::string sDest = sTo.empty() ? e.OriginalPath : sTo + e.Name;
         struct stat st {};
         if (::lstat(sDest.c_str(), &st) == 0) ++iExisting;
     }
     if (iExisting == 0) return libRestore::Conflict::Skip;
-    const Answer a = UserInteraction::MsgBox(
-        S(tr("%1 of the files to restore already exist.\r\n\r\n"
-             "Yes: replace those older than the backup's copy\r\n"
-             "No: keep both, the restored copy named with \" (restored)\"\r\n"
-             "Cancel: leave them as they are and restore the others")
-              .arg(iExisting)),
-        Buttons::YesNoCancel, Icon::Question, S(tr("Files Already Exist")));
+    const Answer a = UserInteraction::MsgBox(S(tr("%1 of the files to restore already exist.\r\n\r\n"
+                                                  "Yes: replace those older than the backup's copy\r\n"
+                                                  "No: keep both, the restored copy named with \" (restored)\"\r\n"
+                                                  "Cancel: leave them as they are and restore the others")
+                                                   .arg(iExisting)),
+                                             Buttons::YesNoCancel, Icon::Question, S(tr("Files Already Exist")));
     if (a == Answer::Yes) return libRestore::Conflict::OverwriteOlder;
     if (a == Answer::No) return libRestore::Conflict::KeepBoth;
     return libRestore::Conflict::Skip;
@@ -313,7 +313,8 @@ void frmRestore::cmdRestore_Click() {
         if (m_report.Result == libRestore::Status::Aborted) sSummary = tr("Restore aborted. ") + sSummary;
         SetStatus(sSummary);
         if (!m_report.Error.empty()) sSummary += "\r\n" + Q(m_report.Error);
-        for (size_t i = 0; i < m_report.Problems.size() && i < 10; ++i) sSummary += "\r\n" + Q(m_report.Problems[i]);
+        for (size_t i = 0; i < m_report.Problems.size() && i < 10; ++i)
+            sSummary += "\r\n" + Q(m_report.Problems[i]);
         UserInteraction::MsgBox(S(sSummary), Buttons::OK,
                                 m_report.Result == libRestore::Status::Ok ? Icon::Information : Icon::Exclamation,
                                 S(tr("Restore Files")));

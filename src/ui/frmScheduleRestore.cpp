@@ -37,8 +37,8 @@ void frmSchedule::mnuActionVerify_Click() {
             UserInteraction::MsgBox(S(tr("The newest backup of %1 reads back whole.").arg(Q(job->JobName()))),
                                     Buttons::OK, Icon::Information, S(tr("Verify Backup")));
         else
-            UserInteraction::MsgBox(S(tr("The newest backup of %1 does not read back whole:\r\n%2")
-                                          .arg(Q(job->JobName()), Q(sFailure))),
-                                    Buttons::OK, Icon::Exclamation, S(tr("Verify Backup")));
+            UserInteraction::MsgBox(
+                S(tr("The newest backup of %1 does not read back whole:\r\n%2").arg(Q(job->JobName()), Q(sFailure))),
+                Buttons::OK, Icon::Exclamation, S(tr("Verify Backup")));
     });
 }
