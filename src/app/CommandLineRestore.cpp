@@ -92,7 +92,7 @@ int Restore(const std::vector<std::string>& args) {
 
     libRestore::BackupInfo backup;
     if (sFrom.empty()) {
-        const auto backups = libRestore::ListBackups(job);
+        const auto backups = libRestore::ListBackups(job, false);
         if (backups.empty()) {
             std::cerr << "Stowline: job " << job.JobName() << " has no backup to restore from." << std::endl;
             return appSetup::ExitJobFailed;
@@ -121,6 +121,7 @@ int Restore(const std::vector<std::string>& args) {
     options.ToFolder = Absolute(sTo);
     options.OnConflict = bOverwrite ? libRestore::Conflict::Overwrite : libRestore::Conflict::Skip;
     options.Password = job.Password();
+    options.Contents = &entries;
     const libRestore::Report r = libRestore::Restore(job, backup, libRestore::Filter(entries, only), options);
 
     std::cout << "Restore " << job.JobName() << " from " << backup.Path << " to "

@@ -129,6 +129,12 @@ private:
     std::vector<FolderTimes> m_folderTimes; // set once their contents are in place
     std::vector<char> m_buffer;
     unsigned m_uTemp = 0;
+    std::string m_sTempPrefix = ".stowline-restore-" + std::to_string(::getpid()) + "-";
+    mode_t m_uUmask = [] {
+        const mode_t u = ::umask(0);
+        ::umask(u);
+        return u;
+    }();
     bool m_bStop = false;
 };
 
@@ -233,7 +239,11 @@ bool Restorer::OpenData(const Entry& e, DataSource& src, std::string& sWhy) {
 bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, std::string& sWhy) {
     DataSource src;
     if (!OpenData(e, src, sWhy)) return false;
-    const int fd = ::openat(iParent, sTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Made with its final permission bits where the umask leaves them, saving a call per file.
+    const auto uMode = static_cast<mode_t>(e.Mode & 0777);
+    const bool bModeAtCreate = (uMode & ~m_uUmask) == uMode && (e.Mode & 07000) == 0;
+    const int fd = ::openat(iParent, sTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            bModeAtCreate ? uMode : 0600);
     if (fd < 0) {
         sWhy = std::strerror(errno);
         return false;
@@ -287,7 +297,7 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
     }
     if (bOk) {
         // setuid and setgid bits are not given back: a backup is no way to obtain them.
-        ::fchmod(fd, static_cast<mode_t>(e.Mode & 01777));
+        if (!bModeAtCreate) ::fchmod(fd, static_cast<mode_t>(e.Mode & 01777));
         const timespec times[2] = {TimeOf(e.MTimeNs), TimeOf(e.MTimeNs)};
         ::futimens(fd, times);
     }
@@ -327,7 +337,10 @@ void Restorer::One(const Entry& e) {
                                JoinParts(parts, parts.size() - 1) + (parts.size() > 1 ? "/" : "");
     struct stat st {};
     bool bReplace = false;
-    if (::fstatat(iParent, sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    // In a folder this restore made, nothing stood before it (and a name that came twice in the
+    // backup is still never replaced: the rename below refuses it).
+    const bool bNewFolder = parts.size() > 1 && m_created.count(JoinParts(parts, parts.size() - 1)) != 0;
+    if (!bNewFolder && ::fstatat(iParent, sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         const int64_t lExisting = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
         switch (m_options.OnConflict) {
         case Conflict::Skip:
@@ -352,7 +365,7 @@ void Restorer::One(const Entry& e) {
         }
         if (bReplace && S_ISDIR(st.st_mode)) return Problem(e.Name, "a folder stands under its name");
     }
-    const std::string sTemp = ".stowline-restore-" + std::to_string(::getpid()) + "-" + std::to_string(++m_uTemp);
+    const std::string sTemp = m_sTempPrefix + std::to_string(++m_uTemp);
     if (e.IsLink) {
         std::string sTarget;
         DataSource src;
@@ -406,6 +419,8 @@ void Restorer::Run(const std::vector<Entry>& selection) {
             return;
         }
         if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
+    } else if (m_options.Contents != nullptr) {
+        all = *m_options.Contents;
     } else if (ReadContents(m_job, m_backup, all, sError) != Status::Ok) {
         m_report.Result = Status::Unreadable;
         m_report.Error = sError;

@@ -184,7 +184,7 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
 
 } // namespace detail
 
-std::vector<BackupInfo> ListBackups(const CBackupJob& job) {
+std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
     std::vector<BackupInfo> result;
     if (job.TargetDirectory().empty()) return result;
     const std::string sTarget = libFiles::AddTrailingSlash(job.TargetDirectory());
@@ -192,7 +192,7 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job) {
         struct stat st {};
         if (::stat(sTarget.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return result;
         std::vector<Entry> entries;
-        ReadCopyTree(job, sTarget, entries);
+        if (bSizes) ReadCopyTree(job, sTarget, entries);
         BackupInfo info;
         info.Path = sTarget;
         info.IsArchive = false;

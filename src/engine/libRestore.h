@@ -30,7 +30,8 @@ struct BackupInfo {
 // (base.zip, base_n.zip by number, then the dated names by date and copy number, in the
 // order its retention makes them: the mode the job keeps by first); for a copy job its target
 // tree when it exists.
-std::vector<BackupInfo> ListBackups(const CBackupJob& job);
+// Without bSizes a copy tree is not walked: its Size stays 0 and its time is the folder's.
+std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes = true);
 
 struct Entry {
     std::string Name;         // path inside the backup ("home/u/a.txt"; folders end with "/")
@@ -61,6 +62,9 @@ struct Options {
     std::string ToFolder; // "" restores to the original place
     Conflict OnConflict = Conflict::Skip;
     std::string Password; // for an encrypted archive
+    // The backup's whole contents when the caller has read them already (a copy tree is then
+    // not walked again); nullptr reads them.
+    const std::vector<Entry>* Contents = nullptr;
     // Called per file and every few MiB inside a file; false aborts the restore.
     std::function<bool(const std::string& sName, uint64_t lDone, uint64_t lTotal)> Progress;
 };

@@ -146,7 +146,7 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
 }
 
 bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSourcesBeforeNs, std::string& sFailure) {
-    const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job);
+    const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job, false);
     if (backups.empty()) {
         sFailure = "no backup found in '" + job.TargetDirectory() + "'";
         return false;
@@ -189,7 +189,7 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSou
 
 bool VerifyNewest(const CBackupJob& job, std::string& sFailure) {
     libLog::LogEventLevel(2, BackupRun::HeaderLine(job.JobName()));
-    const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job);
+    const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job, false);
     bool bOk;
     if (backups.empty()) {
         sFailure = "no backup found";

@@ -289,6 +289,7 @@ void frmRestore::cmdRestore_Click() {
             }
         }
         options.Password = m_job.Password();
+        options.Contents = &m_entries;
         if (!AskPassword(backup, options.Password)) return;
         options.OnConflict = AskConflict(selection);
         m_bAbort = false;
