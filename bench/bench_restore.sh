@@ -6,7 +6,8 @@
 #   bench/bench_restore.sh <path-to-stowline>
 #
 # Environment: BENCH_CORPUS (an existing corpus folder), CORPUS_ARGS (make-corpus arguments,
-# default: its 5,000-file corpus), BENCH_REPEAT (runs per command, the fastest counts; default 3).
+# default: its 5,000-file corpus), BENCH_REPEAT (runs per command, the fastest counts; default 3),
+# BENCH_LOGGING_MODE (the installation's LoggingMode; 0, Detailed, logs a line per restored file).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -37,6 +38,9 @@ fi
 
 # A separate installation: the binary's folder is its application folder.
 cp "$1" "$work/app/stowline"
+if [ -n "${BENCH_LOGGING_MODE:-}" ]; then
+    printf '[Preferences]\r\nLoggingMode=%s\r\n' "$BENCH_LOGGING_MODE" >"$work/app/Stowline.txt"
+fi
 S="$work/app/stowline"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 export XDG_RUNTIME_DIR="$work/run"
@@ -70,7 +74,7 @@ best_of() {
 
 files=$(find "$corpus" -type f | wc -l)
 bytes=$(du -sb "$corpus" | cut -f1)
-echo "corpus: $files files, $bytes bytes; on $fs; fastest of $repeat"
+echo "corpus: $files files, $bytes bytes; on $fs; fastest of $repeat; LoggingMode ${BENCH_LOGGING_MODE:-0}"
 printf '%-44s %10s %10s %8s\n' style "stowline" "reference" ratio
 out="$work/mnt/out"
 t_s=$(best_of "$out" "$S" /RESTORE zipjob /TO "$out")

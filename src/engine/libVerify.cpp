@@ -153,8 +153,15 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSou
     }
     std::vector<libRestore::Entry> entries;
     if (libRestore::ReadContents(job, backups[0], entries, sFailure) != libRestore::Status::Ok) return false;
+    // Files the job leaves out now may stand in the tree from earlier runs, as old as they are.
+    std::vector<std::string> excluded;
+    libStrings::GetFileList(job.ExcludeSpec(), excluded);
     for (const libRestore::Entry& e : entries) {
         if (e.IsDir || e.OriginalPath.empty()) continue;
+        const std::string sLeaf = libFiles::FilePathStripPath(e.OriginalPath);
+        bool bExcluded = false;
+        for (const std::string& sSpec : excluded) bExcluded = bExcluded || libStrings::WildcardMatch(sLeaf, sSpec);
+        if (bExcluded) continue;
         struct stat src {};
         if (::lstat(e.OriginalPath.c_str(), &src) != 0) continue;
         if (static_cast<int64_t>(src.st_ctim.tv_sec) * 1000000000 + src.st_ctim.tv_nsec >= lSourcesBeforeNs) continue;
