@@ -368,16 +368,15 @@ void Restorer::One(const Entry& e) {
     const std::string sTemp = m_sTempPrefix + std::to_string(++m_uTemp);
     if (e.IsLink) {
         std::string sTarget;
-        DataSource src;
-        if (!OpenData(e, src, sWhy)) return Problem(e.Name, sWhy);
-        if (src.Fd >= 0) { // the copy tree holds the link itself
-            ::close(src.Fd);
-            src.Fd = -1;
+        if (m_pZip == nullptr) { // the copy tree holds the link itself
             char buf[4096];
-            const ssize_t n = ::readlink((libFiles::AddTrailingSlash(m_backup.Path) + e.Name).c_str(), buf, sizeof buf);
+            const std::string sLink = libFiles::AddTrailingSlash(m_backup.Path) + e.Name;
+            const ssize_t n = ::readlink(sLink.c_str(), buf, sizeof buf);
             if (n < 0) return Problem(e.Name, std::strerror(errno));
             sTarget.assign(buf, static_cast<size_t>(n));
         } else {
+            DataSource src;
+            if (!OpenData(e, src, sWhy)) return Problem(e.Name, sWhy);
             char buf[4096];
             for (ssize_t r; (r = src.Read(buf, sizeof buf, sWhy)) != 0;) {
                 if (r < 0) return Problem(e.Name, sWhy);

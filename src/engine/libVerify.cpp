@@ -160,7 +160,8 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSou
         if (e.IsDir || e.OriginalPath.empty()) continue;
         const std::string sLeaf = libFiles::FilePathStripPath(e.OriginalPath);
         bool bExcluded = false;
-        for (const std::string& sSpec : excluded) bExcluded = bExcluded || libStrings::WildcardMatch(sLeaf, sSpec);
+        for (const std::string& sSpec : excluded)
+            bExcluded = bExcluded || libStrings::WildcardMatch(sLeaf, sSpec);
         if (bExcluded) continue;
         struct stat src {};
         if (::lstat(e.OriginalPath.c_str(), &src) != 0) continue;
