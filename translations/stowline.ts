@@ -76,14 +76,6 @@ The missing file as you specified is: %1</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Stowline command-line parameters are as follows:<byte value="xd"/>
-/SILENT -		No dialog at startup, tray only<byte value="xd"/>
-/RUN &lt;jobname.slj&gt; -	Notice: no path, no spaces<byte value="xd"/>
-/EXIT -			Exit Stowline upon completion<byte value="xd"/>
-/? -			This help dialog</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Command-Line Help</source>
         <translation type="unfinished"></translation>
     </message>
@@ -93,6 +85,16 @@ The missing file as you specified is: %1</source>
     </message>
     <message>
         <source>An instance of Stowline is already running.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline command-line parameters are as follows:<byte value="xd"/>
+/SILENT -		No dialog at startup, tray only<byte value="xd"/>
+/RUN &lt;jobname.slj&gt; -	Notice: no path, no spaces<byte value="xd"/>
+/EXIT -			Exit Stowline upon completion<byte value="xd"/>
+/? -			This help dialog<byte value="xd"/>
+/RESTORE &lt;job&gt; [/FROM &lt;archive or folder&gt;] [/TO &lt;folder&gt;] [/ONLY &lt;wildcard&gt;]... [/OVERWRITE] -	Restore files<byte value="xd"/>
+/VERIFY &lt;job&gt;... -	Read the newest backups back</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -658,6 +660,10 @@ Each date leaves the list after the job has run for it.</source>
         <source>Keypress Error</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>&amp;Verify the backup after each run</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>frmLogComment</name>
@@ -1028,6 +1034,133 @@ the column(s) in the Scheduling Form&apos;s listview control.</source>
     </message>
 </context>
 <context>
+    <name>frmRestore</name>
+    <message>
+        <source>Restore Files - %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backups, newest first:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Show only:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>wildcards, for example *.doc; *.txt</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Modified</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore to the &amp;original place</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore &amp;into:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Browse...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Restore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Abort</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No backups exist for this job yet.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore Files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 entries</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore into</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The backup %1 is protected by a password. Password:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The password is wrong for %1. Password:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Nothing was restored: the password for %1 is wrong.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of the files to restore already exist.<byte value="xd"/>
+<byte value="xd"/>
+Yes: replace those older than the backup&apos;s copy<byte value="xd"/>
+No: keep both, the restored copy named with &quot; (restored)&quot;<byte value="xd"/>
+Cancel: leave them as they are and restore the others</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files Already Exist</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There is nothing to restore.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose the folder to restore into (a full path).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restoring %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restored %1 files, skipped %2, not restored %3.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore aborted. </source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>frmSchedule</name>
     <message>
         <source>Stowline</source>
@@ -1322,6 +1455,27 @@ you rename the existing copy.</source>
     </message>
     <message>
         <source>Data Error </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore Files...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Verify Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Verifying %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The newest backup of %1 reads back whole.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The newest backup of %1 does not read back whole:<byte value="xd"/>
+%2</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1,5 +1,6 @@
 #include "app/appSetup.h"
 
+#include "app/CommandLineRestore.h"
 #include "app/HeadlessAgent.h"
 #include "app/QtHelpers.h"
 #include "app/QtSeam.h"
@@ -212,7 +213,10 @@ std::string CommandLineHelpText() {
                                                     "/RUN <jobname.slj> -\tNotice: no path, no spaces\r\n"
                                                     "/EXIT -\t\t\tExit Stowline upon completion\r\n"
                                                     "/? -\t\t\tThis help dialog\r\n"
-                                                    "/STATUS -\t\tEach job's state; exit 1 if any failed or stale"));
+                                                    "/STATUS -\t\tEach job's state; exit 1 if any failed or stale\r\n"
+                                                    "/RESTORE <job> [/FROM <archive or folder>] [/TO <folder>] "
+                                                    "[/ONLY <wildcard>]... [/OVERWRITE] -\tRestore files\r\n"
+                                                    "/VERIFY <job>... -\tRead the newest backups back"));
 }
 
 void ShowCommandLineHelp() {
@@ -226,6 +230,15 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
         libLog::SetPendingComment("");
         if (Contains(sCommandLine, "/?")) {
             ShowCommandLineHelp();
+            return true;
+        }
+        // Reading backups back: its own command, which ends the program when done.
+        if (Contains(sCommandLine, "/RESTORE")) {
+            iExitStatus = CommandLineRestore::Restore(SplitCommandLine(sCommandLine, 32));
+            return true;
+        }
+        if (Contains(sCommandLine, "/VERIFY")) {
+            iExitStatus = CommandLineRestore::Verify(SplitCommandLine(sCommandLine, 32));
             return true;
         }
         if (Contains(sCommandLine, "/RUN")) {

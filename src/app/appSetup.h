@@ -32,7 +32,8 @@ void SetCommandLine(const std::string& sCommandLine);
 // at most iMaxArgs are taken, the rest of the line is ignored.
 std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int iMaxArgs = 32);
 
-// The lines of the command-line help joined with CR LF.
+// The lines of the command-line help joined with CR LF: the five original ones, then the
+// later switches.
 std::string CommandLineHelpText();
 // The help box ("Command-Line Help"); without a display on standard output.
 void ShowCommandLineHelp();
@@ -41,8 +42,9 @@ void ShowCommandLineHelp();
 // run, TAB-separated); iExitStatus becomes 1 when an active job is failed or stale.
 void PrintStatus(int& iExitStatus);
 
-// Processes the command line: "/?", "/RUN" jobs (run at once), unknown switches, "/STATUS"
-// (after the jobs; ends the program), "/EXIT".
+// Processes the command line: "/?", "/RESTORE" and "/VERIFY" (which end the program),
+// "/RUN" jobs (run at once), unknown switches, "/STATUS" (after the jobs; ends the program),
+// "/EXIT".
 // Returns true when the program ends here; iExitStatus is then the process status. When it
 // returns false, iExitStatus holds the outcome of the "/RUN" jobs (0 or 1) for the end.
 bool DirectExecute(const std::string& sCommandLine, int& iExitStatus);

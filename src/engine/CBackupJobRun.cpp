@@ -9,6 +9,7 @@
 #include "engine/RunState.h"
 #include "engine/libCopy.h"
 #include "engine/libRetention.h"
+#include "engine/libVerify.h"
 #include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
 #include "support/StowError.h"
@@ -27,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <limits>
 #include <memory>
@@ -162,6 +164,7 @@ private:
     bool m_bArchiveOpen = false;
     bool m_bTempMade = false;       // the temporary folder was created by this run
     bool m_bNotAllBackedUp = false; // a file was left out although the run went on
+    int64_t m_lStartNs = 0;         // when the run began (ns since 1970), for the verification
 };
 
 bool Run::Execute() {
@@ -195,6 +198,11 @@ bool Run::Execute() {
 }
 
 Outcome Run::Steps() {
+    // Compared with the times the file system gives files, so the system's clock, not the
+    // program's (which tests may set).
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    m_lStartNs = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
     // Clear a stale abort request of an earlier run, so that it cannot empty this one.
     RunState::SetAbortRequested(false);
     // 1. Let removable drives come up.
@@ -304,6 +312,7 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
         libLog::LogEvent("Backup terminated by user");
         return Outcome::CompletedWithError; // recorded as a failed run, without the post-backup command
     }
+    if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, "", m_lStartNs)) return Outcome::CompletedWithError;
     return Outcome::Completed;
 }
 
@@ -403,6 +412,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
     DropArchive(); // the temporary folder, now empty
     m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sFinal)));
     libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
+    if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, sFinal, m_lStartNs)) return Outcome::CompletedWithError;
     return Outcome::Completed;
 }
 

@@ -176,6 +176,12 @@ void CBackupJob::SetSubdirectories(bool bValue) {
     m_Changed = true;
 }
 
+void CBackupJob::SetVerify(bool bValue) {
+    if (bValue == m_Verify) return;
+    m_Verify = bValue;
+    m_Changed = true;
+}
+
 // ---------------------------------------------------------------- record operations
 
 void CBackupJob::Clear() {
@@ -202,6 +208,7 @@ void CBackupJob::Clear() {
     m_FilesToZip.clear();
     m_ExcludeSpec.clear();
     m_Subdirectories = false;
+    m_Verify = false;
     m_Failure = false;
     m_Incremental = false;
     m_Suspended = false;
@@ -228,6 +235,7 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_FilesToZip = src.m_FilesToZip;
     m_ExcludeSpec = src.m_ExcludeSpec;
     m_Subdirectories = src.m_Subdirectories;
+    m_Verify = src.m_Verify;
     m_Failure = src.m_Failure;
     m_Incremental = src.m_Incremental;
     m_Suspended = src.m_Suspended;

@@ -95,6 +95,9 @@ public:
     void SetFilesToZip(const std::string& sValue); // when different: stores and CLEARS Changed
     bool Subdirectories() const { return m_Subdirectories; }
     void SetSubdirectories(bool bValue);
+    // Read the new backup back after each run (job key Verify; absent: off).
+    bool Verify() const { return m_Verify; }
+    void SetVerify(bool bValue);
     bool Failure() const { return m_Failure; }
 
     // ---- schedule ----
@@ -195,6 +198,7 @@ private:
     std::string m_FilesToZip;
     std::string m_ExcludeSpec;
     bool m_Subdirectories = false;
+    bool m_Verify = false;
     bool m_Failure = false;
     bool m_Incremental = false;
     bool m_Suspended = false;

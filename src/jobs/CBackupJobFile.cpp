@@ -185,6 +185,7 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_Password = PasswordFromFileValue(get("Password"));
         m_Subdirectories = BoolFromIniText(get("ParseSubDir"));
         m_Incremental = BoolFromIniText(get("Incremental"));
+        m_Verify = BoolFromIniText(get("Verify"));
         m_Suspended = BoolFromIniText(get("Suspended"));
         m_TargetDirectory = PathValue(get("TargetDir"), sFileName, "Config/TargetDir");
         m_PreBackupCommand = get("PreBackupCommand");
@@ -285,6 +286,9 @@ bool CBackupJob::WriteJobFile() {
     set("ParseSubDir", BoolToIniText(m_Subdirectories));
     set("Incremental", BoolToIniText(m_Incremental));
     set("Suspended", BoolToIniText(m_Suspended));
+    // Written only once it was ever turned on, so that the files of jobs without it stay as
+    // they were.
+    if (m_Verify || ini.Has("Config", "Verify")) set("Verify", BoolToIniText(m_Verify));
     set("PreBackupCommand", m_PreBackupCommand);
     set("PostBackupCommand", m_PostBackupCommand);
     set("TargetDir", m_TargetDirectory);

@@ -128,6 +128,7 @@ public:
     QLineEdit* txtPassword;
     QGroupBox* fraCopyType;
     std::array<QRadioButton*, 3> optCopyStyle{};
+    QCheckBox* chkVerify = nullptr; // the job's Verify
 
 public slots:
     void cmdNext_Click();

@@ -277,6 +277,7 @@ void frmJobOptions::cmdOK_Click() {
         job.SetNumberCopies(static_cast<int16_t>(libStrings::Val(S(pKeep->currentText()))));
         job.SetPassword(chkPasswordProtect->isChecked() ? S(txtPassword->text()) : std::string());
         job.SetSubdirectories(chkSubdirectories->isChecked());
+        job.SetVerify(chkVerify->isChecked());
         job.SetIncremental(optIncremental->isChecked());
 
         const std::string sTarget = S(txtTargDir->text());

@@ -303,6 +303,9 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     }
     pCopy->addStretch(1);
     pLay->addWidget(fraCopyType);
+    // Both styles: read the new backup back once the run has written it.
+    chkVerify = Named(new QCheckBox(tr("&Verify the backup after each run"), pPage), "chkVerify");
+    pLay->addWidget(chkVerify);
     pLay->addStretch(1);
     return pPage;
 }

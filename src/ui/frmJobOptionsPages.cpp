@@ -185,6 +185,7 @@ void frmJobOptions::SetupForm() {
             }
             const int iStyle = job.CopyStyle();
             if (iStyle >= 0 && iStyle <= 2) optCopyStyle[iStyle]->setChecked(true);
+            chkVerify->setChecked(job.Verify());
             chkPasswordProtect_Click();
             optCompression_Click();
 
@@ -232,6 +233,7 @@ void frmJobOptions::SetupForm() {
             SelectComboIndex(cmbKeepPeriod, 0);
             chkPasswordProtect->setChecked(false);
             chkPasswordProtect_Click();
+            chkVerify->setChecked(false);
             optFullBackup->setChecked(true);
 
             txtStartTime->setText(tr("03:00"));

@@ -59,6 +59,14 @@ frmSchedule::frmSchedule(QWidget* parent) : QWidget(parent) {
     lvwSchedule->setIconSize(QSize(16, 16));
     connect(lvwSchedule->header(), &QHeaderView::sectionClicked, this, &frmSchedule::lvwSchedule_ColumnClick);
     connect(lvwSchedule, &QTreeWidget::itemDoubleClicked, this, [this] { lvwSchedule_DblClick(); });
+    mnuJobContext = new QMenu(this);
+    mnuJobContext->setObjectName("mnuJobContext");
+    mnuJobContext->addAction(mnuActionRestore);
+    mnuJobContext->addAction(mnuActionVerify);
+    lvwSchedule->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lvwSchedule, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (lvwSchedule->itemAt(pos) != nullptr) mnuJobContext->popup(lvwSchedule->viewport()->mapToGlobal(pos));
+    });
 
     BuildStatusBar();
 
@@ -128,6 +136,9 @@ void frmSchedule::BuildMenus() {
     mnuSuspend = action(mnuAction, "mnuSuspend", tr("Suspend / Resume"), &frmSchedule::mnuSuspend_Click);
     mnuAction->addSeparator();
     mnuActionViewZip = action(mnuAction, "mnuActionViewZip", tr("View Backup"), &frmSchedule::mnuActionViewZip_Click);
+    mnuActionRestore =
+        action(mnuAction, "mnuActionRestore", tr("Restore Files..."), &frmSchedule::mnuActionRestore_Click);
+    mnuActionVerify = action(mnuAction, "mnuActionVerify", tr("Verify Backup"), &frmSchedule::mnuActionVerify_Click);
 
     mnuOptions = menu(nullptr, "mnuOptions", tr("&Options"));
     mnuJobOptions = action(mnuOptions, "mnuJobOptions", tr("Job Options"), &frmSchedule::mnuJobOptions_Click);

@@ -131,6 +131,10 @@ public:
     void mnuActionRun_Click();
     void mnuSuspend_Click();
     void mnuActionViewZip_Click();
+    // Reading backups back (frmScheduleRestore.cpp): the restore window and the verification of
+    // the selected job's newest backup.
+    void mnuActionRestore_Click();
+    void mnuActionVerify_Click();
     void mnuAbort_Click();
     void sbarSchedule_PanelClick();
     void mnuActionViewTransactionLog_Click();
@@ -169,6 +173,9 @@ public:
     QAction* mnuAbort = nullptr;
     QAction* mnuSuspend = nullptr;
     QAction* mnuActionViewZip = nullptr;
+    QAction* mnuActionRestore = nullptr;
+    QAction* mnuActionVerify = nullptr;
+    QMenu* mnuJobContext = nullptr; // the job list's context menu
     QAction* mnuJobOptions = nullptr;
     QAction* mnuCustomSchedule = nullptr;
     QAction* mnuActionViewTransactionLog = nullptr;

@@ -64,7 +64,7 @@ key_of() { # job name, key: the value in the job file
 
 # ---- help ----
 run "/?"
-printf 'Stowline command-line parameters are as follows:\n/SILENT -\t\tNo dialog at startup, tray only\n/RUN <jobname.slj> -\tNotice: no path, no spaces\n/EXIT -\t\t\tExit Stowline upon completion\n/? -\t\t\tThis help dialog\n/STATUS -\t\tEach job'"'"'s state; exit 1 if any failed or stale\n' >"$WORK/expected-help"
+printf 'Stowline command-line parameters are as follows:\n/SILENT -\t\tNo dialog at startup, tray only\n/RUN <jobname.slj> -\tNotice: no path, no spaces\n/EXIT -\t\t\tExit Stowline upon completion\n/? -\t\t\tThis help dialog\n/STATUS -\t\tEach job'"'"'s state; exit 1 if any failed or stale\n/RESTORE <job> [/FROM <archive or folder>] [/TO <folder>] [/ONLY <wildcard>]... [/OVERWRITE] -\tRestore files\n/VERIFY <job>... -\tRead the newest backups back\n' >"$WORK/expected-help"
 check "/? exits 0" [ "$RC" -eq 0 ]
 check "/? prints the help lines on stdout" cmp -s "$WORK/out" "$WORK/expected-help"
 check "/? writes nothing on stderr" is_empty "$WORK/err"
@@ -123,6 +123,80 @@ mkdir -p "$WORK/copy-target2"
 run /RUN failing copyjob /EXIT
 check "a failing job exits 1" [ "$RC" -eq 1 ]
 check "the job after a failing one still ran" [ "$(key_of copyjob RunCount)" = 2 ]
+
+# ---- restore and verify ----
+mtime_of() { stat -c %Y "$1" 2>/dev/null; }
+same_file() { cmp -s "$1" "$2" && [ "$(mtime_of "$1")" = "$(mtime_of "$2")" ]; }
+mkdir -p "$WORK/rdata/sub" "$WORK/rzip" "$WORK/rcopy"
+printf 'one\n' >"$WORK/rdata/a.txt"
+head -c 200000 /dev/urandom >"$WORK/rdata/sub/b.bin"
+touch -d @1600000000 "$WORK/rdata/a.txt" "$WORK/rdata/sub/b.bin"
+cp -a "$WORK/rdata" "$WORK/rdata-v1"
+write_job rzip -1 "$WORK/rdata/" "$WORK/rzip/"
+write_job rcopy 0 "$WORK/rdata/" "$WORK/rcopy/"
+run /RUN rzip /EXIT
+printf 'two\n' >"$WORK/rdata/a.txt"
+touch -d @1600000100 "$WORK/rdata/a.txt"
+cp -a "$WORK/rdata" "$WORK/rdata-v2"
+run /RUN rzip rcopy /EXIT
+check "two zip runs and a copy run for the restore" [ -f "$WORK/rzip/rzip_1.zip" ] && [ "$RC" -eq 0 ]
+rm -rf "$WORK/rdata"
+run /RESTORE rzip
+check "/RESTORE from the newest archive exits 0" [ "$RC" -eq 0 ]
+check "/RESTORE prints a summary" contains "$WORK/out" "restored 2 files"
+check "the newest archive's files are back, bytes and times" \
+    sh -c "$(declare -f mtime_of same_file); same_file '$WORK/rdata-v2/a.txt' '$WORK/rdata/a.txt' && same_file '$WORK/rdata-v2/sub/b.bin' '$WORK/rdata/sub/b.bin'"
+run /RESTORE rzip /FROM rzip_1.zip /TO "$WORK/older"
+check "/RESTORE /FROM an older numbered archive /TO a folder exits 0" [ "$RC" -eq 0 ]
+check "the older archive's file is in the chosen folder, bytes and time" \
+    sh -c "$(declare -f mtime_of same_file); same_file '$WORK/rdata-v1/a.txt' '$WORK/older$WORK/rdata/a.txt'"
+cp "$WORK/rzip/rzip_1.zip" "$WORK/rzip/rzip_P20200913.zip"
+run /RESTORE rzip /FROM rzip_P20200913.zip
+check "existing files are skipped without /OVERWRITE" sh -c "[ $RC -eq 0 ] && grep -q two '$WORK/rdata/a.txt'"
+check "the summary counts them" contains "$WORK/out" "skipped 2 existing"
+run /RESTORE rzip /FROM rzip_P20200913.zip /ONLY '*.txt' /OVERWRITE
+check "/OVERWRITE /ONLY brings back the dated archive's matching file" \
+    sh -c "$(declare -f mtime_of same_file); [ $RC -eq 0 ] && same_file '$WORK/rdata-v1/a.txt' '$WORK/rdata/a.txt'"
+check "/ONLY restored one file" contains "$WORK/out" "restored 1 files"
+rm -rf "$WORK/rdata/sub"
+run /RESTORE rcopy
+check "/RESTORE of a copy job brings the tree back" \
+    sh -c "$(declare -f mtime_of same_file); [ $RC -eq 0 ] && same_file '$WORK/rdata-v2/sub/b.bin' '$WORK/rdata/sub/b.bin'"
+python3 - "$WORK/rzip/evil.zip" "$WORK/outside-target" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    for name, data, mode in (("../escaped.txt", "x", 0o100644), ("link", sys.argv[2], 0o120777),
+                             ("link/through.txt", "x", 0o100644), ("fine.txt", "fine", 0o100644)):
+        info = zipfile.ZipInfo(name)
+        info.create_system = 3
+        info.external_attr = mode << 16
+        z.writestr(info, data)
+PY
+mkdir -p "$WORK/outside-target" "$WORK/evil-out"
+run /RESTORE rzip /FROM "$WORK/rzip/evil.zip" /TO "$WORK/evil-out/in"
+check "a hostile archive exits 1" [ "$RC" -eq 1 ]
+check "nothing escaped the chosen folder" sh -c "[ ! -e '$WORK/evil-out/escaped.txt' ] && [ -z \"\$(ls -A '$WORK/outside-target')\" ]"
+check "the hostile entries are named" contains "$WORK/out" "not restored: link/through.txt"
+check "the harmless entry was restored" [ "$(cat "$WORK/evil-out/in/fine.txt" 2>/dev/null)" = fine ]
+run /VERIFY rzip rcopy
+check "/VERIFY of intact backups exits 0" [ "$RC" -eq 0 ]
+python3 - "$WORK/rzip/rzip.zip" <<'PY'
+import os, sys
+with open(sys.argv[1], "r+b") as f:
+    middle = os.path.getsize(sys.argv[1]) // 2
+    f.seek(middle)
+    b = f.read(1)
+    f.seek(middle)
+    f.write(bytes([b[0] ^ 0x01]))
+PY
+run /VERIFY rcopy rzip
+check "/VERIFY exits 1 on one flipped byte" [ "$RC" -eq 1 ]
+check "/VERIFY names the damaged backup" contains "$WORK/out" "Verify failed for rzip"
+run /VERIFY
+check "/VERIFY without a job is a usage error" [ "$RC" -eq 2 ]
+run /RESTORE rzip /TO
+check "/TO without a folder is a usage error" [ "$RC" -eq 2 ]
+check "the restores were logged" contains "$WORK/stowline.log" "-- Restore rzip --"
 
 # ---- a fatal error ----
 # A file-size limit (with its signal ignored) makes copying a large file fail with EFBIG: an

@@ -9,11 +9,13 @@
 #include "support/libLog.h"
 #include "ui/frmLogComment.h"
 #include "ui/frmPreferences.h"
+#include "ui/frmRestore.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QTest>
 #include <functional>
@@ -409,3 +411,77 @@ TEST_F(ScheduleCommandsTest, CloseCommandHidesInTrayModeAndUnloadsOtherwise) {
 }
 
 } // namespace
+
+TEST_F(ScheduleCommandsTest, RestoreWindowRestoresTheChosenFilesAndVerifyFindsDamage) {
+    SaveJob("Zip", true);
+    const std::string sSrc = Root + "src-Zip/";
+    WriteFile(sSrc + "notes.txt", "old notes");
+    std::string sNoise(200000, '\0');
+    for (size_t i = 0, u = 1; i < sNoise.size(); ++i, u = u * 1103515245u + 12345u)
+        sNoise[i] = char(u >> 16);
+    WriteFile(sSrc + "sub/pic.png", sNoise);
+    Form->RefreshScheduleForm();
+    const int iTag = frmSchedule::RowTag(RowNamed("Zip"));
+    BackupRun::ExecuteBackup(*JobManager(), iTag);
+    WriteFile(sSrc + "notes.txt", "new notes");
+    BackupRun::ExecuteBackup(*JobManager(), iTag);
+    auto* pRestore = Form->findChild<QAction*>("mnuActionRestore");
+    ASSERT_NE(pRestore, nullptr);
+    EXPECT_EQ(pRestore->text(), "Restore Files...");
+    EXPECT_TRUE(Form->findChild<QMenu*>("mnuJobContext")->actions().contains(pRestore));
+
+    const std::string sOut = Root + "out";
+    const std::string sRestored = sOut + sSrc + "notes.txt";
+    std::vector<std::string> leaves;
+    ModalScript script;
+    script.Then([&](QWidget* w) {
+        auto* d = qobject_cast<frmRestore*>(w);
+        ASSERT_NE(d, nullptr);
+        ASSERT_EQ(d->lvwBackups->topLevelItemCount(), 2);
+        EXPECT_EQ(d->lvwBackups->topLevelItem(0)->text(0), "Zip.zip");
+        d->lvwBackups->setCurrentItem(d->lvwBackups->topLevelItem(1)); // the older archive
+        d->txtFilter->setText("*.txt");
+        QTreeWidgetItem* pNotes = nullptr;
+        for (QTreeWidgetItemIterator it(d->tvwContents); *it; ++it) {
+            if ((*it)->childCount() > 0) continue;
+            leaves.push_back((*it)->text(0).toStdString());
+            if ((*it)->text(0) == "notes.txt") pNotes = *it;
+        }
+        ASSERT_NE(pNotes, nullptr);
+        pNotes->setSelected(true);
+        d->optFolder->setChecked(true);
+        d->txtToFolder->setText(QString::fromStdString(sOut));
+        d->cmdRestore->click();
+        EXPECT_EQ(d->LastReport().Restored, 1);
+        Seam->Answers = {Answer::No}; // the file exists now: keep both
+        d->cmdRestore->click();
+        EXPECT_EQ(d->LastReport().Restored, 1);
+        EXPECT_TRUE(d->sbarRestore->currentMessage().startsWith("Restored 1 files"));
+        d->cmdClose->click();
+    });
+    Select({"Zip"});
+    Seam->Clear();
+    Form->mnuActionRestore_Click();
+    EXPECT_EQ(script.Handled(), 1);
+    EXPECT_EQ(leaves, (std::vector<std::string>{"data.txt", "notes.txt"}));
+    EXPECT_EQ(ReadFile(sRestored), "old notes");
+    EXPECT_EQ(ReadFile(sOut + sSrc + "notes (restored).txt"), "old notes");
+    auto m = Messages();
+    ASSERT_EQ(m.size(), 3u);
+    EXPECT_EQ(m[1].Title, "Files Already Exist");
+    EXPECT_EQ(m[1].ButtonSet, Buttons::YesNoCancel);
+
+    Seam->Clear();
+    Form->mnuActionVerify_Click();
+    const std::string sZip = Root + "target-Zip/Zip.zip";
+    std::string sBytes = ReadFile(sZip);
+    sBytes[sBytes.size() / 2] ^= 0x20;
+    WriteFile(sZip, sBytes);
+    Form->mnuActionVerify_Click();
+    m = Messages();
+    ASSERT_EQ(m.size(), 2u);
+    EXPECT_EQ(m[0].Text, "The newest backup of Zip reads back whole.");
+    EXPECT_EQ(m[1].Title, "Verify Backup");
+    EXPECT_EQ(m[1].IconKind, Icon::Exclamation);
+    EXPECT_NE(m[1].Text.find("sub/pic.png"), std::string::npos) << m[1].Text;
+}

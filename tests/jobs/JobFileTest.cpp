@@ -52,6 +52,7 @@ CBackupJob FullJob(const std::string& sName) {
     job.SetPassword("s3cr=t;[x]");
     job.SetSubdirectories(true);
     job.SetIncremental(true);
+    job.SetVerify(true);
     job.SetSuspended(true);
     job.SetPreBackupCommand("echo \"pre\" %JobName%");
     job.SetPostBackupCommand("  padded post  ");
@@ -71,7 +72,7 @@ std::string Definition(const CBackupJob& j) {
        << j.DayOfWeek() << '|' << j.DayOfMonth() << '|' << j.Compress() << '|' << j.CopyStyle() << '|' << j.KeepPeriod()
        << '|' << j.NumberCopies() << '|' << j.Password() << '|' << j.Subdirectories() << '|' << j.Incremental() << '|'
        << j.Suspended() << '|' << j.PreBackupCommand() << '|' << j.PostBackupCommand() << '|' << j.TargetDirectory()
-       << '|' << j.FilesToZip() << '|' << j.ExcludeSpec() << '|' << j.OneShotDates();
+       << '|' << j.FilesToZip() << '|' << j.ExcludeSpec() << '|' << j.OneShotDates() << '|' << j.Verify();
     return os.str();
 }
 void ExpectSameDefinition(const CBackupJob& a, const CBackupJob& b) { EXPECT_EQ(Definition(a), Definition(b)); }
@@ -223,9 +224,19 @@ TEST_F(JobFile, ReadingRulesOfTheConfigSection) {
     EXPECT_TRUE(with("Suspended=True\r\n").Suspended());
     EXPECT_TRUE(with("ParseSubDir=1\r\n").Subdirectories());
     EXPECT_TRUE(with("Incremental=-1\r\n").Incremental());
+    EXPECT_TRUE(with("Verify=-1\r\n").Verify());
+    {
+        // Written once turned on, and kept (as off) when turned off again.
+        CBackupJob job = with("Verify=-1\r\n");
+        job.SetVerify(false);
+        ASSERT_FALSE(job.SaveBackupJobIniFile());
+        IniFile ini;
+        ASSERT_TRUE(ini.Load(job.FileName()));
+        EXPECT_EQ(ini.Get("Config", "Verify"), "0");
+    }
 
     // Keys missing: the values a missing key gives (fields in Definition's order).
-    EXPECT_EQ(Definition(with("")), "Hand|Jan-01-1900 00:00|-1|0|00:00|2|2|1|0|0|0|0||0|0|0||||||")
+    EXPECT_EQ(Definition(with("")), "Hand|Jan-01-1900 00:00|-1|0|00:00|2|2|1|0|0|0|0||0|0|0|||||||0")
         << "Frequency 1 with mask 2 is a weekly job";
     EXPECT_EQ(with("DayOfWeek=254\r\n").Frequency(), 1);
 }
@@ -288,7 +299,7 @@ TEST_F(JobFile, LineLayout) {
         SCOPED_TRACE(sFile);
         const std::string sPath = WriteFile(App + "BackupJobs/old.slj", sFile);
         CBackupJob job = Load(sPath);
-        EXPECT_EQ(Definition(job), sDefinition);
+        EXPECT_EQ(Definition(job), sDefinition + "|0"); // this layout has no Verify: off
         EXPECT_FALSE(job.Changed()) << "the line reader clears Changed";
         // Saving turns it into the INI layout, which reads back the same (a run count of -1
         // would read back as 0).

@@ -1,0 +1,171 @@
+#include "app/CommandLineRestore.h"
+
+#include "app/appSetup.h"
+#include "engine/libRestore.h"
+#include "engine/libVerify.h"
+#include "jobs/CBackupJob.h"
+#include "support/appMisc.h"
+#include "support/libFiles.h"
+
+#include <iostream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace CommandLineRestore {
+
+namespace {
+
+bool BeginsWith(const std::string& s, const char* sWhat) { return s.rfind(sWhat, 0) == 0; }
+
+// Switches the other parts of the command line use, which these commands let pass.
+bool Ignored(const std::string& sArg) {
+    return sArg.find("/EXIT") != std::string::npos || sArg.find("SILENT") != std::string::npos;
+}
+
+// A switch of this command (a value after /FROM, /TO or /ONLY may begin with "/": a path).
+bool IsSwitch(const std::string& s) {
+    for (const char* sSwitch : {"/RESTORE", "/FROM", "/TO", "/ONLY", "/OVERWRITE", "/RUN", "/VERIFY"})
+        if (s == sSwitch) return true;
+    return Ignored(s);
+}
+
+int Usage() {
+    appSetup::ShowCommandLineHelp();
+    return appSetup::ExitUsage;
+}
+
+// Opens the job named as /RUN names it (no folder part, ".slj" optional). False, with the reason
+// on standard error, when there is no such job file or it cannot be read.
+bool OpenJob(const std::string& sName, CBackupJob& job) {
+    std::string sPath = appMisc::JobFolder() + sName;
+    if (sPath.size() < 4 || sPath.compare(sPath.size() - 4, 4, ".slj") != 0) sPath += ".slj";
+    if (sName.find('/') != std::string::npos || !libFiles::FileExists(sPath)) {
+        std::cerr << "Stowline: no job file '" << sPath << "'." << std::endl;
+        return false;
+    }
+    if (job.OpenBackupJob(sPath)) {
+        std::cerr << "Stowline: the job file '" << sPath << "' cannot be read." << std::endl;
+        return false;
+    }
+    return true;
+}
+
+std::string Absolute(const std::string& sPath) {
+    if (sPath.empty() || sPath[0] == '/') return sPath;
+    char buf[4096];
+    const char* sCwd = ::getcwd(buf, sizeof buf);
+    return libFiles::AddTrailingSlash(sCwd ? sCwd : "/") + sPath;
+}
+
+} // namespace
+
+int Restore(const std::vector<std::string>& args) {
+    std::string sJob, sFrom, sTo;
+    std::vector<std::string> only;
+    bool bOverwrite = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& sArg = args[i];
+        auto value = [&](std::string& sOut) {
+            if (i + 1 >= args.size() || IsSwitch(args[i + 1])) return false;
+            sOut = args[++i];
+            return true;
+        };
+        if (sArg == "/RESTORE") {
+            if (!value(sJob)) return Usage();
+        } else if (sArg == "/FROM") {
+            if (!value(sFrom)) return Usage();
+        } else if (sArg == "/TO") {
+            if (!value(sTo)) return Usage();
+        } else if (sArg == "/ONLY") {
+            std::string sSpec;
+            if (!value(sSpec)) return Usage();
+            only.push_back(sSpec);
+        } else if (sArg == "/OVERWRITE") {
+            bOverwrite = true;
+        } else if (!Ignored(sArg)) {
+            return Usage();
+        }
+    }
+    if (sJob.empty()) return Usage();
+    CBackupJob job;
+    if (!OpenJob(sJob, job)) return appSetup::ExitJobFailed;
+
+    libRestore::BackupInfo backup;
+    if (sFrom.empty()) {
+        const auto backups = libRestore::ListBackups(job, false);
+        if (backups.empty()) {
+            std::cerr << "Stowline: job " << job.JobName() << " has no backup to restore from." << std::endl;
+            return appSetup::ExitJobFailed;
+        }
+        backup = backups[0];
+    } else {
+        // A name without a folder is one of the job's archives in its target folder.
+        std::string sPath = sFrom.find('/') == std::string::npos
+                                ? libFiles::AddTrailingSlash(job.TargetDirectory()) + sFrom
+                                : Absolute(sFrom);
+        struct stat st {};
+        if (::stat(sPath.c_str(), &st) != 0) {
+            std::cerr << "Stowline: '" << sPath << "' does not exist." << std::endl;
+            return appSetup::ExitJobFailed;
+        }
+        backup.IsArchive = !S_ISDIR(st.st_mode);
+        backup.Path = backup.IsArchive ? sPath : libFiles::AddTrailingSlash(sPath);
+    }
+    std::vector<libRestore::Entry> entries;
+    std::string sError;
+    if (libRestore::ReadContents(job, backup, entries, sError) != libRestore::Status::Ok) {
+        std::cerr << "Stowline: " << sError << std::endl;
+        return appSetup::ExitJobFailed;
+    }
+    libRestore::Options options;
+    options.ToFolder = Absolute(sTo);
+    options.OnConflict = bOverwrite ? libRestore::Conflict::Overwrite : libRestore::Conflict::Skip;
+    options.Password = job.Password();
+    options.Contents = &entries;
+    const libRestore::Report r = libRestore::Restore(job, backup, libRestore::Filter(entries, only), options);
+
+    std::cout << "Restore " << job.JobName() << " from " << backup.Path << " to "
+              << (options.ToFolder.empty() ? std::string("the original place") : options.ToFolder) << "\n"
+              << "  restored " << r.Restored << " files (" << r.Bytes << " bytes), skipped " << r.Skipped
+              << " existing, not restored " << r.NotRestored << "\n";
+    for (const std::string& s : r.Problems)
+        std::cout << "  not restored: " << s << "\n";
+    if (!r.Error.empty()) std::cout << "  " << r.Error << "\n";
+    std::cout.flush();
+    return r.Result == libRestore::Status::Ok ? appSetup::ExitOk : appSetup::ExitJobFailed;
+}
+
+int Verify(const std::vector<std::string>& args) {
+    std::vector<std::string> jobs;
+    bool bVerifyMode = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "/VERIFY")
+            bVerifyMode = true;
+        else if (Ignored(args[i]))
+            continue;
+        else if (BeginsWith(args[i], "/"))
+            return Usage();
+        else if (bVerifyMode)
+            jobs.push_back(args[i]);
+    }
+    if (jobs.empty()) return Usage();
+    int iStatus = appSetup::ExitOk;
+    for (const std::string& sName : jobs) {
+        CBackupJob job;
+        if (!OpenJob(sName, job)) {
+            iStatus = appSetup::ExitJobFailed;
+            continue;
+        }
+        std::string sFailure;
+        if (libVerify::VerifyNewest(job, sFailure)) {
+            std::cout << "Verified " << job.JobName() << "\n";
+        } else {
+            std::cout << "Verify failed for " << job.JobName() << ": " << sFailure << "\n";
+            iStatus = appSetup::ExitJobFailed;
+        }
+    }
+    std::cout.flush();
+    return iStatus;
+}
+
+} // namespace CommandLineRestore

@@ -1,0 +1,20 @@
+#pragma once
+// What the restore and the verification share: opening an archive for reading and listing its
+// entries. Not for other callers.
+
+#include "engine/libRestore.h"
+
+#include <string>
+#include <vector>
+#include <zip.h>
+
+namespace libRestore::detail {
+
+// libzip's text for an error code.
+std::string ZipErrorText(int iCode);
+// Opens an archive read-only (iFlags adds ZIP_CHECKCONS and the like); nullptr with sError set.
+zip_t* OpenArchive(const std::string& sPath, int iFlags, std::string& sError);
+// Appends the archive's entries (name, size, CRC, Unix mode, modification time).
+bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& sError);
+
+} // namespace libRestore::detail

@@ -1,0 +1,324 @@
+// The list of a job's backups, the contents of one, and the filter over them. The restore
+// itself is in RestoreRun.cpp.
+
+#include "engine/libRestore.h"
+
+#include "engine/JobTemp.h"
+#include "engine/RestoreInternal.h"
+#include "engine/libCopy.h"
+#include "engine/libRetention.h"
+#include "jobs/CBackupJob.h"
+#include "support/libFiles.h"
+#include "support/libStrings.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+namespace libRestore {
+
+namespace {
+
+int64_t StatMTimeNs(const struct stat& st) {
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Where the copy job's entries land in its target tree and where they came from.
+struct CopyRoot {
+    std::string TreeName;     // below the target: "Docs/" for a folder, "a.txt" for a file
+    std::string SourceFolder; // the folder it mirrors ("/data/Docs/"); "" for a single file
+    std::string SourceFile;   // the single file ("/data/a.txt")
+};
+
+std::vector<CopyRoot> CopyRootsOf(const CBackupJob& job) {
+    std::vector<CopyRoot> roots;
+    std::vector<std::string> sources;
+    libStrings::GetFileList(job.FilesToZip(), sources);
+    for (std::string sEntry : sources) {
+        if (sEntry.empty() || sEntry[0] != '/') continue;
+        CopyRoot root;
+        if (!libCopy::IsWildcardEntry(sEntry) && libFiles::DirExists(sEntry))
+            sEntry = libFiles::AddTrailingSlash(sEntry) + "*.*";
+        if (libCopy::IsWildcardEntry(sEntry)) {
+            const std::string sFolder = libCopy::LastFolderName(sEntry);
+            if (sFolder.empty()) continue; // copied into the target itself: no tree of its own
+            root.TreeName = sFolder + "/";
+            root.SourceFolder = libFiles::FilePathStripFileName(sEntry);
+        } else {
+            root.TreeName = libFiles::FilePathStripPath(sEntry);
+            root.SourceFile = sEntry;
+        }
+        const bool bSeen =
+            std::any_of(roots.begin(), roots.end(), [&](const CopyRoot& r) { return r.TreeName == root.TreeName; });
+        if (!bSeen && !root.TreeName.empty()) roots.push_back(root);
+    }
+    return roots;
+}
+
+Entry EntryOf(const std::string& sName, const std::string& sOriginal, const struct stat& st) {
+    Entry e;
+    e.Name = sName;
+    e.OriginalPath = sOriginal;
+    e.Mode = st.st_mode;
+    e.IsDir = S_ISDIR(st.st_mode);
+    e.IsLink = S_ISLNK(st.st_mode);
+    e.Size = e.IsDir ? 0 : static_cast<uint64_t>(st.st_size);
+    e.MTimeNs = StatMTimeNs(st);
+    return e;
+}
+
+// Walks a folder of the copy tree without following links; depth bounded like every walk.
+void WalkTree(const std::string& sTarget, const std::string& sName, const std::string& sOriginal,
+              std::vector<Entry>& entries, int iDepth) {
+    if (iDepth > 1024) return;
+    DIR* pDir = ::opendir((sTarget + sName).c_str());
+    if (pDir == nullptr) return;
+    std::vector<std::string> names;
+    while (dirent* d = ::readdir(pDir)) {
+        const std::string s = d->d_name;
+        if (s == "." || s == ".." || s.rfind(JobTemp::Prefix, 0) == 0) continue;
+        names.push_back(s);
+    }
+    ::closedir(pDir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& s : names) {
+        struct stat st {};
+        if (::lstat((sTarget + sName + s).c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            entries.push_back(EntryOf(sName + s + "/", sOriginal + s, st));
+            WalkTree(sTarget, sName + s + "/", sOriginal + s + "/", entries, iDepth + 1);
+        } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            entries.push_back(EntryOf(sName + s, sOriginal + s, st));
+        }
+    }
+}
+
+void ReadCopyTree(const CBackupJob& job, const std::string& sTarget, std::vector<Entry>& entries) {
+    for (const CopyRoot& root : CopyRootsOf(job)) {
+        struct stat st {};
+        const std::string sPath = sTarget + root.TreeName;
+        if (::lstat(libFiles::RemoveTrailingSlash(sPath).c_str(), &st) != 0) continue;
+        if (!root.SourceFolder.empty()) {
+            if (!S_ISDIR(st.st_mode)) continue;
+            entries.push_back(EntryOf(root.TreeName, libFiles::RemoveTrailingSlash(root.SourceFolder), st));
+            WalkTree(sTarget, root.TreeName, root.SourceFolder, entries, 0);
+        } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            entries.push_back(EntryOf(root.TreeName, root.SourceFile, st));
+        }
+    }
+}
+
+// The Unix modification time of the extended-timestamp field (0x5455), when the entry has one.
+bool ExtendedMTime(zip_t* pZip, zip_uint64_t uIndex, int64_t& lSeconds) {
+    for (zip_flags_t flags : {ZIP_FL_CENTRAL, ZIP_FL_LOCAL}) {
+        zip_uint16_t uLen = 0;
+        const zip_uint8_t* p = zip_file_extra_field_get_by_id(pZip, uIndex, 0x5455, 0, &uLen, flags);
+        if (p != nullptr && uLen >= 5 && (p[0] & 1) != 0) {
+            const uint32_t u = static_cast<uint32_t>(p[1]) | static_cast<uint32_t>(p[2]) << 8 |
+                               static_cast<uint32_t>(p[3]) << 16 | static_cast<uint32_t>(p[4]) << 24;
+            lSeconds = static_cast<int32_t>(u);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+namespace detail {
+
+std::string ZipErrorText(int iCode) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, iCode);
+    std::string s = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return s;
+}
+
+zip_t* OpenArchive(const std::string& sPath, int iFlags, std::string& sError) {
+    int iErr = 0;
+    zip_t* pZip = zip_open(sPath.c_str(), ZIP_RDONLY | iFlags, &iErr);
+    if (pZip == nullptr) sError = "'" + sPath + "' cannot be read as an archive: " + ZipErrorText(iErr);
+    return pZip;
+}
+
+bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& sError) {
+    const zip_int64_t lCount = zip_get_num_entries(pZip, 0);
+    entries.reserve(entries.size() + static_cast<size_t>(std::max<zip_int64_t>(lCount, 0)));
+    for (zip_int64_t i = 0; i < lCount; ++i) {
+        const auto uIndex = static_cast<zip_uint64_t>(i);
+        zip_stat_t st;
+        if (zip_stat_index(pZip, uIndex, 0, &st) != 0) {
+            sError = zip_strerror(pZip);
+            return false;
+        }
+        Entry e;
+        e.Name = st.name != nullptr ? st.name : "";
+        e.Index = uIndex;
+        e.Size = st.size;
+        e.Crc = st.crc;
+        zip_uint8_t uOpsys = 0;
+        zip_uint32_t uAttr = 0;
+        zip_file_get_external_attributes(pZip, uIndex, 0, &uOpsys, &uAttr);
+        const bool bNamedDir = !e.Name.empty() && e.Name.back() == '/';
+        e.Mode = uOpsys == ZIP_OPSYS_UNIX ? uAttr >> 16 : 0;
+        if ((e.Mode & S_IFMT) == 0) e.Mode |= bNamedDir ? S_IFDIR : S_IFREG;
+        if ((e.Mode & 07777) == 0) e.Mode |= bNamedDir ? 0755 : 0644;
+        e.IsDir = bNamedDir || S_ISDIR(e.Mode);
+        e.IsLink = !e.IsDir && S_ISLNK(e.Mode);
+        int64_t lSeconds = 0;
+        if (!ExtendedMTime(pZip, uIndex, lSeconds)) lSeconds = st.mtime;
+        e.MTimeNs = lSeconds * 1000000000;
+        std::string sOriginal = bNamedDir ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
+        e.OriginalPath = "/" + sOriginal;
+        entries.push_back(std::move(e));
+    }
+    return true;
+}
+
+} // namespace detail
+
+std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
+    std::vector<BackupInfo> result;
+    if (job.TargetDirectory().empty()) return result;
+    const std::string sTarget = libFiles::AddTrailingSlash(job.TargetDirectory());
+    if (!job.Compress()) {
+        struct stat st {};
+        if (::stat(sTarget.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return result;
+        std::vector<Entry> entries;
+        if (bSizes) ReadCopyTree(job, sTarget, entries);
+        BackupInfo info;
+        info.Path = sTarget;
+        info.IsArchive = false;
+        info.MTimeNs = StatMTimeNs(st);
+        for (const Entry& e : entries) {
+            info.Size += e.IsDir ? 0 : e.Size;
+            info.MTimeNs = std::max(info.MTimeNs, e.MTimeNs);
+        }
+        result.push_back(info);
+        return result;
+    }
+    const std::string sBaseName = libFiles::FilePathStripPath(libRetention::ZipBase(sTarget, job.JobName()));
+    struct Found {
+        BackupInfo Info;
+        bool Dated = false;
+        double Date = 0;
+        int Number = 0; // counted copy number, or the dated copy number
+    };
+    std::vector<Found> found;
+    if (DIR* pDir = ::opendir(sTarget.c_str())) {
+        while (dirent* d = ::readdir(pDir)) {
+            const std::string sName = d->d_name;
+            Found f;
+            libRetention::DatedZipName dated;
+            if (libRetention::ParseCountedZipName(sName, sBaseName, f.Number)) {
+                f.Dated = false;
+            } else if (libRetention::ParseDatedZipName(sName, sBaseName, dated)) {
+                f.Dated = true;
+                f.Date = dated.Date;
+                f.Number = dated.CopyNumber;
+            } else {
+                continue;
+            }
+            struct stat st {};
+            if (::stat((sTarget + sName).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            f.Info.Path = sTarget + sName;
+            f.Info.MTimeNs = StatMTimeNs(st);
+            f.Info.Size = static_cast<uint64_t>(st.st_size);
+            found.push_back(f);
+        }
+        ::closedir(pDir);
+    }
+    const bool bDatedFirst = job.KeepPeriod() != CBackupJob::KeepCopies;
+    std::sort(found.begin(), found.end(), [&](const Found& a, const Found& b) {
+        if (a.Dated != b.Dated) return a.Dated == bDatedFirst;
+        if (!a.Dated) return a.Number < b.Number; // base.zip, then _1, _2 ...
+        if (a.Date != b.Date) return a.Date > b.Date;
+        return a.Number > b.Number; // (2) was made after (1) on the same day
+    });
+    for (const Found& f : found)
+        result.push_back(f.Info);
+    return result;
+}
+
+Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector<Entry>& entries, std::string& sError) {
+    entries.clear();
+    if (!backup.IsArchive) {
+        ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), entries);
+        return Status::Ok;
+    }
+    zip_t* pZip = detail::OpenArchive(backup.Path, 0, sError);
+    if (pZip == nullptr) return Status::Unreadable;
+    const bool bOk = detail::ReadArchiveEntries(pZip, entries, sError);
+    zip_discard(pZip);
+    return bOk ? Status::Ok : Status::Unreadable;
+}
+
+Status CheckPassword(const BackupInfo& backup, const std::string& sPassword) {
+    if (!backup.IsArchive) return Status::Ok;
+    std::string sError;
+    zip_t* pZip = detail::OpenArchive(backup.Path, 0, sError);
+    if (pZip == nullptr) return Status::Unreadable;
+    if (!sPassword.empty()) zip_set_default_password(pZip, sPassword.c_str());
+    Status result = Status::Ok;
+    const zip_int64_t lCount = zip_get_num_entries(pZip, 0);
+    for (zip_int64_t i = 0; i < lCount; ++i) {
+        zip_stat_t st;
+        if (zip_stat_index(pZip, static_cast<zip_uint64_t>(i), 0, &st) != 0 || st.size == 0 ||
+            !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE)
+            continue;
+        // A wrong password passes the header check now and then; the data read shows it.
+        zip_file_t* pFile = zip_fopen_index(pZip, static_cast<zip_uint64_t>(i), 0);
+        char buf[65536];
+        if (pFile == nullptr) {
+            result = Status::WrongPassword;
+        } else {
+            zip_int64_t r;
+            int iChunks = 0; // a small file is read whole (its CRC checked); a long one in part
+            while ((r = zip_fread(pFile, buf, sizeof buf)) > 0 && ++iChunks < 16) {
+            }
+            if (r < 0) result = Status::WrongPassword;
+            zip_fclose(pFile);
+        }
+        break;
+    }
+    zip_discard(pZip);
+    return result;
+}
+
+std::vector<Entry> Filter(const std::vector<Entry>& entries, const std::vector<std::string>& specs) {
+    if (specs.empty()) return entries;
+    std::vector<Entry> result;
+    for (const Entry& e : entries) {
+        const std::string sPath = e.IsDir ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
+        const std::string sLeaf = libFiles::FilePathStripPath(sPath);
+        for (const std::string& sSpec : specs) {
+            const bool bWholePath = sSpec.find('/') != std::string::npos;
+            // A specification with a folder part is matched against the path inside the backup
+            // and, for a leading "/", against the original path.
+            const bool bMatch = !bWholePath       ? libStrings::WildcardMatch(sLeaf, sSpec)
+                                : sSpec[0] == '/' ? libStrings::Like(e.OriginalPath, sSpec)
+                                                  : libStrings::Like(sPath, sSpec);
+            if (bMatch) {
+                result.push_back(e);
+                break;
+            }
+        }
+    }
+    return result;
+}
+
+std::string RestoredName(const std::string& sName, int iCopy) {
+    const std::string sMark = iCopy > 1 ? " (restored " + std::to_string(iCopy) + ")" : " (restored)";
+    const size_t iDot = sName.rfind('.');
+    if (iDot == std::string::npos || iDot == 0) return sName + sMark;
+    return sName.substr(0, iDot) + sMark + sName.substr(iDot);
+}
+
+} // namespace libRestore

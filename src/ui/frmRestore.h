@@ -1,0 +1,70 @@
+#pragma once
+// The restore window of one job: its backups newest first, the chosen backup's contents as a
+// tree with sizes and times, a wildcard filter, and the restore of the selected files and
+// folders to their original place or into a chosen folder, with progress in the window's
+// status line and an Abort. Questions (existing files, a password) go through the
+// user-interaction seam.
+
+#include "engine/libRestore.h"
+#include "jobs/CBackupJob.h"
+
+#include <QDialog>
+
+#include <string>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class frmRestore : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmRestore(const CBackupJob& job, QWidget* parent = nullptr);
+
+    // Shows the window modally for the job.
+    static void Execute(const CBackupJob& job, QWidget* owner);
+
+    QTreeWidget* lvwBackups = nullptr;  // backup, date, size
+    QTreeWidget* tvwContents = nullptr; // name, size, modified (multi-select)
+    QLineEdit* txtFilter = nullptr;     // wildcard specifications separated by ";" or blanks
+    QRadioButton* optOriginal = nullptr;
+    QRadioButton* optFolder = nullptr;
+    QLineEdit* txtToFolder = nullptr;
+    QPushButton* cmdBrowse = nullptr;
+    QPushButton* cmdRestore = nullptr;
+    QPushButton* cmdAbort = nullptr;
+    QPushButton* cmdClose = nullptr;
+    QStatusBar* sbarRestore = nullptr;
+
+    void lvwBackups_Click();
+    void txtFilter_Change();
+    void cmdBrowse_Click();
+    void cmdRestore_Click();
+    void cmdAbort_Click();
+
+    // The outcome of the last restore (for the caller and tests).
+    const libRestore::Report& LastReport() const { return m_report; }
+
+protected:
+    void reject() override; // no closing while a restore runs
+
+private:
+    void FillContents();
+    std::vector<libRestore::Entry> SelectedEntries() const;
+    bool AskPassword(const libRestore::BackupInfo& backup, std::string& sPassword);
+    // Asks once how to treat files that already exist (Skip when none does).
+    libRestore::Conflict AskConflict(const std::vector<libRestore::Entry>& selection);
+    void SetStatus(const QString& sText);
+
+    CBackupJob m_job;
+    std::vector<libRestore::BackupInfo> m_backups;
+    std::vector<libRestore::Entry> m_entries; // the chosen backup's whole contents
+    libRestore::Report m_report;
+    bool m_bRunning = false;
+    bool m_bAbort = false;
+};

@@ -1,0 +1,44 @@
+// The main window's commands that read a job's backups back: the restore window and the
+// verification of the newest backup.
+
+#include "ui/frmRestore.h"
+#include "ui/frmSchedule.h"
+
+#include "app/QtHelpers.h"
+#include "engine/libVerify.h"
+#include "jobs/CBackupJob.h"
+#include "support/UserInteraction.h"
+#include "support/libErrorHandler.h"
+
+using QtHelpers::Q;
+using QtHelpers::S;
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+
+void frmSchedule::mnuActionRestore_Click() {
+    libErrorHandler::Trap("frmSchedule", "mnuActionRestore_Click()", [&] {
+        if (Running() || !SelectionChecks()) return;
+        if (CBackupJob* job = JobOfRow(CurrentRow())) frmRestore::Execute(*job, this);
+    });
+}
+
+void frmSchedule::mnuActionVerify_Click() {
+    libErrorHandler::Trap("frmSchedule", "mnuActionVerify_Click()", [&] {
+        if (Running() || !SelectionChecks()) return;
+        CBackupJob* job = JobOfRow(CurrentRow());
+        if (job == nullptr) return;
+        SetBusyPointer(true);
+        SetMessageText(S(tr("Verifying %1").arg(Q(job->JobName()))));
+        std::string sFailure;
+        const bool bOk = libVerify::VerifyNewest(*job, sFailure);
+        SetMessageText("");
+        SetBusyPointer(false);
+        if (bOk)
+            UserInteraction::MsgBox(S(tr("The newest backup of %1 reads back whole.").arg(Q(job->JobName()))),
+                                    Buttons::OK, Icon::Information, S(tr("Verify Backup")));
+        else
+            UserInteraction::MsgBox(
+                S(tr("The newest backup of %1 does not read back whole:\r\n%2").arg(Q(job->JobName()), Q(sFailure))),
+                Buttons::OK, Icon::Exclamation, S(tr("Verify Backup")));
+    });
+}

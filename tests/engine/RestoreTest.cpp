@@ -1,0 +1,311 @@
+// Reading backups back: real runs, real archives and trees, damaged and restored; hostile
+// archives; verification of damaged backups.
+
+#include "RunTestSupport.h"
+
+#include "engine/libRestore.h"
+#include "engine/libVerify.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace runtest;
+using libRestore::Conflict;
+using libRestore::Status;
+
+namespace {
+
+constexpr time_t kOldTime = 1600000000; // an even second: exact in a zip's DOS time too
+
+struct stat StatOf(const std::string& sPath) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(sPath.c_str(), &st), 0) << sPath;
+    return st;
+}
+
+void SetTime(const std::string& sPath, time_t t) {
+    const timespec times[2] = {{t, 0}, {t, 0}};
+    ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Bytes that do not compress, so that the middle of an archive is file data.
+std::string Noise(size_t n, unsigned uSeed) {
+    std::string s(n, '\0');
+    for (char& c : s) {
+        uSeed = uSeed * 1103515245u + 12345u;
+        c = static_cast<char>(uSeed >> 16);
+    }
+    return s;
+}
+
+class RestoreRun : public RunFixture {
+protected:
+    std::string FileA, FileB, FileC;
+
+    void SetUp() override {
+        RunFixture::SetUp();
+        FileA = Source("a.txt", "alpha");
+        FileB = Source("sub/b.dat", Noise(300000, 7));
+        FileC = Source("sub/deep/c.txt", "gamma");
+        ::chmod(FileA.c_str(), 0640);
+        for (const std::string& s : {FileA, FileB, FileC})
+            SetTime(s, kOldTime);
+    }
+
+    // Backs the job up and gives its newest backup with the contents.
+    libRestore::BackupInfo BackUp(CBackupJob& job, std::vector<libRestore::Entry>& entries) {
+        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
+        EXPECT_FALSE(job.Failure());
+        const auto backups = libRestore::ListBackups(job);
+        EXPECT_FALSE(backups.empty());
+        if (backups.empty()) return {};
+        std::string sError;
+        EXPECT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), Status::Ok) << sError;
+        return backups[0];
+    }
+
+    static libRestore::Report Restore(const CBackupJob& job, const libRestore::BackupInfo& b,
+                                      const std::vector<libRestore::Entry>& sel, Conflict c,
+                                      const std::string& sTo = "", const std::string& sPassword = "") {
+        libRestore::Options o;
+        o.ToFolder = sTo;
+        o.OnConflict = c;
+        o.Password = sPassword;
+        return libRestore::Restore(job, b, sel, o);
+    }
+
+    // The restored file equals its source's bytes and time as they were backed up.
+    void ExpectRestored(const std::string& sPath, const std::string& sBytes) {
+        EXPECT_EQ(ReadFile(sPath), sBytes) << sPath;
+        EXPECT_EQ(StatOf(sPath).st_mtime, kOldTime) << sPath;
+    }
+};
+
+} // namespace
+
+TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
+    for (bool bZip : {true, false}) {
+        SCOPED_TRACE(bZip ? "zip" : "copy");
+        const std::string sA = ReadFile(FileA), sB = ReadFile(FileB);
+        CBackupJob job = MakeJob("Docs", {Src.substr(0, Src.size() - 1)}, bZip);
+        std::vector<libRestore::Entry> entries;
+        const auto backup = BackUp(job, entries);
+        // Damage: one file gone, one changed.
+        fs::remove(FileA);
+        WriteFile(FileB, "garbage");
+        SetTime(FileB, kOldTime - 100);
+        const auto r = Restore(job, backup, entries, Conflict::OverwriteOlder);
+        EXPECT_EQ(r.Result, Status::Ok);
+        EXPECT_EQ(r.Restored, 2); // a.txt (missing) and b.dat (older); c.txt is as new
+        EXPECT_EQ(r.Skipped, 1);
+        ExpectRestored(FileA, sA);
+        ExpectRestored(FileB, sB);
+        EXPECT_EQ(StatOf(FileA).st_mode & 0777, 0640u);
+        // Only what the filter picked, below a folder of one's choice; a link comes back as a link.
+        if (!bZip) fs::create_symlink("a.txt", Tgt + "src/ln.txt");
+        std::string sError;
+        ASSERT_EQ(libRestore::ReadContents(job, backup, entries, sError), Status::Ok);
+        const auto pick = libRestore::Filter(entries, {"*.txt"});
+        ASSERT_EQ(pick.size(), bZip ? 2u : 3u);
+        const std::string sTo = Root + "out" + (bZip ? "z" : "c");
+        EXPECT_EQ(Restore(job, backup, pick, Conflict::Skip, sTo).Restored, bZip ? 2 : 3);
+        if (!bZip) {
+            EXPECT_EQ(fs::read_symlink(sTo + "/src/ln.txt").string(), "a.txt");
+        }
+        const std::string sCopyOfC = sTo + "/" + pick.back().Name;
+        ExpectRestored(sCopyOfC, "gamma");
+        EXPECT_FALSE(Exists(sTo + "/" + Stored(FileB)));
+        EXPECT_TRUE(LogHas("-- Restore Docs --"));
+        EXPECT_TRUE(LogHas("  Backup used: '" + backup.Path + "'"));
+        EXPECT_TRUE(LogHas("  Restore completed"));
+        fs::remove_all(Tgt);
+        fs::create_directories(Tgt);
+    }
+}
+
+TEST_F(RestoreRun, EachConflictChoiceTreatsAnExistingFileItsWay) {
+    CBackupJob job = MakeJob("Docs", {FileA, FileC});
+    std::vector<libRestore::Entry> entries;
+    const auto backup = BackUp(job, entries);
+    WriteFile(FileA, "newer");
+    SetTime(FileA, kOldTime + 100);
+    WriteFile(FileC, "older");
+    SetTime(FileC, kOldTime - 100);
+
+    auto r = Restore(job, backup, entries, Conflict::Skip);
+    EXPECT_EQ(r.Skipped, 2);
+    EXPECT_EQ(ReadFile(FileA), "newer");
+    EXPECT_EQ(ReadFile(FileC), "older");
+
+    r = Restore(job, backup, entries, Conflict::OverwriteOlder);
+    EXPECT_EQ(r.Restored, 1);
+    EXPECT_EQ(ReadFile(FileA), "newer");
+    ExpectRestored(FileC, "gamma");
+
+    r = Restore(job, backup, entries, Conflict::KeepBoth);
+    EXPECT_EQ(r.Restored, 2);
+    EXPECT_EQ(ReadFile(FileA), "newer");
+    ExpectRestored(Src + "a (restored).txt", "alpha");
+    ExpectRestored(Src + "sub/deep/c (restored).txt", "gamma");
+    EXPECT_EQ(Restore(job, backup, entries, Conflict::KeepBoth).Restored, 2);
+    ExpectRestored(Src + "a (restored 2).txt", "alpha");
+    EXPECT_EQ(libRestore::RestoredName(".profile"), ".profile (restored)");
+}
+
+TEST_F(RestoreRun, APasswordArchiveNeedsTheRightPassword) {
+    CBackupJob job = MakeJob("Secret", {FileA, FileB});
+    job.SetPassword("right one");
+    std::vector<libRestore::Entry> entries;
+    const auto backup = BackUp(job, entries);
+    const std::string sTo = Root + "out";
+    for (const std::string sWrong : {"wrong", ""}) {
+        const auto r = Restore(job, backup, entries, Conflict::Skip, sTo, sWrong);
+        EXPECT_EQ(r.Result, Status::WrongPassword);
+        EXPECT_NE(r.Error.find(backup.Path), std::string::npos) << r.Error;
+        EXPECT_EQ(r.Restored, 0);
+        EXPECT_FALSE(Exists(sTo + "/" + Stored(FileA)));
+    }
+    EXPECT_TRUE(LogHasPrefixSuffix("  Restore failed: ", "'" + backup.Path + "'."));
+    EXPECT_EQ(Restore(job, backup, entries, Conflict::Skip, sTo, "right one").Restored, 2);
+    EXPECT_EQ(ReadFile(sTo + "/" + Stored(FileB)), ReadFile(FileB));
+}
+
+TEST_F(RestoreRun, AnAbortHalfwayLeavesNoPartialFile) {
+    const std::string sBig = Source("big.bin", Noise(5u << 20, 3));
+    for (bool bZip : {true, false}) {
+        CBackupJob job = MakeJob("Big", {sBig}, bZip);
+        std::vector<libRestore::Entry> entries;
+        const auto backup = BackUp(job, entries);
+        const std::string sTo = Root + (bZip ? "z" : "c");
+        libRestore::Options o;
+        o.ToFolder = sTo;
+        uint64_t lSeen = 0;
+        o.Progress = [&](const std::string&, uint64_t lDone, uint64_t) {
+            lSeen = std::max(lSeen, lDone);
+            return lDone == 0; // stops once the first piece is written
+        };
+        const auto r = libRestore::Restore(job, backup, entries, o);
+        EXPECT_EQ(r.Result, Status::Aborted);
+        EXPECT_GT(lSeen, 0u);
+        const std::string sFolder = sTo + (bZip ? "/" + Stored(Src) : "");
+        EXPECT_TRUE(fs::is_empty(sFolder)) << *EntryNames(sFolder).begin();
+        EXPECT_TRUE(LogHas("  Restore terminated by user"));
+        fs::remove_all(Tgt);
+        fs::create_directories(Tgt);
+    }
+}
+
+TEST_F(RestoreRun, AHostileArchiveNeverWritesOutsideTheChosenFolder) {
+    const std::string sOutside = Root + "outside";
+    fs::create_directories(sOutside);
+    const std::string sAbs = Root + "abs-" + std::to_string(::getpid());
+    int iErr = 0;
+    zip_t* za = zip_open((Tgt + "Evil.zip").c_str(), ZIP_CREATE | ZIP_TRUNCATE, &iErr);
+    ASSERT_NE(za, nullptr);
+    auto add = [&](const std::string& sName, const std::string& sData, uint32_t uMode) {
+        zip_source_t* src = zip_source_buffer(za, strdup(sData.c_str()), sData.size(), 1);
+        const zip_int64_t i = zip_file_add(za, sName.c_str(), src, 0);
+        ASSERT_GE(i, 0) << sName;
+        zip_file_set_external_attributes(za, static_cast<zip_uint64_t>(i), 0, ZIP_OPSYS_UNIX, uMode << 16);
+    };
+    add("../escaped.txt", "x", S_IFREG | 0644);
+    add(sAbs, "x", S_IFREG | 0644);
+    add("link", sOutside, S_IFLNK | 0777);
+    add("link/through.txt", "x", S_IFREG | 0644);
+    add("ok/fine.txt", "fine", S_IFREG | 0644);
+    ASSERT_EQ(zip_close(za), 0);
+
+    CBackupJob job = MakeJob("Evil", {FileA});
+    const auto backups = libRestore::ListBackups(job);
+    ASSERT_EQ(backups.size(), 1u);
+    std::vector<libRestore::Entry> entries;
+    std::string sError;
+    ASSERT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), Status::Ok);
+    const std::string sTo = Root + "dest/inner";
+    for (Conflict c : {Conflict::Skip, Conflict::Overwrite}) {
+        const auto r = Restore(job, backups[0], entries, c, sTo);
+        EXPECT_EQ(r.Result, Status::Incomplete);
+        EXPECT_EQ(r.NotRestored, 3); // "..", absolute, through the link
+    }
+    EXPECT_TRUE(fs::is_empty(sOutside));
+    EXPECT_FALSE(Exists(Root + "dest/escaped.txt"));
+    EXPECT_FALSE(Exists(sAbs));
+    EXPECT_TRUE(fs::is_symlink(sTo + "/link"));
+    EXPECT_EQ(fs::read_symlink(sTo + "/link").string(), sOutside);
+    EXPECT_EQ(ReadFile(sTo + "/ok/fine.txt"), "fine");
+    EXPECT_TRUE(LogHasPrefixSuffix("  Not restored 'link/through.txt': ", "nothing is written through it"));
+}
+
+TEST_F(RestoreRun, BackupsAreListedNewestFirstAndAnOlderOneRestoresItsContent) {
+    CBackupJob job = MakeJob("Docs", {FileA});
+    job.SetNumberCopies(3);
+    for (const char* s : {"one", "two", "three"}) {
+        WriteFile(FileA, s);
+        ASSERT_FALSE(BackupRun::ExecuteBackupNow(job));
+    }
+    // Dated names beside them, as a keep-by-period job leaves them.
+    fs::copy_file(Tgt + "Docs_2.zip", Tgt + "Docs_20270301.zip");
+    fs::copy_file(Tgt + "Docs_1.zip", Tgt + "Docs_P20270314.zip");
+    fs::copy_file(Tgt + "Docs.zip", Tgt + "Docs_20270314(1).zip");
+    Touch(Tgt + "Docs2.zip");
+    std::vector<std::string> names;
+    for (const auto& b : libRestore::ListBackups(job))
+        names.push_back(b.Path.substr(Tgt.size()));
+    const std::vector<std::string> counted{"Docs.zip", "Docs_1.zip", "Docs_2.zip"};
+    const std::vector<std::string> dated{"Docs_20270314(1).zip", "Docs_P20270314.zip", "Docs_20270301.zip"};
+    std::vector<std::string> expect = counted;
+    expect.insert(expect.end(), dated.begin(), dated.end());
+    EXPECT_EQ(names, expect);
+    job.SetKeepPeriod(CBackupJob::KeepDays);
+    const auto backups = libRestore::ListBackups(job);
+    EXPECT_EQ(backups[0].Path, Tgt + dated[0]);
+    EXPECT_EQ(backups[0].Size, fs::file_size(Tgt + "Docs.zip"));
+    std::vector<libRestore::Entry> entries;
+    std::string sError;
+    ASSERT_EQ(libRestore::ReadContents(job, backups.back(), entries, sError), Status::Ok);
+    EXPECT_EQ(Restore(job, backups.back(), entries, Conflict::Overwrite).Restored, 1);
+    EXPECT_EQ(ReadFile(FileA), "one");
+}
+
+TEST_F(RestoreRun, VerificationCatchesAFlippedByteAndATruncatedCopy) {
+    CBackupJob job = MakeJob("Docs", {Src.substr(0, Src.size() - 1)});
+    job.SetVerify(true);
+    std::vector<libRestore::Entry> entries;
+    const auto backup = BackUp(job, entries);
+    EXPECT_TRUE(LogHas("  Verified the new backup"));
+    std::string sWhy;
+    EXPECT_TRUE(libVerify::VerifyNewest(job, sWhy)) << sWhy;
+    const std::vector<std::string> missing{Stored(FileA), "not/there.txt"};
+    EXPECT_FALSE(libVerify::VerifyArchive(backup.Path, "", sWhy, &missing));
+    EXPECT_EQ(sWhy, "'not/there.txt': missing from the archive");
+    {
+        const int fd = ::open(backup.Path.c_str(), O_RDWR);
+        const off_t iMiddle = static_cast<off_t>(fs::file_size(backup.Path) / 2);
+        char c = 0;
+        ASSERT_EQ(::pread(fd, &c, 1, iMiddle), 1);
+        c = static_cast<char>(c ^ 0x10);
+        ASSERT_EQ(::pwrite(fd, &c, 1, iMiddle), 1);
+        ::close(fd);
+    }
+    EXPECT_FALSE(libVerify::VerifyNewest(job, sWhy));
+    EXPECT_NE(sWhy.find(Stored(FileB)), std::string::npos) << sWhy;
+    EXPECT_TRUE(LogHas("  Verify failed: " + sWhy));
+
+    CBackupJob copy = MakeJob("Tree", {Src.substr(0, Src.size() - 1)}, false);
+    copy.SetVerify(true);
+    fs::remove_all(Tgt);
+    fs::create_directories(Tgt);
+    BackUp(copy, entries);
+    EXPECT_TRUE(libVerify::VerifyNewest(copy, sWhy)) << sWhy;
+    const std::string sCopyOfB = Tgt + "src/sub/b.dat";
+    ASSERT_TRUE(Exists(sCopyOfB));
+    ::truncate(sCopyOfB.c_str(), 1000);
+    EXPECT_FALSE(libVerify::VerifyNewest(copy, sWhy));
+    EXPECT_NE(sWhy.find(sCopyOfB), std::string::npos) << sWhy;
+    // Same size, same time, other bytes: only the content comparison of a run sees it.
+    WriteFile(sCopyOfB, Noise(300000, 8));
+    SetTime(sCopyOfB, kOldTime);
+    EXPECT_TRUE(libVerify::VerifyNewest(copy, sWhy));
+    EXPECT_FALSE(libVerify::VerifyCopyTree(copy, 0, INT64_MAX, sWhy));
+    EXPECT_EQ(sWhy, "'" + sCopyOfB + "': content differs from its source");
+}
