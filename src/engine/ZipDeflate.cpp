@@ -25,6 +25,9 @@ namespace libZip::detail {
 namespace {
 
 constexpr uint64_t ChunkSize = 1u << 20;
+// Files up to this size are deflated whole, with libdeflate; longer ones in ChunkSize pieces
+// with zlib, so memory stays flat in file size.
+constexpr uint64_t WholeLimit = 8u << 20;
 constexpr uint64_t AheadBudget = 16u << 20;
 constexpr size_t AheadJobs = 512;
 
@@ -180,7 +183,7 @@ bool DeflatePipeline::MakeJob() {
     slot.Job.Entry = m_genEntry;
     slot.Job.Offset = m_genOffset;
     const uint64_t lSize = e.Kind == EntryKind::Link ? 0 : static_cast<uint64_t>(e.Size);
-    slot.Job.Length = std::min(ChunkSize, lSize - m_genOffset);
+    slot.Job.Length = lSize <= WholeLimit ? lSize : std::min(ChunkSize, lSize - m_genOffset);
     m_genOffset += slot.Job.Length;
     slot.Job.Last = m_genOffset >= lSize;
     if (slot.Job.Last) {
