@@ -89,7 +89,7 @@ ZipEntryRecord RecordOf(const Entry& e, std::string_view sName) {
     rec.Flags = e.Flags;
     rec.Method = e.Method;
     rec.Crc = e.Crc;
-    rec.Size = static_cast<uint64_t>(e.Size);
+    rec.Size = e.State == EntryState::Written ? e.DataSize : static_cast<uint64_t>(e.Size);
     rec.CompSize = e.CompSize;
     rec.Offset = e.Offset;
     rec.LocalZip64 = e.LocalZip64;
@@ -101,7 +101,7 @@ void Written(Entry& e, const ZipEntryRecord& rec) {
     e.Flags = rec.Flags;
     e.Method = rec.Method;
     e.Crc = rec.Crc;
-    e.Size = static_cast<int64_t>(rec.Size);
+    e.DataSize = rec.Size;
     e.CompSize = rec.CompSize;
     e.Offset = rec.Offset;
     e.LocalZip64 = rec.LocalZip64;
@@ -350,8 +350,10 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
     if (iSelected != ZE_OK) return iSelected;
     // What this call selected is written only when it is complete.
     auto drop = [&] {
-        for (size_t i = iFirst; i < s.Store.Size(); ++i)
+        for (size_t i = iFirst; i < s.Store.Size(); ++i) {
             s.Store[i].State = EntryState::Dropped;
+            s.Store[i].Withdrawn = true;
+        }
     };
 
     std::string sPassword;

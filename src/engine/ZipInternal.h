@@ -45,13 +45,15 @@ struct Entry {
     uint32_t Mode = 0; // st_mode
     EntryKind Kind = EntryKind::File;
     EntryState State = EntryState::Queued;
-    uint8_t Level = 9;    // 0: stored
-    uint8_t Password = 0; // 1-based index into the session's passwords; 0: none
-    // Set when written.
+    uint8_t Level = 9;      // 0: stored
+    uint8_t Password = 0;   // 1-based index into the session's passwords; 0: none
+    bool Withdrawn = false; // taken back before the archive is written
+    // Set when written, by the writer alone: the deflate workers read only the fields above.
     uint16_t Flags = 0;
     uint16_t Method = 0;
     uint32_t Crc = 0;
     bool LocalZip64 = false;
+    uint64_t DataSize = 0; // as read: a file may have changed since it was selected
     uint64_t CompSize = 0;
     uint64_t Offset = 0;
 };
@@ -182,7 +184,7 @@ private:
 
 // Whether an entry's data goes through the pipeline (files with bytes, links).
 inline bool HasData(const Entry& e) {
-    return e.State == EntryState::Queued && (e.Kind == EntryKind::Link || (e.Kind == EntryKind::File && e.Size > 0));
+    return !e.Withdrawn && (e.Kind == EntryKind::Link || (e.Kind == EntryKind::File && e.Size > 0));
 }
 
 // Worker threads that deflate the data of the store's entries, from iFirst on, in archive
