@@ -7,6 +7,7 @@
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -25,15 +26,17 @@ int main(int argc, char** argv) {
     libZip::ZipJobValues job;
     job.Subdirectories = true;
     bool bError = false;
+    const auto start = std::chrono::steady_clock::now();
+    auto seconds = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
     for (int i = 2; i < argc; ++i) {
         libZip::ZipStepResult r = engine.ArchiveEntry(job, sZip, argv[i], i - 2);
-        std::printf("entry %d: result %d\n", i - 2, r.Code);
+        std::printf("entry %d: result %d (selected after %.2f s)\n", i - 2, r.Code, seconds());
         if (r.IsError) {
             bError = true;
             break;
         }
     }
     libZip::ZipStepResult r = engine.FinishArchive(job, true);
-    std::printf("archive: result %d\n", r.Code);
+    std::printf("archive: result %d (written after %.2f s)\n", r.Code, seconds());
     return bError || r.IsError ? 1 : 0;
 }

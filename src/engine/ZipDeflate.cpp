@@ -1,8 +1,11 @@
 // The parallel deflate of the files an archive is written with.
 //
 // Deflate at level 9 is where a zip run spends its time. The files (and long files in
-// chunks of ChunkSize) are deflated ahead by worker threads, and libzip is handed the
-// finished raw deflate data, which it writes as it is. Each chunk is deflated on its own
+// chunks of ChunkSize) are deflated ahead by worker threads, and the writer is handed the
+// finished raw deflate data, which it writes as it is. A file of one chunk is deflated
+// whole with libdeflate (faster than zlib at the same level, and no larger); a file that
+// deflate cannot shrink is stored instead, as other zip programs do. Long files go through
+// zlib, whose stream can be cut into pieces. Each chunk is deflated on its own
 // and all but the last end on a byte boundary, so the chunks of a file form one ordinary
 // deflate stream. No chunk refers back into the one before it: a file that changes while
 // it is read (a growing log) still gives a consistent entry, whose CRC matches what is
@@ -12,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <libdeflate.h>
 #include <unistd.h>
 
 #include "engine/ZipInternal.h"
@@ -21,6 +25,9 @@ namespace libZip::detail {
 namespace {
 
 constexpr uint64_t ChunkSize = 1u << 20;
+// Files up to this size are deflated whole, with libdeflate; longer ones in ChunkSize pieces
+// with zlib, so memory stays flat in file size.
+constexpr uint64_t WholeLimit = 8u << 20;
 constexpr uint64_t AheadBudget = 16u << 20;
 constexpr size_t AheadJobs = 512;
 
@@ -28,10 +35,26 @@ constexpr size_t AheadJobs = 512;
 
 Deflater::~Deflater() {
     if (m_init) deflateEnd(&m_z);
+    if (m_whole) libdeflate_free_compressor(m_whole);
 }
 
-void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, const ChunkJob& job, int iLevel,
-                   ChunkResult& r) {
+void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job,
+                   int iLevel, ChunkResult& r) {
+    uint64_t len = 0;
+    if (kind == EntryKind::Link) {
+        // A link's data is its target, stored as it is.
+        m_in.resize(4096);
+        ssize_t n = ::readlink(sPath.c_str(), reinterpret_cast<char*>(m_in.data()), m_in.size());
+        if (n < 0) {
+            r.Errno = errno;
+            return;
+        }
+        r.Out.assign(reinterpret_cast<const char*>(m_in.data()), static_cast<size_t>(n));
+        r.Crc = libdeflate_crc32(0, r.Out.data(), r.Out.size());
+        r.InLength = r.Out.size();
+        r.Stored = true;
+        return;
+    }
     const uint64_t want = job.Length;
     m_in.resize(static_cast<size_t>(want));
     int fd = probe.OpenSource(sPath);
@@ -39,10 +62,9 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, const
         r.Errno = errno ? errno : EIO;
         return;
     }
-    uint64_t got = 0;
-    while (got < want) {
+    while (len < want) {
         ssize_t n =
-            ::pread(fd, m_in.data() + got, static_cast<size_t>(want - got), static_cast<off_t>(job.Offset + got));
+            ::pread(fd, m_in.data() + len, static_cast<size_t>(want - len), static_cast<off_t>(job.Offset + len));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             r.Errno = errno;
@@ -50,10 +72,38 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, const
             return;
         }
         if (n == 0) break; // the file got shorter: what is there is archived
-        got += static_cast<uint64_t>(n);
+        len += static_cast<uint64_t>(n);
     }
     ::close(fd);
-    const uint64_t len = got;
+    const unsigned char* data = m_in.data();
+    r.Crc = libdeflate_crc32(0, data, static_cast<size_t>(len));
+    r.InLength = len;
+    const bool bWhole = job.Offset == 0 && job.Last;
+    if (iLevel == 0 || (bWhole && len == 0)) {
+        r.Out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+        r.Stored = bWhole;
+        return;
+    }
+    if (bWhole) {
+        if (!m_whole || m_wholeLevel != iLevel) {
+            if (m_whole) libdeflate_free_compressor(m_whole);
+            m_whole = libdeflate_alloc_compressor(iLevel);
+            m_wholeLevel = iLevel;
+            if (!m_whole) {
+                r.Errno = ENOMEM;
+                return;
+            }
+        }
+        r.Out.resize(libdeflate_deflate_compress_bound(m_whole, static_cast<size_t>(len)));
+        size_t n = libdeflate_deflate_compress(m_whole, data, static_cast<size_t>(len), r.Out.data(), r.Out.size());
+        if (n == 0 || n >= len) {
+            r.Out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+            r.Stored = true;
+        } else {
+            r.Out.resize(n);
+        }
+        return;
+    }
     if (!m_init || iLevel != m_level) {
         if (m_init) deflateEnd(&m_z);
         m_z = z_stream{};
@@ -66,9 +116,6 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, const
     } else {
         deflateReset(&m_z);
     }
-    const unsigned char* data = m_in.data();
-    r.Crc = crc32_z(0, data, static_cast<z_size_t>(len));
-    r.InLength = len;
     r.Out.resize(static_cast<size_t>(deflateBound(&m_z, static_cast<uLong>(len))) + 64);
     m_z.next_in = const_cast<Bytef*>(data);
     m_z.avail_in = static_cast<uInt>(len);
@@ -87,26 +134,30 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, const
         r.Out.resize(r.Out.size() * 2);
     }
     r.Out.resize(produced);
+    // A piece deflate cannot shrink goes into stored blocks: the chunk starts and ends on a
+    // byte boundary, so it still joins its neighbours into one stream, and incompressible
+    // data costs 5 bytes in 64 KiB instead of deflate's growth.
+    const uint64_t lStored = len + 5 * std::max<uint64_t>(1, (len + 65534) / 65535);
+    if (produced > lStored) {
+        r.Out.clear();
+        uint64_t at = 0;
+        do {
+            const auto n = static_cast<uint32_t>(std::min<uint64_t>(65535, len - at));
+            const bool bFinal = job.Last && at + n == len;
+            r.Out += static_cast<char>(bFinal ? 1 : 0);
+            r.Out += static_cast<char>(n & 0xFF);
+            r.Out += static_cast<char>(n >> 8);
+            r.Out += static_cast<char>(~n & 0xFF);
+            r.Out += static_cast<char>((~n >> 8) & 0xFF);
+            r.Out.append(reinterpret_cast<const char*>(data + at), n);
+            at += n;
+        } while (at < len);
+    }
 }
 
-std::vector<ChunkJob> ChunksOf(size_t iFile, uint64_t lSize) {
-    std::vector<ChunkJob> jobs;
-    uint64_t offset = 0;
-    do {
-        ChunkJob j;
-        j.File = iFile;
-        j.Offset = offset;
-        j.Length = std::min(ChunkSize, lSize - offset);
-        offset += j.Length;
-        j.Last = offset >= lSize;
-        jobs.push_back(j);
-    } while (offset < lSize);
-    return jobs;
-}
-
-DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, std::vector<PlanFile> files, std::vector<ChunkJob> jobs,
+DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, size_t iFirst,
                                  unsigned iWorkers)
-    : m_probe(probe), m_files(std::move(files)), m_jobs(std::move(jobs)), m_results(m_jobs.size()) {
+    : m_probe(probe), m_store(store), m_genEntry(iFirst) {
     for (unsigned i = 0; i < iWorkers; ++i)
         m_threads.emplace_back([this] { Work(); });
 }
@@ -121,47 +172,84 @@ DeflatePipeline::~DeflatePipeline() {
         t.join();
 }
 
-ChunkResult DeflatePipeline::Take(size_t j) {
+bool DeflatePipeline::MakeJob() {
+    while (m_genEntry < m_store.Size() && !HasData(m_store[m_genEntry])) {
+        ++m_genEntry;
+        m_genOffset = 0;
+    }
+    if (m_genEntry >= m_store.Size()) return false;
+    const Entry& e = m_store[m_genEntry];
+    Slot slot;
+    slot.Job.Entry = m_genEntry;
+    slot.Job.Offset = m_genOffset;
+    const uint64_t lSize = e.Kind == EntryKind::Link ? 0 : static_cast<uint64_t>(e.Size);
+    slot.Job.Length = lSize <= WholeLimit ? lSize : std::min(ChunkSize, lSize - m_genOffset);
+    m_genOffset += slot.Job.Length;
+    slot.Job.Last = m_genOffset >= lSize;
+    if (slot.Job.Last) {
+        ++m_genEntry;
+        m_genOffset = 0;
+    }
+    m_window.push_back(std::move(slot));
+    return true;
+}
+
+ChunkResult DeflatePipeline::Take(ChunkJob& job) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_doneCv.wait(lock, [&] { return m_results[j].Done; });
-    ChunkResult r = std::move(m_results[j]);
-    m_results[j] = ChunkResult{};
-    m_ahead -= m_jobs[j].Length;
-    --m_aheadJobs;
-    m_cursor = j + 1;
+    if (m_window.empty() && !MakeJob()) {
+        job = ChunkJob{};
+        ChunkResult none;
+        none.Errno = EINVAL; // asked for more than the store holds
+        return none;
+    }
+    if (m_next == m_base) {
+        // The chunk waited for is never held back by the budget.
+        m_workCv.notify_one();
+    }
+    m_doneCv.wait(lock, [&] { return m_window.front().Result.Done; });
+    Slot slot = std::move(m_window.front());
+    m_window.pop_front();
+    ++m_base;
+    m_ahead -= slot.Job.Length;
     lock.unlock();
     m_workCv.notify_all();
-    return r;
+    job = slot.Job;
+    return std::move(slot.Result);
 }
 
 void DeflatePipeline::Work() {
     Deflater deflater;
     for (;;) {
-        size_t j;
+        ChunkJob job;
+        size_t seq;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_workCv.wait(lock, [&] { return m_stop || CanStart(); });
             if (m_stop) return;
-            j = m_next++;
-            m_ahead += m_jobs[j].Length;
-            ++m_aheadJobs;
+            seq = m_next++;
+            job = m_window[seq - m_base].Job;
+            m_ahead += job.Length;
         }
         ChunkResult r;
-        const PlanFile& f = m_files[m_jobs[j].File];
-        deflater.Run(m_probe, f.Path, m_jobs[j], f.Level, r);
+        const Entry& e = m_store[job.Entry];
+        deflater.Run(m_probe, m_store.Path(job.Entry), e.Kind, job, e.Level, r);
         r.Done = true;
+        bool bFront;
         {
+            // The slot is still in the window: only taken results leave it.
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_results[j] = std::move(r);
+            m_window[seq - m_base].Result = std::move(r);
+            bFront = seq == m_base;
         }
-        m_doneCv.notify_all();
+        if (bFront) m_doneCv.notify_all();
     }
 }
 
-bool DeflatePipeline::CanStart() const {
-    if (m_next >= m_jobs.size()) return false;
-    if (m_next == m_cursor) return true; // the one being waited for, whatever its size
-    return m_ahead + m_jobs[m_next].Length <= AheadBudget && m_aheadJobs < AheadJobs;
+bool DeflatePipeline::CanStart() {
+    if (m_next - m_base == m_window.size() && !MakeJob()) return false;
+    const ChunkJob& j = m_window[m_next - m_base].Job;
+    if (m_next == m_base) return true; // the one being waited for, whatever its size
+    return m_ahead + j.Length <= AheadBudget && m_next - m_base < AheadJobs;
 }
 
 unsigned WorkerCount() {

@@ -1,18 +1,21 @@
 #pragma once
 // What the pieces of the zip engine share: the state of one engine (ZipEngine's, set up in
-// libZip.cpp), the selection of files from a name list (ZipSelection.cpp) and the parallel
-// deflate of the selected files (ZipDeflate.cpp), used by the archive writer
-// (ZipArchive.cpp). Not for other callers.
+// libZip.cpp), the compact records of the selected entries and their selection from a name
+// list (ZipSelection.cpp), the parallel deflate of their data (ZipDeflate.cpp), used by the
+// archive session (ZipArchive.cpp), which writes through ZipWriter.h. Not for other callers.
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <thread>
+#include <utility>
 #include <vector>
 #include <zlib.h>
 
@@ -28,13 +31,62 @@ std::string FitPassword(const std::string& sPassword, int iSize);
 
 // ---- selection of files from a name list ------------------------------------------
 
-struct Selected {
-    std::string Path;
-    std::string Name; // as stored; directories end with "/"
-    bool IsDir = false;
+// One compact record per archive entry, in archive order: its folder is shared with its
+// siblings, its leaf name kept in one arena. A million entries cost about 100 bytes each
+// here, whatever their path lengths. The writer fills in what the central directory needs.
+enum class EntryKind : uint8_t { File, Dir, Link };
+enum class EntryState : uint8_t { Queued, Written, Dropped };
+
+struct Entry {
+    uint32_t Folder = 0;
+    uint32_t Leaf = 0; // offset of the leaf name in the arena; directories have none
     int64_t Size = 0;
-    time_t MTime = 0;
-    mode_t Mode = 0;
+    int64_t MTime = 0;
+    uint32_t Mode = 0; // st_mode
+    EntryKind Kind = EntryKind::File;
+    EntryState State = EntryState::Queued;
+    uint8_t Level = 9;      // 0: stored
+    uint8_t Password = 0;   // 1-based index into the session's passwords; 0: none
+    bool Withdrawn = false; // taken back before the archive is written
+    // Set when written, by the writer alone: the deflate workers read only the fields above.
+    uint16_t Flags = 0;
+    uint16_t Method = 0;
+    uint32_t Crc = 0;
+    bool LocalZip64 = false;
+    uint64_t DataSize = 0; // as read: a file may have changed since it was selected
+    uint64_t CompSize = 0;
+    uint64_t Offset = 0;
+};
+
+class EntryStore {
+public:
+    // A folder on disk (final "/") whose stored name is sPath from iStoredFrom on.
+    uint32_t AddFolder(std::string sPath, size_t iStoredFrom);
+    // Adds the entry (leaf "" for a folder's own entry). False when its name is already there.
+    bool Add(Entry e, std::string_view sLeaf);
+    bool Contains(std::string_view sName) const;
+    size_t Size() const { return m_entries.size(); }
+    Entry& operator[](size_t i) { return m_entries[i]; }
+    const Entry& operator[](size_t i) const { return m_entries[i]; }
+    std::string Path(size_t i) const;      // on disk
+    std::string Name(size_t i) const;      // as stored
+    std::string_view Leaf(size_t i) const; // "" for folders
+    std::string_view Stored(uint32_t iFolder) const;
+
+private:
+    struct FolderRec {
+        std::string Path;
+        uint32_t StoredFrom;
+        uint64_t Hash; // of the stored name
+    };
+    uint64_t HashOf(uint32_t iFolder, std::string_view sLeaf) const;
+    size_t Find(uint64_t hash, std::string_view sStoredFolder, std::string_view sLeaf) const;
+    void Grow();
+
+    std::deque<FolderRec> m_folders;
+    std::string m_leaves;
+    std::deque<Entry> m_entries;
+    std::vector<uint64_t> m_slots; // (hash high 32 bits << 32) | (entry + 1); 0 = free
 };
 
 // A file or folder the name list selected but that cannot go into the archive, and why.
@@ -44,9 +96,14 @@ struct LeftOutFile {
 };
 
 struct Selection {
-    std::vector<Selected> Items;
+    explicit Selection(EntryStore& store) : Store(store) {}
+    EntryStore& Store;
+    size_t Count = 0;     // entries selected (names already in the archive included)
     bool LeftOut = false; // a file or folder could not be read and was left out
     std::vector<LeftOutFile> LeftOutFiles;
+    std::vector<LeftOutFile> Skipped;                       // not archivable by kind: named, no error
+    std::vector<std::pair<std::string, std::string>> Links; // stored links and their targets
+    uint8_t Password = 0;
 };
 
 // An archive kept open across ZpArchive calls (ZipArchive.cpp).
@@ -67,6 +124,8 @@ struct EngineState {
     // What was left out since the run's zip step last logged it (ArchiveEntry / FinishArchive
     // log and clear it).
     std::vector<LeftOutFile> LeftOut;
+    std::vector<LeftOutFile> Skipped;
+    std::vector<std::pair<std::string, std::string>> Links;
     // The errno of the last archive that could not be opened or written.
     int LastSystemError = 0;
 };
@@ -74,8 +133,8 @@ struct EngineState {
 // Deepest folder level a walk enters below a named folder: no tree can make it run on.
 constexpr int MaxWalkDepth = 1024;
 
-// Selects the files and folders the name list names under the options, in archive
-// order, trying each file's opening through probe. Returns ZE_PARMS (bad name list or
+// Selects the files and folders the name list names under the options into sel.Store, in
+// archive order, trying each file's opening through probe. Returns ZE_PARMS (bad name list or
 // date), ZE_NONE (nothing named or nothing selected), ZE_OPEN (nothing selected, something
 // left out) or ZE_OK (sel.LeftOut tells whether something was left out; sel.LeftOutFiles
 // names them).
@@ -85,7 +144,7 @@ int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, con
 // ---- parallel deflate ----------------------------------------------------------------
 
 struct ChunkJob {
-    size_t File = 0; // index in the plan
+    size_t Entry = 0;
     uint64_t Offset = 0;
     uint64_t Length = 0;
     bool Last = false;
@@ -93,13 +152,15 @@ struct ChunkJob {
 
 struct ChunkResult {
     std::string Out;
-    uLong Crc = 0;
+    uint32_t Crc = 0;
     uint64_t InLength = 0;
-    int Errno = 0; // the file could not be opened or read
+    int Errno = 0;       // the file could not be opened or read
+    bool Stored = false; // a whole file that deflate could not shrink: Out holds it as it is
     bool Done = false;
 };
 
-// One deflate stream kept for a thread's whole life.
+// One thread's compressors: libdeflate for whole files, a zlib stream kept for its whole
+// life for files deflated in pieces.
 class Deflater {
 public:
     Deflater() = default;
@@ -107,58 +168,58 @@ public:
     Deflater& operator=(const Deflater&) = delete;
     ~Deflater();
 
-    // Reads the chunk from sPath (opened through probe) and deflates it.
-    void Run(const FileSystemProbe& probe, const std::string& sPath, const ChunkJob& job, int iLevel, ChunkResult& r);
+    // Reads the chunk of the entry (a file opened through probe, or a link's target) and
+    // deflates it at iLevel (0: as it is).
+    void Run(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job, int iLevel,
+             ChunkResult& r);
 
 private:
     z_stream m_z{};
     bool m_init = false;
     int m_level = -1;
+    struct libdeflate_compressor* m_whole = nullptr;
+    int m_wholeLevel = -1;
     std::vector<unsigned char> m_in;
 };
 
-struct PlanFile {
-    std::string Path;
-    int Level = 9;
-    size_t FirstJob = 0;
-    size_t Jobs = 0;
-};
+// Whether an entry's data goes through the pipeline (files with bytes, links).
+inline bool HasData(const Entry& e) {
+    return !e.Withdrawn && (e.Kind == EntryKind::Link || (e.Kind == EntryKind::File && e.Size > 0));
+}
 
-// The chunks a file of lSize bytes is deflated in (one for an empty file).
-std::vector<ChunkJob> ChunksOf(size_t iFile, uint64_t lSize);
-
-// Worker threads that deflate the plan's chunks in order, a bounded distance ahead of
-// the one taking the results.
+// Worker threads that deflate the data of the store's entries, from iFirst on, in archive
+// order and a bounded distance ahead of the one taking the results. The chunks are made
+// as the workers reach them, so nothing grows with the number of entries.
 class DeflatePipeline {
 public:
-    DeflatePipeline(const FileSystemProbe& probe, std::vector<PlanFile> files, std::vector<ChunkJob> jobs,
-                    unsigned iWorkers);
+    DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, size_t iFirst, unsigned iWorkers);
     ~DeflatePipeline();
     DeflatePipeline(const DeflatePipeline&) = delete;
     DeflatePipeline& operator=(const DeflatePipeline&) = delete;
 
-    // The plan's next file to be written, whose chunks the workers deflate first.
-    bool IsNext(size_t iFile) const { return iFile < m_files.size() && m_files[iFile].FirstJob == m_cursor; }
-    const PlanFile& File(size_t iFile) const { return m_files[iFile]; }
-
-    // Waits for job j (the cursor) and hands its result over; the caller owns it then.
-    ChunkResult Take(size_t j);
+    // Waits for the next chunk in order and hands it over with its job.
+    ChunkResult Take(ChunkJob& job);
 
 private:
+    struct Slot {
+        ChunkJob Job;
+        ChunkResult Result;
+    };
     void Work();
-    bool CanStart() const;
+    bool MakeJob(); // appends the next chunk to the window; false when there is none
+    bool CanStart();
 
     const FileSystemProbe& m_probe;
-    std::vector<PlanFile> m_files;
-    std::vector<ChunkJob> m_jobs;
-    std::vector<ChunkResult> m_results;
+    const EntryStore& m_store;
+    std::deque<Slot> m_window; // from the cursor on
+    size_t m_base = 0;         // sequence number of m_window.front()
+    size_t m_next = 0;         // sequence number of the next chunk to start
+    size_t m_genEntry;         // where the making of chunks stands
+    uint64_t m_genOffset = 0;
     std::vector<std::thread> m_threads;
     std::mutex m_mutex;
     std::condition_variable m_workCv, m_doneCv;
-    size_t m_next = 0;
-    std::atomic<size_t> m_cursor{0};
     uint64_t m_ahead = 0;
-    size_t m_aheadJobs = 0;
     bool m_stop = false;
 };
 

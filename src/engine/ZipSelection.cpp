@@ -1,6 +1,6 @@
 // Selection of the files a name list names: folders walked in name order, wildcard
-// patterns, "-i" / "-x" pattern lists, the date filter; and the name list of a backup
-// run's source entry.
+// patterns, "-i" / "-x" pattern lists, the date filter; the compact records they are kept
+// in; and the name list of a backup run's source entry.
 
 #include <algorithm>
 #include <cctype>
@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,107 @@
 namespace libZip {
 
 namespace detail {
+
+// ---- the compact entry records -----------------------------------------------------
+
+namespace {
+
+constexpr uint64_t FnvBasis = 1469598103934665603ull;
+
+uint64_t Fnv(uint64_t h, std::string_view s) {
+    for (char c : s)
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return h;
+}
+
+} // namespace
+
+uint32_t EntryStore::AddFolder(std::string sPath, size_t iStoredFrom) {
+    FolderRec f{std::move(sPath), static_cast<uint32_t>(iStoredFrom), 0};
+    f.Hash = Fnv(FnvBasis, std::string_view(f.Path).substr(f.StoredFrom));
+    m_folders.push_back(std::move(f));
+    return static_cast<uint32_t>(m_folders.size() - 1);
+}
+
+std::string_view EntryStore::Stored(uint32_t iFolder) const {
+    const FolderRec& f = m_folders[iFolder];
+    return std::string_view(f.Path).substr(f.StoredFrom);
+}
+
+std::string_view EntryStore::Leaf(size_t i) const {
+    const Entry& e = m_entries[i];
+    if (e.Kind == EntryKind::Dir) return {};
+    return std::string_view(m_leaves.c_str() + e.Leaf);
+}
+
+std::string EntryStore::Path(size_t i) const {
+    const Entry& e = m_entries[i];
+    const std::string& sFolder = m_folders[e.Folder].Path;
+    if (e.Kind == EntryKind::Dir) return sFolder.size() > 1 ? sFolder.substr(0, sFolder.size() - 1) : sFolder;
+    return sFolder + std::string(Leaf(i));
+}
+
+std::string EntryStore::Name(size_t i) const { return std::string(Stored(m_entries[i].Folder)) + std::string(Leaf(i)); }
+
+uint64_t EntryStore::HashOf(uint32_t iFolder, std::string_view sLeaf) const {
+    return Fnv(m_folders[iFolder].Hash, sLeaf);
+}
+
+// The slot of the name (empty or holding it); the table is never full.
+size_t EntryStore::Find(uint64_t hash, std::string_view sStoredFolder, std::string_view sLeaf) const {
+    const size_t mask = m_slots.size() - 1;
+    const uint64_t tag = hash >> 32;
+    for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
+        const uint64_t v = m_slots[i];
+        if (v == 0) return i;
+        if ((v >> 32) != tag) continue;
+        const size_t e = static_cast<size_t>(v & 0xFFFFFFFF) - 1;
+        const std::string_view sFolder = Stored(m_entries[e].Folder);
+        const std::string_view sOther = Leaf(e);
+        if (sFolder.size() + sOther.size() != sStoredFolder.size() + sLeaf.size()) continue;
+        std::string sA = std::string(sFolder) + std::string(sOther);
+        if (sA.compare(0, sStoredFolder.size(), sStoredFolder) == 0 &&
+            sA.compare(sStoredFolder.size(), sLeaf.size(), sLeaf) == 0)
+            return i;
+    }
+}
+
+void EntryStore::Grow() {
+    std::vector<uint64_t> old(std::max<size_t>(1024, m_slots.size() * 2), 0);
+    std::swap(old, m_slots);
+    const size_t mask = m_slots.size() - 1;
+    for (uint64_t v : old) {
+        if (v == 0) continue;
+        const size_t e = static_cast<size_t>(v & 0xFFFFFFFF) - 1;
+        const uint64_t hash = HashOf(m_entries[e].Folder, Leaf(e));
+        size_t i = static_cast<size_t>(hash) & mask;
+        while (m_slots[i] != 0)
+            i = (i + 1) & mask;
+        m_slots[i] = v;
+    }
+}
+
+bool EntryStore::Add(Entry e, std::string_view sLeaf) {
+    if ((m_entries.size() + 1) * 2 > m_slots.size()) Grow();
+    const uint64_t hash = HashOf(e.Folder, sLeaf);
+    const size_t slot = Find(hash, Stored(e.Folder), sLeaf);
+    if (m_slots[slot] != 0) return false;
+    if (e.Kind != EntryKind::Dir) {
+        e.Leaf = static_cast<uint32_t>(m_leaves.size());
+        m_leaves.append(sLeaf);
+        m_leaves += '\0';
+    }
+    m_entries.push_back(e);
+    m_slots[slot] = ((hash >> 32) << 32) | m_entries.size();
+    return true;
+}
+
+bool EntryStore::Contains(std::string_view sName) const {
+    if (m_slots.empty()) return false;
+    // Names are hashed as one text: the folder part's hash continues into the leaf.
+    const uint64_t hash = Fnv(FnvBasis, sName);
+    return m_slots[Find(hash, sName, {})] != 0;
+}
 
 namespace {
 
@@ -158,26 +260,31 @@ public:
             bool bAll = (sPattern == "*" || sPattern == "*.*") && m_includes.empty();
             struct stat st {};
             if (::stat(sFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-            Walk(sFolder, &sPattern, bAll, out);
+            Walk(sFolder, &sPattern, bAll, false, st, out);
             return;
         }
         std::string sPath = sName;
         while (sPath.size() > 1 && sPath.back() == '/')
             sPath.pop_back();
         struct stat st {};
-        if (::stat(sPath.c_str(), &st) != 0) {
+        if (::stat(sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            // The named folder itself is entered even when it is a symbolic link: the user
+            // named it. Links inside it are not followed, so no walk can loop.
+            Walk(sPath, nullptr, true, true, st, out);
+            return;
+        }
+        if (::lstat(sPath.c_str(), &st) != 0) {
             // A name that matches nothing adds nothing; one that cannot be looked up is left out.
             if (errno != ENOENT && errno != ENOTDIR) LeaveOut(sPath, std::strerror(errno), out);
             return;
         }
-        if (S_ISDIR(st.st_mode)) {
-            // The named folder itself is entered even when it is a symbolic link: the user
-            // named it. Links inside it are not followed, so no walk can loop.
-            AddDir(sPath, st, out);
-            Walk(sPath, nullptr, true, out);
-        } else if (S_ISREG(st.st_mode)) {
-            AddFile(sPath, BaseName(sPath), st, out);
+        const size_t slash = sPath.rfind('/');
+        const std::string sDir = slash == std::string::npos ? "" : sPath.substr(0, slash + 1);
+        if (m_directFolder == UINT32_MAX || m_directPath != sDir) {
+            m_directFolder = NewFolder(sDir, out);
+            m_directPath = sDir;
         }
+        AddNonFolder(m_directFolder, sPath, BaseName(sPath), st, out);
     }
 
 private:
@@ -191,19 +298,22 @@ private:
         return slash == std::string::npos ? sPath : sPath.substr(slash + 1);
     }
 
-    std::string StoredName(const std::string& sPath) const {
-        std::string s = sPath;
+    // The length of the part of sPath that is left out of its stored name.
+    size_t StoredFrom(const std::string& sPath) const {
+        size_t i = 0;
         if (!m_opt.szRootDir.empty()) {
             std::string root = m_opt.szRootDir;
             if (root.back() != '/') root += '/';
-            if (s.compare(0, root.size(), root) == 0) s = s.substr(root.size());
+            if (sPath.compare(0, root.size(), root) == 0) i = root.size();
         }
-        size_t i = 0;
-        while (i < s.size() && s[i] == '/')
+        while (i < sPath.size() && sPath[i] == '/')
             ++i;
-        s = s.substr(i);
-        if (s.compare(0, 2, "./") == 0) s = s.substr(2);
-        return s;
+        if (sPath.compare(i, 2, "./") == 0) i += 2;
+        return i;
+    }
+
+    uint32_t NewFolder(const std::string& sPrefix, Selection& out) {
+        return out.Store.AddFolder(sPrefix, StoredFrom(sPrefix));
     }
 
     bool DatePasses(time_t t) const {
@@ -213,37 +323,78 @@ private:
         return true;
     }
 
-    void AddDir(const std::string& sPath, const struct stat& st, Selection& out) {
+    bool PassesNames(const std::string& sPath, const std::string& sName) const {
+        if (!m_includes.empty() && std::none_of(m_includes.begin(), m_includes.end(),
+                                                [&](const Pattern& p) { return Matches(p, sPath, sName); }))
+            return false;
+        for (const Pattern& p : m_excludes)
+            if (Matches(p, sPath, sName)) return false;
+        return true;
+    }
+
+    void Add(Selection& out, const Entry& e, std::string_view sLeaf) {
+        ++out.Count;
+        out.Store.Add(e, sLeaf); // a name already in the archive stays as it is
+    }
+
+    void AddDir(uint32_t iFolder, const std::string& sPath, const struct stat& st, Selection& out) {
         // Folders are recorded only in full archives: a date-selected or pattern-selected
         // archive holds the chosen files alone.
         if (m_opt.fNoDirEntries || m_dateFilter || !m_includes.empty()) return;
-        std::string sName = StoredName(sPath);
+        const std::string_view sName = out.Store.Stored(iFolder);
         if (sName.empty()) return;
-        if (sName.size() + 1 > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
-        out.Items.push_back(Selected{sPath, sName + "/", true, 0, st.st_mtime, st.st_mode});
+        if (sName.size() > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
+        Entry e;
+        e.Folder = iFolder;
+        e.Kind = EntryKind::Dir;
+        e.MTime = st.st_mtime;
+        e.Mode = st.st_mode;
+        Add(out, e, {});
     }
 
-    void AddFile(const std::string& sPath, const std::string& sName, const struct stat& st, Selection& out) {
-        if (!m_includes.empty() && std::none_of(m_includes.begin(), m_includes.end(),
-                                                [&](const Pattern& p) { return Matches(p, sPath, sName); }))
+    // A file, a link or something else found in a folder (or named): lst from lstat.
+    void AddNonFolder(uint32_t iFolder, const std::string& sPath, const std::string& sName, const struct stat& lst,
+                      Selection& out) {
+        if (!PassesNames(sPath, sName)) return;
+        if (!S_ISREG(lst.st_mode) && !S_ISLNK(lst.st_mode)) {
+            out.Skipped.push_back(LeftOutFile{sPath, "not a file, folder or link"});
             return;
-        for (const Pattern& p : m_excludes)
-            if (Matches(p, sPath, sName)) return;
-        if (!DatePasses(st.st_mtime)) return;
-        std::string sStored = StoredName(sPath);
-        if (sStored.empty()) return;
-        if (sStored.size() > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
+        }
+        if (!DatePasses(lst.st_mtime)) return;
+        const size_t iStored = out.Store.Stored(iFolder).size() + sName.size();
+        if (iStored == 0) return;
+        if (iStored > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
+        Entry e;
+        e.Folder = iFolder;
+        e.MTime = lst.st_mtime;
+        e.Mode = lst.st_mode;
+        e.Level = static_cast<uint8_t>(m_level);
+        if (S_ISLNK(lst.st_mode)) {
+            // Stored as a link, whatever it points to: its target is its data.
+            std::string sTarget(static_cast<size_t>(std::max<off_t>(lst.st_size, 0)) + 256, '\0');
+            ssize_t n = ::readlink(sPath.c_str(), sTarget.data(), sTarget.size());
+            if (n < 0) return LeaveOut(sPath, std::strerror(errno), out);
+            sTarget.resize(static_cast<size_t>(n));
+            e.Kind = EntryKind::Link;
+            e.Size = n;
+            e.Level = 0;
+            out.Links.emplace_back(sPath, sTarget);
+            return Add(out, e, sName);
+        }
         // Readable now? A file that cannot be opened is left out (result 18).
         int fd = m_probe.OpenSource(sPath);
         if (fd < 0) return LeaveOut(sPath, std::strerror(errno), out);
         ::close(fd);
-        out.Items.push_back(Selected{sPath, sStored, false, static_cast<int64_t>(st.st_size), st.st_mtime, st.st_mode});
+        e.Size = static_cast<int64_t>(lst.st_size);
+        if (e.Size == 0) e.Level = 0; // deflate adds bytes to nothing
+        Add(out, e, sName);
     }
 
     // Walks a folder: its files (matching sPattern when given), then, when recursing,
     // its subfolders in name order, depth first. bDirEntries: record each subfolder as an
-    // entry right before its contents.
-    void Walk(const std::string& sFolder, const std::string* pPattern, bool bDirEntries, Selection& out) {
+    // entry right before its contents (bTopEntry: the folder itself too).
+    void Walk(const std::string& sFolder, const std::string* pPattern, bool bDirEntries, bool bTopEntry,
+              const struct stat& topSt, Selection& out) {
         struct Pending {
             std::string Path;
             struct stat St;
@@ -251,33 +402,34 @@ private:
             int Depth;
         };
         std::vector<Pending> stack;
-        stack.push_back(Pending{sFolder, {}, true, 0});
+        stack.push_back(Pending{sFolder, topSt, true, 0});
         std::vector<std::string> names;
         while (!stack.empty()) {
             Pending cur = std::move(stack.back());
             stack.pop_back();
-            if (!cur.Top && bDirEntries) AddDir(cur.Path, cur.St, out);
+            std::string sPrefix = cur.Path == "/" ? "/" : cur.Path + "/";
+            const uint32_t iFolder = NewFolder(sPrefix, out);
+            if (cur.Top ? bTopEntry : bDirEntries) AddDir(iFolder, cur.Path, cur.St, out);
             DIR* dir = ::opendir(cur.Path.c_str());
             if (!dir) {
                 LeaveOut(cur.Path, std::strerror(errno), out); // its files are left out
                 continue;
             }
+            const int dfd = ::dirfd(dir);
             names.clear();
             while (dirent* e = ::readdir(dir)) {
                 if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
                 if (!m_opt.fSystem && e->d_name[0] == '.') continue;
                 names.emplace_back(e->d_name);
             }
-            ::closedir(dir);
             std::sort(names.begin(), names.end());
-            std::string sPrefix = cur.Path == "/" ? "/" : cur.Path + "/";
             size_t firstSub = stack.size();
             for (const std::string& sName : names) {
                 std::string sPath = sPrefix + sName;
                 struct stat lst {};
-                if (::lstat(sPath.c_str(), &lst) != 0) {
-                    // Vanished since the folder was read, or a path too long to name.
-                    LeaveOut(sPath, std::strerror(errno), out);
+                // Relative to the open folder: no path walk per file, and no limit on the depth.
+                if (::fstatat(dfd, sName.c_str(), &lst, AT_SYMLINK_NOFOLLOW) != 0) {
+                    LeaveOut(sPath, std::strerror(errno), out); // vanished since the folder was read
                     continue;
                 }
                 if (S_ISDIR(lst.st_mode)) {
@@ -289,16 +441,10 @@ private:
                         stack.push_back(Pending{sPath, lst, false, cur.Depth + 1});
                     continue;
                 }
-                struct stat st = lst;
-                if (S_ISLNK(lst.st_mode)) {
-                    // A link to a file is archived as that file; links to folders are
-                    // neither entered nor archived; dangling links hold no data.
-                    if (::stat(sPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-                }
-                if (!S_ISREG(st.st_mode)) continue; // devices, pipes, sockets
                 if (pPattern && !MatchPattern(sName, *pPattern)) continue;
-                AddFile(sPath, sName, st, out);
+                AddNonFolder(iFolder, sPath, sName, lst, out);
             }
+            ::closedir(dir);
             // Visit the subfolders in name order.
             std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(firstSub), stack.end());
         }
@@ -311,6 +457,9 @@ private:
     bool m_dateFilter = false;
     bool m_badDate = false;
     time_t m_cutoff = 0;
+    int m_level = std::clamp(m_opt.fLevel - '0', 0, 9);
+    uint32_t m_directFolder = UINT32_MAX;
+    std::string m_directPath;
 };
 
 // Splits a name list into the names to archive, the "-i" patterns and the "-x" patterns.
@@ -348,7 +497,7 @@ int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, con
     if (selector.BadOptions()) return ZE_PARMS;
     for (const std::string& n : items)
         selector.AddName(n, sel);
-    if (sel.Items.empty()) return sel.LeftOut ? ZE_OPEN : ZE_NONE;
+    if (sel.Count == 0) return sel.LeftOut ? ZE_OPEN : ZE_NONE;
     return ZE_OK;
 }
 

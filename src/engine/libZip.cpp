@@ -194,16 +194,25 @@ ZipStepResult ZipEngine::Report(int iCode, bool bIncremental) {
     r.IsError = ZipResultIsError(iCode, bIncremental);
     if (r.IsError) r.Errno = ZpLastSystemError();
     if (iCode != ZE_OK && !(iCode == ZE_NONE && bIncremental)) libLog::LogEvent(ZipResultMessage(iCode));
+    for (const auto& [sPath, sTarget] : m_state->Links)
+        libLog::LogEvent("  Stored link '" + sPath + "' -> '" + sTarget + "'");
+    m_state->Links.clear();
     // Every file left out by name, so that none is missing from the backup in silence.
     for (const detail::LeftOutFile& f : m_state->LeftOut)
         libLog::LogEvent("  Not backed up: '" + f.Path + "': " + f.Reason);
     m_state->LeftOut.clear();
+    for (const detail::LeftOutFile& f : m_state->Skipped)
+        libLog::LogEvent("  Not backed up: '" + f.Path + "': " + f.Reason);
+    m_state->Skipped.clear();
     return r;
 }
 
 ZipStepResult ZipEngine::ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile, const std::string& sEntry,
                                       int iEntryIndex) {
-    m_state->LeftOut.clear(); // only what this step leaves out is its to name
+    // Only what this step leaves out is its to name.
+    m_state->LeftOut.clear();
+    m_state->Skipped.clear();
+    m_state->Links.clear();
     std::vector<std::string> names;
     if (!BuildNameList(sEntry, job.ExcludeSpec, names)) {
         libLog::LogEvent("Error loading list of exclude specifications.");
@@ -246,6 +255,8 @@ ZipStepResult ZipEngine::ArchiveEntry(const ZipJobValues& job, const std::string
 
 ZipStepResult ZipEngine::FinishArchive(const ZipJobValues& job, bool bKeep) {
     m_state->LeftOut.clear();
+    m_state->Skipped.clear();
+    m_state->Links.clear();
     return Report(ZpCloseArchive(bKeep), job.Incremental);
 }
 

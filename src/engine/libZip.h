@@ -1,22 +1,24 @@
 #pragma once
-// The zip engine: libzip behind the small set of operations the program expects of
-// a zip engine (install call-backs, set options, archive a name list, give a
-// version), the engine's result codes and texts, and the backup run's zip step.
+// The zip engine: a streaming zip writer (ZipWriter.h) behind the small set of operations
+// the program expects of a zip engine (install call-backs, set options, archive a name
+// list, give a version), the engine's result codes and texts, and the backup run's zip step.
 //
 // Archives are standard zip files: deflate (level from the options, 9 for backups),
 // traditional PKWARE encryption when a password is set, Zip64 when sizes or counts
-// need it, and an archive comment. Entry names are the full path without the
-// leading "/"; folders get directory entries ("data/sub/").
+// need it, and an archive comment. Every entry carries its exact modification time (the
+// extended timestamp field) besides the DOS date and time, and its Unix mode. Entry names
+// are the full path without the leading "/"; folders get directory entries ("data/sub/");
+// symbolic links are stored as links (their target as data), never followed.
 //
-// One archive per run, written once. libzip rewrites the whole archive every time
-// an archive is closed, so a run keeps its archive open across all its entries:
-// ArchiveEntry (or ZpArchive inside ZpOpenArchive/ZpCloseArchive) only selects the
-// files and queues them; the archive is written when it is closed by FinishArchive /
-// ZpCloseArchive. While it is written, worker threads deflate the files (long ones
-// in 1 MiB pieces) a bounded distance ahead of the writer; every call-back runs on
-// the calling thread. The service call-back fires once per file, in archive order,
-// right before that file is written; a stop answer ends the archive within that
-// file. What a run leaves behind:
+// One archive per run, written once. A run keeps its archive open across all its entries:
+// ArchiveEntry (or ZpArchive inside ZpOpenArchive/ZpCloseArchive) only selects the files
+// into compact records (about 100 bytes per entry); the archive is written when it is
+// closed by FinishArchive / ZpCloseArchive. While it is written, worker threads deflate the
+// files (long ones in 1 MiB pieces) a bounded distance ahead of the writer, which streams
+// each entry to the file and writes the central directory at the end; every call-back runs
+// on the calling thread. The service call-back fires once per file, in archive order,
+// right before that file is written; a stop answer ends the archive within that file.
+// What a run leaves behind:
 //   - an entry that ends with a zip error (nothing to do, bad name list, ...) queues
 //     nothing itself; the entries before it are still written by FinishArchive;
 //   - a stop answer of the service call-back (user abort) or a failure while writing
@@ -25,14 +27,17 @@
 //   - a source file that cannot be read, whether found so at selection or while the
 //     archive is written, is left out and the rest is written (result 18); so is a
 //     file or folder whose path is too long, too deep or that vanished. ArchiveEntry
-//     and FinishArchive log each one ("  Not backed up: '<path>': <reason>"). A file
-//     that fails while writing makes libzip start the archive over without it.
-// libzip writes to a temporary file beside the archive (<archive>.XXXXXX) and renames
-// it only when it is complete, so no half-written archive ever carries the archive's
+//     and FinishArchive log each one ("  Not backed up: '<path>': <reason>"), and each
+//     stored link ("  Stored link '<path>' -> '<target>'"). A file that fails while it is
+//     written is cut back out of the archive. Pipes, sockets and devices are named with the
+//     same line but are no failure: no archive can hold them.
+// The archive is written to a temporary file beside the archive (<archive>.XXXXXX) and
+// renamed only when it is complete, so no half-written archive ever carries the archive's
 // name. The backup run goes one step further: it names an archive in the job's
 // temporary folder (JobTemp), flushes it, and only then applies retention and moves
 // it to its final name in the target folder. Folders whose name begins with
-// JobTemp::Prefix are never entered by the selection.
+// JobTemp::Prefix are never entered by the selection. Adding to an archive that exists
+// (ZpArchive on an existing file) reads it with libzip and writes its entries again.
 
 #include <cstdint>
 #include <functional>

@@ -2,9 +2,11 @@
 // call-backs that stop the archive, user abort, failures that leave nothing behind.
 
 #include "ZipFixture.h"
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 
 using namespace ziptest;
 
@@ -92,6 +94,27 @@ TEST_F(ZipEngineTest, FileVanishingBeforeCompressionIsLeftOut) {
     EXPECT_EQ(Names(entries), std::set<std::string>({d + "/", d + "/a.txt", d + "/c.txt"}));
     EXPECT_EQ(entries[d + "/c.txt"], std::string(100000, 'c'));
     EXPECT_EQ(Shell("unzip -t '" + ZipFile + "'"), 0);
+
+    // A long file whose later pieces cannot be read once its first is written is cut back
+    // out of the archive; the file after it is intact.
+    fs::remove(ZipFile);
+    const std::string sLong = Put("b-long.bin", Noise(12u << 20, 5));
+    auto opens = std::make_shared<std::atomic<int>>(0);
+    Probe.Open = [sLong, opens](const std::string& sPath) {
+        if (sPath == sLong && ++*opens > 2) {
+            errno = EIO;
+            return -1;
+        }
+        return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    };
+    EXPECT_EQ(Engine.ArchiveEntry(job, ZipFile, Data, 0).Code, 0);
+    EXPECT_EQ(Engine.FinishArchive(job, true).Code, ZE_OPEN);
+    entries = ReadArchive(ZipFile);
+    EXPECT_EQ(Names(entries), std::set<std::string>({d + "/", d + "/a.txt", d + "/c.txt"}));
+    EXPECT_EQ(entries[d + "/c.txt"], std::string(100000, 'c'));
+    EXPECT_EQ(Shell("unzip -t '" + ZipFile + "'"), 0);
+    EXPECT_LT(fs::file_size(ZipFile), 1u << 20);
+    EXPECT_NE(Log().find("  Not backed up: '" + sLong + "'"), std::string::npos);
 }
 
 TEST_F(ZipEngineTest, ServiceCallbackOncePerFileAndEveryAbortLeavesNoArchive) {

@@ -31,15 +31,24 @@ TEST_F(ZipEngineTest, FolderTreeWithFullPathNamesDotFilesAndLinks) {
     EXPECT_EQ(results[0].Code, 0);
     EXPECT_EQ(finish.Code, 0);
 
+    // Links are stored as links (their target is their data), never followed.
     auto entries = ReadArchive(ZipFile);
     std::string d = Stored(Data);
     EXPECT_EQ(Names(entries),
               std::set<std::string>({d + "/", d + "/a.txt", d + "/.hidden", d + "/link.txt", d + "/sub/",
-                                     d + "/sub/b.txt", d + "/sub/.cache/", d + "/sub/.cache/c.txt", d + "/empty/"}));
+                                     d + "/sub/b.txt", d + "/sub/.cache/", d + "/sub/.cache/c.txt", d + "/empty/",
+                                     d + "/loop", d + "/dangling"}));
     EXPECT_EQ(entries[d + "/a.txt"], sText);
-    EXPECT_EQ(entries[d + "/link.txt"], sText);
+    EXPECT_EQ(entries[d + "/link.txt"], Data + "/a.txt");
+    EXPECT_EQ(entries[d + "/loop"], Data + "/sub");
+    EXPECT_EQ(entries[d + "/dangling"], Data + "/missing");
     EXPECT_EQ(entries[d + "/sub/.cache/c.txt"], "sea");
     EXPECT_EQ(Shell("unzip -t '" + ZipFile + "'"), 0);
+    // unzip makes them links again.
+    const std::string sOut = App + "out";
+    ASSERT_EQ(Shell("unzip -q '" + ZipFile + "' -d '" + sOut + "'"), 0);
+    EXPECT_EQ(fs::read_symlink(sOut + Data + "/dangling"), Data + "/missing");
+    EXPECT_TRUE(fs::is_symlink(sOut + Data + "/loop"));
 
     // Deflated at the maximum level, stored for nothing at all.
     zip_t* za = zip_open(ZipFile.c_str(), ZIP_RDONLY, nullptr);
@@ -48,8 +57,21 @@ TEST_F(ZipEngineTest, FolderTreeWithFullPathNamesDotFilesAndLinks) {
     ASSERT_EQ(zip_stat(za, (d + "/a.txt").c_str(), 0, &st), 0);
     EXPECT_EQ(st.comp_method, ZIP_CM_DEFLATE);
     EXPECT_LT(st.comp_size, 200u);
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attr = 0;
+    zip_file_get_external_attributes(za, static_cast<zip_uint64_t>(zip_name_locate(za, (d + "/loop").c_str(), 0)), 0,
+                                     &opsys, &attr);
+    EXPECT_EQ(opsys, ZIP_OPSYS_UNIX);
+    EXPECT_TRUE(S_ISLNK(attr >> 16));
     zip_discard(za);
-    EXPECT_EQ(Log(), "");
+    // Each link named once, and the pipe that no archive can hold.
+    const std::string sLog = Log();
+    for (const std::string& sLine :
+         {"  Stored link '" + Data + "/loop' -> '" + Data + "/sub'",
+          "  Stored link '" + Data + "/dangling' -> '" + Data + "/missing'",
+          "  Stored link '" + Data + "/link.txt' -> '" + Data + "/a.txt'", "  Not backed up: '" + Data + "/fifo'"})
+        EXPECT_NE(sLog.find(sLine), std::string::npos) << sLine;
+    EXPECT_EQ(std::count(sLog.begin(), sLog.end(), '\n'), 4);
 }
 
 TEST_F(ZipEngineTest, WildcardWithAndWithoutSubfolders) {
