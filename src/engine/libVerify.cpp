@@ -87,10 +87,11 @@ std::vector<std::string> SelectedNames(const CBackupJob& job, int64_t lRunStartN
     for (const std::string& sEntry : sources) {
         std::vector<std::string> names;
         if (!libZip::BuildNameList(sEntry, job.ExcludeSpec(), names)) continue;
-        libZip::detail::Selection sel;
+        libZip::detail::EntryStore store;
+        libZip::detail::Selection sel(store);
         libZip::detail::SelectFiles(names, opt, FileSystemProbe::Real(), sel);
-        for (const auto& item : sel.Items)
-            if (item.MTime < tStart) result.push_back(item.Name);
+        for (size_t i = 0; i < store.Size(); ++i)
+            if (!store[i].Withdrawn && store[i].MTime < tStart) result.push_back(store.Name(i));
     }
     return result;
 }
