@@ -6,7 +6,9 @@
 #include "support/appMisc.h"
 #include "support/libFiles.h"
 #include "support/libLog.h"
+#include "support/libStrings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <sqlite3.h>
@@ -73,6 +75,8 @@ struct ArchiveFlags::Impl {
     sqlite3_stmt* SelectFolder = nullptr;
     sqlite3_stmt* Upsert = nullptr;
     sqlite3_stmt* Delete = nullptr;
+    sqlite3_stmt* FoldersBelow = nullptr;
+    sqlite3_stmt* DeleteFolder = nullptr;
     int WalkDepth = 0;
     bool CacheValid = false;
     std::string CachedFolder;
@@ -139,6 +143,8 @@ ArchiveFlags::ArchiveFlags(const std::string& sDbPath) : m_impl(std::make_unique
         sqlite3_finalize(d.SelectFolder);
         sqlite3_finalize(d.Upsert);
         sqlite3_finalize(d.Delete);
+        sqlite3_finalize(d.FoldersBelow);
+        sqlite3_finalize(d.DeleteFolder);
         sqlite3_close(d.Db);
         throw;
     }
@@ -161,6 +167,9 @@ void ArchiveFlags::Setup() {
     d.Upsert = d.Prepare("INSERT OR REPLACE INTO flags(folder, name, size, mtime, ctime, inode)"
                          " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     d.Delete = d.Prepare("DELETE FROM flags WHERE folder = ?1 AND name = ?2");
+    // A range on the key, so that only the rows below the folder are read.
+    d.FoldersBelow = d.Prepare("SELECT DISTINCT folder FROM flags WHERE folder > ?1 AND folder < ?2");
+    d.DeleteFolder = d.Prepare("DELETE FROM flags WHERE folder = ?1");
 }
 
 ArchiveFlags::~ArchiveFlags() {
@@ -169,6 +178,8 @@ ArchiveFlags::~ArchiveFlags() {
     sqlite3_finalize(d.SelectFolder);
     sqlite3_finalize(d.Upsert);
     sqlite3_finalize(d.Delete);
+    sqlite3_finalize(d.FoldersBelow);
+    sqlite3_finalize(d.DeleteFolder);
     sqlite3_close(d.Db);
 }
 
@@ -265,5 +276,80 @@ void ArchiveFlags::EndWalk() {
     if (d.WalkDepth == 0) return;
     if (--d.WalkDepth == 0) {
         d.Exec("COMMIT");
+    }
+}
+
+std::vector<std::string> ArchiveFlags::StoredNames(const std::string& sFolder) {
+    Impl& d = *m_impl;
+    d.LoadFolder(sFolder);
+    std::vector<std::string> names;
+    names.reserve(d.Cache.size());
+    for (const auto& entry : d.Cache)
+        names.push_back(entry.first);
+    return names;
+}
+
+std::vector<std::string> ArchiveFlags::StoredFoldersBelow(const std::string& sFolder) {
+    Impl& d = *m_impl;
+    std::vector<std::string> folders;
+    if (sFolder.empty() || sFolder.back() != '/') return folders;
+    // Every folder below sFolder starts with it, and so sorts before the text in which its final
+    // "/" becomes the next character, "0".
+    std::string upper = sFolder;
+    upper.back() = '0';
+    sqlite3_reset(d.FoldersBelow);
+    d.BindText(d.FoldersBelow, 1, sFolder);
+    d.BindText(d.FoldersBelow, 2, upper);
+    int rc;
+    while ((rc = sqlite3_step(d.FoldersBelow)) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(d.FoldersBelow, 0));
+        folders.emplace_back(text != nullptr ? text : "", static_cast<size_t>(sqlite3_column_bytes(d.FoldersBelow, 0)));
+    }
+    sqlite3_reset(d.FoldersBelow);
+    if (rc != SQLITE_DONE) d.Fail("reading archive flags");
+    return folders;
+}
+
+void ArchiveFlags::ForgetFolder(const std::string& sFolder) {
+    Impl& d = *m_impl;
+    sqlite3_reset(d.DeleteFolder);
+    d.BindText(d.DeleteFolder, 1, sFolder);
+    const int rc = sqlite3_step(d.DeleteFolder);
+    sqlite3_reset(d.DeleteFolder);
+    if (rc != SQLITE_DONE) d.Fail("writing archive flag");
+    if (d.CacheValid && d.CachedFolder == sFolder) d.Cache.clear();
+}
+
+int64_t ArchiveFlags::RowCount() {
+    Impl& d = *m_impl;
+    sqlite3_stmt* stmt = d.Prepare("SELECT COUNT(*) FROM flags");
+    const int64_t n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    return n;
+}
+
+FlagPruning::FlagPruning(std::string sRoot, std::string sPattern, bool bRecurse)
+    : m_sRoot(libFiles::AddTrailingSlash(sRoot)), m_sPattern(std::move(sPattern)), m_bRecurse(bRecurse),
+      m_bWildcard(libStrings::HasWildcards(m_sPattern)) {}
+
+void FlagPruning::FolderListed(ArchiveFlags& flags, const std::string& sFolder, std::vector<std::string>& names) {
+    m_visited.insert(sFolder);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : flags.StoredNames(sFolder)) {
+        // A plain name is looked up as it stands; a pattern is matched as the listing matched it.
+        const bool bSelected = m_bWildcard ? libStrings::WildcardMatch(name, m_sPattern) : name == m_sPattern;
+        if (bSelected && !std::binary_search(names.begin(), names.end(), name)) m_gone.push_back(sFolder + name);
+    }
+}
+
+void FlagPruning::Apply(ArchiveFlags& flags) {
+    for (const std::string& path : m_gone)
+        flags.Set(path);
+    m_gone.clear();
+    if (!m_bRecurse) return;
+    // Folders not entered: gone (deleted, renamed) or, when they still stand, left alone.
+    for (const std::string& folder : flags.StoredFoldersBelow(m_sRoot)) {
+        if (m_visited.count(folder) != 0 || libFiles::DirExists(folder)) continue;
+        flags.ForgetFolder(folder);
     }
 }

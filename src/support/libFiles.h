@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace libFiles {
@@ -44,12 +45,36 @@ int GetAttr(const std::string& sPath);
 // ---- changes (throw StowError with classic numbers) ----
 // ReadOnly set removes owner write; clear adds owner write. Hidden/System do nothing.
 void SetAttr(const std::string& sPath, int iAttributes);
+// Moves the bytes of one open file into another. The kernel's copy is tried first; once it has
+// said that it cannot copy between these file systems (EXDEV, EOPNOTSUPP, ENOSYS), this copier
+// reads and writes instead for the rest of its life, so one copier held by a whole run asks the
+// kernel once, not once per file. Only the data of a sparse file is copied: its holes stay holes.
+class FileCopier {
+public:
+    virtual ~FileCopier() = default;
+    // Copies all of in (whose status is st) into the empty file out. Throws StowError.
+    void Copy(int in, int out, const struct stat& st, const std::string& sSource, const std::string& sDest);
+    // The kernel said it cannot copy here: reading and writing from now on.
+    bool KernelRefused() const { return m_bKernelRefused; }
+
+protected:
+    // The kernel's copy of at most n bytes between the two offsets (as copy_file_range).
+    virtual ssize_t KernelCopy(int in, off_t* pInOffset, int out, off_t* pOutOffset, size_t n);
+
+private:
+    void CopyRange(int in, int out, off_t iFrom, off_t iTo, const std::string& sSource, const std::string& sDest);
+    bool m_bKernelRefused = false;
+};
+
 // Copies bytes to a temporary name, then renames over the target. Keeps modification time and
 // permission bits; overwrites a read-only target. Streams. The temporary lives in sTempFolder
 // when given (a job's temporary folder, so a kill leaves it where the job's next run reclaims
 // it), or beside the target when that folder is on another file system (named after
-// sTempFolder); without sTempFolder it lives beside the target.
-void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder = "");
+// sTempFolder); without sTempFolder it lives beside the target. A symbolic link is copied as a
+// link (its target text and its own modification time), never followed. pCopier: the copier of
+// the run (a fresh one when null).
+void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder = "",
+                    FileCopier* pCopier = nullptr);
 // Renames; across file systems copies then deletes.
 void MoveFile(const std::string& sFrom, const std::string& sTo);
 void RenameFile(const std::string& sFrom, const std::string& sTo);
