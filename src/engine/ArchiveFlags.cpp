@@ -320,14 +320,6 @@ void ArchiveFlags::ForgetFolder(const std::string& sFolder) {
     if (d.CacheValid && d.CachedFolder == sFolder) d.Cache.clear();
 }
 
-int64_t ArchiveFlags::RowCount() {
-    Impl& d = *m_impl;
-    sqlite3_stmt* stmt = d.Prepare("SELECT COUNT(*) FROM flags");
-    const int64_t n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
-    sqlite3_finalize(stmt);
-    return n;
-}
-
 FlagPruning::FlagPruning(std::string sRoot, std::string sPattern, bool bRecurse)
     : m_sRoot(libFiles::AddTrailingSlash(sRoot)), m_sPattern(std::move(sPattern)), m_bRecurse(bRecurse),
       m_bWildcard(libStrings::HasWildcards(m_sPattern)) {}

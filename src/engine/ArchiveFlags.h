@@ -36,8 +36,6 @@ public:
     std::vector<std::string> StoredFoldersBelow(const std::string& sFolder);
     // Drops every row of sFolder (with its final "/").
     void ForgetFolder(const std::string& sFolder);
-    // Rows stored in all.
-    int64_t RowCount();
 
     // One transaction around a walk's writes. Nested calls count; the outermost EndWalk commits.
     void BeginWalk();
