@@ -564,6 +564,7 @@ bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemP
         return true;
     }
     RunState::OwnerScope ownerScope(pOwner);
+    libLog::RunLog runLog;
     return Run(job, pOwner, probe).Execute();
 }
 

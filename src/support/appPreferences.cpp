@@ -31,6 +31,7 @@ int32_t Commenting = 0;
 std::array<ColumnSetting, ColumnCount> Columns = {
     ColumnSetting{0, 2000}, {1, 850}, {-2, 800}, {3, 850}, {4, 800}, {5, 720}, {6, 350}, {-7, 600}, {-8, 650}};
 std::string FormSize;
+int32_t MaxLogSizeMB = DefaultMaxLogSizeMB;
 
 namespace {
 const char* const kPrefs = "Preferences";
@@ -138,6 +139,12 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     LogViewCommand = ini.Get(kPrefs, "LogViewCommand", "");
     for (const char* sKey : {"MaxBackupCopies", "LoggingMode", "Commenting"})
         NoteDamagedNumber(ini, sKey, false, damaged);
+    // Absent (a file of an older version) or unreadable: the default, never "unlimited".
+    const std::string sMaxLog = Trim(ini.Get(kPrefs, "MaxLogSizeMB", ""));
+    MaxLogSizeMB = sMaxLog.empty() ? DefaultMaxLogSizeMB : libStrings::StrToLongRange(sMaxLog, 0, 1 << 20);
+    const size_t iDamagedBefore = damaged.size();
+    NoteDamagedNumber(ini, "MaxLogSizeMB", false, damaged);
+    if (damaged.size() != iDamagedBefore) MaxLogSizeMB = DefaultMaxLogSizeMB;
     for (const char* sKey : {"StopOnError", "UseSystemTray", "SaveFormSize"})
         NoteDamagedNumber(ini, sKey, true, damaged);
 
@@ -165,6 +172,7 @@ void ResetToDefaults() {
     SaveFormSize = false;
     Commenting = 0;
     FormSize.clear();
+    MaxLogSizeMB = DefaultMaxLogSizeMB;
     SetColumnDefaults();
 }
 
@@ -186,6 +194,7 @@ void LoadPreferences() {
             SaveFormSize = false;
             Commenting = 0;
             FormSize.clear();
+            MaxLogSizeMB = DefaultMaxLogSizeMB;
             ReadLegacy(ini, damaged);
         }
     } catch (const std::exception& e) {
@@ -212,6 +221,7 @@ void SavePreferences() {
         ini.Set(kPrefs, "LogViewCommand", LogViewCommand);
         ini.Set(kPrefs, "SaveFormSize", libStrings::BoolToIniText(SaveFormSize));
         ini.Set(kPrefs, "Commenting", std::to_string(Commenting));
+        ini.Set(kPrefs, "MaxLogSizeMB", std::to_string(MaxLogSizeMB));
         for (int i = 0; i < ColumnCount; ++i)
             ini.Set(kForm, ColumnKeys[i], FormatColumnSetting(Columns[i]));
         ini.Set(kForm, "FormSize", FormSize);

@@ -446,6 +446,21 @@ void AppendToFile(const std::string& sPath, const std::string& sBytes) {
     if (::close(fd) != 0) ThrowErrno(sPath);
 }
 
+void AppendFile::Open(const std::string& sPath) {
+    Close();
+    m_fd = ::open(sPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0) ThrowErrno(sPath);
+    m_sPath = sPath;
+}
+
+void AppendFile::Append(const std::string& sBytes) { WriteAll(m_fd, sBytes.data(), sBytes.size(), m_sPath); }
+
+void AppendFile::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_sPath.clear();
+}
+
 bool RemoveTree(const std::string& sFolder, uint64_t& lBytes) {
     lBytes = 0;
     struct Level {

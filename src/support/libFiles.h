@@ -91,6 +91,24 @@ std::string ReadWholeFile(const std::string& sPath);
 void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, mode_t mode = 0644);
 // Appends bytes (creating the file 0644); throws on failure.
 void AppendToFile(const std::string& sPath, const std::string& sBytes);
+// A file kept open for appending (created 0644). Each Append is one write to the system, nothing
+// held back in the program, so a crash of the program loses nothing appended before it.
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile() { Close(); }
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+    void Open(const std::string& sPath);    // throws on failure
+    void Append(const std::string& sBytes); // throws on failure
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& Path() const { return m_sPath; }
+
+private:
+    int m_fd = -1;
+    std::string m_sPath;
+};
 // Removes a folder and everything in it without following links, walking by descriptor so that
 // neither depth nor path length can stop it, and never holding more than one folder open.
 // lBytes gets the total size of the files removed. Returns false when something could not be

@@ -7,6 +7,7 @@
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -16,6 +17,33 @@ namespace {
 std::string& Comment() {
     static std::string s;
     return s;
+}
+
+// The log kept open while a run goes on (RunLog); closed outside runs.
+struct KeptLog {
+    int Depth = 0;
+    libFiles::AppendFile File;
+};
+KeptLog& Kept() {
+    static KeptLog k;
+    return k;
+}
+
+// Appends the line to the log: through the open log during a run (opened again when the
+// application folder has changed or the log was dropped), opened for this line otherwise.
+void AppendLine(const std::string& sFile, const std::string& sBytes) {
+    KeptLog& kept = Kept();
+    if (kept.Depth == 0) {
+        libFiles::AppendToFile(sFile, sBytes);
+        return;
+    }
+    if (!kept.File.IsOpen() || kept.File.Path() != sFile) kept.File.Open(sFile);
+    try {
+        kept.File.Append(sBytes);
+    } catch (...) {
+        kept.File.Close(); // the next line tries afresh
+        throw;
+    }
 }
 
 // The bytes below 32 escaped, so that no name can end a line early or forge another one.
@@ -60,8 +88,16 @@ void ReportUnwritableLog(const std::string& sFile, const std::string& sReason, c
 bool Drop(const std::string& sQuestion, const std::string& sFile) {
     using namespace UserInteraction;
     if (MsgBox(sQuestion, Buttons::OKCancel, Icon::Question, "Stowline") != Answer::OK) return false;
+    Kept().File.Close(); // a run going on starts a new log with its next line
     libFiles::uKill(sFile);
+    libFiles::uKill(OlderGeneration(sFile));
     return true;
+}
+
+// The file, or its older generation when only that one holds lines.
+std::string FileToView(const std::string& sFile) {
+    const std::string sOlder = OlderGeneration(sFile);
+    return libFiles::FileLen(sFile) == 0 && libFiles::FileLen(sOlder) > 0 ? sOlder : sFile;
 }
 } // namespace
 
@@ -73,7 +109,7 @@ void LogEvent(const std::string& sText) {
     // A log that cannot be written never ends the program: the run it describes goes on.
     const std::string sFile = LogFileName();
     try {
-        libFiles::AppendToFile(sFile, sLine + "\r\n");
+        AppendLine(sFile, sLine + "\r\n");
     } catch (const std::exception& e) {
         const StowError err = ErrorFromException(e);
         ReportUnwritableLog(sFile, err.LastDllError != 0 ? std::strerror(err.LastDllError) : err.Description, sLine);
@@ -87,13 +123,38 @@ void LogEventLevel(int lLevel, const std::string& sText) {
 std::string LogFileName() { return appMisc::AppFolder() + appMisc::ExeBaseName() + ".log"; }
 std::string ErrorFileName() { return appMisc::AppFolder() + appMisc::ExeBaseName() + ".err"; }
 
-void ViewTransactionLog() { libFiles::ViewFile(LogFileName(), "Transaction Log", appPreferences::LogViewCommand); }
-void ViewErrorLog() { libFiles::ViewFile(ErrorFileName(), "Error log", appPreferences::LogViewCommand); }
+std::string OlderGeneration(const std::string& sFile) { return sFile + ".1"; }
+
+void ViewTransactionLog() {
+    libFiles::ViewFile(FileToView(LogFileName()), "Transaction Log", appPreferences::LogViewCommand);
+}
+void ViewErrorLog() { libFiles::ViewFile(FileToView(ErrorFileName()), "Error log", appPreferences::LogViewCommand); }
 
 bool DropTransactionLog() { return Drop("Drop log file?", LogFileName()); }
 bool DropErrorLog() { return Drop("Drop error log file?", ErrorFileName()); }
 
 const std::string& PendingComment() { return Comment(); }
 void SetPendingComment(const std::string& sText) { Comment() = sText; }
+
+bool RotateIfPast(const std::string& sFile, uint64_t lLimitBytes) {
+    if (lLimitBytes == 0 || libFiles::FileLen(sFile) <= lLimitBytes) return false;
+    // One step, so the log is under one of its two names at every moment.
+    return std::rename(sFile.c_str(), OlderGeneration(sFile).c_str()) == 0;
+}
+
+RunLog::RunLog() : RunLog(static_cast<uint64_t>(std::max(appPreferences::MaxLogSizeMB, 0)) << 20) {}
+
+RunLog::RunLog(uint64_t lLimitBytes) {
+    KeptLog& kept = Kept();
+    if (kept.Depth++ > 0) return;
+    // A log that cannot be renamed just grows: the run goes on and its lines still reach it.
+    RotateIfPast(LogFileName(), lLimitBytes);
+    RotateIfPast(ErrorFileName(), lLimitBytes);
+}
+
+RunLog::~RunLog() {
+    KeptLog& kept = Kept();
+    if (--kept.Depth == 0) kept.File.Close();
+}
 
 } // namespace libLog
