@@ -55,7 +55,8 @@ bool IsDiskError(int iErr) { return iErr == ENOSPC || iErr == EDQUOT || iErr == 
 std::string WhyUnreadable(const std::string& sPath, int iErr) {
     if (iErr == ENAMETOOLONG) return std::strerror(iErr);
     struct stat st {};
-    if (::stat(sPath.c_str(), &st) != 0) return std::strerror(errno); // vanished since listed
+    if (::lstat(sPath.c_str(), &st) != 0) return std::strerror(errno); // vanished since listed
+    if (S_ISLNK(st.st_mode)) return ""; // copied as a link: nothing of it is read but its text
     if (!S_ISREG(st.st_mode)) return "no longer a regular file";
     const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return std::strerror(errno);
