@@ -8,7 +8,6 @@
 #include "support/libLog.h"
 #include "support/libStrings.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <sqlite3.h>
@@ -22,6 +21,7 @@ struct Row {
     int64_t MTimeNs = 0;
     int64_t CTimeNs = 0;
     int64_t Inode = 0;
+    bool Seen = false; // looked up or written since its folder was read
 };
 
 Row RowFromStat(const struct stat& st) {
@@ -79,6 +79,7 @@ struct ArchiveFlags::Impl {
     sqlite3_stmt* DeleteFolder = nullptr;
     int WalkDepth = 0;
     bool CacheValid = false;
+    size_t SeenCount = 0; // rows of the cached folder that are Seen
     std::string CachedFolder;
     std::unordered_map<std::string, Row> Cache;
     std::string Folder, Name; // reused buffers
@@ -105,6 +106,7 @@ struct ArchiveFlags::Impl {
     void LoadFolder(const std::string& sFolder) {
         if (CacheValid && CachedFolder == sFolder) return;
         Cache.clear();
+        SeenCount = 0;
         sqlite3_reset(SelectFolder);
         BindText(SelectFolder, 1, sFolder);
         int rc;
@@ -226,7 +228,12 @@ bool ArchiveFlags::IsArchiveSet(const std::string& sPath, const struct stat& st)
     SplitPath(sPath, d.Folder, d.Name);
     d.LoadFolder(d.Folder);
     const auto it = d.Cache.find(d.Name);
-    return it == d.Cache.end() || !(it->second == RowFromStat(st));
+    if (it == d.Cache.end()) return true;
+    if (!it->second.Seen) {
+        it->second.Seen = true;
+        ++d.SeenCount;
+    }
+    return !(it->second == RowFromStat(st));
 }
 
 void ArchiveFlags::Clear(const std::string& sPath, const struct stat& st) {
@@ -243,7 +250,12 @@ void ArchiveFlags::Clear(const std::string& sPath, const struct stat& st) {
     const int rc = sqlite3_step(d.Upsert);
     sqlite3_reset(d.Upsert);
     if (rc != SQLITE_DONE) d.Fail("writing archive flag");
-    if (d.CacheValid && d.CachedFolder == d.Folder) d.Cache[d.Name] = row;
+    if (d.CacheValid && d.CachedFolder == d.Folder) {
+        Row& cached = d.Cache[d.Name];
+        if (!cached.Seen) ++d.SeenCount;
+        cached = row;
+        cached.Seen = true;
+    }
 }
 
 void ArchiveFlags::Set(const std::string& sPath) {
@@ -255,7 +267,11 @@ void ArchiveFlags::Set(const std::string& sPath) {
     const int rc = sqlite3_step(d.Delete);
     sqlite3_reset(d.Delete);
     if (rc != SQLITE_DONE) d.Fail("writing archive flag");
-    if (d.CacheValid && d.CachedFolder == d.Folder) d.Cache.erase(d.Name);
+    if (d.CacheValid && d.CachedFolder == d.Folder) {
+        const auto it = d.Cache.find(d.Name);
+        if (it != d.Cache.end() && it->second.Seen) --d.SeenCount;
+        if (it != d.Cache.end()) d.Cache.erase(it);
+    }
 }
 
 void ArchiveFlags::BeginWalk() {
@@ -279,13 +295,13 @@ void ArchiveFlags::EndWalk() {
     }
 }
 
-std::vector<std::string> ArchiveFlags::StoredNames(const std::string& sFolder) {
+std::vector<std::string> ArchiveFlags::UnseenNames(const std::string& sFolder) {
     Impl& d = *m_impl;
     d.LoadFolder(sFolder);
     std::vector<std::string> names;
-    names.reserve(d.Cache.size());
-    for (const auto& entry : d.Cache)
-        names.push_back(entry.first);
+    if (d.SeenCount == d.Cache.size()) return names; // the usual case: every row was met
+    for (const auto& [name, row] : d.Cache)
+        if (!row.Seen) names.push_back(name);
     return names;
 }
 
@@ -317,20 +333,25 @@ void ArchiveFlags::ForgetFolder(const std::string& sFolder) {
     const int rc = sqlite3_step(d.DeleteFolder);
     sqlite3_reset(d.DeleteFolder);
     if (rc != SQLITE_DONE) d.Fail("writing archive flag");
-    if (d.CacheValid && d.CachedFolder == sFolder) d.Cache.clear();
+    if (d.CacheValid && d.CachedFolder == sFolder) {
+        d.Cache.clear();
+        d.SeenCount = 0;
+    }
 }
 
 FlagPruning::FlagPruning(std::string sRoot, std::string sPattern, bool bRecurse)
     : m_sRoot(libFiles::AddTrailingSlash(sRoot)), m_sPattern(std::move(sPattern)), m_bRecurse(bRecurse),
       m_bWildcard(libStrings::HasWildcards(m_sPattern)) {}
 
-void FlagPruning::FolderListed(ArchiveFlags& flags, const std::string& sFolder, std::vector<std::string>& names) {
+void FlagPruning::FolderListed(ArchiveFlags& flags, const std::string& sFolder) {
     m_visited.insert(sFolder);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : flags.StoredNames(sFolder)) {
+    for (const std::string& name : flags.UnseenNames(sFolder)) {
         // A plain name is looked up as it stands; a pattern is matched as the listing matched it.
-        const bool bSelected = m_bWildcard ? libStrings::WildcardMatch(name, m_sPattern) : name == m_sPattern;
-        if (bSelected && !std::binary_search(names.begin(), names.end(), name)) m_gone.push_back(sFolder + name);
+        if (m_bWildcard ? !libStrings::WildcardMatch(name, m_sPattern) : name != m_sPattern) continue;
+        // Not met, but still there (excluded, say): kept.
+        struct stat st {};
+        const std::string path = sFolder + name;
+        if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) m_gone.push_back(path);
     }
 }
 

@@ -30,8 +30,9 @@ public:
     // Sets it again (drops the row).
     void Set(const std::string& sPath);
 
-    // Names with a row in sFolder (with its final "/").
-    std::vector<std::string> StoredNames(const std::string& sFolder);
+    // Names with a row in sFolder (with its final "/") that IsArchiveSet and Clear have not met
+    // since the folder's rows were read (a walk reads them afresh).
+    std::vector<std::string> UnseenNames(const std::string& sFolder);
     // Folders strictly below sFolder (with its final "/") that hold rows.
     std::vector<std::string> StoredFoldersBelow(const std::string& sFolder);
     // Drops every row of sFolder (with its final "/").
@@ -57,17 +58,17 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// What a walk listed, so that once it is known to have completed, the rows of the files it
-// would have met and did not (deleted or renamed since) go in its own transaction. Rows of other
+// What a walk met, so that once it is known to have completed, the rows of the files it would
+// have met and did not (deleted or renamed since) go in its own transaction. Rows of other
 // folders, of names the walk's pattern does not select and of folders the walk did not enter but
 // which still exist are kept: they may belong to another job.
 class FlagPruning {
 public:
     // sRoot: the walk's first folder; sPattern: the name pattern it selects files with.
     FlagPruning(std::string sRoot, std::string sPattern, bool bRecurse);
-    // sFolder was listed whole; names: every entry the listing matched that is no folder
-    // (excluded ones too).
-    void FolderListed(ArchiveFlags& flags, const std::string& sFolder, std::vector<std::string>& names);
+    // The walk has handled every file of sFolder: rows it did not meet whose files are gone are
+    // noted.
+    void FolderListed(ArchiveFlags& flags, const std::string& sFolder);
     // The walk completed: removes the rows of what it did not meet.
     void Apply(ArchiveFlags& flags);
 

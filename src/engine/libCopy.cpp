@@ -198,12 +198,11 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     CFileFinder source;
     source.SetReportAsIs(true);
     ArchiveFlags* flags = nullptr; // the store of the walk (WalkScope opened it)
-    // An incremental walk reads the rows of each folder anyway; it also notes what it listed, so
-    // that a complete walk can drop the rows of files that are gone.
+    // An incremental walk reads the rows of each folder anyway; the rows it did not meet are
+    // those of files that may be gone, which a complete walk drops.
     std::unique_ptr<FlagPruning> pruning;
     if (bIncremental && !sourceFolder.empty())
         pruning = std::make_unique<FlagPruning>(sourceFolder, filePattern, bRecurse);
-    std::vector<std::string> listed;
     std::vector<std::string> stack{sourceFolder};
     const bool bMatchesAll = filePattern == "*" || filePattern == "*.*";
     bool bTempReady = place.TempFolder.empty();
@@ -260,7 +259,6 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         std::string name = source.FindFirst(JoinPath(current, filePattern));
         bSubfoldersKnown = bMatchesAll;
         bool bListedWhole = true;
-        listed.clear();
         for (; !name.empty(); name = source.FindNext()) {
             const mode_t mode = source.StatData().st_mode;
             if (S_ISDIR(mode)) {
@@ -273,7 +271,6 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 bListedWhole = false;
                 break;
             }
-            if (pruning) listed.push_back(name);
 
             bool bExcluded = false;
             for (const auto& pattern : exclusions) {
@@ -350,7 +347,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         if (report.DiskError) break;
         if (pruning && bListedWhole) {
             if (flags == nullptr) flags = &ArchiveFlags::Instance();
-            pruning->FolderListed(*flags, WithSlash(current), listed);
+            pruning->FolderListed(*flags, WithSlash(current));
         }
 
         // Subfolders, pushed in listing order (so visited in reverse).
