@@ -169,8 +169,9 @@ void ArchiveFlags::Setup() {
     d.Upsert = d.Prepare("INSERT OR REPLACE INTO flags(folder, name, size, mtime, ctime, inode)"
                          " VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     d.Delete = d.Prepare("DELETE FROM flags WHERE folder = ?1 AND name = ?2");
-    // A range on the key, so that only the rows below the folder are read.
-    d.FoldersBelow = d.Prepare("SELECT DISTINCT folder FROM flags WHERE folder > ?1 AND folder < ?2");
+    // The next folder after ?1 below the folder: one seek on the key per folder, where reading
+    // every row below it would cost as much as a tenth of a no-change walk.
+    d.FoldersBelow = d.Prepare("SELECT folder FROM flags WHERE folder > ?1 AND folder < ?2 ORDER BY folder LIMIT 1");
     d.DeleteFolder = d.Prepare("DELETE FROM flags WHERE folder = ?1");
 }
 
@@ -313,16 +314,22 @@ std::vector<std::string> ArchiveFlags::StoredFoldersBelow(const std::string& sFo
     // "/" becomes the next character, "0".
     std::string upper = sFolder;
     upper.back() = '0';
-    sqlite3_reset(d.FoldersBelow);
-    d.BindText(d.FoldersBelow, 1, sFolder);
-    d.BindText(d.FoldersBelow, 2, upper);
-    int rc;
-    while ((rc = sqlite3_step(d.FoldersBelow)) == SQLITE_ROW) {
+    std::string after = sFolder;
+    for (;;) {
+        sqlite3_reset(d.FoldersBelow);
+        d.BindText(d.FoldersBelow, 1, after);
+        d.BindText(d.FoldersBelow, 2, upper);
+        const int rc = sqlite3_step(d.FoldersBelow);
+        if (rc == SQLITE_DONE) break;
+        if (rc != SQLITE_ROW) {
+            sqlite3_reset(d.FoldersBelow);
+            d.Fail("reading archive flags");
+        }
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(d.FoldersBelow, 0));
-        folders.emplace_back(text != nullptr ? text : "", static_cast<size_t>(sqlite3_column_bytes(d.FoldersBelow, 0)));
+        after.assign(text != nullptr ? text : "", static_cast<size_t>(sqlite3_column_bytes(d.FoldersBelow, 0)));
+        folders.push_back(after);
     }
     sqlite3_reset(d.FoldersBelow);
-    if (rc != SQLITE_DONE) d.Fail("reading archive flags");
     return folders;
 }
 

@@ -22,22 +22,25 @@ std::string& Comment() {
 // The log kept open while a run goes on (RunLog); closed outside runs.
 struct KeptLog {
     int Depth = 0;
+    std::string Path; // the log of the run, named once at its start
     libFiles::AppendFile File;
+    double StampSerial = -1; // the time of the last line and its text: a run writes many a second
+    std::string Stamp;
 };
 KeptLog& Kept() {
     static KeptLog k;
     return k;
 }
 
-// Appends the line to the log: through the open log during a run (opened again when the
-// application folder has changed or the log was dropped), opened for this line otherwise.
+// Appends the line to the log: through the open log during a run (opened again after the log
+// was dropped), opened for this line otherwise.
 void AppendLine(const std::string& sFile, const std::string& sBytes) {
     KeptLog& kept = Kept();
     if (kept.Depth == 0) {
         libFiles::AppendToFile(sFile, sBytes);
         return;
     }
-    if (!kept.File.IsOpen() || kept.File.Path() != sFile) kept.File.Open(sFile);
+    if (!kept.File.IsOpen()) kept.File.Open(sFile);
     try {
         kept.File.Append(sBytes);
     } catch (...) {
@@ -105,9 +108,15 @@ void LogEvent(const std::string& sText) {
     std::string s = sText.empty() ? std::string("Null") : sText;
     for (char& c : s)
         if (c == '"') c = '\'';
-    const std::string sLine = libDates::Format(libDates::Now(), "mm/dd/yyyy hh:mm:ss") + "  " + EscapeControls(s);
+    KeptLog& kept = Kept();
+    const double dNow = libDates::Now();
+    if (kept.Depth == 0 || dNow != kept.StampSerial) {
+        kept.Stamp = libDates::Format(dNow, "mm/dd/yyyy hh:mm:ss");
+        kept.StampSerial = kept.Depth > 0 ? dNow : -1;
+    }
+    const std::string sLine = kept.Stamp + "  " + EscapeControls(s);
     // A log that cannot be written never ends the program: the run it describes goes on.
-    const std::string sFile = LogFileName();
+    const std::string sFile = kept.Depth > 0 ? kept.Path : LogFileName();
     try {
         AppendLine(sFile, sLine + "\r\n");
     } catch (const std::exception& e) {
@@ -147,8 +156,10 @@ RunLog::RunLog() : RunLog(static_cast<uint64_t>(std::max(appPreferences::MaxLogS
 RunLog::RunLog(uint64_t lLimitBytes) {
     KeptLog& kept = Kept();
     if (kept.Depth++ > 0) return;
+    kept.Path = LogFileName();
+    kept.StampSerial = -1;
     // A log that cannot be renamed just grows: the run goes on and its lines still reach it.
-    RotateIfPast(LogFileName(), lLimitBytes);
+    RotateIfPast(kept.Path, lLimitBytes);
     RotateIfPast(ErrorFileName(), lLimitBytes);
 }
 
