@@ -10,6 +10,8 @@
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
 #include "support/appPreferences.h"
+#include "support/libFiles.h"
+#include "support/libLog.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -40,9 +42,12 @@ int main(int argc, char** argv) {
     const std::string sTempFolder = JobTemp::FolderOf(argv[4], "bench");
     int32_t lFiles = 0;
     double dBytes = 0;
+    // As a run: the log rotated and kept open, one copier for all entries.
+    libLog::RunLog runLog;
+    libFiles::FileCopier copier;
     for (int i = 5; i < argc; ++i) {
         const libCopy::EntryResult r =
-            libCopy::CopyEntry(argv[i], argv[4], bIncremental, true, lStyle, "", sTempFolder);
+            libCopy::CopyEntry(argv[i], argv[4], bIncremental, true, lStyle, "", sTempFolder, &copier);
         if (r.Abandon) {
             std::fprintf(stderr, "entry %s: abandoned (see the transaction log)\n", argv[i]);
             return 1;

@@ -14,6 +14,8 @@
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <unordered_set>
+#include <vector>
 
 class ArchiveFlags {
 public:
@@ -27,6 +29,14 @@ public:
     void Clear(const std::string& sPath, const struct stat& st);
     // Sets it again (drops the row).
     void Set(const std::string& sPath);
+
+    // Names with a row in sFolder (with its final "/") that IsArchiveSet and Clear have not met
+    // since the folder's rows were read (a walk reads them afresh).
+    std::vector<std::string> UnseenNames(const std::string& sFolder);
+    // Folders strictly below sFolder (with its final "/") that hold rows.
+    std::vector<std::string> StoredFoldersBelow(const std::string& sFolder);
+    // Drops every row of sFolder (with its final "/").
+    void ForgetFolder(const std::string& sFolder);
 
     // One transaction around a walk's writes. Nested calls count; the outermost EndWalk commits.
     void BeginWalk();
@@ -46,4 +56,27 @@ private:
     void Setup(); // pragmas, table and statements of an open database
     struct Impl;
     std::unique_ptr<Impl> m_impl;
+};
+
+// What a walk met, so that once it is known to have completed, the rows of the files it would
+// have met and did not (deleted or renamed since) go in its own transaction. Rows of other
+// folders, of names the walk's pattern does not select and of folders the walk did not enter but
+// which still exist are kept: they may belong to another job.
+class FlagPruning {
+public:
+    // sRoot: the walk's first folder; sPattern: the name pattern it selects files with.
+    FlagPruning(std::string sRoot, std::string sPattern, bool bRecurse);
+    // The walk has handled every file of sFolder: rows it did not meet whose files are gone are
+    // noted.
+    void FolderListed(ArchiveFlags& flags, const std::string& sFolder);
+    // The walk completed: removes the rows of what it did not meet.
+    void Apply(ArchiveFlags& flags);
+
+private:
+    std::string m_sRoot;
+    std::string m_sPattern;
+    bool m_bRecurse;
+    bool m_bWildcard;
+    std::unordered_set<std::string> m_visited;
+    std::vector<std::string> m_gone; // paths of rows whose files were not met
 };

@@ -161,6 +161,7 @@ private:
     std::string m_sNewZip;     // the archive being written, in the temporary folder
     libZip::ZipJobValues m_zipValues;
     std::unique_ptr<libZip::ZipEngine> m_zip; // the zip step's engine, made when it starts
+    libFiles::FileCopier m_copier;            // copy style: learns once per run what the kernel can copy
     bool m_bArchiveOpen = false;
     bool m_bTempMade = false;       // the temporary folder was created by this run
     bool m_bNotAllBackedUp = false; // a file was left out although the run went on
@@ -290,7 +291,7 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
             sCopyEntry = libFiles::AddTrailingSlash(sEntry) + "*.*";
         const libCopy::EntryResult result = Retrying([&] {
             return libCopy::CopyEntry(sCopyEntry, m_sTarget, m_job.Incremental(), m_job.Subdirectories(),
-                                      m_job.CopyStyle(), m_job.ExcludeSpec(), m_sTempFolder);
+                                      m_job.CopyStyle(), m_job.ExcludeSpec(), m_sTempFolder, &m_copier);
         });
         if (result.Abandon) throw AbandonRun{};
         // A file left out is a run that did not back up everything, even when it goes on.
@@ -574,6 +575,7 @@ bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemP
         return true;
     }
     RunState::OwnerScope ownerScope(pOwner);
+    libLog::RunLog runLog;
     return Run(job, pOwner, probe).Execute();
 }
 

@@ -147,11 +147,11 @@ bool CFileFinder::LoadCurrent(int& iError) {
         return false;
     }
     bool bIsLink = false;
-    if (S_ISLNK(st.st_mode)) {
+    if (!m_bAsIs && S_ISLNK(st.st_mode)) {
         bIsLink = true;
         if (stat(path.c_str(), &st) != 0) return false; // points nowhere
     }
-    if (!Reportable(st, bIsLink)) return false;
+    if (!m_bAsIs && !Reportable(st, bIsLink)) return false;
     m_stat = st;
     m_fileTime = FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
     m_archive = -1;

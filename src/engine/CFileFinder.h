@@ -49,10 +49,16 @@ public:
     void FindClose();
 
     // Additions for the copy walk, so each entry is examined by the system only once:
-    // the found entry's size in bytes, its full status (links followed) and its full path.
+    // the found entry's size in bytes, its full status (links followed unless reported as they
+    // are) and its full path.
     int64_t FileSize() const;
     const struct stat& StatData() const;
     std::string FoundPath() const;
+
+    // Reports what is there instead: a link as the link (its own status, whatever it points to
+    // or whether it points anywhere), and pipes, sockets and devices too, so that a walk can copy
+    // links as links and name what it leaves out. Folders are reported as before.
+    void SetReportAsIs(bool bAsIs) { m_bAsIs = bAsIs; }
 
     // The 100 ns count since 1601 for a time in ns since 1970.
     static uint64_t FileTimeFromUnixNs(int64_t iNs);
@@ -70,4 +76,5 @@ private:
     struct stat m_stat {};
     uint64_t m_fileTime = 0;
     mutable int m_archive = -1; // -1 not looked up yet
+    bool m_bAsIs = false;
 };

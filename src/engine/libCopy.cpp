@@ -20,6 +20,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -54,7 +55,8 @@ bool IsDiskError(int iErr) { return iErr == ENOSPC || iErr == EDQUOT || iErr == 
 std::string WhyUnreadable(const std::string& sPath, int iErr) {
     if (iErr == ENAMETOOLONG) return std::strerror(iErr);
     struct stat st {};
-    if (::stat(sPath.c_str(), &st) != 0) return std::strerror(errno); // vanished since listed
+    if (::lstat(sPath.c_str(), &st) != 0) return std::strerror(errno); // vanished since listed
+    if (S_ISLNK(st.st_mode)) return ""; // copied as a link: nothing of it is read but its text
     if (!S_ISREG(st.st_mode)) return "no longer a regular file";
     const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) return std::strerror(errno);
@@ -72,10 +74,10 @@ bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 
 // The destination file's last-write time is earlier than the source's; bFound tells whether a
 // file of that name is there at all. The name is looked up as it stands, never as a pattern.
+// A link is compared by its own time, as the walk reports the source's.
 bool DestinationOlder(const std::string& sPath, const CFileFinder& source, bool& bFound) {
     struct stat st {};
     bFound = ::lstat(sPath.c_str(), &st) == 0;
-    if (bFound && S_ISLNK(st.st_mode)) bFound = ::stat(sPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
     if (!bFound) return false;
     const uint64_t dest =
         CFileFinder::FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
@@ -98,6 +100,13 @@ bool SourceLiesWithin(const std::string& sEntry, const std::string& sFolder) {
     std::free(source);
     std::free(folder);
     return bWithin;
+}
+
+// What a pipe, socket or device is called in the line that leaves it out.
+const char* KindOfSpecial(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "a device";
 }
 
 // Detailed lines are skipped before any text is built when the log would drop them anyway.
@@ -187,7 +196,13 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     dByteCount = 0;
     bFailed = false;
     CFileFinder source;
+    source.SetReportAsIs(true);
     ArchiveFlags* flags = nullptr; // the store of the walk (WalkScope opened it)
+    // An incremental walk reads the rows of each folder anyway; the rows it did not meet are
+    // those of files that may be gone, which a complete walk drops.
+    std::unique_ptr<FlagPruning> pruning;
+    if (bIncremental && !sourceFolder.empty())
+        pruning = std::make_unique<FlagPruning>(sourceFolder, filePattern, bRecurse);
     std::vector<std::string> stack{sourceFolder};
     const bool bMatchesAll = filePattern == "*" || filePattern == "*.*";
     bool bTempReady = place.TempFolder.empty();
@@ -243,18 +258,19 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
 
         std::string name = source.FindFirst(JoinPath(current, filePattern));
         bSubfoldersKnown = bMatchesAll;
+        bool bListedWhole = true;
         for (; !name.empty(); name = source.FindNext()) {
-            const bool bIsDir = S_ISDIR(source.StatData().st_mode);
-            if (bIsDir) {
+            const mode_t mode = source.StatData().st_mode;
+            if (S_ISDIR(mode)) {
                 if (bMatchesAll && name != "." && name != ".." && !isSkipped(name, source.StatData()))
                     subfolders.push_back(name);
                 continue;
             }
             if (RunState::AbortRequested()) {
                 bSubfoldersKnown = false; // the walk ends after this folder anyway
+                bListedWhole = false;
                 break;
             }
-            if (name == "." || name == "..") continue;
 
             bool bExcluded = false;
             for (const auto& pattern : exclusions) {
@@ -264,6 +280,12 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 }
             }
             if (bExcluded) continue;
+            if (!S_ISREG(mode) && !S_ISLNK(mode)) {
+                // Holds no data a copy could keep (a pipe would even wait for a writer); named,
+                // but no failure of the run, as nothing could ever back it up.
+                libLog::LogEvent("  Not backed up: '" + JoinPath(current, name) + "': " + KindOfSpecial(mode));
+                continue;
+            }
 
             if (bIncremental && (source.Attrib() & CFileFinder::AttrArchive) == 0) continue;
 
@@ -286,7 +308,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                     JobTemp::Create(place.TempFolder);
                     bTempReady = true;
                 }
-                libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder);
+                libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
             } catch (const StowError& e) {
                 if (IsDiskError(e.LastDllError)) {
                     dByteCount -= static_cast<double>(size);
@@ -323,6 +345,10 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         }
         source.FindClose();
         if (report.DiskError) break;
+        if (pruning && bListedWhole) {
+            if (flags == nullptr) flags = &ArchiveFlags::Instance();
+            pruning->FolderListed(*flags, WithSlash(current));
+        }
 
         // Subfolders, pushed in listing order (so visited in reverse).
         if (bRecurse && !RunState::AbortRequested()) {
@@ -351,7 +377,10 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         }
         if (RunState::AbortRequested()) break;
     } while (!current.empty());
-    if (report.DiskError) bFailed = true;
+    if (report.DiskError)
+        bFailed = true;
+    else if (pruning && !RunState::AbortRequested())
+        pruning->Apply(flags != nullptr ? *flags : ArchiveFlags::Instance());
 }
 
 } // namespace
@@ -449,7 +478,8 @@ void ClearFlags(const std::vector<std::pair<std::string, struct stat>>& copied) 
 // A Rebuild of the folder sFinal: the new copy is built beside the previous one and takes its
 // place only when complete, so that the previous copy or the new one always stands there.
 libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFinal, bool bIncremental,
-                             bool bSubdirectories, const std::string& sExcludeSpec, const std::string& sTempFolder) {
+                             bool bSubdirectories, const std::string& sExcludeSpec, const std::string& sTempFolder,
+                             libFiles::FileCopier* pCopier) {
     libCopy::EntryResult result;
     const auto abandon = [&](const char* sMessage) {
         libLog::LogEvent(sMessage);
@@ -488,6 +518,7 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     place.ShownRoot = sFinal;
     place.AlsoSkip = sFinal;
     place.DeferFlags = true;
+    place.Copier = pCopier;
     bool bFailed = false;
     libCopy::CopyFiles(result.FileCount, result.ByteCount, sEntry, built, bIncremental, bSubdirectories,
                        libCopy::CopyRebuild, sExcludeSpec, bFailed, &report, &place);
@@ -525,7 +556,7 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
 
 EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirectory, bool bIncremental,
                       bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec,
-                      const std::string& sTempFolder) {
+                      const std::string& sTempFolder, libFiles::FileCopier* pCopier) {
     EntryResult result;
     std::string destination = sTargetDirectory;
     bool bRecurse = false;
@@ -534,7 +565,8 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
         // An entry directly in the root has no folder of its own: its files go into the target
         // directory itself, which a Rebuild must never remove.
         if (lCopyStyle == CopyRebuild && !name.empty())
-            return Rebuild(sEntry, sTargetDirectory + name, bIncremental, bSubdirectories, sExcludeSpec, sTempFolder);
+            return Rebuild(sEntry, sTargetDirectory + name, bIncremental, bSubdirectories, sExcludeSpec, sTempFolder,
+                           pCopier);
         destination = sTargetDirectory + name;
         if (!MakeFolder(destination)) {
             libLog::LogEvent("Error creating new backup folder.");
@@ -547,6 +579,7 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
     WalkReport report;
     WalkPlace place;
     place.TempFolder = sTempFolder;
+    place.Copier = pCopier;
     CopyFiles(result.FileCount, result.ByteCount, sEntry, destination, bIncremental, bRecurse, lCopyStyle, sExcludeSpec,
               bFailed, &report, &place);
     result.LockedFiles = report.LockedFiles;

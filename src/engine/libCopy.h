@@ -5,6 +5,8 @@
 // transaction log. The status line goes to the window showing the run (RunState::Owner()),
 // and RunState::AbortRequested() is read before each file.
 
+#include "support/libFiles.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/stat.h>
@@ -35,6 +37,7 @@ struct WalkPlace {
     bool DeferFlags = false; // leave archive flags to the caller (Flags below) instead of
                              // clearing them as each copy completes
     std::vector<std::pair<std::string, struct stat>> Flags; // out, with DeferFlags
+    libFiles::FileCopier* Copier = nullptr;                 // the run's copier (a fresh one per file when null)
 };
 
 // Walks the entry's folder (and its subfolders when bRecurse) and copies the files matching the
@@ -42,7 +45,10 @@ struct WalkPlace {
 // lFileCount / dByteCount: files copied and the sum of their lengths (a locked file counts too).
 // bFailed: set when a file could not be read and the StopOnError preference is on, and when the
 // destination refused the copy (WalkReport::DiskError).
-// Folders whose names begin with the temporary-folder prefix are never entered.
+// Folders whose names begin with the temporary-folder prefix are never entered. A symbolic link is
+// copied as a link, never followed, whatever it points to; a pipe, socket or device is named in
+// the log and left out. After a complete incremental walk the archive-flag store forgets the files
+// of the walked folders that are gone.
 // Any other error is reported as fatal (HandleError, "CBackupJob", "CopyFiles()").
 void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
                bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
@@ -72,9 +78,9 @@ struct EntryResult {
 //   is empty is copied into the target directory itself, which is never removed;
 // - any other entry goes to sTargetDirectory itself, without subfolders;
 // - a failure reported by CopyFiles logs "Error copying backup files and folders to destination.".
-// Every error line is written with LogEvent and sets Abandon.
+// Every error line is written with LogEvent and sets Abandon. pCopier: the run's copier.
 EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirectory, bool bIncremental,
                       bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec,
-                      const std::string& sTempFolder);
+                      const std::string& sTempFolder, libFiles::FileCopier* pCopier = nullptr);
 
 } // namespace libCopy

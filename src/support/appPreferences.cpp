@@ -33,6 +33,7 @@ int32_t StaleDays = 7;
 std::array<ColumnSetting, ColumnCount> Columns = {
     ColumnSetting{0, 2000}, {1, 850}, {-2, 800}, {3, 850}, {4, 800}, {5, 720}, {6, 350}, {-7, 600}, {-8, 650}};
 std::string FormSize;
+int32_t MaxLogSizeMB = DefaultMaxLogSizeMB;
 
 namespace {
 const char* const kPrefs = "Preferences";
@@ -143,6 +144,12 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     StaleDays = libStrings::StrToLongRange(ini.Get(kPrefs, "StaleDays", "7"), 0, 3650);
     for (const char* sKey : {"MaxBackupCopies", "LoggingMode", "Commenting", "StaleDays"})
         NoteDamagedNumber(ini, sKey, false, damaged);
+    // Absent (a file of an older version) or unreadable: the default, never "unlimited".
+    const std::string sMaxLog = Trim(ini.Get(kPrefs, "MaxLogSizeMB", ""));
+    MaxLogSizeMB = sMaxLog.empty() ? DefaultMaxLogSizeMB : libStrings::StrToLongRange(sMaxLog, 0, 1 << 20);
+    const size_t iDamagedBefore = damaged.size();
+    NoteDamagedNumber(ini, "MaxLogSizeMB", false, damaged);
+    if (damaged.size() != iDamagedBefore) MaxLogSizeMB = DefaultMaxLogSizeMB;
     for (const char* sKey : {"StopOnError", "UseSystemTray", "SaveFormSize", "RunMissedBackups"})
         NoteDamagedNumber(ini, sKey, true, damaged);
 
@@ -172,6 +179,7 @@ void ResetToDefaults() {
     RunMissedBackups = false;
     StaleDays = 7;
     FormSize.clear();
+    MaxLogSizeMB = DefaultMaxLogSizeMB;
     SetColumnDefaults();
 }
 
@@ -195,6 +203,7 @@ void LoadPreferences() {
             RunMissedBackups = false;
             StaleDays = 7;
             FormSize.clear();
+            MaxLogSizeMB = DefaultMaxLogSizeMB;
             ReadLegacy(ini, damaged);
         }
     } catch (const std::exception& e) {
@@ -223,6 +232,7 @@ void SavePreferences() {
         ini.Set(kPrefs, "Commenting", std::to_string(Commenting));
         ini.Set(kPrefs, "RunMissedBackups", libStrings::BoolToIniText(RunMissedBackups));
         ini.Set(kPrefs, "StaleDays", std::to_string(StaleDays));
+        ini.Set(kPrefs, "MaxLogSizeMB", std::to_string(MaxLogSizeMB));
         for (int i = 0; i < ColumnCount; ++i)
             ini.Set(kForm, ColumnKeys[i], FormatColumnSetting(Columns[i]));
         ini.Set(kForm, "FormSize", FormSize);

@@ -45,9 +45,11 @@ extern bool RunMissedBackups; // default false
 extern int32_t StaleDays; // 0..3650, default 7
 extern std::array<ColumnSetting, ColumnCount> Columns;
 extern std::string FormSize; // placement text or ""
+extern int32_t MaxLogSizeMB; // a log past this many MiB is rotated at the next run; 0 never
 
 // The default log viewer on this system.
 constexpr const char* DefaultLogViewCommand = "xdg-open";
+constexpr int32_t DefaultMaxLogSizeMB = 10;
 
 // AppFolder() + "Stowline.txt".
 std::string PreferencesFileName();

@@ -3,8 +3,10 @@
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
 #include "support/libErrorHandler.h"
+#include "support/libFilesIo.h"
 #include "support/libStrings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -23,10 +25,32 @@
 
 namespace libFiles {
 
-namespace {
-using Clock = std::chrono::steady_clock;
+namespace detail {
 
 [[noreturn]] void ThrowErrno(const std::string& sPath) { throw ErrorFromErrno(errno, sPath); }
+
+std::string FolderOf(const std::string& sPath) {
+    std::string s = FilePathStripFileName(sPath);
+    return s.empty() ? std::string("./") : s;
+}
+
+void WriteAll(int fd, const char* p, size_t n, const std::string& sPath) {
+    while (n > 0) {
+        ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            ThrowErrno(sPath);
+        }
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+} // namespace detail
+
+namespace {
+using namespace detail;
+using Clock = std::chrono::steady_clock;
 
 // Polls a condition, letting events run, for at most five seconds.
 template <class Pred> void WaitUntil(Pred done) {
@@ -47,11 +71,6 @@ template <class R, class F> R Trapped(const char* sProc, R failValue, F f) {
     }
 }
 
-std::string FolderOf(const std::string& sPath) {
-    std::string s = FilePathStripFileName(sPath);
-    return s.empty() ? std::string("./") : s;
-}
-
 // A temporary file beside the target: its descriptor and name.
 int MakeTempBeside(const std::string& sTarget, std::string& sTemp) {
     sTemp = FolderOf(sTarget) + ".stowline-XXXXXX";
@@ -62,51 +81,6 @@ int MakeTempBeside(const std::string& sTarget, std::string& sTemp) {
     sTemp = buf.data();
     return fd;
 }
-
-void WriteAll(int fd, const char* p, size_t n, const std::string& sPath) {
-    while (n > 0) {
-        ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(sPath);
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-}
-
-// Copies every byte from in to out, in the kernel when it can, in 1 MiB chunks otherwise.
-void CopyBytes(int in, int out, const std::string& sSource, const std::string& sDest) {
-    bool bKernel = true;
-    for (;;) {
-        if (bKernel) {
-            ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-            if (n > 0) continue;
-            if (n == 0) return;
-            if (errno == EINTR) continue;
-            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF) {
-                bKernel = false;
-                continue;
-            }
-            ThrowErrno(errno == ENOSPC || errno == EDQUOT ? sDest : sSource);
-        }
-        static thread_local std::vector<char> buf(1 << 20);
-        ssize_t r = ::read(in, buf.data(), buf.size());
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            ThrowErrno(sSource);
-        }
-        if (r == 0) return;
-        WriteAll(out, buf.data(), static_cast<size_t>(r), sDest);
-    }
-}
-
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 // Collects the names of a folder (without "." and "..").
 std::vector<std::string> ListNames(const std::string& sFolder) {
@@ -211,53 +185,6 @@ void SetAttr(const std::string& sPath, int iAttributes) {
     if (n != m && chmod(sPath.c_str(), n) != 0) ThrowErrno(sPath);
 }
 
-void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder) {
-    Fd in;
-    // Non-blocking open: a FIFO or device in a tree must never hang a backup.
-    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (in.fd < 0) ThrowErrno(sSource);
-    struct stat st;
-    if (fstat(in.fd, &st) != 0) ThrowErrno(sSource);
-    if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
-    if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
-    // O_NONBLOCK has no effect on a regular file, so it stays set: two system calls fewer a file.
-    // Writes a complete copy under a temporary name made from sTemplate and renames it over the
-    // destination. False (nothing left behind) when the rename crosses file systems.
-    auto copyVia = [&](std::string sTemplate) {
-        std::vector<char> buf(sTemplate.begin(), sTemplate.end());
-        buf.push_back('\0');
-        Fd out;
-        out.fd = mkostemp(buf.data(), O_CLOEXEC);
-        if (out.fd < 0) ThrowErrno(sDest);
-        const std::string sTemp = buf.data();
-        try {
-            CopyBytes(in.fd, out.fd, sSource, sDest);
-            if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
-            struct timespec times[2] = {st.st_atim, st.st_mtim};
-            if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
-            int fd = out.fd;
-            out.fd = -1;
-            if (::close(fd) != 0) ThrowErrno(sDest);
-            if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
-            if (errno != EXDEV) ThrowErrno(sDest);
-            ::unlink(sTemp.c_str());
-            return false;
-        } catch (...) {
-            ::unlink(sTemp.c_str());
-            throw;
-        }
-    };
-    if (sTempFolder.empty()) {
-        copyVia(FolderOf(sDest) + ".stowline-XXXXXX");
-        return;
-    }
-    if (copyVia(AddTrailingSlash(sTempFolder) + "copy-XXXXXX")) return;
-    // The destination lies on another file system mounted inside the target: the temporary goes
-    // beside it, named after the temporary folder so that it still says whose it is.
-    if (lseek(in.fd, 0, SEEK_SET) != 0) ThrowErrno(sSource);
-    copyVia(FolderOf(sDest) + FilePathStripPath(RemoveTrailingSlash(sTempFolder)) + "-XXXXXX");
-}
-
 void RenameFile(const std::string& sFrom, const std::string& sTo) {
     if (::rename(sFrom.c_str(), sTo.c_str()) != 0) ThrowErrno(sFrom);
 }
@@ -345,6 +272,21 @@ void AppendToFile(const std::string& sPath, const std::string& sBytes) {
     int fd = out.fd;
     out.fd = -1;
     if (::close(fd) != 0) ThrowErrno(sPath);
+}
+
+void AppendFile::Open(const std::string& sPath) {
+    Close();
+    m_fd = ::open(sPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fd < 0) ThrowErrno(sPath);
+    m_sPath = sPath;
+}
+
+void AppendFile::Append(const std::string& sBytes) { WriteAll(m_fd, sBytes.data(), sBytes.size(), m_sPath); }
+
+void AppendFile::Close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_sPath.clear();
 }
 
 bool RemoveTree(const std::string& sFolder, uint64_t& lBytes) {

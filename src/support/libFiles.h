@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace libFiles {
@@ -44,12 +45,36 @@ int GetAttr(const std::string& sPath);
 // ---- changes (throw StowError with classic numbers) ----
 // ReadOnly set removes owner write; clear adds owner write. Hidden/System do nothing.
 void SetAttr(const std::string& sPath, int iAttributes);
+// Moves the bytes of one open file into another. The kernel's copy is tried first; once it has
+// said that it cannot copy between these file systems (EXDEV, EOPNOTSUPP, ENOSYS), this copier
+// reads and writes instead for the rest of its life, so one copier held by a whole run asks the
+// kernel once, not once per file. Only the data of a sparse file is copied: its holes stay holes.
+class FileCopier {
+public:
+    virtual ~FileCopier() = default;
+    // Copies all of in (whose status is st) into the empty file out. Throws StowError.
+    void Copy(int in, int out, const struct stat& st, const std::string& sSource, const std::string& sDest);
+    // The kernel said it cannot copy here: reading and writing from now on.
+    bool KernelRefused() const { return m_bKernelRefused; }
+
+protected:
+    // The kernel's copy of at most n bytes between the two offsets (as copy_file_range).
+    virtual ssize_t KernelCopy(int in, off_t* pInOffset, int out, off_t* pOutOffset, size_t n);
+
+private:
+    void CopyRange(int in, int out, off_t iFrom, off_t iTo, const std::string& sSource, const std::string& sDest);
+    bool m_bKernelRefused = false;
+};
+
 // Copies bytes to a temporary name, then renames over the target. Keeps modification time and
 // permission bits; overwrites a read-only target. Streams. The temporary lives in sTempFolder
 // when given (a job's temporary folder, so a kill leaves it where the job's next run reclaims
 // it), or beside the target when that folder is on another file system (named after
-// sTempFolder); without sTempFolder it lives beside the target.
-void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder = "");
+// sTempFolder); without sTempFolder it lives beside the target. A symbolic link is copied as a
+// link (its target text and its own modification time), never followed. pCopier: the copier of
+// the run (a fresh one when null).
+void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder = "",
+                    FileCopier* pCopier = nullptr);
 // Renames; across file systems copies then deletes.
 void MoveFile(const std::string& sFrom, const std::string& sTo);
 void RenameFile(const std::string& sFrom, const std::string& sTo);
@@ -66,6 +91,24 @@ std::string ReadWholeFile(const std::string& sPath);
 void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, mode_t mode = 0644);
 // Appends bytes (creating the file 0644); throws on failure.
 void AppendToFile(const std::string& sPath, const std::string& sBytes);
+// A file kept open for appending (created 0644). Each Append is one write to the system, nothing
+// held back in the program, so a crash of the program loses nothing appended before it.
+class AppendFile {
+public:
+    AppendFile() = default;
+    ~AppendFile() { Close(); }
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+    void Open(const std::string& sPath);    // throws on failure
+    void Append(const std::string& sBytes); // throws on failure
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& Path() const { return m_sPath; }
+
+private:
+    int m_fd = -1;
+    std::string m_sPath;
+};
 // Removes a folder and everything in it without following links, walking by descriptor so that
 // neither depth nor path length can stop it, and never holding more than one folder open.
 // lBytes gets the total size of the files removed. Returns false when something could not be

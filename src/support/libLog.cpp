@@ -7,6 +7,7 @@
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -22,6 +23,36 @@ std::string& LastUnconditional() {
     return s;
 }
 bool g_bLevelled = false; // LogEvent is running for LogEventLevel
+
+// The log kept open while a run goes on (RunLog); closed outside runs.
+struct KeptLog {
+    int Depth = 0;
+    std::string Path; // the log of the run, named once at its start
+    libFiles::AppendFile File;
+    double StampSerial = -1; // the time of the last line and its text: a run writes many a second
+    std::string Stamp;
+};
+KeptLog& Kept() {
+    static KeptLog k;
+    return k;
+}
+
+// Appends the line to the log: through the open log during a run (opened again after the log
+// was dropped), opened for this line otherwise.
+void AppendLine(const std::string& sFile, const std::string& sBytes) {
+    KeptLog& kept = Kept();
+    if (kept.Depth == 0) {
+        libFiles::AppendToFile(sFile, sBytes);
+        return;
+    }
+    if (!kept.File.IsOpen()) kept.File.Open(sFile);
+    try {
+        kept.File.Append(sBytes);
+    } catch (...) {
+        kept.File.Close(); // the next line tries afresh
+        throw;
+    }
+}
 
 // The bytes below 32 escaped, so that no name can end a line early or forge another one.
 std::string EscapeControls(const std::string& sText) {
@@ -65,8 +96,16 @@ void ReportUnwritableLog(const std::string& sFile, const std::string& sReason, c
 bool Drop(const std::string& sQuestion, const std::string& sFile) {
     using namespace UserInteraction;
     if (MsgBox(sQuestion, Buttons::OKCancel, Icon::Question, "Stowline") != Answer::OK) return false;
+    Kept().File.Close(); // a run going on starts a new log with its next line
     libFiles::uKill(sFile);
+    libFiles::uKill(OlderGeneration(sFile));
     return true;
+}
+
+// The file, or its older generation when only that one holds lines.
+std::string FileToView(const std::string& sFile) {
+    const std::string sOlder = OlderGeneration(sFile);
+    return libFiles::FileLen(sFile) == 0 && libFiles::FileLen(sOlder) > 0 ? sOlder : sFile;
 }
 } // namespace
 
@@ -74,12 +113,18 @@ void LogEvent(const std::string& sText) {
     std::string s = sText.empty() ? std::string("Null") : sText;
     for (char& c : s)
         if (c == '"') c = '\'';
-    const std::string sLine = libDates::Format(libDates::Now(), "mm/dd/yyyy hh:mm:ss") + "  " + EscapeControls(s);
+    KeptLog& kept = Kept();
+    const double dNow = libDates::Now();
+    if (kept.Depth == 0 || dNow != kept.StampSerial) {
+        kept.Stamp = libDates::Format(dNow, "mm/dd/yyyy hh:mm:ss");
+        kept.StampSerial = kept.Depth > 0 ? dNow : -1;
+    }
+    const std::string sLine = kept.Stamp + "  " + EscapeControls(s);
     if (!g_bLevelled) LastUnconditional() = EscapeControls(s);
     // A log that cannot be written never ends the program: the run it describes goes on.
-    const std::string sFile = LogFileName();
+    const std::string sFile = kept.Depth > 0 ? kept.Path : LogFileName();
     try {
-        libFiles::AppendToFile(sFile, sLine + "\r\n");
+        AppendLine(sFile, sLine + "\r\n");
     } catch (const std::exception& e) {
         const StowError err = ErrorFromException(e);
         ReportUnwritableLog(sFile, err.LastDllError != 0 ? std::strerror(err.LastDllError) : err.Description, sLine);
@@ -99,13 +144,40 @@ void ClearLastUnconditionalEvent() { LastUnconditional().clear(); }
 std::string LogFileName() { return appMisc::AppFolder() + appMisc::ExeBaseName() + ".log"; }
 std::string ErrorFileName() { return appMisc::AppFolder() + appMisc::ExeBaseName() + ".err"; }
 
-void ViewTransactionLog() { libFiles::ViewFile(LogFileName(), "Transaction Log", appPreferences::LogViewCommand); }
-void ViewErrorLog() { libFiles::ViewFile(ErrorFileName(), "Error log", appPreferences::LogViewCommand); }
+std::string OlderGeneration(const std::string& sFile) { return sFile + ".1"; }
+
+void ViewTransactionLog() {
+    libFiles::ViewFile(FileToView(LogFileName()), "Transaction Log", appPreferences::LogViewCommand);
+}
+void ViewErrorLog() { libFiles::ViewFile(FileToView(ErrorFileName()), "Error log", appPreferences::LogViewCommand); }
 
 bool DropTransactionLog() { return Drop("Drop log file?", LogFileName()); }
 bool DropErrorLog() { return Drop("Drop error log file?", ErrorFileName()); }
 
 const std::string& PendingComment() { return Comment(); }
 void SetPendingComment(const std::string& sText) { Comment() = sText; }
+
+bool RotateIfPast(const std::string& sFile, uint64_t lLimitBytes) {
+    if (lLimitBytes == 0 || libFiles::FileLen(sFile) <= lLimitBytes) return false;
+    // One step, so the log is under one of its two names at every moment.
+    return std::rename(sFile.c_str(), OlderGeneration(sFile).c_str()) == 0;
+}
+
+RunLog::RunLog() : RunLog(static_cast<uint64_t>(std::max(appPreferences::MaxLogSizeMB, 0)) << 20) {}
+
+RunLog::RunLog(uint64_t lLimitBytes) {
+    KeptLog& kept = Kept();
+    if (kept.Depth++ > 0) return;
+    kept.Path = LogFileName();
+    kept.StampSerial = -1;
+    // A log that cannot be renamed just grows: the run goes on and its lines still reach it.
+    RotateIfPast(kept.Path, lLimitBytes);
+    RotateIfPast(ErrorFileName(), lLimitBytes);
+}
+
+RunLog::~RunLog() {
+    KeptLog& kept = Kept();
+    if (--kept.Depth == 0) kept.File.Close();
+}
 
 } // namespace libLog

@@ -1,4 +1,6 @@
 #include "engine/ArchiveFlags.h"
+#include "engine/RunState.h"
+#include "engine/libCopy.h"
 #include "engine/libCopyFixture.h"
 
 #include <cstdio>
@@ -107,6 +109,43 @@ TEST_F(ArchiveFlagsTest, WritesOfAWalkAreOneTransaction) {
 
 // The store only saves copying: a damaged one is put aside (replacing an older one) and a fresh
 // one started, with one warning line; a run never stops for it.
+TEST_F(ArchiveFlagsTest, ACompleteIncrementalWalkForgetsTheFilesThatAreGone) {
+    Write("src/T/a.txt", "a");
+    Write("src/T/b.txt", "b");
+    Write("src/T/keep.doc", "another job's file");
+    Write("src/T/Sub/c.txt", "c");
+    Write("src/T/Sub/Deep/d.txt", "d");
+    std::filesystem::create_directories(P("target"));
+    const auto walk = [&](const std::string& sPattern, bool bRecurse = true) {
+        return libCopy::CopyEntry(P("src/T/" + sPattern), P("target/"), true, bRecurse, libCopy::CopyUpdate, "",
+                                  P("target/.stowline-tmp-T/"));
+    };
+    EXPECT_EQ(walk("*.txt").FileCount, 4);
+    EXPECT_EQ(walk("*.doc").FileCount, 1);
+    EXPECT_EQ(CommittedRows(), 5);
+
+    // Renames of a file and of a folder, and a deletion: one row per file that exists.
+    std::filesystem::rename(P("src/T/a.txt"), P("src/T/a2.txt"));
+    std::filesystem::rename(P("src/T/Sub"), P("src/T/Sub2"));
+    std::filesystem::remove(P("src/T/b.txt"));
+    EXPECT_EQ(walk("*.txt").FileCount, 3); // the renamed ones count as new
+    EXPECT_EQ(CommittedRows(), 4);         // a2, Sub2/c, Sub2/Deep/d and keep.doc
+    EXPECT_FALSE(IsSet("src/T/keep.doc"));
+
+    // An aborted walk, or one that does not enter the subfolders, forgets nothing it did not see.
+    std::filesystem::remove(P("src/T/a2.txt"));
+    std::filesystem::remove(P("src/T/Sub2/Deep/d.txt"));
+    RunState::SetAbortRequested(true);
+    walk("*.txt");
+    RunState::SetAbortRequested(false);
+    EXPECT_EQ(CommittedRows(), 4);
+    walk("*.txt", false);
+    EXPECT_EQ(CommittedRows(), 3);
+    walk("*.txt");
+    EXPECT_EQ(CommittedRows(), 2);
+    EXPECT_FALSE(IsSet("src/T/Sub2/c.txt"));
+}
+
 TEST_F(ArchiveFlagsTest, ADamagedStoreIsMovedAsideAndAFreshOneStarted) {
     Write("src/a.txt", "a");
     ArchiveFlags::Close();

@@ -13,9 +13,12 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace copytest {
 
@@ -32,6 +35,9 @@ protected:
     }
 
     void TearDown() override {
+        for (const auto& m : m_mounts)
+            ::umount2(m.c_str(), MNT_DETACH);
+        m_mounts.clear();
         ArchiveFlags::Close();
         RunState::SetAbortRequested(false);
         RunState::SetOwner(nullptr);
@@ -41,12 +47,21 @@ protected:
     }
 
     // Makes sPath a file its reader cannot open: one without read permission or, for root (who
-    // reads every file), a link to a kernel file that refuses even root. False when there is none.
-    static bool MakeUnreadable(const std::string& sPath) {
+    // reads every file), a kernel file that refuses even root, mounted over a file of that name in
+    // a mount namespace of this process alone (a link would be copied as a link). False when
+    // there is none.
+    bool MakeUnreadable(const std::string& sPath) {
         if (geteuid() != 0) return chmod(WriteFile(sPath, "locked").c_str(), 0) == 0;
-        const int fd = ::open("/proc/sys/vm/drop_caches", O_RDONLY);
+        const char* sRefusing = "/proc/sys/vm/drop_caches";
+        const int fd = ::open(sRefusing, O_RDONLY);
         if (fd >= 0) ::close(fd);
-        return fd < 0 && errno == EACCES && symlink("/proc/sys/vm/drop_caches", sPath.c_str()) == 0;
+        if (fd >= 0 || errno != EACCES) return false;
+        static const bool bOwnNamespace =
+            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        WriteFile(sPath, "");
+        if (!bOwnNamespace || ::mount(sRefusing, sPath.c_str(), nullptr, MS_BIND, nullptr) != 0) return false;
+        m_mounts.push_back(sPath);
+        return true;
     }
 
     // Folders of 200-character names nested by descriptor below sFolder until the path passes
@@ -87,11 +102,19 @@ protected:
         ASSERT_EQ(utimensat(AT_FDCWD, P(sRelative).c_str(), times, 0), 0);
     }
 
+    void SetLinkTime(const std::string& sRelative, time_t seconds) {
+        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, P(sRelative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+
     struct stat Stat(const std::string& sRelative) const {
         struct stat st {};
         stat(P(sRelative).c_str(), &st);
         return st;
     }
+
+private:
+    std::vector<std::string> m_mounts; // unmounted when the test ends
 };
 
 } // namespace copytest

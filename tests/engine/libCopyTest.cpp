@@ -327,23 +327,38 @@ TEST_F(CopyFilesTest, NamesHoldingPatternCharactersAreLookedUpAsTheyStand) {
     EXPECT_EQ(Read("target/a[1].txt"), "newer a[1].txt");
 }
 
-TEST_F(CopyFilesTest, LinksToFoldersAreNeitherEnteredNorCopiedAndSpecialFilesArePassedOver) {
+TEST_F(CopyFilesTest, LinksAreCopiedAsLinksNeverFollowedAndSpecialFilesAreNamed) {
     Write("src/S/real.txt", "real");
     Write("outside/secret.txt", "s");
-    ASSERT_EQ(symlink(P("src/S/real.txt").c_str(), P("src/S/link.txt").c_str()), 0);
-    ASSERT_EQ(symlink(P("outside").c_str(), P("src/S/dirlink").c_str()), 0);
-    ASSERT_EQ(symlink(P("src/S").c_str(), P("src/S/loop").c_str()), 0);
-    ASSERT_EQ(mkfifo(P("src/S/pipe").c_str(), 0644), 0); // passed over, never opened
+    const std::vector<std::pair<std::string, std::string>> links{
+        {"link.txt", "real.txt"}, {"dirlink", P("outside")}, {"loop", P("src/S")}, {"dangling", "no/such/file"}};
+    for (const auto& [name, to] : links)
+        ASSERT_EQ(symlink(to.c_str(), P("src/S/" + name).c_str()), 0);
+    ASSERT_EQ(mkfifo(P("src/S/pipe").c_str(), 0644), 0); // never opened
     MakeTarget();
-    const auto r = Entry(P("src/S/*.*"), libCopy::CopyRebuild);
-    EXPECT_EQ(r.FileCount, 2);
-    struct stat st {};
-    ASSERT_EQ(lstat(P("target/S/link.txt").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode)); // the file the link points to
-    EXPECT_EQ(Read("target/S/link.txt"), "real");
-    EXPECT_FALSE(Exists("target/S/dirlink"));
-    EXPECT_FALSE(Exists("target/S/loop"));
-    EXPECT_FALSE(Exists("target/S/pipe"));
+    const auto linkTarget = [&](const std::string& s) { return std::filesystem::read_symlink(P(s)).string(); };
+    for (const int style : {libCopy::CopyRebuild, libCopy::CopyUpdate}) {
+        std::filesystem::remove_all(P("target/S"));
+        ClearLog();
+        const auto r = Entry(P("src/S/*.*"), style);
+        EXPECT_EQ(r.FileCount, 5);
+        EXPECT_EQ(r.LeftOut, 0);
+        EXPECT_EQ(Read("target/S/real.txt"), "real");
+        for (const auto& [name, to] : links)
+            EXPECT_EQ(linkTarget("target/S/" + name), to);
+        EXPECT_FALSE(Exists("target/outside")); // the linked folder was not entered
+        EXPECT_FALSE(Exists("target/S/pipe"));
+        EXPECT_TRUE(LogHas("  Not backed up: '" + P("src/S/pipe") + "': a named pipe"));
+        // The link keeps its own time, so an Update and an incremental run find it unchanged.
+        EXPECT_EQ(Entry(P("src/S/*.*"), libCopy::CopyUpdate).FileCount, 0);
+        EXPECT_EQ(Entry(P("src/S/*.*"), libCopy::CopyUpdate, true).FileCount, 0);
+    }
+    // A changed link is copied again, replacing the old one.
+    std::filesystem::remove(P("src/S/dangling"));
+    ASSERT_EQ(symlink("real.txt", P("src/S/dangling").c_str()), 0);
+    SetLinkTime("src/S/dangling", 2000000000);
+    EXPECT_EQ(Entry(P("src/S/*.*"), libCopy::CopyUpdate).FileCount, 1);
+    EXPECT_EQ(linkTarget("target/S/dangling"), "real.txt");
 }
 
 TEST_F(CopyFilesTest, RebuildNeverRemovesTheTargetDirectoryNorTheFolderItBacksUp) {

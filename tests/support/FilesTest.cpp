@@ -130,6 +130,39 @@ TEST_F(Files, CopyKeepsTimeAndModeAndOverwritesReadOnlyTarget) {
     }
 }
 
+// Refuses the kernel's copy as a copy between two file systems does, and counts the attempts.
+struct CrossDeviceCopier : FileCopier {
+    int Attempts = 0;
+    ssize_t KernelCopy(int, off_t*, int, off_t*, size_t) override { return ++Attempts, errno = EXDEV, -1; }
+};
+
+TEST_F(Files, SparseFilesStaySparseAndTheKernelIsAskedOncePerCopier) {
+    // 16 MiB of which two 1 MiB pieces hold data, at the start and in the middle; the end is a hole.
+    const std::string sparse = Root + "disk.img", piece(1 << 20, 'd');
+    const int fd = ::open(sparse.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_EQ(::pwrite(fd, piece.data(), piece.size(), 0) + ::pwrite(fd, piece.data(), piece.size(), 8 << 20), 2 << 20);
+    ASSERT_EQ(::ftruncate(fd, 16 << 20) + ::close(fd), 0);
+    struct stat src {
+    }, dst{};
+    ASSERT_EQ(stat(sparse.c_str(), &src), 0);
+    if (src.st_blocks * 512 >= src.st_size) GTEST_SKIP() << "this file system keeps no holes";
+    const std::string original = ReadFile(sparse);
+    for (const bool bCrossDevice : {false, true}) {
+        CrossDeviceCopier refusing;
+        FileCopier kernel;
+        FileCopier& copier = bCrossDevice ? static_cast<FileCopier&>(refusing) : kernel;
+        for (const char* sName : {"a.img", "b.img"}) { // four data ranges with one copier
+            CopyFileAtomic(sparse, Root + sName, "", &copier);
+            ASSERT_EQ(stat((Root + sName).c_str(), &dst), 0);
+            EXPECT_EQ(dst.st_size, src.st_size);
+            EXPECT_LE(dst.st_blocks, src.st_blocks + 16) << bCrossDevice; // the holes stayed holes
+            EXPECT_EQ(ReadFile(Root + sName), original);
+        }
+        EXPECT_EQ(copier.KernelRefused(), bCrossDevice);
+        EXPECT_EQ(refusing.Attempts, bCrossDevice ? 1 : 0); // refused once, never asked again
+    }
+}
+
 TEST_F(Files, AttributesAndSmallFileHelpers) {
     WriteFile(Root + "f.txt", "abc");
     EXPECT_EQ(GetAttr(Root + "f.txt"), AttrNormal);

@@ -2,7 +2,11 @@
 #include "support/appPreferences.h"
 #include "support/libLog.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
+
+using libLog::ErrorFileName;
+using libLog::LogFileName;
 
 class Log : public TempAppFolder {
 protected:
@@ -55,6 +59,52 @@ TEST_F(Log, ViewAndDropGoThroughTheSeam) {
     EXPECT_EQ(msgs[0].ButtonSet, UserInteraction::Buttons::OKCancel);
     EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Question);
     EXPECT_EQ(msgs[2].Text, "Drop error log file?");
+}
+
+TEST_F(Log, ARunRotatesALogPastTheLimitOnceAtItsStartAndLosesNoLine) {
+    const uint64_t lLimit = 4096;
+    const std::string sOlder = App + "stowline.log.1";
+    WriteFile(ErrorFileName(), std::string(lLimit + 1, 'e'));
+    WriteFile(sOlder, "the generation before");
+    int iLine = 0;
+    const auto run = [&](int iLines) {
+        libLog::RunLog scope(lLimit);
+        for (int i = 0; i < iLines; ++i)
+            libLog::LogEvent("line " + std::to_string(iLine++));
+    };
+    run(200); // 8 KB, more than the limit: the run is never cut
+    EXPECT_FALSE(Exists(ErrorFileName()));
+    EXPECT_EQ(ReadFile(App + "stowline.err.1"), std::string(lLimit + 1, 'e'));
+    EXPECT_EQ(ReadFile(sOlder), "the generation before"); // nothing was past the limit before
+    const std::string sFirst = ReadFile(LogFileName());
+    EXPECT_GT(sFirst.size(), lLimit);
+    run(3); // rotates once, replacing the older generation
+    EXPECT_EQ(ReadFile(sOlder), sFirst);
+    run(3); // now under the limit: no rotation
+    EXPECT_EQ(ReadFile(sOlder), sFirst);
+    // Every line is in one of the two generations, in order.
+    const std::string sAll = ReadFile(sOlder) + ReadFile(LogFileName());
+    std::string sExpected;
+    for (int i = 0; i < iLine; ++i)
+        sExpected += "01/05/2027 08:03:09  line " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(sAll, sExpected);
+
+    // Viewing shows the older generation when only it holds lines; dropping removes both, even
+    // during a run, which then starts a new log.
+    std::filesystem::remove(LogFileName());
+    appPreferences::LogViewCommand = "xdg-open";
+    libLog::ViewTransactionLog();
+    ASSERT_EQ(Seam->Calls.size(), 1u);
+    EXPECT_EQ(Seam->Calls[0].Request.Text, "xdg-open \"" + sOlder + "\"");
+    {
+        libLog::RunLog scope(0);
+        libLog::LogEvent("before the drop");
+        EXPECT_TRUE(libLog::DropTransactionLog());
+        EXPECT_FALSE(Exists(LogFileName()));
+        EXPECT_FALSE(Exists(sOlder));
+        libLog::LogEvent("after the drop");
+    }
+    EXPECT_EQ(ReadFile(LogFileName()), "01/05/2027 08:03:09  after the drop\r\n");
 }
 
 TEST_F(Log, ControlBytesAreEscapedSoNoNameForgesALine) {

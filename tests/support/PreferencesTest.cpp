@@ -84,6 +84,7 @@ TEST_F(Preferences, SaveThenLoadGivesEveryValueBack) {
     Commenting = 2;
     RunMissedBackups = true;
     StaleDays = 0;
+    MaxLogSizeMB = 0;
     SetColumnDefaults();
     Columns[colState] = {-6, 0};
     Columns[colRunCount] = {7, 20000};
@@ -101,6 +102,7 @@ TEST_F(Preferences, SaveThenLoadGivesEveryValueBack) {
     EXPECT_EQ(Commenting, 2);
     EXPECT_TRUE(RunMissedBackups);
     EXPECT_EQ(StaleDays, 0);
+    EXPECT_EQ(MaxLogSizeMB, 0);
     EXPECT_TRUE(Same(Columns, saved));
     EXPECT_EQ(FormSize, "0,1,2,3,4,5,6,7,8");
     const std::string sText = ReadFile(PreferencesFileName());
@@ -124,6 +126,7 @@ TEST_F(Preferences, BothLayoutsAndDamagedValuesTakeTheirDefaultsWithOneWarning) 
         int Max, Mode;
         bool Stop, Tray;
         const char* Viewer = "v";
+        int MaxLog = DefaultMaxLogSizeMB;
     } cases[] = {
         {"12\r\n0\r\n0\r\n2.5\r\nmyviewer --x\r\n", "", 12, 2, false, false, "myviewer --x"}, // half to even
         {"\r\n\r\n", "", 99, 0, true, true, "xdg-open"}, // blank and missing lines take their defaults
@@ -141,6 +144,8 @@ TEST_F(Preferences, BothLayoutsAndDamagedValuesTakeTheirDefaultsWithOneWarning) 
          "MaxBackupCopies, LoggingMode, StopOnError", 0, 0, false, true, ""},
         {"[Preferences]\r\nLoggingMode=2\r\nUseSystemTray=\x7f\r\nCommenting=?\r\n", "Commenting, UseSystemTray", 0, 2,
          false, false, ""},
+        {"[Preferences]\r\nLoggingMode=1\r\nMaxLogSizeMB=huge\r\n", "MaxLogSizeMB", 0, 1, false, true, ""},
+        {"[Preferences]\r\nLoggingMode=1\r\nMaxLogSizeMB=0\r\n", "", 0, 1, false, true, "", 0},
         {"[Preferences]\r\nLoggingMode=9\r\nMaxBackupCopies=-4\r\nStopOnError=1x\r\nUseSystemTray=0\r\n", "", 0, 3,
          true, false, ""},
     };
@@ -163,6 +168,7 @@ TEST_F(Preferences, BothLayoutsAndDamagedValuesTakeTheirDefaultsWithOneWarning) 
         EXPECT_EQ(LoggingMode, c.Mode);
         EXPECT_EQ(StopOnError, c.Stop);
         EXPECT_EQ(UseSystemTray, c.Tray);
+        EXPECT_EQ(MaxLogSizeMB, c.MaxLog);
         int iWarnings = 0;
         for (const auto& line : LogLines())
             if (line.rfind("Preferences file", 0) == 0) {

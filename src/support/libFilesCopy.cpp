@@ -1,0 +1,194 @@
+// The copy routine of the file helper: the bytes of a file (data extents only) and links as links.
+
+#include "support/StowError.h"
+#include "support/libFiles.h"
+#include "support/libFilesIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace libFiles {
+
+using namespace detail;
+
+namespace {
+// Writes all n bytes at offset iOffset.
+void PWriteAll(int fd, const char* p, size_t n, off_t iOffset, const std::string& sPath) {
+    while (n > 0) {
+        ssize_t w = ::pwrite(fd, p, n, iOffset);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            ThrowErrno(sPath);
+        }
+        p += w;
+        iOffset += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+} // namespace
+
+ssize_t FileCopier::KernelCopy(int in, off_t* pInOffset, int out, off_t* pOutOffset, size_t n) {
+    return copy_file_range(in, pInOffset, out, pOutOffset, n, 0);
+}
+
+// Copies the bytes from iFrom up to iTo (-1: the end of the file) to the same offsets.
+void FileCopier::CopyRange(int in, int out, off_t iFrom, off_t iTo, const std::string& sSource,
+                           const std::string& sDest) {
+    constexpr off_t kChunk = 1 << 30;
+    off_t inOffset = iFrom;
+    off_t outOffset = iFrom;
+    bool bKernel = !m_bKernelRefused;
+    while (iTo < 0 || inOffset < iTo) {
+        const off_t want = iTo < 0 ? kChunk : std::min(iTo - inOffset, kChunk);
+        if (bKernel) {
+            const ssize_t n = KernelCopy(in, &inOffset, out, &outOffset, static_cast<size_t>(want));
+            if (n > 0) continue;
+            if (n == 0) return;
+            if (errno == EINTR) continue;
+            if (errno == EXDEV || errno == EOPNOTSUPP || errno == ENOSYS) {
+                // These file systems will not change their minds during the run.
+                m_bKernelRefused = true;
+                bKernel = false;
+                continue;
+            }
+            if (errno == EINVAL || errno == EBADF) { // this file only (a special file system, say)
+                bKernel = false;
+                continue;
+            }
+            ThrowErrno(errno == ENOSPC || errno == EDQUOT ? sDest : sSource);
+        }
+        static thread_local std::vector<char> buf(1 << 20);
+        const ssize_t r = ::pread(in, buf.data(), std::min(static_cast<size_t>(want), buf.size()), inOffset);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            ThrowErrno(sSource);
+        }
+        if (r == 0) return;
+        PWriteAll(out, buf.data(), static_cast<size_t>(r), outOffset, sDest);
+        inOffset += r;
+        outOffset += r;
+    }
+}
+
+void FileCopier::Copy(int in, int out, const struct stat& st, const std::string& sSource, const std::string& sDest) {
+    // Fewer blocks than the length needs: the file has holes, and only its data is copied.
+    if (st.st_size <= 0 || st.st_blocks * 512 >= st.st_size) {
+        CopyRange(in, out, 0, -1, sSource, sDest);
+        return;
+    }
+    off_t pos = 0;
+    for (;;) {
+        const off_t data = ::lseek(in, pos, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) break; // only a hole is left
+            if (errno != EINVAL) ThrowErrno(sSource);
+            CopyRange(in, out, pos, -1, sSource, sDest); // holes cannot be found here
+            return;
+        }
+        const off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0) ThrowErrno(sSource);
+        CopyRange(in, out, data, hole, sSource, sDest);
+        pos = hole;
+    }
+    // A final hole has no data to write: the length makes it.
+    if (::ftruncate(out, std::max<off_t>(pos, st.st_size)) != 0) ThrowErrno(sDest);
+}
+
+namespace {
+// Copies the link sSource as a link under a temporary name in sFolder, then renames it over
+// sDest. False (nothing left behind) when the rename crosses file systems.
+bool CopyLinkVia(const std::string& sSource, const std::string& sDest, const std::string& sFolder,
+                 const struct stat& st) {
+    std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t n = ::readlink(sSource.c_str(), target.data(), target.size());
+    if (n < 0) ThrowErrno(sSource);
+    if (static_cast<size_t>(n) == target.size()) throw ErrorFromErrno(ENAMETOOLONG, sSource); // grew meanwhile
+    target.resize(static_cast<size_t>(n));
+    static unsigned s_iCounter = 0;
+    std::string sTemp;
+    for (;;) {
+        sTemp = sFolder + "link-" + std::to_string(::getpid()) + "-" + std::to_string(++s_iCounter);
+        if (::symlink(target.c_str(), sTemp.c_str()) == 0) break;
+        if (errno != EEXIST) ThrowErrno(sDest);
+    }
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::utimensat(AT_FDCWD, sTemp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0 && errno != EOPNOTSUPP) {
+        const int iErr = errno;
+        ::unlink(sTemp.c_str());
+        throw ErrorFromErrno(iErr, sDest);
+    }
+    if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
+    const int iErr = errno;
+    ::unlink(sTemp.c_str());
+    if (iErr != EXDEV) throw ErrorFromErrno(iErr, sDest);
+    return false;
+}
+} // namespace
+
+void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder,
+                    FileCopier* pCopier) {
+    FileCopier localCopier;
+    FileCopier& copier = pCopier != nullptr ? *pCopier : localCopier;
+    Fd in;
+    // Non-blocking open: a FIFO or device in a tree must never hang a backup. A link is not
+    // followed: it is copied as the link it is.
+    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (in.fd < 0) {
+        struct stat lst;
+        if (errno != ELOOP || ::lstat(sSource.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode)) ThrowErrno(sSource);
+        const std::string sBeside =
+            FolderOf(sDest) + (sTempFolder.empty() ? std::string(".stowline-")
+                                                   : FilePathStripPath(RemoveTrailingSlash(sTempFolder)) + "-");
+        if (!sTempFolder.empty() && CopyLinkVia(sSource, sDest, AddTrailingSlash(sTempFolder), lst)) return;
+        CopyLinkVia(sSource, sDest, sBeside, lst);
+        return;
+    }
+    struct stat st;
+    if (fstat(in.fd, &st) != 0) ThrowErrno(sSource);
+    if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
+    if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
+    // O_NONBLOCK has no effect on a regular file, so it stays set: two system calls fewer a file.
+    // Writes a complete copy under a temporary name made from sTemplate and renames it over the
+    // destination. False (nothing left behind) when the rename crosses file systems.
+    auto copyVia = [&](std::string sTemplate) {
+        std::vector<char> buf(sTemplate.begin(), sTemplate.end());
+        buf.push_back('\0');
+        Fd out;
+        out.fd = mkostemp(buf.data(), O_CLOEXEC);
+        if (out.fd < 0) ThrowErrno(sDest);
+        const std::string sTemp = buf.data();
+        try {
+            copier.Copy(in.fd, out.fd, st, sSource, sDest);
+            if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
+            struct timespec times[2] = {st.st_atim, st.st_mtim};
+            if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
+            int fd = out.fd;
+            out.fd = -1;
+            if (::close(fd) != 0) ThrowErrno(sDest);
+            if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
+            if (errno != EXDEV) ThrowErrno(sDest);
+            ::unlink(sTemp.c_str());
+            return false;
+        } catch (...) {
+            ::unlink(sTemp.c_str());
+            throw;
+        }
+    };
+    if (sTempFolder.empty()) {
+        copyVia(FolderOf(sDest) + ".stowline-XXXXXX");
+        return;
+    }
+    if (copyVia(AddTrailingSlash(sTempFolder) + "copy-XXXXXX")) return;
+    // The destination lies on another file system mounted inside the target: the temporary goes
+    // beside it, named after the temporary folder so that it still says whose it is.
+    copyVia(FolderOf(sDest) + FilePathStripPath(RemoveTrailingSlash(sTempFolder)) + "-XXXXXX");
+}
+
+} // namespace libFiles
