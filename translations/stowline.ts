@@ -18,6 +18,20 @@
         <source>Backup Job &apos;%1&apos; has failed. See transaction log for details: &apos;%2&apos;</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Backup Job &apos;%1&apos; has failed: %3 See transaction log for details: &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; (since %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message numerus="yes">
+        <source>No successful backup for more than %n day(s): %1</source>
+        <translation type="unfinished">
+            <numerusform></numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>appPreferences</name>
@@ -93,6 +107,7 @@ The missing file as you specified is: %1</source>
 /RUN &lt;jobname.slj&gt; -	Notice: no path, no spaces<byte value="xd"/>
 /EXIT -			Exit Stowline upon completion<byte value="xd"/>
 /? -			This help dialog<byte value="xd"/>
+/STATUS -		Each job&apos;s state; exit 1 if any failed or stale<byte value="xd"/>
 /RESTORE &lt;job&gt; [/FROM &lt;archive or folder&gt;] [/TO &lt;folder&gt;] [/ONLY &lt;wildcard&gt;]... [/OVERWRITE] -	Restore files<byte value="xd"/>
 /VERIFY &lt;job&gt;... -	Read the newest backups back</source>
         <translation type="unfinished"></translation>
@@ -1032,6 +1047,26 @@ the column(s) in the Scheduling Form&apos;s listview control.</source>
         <source>Programs (*)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Run missed backups at start-up</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A scheduled run missed while the computer was off or asleep runs once when Stowline starts or wakes (up to seven days back)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> days</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>off</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Warn when a job has no successful backup for N days</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>frmRestore</name>
@@ -1476,6 +1511,14 @@ you rename the existing copy.</source>
     <message>
         <source>The newest backup of %1 does not read back whole:<byte value="xd"/>
 %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No successful backup since %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A job has no recent successful backup</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
