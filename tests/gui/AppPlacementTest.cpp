@@ -1,4 +1,4 @@
-// Window placement: the placement text, its round trips through real windows, and centring.
+// Window placement: the placement text and its round trips through real windows.
 
 #include "app/libForms.h"
 
@@ -8,36 +8,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-using libForms::WindowPlacement;
-
-TEST(AppPlacementTest, ParsesNineIntegersInRecordOrder) {
-    WindowPlacement wp;
-    ASSERT_TRUE(libForms::ParsePlacement("3,-1,-1,-1,-1,10,10,800,600", wp));
-    EXPECT_EQ(wp.ShowCmd, 3); // a maximised window is restored maximised
-    EXPECT_EQ(wp.Flags, 0);
-    EXPECT_EQ(wp.MaxX, -1);
-    EXPECT_EQ(wp.MinY, -1);
-    EXPECT_EQ(wp.Left, 10);
-    EXPECT_EQ(wp.Top, 10);
-    EXPECT_EQ(wp.Right, 800);
-    EXPECT_EQ(wp.Bottom, 600);
-    // A minimised window comes back normal; a stored minimised position sets flag 1.
-    ASSERT_TRUE(libForms::ParsePlacement("2,-1,-1,-32000,-32000,1,2,3,4", wp));
-    EXPECT_EQ(wp.ShowCmd, 1);
-    EXPECT_EQ(wp.Flags, 1);
-    EXPECT_EQ(wp.MinX, -32000);
-    EXPECT_EQ(libForms::FormatPlacement(wp), "1,-1,-1,-32000,-32000,1,2,3,4");
-
-    // Anything but exactly nine integers is refused and leaves the record untouched.
-    wp.Left = 77;
-    for (const char* s :
-         {"", ",", "1,2,3,4,5,6,7,8", "1,2,3,4,5,6,7,8,9,10", "1,2,3,4,5,6,7,8,x", "1,2,3,4,5,6,7,8,",
-          "1.5,2,3,4,5,6,7,8,9", "1,2,3,4,5,6,7,8,99999999999", "1,2,3,,5,6,7,8,9", "-,2,3,4,5,6,7,8,9"}) {
-        EXPECT_FALSE(libForms::ParsePlacement(s, wp)) << s;
-    }
-    EXPECT_EQ(wp.Left, 77);
-}
 
 TEST(AppPlacementTest, TextRoundTripsThroughRealWindows) {
     QWidget a;

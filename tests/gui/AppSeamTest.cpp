@@ -2,7 +2,6 @@
 // box shows, and which answer each button gives. The boxes are answered by a timer, as a
 // user would, while they wait.
 
-#include "ScopedEnv.h"
 #include "app/QtSeam.h"
 
 #include <QApplication>
@@ -75,23 +74,6 @@ TEST(AppSeamTest, MessageBoxShowsTitleTextIconDefaultAndReturnsTheClickedButton)
     EXPECT_EQ(icon, QMessageBox::Information);
 }
 
-TEST(AppSeamTest, EscapeGivesTheAnswerOfClosingTheBox) {
-    QtSeam seam;
-    for (auto [buttons, expected] : {std::pair{Buttons::YesNoCancel, Answer::Cancel},
-                                     std::pair{Buttons::YesNo, Answer::No}, std::pair{Buttons::OK, Answer::OK}}) {
-        WhenModal<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
-        EXPECT_EQ(seam.MessageBox({"T", "x", buttons, Icon::None, 0}), expected);
-    }
-    // An out-of-range default button falls back to the first.
-    QMessageBox::StandardButton def = QMessageBox::NoButton;
-    WhenModal<QMessageBox>([&](QMessageBox* box) {
-        def = box->standardButton(box->defaultButton());
-        box->button(QMessageBox::Ok)->click();
-    });
-    EXPECT_EQ(seam.MessageBox({"T", "x", Buttons::OKCancel, Icon::None, 7}), Answer::OK);
-    EXPECT_EQ(def, QMessageBox::Ok);
-}
-
 TEST(AppSeamTest, InputBoxGivesTheTextOrNoAnswer) {
     QtSeam seam;
     QString label, initial;
@@ -121,22 +103,6 @@ TEST(AppSeamTest, StartProgramRunsThroughTheShellWithoutWaiting) {
     for (int i = 0; i < 100 && !QFile::exists(marker); ++i)
         QTest::qWait(50);
     EXPECT_TRUE(QFile::exists(marker));
-}
-
-TEST(AppSeamTest, HelpPageComesFromTheBuiltInCopyWhenNotInstalled) {
-    QTemporaryDir cache;
-    QString path;
-    {
-        ScopedEnv env;
-        env.Set("XDG_CACHE_HOME", cache.path().toLocal8Bit().constData());
-        path = QtSeam::HelpPagePath();
-    }
-    ASSERT_FALSE(path.isEmpty());
-    QFile page(path), resource(":/help/stowline-help.html");
-    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
-    ASSERT_TRUE(resource.open(QIODevice::ReadOnly));
-    EXPECT_EQ(page.readAll(), resource.readAll());
-    EXPECT_TRUE(path.startsWith(cache.path()));
 }
 
 } // namespace

@@ -3,13 +3,6 @@
 
 #include "JobOptionsFixture.h"
 
-TEST_F(JobOptionsTest, DefaultThreeCopiesIsClampedToAShortCountedList) {
-    appPreferences::MaxBackupCopies = 2;
-    auto& dlg = Open();
-    EXPECT_EQ(dlg.cmbNumCountedZipsToKeep->count(), 3);
-    EXPECT_EQ(S(dlg.cmbNumCountedZipsToKeep->currentText()), "2");
-}
-
 TEST_F(JobOptionsTest, FrequencyReshapesTheSchedulingPage) {
     auto& dlg = Open();
     dlg.SetCurrentPage(1);

@@ -125,36 +125,3 @@ TEST_F(OneShotTest, YesterdayAndABadTimeAreRefusedAndCancelKeepsTheDates) {
                          "between 00 and 23,\r\n  and MM is between 00 and 59");
     EXPECT_EQ(m[1].IconKind, Icon::None);
 }
-
-TEST_F(OneShotTest, DaySpinnerFollowsTheMonthWithFebruaryAlways28) {
-    frmOneShot dlg;
-    dlg.vscrYear->setValue(2028); // a leap year
-    dlg.vscrMonth->setValue(1);
-    dlg.vscrDay->setValue(31);
-    EXPECT_EQ(dlg.vscrDay->maximum(), 31);
-    dlg.vscrMonth->setValue(2);
-    EXPECT_EQ(S(dlg.txtMonth->text()), "Feb");
-    EXPECT_EQ(dlg.vscrDay->maximum(), 28);
-    EXPECT_EQ(dlg.vscrDay->value(), 28);
-    EXPECT_EQ(S(dlg.txtDay->text()), "28");
-    dlg.vscrMonth->setValue(4);
-    EXPECT_EQ(dlg.vscrDay->maximum(), 30);
-    EXPECT_EQ(dlg.SelectedDate(), libDates::DateSerial(2028, 4, 28));
-
-    // "+" and "-" in a read-out move its spinner within the range.
-    dlg.vscrMonth->setValue(12);
-    QTest::keyClicks(dlg.txtMonth, "+");
-    EXPECT_EQ(dlg.vscrMonth->value(), 12);
-    QTest::keyClicks(dlg.txtMonth, "-");
-    EXPECT_EQ(S(dlg.txtMonth->text()), "Nov");
-    QTest::keyClicks(dlg.txtTime, "+");
-    EXPECT_EQ(dlg.vscrTime->value(), 15 * 60 + 1);
-    EXPECT_EQ(S(dlg.txtTime->text()), "15:01");
-    dlg.vscrTime->DownArrow()->click();
-    dlg.vscrTime->DownArrow()->click();
-    EXPECT_EQ(S(dlg.txtTime->text()), "14:59");
-    dlg.vscrMonth->UpArrow()->click();
-    EXPECT_EQ(S(dlg.txtMonth->text()), "Dec");
-    dlg.vscrTime->setValue(1440);
-    EXPECT_EQ(S(dlg.txtTime->text()), "00:00");
-}

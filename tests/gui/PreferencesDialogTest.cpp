@@ -1,6 +1,5 @@
 // The preferences dialog: loading, validation on OK, column moves and what OK stores.
 
-#include "ScopedEnv.h"
 #include "common/ModalScript.h"
 #include "common/TempAppFolder.h"
 #include "support/appPreferences.h"
@@ -22,7 +21,6 @@ namespace P = appPreferences;
 
 class PreferencesDialogTest : public TempAppFolder {
 protected:
-    ScopedEnv Env;
     // Captions of lstColumns top to bottom, "-" in front of unchecked ones.
     static std::vector<std::string> Rows(const frmPreferences& d) {
         std::vector<std::string> rows;
@@ -31,10 +29,6 @@ protected:
             rows.push_back((item->checkState() == Qt::Checked ? "" : "-") + item->text().toStdString());
         }
         return rows;
-    }
-    void MakeExecutable(const std::string& sPath) {
-        WriteFile(sPath, "#!/bin/sh\n");
-        chmod(sPath.c_str(), 0755);
     }
 };
 
@@ -131,21 +125,6 @@ TEST_F(PreferencesDialogTest, OkRefusesInOrderAndStaysOpen) {
     EXPECT_EQ(d.result(), QDialog::Rejected);
     EXPECT_FALSE(Exists(P::PreferencesFileName()));
     EXPECT_EQ(P::MaxBackupCopies, 0);
-}
-
-TEST_F(PreferencesDialogTest, LogViewerFoundByFullPathOrOnTheSearchPath) {
-    std::string sBin1 = Root + "bin1", sBin2 = Root + "bin2";
-    std::filesystem::create_directories(sBin1);
-    MakeExecutable(sBin2 + "/myviewer");
-    MakeExecutable(Root + "full/viewer");
-    Env.Set("PATH", (sBin1 + ":" + sBin2).c_str()); // found in the last folder listed
-    EXPECT_TRUE(frmPreferences::LogViewerIsValid("myviewer"));
-    EXPECT_TRUE(frmPreferences::LogViewerIsValid("  myviewer  "));
-    EXPECT_TRUE(frmPreferences::LogViewerIsValid(Root + "full/viewer"));
-    EXPECT_FALSE(frmPreferences::LogViewerIsValid(Root + "full/missing"));
-    EXPECT_FALSE(frmPreferences::LogViewerIsValid("otherviewer"));
-    EXPECT_FALSE(frmPreferences::LogViewerIsValid("bin2/myviewer")); // a folder part is not searched
-    EXPECT_FALSE(frmPreferences::LogViewerIsValid(""));
 }
 
 TEST_F(PreferencesDialogTest, ColumnMovesKeepJobNameFirstAndOkStoresPositions) {

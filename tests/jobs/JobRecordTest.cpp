@@ -75,23 +75,6 @@ TEST_F(JobRecord, ScheduleWritesVoidTheCachedNextRun) {
     EXPECT_GT(job.CachedNextRun(), 2.0);
 }
 
-TEST_F(JobRecord, StatusLetter) {
-    CBackupJob job;
-    const char* letters[] = {"?", "D", "W", "M", "O", "?", "?", "?"};
-    for (int f = 0; f <= 7; ++f) {
-        job.SetFrequency(f);
-        EXPECT_EQ(job.StatusAsStr(), letters[f]) << f;
-    }
-    job.SetFrequency(1);
-    job.SetSuspended(true);
-    EXPECT_EQ(job.StatusAsStr(), "S");
-    job.SetStatus(3);
-    EXPECT_FALSE(job.Valid());
-    EXPECT_EQ(job.StatusAsStr(), "#");
-    job.SetSuspended(false);
-    EXPECT_EQ(job.StatusAsStr(), "#");
-}
-
 TEST_F(JobRecord, JobNamesThatCannotNameAFileInTheJobFolder) {
     for (const char* s : {"", ".", "..", "a/b", "../x", "/etc/passwd", "x/"})
         EXPECT_FALSE(CBackupJob::IsSafeJobName(s)) << s;

@@ -163,34 +163,6 @@ TEST_F(Files, SparseFilesStaySparseAndTheKernelIsAskedOncePerCopier) {
     }
 }
 
-TEST_F(Files, AttributesAndSmallFileHelpers) {
-    WriteFile(Root + "f.txt", "abc");
-    EXPECT_EQ(GetAttr(Root + "f.txt"), AttrNormal);
-    SetAttr(Root + "f.txt", AttrReadOnly);
-    EXPECT_EQ(GetAttr(Root + "f.txt"), AttrReadOnly);
-    SetAttr(Root + "f.txt", AttrNormal | AttrHidden);
-    EXPECT_EQ(GetAttr(Root + "f.txt"), AttrNormal);
-    EXPECT_EQ(GetAttr(Root), AttrDirectory);
-    EXPECT_EQ(GetAttr(Root + "none"), -1);
-    EXPECT_TRUE(FileExists(Root + "f.txt"));
-    EXPECT_FALSE(FileExists(Root));
-    EXPECT_TRUE(DirExists(Root));
-    WriteWholeFileAtomic(Root + "w.txt", std::string("a\0b", 3), 0600);
-    EXPECT_EQ(ReadWholeFile(Root + "w.txt"), std::string("a\0b", 3));
-    MoveFile(Root + "w.txt", Root + "m.txt");
-    EXPECT_FALSE(FileExists(Root + "w.txt"));
-    SetAttr(Root + "m.txt", AttrReadOnly);
-    DeleteFile(Root + "m.txt");
-    EXPECT_FALSE(FileExists(Root + "m.txt"));
-    EXPECT_NO_THROW(DeleteFile(Root + "m.txt"));
-    EXPECT_THROW(ReadWholeFile(Root + "m.txt"), StowError);
-    EXPECT_EQ(FindAssociation(Root + "f.txt"), "xdg-open");
-    EXPECT_EQ(FindAssociation(Root + "none"), "");
-    EXPECT_FALSE(DriveIsRemovable(Root));
-    EXPECT_FALSE(DriveIsRemovable(Root + "does/not/exist"));
-    EXPECT_NO_THROW(DriveIsRemovable(""));
-}
-
 TEST_F(Files, ViewFileChecksThenStartsTheViewer) {
     ViewFile(Root + "none.log", "Transaction Log", "xdg-open");
     WriteFile(Root + "empty.log", "");
