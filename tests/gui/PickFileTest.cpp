@@ -130,7 +130,7 @@ TEST_F(PickFileTest, EveryWildcardMode) {
     }
 }
 
-TEST_F(PickFileTest, RootFolderTakesOnlyAllFiles) {
+TEST_F(PickFileTest, RootFolderTakesOnlyAllFilesAndRefusalsKeepTheDialogOpen) {
     Run([&](frmPickFile& dlg) {
         dlg.txtPath->setText("/");
         dlg.optWildcards->click();
@@ -151,9 +151,10 @@ TEST_F(PickFileTest, RootFolderTakesOnlyAllFiles) {
               "dll.");
     EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
     EXPECT_EQ(Lines(Target), std::vector<std::string>{"/*.*"});
-}
 
-TEST_F(PickFileTest, RefusalsKeepTheDialogOpen) {
+    // The other refusals keep the dialog open.
+    Target.clear();
+    Seam->Clear();
     Run([&](frmPickFile& dlg) {
         dlg.txtPath->setText(QString::fromStdString(Data));
         dlg.cmdOk->click(); // nothing selected
