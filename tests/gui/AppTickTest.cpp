@@ -339,7 +339,7 @@ TEST_F(AppTrayAgentTest, VisibleWindowHoldsJobsAndMinimisedCountsAsHiddenWithout
     EXPECT_TRUE(Popup.Exit->isEnabled());
 }
 
-TEST_F(AppTrayAgentTest, ExitAndScheduleEntriesDoNothingWhileDisabledOrRunning) {
+TEST_F(AppTrayAgentTest, EntriesDoNothingWhileDisabledOrRunningAndOnlySomeClicksOpenTheMenu) {
     int iExit = 0, iSchedule = 0;
     Popup.OnExit = [&] { ++iExit; };
     Popup.OnSchedule = [&] { ++iSchedule; };
@@ -357,9 +357,8 @@ TEST_F(AppTrayAgentTest, ExitAndScheduleEntriesDoNothingWhileDisabledOrRunning) 
     Popup.Schedule->trigger();
     EXPECT_EQ(iExit, 1);
     EXPECT_EQ(iSchedule, 1);
-}
 
-TEST_F(AppTrayAgentTest, LeftPressOrRightReleaseOpensMenuOthersDoNot) {
+    // A left press or a right release opens the menu; other messages do not.
     for (int iMessage : {512, 514, 515, 516, 519}) {
         Agent->Form_MouseMove(iMessage);
         EXPECT_EQ(Agent->LastMouseMessage(), iMessage);

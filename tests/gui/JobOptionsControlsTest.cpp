@@ -40,7 +40,7 @@ TEST_F(JobOptionsTest, FrequencyReshapesTheSchedulingPage) {
     EXPECT_FALSE(dlg.VerifyScheduleStep());
 }
 
-TEST_F(JobOptionsTest, RetentionSwitchesBetweenTheTwoListsCarryingTheNumber) {
+TEST_F(JobOptionsTest, RetentionSwitchesBetweenTheTwoListsCarryingTheNumberAndLoadsLongPeriods) {
     appPreferences::MaxBackupCopies = 5;
     auto& dlg = Open();
     dlg.SetCurrentPage(4);
@@ -74,18 +74,16 @@ TEST_F(JobOptionsTest, RetentionSwitchesBetweenTheTwoListsCarryingTheNumber) {
     dlg.optCompression[1]->setChecked(true);
     dlg.cmbKeepPeriod->setCurrentIndex(1);
     EXPECT_EQ(S(dlg.cmbNumDatedZipsToKeep->currentText()), "12");
-}
 
-TEST_F(JobOptionsTest, LoadingAJobKeepsItsDatedNumberWhenTheCountedListIsShort) {
-    appPreferences::MaxBackupCopies = 5;
+    // A loaded job keeps its dated number even where the counted list is shorter.
     MakeExistingJob("Daily");
     Job.SetKeepPeriod(1);
     Job.SetNumberCopies(30);
-    auto& dlg = Open({"Daily"}, 0);
-    EXPECT_EQ(S(dlg.cmbKeepPeriod->currentText()), "Days");
-    EXPECT_EQ(S(dlg.cmbNumDatedZipsToKeep->currentText()), "30");
-    dlg.cmdOK->click();
-    ASSERT_TRUE(dlg.JobSaved());
+    auto& edited = Open({"Daily"}, 0);
+    EXPECT_EQ(S(edited.cmbKeepPeriod->currentText()), "Days");
+    EXPECT_EQ(S(edited.cmbNumDatedZipsToKeep->currentText()), "30");
+    edited.cmdOK->click();
+    ASSERT_TRUE(edited.JobSaved());
     EXPECT_EQ(Job.NumberCopies(), 30);
     EXPECT_EQ(Job.KeepPeriod(), 1);
 }

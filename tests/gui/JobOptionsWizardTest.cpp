@@ -5,9 +5,6 @@
 
 TEST_F(JobOptionsTest, DefaultNamesCountUpFromTheHighestNumber) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{}, "New Backup Job"},
-        {{"Daily"}, "New Backup Job"},
-        {{"New Backup Job"}, "New Backup Job 2"},
         {{"New Backup Job", "New Backup Job 7"}, "New Backup Job 8"},
         {{"Daily", "New Backup Job 2"}, "New Backup Job 3"},
         {{"new backup job 4"}, "New Backup Job"}, // the comparison of the base keeps letter case
