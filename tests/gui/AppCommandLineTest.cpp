@@ -104,7 +104,7 @@ TEST_F(AppCommandLineTest, HelpUnknownSwitchesNamedJobsSilentAndAMissingJob) {
     EXPECT_EQ(iStatus, 1);
 }
 
-TEST(AppDisplayTest, DisplayNeedsAVariableAndARealPlatform) {
+TEST(AppEnvironmentTest, DisplayNeedsAVariableAndARealPlatformAndTheLockIsPerInstallation) {
     ScopedEnv env;
     env.Set("WAYLAND_DISPLAY", nullptr);
     const std::vector<std::tuple<const char*, const char*, bool>> cases = {
@@ -118,12 +118,10 @@ TEST(AppDisplayTest, DisplayNeedsAVariableAndARealPlatform) {
     }
     env.Set("WAYLAND_DISPLAY", "wayland-0");
     EXPECT_TRUE(appSetup::DisplayAvailable());
-}
 
-TEST(AppSingleInstanceTest, LockIsPerInstallationAndRefusesASecondHolder) {
+    // The single-instance lock is per installation.
     char tmpl[] = "/tmp/stowline-rt-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
-    ScopedEnv env;
     env.Set("XDG_RUNTIME_DIR", tmpl);
 
     std::string sLock = SingleInstance::LockFileName("/opt/a/stowline");
