@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(AppPlacementTest, TextRoundTripsThroughRealWindows) {
+TEST(AppPlacementTest, TextRoundTripsThroughRealWindowsAndBadTextIsIgnored) {
     QWidget a;
     a.setGeometry(40, 50, 640, 480);
     a.show();
@@ -36,16 +36,14 @@ TEST(AppPlacementTest, TextRoundTripsThroughRealWindows) {
     EXPECT_EQ(libForms::GetFormPlacement(&d).substr(0, 2), "3,");
 
     EXPECT_EQ(libForms::GetFormPlacement(nullptr), "");
-}
 
-TEST(AppPlacementTest, InvalidTextLeavesWindowWhereItIsAndOffScreenComesBack) {
+    // Invalid text leaves the window where it is; a placement off every screen comes back.
     QWidget w;
     w.setGeometry(30, 40, 500, 400);
     for (const char* s : {"", "1,2,3", "garbage", "1,-1,-1,-1,-1,10,10,800,600,5"}) {
         libForms::SetFormPlacement(&w, s);
         EXPECT_EQ(w.geometry(), QRect(30, 40, 500, 400)) << s;
     }
-    // A placement off every screen is brought back.
     libForms::SetFormPlacement(&w, "1,-1,-1,-1,-1,50000,50000,50640,50480");
     QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_TRUE(avail.intersects(w.geometry()));

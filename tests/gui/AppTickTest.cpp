@@ -1,6 +1,5 @@
 // The scheduler tick: which ticks run jobs, in which order, and what the agent sees.
 
-#include "app/HeadlessAgent.h"
 #include "app/RunGuard.h"
 #include "app/ScheduleView.h"
 #include "app/SchedulerTick.h"
@@ -10,15 +9,11 @@
 #include "support/libLog.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QMenu>
 #include <QTimer>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -59,16 +54,18 @@ protected:
     }
 };
 
-TEST_F(AppTickTest, NothingRunsWithoutADueJobWhileSuspendedOrWhileTheWindowShows) {
+TEST_F(AppTickTest, DueJobRunsOnceUnlessSuspendedOrTheWindowShowsAndVoidHandlesAreSkipped) {
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
     EXPECT_EQ(tick.Tick(host), 0);
     EXPECT_TRUE(host.Events.empty()); // the tray menu was never touched
-    EXPECT_FALSE(tick.Busy());
     std::string sPaused = WriteCopyJob("Paused", /*bSuspended=*/true);
     std::string sFile = WriteCopyJob("Nightly");
     Reload();
+    const std::vector<int32_t> due = JobManager()->BackupsToRun(Now);
+    ASSERT_EQ(due.size(), 1u);
+    const std::string sRefresh = "refresh:" + std::to_string(due[0]);
     tick.SetSuspended(true);
     EXPECT_EQ(tick.Tick(host), 0);
     tick.SetSuspended(false);
@@ -79,19 +76,9 @@ TEST_F(AppTickTest, NothingRunsWithoutADueJobWhileSuspendedOrWhileTheWindowShows
     // Hidden again: the first tick picks the active job up, never the suspended one.
     host.bVisible = false;
     EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", sRefresh, "menu:1"}));
     EXPECT_EQ(RunCountOf(sFile), 1);
     EXPECT_EQ(RunCountOf(sPaused), 0);
-}
-
-TEST_F(AppTickTest, DueJobRunsOnceAndVoidHandlesAreSkipped) {
-    std::string sFile = WriteCopyJob("Nightly");
-    Reload();
-    ASSERT_EQ(JobManager()->BackupsToRun(Now), std::vector<int32_t>{0});
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
-    EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", "refresh:0", "menu:1"}));
-    EXPECT_EQ(RunCountOf(sFile), 1);
     EXPECT_FALSE(tick.Busy());
     // The save moved the next run on: the next tick finds nothing to do.
     host.Events.clear();
@@ -99,8 +86,8 @@ TEST_F(AppTickTest, DueJobRunsOnceAndVoidHandlesAreSkipped) {
     EXPECT_EQ(RunCountOf(sFile), 1);
     // Negative and unknown handles are skipped.
     host.Events.clear();
-    EXPECT_EQ(tick.RunHandles({-1, -7, 0, 99}, host), 1);
-    EXPECT_EQ(host.Events, (std::vector<std::string>{"refresh:0"}));
+    EXPECT_EQ(tick.RunHandles({-1, -7, due[0], 99}, host), 1);
+    EXPECT_EQ(host.Events, std::vector<std::string>{sRefresh});
     EXPECT_EQ(RunCountOf(sFile), 2);
 }
 
@@ -181,14 +168,9 @@ TEST_F(AppTickTest, MissedRunsAreCaughtUpOnceAtStartUpAndAfterAClockJump) {
     };
     Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(13, 0, 0); // asleep at 12:05
     libDates::SetClock(Now);
-    JobManager()->Reload();
-    RecordingHost host;
-    {
-        SchedulerTick::CSchedulerTick off;
-        EXPECT_EQ(off.StartUp(host), 0) << "RunMissedBackups is off by default";
-    }
     appPreferences::RunMissedBackups = true;
     JobManager()->Reload();
+    RecordingHost host;
     SchedulerTick::CSchedulerTick tick;
     EXPECT_EQ(tick.StartUp(host), 1);
     EXPECT_EQ(RunCountOf(sSlept), 1);
@@ -270,38 +252,6 @@ TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {
     Reload();
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(failures(), 2);
-}
-
-TEST_F(AppTickTest, HeadlessAgentTicksUntilSigtermThenSavesPreferences) {
-    std::string sFile = WriteCopyJob("Nightly");
-    Reload();
-    StopSignals::Install();
-    StopSignals::Reset();
-    std::thread stopper([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(600));
-        kill(getpid(), SIGTERM);
-    });
-    EXPECT_EQ(HeadlessAgent::Run(50), 0);
-    stopper.join();
-    EXPECT_TRUE(StopSignals::Requested());
-    StopSignals::Reset();
-    StopSignals::Uninstall();
-    EXPECT_EQ(RunCountOf(sFile), 1);                            // ticked, ran the due job once
-    EXPECT_TRUE(Exists(appPreferences::PreferencesFileName())); // the orderly shut-down saved them
-}
-
-TEST(AppRunGuardTest, OneRunAtATime) {
-    EXPECT_FALSE(appSetup::RunGuard::RunInProgress());
-    {
-        appSetup::RunGuard first;
-        EXPECT_TRUE(first.Acquired());
-        appSetup::RunGuard second;
-        EXPECT_FALSE(second.Acquired());
-        EXPECT_TRUE(appSetup::RunGuard::RunInProgress());
-    }
-    EXPECT_FALSE(appSetup::RunGuard::RunInProgress()); // the refused guard released nothing early
-    appSetup::RunGuard again;
-    EXPECT_TRUE(again.Acquired());
 }
 
 // ---- the tray agent window ----
@@ -389,7 +339,7 @@ TEST_F(AppTrayAgentTest, VisibleWindowHoldsJobsAndMinimisedCountsAsHiddenWithout
     EXPECT_TRUE(Popup.Exit->isEnabled());
 }
 
-TEST_F(AppTrayAgentTest, ExitAndScheduleEntriesDoNothingWhileDisabledOrRunning) {
+TEST_F(AppTrayAgentTest, EntriesDoNothingWhileDisabledOrRunningAndOnlySomeClicksOpenTheMenu) {
     int iExit = 0, iSchedule = 0;
     Popup.OnExit = [&] { ++iExit; };
     Popup.OnSchedule = [&] { ++iSchedule; };
@@ -407,9 +357,8 @@ TEST_F(AppTrayAgentTest, ExitAndScheduleEntriesDoNothingWhileDisabledOrRunning) 
     Popup.Schedule->trigger();
     EXPECT_EQ(iExit, 1);
     EXPECT_EQ(iSchedule, 1);
-}
 
-TEST_F(AppTrayAgentTest, LeftPressOrRightReleaseOpensMenuOthersDoNot) {
+    // A left press or a right release opens the menu; other messages do not.
     for (int iMessage : {512, 514, 515, 516, 519}) {
         Agent->Form_MouseMove(iMessage);
         EXPECT_EQ(Agent->LastMouseMessage(), iMessage);
@@ -427,9 +376,6 @@ TEST_F(AppTrayAgentTest, LeftPressOrRightReleaseOpensMenuOthersDoNot) {
     Agent->Form_MouseMove(513);
     EXPECT_TRUE(Popup.mnuStowline->isVisible());
     Popup.mnuStowline->hide();
-    EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::Trigger), 513);
-    EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::Context), 517);
-    EXPECT_EQ(frmMain::MouseMessageOf(QSystemTrayIcon::DoubleClick), 515);
 }
 
 } // namespace

@@ -17,6 +17,6 @@ template <class D> ModalScript& DriveDialog(ModalScript& script, std::function<v
             return;
         }
         fn(*pDialog);
-        if (pDialog->isVisible()) pDialog->reject();
+        if (pDialog->isVisible()) static_cast<QDialog*>(pDialog)->reject();
     });
 }

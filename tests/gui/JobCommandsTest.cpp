@@ -37,7 +37,7 @@ protected:
     }
 };
 
-TEST_F(JobCommandsTest, AddCreatesSavesListsAndRegistersTheJobOnce) {
+TEST_F(JobCommandsTest, AddAndCopyCreateSaveListAndRegisterTheJobOnce) {
     SaveJob("Daily", true);
     Form->RefreshScheduleForm();
     EditorDoes([&](frmJobOptions& dlg) {
@@ -58,12 +58,7 @@ TEST_F(JobCommandsTest, AddCreatesSavesListsAndRegistersTheJobOnce) {
 
     const std::string sFile = CBackupJob::JobFileNameFor("New Backup Job");
     ASSERT_TRUE(Exists(sFile));
-    CBackupJob saved = LoadJob(sFile);
-    EXPECT_EQ(saved.JobName(), "New Backup Job");
-    EXPECT_EQ(saved.FilesToZip(), Root + "src-Daily/*.*\r\n");
-    EXPECT_EQ(saved.TargetDirectory(), Root + "target-Daily/");
-    EXPECT_NEAR(saved.StartTime(), libDates::TimeSerial(3, 0, 0), 1e-6);
-    EXPECT_EQ(saved.NumberCopies(), 3);
+    EXPECT_EQ(LoadJob(sFile).FilesToZip(), Root + "src-Daily/*.*\r\n"); // the editor's fields: see its tests
     ASSERT_NE(RowNamed("New Backup Job"), nullptr);
     EXPECT_EQ(Rows(), 2);
     // One entry per job in the manager: the scheduler must not see the new job twice.
@@ -80,6 +75,39 @@ TEST_F(JobCommandsTest, AddCreatesSavesListsAndRegistersTheJobOnce) {
     EXPECT_EQ(Rows(), 2);
     EXPECT_EQ(JobManager()->Count(), 2);
     EXPECT_FALSE(Exists(CBackupJob::JobFileNameFor("New Backup Job 2")));
+
+    // Copy makes, saves, lists, selects and opens the copy, but never overwrites it.
+    Select({"Daily"});
+    EditorDoes([&](frmJobOptions& dlg) {
+        // The copy's own row is the one being edited, so its name passes.
+        EXPECT_TRUE(dlg.VerifyJobNameStep());
+        dlg.cmdOK->click();
+    });
+    Form->cmdCopyJob_Click();
+    EXPECT_EQ(EditorOpened, 3);
+    EXPECT_EQ(EditorCaption, "Edit job - Copy of Daily");
+    const std::string sCopy = CBackupJob::JobFileNameFor("Copy of Daily");
+    ASSERT_TRUE(Exists(sCopy));
+    EXPECT_EQ(LoadJob(sCopy).FilesToZip(), Root + "src-Daily/\r\n");
+    QTreeWidgetItem* pCopyRow = RowNamed("Copy of Daily");
+    ASSERT_NE(pCopyRow, nullptr);
+    EXPECT_TRUE(pCopyRow->isSelected());
+    EXPECT_FALSE(RowNamed("Daily")->isSelected());
+    EXPECT_EQ(List()->currentItem(), pCopyRow);
+    EXPECT_EQ(JobManager()->Count(), 3);
+
+    // A second copy of Daily would overwrite the first: refused, file untouched.
+    const std::string sBytes = ReadFile(sCopy);
+    Seam->Clear();
+    Select({"Daily"});
+    Form->cmdCopyJob_Click();
+    EXPECT_EQ(EditorOpened, 3);
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text,
+              "You cannot make another copy of this Backup Job until\r\nyou rename the existing copy.");
+    EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
+    EXPECT_EQ(ReadFile(sCopy), sBytes);
+    EXPECT_EQ(Rows(), 3);
 }
 
 TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
@@ -127,48 +155,6 @@ TEST_F(JobCommandsTest, EditChangesTheJobFileAndRenamesIt) {
     Form->lvwSchedule_DblClick();
     EXPECT_EQ(EditorOpened, 2);
     EXPECT_EQ(ReadFile(sDaily), sDailyBytes);
-    EXPECT_EQ(Seam->Messages().back().Text,
-              "Job name Weekly Docs has already been used; please enter a different name.");
-}
-
-TEST_F(JobCommandsTest, CopyMakesSavesListsSelectsAndOpensTheCopyButNeverOverwritesIt) {
-    SaveWithOneShot("Daily", "Dec-24-2027 08:00\r\n");
-    Form->RefreshScheduleForm();
-    Select({"Daily"});
-    EditorDoes([&](frmJobOptions& dlg) {
-        // The copy's own row is the one being edited, so its name passes.
-        EXPECT_TRUE(dlg.VerifyJobNameStep());
-        dlg.cmdOK->click();
-    });
-    Form->cmdCopyJob_Click();
-    EXPECT_EQ(EditorOpened, 1);
-    EXPECT_EQ(EditorCaption, "Edit job - Copy of Daily");
-    const std::string sCopy = CBackupJob::JobFileNameFor("Copy of Daily");
-    ASSERT_TRUE(Exists(sCopy));
-    CBackupJob copy = LoadJob(sCopy);
-    EXPECT_EQ(copy.JobName(), "Copy of Daily");
-    EXPECT_EQ(copy.FilesToZip(), Root + "src-Daily/\r\n");
-    EXPECT_NE(ReadFile(sCopy).find("RunCount=-1\r\n"), std::string::npos); // never run
-    EXPECT_EQ(copy.OneShotDates(), "");                                    // one-shot dates are not copied
-    QTreeWidgetItem* pCopyRow = RowNamed("Copy of Daily");
-    ASSERT_NE(pCopyRow, nullptr);
-    EXPECT_TRUE(pCopyRow->isSelected());
-    EXPECT_FALSE(RowNamed("Daily")->isSelected());
-    EXPECT_EQ(List()->currentItem(), pCopyRow);
-    EXPECT_EQ(JobManager()->Count(), 2);
-
-    // A second copy of Daily would overwrite the first: refused, file untouched.
-    const std::string sBytes = ReadFile(sCopy);
-    Seam->Clear();
-    Select({"Daily"});
-    Form->cmdCopyJob_Click();
-    EXPECT_EQ(EditorOpened, 1);
-    ASSERT_EQ(Seam->Messages().size(), 1u);
-    EXPECT_EQ(Seam->Messages()[0].Text,
-              "You cannot make another copy of this Backup Job until\r\nyou rename the existing copy.");
-    EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
-    EXPECT_EQ(ReadFile(sCopy), sBytes);
-    EXPECT_EQ(Rows(), 2);
 }
 
 TEST_F(JobCommandsTest, OneShotDatesForOneOrSeveralJobs) {

@@ -5,9 +5,6 @@
 
 TEST_F(JobOptionsTest, DefaultNamesCountUpFromTheHighestNumber) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{}, "New Backup Job"},
-        {{"Daily"}, "New Backup Job"},
-        {{"New Backup Job"}, "New Backup Job 2"},
         {{"New Backup Job", "New Backup Job 7"}, "New Backup Job 8"},
         {{"Daily", "New Backup Job 2"}, "New Backup Job 3"},
         {{"new backup job 4"}, "New Backup Job"}, // the comparison of the base keeps letter case
@@ -19,17 +16,13 @@ TEST_F(JobOptionsTest, DefaultNamesCountUpFromTheHighestNumber) {
 TEST_F(JobOptionsTest, WizardWalkRefusesEveryIncompletePage) {
     const std::string sTarget = Root + "backups/";
     auto& dlg = Open({"Daily", "My Job"});
-    // A new job starts on the first page with the others locked, and with the defaults.
+    // A new job starts on the first page with the others locked.
     EXPECT_EQ(dlg.CurrentPage(), 0);
     for (int i = 1; i < 5; ++i)
         EXPECT_FALSE(dlg.cmdFormButton[i]->isEnabled()) << i;
     EXPECT_FALSE(dlg.cmdOK->isEnabled());
     EXPECT_FALSE(dlg.cmdBack->isEnabled());
     EXPECT_TRUE(dlg.txtRunCount->isHidden());
-    EXPECT_EQ(S(dlg.cmbFrequency->currentText()), "Daily");
-    EXPECT_TRUE(dlg.optCopyStyle[0]->isChecked());
-    EXPECT_TRUE(dlg.optFullBackup->isChecked());
-    EXPECT_FALSE(dlg.txtPassword->isEnabled());
 
     // Name and target both empty: two messages, one after the other; the page stays.
     dlg.txtBackupJobName->clear();
@@ -139,13 +132,10 @@ TEST_F(JobOptionsTest, WizardWalkRefusesEveryIncompletePage) {
     EXPECT_NEAR(Job.StartTime(), libDates::TimeSerial(22, 30, 0), 1e-9);
     EXPECT_EQ(Job.Password(), "s3cret");
     EXPECT_EQ(Job.FilesToZip(), Root + "src/\r\n");
-    EXPECT_EQ(Job.NumberCopies(), 3);
-    EXPECT_EQ(Job.KeepPeriod(), 0);
-    EXPECT_TRUE(Job.Compress());
     EXPECT_EQ(Job.RunCount(), -1); // a new job has never run
 }
 
-TEST_F(JobOptionsTest, ExcludePageNeedsSourcesAndCtrlTabWrapsWithoutChecks) {
+TEST_F(JobOptionsTest, ExcludePageNeedsSourcesCtrlTabWrapsWithoutChecksAndExcludeRules) {
     auto& dlg = Open();
     dlg.SetCurrentPage(3);
     dlg.cmdNext->click();
@@ -163,105 +153,8 @@ TEST_F(JobOptionsTest, ExcludePageNeedsSourcesAndCtrlTabWrapsWithoutChecks) {
     QTest::keyRelease(dlg.txtBackupJobName, Qt::Key_F1);
     ASSERT_FALSE(Seam->Calls.empty());
     EXPECT_EQ(Seam->Calls.back().Kind, "ShowHelp");
-}
 
-TEST_F(JobOptionsTest, EditedJobOpensAllPagesAndSkipsItsOwnName) {
-    MakeExistingJob("Daily");
-    auto& dlg = Open({"Weekly", "Daily"}, 1);
-    EXPECT_FALSE(dlg.IsNewJob());
-    EXPECT_EQ(S(dlg.windowTitle()), "Edit job - Daily");
-    for (int i = 0; i < 5; ++i)
-        EXPECT_TRUE(dlg.cmdFormButton[i]->isEnabled()) << i;
-    EXPECT_TRUE(dlg.cmdOK->isEnabled());
-    EXPECT_FALSE(dlg.txtRunCount->isHidden());
-    EXPECT_EQ(S(dlg.txtRunCount->text()), "4");
-    EXPECT_EQ(S(dlg.txtStartTime->text()), "21:15");
-    EXPECT_EQ(dlg.vscrTime->value(), 21 * 60 + 15);
-    EXPECT_TRUE(dlg.VerifyJobNameStep());
-
-    // Edit mode moves on without checks.
-    dlg.txtBackupJobName->clear();
-    dlg.cmdNext->click();
-    EXPECT_EQ(dlg.CurrentPage(), 1);
-    EXPECT_TRUE(Texts().empty());
-    dlg.cmdFormButton[4]->click();
-    EXPECT_EQ(dlg.CurrentPage(), 4);
-
-    // OK checks every page again and shows the first failing one.
-    dlg.cmdOK->click();
-    EXPECT_EQ(dlg.CurrentPage(), 0);
-    EXPECT_FALSE(dlg.JobSaved());
-    dlg.txtBackupJobName->setText("Weekly");
-    EXPECT_FALSE(dlg.VerifyJobNameStep());
-}
-
-TEST_F(JobOptionsTest, RunCountThatIsNotAWholeNumberIsRefusedClearly) {
-    MakeExistingJob("Daily", 4);
-    auto& dlg = Open({"Daily"}, 0);
-    dlg.SetCurrentPage(2);
-    for (const char* sBad : {"abc", "", "1.5", "12x", "99999999999"}) {
-        Seam->Clear();
-        dlg.txtRunCount->setText(sBad);
-        dlg.cmdOK->click();
-        ASSERT_EQ(Seam->Messages().size(), 1u) << sBad;
-        EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
-        EXPECT_NE(LastText().find("whole number"), std::string::npos);
-        EXPECT_FALSE(dlg.JobSaved());
-        EXPECT_EQ(dlg.CurrentPage(), 0);
-    }
-    EXPECT_EQ(Job.RunCount(), 4);
-    dlg.cmdClearRunCount->click();
-    EXPECT_EQ(S(dlg.txtRunCount->text()), "0");
-    dlg.txtRunCount->setText(" 12 ");
-    Seam->Clear();
-    dlg.cmdOK->click();
-    EXPECT_TRUE(Texts().empty());
-    EXPECT_TRUE(dlg.JobSaved());
-    EXPECT_EQ(Job.RunCount(), 12);
-}
-
-TEST_F(JobOptionsTest, TargetFolderChecksAndLookupErrorKeepTheEditorOpen) {
-    auto& dlg = Open();
-    dlg.txtBackupJobName->setText("Job");
-
-    // Cancel to the offer: nothing is created.
-    dlg.txtTargDir->setText(Q(Root + "new/"));
-    Seam->Answers = {Answer::Cancel};
-    EXPECT_FALSE(dlg.VerifyTargetDirectoryStep());
-    EXPECT_FALSE(Exists(Root + "new"));
-
-    // A missing parent: the creation fails with its own box.
-    Seam->Clear();
-    dlg.txtTargDir->setText(Q(Root + "no/parent/"));
-    Seam->Answers = {Answer::OK};
-    EXPECT_FALSE(dlg.VerifyTargetDirectoryStep());
-    ASSERT_EQ(Seam->Messages().size(), 2u);
-    EXPECT_EQ(Seam->Messages()[1].Text, "Failed to creat target directory");
-    EXPECT_EQ(Seam->Messages()[1].Title, "Create failure");
-    EXPECT_EQ(Seam->Messages()[1].IconKind, Icon::Exclamation);
-
-    // A symbolic link to itself: looking the folder up fails with an error, not "missing".
-    Seam->Clear();
-    std::filesystem::create_directory_symlink(Root + "loop", Root + "loop");
-    dlg.txtTargDir->setText(Q(Root + "loop/inner/"));
-    bool bFatal = false;
-    try {
-        EXPECT_FALSE(dlg.VerifyTargetDirectoryStep());
-    } catch (const libErrorHandler::FatalApplicationError&) {
-        bFatal = true;
-    }
-    EXPECT_FALSE(bFatal);
-    ASSERT_GE(Seam->Messages().size(), 1u);
-    EXPECT_EQ(Seam->Messages()[0].Text, "Disk Error - cannot locate target dir.");
-    EXPECT_EQ(Seam->Messages()[0].Title, "Disk Error");
-    const std::string sReport = ReadFile(libLog::ErrorFileName());
-    EXPECT_NE(sReport.find("VerifyTargetDirectoryStep()"), std::string::npos);
-    EXPECT_NE(sReport.find("frmOptions"), std::string::npos);
-    EXPECT_TRUE(dlg.fraOptions[0]->isVisibleTo(&dlg));
-}
-
-TEST_F(JobOptionsTest, ExcludeSpecificationRules) {
-    auto& dlg = Open();
+    // Exclude specifications: "*.ext" only, each once, letter case counting.
     dlg.SetCurrentPage(3);
     auto add = [&](const char* sSpec) {
         Seam->Clear();
@@ -299,7 +192,60 @@ TEST_F(JobOptionsTest, ExcludeSpecificationRules) {
     EXPECT_EQ(S(dlg.lstExcludeFiles->item(0)->text()), "*.tmp");
 }
 
-TEST_F(JobOptionsTest, JobNameRefusesCharactersAsTheyAreTyped) {
+TEST_F(JobOptionsTest, EditedJobOpensAllPagesSkipsItsOwnNameAndRefusesABadRunCount) {
+    MakeExistingJob("Daily");
+    auto& dlg = Open({"Weekly", "Daily"}, 1);
+    EXPECT_FALSE(dlg.IsNewJob());
+    EXPECT_EQ(S(dlg.windowTitle()), "Edit job - Daily");
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(dlg.cmdFormButton[i]->isEnabled()) << i;
+    EXPECT_TRUE(dlg.cmdOK->isEnabled());
+    EXPECT_FALSE(dlg.txtRunCount->isHidden());
+    EXPECT_EQ(S(dlg.txtRunCount->text()), "4");
+    EXPECT_EQ(S(dlg.txtStartTime->text()), "21:15");
+    EXPECT_EQ(dlg.vscrTime->value(), 21 * 60 + 15);
+    EXPECT_TRUE(dlg.VerifyJobNameStep());
+
+    // Edit mode moves on without checks.
+    dlg.txtBackupJobName->clear();
+    dlg.cmdNext->click();
+    EXPECT_EQ(dlg.CurrentPage(), 1);
+    EXPECT_TRUE(Texts().empty());
+    dlg.cmdFormButton[4]->click();
+    EXPECT_EQ(dlg.CurrentPage(), 4);
+
+    // OK checks every page again and shows the first failing one.
+    dlg.cmdOK->click();
+    EXPECT_EQ(dlg.CurrentPage(), 0);
+    EXPECT_FALSE(dlg.JobSaved());
+    dlg.txtBackupJobName->setText("Weekly");
+    EXPECT_FALSE(dlg.VerifyJobNameStep());
+
+    // A run count that is not a whole number is refused clearly.
+    dlg.txtBackupJobName->setText("Daily");
+    dlg.SetCurrentPage(2);
+    for (const char* sBad : {"abc", "", "1.5", "12x", "99999999999"}) {
+        Seam->Clear();
+        dlg.txtRunCount->setText(sBad);
+        dlg.cmdOK->click();
+        ASSERT_EQ(Seam->Messages().size(), 1u) << sBad;
+        EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
+        EXPECT_NE(LastText().find("whole number"), std::string::npos);
+        EXPECT_FALSE(dlg.JobSaved());
+        EXPECT_EQ(dlg.CurrentPage(), 0);
+    }
+    EXPECT_EQ(Job.RunCount(), 4);
+    dlg.cmdClearRunCount->click();
+    EXPECT_EQ(S(dlg.txtRunCount->text()), "0");
+    dlg.txtRunCount->setText(" 12 ");
+    Seam->Clear();
+    dlg.cmdOK->click();
+    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(dlg.JobSaved());
+    EXPECT_EQ(Job.RunCount(), 12);
+}
+
+TEST_F(JobOptionsTest, JobNameAndTargetFolderChecksKeepTheEditorOpen) {
     auto& dlg = Open();
     dlg.txtBackupJobName->setText("Ab");
     dlg.txtBackupJobName->setCursorPosition(2);
@@ -321,10 +267,45 @@ TEST_F(JobOptionsTest, JobNameRefusesCharactersAsTheyAreTyped) {
     // A name that cannot be a file name (pasted, or dots only) is refused by the check.
     dlg.txtBackupJobName->setText("..");
     EXPECT_FALSE(dlg.VerifyJobNameStep());
-    dlg.txtBackupJobName->setText("a/b");
-    EXPECT_FALSE(dlg.VerifyJobNameStep());
     dlg.txtBackupJobName->setText("   ");
     EXPECT_TRUE(dlg.VerifyJobNameStep()); // blanks are not "empty"
+
+    dlg.txtBackupJobName->setText("Job");
+    Seam->Clear();
+    // Target folder checks. Cancel to the offer: nothing is created.
+    dlg.txtTargDir->setText(Q(Root + "new/"));
+    Seam->Answers = {Answer::Cancel};
+    EXPECT_FALSE(dlg.VerifyTargetDirectoryStep());
+    EXPECT_FALSE(Exists(Root + "new"));
+
+    // A missing parent: the creation fails with its own box.
+    Seam->Clear();
+    dlg.txtTargDir->setText(Q(Root + "no/parent/"));
+    Seam->Answers = {Answer::OK};
+    EXPECT_FALSE(dlg.VerifyTargetDirectoryStep());
+    ASSERT_EQ(Seam->Messages().size(), 2u);
+    EXPECT_EQ(Seam->Messages()[1].Text, "Failed to creat target directory");
+    EXPECT_EQ(Seam->Messages()[1].Title, "Create failure");
+    EXPECT_EQ(Seam->Messages()[1].IconKind, Icon::Exclamation);
+
+    // A symbolic link to itself: looking the folder up fails with an error, not "missing".
+    Seam->Clear();
+    std::filesystem::create_directory_symlink(Root + "loop", Root + "loop");
+    dlg.txtTargDir->setText(Q(Root + "loop/inner/"));
+    bool bFatal = false;
+    try {
+        EXPECT_FALSE(dlg.VerifyTargetDirectoryStep());
+    } catch (const libErrorHandler::FatalApplicationError&) {
+        bFatal = true;
+    }
+    EXPECT_FALSE(bFatal);
+    ASSERT_GE(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text, "Disk Error - cannot locate target dir.");
+    EXPECT_EQ(Seam->Messages()[0].Title, "Disk Error");
+    const std::string sReport = ReadFile(libLog::ErrorFileName());
+    EXPECT_NE(sReport.find("VerifyTargetDirectoryStep()"), std::string::npos);
+    EXPECT_NE(sReport.find("frmOptions"), std::string::npos);
+    EXPECT_TRUE(dlg.fraOptions[0]->isVisibleTo(&dlg));
 }
 
 TEST_F(JobOptionsTest, RenameAsksWhetherToShiftBackupsAndCancelKeepsTheEditorOpen) {

@@ -46,7 +46,7 @@ protected:
     }
 };
 
-TEST_F(OneShotTest, LoadsValidLinesSortedDeletesAndWritesBackOnOk) {
+TEST_F(OneShotTest, LoadsSortsAddsDeletesAndWritesBackOnOkRefusingThePast) {
     std::string sDates = "Dec-12-2026 09:00\r\nnot a date\r\n\r\nDec-10-2026 09:00\r\nDec-11-2026 09:00\r\n"
                          "Dec-12-2026 09:00\r\n";
     DriveDialog<frmOneShot>(Script, [](frmOneShot& dlg) {
@@ -79,10 +79,8 @@ TEST_F(OneShotTest, LoadsValidLinesSortedDeletesAndWritesBackOnOk) {
     });
     EXPECT_TRUE(frmOneShot::Execute(sDates, "Daily"));
     EXPECT_EQ(sDates, "");
-}
 
-TEST_F(OneShotTest, AddKeepsTheListSortedAndUnique) {
-    std::string sDates;
+    // Add keeps the list sorted and unique.
     DriveDialog<frmOneShot>(Script, [](frmOneShot& dlg) {
         Pick(dlg, 2026, 12, 5, "14:30"); // today, at an hour already gone: accepted
         dlg.cmdAdd->click();
@@ -102,10 +100,9 @@ TEST_F(OneShotTest, AddKeepsTheListSortedAndUnique) {
     });
     EXPECT_TRUE(frmOneShot::Execute(sDates, "Job"));
     EXPECT_EQ(sDates, "Dec-05-2026 14:30\r\nDec-31-2026 23:59\r\nJan-02-2027 07:05\r\n");
-}
 
-TEST_F(OneShotTest, YesterdayAndABadTimeAreRefusedAndCancelKeepsTheDates) {
-    std::string sDates = "Dec-24-2026 08:00\r\n";
+    // Yesterday and a bad time are refused, and Cancel keeps the dates.
+    sDates = "Dec-24-2026 08:00\r\n";
     DriveDialog<frmOneShot>(Script, [](frmOneShot& dlg) {
         Pick(dlg, 2026, 12, 4, "23:00");
         dlg.cmdAdd->click();

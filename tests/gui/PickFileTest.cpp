@@ -62,7 +62,7 @@ protected:
     }
 };
 
-TEST_F(PickFileTest, SpecificFilesAppendOneLinePerSelectedFileInListOrder) {
+TEST_F(PickFileTest, SpecificFilesAppendOneLinePerSelectedFileInListOrderAndBrowseTakesExistingFolders) {
     Run([&](frmPickFile& dlg) {
         EXPECT_EQ(S(dlg.windowTitle()), "Select File(s) to Backup");
         EXPECT_TRUE(dlg.optSpecificFiles->isChecked());
@@ -90,6 +90,27 @@ TEST_F(PickFileTest, SpecificFilesAppendOneLinePerSelectedFileInListOrder) {
     });
     EXPECT_FALSE(Accepted);
     EXPECT_EQ(Target.count(), 2);
+
+    // Browse takes an existing folder without its final slash.
+    std::string sPrompt;
+    CBrowseDlg::Chooser() = [&](QWidget*, const std::string& sP, const std::string&) {
+        sPrompt = sP;
+        return Data + "/sub/";
+    };
+    Run([&](frmPickFile& dlg) {
+        dlg.cmdBrowsePath->click();
+        EXPECT_EQ(S(dlg.txtPath->text()), Data + "/sub");
+        CBrowseDlg::Chooser() = [&](QWidget*, const std::string&, const std::string&) { return std::string("/"); };
+        dlg.cmdBrowsePath->click();
+        EXPECT_EQ(S(dlg.txtPath->text()), "/");
+        CBrowseDlg::Chooser() = [&](QWidget*, const std::string&, const std::string&) { return Root + "gone/"; };
+        dlg.cmdBrowsePath->click();
+        EXPECT_EQ(S(dlg.txtPath->text()), "/");
+    });
+    EXPECT_EQ(sPrompt, "Please select a directory to backup.");
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text, "The specified directory does not exist; please try again.");
+    EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::Exclamation);
 }
 
 TEST_F(PickFileTest, EveryWildcardMode) {
@@ -130,7 +151,7 @@ TEST_F(PickFileTest, EveryWildcardMode) {
     }
 }
 
-TEST_F(PickFileTest, RootFolderTakesOnlyAllFiles) {
+TEST_F(PickFileTest, RootFolderTakesOnlyAllFilesAndRefusalsKeepTheDialogOpen) {
     Run([&](frmPickFile& dlg) {
         dlg.txtPath->setText("/");
         dlg.optWildcards->click();
@@ -151,9 +172,10 @@ TEST_F(PickFileTest, RootFolderTakesOnlyAllFiles) {
               "dll.");
     EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
     EXPECT_EQ(Lines(Target), std::vector<std::string>{"/*.*"});
-}
 
-TEST_F(PickFileTest, RefusalsKeepTheDialogOpen) {
+    // The other refusals keep the dialog open.
+    Target.clear();
+    Seam->Clear();
     Run([&](frmPickFile& dlg) {
         dlg.txtPath->setText(QString::fromStdString(Data));
         dlg.cmdOk->click(); // nothing selected
@@ -177,26 +199,4 @@ TEST_F(PickFileTest, RefusalsKeepTheDialogOpen) {
     EXPECT_EQ(m[2].Text, "You cannot press the ':' key when defining a wildcard extension.");
     EXPECT_EQ(m[3].Text, "You cannot press the '\\' key when defining a wildcard extension.");
     EXPECT_EQ(m[2].IconKind, Icon::None);
-}
-
-TEST_F(PickFileTest, BrowseTakesAnExistingFolderWithoutItsFinalSlash) {
-    std::string sPrompt;
-    CBrowseDlg::Chooser() = [&](QWidget*, const std::string& sP, const std::string&) {
-        sPrompt = sP;
-        return Data + "/sub/";
-    };
-    Run([&](frmPickFile& dlg) {
-        dlg.cmdBrowsePath->click();
-        EXPECT_EQ(S(dlg.txtPath->text()), Data + "/sub");
-        CBrowseDlg::Chooser() = [&](QWidget*, const std::string&, const std::string&) { return std::string("/"); };
-        dlg.cmdBrowsePath->click();
-        EXPECT_EQ(S(dlg.txtPath->text()), "/");
-        CBrowseDlg::Chooser() = [&](QWidget*, const std::string&, const std::string&) { return Root + "gone/"; };
-        dlg.cmdBrowsePath->click();
-        EXPECT_EQ(S(dlg.txtPath->text()), "/");
-    });
-    EXPECT_EQ(sPrompt, "Please select a directory to backup.");
-    ASSERT_EQ(Seam->Messages().size(), 1u);
-    EXPECT_EQ(Seam->Messages()[0].Text, "The specified directory does not exist; please try again.");
-    EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::Exclamation);
 }

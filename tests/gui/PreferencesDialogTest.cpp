@@ -32,7 +32,7 @@ protected:
     }
 };
 
-TEST_F(PreferencesDialogTest, LoadShowsEveryPreferenceOkStoresAndSavesCancelKeeps) {
+TEST_F(PreferencesDialogTest, LoadShowsEveryPreferenceOkStoresCancelKeepsAndColumnsMove) {
     P::MaxBackupCopies = 7;
     P::StopOnError = false;
     P::UseSystemTray = true;
@@ -73,14 +73,9 @@ TEST_F(PreferencesDialogTest, LoadShowsEveryPreferenceOkStoresAndSavesCancelKeep
     EXPECT_EQ(P::LoggingMode, 3);
     EXPECT_EQ(P::Commenting, 2);
     EXPECT_FALSE(P::SaveFormSize);
-    // What was written reads back.
-    P::ResetToDefaults();
-    P::LoadPreferences();
-    EXPECT_EQ(P::MaxBackupCopies, 99);
-    EXPECT_FALSE(P::UseSystemTray);
-    EXPECT_EQ(P::Commenting, 2);
     EXPECT_TRUE(P::RunMissedBackups);
     EXPECT_EQ(P::StaleDays, 0);
+    EXPECT_TRUE(Exists(P::PreferencesFileName())); // the file's round trip: see the preferences tests
 
     // Cancel leaves the preferences and their file untouched.
     std::string sBefore = ReadFile(P::PreferencesFileName());
@@ -93,6 +88,53 @@ TEST_F(PreferencesDialogTest, LoadShowsEveryPreferenceOkStoresAndSavesCancelKeep
     EXPECT_EQ(ReadFile(P::PreferencesFileName()), sBefore);
     EXPECT_EQ(P::Columns[P::colDateNextRun].Position, 3);
     EXPECT_EQ(P::MaxBackupCopies, 99);
+
+    // Column moves: "Job name" never moves, and nothing moves above it.
+    frmPreferences c;
+    c.lstColumns->setCurrentRow(0);
+    c.cmdMoveColumnDown->click();
+    c.cmdMoveColumnUp->click();
+    c.lstColumns->setCurrentRow(1);
+    c.cmdMoveColumnUp->click();
+    EXPECT_EQ(Rows(c)[0], "Job name");
+    EXPECT_EQ(Rows(c)[1], "Date last run");
+    // Unchecking "Job name" has no effect.
+    c.lstColumns->item(0)->setCheckState(Qt::Unchecked);
+
+    // "Time last run" (hidden) from row 2 to row 1.
+    c.lstColumns->setCurrentRow(2);
+    c.cmdMoveColumnUp->click();
+    EXPECT_EQ(c.lstColumns->currentRow(), 1);
+    EXPECT_EQ(Rows(c)[1], "-Time last run");
+    EXPECT_EQ(Rows(c)[2], "Date last run");
+    // "Type" down is impossible at the bottom; "Runs" moves down to the bottom and is shown.
+    c.lstColumns->setCurrentRow(8);
+    c.cmdMoveColumnDown->click();
+    EXPECT_EQ(Rows(c)[8], "-Type");
+    c.lstColumns->setCurrentRow(7);
+    c.cmdMoveColumnDown->click();
+    EXPECT_EQ(c.lstColumns->currentRow(), 8);
+    c.lstColumns->item(8)->setCheckState(Qt::Checked);
+
+    c.cmdOk->click();
+    EXPECT_EQ(c.result(), QDialog::Accepted);
+    EXPECT_EQ(P::Columns[P::colJobName].Position, 0);
+    EXPECT_EQ(P::Columns[P::colTimeLastRun].Position, -1);
+    EXPECT_EQ(P::Columns[P::colDateLastRun].Position, 2);
+    EXPECT_EQ(P::Columns[P::colDateNextRun].Position, 3);
+    EXPECT_EQ(P::Columns[P::colJobType].Position, -7);
+    EXPECT_EQ(P::Columns[P::colRunCount].Position, 8);
+    EXPECT_EQ(P::Columns[P::colJobName].Width, 2000); // widths untouched
+    EXPECT_TRUE(Exists(P::PreferencesFileName()));
+
+    // A new dialog shows the stored layout; Default puts the list (only) back.
+    frmPreferences again;
+    EXPECT_EQ(Rows(again), (std::vector<std::string>{"Job name", "-Time last run", "Date last run", "Date next run",
+                                                     "Start time", "Size", "Status", "-Type", "Runs"}));
+    again.cmdDefault->click();
+    EXPECT_EQ(Rows(again), (std::vector<std::string>{"Job name", "Date last run", "-Time last run", "Date next run",
+                                                     "Start time", "Size", "Status", "-Runs", "-Type"}));
+    EXPECT_EQ(P::Columns[P::colRunCount].Position, 8);
 }
 
 TEST_F(PreferencesDialogTest, OkRefusesInOrderAndStaysOpen) {
@@ -125,55 +167,6 @@ TEST_F(PreferencesDialogTest, OkRefusesInOrderAndStaysOpen) {
     EXPECT_EQ(d.result(), QDialog::Rejected);
     EXPECT_FALSE(Exists(P::PreferencesFileName()));
     EXPECT_EQ(P::MaxBackupCopies, 0);
-}
-
-TEST_F(PreferencesDialogTest, ColumnMovesKeepJobNameFirstAndOkStoresPositions) {
-    frmPreferences d;
-    // "Job name" never moves, and nothing moves above it.
-    d.lstColumns->setCurrentRow(0);
-    d.cmdMoveColumnDown->click();
-    d.cmdMoveColumnUp->click();
-    d.lstColumns->setCurrentRow(1);
-    d.cmdMoveColumnUp->click();
-    EXPECT_EQ(Rows(d)[0], "Job name");
-    EXPECT_EQ(Rows(d)[1], "Date last run");
-    // Unchecking "Job name" has no effect.
-    d.lstColumns->item(0)->setCheckState(Qt::Unchecked);
-
-    // "Time last run" (hidden) from row 2 to row 1.
-    d.lstColumns->setCurrentRow(2);
-    d.cmdMoveColumnUp->click();
-    EXPECT_EQ(d.lstColumns->currentRow(), 1);
-    EXPECT_EQ(Rows(d)[1], "-Time last run");
-    EXPECT_EQ(Rows(d)[2], "Date last run");
-    // "Type" down is impossible at the bottom; "Runs" moves down to the bottom and is shown.
-    d.lstColumns->setCurrentRow(8);
-    d.cmdMoveColumnDown->click();
-    EXPECT_EQ(Rows(d)[8], "-Type");
-    d.lstColumns->setCurrentRow(7);
-    d.cmdMoveColumnDown->click();
-    EXPECT_EQ(d.lstColumns->currentRow(), 8);
-    d.lstColumns->item(8)->setCheckState(Qt::Checked);
-
-    d.cmdOk->click();
-    EXPECT_EQ(d.result(), QDialog::Accepted);
-    EXPECT_EQ(P::Columns[P::colJobName].Position, 0);
-    EXPECT_EQ(P::Columns[P::colTimeLastRun].Position, -1);
-    EXPECT_EQ(P::Columns[P::colDateLastRun].Position, 2);
-    EXPECT_EQ(P::Columns[P::colDateNextRun].Position, 3);
-    EXPECT_EQ(P::Columns[P::colJobType].Position, -7);
-    EXPECT_EQ(P::Columns[P::colRunCount].Position, 8);
-    EXPECT_EQ(P::Columns[P::colJobName].Width, 2000); // widths untouched
-    EXPECT_TRUE(Exists(P::PreferencesFileName()));
-
-    // A new dialog shows the stored layout; Default puts the list (only) back.
-    frmPreferences again;
-    EXPECT_EQ(Rows(again), (std::vector<std::string>{"Job name", "-Time last run", "Date last run", "Date next run",
-                                                     "Start time", "Size", "Status", "-Type", "Runs"}));
-    again.cmdDefault->click();
-    EXPECT_EQ(Rows(again), (std::vector<std::string>{"Job name", "Date last run", "-Time last run", "Date next run",
-                                                     "Start time", "Size", "Status", "-Runs", "-Type"}));
-    EXPECT_EQ(P::Columns[P::colRunCount].Position, 8);
 }
 
 } // namespace
