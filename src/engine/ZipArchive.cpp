@@ -388,6 +388,7 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
 // that the walk and the deflate share the cores. Shorter ones are written when the archive
 // is closed: their files are read then, as late as can be.
 constexpr size_t StreamAfter = 256;
+constexpr size_t PublishEvery = 16;
 
 // What the entries of one ZpArchive call need before they can be written: the password
 // (asked only once something is selected) and the archive comment.
@@ -426,6 +427,7 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
     bool bPrepared = false, bStreaming = false;
     int iPrepared = ZE_OK;
     uint8_t iPassword = 0;
+    size_t iPublished = 0;
     // Past StreamAfter entries, each new entry goes to the deflate workers at once and the
     // writer takes what they have finished, without waiting for them.
     sel.Added = [&] {
@@ -442,6 +444,9 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
             sel.CheckLater = true; // the workers open every file anyway
         }
         if (s.Store[iEnd - 1].Kind != EntryKind::Dir) s.Store[iEnd - 1].Password = iPassword;
+        // A few entries at a time: the workers are woken once for them.
+        if (iEnd - iPublished < PublishEvery) return true;
+        iPublished = iEnd;
         s.Failed = s.Writer->Write(iEnd, false);
         return s.Failed == ZE_OK;
     };

@@ -30,6 +30,9 @@ constexpr uint64_t ChunkSize = 1u << 20;
 constexpr uint64_t WholeLimit = 8u << 20;
 constexpr uint64_t AheadBudget = 16u << 20;
 constexpr size_t AheadJobs = 512;
+// A worker takes up to this many chunks (and bytes) at once.
+constexpr size_t BatchJobs = 16;
+constexpr uint64_t BatchBytes = 256u << 10;
 
 } // namespace
 
@@ -202,7 +205,11 @@ void DeflatePipeline::Fill() {
     // The chunk waited for is never held back by the budget.
     while (m_window.size() < AheadJobs && (m_window.empty() || m_windowBytes < AheadBudget) && MakeJob()) {
     }
-    if (m_window.size() != iBefore) m_workCv.notify_all();
+    const size_t iAdded = m_window.size() - iBefore;
+    if (iAdded == 1)
+        m_workCv.notify_one();
+    else if (iAdded > 1)
+        m_workCv.notify_all();
 }
 
 void DeflatePipeline::Publish(size_t iEnd) {
@@ -239,40 +246,56 @@ ChunkResult DeflatePipeline::Take(ChunkJob& job) {
 
 void DeflatePipeline::Work() {
     Deflater deflater;
+    struct Task {
+        size_t Seq;
+        ChunkJob Job;
+        std::string Path;
+        EntryKind Kind;
+        int Level;
+        ChunkResult Result;
+    };
+    std::vector<Task> batch;
     for (;;) {
-        size_t seq;
-        ChunkJob job;
-        std::string sPath;
-        EntryKind kind;
-        int iLevel;
+        batch.clear();
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_workCv.wait(lock, [&] { return m_stop || m_next < m_base + m_window.size(); });
             if (m_stop) return;
-            seq = m_next++;
-            const Slot& slot = m_window[seq - m_base];
-            job = slot.Job;
-            sPath = slot.Path;
-            kind = slot.Kind;
-            iLevel = slot.Level;
+            // Small files are taken a few at a time, a fair share of what waits, so that
+            // the lock is not taken twice per file.
+            const size_t iWaiting = m_base + m_window.size() - m_next;
+            const size_t iShare = std::clamp<size_t>(iWaiting / m_threads.size(), 1, BatchJobs);
+            uint64_t lBytes = 0;
+            while (batch.size() < iShare && m_next < m_base + m_window.size()) {
+                const Slot& slot = m_window[m_next - m_base];
+                if (!batch.empty() && lBytes + slot.Job.Length > BatchBytes) break;
+                lBytes += slot.Job.Length;
+                batch.push_back(Task{m_next++, slot.Job, slot.Path, slot.Kind, slot.Level, {}});
+            }
         }
-        ChunkResult r;
-        deflater.Run(m_probe, sPath, kind, job, iLevel, r);
-        r.Done = true;
-        bool bFront;
+        for (Task& t : batch) {
+            deflater.Run(m_probe, t.Path, t.Kind, t.Job, t.Level, t.Result);
+            t.Result.Done = true;
+        }
+        bool bFront = false;
         {
-            // The slot is still in the window: only taken results leave it.
+            // The slots are still in the window: only taken results leave it.
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_window[seq - m_base].Result = std::move(r);
-            bFront = seq == m_base;
+            for (Task& t : batch) {
+                m_window[t.Seq - m_base].Result = std::move(t.Result);
+                bFront = bFront || t.Seq == m_base;
+            }
         }
         if (bFront) m_doneCv.notify_all();
     }
 }
 
 unsigned WorkerCount() {
+    // Two per core: small files not in the page cache keep a worker waiting for the disk
+    // longer than deflating them takes, so more reads in flight pay; taken in batches, the
+    // extra threads cost little when everything is cached.
     unsigned n = std::thread::hardware_concurrency();
-    return std::clamp(n, 1u, 8u);
+    return std::clamp(2 * n, 2u, 16u);
 }
 
 } // namespace libZip::detail
