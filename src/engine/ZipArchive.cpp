@@ -1,8 +1,9 @@
 // The archive session: the entries selected into an archive kept open across a run's
-// entries, kept as compact records, and the writing of the archive when it is closed: the
-// deflate workers run ahead of the writer, which streams each entry to the file as its data
-// comes (ZipWriter) and writes the central directory from the records at the end. Adding to
-// an archive that exists reads it with libzip and writes its entries again after the new ones.
+// entries, kept as compact records, and the writing of the archive, during a long selection
+// and when it is closed: the deflate workers run ahead of the writer, which streams each
+// entry to the file as its data comes (ZipWriter) and writes the central directory from the
+// records at the end. Adding to an archive that exists reads it with libzip and writes its
+// entries again after the new ones.
 
 #include <algorithm>
 #include <cerrno>
