@@ -453,12 +453,7 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
     };
     int iSelected = SelectFiles(names, engine.Options, engine.Probe, sel);
     if (bStreaming && s.Failed == ZE_OK) s.Failed = s.Writer->Write(s.Store.Size(), true);
-    if (s.Failed != ZE_OK) {
-        // Stopped or failed while writing: the archive is discarded when it is closed.
-        s.Writer.reset();
-        return s.Failed;
-    }
-    if (bStreaming) {
+    if (bStreaming && s.Failed == ZE_OK) {
         // Named in walk order, with those the selection left out.
         std::vector<LeftOutFile> late = s.Writer->TakeLeftOut(iFirst);
         if (!late.empty()) {
@@ -471,6 +466,11 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
     engine.LeftOut.insert(engine.LeftOut.end(), sel.LeftOutFiles.begin(), sel.LeftOutFiles.end());
     engine.Skipped.insert(engine.Skipped.end(), sel.Skipped.begin(), sel.Skipped.end());
     engine.Links.insert(engine.Links.end(), sel.Links.begin(), sel.Links.end());
+    if (s.Failed != ZE_OK) {
+        // Stopped or failed while writing: the archive is discarded when it is closed.
+        s.Writer.reset();
+        return s.Failed;
+    }
     if (iSelected != ZE_OK) return iSelected;
     if (!bPrepared) iPrepared = PrepareEntries(s, iFirst, iPassword);
     if (iPrepared != ZE_OK) {
