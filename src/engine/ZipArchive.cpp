@@ -1,8 +1,9 @@
 // The archive session: the entries selected into an archive kept open across a run's
-// entries, kept as compact records, and the writing of the archive when it is closed: the
-// deflate workers run ahead of the writer, which streams each entry to the file as its data
-// comes (ZipWriter) and writes the central directory from the records at the end. Adding to
-// an archive that exists reads it with libzip and writes its entries again after the new ones.
+// entries, kept as compact records, and the writing of the archive, during a long selection
+// and when it is closed: the deflate workers run ahead of the writer, which streams each
+// entry to the file as its data comes (ZipWriter) and writes the central directory from the
+// records at the end. Adding to an archive that exists reads it with libzip and writes its
+// entries again after the new ones.
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +20,10 @@ namespace libZip {
 
 using namespace detail;
 
+namespace {
+class SessionWriter;
+}
+
 struct detail::Session {
     EngineState* Engine = nullptr; // the engine whose archive this is
     std::string ZipFile;
@@ -26,10 +31,11 @@ struct detail::Session {
     zip_t* Old = nullptr;               // the archive that existed, when added to
     std::vector<std::string> Passwords; // Entry::Password - 1
     std::string Comment;
-    bool LeftOut = false; // a source file could not be read and was left out
-    ~Session() {
-        if (Old) zip_discard(Old);
-    }
+    // Writes the archive; made by the first call whose selection is long enough to be
+    // written while it goes on, else when the archive is closed.
+    std::unique_ptr<SessionWriter> Writer;
+    int Failed = ZE_OK; // the writing failed or was stopped: the archive is discarded
+    ~Session();
 };
 
 namespace {
@@ -107,51 +113,87 @@ void Written(Entry& e, const ZipEntryRecord& rec) {
     e.LocalZip64 = rec.LocalZip64;
 }
 
-// Writes the entries of one session in order. Every call-back runs here, on the calling thread.
+// Writes the entries of one session in order, as their data comes from the deflate
+// workers: during a long selection already, else when the archive is closed. Every
+// call-back runs here, on the calling thread.
 class SessionWriter {
 public:
     explicit SessionWriter(Session& s) : m_s(s), m_engine(*s.Engine), m_fns(s.Engine->Functions) {}
 
-    int Run() {
-        EntryStore& store = m_s.Store;
-        if (store.Size() == 0 && !m_s.Old) return ZE_OK;
+    bool Started() const { return m_pipe != nullptr; }
+
+    // Creates the archive's temporary file and starts the deflate workers.
+    int Start() {
+        if (m_pipe) return ZE_OK;
         if (m_w.Create(m_s.ZipFile) != 0) {
             m_engine.LastSystemError = m_w.Error();
             return ZE_CREAT;
         }
-        m_pipe = std::make_unique<DeflatePipeline>(m_engine.Probe, store, 0, WorkerCount());
+        m_pipe = std::make_unique<DeflatePipeline>(m_engine.Probe, m_s.Store, WorkerCount());
+        return ZE_OK;
+    }
+
+    // Writes the entries before iEnd that are not written yet. !bWait: stops at the first
+    // one whose data is not deflated yet (a long file is still finished once begun).
+    int Write(size_t iEnd, bool bWait) {
+        EntryStore& store = m_s.Store;
+        m_pipe->Publish(iEnd);
         const bool bVerbose = m_engine.Options.fVerbose && !m_engine.Options.fQuiet;
-        uint64_t lCount = 0;
-        for (size_t i = 0; i < store.Size(); ++i) {
+        for (; m_cursor < iEnd; ++m_cursor) {
+            const size_t i = m_cursor;
             Entry& e = store[i];
             if (e.State != EntryState::Queued) continue;
             const std::string sName = store.Name(i);
-            int code = ZE_OK;
             if (e.Kind == EntryKind::Dir) {
                 ZipEntryRecord rec = RecordOf(e, sName);
                 if (!m_w.Begin(rec, true, "") || !m_w.End(rec, 0, 0, 0)) return WriteFailed();
                 Written(e, rec);
-                ++lCount;
+                ++m_count;
                 continue;
             }
+            if (!bWait && HasData(e) && !m_pipe->Ready()) return ZE_OK;
             const std::string sPath = store.Path(i);
             if (bVerbose) m_fns.Print("  adding: " + sName);
             if (m_fns.Service(sPath, e.Size) != 0) return ZE_ABORT;
-            code = WriteFile(i, e, sName, sPath);
+            const int code = WriteFile(i, e, sName, sPath);
             if (code != ZE_OK) return code;
-            if (e.State == EntryState::Written) ++lCount;
+            if (e.State == EntryState::Written) ++m_count;
         }
+        return ZE_OK;
+    }
+
+    // The files left out while written, from entry iFrom on (all when 0); the rest stay.
+    std::vector<LeftOutFile> TakeLeftOut(size_t iFrom) {
+        std::vector<LeftOutFile> out;
+        auto it = std::stable_partition(m_leftOut.begin(), m_leftOut.end(),
+                                        [&](const LeftOutFile& f) { return f.Order < iFrom; });
+        out.assign(std::make_move_iterator(it), std::make_move_iterator(m_leftOut.end()));
+        m_leftOut.erase(it, m_leftOut.end());
+        return out;
+    }
+
+    // Writes what is left, the entries of the archive added to and the central directory.
+    int Finish() {
+        EntryStore& store = m_s.Store;
+        if (store.Size() == 0 && !m_s.Old) return ZE_OK;
+        int code = Start();
+        if (code == ZE_OK) code = Write(store.Size(), true);
+        if (code != ZE_OK) return code;
         m_pipe.reset();
+        // Read failures met now are this call's to name.
+        std::vector<LeftOutFile> late = TakeLeftOut(0);
+        const bool bLeftOut = !late.empty();
+        m_engine.LeftOut.insert(m_engine.LeftOut.end(), late.begin(), late.end());
         std::vector<std::pair<std::string, ZipEntryRecord>> old;
         if (m_s.Old) {
-            int code = CopyOld(old);
+            code = CopyOld(old);
             if (code != ZE_OK) return code;
-            lCount += old.size();
+            m_count += old.size();
         }
-        if (lCount == 0) {
+        if (m_count == 0) {
             // Nothing to hold: no archive, as when nothing was selected.
             m_w.Discard();
-            return m_s.LeftOut ? ZE_OPEN : ZE_OK;
+            return bLeftOut ? ZE_OPEN : ZE_OK;
         }
         for (size_t i = 0; i < store.Size(); ++i) {
             if (store[i].State != EntryState::Written) continue;
@@ -163,7 +205,7 @@ public:
             if (!m_w.Central(rec)) return WriteFailed();
         }
         if (!m_w.Finish(m_s.Comment)) return WriteFailed();
-        return m_s.LeftOut ? ZE_OPEN : ZE_OK;
+        return bLeftOut ? ZE_OPEN : ZE_OK;
     }
 
 private:
@@ -184,10 +226,9 @@ private:
         return m_fns.Poll() == 0;
     }
 
-    void LeaveOut(Entry& e, const std::string& sPath, int iErrno) {
+    void LeaveOut(size_t i, Entry& e, const std::string& sPath, int iErrno) {
         e.State = EntryState::Dropped;
-        m_s.LeftOut = true;
-        m_engine.LeftOut.push_back(LeftOutFile{sPath, std::strerror(iErrno)});
+        m_leftOut.push_back(LeftOutFile{sPath, std::strerror(iErrno), i});
     }
 
     // Takes the chunks of entry i that are still to come, after a failure.
@@ -212,7 +253,7 @@ private:
         if (job.Entry != i) return ZE_LOGIC;
         if (r.Errno != 0) {
             Drain(i, job);
-            LeaveOut(e, sPath, r.Errno);
+            LeaveOut(i, e, sPath, r.Errno);
             return ZE_OK;
         }
         if (job.Last) {
@@ -243,7 +284,7 @@ private:
             if (r.Errno != 0) {
                 Drain(i, job);
                 if (!m_w.Rewind(rec)) return WriteFailed();
-                LeaveOut(e, sPath, r.Errno);
+                LeaveOut(i, e, sPath, r.Errno);
                 return ZE_OK;
             }
             crc = crc32_combine(crc, r.Crc, static_cast<z_off_t>(r.InLength));
@@ -308,9 +349,12 @@ private:
 
     Session& m_s;
     EngineState& m_engine;
-    const ZipUserFunctions m_fns;
+    const ZipUserFunctions& m_fns;
     ZipWriter m_w;
     std::unique_ptr<DeflatePipeline> m_pipe;
+    size_t m_cursor = 0;                // the next entry to write
+    uint64_t m_count = 0;               // entries written
+    std::vector<LeftOutFile> m_leftOut; // files that failed while written, not named yet
     uint64_t m_sincePoll = 0;
 };
 
@@ -333,37 +377,30 @@ int OpenSession(EngineState& engine, const std::string& sZipFile, std::unique_pt
     return ZE_OK;
 }
 
-// Writes (or drops) the session's archive. Compression happens here.
+// Writes (or drops) the session's archive. What was not written yet is compressed here.
 int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
     if (!s || !bKeep) return ZE_OK;
-    return SessionWriter(*s).Run();
+    if (s->Failed != ZE_OK) return s->Failed;
+    if (!s->Writer) s->Writer = std::make_unique<SessionWriter>(*s);
+    return s->Writer->Finish();
 }
 
-int ArchiveInto(Session& s, const std::vector<std::string>& names) {
-    EngineState& engine = *s.Engine;
-    Selection sel(s.Store);
-    const size_t iFirst = s.Store.Size();
-    const int iSelected = SelectFiles(names, engine.Options, engine.Probe, sel);
-    engine.LeftOut.insert(engine.LeftOut.end(), sel.LeftOutFiles.begin(), sel.LeftOutFiles.end());
-    engine.Skipped.insert(engine.Skipped.end(), sel.Skipped.begin(), sel.Skipped.end());
-    engine.Links.insert(engine.Links.end(), sel.Links.begin(), sel.Links.end());
-    if (iSelected != ZE_OK) return iSelected;
-    // What this call selected is written only when it is complete.
-    auto drop = [&] {
-        for (size_t i = iFirst; i < s.Store.Size(); ++i) {
-            s.Store[i].State = EntryState::Dropped;
-            s.Store[i].Withdrawn = true;
-        }
-    };
+// A call that selects this many entries starts writing them while it selects the rest, so
+// that the walk and the deflate share the cores. Shorter ones are written when the archive
+// is closed: their files are read then, as late as can be.
+constexpr size_t StreamAfter = 256;
+constexpr size_t PublishEvery = 16;
 
+// What the entries of one ZpArchive call need before they can be written: the password
+// (asked only once something is selected) and the archive comment.
+int PrepareEntries(Session& s, size_t iFirst, uint8_t& iPassword) {
+    EngineState& engine = *s.Engine;
     std::string sPassword;
     if (engine.Options.fEncrypt) {
         std::string sAnswer;
         if (engine.Functions.Password(sAnswer, PasswordBufferSize, "Enter password: ", s.ZipFile) != 0 ||
-            sAnswer.empty()) {
-            drop();
+            sAnswer.empty())
             return ZE_PARMS; // asked to encrypt without a password: never store in the clear
-        }
         sPassword = FitPassword(sAnswer, PasswordBufferSize);
     }
     if (engine.Options.fComment) {
@@ -371,25 +408,92 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
         engine.Functions.Comment(sComment);
         if (!sComment.empty()) s.Comment = sComment.substr(0, 0xFFFF);
     }
+    iPassword = 0;
     if (!sPassword.empty()) {
         auto it = std::find(s.Passwords.begin(), s.Passwords.end(), sPassword);
         if (it == s.Passwords.end()) it = s.Passwords.insert(it, sPassword);
-        if (s.Passwords.size() > 255) {
-            drop();
-            return ZE_PARMS;
+        if (s.Passwords.size() > 255) return ZE_PARMS;
+        iPassword = static_cast<uint8_t>(it - s.Passwords.begin() + 1);
+    }
+    for (size_t i = iFirst; i < s.Store.Size(); ++i)
+        if (s.Store[i].Kind != EntryKind::Dir) s.Store[i].Password = iPassword;
+    return ZE_OK;
+}
+
+int ArchiveInto(Session& s, const std::vector<std::string>& names) {
+    EngineState& engine = *s.Engine;
+    if (s.Failed != ZE_OK) return s.Failed;
+    Selection sel(s.Store);
+    const size_t iFirst = s.Store.Size();
+    bool bPrepared = false, bStreaming = false;
+    int iPrepared = ZE_OK;
+    uint8_t iPassword = 0;
+    size_t iPublished = 0;
+    // Past StreamAfter entries, each new entry goes to the deflate workers at once and the
+    // writer takes what they have finished, without waiting for them.
+    sel.Added = [&] {
+        const size_t iEnd = s.Store.Size();
+        if (!bStreaming) {
+            if (bPrepared || iEnd - iFirst < StreamAfter) return true;
+            bPrepared = true;
+            iPrepared = PrepareEntries(s, iFirst, iPassword);
+            if (iPrepared != ZE_OK) return true; // selected to the end, then dropped
+            if (!s.Writer) s.Writer = std::make_unique<SessionWriter>(s);
+            s.Failed = s.Writer->Start();
+            if (s.Failed != ZE_OK) return false;
+            bStreaming = true;
+            sel.CheckLater = true; // the workers open every file anyway
         }
-        const auto iIndex = static_cast<uint8_t>(it - s.Passwords.begin() + 1);
-        for (size_t i = iFirst; i < s.Store.Size(); ++i)
-            if (s.Store[i].Kind != EntryKind::Dir) s.Store[i].Password = iIndex;
+        if (s.Store[iEnd - 1].Kind != EntryKind::Dir) s.Store[iEnd - 1].Password = iPassword;
+        // A few entries at a time: the workers are woken once for them.
+        if (iEnd - iPublished < PublishEvery) return true;
+        iPublished = iEnd;
+        s.Failed = s.Writer->Write(iEnd, false);
+        return s.Failed == ZE_OK;
+    };
+    int iSelected = SelectFiles(names, engine.Options, engine.Probe, sel);
+    if (bStreaming && s.Failed == ZE_OK) s.Failed = s.Writer->Write(s.Store.Size(), true);
+    if (bStreaming && s.Failed == ZE_OK) {
+        // Named in walk order, with those the selection left out.
+        std::vector<LeftOutFile> late = s.Writer->TakeLeftOut(iFirst);
+        if (!late.empty()) {
+            sel.LeftOut = true;
+            sel.LeftOutFiles.insert(sel.LeftOutFiles.end(), late.begin(), late.end());
+            std::stable_sort(sel.LeftOutFiles.begin(), sel.LeftOutFiles.end(),
+                             [](const LeftOutFile& a, const LeftOutFile& b) { return a.Order < b.Order; });
+        }
+    }
+    engine.LeftOut.insert(engine.LeftOut.end(), sel.LeftOutFiles.begin(), sel.LeftOutFiles.end());
+    engine.Skipped.insert(engine.Skipped.end(), sel.Skipped.begin(), sel.Skipped.end());
+    engine.Links.insert(engine.Links.end(), sel.Links.begin(), sel.Links.end());
+    if (s.Failed != ZE_OK) {
+        // Stopped or failed while writing: the archive is discarded when it is closed.
+        s.Writer.reset();
+        return s.Failed;
+    }
+    if (iSelected != ZE_OK) return iSelected;
+    if (!bPrepared) iPrepared = PrepareEntries(s, iFirst, iPassword);
+    if (iPrepared != ZE_OK) {
+        // What this call selected is written only when it is complete.
+        for (size_t i = iFirst; i < s.Store.Size(); ++i) {
+            s.Store[i].State = EntryState::Dropped;
+            s.Store[i].Withdrawn = true;
+        }
+        return iPrepared;
     }
     // Files left out here are reported by this call; the close reports only those that
-    // fail while the archive is written.
+    // fail while the archive is written then.
     return sel.LeftOut ? ZE_OPEN : ZE_OK;
 }
 
 } // namespace
 
 // ---- public operations -------------------------------------------------------------
+
+detail::Session::~Session() {
+    Writer.reset(); // its workers read the store
+    if (Old) zip_discard(Old);
+}
 
 EngineState::EngineState(const FileSystemProbe& probe) : Probe(probe) {}
 

@@ -30,6 +30,9 @@ constexpr uint64_t ChunkSize = 1u << 20;
 constexpr uint64_t WholeLimit = 8u << 20;
 constexpr uint64_t AheadBudget = 16u << 20;
 constexpr size_t AheadJobs = 512;
+// A worker takes up to this many chunks (and bytes) at once.
+constexpr size_t BatchJobs = 16;
+constexpr uint64_t BatchBytes = 256u << 10;
 
 } // namespace
 
@@ -155,9 +158,8 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, Entry
     }
 }
 
-DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, size_t iFirst,
-                                 unsigned iWorkers)
-    : m_probe(probe), m_store(store), m_genEntry(iFirst) {
+DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, unsigned iWorkers)
+    : m_probe(probe), m_store(store) {
     for (unsigned i = 0; i < iWorkers; ++i)
         m_threads.emplace_back([this] { Work(); });
 }
@@ -173,88 +175,127 @@ DeflatePipeline::~DeflatePipeline() {
 }
 
 bool DeflatePipeline::MakeJob() {
-    while (m_genEntry < m_store.Size() && !HasData(m_store[m_genEntry])) {
+    while (m_genEntry < m_published && !HasData(m_store[m_genEntry])) {
         ++m_genEntry;
         m_genOffset = 0;
     }
-    if (m_genEntry >= m_store.Size()) return false;
+    if (m_genEntry >= m_published) return false;
     const Entry& e = m_store[m_genEntry];
     Slot slot;
     slot.Job.Entry = m_genEntry;
     slot.Job.Offset = m_genOffset;
     const uint64_t lSize = e.Kind == EntryKind::Link ? 0 : static_cast<uint64_t>(e.Size);
     slot.Job.Length = lSize <= WholeLimit ? lSize : std::min(ChunkSize, lSize - m_genOffset);
+    slot.Path = m_store.Path(m_genEntry);
+    slot.Kind = e.Kind;
+    slot.Level = e.Level;
     m_genOffset += slot.Job.Length;
     slot.Job.Last = m_genOffset >= lSize;
     if (slot.Job.Last) {
         ++m_genEntry;
         m_genOffset = 0;
     }
+    m_windowBytes += slot.Job.Length;
     m_window.push_back(std::move(slot));
     return true;
 }
 
+void DeflatePipeline::Fill() {
+    const size_t iBefore = m_window.size();
+    // The chunk waited for is never held back by the budget.
+    while (m_window.size() < AheadJobs && (m_window.empty() || m_windowBytes < AheadBudget) && MakeJob()) {
+    }
+    const size_t iAdded = m_window.size() - iBefore;
+    if (iAdded == 1)
+        m_workCv.notify_one();
+    else if (iAdded > 1)
+        m_workCv.notify_all();
+}
+
+void DeflatePipeline::Publish(size_t iEnd) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_published = std::max(m_published, std::min(iEnd, m_store.Size()));
+    Fill();
+}
+
+bool DeflatePipeline::Ready() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Fill();
+    return !m_window.empty() && m_window.front().Result.Done;
+}
+
 ChunkResult DeflatePipeline::Take(ChunkJob& job) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_window.empty() && !MakeJob()) {
+    Fill();
+    if (m_window.empty()) {
         job = ChunkJob{};
         ChunkResult none;
-        none.Errno = EINVAL; // asked for more than the store holds
+        none.Errno = EINVAL; // asked for more than was published
         return none;
-    }
-    if (m_next == m_base) {
-        // The chunk waited for is never held back by the budget.
-        m_workCv.notify_one();
     }
     m_doneCv.wait(lock, [&] { return m_window.front().Result.Done; });
     Slot slot = std::move(m_window.front());
     m_window.pop_front();
     ++m_base;
-    m_ahead -= slot.Job.Length;
+    m_windowBytes -= slot.Job.Length;
+    Fill();
     lock.unlock();
-    m_workCv.notify_all();
     job = slot.Job;
     return std::move(slot.Result);
 }
 
 void DeflatePipeline::Work() {
     Deflater deflater;
+    struct Task {
+        size_t Seq;
+        ChunkJob Job;
+        std::string Path;
+        EntryKind Kind;
+        int Level;
+        ChunkResult Result;
+    };
+    std::vector<Task> batch;
     for (;;) {
-        ChunkJob job;
-        size_t seq;
+        batch.clear();
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_workCv.wait(lock, [&] { return m_stop || CanStart(); });
+            m_workCv.wait(lock, [&] { return m_stop || m_next < m_base + m_window.size(); });
             if (m_stop) return;
-            seq = m_next++;
-            job = m_window[seq - m_base].Job;
-            m_ahead += job.Length;
+            // Small files are taken a few at a time, a fair share of what waits, so that
+            // the lock is not taken twice per file.
+            const size_t iWaiting = m_base + m_window.size() - m_next;
+            const size_t iShare = std::clamp<size_t>(iWaiting / m_threads.size(), 1, BatchJobs);
+            uint64_t lBytes = 0;
+            while (batch.size() < iShare && m_next < m_base + m_window.size()) {
+                const Slot& slot = m_window[m_next - m_base];
+                if (!batch.empty() && lBytes + slot.Job.Length > BatchBytes) break;
+                lBytes += slot.Job.Length;
+                batch.push_back(Task{m_next++, slot.Job, slot.Path, slot.Kind, slot.Level, {}});
+            }
         }
-        ChunkResult r;
-        const Entry& e = m_store[job.Entry];
-        deflater.Run(m_probe, m_store.Path(job.Entry), e.Kind, job, e.Level, r);
-        r.Done = true;
-        bool bFront;
+        for (Task& t : batch) {
+            deflater.Run(m_probe, t.Path, t.Kind, t.Job, t.Level, t.Result);
+            t.Result.Done = true;
+        }
+        bool bFront = false;
         {
-            // The slot is still in the window: only taken results leave it.
+            // The slots are still in the window: only taken results leave it.
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_window[seq - m_base].Result = std::move(r);
-            bFront = seq == m_base;
+            for (Task& t : batch) {
+                m_window[t.Seq - m_base].Result = std::move(t.Result);
+                bFront = bFront || t.Seq == m_base;
+            }
         }
         if (bFront) m_doneCv.notify_all();
     }
 }
 
-bool DeflatePipeline::CanStart() {
-    if (m_next - m_base == m_window.size() && !MakeJob()) return false;
-    const ChunkJob& j = m_window[m_next - m_base].Job;
-    if (m_next == m_base) return true; // the one being waited for, whatever its size
-    return m_ahead + j.Length <= AheadBudget && m_next - m_base < AheadJobs;
-}
-
 unsigned WorkerCount() {
+    // Two per core: small files not in the page cache keep a worker waiting for the disk
+    // longer than deflating them takes, so more reads in flight pay; taken in batches, the
+    // extra threads cost little when everything is cached.
     unsigned n = std::thread::hardware_concurrency();
-    return std::clamp(n, 1u, 8u);
+    return std::clamp(2 * n, 2u, 16u);
 }
 
 } // namespace libZip::detail

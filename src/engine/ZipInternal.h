@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -93,6 +94,7 @@ private:
 struct LeftOutFile {
     std::string Path;
     std::string Reason;
+    size_t Order = 0; // the store's size when it was met: left-out files are named in walk order
 };
 
 struct Selection {
@@ -104,6 +106,10 @@ struct Selection {
     std::vector<LeftOutFile> Skipped;                       // not archivable by kind: named, no error
     std::vector<std::pair<std::string, std::string>> Links; // stored links and their targets
     uint8_t Password = 0;
+    // Called after each entry the walk adds to the store; false stops the walk.
+    std::function<bool()> Added;
+    // Files are not opened to check that they are readable: whoever reads them says so.
+    bool CheckLater = false;
 };
 
 // An archive kept open across ZpArchive calls (ZipArchive.cpp).
@@ -187,39 +193,48 @@ inline bool HasData(const Entry& e) {
     return !e.Withdrawn && (e.Kind == EntryKind::Link || (e.Kind == EntryKind::File && e.Size > 0));
 }
 
-// Worker threads that deflate the data of the store's entries, from iFirst on, in archive
-// order and a bounded distance ahead of the one taking the results. The chunks are made
-// as the workers reach them, so nothing grows with the number of entries.
+// Worker threads that deflate the data of the store's entries in archive order, a bounded
+// distance ahead of the one taking the results. Only the calling thread touches the store
+// (it may add entries while the workers run): it makes the chunks as the window has room
+// for them, each carrying what its worker needs, so nothing grows with the number of entries.
 class DeflatePipeline {
 public:
-    DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, size_t iFirst, unsigned iWorkers);
+    DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, unsigned iWorkers);
     ~DeflatePipeline();
     DeflatePipeline(const DeflatePipeline&) = delete;
     DeflatePipeline& operator=(const DeflatePipeline&) = delete;
 
+    // Entries below iEnd may be deflated.
+    void Publish(size_t iEnd);
+    // Whether the next chunk in order is done (Take would not wait).
+    bool Ready();
     // Waits for the next chunk in order and hands it over with its job.
     ChunkResult Take(ChunkJob& job);
 
 private:
     struct Slot {
         ChunkJob Job;
+        std::string Path;
+        EntryKind Kind = EntryKind::File;
+        int Level = 9;
         ChunkResult Result;
     };
     void Work();
     bool MakeJob(); // appends the next chunk to the window; false when there is none
-    bool CanStart();
+    void Fill();    // on the calling thread, under the lock
 
     const FileSystemProbe& m_probe;
     const EntryStore& m_store;
     std::deque<Slot> m_window; // from the cursor on
     size_t m_base = 0;         // sequence number of m_window.front()
     size_t m_next = 0;         // sequence number of the next chunk to start
-    size_t m_genEntry;         // where the making of chunks stands
+    size_t m_genEntry = 0;     // where the making of chunks stands
     uint64_t m_genOffset = 0;
+    size_t m_published = 0;
+    uint64_t m_windowBytes = 0; // source bytes of the chunks in the window
     std::vector<std::thread> m_threads;
     std::mutex m_mutex;
     std::condition_variable m_workCv, m_doneCv;
-    uint64_t m_ahead = 0;
     bool m_stop = false;
 };
 

@@ -250,6 +250,7 @@ public:
     }
 
     bool BadOptions() const { return m_badDate; }
+    bool Stopped() const { return m_stopped; }
 
     void AddName(const std::string& sName, Selection& out) {
         if (HasWildcard(sName)) {
@@ -290,7 +291,7 @@ public:
 private:
     static void LeaveOut(const std::string& sPath, const std::string& sReason, Selection& out) {
         out.LeftOut = true;
-        out.LeftOutFiles.push_back(LeftOutFile{sPath, sReason});
+        out.LeftOutFiles.push_back(LeftOutFile{sPath, sReason, out.Store.Size()});
     }
 
     static std::string BaseName(const std::string& sPath) {
@@ -334,7 +335,8 @@ private:
 
     void Add(Selection& out, const Entry& e, std::string_view sLeaf) {
         ++out.Count;
-        out.Store.Add(e, sLeaf); // a name already in the archive stays as it is
+        // A name already in the archive stays as it is.
+        if (out.Store.Add(e, sLeaf) && out.Added && !out.Added()) m_stopped = true;
     }
 
     void AddDir(uint32_t iFolder, const std::string& sPath, const struct stat& st, Selection& out) {
@@ -381,10 +383,13 @@ private:
             out.Links.emplace_back(sPath, sTarget);
             return Add(out, e, sName);
         }
-        // Readable now? A file that cannot be opened is left out (result 18).
-        int fd = m_probe.OpenSource(sPath);
-        if (fd < 0) return LeaveOut(sPath, std::strerror(errno), out);
-        ::close(fd);
+        // Readable now? A file that cannot be opened is left out (result 18). When the files
+        // are read while the walk goes on, their reading tells instead: no second open.
+        if (!out.CheckLater || lst.st_size == 0) { // an empty file is never read
+            int fd = m_probe.OpenSource(sPath);
+            if (fd < 0) return LeaveOut(sPath, std::strerror(errno), out);
+            ::close(fd);
+        }
         e.Size = static_cast<int64_t>(lst.st_size);
         if (e.Size == 0) e.Level = 0; // deflate adds bytes to nothing
         Add(out, e, sName);
@@ -404,7 +409,7 @@ private:
         std::vector<Pending> stack;
         stack.push_back(Pending{sFolder, topSt, true, 0});
         std::vector<std::string> names;
-        while (!stack.empty()) {
+        while (!stack.empty() && !m_stopped) {
             Pending cur = std::move(stack.back());
             stack.pop_back();
             std::string sPrefix = cur.Path == "/" ? "/" : cur.Path + "/";
@@ -425,6 +430,7 @@ private:
             std::sort(names.begin(), names.end());
             size_t firstSub = stack.size();
             for (const std::string& sName : names) {
+                if (m_stopped) break;
                 std::string sPath = sPrefix + sName;
                 struct stat lst {};
                 // Relative to the open folder: no path walk per file, and no limit on the depth.
@@ -458,6 +464,7 @@ private:
     bool m_badDate = false;
     time_t m_cutoff = 0;
     int m_level = std::clamp(m_opt.fLevel - '0', 0, 9);
+    bool m_stopped = false; // the walk was told to stop
     uint32_t m_directFolder = UINT32_MAX;
     std::string m_directPath;
 };
@@ -495,8 +502,10 @@ int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, con
     if (items.empty()) return ZE_NONE;
     Selector selector(options, probe, includes, excludes);
     if (selector.BadOptions()) return ZE_PARMS;
-    for (const std::string& n : items)
+    for (const std::string& n : items) {
+        if (selector.Stopped()) break;
         selector.AddName(n, sel);
+    }
     if (sel.Count == 0) return sel.LeftOut ? ZE_OPEN : ZE_NONE;
     return ZE_OK;
 }

@@ -11,13 +11,16 @@
 // symbolic links are stored as links (their target as data), never followed.
 //
 // One archive per run, written once. A run keeps its archive open across all its entries:
-// ArchiveEntry (or ZpArchive inside ZpOpenArchive/ZpCloseArchive) only selects the files
-// into compact records (about 100 bytes per entry); the archive is written when it is
-// closed by FinishArchive / ZpCloseArchive. While it is written, worker threads deflate the
-// files (long ones in 1 MiB pieces) a bounded distance ahead of the writer, which streams
-// each entry to the file and writes the central directory at the end; every call-back runs
-// on the calling thread. The service call-back fires once per file, in archive order,
-// right before that file is written; a stop answer ends the archive within that file.
+// ArchiveEntry (or ZpArchive inside ZpOpenArchive/ZpCloseArchive) selects the files into
+// compact records (about 100 bytes per entry). A call that selects a few entries leaves
+// them to be written when the archive is closed by FinishArchive / ZpCloseArchive; one that
+// selects more than 256 starts writing at that point and writes the rest of its entries
+// while it walks, before it returns. Either way worker threads deflate the files (long
+// ones in 1 MiB pieces) a bounded distance ahead of the writer, which streams each entry
+// to the file and writes the central directory at the end; every call-back runs on the
+// calling thread. The service call-back fires once per file, in archive order, right
+// before that file is written; a stop answer ends the archive within that file. Each call
+// names the files it selected and could not read, in walk order, in its own result.
 // What a run leaves behind:
 //   - an entry that ends with a zip error (nothing to do, bad name list, ...) queues
 //     nothing itself; the entries before it are still written by FinishArchive;
@@ -192,15 +195,16 @@ public:
     // ignored, "*.*" matches every name; a pattern with "/" inside is matched against the
     // full path, otherwise against the file name. No limit on the number of names.
     // When an archive opened by ZpOpenArchive for the same file is open, the files are
-    // queued in it and written by ZpCloseArchive; otherwise the archive is written before
-    // this returns. Returns a result code.
+    // queued in it and written by ZpCloseArchive (a long selection is written as it is
+    // walked); otherwise the archive is written before this returns. Returns a result code.
     int ZpArchive(const std::string& sZipFile, const std::vector<std::string>& names);
 
     // Keeps sZipFile open for several ZpArchive calls (closes any other one first,
     // writing it). Returns a result code (0 when open).
     int ZpOpenArchive(const std::string& sZipFile);
     // Writes the open archive (bKeep) or drops everything queued since ZpOpenArchive
-    // (!bKeep; result 0). Compression happens here; the service call-back fires per file.
+    // (!bKeep; result 0). What is not written yet is compressed here; the service
+    // call-back fires per file.
     // Returns a result code; 0 when no archive is open.
     int ZpCloseArchive(bool bKeep = true);
     // The errno behind the last archive that could not be opened or written (0: none known).
@@ -213,12 +217,13 @@ public:
     // installs the call-backs (service: status line + abort through RunState; comment: the
     // pending comment, for entry 0 only; password: the job's Password when set), sets the
     // options (level 9, recursion, encryption, incremental date), builds the name list and
-    // queues the files in the archive, which stays open for the next entries. Writes the
+    // queues the files in the archive (writing them as it walks when there are more than
+    // 256), which stays open for the next entries. Writes the
     // result's message with LogEvent, as the result table says, and returns it.
     ZipStepResult ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile, const std::string& sEntry,
                                int iEntryIndex);
-    // Ends the run's zip step: writes the archive (compressing every queued file; the
-    // service call-back fires here) or, with bKeep false, drops it (abandoned run). Writes
+    // Ends the run's zip step: writes the archive (compressing every file not written yet;
+    // the service call-back fires for them here) or, with bKeep false, drops it (abandoned run). Writes
     // the result's message with LogEvent and returns it. Call it once after the last
     // ArchiveEntry, also after an entry's zip error, so that the earlier entries are kept.
     ZipStepResult FinishArchive(const ZipJobValues& job, bool bKeep = true);

@@ -81,6 +81,66 @@ TEST_F(ZipEngineTest, UnreadableFileIsLeftOutWithResult18) {
     EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/", d + "/a.txt", d + "/z.txt"}));
 }
 
+// A long selection is written while it is walked: its files are announced and read within
+// the step, which still names every file it left out, in walk order, with its own code.
+TEST_F(ZipEngineTest, LongSelectionWrittenWhileWalkedNamesItsOwnLeftOutFiles) {
+    std::vector<std::string> files;
+    for (int f = 0; f < 3; ++f)
+        for (int i = 0; i < 300; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "sub%d/f%03d.txt", f, i);
+            files.push_back(
+                Put(name, std::string(static_cast<size_t>(i % 7) * 100, static_cast<char>('a' + f)) + name));
+        }
+    const std::string sFirst = WriteFile(App + "alone.txt", "named alone, unreadable once selected");
+    const std::string sEarly = files[10], sLate = files[700]; // before and long after the writing starts
+    const std::string sEmpty = Put("sub2/zz-empty.txt", "");  // never read: checked by the walk
+    auto late = std::make_shared<std::atomic<bool>>(false);
+    Probe.Open = [=](const std::string& sPath) {
+        if (sPath == sEarly || sPath == sLate || sPath == sEmpty || (*late && sPath == sFirst)) {
+            errno = EACCES;
+            return -1;
+        }
+        return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    };
+    RecordingOwner owner;
+    RunState::OwnerScope scope(&owner);
+    ZipJobValues job;
+    job.Subdirectories = true;
+    ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, sFirst, 0).Code, 0);
+    EXPECT_TRUE(owner.Messages.empty());
+    *late = true; // the first step's file fails when it is read, during the second step
+    ZipStepResult step = Engine.ArchiveEntry(job, ZipFile, Data, 1);
+    EXPECT_EQ(step.Code, ZE_OPEN);
+    EXPECT_FALSE(step.IsError);
+    // Written within the step, each file once, in archive order.
+    std::vector<std::string> expected = {sFirst + " (" + std::to_string(fs::file_size(sFirst)) + ")"};
+    for (const std::string& s : files)
+        if (s != sEarly) expected.push_back(s + " (" + std::to_string(fs::file_size(s)) + ")");
+    EXPECT_EQ(owner.Messages, expected);
+    std::string sLog = Log();
+    const size_t iEarly = sLog.find("  Not backed up: '" + sEarly + "': Permission denied");
+    const size_t iLate = sLog.find("  Not backed up: '" + sLate + "': Permission denied");
+    ASSERT_NE(iEarly, std::string::npos);
+    ASSERT_NE(iLate, std::string::npos);
+    EXPECT_LT(iEarly, iLate);
+    EXPECT_LT(iLate, sLog.find("  Not backed up: '" + sEmpty + "': Permission denied"));
+    EXPECT_EQ(sLog.find("Not backed up: '" + sFirst + "'"), std::string::npos); // the close names it
+
+    ZipStepResult finish = Engine.FinishArchive(job, true);
+    EXPECT_EQ(finish.Code, ZE_OPEN);
+    EXPECT_EQ(owner.Messages.size(), expected.size()); // nothing written twice
+    EXPECT_NE(Log().find("  Not backed up: '" + sFirst + "': Permission denied"), std::string::npos);
+    EXPECT_EQ(Shell("unzip -t '" + ZipFile + "'"), 0);
+    auto entries = ReadArchive(ZipFile);
+    EXPECT_EQ(entries.size(), files.size() - 2 + 4); // the tree's four folders
+    for (const std::string& s : files) {
+        if (s == sEarly || s == sLate) continue;
+        EXPECT_EQ(entries[Stored(s)], ReadFile(s)) << s;
+    }
+    EXPECT_EQ(entries.count(Stored(sLate)) + entries.count(Stored(sFirst)), 0u);
+}
+
 TEST_F(ZipEngineTest, FileVanishingBeforeCompressionIsLeftOut) {
     Put("a.txt", std::string(100000, 'a'));
     std::string sGone = Put("b.txt", "b");
