@@ -19,8 +19,6 @@ TEST_F(Files, PathTexts) {
     EXPECT_EQ(FilePathStripPath("/data/a.txt"), "a.txt");
     EXPECT_EQ(FilePathStripPath("/data/"), "");
     EXPECT_EQ(FilePathStripPath("D:a.txt"), "a.txt");
-    EXPECT_EQ(AddTrailingSlash("/x"), "/x/");
-    EXPECT_EQ(AddTrailingSlash("/x/"), "/x/");
     EXPECT_EQ(RemoveTrailingSlash("/"), "/");
     std::string s = Root + "sub/";
     uMkDir(Root + "sub");

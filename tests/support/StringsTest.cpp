@@ -62,7 +62,6 @@ TEST(Strings, ShortenForDisplayAndCharacterFilters) {
     std::string s49(49, 'x'), s51 = "/" + std::string(49, 'a') + "b";
     EXPECT_EQ(ShortenForDisplay(s49), s49);
     EXPECT_EQ(ShortenForDisplay(s51), "..." + s51.substr(7));
-    EXPECT_EQ(ShortenForDisplay(s51).size(), 47u);
     EXPECT_EQ(ShortenForDisplay(std::string(40, 'a') + "  tail end   "),
               "..." + std::string(31, 'a') + "  tail end"); // trimmed
     EXPECT_EQ(StripFileNameChars("My 'Job'; @#!$%^&*()\"x"), "MyJobx");
