@@ -79,11 +79,4 @@ TEST_F(FileFinderTest, LastWriteTimeIn100nsSince1601AndCompare) {
     EXPECT_EQ(later.Compare(later.HakHi() + 1, 0), -1);
 }
 
-TEST_F(FileFinderTest, TrimNullString) {
-    CFileFinder finder;
-    EXPECT_EQ(finder.TrimNullString(std::string("abc\0def", 7)), "abc");
-    EXPECT_EQ(finder.TrimNullString("plain"), "plain");
-    EXPECT_EQ(finder.TrimNullString(std::string("\0", 1)), "");
-}
-
 } // namespace

@@ -18,7 +18,9 @@ TEST_F(Rename, SameTargetRenamesOnlyTheJobsOwnArchives) {
     EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Docs", true));
     EXPECT_EQ(job.JobName(), "Docs");
     EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Docs.slj");
-    EXPECT_TRUE(Exists(job.FileName()));
+    CBackupJob moved;
+    ASSERT_FALSE(moved.OpenBackupJob(job.FileName()));
+    EXPECT_EQ(moved.FilesToZip(), Src + "a.txt\r\n"); // the file itself, moved
     EXPECT_FALSE(Exists(oldFile));
     for (const char* s : {"Docs.zip", "Docs_1.zip", "Docs_20270301(1).zip", "Docs_P270101.zip"})
         EXPECT_EQ(ReadFile(Tgt + s), std::string("Daily") + s);

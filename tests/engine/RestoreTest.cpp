@@ -28,16 +28,6 @@ void SetTime(const std::string& sPath, time_t t) {
     ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-// Bytes that do not compress, so that the middle of an archive is file data.
-std::string Noise(size_t n, unsigned uSeed) {
-    std::string s(n, '\0');
-    for (char& c : s) {
-        uSeed = uSeed * 1103515245u + 12345u;
-        c = static_cast<char>(uSeed >> 16);
-    }
-    return s;
-}
-
 class RestoreRun : public RunFixture {
 protected:
     std::string FileA, FileB, FileC;
@@ -115,7 +105,6 @@ TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
         const std::string sCopyOfC = sTo + "/" + pick.back().Name;
         ExpectRestored(sCopyOfC, "gamma");
         EXPECT_FALSE(Exists(sTo + "/" + Stored(FileB)));
-        EXPECT_TRUE(LogHas("-- Restore Docs --"));
         EXPECT_TRUE(LogHas("  Backup used: '" + backup.Path + "'"));
         EXPECT_TRUE(LogHas("  Restore completed"));
         fs::remove_all(Tgt);
@@ -251,14 +240,12 @@ TEST_F(RestoreRun, BackupsAreListedNewestFirstAndAnOlderOneRestoresItsContent) {
     std::vector<std::string> names;
     for (const auto& b : libRestore::ListBackups(job))
         names.push_back(b.Path.substr(Tgt.size()));
-    const std::vector<std::string> counted{"Docs.zip", "Docs_1.zip", "Docs_2.zip"};
-    const std::vector<std::string> dated{"Docs_20270314(1).zip", "Docs_P20270314.zip", "Docs_20270301.zip"};
-    std::vector<std::string> expect = counted;
-    expect.insert(expect.end(), dated.begin(), dated.end());
-    EXPECT_EQ(names, expect);
+    // Counted names first, then dated ones.
+    EXPECT_EQ(names, (std::vector<std::string>{"Docs.zip", "Docs_1.zip", "Docs_2.zip", "Docs_20270314(1).zip",
+                                               "Docs_P20270314.zip", "Docs_20270301.zip"}));
     job.SetKeepPeriod(CBackupJob::KeepDays);
     const auto backups = libRestore::ListBackups(job);
-    EXPECT_EQ(backups[0].Path, Tgt + dated[0]);
+    EXPECT_EQ(backups[0].Path, Tgt + "Docs_20270314(1).zip");
     EXPECT_EQ(backups[0].Size, fs::file_size(Tgt + "Docs.zip"));
     std::vector<libRestore::Entry> entries;
     std::string sError;
