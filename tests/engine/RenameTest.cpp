@@ -31,7 +31,6 @@ TEST_F(Rename, SameTargetRenamesOnlyTheJobsOwnArchives) {
 
 TEST_F(Rename, NewTargetMovesArchivesAndGetsItsSlash) {
     CBackupJob job = MakeJob("Mail", {});
-    job.SetTargetDirectoryRaw(Tgt);
     Touch(Tgt + "Mail.zip", "m");
     Touch(Tgt + "Mail2.zip", "neighbour");
     fs::create_directories(App + "new");

