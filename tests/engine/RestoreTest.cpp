@@ -17,12 +17,6 @@ namespace {
 
 constexpr time_t kOldTime = 1600000000; // an even second: exact in a zip's DOS time too
 
-struct stat StatOf(const std::string& sPath) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(sPath.c_str(), &st), 0) << sPath;
-    return st;
-}
-
 void SetTime(const std::string& sPath, time_t t) {
     const timespec times[2] = {{t, 0}, {t, 0}};
     ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
@@ -67,7 +61,7 @@ protected:
     // The restored file equals its source's bytes and time as they were backed up.
     void ExpectRestored(const std::string& sPath, const std::string& sBytes) {
         EXPECT_EQ(ReadFile(sPath), sBytes) << sPath;
-        EXPECT_EQ(StatOf(sPath).st_mtime, kOldTime) << sPath;
+        EXPECT_EQ(libFiles::ModTimeNs(sPath), kOldTime * 1000000000LL) << sPath;
     }
 };
 
@@ -90,7 +84,7 @@ TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
         EXPECT_EQ(r.Skipped, 1);
         ExpectRestored(FileA, sA);
         ExpectRestored(FileB, sB);
-        EXPECT_EQ(StatOf(FileA).st_mode & 0777, 0640u);
+        EXPECT_EQ(fs::status(FileA).permissions(), fs::perms(0640));
         // Only what the filter picked, below a folder of one's choice; a link comes back as a link.
         if (!bZip) fs::create_symlink("a.txt", Tgt + "src/ln.txt");
         std::string sError;

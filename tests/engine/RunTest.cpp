@@ -11,8 +11,6 @@
 #include "support/libFiles.h"
 
 #include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace runtest;
 using UserInteraction::Answer;
@@ -415,11 +413,10 @@ class TargetRules : public RunFixture {
 protected:
     // Runs from inside the source folder, so that a relative name would resolve to something real.
     bool RunFromSource(CBackupJob& job) {
-        char sOld[4096];
-        if (::getcwd(sOld, sizeof sOld) == nullptr) return false;
-        EXPECT_EQ(::chdir(Src.c_str()), 0);
+        const fs::path old = fs::current_path();
+        fs::current_path(Src);
         const bool bAbandoned = BackupRun::ExecuteBackupNow(job, nullptr);
-        EXPECT_EQ(::chdir(sOld), 0);
+        fs::current_path(old);
         return bAbandoned;
     }
 };

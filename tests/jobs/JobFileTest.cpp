@@ -184,25 +184,19 @@ TEST_F(JobFile, ReadingRulesOfTheConfigSection) {
     EXPECT_EQ(with("DayOfMonth=0\r\n").DayOfMonth(), 1);
     EXPECT_EQ(with("Frequency=9\r\nDayOfWeek=254\r\n").Frequency(), 4);
     EXPECT_EQ(with("Frequency=0\r\nDayOfWeek=254\r\n").Frequency(), 1);
-    {
-        CBackupJob job = with("Frequency=1\r\nDayOfWeek=62\r\n");
-        EXPECT_EQ(job.Frequency(), 2) << "a daily job with a partial mask is weekly";
-        EXPECT_EQ(job.DayOfWeek(), 62);
-    }
+    const CBackupJob partial = with("Frequency=1\r\nDayOfWeek=62\r\n");
+    EXPECT_EQ(partial.Frequency(), 2) << "a daily job with a partial mask is weekly";
+    EXPECT_EQ(partial.DayOfWeek(), 62);
     EXPECT_EQ(with("DayOfWeek=1000\r\n").DayOfWeek(), 254);
     EXPECT_EQ(with("DayOfWeek=0\r\n").DayOfWeek(), 2);
-    {
-        CBackupJob job = with("KeepPeriod=weeks\r\nKeepCount=45\r\n");
-        EXPECT_EQ(job.KeepPeriod(), 2);
-        EXPECT_EQ(job.NumberCopies(), 30);
-    }
+    const CBackupJob weeks = with("KeepPeriod=weeks\r\nKeepCount=45\r\n");
+    EXPECT_EQ(weeks.KeepPeriod(), 2);
+    EXPECT_EQ(weeks.NumberCopies(), 30);
     EXPECT_EQ(with("KeepPeriod=Days\r\nKeepCount=0\r\n").NumberCopies(), 1);
     EXPECT_EQ(with("KeepPeriod=Copies\r\nKeepCount=150\r\n").NumberCopies(), 99);
-    {
-        CBackupJob job = with("KeepCount=0\r\n");
-        EXPECT_EQ(job.KeepPeriod(), 0);
-        EXPECT_EQ(job.NumberCopies(), 0);
-    }
+    const CBackupJob none = with("KeepCount=0\r\n");
+    EXPECT_EQ(none.KeepPeriod(), 0);
+    EXPECT_EQ(none.NumberCopies(), 0);
     for (const char* s : {"True", "-1", "1", "2.5", "\"True\""})
         EXPECT_TRUE(with(std::string("Compress=") + s + "\r\n").Compress()) << s;
     for (const char* s : {"", "0", "False", "TRUE", "true", "abc"})
@@ -222,16 +216,14 @@ TEST_F(JobFile, ReadingRulesOfTheConfigSection) {
     EXPECT_TRUE(with("Suspended=True\r\n").Suspended());
     EXPECT_TRUE(with("ParseSubDir=1\r\n").Subdirectories());
     EXPECT_TRUE(with("Incremental=-1\r\n").Incremental());
-    EXPECT_TRUE(with("Verify=-1\r\n").Verify());
-    {
-        // Written once turned on, and kept (as off) when turned off again.
-        CBackupJob job = with("Verify=-1\r\n");
-        job.SetVerify(false);
-        ASSERT_FALSE(job.SaveBackupJobIniFile());
-        IniFile ini;
-        ASSERT_TRUE(ini.Load(job.FileName()));
-        EXPECT_EQ(ini.Get("Config", "Verify"), "0");
-    }
+    // Verify is written once turned on, and kept (as off) when turned off again.
+    CBackupJob verified = with("Verify=-1\r\n");
+    EXPECT_TRUE(verified.Verify());
+    verified.SetVerify(false);
+    ASSERT_FALSE(verified.SaveBackupJobIniFile());
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(verified.FileName()));
+    EXPECT_EQ(ini.Get("Config", "Verify"), "0");
 
     // Keys missing: the values a missing key gives (fields in Definition's order).
     EXPECT_EQ(Definition(with("")), "Hand|Jan-01-1900 00:00|-1|0|00:00|2|2|1|0|0|0|0||0|0|0|||||||0")
