@@ -27,6 +27,11 @@ TEST_F(Rename, SameTargetRenamesOnlyTheJobsOwnArchives) {
     for (const char* s : {"DailyDocs2.zip", "DailyDocs2_1.zip", "DailyDocsOld.zip", "DailyDocs_notes.zip"})
         EXPECT_EQ(ReadFile(Tgt + s), s);
     EXPECT_FALSE(Exists(Tgt + "Docs2.zip"));
+
+    // A change of letter case alone is a new file name.
+    EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "docs", true));
+    EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "docs.slj");
+    EXPECT_EQ(EntryNames(appMisc::JobFolder()), std::set<std::string>{"docs.slj"});
 }
 
 TEST_F(Rename, NewTargetMovesArchivesAndGetsItsSlash) {
@@ -76,13 +81,4 @@ TEST_F(Rename, UnsafeNamesAndAnotherJobsFileAreRefused) {
     EXPECT_EQ(ReadFile(other.FileName()), before);
     EXPECT_TRUE(Exists(appMisc::JobFolder() + "Mail.slj"));
     EXPECT_EQ(job.JobName(), "Mail");
-}
-
-TEST_F(Rename, ACaseChangeIsANewFileName) {
-    CBackupJob job = MakeJob("mail", {});
-    ASSERT_FALSE(job.SaveBackupJobIniFile());
-    EXPECT_TRUE(BackupRun::RenameJob(job, Tgt, "Mail", true));
-    EXPECT_EQ(job.FileName(), appMisc::JobFolder() + "Mail.slj");
-    EXPECT_TRUE(Exists(appMisc::JobFolder() + "Mail.slj"));
-    EXPECT_FALSE(Exists(appMisc::JobFolder() + "mail.slj"));
 }

@@ -4,10 +4,8 @@
 #include "ScriptedProbe.h"
 
 #include "engine/CBackupJobRun.h"
-#include "engine/libCopy.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/StowError.h"
-#include "support/appMisc.h"
 #include "support/libFiles.h"
 
 #include <cstdlib>
@@ -92,7 +90,6 @@ TEST_F(CopyRun, CountsFilesAndBytesOverEntriesAndRecordsTheRun) {
 TEST_F(CopyRun, NothingToCopyLogsZerosAndAFirstRunCountsOne) {
     fs::create_directories(Src + "empty");
     CBackupJob job = MakeJob("Docs", {Src + "empty/*.doc"}, false);
-    ASSERT_EQ(job.RunCount(), -1);
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
     EXPECT_EQ(LogLines().back(), "  Copied 0 files totaling 0 bytes");
     EXPECT_EQ(job.RunCount(), 1);

@@ -18,7 +18,6 @@ protected:
                                                     "True\r\n3\r\nsecret\r\nFalse\r\n\r\n/src/a\r\n");
         CBackupJob job;
         EXPECT_FALSE(job.OpenBackupJob(sPath));
-        EXPECT_FALSE(job.Changed());
         return job;
     }
 };

@@ -1,6 +1,5 @@
 #include "common/TempAppFolder.h"
 #include "support/appPreferences.h"
-#include "support/libIni.h"
 
 #include <gtest/gtest.h>
 
