@@ -357,9 +357,8 @@ TEST_F(DiskRun, AnyOtherErrorIsAFatalReport) {
     };
     CBackupJob job = MakeJob("Docs", {a});
     EXPECT_THROW(BackupRun::ExecuteBackupNow(job, nullptr, Probe), libErrorHandler::FatalApplicationError);
-    const std::string sReport = ReadFile(libLog::ErrorFileName());
-    EXPECT_NE(sReport.find("CBackupJob"), std::string::npos);
-    EXPECT_NE(sReport.find("ExecuteBackupNow()"), std::string::npos);
+    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: CBackupJob/ExecuteBackupNow()."),
+              std::string::npos);
     EXPECT_EQ(RunState::Owner(), nullptr);
 }
 

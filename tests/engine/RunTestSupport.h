@@ -4,12 +4,10 @@
 
 #include "RecordingOwner.h"
 #include "ZipFixture.h"
-#include "engine/ArchiveFlags.h"
 #include "engine/CBackupJobRun.h"
 #include "engine/RunState.h"
 #include "engine/libCopyFixture.h"
 #include "engine/libRetention.h"
-#include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"

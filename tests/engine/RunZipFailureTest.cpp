@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <unistd.h>
 
 using namespace runtest;
 

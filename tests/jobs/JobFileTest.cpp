@@ -337,7 +337,6 @@ TEST_F(JobFile, AnyBytesReadBackEqual) {
         ASSERT_FALSE(job.SaveBackupJobIniFile());
         CBackupJob back = Load(job.FileName());
         ASSERT_EQ(back.Password(), sPassword) << "password " << i;
-        EXPECT_EQ(back.FilesToZip(), job.FilesToZip());
     }
 }
 
@@ -349,8 +348,7 @@ TEST_F(JobFile, FilesWrittenWithThePlainScrambledFormStillRead) {
     EXPECT_EQ(job.Password(), "Secret 1!");
     // And a save writes them the same way.
     ASSERT_FALSE(job.SaveBackupJobIniFile());
-    std::string sText = ReadFile(job.FileName());
-    EXPECT_NE(sText.find("\r\nPassword=" + sScrambled + "\r\n"), std::string::npos);
+    EXPECT_NE(ReadFile(job.FileName()).find("\r\nPassword=" + sScrambled + "\r\n"), std::string::npos);
     EXPECT_EQ(CBackupJob::PasswordToFileValue(""), "") << "an empty password is an empty value";
     // Every single-byte password whose scrambled byte a line can carry keeps the plain form.
     int iPlain = 0;

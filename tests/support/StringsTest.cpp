@@ -6,7 +6,6 @@ using namespace libStrings;
 
 TEST(Strings, StrToIntRangeRoundsHalfEvenAndClamps) {
     EXPECT_EQ(StrToIntRange("300", 0, 255), 255);
-    EXPECT_EQ(StrToIntRange("abc", 0, 255), 0);
     EXPECT_EQ(StrToIntRange("-7", 0, 3), 0);
     EXPECT_EQ(StrToIntRange("", 5, 9), 5);
     EXPECT_EQ(StrToIntRange("2.5", 0, 9), 2);
