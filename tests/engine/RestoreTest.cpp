@@ -17,25 +17,9 @@ namespace {
 
 constexpr time_t kOldTime = 1600000000; // an even second: exact in a zip's DOS time too
 
-struct stat StatOf(const std::string& sPath) {
-    struct stat st {};
-    EXPECT_EQ(::lstat(sPath.c_str(), &st), 0) << sPath;
-    return st;
-}
-
 void SetTime(const std::string& sPath, time_t t) {
     const timespec times[2] = {{t, 0}, {t, 0}};
     ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
-}
-
-// Bytes that do not compress, so that the middle of an archive is file data.
-std::string Noise(size_t n, unsigned uSeed) {
-    std::string s(n, '\0');
-    for (char& c : s) {
-        uSeed = uSeed * 1103515245u + 12345u;
-        c = static_cast<char>(uSeed >> 16);
-    }
-    return s;
 }
 
 class RestoreRun : public RunFixture {
@@ -77,7 +61,7 @@ protected:
     // The restored file equals its source's bytes and time as they were backed up.
     void ExpectRestored(const std::string& sPath, const std::string& sBytes) {
         EXPECT_EQ(ReadFile(sPath), sBytes) << sPath;
-        EXPECT_EQ(StatOf(sPath).st_mtime, kOldTime) << sPath;
+        EXPECT_EQ(libFiles::ModTimeNs(sPath), kOldTime * 1000000000LL) << sPath;
     }
 };
 
@@ -100,7 +84,7 @@ TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
         EXPECT_EQ(r.Skipped, 1);
         ExpectRestored(FileA, sA);
         ExpectRestored(FileB, sB);
-        EXPECT_EQ(StatOf(FileA).st_mode & 0777, 0640u);
+        EXPECT_EQ(fs::status(FileA).permissions(), fs::perms(0640));
         // Only what the filter picked, below a folder of one's choice; a link comes back as a link.
         if (!bZip) fs::create_symlink("a.txt", Tgt + "src/ln.txt");
         std::string sError;
@@ -115,7 +99,6 @@ TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
         const std::string sCopyOfC = sTo + "/" + pick.back().Name;
         ExpectRestored(sCopyOfC, "gamma");
         EXPECT_FALSE(Exists(sTo + "/" + Stored(FileB)));
-        EXPECT_TRUE(LogHas("-- Restore Docs --"));
         EXPECT_TRUE(LogHas("  Backup used: '" + backup.Path + "'"));
         EXPECT_TRUE(LogHas("  Restore completed"));
         fs::remove_all(Tgt);
@@ -251,14 +234,12 @@ TEST_F(RestoreRun, BackupsAreListedNewestFirstAndAnOlderOneRestoresItsContent) {
     std::vector<std::string> names;
     for (const auto& b : libRestore::ListBackups(job))
         names.push_back(b.Path.substr(Tgt.size()));
-    const std::vector<std::string> counted{"Docs.zip", "Docs_1.zip", "Docs_2.zip"};
-    const std::vector<std::string> dated{"Docs_20270314(1).zip", "Docs_P20270314.zip", "Docs_20270301.zip"};
-    std::vector<std::string> expect = counted;
-    expect.insert(expect.end(), dated.begin(), dated.end());
-    EXPECT_EQ(names, expect);
+    // Counted names first, then dated ones.
+    EXPECT_EQ(names, (std::vector<std::string>{"Docs.zip", "Docs_1.zip", "Docs_2.zip", "Docs_20270314(1).zip",
+                                               "Docs_P20270314.zip", "Docs_20270301.zip"}));
     job.SetKeepPeriod(CBackupJob::KeepDays);
     const auto backups = libRestore::ListBackups(job);
-    EXPECT_EQ(backups[0].Path, Tgt + dated[0]);
+    EXPECT_EQ(backups[0].Path, Tgt + "Docs_20270314(1).zip");
     EXPECT_EQ(backups[0].Size, fs::file_size(Tgt + "Docs.zip"));
     std::vector<libRestore::Entry> entries;
     std::string sError;

@@ -3,18 +3,16 @@
 // temporary application folder, a job built in memory, and zip archives read back with libzip.
 
 #include "RecordingOwner.h"
-#include "engine/ArchiveFlags.h"
+#include "ZipFixture.h"
 #include "engine/CBackupJobRun.h"
 #include "engine/RunState.h"
 #include "engine/libCopyFixture.h"
 #include "engine/libRetention.h"
-#include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
 
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -27,6 +25,8 @@
 namespace runtest {
 
 namespace fs = std::filesystem;
+using ziptest::Noise;
+using ziptest::Stored;
 
 class RunFixture : public copytest::CopyFixture {
 protected:
@@ -76,15 +76,7 @@ protected:
 
     // The entry names of a zip archive (empty when it cannot be opened).
     static std::set<std::string> ZipNames(const std::string& sZip) {
-        std::set<std::string> names;
-        int iErr = 0;
-        zip_t* za = zip_open(sZip.c_str(), ZIP_RDONLY, &iErr);
-        if (za == nullptr) return names;
-        const zip_int64_t n = zip_get_num_entries(za, 0);
-        for (zip_int64_t i = 0; i < n; ++i)
-            names.insert(zip_get_name(za, static_cast<zip_uint64_t>(i), 0));
-        zip_discard(za);
-        return names;
+        return ziptest::Names(ziptest::ReadArchive(sZip));
     }
     // The names in a folder (temporary folders included).
     static std::set<std::string> EntryNames(const std::string& sFolder) {
@@ -93,9 +85,6 @@ protected:
             names.insert(e.path().filename().string());
         return names;
     }
-    // The stored name of a file: its full path without the leading "/".
-    static std::string Stored(const std::string& sPath) { return sPath.substr(1); }
-
     static void SetModTime(const std::string& sPath, double dSerial) {
         struct utimbuf t {};
         t.actime = t.modtime = libDates::ToTimeT(dSerial);

@@ -6,8 +6,6 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <random>
-#include <unistd.h>
 
 using namespace runtest;
 
@@ -75,12 +73,7 @@ TEST_F(FailedZipRun, AFullDiskFailsTheRunAndNamesTheArchive) {
         ~Unmount() { (void)!std::system(("umount '" + Dir + "'").c_str()); }
     } unmount{sSmall};
     PutEarlier(sSmall);
-    // Bytes deflate cannot shrink, more than the disk holds.
-    std::string sNoise(3u << 20, '\0');
-    std::mt19937 gen(7);
-    for (char& ch : sNoise)
-        ch = static_cast<char>(gen());
-    Source("big.bin", sNoise);
+    Source("big.bin", Noise(3u << 20, 7)); // more than the disk holds, and deflate cannot shrink it
     CBackupJob job = MakeJob("Docs", {Src + "big.bin"});
     job.SetTargetDirectoryRaw(sSmall);
     job.SetNumberCopies(3);

@@ -13,15 +13,14 @@
 #include "support/appMisc.h"
 #include "support/appPreferences.h"
 #include "support/libErrorHandler.h"
+#include "support/libFiles.h"
 #include "support/libLog.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
 #include <string>
@@ -147,11 +146,6 @@ std::string Mutate(std::string s, std::mt19937_64& rng) {
     return s;
 }
 
-void WriteFile(const std::string& sPath, const std::string& sBytes) {
-    std::ofstream out(sPath, std::ios::binary | std::ios::trunc);
-    out << sBytes;
-}
-
 void ExerciseJob(const std::string& sFile) {
     CBackupJob job;
     job.OpenBackupJob(sFile);
@@ -198,7 +192,7 @@ int main(int argc, char** argv) {
         g_index = i;
         g_input = Mutate(Seeds()[iSeed], rng);
         const bool bJob = iSeed < 2;
-        WriteFile(bJob ? sJob : sPrefs, g_input);
+        libFiles::WriteWholeFileAtomic(bJob ? sJob : sPrefs, g_input);
         ::alarm(kSecondsPerInput);
         try {
             if (bJob)

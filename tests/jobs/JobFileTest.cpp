@@ -5,7 +5,6 @@
 #include "jobs/CBackupJob.h"
 #include "support/libDates.h"
 #include "support/libIni.h"
-#include "support/libStrings.h"
 
 #include <gtest/gtest.h>
 
@@ -85,7 +84,6 @@ TEST_F(JobFile, EveryFieldSurvivesASaveAndALoad) {
     ExpectSameDefinition(job, back);
     EXPECT_EQ(libDates::Format(back.DateLastSuccess(), "mmm-dd-yyyy hh:mm"), "Dec-04-2001 18:33");
     EXPECT_TRUE(back.Changed()) << "an INI load leaves Changed as Clear left it";
-    EXPECT_EQ(back.FileName(), job.FileName());
 
     // Values far beyond the old 254/127-character read limits come back whole.
     CBackupJob longJob = FullJob("Long");
@@ -93,9 +91,7 @@ TEST_F(JobFile, EveryFieldSurvivesASaveAndALoad) {
     while (sDeep.size() < 1500)
         sDeep += "/a folder with a long name";
     longJob.SetFilesToZip(sDeep + "\r\n" + sDeep + "/*.doc\r\n");
-    longJob.SetTargetDirectoryRaw(sDeep + "/");
     longJob.SetPreBackupCommand(std::string(700, 'p'));
-    longJob.SetPostBackupCommand(std::string(300, 'q') + " end");
     longJob.SetPassword(std::string(400, 'w'));
     ASSERT_FALSE(longJob.SaveBackupJobIniFile());
     ExpectSameDefinition(longJob, Load(longJob.FileName()));
@@ -186,25 +182,19 @@ TEST_F(JobFile, ReadingRulesOfTheConfigSection) {
     EXPECT_EQ(with("DayOfMonth=0\r\n").DayOfMonth(), 1);
     EXPECT_EQ(with("Frequency=9\r\nDayOfWeek=254\r\n").Frequency(), 4);
     EXPECT_EQ(with("Frequency=0\r\nDayOfWeek=254\r\n").Frequency(), 1);
-    {
-        CBackupJob job = with("Frequency=1\r\nDayOfWeek=62\r\n");
-        EXPECT_EQ(job.Frequency(), 2) << "a daily job with a partial mask is weekly";
-        EXPECT_EQ(job.DayOfWeek(), 62);
-    }
+    const CBackupJob partial = with("Frequency=1\r\nDayOfWeek=62\r\n");
+    EXPECT_EQ(partial.Frequency(), 2) << "a daily job with a partial mask is weekly";
+    EXPECT_EQ(partial.DayOfWeek(), 62);
     EXPECT_EQ(with("DayOfWeek=1000\r\n").DayOfWeek(), 254);
     EXPECT_EQ(with("DayOfWeek=0\r\n").DayOfWeek(), 2);
-    {
-        CBackupJob job = with("KeepPeriod=weeks\r\nKeepCount=45\r\n");
-        EXPECT_EQ(job.KeepPeriod(), 2);
-        EXPECT_EQ(job.NumberCopies(), 30);
-    }
+    const CBackupJob weeks = with("KeepPeriod=weeks\r\nKeepCount=45\r\n");
+    EXPECT_EQ(weeks.KeepPeriod(), 2);
+    EXPECT_EQ(weeks.NumberCopies(), 30);
     EXPECT_EQ(with("KeepPeriod=Days\r\nKeepCount=0\r\n").NumberCopies(), 1);
     EXPECT_EQ(with("KeepPeriod=Copies\r\nKeepCount=150\r\n").NumberCopies(), 99);
-    {
-        CBackupJob job = with("KeepCount=0\r\n");
-        EXPECT_EQ(job.KeepPeriod(), 0);
-        EXPECT_EQ(job.NumberCopies(), 0);
-    }
+    const CBackupJob none = with("KeepCount=0\r\n");
+    EXPECT_EQ(none.KeepPeriod(), 0);
+    EXPECT_EQ(none.NumberCopies(), 0);
     for (const char* s : {"True", "-1", "1", "2.5", "\"True\""})
         EXPECT_TRUE(with(std::string("Compress=") + s + "\r\n").Compress()) << s;
     for (const char* s : {"", "0", "False", "TRUE", "true", "abc"})
@@ -224,16 +214,14 @@ TEST_F(JobFile, ReadingRulesOfTheConfigSection) {
     EXPECT_TRUE(with("Suspended=True\r\n").Suspended());
     EXPECT_TRUE(with("ParseSubDir=1\r\n").Subdirectories());
     EXPECT_TRUE(with("Incremental=-1\r\n").Incremental());
-    EXPECT_TRUE(with("Verify=-1\r\n").Verify());
-    {
-        // Written once turned on, and kept (as off) when turned off again.
-        CBackupJob job = with("Verify=-1\r\n");
-        job.SetVerify(false);
-        ASSERT_FALSE(job.SaveBackupJobIniFile());
-        IniFile ini;
-        ASSERT_TRUE(ini.Load(job.FileName()));
-        EXPECT_EQ(ini.Get("Config", "Verify"), "0");
-    }
+    // Verify is written once turned on, and kept (as off) when turned off again.
+    CBackupJob verified = with("Verify=-1\r\n");
+    EXPECT_TRUE(verified.Verify());
+    verified.SetVerify(false);
+    ASSERT_FALSE(verified.SaveBackupJobIniFile());
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(verified.FileName()));
+    EXPECT_EQ(ini.Get("Config", "Verify"), "0");
 
     // Keys missing: the values a missing key gives (fields in Definition's order).
     EXPECT_EQ(Definition(with("")), "Hand|Jan-01-1900 00:00|-1|0|00:00|2|2|1|0|0|0|0||0|0|0|||||||0")
@@ -257,18 +245,15 @@ TEST_F(JobFile, ListSections) {
     EXPECT_EQ(job.ExcludeSpec(), "*.o\r\n");
     EXPECT_EQ(job.OneShotDates(), "Jan-05-2030 08:30\r\nFeb-01-2030 10:00\r\n") << "non-dates dropped, empty ends";
 
-    // A job without sources saves one empty File_0; empty exclude and one-shot lists save no keys.
+    // An empty exclude list saves its section without keys (the other lists: the exact layout).
     CBackupJob empty;
     empty.CopyJob(CBackupJob(), "Empty");
     ASSERT_FALSE(empty.SaveBackupJobIniFile());
     IniFile ini;
     ASSERT_TRUE(ini.Load(empty.FileName()));
-    EXPECT_EQ(ini.Keys("Source"), std::vector<std::string>{"File_0"});
     EXPECT_TRUE(ini.HasSection("Exclude"));
     EXPECT_TRUE(ini.Keys("Exclude").empty());
-    EXPECT_TRUE(ini.Keys("OneShot").empty());
     EXPECT_EQ(ini.Get("Config", "DateLastRun"), "Jan-01-1900 00:00") << "a job that never ran";
-    EXPECT_EQ(ini.Get("Config", "SizeLastRun"), "-1");
     EXPECT_EQ(Load(empty.FileName()).DateLastRun(), CBackupJob::NotComputed);
 }
 
@@ -309,12 +294,6 @@ TEST_F(JobFile, LineLayout) {
     }
     // Truncated after the name: the rest takes defaults.
     EXPECT_EQ(Load(WriteFile(App + "BackupJobs/e.slj", "Only a name")).JobName(), "Only a name");
-    // A daily job whose mask lost every weekday is weekly and never runs.
-    CBackupJob job = Load(WriteFile(App + "BackupJobs/d.slj", "D\r\nJan-01-2020 10:00\r\n10:00\r\n1\r\n0\r\n1\r\n"
-                                                              "True\r\n3\r\n\r\nFalse\r\n\r\n"));
-    EXPECT_EQ(job.Frequency(), 2);
-    EXPECT_EQ(job.DayOfWeek(), 0);
-    EXPECT_EQ(job.DateTimeNextRun(), CBackupJob::FarFuture);
 }
 
 // ---------------------------------------------------------------- passwords
@@ -323,21 +302,14 @@ TEST_F(JobFile, AnyBytesReadBackEqual) {
     std::vector<std::string> passwords;
     for (int c = 0; c < 256; ++c)
         passwords.push_back(std::string(1, static_cast<char>(c)));
-    const unsigned char k = CBackupJob::PasswordScrambleKey;
-    auto pw = [&](std::initializer_list<int> bytes) {
-        std::string s;
-        for (int b : bytes)
-            s += static_cast<char>(b ^ k); // given as their scrambled bytes
-        return s;
-    };
-    passwords.push_back(pw({' ', 'a', ' '}));           // blanks at both ends once scrambled
-    passwords.push_back(pw({'\t', 'a'}));               // a leading tab
-    passwords.push_back(pw({'"', 'a', 'b', '"'}));      // wrapped in double quotes
-    passwords.push_back(pw({'\'', 'x', '\''}));         // wrapped in single quotes
-    passwords.push_back(pw({'"', '"'}));                // just the quotes
-    passwords.push_back(pw({'a', 0, 'b', '\r', '\n'})); // NUL, CR, LF
-    passwords.push_back(pw({' ', '4', '1'}));           // looks like the escaped form
-    passwords.push_back(pw({'"', 'x', '\''}));          // quotes that do not match
+    // Given as their scrambled bytes: blanks at both ends, a leading tab, wrapped in double or single
+    // quotes, just the quotes, NUL CR LF, what looks like the escaped form, quotes that do not match.
+    using namespace std::string_literals;
+    for (std::string s : {" a "s, "\ta"s, "\"ab\""s, "'x'"s, "\"\""s, "a\0b\r\n"s, " 41"s, "\"x'"s}) {
+        for (char& c : s)
+            c = static_cast<char>(c ^ CBackupJob::PasswordScrambleKey);
+        passwords.push_back(s);
+    }
     std::mt19937 rng(20270310);
     for (int i = 0; i < 200; ++i) {
         std::string s(rng() % 24, '\0');
@@ -365,21 +337,18 @@ TEST_F(JobFile, AnyBytesReadBackEqual) {
         ASSERT_FALSE(job.SaveBackupJobIniFile());
         CBackupJob back = Load(job.FileName());
         ASSERT_EQ(back.Password(), sPassword) << "password " << i;
-        EXPECT_EQ(back.FilesToZip(), job.FilesToZip());
     }
 }
 
 TEST_F(JobFile, FilesWrittenWithThePlainScrambledFormStillRead) {
     const std::string sScrambled = CBackupJob::ScramblePassword("Secret 1!");
-    EXPECT_EQ(CBackupJob::ScramblePassword(sScrambled), "Secret 1!");
     EXPECT_EQ(static_cast<unsigned char>(sScrambled[0]), static_cast<unsigned char>('S' ^ 0xA5));
     // An existing file holds the scrambled bytes as they are.
     CBackupJob job = Load(IniJob("Password=" + sScrambled + "\r\n"));
     EXPECT_EQ(job.Password(), "Secret 1!");
     // And a save writes them the same way.
     ASSERT_FALSE(job.SaveBackupJobIniFile());
-    std::string sText = ReadFile(job.FileName());
-    EXPECT_NE(sText.find("\r\nPassword=" + sScrambled + "\r\n"), std::string::npos);
+    EXPECT_NE(ReadFile(job.FileName()).find("\r\nPassword=" + sScrambled + "\r\n"), std::string::npos);
     EXPECT_EQ(CBackupJob::PasswordToFileValue(""), "") << "an empty password is an empty value";
     // Every single-byte password whose scrambled byte a line can carry keeps the plain form.
     int iPlain = 0;
@@ -476,23 +445,6 @@ TEST_F(JobFile, ANameFromTheFileNeverMovesTheSave) {
         found.push_back(e.path().string());
     EXPECT_EQ(found.size(), 2u) << "only the folder and the one job file";
     EXPECT_FALSE(std::filesystem::exists(App + "../outside.slj"));
-}
-
-TEST_F(JobFile, ARenameMovesTheJobFileAndNeverOverAnotherJob) {
-    CBackupJob job = FullJob("Mail");
-    ASSERT_FALSE(job.SaveBackupJobIniFile());
-    const std::string sOther = IniJob("", "", "Other.slj");
-    for (const char* sName : {"", ".", "..", "a/b", "Other"}) {
-        EXPECT_FALSE(job.RenameJobFile("/elsewhere", sName)) << sName;
-        EXPECT_EQ(job.JobName(), "Mail");
-        EXPECT_EQ(job.TargetDirectory(), "/backup/target dir/");
-    }
-    EXPECT_TRUE(job.RenameJobFile("/new/target", "Post"));
-    EXPECT_EQ(job.TargetDirectory(), "/new/target/");
-    EXPECT_EQ(job.FileName(), App + "BackupJobs/Post.slj");
-    EXPECT_FALSE(Exists(App + "BackupJobs/Mail.slj"));
-    EXPECT_EQ(Load(App + "BackupJobs/Post.slj").NumberCopies(), 12); // the file itself, moved
-    EXPECT_EQ(Load(sOther).JobName(), "Hand");
 }
 
 } // namespace

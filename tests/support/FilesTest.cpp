@@ -19,8 +19,6 @@ TEST_F(Files, PathTexts) {
     EXPECT_EQ(FilePathStripPath("/data/a.txt"), "a.txt");
     EXPECT_EQ(FilePathStripPath("/data/"), "");
     EXPECT_EQ(FilePathStripPath("D:a.txt"), "a.txt");
-    EXPECT_EQ(AddTrailingSlash("/x"), "/x/");
-    EXPECT_EQ(AddTrailingSlash("/x/"), "/x/");
     EXPECT_EQ(RemoveTrailingSlash("/"), "/");
     std::string s = Root + "sub/";
     uMkDir(Root + "sub");
@@ -102,10 +100,8 @@ TEST_F(Files, CopyKeepsTimeAndModeAndOverwritesReadOnlyTarget) {
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(ModTimeNs(Root + "dst/src.bin"), 1500000000LL * 1000000000 + 987654321);
     EXPECT_EQ(FileLen(Root + "dst/src.bin"), big.size());
-    int n = 0;
-    for (auto& e : std::filesystem::directory_iterator(Root + "dst"))
-        (void)e, ++n;
-    EXPECT_EQ(n, 1); // no temporary file left
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Root + "dst"), std::filesystem::directory_iterator()),
+              1); // no temporary file left
     // A missing source and a missing target folder raise classic errors and leave nothing.
     try {
         CopyFileAtomic(Root + "absent", Root + "dst/x");
