@@ -4,6 +4,7 @@
 #include "ScriptedProbe.h"
 
 #include "engine/CBackupJobRun.h"
+#include "engine/libCopy.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/StowError.h"
 #include "support/libFiles.h"
@@ -103,19 +104,28 @@ TEST_F(CopyRun, NothingToCopyLogsZerosAndAFirstRunCountsOne) {
     EXPECT_TRUE(Exists(Tgt + "empty/a.doc"));
 }
 
-// The rotation itself is the log's; here a run starts it at the preference's limit.
-TEST_F(CopyRun, ARunStartsANewLogGenerationPastTheLimit) {
-    Source("Y/f.txt", "f");
+TEST_F(CopyRun, AYearOfDailyNoChangeRunsKeepsTheLogBounded) {
+    // 40 folders with long names: about 12 KB of folder lines a run, over 4 MB a year.
+    for (int i = 0; i < 40; ++i)
+        Source("Y/" + std::string(200, static_cast<char>('a' + i % 26)) + std::to_string(i) + "/f.txt", "f");
     appPreferences::MaxLogSizeMB = 1;
-    const std::string sLog = libLog::LogFileName(), sOld(1u << 20, 'o');
-    WriteFile(sLog, sOld);
     CBackupJob job = MakeJob("Daily", {Src + "Y/*.*"}, false);
-    ASSERT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_FALSE(Exists(sLog + ".1")) << "exactly the limit is not past it";
-    const std::string sFirst = ReadFile(sLog);
-    ASSERT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_EQ(ReadFile(sLog + ".1"), sFirst);
-    EXPECT_EQ(LogLines().front(), "-- Daily " + Dashes(55));
+    job.SetCopyStyle(libCopy::CopyUpdate);
+    const double dFirstDay = libDates::Now();
+    const std::string sLog = libLog::LogFileName();
+    uint64_t lLargest = 0;
+    int iRotations = 0;
+    for (int iDay = 0; iDay < 365; ++iDay) {
+        libDates::SetClock(dFirstDay + iDay);
+        const uint64_t lBefore = libFiles::FileLen(sLog);
+        ASSERT_FALSE(BackupRun::ExecuteBackupNow(job));
+        if (libFiles::FileLen(sLog) < lBefore) ++iRotations;
+        lLargest = std::max(lLargest, libFiles::FileLen(sLog) + libFiles::FileLen(sLog + ".1"));
+    }
+    EXPECT_FALSE(job.Failure());
+    EXPECT_GE(iRotations, 3);
+    // At most two generations, each the limit and one run's lines.
+    EXPECT_LE(lLargest, 2 * ((1u << 20) + 16 * 1024));
 }
 
 // ---- abandon paths ----
