@@ -308,7 +308,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                     JobTemp::Create(place.TempFolder);
                     bTempReady = true;
                 }
-                libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
+                if (!place.FreshTree || !libFiles::CopyFileNew(sourcePath, destPath, place.Copier))
+                    libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
             } catch (const StowError& e) {
                 if (IsDiskError(e.LastDllError)) {
                     dByteCount -= static_cast<double>(size);
@@ -517,6 +518,7 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     place.TempFolder = sTempFolder;
     place.ShownRoot = sFinal;
     place.AlsoSkip = sFinal;
+    place.FreshTree = true;
     place.DeferFlags = true;
     place.Copier = pCopier;
     bool bFailed = false;
