@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <dirent.h>
 #include <fcntl.h>
 
@@ -82,15 +83,14 @@ std::string CFileFinder::FindFirst(const std::string& sPattern) {
         // A plain name is looked up directly: the copy walk does this once per file.
         m_names.push_back(namePattern);
     } else {
-        DIR* dir = opendir(m_folder.empty() ? "." : m_folder.c_str());
-        if (dir == nullptr) {
+        m_dir = opendir(m_folder.empty() ? "." : m_folder.c_str());
+        if (m_dir == nullptr) {
             m_lastError = errno;
             return "";
         }
-        while (const dirent* ent = readdir(dir)) {
+        while (const dirent* ent = readdir(m_dir)) {
             if (libStrings::WildcardMatch(ent->d_name, namePattern)) m_names.emplace_back(ent->d_name);
         }
-        closedir(dir);
         std::sort(m_names.begin(), m_names.end());
     }
     m_open = true;
@@ -99,6 +99,7 @@ std::string CFileFinder::FindFirst(const std::string& sPattern) {
         // Nothing matched: as with a failed find-first, no enumeration stays open.
         m_open = false;
         m_names.clear();
+        CloseFolder();
     }
     return name;
 }
@@ -113,7 +114,13 @@ std::string CFileFinder::FindNext() {
     return Advance();
 }
 
+void CFileFinder::CloseFolder() {
+    if (m_dir != nullptr) closedir(m_dir);
+    m_dir = nullptr;
+}
+
 void CFileFinder::FindClose() {
+    CloseFolder();
     if (!m_open) return;
     m_open = false;
     m_names.clear();
@@ -140,16 +147,28 @@ uint64_t CFileFinder::FileTimeFromUnixNs(int64_t iNs) {
 }
 
 bool CFileFinder::LoadCurrent(int& iError) {
-    const std::string path = m_folder + m_names[m_index];
+    // Looked up in the open folder: the kernel walks no path per name.
+    const int iFolder = m_dir != nullptr ? dirfd(m_dir) : AT_FDCWD;
+    // A name whose whole path no other call could take is not reported, as before.
+    if (m_folder.size() + m_names[m_index].size() >= PATH_MAX) {
+        iError = ENAMETOOLONG;
+        return false;
+    }
+    std::string full;
+    const char* path = m_names[m_index].c_str();
+    if (m_dir == nullptr) {
+        full = m_folder + m_names[m_index];
+        path = full.c_str();
+    }
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) {
+    if (fstatat(iFolder, path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
         iError = errno;
         return false;
     }
     bool bIsLink = false;
     if (!m_bAsIs && S_ISLNK(st.st_mode)) {
         bIsLink = true;
-        if (stat(path.c_str(), &st) != 0) return false; // points nowhere
+        if (fstatat(iFolder, path, &st, 0) != 0) return false; // points nowhere
     }
     if (!m_bAsIs && !Reportable(st, bIsLink)) return false;
     m_stat = st;

@@ -10,6 +10,7 @@
 // reported at all, so no walk ever enters or copies them.
 
 #include <cstdint>
+#include <dirent.h>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -67,7 +68,10 @@ private:
     bool LoadCurrent(int& iError); // stats m_names[m_index]; false when the entry is passed over
     std::string Advance();
 
+    void CloseFolder();
+
     bool m_open = false;
+    DIR* m_dir = nullptr; // the listed folder, kept open so that each name is looked up in it
     int32_t m_lastError = 0;
     std::string m_folder; // with its final "/" ("" for names relative to the working folder)
     std::vector<std::string> m_names;

@@ -471,6 +471,8 @@ void Restorer::Run(const std::vector<Entry>& selection) {
 Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vector<Entry>& selection,
                const Options& options) {
     Report report;
+    // One line per restored file at the Detailed level: the log stays open for the restore.
+    libLog::RunLog runLog;
     libLog::LogEvent("-- Restore " + job.JobName() + " --");
     libLog::LogEvent("  Backup used: '" + backup.Path + "'");
     libLog::LogEvent(options.ToFolder.empty() ? std::string("  Restoring to the original place")

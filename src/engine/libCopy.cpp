@@ -75,9 +75,12 @@ bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 // The destination file's last-write time is earlier than the source's; bFound tells whether a
 // file of that name is there at all. The name is looked up as it stands, never as a pattern.
 // A link is compared by its own time, as the walk reports the source's.
-bool DestinationOlder(const std::string& sPath, const CFileFinder& source, bool& bFound) {
+// iFolder: the destination folder open, looked in for sName (-1: sPath is looked up).
+bool DestinationOlder(int iFolder, const std::string& sName, const std::string& sPath, const CFileFinder& source,
+                      bool& bFound) {
     struct stat st {};
-    bFound = ::lstat(sPath.c_str(), &st) == 0;
+    bFound = iFolder >= 0 ? ::fstatat(iFolder, sName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                          : ::lstat(sPath.c_str(), &st) == 0;
     if (!bFound) return false;
     const uint64_t dest =
         CFileFinder::FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
@@ -111,6 +114,17 @@ const char* KindOfSpecial(mode_t mode) {
 
 // Detailed lines are skipped before any text is built when the log would drop them anyway.
 bool DetailedLogging() { return appPreferences::LoggingMode <= 0; }
+
+// A folder descriptor closed at the end of its scope.
+struct FolderFd {
+    int Fd = -1;
+    FolderFd() = default;
+    FolderFd(const FolderFd&) = delete;
+    FolderFd& operator=(const FolderFd&) = delete;
+    ~FolderFd() {
+        if (Fd >= 0) ::close(Fd);
+    }
+};
 
 // Ends the store's transaction however the walk ends.
 class WalkScope {
@@ -247,6 +261,11 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             report.DiskError = true;
             break;
         }
+        // Update and Freshen look each name up in the destination folder: opened once, not
+        // walked to from the root for every file.
+        FolderFd destinationFolder;
+        if (lCopyStyle != libCopy::CopyRebuild)
+            destinationFolder.Fd = ::open(destFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (!bHaveDestinationId)
             bHaveDestinationId = ::stat(destinationRoot.empty() ? "/" : destinationRoot.c_str(), &destinationId) == 0;
         if (current.size() + 2 + NAME_MAX > PATH_MAX)
@@ -292,7 +311,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             const std::string destPath = destFolder + name;
             if (lCopyStyle != libCopy::CopyRebuild) {
                 bool bFound = false;
-                const bool bOlder = DestinationOlder(destPath, source, bFound);
+                const bool bOlder = DestinationOlder(destinationFolder.Fd, name, destPath, source, bFound);
                 if (bFound && !bOlder) continue;
                 if (!bFound && lCopyStyle == libCopy::CopyFreshen) continue;
             }
@@ -308,7 +327,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                     JobTemp::Create(place.TempFolder);
                     bTempReady = true;
                 }
-                libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
+                if (!place.FreshTree || !libFiles::CopyFileNew(sourcePath, destPath, place.Copier))
+                    libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
             } catch (const StowError& e) {
                 if (IsDiskError(e.LastDllError)) {
                     dByteCount -= static_cast<double>(size);
@@ -517,6 +537,7 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     place.TempFolder = sTempFolder;
     place.ShownRoot = sFinal;
     place.AlsoSkip = sFinal;
+    place.FreshTree = true;
     place.DeferFlags = true;
     place.Copier = pCopier;
     bool bFailed = false;

@@ -34,6 +34,9 @@ struct WalkPlace {
                              // beside each destination file); created when first needed
     std::string ShownRoot;   // the destination root named in error lines ("": the destination)
     std::string AlsoSkip;    // one more folder the walk never enters (a Rebuild's final folder)
+    bool FreshTree = false;  // the destination is a new tree inside TempFolder, which as a whole
+                             // stands for nothing until it is put in place: files are written
+                             // straight under their names there
     bool DeferFlags = false; // leave archive flags to the caller (Flags below) instead of
                              // clearing them as each copy completes
     std::vector<std::pair<std::string, struct stat>> Flags; // out, with DeferFlags

@@ -75,6 +75,11 @@ private:
 // the run (a fresh one when null).
 void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder = "",
                     FileCopier* pCopier = nullptr);
+// Copies a regular file straight under the new name sDest, for a tree that is itself still a
+// temporary (a Rebuild's copy before its exchange): no temporary name, no rename. Keeps what
+// CopyFileAtomic keeps; a failed copy leaves nothing. False, having done nothing, when sSource
+// is a symbolic link or sDest exists already: CopyFileAtomic then does the copy.
+bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopier* pCopier = nullptr);
 // Renames; across file systems copies then deletes.
 void MoveFile(const std::string& sFrom, const std::string& sTo);
 void RenameFile(const std::string& sFrom, const std::string& sTo);

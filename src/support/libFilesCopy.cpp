@@ -132,6 +132,40 @@ bool CopyLinkVia(const std::string& sSource, const std::string& sDest, const std
 }
 } // namespace
 
+bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopier* pCopier) {
+    FileCopier localCopier;
+    FileCopier& copier = pCopier != nullptr ? *pCopier : localCopier;
+    Fd in;
+    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (in.fd < 0) {
+        if (errno == ELOOP) return false; // a link: copied through a temporary name as ever
+        ThrowErrno(sSource);
+    }
+    struct stat st;
+    if (fstat(in.fd, &st) != 0) ThrowErrno(sSource);
+    if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
+    if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
+    Fd out;
+    out.fd = ::open(sDest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out.fd < 0) {
+        if (errno == EEXIST) return false;
+        ThrowErrno(sDest);
+    }
+    try {
+        copier.Copy(in.fd, out.fd, st, sSource, sDest);
+        if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
+        int fd = out.fd;
+        out.fd = -1;
+        if (::close(fd) != 0) ThrowErrno(sDest);
+    } catch (...) {
+        ::unlink(sDest.c_str()); // nothing partial stays, even inside a tree still being built
+        throw;
+    }
+    return true;
+}
+
 void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder,
                     FileCopier* pCopier) {
     FileCopier localCopier;

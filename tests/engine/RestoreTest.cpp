@@ -106,6 +106,28 @@ TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
     }
 }
 
+TEST_F(RestoreRun, ARestoreKeepsTheLogAsARunDoes) {
+    CBackupJob job = MakeJob("Docs", {Src.substr(0, Src.size() - 1)}, false);
+    std::vector<libRestore::Entry> entries;
+    const auto backup = BackUp(job, entries);
+    // A log past its limit is put aside before the restore writes, never in the middle of it.
+    const std::string sLog = libLog::LogFileName();
+    WriteFile(sLog, std::string((1u << 20) + 1, 'x'));
+    appPreferences::MaxLogSizeMB = 1;
+    appPreferences::LoggingMode = 0;
+    const auto r = Restore(job, backup, entries, Conflict::Skip, Root + "out");
+    EXPECT_EQ(r.Result, Status::Ok);
+    EXPECT_EQ(r.Restored, 3);
+    EXPECT_EQ(libFiles::FileLen(libLog::OlderGeneration(sLog)), (1u << 20) + 1);
+    const auto lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.front().find("-- Restore Docs --"), std::string::npos);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& s) { return s.find("  Restored '") != std::string::npos; }),
+              3);
+    EXPECT_TRUE(LogHas("  Restore completed"));
+}
+
 TEST_F(RestoreRun, EachConflictChoiceTreatsAnExistingFileItsWay) {
     CBackupJob job = MakeJob("Docs", {FileA, FileC});
     std::vector<libRestore::Entry> entries;
