@@ -130,6 +130,27 @@ bool CopyLinkVia(const std::string& sSource, const std::string& sDest, const std
     if (iErr != EXDEV) throw ErrorFromErrno(iErr, sDest);
     return false;
 }
+// The stat of an open source, which must be a regular file.
+struct stat RegularFileStat(int fd, const std::string& sSource) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) ThrowErrno(sSource);
+    if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
+    if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
+    return st;
+}
+
+// Copies the bytes, the mode and the times of the open source into out, then closes out.
+void FillAndClose(FileCopier& copier, int inFd, Fd& out, const struct stat& st, const std::string& sSource,
+                  const std::string& sDest) {
+    copier.Copy(inFd, out.fd, st, sSource, sDest);
+    if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
+    struct timespec times[2] = {st.st_atim, st.st_mtim};
+    if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
+    int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0) ThrowErrno(sDest);
+}
+
 } // namespace
 
 bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopier* pCopier) {
@@ -141,10 +162,7 @@ bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopie
         if (errno == ELOOP) return false; // a link: copied through a temporary name as ever
         ThrowErrno(sSource);
     }
-    struct stat st;
-    if (fstat(in.fd, &st) != 0) ThrowErrno(sSource);
-    if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
-    if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
+    const struct stat st = RegularFileStat(in.fd, sSource);
     Fd out;
     out.fd = ::open(sDest.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (out.fd < 0) {
@@ -152,13 +170,7 @@ bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopie
         ThrowErrno(sDest);
     }
     try {
-        copier.Copy(in.fd, out.fd, st, sSource, sDest);
-        if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
-        int fd = out.fd;
-        out.fd = -1;
-        if (::close(fd) != 0) ThrowErrno(sDest);
+        FillAndClose(copier, in.fd, out, st, sSource, sDest);
     } catch (...) {
         ::unlink(sDest.c_str()); // nothing partial stays, even inside a tree still being built
         throw;
@@ -184,10 +196,7 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
         CopyLinkVia(sSource, sDest, sBeside, lst);
         return;
     }
-    struct stat st;
-    if (fstat(in.fd, &st) != 0) ThrowErrno(sSource);
-    if (S_ISDIR(st.st_mode)) throw ErrorFromErrno(EISDIR, sSource);
-    if (!S_ISREG(st.st_mode)) throw StowError(StowErrors::PathFileAccess, "Not a regular file: " + sSource, EINVAL);
+    const struct stat st = RegularFileStat(in.fd, sSource);
     // O_NONBLOCK has no effect on a regular file, so it stays set: two system calls fewer a file.
     // Writes a complete copy under a temporary name made from sTemplate and renames it over the
     // destination. False (nothing left behind) when the rename crosses file systems.
@@ -199,13 +208,7 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
         if (out.fd < 0) ThrowErrno(sDest);
         const std::string sTemp = buf.data();
         try {
-            copier.Copy(in.fd, out.fd, st, sSource, sDest);
-            if (fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
-            struct timespec times[2] = {st.st_atim, st.st_mtim};
-            if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
-            int fd = out.fd;
-            out.fd = -1;
-            if (::close(fd) != 0) ThrowErrno(sDest);
+            FillAndClose(copier, in.fd, out, st, sSource, sDest);
             if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
             if (errno != EXDEV) ThrowErrno(sDest);
             ::unlink(sTemp.c_str());
