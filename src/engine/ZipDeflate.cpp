@@ -2,10 +2,9 @@
 //
 // Deflate at level 9 is where a zip run spends its time. The files (and long files in
 // chunks of ChunkSize) are deflated ahead by worker threads, and the writer is handed the
-// finished raw deflate data, which it writes as it is. A file of one chunk is deflated
-// whole with libdeflate (faster than zlib at the same level, and no larger); a file that
-// deflate cannot shrink is stored instead, as other zip programs do. Long files go through
-// zlib, whose stream can be cut into pieces. Each chunk is deflated on its own
+// finished raw deflate data, which it writes as it is. Everything is deflated with libdeflate
+// (faster than zlib at the same level, and no larger). A file that deflate cannot shrink is
+// stored instead, as other zip programs do. Long files are deflated in pieces, each on its own,
 // and all but the last end on a byte boundary, so the chunks of a file form one ordinary
 // deflate stream. No chunk refers back into the one before it: a file that changes while
 // it is read (a growing log) still gives a consistent entry, whose CRC matches what is
@@ -25,8 +24,8 @@ namespace libZip::detail {
 namespace {
 
 constexpr uint64_t ChunkSize = 1u << 20;
-// Files up to this size are deflated whole, with libdeflate; longer ones in ChunkSize pieces
-// with zlib, so memory stays flat in file size.
+// Files up to this size are deflated whole; longer ones in ChunkSize pieces, so memory stays
+// flat in file size.
 constexpr uint64_t WholeLimit = 8u << 20;
 constexpr uint64_t AheadBudget = 16u << 20;
 constexpr size_t AheadJobs = 512;
@@ -37,8 +36,51 @@ constexpr uint64_t BatchBytes = 256u << 10;
 } // namespace
 
 Deflater::~Deflater() {
-    if (m_init) deflateEnd(&m_z);
+    if (m_inflateInit) inflateEnd(&m_inflate);
     if (m_whole) libdeflate_free_compressor(m_whole);
+}
+
+bool Deflater::Continue(std::string& out, size_t& produced) {
+    // libdeflate ends what it writes as a whole stream. To let the next chunk follow, the
+    // final block's BFINAL bit is cleared and an empty stored block brings the stream to a
+    // byte boundary, as zlib's sync flush does. Where that block header lies is found by
+    // walking the blocks with zlib's inflate, which stops at each block boundary.
+    if (!m_inflateInit) {
+        m_inflate = z_stream{};
+        if (inflateInit2(&m_inflate, -15) != Z_OK) return false;
+        m_inflateInit = true;
+    } else if (inflateReset(&m_inflate) != Z_OK) {
+        return false;
+    }
+    m_scratch.resize(64u << 10);
+    m_inflate.next_in = reinterpret_cast<Bytef*>(out.data());
+    m_inflate.avail_in = static_cast<uInt>(produced);
+    uint64_t lHeaderBit = 0;
+    uint64_t lEndBit = 0;
+    for (;;) {
+        m_inflate.next_out = m_scratch.data();
+        m_inflate.avail_out = static_cast<uInt>(m_scratch.size());
+        const int rc = inflate(&m_inflate, Z_BLOCK);
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK) return false;
+        // Just past a block's end: the header that follows may be the final one; past the final
+        // block's end is where the stream ends (before inflate skips to a byte boundary).
+        if (m_inflate.data_type & 128) {
+            const uint64_t lBit = uint64_t{m_inflate.total_in} * 8 - static_cast<unsigned>(m_inflate.data_type & 7);
+            (m_inflate.data_type & 64 ? lEndBit : lHeaderBit) = lBit;
+        }
+    }
+    if (lEndBit == 0) return false;
+    out[lHeaderBit / 8] = static_cast<char>(out[lHeaderBit / 8] & ~(1 << (lHeaderBit % 8)));
+    produced = static_cast<size_t>((lEndBit + 7) / 8);
+    const auto uUsed = static_cast<unsigned>(lEndBit % 8);
+    if (uUsed != 0) // the bits after the end take the next header: they must be zero
+        out[produced - 1] = static_cast<char>(out[produced - 1] & ((1 << uUsed) - 1));
+    out.resize(produced);
+    if (uUsed == 0 || uUsed > 5) out += '\0'; // the 3 header bits need a byte of their own
+    out.append("\0\0\xff\xff", 4);
+    produced = out.size();
+    return true;
 }
 
 void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job,
@@ -87,61 +129,33 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, Entry
         r.Stored = bWhole;
         return;
     }
-    if (bWhole) {
-        if (!m_whole || m_wholeLevel != iLevel) {
-            if (m_whole) libdeflate_free_compressor(m_whole);
-            m_whole = libdeflate_alloc_compressor(iLevel);
-            m_wholeLevel = iLevel;
-            if (!m_whole) {
-                r.Errno = ENOMEM;
-                return;
-            }
-        }
-        r.Out.resize(libdeflate_deflate_compress_bound(m_whole, static_cast<size_t>(len)));
-        size_t n = libdeflate_deflate_compress(m_whole, data, static_cast<size_t>(len), r.Out.data(), r.Out.size());
-        if (n == 0 || n >= len) {
-            r.Out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
-            r.Stored = true;
-        } else {
-            r.Out.resize(n);
-        }
-        return;
-    }
-    if (!m_init || iLevel != m_level) {
-        if (m_init) deflateEnd(&m_z);
-        m_z = z_stream{};
-        if (deflateInit2(&m_z, iLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (!m_whole || m_wholeLevel != iLevel) {
+        if (m_whole) libdeflate_free_compressor(m_whole);
+        m_whole = libdeflate_alloc_compressor(iLevel);
+        m_wholeLevel = iLevel;
+        if (!m_whole) {
             r.Errno = ENOMEM;
             return;
         }
-        m_init = true;
-        m_level = iLevel;
-    } else {
-        deflateReset(&m_z);
     }
-    r.Out.resize(static_cast<size_t>(deflateBound(&m_z, static_cast<uLong>(len))) + 64);
-    m_z.next_in = const_cast<Bytef*>(data);
-    m_z.avail_in = static_cast<uInt>(len);
-    size_t produced = 0;
-    const int flush = job.Last ? Z_FINISH : Z_SYNC_FLUSH;
-    for (;;) {
-        m_z.next_out = reinterpret_cast<Bytef*>(r.Out.data() + produced);
-        m_z.avail_out = static_cast<uInt>(r.Out.size() - produced);
-        int rc = deflate(&m_z, flush);
-        produced = r.Out.size() - m_z.avail_out;
-        if (rc == Z_STREAM_END || (flush == Z_SYNC_FLUSH && m_z.avail_in == 0 && m_z.avail_out > 0)) break;
-        if (rc != Z_OK && rc != Z_BUF_ERROR) {
-            r.Errno = EIO;
-            return;
+    r.Out.resize(libdeflate_deflate_compress_bound(m_whole, static_cast<size_t>(len)) + 8);
+    size_t produced = libdeflate_deflate_compress(m_whole, data, static_cast<size_t>(len), r.Out.data(), r.Out.size());
+    if (bWhole) {
+        if (produced == 0 || produced >= len) {
+            r.Out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+            r.Stored = true;
+        } else {
+            r.Out.resize(produced);
         }
-        r.Out.resize(r.Out.size() * 2);
+        return;
     }
+    if (produced != 0 && !job.Last && !Continue(r.Out, produced)) produced = 0;
     r.Out.resize(produced);
     // A piece deflate cannot shrink goes into stored blocks: the chunk starts and ends on a
     // byte boundary, so it still joins its neighbours into one stream, and incompressible
     // data costs 5 bytes in 64 KiB instead of deflate's growth.
     const uint64_t lStored = len + 5 * std::max<uint64_t>(1, (len + 65534) / 65535);
-    if (produced > lStored) {
+    if (produced == 0 || produced > lStored) {
         r.Out.clear();
         uint64_t at = 0;
         do {

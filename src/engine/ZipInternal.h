@@ -165,8 +165,8 @@ struct ChunkResult {
     bool Done = false;
 };
 
-// One thread's compressors: libdeflate for whole files, a zlib stream kept for its whole
-// life for files deflated in pieces.
+// One thread's compressor (libdeflate) and the zlib inflate stream that joins the pieces of
+// long files, both kept for the thread's whole life.
 class Deflater {
 public:
     Deflater() = default;
@@ -180,12 +180,15 @@ public:
              ChunkResult& r);
 
 private:
-    z_stream m_z{};
-    bool m_init = false;
-    int m_level = -1;
+    // Makes the complete deflate stream out[0, produced) continuable by the next chunk.
+    bool Continue(std::string& out, size_t& produced);
+
+    z_stream m_inflate{};
+    bool m_inflateInit = false;
     struct libdeflate_compressor* m_whole = nullptr;
     int m_wholeLevel = -1;
     std::vector<unsigned char> m_in;
+    std::vector<unsigned char> m_scratch;
 };
 
 // Whether an entry's data goes through the pipeline (files with bytes, links).
