@@ -32,6 +32,10 @@ constexpr size_t AheadJobs = 512;
 // A worker takes up to this many chunks (and bytes) at once.
 constexpr size_t BatchJobs = 16;
 constexpr uint64_t BatchBytes = 256u << 10;
+// libdeflate's levels are not zlib's: its level 7 already writes smaller archives than zlib's
+// maximum (Info-ZIP's -9) on every tree measured, at half the CPU time of its own level 9,
+// which saves another 0.1 % at most. So the higher levels, maximum compression included, use 7.
+constexpr int HighestLevel = 7;
 
 } // namespace
 
@@ -129,10 +133,11 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, Entry
         r.Stored = bWhole;
         return;
     }
-    if (!m_whole || m_wholeLevel != iLevel) {
+    const int iUsed = std::min(iLevel, HighestLevel);
+    if (!m_whole || m_wholeLevel != iUsed) {
         if (m_whole) libdeflate_free_compressor(m_whole);
-        m_whole = libdeflate_alloc_compressor(iLevel);
-        m_wholeLevel = iLevel;
+        m_whole = libdeflate_alloc_compressor(iUsed);
+        m_wholeLevel = iUsed;
         if (!m_whole) {
             r.Errno = ENOMEM;
             return;
