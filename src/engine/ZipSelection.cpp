@@ -410,7 +410,8 @@ private:
         stack.push_back(Pending{sFolder, topSt, true, 0});
         std::vector<std::string> names;
         while (!stack.empty() && !m_stopped) {
-            Pending cur = std::move(stack.back());
+            // A copy, not a move: GCC 12 at -O3 takes the moved-from string for uninitialised.
+            const Pending cur = stack.back();
             stack.pop_back();
             std::string sPrefix = cur.Path == "/" ? "/" : cur.Path + "/";
             const uint32_t iFolder = NewFolder(sPrefix, out);
