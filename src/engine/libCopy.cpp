@@ -21,6 +21,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -142,6 +143,45 @@ public:
 
 private:
     ArchiveFlags& m_flags;
+};
+
+// Holds the store's transaction across a Rebuild's walk and its exchange. The walk writes its
+// rows as it goes, in a tentative part that Keep() commits once the new copy stands; otherwise
+// (a failure, an abort, a kill) they are undone: a copy that never took its place stands for
+// nothing, so its sources keep their flags.
+class TentativeFlags {
+public:
+    TentativeFlags() : m_flags(ArchiveFlags::Instance()) {
+        m_flags.BeginWalk();
+        try {
+            m_flags.BeginTentative();
+        } catch (...) {
+            Finish(false);
+            throw;
+        }
+    }
+    ~TentativeFlags() { Finish(false); }
+    void Keep() { Finish(true); }
+    TentativeFlags(const TentativeFlags&) = delete;
+    TentativeFlags& operator=(const TentativeFlags&) = delete;
+
+private:
+    void Finish(bool bKeep) noexcept {
+        if (m_bDone) return;
+        m_bDone = true;
+        try {
+            m_flags.EndTentative(bKeep);
+        } catch (const std::exception&) {
+            // Undone in full instead: those files are copied again next time.
+        }
+        try {
+            m_flags.EndWalk();
+        } catch (const std::exception&) {
+            // A failed commit leaves the flags set, as above.
+        }
+    }
+    ArchiveFlags& m_flags;
+    bool m_bDone = false;
 };
 
 // Names the entries of a folder whose full path no look-up can take (PATH_MAX or longer), which
@@ -355,12 +395,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             }
             // The copy stands for the file as it was listed: a change made during the copy
             // leaves the flag set.
-            if (place.DeferFlags) {
-                place.Flags.emplace_back(sourcePath, source.StatData());
-            } else {
-                if (flags == nullptr) flags = &ArchiveFlags::Instance();
-                flags->Clear(sourcePath, source.StatData());
-            }
+            if (flags == nullptr) flags = &ArchiveFlags::Instance();
+            flags->Clear(sourcePath, source.StatData());
             UserInteraction::DoEvents();
         }
         source.FindClose();
@@ -487,14 +523,6 @@ bool RemovePrevious(const std::string& sPath) {
     return libFiles::RemoveTree(sPath, lBytes);
 }
 
-void ClearFlags(const std::vector<std::pair<std::string, struct stat>>& copied) {
-    if (copied.empty()) return;
-    WalkScope walk;
-    ArchiveFlags& flags = ArchiveFlags::Instance();
-    for (const auto& [path, st] : copied)
-        flags.Clear(path, st);
-}
-
 // A Rebuild of the folder sFinal: the new copy is built beside the previous one and takes its
 // place only when complete, so that the previous copy or the new one always stands there.
 libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFinal, bool bIncremental,
@@ -538,9 +566,15 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     place.ShownRoot = sFinal;
     place.AlsoSkip = sFinal;
     place.FreshTree = true;
-    place.DeferFlags = true;
     place.Copier = pCopier;
     bool bFailed = false;
+    std::optional<TentativeFlags> flags; // the walk's rows, kept only once the copy stands
+    try {
+        flags.emplace();
+    } catch (const std::exception& e) {
+        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "CopyFiles()", "");
+        throw; // not reached: a fatal report unwinds with its own exception
+    }
     libCopy::CopyFiles(result.FileCount, result.ByteCount, sEntry, built, bIncremental, bSubdirectories,
                        libCopy::CopyRebuild, sExcludeSpec, bFailed, &report, &place);
     result.LockedFiles = report.LockedFiles;
@@ -560,14 +594,14 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     }
     if (!bSwapped) {
         // Whatever was built goes; the walk's copies stand for nothing, so their sources keep
-        // their archive flags.
+        // their archive flags (the rows go when flags ends).
         libFiles::RemoveTree(built, lBytes);
         libLog::LogEvent("  Rebuild of '" + sFinal + "' not completed: " +
                          (bHadPrevious ? "the previous copy was kept" : "there was no previous copy"));
         if (bFailed) return abandon("Error copying backup files and folders to destination.");
         return result;
     }
-    ClearFlags(place.Flags);
+    flags->Keep();
     if (!RemovePrevious(previous)) return abandon("Error removing previous backup folder.");
     (void)::rmdir(libFiles::RemoveTrailingSlash(buildParent).c_str());
     return result;

@@ -271,12 +271,19 @@ TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
     Write("target/A/Sub/4.txt", "old 4");
     {
         AbortingOwner owner;
-        owner.AbortOn = [&owner](const std::string&) { return owner.Messages.size() >= 3; };
+        bool bHeldBack = false; // the rows of the files copied so far are written, none committed
+        owner.AbortOn = [&](const std::string&) {
+            if (owner.Messages.size() != 3) return false;
+            bHeldBack =
+                !ArchiveFlags::Instance().IsArchiveSet(P("src/A/2.txt"), Stat("src/A/2.txt")) && CommittedRows() == 0;
+            return true;
+        };
         RunState::SetOwner(&owner);
         const auto r = Entry(P("src/A/*.*"), libCopy::CopyRebuild, true);
         RunState::SetOwner(nullptr);
         EXPECT_FALSE(r.Abandon);
         EXPECT_EQ(r.FileCount, 3);
+        EXPECT_TRUE(bHeldBack);
     }
     EXPECT_EQ(Read("target/A/1.txt"), "old 1");
     EXPECT_EQ(Read("target/A/stale.txt"), "old stale");
@@ -285,8 +292,10 @@ TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
     EXPECT_EQ(LogLines().back(), kept + "the previous copy was kept");
     EXPECT_FALSE(Exists("target/.stowline-tmp-T/rebuild/A"));
     // The discarded copies stand for nothing: the files are still due for an incremental run.
+    EXPECT_EQ(CommittedRows(), 0);
     RunState::SetAbortRequested(false);
     EXPECT_EQ(Entry(P("src/A/*.*"), libCopy::CopyRebuild, true).FileCount, 4);
+    EXPECT_EQ(CommittedRows(), 4);
     EXPECT_FALSE(Exists("target/A/stale.txt"));
     EXPECT_EQ(Read("target/A/Sub/4.txt"), "new");
 }
