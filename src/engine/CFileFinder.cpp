@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 
@@ -89,6 +90,8 @@ std::string CFileFinder::FindFirst(const std::string& sPattern) {
             return "";
         }
         while (const dirent* ent = readdir(m_dir)) {
+            // A walk has no use for "." and "..": reporting them would cost two look-ups a folder.
+            if (m_bAsIs && (std::strcmp(ent->d_name, ".") == 0 || std::strcmp(ent->d_name, "..") == 0)) continue;
             if (libStrings::WildcardMatch(ent->d_name, namePattern)) m_names.emplace_back(ent->d_name);
         }
         std::sort(m_names.begin(), m_names.end());

@@ -58,7 +58,8 @@ public:
 
     // Reports what is there instead: a link as the link (its own status, whatever it points to
     // or whether it points anywhere), and pipes, sockets and devices too, so that a walk can copy
-    // links as links and name what it leaves out. Folders are reported as before.
+    // links as links and name what it leaves out. Folders are reported as before, but a listing
+    // leaves out "." and "..".
     void SetReportAsIs(bool bAsIs) { m_bAsIs = bAsIs; }
 
     // The 100 ns count since 1601 for a time in ns since 1970.

@@ -367,7 +367,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                     JobTemp::Create(place.TempFolder);
                     bTempReady = true;
                 }
-                if (!place.FreshTree || !libFiles::CopyFileNew(sourcePath, destPath, place.Copier))
+                if (!place.FreshTree || !libFiles::CopyFileNew(sourcePath, destPath, place.Copier, place.ModeAtCreate))
                     libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
             } catch (const StowError& e) {
                 if (IsDiskError(e.LastDllError)) {
@@ -566,6 +566,7 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     place.ShownRoot = sFinal;
     place.AlsoSkip = sFinal;
     place.FreshTree = true;
+    place.ModeAtCreate = !libFiles::HasDefaultAcl(built); // its folders inherit it from there
     place.Copier = pCopier;
     bool bFailed = false;
     std::optional<TentativeFlags> flags; // the walk's rows, kept only once the copy stands

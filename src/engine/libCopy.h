@@ -34,6 +34,8 @@ struct WalkPlace {
     bool FreshTree = false; // the destination is a new tree inside TempFolder, which as a whole
                             // stands for nothing until it is put in place: files are written
                             // straight under their names there
+    // FreshTree's files may be made with their modes: the tree has no default ACL.
+    bool ModeAtCreate = false;
     // The run's copier (a fresh one per file when null).
     libFiles::FileCopier* Copier = nullptr;
 };

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using copytest::CopyFixture;
@@ -125,18 +126,25 @@ TEST_F(CopyFilesTest, ExclusionsMatchWholeNamesIgnoringCase) {
 TEST_F(CopyFilesTest, RebuildRemovesTheOldDestinationFolderAndKeepsTimesAndModes) {
     Write("src/Data/a.txt", "one");
     Write("src/Data/gone.txt", "x");
-    chmod(P("src/Data/a.txt").c_str(), 0640);
+    chmod(P("src/Data/a.txt").c_str(), 04750);   // a set-id bit
+    chmod(P("src/Data/gone.txt").c_str(), 0666); // bits a usual umask takes
     SetMTime("src/Data/a.txt", 1500000000, 123456700);
     MakeTarget();
     EXPECT_EQ(Entry(P("src/Data/*.*"), libCopy::CopyRebuild).FileCount, 2);
     EXPECT_EQ(Stat("target/Data/a.txt").st_mtim.tv_sec, 1500000000);
     EXPECT_EQ(Stat("target/Data/a.txt").st_mtim.tv_nsec, 123456700);
-    EXPECT_EQ(Stat("target/Data/a.txt").st_mode & 07777, 0640u);
+    EXPECT_EQ(Stat("target/Data/a.txt").st_mode & 07777, 04750u);
+    EXPECT_EQ(Stat("target/Data/gone.txt").st_mode & 07777, 0666u);
 
     std::filesystem::remove(P("src/Data/gone.txt"));
     Write("src/Data/new.txt", "n");
     Write("target/Data/stale/old.txt", "old");
+    // A default ACL (user::rwx, group::---, other::---) would narrow a new file's mode.
+    const uint32_t acl[] = {2, 0x1 | 07 << 16, ~0u, 0x4, ~0u, 0x20, ~0u};
+    for (const char* folder : {"target", "target/.stowline-tmp-T"})
+        setxattr(P(folder).c_str(), "system.posix_acl_default", acl, sizeof acl, 0);
     EXPECT_EQ(Entry(P("src/Data/*.*"), libCopy::CopyRebuild).FileCount, 2);
+    EXPECT_EQ(Stat("target/Data/new.txt").st_mode & 07777, Stat("src/Data/new.txt").st_mode & 07777);
     EXPECT_FALSE(Exists("target/Data/gone.txt"));
     EXPECT_FALSE(Exists("target/Data/stale"));
     EXPECT_TRUE(Exists("target/Data/new.txt"));
