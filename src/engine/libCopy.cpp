@@ -319,7 +319,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         bSubfoldersKnown = bMatchesAll;
         bool bListedWhole = true;
         for (; !name.empty(); name = source.FindNext()) {
-            const mode_t mode = source.StatData().st_mode;
+            const mode_t mode = source.Kind();
             if (S_ISDIR(mode)) {
                 if (bMatchesAll && name != "." && name != ".." && !isSkipped(name, source.StatData()))
                     subfolders.push_back(name);
@@ -357,21 +357,22 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             }
 
             const std::string sourcePath = JoinPath(current, name);
-            const int64_t size = source.FileSize();
-            dByteCount += static_cast<double>(size);
             ++lFileCount;
             if (RunState::Owner() != nullptr) RunStatus::SetStatusMessage("Backing Up  ", sourcePath);
             if (DetailedLogging()) libLog::LogEventLevel(0, "    +-- " + name);
+            struct stat copied {}; // the status of the file as copied
             try {
                 if (!bTempReady) {
                     JobTemp::Create(place.TempFolder);
                     bTempReady = true;
                 }
-                if (!place.FreshTree || !libFiles::CopyFileNew(sourcePath, destPath, place.Copier, place.ModeAtCreate))
+                if (!place.FreshTree ||
+                    !libFiles::CopyFileNew(sourcePath, destPath, place.Copier, place.ModeAtCreate, &copied)) {
                     libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
+                    copied = source.StatData();
+                }
             } catch (const StowError& e) {
                 if (IsDiskError(e.LastDllError)) {
-                    dByteCount -= static_cast<double>(size);
                     --lFileCount;
                     libLog::LogEvent("  Error copying '" + sourcePath + "' to '" + shownFolder + name +
                                      "': " + std::strerror(e.LastDllError));
@@ -379,6 +380,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                     break;
                 }
                 if (e.Number == StowErrors::PermissionDenied && SourceIsLocked(sourcePath)) {
+                    dByteCount += static_cast<double>(source.FileSize()); // counted, though not copied
                     libLog::LogEventLevel(2, "****ERROR****" + JoinPath(current, name) +
                                                  "  ** WAS LOCKED IN USE AND NOT BACKED UP **");
                     if (appPreferences::StopOnError) bFailed = true;
@@ -388,15 +390,15 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 }
                 const std::string sWhy = WhyUnreadable(sourcePath, e.LastDllError);
                 if (sWhy.empty()) throw;
-                dByteCount -= static_cast<double>(size);
                 --lFileCount;
                 LeaveOut(report, sourcePath, sWhy);
                 continue;
             }
-            // The copy stands for the file as it was listed: a change made during the copy
-            // leaves the flag set.
+            dByteCount += static_cast<double>(copied.st_size);
+            // The copy stands for the file as it was when listed or opened: a change made during
+            // the copy leaves the flag set.
             if (flags == nullptr) flags = &ArchiveFlags::Instance();
-            flags->Clear(sourcePath, source.StatData());
+            flags->Clear(sourcePath, copied);
             UserInteraction::DoEvents();
         }
         source.FindClose();
@@ -412,8 +414,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 subfolders.clear();
                 for (std::string sub = source.FindFirst(JoinPath(current, "*.*")); !sub.empty();
                      sub = source.FindNext()) {
-                    if (sub != "." && sub != ".." && S_ISDIR(source.StatData().st_mode) &&
-                        !isSkipped(sub, source.StatData()))
+                    if (sub != "." && sub != ".." && S_ISDIR(source.Kind()) && !isSkipped(sub, source.StatData()))
                         subfolders.push_back(sub);
                 }
                 source.FindClose();

@@ -82,8 +82,9 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
 // bModeAtCreate: sDest's folder has no default ACL (HasDefaultAcl), so a new file gets the
 // permission bits it is made with less the umask's; where the umask takes none of them and no
 // set-id or sticky bit is wanted, the file is made with its mode and no change of mode follows.
+// pCopied: gets the source's status as opened (its length, mode and times are what was copied).
 bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopier* pCopier = nullptr,
-                 bool bModeAtCreate = false);
+                 bool bModeAtCreate = false, struct stat* pCopied = nullptr);
 // True when new entries of sFolder take their permissions from its default ACL rather than from
 // the mode they are made with less the umask, or when that cannot be told.
 bool HasDefaultAcl(const std::string& sFolder);

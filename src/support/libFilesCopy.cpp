@@ -176,7 +176,8 @@ bool HasDefaultAcl(const std::string& sFolder) {
     return errno != ENODATA && errno != ENOTSUP;
 }
 
-bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopier* pCopier, bool bModeAtCreate) {
+bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopier* pCopier, bool bModeAtCreate,
+                 struct stat* pCopied) {
     FileCopier localCopier;
     FileCopier& copier = pCopier != nullptr ? *pCopier : localCopier;
     Fd in;
@@ -202,6 +203,7 @@ bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopie
         ::unlink(sDest.c_str()); // nothing partial stays, even inside a tree still being built
         throw;
     }
+    if (pCopied != nullptr) *pCopied = st;
     return true;
 }
 

@@ -306,6 +306,7 @@ TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
     EXPECT_EQ(CommittedRows(), 4);
     EXPECT_FALSE(Exists("target/A/stale.txt"));
     EXPECT_EQ(Read("target/A/Sub/4.txt"), "new");
+    EXPECT_EQ(Entry(P("src/A/*.*"), libCopy::CopyRebuild, true).FileCount, 0); // the rows hold what was copied
 }
 
 TEST_F(CopyFilesTest, NamesHoldingPatternCharactersAreLookedUpAsTheyStand) {
