@@ -78,6 +78,7 @@ struct ArchiveFlags::Impl {
     sqlite3_stmt* FoldersBelow = nullptr;
     sqlite3_stmt* DeleteFolder = nullptr;
     int WalkDepth = 0;
+    bool Tentative = false; // a SAVEPOINT is open inside the walk's transaction
     bool CacheValid = false;
     size_t SeenCount = 0; // rows of the cached folder that are Seen
     std::string CachedFolder;
@@ -177,7 +178,10 @@ void ArchiveFlags::Setup() {
 
 ArchiveFlags::~ArchiveFlags() {
     Impl& d = *m_impl;
-    if (d.WalkDepth > 0) sqlite3_exec(d.Db, "COMMIT", nullptr, nullptr, nullptr);
+    if (d.WalkDepth > 0) {
+        if (d.Tentative) sqlite3_exec(d.Db, "ROLLBACK TO tentative", nullptr, nullptr, nullptr);
+        sqlite3_exec(d.Db, "COMMIT", nullptr, nullptr, nullptr);
+    }
     sqlite3_finalize(d.SelectFolder);
     sqlite3_finalize(d.Upsert);
     sqlite3_finalize(d.Delete);
@@ -292,7 +296,33 @@ void ArchiveFlags::EndWalk() {
     Impl& d = *m_impl;
     if (d.WalkDepth == 0) return;
     if (--d.WalkDepth == 0) {
-        d.Exec("COMMIT");
+        // SQLite may have rolled the whole transaction back itself (a full disk, say).
+        if (sqlite3_get_autocommit(d.Db) == 0) d.Exec("COMMIT");
+    }
+}
+
+void ArchiveFlags::BeginTentative() {
+    Impl& d = *m_impl;
+    if (d.WalkDepth == 0 || d.Tentative)
+        throw StowError(StowErrors::PathFileAccess, "tentative archive flags outside a walk", 0, "ArchiveFlags");
+    d.Exec("SAVEPOINT tentative");
+    d.Tentative = true;
+}
+
+void ArchiveFlags::EndTentative(bool bKeep) {
+    Impl& d = *m_impl;
+    if (!d.Tentative) return;
+    d.Tentative = false;
+    if (bKeep) {
+        d.Exec("RELEASE tentative");
+        return;
+    }
+    d.CacheValid = false; // it may hold rows that are undone now
+    if (sqlite3_exec(d.Db, "ROLLBACK TO tentative", nullptr, nullptr, nullptr) != SQLITE_OK ||
+        sqlite3_exec(d.Db, "RELEASE tentative", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        // Never commit what was to be undone: the whole walk goes, which only means more copying.
+        sqlite3_exec(d.Db, "ROLLBACK", nullptr, nullptr, nullptr);
+        d.Fail("undoing archive flags");
     }
 }
 

@@ -41,8 +41,15 @@ public:
     // One transaction around a walk's writes. Nested calls count; the outermost EndWalk commits.
     void BeginWalk();
     void EndWalk();
+    // A tentative part of the open walk's transaction (one at a time): its writes are kept by
+    // EndTentative(true) and undone by EndTentative(false). Like every write of the walk they reach
+    // the file only when the outermost EndWalk commits, so a process killed before then leaves
+    // the flags as they were.
+    void BeginTentative();
+    void EndTentative(bool bKeep);
 
-    // Closes the database (it is reopened on next use). Commits a pending walk.
+    // Closes the database (it is reopened on next use). Commits a pending walk, less its tentative
+    // part.
     static void Close();
     // The database file in use (AppFolder() + "ArchiveFlags.db").
     static std::string DatabaseFileName();

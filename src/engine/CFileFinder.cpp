@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 
@@ -31,6 +32,7 @@ int32_t CFileFinder::LastError() const { return m_lastError; }
 
 uint8_t CFileFinder::Attrib() const {
     if (!m_found) return 0;
+    LoadPendingStat();
     uint8_t attr = 0;
     if ((m_stat.st_mode & S_IWUSR) == 0) attr |= AttrReadOnly;
     if (S_ISDIR(m_stat.st_mode)) {
@@ -49,11 +51,18 @@ uint8_t CFileFinder::Attrib() const {
     return attr;
 }
 
-uint32_t CFileFinder::HakLo() const { return static_cast<uint32_t>(m_fileTime & 0xFFFFFFFFu); }
+uint32_t CFileFinder::HakLo() const {
+    LoadPendingStat();
+    return static_cast<uint32_t>(m_fileTime & 0xFFFFFFFFu);
+}
 
-uint32_t CFileFinder::HakHi() const { return static_cast<uint32_t>(m_fileTime >> 32); }
+uint32_t CFileFinder::HakHi() const {
+    LoadPendingStat();
+    return static_cast<uint32_t>(m_fileTime >> 32);
+}
 
 int32_t CFileFinder::Compare(uint32_t lHigh, const uint32_t& lLow) const {
+    LoadPendingStat();
     const uint64_t other = (static_cast<uint64_t>(lHigh) << 32) | lLow;
     if (m_fileTime < other) return -1;
     if (m_fileTime > other) return 1;
@@ -81,7 +90,7 @@ std::string CFileFinder::FindFirst(const std::string& sPattern) {
 
     if (!libStrings::HasWildcards(namePattern)) {
         // A plain name is looked up directly: the copy walk does this once per file.
-        m_names.push_back(namePattern);
+        m_names.push_back({namePattern, DT_UNKNOWN});
     } else {
         m_dir = opendir(m_folder.empty() ? "." : m_folder.c_str());
         if (m_dir == nullptr) {
@@ -89,9 +98,11 @@ std::string CFileFinder::FindFirst(const std::string& sPattern) {
             return "";
         }
         while (const dirent* ent = readdir(m_dir)) {
-            if (libStrings::WildcardMatch(ent->d_name, namePattern)) m_names.emplace_back(ent->d_name);
+            // A walk has no use for "." and "..": reporting them would cost two look-ups a folder.
+            if (m_bAsIs && (std::strcmp(ent->d_name, ".") == 0 || std::strcmp(ent->d_name, "..") == 0)) continue;
+            if (libStrings::WildcardMatch(ent->d_name, namePattern)) m_names.push_back({ent->d_name, ent->d_type});
         }
-        std::sort(m_names.begin(), m_names.end());
+        std::sort(m_names.begin(), m_names.end(), [](const Listed& a, const Listed& b) { return a.Name < b.Name; });
     }
     m_open = true;
     const std::string name = Advance();
@@ -128,11 +139,17 @@ void CFileFinder::FindClose() {
     m_lastError = 0;
 }
 
-int64_t CFileFinder::FileSize() const { return m_found ? static_cast<int64_t>(m_stat.st_size) : 0; }
+int64_t CFileFinder::FileSize() const {
+    LoadPendingStat();
+    return m_found ? static_cast<int64_t>(m_stat.st_size) : 0;
+}
 
-const struct stat& CFileFinder::StatData() const { return m_stat; }
+const struct stat& CFileFinder::StatData() const {
+    LoadPendingStat();
+    return m_stat;
+}
 
-std::string CFileFinder::FoundPath() const { return m_found ? m_folder + m_names[m_index] : std::string(); }
+std::string CFileFinder::FoundPath() const { return m_found ? m_folder + m_names[m_index].Name : std::string(); }
 
 uint64_t CFileFinder::FileTimeFromUnixNs(int64_t iNs) {
     // Floor division keeps times before 1970 ordered correctly.
@@ -150,15 +167,25 @@ bool CFileFinder::LoadCurrent(int& iError) {
     // Looked up in the open folder: the kernel walks no path per name.
     const int iFolder = m_dir != nullptr ? dirfd(m_dir) : AT_FDCWD;
     // A name whose whole path no other call could take is not reported, as before.
-    if (m_folder.size() + m_names[m_index].size() >= PATH_MAX) {
+    if (m_folder.size() + m_names[m_index].Name.size() >= PATH_MAX) {
         iError = ENAMETOOLONG;
         return false;
     }
     std::string full;
-    const char* path = m_names[m_index].c_str();
+    const char* path = m_names[m_index].Name.c_str();
     if (m_dir == nullptr) {
-        full = m_folder + m_names[m_index];
+        full = m_folder + m_names[m_index].Name;
         path = full.c_str();
+    }
+    m_archive = -1;
+    // A walk opens a regular file anyway and takes its status from there; only what asks for
+    // it here (the flag, the size, the times) makes a look-up of its own.
+    m_bStatPending = m_bAsIs && m_names[m_index].Type == DT_REG && m_dir != nullptr;
+    if (m_bStatPending) {
+        m_stat = {};
+        m_stat.st_mode = S_IFREG;
+        m_fileTime = 0;
+        return true;
     }
     struct stat st {};
     if (fstatat(iFolder, path, &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -173,8 +200,17 @@ bool CFileFinder::LoadCurrent(int& iError) {
     if (!m_bAsIs && !Reportable(st, bIsLink)) return false;
     m_stat = st;
     m_fileTime = FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
-    m_archive = -1;
     return true;
+}
+
+void CFileFinder::LoadPendingStat() const {
+    if (!m_bStatPending || !m_found || m_dir == nullptr) return;
+    m_bStatPending = false;
+    struct stat st {};
+    // Gone since it was listed: it stays a regular file of length 0, whose copy names it.
+    if (fstatat(dirfd(m_dir), m_names[m_index].Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    m_stat = st;
+    m_fileTime = FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
 }
 
 std::string CFileFinder::Advance() {
@@ -184,7 +220,7 @@ std::string CFileFinder::Advance() {
         if (LoadCurrent(iError)) {
             m_found = true;
             m_lastError = 0;
-            return m_names[m_index];
+            return m_names[m_index].Name;
         }
         ++m_index;
     }

@@ -55,10 +55,14 @@ public:
     int64_t FileSize() const;
     const struct stat& StatData() const;
     std::string FoundPath() const;
+    // The found entry's kind (S_IFREG, S_IFDIR, ...): asking for it needs no status of its own.
+    mode_t Kind() const { return m_stat.st_mode & S_IFMT; }
 
     // Reports what is there instead: a link as the link (its own status, whatever it points to
     // or whether it points anywhere), and pipes, sockets and devices too, so that a walk can copy
-    // links as links and name what it leaves out. Folders are reported as before.
+    // links as links and name what it leaves out. Folders are reported as before, but a listing
+    // leaves out "." and "..", and the status of a regular file it lists is looked up only when
+    // first asked for (all but Kind and FoundPath ask): a walk that opens the file gets it there.
     void SetReportAsIs(bool bAsIs) { m_bAsIs = bAsIs; }
 
     // The 100 ns count since 1601 for a time in ns since 1970.
@@ -66,7 +70,13 @@ public:
 
 private:
     bool LoadCurrent(int& iError); // stats m_names[m_index]; false when the entry is passed over
+    void LoadPendingStat() const;  // the look-up LoadCurrent left for later
     std::string Advance();
+
+    struct Listed {
+        std::string Name;
+        unsigned char Type; // d_type, DT_UNKNOWN when not listed
+    };
 
     void CloseFolder();
 
@@ -74,11 +84,12 @@ private:
     DIR* m_dir = nullptr; // the listed folder, kept open so that each name is looked up in it
     int32_t m_lastError = 0;
     std::string m_folder; // with its final "/" ("" for names relative to the working folder)
-    std::vector<std::string> m_names;
+    std::vector<Listed> m_names;
     size_t m_index = 0;
     bool m_found = false;
-    struct stat m_stat {};
-    uint64_t m_fileTime = 0;
+    mutable bool m_bStatPending = false;
+    mutable struct stat m_stat {};
+    mutable uint64_t m_fileTime = 0;
     mutable int m_archive = -1; // -1 not looked up yet
     bool m_bAsIs = false;
 };

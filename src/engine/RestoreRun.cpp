@@ -130,11 +130,7 @@ private:
     std::vector<char> m_buffer;
     unsigned m_uTemp = 0;
     std::string m_sTempPrefix = ".stowline-restore-" + std::to_string(::getpid()) + "-";
-    mode_t m_uUmask = [] {
-        const mode_t u = ::umask(0);
-        ::umask(u);
-        return u;
-    }();
+    mode_t m_uUmask = libFiles::ProcessUmask();
     bool m_bStop = false;
 };
 

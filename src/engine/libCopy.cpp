@@ -1,4 +1,5 @@
 #include "engine/libCopy.h"
+#include "engine/CopyInternal.h"
 
 #include "engine/ArchiveFlags.h"
 #include "engine/BackupRunOwner.h"
@@ -15,14 +16,14 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 #include <vector>
+
+using libCopy::detail::IsDiskError;
 
 namespace {
 
@@ -46,9 +47,6 @@ bool SourceIsLocked(const std::string& sPath) {
     }
     return errno == EACCES || errno == EPERM || errno == EBUSY || errno == ETXTBSY;
 }
-
-// The destination refused the copy: nothing more can be written, so the walk stops.
-bool IsDiskError(int iErr) { return iErr == ENOSPC || iErr == EDQUOT || iErr == EROFS || iErr == EIO; }
 
 // Why a source file that failed to copy cannot be read, or "" when it reads well (the failure
 // was the destination's).
@@ -85,24 +83,6 @@ bool DestinationOlder(int iFolder, const std::string& sName, const std::string& 
     const uint64_t dest =
         CFileFinder::FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
     return dest < ((static_cast<uint64_t>(source.HakHi()) << 32) | source.HakLo());
-}
-
-// True when the entry's folder is the folder sFolder or lies inside it: removing sFolder for a
-// Rebuild would then delete the very files to be backed up.
-bool SourceLiesWithin(const std::string& sEntry, const std::string& sFolder) {
-    const auto slash = sEntry.rfind('/');
-    const std::string entryFolder = slash == std::string::npos ? "." : (slash == 0 ? "/" : sEntry.substr(0, slash));
-    char* source = ::realpath(entryFolder.c_str(), nullptr);
-    char* folder = ::realpath(sFolder.c_str(), nullptr);
-    bool bWithin = false;
-    if (source != nullptr && folder != nullptr) {
-        const std::string s = source;
-        const std::string f = folder;
-        bWithin = s == f || f == "/" || (s.size() > f.size() && s.compare(0, f.size(), f) == 0 && s[f.size()] == '/');
-    }
-    std::free(source);
-    std::free(folder);
-    return bWithin;
 }
 
 // What a pipe, socket or device is called in the line that leaves it out.
@@ -279,7 +259,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         bSubfoldersKnown = bMatchesAll;
         bool bListedWhole = true;
         for (; !name.empty(); name = source.FindNext()) {
-            const mode_t mode = source.StatData().st_mode;
+            const mode_t mode = source.Kind();
             if (S_ISDIR(mode)) {
                 if (bMatchesAll && name != "." && name != ".." && !isSkipped(name, source.StatData()))
                     subfolders.push_back(name);
@@ -317,21 +297,22 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             }
 
             const std::string sourcePath = JoinPath(current, name);
-            const int64_t size = source.FileSize();
-            dByteCount += static_cast<double>(size);
             ++lFileCount;
             if (RunState::Owner() != nullptr) RunStatus::SetStatusMessage("Backing Up  ", sourcePath);
             if (DetailedLogging()) libLog::LogEventLevel(0, "    +-- " + name);
+            struct stat copied {}; // the status of the file as copied
             try {
                 if (!bTempReady) {
                     JobTemp::Create(place.TempFolder);
                     bTempReady = true;
                 }
-                if (!place.FreshTree || !libFiles::CopyFileNew(sourcePath, destPath, place.Copier))
+                if (!place.FreshTree ||
+                    !libFiles::CopyFileNew(sourcePath, destPath, place.Copier, place.ModeAtCreate, &copied)) {
                     libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
+                    copied = source.StatData();
+                }
             } catch (const StowError& e) {
                 if (IsDiskError(e.LastDllError)) {
-                    dByteCount -= static_cast<double>(size);
                     --lFileCount;
                     libLog::LogEvent("  Error copying '" + sourcePath + "' to '" + shownFolder + name +
                                      "': " + std::strerror(e.LastDllError));
@@ -339,6 +320,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                     break;
                 }
                 if (e.Number == StowErrors::PermissionDenied && SourceIsLocked(sourcePath)) {
+                    dByteCount += static_cast<double>(source.FileSize()); // counted, though not copied
                     libLog::LogEventLevel(2, "****ERROR****" + JoinPath(current, name) +
                                                  "  ** WAS LOCKED IN USE AND NOT BACKED UP **");
                     if (appPreferences::StopOnError) bFailed = true;
@@ -348,19 +330,15 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 }
                 const std::string sWhy = WhyUnreadable(sourcePath, e.LastDllError);
                 if (sWhy.empty()) throw;
-                dByteCount -= static_cast<double>(size);
                 --lFileCount;
                 LeaveOut(report, sourcePath, sWhy);
                 continue;
             }
-            // The copy stands for the file as it was listed: a change made during the copy
-            // leaves the flag set.
-            if (place.DeferFlags) {
-                place.Flags.emplace_back(sourcePath, source.StatData());
-            } else {
-                if (flags == nullptr) flags = &ArchiveFlags::Instance();
-                flags->Clear(sourcePath, source.StatData());
-            }
+            dByteCount += static_cast<double>(copied.st_size);
+            // The copy stands for the file as it was when listed or opened: a change made during
+            // the copy leaves the flag set.
+            if (flags == nullptr) flags = &ArchiveFlags::Instance();
+            flags->Clear(sourcePath, copied);
             UserInteraction::DoEvents();
         }
         source.FindClose();
@@ -376,8 +354,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 subfolders.clear();
                 for (std::string sub = source.FindFirst(JoinPath(current, "*.*")); !sub.empty();
                      sub = source.FindNext()) {
-                    if (sub != "." && sub != ".." && S_ISDIR(source.StatData().st_mode) &&
-                        !isSkipped(sub, source.StatData()))
+                    if (sub != "." && sub != ".." && S_ISDIR(source.Kind()) && !isSkipped(sub, source.StatData()))
                         subfolders.push_back(sub);
                 }
                 source.FindClose();
@@ -442,10 +419,10 @@ void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntr
     }
 }
 
-namespace {
+namespace detail {
 
-// Creates a folder (an existing one is fine). False, with a line naming the folder and the
-// reason, when the destination refuses it; any other failure is unexpected.
+bool IsDiskError(int iErr) { return iErr == ENOSPC || iErr == EDQUOT || iErr == EROFS || iErr == EIO; }
+
 bool MakeFolder(const std::string& sFolder) {
     const std::string path = libFiles::RemoveTrailingSlash(sFolder);
     if (::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && libFiles::DirExists(path))) return true;
@@ -455,125 +432,7 @@ bool MakeFolder(const std::string& sFolder) {
     return false;
 }
 
-// Puts the complete new copy sBuilt under the name sFinal, in one step where the file system can
-// exchange two names (the previous copy then lies at sBuilt); otherwise the previous copy is moved
-// aside into sTempFolder first. Returns where the previous copy now lies ("" when there was none).
-std::string SwapIntoPlace(const std::string& sBuilt, const std::string& sFinal, const std::string& sTempFolder) {
-    struct stat st {};
-    if (::lstat(sFinal.c_str(), &st) != 0) {
-        if (::rename(sBuilt.c_str(), sFinal.c_str()) != 0) throw ErrorFromErrno(errno, sFinal);
-        return "";
-    }
-    if (::renameat2(AT_FDCWD, sBuilt.c_str(), AT_FDCWD, sFinal.c_str(), RENAME_EXCHANGE) == 0) return sBuilt;
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) throw ErrorFromErrno(errno, sFinal);
-    const std::string aside = sTempFolder + "previous";
-    uint64_t lBytes = 0;
-    libFiles::RemoveTree(aside, lBytes);
-    if (::rename(sFinal.c_str(), aside.c_str()) != 0) throw ErrorFromErrno(errno, sFinal);
-    if (::rename(sBuilt.c_str(), sFinal.c_str()) != 0) {
-        const int iErr = errno;
-        (void)::rename(aside.c_str(), sFinal.c_str());
-        throw ErrorFromErrno(iErr, sFinal);
-    }
-    return aside;
-}
-
-// Removes the previous copy once the new one stands in its place.
-bool RemovePrevious(const std::string& sPath) {
-    struct stat st {};
-    if (sPath.empty() || ::lstat(sPath.c_str(), &st) != 0) return true;
-    if (!S_ISDIR(st.st_mode)) return ::unlink(sPath.c_str()) == 0; // a link the final name was
-    uint64_t lBytes = 0;
-    return libFiles::RemoveTree(sPath, lBytes);
-}
-
-void ClearFlags(const std::vector<std::pair<std::string, struct stat>>& copied) {
-    if (copied.empty()) return;
-    WalkScope walk;
-    ArchiveFlags& flags = ArchiveFlags::Instance();
-    for (const auto& [path, st] : copied)
-        flags.Clear(path, st);
-}
-
-// A Rebuild of the folder sFinal: the new copy is built beside the previous one and takes its
-// place only when complete, so that the previous copy or the new one always stands there.
-libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFinal, bool bIncremental,
-                             bool bSubdirectories, const std::string& sExcludeSpec, const std::string& sTempFolder,
-                             libFiles::FileCopier* pCopier) {
-    libCopy::EntryResult result;
-    const auto abandon = [&](const char* sMessage) {
-        libLog::LogEvent(sMessage);
-        result.Abandon = true;
-        return result;
-    };
-    struct stat st {};
-    const bool bHadPrevious = ::lstat(sFinal.c_str(), &st) == 0;
-    if (bHadPrevious && !libFiles::DirExists(sFinal)) return abandon("Error creating new backup folder.");
-    // Its own copy would replace the very files to be backed up.
-    if (bHadPrevious && SourceLiesWithin(sEntry, sFinal)) return abandon("Error removing previous backup folder.");
-
-    // A folder that is another file system's mount point cannot change places with the new copy.
-    struct stat targetSt {};
-    if (bHadPrevious && ::stat(libFiles::FilePathStripFileName(sFinal).c_str(), &targetSt) == 0 &&
-        ::stat(sFinal.c_str(), &st) == 0 && st.st_dev != targetSt.st_dev) {
-        libLog::LogEvent("  Rebuild of '" + sFinal + "' not possible on a mount point: the previous copy was kept");
-        return abandon("Error removing previous backup folder.");
-    }
-    const std::string buildParent = sTempFolder + "rebuild/";
-    const std::string built = buildParent + libFiles::FilePathStripPath(sFinal);
-    uint64_t lBytes = 0;
-    try {
-        JobTemp::Create(sTempFolder);
-    } catch (const StowError& e) {
-        if (!IsDiskError(e.LastDllError)) throw;
-        libLog::LogEvent("  Error creating folder '" + sTempFolder + "': " + std::strerror(e.LastDllError));
-        return abandon("Error creating new backup folder.");
-    }
-    if (!libFiles::RemoveTree(built, lBytes)) throw ErrorFromErrno(errno, built);
-    if (!MakeFolder(buildParent) || !MakeFolder(built)) return abandon("Error creating new backup folder.");
-
-    libCopy::WalkReport report;
-    libCopy::WalkPlace place;
-    place.TempFolder = sTempFolder;
-    place.ShownRoot = sFinal;
-    place.AlsoSkip = sFinal;
-    place.FreshTree = true;
-    place.DeferFlags = true;
-    place.Copier = pCopier;
-    bool bFailed = false;
-    libCopy::CopyFiles(result.FileCount, result.ByteCount, sEntry, built, bIncremental, bSubdirectories,
-                       libCopy::CopyRebuild, sExcludeSpec, bFailed, &report, &place);
-    result.LockedFiles = report.LockedFiles;
-    result.LeftOut = report.LeftOut;
-
-    std::string previous;
-    bool bSwapped = false;
-    if (!bFailed && !RunState::AbortRequested()) {
-        try {
-            previous = SwapIntoPlace(built, sFinal, sTempFolder);
-            bSwapped = true;
-        } catch (const StowError& e) {
-            if (!IsDiskError(e.LastDllError)) throw;
-            libLog::LogEvent("  Error replacing '" + sFinal + "': " + std::strerror(e.LastDllError));
-            bFailed = true;
-        }
-    }
-    if (!bSwapped) {
-        // Whatever was built goes; the walk's copies stand for nothing, so their sources keep
-        // their archive flags.
-        libFiles::RemoveTree(built, lBytes);
-        libLog::LogEvent("  Rebuild of '" + sFinal + "' not completed: " +
-                         (bHadPrevious ? "the previous copy was kept" : "there was no previous copy"));
-        if (bFailed) return abandon("Error copying backup files and folders to destination.");
-        return result;
-    }
-    ClearFlags(place.Flags);
-    if (!RemovePrevious(previous)) return abandon("Error removing previous backup folder.");
-    (void)::rmdir(libFiles::RemoveTrailingSlash(buildParent).c_str());
-    return result;
-}
-
-} // namespace
+} // namespace detail
 
 EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirectory, bool bIncremental,
                       bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec,
@@ -586,10 +445,10 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
         // An entry directly in the root has no folder of its own: its files go into the target
         // directory itself, which a Rebuild must never remove.
         if (lCopyStyle == CopyRebuild && !name.empty())
-            return Rebuild(sEntry, sTargetDirectory + name, bIncremental, bSubdirectories, sExcludeSpec, sTempFolder,
-                           pCopier);
+            return detail::Rebuild(sEntry, sTargetDirectory + name, bIncremental, bSubdirectories, sExcludeSpec,
+                                   sTempFolder, pCopier);
         destination = sTargetDirectory + name;
-        if (!MakeFolder(destination)) {
+        if (!detail::MakeFolder(destination)) {
             libLog::LogEvent("Error creating new backup folder.");
             result.Abandon = true;
             return result;

@@ -9,9 +9,6 @@
 
 #include <cstdint>
 #include <string>
-#include <sys/stat.h>
-#include <utility>
-#include <vector>
 
 namespace libCopy {
 
@@ -30,17 +27,17 @@ struct WalkReport {
 
 // Where a walk writes besides its destination, and what it must not enter.
 struct WalkPlace {
-    std::string TempFolder;  // the job's temporary folder for the copies' temporary files ("":
-                             // beside each destination file); created when first needed
-    std::string ShownRoot;   // the destination root named in error lines ("": the destination)
-    std::string AlsoSkip;    // one more folder the walk never enters (a Rebuild's final folder)
-    bool FreshTree = false;  // the destination is a new tree inside TempFolder, which as a whole
-                             // stands for nothing until it is put in place: files are written
-                             // straight under their names there
-    bool DeferFlags = false; // leave archive flags to the caller (Flags below) instead of
-                             // clearing them as each copy completes
-    std::vector<std::pair<std::string, struct stat>> Flags; // out, with DeferFlags
-    libFiles::FileCopier* Copier = nullptr;                 // the run's copier (a fresh one per file when null)
+    std::string TempFolder; // the job's temporary folder for the copies' temporary files ("":
+                            // beside each destination file); created when first needed
+    std::string ShownRoot;  // the destination root named in error lines ("": the destination)
+    std::string AlsoSkip;   // one more folder the walk never enters (a Rebuild's final folder)
+    bool FreshTree = false; // the destination is a new tree inside TempFolder, which as a whole
+                            // stands for nothing until it is put in place: files are written
+                            // straight under their names there
+    // FreshTree's files may be made with their modes: the tree has no default ACL.
+    bool ModeAtCreate = false;
+    // The run's copier (a fresh one per file when null).
+    libFiles::FileCopier* Copier = nullptr;
 };
 
 // Walks the entry's folder (and its subfolders when bRecurse) and copies the files matching the

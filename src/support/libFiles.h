@@ -79,7 +79,17 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
 // temporary (a Rebuild's copy before its exchange): no temporary name, no rename. Keeps what
 // CopyFileAtomic keeps; a failed copy leaves nothing. False, having done nothing, when sSource
 // is a symbolic link or sDest exists already: CopyFileAtomic then does the copy.
-bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopier* pCopier = nullptr);
+// bModeAtCreate: sDest's folder has no default ACL (HasDefaultAcl), so a new file gets the
+// permission bits it is made with less the umask's; where the umask takes none of them and no
+// set-id or sticky bit is wanted, the file is made with its mode and no change of mode follows.
+// pCopied: gets the source's status as opened (its length, mode and times are what was copied).
+bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopier* pCopier = nullptr,
+                 bool bModeAtCreate = false, struct stat* pCopied = nullptr);
+// True when new entries of sFolder take their permissions from its default ACL rather than from
+// the mode they are made with less the umask, or when that cannot be told.
+bool HasDefaultAcl(const std::string& sFolder);
+// The process's umask (0777 when it cannot be read).
+mode_t ProcessUmask();
 // Renames; across file systems copies then deletes.
 void MoveFile(const std::string& sFrom, const std::string& sTo);
 void RenameFile(const std::string& sFrom, const std::string& sTo);

@@ -4,7 +4,6 @@
 #include "engine/libCopyFixture.h"
 
 #include <cstdio>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 using copytest::CopyFixture;
@@ -17,21 +16,6 @@ protected:
         return ArchiveFlags::Instance().IsArchiveSet(P(sRelative), Stat(sRelative));
     }
     void Clear(const std::string& sRelative) { ArchiveFlags::Instance().Clear(P(sRelative), Stat(sRelative)); }
-
-    // Rows another connection sees (committed rows only).
-    int CommittedRows() {
-        sqlite3* db = nullptr;
-        EXPECT_EQ(sqlite3_open_v2(ArchiveFlags::DatabaseFileName().c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
-                  SQLITE_OK);
-        sqlite3_stmt* stmt = nullptr;
-        int count = -1;
-        if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM flags", -1, &stmt, nullptr) == SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
-            count = sqlite3_column_int(stmt, 0);
-        sqlite3_finalize(stmt);
-        sqlite3_close(db);
-        return count;
-    }
 };
 
 TEST_F(ArchiveFlagsTest, MissingRowSetsClearUnsetsAndItLivesInEachAppFolder) {

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sched.h>
+#include <sqlite3.h>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -105,6 +106,21 @@ protected:
     void SetLinkTime(const std::string& sRelative, time_t seconds) {
         const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
         ASSERT_EQ(utimensat(AT_FDCWD, P(sRelative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+    }
+
+    // Rows another connection sees (committed rows only): what a process killed now would leave.
+    static int CommittedRows() {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open_v2(ArchiveFlags::DatabaseFileName().c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+                  SQLITE_OK);
+        sqlite3_stmt* stmt = nullptr;
+        int count = -1;
+        if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM flags", -1, &stmt, nullptr) == SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            count = sqlite3_column_int(stmt, 0);
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        return count;
     }
 
     struct stat Stat(const std::string& sRelative) const {

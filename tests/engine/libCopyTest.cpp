@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using copytest::CopyFixture;
@@ -125,18 +126,25 @@ TEST_F(CopyFilesTest, ExclusionsMatchWholeNamesIgnoringCase) {
 TEST_F(CopyFilesTest, RebuildRemovesTheOldDestinationFolderAndKeepsTimesAndModes) {
     Write("src/Data/a.txt", "one");
     Write("src/Data/gone.txt", "x");
-    chmod(P("src/Data/a.txt").c_str(), 0640);
+    chmod(P("src/Data/a.txt").c_str(), 04750);   // a set-id bit
+    chmod(P("src/Data/gone.txt").c_str(), 0666); // bits a usual umask takes
     SetMTime("src/Data/a.txt", 1500000000, 123456700);
     MakeTarget();
     EXPECT_EQ(Entry(P("src/Data/*.*"), libCopy::CopyRebuild).FileCount, 2);
     EXPECT_EQ(Stat("target/Data/a.txt").st_mtim.tv_sec, 1500000000);
     EXPECT_EQ(Stat("target/Data/a.txt").st_mtim.tv_nsec, 123456700);
-    EXPECT_EQ(Stat("target/Data/a.txt").st_mode & 07777, 0640u);
+    EXPECT_EQ(Stat("target/Data/a.txt").st_mode & 07777, 04750u);
+    EXPECT_EQ(Stat("target/Data/gone.txt").st_mode & 07777, 0666u);
 
     std::filesystem::remove(P("src/Data/gone.txt"));
     Write("src/Data/new.txt", "n");
     Write("target/Data/stale/old.txt", "old");
+    // A default ACL (user::rwx, group::---, other::---) would narrow a new file's mode.
+    const uint32_t acl[] = {2, 0x1 | 07 << 16, ~0u, 0x4, ~0u, 0x20, ~0u};
+    for (const char* folder : {"target", "target/.stowline-tmp-T"})
+        setxattr(P(folder).c_str(), "system.posix_acl_default", acl, sizeof acl, 0);
     EXPECT_EQ(Entry(P("src/Data/*.*"), libCopy::CopyRebuild).FileCount, 2);
+    EXPECT_EQ(Stat("target/Data/new.txt").st_mode & 07777, Stat("src/Data/new.txt").st_mode & 07777);
     EXPECT_FALSE(Exists("target/Data/gone.txt"));
     EXPECT_FALSE(Exists("target/Data/stale"));
     EXPECT_TRUE(Exists("target/Data/new.txt"));
@@ -271,12 +279,19 @@ TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
     Write("target/A/Sub/4.txt", "old 4");
     {
         AbortingOwner owner;
-        owner.AbortOn = [&owner](const std::string&) { return owner.Messages.size() >= 3; };
+        bool bHeldBack = false; // the rows of the files copied so far are written, none committed
+        owner.AbortOn = [&](const std::string&) {
+            if (owner.Messages.size() != 3) return false;
+            bHeldBack =
+                !ArchiveFlags::Instance().IsArchiveSet(P("src/A/2.txt"), Stat("src/A/2.txt")) && CommittedRows() == 0;
+            return true;
+        };
         RunState::SetOwner(&owner);
         const auto r = Entry(P("src/A/*.*"), libCopy::CopyRebuild, true);
         RunState::SetOwner(nullptr);
         EXPECT_FALSE(r.Abandon);
         EXPECT_EQ(r.FileCount, 3);
+        EXPECT_TRUE(bHeldBack);
     }
     EXPECT_EQ(Read("target/A/1.txt"), "old 1");
     EXPECT_EQ(Read("target/A/stale.txt"), "old stale");
@@ -285,10 +300,13 @@ TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
     EXPECT_EQ(LogLines().back(), kept + "the previous copy was kept");
     EXPECT_FALSE(Exists("target/.stowline-tmp-T/rebuild/A"));
     // The discarded copies stand for nothing: the files are still due for an incremental run.
+    EXPECT_EQ(CommittedRows(), 0);
     RunState::SetAbortRequested(false);
     EXPECT_EQ(Entry(P("src/A/*.*"), libCopy::CopyRebuild, true).FileCount, 4);
+    EXPECT_EQ(CommittedRows(), 4);
     EXPECT_FALSE(Exists("target/A/stale.txt"));
     EXPECT_EQ(Read("target/A/Sub/4.txt"), "new");
+    EXPECT_EQ(Entry(P("src/A/*.*"), libCopy::CopyRebuild, true).FileCount, 0); // the rows hold what was copied
 }
 
 TEST_F(CopyFilesTest, NamesHoldingPatternCharactersAreLookedUpAsTheyStand) {
