@@ -210,5 +210,6 @@ fi
 # ---- Copy-style benchmarks, when present.
 if [ -f "$here/bench_copy.sh" ] && { [ "$kind" = default ] || [ "${BENCH_COPY:-0}" = 1 ]; }; then
     echo
-    CORPUS="$corpus" BENCH_WORK="$work" bash "$here/bench_copy.sh" "$stowline" "$corpus"
+    # BENCH_COPY names the driver there.
+    env -u BENCH_COPY CORPUS="$corpus" BENCH_WORK="$work" bash "$here/bench_copy.sh" "$stowline" "$corpus"
 fi
