@@ -198,9 +198,13 @@ bool CFileFinder::LoadCurrent(int& iError) {
         if (fstatat(iFolder, path, &st, 0) != 0) return false; // points nowhere
     }
     if (!m_bAsIs && !Reportable(st, bIsLink)) return false;
+    Take(st);
+    return true;
+}
+
+void CFileFinder::Take(const struct stat& st) const {
     m_stat = st;
     m_fileTime = FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
-    return true;
 }
 
 void CFileFinder::LoadPendingStat() const {
@@ -209,8 +213,7 @@ void CFileFinder::LoadPendingStat() const {
     struct stat st {};
     // Gone since it was listed: it stays a regular file of length 0, whose copy names it.
     if (fstatat(dirfd(m_dir), m_names[m_index].Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return;
-    m_stat = st;
-    m_fileTime = FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+    Take(st);
 }
 
 std::string CFileFinder::Advance() {

@@ -69,8 +69,9 @@ public:
     static uint64_t FileTimeFromUnixNs(int64_t iNs);
 
 private:
-    bool LoadCurrent(int& iError); // stats m_names[m_index]; false when the entry is passed over
-    void LoadPendingStat() const;  // the look-up LoadCurrent left for later
+    bool LoadCurrent(int& iError);          // stats m_names[m_index]; false when the entry is passed over
+    void LoadPendingStat() const;           // the look-up LoadCurrent left for later
+    void Take(const struct stat& st) const; // the found entry's status and time
     std::string Advance();
 
     struct Listed {

@@ -143,6 +143,7 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, Entry
             return;
         }
     }
+    // Room for what Continue appends too.
     r.Out.resize(libdeflate_deflate_compress_bound(m_whole, static_cast<size_t>(len)) + 8);
     size_t produced = libdeflate_deflate_compress(m_whole, data, static_cast<size_t>(len), r.Out.data(), r.Out.size());
     if (bWhole) {
