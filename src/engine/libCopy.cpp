@@ -4,6 +4,7 @@
 #include "engine/ArchiveFlags.h"
 #include "engine/BackupRunOwner.h"
 #include "engine/CFileFinder.h"
+#include "engine/CopyWorkers.h"
 #include "engine/JobTemp.h"
 #include "engine/RunState.h"
 #include "support/StowError.h"
@@ -23,6 +24,7 @@
 #include <unistd.h>
 #include <vector>
 
+using libCopy::detail::CopyWorkers;
 using libCopy::detail::IsDiskError;
 
 namespace {
@@ -201,6 +203,63 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     const bool bMatchesAll = filePattern == "*" || filePattern == "*.*";
     bool bTempReady = place.TempFolder.empty();
 
+    // A fresh tree's files are copied alongside the walk and their outcomes taken back in walk
+    // order: nothing of that tree stands until all of it does. Update and Freshen copy one file
+    // after the other, so that a run the disk stops has replaced exactly the files before the
+    // one it names.
+    CopyWorkers copies(place.FreshTree ? CopyWorkers::DefaultThreads() : 0, place.FreshTree, place.TempFolder,
+                       place.Copier, place.ModeAtCreate);
+    // What a copied file's outcome means for the walk: its log lines, counts and flag row.
+    const auto settle = [&](CopyWorkers::Item& item) {
+        if (report.DiskError) { // the walk stopped at an earlier file: as if never handed over
+            if (item.IsFile) --lFileCount;
+            return;
+        }
+        if (!item.Line.empty()) libLog::LogEventLevel(0, item.Line);
+        if (!item.IsFile) return;
+        if (item.Error) {
+            try {
+                std::rethrow_exception(item.Error);
+            } catch (const StowError& e) {
+                if (IsDiskError(e.LastDllError)) {
+                    --lFileCount;
+                    libLog::LogEvent("  Error copying '" + item.Source + "' to '" + shownRoot +
+                                     item.Dest.substr(destinationRoot.size()) + "': " + std::strerror(e.LastDllError));
+                    report.DiskError = true;
+                    return;
+                }
+                if (e.Number == StowErrors::PermissionDenied && SourceIsLocked(item.Source)) {
+                    struct stat st {};
+                    if (::lstat(item.Source.c_str(), &st) == 0)
+                        dByteCount += static_cast<double>(st.st_size); // counted, though not copied
+                    libLog::LogEventLevel(2, "****ERROR****" + item.Source +
+                                                 "  ** WAS LOCKED IN USE AND NOT BACKED UP **");
+                    if (appPreferences::StopOnError) bFailed = true;
+                    ++report.LockedFiles;
+                    UserInteraction::DoEvents();
+                    return;
+                }
+                const std::string sWhy = WhyUnreadable(item.Source, e.LastDllError);
+                if (sWhy.empty()) throw;
+                --lFileCount;
+                LeaveOut(report, item.Source, sWhy);
+                return;
+            }
+        }
+        dByteCount += static_cast<double>(item.Copied.st_size);
+        // The copy stands for the file as it was when listed or opened: a change made during
+        // the copy leaves the flag set.
+        if (flags == nullptr) flags = &ArchiveFlags::Instance();
+        flags->Clear(item.Source, item.Copied);
+        UserInteraction::DoEvents();
+    };
+    // Takes back the outcomes that are there (bAll: waits for every one).
+    const auto takeBack = [&](bool bAll) {
+        CopyWorkers::Item item;
+        while (copies.Next(item, bAll))
+            settle(item);
+    };
+
     // The destination's own folder, the folder the caller names and every temporary folder are
     // never entered, so a target inside the walked tree does not copy its copies again.
     bool bHaveDestinationId = false;
@@ -226,12 +285,18 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         }
         if (current.empty()) break;
 
-        if (DetailedLogging()) libLog::LogEventLevel(0, "  + " + WithSlash(current));
+        if (DetailedLogging()) {
+            CopyWorkers::Item line;
+            line.Line = "  + " + WithSlash(current);
+            copies.Add(std::move(line));
+        }
         const std::string relative = current.size() > relativeStart ? current.substr(relativeStart) : std::string();
         const std::string destFolder = WithSlash(destinationRoot + "/" + relative);
         const std::string shownFolder = WithSlash(shownRoot + "/" + relative);
         if (::mkdir(destFolder.c_str(), 0777) != 0 && errno != EEXIST) {
             const int iErr = errno;
+            takeBack(true);
+            if (report.DiskError) break;
             if (iErr == ENAMETOOLONG) {
                 LeaveOut(report, WithSlash(current), std::strerror(iErr));
                 continue;
@@ -248,8 +313,10 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             destinationFolder.Fd = ::open(destFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (!bHaveDestinationId)
             bHaveDestinationId = ::stat(destinationRoot.empty() ? "/" : destinationRoot.c_str(), &destinationId) == 0;
-        if (current.size() + 2 + NAME_MAX > PATH_MAX)
+        if (current.size() + 2 + NAME_MAX > PATH_MAX) {
+            takeBack(true);
             NameTooLongEntries(current, filePattern, bRecurse, exclusions, report);
+        }
 
         // Subfolders found while the files are handled, when the pattern lists everything anyway.
         std::vector<std::string> subfolders;
@@ -282,6 +349,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             if (!S_ISREG(mode) && !S_ISLNK(mode)) {
                 // Holds no data a copy could keep (a pipe would even wait for a writer); named,
                 // but no failure of the run, as nothing could ever back it up.
+                takeBack(true);
+                if (report.DiskError) break;
                 libLog::LogEvent("  Not backed up: '" + JoinPath(current, name) + "': " + KindOfSpecial(mode));
                 continue;
             }
@@ -296,54 +365,33 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 if (!bFound && lCopyStyle == libCopy::CopyFreshen) continue;
             }
 
-            const std::string sourcePath = JoinPath(current, name);
+            CopyWorkers::Item file;
+            file.IsFile = true;
+            file.Source = JoinPath(current, name);
+            file.Dest = destPath;
+            // What the walk knows already; a regular file in a fresh tree is looked up as opened.
+            if (!place.FreshTree || S_ISLNK(mode)) file.Listed = source.StatData();
             ++lFileCount;
-            if (RunState::Owner() != nullptr) RunStatus::SetStatusMessage("Backing Up  ", sourcePath);
-            if (DetailedLogging()) libLog::LogEventLevel(0, "    +-- " + name);
-            struct stat copied {}; // the status of the file as copied
-            try {
-                if (!bTempReady) {
+            if (RunState::Owner() != nullptr) RunStatus::SetStatusMessage("Backing Up  ", file.Source);
+            if (DetailedLogging()) file.Line = "    +-- " + name;
+            if (!bTempReady) {
+                try {
                     JobTemp::Create(place.TempFolder);
-                    bTempReady = true;
+                } catch (const StowError&) {
+                    file.Error = std::current_exception(); // refused like the copy it was for
+                    file.Done = true;
                 }
-                if (!place.FreshTree ||
-                    !libFiles::CopyFileNew(sourcePath, destPath, place.Copier, place.ModeAtCreate, &copied)) {
-                    libFiles::CopyFileAtomic(sourcePath, destPath, place.TempFolder, place.Copier);
-                    copied = source.StatData();
-                }
-            } catch (const StowError& e) {
-                if (IsDiskError(e.LastDllError)) {
-                    --lFileCount;
-                    libLog::LogEvent("  Error copying '" + sourcePath + "' to '" + shownFolder + name +
-                                     "': " + std::strerror(e.LastDllError));
-                    report.DiskError = true;
-                    break;
-                }
-                if (e.Number == StowErrors::PermissionDenied && SourceIsLocked(sourcePath)) {
-                    dByteCount += static_cast<double>(source.FileSize()); // counted, though not copied
-                    libLog::LogEventLevel(2, "****ERROR****" + JoinPath(current, name) +
-                                                 "  ** WAS LOCKED IN USE AND NOT BACKED UP **");
-                    if (appPreferences::StopOnError) bFailed = true;
-                    ++report.LockedFiles;
-                    UserInteraction::DoEvents();
-                    continue;
-                }
-                const std::string sWhy = WhyUnreadable(sourcePath, e.LastDllError);
-                if (sWhy.empty()) throw;
-                --lFileCount;
-                LeaveOut(report, sourcePath, sWhy);
-                continue;
+                bTempReady = !file.Error;
             }
-            dByteCount += static_cast<double>(copied.st_size);
-            // The copy stands for the file as it was when listed or opened: a change made during
-            // the copy leaves the flag set.
-            if (flags == nullptr) flags = &ArchiveFlags::Instance();
-            flags->Clear(sourcePath, copied);
-            UserInteraction::DoEvents();
+            copies.Add(std::move(file));
+            takeBack(false);
+            if (report.DiskError) break;
         }
         source.FindClose();
         if (report.DiskError) break;
         if (pruning && bListedWhole) {
+            takeBack(true); // the folder's rows are all written before it counts as listed
+            if (report.DiskError) break;
             if (flags == nullptr) flags = &ArchiveFlags::Instance();
             pruning->FolderListed(*flags, WithSlash(current));
         }
@@ -363,6 +411,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                 std::string path = JoinPath(current, sub);
                 // Its own names would not fit in a path: it cannot be entered.
                 if (path.size() + 2 > PATH_MAX) {
+                    takeBack(true);
+                    if (report.DiskError) break;
                     LeaveOut(report, path + "/", std::strerror(ENAMETOOLONG));
                     continue;
                 }
@@ -372,8 +422,9 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
                     stack.push_back(std::move(path));
             }
         }
-        if (RunState::AbortRequested()) break;
+        if (RunState::AbortRequested() || report.DiskError) break;
     } while (!current.empty());
+    takeBack(true);
     if (report.DiskError)
         bFailed = true;
     else if (pruning && !RunState::AbortRequested())

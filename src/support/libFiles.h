@@ -3,6 +3,7 @@
 // by the program end with "/". Operations marked "trapped" report an unexpected
 // error as fatal through libErrorHandler ("libFiles", "<name>()").
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <sys/stat.h>
@@ -63,7 +64,7 @@ protected:
 
 private:
     void CopyRange(int in, int out, off_t iFrom, off_t iTo, const std::string& sSource, const std::string& sDest);
-    bool m_bKernelRefused = false;
+    std::atomic<bool> m_bKernelRefused = false; // one copier serves a run's copying threads
 };
 
 // Copies bytes to a temporary name, then renames over the target. Keeps modification time and

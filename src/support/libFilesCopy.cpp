@@ -5,6 +5,7 @@
 #include "support/libFilesIo.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -116,7 +117,7 @@ bool CopyLinkVia(const std::string& sSource, const std::string& sDest, const std
     if (n < 0) ThrowErrno(sSource);
     if (static_cast<size_t>(n) == target.size()) throw ErrorFromErrno(ENAMETOOLONG, sSource); // grew meanwhile
     target.resize(static_cast<size_t>(n));
-    static unsigned s_iCounter = 0;
+    static std::atomic<unsigned> s_iCounter = 0; // copies run on several threads
     std::string sTemp;
     for (;;) {
         sTemp = sFolder + "link-" + std::to_string(::getpid()) + "-" + std::to_string(++s_iCounter);

@@ -72,6 +72,35 @@ TEST_F(CopyRunLimits, AFullTargetFailsTheRunAndKeepsEveryEarlierCopy) {
     }
 }
 
+// A Rebuild copies on several threads: copies under way when the disk fills are dropped, so the
+// log names one file, as a copy of one file after the other would, and nothing follows it.
+TEST_F(CopyRunLimits, AFullTargetStopsARebuildAtOneNamedFileWhateverWasUnderWay) {
+    if (!MountSmall(Tgt, "2m")) GTEST_SKIP() << "no tmpfs can be mounted here";
+    WriteFile(Tgt + "Data/old.txt", "previous");
+    for (int i = 0; i < 120; ++i)
+        Source("Data/" + std::to_string(1000 + i), std::string(40000, 'x'));
+    CBackupJob job = MakeJob("Docs", {Src + "Data/*.*"}, false);
+    EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
+    EXPECT_TRUE(job.Failure());
+    const auto lines = LogLines();
+    const auto error = std::find_if(lines.begin(), lines.end(),
+                                    [](const std::string& s) { return s.rfind("  Error copying '", 0) == 0; });
+    ASSERT_NE(error, lines.end());
+    EXPECT_TRUE(error->ends_with("': No space left on device")) << *error;
+    // The file it names is the last one announced.
+    const auto announced =
+        std::count_if(lines.begin(), error, [](const std::string& s) { return s.rfind("    +-- ", 0) == 0; });
+    EXPECT_EQ(*error, "  Error copying '" + Src + "Data/" + std::to_string(1000 + announced - 1) + "' to '" + Tgt +
+                          "Data/" + std::to_string(1000 + announced - 1) + "': No space left on device");
+    EXPECT_EQ(std::count_if(error, lines.end(), [](const std::string& s) { return s.rfind("    +-- ", 0) == 0; }), 0);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& s) { return s.rfind("  Error copying '", 0) == 0; }),
+              1);
+    EXPECT_TRUE(LogHas("  Rebuild of '" + Tgt + "Data' not completed: the previous copy was kept"));
+    EXPECT_EQ(ReadFile(Tgt + "Data/old.txt"), "previous");
+    EXPECT_TRUE(Temporaries(Tgt).empty());
+}
+
 TEST_F(CopyRunLimits, AnAbortStopsTheRunKeepsEveryPreviousCopyAndLeavesNoTemporaries) {
     Source("one/a", "new a");
     Source("one/b", "new b");

@@ -73,6 +73,45 @@ TEST_F(CopyFilesTest, WalkOrderTreeLinesAndDestinations) {
     EXPECT_TRUE(LogLines().empty());
 }
 
+// A Rebuild copies its files on several threads, but its log, counts and copies are those of one
+// file after the other: the same as Update's, which copies them in turn, on a tree large enough
+// for copies to overtake each other (small files behind large ones).
+TEST_F(CopyFilesTest, ARebuildCopiedAlongsideTheWalkLogsAndCountsAsUpdateDoes) {
+    double dBytes = 0;
+    for (int folder = 0; folder < 4; ++folder) {
+        for (int i = 0; i < 60; ++i) {
+            const std::string content(i % 7 == 0 ? 300000 + i : i, static_cast<char>('a' + folder));
+            Write("src/T/F" + std::to_string(folder) + "/" + std::to_string(i) + ".dat", content);
+            dBytes += static_cast<double>(content.size());
+        }
+    }
+    ASSERT_EQ(::symlink("F0/1.dat", P("src/T/link").c_str()), 0);
+    dBytes += 8;
+    MakeTarget();
+    const auto r = Entry(P("src/T/*.*"), libCopy::CopyRebuild);
+    EXPECT_FALSE(r.Abandon);
+    EXPECT_EQ(r.FileCount, 241);
+    EXPECT_EQ(r.ByteCount, dBytes);
+    const auto rebuilt = LogLines();
+
+    ClearLog();
+    const auto u = Copy(P("src/T/*.*"), P("updated"), false, true, libCopy::CopyUpdate);
+    EXPECT_EQ(u.Files, 241);
+    EXPECT_EQ(LogLines(), rebuilt);
+    for (int folder = 0; folder < 4; ++folder) {
+        for (int i = 0; i < 60; i += 11) {
+            const std::string name = "F" + std::to_string(folder) + "/" + std::to_string(i) + ".dat";
+            EXPECT_EQ(Read("target/T/" + name), Read("src/T/" + name)) << name;
+            EXPECT_EQ(Stat("target/T/" + name).st_mtim.tv_nsec, Stat("src/T/" + name).st_mtim.tv_nsec) << name;
+        }
+    }
+    char target[32] = {};
+    EXPECT_EQ(::readlink(P("target/T/link").c_str(), target, sizeof target - 1), 8);
+    EXPECT_STREQ(target, "F0/1.dat");
+    // Every copy stands for its source: nothing is due for an incremental run.
+    EXPECT_EQ(Entry(P("src/T/*.*"), libCopy::CopyRebuild, true).FileCount, 0);
+}
+
 TEST_F(CopyFilesTest, PatternRecursionAndPlainEntries) {
     Write("src/Docs/a.doc", "1");
     Write("src/Docs/B.DOC", "2");
@@ -279,9 +318,11 @@ TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
     Write("target/A/Sub/4.txt", "old 4");
     {
         AbortingOwner owner;
-        bool bHeldBack = false; // the rows of the files copied so far are written, none committed
+        // The rows of the files copied so far are written, none committed. An incremental walk
+        // has written every row of a folder before it enters the next, here "Sub".
+        bool bHeldBack = false;
         owner.AbortOn = [&](const std::string&) {
-            if (owner.Messages.size() != 3) return false;
+            if (owner.Messages.size() != 4) return false;
             bHeldBack =
                 !ArchiveFlags::Instance().IsArchiveSet(P("src/A/2.txt"), Stat("src/A/2.txt")) && CommittedRows() == 0;
             return true;
@@ -290,7 +331,7 @@ TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
         const auto r = Entry(P("src/A/*.*"), libCopy::CopyRebuild, true);
         RunState::SetOwner(nullptr);
         EXPECT_FALSE(r.Abandon);
-        EXPECT_EQ(r.FileCount, 3);
+        EXPECT_EQ(r.FileCount, 4);
         EXPECT_TRUE(bHeldBack);
     }
     EXPECT_EQ(Read("target/A/1.txt"), "old 1");

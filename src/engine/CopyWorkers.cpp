@@ -1,0 +1,96 @@
+#include "engine/CopyWorkers.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace libCopy::detail {
+
+namespace {
+
+// Items the walk may run ahead of the oldest one it has not taken back: enough to keep every
+// worker busy while the walk looks up the next folder's names.
+constexpr size_t kItemsPerThread = 16;
+
+} // namespace
+
+unsigned CopyWorkers::DefaultThreads() {
+    // One per core: the copying is the system's work on the target's folders and journal, and
+    // more threads than cores only contend for them. A single core gains nothing from handing
+    // files over.
+    const unsigned iCores = std::thread::hardware_concurrency();
+    return iCores < 2 ? 0 : std::min(iCores, 8U);
+}
+
+CopyWorkers::CopyWorkers(unsigned iThreads, bool bFreshTree, std::string sTempFolder, libFiles::FileCopier* pCopier,
+                         bool bModeAtCreate)
+    : m_iThreads(iThreads), m_bFreshTree(bFreshTree), m_sTempFolder(std::move(sTempFolder)), m_pCopier(pCopier),
+      m_bModeAtCreate(bModeAtCreate) {}
+
+CopyWorkers::~CopyWorkers() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStop = true;
+    }
+    m_work.notify_all();
+    for (auto& thread : m_threads)
+        thread.join();
+}
+
+void CopyWorkers::Copy(Item& item) const {
+    try {
+        if (!m_bFreshTree || !libFiles::CopyFileNew(item.Source, item.Dest, m_pCopier, m_bModeAtCreate, &item.Copied)) {
+            // The copy stands for the file as it was before it was read.
+            if (item.Listed.st_mode == 0 && ::lstat(item.Source.c_str(), &item.Listed) != 0) item.Listed = {};
+            libFiles::CopyFileAtomic(item.Source, item.Dest, m_sTempFolder, m_pCopier);
+            item.Copied = item.Listed;
+        }
+    } catch (...) {
+        item.Error = std::current_exception();
+    }
+}
+
+void CopyWorkers::Work() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_work.wait(lock, [this] { return m_bStop || m_iClaimed < m_items.size(); });
+        if (m_bStop) return;
+        Item& item = m_items[m_iClaimed++];
+        if (item.Done) continue; // a line: nothing to copy
+        lock.unlock();
+        Copy(item);
+        lock.lock();
+        item.Done = true;
+        m_done.notify_one();
+    }
+}
+
+void CopyWorkers::Add(Item item) {
+    if (!item.Done && (!item.IsFile || m_iThreads == 0)) {
+        if (item.IsFile) Copy(item);
+        item.Done = true;
+    }
+    const bool bDone = item.Done;
+    {
+        std::lock_guard lock(m_mutex);
+        m_items.push_back(std::move(item));
+        if (bDone && m_iClaimed == m_items.size() - 1) ++m_iClaimed; // no worker need look at it
+    }
+    if (bDone) return;
+    if (m_threads.size() < m_iThreads) m_threads.emplace_back([this] { Work(); });
+    m_work.notify_one();
+}
+
+bool CopyWorkers::Next(Item& item, bool bWait) {
+    std::unique_lock lock(m_mutex);
+    if (m_items.empty()) return false;
+    if (!m_items.front().Done) {
+        if (!bWait && m_items.size() < kItemsPerThread * std::max(1U, m_iThreads)) return false;
+        m_done.wait(lock, [this] { return m_items.front().Done; });
+    }
+    item = std::move(m_items.front());
+    m_items.pop_front();
+    if (m_iClaimed > 0) --m_iClaimed;
+    return true;
+}
+
+} // namespace libCopy::detail

@@ -1,0 +1,78 @@
+#pragma once
+// Copies the files a copy walk selects on worker threads while the walk goes on. The walk takes
+// each file's outcome back in the order it handed the files over, so its log lines, counts and
+// archive-flag rows come out exactly as a copy of one file after the other writes them; only the
+// copying itself (the kernel's work of creating, filling and stamping each file) runs alongside.
+// Not for other callers than the copy walk.
+
+#include "support/libFiles.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace libCopy::detail {
+
+class CopyWorkers {
+public:
+    // One step of the walk, in walk order: a log line, and a file to copy.
+    struct Item {
+        std::string Line; // logged when the walk takes the item ("": none)
+        bool IsFile = false;
+        std::string Source;
+        std::string Dest;
+        // The file's status as listed, when the walk has it (st_mode 0: looked up before a copy
+        // that does not report it).
+        struct stat Listed {};
+        // The outcome, once copied: the status of the file as copied, or the failure.
+        struct stat Copied {};
+        std::exception_ptr Error;
+        bool Done = false; // set once the outcome is there
+    };
+
+    // iThreads: 0 copies each file as it is added, on the walk's thread.
+    // bFreshTree, sTempFolder, pCopier, bModeAtCreate: as the walk's WalkPlace says.
+    CopyWorkers(unsigned iThreads, bool bFreshTree, std::string sTempFolder, libFiles::FileCopier* pCopier,
+                bool bModeAtCreate);
+    // Copies under way are finished; those not started are dropped.
+    ~CopyWorkers();
+    CopyWorkers(const CopyWorkers&) = delete;
+    CopyWorkers& operator=(const CopyWorkers&) = delete;
+
+    // Hands an item over. A file whose item is Done already (a failure met before its copy) is
+    // not copied.
+    void Add(Item item);
+    // The oldest item once its copy is done, taken off the queue. False when the queue is empty,
+    // or when its oldest item is still being copied and neither bWait nor a full queue says to
+    // wait for it.
+    bool Next(Item& item, bool bWait);
+
+    // The threads worth starting for a walk on this machine.
+    static unsigned DefaultThreads();
+
+private:
+    void Copy(Item& item) const;
+    void Work();
+
+    const unsigned m_iThreads;
+    const bool m_bFreshTree;
+    const std::string m_sTempFolder;
+    libFiles::FileCopier* const m_pCopier;
+    const bool m_bModeAtCreate;
+
+    std::mutex m_mutex;
+    std::condition_variable m_work; // an item to copy was added, or the workers are to stop
+    std::condition_variable m_done; // an item's copy is done
+    std::deque<Item> m_items;       // in walk order; references stay valid as it grows and shrinks
+    size_t m_iClaimed = 0;          // items before this index are taken by a worker
+    bool m_bStop = false;
+    std::vector<std::thread> m_threads;
+};
+
+} // namespace libCopy::detail
