@@ -21,6 +21,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -260,6 +261,11 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             settle(item);
     };
 
+    // Update and Freshen compare every file with its copy; an incremental walk only the few it
+    // copies, for which the look-ahead would read the whole destination tree in vain.
+    std::optional<libCopy::detail::LookAhead> lookAhead;
+    if (lCopyStyle != libCopy::CopyRebuild && !bIncremental) lookAhead.emplace(destinationRoot, bRecurse);
+
     // The destination's own folder, the folder the caller names and every temporary folder are
     // never entered, so a target inside the walked tree does not copy its copies again.
     bool bHaveDestinationId = false;
@@ -311,6 +317,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         FolderFd destinationFolder;
         if (lCopyStyle != libCopy::CopyRebuild)
             destinationFolder.Fd = ::open(destFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (lookAhead) lookAhead->FolderEntered();
         if (!bHaveDestinationId)
             bHaveDestinationId = ::stat(destinationRoot.empty() ? "/" : destinationRoot.c_str(), &destinationId) == 0;
         if (current.size() + 2 + NAME_MAX > PATH_MAX) {
