@@ -80,7 +80,6 @@ void CopyWorkers::Add(Item item) {
     {
         std::lock_guard lock(m_mutex);
         m_items.push_back(std::move(item));
-        if (bDone && m_iClaimed == m_items.size() - 1) ++m_iClaimed; // no worker need look at it
     }
     if (bDone) return;
     if (m_threads.size() < m_iThreads) m_threads.emplace_back([this] { Work(); });
