@@ -1,10 +1,6 @@
 #include "engine/CopyWorkers.h"
 
 #include <algorithm>
-#include <dirent.h>
-#include <fcntl.h>
-#include <string_view>
-#include <unistd.h>
 #include <utility>
 
 namespace libCopy::detail {
@@ -14,9 +10,6 @@ namespace {
 // Items the walk may run ahead of the oldest one it has not taken back: enough to keep every
 // worker busy while the walk looks up the next folder's names.
 constexpr size_t kItemsPerThread = 16;
-// Folders the look-ahead may be ahead of the walk: far enough that the walk finds each folder's
-// entries looked up, near enough that they are still cached when it does.
-constexpr size_t kFoldersAhead = 16;
 
 } // namespace
 
@@ -97,59 +90,6 @@ bool CopyWorkers::Next(Item& item, bool bWait) {
     m_items.pop_front();
     if (m_iClaimed > 0) --m_iClaimed;
     return true;
-}
-
-LookAhead::LookAhead(std::string sRoot, bool bRecurse) : m_sRoot(std::move(sRoot)), m_bRecurse(bRecurse) {
-    m_thread = std::thread([this] { Work(); });
-}
-
-LookAhead::~LookAhead() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_bStop = true;
-    }
-    m_wake.notify_one();
-    m_thread.join();
-}
-
-void LookAhead::FolderEntered() {
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_iEntered;
-    }
-    m_wake.notify_one();
-}
-
-void LookAhead::Work() {
-    // The walk's order: a folder's entries, then its subfolders, the last name in byte order first.
-    std::vector<std::string> stack{m_sRoot};
-    for (size_t iDone = 0; !stack.empty(); ++iDone) {
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_bStop || iDone < m_iEntered + kFoldersAhead; });
-            if (m_bStop) return;
-        }
-        const std::string folder = std::move(stack.back());
-        stack.pop_back();
-        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
-        if (dir == nullptr) {
-            if (fd >= 0) ::close(fd);
-            continue;
-        }
-        std::vector<std::string> subfolders;
-        while (const dirent* ent = m_bStop ? nullptr : ::readdir(dir)) {
-            const std::string_view name = ent->d_name;
-            if (name == "." || name == "..") continue;
-            struct stat st {};
-            if (::fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) && m_bRecurse)
-                subfolders.emplace_back(name);
-        }
-        ::closedir(dir);
-        std::sort(subfolders.begin(), subfolders.end());
-        for (const auto& sub : subfolders)
-            stack.push_back(folder + "/" + sub);
-    }
 }
 
 } // namespace libCopy::detail

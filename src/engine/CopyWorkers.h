@@ -7,7 +7,6 @@
 
 #include "support/libFiles.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -74,34 +73,6 @@ private:
     size_t m_iClaimed = 0;          // items before this index are taken by a worker
     bool m_bStop = false;
     std::vector<std::thread> m_threads;
-};
-
-// Looks up the entries of the destination tree on a thread of its own, in the order an Update or
-// Freshen walk compares against them and a few folders ahead of it: with a cold cache the system
-// then reads both trees' entries in at once, as it does for the two processes of a one-way sync.
-// It only fills the system's caches; the walk still looks every name up itself, so nothing it
-// decides depends on this thread.
-class LookAhead {
-public:
-    // sRoot: the walk's destination folder; bRecurse: the walk enters subfolders.
-    LookAhead(std::string sRoot, bool bRecurse);
-    ~LookAhead();
-    LookAhead(const LookAhead&) = delete;
-    LookAhead& operator=(const LookAhead&) = delete;
-
-    // The walk has entered one more folder.
-    void FolderEntered();
-
-private:
-    void Work();
-
-    const std::string m_sRoot;
-    const bool m_bRecurse;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    size_t m_iEntered = 0; // folders the walk has entered
-    std::atomic<bool> m_bStop = false;
-    std::thread m_thread;
 };
 
 } // namespace libCopy::detail

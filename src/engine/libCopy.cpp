@@ -4,6 +4,7 @@
 #include "engine/ArchiveFlags.h"
 #include "engine/BackupRunOwner.h"
 #include "engine/CFileFinder.h"
+#include "engine/CopyLookAhead.h"
 #include "engine/CopyWorkers.h"
 #include "engine/JobTemp.h"
 #include "engine/RunState.h"
@@ -76,15 +77,20 @@ bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 // The destination file's last-write time is earlier than the source's; bFound tells whether a
 // file of that name is there at all. The name is looked up as it stands, never as a pattern.
 // A link is compared by its own time, as the walk reports the source's.
-// iFolder: the destination folder open, looked in for sName (-1: sPath is looked up).
+// iFolder: the destination folder open, looked in for sName (-1: sPath is looked up); pListed:
+// the folder as listed ahead, when it was, which answers for the names it holds.
 bool DestinationOlder(int iFolder, const std::string& sName, const std::string& sPath, const CFileFinder& source,
-                      bool& bFound) {
-    struct stat st {};
-    bFound = iFolder >= 0 ? ::fstatat(iFolder, sName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
-                          : ::lstat(sPath.c_str(), &st) == 0;
-    if (!bFound) return false;
-    const uint64_t dest =
-        CFileFinder::FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+                      const libCopy::detail::LookAhead::Listing* pListed, bool& bFound) {
+    std::optional<int64_t> modified = pListed != nullptr ? pListed->ModifiedNs(sName) : std::nullopt;
+    if (!modified) {
+        struct stat st {};
+        bFound = iFolder >= 0 ? ::fstatat(iFolder, sName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
+                              : ::lstat(sPath.c_str(), &st) == 0;
+        if (!bFound) return false;
+        modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    }
+    bFound = true;
+    const uint64_t dest = CFileFinder::FileTimeFromUnixNs(*modified);
     return dest < ((static_cast<uint64_t>(source.HakHi()) << 32) | source.HakLo());
 }
 
@@ -317,7 +323,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         FolderFd destinationFolder;
         if (lCopyStyle != libCopy::CopyRebuild)
             destinationFolder.Fd = ::open(destFolder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-        if (lookAhead) lookAhead->FolderEntered();
+        std::optional<libCopy::detail::LookAhead::Listing> listed;
+        if (lookAhead) listed = lookAhead->Enter(relative);
         if (!bHaveDestinationId)
             bHaveDestinationId = ::stat(destinationRoot.empty() ? "/" : destinationRoot.c_str(), &destinationId) == 0;
         if (current.size() + 2 + NAME_MAX > PATH_MAX) {
@@ -367,7 +374,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             const std::string destPath = destFolder + name;
             if (lCopyStyle != libCopy::CopyRebuild) {
                 bool bFound = false;
-                const bool bOlder = DestinationOlder(destinationFolder.Fd, name, destPath, source, bFound);
+                const bool bOlder =
+                    DestinationOlder(destinationFolder.Fd, name, destPath, source, listed ? &*listed : nullptr, bFound);
                 if (bFound && !bOlder) continue;
                 if (!bFound && lCopyStyle == libCopy::CopyFreshen) continue;
             }

@@ -1,0 +1,184 @@
+#include "engine/CopyLookAhead.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace libCopy::detail {
+
+namespace {
+
+// Folders listed ahead of the walk: far enough that the walk finds each folder listed, near
+// enough that its entries are still cached and the listings take little memory.
+constexpr size_t kFoldersAhead = 16;
+// Entries kept of one folder; the walk looks the rest of a larger folder up itself.
+constexpr size_t kEntriesPerFolder = 8192;
+
+// The first component of sPath, taken off it.
+std::string_view TakeComponent(std::string_view& sPath) {
+    const size_t slash = sPath.find('/');
+    const std::string_view component = sPath.substr(0, slash);
+    sPath = slash == std::string_view::npos ? std::string_view() : sPath.substr(slash + 1);
+    return component;
+}
+
+// True when sFolder is sPath or a folder above it.
+bool Contains(std::string_view sFolder, std::string_view sPath) {
+    if (sFolder.empty()) return true;
+    return sPath.starts_with(sFolder) && (sPath.size() == sFolder.size() || sPath[sFolder.size()] == '/');
+}
+
+} // namespace
+
+bool EnteredBefore(std::string_view sA, std::string_view sB) {
+    while (!sA.empty() && !sB.empty()) {
+        const std::string_view a = TakeComponent(sA);
+        const std::string_view b = TakeComponent(sB);
+        if (a != b) return a > b;
+    }
+    return sA.empty() && !sB.empty(); // a folder comes before what is below it
+}
+
+std::optional<int64_t> LookAhead::Listing::ModifiedNs(std::string_view sName) const {
+    const auto it = std::lower_bound(m_entries.begin(), m_entries.end(), sName,
+                                     [](const Entry& e, std::string_view name) { return e.Name < name; });
+    if (it == m_entries.end() || it->Name != sName) return std::nullopt;
+    return it->ModifiedNs;
+}
+
+LookAhead::LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads)
+    : m_sRoot(std::move(sRoot)), m_bRecurse(bRecurse) {
+    m_pending.insert(std::string());
+    for (unsigned i = 0; i < std::max(1U, iThreads); ++i)
+        m_threads.emplace_back([this] { Work(); });
+}
+
+LookAhead::~LookAhead() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_bStop = true;
+    }
+    m_wake.notify_all();
+    for (auto& thread : m_threads)
+        thread.join();
+}
+
+unsigned LookAhead::DefaultThreads() { return std::clamp(std::thread::hardware_concurrency(), 2U, 4U) - 1; }
+
+std::optional<LookAhead::Listing> LookAhead::Enter(const std::string& sRelative) {
+    std::unique_lock lock(m_mutex);
+    m_sWalkAt = sRelative;
+    m_bWalkStarted = true;
+    std::optional<Listing> listing;
+    for (;;) {
+        bool bTaken = false;
+        // Folders the walk has passed without entering (not in the source, or left out).
+        while (!m_ready.empty() && EnteredBefore(m_ready.begin()->first, sRelative)) {
+            m_ready.erase(m_ready.begin());
+            bTaken = true;
+        }
+        const bool bListed = !m_ready.empty() && m_ready.begin()->first == sRelative;
+        if (bListed) {
+            listing = std::move(m_ready.begin()->second);
+            m_ready.erase(m_ready.begin());
+            bTaken = true;
+        }
+        if (bTaken) m_wake.notify_all();
+        // Only the first folder is waited for. Any other the look-ahead has not listed yet the
+        // walk looks up itself while the look-ahead goes on to the folders after it: with the
+        // copy's entries not cached, both then build them side by side.
+        const bool bComing = sRelative.empty() && (m_listing.contains(sRelative) || m_pending.contains(sRelative));
+        if (bListed || !bComing) break;
+        m_bWalkWaits = true;
+        m_listed.wait(lock);
+        m_bWalkWaits = false;
+    }
+    return listing;
+}
+
+void LookAhead::Work() {
+    // The folders are taken first in walk order (a folder, then its subfolders, the last name in
+    // byte order first); a folder found before one already listed is taken however many are.
+    std::vector<std::string> subfolders;
+    for (;;) {
+        std::string folder;
+        bool bPassed = false;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] {
+                return m_bStop || (m_pending.empty() && m_listing.empty()) ||
+                       (!m_pending.empty() &&
+                        (m_ready.size() < kFoldersAhead || EnteredBefore(*m_pending.begin(), m_ready.rbegin()->first)));
+            });
+            if (m_bStop || m_pending.empty()) break;
+            folder = std::move(m_pending.extract(m_pending.begin()).value());
+            // What the walk has reached already is not listed in vain: a folder it has passed
+            // with all below it is passed over, and only the subfolders are read of the one it
+            // is in and of those above it.
+            bPassed = m_bWalkStarted && ((folder == m_sWalkAt && !m_bWalkWaits) || EnteredBefore(folder, m_sWalkAt));
+            if (bPassed && !Contains(folder, m_sWalkAt)) {
+                lock.unlock();
+                m_wake.notify_all();
+                continue;
+            }
+            m_listing.insert(folder);
+        }
+        subfolders.clear();
+        std::optional<Listing> listing;
+        try {
+            listing = List(folder, !bPassed, subfolders);
+        } catch (const std::exception&) {
+            subfolders.clear(); // out of memory: the walk looks this folder up itself
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_listing.erase(folder);
+            for (const auto& sub : subfolders)
+                m_pending.insert(folder.empty() ? sub : folder + "/" + sub);
+            if (listing) m_ready.emplace(folder, std::move(*listing));
+        }
+        m_listed.notify_all();
+        m_wake.notify_all();
+    }
+    m_listed.notify_all();
+    m_wake.notify_all();
+}
+
+std::optional<LookAhead::Listing> LookAhead::List(const std::string& sRelative, bool bListing,
+                                                  std::vector<std::string>& subfolders) const {
+    const std::string root = m_sRoot.empty() ? std::string("/") : m_sRoot;
+    const std::string path = sRelative.empty() ? root : (m_sRoot + "/" + sRelative);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (dir == nullptr) {
+        if (fd >= 0) ::close(fd);
+        return std::nullopt;
+    }
+    Listing listing;
+    listing.m_sRelative = sRelative;
+    while (const dirent* ent = m_bStop ? nullptr : ::readdir(dir)) {
+        const std::string_view name = ent->d_name;
+        if (name == "." || name == "..") continue;
+        if (!bListing && ent->d_type != DT_UNKNOWN) {
+            if (ent->d_type == DT_DIR && m_bRecurse) subfolders.emplace_back(name);
+            continue;
+        }
+        // Every entry is looked up, also past the ones kept, so that the walk finds it cached.
+        struct stat st {};
+        if (::fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode) && m_bRecurse) subfolders.emplace_back(name);
+        if (listing.m_entries.size() < kEntriesPerFolder)
+            listing.m_entries.push_back(
+                {std::string(name), static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec});
+    }
+    ::closedir(dir);
+    if (!bListing) return std::nullopt;
+    std::sort(listing.m_entries.begin(), listing.m_entries.end(),
+              [](const Listing::Entry& a, const Listing::Entry& b) { return a.Name < b.Name; });
+    return listing;
+}
+
+} // namespace libCopy::detail

@@ -1,0 +1,90 @@
+#pragma once
+// Lists the destination tree of an Update or Freshen walk on threads of its own, in the order
+// the walk enters its folders and a few folders ahead of it, so that the walk compares each file
+// with its copy without looking the copy up itself: the two trees are then read side by side, as
+// by the two processes of a one-way sync. Not for other callers than the copy walk.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace libCopy::detail {
+
+// True when a walk that enters a folder before its subfolders, and of two sibling folders the
+// one with the greater name first, enters the folder at sA before the one at sB. Both are named
+// relative to the walk's root ("" is the root itself, "a/b" a folder two levels below it).
+bool EnteredBefore(std::string_view sA, std::string_view sB);
+
+class LookAhead {
+public:
+    // One destination folder as listed: the modification time of each entry that could be
+    // looked up, by name. A name it lacks is not known to be absent (it may have been left out
+    // of a very large folder, or its look-up failed): the walk then looks it up itself.
+    class Listing {
+    public:
+        // The entry's modification time in nanoseconds since 1970, when listed.
+        std::optional<int64_t> ModifiedNs(std::string_view sName) const;
+
+    private:
+        friend class LookAhead;
+        struct Entry {
+            std::string Name;
+            int64_t ModifiedNs = 0;
+        };
+        std::string m_sRelative;
+        std::vector<Entry> m_entries; // sorted by name
+    };
+
+    // sRoot: the walk's destination folder; bRecurse: the walk enters subfolders; iThreads: the
+    // threads that list folders side by side (at least one).
+    LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads = DefaultThreads());
+    // Stops listing at once; nothing the walk has taken depends on the threads.
+    ~LookAhead();
+    LookAhead(const LookAhead&) = delete;
+    LookAhead& operator=(const LookAhead&) = delete;
+
+    // The walk enters the folder at sRelative (named as for EnteredBefore): its listing when it
+    // is listed (the first folder is waited for), else nothing: the destination has no such
+    // folder, it could not be listed, or the look-ahead has not reached it yet and goes on after
+    // it. Folders must be entered in walk order.
+    std::optional<Listing> Enter(const std::string& sRelative);
+
+    // One fewer than the cores, at least one: the walk keeps a core of its own, and a folder
+    // whose entries are not cached is listed no faster than the walk would look it up.
+    static unsigned DefaultThreads();
+
+private:
+    struct WalkOrder {
+        bool operator()(const std::string& sA, const std::string& sB) const { return EnteredBefore(sA, sB); }
+    };
+
+    void Work();
+    // Reads one folder: its subfolders' names and, with bListing, its listing (when it could
+    // be opened).
+    std::optional<Listing> List(const std::string& sRelative, bool bListing,
+                                std::vector<std::string>& subfolders) const;
+
+    const std::string m_sRoot;
+    const bool m_bRecurse;
+    std::mutex m_mutex;
+    std::condition_variable m_listed;                  // a folder was listed
+    std::condition_variable m_wake;                    // a folder may be taken, or the threads are to stop
+    std::set<std::string, WalkOrder> m_pending;        // found, not yet taken
+    std::set<std::string> m_listing;                   // being listed
+    std::map<std::string, Listing, WalkOrder> m_ready; // listed ahead of the walk
+    std::string m_sWalkAt;                             // the folder the walk entered last
+    bool m_bWalkStarted = false;
+    bool m_bWalkWaits = false; // for the folder it entered last
+    std::atomic<bool> m_bStop = false;
+    std::vector<std::thread> m_threads;
+};
+
+} // namespace libCopy::detail

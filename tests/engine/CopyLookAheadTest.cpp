@@ -1,0 +1,130 @@
+#include "engine/CopyLookAhead.h"
+#include "engine/libCopy.h"
+#include "engine/libCopyFixture.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+using copytest::CopyFixture;
+using libCopy::detail::EnteredBefore;
+using libCopy::detail::LookAhead;
+
+namespace {
+
+class LookAheadTest : public CopyFixture {
+protected:
+    // The folders an Update walk of src/W enters, relative to it, in the order it enters them.
+    std::vector<std::string> WalkOrder() {
+        ClearLog();
+        std::filesystem::create_directories(P("target"));
+        int32_t lFiles = 0;
+        double dBytes = 0;
+        bool bFailed = false;
+        libCopy::CopyFiles(lFiles, dBytes, P("src/W/*.*"), P("target/W/"), false, true, libCopy::CopyUpdate, "",
+                           bFailed);
+        EXPECT_FALSE(bFailed);
+        std::vector<std::string> folders;
+        const std::string prefix = "  + " + P("src/W/");
+        for (const auto& line : LogLines())
+            if (line.starts_with(prefix)) {
+                std::string relative = line.substr(prefix.size());
+                if (!relative.empty()) relative.pop_back(); // the final "/"
+                folders.push_back(relative);
+            }
+        return folders;
+    }
+};
+
+TEST_F(LookAheadTest, TheOrderIsTheWalksOwnForAwkwardNames) {
+    for (const char* folder : {"a", "B", "b", "b/x", "b/x/y", "b-", "b.c", "a b", "\xc3\xa9t\xc3\xa9", "~", "Z/1"})
+        Write(std::string("src/W/") + folder + "/f.txt", "f");
+    Write("src/W/top.txt", "t");
+    const std::vector<std::string> walked = WalkOrder();
+    ASSERT_EQ(walked.size(), 13U); // the root, the eleven folders and "Z"
+    std::vector<std::string> sorted = walked;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const std::string& a, const std::string& b) { return EnteredBefore(a, b); });
+    EXPECT_EQ(sorted, walked);
+    EXPECT_FALSE(EnteredBefore("b", "b"));
+    EXPECT_TRUE(EnteredBefore("", "a"));
+    EXPECT_TRUE(EnteredBefore("b", "b/x"));
+    EXPECT_TRUE(EnteredBefore("b/x/y", "a"));
+}
+
+TEST_F(LookAheadTest, AListingIsAlwaysTheFoldersOwnAndTheWalkNeverWaitsInVain) {
+    Write("dest/top.txt", "t");
+    SetMTime("dest/top.txt", 1600000000, 5);
+    Write("dest/m/inner.txt", "i");
+    SetMTime("dest/m/inner.txt", 1500000000, 7);
+    // More folders than are listed ahead, all before "m" and none of them entered; each holds a
+    // file of its own time, so that a listing handed to the wrong folder shows.
+    for (int i = 0; i < 40; ++i) {
+        const std::string file = "dest/z" + std::to_string(100 + i) + "/sub/x.txt";
+        Write(file, "x");
+        SetMTime(file, 1000000000 + i);
+    }
+    Write("dest/a/last.txt", "l");
+    SetMTime("dest/a/last.txt", 1400000000);
+    const auto ns = [](int64_t iSeconds, int64_t iNs = 0) { return iSeconds * 1000000000LL + iNs; };
+
+    // One thread lists in walk order; several finish folders out of it. Whether a folder after
+    // the first is listed by the time the walk enters it depends on the threads' pace: when it
+    // is, the listing must be that folder's.
+    for (unsigned iThreads : {1U, 4U})
+        for (int iRound = 0; iRound < 10; ++iRound) {
+            SCOPED_TRACE(testing::Message() << iThreads << " threads, round " << iRound);
+            LookAhead lookAhead(P("dest"), true, iThreads);
+            const auto root = lookAhead.Enter(""); // the first folder is waited for
+            ASSERT_TRUE(root.has_value());
+            EXPECT_EQ(root->ModifiedNs("top.txt"), ns(1600000000, 5));
+            EXPECT_TRUE(root->ModifiedNs("m").has_value()); // folders are entries too
+            EXPECT_FALSE(root->ModifiedNs("missing.txt").has_value());
+            // "z139/sub" is entered, its siblings' trees are passed over.
+            if (const auto sub = lookAhead.Enter("z139/sub")) {
+                EXPECT_EQ(sub->ModifiedNs("x.txt"), ns(1000000039));
+            }
+            EXPECT_FALSE(lookAhead.Enter("n").has_value()); // not in the destination
+            if (const auto m = lookAhead.Enter("m")) {
+                EXPECT_EQ(m->ModifiedNs("inner.txt"), ns(1500000000, 7));
+                EXPECT_FALSE(m->ModifiedNs("x.txt").has_value());
+            }
+            if (const auto a = lookAhead.Enter("a")) {
+                EXPECT_EQ(a->ModifiedNs("last.txt"), ns(1400000000));
+            }
+            EXPECT_FALSE(lookAhead.Enter("a/none").has_value()); // after the last folder
+        }
+}
+
+TEST_F(LookAheadTest, AFolderLargerThanAListingIsComparedFileByFile) {
+    // A folder and its copy with more entries than one folder's listing keeps (links to one file
+    // each, which are quicker to make): the names left out are looked up by the walk itself.
+    for (const std::string tree : {"src", "target"}) {
+        Write(tree + "/origin", "x");
+        SetMTime(tree + "/origin", 1600000000);
+        std::filesystem::create_directories(P(tree + "/W/big"));
+        for (int i = 0; i < 8300; ++i)
+            ASSERT_EQ(::link(P(tree + "/origin").c_str(), P(tree + "/W/big/f" + std::to_string(i)).c_str()), 0);
+    }
+    for (int i : {0, 4150, 8217}) {
+        std::filesystem::remove(P("src/W/big/f" + std::to_string(i)));
+        Write("src/W/big/f" + std::to_string(i), "new");
+    }
+    Write("src/W/big/new", "n");
+    std::filesystem::remove(P("target/W/big/f166"));
+    std::filesystem::remove(P("target/W/big/f249"));
+    Write("target/W/big/f249", "older copy");
+    SetMTime("target/W/big/f249", 1500000000);
+    int32_t lFiles = 0;
+    double dBytes = 0;
+    bool bFailed = false;
+    libCopy::CopyFiles(lFiles, dBytes, P("src/W/*.*"), P("target/W/"), false, true, libCopy::CopyUpdate, "", bFailed);
+    EXPECT_FALSE(bFailed);
+    EXPECT_EQ(lFiles, 6); // three newer, one new, one gone from the copy, one older copy
+    EXPECT_EQ(Read("target/W/big/f249"), "x");
+    EXPECT_EQ(Read("target/W/big/f4150"), "new");
+    EXPECT_TRUE(Exists("target/W/big/f166"));
+    EXPECT_EQ(Stat("target/origin").st_nlink, 8300U + 1U - 5U); // no other copy replaced
+}
+
+} // namespace
