@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Copy-style benchmarks (not tests): on one corpus, in the same run,
 #   1. a Rebuild copy into an empty target against `cp -a`;
-#   2. a no-change incremental Update copy, and a no-change Update copy, against a no-op `rsync -a`;
+#   2. a no-change incremental Update copy, and a no-change Update copy, against a no-op `rsync -a`
+#      of the same corpus into the same copy (the Rebuild's), so that both compare the same trees;
 # and the peak memory of each Stowline run (/usr/bin/time -v "Maximum resident set size").
 #
 #   bench/bench_copy.sh [<stowline-binary>] [<corpus>]
@@ -166,13 +167,14 @@ echo "peak memory: $(mib "$rebuild_mem") MiB   goal < 64: $(verdict "$(mib "$reb
 rm -rf "$work/cpref"
 
 echo
-echo "== copy: no-change copies vs a no-op 'rsync -a' (best of $repeat) =="
-rsync -a "$corpus/" "$work/rsref/"
+echo "== copy: no-change copies vs a no-op 'rsync -a' into the same copy (best of $repeat) =="
+# rsync first sets what it keeps beyond the file times (folder times); it copies no file again.
+rsync -a "$corpus/" "$target/$name/"
 stow_command incr
 "${stow_cmd[@]}" >/dev/null 2>&1 # the flags of every file are clear after this
 reset_measures rsync incr update engine
 for ((i = 0; i < repeat; i++)); do
-    measure rsync rsync -a "$corpus/" "$work/rsref/"
+    measure rsync rsync -a "$corpus/" "$target/$name/"
     stow_command incr
     measure incr "${stow_cmd[@]}"
     stow_command update
@@ -204,7 +206,6 @@ fi
 mem=$incr_mem
 [ "$update_mem" -gt "$mem" ] && mem=$update_mem
 echo "peak memory: $(mib "$mem") MiB   goal < 64: $(verdict "$(mib "$mem")" 63.999)"
-rm -rf "$work/rsref"
 
 if [ "${BENCH_BIG:-0}" = 1 ]; then
     echo
