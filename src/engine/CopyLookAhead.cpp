@@ -158,7 +158,6 @@ std::optional<LookAhead::Listing> LookAhead::List(const std::string& sRelative, 
         return std::nullopt;
     }
     Listing listing;
-    listing.m_sRelative = sRelative;
     while (const dirent* ent = m_bStop ? nullptr : ::readdir(dir)) {
         const std::string_view name = ent->d_name;
         if (name == "." || name == "..") continue;

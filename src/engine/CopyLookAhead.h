@@ -39,7 +39,6 @@ public:
             std::string Name;
             int64_t ModifiedNs = 0;
         };
-        std::string m_sRelative;
         std::vector<Entry> m_entries; // sorted by name
     };
 
