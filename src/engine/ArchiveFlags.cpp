@@ -27,8 +27,8 @@ struct Row {
 Row RowFromStat(const struct stat& st) {
     Row row;
     row.Size = static_cast<int64_t>(st.st_size);
-    row.MTimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    row.CTimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
+    row.MTimeNs = libFiles::TimeNs(st.st_mtim);
+    row.CTimeNs = libFiles::TimeNs(st.st_ctim);
     row.Inode = static_cast<int64_t>(st.st_ino);
     return row;
 }

@@ -203,7 +203,7 @@ Outcome Run::Steps() {
     // program's (which tests may set).
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    m_lStartNs = static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+    m_lStartNs = libFiles::TimeNs(now);
     // Clear a stale abort request of an earlier run, so that it cannot empty this one.
     RunState::SetAbortRequested(false);
     // 1. Let removable drives come up.

@@ -3,6 +3,8 @@
 #include "engine/ArchiveFlags.h"
 #include "support/libStrings.h"
 
+#include "support/libFiles.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -204,7 +206,7 @@ bool CFileFinder::LoadCurrent(int& iError) {
 
 void CFileFinder::Take(const struct stat& st) const {
     m_stat = st;
-    m_fileTime = FileTimeFromUnixNs(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec);
+    m_fileTime = FileTimeFromUnixNs(libFiles::TimeNs(st.st_mtim));
 }
 
 void CFileFinder::LoadPendingStat() const {

@@ -1,5 +1,7 @@
 #include "engine/CopyLookAhead.h"
 
+#include "support/libFiles.h"
+
 #include <algorithm>
 #include <dirent.h>
 #include <fcntl.h>
@@ -170,8 +172,7 @@ std::optional<LookAhead::Listing> LookAhead::List(const std::string& sRelative, 
         if (::fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode) && m_bRecurse) subfolders.emplace_back(name);
         if (listing.m_entries.size() < kEntriesPerFolder)
-            listing.m_entries.push_back(
-                {std::string(name), static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec});
+            listing.m_entries.push_back({std::string(name), libFiles::TimeNs(st.st_mtim)});
     }
     ::closedir(dir);
     if (!bListing) return std::nullopt;

@@ -337,7 +337,7 @@ void Restorer::One(const Entry& e) {
     // backup is still never replaced: the rename below refuses it).
     const bool bNewFolder = parts.size() > 1 && m_created.count(JoinParts(parts, parts.size() - 1)) != 0;
     if (!bNewFolder && ::fstatat(iParent, sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        const int64_t lExisting = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+        const int64_t lExisting = libFiles::TimeNs(st.st_mtim);
         switch (m_options.OnConflict) {
         case Conflict::Skip:
             ++m_report.Skipped;

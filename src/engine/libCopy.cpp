@@ -87,7 +87,7 @@ bool DestinationOlder(int iFolder, const std::string& sName, const std::string& 
         bFound = iFolder >= 0 ? ::fstatat(iFolder, sName.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0
                               : ::lstat(sPath.c_str(), &st) == 0;
         if (!bFound) return false;
-        modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+        modified = libFiles::TimeNs(st.st_mtim);
     }
     bFound = true;
     const uint64_t dest = CFileFinder::FileTimeFromUnixNs(*modified);

@@ -25,10 +25,6 @@ namespace libRestore {
 
 namespace {
 
-int64_t StatMTimeNs(const struct stat& st) {
-    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-}
-
 // Where the copy job's entries land in its target tree and where they came from.
 struct CopyRoot {
     std::string TreeName;     // below the target: "Docs/" for a folder, "a.txt" for a file
@@ -69,7 +65,7 @@ Entry EntryOf(const std::string& sName, const std::string& sOriginal, const stru
     e.IsDir = S_ISDIR(st.st_mode);
     e.IsLink = S_ISLNK(st.st_mode);
     e.Size = e.IsDir ? 0 : static_cast<uint64_t>(st.st_size);
-    e.MTimeNs = StatMTimeNs(st);
+    e.MTimeNs = libFiles::TimeNs(st.st_mtim);
     return e;
 }
 
@@ -196,7 +192,7 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
         BackupInfo info;
         info.Path = sTarget;
         info.IsArchive = false;
-        info.MTimeNs = StatMTimeNs(st);
+        info.MTimeNs = libFiles::TimeNs(st.st_mtim);
         for (const Entry& e : entries) {
             info.Size += e.IsDir ? 0 : e.Size;
             info.MTimeNs = std::max(info.MTimeNs, e.MTimeNs);
@@ -229,7 +225,7 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
             struct stat st {};
             if (::stat((sTarget + sName).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
             f.Info.Path = sTarget + sName;
-            f.Info.MTimeNs = StatMTimeNs(st);
+            f.Info.MTimeNs = libFiles::TimeNs(st.st_mtim);
             f.Info.Size = static_cast<uint64_t>(st.st_size);
             found.push_back(f);
         }

@@ -166,9 +166,9 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSou
         if (bExcluded) continue;
         struct stat src {};
         if (::lstat(e.OriginalPath.c_str(), &src) != 0) continue;
-        if (static_cast<int64_t>(src.st_ctim.tv_sec) * 1000000000 + src.st_ctim.tv_nsec >= lSourcesBeforeNs) continue;
+        if (libFiles::TimeNs(src.st_ctim) >= lSourcesBeforeNs) continue;
         const std::string sCopy = backups[0].Path + e.Name;
-        const int64_t lSourceNs = static_cast<int64_t>(src.st_mtim.tv_sec) * 1000000000 + src.st_mtim.tv_nsec;
+        const int64_t lSourceNs = libFiles::TimeNs(src.st_mtim);
         if (e.IsLink || S_ISLNK(src.st_mode)) {
             if (e.IsLink != S_ISLNK(src.st_mode)) {
                 sFailure = "'" + sCopy + "': a link on one side only";
@@ -186,7 +186,7 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSou
         }
         struct stat copy {};
         if (::lstat(sCopy.c_str(), &copy) != 0) continue;
-        const int64_t lChangeNs = static_cast<int64_t>(copy.st_ctim.tv_sec) * 1000000000 + copy.st_ctim.tv_nsec;
+        const int64_t lChangeNs = libFiles::TimeNs(copy.st_ctim);
         std::string sWhy;
         if (lChangeNs >= lContentSinceNs && !SameBytes(sCopy, e.OriginalPath, sWhy)) {
             sFailure = "'" + sCopy + "': " + sWhy;

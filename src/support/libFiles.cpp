@@ -165,7 +165,7 @@ uint64_t FileLen(const std::string& sPath) {
 int64_t ModTimeNs(const std::string& sPath) {
     struct stat st;
     if (sPath.empty() || stat(sPath.c_str(), &st) != 0) return 0;
-    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return TimeNs(st.st_mtim);
 }
 
 int GetAttr(const std::string& sPath) {

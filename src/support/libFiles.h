@@ -40,6 +40,8 @@ bool PathExists(const std::string& sPath); // anything
 uint64_t FileLen(const std::string& sPath);
 // Modification time in ns since 1970 UTC; 0 when missing.
 int64_t ModTimeNs(const std::string& sPath);
+// A time the system gives (st_mtim, st_ctim, a clock) in ns since 1970 UTC.
+inline int64_t TimeNs(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
 // ReadOnly (owner cannot write) | Directory; -1 when the path does not exist.
 int GetAttr(const std::string& sPath);
 
