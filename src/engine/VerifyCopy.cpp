@@ -184,7 +184,9 @@ void CopyCheck::CheckFile(const std::string& sSource, const std::string& sCopy, 
     if (ChangedSince(src)) return;
     struct stat cp {};
     if (::lstat(sCopy.c_str(), &cp) != 0) {
-        // Freshen copies only files the copy holds already; an incremental run only flagged ones.
+        // Freshen copies only files the copy holds already. An incremental run copies only files
+        // whose archive flag is set (a Rebuild's tree holds nothing else); a file without it was
+        // backed up earlier, maybe by another job, and cannot be held to this copy.
         if (m_job.CopyStyle() == libCopy::CopyFreshen) return;
         if (m_job.Incremental() && (finder.Attrib() & CFileFinder::AttrArchive) == 0) return;
         Problem(sCopy + ": missing (source: " + sSource + ")");

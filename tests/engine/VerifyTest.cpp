@@ -303,3 +303,19 @@ open(path, "wb").write(data)
     std::string sWhy;
     EXPECT_TRUE(libVerify::VerifyArchive(sZip, "", sWhy)) << sWhy;
 }
+
+TEST_F(VerifyRun, AnIncrementalCopyIsHeldToWhatItCopiedAndNotToFilesBackedUpBefore) {
+    CBackupJob job = MakeJob("Tree", {SrcFolder()}, false);
+    job.SetIncremental(true);
+    BackUp(job);
+    // Only the changed file goes into the rebuilt tree; the others were backed up by the first run.
+    WriteFile(FileA, "alpha, changed");
+    SetTime(FileA, kOldTime + 100);
+    BackUp(job);
+    ASSERT_TRUE(Exists(Tgt + "src/a.txt"));
+    ASSERT_FALSE(Exists(Tgt + "src/sub/b.dat"));
+    ExpectSound(job);
+    WriteFile(Tgt + "src/a.txt", "alpha, CHANGED");
+    SetTime(Tgt + "src/a.txt", kOldTime + 100);
+    ExpectFails(job, Tgt + "src/a.txt: content differs");
+}
