@@ -319,3 +319,18 @@ TEST_F(VerifyRun, AnIncrementalCopyIsHeldToWhatItCopiedAndNotToFilesBackedUpBefo
     SetTime(Tgt + "src/a.txt", kOldTime + 100);
     ExpectFails(job, Tgt + "src/a.txt: content differs");
 }
+
+TEST_F(VerifyRun, ALinkIsHeldToItsTargetText) {
+    ASSERT_EQ(::symlink("sub/b.dat", (Src + "link").c_str()), 0);
+    ASSERT_EQ(::symlink("/nowhere/at/all", (Src + "sub/dangling").c_str()), 0);
+    CBackupJob job = MakeJob("Tree", {SrcFolder()}, false);
+    BackUp(job);
+    ASSERT_TRUE(fs::is_symlink(Tgt + "src/link"));
+    ExpectSound(job);
+    fs::remove(Tgt + "src/link");
+    ASSERT_EQ(::symlink("sub/deep/c.txt", (Tgt + "src/link").c_str()), 0);
+    ExpectFails(job, Tgt + "src/link: link target differs");
+    fs::remove(Tgt + "src/link");
+    WriteFile(Tgt + "src/link", "a file now");
+    ExpectFails(job, Tgt + "src/link: a link on one side only");
+}
