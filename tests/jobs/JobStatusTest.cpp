@@ -126,14 +126,16 @@ TEST_F(JobStatus, AFailureAfterASuccessOfTheSameMinuteIsFailedAndTheReverseIsOk)
 
 TEST_F(JobStatus, FilesWithoutTheKeyAndKeysLeftFromAnEarlierMinuteReadAsBefore) {
     auto load = [&](const std::string& sName, const std::string& sLines) {
-        WriteFile(App + "BackupJobs/" + sName + ".slj", "[Config]\r\nJobName=" + sName + "\r\nDayOfWeek=254\r\n" + sLines);
+        WriteFile(App + "BackupJobs/" + sName + ".slj",
+                  "[Config]\r\nJobName=" + sName + "\r\nDayOfWeek=254\r\n" + sLines);
         CBackupJob job;
         EXPECT_FALSE(job.OpenBackupJob(App + "BackupJobs/" + sName + ".slj"));
         return job;
     };
     const double dNow = At(12, 0, 0);
-    EXPECT_EQ(StateAt(load("SameMinute", "DateLastRun=Dec-07-2026 10:00\r\nDateLastSuccess=Dec-07-2026 10:00\r\n"), dNow),
-              "ok");
+    EXPECT_EQ(
+        StateAt(load("SameMinute", "DateLastRun=Dec-07-2026 10:00\r\nDateLastSuccess=Dec-07-2026 10:00\r\n"), dNow),
+        "ok");
     EXPECT_EQ(StateAt(load("Later", "DateLastRun=Dec-07-2026 10:01\r\nDateLastSuccess=Dec-07-2026 10:00\r\n"), dNow),
               "failed");
     EXPECT_EQ(StateAt(load("NoSuccess", "DateLastRun=Dec-07-2026 10:01\r\n"), dNow), "failed");
