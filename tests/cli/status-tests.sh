@@ -14,9 +14,10 @@ fi
 WORK=$(mktemp -d /tmp/stowline-status-XXXXXX)
 AGENT_PID=""
 VERIFY_PID=""
+READER_PID=""
 cleanup() {
-    [ -n "$WORK" ] && touch "$WORK/slow-release" 2>/dev/null
-    for pid in $VERIFY_PID $AGENT_PID; do
+    [ -n "$WORK" ] && touch "$WORK/slow-release" "$WORK/reader-release" 2>/dev/null
+    for pid in $READER_PID $VERIFY_PID $AGENT_PID; do
         kill -0 "$pid" 2>/dev/null && kill -KILL "$pid" 2>/dev/null
     done
     rm -rf "$WORK"
@@ -187,6 +188,31 @@ check "the run it waited for was recorded" [ "$(key_of slow RunCount)" = 1 ]
 check "the agent is still running after the held run" kill -0 "$AGENT_PID"
 stop_agent
 check "the agent ends with status 0 after the held run" [ "$AGENT_RC" -eq 0 ]
+
+# ---- a run that falls due while its job is read waits until the read ends ----
+# A reader in another process holds the job's lock shared, as /VERIFY and /RESTORE do, until
+# it is killed: the system lets go of its lock then.
+write_job readjob "$WORK/read-target/" "$(date -d "@$(($(date +%s) - 120))" +%H:%M)" "" "$WORK/data/"
+mkdir -p "$JOBS/.locks"
+flock -s -o "$JOBS/.locks/readjob.slj" \
+    -c "touch '$WORK/reader-holds'; while [ ! -e '$WORK/reader-release' ]; do sleep 0.1; done" >/dev/null 2>&1 &
+READER_PID=$!
+check "the reader holds the job's lock" wait_for test -e "$WORK/reader-holds"
+start_agent
+check "the agent's run of the read job says it waits" \
+    wait_for grep -qF "Waiting for the restore or verify of 'readjob' to end" "$WORK/stowline.log"
+run /STATUS
+check "/STATUS answers while the run waits" sh -c "[ $RC -eq 0 ] && grep -q '^readjob	never run	' '$WORK/out'"
+check "nothing is written while the job is read" [ ! -e "$WORK/read-target/readjob.zip" ]
+kill -KILL "$READER_PID"
+wait "$READER_PID" 2>/dev/null
+READER_PID=""
+touch "$WORK/reader-release" # ends the loop the killed reader started
+ran_once() { [ "$(key_of readjob RunCount)" = 1 ]; }
+check "the run goes on once the killed reader let go" wait_for ran_once
+check "the run wrote its archive" sh -c "unzip -tq '$WORK/read-target/readjob.zip' >/dev/null"
+stop_agent
+check "the agent ends with status 0 after the wait" [ "$AGENT_RC" -eq 0 ]
 sed -i 's/^RunMissedBackups=-1/RunMissedBackups=0/' "$WORK/Stowline.txt"
 
 echo "$PASSED passed, $FAILED failed"
