@@ -1,5 +1,6 @@
 #include "engine/JobLock.h"
 
+#include "engine/BackupRunOwner.h"
 #include "engine/RunState.h"
 #include "jobs/CBackupJob.h"
 #include "support/UserInteraction.h"
@@ -32,7 +33,9 @@ bool ForRun(FileLock& lock, const CBackupJob& job) {
     if (!OpenFor(lock, job.FileName())) return true;
     FileLock::Result result = lock.Try(FileLock::Mode::Exclusive);
     if (result != FileLock::Result::Busy) return true;
-    libLog::LogEvent("Waiting for the restore or verify of '" + job.JobName() + "' to end");
+    const std::string sWaiting = "Waiting for the restore or verify of '" + job.JobName() + "' to end";
+    libLog::LogEvent(sWaiting);
+    if (BackupRunOwner* pOwner = RunState::Owner()) pOwner->SetMessageText(sWaiting + "...");
     // A request left over from an earlier run must not end this wait (the run clears it too).
     RunState::SetAbortRequested(false);
     while (result == FileLock::Result::Busy) {

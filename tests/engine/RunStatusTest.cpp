@@ -131,6 +131,9 @@ TEST_F(RunStatus, ARunWaitsWhileItsJobIsReadAndHoldsItsLockWhileItRuns) {
     EXPECT_FALSE(job.Failure());
     EXPECT_TRUE(ZipNames(Tgt + "Docs.zip").count(Stored(a)));
     EXPECT_EQ(owner.SeenWhileRunning, FileLock::Result::Busy) << "a reader cannot have the lock during the run";
+    ASSERT_GE(owner.Messages.size(), 2u);
+    EXPECT_EQ(owner.Messages[0], "Waiting for the restore or verify of 'Docs' to end...") << "the window says why";
+    EXPECT_EQ(owner.Messages[1], "Initializing...");
 
     // Once the run has ended, a reader has it at once.
     bool bWaited = false;
