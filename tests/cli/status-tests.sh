@@ -141,6 +141,14 @@ run /STATUS
 check "/STATUS answers while the agent runs" [ "$RC" -eq 0 ]
 check "/STATUS prints every job while the agent runs" [ "$(wc -l <"$WORK/out")" -eq 2 ]
 check "/STATUS is not refused" lacks "$WORK/err" "already running"
+# A job whose last run failed, as another program left it: /STATUS says so beside the agent too.
+write_job failed "$WORK/failed-target/" "$QUIET" "" "$WORK/data/"
+sed -i "s/^DateLastRun=.*\r$/DateLastRun=$(LC_ALL=C date "+%b-%d-%Y") 00:01\r\nDateLastSuccess=$(LC_ALL=C date "+%b-%d-%Y") 00:00\r/" \
+    "$JOBS/failed.slj"
+run /STATUS
+check "/STATUS exits 1 beside the agent when a job failed" [ "$RC" -eq 1 ]
+check "/STATUS names the failed job beside the agent" sh -c "grep -q '^failed	failed	' '$WORK/out'"
+rm -f "$JOBS/failed.slj"
 run /VERIFY good flaky
 check "/VERIFY answers while the agent runs" [ "$RC" -eq 0 ]
 check "/VERIFY names each job it verified" sh -c "grep -q '^Verified good' '$WORK/out' && grep -q '^Verified flaky' '$WORK/out'"
