@@ -1,6 +1,7 @@
 #include "app/CommandLineRestore.h"
 
 #include "app/appSetup.h"
+#include "engine/JobLock.h"
 #include "engine/libRestore.h"
 #include "engine/libVerify.h"
 #include "jobs/CBackupJob.h"
@@ -34,11 +35,27 @@ int Usage() {
     return appSetup::ExitUsage;
 }
 
-// Opens the job named as /RUN names it (no folder part, ".slj" optional). False, with the reason
-// on standard error, when there is no such job file or it cannot be read.
-bool OpenJob(const std::string& sName, CBackupJob& job) {
+// The job file of a job named as /RUN names it (no folder part, ".slj" optional).
+std::string JobFileOf(const std::string& sName) {
     std::string sPath = appMisc::JobFolder() + sName;
     if (sPath.size() < 4 || sPath.compare(sPath.size() - 4, 4, ".slj") != 0) sPath += ".slj";
+    return sPath;
+}
+
+// Keeps a running backup of the named job from changing what is about to be read: waits, saying
+// so on standard error, until it ends, and holds the job's lock until the result is let go.
+FileLock WaitForRunningBackup(const std::string& sName) {
+    const std::string sPath = JobFileOf(sName);
+    if (sName.find('/') != std::string::npos || !libFiles::FileExists(sPath)) return {};
+    return JobLock::ForReading(sPath, [&] {
+        std::cerr << "Stowline: waiting for the running backup of " << sName << " to end..." << std::endl;
+    });
+}
+
+// Opens the job named as /RUN names it. False, with the reason on standard error, when there is
+// no such job file or it cannot be read.
+bool OpenJob(const std::string& sName, CBackupJob& job) {
+    const std::string sPath = JobFileOf(sName);
     if (sName.find('/') != std::string::npos || !libFiles::FileExists(sPath)) {
         std::cerr << "Stowline: no job file '" << sPath << "'." << std::endl;
         return false;
@@ -87,6 +104,7 @@ int Restore(const std::vector<std::string>& args) {
         }
     }
     if (sJob.empty()) return Usage();
+    const FileLock backupLock = WaitForRunningBackup(sJob);
     CBackupJob job;
     if (!OpenJob(sJob, job)) return appSetup::ExitJobFailed;
 
@@ -151,6 +169,7 @@ int Verify(const std::vector<std::string>& args) {
     if (jobs.empty()) return Usage();
     int iStatus = appSetup::ExitOk;
     for (const std::string& sName : jobs) {
+        const FileLock backupLock = WaitForRunningBackup(sName);
         CBackupJob job;
         if (!OpenJob(sName, job)) {
             iStatus = appSetup::ExitJobFailed;

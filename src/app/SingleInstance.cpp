@@ -1,18 +1,18 @@
 #include "app/SingleInstance.h"
 
+#include "support/FileLock.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace SingleInstance {
 
 namespace {
-int g_lockFd = -1;
+FileLock g_lock;
 
 uint64_t Fnv1a64(const std::string& s) {
     uint64_t h = 1469598103934665603ULL;
@@ -56,25 +56,14 @@ std::string LockFileName(const std::string& sExePath) {
 }
 
 LockResult AcquireLock(const std::string& sExePath) {
-    if (g_lockFd >= 0) return LockResult::Acquired;
-    std::string name = LockFileName(sExePath);
-    if (name.empty()) return LockResult::Unavailable;
-    int fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return LockResult::Unavailable;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int err = errno;
-        close(fd);
-        return err == EWOULDBLOCK ? LockResult::Refused : LockResult::Unavailable;
-    }
-    g_lockFd = fd;
-    return LockResult::Acquired;
+    if (g_lock.Held()) return LockResult::Acquired;
+    if (!g_lock.Open(LockFileName(sExePath))) return LockResult::Unavailable;
+    const FileLock::Result result = g_lock.Try(FileLock::Mode::Exclusive);
+    if (result == FileLock::Result::Held) return LockResult::Acquired;
+    g_lock.Release(); // the file stays open only while it is held
+    return result == FileLock::Result::Busy ? LockResult::Refused : LockResult::Unavailable;
 }
 
-void ReleaseLock() {
-    if (g_lockFd < 0) return;
-    flock(g_lockFd, LOCK_UN);
-    close(g_lockFd);
-    g_lockFd = -1;
-}
+void ReleaseLock() { g_lock.Release(); }
 
 } // namespace SingleInstance

@@ -284,6 +284,16 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
     });
 }
 
+bool NeedsInstanceLock(const std::string& sCommandLine) {
+    // Help goes first whatever else is asked, and is refused beside an agent as before.
+    if (Contains(sCommandLine, "/?")) return true;
+    // These only read (a restore writes only the files asked for), each job's backups guarded
+    // by the job's own lock; they end the program before any /RUN is looked at.
+    if (Contains(sCommandLine, "/RESTORE") || Contains(sCommandLine, "/VERIFY")) return false;
+    // A /RUN needs the instance to itself, also when /STATUS follows it.
+    return !Contains(sCommandLine, "/STATUS") || Contains(sCommandLine, "/RUN");
+}
+
 void PrintStatus(int& iExitStatus) {
     CBackupJobManager& manager = JobManager() ? *JobManager() : CreateJobManager();
     manager.Reload();
@@ -361,8 +371,10 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
     int iStatus = ExitOk;
     try {
         libErrorHandler::Trap("appSetup", "Main()", [&] {
-            // 1. One instance per user and installation.
-            if (SingleInstance::AcquireLock(appMisc::ExePath()) == SingleInstance::LockResult::Refused) {
+            // 1. One instance per user and installation; a command that only reads answers
+            // beside it.
+            if (NeedsInstanceLock(g_sCommandLine) &&
+                SingleInstance::AcquireLock(appMisc::ExePath()) == SingleInstance::LockResult::Refused) {
                 UserInteraction::MsgBox(
                     S(QCoreApplication::translate("appSetup", "An instance of Stowline is already running.")),
                     Buttons::OK, Icon::None, S(QCoreApplication::translate("appSetup", "Verification Error")));

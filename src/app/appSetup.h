@@ -38,6 +38,11 @@ std::string CommandLineHelpText();
 // The help box ("Command-Line Help"); without a display on standard output.
 void ShowCommandLineHelp();
 
+// Whether the command line must hold the one-instance lock: everything but "/STATUS" without
+// "/RUN", "/VERIFY" and "/RESTORE", which read and so answer while an agent runs (and never
+// take the lock, so that an agent starting meanwhile is not refused).
+bool NeedsInstanceLock(const std::string& sCommandLine);
+
 // "/STATUS": one line per job on standard output (name, state, last run, last success, next
 // run, TAB-separated); iExitStatus becomes 1 when an active job is failed or stale.
 void PrintStatus(int& iExitStatus);

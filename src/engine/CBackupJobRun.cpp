@@ -5,6 +5,7 @@
 
 #include "engine/BackupRunOwner.h"
 #include "engine/CFileFinder.h"
+#include "engine/JobLock.h"
 #include "engine/JobTemp.h"
 #include "engine/RunState.h"
 #include "engine/libCopy.h"
@@ -421,6 +422,7 @@ void Run::Record(bool bFailure) {
     m_job.SetFailure(bFailure);
     m_job.SetDateLastRun(libDates::Now());
     if (!bFailure) m_job.SetDateLastSuccess(m_job.DateLastRun());
+    m_job.SetDateLastFailure(bFailure ? m_job.DateLastRun() : CBackupJob::NotComputed);
     const int32_t lCount = m_job.RunCount();
     if (lCount <= 0)
         m_job.SetRunCount(1);
@@ -576,6 +578,12 @@ bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemP
     }
     RunState::OwnerScope ownerScope(pOwner);
     libLog::RunLog runLog;
+    // Never written while a restore or verify reads it: a wait cut short is no run.
+    FileLock jobLock;
+    if (!JobLock::ForRun(jobLock, job)) {
+        job.SetFailure(true);
+        return true;
+    }
     return Run(job, pOwner, probe).Execute();
 }
 

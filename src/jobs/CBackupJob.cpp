@@ -113,6 +113,12 @@ void CBackupJob::SetDateLastSuccess(double dValue) {
     m_Changed = true;
 }
 
+void CBackupJob::SetDateLastFailure(double dValue) {
+    if (dValue == m_DateLastFailure) return;
+    m_DateLastFailure = dValue;
+    m_Changed = true;
+}
+
 void CBackupJob::SetStartTime(double dValue) {
     if (dValue == m_StartTime) return;
     m_StartTime = dValue;
@@ -192,6 +198,7 @@ void CBackupJob::Clear() {
     m_JobName.clear();
     m_DateLastRun = NotComputed;
     m_DateLastSuccess = NotComputed;
+    m_DateLastFailure = NotComputed;
     m_SizeLastRun = -1;
     m_RunCount = -1;
     m_CachedNextRun = NotComputed;
@@ -243,6 +250,7 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_PostBackupCommand = src.m_PostBackupCommand;
     m_DateLastRun = NotComputed;
     m_DateLastSuccess = NotComputed;
+    m_DateLastFailure = NotComputed;
     m_CachedNextRun = NotComputed;
     m_SizeLastRun = -1;
     m_RunCount = -1;

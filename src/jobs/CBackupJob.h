@@ -72,6 +72,11 @@ public:
     // before the field existed have none).
     double DateLastSuccess() const { return m_DateLastSuccess; }
     void SetDateLastSuccess(double dValue);
+    // The moment of the last run when that run failed, to the second; NotComputed after a
+    // success and in files written before the field existed. The minute-resolution dates above
+    // cannot tell a failure from a success of the same minute; this can (see JobHealth).
+    double DateLastFailure() const { return m_DateLastFailure; }
+    void SetDateLastFailure(double dValue);
     double StartTime() const { return m_StartTime; }
     void SetStartTime(double dValue); // voids the cached next run
     // The time-of-day part of the next run (computes it when Changed or not yet computed).
@@ -182,6 +187,7 @@ private:
     std::string m_JobName;
     double m_DateLastRun = NotComputed;
     double m_DateLastSuccess = NotComputed;
+    double m_DateLastFailure = NotComputed;
     double m_SizeLastRun = -1;
     int32_t m_RunCount = -1;
     double m_CachedNextRun = NotComputed;

@@ -164,6 +164,7 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_JobName = get("JobName");
         m_DateLastRun = DateOrDefault(get("DateLastRun"), NotComputed);
         m_DateLastSuccess = DateOrDefault(get("DateLastSuccess"), NotComputed);
+        m_DateLastFailure = DateOrDefault(get("DateLastFailure"), NotComputed);
         {
             std::string s = get("SizeLastRun");
             double d = IsNumeric(s) ? std::trunc(NumericValue(s)) : -1;
@@ -272,6 +273,12 @@ bool CBackupJob::WriteJobFile() {
         set("DateLastSuccess", libDates::Format(m_DateLastSuccess, "mmm-dd-yyyy hh:mm"));
     else
         ini.Remove("Config", "DateLastSuccess");
+    // The failed last run to the second (the keys above keep their minute format for older
+    // readers); only a failed run gives it, and a success takes it away again.
+    if (m_DateLastFailure > NotComputed)
+        set("DateLastFailure", libDates::Format(m_DateLastFailure, "mm/dd/yyyy hh:mm:ss"));
+    else
+        ini.Remove("Config", "DateLastFailure");
     set("SizeLastRun", ShortestNumber(m_SizeLastRun));
     set("RunCount", std::to_string(m_RunCount));
     set("StartTime", libDates::Format(m_StartTime, "hh:mm"));

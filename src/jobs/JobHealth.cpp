@@ -9,6 +9,8 @@
 namespace JobHealth {
 
 namespace {
+constexpr const char* kMinute = "mmm-dd-yyyy hh:mm"; // the resolution of the job file's dates
+
 // Job dates are stored to the minute: compare whole seconds, never float noise.
 int64_t Seconds(double d) { return std::llround(d * 86400.0); }
 
@@ -26,7 +28,7 @@ template <typename F> void ForEachJob(CBackupJobManager& manager, F f) {
 
 std::string DateText(double d) {
     if (!Recorded(d) || Seconds(d) >= Seconds(CBackupJob::FarFuture)) return "-";
-    return libDates::Format(d, "mmm-dd-yyyy hh:mm");
+    return libDates::Format(d, kMinute);
 }
 } // namespace
 
@@ -48,7 +50,12 @@ const char* StateText(State state) {
 
 bool HasFailed(const CBackupJob& job) {
     if (!Recorded(job.DateLastRun())) return false;
-    return Seconds(job.DateLastSuccess()) < Seconds(job.DateLastRun());
+    if (Seconds(job.DateLastSuccess()) < Seconds(job.DateLastRun())) return true;
+    // The dates read back to the minute: a failure after a success of the same minute shows
+    // only in the failure's own time, which counts while it lies in the last run's minute (an
+    // older one is left from before a run that did not write it).
+    const double dFailure = job.DateLastFailure();
+    return Recorded(dFailure) && libDates::Format(dFailure, kMinute) == libDates::Format(job.DateLastRun(), kMinute);
 }
 
 double CreatedAt(const CBackupJob& job) {

@@ -20,8 +20,9 @@ enum class State { Ok, Failed, Stale, Suspended, NeverRun };
 // "ok", "failed", "stale", "suspended", "never run".
 const char* StateText(State state);
 
-// The job's last run did not succeed: it has run, and no success is recorded at or after that
-// run (a file written before successes were recorded counts as none).
+// The job's last run did not succeed: it has run, and either no success is recorded at or after
+// that run (a file written before successes were recorded counts as none) or its failure time
+// lies in the last run's minute. The one rule for "failed" wherever a job's record is judged.
 bool HasFailed(const CBackupJob& job);
 // When the job came into being as far as the record tells: its job file's last save while it
 // has never run (runs save the file, edits of a never-run job are all there is); otherwise the
