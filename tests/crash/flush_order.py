@@ -158,10 +158,13 @@ def check_style(args, style, root, checks):
         checks.expect(replacing >= (1 if style == "rebuild" else 3),
                       f"{style}: only {replacing} replacing renames traced")
     if style == "rebuild":
-        checks.expect(any(how == "exchange" or (how == "replaces" and "rebuild" in src)
-                          for _, src, _, how in trace.renames()) or
-                      any("rebuild" in src and trace.under(dst) for _, src, dst, _ in trace.renames()),
-                      f"{style}: no exchange of the new tree traced")
+        # The new tree takes its place by an exchange, or by a rename once the previous one is
+        # moved aside: either way after a flush of all of it.
+        swaps = [(i, src) for i, src, dst, _ in trace.renames()
+                 if "/rebuild/" in src and os.path.dirname(dst.rstrip("/")) == bench.target.rstrip("/")]
+        if checks.expect(swaps, f"{style}: no exchange of the new tree traced"):
+            checks.expect(all(data_flushed(trace, i, src) for i, src in swaps),
+                          f"{style}: the new tree took its place before it was flushed")
 
     saves = [i for i, src, dst, _ in trace.renames() if dst == job_file]
     if checks.expect(saves, f"{style}: the job file was not saved"):
