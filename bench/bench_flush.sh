@@ -64,11 +64,14 @@ run after >/dev/null # the copy as Update leaves it
 grep -h "Copied" "$work/after/stowline.log" | tail -1
 
 best() { awk 'BEGIN { m = -1 } { if (m < 0 || $1 < m) m = $1 } END { printf "%.3f", m }'; }
+median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 for kind in nochange changed; do
     : >"$work/$kind.before"
     : >"$work/$kind.after"
     for ((i = 0; i < repeat; i++)); do
-        for side in before after; do
+        order="before after"
+        [ $((i % 2)) = 1 ] && order="after before" # neither build always runs first
+        for side in $order; do
             shift_by=$((i * 2))
             [ "$side" = after ] && shift_by=$((shift_by + 1))
             [ "$kind" = changed ] && change "$shift_by"
@@ -78,7 +81,11 @@ for kind in nochange changed; do
     done
     b=$(best <"$work/$kind.before")
     a=$(best <"$work/$kind.after")
-    echo "$kind Update: before $(tr '\n' ' ' <"$work/$kind.before")-> best $b s;" \
-        "after $(tr '\n' ' ' <"$work/$kind.after")-> best $a s; ratio $(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a / b }')"
+    mb=$(median <"$work/$kind.before")
+    ma=$(median <"$work/$kind.after")
+    echo "$kind Update: before $(tr '\n' ' ' <"$work/$kind.before")-> best $b s, median $mb s;" \
+        "after $(tr '\n' ' ' <"$work/$kind.after")-> best $a s, median $ma s;" \
+        "ratio best $(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.3f", a / b }')," \
+        "median $(awk -v a="$ma" -v b="$mb" 'BEGIN { printf "%.3f", a / b }')"
 done
 grep -h "Copied" "$work/after/stowline.log" | tail -1

@@ -81,8 +81,8 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
                     FileCopier* pCopier = nullptr);
 // The first half of CopyFileAtomic, for a caller that flushes many copies at once before it
 // renames them: copies sSource (a regular file, or a link as a link) under a new temporary name
-// in sTempFolder and returns that name, which the caller renames over sDest. Nothing is flushed.
-// A failed copy leaves nothing.
+// in sTempFolder and returns that name, which the caller renames over sDest. The writing of its
+// data to disk is started, not waited for. A failed copy leaves nothing.
 std::string CopyFileStaged(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder,
                            FileCopier* pCopier = nullptr);
 // Copies a regular file straight under the new name sDest, for a tree that is itself still a

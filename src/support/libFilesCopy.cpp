@@ -153,16 +153,23 @@ struct stat RegularFileStat(int fd, const std::string& sSource) {
     return st;
 }
 
+// How a copy's data goes to the disk before it is closed.
+enum class Flush {
+    None,  // when the system sees fit
+    Start, // its writing starts now, not waited for: a later flush of many copies then waits less
+    Wait,  // written and waited for
+};
+
 // Copies the bytes, the mode (unless out was made with it) and the times of the open source into
 // out, then closes out.
-// bFlush: its data reaches the disk before it is closed.
 void FillAndClose(FileCopier& copier, int inFd, Fd& out, const struct stat& st, const std::string& sSource,
-                  const std::string& sDest, bool bHasMode = false, bool bFlush = false) {
+                  const std::string& sDest, bool bHasMode = false, Flush flush = Flush::None) {
     copier.Copy(inFd, out.fd, st, sSource, sDest);
     if (!bHasMode && fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
-    if (bFlush && ::fdatasync(out.fd) != 0) ThrowErrno(sDest);
+    if (flush == Flush::Wait && ::fdatasync(out.fd) != 0) ThrowErrno(sDest);
+    if (flush == Flush::Start) (void)::sync_file_range(out.fd, 0, 0, SYNC_FILE_RANGE_WRITE); // only a head start
     int fd = out.fd;
     out.fd = -1;
     if (::close(fd) != 0) ThrowErrno(sDest);
@@ -233,10 +240,10 @@ Fd OpenSource(const std::string& sSource, bool& bLink, struct stat& lst) {
 }
 
 // Writes a complete copy of the open regular file inFd (status st) under a new temporary name
-// made from sTemplate and returns that name; a failure leaves nothing. bFlush: on disk before
-// this returns.
+// made from sTemplate and returns that name; a failure leaves nothing. flush: how it goes to disk
+// before it is closed.
 std::string WriteTempCopy(FileCopier& copier, int inFd, const struct stat& st, const std::string& sSource,
-                          const std::string& sDest, const std::string& sTemplate, bool bFlush) {
+                          const std::string& sDest, const std::string& sTemplate, Flush flush) {
     std::vector<char> buf(sTemplate.begin(), sTemplate.end());
     buf.push_back('\0');
     Fd out;
@@ -244,7 +251,7 @@ std::string WriteTempCopy(FileCopier& copier, int inFd, const struct stat& st, c
     if (out.fd < 0) ThrowErrno(sDest);
     const std::string sTemp = buf.data();
     try {
-        FillAndClose(copier, inFd, out, st, sSource, sDest, false, bFlush);
+        FillAndClose(copier, inFd, out, st, sSource, sDest, false, flush);
     } catch (...) {
         ::unlink(sTemp.c_str());
         throw;
@@ -278,7 +285,8 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
     // Renames the copy over the destination. False (nothing left behind) when the rename
     // crosses file systems.
     auto copyVia = [&](const std::string& sTemplate) {
-        const std::string sTemp = WriteTempCopy(copier, in.fd, st, sSource, sDest, sTemplate, bReplaces);
+        const std::string sTemp =
+            WriteTempCopy(copier, in.fd, st, sSource, sDest, sTemplate, bReplaces ? Flush::Wait : Flush::None);
         if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
         const int iErr = errno;
         ::unlink(sTemp.c_str());
@@ -304,7 +312,8 @@ std::string CopyFileStaged(const std::string& sSource, const std::string& sDest,
     Fd in = OpenSource(sSource, bLink, lst);
     if (bLink) return MakeLinkCopy(sSource, sDest, AddTrailingSlash(sTempFolder), lst);
     const struct stat st = RegularFileStat(in.fd, sSource);
-    return WriteTempCopy(copier, in.fd, st, sSource, sDest, AddTrailingSlash(sTempFolder) + "copy-XXXXXX", false);
+    return WriteTempCopy(copier, in.fd, st, sSource, sDest, AddTrailingSlash(sTempFolder) + "copy-XXXXXX",
+                         Flush::Start);
 }
 
 } // namespace libFiles
