@@ -140,6 +140,9 @@ private:
     Outcome CopyStyle(const std::vector<std::string>& sources);
     Outcome ZipStyle(const std::vector<std::string>& sources);
     void Record(bool bFailure);
+    // Flushes the target's file system, so that the record saved next never claims a backup
+    // that is not on disk. False, with a line, when the system could not write it all.
+    bool TargetOnDisk() const;
     void Finish();
 
     bool TargetMissing() const;
@@ -174,7 +177,7 @@ bool Run::Execute() {
     try {
         outcome = Steps();
         if (outcome == Outcome::Completed || outcome == Outcome::CompletedWithError)
-            Record(outcome == Outcome::CompletedWithError || m_bNotAllBackedUp);
+            Record(outcome == Outcome::CompletedWithError || m_bNotAllBackedUp || !TargetOnDisk());
     } catch (const AbandonRun&) {
         DropArchive();
         outcome = Outcome::Abandoned;
@@ -433,6 +436,17 @@ void Run::Record(bool bFailure) {
     // themselves; a change of either must reach the file all the same.
     if (m_job.Changed() || m_bFailureBefore != bFailure || m_dSizeBefore != m_job.SizeLastRun())
         m_job.SaveBackupJobIniFile();
+}
+
+bool Run::TargetOnDisk() const {
+    if (m_sTarget.empty()) return true;
+    try {
+        libFiles::SyncFileSystem(m_sTarget);
+    } catch (const StowError& e) {
+        libLog::LogEvent("  Error writing to '" + m_sTarget + "': " + std::strerror(e.LastDllError));
+        return false;
+    }
+    return true;
 }
 
 void Run::Finish() {

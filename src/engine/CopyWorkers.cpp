@@ -41,7 +41,10 @@ void CopyWorkers::Copy(Item& item) const {
         if (!m_bFreshTree || !libFiles::CopyFileNew(item.Source, item.Dest, m_pCopier, m_bModeAtCreate, &item.Copied)) {
             // The copy stands for the file as it was before it was read.
             if (item.Listed.st_mode == 0 && ::lstat(item.Source.c_str(), &item.Listed) != 0) item.Listed = {};
-            libFiles::CopyFileAtomic(item.Source, item.Dest, m_sTempFolder, m_pCopier);
+            if (item.Replaces && !m_sTempFolder.empty())
+                item.Staged = libFiles::CopyFileStaged(item.Source, item.Dest, m_sTempFolder, m_pCopier);
+            else
+                libFiles::CopyFileAtomic(item.Source, item.Dest, m_sTempFolder, m_pCopier);
             item.Copied = item.Listed;
         }
     } catch (...) {

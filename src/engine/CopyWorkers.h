@@ -30,6 +30,10 @@ public:
         // The file's status as listed, when the walk has it (st_mode 0: looked up before a copy
         // that does not report it).
         struct stat Listed {};
+        // A file of that name stands in the destination: the copy waits under a temporary name
+        // (Staged) until it is on disk, so that a power cut never leaves less than that file.
+        bool Replaces = false;
+        std::string Staged;
         // The outcome, once copied: the status of the file as copied, or the failure.
         struct stat Copied {};
         std::exception_ptr Error;

@@ -4,6 +4,7 @@
 #include "engine/ArchiveFlags.h"
 #include "engine/BackupRunOwner.h"
 #include "engine/CFileFinder.h"
+#include "engine/CopyFlush.h"
 #include "engine/CopyLookAhead.h"
 #include "engine/CopyWorkers.h"
 #include "engine/JobTemp.h"
@@ -27,6 +28,7 @@
 #include <vector>
 
 using libCopy::detail::CopyWorkers;
+using libCopy::detail::FlushBatch;
 using libCopy::detail::IsDiskError;
 
 namespace {
@@ -210,12 +212,36 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     const bool bMatchesAll = filePattern == "*" || filePattern == "*.*";
     bool bTempReady = place.TempFolder.empty();
 
+    // Copies that replace earlier ones wait here until they are on disk; declared before the
+    // workers, so that it outlives their last copy.
+    FlushBatch batch(destinationRoot.empty() ? "/" : destinationRoot, place.TempFolder);
     // A fresh tree's files are copied alongside the walk and their outcomes taken back in walk
     // order: nothing of that tree stands until all of it does. Update and Freshen copy one file
     // after the other, so that a run the disk stops has replaced exactly the files before the
     // one it names.
     CopyWorkers copies(place.FreshTree ? CopyWorkers::DefaultThreads() : 0, place.FreshTree, place.TempFolder,
                        place.Copier, place.ModeAtCreate);
+    // The copy stands for the file as it was when listed or opened: a change made during the
+    // copy leaves the flag set.
+    const auto clearFlag = [&](const std::string& sSource, const struct stat& copied) {
+        if (flags == nullptr) flags = &ArchiveFlags::Instance();
+        flags->Clear(sSource, copied);
+    };
+    // Puts the waiting copies in place once they are on disk. A copy that could not be placed is
+    // no copy: not counted, its flag left set, and the walk stops.
+    const auto placeBatch = [&] {
+        FlushBatch::Failure failure =
+            batch.Place([&](const FlushBatch::Copy& copy) { clearFlag(copy.Source, copy.Copied); });
+        if (failure.Error == 0) return;
+        for (const FlushBatch::Copy& copy : failure.Undone) {
+            --lFileCount;
+            dByteCount -= static_cast<double>(copy.Copied.st_size);
+        }
+        const std::string sWhere = failure.Dest.empty() ? destinationRoot : failure.Dest;
+        libLog::LogEvent("  Error writing to '" + shownRoot + sWhere.substr(destinationRoot.size()) +
+                         "': " + std::strerror(failure.Error));
+        report.DiskError = true;
+    };
     // What a copied file's outcome means for the walk: its log lines, counts and flag row.
     const auto settle = [&](CopyWorkers::Item& item) {
         if (report.DiskError) { // the walk stopped at an earlier file: as if never handed over
@@ -230,6 +256,9 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             } catch (const StowError& e) {
                 if (IsDiskError(e.LastDllError)) {
                     --lFileCount;
+                    // The files before it are replaced, as a walk copying one after the other
+                    // leaves them.
+                    placeBatch();
                     libLog::LogEvent("  Error copying '" + item.Source + "' to '" + shownRoot +
                                      item.Dest.substr(destinationRoot.size()) + "': " + std::strerror(e.LastDllError));
                     report.DiskError = true;
@@ -254,10 +283,13 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             }
         }
         dByteCount += static_cast<double>(item.Copied.st_size);
-        // The copy stands for the file as it was when listed or opened: a change made during
-        // the copy leaves the flag set.
-        if (flags == nullptr) flags = &ArchiveFlags::Instance();
-        flags->Clear(item.Source, item.Copied);
+        if (!item.Staged.empty()) {
+            // Its flag row is written once it is in place.
+            if (batch.Add({std::move(item.Staged), item.Dest, item.Source, item.Copied})) placeBatch();
+        } else {
+            batch.Written();
+            clearFlag(item.Source, item.Copied);
+        }
         UserInteraction::DoEvents();
     };
     // Takes back the outcomes that are there (bAll: waits for every one).
@@ -305,7 +337,9 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         const std::string relative = current.size() > relativeStart ? current.substr(relativeStart) : std::string();
         const std::string destFolder = WithSlash(destinationRoot + "/" + relative);
         const std::string shownFolder = WithSlash(shownRoot + "/" + relative);
-        if (::mkdir(destFolder.c_str(), 0777) != 0 && errno != EEXIST) {
+        if (::mkdir(destFolder.c_str(), 0777) == 0) {
+            batch.Written();
+        } else if (errno != EEXIST) {
             const int iErr = errno;
             takeBack(true);
             if (report.DiskError) break;
@@ -372,8 +406,8 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             if (bIncremental && (source.Attrib() & CFileFinder::AttrArchive) == 0) continue;
 
             const std::string destPath = destFolder + name;
+            bool bFound = false;
             if (lCopyStyle != libCopy::CopyRebuild) {
-                bool bFound = false;
                 const bool bOlder =
                     DestinationOlder(destinationFolder.Fd, name, destPath, source, listed ? &*listed : nullptr, bFound);
                 if (bFound && !bOlder) continue;
@@ -384,6 +418,7 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
             file.IsFile = true;
             file.Source = JoinPath(current, name);
             file.Dest = destPath;
+            file.Replaces = bFound;
             // What the walk knows already; a regular file in a fresh tree is looked up as opened.
             if (!place.FreshTree || S_ISLNK(mode)) file.Listed = source.StatData();
             ++lFileCount;
@@ -440,6 +475,13 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
         if (RunState::AbortRequested() || report.DiskError) break;
     } while (!current.empty());
     takeBack(true);
+    // Even after a disk stop: the files before the one it names are replaced.
+    placeBatch();
+    // Nothing of the walk counts, in the flag rows or in the run's record, before it is on disk.
+    if (const int iErr = batch.Flush(); iErr != 0 && !report.DiskError) {
+        libLog::LogEvent("  Error writing to '" + shownRoot + "': " + std::strerror(iErr));
+        report.DiskError = true;
+    }
     if (report.DiskError)
         bFailed = true;
     else if (pruning && !RunState::AbortRequested())

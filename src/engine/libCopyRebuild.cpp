@@ -177,6 +177,8 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     bool bSwapped = false;
     if (!bFailed && !RunState::AbortRequested()) {
         try {
+            // The new copy is on disk before it takes the place of the previous one.
+            libFiles::SyncFileSystem(built);
             previous = SwapIntoPlace(built, sFinal, sTempFolder);
             bSwapped = true;
         } catch (const StowError& e) {
@@ -193,6 +195,13 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
                          (bHadPrevious ? "the previous copy was kept" : "there was no previous copy"));
         if (bFailed) return abandon("Error copying backup files and folders to destination.");
         return result;
+    }
+    // The flag rows claim the new copy: it stands under its name on disk before they are kept.
+    try {
+        libFiles::SyncFileSystem(sFinal);
+    } catch (const StowError& e) {
+        libLog::LogEvent("  Error writing to '" + sFinal + "': " + std::strerror(e.LastDllError));
+        return abandon("Error copying backup files and folders to destination.");
     }
     flags->Keep();
     if (!RemovePrevious(previous)) return abandon("Error removing previous backup folder.");

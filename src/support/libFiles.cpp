@@ -209,6 +209,13 @@ void SyncPath(const std::string& sPath) {
     if (::fsync(f.fd) != 0 && errno != EINVAL) ThrowErrno(sPath); // EINVAL: nothing to flush there
 }
 
+void SyncFileSystem(const std::string& sPath) {
+    Fd f;
+    f.fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (f.fd < 0) ThrowErrno(sPath);
+    if (::syncfs(f.fd) != 0) ThrowErrno(sPath);
+}
+
 void MoveFile(const std::string& sFrom, const std::string& sTo) {
     if (::rename(sFrom.c_str(), sTo.c_str()) == 0) return;
     if (errno != EXDEV) ThrowErrno(sFrom);

@@ -76,8 +76,15 @@ private:
 // sTempFolder); without sTempFolder it lives beside the target. A symbolic link is copied as a
 // link (its target text and its own modification time), never followed. pCopier: the copier of
 // the run (a fresh one when null).
+// A copy that replaces an existing regular file is flushed to the disk before its rename.
 void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder = "",
                     FileCopier* pCopier = nullptr);
+// The first half of CopyFileAtomic, for a caller that flushes many copies at once before it
+// renames them: copies sSource (a regular file, or a link as a link) under a new temporary name
+// in sTempFolder and returns that name, which the caller renames over sDest. The writing of its
+// data to disk is started, not waited for. A failed copy leaves nothing.
+std::string CopyFileStaged(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder,
+                           FileCopier* pCopier = nullptr);
 // Copies a regular file straight under the new name sDest, for a tree that is itself still a
 // temporary (a Rebuild's copy before its exchange): no temporary name, no rename. Keeps what
 // CopyFileAtomic keeps; a failed copy leaves nothing. False, having done nothing, when sSource
@@ -101,6 +108,9 @@ void RenameFile(const std::string& sFrom, const std::string& sTo);
 bool RenameNoReplace(const std::string& sFrom, const std::string& sTo);
 // Flushes a file or a folder (its names: a rename in it) to the disk.
 void SyncPath(const std::string& sPath);
+// Flushes the whole file system that holds sPath (syncfs): every file and name written there.
+// Throws with the error the system reports for data it could not write.
+void SyncFileSystem(const std::string& sPath);
 // Deletes a file (a read-only one too). A missing file is not an error.
 void DeleteFile(const std::string& sPath);
 // The whole content of a (small) file; throws when it cannot be read.

@@ -108,10 +108,10 @@ void FileCopier::Copy(int in, int out, const struct stat& st, const std::string&
 }
 
 namespace {
-// Copies the link sSource as a link under a temporary name in sFolder, then renames it over
-// sDest. False (nothing left behind) when the rename crosses file systems.
-bool CopyLinkVia(const std::string& sSource, const std::string& sDest, const std::string& sFolder,
-                 const struct stat& st) {
+// Makes a copy of the link sSource (status st) as a link under a new temporary name beginning with
+// sPrefix, and returns that name.
+std::string MakeLinkCopy(const std::string& sSource, const std::string& sDest, const std::string& sPrefix,
+                         const struct stat& st) {
     std::string target(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
     const ssize_t n = ::readlink(sSource.c_str(), target.data(), target.size());
     if (n < 0) ThrowErrno(sSource);
@@ -120,7 +120,7 @@ bool CopyLinkVia(const std::string& sSource, const std::string& sDest, const std
     static std::atomic<unsigned> s_iCounter = 0; // copies run on several threads
     std::string sTemp;
     for (;;) {
-        sTemp = sFolder + "link-" + std::to_string(::getpid()) + "-" + std::to_string(++s_iCounter);
+        sTemp = sPrefix + "link-" + std::to_string(::getpid()) + "-" + std::to_string(++s_iCounter);
         if (::symlink(target.c_str(), sTemp.c_str()) == 0) break;
         if (errno != EEXIST) ThrowErrno(sDest);
     }
@@ -130,6 +130,14 @@ bool CopyLinkVia(const std::string& sSource, const std::string& sDest, const std
         ::unlink(sTemp.c_str());
         throw ErrorFromErrno(iErr, sDest);
     }
+    return sTemp;
+}
+
+// Copies the link sSource as a link under a temporary name in sFolder, then renames it over
+// sDest. False (nothing left behind) when the rename crosses file systems.
+bool CopyLinkVia(const std::string& sSource, const std::string& sDest, const std::string& sFolder,
+                 const struct stat& st) {
+    const std::string sTemp = MakeLinkCopy(sSource, sDest, sFolder, st);
     if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
     const int iErr = errno;
     ::unlink(sTemp.c_str());
@@ -145,14 +153,23 @@ struct stat RegularFileStat(int fd, const std::string& sSource) {
     return st;
 }
 
+// How a copy's data goes to the disk before it is closed.
+enum class Flush {
+    None,  // when the system sees fit
+    Start, // its writing starts now, not waited for: a later flush of many copies then waits less
+    Wait,  // written and waited for
+};
+
 // Copies the bytes, the mode (unless out was made with it) and the times of the open source into
 // out, then closes out.
 void FillAndClose(FileCopier& copier, int inFd, Fd& out, const struct stat& st, const std::string& sSource,
-                  const std::string& sDest, bool bHasMode = false) {
+                  const std::string& sDest, bool bHasMode = false, Flush flush = Flush::None) {
     copier.Copy(inFd, out.fd, st, sSource, sDest);
     if (!bHasMode && fchmod(out.fd, st.st_mode & 07777) != 0) ThrowErrno(sDest);
     struct timespec times[2] = {st.st_atim, st.st_mtim};
     if (futimens(out.fd, times) != 0) ThrowErrno(sDest);
+    if (flush == Flush::Wait && ::fdatasync(out.fd) != 0) ThrowErrno(sDest);
+    if (flush == Flush::Start) (void)::sync_file_range(out.fd, 0, 0, SYNC_FILE_RANGE_WRITE); // only a head start
     int fd = out.fd;
     out.fd = -1;
     if (::close(fd) != 0) ThrowErrno(sDest);
@@ -208,17 +225,50 @@ bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopie
     return true;
 }
 
+namespace {
+// Opens sSource for copying without following a link. An fd of -1 with bLink set: sSource is a
+// symbolic link, whose status is in lst.
+Fd OpenSource(const std::string& sSource, bool& bLink, struct stat& lst) {
+    Fd in;
+    // Non-blocking open: a FIFO or device in a tree must never hang a backup.
+    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    bLink = false;
+    if (in.fd >= 0) return in;
+    if (errno != ELOOP || ::lstat(sSource.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode)) ThrowErrno(sSource);
+    bLink = true;
+    return in;
+}
+
+// Writes a complete copy of the open regular file inFd (status st) under a new temporary name
+// made from sTemplate and returns that name; a failure leaves nothing. flush: how it goes to disk
+// before it is closed.
+std::string WriteTempCopy(FileCopier& copier, int inFd, const struct stat& st, const std::string& sSource,
+                          const std::string& sDest, const std::string& sTemplate, Flush flush) {
+    std::vector<char> buf(sTemplate.begin(), sTemplate.end());
+    buf.push_back('\0');
+    Fd out;
+    out.fd = mkostemp(buf.data(), O_CLOEXEC);
+    if (out.fd < 0) ThrowErrno(sDest);
+    const std::string sTemp = buf.data();
+    try {
+        FillAndClose(copier, inFd, out, st, sSource, sDest, false, flush);
+    } catch (...) {
+        ::unlink(sTemp.c_str());
+        throw;
+    }
+    return sTemp;
+}
+
+} // namespace
+
 void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder,
                     FileCopier* pCopier) {
     FileCopier localCopier;
     FileCopier& copier = pCopier != nullptr ? *pCopier : localCopier;
-    Fd in;
-    // Non-blocking open: a FIFO or device in a tree must never hang a backup. A link is not
-    // followed: it is copied as the link it is.
-    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-    if (in.fd < 0) {
-        struct stat lst;
-        if (errno != ELOOP || ::lstat(sSource.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode)) ThrowErrno(sSource);
+    bool bLink = false;
+    struct stat lst {};
+    Fd in = OpenSource(sSource, bLink, lst);
+    if (bLink) {
         const std::string sBeside =
             FolderOf(sDest) + (sTempFolder.empty() ? std::string(".stowline-")
                                                    : FilePathStripPath(RemoveTrailingSlash(sTempFolder)) + "-");
@@ -227,26 +277,21 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
         return;
     }
     const struct stat st = RegularFileStat(in.fd, sSource);
+    // A copy that takes the name of a file is on disk before it does: a power cut then leaves the
+    // earlier file or the new one there, never an empty one. A new name needs no such wait.
+    struct stat destSt {};
+    const bool bReplaces = ::lstat(sDest.c_str(), &destSt) == 0;
     // O_NONBLOCK has no effect on a regular file, so it stays set: two system calls fewer a file.
-    // Writes a complete copy under a temporary name made from sTemplate and renames it over the
-    // destination. False (nothing left behind) when the rename crosses file systems.
-    auto copyVia = [&](std::string sTemplate) {
-        std::vector<char> buf(sTemplate.begin(), sTemplate.end());
-        buf.push_back('\0');
-        Fd out;
-        out.fd = mkostemp(buf.data(), O_CLOEXEC);
-        if (out.fd < 0) ThrowErrno(sDest);
-        const std::string sTemp = buf.data();
-        try {
-            FillAndClose(copier, in.fd, out, st, sSource, sDest);
-            if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
-            if (errno != EXDEV) ThrowErrno(sDest);
-            ::unlink(sTemp.c_str());
-            return false;
-        } catch (...) {
-            ::unlink(sTemp.c_str());
-            throw;
-        }
+    // Renames the copy over the destination. False (nothing left behind) when the rename
+    // crosses file systems.
+    auto copyVia = [&](const std::string& sTemplate) {
+        const std::string sTemp =
+            WriteTempCopy(copier, in.fd, st, sSource, sDest, sTemplate, bReplaces ? Flush::Wait : Flush::None);
+        if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
+        const int iErr = errno;
+        ::unlink(sTemp.c_str());
+        if (iErr != EXDEV) throw ErrorFromErrno(iErr, sDest);
+        return false;
     };
     if (sTempFolder.empty()) {
         copyVia(FolderOf(sDest) + ".stowline-XXXXXX");
@@ -256,6 +301,19 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
     // The destination lies on another file system mounted inside the target: the temporary goes
     // beside it, named after the temporary folder so that it still says whose it is.
     copyVia(FolderOf(sDest) + FilePathStripPath(RemoveTrailingSlash(sTempFolder)) + "-XXXXXX");
+}
+
+std::string CopyFileStaged(const std::string& sSource, const std::string& sDest, const std::string& sTempFolder,
+                           FileCopier* pCopier) {
+    FileCopier localCopier;
+    FileCopier& copier = pCopier != nullptr ? *pCopier : localCopier;
+    bool bLink = false;
+    struct stat lst {};
+    Fd in = OpenSource(sSource, bLink, lst);
+    if (bLink) return MakeLinkCopy(sSource, sDest, AddTrailingSlash(sTempFolder), lst);
+    const struct stat st = RegularFileStat(in.fd, sSource);
+    return WriteTempCopy(copier, in.fd, st, sSource, sDest, AddTrailingSlash(sTempFolder) + "copy-XXXXXX",
+                         Flush::Start);
 }
 
 } // namespace libFiles

@@ -12,6 +12,15 @@
  *   KILLSHIM_TRACE=file    append "n op path" for every counted call (to see what was hit)
  *   KILLSHIM_TIMESCALE=k   the process sees its clocks run k times faster, and its waits last
  *                          k times less, so a scheduler that ticks every 30 s ticks every 30/k s
+ *   KILLSHIM_ORDER=file    append one line per event, in the order they happened, of every path
+ *                          (no matching): "write PATH" once a write of data to a regular file
+ *                          (write, pwrite, writev, copy_file_range, ftruncate, fallocate) has
+ *                          returned; "flush-begin KIND PATH" and "flush-end KIND PATH" around
+ *                          fsync, fdatasync, syncfs, sync_file_range and sync (PATH: the file or
+ *                          folder the call was given, "-" for sync; flush-end only when the call
+ *                          succeeded); "rename FROM TO replaces|new|exchange" before a rename (its
+ *                          *at forms too), saying whether a name stood under TO. Fields are
+ *                          separated by tabs.
  *
  * Plain C with no C++ runtime, so that it can sit under any program. */
 #define _GNU_SOURCE
@@ -20,12 +29,15 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -109,6 +121,84 @@ static void checkpoint(const char* op, int fd1, const char* p1, int fd2, const c
     errno = saved;
 }
 
+/* ---- the order of writes, flushes and renames ---- */
+
+static pthread_mutex_t g_orderLock = PTHREAD_MUTEX_INITIALIZER;
+static int g_orderFd = -2; /* -2: not opened yet; -1: no order trace */
+
+/* Appends one line, written whole by one system call that no interposed function sees. */
+static void order_line(const char* op, const char* a, const char* b, const char* c) {
+    char line[3 * PATH_MAX + 128];
+    int n, saved = errno;
+    pthread_mutex_lock(&g_orderLock);
+    if (g_orderFd == -2) {
+        const char* file = getenv("KILLSHIM_ORDER");
+        g_orderFd =
+            file ? (int)syscall(SYS_openat, AT_FDCWD, file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644) : -1;
+    }
+    if (g_orderFd >= 0) {
+        n = snprintf(line, sizeof line, "%s\t%s\t%s\t%s\n", op, a, b ? b : "", c ? c : "");
+        if (n > (int)sizeof line - 1) n = (int)sizeof line - 1;
+        if (syscall(SYS_write, g_orderFd, line, (size_t)n) < 0) { /* nothing to do about it */
+        }
+    }
+    pthread_mutex_unlock(&g_orderLock);
+    errno = saved;
+}
+
+static int order_on(void) {
+    static int on = -1;
+    if (on < 0) on = getenv("KILLSHIM_ORDER") != NULL;
+    return on;
+}
+
+/* The path of an open descriptor ("" when it cannot be told). */
+static void fd_path(int fd, char* out, size_t size) {
+    char link[64];
+    ssize_t n;
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    n = readlink(link, out, size - 1);
+    out[n > 0 ? n : 0] = 0;
+}
+
+/* A write of data to fd returned res: noted when fd is a regular file and something was done. */
+static void order_write(int fd, long long res) {
+    char path[PATH_MAX];
+    struct stat st;
+    int saved = errno;
+    if (!order_on() || res < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = saved;
+        return;
+    }
+    fd_path(fd, path, sizeof path);
+    order_line("write", path, NULL, NULL);
+    errno = saved;
+}
+
+static void order_flush(const char* when, const char* kind, int fd) {
+    char path[PATH_MAX];
+    if (!order_on()) return;
+    if (fd >= 0)
+        fd_path(fd, path, sizeof path);
+    else
+        snprintf(path, sizeof path, "-");
+    order_line(when, kind, path, NULL);
+}
+
+static void order_rename(int fd1, const char* p1, int fd2, const char* p2, unsigned flags) {
+    char a[PATH_MAX + 64], b[PATH_MAX + 64];
+    struct stat st;
+    int saved = errno;
+    if (!order_on()) return;
+    resolve(fd1, p1, a, sizeof a);
+    resolve(fd2, p2, b, sizeof b);
+    order_line("rename", a, b,
+               (flags & 2 /* RENAME_EXCHANGE */) ? "exchange"
+               : lstat(b, &st) == 0              ? "replaces"
+                                                 : "new");
+    errno = saved;
+}
+
 #define NEXT(name, type)                                                                                               \
     static type next_##name(void) {                                                                                    \
         static type fn;                                                                                                \
@@ -137,14 +227,17 @@ NEXT(remove, remove_fn)
 
 int rename(const char* a, const char* b) {
     checkpoint("rename", AT_FDCWD, a, AT_FDCWD, b);
+    order_rename(AT_FDCWD, a, AT_FDCWD, b, 0);
     return next_rename()(a, b);
 }
 int renameat(int fa, const char* a, int fb, const char* b) {
     checkpoint("renameat", fa, a, fb, b);
+    order_rename(fa, a, fb, b, 0);
     return next_renameat()(fa, a, fb, b);
 }
 int renameat2(int fa, const char* a, int fb, const char* b, unsigned flags) {
     checkpoint("renameat2", fa, a, fb, b);
+    order_rename(fa, a, fb, b, flags);
     return next_renameat2()(fa, a, fb, b, flags);
 }
 int link(const char* a, const char* b) {
@@ -213,4 +306,109 @@ NEXT(poll, poll_fn)
 int poll(struct pollfd* fds, nfds_t n, int timeout) {
     if (g_timeScale > 1 && timeout > 0) timeout = timeout / (int)g_timeScale + 1;
     return next_poll()(fds, n, timeout);
+}
+
+/* ---- data writes and flushes, for the order trace ---- */
+
+typedef ssize_t (*write_fn)(int, const void*, size_t);
+typedef ssize_t (*pwrite_fn)(int, const void*, size_t, off_t);
+typedef ssize_t (*writev_fn)(int, const struct iovec*, int);
+typedef ssize_t (*pwritev_fn)(int, const struct iovec*, int, off_t);
+typedef ssize_t (*copy_file_range_fn)(int, off_t*, int, off_t*, size_t, unsigned);
+typedef int (*ftruncate_fn)(int, off_t);
+typedef int (*fallocate_fn)(int, int, off_t, off_t);
+typedef int (*fsync_fn)(int);
+typedef int (*sync_file_range_fn)(int, off_t, off_t, unsigned);
+typedef void (*sync_fn)(void);
+NEXT(write, write_fn)
+NEXT(pwrite, pwrite_fn)
+NEXT(pwrite64, pwrite_fn)
+NEXT(writev, writev_fn)
+NEXT(pwritev, pwritev_fn)
+NEXT(copy_file_range, copy_file_range_fn)
+NEXT(ftruncate, ftruncate_fn)
+NEXT(ftruncate64, ftruncate_fn)
+NEXT(fallocate, fallocate_fn)
+NEXT(fallocate64, fallocate_fn)
+NEXT(fsync, fsync_fn)
+NEXT(fdatasync, fsync_fn)
+NEXT(syncfs, fsync_fn)
+NEXT(sync_file_range, sync_file_range_fn)
+NEXT(sync, sync_fn)
+
+ssize_t write(int fd, const void* p, size_t n) {
+    ssize_t r = next_write()(fd, p, n);
+    order_write(fd, r);
+    return r;
+}
+ssize_t pwrite(int fd, const void* p, size_t n, off_t o) {
+    ssize_t r = next_pwrite()(fd, p, n, o);
+    order_write(fd, r);
+    return r;
+}
+ssize_t pwrite64(int fd, const void* p, size_t n, off_t o) {
+    ssize_t r = next_pwrite64()(fd, p, n, o);
+    order_write(fd, r);
+    return r;
+}
+ssize_t writev(int fd, const struct iovec* v, int n) {
+    ssize_t r = next_writev()(fd, v, n);
+    order_write(fd, r);
+    return r;
+}
+ssize_t pwritev(int fd, const struct iovec* v, int n, off_t o) {
+    ssize_t r = next_pwritev()(fd, v, n, o);
+    order_write(fd, r);
+    return r;
+}
+ssize_t copy_file_range(int in, off_t* pin, int out, off_t* pout, size_t n, unsigned flags) {
+    ssize_t r = next_copy_file_range()(in, pin, out, pout, n, flags);
+    order_write(out, r);
+    return r;
+}
+int ftruncate(int fd, off_t n) {
+    int r = next_ftruncate()(fd, n);
+    order_write(fd, r);
+    return r;
+}
+int ftruncate64(int fd, off_t n) {
+    int r = next_ftruncate64()(fd, n);
+    order_write(fd, r);
+    return r;
+}
+int fallocate(int fd, int mode, off_t o, off_t n) {
+    int r = next_fallocate()(fd, mode, o, n);
+    order_write(fd, r);
+    return r;
+}
+int fallocate64(int fd, int mode, off_t o, off_t n) {
+    int r = next_fallocate64()(fd, mode, o, n);
+    order_write(fd, r);
+    return r;
+}
+
+#define FLUSH_CALL(name)                                                                                               \
+    int name(int fd) {                                                                                                 \
+        int r;                                                                                                         \
+        order_flush("flush-begin", #name, fd);                                                                         \
+        r = next_##name()(fd);                                                                                         \
+        if (r == 0) order_flush("flush-end", #name, fd);                                                               \
+        return r;                                                                                                      \
+    }
+FLUSH_CALL(fsync)
+FLUSH_CALL(fdatasync)
+FLUSH_CALL(syncfs)
+
+int sync_file_range(int fd, off_t o, off_t n, unsigned flags) {
+    int r;
+    order_flush("flush-begin", "sync_file_range", fd);
+    r = next_sync_file_range()(fd, o, n, flags);
+    if (r == 0) order_flush("flush-end", "sync_file_range", fd);
+    return r;
+}
+
+void sync(void) {
+    order_flush("flush-begin", "sync", -1);
+    next_sync()();
+    order_flush("flush-end", "sync", -1);
 }
