@@ -187,6 +187,7 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
             const ssize_t r = src.Read(m_buffer.data(), ask(m_buffer.size()), sWhy);
             if (r == 0) break;
             if (r < 0) {
+                if (m_pZip) sWhy = "damaged: " + sWhy; // the archive itself says so
                 bOk = false;
                 bReadError = true;
                 break;
