@@ -210,7 +210,11 @@ bool Restorer::Fits(const std::vector<const Entry*>& todo) {
         }
         const uint64_t lBlock = pNeed->Fs.f_frsize ? pNeed->Fs.f_frsize : 4096;
         ++pNeed->Nodes;
-        pNeed->Bytes += e->IsDir ? lBlock : (e->Size + lBlock - 1) / lBlock * lBlock;
+        // Saturating: sizes a hostile archive declares must not wrap around to a small sum.
+        const uint64_t lSize = e->IsDir                        ? lBlock
+                               : e->Size > UINT64_MAX - lBlock ? UINT64_MAX
+                                                               : (e->Size + lBlock - 1) / lBlock * lBlock;
+        pNeed->Bytes = lSize > UINT64_MAX - pNeed->Bytes ? UINT64_MAX : pNeed->Bytes + lSize;
     }
     for (const auto& [dev, need] : needs) {
         if (need.Fs.f_frsize == 0) continue; // not measurable: the writes will tell
