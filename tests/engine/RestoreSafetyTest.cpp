@@ -312,3 +312,26 @@ TEST_F(RestoreSafety, AKilledRestoresPartialFilesGoWithTheNextRestoreIntoTheirFo
     EXPECT_TRUE(Exists(sAlive));
     EXPECT_TRUE(LogHas("  Removed '" + sDead + "', left by an interrupted restore"));
 }
+
+TEST_F(RestoreSafety, ASourceFolderThatIsGoneComesBackInBothStyles) {
+    Source("a.txt", "alpha");
+    Source("sub/b.txt", "beta");
+    for (bool bZip : {true, false}) {
+        SCOPED_TRACE(bZip ? "zip" : "copy");
+        // Named without a final "/": only the backup says it was a folder.
+        CBackupJob job = MakeJob("Gone", {Src.substr(0, Src.size() - 1)}, bZip);
+        std::vector<libRestore::Entry> entries;
+        const auto b = BackUp(job, entries);
+        const std::string sKeep = Root + "keep";
+        fs::rename(Src, sKeep);
+        const auto r = Restore(job, b, Conflict::Skip);
+        EXPECT_EQ(r.Result, Status::Ok) << (r.Problems.empty() ? r.Error : r.Problems[0]);
+        EXPECT_EQ(r.Restored, 2);
+        EXPECT_EQ(ReadFile(Src + "a.txt"), "alpha");
+        EXPECT_EQ(ReadFile(Src + "sub/b.txt"), "beta");
+        fs::remove_all(Src);
+        fs::rename(sKeep, Src);
+        fs::remove_all(Tgt);
+        fs::create_directories(Tgt);
+    }
+}
