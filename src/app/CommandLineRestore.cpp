@@ -131,10 +131,14 @@ int Restore(const std::vector<std::string>& args) {
     }
     std::vector<libRestore::Entry> entries;
     std::string sError;
-    if (libRestore::ReadContents(job, backup, entries, sError) != libRestore::Status::Ok) {
+    // A copy tree whose listing stopped somewhere: what was listed is restored, and the restore
+    // fails, naming where the listing stopped.
+    const libRestore::Status listed = libRestore::ReadContents(job, backup, entries, sError);
+    if (listed != libRestore::Status::Ok && listed != libRestore::Status::Incomplete) {
         std::cerr << "Stowline: " << sError << std::endl;
         return appSetup::ExitJobFailed;
     }
+    if (listed == libRestore::Status::Incomplete) std::cerr << "Stowline: " << sError << std::endl;
     libRestore::Options options;
     options.ToFolder = Absolute(sTo);
     options.OnConflict = bOverwrite ? libRestore::Conflict::Overwrite : libRestore::Conflict::Skip;
@@ -148,9 +152,11 @@ int Restore(const std::vector<std::string>& args) {
               << " existing, not restored " << r.NotRestored << "\n";
     for (const std::string& s : r.Problems)
         std::cout << "  not restored: " << s << "\n";
+    if (listed == libRestore::Status::Incomplete) std::cout << "  " << sError << "\n";
     if (!r.Error.empty()) std::cout << "  " << r.Error << "\n";
     std::cout.flush();
-    return r.Result == libRestore::Status::Ok ? appSetup::ExitOk : appSetup::ExitJobFailed;
+    const bool bOk = r.Result == libRestore::Status::Ok && listed == libRestore::Status::Ok;
+    return bOk ? appSetup::ExitOk : appSetup::ExitJobFailed;
 }
 
 int Verify(const std::vector<std::string>& args) {

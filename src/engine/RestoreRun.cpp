@@ -1,7 +1,9 @@
 // libRestore::Restore: writes a selection of a backup below the folder restored into, entering
 // every folder by descriptor so that nothing the backup holds can lead the writes elsewhere.
+// Where entries may go, the room check and the folders' modes and times are in RestorePlaces.cpp.
 
 #include "engine/RestoreInternal.h"
+#include "engine/RestoreWriter.h"
 #include "engine/libRestore.h"
 
 #include "jobs/CBackupJob.h"
@@ -13,8 +15,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -22,179 +22,45 @@
 
 namespace libRestore {
 
+namespace detail {
+
 namespace {
 
 constexpr size_t BufferSize = 1 << 20;
+constexpr uint64_t MaxLinkTarget = 4096; // longer link targets are refused unread
 
-// The components of a name inside the backup; false (with the reason) for a name that would
-// leave the folder it is restored into.
-bool SplitSafe(const std::string& sName, std::vector<std::string>& parts, std::string& sWhy) {
-    parts.clear();
-    if (sName.empty() || sName[0] == '/') {
-        sWhy = "absolute or empty name refused";
-        return false;
-    }
-    size_t i = 0;
-    while (i <= sName.size()) {
-        size_t j = sName.find('/', i);
-        if (j == std::string::npos) j = sName.size();
-        const std::string s = sName.substr(i, j - i);
-        if (s == "..") {
-            sWhy = "name leading out of the destination refused";
-            return false;
-        }
-        if (!s.empty() && s != ".") parts.push_back(s);
-        i = j + 1;
-    }
-    if (parts.empty()) {
-        sWhy = "empty name refused";
-        return false;
-    }
-    return true;
+std::string Longer(uint64_t lSize) {
+    return "damaged: its data is longer than the " + std::to_string(lSize) + " bytes it declares";
 }
 
-std::string JoinParts(const std::vector<std::string>& parts, size_t n) {
-    std::string s;
-    for (size_t i = 0; i < n; ++i)
-        s += (i ? "/" : "") + parts[i];
-    return s;
+std::string Shorter(uint64_t lDone, uint64_t lSize) {
+    return "damaged: its data ends after " + std::to_string(lDone) + " of the " + std::to_string(lSize) +
+           " bytes it declares";
 }
 
-timespec TimeOf(int64_t lNs) {
-    timespec t{};
-    t.tv_sec = static_cast<time_t>(lNs / 1000000000);
-    t.tv_nsec = static_cast<long>(lNs % 1000000000);
-    if (t.tv_nsec < 0) {
-        t.tv_nsec += 1000000000;
-        --t.tv_sec;
-    }
-    return t;
+} // namespace
+
+DataSource::~DataSource() {
+    if (Zip) zip_fclose(Zip);
+    if (Fd >= 0) ::close(Fd);
 }
 
-// Where the data of one entry comes from: an archive entry or a file of the copy tree.
-struct DataSource {
-    zip_file_t* Zip = nullptr;
-    int Fd = -1;
-    ~DataSource() {
-        if (Zip) zip_fclose(Zip);
-        if (Fd >= 0) ::close(Fd);
+ssize_t DataSource::Read(char* p, size_t n, std::string& sWhy) {
+    if (Zip) {
+        const zip_int64_t r = zip_fread(Zip, p, n);
+        if (r < 0) sWhy = zip_error_strerror(zip_file_get_error(Zip));
+        return static_cast<ssize_t>(r);
     }
-    // Bytes read, 0 at the end, -1 on an error (sWhy set).
-    ssize_t Read(char* p, size_t n, std::string& sWhy) {
-        if (Zip) {
-            const zip_int64_t r = zip_fread(Zip, p, n);
-            if (r < 0) sWhy = zip_error_strerror(zip_file_get_error(Zip));
-            return static_cast<ssize_t>(r);
-        }
-        ssize_t r;
-        do
-            r = ::read(Fd, p, n);
-        while (r < 0 && errno == EINTR);
-        if (r < 0) sWhy = std::strerror(errno);
-        return r;
-    }
-};
-
-class Restorer {
-public:
-    Restorer(const CBackupJob& job, const BackupInfo& backup, const Options& options, Report& report)
-        : m_job(job), m_backup(backup), m_options(options), m_report(report) {}
-    ~Restorer();
-    void Run(const std::vector<Entry>& selection);
-
-private:
-    bool OpenRoot();
-    int Folder(const std::vector<std::string>& parts, size_t n, std::string& sWhy);
-    void One(const Entry& e);
-    bool WriteData(const Entry& e, int iParent, const std::string& sTemp, std::string& sWhy);
-    bool OpenData(const Entry& e, DataSource& src, std::string& sWhy);
-    bool Progress(const std::string& sName, uint64_t lDone, uint64_t lTotal);
-    void Problem(const std::string& sName, const std::string& sWhy);
-
-    const CBackupJob& m_job;
-    const BackupInfo& m_backup;
-    const Options& m_options;
-    Report& m_report;
-    zip_t* m_pZip = nullptr;
-    int m_iRoot = -1;
-    bool m_bStrict = true;                // below a chosen folder: no link is ever followed
-    std::map<std::string, int> m_folders; // folders opened below the root, by relative path
-    std::set<std::string> m_links;        // links this restore created (relative paths)
-    std::set<std::string> m_created;      // folders this restore made (only theirs get times)
-    struct FolderTimes {
-        std::string Path;
-        uint32_t Mode;
-        int64_t MTimeNs;
-    };
-    std::vector<FolderTimes> m_folderTimes; // set once their contents are in place
-    std::vector<char> m_buffer;
-    unsigned m_uTemp = 0;
-    std::string m_sTempPrefix = ".stowline-restore-" + std::to_string(::getpid()) + "-";
-    mode_t m_uUmask = libFiles::ProcessUmask();
-    bool m_bStop = false;
-};
+    ssize_t r;
+    do
+        r = ::read(Fd, p, n);
+    while (r < 0 && errno == EINTR);
+    if (r < 0) sWhy = std::strerror(errno);
+    return r;
+}
 
 Restorer::~Restorer() {
-    for (auto& [s, fd] : m_folders)
-        ::close(fd);
-    if (m_iRoot >= 0) ::close(m_iRoot);
     if (m_pZip) zip_discard(m_pZip);
-}
-
-bool Restorer::OpenRoot() {
-    std::string sRoot = "/";
-    if (!m_options.ToFolder.empty()) {
-        sRoot = libFiles::AddTrailingSlash(m_options.ToFolder);
-        // The chosen folder itself may be missing: made with its parents.
-        for (size_t i = 1; i < sRoot.size(); ++i)
-            if (sRoot[i] == '/') ::mkdir(sRoot.substr(0, i).c_str(), 0755);
-    }
-    m_bStrict = !m_options.ToFolder.empty();
-    m_iRoot = ::open(sRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_iRoot < 0) {
-        m_report.Error = "The folder '" + sRoot + "' cannot be opened: " + std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
-// The folder of the first n parts below the root, made when missing; -1 with the reason when a
-// file or a link stands in the way.
-int Restorer::Folder(const std::vector<std::string>& parts, size_t n, std::string& sWhy) {
-    if (n == 0) return m_iRoot;
-    const std::string sRel = JoinParts(parts, n);
-    if (auto it = m_folders.find(sRel); it != m_folders.end()) return it->second;
-    const int iParent = Folder(parts, n - 1, sWhy);
-    if (iParent < 0) return -1;
-    if (m_links.count(sRel) != 0) {
-        sWhy = "'" + sRel + "' is a link this backup holds; nothing is written through it";
-        return -1;
-    }
-    const int iFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (m_bStrict ? O_NOFOLLOW : 0);
-    int fd = ::openat(iParent, parts[n - 1].c_str(), iFlags);
-    if (fd < 0 && errno == ENOENT) {
-        if (::mkdirat(iParent, parts[n - 1].c_str(), 0755) != 0 && errno != EEXIST) {
-            sWhy = "folder '" + sRel + "' cannot be made: " + std::strerror(errno);
-            return -1;
-        } else
-            m_created.insert(sRel);
-        fd = ::openat(iParent, parts[n - 1].c_str(), iFlags);
-    }
-    if (fd < 0) {
-        sWhy = errno == ELOOP || errno == ENOTDIR ? "'" + sRel + "' is no folder here (a file or a link)"
-                                                  : "folder '" + sRel + "': " + std::strerror(errno);
-        return -1;
-    }
-    if (m_folders.size() >= 256) { // bounded: a deep or wide tree never runs out of descriptors
-        for (auto& [s, f] : m_folders)
-            ::close(f);
-        m_folders.clear();
-        // The parent just returned may have been closed with the rest: open this one again.
-        ::close(fd);
-        return Folder(parts, n, sWhy);
-    }
-    m_folders.emplace(sRel, fd);
-    return fd;
 }
 
 bool Restorer::Progress(const std::string& sName, uint64_t lDone, uint64_t lTotal) {
@@ -209,7 +75,36 @@ void Restorer::Problem(const std::string& sName, const std::string& sWhy) {
     libLog::LogEvent("  Not restored '" + sName + "': " + sWhy);
 }
 
-bool Restorer::OpenData(const Entry& e, DataSource& src, std::string& sWhy) {
+// The folder of the first n parts below the place, made when missing; the folders it made are
+// remembered (only theirs get modes and times).
+int Restorer::EnterDest(const std::vector<std::string>& rel, size_t n, const Place& place, std::string& sWhy) {
+    const int fd = m_dest.Enter(rel, n, sWhy);
+    if (fd < 0) {
+        const size_t k = m_dest.FailedAt();
+        if (k > 0 && m_links.count(place.Shown + JoinParts(rel, k)) != 0)
+            sWhy = "'" + JoinParts(rel, k) + "' is a link this backup holds; nothing is written through it";
+        return -1;
+    }
+    if (const size_t k = m_dest.FirstMade(); k > 0) {
+        for (size_t i = k; i <= n; ++i) {
+            Identity id{};
+            m_dest.Identity(i, id.Dev, id.Ino);
+            m_created[place.Shown + JoinParts(rel, i)] = id;
+        }
+    }
+    return fd;
+}
+
+// The folder of the copy tree that holds the entry, entered by descriptor from the tree's root.
+int Restorer::SourceFolder(const Entry& e, std::string& sLeaf, std::string& sWhy) {
+    std::vector<std::string> parts;
+    if (!SplitSafe(e.Name, parts, sWhy)) return -1;
+    sLeaf = parts.back();
+    return m_source.Enter(parts, parts.size() - 1, sWhy);
+}
+
+bool Restorer::OpenData(const Entry& e, DataSource& src, uint64_t& lSize, std::string& sWhy) {
+    lSize = e.Size;
     if (m_pZip) {
         src.Zip = zip_fopen_index(m_pZip, e.Index, 0);
         if (src.Zip == nullptr) {
@@ -226,15 +121,30 @@ bool Restorer::OpenData(const Entry& e, DataSource& src, std::string& sWhy) {
         }
         return true;
     }
-    src.Fd = ::open((libFiles::AddTrailingSlash(m_backup.Path) + e.Name).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (src.Fd < 0) sWhy = std::strerror(errno);
-    return src.Fd >= 0;
+    std::string sLeaf;
+    const int iFolder = SourceFolder(e, sLeaf, sWhy);
+    if (iFolder < 0) return false;
+    src.Fd = ::openat(iFolder, sLeaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (src.Fd < 0 || ::fstat(src.Fd, &st) != 0) {
+        sWhy = std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        sWhy = "no longer a file in the backup";
+        return false;
+    }
+    // The copy may have been renewed since it was listed; its size now is what it declares.
+    lSize = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
-// The entry's data into a new file sTemp in the folder iParent, with its mode and time.
-bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, std::string& sWhy) {
+// The entry's data into a new file sTemp in the folder iParent, with its mode and time. Data
+// longer or shorter than the size the entry declares is damage: nothing stays of it.
+bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, uint64_t& lWritten, std::string& sWhy) {
     DataSource src;
-    if (!OpenData(e, src, sWhy)) return false;
+    uint64_t lSize = 0;
+    if (!OpenData(e, src, lSize, sWhy)) return false;
     // Made with its final permission bits where the umask leaves them, saving a call per file.
     const auto uMode = static_cast<mode_t>(e.Mode & 0777);
     const bool bModeAtCreate = (uMode & ~m_uUmask) == uMode && (e.Mode & 07000) == 0;
@@ -245,11 +155,13 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
         return false;
     }
     uint64_t lDone = 0;
-    bool bOk = true;
+    bool bOk = true, bReadError = false;
+    // At most one byte past the declared size is ever asked for: enough to see that it grows.
+    const auto ask = [&](size_t uChunk) { return static_cast<size_t>(std::min<uint64_t>(uChunk, lSize - lDone + 1)); };
     if (src.Fd >= 0) {
         // Within one file system the kernel copies without the bytes passing through here.
         for (;;) {
-            const ssize_t r = ::copy_file_range(src.Fd, nullptr, fd, nullptr, 8 * BufferSize, 0);
+            const ssize_t r = ::copy_file_range(src.Fd, nullptr, fd, nullptr, ask(8 * BufferSize), 0);
             if (r <= 0) {
                 if (r < 0 && lDone == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS)) break;
                 if (r < 0) {
@@ -259,7 +171,11 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
                 break;
             }
             lDone += static_cast<uint64_t>(r);
-            if (!Progress(e.Name, lDone, e.Size)) {
+            if (lDone > lSize) {
+                sWhy = Longer(lSize);
+                bOk = false;
+            }
+            if (!bOk || !Progress(e.Name, lDone, lSize)) {
                 bOk = false;
                 break;
             }
@@ -268,10 +184,12 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
     if (bOk && (src.Fd < 0 || lDone == 0)) {
         if (m_buffer.empty()) m_buffer.resize(BufferSize);
         for (;;) {
-            const ssize_t r = src.Read(m_buffer.data(), m_buffer.size(), sWhy);
+            const ssize_t r = src.Read(m_buffer.data(), ask(m_buffer.size()), sWhy);
             if (r == 0) break;
             if (r < 0) {
+                if (m_pZip) sWhy = "damaged: " + sWhy; // the archive itself says so
                 bOk = false;
+                bReadError = true;
                 break;
             }
             for (ssize_t w = 0; w < r;) {
@@ -285,16 +203,24 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
                 w += n;
             }
             lDone += static_cast<uint64_t>(r);
-            if (!bOk || !Progress(e.Name, lDone, e.Size)) {
+            if (bOk && lDone > lSize) {
+                sWhy = Longer(lSize);
+                bOk = false;
+            }
+            if (!bOk || !Progress(e.Name, lDone, lSize)) {
                 bOk = false;
                 break;
             }
         }
     }
+    if (bOk && lDone < lSize) {
+        sWhy = Shorter(lDone, lSize);
+        bOk = false;
+    }
     if (bOk) {
         // setuid and setgid bits are not given back: a backup is no way to obtain them.
-        if (!bModeAtCreate) ::fchmod(fd, static_cast<mode_t>(e.Mode & 01777));
-        const timespec times[2] = {TimeOf(e.MTimeNs), TimeOf(e.MTimeNs)};
+        if (!bModeAtCreate) ::fchmod(fd, static_cast<mode_t>(e.Mode & 01777 & ~m_uUmask));
+        const timespec times[2] = {TimeOfNs(e.MTimeNs), TimeOfNs(e.MTimeNs)};
         ::futimens(fd, times);
     }
     if (::close(fd) != 0 && bOk) {
@@ -302,7 +228,7 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
         bOk = false;
     }
     if (!bOk) ::unlinkat(iParent, sTemp.c_str(), 0);
-    if (!bOk && m_pZip && m_report.Result == Status::Ok) {
+    if (!bOk && bReadError && m_pZip && m_report.Result == Status::Ok) {
         // Traditional encryption accepts a wrong password now and then; the data then fails.
         zip_stat_t st;
         if (zip_stat_index(m_pZip, e.Index, 0, &st) == 0 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
@@ -312,78 +238,120 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
             m_bStop = true;
         }
     }
+    lWritten = lDone;
     return bOk;
 }
 
+// A link's target: never more than MaxLinkTarget bytes are read, whatever the entry declares.
+bool Restorer::LinkTarget(const Entry& e, std::string& sTarget, std::string& sWhy) {
+    const std::string sTooLong = "link target longer than " + std::to_string(MaxLinkTarget) + " bytes refused";
+    char buf[MaxLinkTarget + 1];
+    if (m_pZip == nullptr) { // the copy tree holds the link itself
+        std::string sLeaf;
+        const int iFolder = SourceFolder(e, sLeaf, sWhy);
+        if (iFolder < 0) return false;
+        const ssize_t n = ::readlinkat(iFolder, sLeaf.c_str(), buf, sizeof buf);
+        if (n < 0) {
+            sWhy = std::strerror(errno);
+            return false;
+        }
+        if (static_cast<uint64_t>(n) > MaxLinkTarget) {
+            sWhy = sTooLong;
+            return false;
+        }
+        sTarget.assign(buf, static_cast<size_t>(n));
+        return true;
+    }
+    if (e.Size > MaxLinkTarget) {
+        sWhy = sTooLong;
+        return false;
+    }
+    DataSource src;
+    uint64_t lSize = 0;
+    if (!OpenData(e, src, lSize, sWhy)) return false;
+    for (ssize_t r; sTarget.size() <= lSize && (r = src.Read(buf, sizeof buf, sWhy)) != 0;) {
+        if (r < 0) return false;
+        sTarget.append(buf, static_cast<size_t>(r));
+    }
+    if (sTarget.size() != lSize) {
+        sWhy = sTarget.size() > lSize ? Longer(lSize) : Shorter(sTarget.size(), lSize);
+        return false;
+    }
+    return true;
+}
+
+// What the conflict choice says about an existing entry under the leaf's name: false when the
+// entry is not restored (counted or named already); sLeaf may become a "(restored)" name.
+bool Restorer::Conflicts(const Entry& e, int iParent, std::string& sLeaf, bool& bReplace) {
+    struct stat st {};
+    if (::fstatat(iParent, sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
+    const int64_t lExisting = libFiles::TimeNs(st.st_mtim);
+    switch (m_options.OnConflict) {
+    case Conflict::Skip:
+        ++m_report.Skipped;
+        return false;
+    case Conflict::OverwriteOlder:
+        if (lExisting >= e.MTimeNs) {
+            ++m_report.Skipped;
+            return false;
+        }
+        bReplace = true;
+        break;
+    case Conflict::Overwrite:
+        bReplace = true;
+        break;
+    case Conflict::KeepBoth: {
+        const std::string sOriginal = sLeaf;
+        for (int k = 1;; ++k) {
+            sLeaf = RestoredName(sOriginal, k);
+            if (::fstatat(iParent, sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
+        }
+        break;
+    }
+    }
+    if (bReplace && S_ISDIR(st.st_mode)) {
+        Problem(e.Name, "a folder stands under its name");
+        return false;
+    }
+    return true;
+}
+
 void Restorer::One(const Entry& e) {
-    const std::string sName =
-        m_pZip || !m_options.ToFolder.empty() || e.OriginalPath.empty() ? e.Name : e.OriginalPath.substr(1);
-    std::vector<std::string> parts;
+    if (!e.Damage.empty()) return Problem(e.Name, e.Damage);
+    size_t uPlace = 0;
+    std::vector<std::string> rel;
     std::string sWhy;
-    if (!SplitSafe(sName, parts, sWhy)) return Problem(e.Name, sWhy);
+    if (!Locate(e, uPlace, rel, sWhy) || !UsePlace(uPlace, sWhy)) return Problem(e.Name, sWhy);
+    const Place& place = m_places[uPlace];
     if (e.IsDir) {
-        if (Folder(parts, parts.size(), sWhy) < 0) return Problem(e.Name, sWhy);
-        m_folderTimes.push_back({JoinParts(parts, parts.size()), e.Mode, e.MTimeNs});
+        if (EnterDest(rel, rel.size(), place, sWhy) < 0) return Problem(e.Name, sWhy);
+        m_folderTimes.push_back({uPlace, JoinParts(rel, rel.size()), e.Mode, e.MTimeNs});
         return;
     }
-    const int iParent = Folder(parts, parts.size() - 1, sWhy);
+    if (rel.empty()) return Problem(e.Name, "a folder of the job stands under its name");
+    const size_t n = rel.size();
+    const int iParent = EnterDest(rel, n - 1, place, sWhy);
     if (iParent < 0) return Problem(e.Name, sWhy);
-    std::string sLeaf = parts.back();
-    const std::string sShown = (m_options.ToFolder.empty() ? "/" : libFiles::AddTrailingSlash(m_options.ToFolder)) +
-                               JoinParts(parts, parts.size() - 1) + (parts.size() > 1 ? "/" : "");
-    struct stat st {};
+    const std::string sShown = place.Shown + JoinParts(rel, n - 1) + (n > 1 ? "/" : "");
+    std::string sLeaf = rel.back();
     bool bReplace = false;
     // In a folder this restore made, nothing stood before it (and a name that came twice in the
     // backup is still never replaced: the rename below refuses it).
-    const bool bNewFolder = parts.size() > 1 && m_created.count(JoinParts(parts, parts.size() - 1)) != 0;
-    if (!bNewFolder && ::fstatat(iParent, sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-        const int64_t lExisting = libFiles::TimeNs(st.st_mtim);
-        switch (m_options.OnConflict) {
-        case Conflict::Skip:
-            ++m_report.Skipped;
-            return;
-        case Conflict::OverwriteOlder:
-            if (lExisting >= e.MTimeNs) {
-                ++m_report.Skipped;
-                return;
-            }
-            bReplace = true;
-            break;
-        case Conflict::Overwrite:
-            bReplace = true;
-            break;
-        case Conflict::KeepBoth:
-            for (int k = 1;; ++k) {
-                sLeaf = RestoredName(parts.back(), k);
-                if (::fstatat(iParent, sLeaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) break;
-            }
-            break;
-        }
-        if (bReplace && S_ISDIR(st.st_mode)) return Problem(e.Name, "a folder stands under its name");
+    if (!m_dest.Made(n - 1)) {
+        if (m_swept.insert(sShown).second) Sweep(iParent, sShown);
+        if (!Conflicts(e, iParent, sLeaf, bReplace)) return;
     }
     const std::string sTemp = m_sTempPrefix + std::to_string(++m_uTemp);
+    uint64_t lWritten = 0;
     if (e.IsLink) {
         std::string sTarget;
-        if (m_pZip == nullptr) { // the copy tree holds the link itself
-            char buf[4096];
-            const std::string sLink = libFiles::AddTrailingSlash(m_backup.Path) + e.Name;
-            const ssize_t n = ::readlink(sLink.c_str(), buf, sizeof buf);
-            if (n < 0) return Problem(e.Name, std::strerror(errno));
-            sTarget.assign(buf, static_cast<size_t>(n));
-        } else {
-            DataSource src;
-            if (!OpenData(e, src, sWhy)) return Problem(e.Name, sWhy);
-            char buf[4096];
-            for (ssize_t r; (r = src.Read(buf, sizeof buf, sWhy)) != 0;) {
-                if (r < 0) return Problem(e.Name, sWhy);
-                sTarget.append(buf, static_cast<size_t>(r));
-            }
-        }
+        if (!LinkTarget(e, sTarget, sWhy)) return Problem(e.Name, sWhy);
         if (::symlinkat(sTarget.c_str(), iParent, sTemp.c_str()) != 0) return Problem(e.Name, std::strerror(errno));
-        const timespec times[2] = {TimeOf(e.MTimeNs), TimeOf(e.MTimeNs)};
+        const timespec times[2] = {TimeOfNs(e.MTimeNs), TimeOfNs(e.MTimeNs)};
         ::utimensat(iParent, sTemp.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        m_links.insert(JoinParts(parts, parts.size() - 1) + (parts.size() > 1 ? "/" : "") + sLeaf);
-    } else if (!WriteData(e, iParent, sTemp, sWhy)) {
+        m_links.insert(sShown + sLeaf);
+        lWritten = sTarget.size();
+    } else if (!WriteData(e, iParent, sTemp, lWritten, sWhy)) {
         if (m_bStop && m_report.Result != Status::WrongPassword) return; // aborted: nothing partial stays
         if (m_report.Result == Status::WrongPassword) return;
         return Problem(e.Name, sWhy);
@@ -399,31 +367,59 @@ void Restorer::One(const Entry& e) {
         return Problem(e.Name, std::strerror(iErr));
     }
     ++m_report.Restored;
-    m_report.Bytes += e.Size;
+    m_report.Bytes += lWritten;
     libLog::LogEventLevel(0, "  Restored '" + sShown + sLeaf + "'");
 }
 
-void Restorer::Run(const std::vector<Entry>& selection) {
+// The backup's whole contents, and the copy tree's root opened for reading.
+bool Restorer::ReadAll(std::vector<Entry>& all) {
     std::string sError;
-    std::vector<Entry> all;
     if (m_backup.IsArchive) {
-        m_pZip = detail::OpenArchive(m_backup.Path, 0, sError);
-        if (m_pZip == nullptr || !detail::ReadArchiveEntries(m_pZip, all, sError)) {
+        m_pZip = OpenArchive(m_backup.Path, 0, sError);
+        if (m_pZip == nullptr || !ReadArchiveEntries(m_pZip, all, sError)) {
             m_report.Result = Status::Unreadable;
             m_report.Error = sError;
-            return;
+            return false;
         }
         if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
-    } else if (m_options.Contents != nullptr) {
-        all = *m_options.Contents;
-    } else if (ReadContents(m_job, m_backup, all, sError) != Status::Ok) {
-        m_report.Result = Status::Unreadable;
-        m_report.Error = sError;
-        return;
+        return true;
     }
-    if (!OpenRoot()) {
+    if (m_options.Contents != nullptr) {
+        all = *m_options.Contents;
+    } else {
+        const Status s = ReadContents(m_job, m_backup, all, sError);
+        if (s == Status::Incomplete) {
+            // What could be listed is restored; the restore says that the rest was not.
+            ++m_report.NotRestored;
+            m_report.Problems.push_back(sError);
+            libLog::LogEvent("  " + sError);
+        } else if (s != Status::Ok) {
+            m_report.Result = Status::Unreadable;
+            m_report.Error = sError;
+            return false;
+        }
+    }
+    const int fd = ::open(m_backup.Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
         m_report.Result = Status::Unreadable;
-        return;
+        m_report.Error = "The folder '" + m_backup.Path + "' cannot be opened: " + std::strerror(errno);
+        return false;
+    }
+    m_source.Reset(fd);
+    return true;
+}
+
+void Restorer::Run(const std::vector<Entry>& selection) {
+    std::vector<Entry> all;
+    if (!ReadAll(all)) return;
+    if (!m_options.ToFolder.empty()) {
+        Place place;
+        place.Path = libFiles::AddTrailingSlash(m_options.ToFolder);
+        if (place.Path.size() > 1) place.Path.pop_back();
+        place.Shown = libFiles::AddTrailingSlash(place.Path);
+        m_places.push_back(place);
+    } else {
+        m_places = PlacesOf(m_job, all);
     }
     // A selected folder brings everything below it; each entry is restored once.
     std::set<std::string> chosen, folders;
@@ -439,6 +435,14 @@ void Restorer::Run(const std::vector<Entry>& selection) {
         todo.push_back(&e);
         lTotal += e.Size;
     }
+    if (!Fits(todo)) return;
+    // The chosen folder must open: without it nothing can be restored.
+    std::string sWhy;
+    if (!m_options.ToFolder.empty() && !UsePlace(0, sWhy)) {
+        m_report.Result = Status::Unreadable;
+        m_report.Error = sWhy;
+        return;
+    }
     uint64_t lDone = 0;
     for (const Entry* e : todo) {
         if (!Progress(e->Name, lDone, lTotal)) break;
@@ -446,23 +450,12 @@ void Restorer::Run(const std::vector<Entry>& selection) {
         if (m_bStop) break;
         lDone += e->Size;
     }
-    // Folder modes and times last (adding files changed the times); deepest first.
-    std::sort(m_folderTimes.begin(), m_folderTimes.end(),
-              [](const FolderTimes& a, const FolderTimes& b) { return a.Path.size() > b.Path.size(); });
-    for (const FolderTimes& f : m_folderTimes) {
-        const int iFlags = m_bStrict ? AT_SYMLINK_NOFOLLOW : 0;
-        const timespec times[2] = {TimeOf(f.MTimeNs), TimeOf(f.MTimeNs)};
-        // A folder that was there before keeps its mode and time: restoring one file into /tmp
-        // must not change /tmp.
-        if (m_links.count(f.Path) != 0 || m_created.count(f.Path) == 0) continue;
-        ::fchmodat(m_iRoot, f.Path.c_str(), static_cast<mode_t>((f.Mode & 01777) | 0700), 0);
-        ::utimensat(m_iRoot, f.Path.c_str(), times, iFlags);
-    }
+    FinishFolders();
     if (m_report.Result == Status::Ok && m_bStop) m_report.Result = Status::Aborted;
     if (m_report.Result == Status::Ok && m_report.NotRestored > 0) m_report.Result = Status::Incomplete;
 }
 
-} // namespace
+} // namespace detail
 
 Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vector<Entry>& selection,
                const Options& options) {
@@ -474,7 +467,7 @@ Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vecto
     libLog::LogEvent(options.ToFolder.empty() ? std::string("  Restoring to the original place")
                                               : "  Restoring into '" + options.ToFolder + "'");
     {
-        Restorer restorer(job, backup, options, report);
+        detail::Restorer restorer(job, backup, options, report);
         restorer.Run(selection);
     }
     libLog::LogEvent("  Restored " + std::to_string(report.Restored) + " files totaling " +
@@ -492,6 +485,7 @@ Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vecto
         break;
     case Status::Unreadable:
     case Status::WrongPassword:
+    case Status::NoRoom:
         libLog::LogEvent("  Restore failed: " + report.Error);
         break;
     }

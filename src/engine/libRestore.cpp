@@ -3,6 +3,7 @@
 
 #include "engine/libRestore.h"
 
+#include "engine/FolderChain.h"
 #include "engine/JobTemp.h"
 #include "engine/RestoreInternal.h"
 #include "engine/libCopy.h"
@@ -39,7 +40,7 @@ std::vector<CopyRoot> CopyRootsOf(const CBackupJob& job) {
     for (std::string sEntry : sources) {
         if (sEntry.empty() || sEntry[0] != '/') continue;
         CopyRoot root;
-        if (!libCopy::IsWildcardEntry(sEntry) && libFiles::DirExists(sEntry))
+        if (!libCopy::IsWildcardEntry(sEntry) && (libFiles::DirExists(sEntry) || sEntry.back() == '/'))
             sEntry = libFiles::AddTrailingSlash(sEntry) + "*.*";
         if (libCopy::IsWildcardEntry(sEntry)) {
             const std::string sFolder = libCopy::LastFolderName(sEntry);
@@ -69,13 +70,20 @@ Entry EntryOf(const std::string& sName, const std::string& sOriginal, const stru
     return e;
 }
 
-// Walks a folder of the copy tree without following links; depth bounded like every walk.
-void WalkTree(const std::string& sTarget, const std::string& sName, const std::string& sOriginal,
-              std::vector<Entry>& entries, int iDepth) {
-    if (iDepth > 1024) return;
-    DIR* pDir = ::opendir((sTarget + sName).c_str());
-    if (pDir == nullptr) return;
-    std::vector<std::string> names;
+// Folders nested deeper than this below a copy tree's root are not listed (a bind mount can
+// make a tree without end); the listing then says where it stopped.
+constexpr size_t MaxListDepth = 4096;
+
+// The names in an open folder, sorted, without the job's temporary folders; false when it
+// cannot be read.
+bool ListNames(int iFolder, std::vector<std::string>& names) {
+    names.clear();
+    const int fd = ::openat(iFolder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* pDir = fd >= 0 ? ::fdopendir(fd) : nullptr;
+    if (pDir == nullptr) {
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
     while (dirent* d = ::readdir(pDir)) {
         const std::string s = d->d_name;
         if (s == "." || s == ".." || s.rfind(JobTemp::Prefix, 0) == 0) continue;
@@ -83,31 +91,95 @@ void WalkTree(const std::string& sTarget, const std::string& sName, const std::s
     }
     ::closedir(pDir);
     std::sort(names.begin(), names.end());
-    for (const std::string& s : names) {
-        struct stat st {};
-        if (::lstat((sTarget + sName + s).c_str(), &st) != 0) continue;
-        if (S_ISDIR(st.st_mode)) {
-            entries.push_back(EntryOf(sName + s + "/", sOriginal + s, st));
-            WalkTree(sTarget, sName + s + "/", sOriginal + s + "/", entries, iDepth + 1);
-        } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-            entries.push_back(EntryOf(sName + s, sOriginal + s, st));
+    return true;
+}
+
+// Walks a folder of the copy tree depth first in name order, by descriptor from the target
+// folder and without following links, at any depth up to MaxListDepth. The first place where
+// the listing stopped goes to sProblem.
+void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string& sTreeName,
+              const std::string& sOriginal, std::vector<Entry>& entries, std::string& sProblem) {
+    struct Frame {
+        std::vector<std::string> Names;
+        size_t Next = 0;
+        std::string Name;     // inside the backup, with a final "/"
+        std::string Original; // where it came from, with a final "/"
+    };
+    const auto stopped = [&](const std::string& sWhy) {
+        if (sProblem.empty()) sProblem = "The listing of '" + sTarget + "' stopped: " + sWhy;
+    };
+    std::vector<std::string> parts{libFiles::RemoveTrailingSlash(sTreeName)};
+    std::vector<Frame> stack(1);
+    stack[0].Name = sTreeName;
+    stack[0].Original = sOriginal;
+    std::string sWhy;
+    const int iTop = chain.Enter(parts, 1, sWhy);
+    if (iTop < 0 || !ListNames(iTop, stack[0].Names)) return stopped("'" + sTreeName + "' cannot be read");
+    while (!stack.empty()) {
+        if (stack.back().Next == stack.back().Names.size()) {
+            stack.pop_back();
+            parts.pop_back();
+            continue;
         }
+        const std::string s = stack.back().Names[stack.back().Next++];
+        const std::string sName = stack.back().Name + s, sFrom = stack.back().Original + s;
+        const int fd = chain.Enter(parts, parts.size(), sWhy);
+        struct stat st {};
+        if (fd < 0 || ::fstatat(fd, s.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (fd < 0 || errno != ENOENT) stopped("'" + sName + "': " + (fd < 0 ? sWhy : std::strerror(errno)));
+            continue; // a file that went since the folder was read is no loss of the listing
+        }
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            entries.push_back(EntryOf(sName, sFrom, st));
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) continue;
+        entries.push_back(EntryOf(sName + "/", sFrom, st));
+        if (stack.size() >= MaxListDepth) {
+            stopped("folders nested more than " + std::to_string(MaxListDepth) + " deep are not listed ('" + sTreeName +
+                    "')");
+            continue;
+        }
+        parts.push_back(s);
+        Frame child;
+        child.Name = sName + "/";
+        child.Original = sFrom + "/";
+        const int iChild = chain.Enter(parts, parts.size(), sWhy);
+        if (iChild < 0 || !ListNames(iChild, child.Names)) {
+            stopped("'" + child.Name + "' cannot be read" + (iChild < 0 ? ": " + sWhy : ""));
+            parts.pop_back();
+            continue;
+        }
+        stack.push_back(std::move(child));
     }
 }
 
-void ReadCopyTree(const CBackupJob& job, const std::string& sTarget, std::vector<Entry>& entries) {
-    for (const CopyRoot& root : CopyRootsOf(job)) {
+// The copy tree's entries; "" when all were listed, or where the listing stopped.
+std::string ReadCopyTree(const CBackupJob& job, const std::string& sTarget, std::vector<Entry>& entries) {
+    const int iTarget = ::open(sTarget.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (iTarget < 0) return "The folder '" + sTarget + "' cannot be read: " + std::strerror(errno);
+    FolderChain chain(false);
+    chain.Reset(iTarget);
+    std::string sProblem;
+    for (CopyRoot root : CopyRootsOf(job)) {
         struct stat st {};
-        const std::string sPath = sTarget + root.TreeName;
-        if (::lstat(libFiles::RemoveTrailingSlash(sPath).c_str(), &st) != 0) continue;
+        if (::fstatat(iTarget, libFiles::RemoveTrailingSlash(root.TreeName).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        // A folder source that is gone (named without a final "/") still has its copy.
+        if (root.SourceFolder.empty() && S_ISDIR(st.st_mode) && !libFiles::FileExists(root.SourceFile) &&
+            !libFiles::DirExists(root.SourceFile)) {
+            root.SourceFolder = root.SourceFile + "/";
+            root.TreeName += "/";
+        }
         if (!root.SourceFolder.empty()) {
             if (!S_ISDIR(st.st_mode)) continue;
             entries.push_back(EntryOf(root.TreeName, libFiles::RemoveTrailingSlash(root.SourceFolder), st));
-            WalkTree(sTarget, root.TreeName, root.SourceFolder, entries, 0);
+            WalkTree(chain, sTarget, root.TreeName, root.SourceFolder, entries, sProblem);
         } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
             entries.push_back(EntryOf(root.TreeName, root.SourceFile, st));
         }
     }
+    return sProblem;
 }
 
 // The Unix modification time of the extended-timestamp field (0x5455), when the entry has one.
@@ -246,8 +318,8 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
 Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector<Entry>& entries, std::string& sError) {
     entries.clear();
     if (!backup.IsArchive) {
-        ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), entries);
-        return Status::Ok;
+        sError = ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), entries);
+        return sError.empty() ? Status::Ok : Status::Incomplete;
     }
     zip_t* pZip = detail::OpenArchive(backup.Path, 0, sError);
     if (pZip == nullptr) return Status::Unreadable;

@@ -3,10 +3,12 @@
 // target tree of a copy job), the contents of one, and the restore of a selection into the
 // original place or a chosen folder.
 //
-// Nothing a backup holds can write outside the folder restored into: entry names with ".."
-// or a leading "/" are refused, every folder below the destination is entered by descriptor
-// without following links, and a link an archive holds is created as a link and never
-// written through. Each file is written under a temporary name beside its destination and
+// Nothing a backup holds can write outside the folder restored into (the chosen folder, or
+// without one the job's own sources): entry names with ".." or a leading "/" are refused, as
+// are entries outside the job's sources, every folder below the destination is entered by
+// descriptor without following links, and a link an archive holds is created as a link and
+// never written through. A selection that does not fit in the destination's free space is
+// refused before anything is written. Each file is written under a temporary name beside its destination and
 // renamed once complete, so an abort or a failure never leaves a partial file under a final
 // name.
 
@@ -46,7 +48,9 @@ struct Entry {
     std::string Damage; // why the entry cannot be trusted ("" when it reads as sound)
 };
 
-enum class Status { Ok, Unreadable, WrongPassword, Aborted, Incomplete };
+// Incomplete from ReadContents: a copy tree's listing stopped somewhere (sError says where);
+// NoRoom: the destination has no room for the selection, and nothing was written.
+enum class Status { Ok, Unreadable, WrongPassword, Aborted, Incomplete, NoRoom };
 
 // The contents of a backup (archive entries in archive order; a copy tree's files and folders
 // in walk order). sError tells why when the result is not Ok.
@@ -73,9 +77,9 @@ struct Options {
 struct Report {
     Status Result = Status::Ok;
     int64_t Restored = 0;
-    int64_t Skipped = 0;     // existing files kept as the conflict choice said
-    int64_t NotRestored = 0; // refused or failed (each named in Problems)
-    uint64_t Bytes = 0;
+    int64_t Skipped = 0;               // existing files kept as the conflict choice said
+    int64_t NotRestored = 0;           // refused or failed (each named in Problems)
+    uint64_t Bytes = 0;                // bytes actually written
     std::vector<std::string> Problems; // "<name>: <reason>"
     std::string Error;                 // why the restore stopped (Unreadable, WrongPassword)
 };

@@ -139,7 +139,10 @@ void frmRestore::lvwBackups_Click() {
         const int i = lvwBackups->indexOfTopLevelItem(lvwBackups->currentItem());
         if (i >= 0 && i < static_cast<int>(m_backups.size())) {
             std::string sError;
-            if (libRestore::ReadContents(m_job, m_backups[i], m_entries, sError) != libRestore::Status::Ok) {
+            const libRestore::Status listed = libRestore::ReadContents(m_job, m_backups[i], m_entries, sError);
+            if (listed != libRestore::Status::Ok) {
+                // A listing that stopped still shows what it found.
+                if (listed != libRestore::Status::Incomplete) m_entries.clear();
                 SetStatus(Q(sError));
                 UserInteraction::MsgBox(sError, Buttons::OK, Icon::Exclamation, S(tr("Restore Files")));
             } else {
