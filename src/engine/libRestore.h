@@ -43,6 +43,7 @@ struct Entry {
     bool IsLink = false;
     uint64_t Index = 0; // the archive's entry index
     uint32_t Crc = 0;   // the archive's CRC-32 of the data
+    std::string Damage; // why the entry cannot be trusted ("" when it reads as sound)
 };
 
 enum class Status { Ok, Unreadable, WrongPassword, Aborted, Incomplete };
