@@ -7,7 +7,9 @@
 #include "engine/libRestore.h"
 #include "engine/libVerify.h"
 
+#include <fstream>
 #include <map>
+#include <sstream>
 
 using namespace runtest;
 
@@ -102,4 +104,45 @@ TEST_F(NameBytes, EveryByteOfANameComesBackFromACopyJob) {
     const auto report = libRestore::Restore(job, backups[0], entries, o);
     EXPECT_EQ(report.NotRestored, 0) << (report.Problems.empty() ? "" : report.Problems[0]);
     ExpectRestored(o.ToFolder + "src/");
+}
+
+// Only names that are valid UTF-8 are marked as UTF-8, so that other programs read every name
+// as what it is; the rest keep their bytes unmarked.
+TEST_F(NameBytes, OnlyValidUtf8NamesAreMarkedAsUtf8) {
+    fs::remove_all(Src);
+    const std::map<std::string, bool> marked = {
+        {"\xc3\xbcnic\xc3\xb6"
+         "de \xf0\x9f\x99\x82.txt",
+         true},
+        {"caf\xe9.txt", false},
+        {"overlong \xc0\xaf.txt", false},
+        {"surrogate \xed\xa0\x80.txt", false},
+        {"plain.txt", false},
+    };
+    for (const auto& [sName, bUtf8] : marked)
+        Source(sName, "x");
+    CBackupJob job = MakeJob("Utf8", {Src.substr(0, Src.size() - 1)}, true);
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
+    const auto backups = libRestore::ListBackups(job);
+    ASSERT_EQ(backups.size(), 1u);
+    const std::string sScript = App + "flags.py", sOut = App + "flags.txt";
+    std::ofstream(sScript) << "import sys, zipfile\n"
+                              "with open(sys.argv[2], 'w') as out:\n"
+                              "    for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+                              "        utf8 = bool(i.flag_bits & 0x800)\n"
+                              "        raw = i.filename.encode('utf-8' if utf8 else 'cp437')\n"
+                              "        out.write('%d %s\\n' % (utf8, raw.hex()))\n";
+    ASSERT_EQ(ziptest::Shell("python3 '" + sScript + "' '" + backups[0].Path + "' '" + sOut + "'"), 0);
+    std::map<std::string, bool> found;
+    std::istringstream in(ReadFile(sOut));
+    for (std::string sFlag, sHex; in >> sFlag >> sHex;) {
+        std::string sName;
+        for (size_t i = 0; i + 1 < sHex.size(); i += 2)
+            sName += static_cast<char>(std::stoi(sHex.substr(i, 2), nullptr, 16));
+        found[sName.substr(sName.rfind('/') + 1)] = sFlag == "1";
+    }
+    for (const auto& [sName, bUtf8] : marked) {
+        ASSERT_EQ(found.count(sName), 1u) << sName;
+        EXPECT_EQ(found[sName], bUtf8) << sName;
+    }
 }
