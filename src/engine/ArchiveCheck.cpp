@@ -21,7 +21,9 @@ constexpr uint32_t EndSig = 0x06054b50;
 constexpr uint32_t End64Sig = 0x06064b50;
 constexpr uint32_t Locator64Sig = 0x07064b50;
 constexpr uint32_t Max32 = 0xFFFFFFFF;
+constexpr uint16_t FlagEncrypted = 1;
 constexpr uint16_t FlagDescriptor = 8;
+constexpr uint16_t FlagStrong = 0x40;
 constexpr size_t CentralFixed = 46;
 constexpr size_t LocalFixed = 30;
 constexpr size_t EndFixed = 22;
@@ -150,7 +152,9 @@ bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
 // One central header as the checks need it.
 struct Header {
     uint16_t Flags = 0;
+    uint16_t Method = 0;
     uint32_t Crc = 0;
+    uint64_t Size = 0;
     uint64_t CompSize = 0;
     uint64_t Local = 0;
     std::string_view Name;
@@ -165,11 +169,21 @@ bool ApplyZip64(const unsigned char* h, std::string_view z, Header& hd) {
         at += 8;
         return true;
     };
-    uint64_t lSize = 0;
-    if (Get32(h + 24) == Max32 && !next(lSize)) return false;
+    if (Get32(h + 24) == Max32 && !next(hd.Size)) return false;
     if (Get32(h + 20) == Max32 && !next(hd.CompSize)) return false;
     if (Get32(h + 42) == Max32 && !next(hd.Local)) return false;
     return true;
+}
+
+// Sizes no data can have: stored data of another length than the entry's, or more than
+// deflate can make of the compressed length (at most 1032 bytes per byte).
+const char* SizesDisagree(const Header& hd) {
+    const bool bTraditional = (hd.Flags & FlagEncrypted) && !(hd.Flags & FlagStrong);
+    if (hd.Method == 0 && (!(hd.Flags & FlagEncrypted) || bTraditional) &&
+        hd.CompSize != hd.Size + (bTraditional ? 12 : 0))
+        return "its stored data is not as long as its size";
+    if (hd.Method == 8 && hd.Size / 1032 > hd.CompSize) return "its size is more than its compressed data can hold";
+    return "";
 }
 
 // Parses the central header at lOff (entry iIndex of lCount), checks its checksum field and
@@ -187,7 +201,9 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, uint64_t lIndex, 
     if (lLimit - lOff - CentralFixed < nVar) return false;
     std::string covered(reinterpret_cast<const char*>(h), CentralFixed);
     hd.Flags = Get16(h + 8);
+    hd.Method = Get16(h + 10);
     hd.Crc = Get32(h + 16);
+    hd.Size = Get32(h + 24);
     hd.CompSize = Get32(h + 20);
     hd.Local = Get32(h + 42);
     const unsigned char* v = r.At(lOff + CentralFixed, nVar);
@@ -228,6 +244,7 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, uint64_t lIndex, 
         }
     }
     if (!ApplyZip64(h, zip64, hd) && e.Damage.empty()) e.Damage = "its Zip64 sizes are missing";
+    if (e.Damage.empty()) e.Damage = SizesDisagree(hd);
     if (e.Name.find('\0') != std::string::npos && e.Damage.empty()) e.Damage = "its name holds a NUL byte";
     lOff += CentralFixed + nVar;
     return true;

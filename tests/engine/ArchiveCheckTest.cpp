@@ -48,13 +48,14 @@ protected:
         return nullptr;
     }
 
-    // A Python-made archive (no checksum fields): three stored entries.
+    // A Python-made archive (no checksum fields): one stored entry, two deflated.
     Bytes ForeignArchive(const std::string& sScript = "") {
         const std::string sPath = App + "foreign.zip", sPy = App + "foreign.py";
         std::ofstream(sPy) << "import sys, zipfile\n"
                               "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
                               "    for n in ('one.txt', 'two.txt', 'three.txt'):\n"
-                              "        z.writestr(n, n * 50)\n"
+                              "        kind = zipfile.ZIP_STORED if n == 'one.txt' else zipfile.ZIP_DEFLATED\n"
+                              "        z.writestr(n, n * 50, compress_type=kind)\n"
                            << sScript;
         EXPECT_EQ(Shell("python3 '" + sPy + "' '" + sPath + "'"), 0);
         return Load(sPath);
@@ -254,13 +255,14 @@ TEST_F(ArchiveCheckTest, EntriesSharingDataOrRunningPastTheirRoomAreDamaged) {
     {
         SCOPED_TRACE("an entry's data stretched over the next entry");
         Bytes b = foreign;
-        const uint32_t lNext = Get(b, l.Central[1] + 42, 4);
-        Set(b, l.Central[0] + 20, 4, lNext + 10); // compressed size
+        const uint32_t lLocal = Get(b, l.Central[1] + 42, 4);
+        const uint32_t lData = lLocal + 30 + Get(b, lLocal + 26, 2) + Get(b, lLocal + 28, 2);
+        Set(b, l.Central[1] + 20, 4, Get(b, l.Central[2] + 42, 4) - lData + 10); // compressed size
         const auto entries = Damaged(b, bOpened);
         ASSERT_TRUE(bOpened);
-        EXPECT_EQ(entries[0].Damage, Shared);
+        EXPECT_EQ(entries[0].Damage, "");
         EXPECT_EQ(entries[1].Damage, Shared);
-        EXPECT_EQ(entries[2].Damage, "");
+        EXPECT_EQ(entries[2].Damage, Shared);
     }
     {
         SCOPED_TRACE("the last entry's data running into the central directory and past the file");
@@ -273,6 +275,26 @@ TEST_F(ArchiveCheckTest, EntriesSharingDataOrRunningPastTheirRoomAreDamaged) {
                                              ? "its data runs past the end of the file"
                                              : "its data runs past the start of the central directory");
         }
+    }
+    {
+        SCOPED_TRACE("a local header offset inside the central directory");
+        Bytes b = foreign;
+        Set(b, l.Central[2] + 42, 4, static_cast<uint32_t>(l.Central[1]));
+        const auto entries = Damaged(b, bOpened);
+        ASSERT_TRUE(bOpened);
+        EXPECT_EQ(entries[2].Damage, "its local header lies outside the archive's data");
+    }
+    {
+        SCOPED_TRACE("sizes no data can have");
+        Bytes b = foreign;
+        Set(b, l.Central[0] + 24, 4, Get(b, l.Central[0] + 24, 4) + 1); // stored: one byte longer than its data
+        Set(b, l.Central[1] + 10, 2, 8);                                // deflated: 2 GiB from 100 bytes
+        Set(b, l.Central[1] + 24, 4, 0x80000000u);
+        const auto entries = Damaged(b, bOpened);
+        ASSERT_TRUE(bOpened);
+        EXPECT_EQ(entries[0].Damage, "its stored data is not as long as its size");
+        EXPECT_EQ(entries[1].Damage, "its size is more than its compressed data can hold");
+        EXPECT_EQ(entries[2].Damage, "");
     }
     {
         SCOPED_TRACE("a central name that is not its local header's");
@@ -353,8 +375,12 @@ TEST_F(ArchiveCheckTest, TheZip64FieldIsCoveredByTheChecksum) {
     libZip::detail::ZipEntryRecord rec;
     rec.Name = "big.bin";
     rec.Mode = 0100644;
+    rec.Method = 8;
+    const std::string sData(5u << 20, 'd'); // enough compressed bytes for the size below
+    rec.CompSize = sData.size();
     ASSERT_TRUE(w.Begin(rec, true, ""));
-    ASSERT_TRUE(w.End(rec, 0, 0, 0));
+    ASSERT_TRUE(w.Data(sData.data(), sData.size()));
+    ASSERT_TRUE(w.End(rec, 0, 0, sData.size()));
     rec.Size = (uint64_t{1} << 32) + 5; // declared beyond 4 GiB: the Zip64 field carries it
     ASSERT_TRUE(w.Central(rec, 1));
     ASSERT_TRUE(w.Finish(""));
@@ -418,5 +444,44 @@ TEST_F(ArchiveCheckTest, RandomDamageToTheDirectoryAndEndRecordsNeverReadsAsSoun
         const bool bDamage =
             std::any_of(entries.begin(), entries.end(), [](const auto& e) { return !e.Damage.empty(); });
         EXPECT_TRUE(bDamage) << "trial " << iTrial;
+    }
+}
+
+// Archives of other programs carry no checksum field and read as sound: folders, empty files,
+// links, encryption, data descriptors (streamed input), forced Zip64 records.
+TEST_F(ArchiveCheckTest, OtherProgramsArchivesReadAsSound) {
+    Put("tree/a.txt", std::string(3000, 'a'));
+    Put("tree/sub/b.bin", Noise(70000, 5));
+    Put("tree/empty", "");
+    fs::create_directories(Data + "/tree/folder");
+    ASSERT_EQ(::symlink("a.txt", (Data + "/tree/ln").c_str()), 0);
+    const std::string t = "'" + Target;
+    const std::string sPy = App + "forced.py";
+    std::ofstream(sPy) << "import sys, zipfile\n"
+                          "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                          "    z.writestr('stored.txt', 'x' * 100, compress_type=zipfile.ZIP_STORED)\n"
+                          "    with z.open('forced.txt', 'w', force_zip64=True) as f:\n"
+                          "        f.write(b'y' * 5000)\n";
+    const std::vector<std::string> makers = {
+        "cd '" + Data + "' && zip -qry " + t + "zip.zip' tree",
+        "cd '" + Data + "' && zip -qry -P secret " + t + "zipcrypt.zip' tree",
+        "cd '" + Data + "' && zip -qr -0 " + t + "zipstored.zip' tree",
+        "cd '" + Data + "' && cat tree/sub/b.bin | zip -q -fz " + t + "stream.zip' -",
+        "cd '" + Data + "' && bsdtar --format zip -cf " + t + "bsdtar.zip' tree",
+        "cd '" + Data + "' && 7zz a -tzip -bd " + t + "7z.zip' tree",
+        "python3 '" + sPy + "' " + t + "python.zip'",
+    };
+    for (const std::string& sMaker : makers) {
+        SCOPED_TRACE(sMaker);
+        ASSERT_EQ(Shell(sMaker), 0);
+    }
+    for (const auto& f : fs::directory_iterator(Target)) {
+        SCOPED_TRACE(f.path().string());
+        bool bOpened = false;
+        const auto entries = ReadEntries(f.path().string(), bOpened);
+        EXPECT_TRUE(bOpened);
+        EXPECT_FALSE(entries.empty());
+        for (const auto& e : entries)
+            EXPECT_EQ(e.Damage, "") << e.Name;
     }
 }
