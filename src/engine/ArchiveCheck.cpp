@@ -186,7 +186,7 @@ const char* SizesDisagree(const Header& hd) {
     return "";
 }
 
-// Parses the central header at lOff (entry iIndex of lCount), checks its checksum field and
+// Parses the central header at lOff (entry lIndex of the directory), checks its checksum field and
 // advances lOff. False when the directory cannot be read on.
 bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, uint64_t lIndex, RawEntry& e, Header& hd,
                 bool& bHasSum) {

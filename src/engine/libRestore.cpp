@@ -152,7 +152,12 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
     // A directory that cannot be read whole leaves no entry to trust (and may hide some).
     std::vector<ArchiveCheck::RawEntry> raw;
     std::string sWhy;
-    if (!ArchiveCheck::ScanArchive(ArchiveSource::Fd(pZip), raw, sWhy)) {
+    const int iFd = ArchiveSource::Fd(pZip);
+    if (iFd < 0) {
+        sError = "the archive was not opened through OpenArchive, so its directory cannot be checked";
+        return false;
+    }
+    if (!ArchiveCheck::ScanArchive(iFd, raw, sWhy)) {
         sError = "the archive is damaged: " + sWhy;
         return false;
     }
