@@ -86,18 +86,25 @@ TEST_F(ArchiveCheckTest, EveryReaderAcceptsTheChecksummedHeadersWithAndWithoutPa
 // entry gets the checksum of its new place, and the names keep their bytes.
 TEST_F(ArchiveCheckTest, EntriesCarriedIntoALaterArchiveGetSoundChecksums) {
     const std::string sLatin1 = "caf\xe9 \x01.txt";
-    Put(sLatin1, "latin");
-    Put("b.txt", "b");
-    UseEngine();
-    ASSERT_EQ(Engine.ZpArchive(ZipFile, {Data + "/" + sLatin1, Data + "/b.txt"}), 0);
-    Put("c.txt", "c");
-    Put("b.txt", "newer b");
-    ASSERT_EQ(Engine.ZpArchive(ZipFile, {Data + "/c.txt", Data + "/b.txt"}), 0);
-    ExpectReadableEverywhere(ZipFile, App);
-    bool bOpened = false;
-    const auto entries = ReadEntries(ZipFile, bOpened);
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[2].Name, Stored(Data) + "/" + sLatin1); // carried over, byte for byte
+    for (const std::string sPassword : {"", "pw"}) {
+        SCOPED_TRACE(sPassword);
+        fs::remove(ZipFile);
+        Put(sLatin1, "latin");
+        Put("b.txt", "b");
+        ZipJobValues job;
+        job.Password = sPassword;
+        ASSERT_EQ(Run(job, {Data + "/" + sLatin1, Data + "/b.txt"})[0].Code, 0);
+        Put("c.txt", "c");
+        Put("b.txt", "newer b");
+        ASSERT_EQ(Run(job, {Data + "/c.txt", Data + "/b.txt"})[0].Code, 0); // added to the archive
+        ExpectReadableEverywhere(ZipFile, App, sPassword);
+        bool bOpened = false;
+        const auto entries = ReadEntries(ZipFile, bOpened);
+        ASSERT_EQ(entries.size(), 3u);
+        EXPECT_EQ(entries[2].Name, Stored(Data) + "/" + sLatin1); // carried over, byte for byte
+        const auto contents = ReadArchive(ZipFile, sPassword.empty() ? nullptr : sPassword.c_str());
+        EXPECT_EQ(contents.at(Stored(Data) + "/b.txt"), "newer b");
+    }
 }
 
 // An archive added to whose headers do not check out is refused: carried over, its entries
