@@ -16,12 +16,17 @@ namespace ArchiveSource {
 
 namespace {
 
+// libzip reads the central directory a header at a time: small reads come from a window.
+constexpr size_t WindowSize = 64 * 1024;
+
 struct FdSource {
     int Fd = -1;
     uint64_t Size = 0;
     uint64_t Pos = 0;
     time_t MTime = 0;
     zip_error_t Error;
+    std::vector<char> Window;
+    uint64_t WindowAt = 0;
 };
 
 std::mutex g_mutex;
@@ -33,12 +38,11 @@ void Forget(FdSource* p) {
                  g_open.end());
 }
 
-zip_int64_t ReadAt(FdSource& s, void* pData, zip_uint64_t uLen) {
-    auto* p = static_cast<char*>(pData);
-    const uint64_t lWant = std::min<uint64_t>(uLen, s.Size > s.Pos ? s.Size - s.Pos : 0);
+// Reads up to n bytes at lOff into p; the count read (short at the end of the file), -1 on error.
+int64_t ReadFully(FdSource& s, char* p, uint64_t lOff, uint64_t n) {
     uint64_t lGot = 0;
-    while (lGot < lWant) {
-        const ssize_t r = ::pread(s.Fd, p + lGot, static_cast<size_t>(lWant - lGot), static_cast<off_t>(s.Pos + lGot));
+    while (lGot < n) {
+        const ssize_t r = ::pread(s.Fd, p + lGot, static_cast<size_t>(n - lGot), static_cast<off_t>(lOff + lGot));
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) {
             zip_error_set(&s.Error, ZIP_ER_READ, errno);
@@ -47,8 +51,33 @@ zip_int64_t ReadAt(FdSource& s, void* pData, zip_uint64_t uLen) {
         if (r == 0) break; // shorter than it was: libzip finds the end early
         lGot += static_cast<uint64_t>(r);
     }
-    s.Pos += lGot;
-    return static_cast<zip_int64_t>(lGot);
+    return static_cast<int64_t>(lGot);
+}
+
+zip_int64_t ReadAt(FdSource& s, void* pData, zip_uint64_t uLen) {
+    auto* p = static_cast<char*>(pData);
+    const uint64_t lWant = std::min<uint64_t>(uLen, s.Size > s.Pos ? s.Size - s.Pos : 0);
+    int64_t lGot;
+    if (lWant >= WindowSize) {
+        lGot = ReadFully(s, p, s.Pos, lWant);
+    } else {
+        if (s.Pos < s.WindowAt || s.Pos + lWant > s.WindowAt + s.Window.size()) {
+            s.Window.resize(WindowSize);
+            const int64_t lFill = ReadFully(s, s.Window.data(), s.Pos, WindowSize);
+            if (lFill < 0) {
+                s.Window.clear();
+                return -1;
+            }
+            s.Window.resize(static_cast<size_t>(lFill));
+            s.WindowAt = s.Pos;
+        }
+        const uint64_t lHave = s.WindowAt + s.Window.size() - s.Pos;
+        lGot = static_cast<int64_t>(std::min(lWant, lHave));
+        std::copy_n(s.Window.data() + (s.Pos - s.WindowAt), lGot, p);
+    }
+    if (lGot < 0) return -1;
+    s.Pos += static_cast<uint64_t>(lGot);
+    return lGot;
 }
 
 zip_int64_t Callback(void* pUser, void* pData, zip_uint64_t uLen, zip_source_cmd_t cmd) {
