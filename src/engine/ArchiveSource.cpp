@@ -128,7 +128,8 @@ zip_int64_t Callback(void* pUser, void* pData, zip_uint64_t uLen, zip_source_cmd
 } // namespace
 
 zip_t* Open(const std::string& sPath, int iFlags, int& iErr) {
-    const int iFd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never blocks on a pipe or a device under the name: only a regular file is read.
+    const int iFd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     struct stat st {};
     if (iFd < 0 || ::fstat(iFd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int iErrno = iFd < 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;

@@ -428,6 +428,9 @@ TEST_F(ArchiveCheckTest, TheArchiveKeepsItsOwnDescriptorUntilDiscarded) {
     EXPECT_EQ(ArchiveSource::Open(App + "missing.zip", 0, iErr), nullptr);
     EXPECT_EQ(iErr, ZIP_ER_NOENT);
     EXPECT_EQ(ArchiveSource::Open(App, 0, iErr), nullptr);
+    const std::string sPipe = App + "pipe.zip"; // a pipe with no writer: refused, not waited on
+    ASSERT_EQ(::mkfifo(sPipe.c_str(), 0600), 0);
+    EXPECT_EQ(ArchiveSource::Open(sPipe, 0, iErr), nullptr);
 }
 
 // Several bytes at once, anywhere from the central directory to the end: random but repeatable.
