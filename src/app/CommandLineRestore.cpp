@@ -156,11 +156,11 @@ int Verify(const std::vector<std::string>& args) {
             iStatus = appSetup::ExitJobFailed;
             continue;
         }
-        std::string sFailure;
-        if (libVerify::VerifyNewest(job, sFailure)) {
-            std::cout << "Verified " << job.JobName() << "\n";
+        std::string sFailure, sChecked;
+        if (libVerify::VerifyNewest(job, sFailure, &sChecked)) {
+            std::cout << "Verified " << job.JobName() << ": " << sChecked << "\n";
         } else {
-            std::cout << "Verify failed for " << job.JobName() << ": " << sFailure << "\n";
+            std::cout << "Verify failed for " << job.JobName() << " (" << sChecked << "): " << sFailure << "\n";
             iStatus = appSetup::ExitJobFailed;
         }
     }

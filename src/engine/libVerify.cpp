@@ -2,8 +2,10 @@
 
 #include "engine/CBackupJobRun.h"
 #include "engine/RestoreInternal.h"
+#include "engine/VerifyInternal.h"
 #include "engine/ZipInternal.h"
 #include "engine/libRestore.h"
+#include "engine/libRetention.h"
 #include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
 #include "support/libDates.h"
@@ -11,6 +13,7 @@
 #include "support/libLog.h"
 #include "support/libStrings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -26,80 +29,93 @@ namespace libVerify {
 namespace {
 
 constexpr size_t BufferSize = 1 << 20;
+constexpr int64_t NsPerSecond = 1000000000;
 
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-// Reads up to n bytes (less only at the end); -1 on an error.
-ssize_t ReadFull(int fd, char* p, size_t n) {
-    size_t lGot = 0;
-    while (lGot < n) {
-        const ssize_t r = ::read(fd, p + lGot, n - lGot);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        lGot += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(lGot);
-}
-
-bool SameBytes(const std::string& sA, const std::string& sB, std::string& sWhy) {
-    Fd a, b;
-    a.fd = ::open(sA.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    b.fd = ::open(sB.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (a.fd < 0 || b.fd < 0) {
-        sWhy = std::string("cannot be read: ") + std::strerror(errno);
-        return false;
-    }
-    std::vector<char> bufA(BufferSize), bufB(BufferSize);
-    for (;;) {
-        const ssize_t ra = ReadFull(a.fd, bufA.data(), bufA.size());
-        const ssize_t rb = ReadFull(b.fd, bufB.data(), bufB.size());
-        if (ra < 0 || rb < 0) {
-            sWhy = std::string("cannot be read: ") + std::strerror(errno);
-            return false;
-        }
-        if (ra != rb || std::memcmp(bufA.data(), bufB.data(), static_cast<size_t>(ra)) != 0) {
-            sWhy = "content differs from its source";
-            return false;
-        }
-        if (ra == 0) return true;
-    }
-}
-
-// The names the job's selection gives now, as the run's zip step stores them; files changed
-// since the run started are left out (the run may have seen them otherwise).
-std::vector<std::string> SelectedNames(const CBackupJob& job, int64_t lRunStartNs) {
+// The names the job's selection gives now, as the run's zip step stores them, less what changed
+// (modified or changed) at or after lBeforeNs, which the archive cannot hold. An incremental job
+// selects only files modified on or after the day dSince, as its run did.
+std::vector<std::string> SelectedNames(const CBackupJob& job, int64_t lBeforeNs, double dSince) {
     std::vector<std::string> result;
     std::vector<std::string> sources;
     if (libStrings::GetFileList(job.FilesToZip(), sources)) return result;
     libZip::ZpOpt opt;
-    if (job.Incremental()) opt.Date = libDates::Format(job.DateLastRun(), "mmddyyyy");
+    if (job.Incremental()) opt.Date = libDates::Format(dSince, "mmddyyyy");
     opt.fSystem = true;
     opt.fIncludeDate = job.Incremental();
     opt.fRecurse = job.Subdirectories();
     opt.fLevel = '9';
-    const time_t tStart = static_cast<time_t>(lRunStartNs / 1000000000);
     for (const std::string& sEntry : sources) {
         std::vector<std::string> names;
         if (!libZip::BuildNameList(sEntry, job.ExcludeSpec(), names)) continue;
         libZip::detail::EntryStore store;
         libZip::detail::Selection sel(store);
         libZip::detail::SelectFiles(names, opt, FileSystemProbe::Real(), sel);
-        for (size_t i = 0; i < store.Size(); ++i)
-            if (!store[i].Withdrawn && store[i].MTime < tStart) result.push_back(store.Name(i));
+        for (size_t i = 0; i < store.Size(); ++i) {
+            if (store[i].Withdrawn) continue;
+            struct stat st {};
+            if (::lstat(store.Path(i).c_str(), &st) != 0) continue; // gone since: nothing to expect
+            if (libFiles::TimeNs(st.st_mtim) >= lBeforeNs || libFiles::TimeNs(st.st_ctim) >= lBeforeNs) continue;
+            result.push_back(store.Name(i));
+        }
     }
     return result;
+}
+
+// When the archive was begun: its birth time where the file system keeps one, else its last
+// write. Files changed from then on may or may not be in it.
+int64_t ArchiveMadeNs(const std::string& sArchive) {
+    struct statx stx {};
+    if (::statx(AT_FDCWD, sArchive.c_str(), 0, STATX_BTIME | STATX_MTIME, &stx) != 0) return 0;
+    const int64_t lMTime = stx.stx_mtime.tv_sec * NsPerSecond + stx.stx_mtime.tv_nsec;
+    if ((stx.stx_mask & STATX_BTIME) == 0) return lMTime;
+    return std::min(lMTime, static_cast<int64_t>(stx.stx_btime.tv_sec * NsPerSecond + stx.stx_btime.tv_nsec));
+}
+
+// The newest archive the job's record says a run made, when it is not among the archives found
+// (backups[0] is the newest found). A keep-by-count run always names its archive base.zip; a
+// keep-by-period run names it after the day it ran, which the last success gives. An incremental
+// run without changes makes no archive, so only its counted name is held to.
+bool NewestArchiveMissing(const CBackupJob& job, const libRestore::BackupInfo& newest, std::string& sWhy) {
+    const std::string sBase = libRetention::ZipBase(libFiles::AddTrailingSlash(job.TargetDirectory()), job.JobName());
+    const std::string sBaseName = libFiles::FilePathStripPath(sBase);
+    const std::string sName = libFiles::FilePathStripPath(newest.Path);
+    if (job.KeepPeriod() == CBackupJob::KeepCopies) {
+        int iNumber = 0;
+        if (!libRetention::ParseCountedZipName(sName, sBaseName, iNumber) || iNumber == 0) return false;
+        sWhy = sBase + ".zip: the newest archive is missing (newest found: " + newest.Path + ")";
+        return true;
+    }
+    const double dSuccess = job.DateLastSuccess();
+    libRetention::DatedZipName dated;
+    if (job.Incremental() || dSuccess <= CBackupJob::NotComputed ||
+        !libRetention::ParseDatedZipName(sName, sBaseName, dated))
+        return false;
+    const double dDay = libDates::DateValue(dSuccess);
+    if (dated.Date >= dDay) return false;
+    // A run that went past midnight names its archive after the day it began.
+    if (dated.Date >= dDay - 1 && dSuccess - dDay < 1.0 / 24) return false;
+    sWhy = sBase + "_" + libDates::Format(dDay, "yyyymmdd") +
+           ".zip: the newest archive is missing (newest found: " + newest.Path + ")";
+    return true;
+}
+
+// Logs every problem under the job's header and gives the first (with the count of the others).
+std::string Summary(const std::vector<std::string>& problems) {
+    for (const std::string& s : problems)
+        libLog::LogEvent("  Verify failed: " + s);
+    if (problems.size() <= 1) return problems.empty() ? std::string() : problems[0];
+    return problems[0] + " (and " + std::to_string(problems.size() - 1) + " more in the log)";
 }
 
 } // namespace
 
 bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, std::string& sFailure,
                    const std::vector<std::string>* pExpected) {
+    struct stat st {};
+    if (::stat(sArchive.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
+        sFailure = "the archive is empty (0 bytes)";
+        return false;
+    }
     zip_t* pZip = libRestore::detail::OpenArchive(sArchive, ZIP_CHECKCONS, sFailure);
     if (pZip == nullptr) return false;
     struct Closer {
@@ -109,10 +125,19 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
     if (!sPassword.empty()) zip_set_default_password(pZip, sPassword.c_str());
     std::vector<libRestore::Entry> entries;
     if (!libRestore::detail::ReadArchiveEntries(pZip, entries, sFailure)) return false;
+    // A run with nothing to store writes no archive, so one without entries is no backup at all.
+    if (entries.empty()) {
+        sFailure = "the archive holds no entries";
+        return false;
+    }
     std::vector<char> buffer(BufferSize);
     std::set<std::string> present;
     for (const libRestore::Entry& e : entries) {
         present.insert(e.Name);
+        if (!e.Damage.empty()) {
+            sFailure = "'" + e.Name + "': damaged: " + e.Damage;
+            return false;
+        }
         if (e.IsDir) continue;
         zip_file_t* pFile = zip_fopen_index(pZip, e.Index, 0);
         if (pFile == nullptr) {
@@ -121,18 +146,24 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
         }
         uLong uCrc = crc32(0L, Z_NULL, 0);
         uint64_t lSize = 0;
-        zip_int64_t r;
-        while ((r = zip_fread(pFile, buffer.data(), buffer.size())) > 0) {
+        zip_int64_t r = 0;
+        // Never more than one byte past the declared size: data that long is damaged already.
+        while (lSize <= e.Size && (r = zip_fread(pFile, buffer.data(), buffer.size())) > 0) {
             uCrc = crc32(uCrc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(r));
             lSize += static_cast<uint64_t>(r);
         }
-        if (r < 0) {
-            sFailure = "'" + e.Name + "': " + zip_error_strerror(zip_file_get_error(pFile));
+        if (lSize <= e.Size && r < 0) {
+            sFailure = "'" + e.Name + "': damaged: " + zip_error_strerror(zip_file_get_error(pFile));
             zip_fclose(pFile);
             return false;
         }
         zip_fclose(pFile);
-        if (lSize != e.Size || static_cast<uint32_t>(uCrc) != e.Crc) {
+        if (lSize != e.Size) {
+            sFailure = "'" + e.Name + "': damaged: its data is " + (lSize > e.Size ? "longer" : "shorter") +
+                       " than the declared " + std::to_string(e.Size) + " bytes";
+            return false;
+        }
+        if (static_cast<uint32_t>(uCrc) != e.Crc) {
             sFailure = "'" + e.Name + "': CRC error";
             return false;
         }
@@ -146,89 +177,55 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
     return true;
 }
 
-bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSourcesBeforeNs, std::string& sFailure) {
-    const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job, false);
-    if (backups.empty()) {
-        sFailure = "no backup found in '" + job.TargetDirectory() + "'";
-        return false;
-    }
-    std::vector<libRestore::Entry> entries;
-    if (libRestore::ReadContents(job, backups[0], entries, sFailure) != libRestore::Status::Ok) return false;
-    // Files the job leaves out now may stand in the tree from earlier runs, as old as they are.
-    std::vector<std::string> excluded;
-    libStrings::GetFileList(job.ExcludeSpec(), excluded);
-    for (const libRestore::Entry& e : entries) {
-        if (e.IsDir || e.OriginalPath.empty()) continue;
-        const std::string sLeaf = libFiles::FilePathStripPath(e.OriginalPath);
-        bool bExcluded = false;
-        for (const std::string& sSpec : excluded)
-            bExcluded = bExcluded || libStrings::WildcardMatch(sLeaf, sSpec);
-        if (bExcluded) continue;
-        struct stat src {};
-        if (::lstat(e.OriginalPath.c_str(), &src) != 0) continue;
-        if (libFiles::TimeNs(src.st_ctim) >= lSourcesBeforeNs) continue;
-        const std::string sCopy = backups[0].Path + e.Name;
-        const int64_t lSourceNs = libFiles::TimeNs(src.st_mtim);
-        if (e.IsLink || S_ISLNK(src.st_mode)) {
-            if (e.IsLink != S_ISLNK(src.st_mode)) {
-                sFailure = "'" + sCopy + "': a link on one side only";
-                return false;
-            }
-            continue;
-        }
-        if (static_cast<uint64_t>(src.st_size) != e.Size) {
-            sFailure = "'" + sCopy + "': size " + std::to_string(e.Size) + " instead of " + std::to_string(src.st_size);
-            return false;
-        }
-        if (lSourceNs != e.MTimeNs) {
-            sFailure = "'" + sCopy + "': modification time differs from its source";
-            return false;
-        }
-        struct stat copy {};
-        if (::lstat(sCopy.c_str(), &copy) != 0) continue;
-        const int64_t lChangeNs = libFiles::TimeNs(copy.st_ctim);
-        std::string sWhy;
-        if (lChangeNs >= lContentSinceNs && !SameBytes(sCopy, e.OriginalPath, sWhy)) {
-            sFailure = "'" + sCopy + "': " + sWhy;
-            return false;
-        }
-    }
-    return true;
+bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector<std::string>& problems) {
+    problems = detail::CopyCheck(job, lSourcesBeforeNs).Run();
+    return problems.empty();
 }
 
-bool VerifyNewest(const CBackupJob& job, std::string& sFailure) {
+bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pChecked) {
     libLog::LogEventLevel(2, BackupRun::HeaderLine(job.JobName()));
     const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job, false);
-    bool bOk;
+    std::vector<std::string> problems;
+    std::string sWhat = job.TargetDirectory();
     if (backups.empty()) {
-        sFailure = "no backup found";
-        bOk = false;
+        problems.push_back(job.Compress() ? "no backup found"
+                                          : libFiles::AddTrailingSlash(job.TargetDirectory()) + ": no backup found");
     } else if (backups[0].IsArchive) {
-        bOk = VerifyArchive(backups[0].Path, job.Password(), sFailure);
+        sWhat = backups[0].Path;
+        std::string sWhy;
+        if (NewestArchiveMissing(job, backups[0], sWhy)) problems.push_back(sWhy);
+        const int64_t lMadeNs = ArchiveMadeNs(sWhat);
+        const std::vector<std::string> expected = SelectedNames(
+            job, lMadeNs, libDates::DateValue(libDates::FromTimeT(static_cast<time_t>(lMadeNs / NsPerSecond))));
+        if (!VerifyArchive(sWhat, job.Password(), sWhy, &expected)) problems.push_back(sWhy);
     } else {
-        // Sources changed after the last run began are newer than any backup of them. The
-        // recorded time has minutes only, so it never lies after the run's start.
-        const int64_t lLastRunNs = static_cast<int64_t>(libDates::ToTimeT(job.DateLastRun())) * 1000000000;
-        bOk = VerifyCopyTree(job, INT64_MAX, lLastRunNs, sFailure);
+        sWhat = backups[0].Path;
+        // Sources changed after the last run are newer than any backup of them. Its start is
+        // not recorded; each copy's own change time tells the files changed after it was made.
+        const int64_t lLastRunNs = static_cast<int64_t>(libDates::ToTimeT(job.DateLastRun())) * NsPerSecond;
+        VerifyCopyTree(job, lLastRunNs, problems);
     }
-    const std::string sWhat = backups.empty() ? job.TargetDirectory() : backups[0].Path;
-    libLog::LogEvent(bOk ? "  Verified '" + sWhat + "'" : "  Verify failed: " + sFailure);
-    return bOk;
+    if (pChecked != nullptr) *pChecked = sWhat;
+    sFailure = Summary(problems);
+    if (problems.empty()) libLog::LogEvent("  Verified '" + sWhat + "'");
+    return problems.empty();
 }
 
 bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t lRunStartNs) {
     // The kernel stamps files with a clock that runs a little behind the one read at the start.
-    lRunStartNs -= 1000000000;
-    std::string sFailure;
-    bool bOk;
+    lRunStartNs -= NsPerSecond;
+    std::vector<std::string> problems;
     if (!sArchive.empty()) {
-        const std::vector<std::string> expected = SelectedNames(job, lRunStartNs);
-        bOk = VerifyArchive(sArchive, job.Password(), sFailure, &expected);
+        // The job's record still holds the previous run, whose day an incremental run selected from.
+        const std::vector<std::string> expected = SelectedNames(job, lRunStartNs, job.DateLastRun());
+        std::string sFailure;
+        if (!VerifyArchive(sArchive, job.Password(), sFailure, &expected)) problems.push_back(sFailure);
     } else {
-        bOk = VerifyCopyTree(job, lRunStartNs, lRunStartNs, sFailure);
+        VerifyCopyTree(job, lRunStartNs, problems);
     }
-    libLog::LogEvent(bOk ? std::string("  Verified the new backup") : "  Verify failed: " + sFailure);
-    return bOk;
+    Summary(problems);
+    if (problems.empty()) libLog::LogEvent("  Verified the new backup");
+    return problems.empty();
 }
 
 } // namespace libVerify

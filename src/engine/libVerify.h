@@ -10,24 +10,30 @@ class CBackupJob;
 
 namespace libVerify {
 
-// Reads every entry of the archive and checks its CRC-32 and length; each name of
-// pExpected (names as stored) must be present. False with the failing entry in sFailure.
+// Reads every entry of the archive and checks its CRC-32 and length (data longer or shorter
+// than declared is damaged, as is an entry the reading found damaged); each name of pExpected
+// (names as stored) must be present. An empty archive (0 bytes, or no entries) fails. False with
+// the failing entry in sFailure.
 bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, std::string& sFailure,
                    const std::vector<std::string>* pExpected = nullptr);
 
-// Compares every file of the copy job's target tree with its source: size and modification
-// time, and the bytes of the files put there at or after lContentSinceNs (their change time).
-// Files whose source is gone or changed at or after lSourcesBeforeNs (a backup cannot know
-// them) are not compared. False with the failing file in sFailure.
-bool VerifyCopyTree(const CBackupJob& job, int64_t lContentSinceNs, int64_t lSourcesBeforeNs, std::string& sFailure);
+// Holds the copy job's tree to its sources, selected as the copy step selects them: every file
+// compared by its bytes, every file and folder the copy should hold and does not named, a
+// source's whole tree gone named. Sources changed at or after lSourcesBeforeNs (or after their
+// copy was made) cannot be judged and are skipped. False with each problem ("<path>: <why>",
+// e.g. "/t/Docs/a.txt: content differs") in problems.
+bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector<std::string>& problems);
 
-// The job's newest backup read back (on demand: Action menu, /VERIFY). Logs the outcome under
-// the job's header line. False with the reason in sFailure (also when there is no backup).
-bool VerifyNewest(const CBackupJob& job, std::string& sFailure);
+// The job's newest backup read back (on demand: Action menu, /VERIFY): an archive also against
+// the names the job's selection gives now (less files changed since it was made), and a
+// missing newest archive (the job's record says a run made one) fails. Logs each problem as
+// "  Verify failed: <problem>" under the job's header line. False with the first problem in
+// sFailure (also when there is no backup); pChecked gets the archive or copy tree read.
+bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pChecked = nullptr);
 
 // After a run that completed: the new archive sArchive ("" for a copy run), with the names the
-// run's selection gives now, or the copy tree with the content of what the run copied. Logs
-// the outcome; false when the backup does not read back whole.
+// run's selection gives now, or the copy tree, each compared by content. Logs the outcome;
+// false when the backup does not read back whole.
 bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t lRunStartNs);
 
 } // namespace libVerify

@@ -29,16 +29,17 @@ void frmSchedule::mnuActionVerify_Click() {
         if (job == nullptr) return;
         SetBusyPointer(true);
         SetMessageText(S(tr("Verifying %1").arg(Q(job->JobName()))));
-        std::string sFailure;
-        const bool bOk = libVerify::VerifyNewest(*job, sFailure);
+        std::string sFailure, sChecked;
+        const bool bOk = libVerify::VerifyNewest(*job, sFailure, &sChecked);
         SetMessageText("");
         SetBusyPointer(false);
         if (bOk)
-            UserInteraction::MsgBox(S(tr("The newest backup of %1 reads back whole.").arg(Q(job->JobName()))),
-                                    Buttons::OK, Icon::Information, S(tr("Verify Backup")));
-        else
             UserInteraction::MsgBox(
-                S(tr("The newest backup of %1 does not read back whole:\r\n%2").arg(Q(job->JobName()), Q(sFailure))),
-                Buttons::OK, Icon::Exclamation, S(tr("Verify Backup")));
+                S(tr("The newest backup of %1 reads back whole:\r\n%2").arg(Q(job->JobName()), Q(sChecked))),
+                Buttons::OK, Icon::Information, S(tr("Verify Backup")));
+        else
+            UserInteraction::MsgBox(S(tr("The newest backup of %1 (%2) does not read back whole:\r\n%3")
+                                          .arg(Q(job->JobName()), Q(sChecked), Q(sFailure))),
+                                    Buttons::OK, Icon::Exclamation, S(tr("Verify Backup")));
     });
 }

@@ -443,8 +443,9 @@ TEST_F(ScheduleCommandsTest, RestoreWindowRestoresTheChosenFilesAndVerifyFindsDa
     Form->mnuActionVerify_Click();
     m = Messages();
     ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m[0].Text, "The newest backup of Zip reads back whole.");
+    EXPECT_EQ(m[0].Text, "The newest backup of Zip reads back whole:\r\n" + sZip);
     EXPECT_EQ(m[1].Title, "Verify Backup");
     EXPECT_EQ(m[1].IconKind, Icon::Exclamation);
     EXPECT_NE(m[1].Text.find("sub/pic.png"), std::string::npos) << m[1].Text;
+    EXPECT_NE(m[1].Text.find(sZip), std::string::npos) << m[1].Text;
 }
