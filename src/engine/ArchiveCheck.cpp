@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -33,7 +34,7 @@ constexpr size_t LocalAhead = 4096;   // local headers lie apart: a page each
 const char* const SumMismatch = "its header checksum does not match (central directory damaged)";
 const char* const SumMissing = "its header checksum is missing (central directory damaged)";
 const char* const SumDamaged = "its header checksum field is damaged (central directory damaged)";
-const char* const Moved = "its place in the archive's directory changed (entries removed, added or moved)";
+const char* const Moved = "its place in the archive's directory changed (headers moved, copied or brought in)";
 const char* const Shared = "shares its data with another entry";
 
 uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
@@ -48,6 +49,26 @@ void Le64(std::string& s, uint64_t v) {
 uint32_t Crc(std::string_view s) {
     return static_cast<uint32_t>(
         crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+}
+
+// The local header offset is left out of the checksum (zeroed, in the fixed fields and in the
+// Zip64 field): a program that removes an entry moves the others and keeps their extra fields,
+// and a wrong offset shows anyway, as a local header of another name or none. s holds the fixed
+// fields, the name and the extra fields.
+void BlankOffset(std::string& s, size_t nName) {
+    const auto* u = reinterpret_cast<const unsigned char*>(s.data());
+    const bool bZip64 = Get32(u + 42) == Max32;
+    const size_t iAt64 = (Get32(u + 24) == Max32 ? 8 : 0) + (Get32(u + 20) == Max32 ? 8 : 0);
+    std::memset(s.data() + 42, 0, 4);
+    for (size_t at = CentralFixed + nName; bZip64 && at + 4 <= s.size();) {
+        const size_t len = Get16(u + at + 2);
+        if (at + 4 + len > s.size()) break;
+        if (Get16(u + at) == 1) {
+            if (iAt64 + 8 <= len) std::memset(s.data() + at + 4 + iAt64, 0, 8);
+            break;
+        }
+        at += 4 + len;
+    }
 }
 
 // The file read through one window: a pointer to bytes that are all in the file, or nullptr.
@@ -158,6 +179,8 @@ struct Header {
     uint64_t CompSize = 0;
     uint64_t Local = 0;
     std::string_view Name;
+    bool SumOk = false; // the checksum field matches: its place and count are as written
+    uint64_t SumIndex = 0, SumCount = 0;
 };
 
 // The Zip64 values of the fields that hold 0xFFFFFFFF, in the format's order.
@@ -186,10 +209,9 @@ const char* SizesDisagree(const Header& hd) {
     return "";
 }
 
-// Parses the central header at lOff (entry lIndex of the directory), checks its checksum field and
-// advances lOff. False when the directory cannot be read on.
-bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, uint64_t lIndex, RawEntry& e, Header& hd,
-                bool& bHasSum) {
+// Parses the central header at lOff, checks its checksum field and advances lOff. False when the directory cannot be
+// read on.
+bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Header& hd, bool& bHasSum) {
     const uint64_t lLimit = d.Offset + d.Size;
     if (lOff > lLimit || lLimit - lOff < CentralFixed) return false;
     const unsigned char* p = r.At(lOff, CentralFixed);
@@ -232,6 +254,7 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, uint64_t lIndex, 
         e.Damage.empty())
         e.Damage = SumDamaged;
     covered.append(extra.substr(at));
+    BlankOffset(covered, nName);
     covered.append(all.substr(nName + nExtra));
     bHasSum = !sum.empty() || !e.Damage.empty();
     if (!sum.empty()) {
@@ -239,8 +262,10 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, uint64_t lIndex, 
         covered.append(sum.substr(0, 17));
         if (s[0] != 1 || Get32(s + 17) != Crc(covered)) {
             e.Damage = s[0] != 1 ? SumDamaged : SumMismatch;
-        } else if (Get64(s + 1) != lIndex || Get64(s + 9) != d.Count) {
-            e.Damage = Moved;
+        } else {
+            hd.SumOk = true;
+            hd.SumIndex = Get64(s + 1);
+            hd.SumCount = Get64(s + 9);
         }
     }
     if (!ApplyZip64(h, zip64, hd) && e.Damage.empty()) e.Damage = "its Zip64 sizes are missing";
@@ -270,12 +295,40 @@ uint64_t CheckLocal(Reader& r, const Directory& d, const Header& hd, RawEntry& e
                         ? "its data runs past the start of the central directory"
                         : "its data runs past the end of the file");
     }
-    // A header that does not match still claims its data: an entry sharing it is marked too.
+    // A header that points at another entry's local header claims nothing: the entry named
+    // there keeps its data.
     const unsigned char* n = r.At(hd.Local + LocalFixed, nName, LocalAhead);
     if (n == nullptr || std::string_view(reinterpret_cast<const char*>(n), nName) != hd.Name ||
         (!(hd.Flags & FlagDescriptor) && lCrc != hd.Crc))
-        mark("its local header does not match its central header");
+        return mark("its local header does not match its central header");
     return lData + hd.CompSize;
+}
+
+// The places the writer gave the headers. All of one archive carry the same count, and their
+// indexes rise in directory order: a header of another count (brought in from elsewhere) or
+// out of order (moved, or a copy of another) is marked. Headers removed leave the others in
+// order and sound: what is missing is for a comparison with what should be there to name.
+void MarkMoved(std::vector<RawEntry>& entries, const std::vector<Header>& headers) {
+    std::map<uint64_t, size_t> counts;
+    for (const Header& hd : headers)
+        if (hd.SumOk) ++counts[hd.SumCount];
+    if (counts.empty()) return;
+    const uint64_t lCount = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                                return a.second < b.second;
+                            })->first;
+    bool bAny = false;
+    uint64_t lLast = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Header& hd = headers[i];
+        if (!hd.SumOk) continue;
+        const bool bInOrder = hd.SumCount == lCount && hd.SumIndex < lCount && (!bAny || hd.SumIndex > lLast);
+        if (!bInOrder) {
+            if (entries[i].Damage.empty()) entries[i].Damage = Moved;
+            continue;
+        }
+        bAny = true;
+        lLast = hd.SumIndex;
+    }
 }
 
 // Entries whose local header and data overlap another's are all marked.
@@ -303,6 +356,8 @@ std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, 
     Le64(data, lIndex);
     Le64(data, lCount);
     std::string covered(sHeader);
+    if (covered.size() >= CentralFixed)
+        BlankOffset(covered, Get16(reinterpret_cast<const unsigned char*>(covered.data()) + 28));
     covered.append(sComment);
     covered.append(data);
     const uint32_t c = Crc(covered);
@@ -339,7 +394,7 @@ bool ScanArchive(int iFd, std::vector<RawEntry>& entries, std::string& sError) {
         entries.emplace_back();
         headers.emplace_back();
         bool bSum = false;
-        if (!ReadHeader(r, d, lOff, i, entries.back(), headers.back(), bSum)) {
+        if (!ReadHeader(r, d, lOff, entries.back(), headers.back(), bSum)) {
             sError = r.Errno() != 0 ? std::string("it cannot be read: ") + std::strerror(r.Errno())
                                     : "its central directory is damaged at entry " + std::to_string(i + 1);
             entries.clear();
@@ -353,6 +408,7 @@ bool ScanArchive(int iFd, std::vector<RawEntry>& entries, std::string& sError) {
         entries.clear();
         return false;
     }
+    MarkMoved(entries, headers);
     for (size_t i = 0; i < entries.size(); ++i) // the names stay where they are from here on
         headers[i].Name = entries[i].Name;
     std::vector<uint64_t> ends(entries.size());

@@ -3,7 +3,9 @@
 // its own, so one flipped bit in an entry's external attributes turns a file into a link, and
 // nothing stops two entries from claiming the same data. Stowline's writer gives every central
 // header a private extra field holding a CRC-32 of that header's other bytes, its place in the
-// directory and the directory's entry count; other zip programs skip the unknown field.
+// directory and the directory's entry count; other zip programs skip the unknown field. The
+// headers of one archive carry one count and rising places: a header out of that order
+// (moved, copied, brought in) is damage; headers removed leave the rest sound.
 //
 // The field (ID 0x4C53, the bytes "SL"; no zip program or the format's registry of IDs uses it):
 //   1 byte   layout version (1)
@@ -12,7 +14,9 @@
 //   4 bytes  CRC-32 of: the header's 46 fixed bytes (signature to local header offset, the
 //            lengths as written, this field included in the extra length), the name, every
 //            other extra field whole (Zip64 and 0x5455 too, in order), the comment, then the
-//            17 bytes above
+//            17 bytes above; the local header offset counts as zero there (in the Zip64 field
+//            too): a program that removes an entry moves the others, and a wrong offset shows as
+//            a local header of another name (or none)
 // It is the last extra field of the central header. The local header is left as it is: the
 // entry's CRC covers its data and the central checksum covers the CRC.
 //

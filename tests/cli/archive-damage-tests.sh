@@ -101,6 +101,8 @@ p = off
 for i in range(count):
     n, x, c = struct.unpack("<HHH", data[p + 28:p + 34])
     extra = data[p + 46 + n:p + 46 + n + x]
+    fixed = bytearray(data[p:p + 46])
+    fixed[42:46] = bytes(4)  # the local header offset counts as zero (no Zip64 here)
     others, field, q = b"", None, 0
     while q + 4 <= len(extra):
         fid, fl = struct.unpack("<HH", extra[q:q + 4])
@@ -112,7 +114,7 @@ for i in range(count):
     version, index, total, crc = struct.unpack("<BQQI", field)
     assert (version, index, total) == (1, i, count)
     tail = data[p + 46 + n + x:p + 46 + n + x + c]
-    assert zlib.crc32(data[p:p + 46 + n] + others + tail + field[:17]) == crc
+    assert zlib.crc32(bytes(fixed) + data[p + 46:p + 46 + n] + others + tail + field[:17]) == crc
     p += 46 + n + x + c
 z = zipfile.ZipFile(path)
 z.setpassword(password)
@@ -151,7 +153,7 @@ check "the flipped entry is not restored, as a link or at all" \
 check "the flipped entry is named with its damage" contains "$WORK/out" "central directory damaged"
 check "the sound entries are restored" cmp -s "$WORK/data/docs/b.txt" "$WORK/out-dmg$WORK/data/docs/b.txt"
 
-# Two central headers for one local header: the same data under two names.
+# Two central headers for one local header: one entry's data listed twice.
 python3 - "$WORK/bdmg/shared.zip" <<'PY'
 import struct, sys, zipfile
 path = sys.argv[1]
@@ -163,7 +165,7 @@ e = data.rfind(b"PK\x05\x06")
 count, size, off = struct.unpack("<HII", data[e + 10:e + 20])
 n, x, c = struct.unpack("<HHH", data[off + 28:off + 34])
 first = bytes(data[off:off + 46 + n + x + c])
-twin = first[:46] + b"six.txt" + first[46 + n:]
+twin = first
 data[e:e] = twin
 e += len(twin)
 data[e + 8:e + 16] = struct.pack("<HHI", count + 1, count + 1, size + len(twin))
