@@ -8,6 +8,7 @@
 #include "engine/ArchiveCheck.h"
 #include "engine/ArchiveSource.h"
 #include "engine/ZipWriter.h"
+#include "engine/libVerify.h"
 
 #include <fcntl.h>
 #include <random>
@@ -165,6 +166,11 @@ TEST_F(ArchiveCheckTest, DamageInTheCentralDirectoryNamesTheEntry) {
     EXPECT_EQ(Shell("unzip -tq '" + Target + "flipped.zip'"), 0);
     const auto flipped = ReadEntries(Target + "flipped.zip", bOpened);
     EXPECT_TRUE(Find(flipped, "/a.txt")->IsLink);
+    // Verify reads the damage and fails on it; the sound archive passes.
+    std::string sFailure;
+    EXPECT_FALSE(libVerify::VerifyArchive(Target + "flipped.zip", "", sFailure));
+    EXPECT_NE(sFailure.find(SumMismatch), std::string::npos) << sFailure;
+    EXPECT_TRUE(libVerify::VerifyArchive(ZipFile, "", sFailure)) << sFailure;
 }
 
 TEST_F(ArchiveCheckTest, RemovedReorderedAndUncheckedHeadersAreDamaged) {
