@@ -12,9 +12,12 @@ namespace libRestore::detail {
 
 // libzip's text for an error code.
 std::string ZipErrorText(int iCode);
-// Opens an archive read-only (iFlags adds ZIP_CHECKCONS and the like); nullptr with sError set.
+// Opens an archive read-only (iFlags adds ZIP_CHECKCONS and the like) on a descriptor kept
+// for ReadArchiveEntries' checks; nullptr with sError set.
 zip_t* OpenArchive(const std::string& sPath, int iFlags, std::string& sError);
-// Appends the archive's entries (name, size, CRC, Unix mode, modification time).
+// Appends the archive's entries (name as its exact bytes, size, CRC, Unix mode, modification
+// time, and the Damage found in its headers: see ArchiveCheck.h). pZip must come from
+// OpenArchive. False when the central directory cannot be read whole.
 bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& sError);
 
 } // namespace libRestore::detail

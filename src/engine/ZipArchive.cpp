@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include "engine/ArchiveCheck.h"
+#include "engine/ArchiveSource.h"
 #include "engine/ZipInternal.h"
 #include "engine/ZipWriter.h"
 
@@ -195,14 +197,17 @@ public:
             m_w.Discard();
             return bLeftOut ? ZE_OPEN : ZE_OK;
         }
+        uint64_t lTotal = old.size();
+        for (size_t i = 0; i < store.Size(); ++i)
+            lTotal += store[i].State == EntryState::Written ? 1 : 0;
         for (size_t i = 0; i < store.Size(); ++i) {
             if (store[i].State != EntryState::Written) continue;
             const std::string sName = store.Name(i);
-            if (!m_w.Central(RecordOf(store[i], sName))) return WriteFailed();
+            if (!m_w.Central(RecordOf(store[i], sName), lTotal)) return WriteFailed();
         }
         for (auto& [sName, rec] : old) {
             rec.Name = sName;
-            if (!m_w.Central(rec)) return WriteFailed();
+            if (!m_w.Central(rec, lTotal)) return WriteFailed();
         }
         if (!m_w.Finish(m_s.Comment)) return WriteFailed();
         return bLeftOut ? ZE_OPEN : ZE_OK;
@@ -298,14 +303,23 @@ private:
 
     // The entries of the archive added to that no new entry replaced, written again after
     // the new ones (their data deflated as it was, encrypted ones with this archive's password).
+    // An archive whose headers do not check out is not carried on: its entries would get
+    // fresh checksums and read as sound.
     int CopyOld(std::vector<std::pair<std::string, ZipEntryRecord>>& old) {
         const zip_int64_t n = zip_get_num_entries(m_s.Old, 0);
+        std::vector<ArchiveCheck::RawEntry> raw;
+        std::string sWhy;
+        if (!ArchiveCheck::ScanArchive(ArchiveSource::Fd(m_s.Old), raw, sWhy) ||
+            raw.size() != static_cast<uint64_t>(std::max<zip_int64_t>(n, 0)))
+            return ZE_FORM;
+        for (const ArchiveCheck::RawEntry& r : raw)
+            if (!r.Damage.empty()) return ZE_FORM;
         const std::string sPassword = m_s.Passwords.empty() ? "" : m_s.Passwords.back();
         for (zip_int64_t j = 0; j < n; ++j) {
             const auto idx = static_cast<zip_uint64_t>(j);
             zip_stat_t st;
             if (zip_stat_index(m_s.Old, idx, 0, &st) != 0) return ZE_FORM;
-            std::string sName = st.name;
+            std::string sName = raw[idx].Name;       // the exact bytes, not libzip's reading of them
             if (m_s.Store.Contains(sName)) continue; // replaced by the newer copy, as zip does
             const bool bEncrypted = st.encryption_method != ZIP_EM_NONE;
             if (bEncrypted && sPassword.empty()) return ZE_PARMS;
@@ -367,7 +381,7 @@ int OpenSession(EngineState& engine, const std::string& sZipFile, std::unique_pt
         // An archive that exists is added to; something else under its name is left alone.
         int err = 0;
         errno = 0;
-        s->Old = zip_open(sZipFile.c_str(), ZIP_RDONLY, &err);
+        s->Old = ArchiveSource::Open(sZipFile, 0, err);
         if (!s->Old) {
             engine.LastSystemError = errno;
             return ResultFromZipError(err);

@@ -4,6 +4,8 @@
 
 #include "engine/ZipWriter.h"
 
+#include "engine/ArchiveCheck.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -47,15 +49,22 @@ void Le64(std::string& s, uint64_t v) {
     Le32(s, static_cast<uint32_t>(v >> 32));
 }
 
-// Names that are valid UTF-8 beyond ASCII are marked so, as other zip programs do.
+// Names that are valid UTF-8 beyond ASCII are marked so, as other zip programs do; any other
+// name (Latin-1 bytes, overlong forms, surrogates) is stored unmarked, its bytes as they are.
 bool IsUtf8BeyondAscii(std::string_view s) {
     bool bWide = false;
     for (size_t i = 0; i < s.size();) {
         auto c = static_cast<unsigned char>(s[i]);
         size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
         if (n == 0 || i + n > s.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
+        uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+        for (size_t k = 1; k < n; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if ((b >> 6) != 2) return false;
+            cp = cp << 6 | (b & 0x3F);
+        }
+        static constexpr uint32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < Least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
         bWide |= n > 1;
         i += n;
     }
@@ -286,18 +295,20 @@ bool ZipWriter::Rewind(const ZipEntryRecord& rec) {
     return true;
 }
 
-bool ZipWriter::Central(const ZipEntryRecord& rec) {
+bool ZipWriter::Central(const ZipEntryRecord& rec, uint64_t lTotal) {
     if (!m_inCentral) {
         m_inCentral = true;
         m_centralStart = m_pos;
     }
-    ++m_centralCount;
+    m_centralTotal = lTotal;
+    const uint64_t lIndex = m_centralCount++;
     std::string z; // the Zip64 field: only the values that do not fit, in this order
     if (rec.Size >= Max32) Le64(z, rec.Size);
     if (rec.CompSize >= Max32) Le64(z, rec.CompSize);
     if (rec.Offset >= Max32) Le64(z, rec.Offset);
     std::string h;
-    h.reserve(46 + rec.Name.size() + 9 + 4 + z.size());
+    const size_t nSum = 4 + ArchiveCheck::HeaderSumLength;
+    h.reserve(46 + rec.Name.size() + 9 + 4 + z.size() + nSum);
     Le32(h, CentralSig);
     Le16(h, VersionMadeBy);
     Le16(h, VersionNeeded(rec, !z.empty() || rec.LocalZip64));
@@ -308,7 +319,7 @@ bool ZipWriter::Central(const ZipEntryRecord& rec) {
     Le32(h, rec.CompSize >= Max32 ? Max32 : static_cast<uint32_t>(rec.CompSize));
     Le32(h, rec.Size >= Max32 ? Max32 : static_cast<uint32_t>(rec.Size));
     Le16(h, static_cast<uint32_t>(rec.Name.size()));
-    Le16(h, static_cast<uint32_t>(9 + (z.empty() ? 0 : 4 + z.size())));
+    Le16(h, static_cast<uint32_t>(9 + (z.empty() ? 0 : 4 + z.size()) + nSum));
     Le16(h, 0); // comment length
     Le16(h, 0); // disk number
     Le16(h, 0); // internal attributes
@@ -322,11 +333,16 @@ bool ZipWriter::Central(const ZipEntryRecord& rec) {
         Le16(h, static_cast<uint32_t>(z.size()));
         h += z;
     }
+    h += ArchiveCheck::HeaderSumField(h, "", lIndex, lTotal); // last: it covers everything before
     return Put(h.data(), h.size());
 }
 
 bool ZipWriter::Finish(std::string_view sComment) {
     if (!m_inCentral) m_centralStart = m_pos;
+    if (m_inCentral && m_centralCount != m_centralTotal) {
+        m_errno = EINVAL; // the headers' checksum fields would name another count
+        return false;
+    }
     const uint64_t lStart = m_centralStart;
     const uint64_t lSize = m_pos - lStart;
     std::string e;

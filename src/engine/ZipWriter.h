@@ -71,8 +71,9 @@ public:
     // Drops the entry begun last (its source failed): the file is cut back to its start.
     bool Rewind(const ZipEntryRecord& rec);
 
-    // After the last entry: one central record per entry, in any order.
-    bool Central(const ZipEntryRecord& rec);
+    // After the last entry: one central record per entry, in any order, lTotal of them in all
+    // (each header carries its place and the count in its checksum field, see ArchiveCheck.h).
+    bool Central(const ZipEntryRecord& rec, uint64_t lTotal);
     // Writes the end records with the archive comment, flushes and gives the final name.
     bool Finish(std::string_view sComment);
     // Removes the temporary file.
@@ -95,6 +96,7 @@ private:
     ZipCrypto m_cryptoStore{""};
     uint64_t m_centralStart = 0;
     uint64_t m_centralCount = 0;
+    uint64_t m_centralTotal = 0;
     bool m_inCentral = false;
 };
 

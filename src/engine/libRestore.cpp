@@ -3,6 +3,8 @@
 
 #include "engine/libRestore.h"
 
+#include "engine/ArchiveCheck.h"
+#include "engine/ArchiveSource.h"
 #include "engine/FolderChain.h"
 #include "engine/JobTemp.h"
 #include "engine/RestoreInternal.h"
@@ -211,13 +213,30 @@ std::string ZipErrorText(int iCode) {
 
 zip_t* OpenArchive(const std::string& sPath, int iFlags, std::string& sError) {
     int iErr = 0;
-    zip_t* pZip = zip_open(sPath.c_str(), ZIP_RDONLY | iFlags, &iErr);
+    zip_t* pZip = ArchiveSource::Open(sPath, iFlags, iErr);
     if (pZip == nullptr) sError = "'" + sPath + "' cannot be read as an archive: " + ZipErrorText(iErr);
     return pZip;
 }
 
 bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& sError) {
     const zip_int64_t lCount = zip_get_num_entries(pZip, 0);
+    // The names' exact bytes and what the format does not check, from the directory's own bytes.
+    // A directory that cannot be read whole leaves no entry to trust (and may hide some).
+    std::vector<ArchiveCheck::RawEntry> raw;
+    std::string sWhy;
+    const int iFd = ArchiveSource::Fd(pZip);
+    if (iFd < 0) {
+        sError = "the archive was not opened through OpenArchive, so its directory cannot be checked";
+        return false;
+    }
+    if (!ArchiveCheck::ScanArchive(iFd, raw, sWhy)) {
+        sError = "the archive is damaged: " + sWhy;
+        return false;
+    }
+    if (raw.size() != static_cast<uint64_t>(std::max<zip_int64_t>(lCount, 0))) {
+        sError = "the archive is damaged: its central directory reads two ways";
+        return false;
+    }
     entries.reserve(entries.size() + static_cast<size_t>(std::max<zip_int64_t>(lCount, 0)));
     for (zip_int64_t i = 0; i < lCount; ++i) {
         const auto uIndex = static_cast<zip_uint64_t>(i);
@@ -227,7 +246,8 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
             return false;
         }
         Entry e;
-        e.Name = st.name != nullptr ? st.name : "";
+        e.Name = raw[uIndex].Name; // the exact bytes, never transcoded
+        e.Damage = raw[uIndex].Damage;
         e.Index = uIndex;
         e.Size = st.size;
         e.Crc = st.crc;

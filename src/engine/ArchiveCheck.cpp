@@ -1,0 +1,426 @@
+// The central directory scan and its header checksum (see ArchiveCheck.h). Every length and
+// offset an archive declares is checked against the file before it is used; memory follows
+// the file's real length, never a declared size.
+
+#include "engine/ArchiveCheck.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace ArchiveCheck {
+
+namespace {
+
+constexpr uint32_t CentralSig = 0x02014b50;
+constexpr uint32_t LocalSig = 0x04034b50;
+constexpr uint32_t EndSig = 0x06054b50;
+constexpr uint32_t End64Sig = 0x06064b50;
+constexpr uint32_t Locator64Sig = 0x07064b50;
+constexpr uint32_t Max32 = 0xFFFFFFFF;
+constexpr uint16_t FlagEncrypted = 1;
+constexpr uint16_t FlagDescriptor = 8;
+constexpr uint16_t FlagStrong = 0x40;
+constexpr size_t CentralFixed = 46;
+constexpr size_t LocalFixed = 30;
+constexpr size_t EndFixed = 22;
+constexpr size_t Window = 256 * 1024; // more than the longest header (46 + 3 * 65535)
+constexpr size_t LocalAhead = 4096;   // local headers lie apart: a page each
+
+const char* const SumMismatch = "its header checksum does not match (central directory damaged)";
+const char* const SumMissing = "its header checksum is missing (central directory damaged)";
+const char* const SumDamaged = "its header checksum field is damaged (central directory damaged)";
+const char* const Moved = "its place in the archive's directory changed (headers moved, copied or brought in)";
+const char* const Shared = "shares its data with another entry";
+
+uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Get32(const unsigned char* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
+uint64_t Get64(const unsigned char* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
+
+void Le64(std::string& s, uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+uint32_t Crc(std::string_view s) {
+    return static_cast<uint32_t>(
+        crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(s.data()), static_cast<uInt>(s.size())));
+}
+
+// The local header offset is left out of the checksum (zeroed, in the fixed fields and in the
+// Zip64 field): a program that removes an entry moves the others and keeps their extra fields,
+// and a wrong offset shows anyway, as a local header of another name or none. s holds the fixed
+// fields, the name and the extra fields.
+void BlankOffset(std::string& s, size_t nName) {
+    const auto* u = reinterpret_cast<const unsigned char*>(s.data());
+    const bool bZip64 = Get32(u + 42) == Max32;
+    const size_t iAt64 = (Get32(u + 24) == Max32 ? 8 : 0) + (Get32(u + 20) == Max32 ? 8 : 0);
+    std::memset(s.data() + 42, 0, 4);
+    for (size_t at = CentralFixed + nName; bZip64 && at + 4 <= s.size();) {
+        const size_t len = Get16(u + at + 2);
+        if (at + 4 + len > s.size()) break;
+        if (Get16(u + at) == 1) {
+            if (iAt64 + 8 <= len) std::memset(s.data() + at + 4 + iAt64, 0, 8);
+            break;
+        }
+        at += 4 + len;
+    }
+}
+
+// The file read through one window: a pointer to bytes that are all in the file, or nullptr.
+class Reader {
+public:
+    Reader(int iFd, uint64_t lSize) : m_fd(iFd), m_size(lSize) {}
+    uint64_t Size() const { return m_size; }
+    int Errno() const { return m_errno; }
+
+    // iAhead: how much to read at once when the window moves (little for scattered headers).
+    const unsigned char* At(uint64_t lOff, size_t n, size_t iAhead = Window) {
+        if (lOff > m_size || n > m_size - lOff) return nullptr;
+        if (lOff >= m_bufOff && lOff - m_bufOff + n <= m_buf.size()) return m_buf.data() + (lOff - m_bufOff);
+        const size_t len = static_cast<size_t>(std::min<uint64_t>(std::max(n, iAhead), m_size - lOff));
+        m_buf.resize(len);
+        size_t got = 0;
+        while (got < len) {
+            const ssize_t r = ::pread(m_fd, m_buf.data() + got, len - got, static_cast<off_t>(lOff + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) {
+                m_errno = r < 0 ? errno : EIO;
+                m_buf.clear();
+                return nullptr;
+            }
+            got += static_cast<size_t>(r);
+        }
+        m_bufOff = lOff;
+        return m_buf.data();
+    }
+
+private:
+    int m_fd;
+    uint64_t m_size;
+    std::vector<unsigned char> m_buf;
+    uint64_t m_bufOff = 0;
+    int m_errno = 0;
+};
+
+// Where the central directory lies, from the end records.
+struct Directory {
+    uint64_t Offset = 0, Size = 0, Count = 0;
+    uint64_t End = 0; // where the end records start: nothing before may reach past it
+};
+
+// The end record nearest the end of the file whose comment ends exactly at the end, else the
+// last one whose comment fits.
+bool FindEnd(Reader& r, uint64_t& lEnd) {
+    const uint64_t lTail = std::min<uint64_t>(r.Size(), EndFixed + 0xFFFF);
+    if (lTail < EndFixed) return false;
+    const unsigned char* p = r.At(r.Size() - lTail, static_cast<size_t>(lTail));
+    if (p == nullptr) return false;
+    bool bFit = false;
+    for (uint64_t i = lTail - EndFixed + 1; i-- > 0;) {
+        if (Get32(p + i) != EndSig) continue;
+        const uint64_t lEndOf = i + EndFixed + Get16(p + i + 20);
+        if (lEndOf == lTail) {
+            lEnd = r.Size() - lTail + i;
+            return true;
+        }
+        if (lEndOf < lTail && !bFit) {
+            bFit = true;
+            lEnd = r.Size() - lTail + i;
+        }
+    }
+    return bFit;
+}
+
+bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
+    uint64_t lEnd = 0;
+    if (!FindEnd(r, lEnd)) {
+        sError = "its end record is missing";
+        return false;
+    }
+    const unsigned char* e = r.At(lEnd, EndFixed);
+    if (e == nullptr) return sError = "its end record cannot be read", false;
+    if (Get16(e + 4) != 0 || Get16(e + 6) != 0 || Get16(e + 8) != Get16(e + 10))
+        return sError = "it spans several disks", false;
+    d.Count = Get16(e + 10);
+    d.Size = Get32(e + 12);
+    d.Offset = Get32(e + 16);
+    d.End = lEnd;
+    const unsigned char* loc = lEnd >= 20 ? r.At(lEnd - 20, 20) : nullptr;
+    if (loc != nullptr && Get32(loc) == Locator64Sig) {
+        const uint64_t lRecord = Get64(loc + 8);
+        if (lRecord > lEnd - 20 || lEnd - 20 - lRecord < 56)
+            return sError = "its Zip64 end record lies outside the file", false;
+        const unsigned char* z = r.At(lRecord, 56);
+        if (z == nullptr || Get32(z) != End64Sig) return sError = "its Zip64 end record is damaged", false;
+        if (Get32(z + 16) != 0 || Get32(z + 20) != 0 || Get64(z + 24) != Get64(z + 32))
+            return sError = "it spans several disks", false;
+        d.Count = Get64(z + 32);
+        d.Size = Get64(z + 40);
+        d.Offset = Get64(z + 48);
+        d.End = lRecord;
+    }
+    if (d.Offset > d.End || d.Size > d.End - d.Offset)
+        return sError = "its central directory lies outside the file", false;
+    if (d.Count > d.Size / CentralFixed) return sError = "its central directory is shorter than its entries", false;
+    return true;
+}
+
+// One central header as the checks need it.
+struct Header {
+    uint16_t Flags = 0;
+    uint16_t Method = 0;
+    uint32_t Crc = 0;
+    uint64_t Size = 0;
+    uint64_t CompSize = 0;
+    uint64_t Local = 0;
+    std::string_view Name;
+    bool SumOk = false; // the checksum field matches: its place and count are as written
+    uint64_t SumIndex = 0, SumCount = 0;
+};
+
+// The Zip64 values of the fields that hold 0xFFFFFFFF, in the format's order.
+bool ApplyZip64(const unsigned char* h, std::string_view z, Header& hd) {
+    size_t at = 0;
+    auto next = [&](uint64_t& v) {
+        if (at + 8 > z.size()) return false;
+        v = Get64(reinterpret_cast<const unsigned char*>(z.data()) + at);
+        at += 8;
+        return true;
+    };
+    if (Get32(h + 24) == Max32 && !next(hd.Size)) return false;
+    if (Get32(h + 20) == Max32 && !next(hd.CompSize)) return false;
+    if (Get32(h + 42) == Max32 && !next(hd.Local)) return false;
+    return true;
+}
+
+// Sizes no data can have: stored data of another length than the entry's, or more than
+// deflate can make of the compressed length (at most 1032 bytes per byte).
+const char* SizesDisagree(const Header& hd) {
+    const bool bTraditional = (hd.Flags & FlagEncrypted) && !(hd.Flags & FlagStrong);
+    if (hd.Method == 0 && (!(hd.Flags & FlagEncrypted) || bTraditional) &&
+        hd.CompSize != hd.Size + (bTraditional ? 12 : 0))
+        return "its stored data is not as long as its size";
+    if (hd.Method == 8 && hd.Size / 1032 > hd.CompSize) return "its size is more than its compressed data can hold";
+    return "";
+}
+
+// Parses the central header at lOff, checks its checksum field and advances lOff. False when the directory cannot be
+// read on.
+bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Header& hd, bool& bHasSum) {
+    const uint64_t lLimit = d.Offset + d.Size;
+    if (lOff > lLimit || lLimit - lOff < CentralFixed) return false;
+    const unsigned char* p = r.At(lOff, CentralFixed);
+    if (p == nullptr || Get32(p) != CentralSig) return false;
+    unsigned char h[CentralFixed]; // the window moves on below
+    std::memcpy(h, p, CentralFixed);
+    const size_t nName = Get16(h + 28), nExtra = Get16(h + 30), nComment = Get16(h + 32);
+    const size_t nVar = nName + nExtra + nComment;
+    if (lLimit - lOff - CentralFixed < nVar) return false;
+    std::string covered(reinterpret_cast<const char*>(h), CentralFixed);
+    hd.Flags = Get16(h + 8);
+    hd.Method = Get16(h + 10);
+    hd.Crc = Get32(h + 16);
+    hd.Size = Get32(h + 24);
+    hd.CompSize = Get32(h + 20);
+    hd.Local = Get32(h + 42);
+    const unsigned char* v = r.At(lOff + CentralFixed, nVar);
+    if (v == nullptr) return false;
+    const std::string_view all(reinterpret_cast<const char*>(v), nVar);
+    e.Name.assign(all.substr(0, nName));
+    covered += e.Name;
+    std::string_view sum, zip64;
+    const std::string_view extra = all.substr(nName, nExtra);
+    size_t at = 0;
+    while (at + 4 <= extra.size()) {
+        const auto* x = reinterpret_cast<const unsigned char*>(extra.data() + at);
+        const size_t len = Get16(x + 2);
+        if (at + 4 + len > extra.size()) break;
+        if (Get16(x) == HeaderSumId && sum.empty() && len == HeaderSumLength) {
+            sum = extra.substr(at + 4, len);
+        } else {
+            if (Get16(x) == HeaderSumId && e.Damage.empty()) e.Damage = SumDamaged;
+            if (Get16(x) == 1 && zip64.empty()) zip64 = extra.substr(at + 4, len);
+            covered.append(extra.substr(at, 4 + len));
+        }
+        at += 4 + len;
+    }
+    // A broken tail is covered as it is; one that starts as this field was this field.
+    if (at + 2 <= extra.size() && Get16(reinterpret_cast<const unsigned char*>(extra.data() + at)) == HeaderSumId &&
+        e.Damage.empty())
+        e.Damage = SumDamaged;
+    covered.append(extra.substr(at));
+    BlankOffset(covered, nName);
+    covered.append(all.substr(nName + nExtra));
+    bHasSum = !sum.empty() || !e.Damage.empty();
+    if (!sum.empty()) {
+        const auto* s = reinterpret_cast<const unsigned char*>(sum.data());
+        covered.append(sum.substr(0, 17));
+        if (s[0] != 1 || Get32(s + 17) != Crc(covered)) {
+            e.Damage = s[0] != 1 ? SumDamaged : SumMismatch;
+        } else {
+            hd.SumOk = true;
+            hd.SumIndex = Get64(s + 1);
+            hd.SumCount = Get64(s + 9);
+        }
+    }
+    if (!ApplyZip64(h, zip64, hd) && e.Damage.empty()) e.Damage = "its Zip64 sizes are missing";
+    if (e.Damage.empty()) e.Damage = SizesDisagree(hd);
+    if (e.Name.find('\0') != std::string::npos && e.Damage.empty()) e.Damage = "its name holds a NUL byte";
+    lOff += CentralFixed + nVar;
+    return true;
+}
+
+// The local header must lie before the central directory and carry the central name (and the
+// CRC when it holds one); the data it heads must end before the central directory. Gives the
+// end of the entry's data, 0 when it has none to claim.
+uint64_t CheckLocal(Reader& r, const Directory& d, const Header& hd, RawEntry& e) {
+    const auto mark = [&](const char* why) {
+        if (e.Damage.empty()) e.Damage = why;
+        return uint64_t{0};
+    };
+    if (hd.Local > d.Offset || d.Offset - hd.Local < LocalFixed)
+        return mark("its local header lies outside the archive's data");
+    const unsigned char* l = r.At(hd.Local, LocalFixed, LocalAhead);
+    if (l == nullptr || Get32(l) != LocalSig) return mark("its local header is missing");
+    const size_t nName = Get16(l + 26), nExtra = Get16(l + 28);
+    const uint32_t lCrc = Get32(l + 14);
+    const uint64_t lData = hd.Local + LocalFixed + nName + nExtra;
+    if (lData > d.Offset || hd.CompSize > d.Offset - lData) {
+        return mark(lData <= r.Size() && hd.CompSize <= r.Size() - lData
+                        ? "its data runs past the start of the central directory"
+                        : "its data runs past the end of the file");
+    }
+    // A header that points at another entry's local header claims nothing: the entry named
+    // there keeps its data.
+    const unsigned char* n = r.At(hd.Local + LocalFixed, nName, LocalAhead);
+    if (n == nullptr || std::string_view(reinterpret_cast<const char*>(n), nName) != hd.Name ||
+        (!(hd.Flags & FlagDescriptor) && lCrc != hd.Crc))
+        return mark("its local header does not match its central header");
+    return lData + hd.CompSize;
+}
+
+// The places the writer gave the headers. All of one archive carry the same count, and their
+// indexes rise in directory order: a header of another count (brought in from elsewhere) or
+// out of order (moved, or a copy of another) is marked. Headers removed leave the others in
+// order and sound: what is missing is for a comparison with what should be there to name.
+void MarkMoved(std::vector<RawEntry>& entries, const std::vector<Header>& headers) {
+    std::map<uint64_t, size_t> counts;
+    for (const Header& hd : headers)
+        if (hd.SumOk) ++counts[hd.SumCount];
+    if (counts.empty()) return;
+    const uint64_t lCount = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                                return a.second < b.second;
+                            })->first;
+    bool bAny = false;
+    uint64_t lLast = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const Header& hd = headers[i];
+        if (!hd.SumOk) continue;
+        const bool bInOrder = hd.SumCount == lCount && hd.SumIndex < lCount && (!bAny || hd.SumIndex > lLast);
+        if (!bInOrder) {
+            if (entries[i].Damage.empty()) entries[i].Damage = Moved;
+            continue;
+        }
+        bAny = true;
+        lLast = hd.SumIndex;
+    }
+}
+
+// Entries whose local header and data overlap another's are all marked.
+void MarkShared(std::vector<RawEntry>& entries, const std::vector<Header>& headers, const std::vector<uint64_t>& ends) {
+    std::vector<size_t> order;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (ends[i] != 0) order.push_back(i);
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return headers[a].Local < headers[b].Local; });
+    size_t iReach = 0; // the entry reaching furthest so far
+    for (size_t k = 0; k < order.size(); ++k) {
+        const size_t i = order[k];
+        if (k > 0 && headers[i].Local < ends[iReach]) {
+            for (size_t j : {i, iReach})
+                if (entries[j].Damage.empty()) entries[j].Damage = Shared;
+        }
+        if (k == 0 || ends[i] > ends[iReach]) iReach = i;
+    }
+}
+
+} // namespace
+
+std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, uint64_t lIndex, uint64_t lCount) {
+    std::string data;
+    data += '\x01';
+    Le64(data, lIndex);
+    Le64(data, lCount);
+    std::string covered(sHeader);
+    if (covered.size() >= CentralFixed)
+        BlankOffset(covered, Get16(reinterpret_cast<const unsigned char*>(covered.data()) + 28));
+    covered.append(sComment);
+    covered.append(data);
+    const uint32_t c = Crc(covered);
+    std::string field;
+    field += static_cast<char>(HeaderSumId & 0xFF);
+    field += static_cast<char>(HeaderSumId >> 8);
+    field += static_cast<char>(HeaderSumLength);
+    field += '\0';
+    field += data;
+    for (int i = 0; i < 4; ++i)
+        field += static_cast<char>((c >> (8 * i)) & 0xFF);
+    return field;
+}
+
+bool ScanArchive(int iFd, std::vector<RawEntry>& entries, std::string& sError) {
+    entries.clear();
+    struct stat st {};
+    if (::fstat(iFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        sError = "it is not a regular file";
+        return false;
+    }
+    Reader r(iFd, static_cast<uint64_t>(st.st_size));
+    Directory d;
+    if (!ReadDirectory(r, d, sError)) return false;
+    // Grown as headers are read, never to a declared count.
+    const size_t nReserve = static_cast<size_t>(std::min<uint64_t>(d.Count, 65536));
+    entries.reserve(nReserve);
+    std::vector<Header> headers;
+    headers.reserve(nReserve);
+    std::vector<bool> hasSum;
+    uint64_t lOff = d.Offset;
+    bool bAnySum = false;
+    for (uint64_t i = 0; i < d.Count; ++i) {
+        entries.emplace_back();
+        headers.emplace_back();
+        bool bSum = false;
+        if (!ReadHeader(r, d, lOff, entries.back(), headers.back(), bSum)) {
+            sError = r.Errno() != 0 ? std::string("it cannot be read: ") + std::strerror(r.Errno())
+                                    : "its central directory is damaged at entry " + std::to_string(i + 1);
+            entries.clear();
+            return false;
+        }
+        hasSum.push_back(bSum);
+        bAnySum |= bSum;
+    }
+    if (lOff != d.Offset + d.Size) {
+        sError = "its central directory holds more than its entries";
+        entries.clear();
+        return false;
+    }
+    MarkMoved(entries, headers);
+    for (size_t i = 0; i < entries.size(); ++i) // the names stay where they are from here on
+        headers[i].Name = entries[i].Name;
+    std::vector<uint64_t> ends(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (bAnySum && !hasSum[i] && entries[i].Damage.empty()) entries[i].Damage = SumMissing;
+        // A header that fails its own checks claims nothing: what it points at may be sound.
+        const bool bTrusted = entries[i].Damage.empty();
+        ends[i] = CheckLocal(r, d, headers[i], entries[i]);
+        if (!bTrusted) ends[i] = 0;
+    }
+    MarkShared(entries, headers, ends);
+    return true;
+}
+
+} // namespace ArchiveCheck

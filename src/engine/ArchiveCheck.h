@@ -1,0 +1,51 @@
+#pragma once
+// What the zip format leaves unchecked, checked: the central directory carries no checksum of
+// its own, so one flipped bit in an entry's external attributes turns a file into a link, and
+// nothing stops two entries from claiming the same data. Stowline's writer gives every central
+// header a private extra field holding a CRC-32 of that header's other bytes, its place in the
+// directory and the directory's entry count; other zip programs skip the unknown field. The
+// headers of one archive carry one count and rising places: a header out of that order
+// (moved, copied, brought in) is damage; headers removed leave the rest sound.
+//
+// The field (ID 0x4C53, the bytes "SL"; no zip program or the format's registry of IDs uses it):
+//   1 byte   layout version (1)
+//   8 bytes  the entry's index in the central directory, little-endian
+//   8 bytes  the number of entries in the central directory, little-endian
+//   4 bytes  CRC-32 of: the header's 46 fixed bytes (signature to local header offset, the
+//            lengths as written, this field included in the extra length), the name, every
+//            other extra field whole (Zip64 and 0x5455 too, in order), the comment, then the
+//            17 bytes above; the local header offset counts as zero there (in the Zip64 field
+//            too): a program that removes an entry moves the others, and a wrong offset shows as
+//            a local header of another name (or none)
+// It is the last extra field of the central header. The local header is left as it is: the
+// entry's CRC covers its data and the central checksum covers the CRC.
+//
+// The reader scans the central directory from the file's bytes itself (end record, Zip64
+// locator and record), bounds-checking every declared offset and length against the file, so
+// it also gives names as their exact bytes.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ArchiveCheck {
+
+constexpr uint16_t HeaderSumId = 0x4C53;
+constexpr uint16_t HeaderSumLength = 21; // the field's data, without its 4-byte head
+
+// The whole field (head included) for a central header: sHeader is the header as it will be
+// written without this field (the extra length already counting it), sComment its comment.
+std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, uint64_t lIndex, uint64_t lCount);
+
+struct RawEntry {
+    std::string Name;   // the name's bytes exactly as stored
+    std::string Damage; // why the entry cannot be trusted ("" when it reads as sound)
+};
+
+// Reads the central directory of the archive open on iFd, one RawEntry per central header in
+// order. False with sError when the directory cannot be found or read whole (then no entry of
+// the archive can be trusted).
+bool ScanArchive(int iFd, std::vector<RawEntry>& entries, std::string& sError);
+
+} // namespace ArchiveCheck
