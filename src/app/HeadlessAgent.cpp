@@ -21,6 +21,9 @@ volatile sig_atomic_t g_bRequested = 0;
 
 void OnSignal(int) {
     g_bRequested = 1;
+    // A run in progress sees it at its next check, on whichever thread, whether or not events
+    // are let through meanwhile.
+    RunState::SetStopRequested(true);
     int saved = errno;
     char c = 1;
     if (g_pipe[1] >= 0) (void)!write(g_pipe[1], &c, 1);
@@ -56,6 +59,7 @@ void Request() { OnSignal(0); }
 
 void Reset() {
     g_bRequested = 0;
+    RunState::SetStopRequested(false);
     if (g_pipe[0] >= 0) {
         char buf[64];
         while (read(g_pipe[0], buf, sizeof buf) > 0) {

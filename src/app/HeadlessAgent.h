@@ -7,7 +7,8 @@
 #include <string>
 
 namespace StopSignals {
-// Routes SIGTERM and SIGINT into a self-pipe (installed once). Returns its read end.
+// Routes SIGTERM and SIGINT into a self-pipe (installed once). Returns its read end. A signal
+// also asks a run in progress to stop (RunState::SetStopRequested).
 int Install();
 // True once a stop signal (or Request) arrived.
 bool Requested();

@@ -242,6 +242,9 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
             return true;
         }
         if (Contains(sCommandLine, "/RUN")) {
+            // A stop signal ends a run in order (its partial copy discarded, the stop logged)
+            // and runs no further job.
+            StopSignals::Install();
             CBackupJob job;
             std::vector<std::string> args = SplitCommandLine(sCommandLine, 32);
             bool bRunMode = false;
@@ -256,6 +259,10 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                     iExitStatus = ExitUsage;
                     return true;
                 } else if (bRunMode && !sArg.empty()) {
+                    if (StopSignals::Requested()) {
+                        iExitStatus = ExitJobFailed;
+                        break;
+                    }
                     std::string sPath = appMisc::JobFolder() + sArg;
                     if (sPath.size() < 4 || sPath.compare(sPath.size() - 4, 4, ".slj") != 0) sPath += ".slj";
                     // Job names carry no folder part: a name reaching outside the job folder
@@ -271,9 +278,25 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                         continue;
                     }
                     RunGuard guard;
+                    const uint64_t lUnwritten = libLog::UnwrittenLines();
                     bool bAbandoned = BackupRun::ExecuteBackupNow(job, nullptr);
                     if (bAbandoned || job.Failure()) iExitStatus = ExitJobFailed;
+                    // A run whose record or log lines were not kept is no success to report.
+                    if (!job.SaveError().empty()) {
+                        std::cerr << "Stowline: " << job.SaveError() << std::endl;
+                        iExitStatus = ExitJobFailed;
+                    }
+                    if (libLog::UnwrittenLines() != lUnwritten) {
+                        std::cerr << "Stowline: the transaction log '" << libLog::LogFileName()
+                                  << "' could not be written during the run of " << sArg << std::endl;
+                        iExitStatus = ExitJobFailed;
+                    }
                 }
+            }
+            if (StopSignals::Requested()) {
+                std::cerr << "Stowline: stopped by a signal; the run in progress was not completed." << std::endl;
+                iExitStatus = ExitJobFailed;
+                return true;
             }
         }
         if (Contains(sCommandLine, "/STATUS")) {

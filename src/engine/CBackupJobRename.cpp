@@ -10,7 +10,6 @@
 #include "support/UserInteraction.h"
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
-#include "support/libStrings.h"
 
 #include <cerrno>
 #include <vector>
@@ -21,11 +20,12 @@ bool RenameJob(CBackupJob& job, const std::string& sNewTargetDirectory, const st
                bool bMoveBackups) {
     try {
         const std::string sOldTarget = libFiles::AddTrailingSlash(job.TargetDirectory());
-        const std::string sOldBase = libStrings::StripFileNameChars(job.JobName());
+        // A name that never made a clean name owns no archives: nothing is moved for it.
+        const std::string sOldBase = CBackupJob::CleanJobName(job.JobName());
         if (!job.RenameJobFile(sNewTargetDirectory, sNewJobName)) return false;
         const std::string& sNewTarget = job.TargetDirectory();
         const bool bTargetMoved = sNewTarget != sOldTarget && !sOldTarget.empty();
-        const std::string sNewBase = libStrings::StripFileNameChars(sNewJobName);
+        const std::string sNewBase = CBackupJob::CleanJobName(sNewJobName);
 
         const bool bNameMoved = sOldBase != sNewBase && !sOldBase.empty();
         // Without a base name every zip in the old folder would look like ours: move nothing.

@@ -228,15 +228,16 @@ Outcome Run::Steps() {
         libLog::LogEvent("Invalid target directory: '" + sTargetDirectory + "'.");
         throw AbandonRun{};
     }
+    // The clean job name names the temporary folder and the archives: one that would point into
+    // another folder, or name none, stops the run before any path is made of it.
+    if (CBackupJob::CleanJobName(m_job.JobName()).empty()) {
+        libLog::LogEvent("Invalid job name: '" + m_job.JobName() + "' cannot name a folder or file in the target.");
+        throw AbandonRun{};
+    }
     m_sTarget = libFiles::AddTrailingSlash(sTargetDirectory);
     m_sTempFolder = JobTemp::FolderOf(m_sTarget, m_job.JobName());
     // 4. Zip base name.
     if (m_job.Compress()) {
-        if (m_job.JobName().find('/') != std::string::npos) {
-            // The archive name would point into another folder.
-            libLog::LogEvent("Invalid job name for a zip file: '" + m_job.JobName() + "'.");
-            throw AbandonRun{};
-        }
         m_sBase = libRetention::ZipBase(m_sTarget, m_job.JobName());
         m_sZipBase = m_job.KeepPeriod() == CBackupJob::KeepCopies
                          ? m_sBase
@@ -314,6 +315,7 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
     m_job.SetSizeLastRun(dBytes);
     libLog::LogEventLevel(1, "  Copied " + std::to_string(lFiles) + " files totaling " + NumberText(dBytes) + " bytes");
     if (bAborted) {
+        if (RunState::StopRequested()) libLog::LogEvent("  Stopped: the program was asked to end");
         libLog::LogEvent("Backup terminated by user");
         return Outcome::CompletedWithError; // recorded as a failed run, without the post-backup command
     }
@@ -434,8 +436,11 @@ void Run::Record(bool bFailure) {
     m_job.PurgeOneShotJobs();
     // The failure flag and the size are no properties and do not mark the job changed by
     // themselves; a change of either must reach the file all the same.
-    if (m_job.Changed() || m_bFailureBefore != bFailure || m_dSizeBefore != m_job.SizeLastRun())
-        m_job.SaveBackupJobIniFile();
+    // A record that could not be kept cannot say the run succeeded: the job shows the failure
+    // (and the save's reason as its last log line) for as long as it is loaded.
+    if ((m_job.Changed() || m_bFailureBefore != bFailure || m_dSizeBefore != m_job.SizeLastRun()) &&
+        m_job.SaveBackupJobIniFile())
+        m_job.SetFailure(true);
 }
 
 bool Run::TargetOnDisk() const {

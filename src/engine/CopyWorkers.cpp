@@ -1,6 +1,10 @@
 #include "engine/CopyWorkers.h"
 
+#include "engine/RunState.h"
+#include "support/StowError.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <utility>
 
 namespace libCopy::detail {
@@ -24,7 +28,10 @@ unsigned CopyWorkers::DefaultThreads() {
 CopyWorkers::CopyWorkers(unsigned iThreads, bool bFreshTree, std::string sTempFolder, libFiles::FileCopier* pCopier,
                          bool bModeAtCreate)
     : m_iThreads(iThreads), m_bFreshTree(bFreshTree), m_sTempFolder(std::move(sTempFolder)), m_pCopier(pCopier),
-      m_bModeAtCreate(bModeAtCreate) {}
+      m_bModeAtCreate(bModeAtCreate) {
+    // A file being copied when an abort comes is dropped part-way, not finished.
+    if (m_pCopier != nullptr) m_pCopier->SetStopTest(&RunState::AbortRequested);
+}
 
 CopyWorkers::~CopyWorkers() {
     {
@@ -37,6 +44,10 @@ CopyWorkers::~CopyWorkers() {
 }
 
 void CopyWorkers::Copy(Item& item) const {
+    if (RunState::AbortRequested()) {
+        item.Stopped = true;
+        return;
+    }
     try {
         if (!m_bFreshTree || !libFiles::CopyFileNew(item.Source, item.Dest, m_pCopier, m_bModeAtCreate, &item.Copied)) {
             // The copy stands for the file as it was before it was read.
@@ -47,6 +58,11 @@ void CopyWorkers::Copy(Item& item) const {
                 libFiles::CopyFileAtomic(item.Source, item.Dest, m_sTempFolder, m_pCopier);
             item.Copied = item.Listed;
         }
+    } catch (const StowError& e) {
+        if (e.LastDllError == ECANCELED && RunState::AbortRequested())
+            item.Stopped = true; // the copier dropped it: as if never started
+        else
+            item.Error = std::current_exception();
     } catch (...) {
         item.Error = std::current_exception();
     }

@@ -37,7 +37,8 @@ public:
         // The outcome, once copied: the status of the file as copied, or the failure.
         struct stat Copied {};
         std::exception_ptr Error;
-        bool Done = false; // set once the outcome is there
+        bool Stopped = false; // not copied, or dropped part-way: the run was asked to stop
+        bool Done = false;    // set once the outcome is there
     };
 
     // iThreads: 0 copies each file as it is added, on the walk's thread.
@@ -50,7 +51,8 @@ public:
     CopyWorkers& operator=(const CopyWorkers&) = delete;
 
     // Hands an item over. A file whose item is Done already (a failure met before its copy) is
-    // not copied.
+    // not copied. Once an abort is requested (RunState), no further copy starts: the items
+    // still waiting come back Stopped, as does a copy the run's copier dropped part-way.
     void Add(Item item);
     // The oldest item once its copy is done, taken off the queue. False when the queue is empty,
     // or when its oldest item is still being copied and neither bWait nor a full queue says to

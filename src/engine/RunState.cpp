@@ -5,9 +5,13 @@
 #include "support/UserInteraction.h"
 #include "support/libStrings.h"
 
+#include <atomic>
+
 namespace {
 // The engine's process-wide state: the only mutable namespace-scope values of the engine.
-bool g_bAbortRequested = false;
+// Read by the copy workers' threads too; the stop flag is also set from a signal handler.
+std::atomic<bool> g_bAbortRequested = false;
+std::atomic<bool> g_bStopRequested = false;
 BackupRunOwner* g_pOwner = nullptr;
 bool g_bRunning = false;
 RunState::ArchiveFlagSlot g_archiveFlags;
@@ -26,8 +30,11 @@ void SetLights(BackupRunOwner* pOwner, bool bBusy) {
 
 namespace RunState {
 
-bool AbortRequested() { return g_bAbortRequested; }
+bool AbortRequested() { return g_bAbortRequested || g_bStopRequested; }
 void SetAbortRequested(bool bValue) { g_bAbortRequested = bValue; }
+
+bool StopRequested() { return g_bStopRequested; }
+void SetStopRequested(bool bValue) { g_bStopRequested = bValue; }
 
 BackupRunOwner* Owner() { return g_pOwner; }
 void SetOwner(BackupRunOwner* pOwner) { g_pOwner = pOwner; }

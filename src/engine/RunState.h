@@ -8,7 +8,8 @@
 //   - whether a run is in progress, so that a second run is refused while one runs (a run
 //     lets events through, and one of them could start another);
 //   - the archive-flag store, an open SQLite database kept across runs (see ArchiveFlags).
-// All work runs on the one user-interface thread, so plain values suffice.
+// All work runs on the one user-interface thread, except the abort and stop requests, which the
+// copy workers read and a signal handler sets.
 
 #include <memory>
 #include <string>
@@ -18,10 +19,17 @@ class BackupRunOwner;
 
 namespace RunState {
 
-// Set by the main window's Abort command; read by the copy walk and the zip engine's per-file
-// call-back; cleared at the start of a zip-style run and by the main window.
+// Set by the main window's Abort command; read by the copy walk, its copy workers (on their
+// own threads) and the zip engine's per-file call-back; cleared at the start of a run and by
+// the main window. Also true while a stop is requested.
 bool AbortRequested();
 void SetAbortRequested(bool bValue);
+
+// The program was asked to end (a stop signal): every run stops as if aborted, and a run that
+// starts meanwhile stops at once; the start of a run does not clear it. Safe to set from a
+// signal handler.
+bool StopRequested();
+void SetStopRequested(bool bValue);
 
 // The window showing the run in progress, or nullptr (runs without a window). Set by the run
 // for its whole duration so that the copy walk and the zip call-backs can update its status line.

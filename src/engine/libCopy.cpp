@@ -244,7 +244,9 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     };
     // What a copied file's outcome means for the walk: its log lines, counts and flag row.
     const auto settle = [&](CopyWorkers::Item& item) {
-        if (report.DiskError) { // the walk stopped at an earlier file: as if never handed over
+        // The walk stopped at an earlier file, or the run was asked to stop before this one was
+        // copied: as if never handed over.
+        if (report.DiskError || item.Stopped) {
             if (item.IsFile) --lFileCount;
             return;
         }

@@ -302,6 +302,8 @@ std::string LatestDatedZip(const std::string& sBase) {
 namespace libRetention {
 
 std::string LatestZip(const CBackupJob& job) {
+    // Its base would name another folder's files, or every zip of the target.
+    if (CBackupJob::CleanJobName(job.JobName()).empty()) return "";
     const std::string sBase = ZipBase(job.TargetDirectory(), job.JobName());
     if (job.KeepPeriod() != CBackupJob::KeepCopies) return LatestDatedZip(sBase);
     return LatestCountedZip(sBase, appPreferences::MaxBackupCopies);

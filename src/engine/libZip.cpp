@@ -153,8 +153,10 @@ std::string ZipVersionText() {
 
 namespace {
 
-// The run is stopped by the user's abort command: say so in the log and the status line.
+// The run is stopped by the user's abort command or a stop signal: say so in the log and the
+// status line.
 int StopForAbort() {
+    if (RunState::StopRequested()) libLog::LogEvent("  Stopped: the program was asked to end");
     libLog::LogEvent("Backup terminated by user");
     RunStatus::SetMessageText("Backup aborted!");
     UserInteraction::DoEvents();

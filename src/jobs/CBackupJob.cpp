@@ -195,6 +195,7 @@ void CBackupJob::Clear() {
     m_Tag = -1;
     m_Status = 0;
     m_FileName.clear();
+    m_SaveError.clear();
     m_JobName.clear();
     m_DateLastRun = NotComputed;
     m_DateLastSuccess = NotComputed;
@@ -276,10 +277,17 @@ bool CBackupJob::RenameJobFile(const std::string& sNewTargetDirectory, const std
 
 // ---------------------------------------------------------------- shared helpers
 
-bool CBackupJob::IsSafeJobName(const std::string& sJobName) {
-    if (sJobName.empty() || sJobName == "." || sJobName == "..") return false;
-    return sJobName.find('/') == std::string::npos && sJobName.find('\0') == std::string::npos;
+std::string CBackupJob::CleanJobName(const std::string& sJobName) {
+    if (sJobName.size() > MaxJobNameBytes || sJobName.find('/') != std::string::npos ||
+        sJobName.find('\0') != std::string::npos)
+        return "";
+    std::string sClean = libStrings::StripFileNameChars(sJobName);
+    // "." and ".." name folders that exist already; a name of more dots is refused with them.
+    if (sClean.find_first_not_of('.') == std::string::npos) return "";
+    return sClean;
 }
+
+bool CBackupJob::IsSafeJobName(const std::string& sJobName) { return !CleanJobName(sJobName).empty(); }
 
 std::string CBackupJob::JobFileNameFor(const std::string& sJobName) {
     if (!IsSafeJobName(sJobName)) return "";

@@ -129,6 +129,9 @@ public:
     // Writes the INI layout to FileName (0600, atomic), then tells the job manager (when one
     // exists) and clears Changed.
     bool SaveBackupJobIniFile();
+    // Why the latest SaveBackupJobIniFile of this object could not write the file (the file and
+    // the system's reason), "" when it wrote it or did not try.
+    const std::string& SaveError() const { return m_SaveError; }
 
     // New target folder (stored with its final "/") and name, moving the job file to
     // JobFileNameFor(sNewJobName). Refuses (false, nothing changed) a name for which
@@ -156,8 +159,14 @@ public:
     void SetFileNameRaw(const std::string& sValue) { m_FileName = sValue; }
 
     // ---- shared helpers ----
-    // A job name that can form a file name inside JobFolder: not empty, not "." or "..",
-    // without "/" and without NUL. Every place that builds a path from a job name checks it.
+    // The job name without the characters StripFileNameChars removes: what names the job's
+    // archives and its temporary folder in the target directory. "" when the name can make no
+    // clean name there: "/" or NUL in it, nothing left or nothing but dots once stripped, or
+    // more than MaxJobNameBytes bytes.
+    static std::string CleanJobName(const std::string& sJobName);
+    static constexpr size_t MaxJobNameBytes = 200;
+    // A job name that can form a file name inside JobFolder and a clean name in the target
+    // directory (CleanJobName not ""). Every place that builds a path from a job name checks it.
     static bool IsSafeJobName(const std::string& sJobName);
     // appMisc::JobFolder() + sJobName + ".slj", or "" when the name is not safe.
     static std::string JobFileNameFor(const std::string& sJobName);
@@ -211,4 +220,6 @@ private:
     std::string m_PreBackupCommand;
     std::string m_PostBackupCommand;
     std::string m_OneShotDates;
+    // Not a field: why the latest save failed ("" when it did not).
+    std::string m_SaveError;
 };

@@ -261,6 +261,7 @@ bool CBackupJob::SaveBackupJobIniFile() {
 bool CBackupJob::WriteJobFile() {
     // Nowhere to write: a job whose name could not form a file name in the job folder.
     if (m_FileName.empty()) return true;
+    m_SaveError.clear();
     libFiles::uMkDir(appMisc::JobFolder());
 
     IniFile ini;
@@ -305,10 +306,12 @@ bool CBackupJob::WriteJobFile() {
     auto save = [&] {
         try {
             ini.Save(m_FileName, kJobFileMode);
+            m_SaveError.clear();
             return true;
         } catch (const StowError& e) {
-            libLog::LogEvent("Job file '" + m_FileName + "' could not be saved: " +
-                             (e.LastDllError != 0 ? std::strerror(e.LastDllError) : e.Description));
+            m_SaveError = "Job file '" + m_FileName + "' could not be saved: " +
+                          (e.LastDllError != 0 ? std::strerror(e.LastDllError) : e.Description);
+            libLog::LogEvent(m_SaveError);
             return false;
         }
     };

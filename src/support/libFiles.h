@@ -59,6 +59,9 @@ public:
     void Copy(int in, int out, const struct stat& st, const std::string& sSource, const std::string& sDest);
     // The kernel said it cannot copy here: reading and writing from now on.
     bool KernelRefused() const { return m_bKernelRefused; }
+    // Asked between pieces of a file (from any copying thread): once it answers true, the copy
+    // under way ends with a StowError of ECANCELED and is dropped as any failed copy is.
+    void SetStopTest(bool (*pStopped)()) { m_pStopped = pStopped; }
 
 protected:
     // The kernel's copy of at most n bytes between the two offsets (as copy_file_range).
@@ -67,6 +70,7 @@ protected:
 private:
     void CopyRange(int in, int out, off_t iFrom, off_t iTo, const std::string& sSource, const std::string& sDest);
     std::atomic<bool> m_bKernelRefused = false; // one copier serves a run's copying threads
+    bool (*m_pStopped)() = nullptr;
 };
 
 // Copies bytes to a temporary name, then renames over the target. Keeps modification time and

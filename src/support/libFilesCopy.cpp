@@ -45,11 +45,13 @@ ssize_t FileCopier::KernelCopy(int in, off_t* pInOffset, int out, off_t* pOutOff
 // Copies the bytes from iFrom up to iTo (-1: the end of the file) to the same offsets.
 void FileCopier::CopyRange(int in, int out, off_t iFrom, off_t iTo, const std::string& sSource,
                            const std::string& sDest) {
-    constexpr off_t kChunk = 1 << 30;
+    // Pieces small enough that a stop is noticed within a fraction of a second.
+    const off_t kChunk = m_pStopped != nullptr ? off_t{64} << 20 : off_t{1} << 30;
     off_t inOffset = iFrom;
     off_t outOffset = iFrom;
     bool bKernel = !m_bKernelRefused;
     while (iTo < 0 || inOffset < iTo) {
+        if (m_pStopped != nullptr && m_pStopped()) throw ErrorFromErrno(ECANCELED, sDest);
         const off_t want = iTo < 0 ? kChunk : std::min(iTo - inOffset, kChunk);
         if (bKernel) {
             const ssize_t n = KernelCopy(in, &inOffset, out, &outOffset, static_cast<size_t>(want));

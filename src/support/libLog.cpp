@@ -22,7 +22,8 @@ std::string& LastUnconditional() {
     static std::string s;
     return s;
 }
-bool g_bLevelled = false; // LogEvent is running for LogEventLevel
+bool g_bLevelled = false;  // LogEvent is running for LogEventLevel
+uint64_t g_lUnwritten = 0; // lines that could not be appended to the log
 
 // The log kept open while a run goes on (RunLog); closed outside runs.
 struct KeptLog {
@@ -80,6 +81,7 @@ std::string EscapeControls(const std::string& sText) {
 
 // The line could not be appended: it goes to standard error, and the user hears of it once.
 void ReportUnwritableLog(const std::string& sFile, const std::string& sReason, const std::string& sLine) {
+    ++g_lUnwritten;
     const std::string s =
         "stowline: cannot write the transaction log '" + sFile + "': " + sReason + ": " + sLine + "\n";
     std::fwrite(s.data(), 1, s.size(), stderr);
@@ -140,6 +142,7 @@ void LogEventLevel(int lLevel, const std::string& sText) {
 
 const std::string& LastUnconditionalEvent() { return LastUnconditional(); }
 void ClearLastUnconditionalEvent() { LastUnconditional().clear(); }
+uint64_t UnwrittenLines() { return g_lUnwritten; }
 
 std::string LogFileName() { return appMisc::AppFolder() + appMisc::ExeBaseName() + ".log"; }
 std::string ErrorFileName() { return appMisc::AppFolder() + appMisc::ExeBaseName() + ".err"; }

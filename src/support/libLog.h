@@ -16,6 +16,9 @@ void LogEventLevel(int lLevel, const std::string& sText);
 // lines every logging mode keeps, errors among them. A failure report names it as the reason.
 const std::string& LastUnconditionalEvent();
 void ClearLastUnconditionalEvent();
+// How many lines could not be appended to the log since the program started (each went to
+// standard error with the reason instead): a caller compares the count before and after a run.
+uint64_t UnwrittenLines();
 // AppFolder() + "stowline.log" / "stowline.err".
 std::string LogFileName();
 std::string ErrorFileName();

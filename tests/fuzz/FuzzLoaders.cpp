@@ -4,11 +4,14 @@
 //
 // Each input is a seed file (job file in both layouts, preferences file in both layouts)
 // changed by a few deterministic mutations, written into a temporary application folder and
-// read through the real readers, then saved and read back. A crash, a hang (per-input alarm)
-// or a fatal error report is a failure: the input is written to fuzz-<kind>-<n>.bin in the
-// working folder and the driver exits non-zero. The same count and seed give the same inputs.
+// read through the real readers, then saved and read back. A job whose name was changed is
+// also run, pointed at a scratch source and target, so that every name reaches the paths a
+// run makes of it. A crash, a hang (per-input alarm), a fatal error report or a run writing
+// beside its target is a failure: the input is written to fuzz-<kind>-<n>.bin in the working
+// folder and the driver exits non-zero. The same count and seed give the same inputs.
 
 #include "common/ScriptedSeam.h"
+#include "engine/CBackupJobRun.h"
 #include "jobs/CBackupJob.h"
 #include "support/appMisc.h"
 #include "support/appPreferences.h"
@@ -82,6 +85,32 @@ const std::vector<std::string>& Seeds() {
     return seeds;
 }
 
+// A job name of a shape that makes no clean folder name, or barely does.
+std::string OddJobName(std::mt19937_64& rng) {
+    using namespace std::string_literals;
+    static const std::string kNames[] = {"a/b"s,  "../x"s,    ".."s,      "."s,     "..."s,    ""s,
+                                         "/"s,    "x/../y"s,  "a\0b"s,    "\0"s,    "' '"s,    "'.'"s,
+                                         "(..)"s, " . . "s,   "Docs/.."s, "..x"s,   "a..b"s,   "\xff\x01"s,
+                                         "\r"s,   "* ? [ ]"s, "..\0/.."s, "' / '"s, ".hidden"s};
+    if (rng() % 4 != 0) return kNames[rng() % std::size(kNames)];
+    if (rng() % 8 == 0) return std::string(190 + rng() % 30, 'n'); // about the longest name
+    // Short strings of the characters that matter.
+    static const char kChars[] = {'.', '/', '\0', ' ', 'a', '\'', '*'};
+    std::string sName(rng() % 6, ' ');
+    for (char& c : sName)
+        c = kChars[rng() % std::size(kChars)];
+    return sName;
+}
+
+// Replaces the job name: the JobName key's value, or the first line of the old layout.
+void ReplaceJobName(std::string& s, std::mt19937_64& rng) {
+    const std::string sName = OddJobName(rng);
+    size_t from = s.find("JobName=");
+    from = from == std::string::npos ? 0 : from + 8;
+    const size_t end = s.find('\r', from);
+    s.replace(from, end == std::string::npos ? std::string::npos : end - from, sName);
+}
+
 std::string Mutate(std::string s, std::mt19937_64& rng) {
     auto pick = [&](size_t n) { return n == 0 ? size_t{0} : static_cast<size_t>(rng() % n); };
     static const char* const kNumbers[] = {"99999999999999999999999",
@@ -101,7 +130,7 @@ std::string Mutate(std::string s, std::mt19937_64& rng) {
     const int iCount = 1 + static_cast<int>(pick(4));
     for (int m = 0; m < iCount; ++m) {
         const size_t at = pick(s.size() + 1);
-        switch (pick(9)) {
+        switch (pick(10)) {
         case 0: // flip bits of a byte
             if (!s.empty()) s[pick(s.size())] ^= static_cast<char>(1u << pick(8));
             break;
@@ -138,8 +167,11 @@ std::string Mutate(std::string s, std::mt19937_64& rng) {
             s = s.substr(0, at) + other.substr(from);
             break;
         }
-        default: // a random byte
+        case 8: // a random byte
             s.insert(at, 1, static_cast<char>(rng() & 0xff));
+            break;
+        default: // a job name that makes no clean folder name
+            ReplaceJobName(s, rng);
             break;
         }
     }
@@ -154,6 +186,35 @@ void ExerciseJob(const std::string& sFile) {
     CBackupJob again;
     again.OpenBackupJob(sFile);
     (void)again.DateTimeNextRun();
+}
+
+// Where a job's run reads and writes: a source holding one file and a target, side by side.
+struct RunPlace {
+    std::string Root; // holds only "src" and "target" (with its final "/")
+    std::string Source;
+    std::string Target;
+};
+
+// Runs the job against the scratch place: its own name, style and options, but that source,
+// that target and no commands. True when the run wrote nothing beside the target.
+bool ExerciseRun(const std::string& sFile, const RunPlace& place) {
+    CBackupJob job;
+    job.OpenBackupJob(sFile);
+    job.SetFilesToZip(place.Source + "*.*\r\n");
+    job.SetTargetDirectoryRaw(place.Target);
+    job.SetPreBackupCommand("");
+    job.SetPostBackupCommand("");
+    job.SetVerify(false);
+    BackupRun::ExecuteBackupNow(job);
+    bool bClean = true;
+    for (const auto& entry : std::filesystem::directory_iterator(place.Root)) {
+        const std::string sName = entry.path().filename().string();
+        if (sName != "src" && sName != "target") bClean = false;
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(place.Target, ec);
+    std::filesystem::create_directory(place.Target, ec);
+    return bClean;
 }
 
 void ExercisePreferences() {
@@ -183,9 +244,14 @@ int main(int argc, char** argv) {
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
         std::signal(sig, OnCrash);
 
+    const RunPlace place{sApp + "run/", sApp + "run/src/", sApp + "run/target/"};
+    std::filesystem::create_directories(place.Source);
+    std::filesystem::create_directories(place.Target);
+    libFiles::WriteWholeFileAtomic(place.Source + "a.txt", "some data\n");
+
     const std::string sJob = appMisc::JobFolder() + "Fuzz.slj";
     const std::string sPrefs = appPreferences::PreferencesFileName();
-    unsigned long lFatal = 0;
+    unsigned long lFatal = 0, lRuns = 0, lEscapes = 0;
     for (unsigned long i = 0; i < lCount; ++i) {
         std::mt19937_64 rng(lSeed * 1000003ull + i);
         const size_t iSeed = static_cast<size_t>(rng() % Seeds().size());
@@ -195,9 +261,19 @@ int main(int argc, char** argv) {
         libFiles::WriteWholeFileAtomic(bJob ? sJob : sPrefs, g_input);
         ::alarm(kSecondsPerInput);
         try {
-            if (bJob)
+            if (bJob) {
                 ExerciseJob(sJob);
-            else
+                // Only names the mutations changed: a run per input would take most of the time.
+                CBackupJob loaded;
+                loaded.OpenBackupJob(sJob);
+                if (loaded.JobName() != "Daily Docs" && loaded.JobName() != "Old Job") {
+                    ++lRuns;
+                    if (!ExerciseRun(sJob, place)) {
+                        ++lEscapes;
+                        WriteInput("escape");
+                    }
+                }
+            } else
                 ExercisePreferences();
         } catch (const libErrorHandler::FatalApplicationError&) {
             ++lFatal;
@@ -213,7 +289,8 @@ int main(int argc, char** argv) {
     }
     std::error_code ec;
     std::filesystem::remove_all(sTemplate, ec);
-    std::printf("fuzz_loaders: %lu inputs from seed %lu: %lu fatal reports, 0 crashes, 0 hangs\n", lCount, lSeed,
-                lFatal);
-    return lFatal == 0 ? 0 : 1;
+    std::printf("fuzz_loaders: %lu inputs from seed %lu (%lu runs): %lu fatal reports, %lu runs writing beside "
+                "their target, 0 crashes, 0 hangs\n",
+                lCount, lSeed, lRuns, lFatal, lEscapes);
+    return lFatal == 0 && lEscapes == 0 ? 0 : 1;
 }

@@ -268,7 +268,9 @@ TEST_F(JobOptionsTest, JobNameAndTargetFolderChecksKeepTheEditorOpen) {
     dlg.txtBackupJobName->setText("..");
     EXPECT_FALSE(dlg.VerifyJobNameStep());
     dlg.txtBackupJobName->setText("   ");
-    EXPECT_TRUE(dlg.VerifyJobNameStep()); // blanks are not "empty"
+    EXPECT_FALSE(dlg.VerifyJobNameStep()); // not empty, but blanks leave no name for its archives
+    dlg.txtBackupJobName->setText(" . ");
+    EXPECT_FALSE(dlg.VerifyJobNameStep());
 
     dlg.txtBackupJobName->setText("Job");
     Seam->Clear();

@@ -90,9 +90,10 @@ TEST_F(ScheduleCommandsTest, SelectionChecksOfEveryJobCommand) {
 
 TEST_F(ScheduleCommandsTest, DeleteAsksAndRemovesFilesAndRows) {
     // Names with wildcard characters: only each job's own file may go, never "Other".
-    std::string a = SaveJob("*", true), b = SaveJob("B", true), c = SaveJob("Oth?r", false), d = SaveJob("Other", true);
+    std::string a = SaveJob("?ther", true), b = SaveJob("B", true), c = SaveJob("Oth?r", false),
+                d = SaveJob("Other", true);
     Form->RefreshScheduleForm();
-    Select({"*", "B", "Oth?r"});
+    Select({"?ther", "B", "Oth?r"});
     Seam->Answers = {Answer::No, Answer::Cancel, Answer::Yes};
     Form->cmdDelJob_Click();
     Form->cmdDelJob_Click();

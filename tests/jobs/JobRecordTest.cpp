@@ -61,11 +61,18 @@ TEST_F(JobRecord, ScheduleWritesVoidTheCachedNextRun) {
 }
 
 TEST_F(JobRecord, JobNamesThatCannotNameAFileInTheJobFolder) {
-    for (const char* s : {"", ".", "..", "a/b", "../x", "/etc/passwd", "x/"})
+    // Also those whose clean name (what names the archives and the temporary folder) is empty
+    // or nothing but dots.
+    for (const char* s : {"", ".", "..", "...", "a/b", "../x", "/etc/passwd", "x/", "' '", "'.'", "(..)", " . "})
         EXPECT_FALSE(CBackupJob::IsSafeJobName(s)) << s;
     EXPECT_FALSE(CBackupJob::IsSafeJobName(std::string("a\0b", 3)));
-    for (const char* s : {"Docs", "...", ".hidden", "a..b", "Copy of Mail (2)", "a\\b"})
+    EXPECT_FALSE(CBackupJob::IsSafeJobName(std::string(CBackupJob::MaxJobNameBytes + 1, 'x')));
+    for (const char* s : {"Docs", ".hidden", "a..b", "Copy of Mail (2)", "a\\b", "..x"})
         EXPECT_TRUE(CBackupJob::IsSafeJobName(s)) << s;
+    EXPECT_TRUE(CBackupJob::IsSafeJobName(std::string(CBackupJob::MaxJobNameBytes, 'x')));
+    EXPECT_EQ(CBackupJob::CleanJobName("Copy of Mail (2)"), "CopyofMail2");
+    EXPECT_EQ(CBackupJob::CleanJobName("' . . '"), "");
+    EXPECT_EQ(CBackupJob::CleanJobName("a/../b"), "");
     EXPECT_EQ(CBackupJob::JobFileNameFor("../../evil"), "");
     EXPECT_EQ(CBackupJob::JobFileNameFor("Docs"), App + "BackupJobs/Docs.slj");
 
