@@ -317,7 +317,7 @@ bool Restorer::Conflicts(const Entry& e, int iParent, std::string& sLeaf, bool& 
 }
 
 void Restorer::One(const Entry& e) {
-    if (!e.Damage.empty()) return Problem(e.Name, e.Damage);
+    if (!e.Damage.empty()) return Problem(e.Name, "damaged: " + e.Damage);
     size_t uPlace = 0;
     std::vector<std::string> rel;
     std::string sWhy;

@@ -218,7 +218,7 @@ TEST_F(RestoreSafety, AnEntryThatSaysItIsDamagedIsRefusedByName) {
     o.Contents = &entries;
     const auto r = libRestore::Restore(job, b, entries, o);
     EXPECT_EQ(r.Restored, 1);
-    EXPECT_EQ(r.Problems, std::vector<std::string>{"src/a.txt: its header does not match its checksum"});
+    EXPECT_EQ(r.Problems, std::vector<std::string>{"src/a.txt: damaged: its header does not match its checksum"});
     EXPECT_FALSE(Exists(Root + "out/src/a.txt"));
     EXPECT_EQ(r.Bytes, 4u);
 }
