@@ -428,6 +428,7 @@ void Run::Record(bool bFailure) {
     m_job.SetDateLastRun(libDates::Now());
     if (!bFailure) m_job.SetDateLastSuccess(m_job.DateLastRun());
     m_job.SetDateLastFailure(bFailure ? m_job.DateLastRun() : CBackupJob::NotComputed);
+    if (m_lStartNs > 0) m_job.SetLastRunStartNs(m_lStartNs);
     const int32_t lCount = m_job.RunCount();
     if (lCount <= 0)
         m_job.SetRunCount(1);

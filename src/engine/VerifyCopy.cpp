@@ -181,9 +181,10 @@ void CopyCheck::WalkRoot(const std::string& sFolder, const std::string& sPattern
 
 void CopyCheck::CheckFile(const std::string& sSource, const std::string& sCopy, const CFileFinder& finder) {
     const struct stat& src = finder.StatData();
-    if (ChangedSince(src)) return;
     struct stat cp {};
     if (::lstat(sCopy.c_str(), &cp) != 0) {
+        // A file that appeared or changed after the run began may be newer than the copy.
+        if (ChangedSince(src)) return;
         // Freshen copies only files the copy holds already. An incremental run copies only files
         // whose archive flag is set (a Rebuild's tree holds nothing else); a file without it was
         // backed up earlier, maybe by another job, and cannot be held to this copy.

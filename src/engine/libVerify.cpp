@@ -200,9 +200,12 @@ bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pCh
         if (!VerifyArchive(sWhat, job.Password(), sWhy, &expected)) problems.push_back(sWhy);
     } else {
         sWhat = backups[0].Path;
-        // Sources changed after the last run are newer than any backup of them. Its start is
-        // not recorded; each copy's own change time tells the files changed after it was made.
-        const int64_t lLastRunNs = static_cast<int64_t>(libDates::ToTimeT(job.DateLastRun())) * NsPerSecond;
+        // Sources that appeared after the last run began cannot be in it: its recorded start,
+        // or in files without one the minute its end was recorded in. Each copy's own change
+        // time tells the files changed after it was made, whatever the record says.
+        const int64_t lLastRunNs = job.LastRunStartNs() > 0
+                                       ? job.LastRunStartNs()
+                                       : static_cast<int64_t>(libDates::ToTimeT(job.DateLastRun())) * NsPerSecond;
         VerifyCopyTree(job, lLastRunNs, problems);
     }
     if (pChecked != nullptr) *pChecked = sWhat;

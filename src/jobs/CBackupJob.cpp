@@ -119,6 +119,12 @@ void CBackupJob::SetDateLastFailure(double dValue) {
     m_Changed = true;
 }
 
+void CBackupJob::SetLastRunStartNs(int64_t lValue) {
+    if (lValue == m_LastRunStartNs) return;
+    m_LastRunStartNs = lValue;
+    m_Changed = true;
+}
+
 void CBackupJob::SetStartTime(double dValue) {
     if (dValue == m_StartTime) return;
     m_StartTime = dValue;
@@ -200,6 +206,7 @@ void CBackupJob::Clear() {
     m_DateLastRun = NotComputed;
     m_DateLastSuccess = NotComputed;
     m_DateLastFailure = NotComputed;
+    m_LastRunStartNs = 0;
     m_SizeLastRun = -1;
     m_RunCount = -1;
     m_CachedNextRun = NotComputed;
@@ -252,6 +259,7 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_DateLastRun = NotComputed;
     m_DateLastSuccess = NotComputed;
     m_DateLastFailure = NotComputed;
+    m_LastRunStartNs = 0;
     m_CachedNextRun = NotComputed;
     m_SizeLastRun = -1;
     m_RunCount = -1;

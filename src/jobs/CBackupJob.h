@@ -77,6 +77,10 @@ public:
     // cannot tell a failure from a success of the same minute; this can (see JobHealth).
     double DateLastFailure() const { return m_DateLastFailure; }
     void SetDateLastFailure(double dValue);
+    // When the last run began, in ns since 1970 on the system clock (0 when not recorded): what
+    // the copy holds can be held to the sources that changed before it, to the nanosecond.
+    int64_t LastRunStartNs() const { return m_LastRunStartNs; }
+    void SetLastRunStartNs(int64_t lValue);
     double StartTime() const { return m_StartTime; }
     void SetStartTime(double dValue); // voids the cached next run
     // The time-of-day part of the next run (computes it when Changed or not yet computed).
@@ -197,6 +201,7 @@ private:
     double m_DateLastRun = NotComputed;
     double m_DateLastSuccess = NotComputed;
     double m_DateLastFailure = NotComputed;
+    int64_t m_LastRunStartNs = 0;
     double m_SizeLastRun = -1;
     int32_t m_RunCount = -1;
     double m_CachedNextRun = NotComputed;

@@ -44,6 +44,14 @@ double DateOrDefault(const std::string& sText, double dDefault) {
     return libDates::ParseDateTime(sText, d) ? d : dDefault;
 }
 
+// A run's start in ns since 1970: digits only, positive and within int64; anything else is none.
+int64_t RunStartOrNone(const std::string& sText) {
+    const std::string s = Trim(sText);
+    if (s.empty() || s.size() > 19 || s.find_first_not_of("0123456789") != std::string::npos) return 0;
+    const unsigned long long u = std::stoull(s);
+    return u <= static_cast<unsigned long long>(INT64_MAX) ? static_cast<int64_t>(u) : 0;
+}
+
 double TimeOrMidnight(const std::string& sText) {
     double d;
     return libDates::ParseDateTime(sText, d) ? libDates::TimeValue(d) : 0.0;
@@ -165,6 +173,7 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_DateLastRun = DateOrDefault(get("DateLastRun"), NotComputed);
         m_DateLastSuccess = DateOrDefault(get("DateLastSuccess"), NotComputed);
         m_DateLastFailure = DateOrDefault(get("DateLastFailure"), NotComputed);
+        m_LastRunStartNs = RunStartOrNone(get("LastRunStartNs"));
         {
             std::string s = get("SizeLastRun");
             double d = IsNumeric(s) ? std::trunc(NumericValue(s)) : -1;
@@ -280,6 +289,10 @@ bool CBackupJob::WriteJobFile() {
         set("DateLastFailure", libDates::Format(m_DateLastFailure, "mm/dd/yyyy hh:mm:ss"));
     else
         ini.Remove("Config", "DateLastFailure");
+    if (m_LastRunStartNs > 0)
+        set("LastRunStartNs", std::to_string(m_LastRunStartNs));
+    else
+        ini.Remove("Config", "LastRunStartNs");
     set("SizeLastRun", ShortestNumber(m_SizeLastRun));
     set("RunCount", std::to_string(m_RunCount));
     set("StartTime", libDates::Format(m_StartTime, "hh:mm"));

@@ -199,6 +199,29 @@ TEST_F(VerifyRun, SourcesChangedSinceTheBackupAreNotJudged) {
     EXPECT_TRUE(libVerify::VerifyAfterRun(job, "", libFiles::TimeNs(now) - 1000000000LL * 60));
 }
 
+TEST_F(VerifyRun, DamageRightAfterTheRunIsFoundWhateverMinuteTheRecordShows) {
+    // The sources were made a moment before the run, in the minute the record shows it ended
+    // in: the recorded start, not that minute, decides which sources the copy must hold.
+    libDates::ResetClock();
+    CBackupJob job = MakeJob("Tree", {SrcFolder()}, false);
+    BackUp(job);
+    ASSERT_GT(job.LastRunStartNs(), 0);
+    CBackupJob back;
+    ASSERT_FALSE(back.OpenBackupJob(job.FileName()));
+    EXPECT_EQ(back.LastRunStartNs(), job.LastRunStartNs());
+    // A record of the minute only (as older job files have) cannot tell; the start can.
+    back.SetDateLastRun(libDates::DateSerial(2001, 1, 1));
+    ExpectSound(back);
+    const std::string sLate = Source("sub/late.txt", "came after the run");
+    ExpectSound(back);
+    FlipBit(Tgt + "src/sub/b.dat", 4242);
+    SetTime(Tgt + "src/sub/b.dat", kOldTime);
+    ExpectFails(back, Tgt + "src/sub/b.dat: content differs");
+    fs::remove(Tgt + "src/a.txt");
+    ExpectFails(back, Tgt + "src/a.txt: missing");
+    EXPECT_FALSE(LogHas("  Verify failed: " + Tgt + "src/sub/late.txt: missing (source: " + sLate + ")"));
+}
+
 TEST_F(VerifyRun, AnArchiveWithAnEntryRemovedOrEmptiedFailsNamingWhatIsMissing) {
     CBackupJob job = MakeJob("Docs", {SrcFolder()});
     BackUp(job);

@@ -77,6 +77,25 @@ TEST_F(JobStatus, TheFailureTimeIsWrittenToTheSecondAndTakenAwayByASuccess) {
     EXPECT_EQ(StateAt(damaged, At(11, 0, 0)), "ok");
 }
 
+TEST_F(JobStatus, TheStartOfTheLastRunIsKeptToTheNanosecondAndADamagedOneReadsAsNone) {
+    CBackupJob job = NewJob("Docs");
+    EXPECT_EQ(Key(job.FileName(), "LastRunStartNs"), "(none)") << "a job that never ran has none";
+    job.SetLastRunStartNs(1796637605123456789);
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    EXPECT_EQ(Key(job.FileName(), "LastRunStartNs"), "1796637605123456789");
+    CBackupJob back;
+    ASSERT_FALSE(back.OpenBackupJob(job.FileName()));
+    EXPECT_EQ(back.LastRunStartNs(), 1796637605123456789);
+    for (const char* sBad : {"-5", "12x", "99999999999999999999", "9223372036854775808", ""}) {
+        SCOPED_TRACE(sBad);
+        WriteFile(App + "BackupJobs/Damaged.slj",
+                  std::string("[Config]\r\nJobName=Damaged\r\nLastRunStartNs=") + sBad + "\r\n");
+        CBackupJob damaged;
+        ASSERT_FALSE(damaged.OpenBackupJob(App + "BackupJobs/Damaged.slj"));
+        EXPECT_EQ(damaged.LastRunStartNs(), 0);
+    }
+}
+
 TEST_F(JobStatus, AFileWrittenBeforeTheKeyLoadsAndSavesByteForByte) {
     const std::string sOld =
         "[Config]\r\nJobName=Old\r\nDateLastRun=Dec-07-2026 10:00\r\nDateLastSuccess=Dec-07-2026 10:00\r\n"
