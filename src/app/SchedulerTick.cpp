@@ -3,6 +3,7 @@
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
 #include "engine/CBackupJobRun.h"
+#include "engine/JobLock.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
@@ -112,6 +113,11 @@ int CSchedulerTick::CatchUp(TickHost& host, std::vector<int32_t>& caughtUp) {
     if (!pManager) return 0;
     int iRun = 0;
     for (const JobHealth::Missed& missed : JobHealth::MissedRuns(*pManager, libDates::Now())) {
+        // Put off while its backups are read here: the catch-up is asked for again next tick.
+        if (JobLock::ReadHere(pManager->FileNameFromHandle(missed.Handle))) {
+            m_bCatchUpPending = true;
+            continue;
+        }
         iRun += RunHandles({missed.Handle}, host);
         caughtUp.push_back(missed.Handle);
         // An abandoned run records nothing: the moment stays missed for the next chance.
@@ -143,6 +149,9 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
         if (!pManager) break;
         std::string sFile = pManager->FileNameFromHandle(lHandle);
         if (sFile.empty()) continue; // void handle: nothing to run
+        // Its backups are being read here (the restore window, a verify): the run would wait
+        // under that read. Not run, so not recorded: the job stays due for a later tick.
+        if (JobLock::ReadHere(sFile)) continue;
         libLog::ClearLastUnconditionalEvent();
         BackupRun::ExecuteBackup(*pManager, lHandle);
         ++iRun;
