@@ -209,3 +209,26 @@ TEST_F(ReadGuardTest, NoRestoreWindowNorVerifyWhileARunOfTheJobHoldsIt) {
     EXPECT_EQ(m[0].Text.rfind("The newest backup of A reads back whole", 0), 0u) << m[0].Text;
     EXPECT_FALSE(JobLock::ReadHere(FileA()));
 }
+
+TEST_F(ReadGuardTest, AMissedRunOfAJobBeingReadIsCaughtUpAtTheFirstTickAfterTheRead) {
+    TwoJobsABackedUp();
+    // The agent starts the next evening, A's 20:30 missed, while A's backups are read.
+    appPreferences::RunMissedBackups = true;
+    libDates::SetClock(libDates::DateSerial(2027, 3, 11) + libDates::TimeSerial(21, 0, 0));
+    JobManager()->Reload();
+    SchedulerTick::CSchedulerTick tick;
+    HiddenAgent agent;
+    auto read = std::make_unique<JobLock::ReadScope>(FileA());
+    ASSERT_FALSE(read->Busy());
+    tick.StartUp(agent);
+    EXPECT_EQ(RunCountOf(FileA()), 1) << "not while it is read";
+    EXPECT_TRUE(tick.CatchUpPending()) << "asked for again";
+    tick.Tick(agent);
+    EXPECT_EQ(RunCountOf(FileA()), 1);
+    read.reset();
+    tick.Tick(agent);
+    EXPECT_EQ(RunCountOf(FileA()), 2);
+    EXPECT_TRUE(LogHas("  Missed run of 03/11/2027 20:30:00 caught up"));
+    EXPECT_FALSE(tick.CatchUpPending());
+    EXPECT_TRUE(agent.Failures.empty());
+}
