@@ -152,10 +152,21 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
         // Its backups are being read here (the restore window, a verify): the run would wait
         // under that read. Not run, so not recorded: the job stays due for a later tick.
         if (JobLock::ReadHere(sFile)) continue;
+        // Loading the job stores its next run afresh from the clock (a moment to come): a run
+        // that records nothing puts the moment it was due back, so that it stays due.
+        const double dDue = pManager->NextRunFromHandle(lHandle);
+        const CBackupJob* pBefore = pManager->JobFromHandle(lHandle);
+        const int32_t lRunsBefore = pBefore ? pBefore->RunCount() : -1;
+        const double dLastRunBefore = pBefore ? pBefore->DateLastRun() : 0;
         libLog::ClearLastUnconditionalEvent();
         BackupRun::ExecuteBackup(*pManager, lHandle);
+        CBackupJob* pJob = pManager->JobFromHandle(lHandle);
+        if (pJob && pJob->RunCount() == lRunsBefore && pJob->DateLastRun() == dLastRunBefore)
+            pManager->KeepNextRun(lHandle, dDue);
+        // A read of it began while the run waited for a reader elsewhere: put off, not failed.
+        if (JobLock::ReadHere(sFile)) continue;
         ++iRun;
-        if (CBackupJob* pJob = pManager->JobFromHandle(lHandle)) {
+        if (pJob) {
             if (!pJob->Failure())
                 m_Reported.erase(sFile);
             else if (m_Reported.insert(sFile).second)

@@ -9,6 +9,7 @@
 #include "common/ScriptedSeam.h"
 #include "engine/CBackupJobRun.h"
 #include "engine/JobLock.h"
+#include "engine/RunState.h"
 #include "jobs/CBackupJobManager.h"
 #include "ui/frmRestore.h"
 
@@ -58,6 +59,7 @@ protected:
     }
     void TearDown() override {
         UserInteraction::Install(std::move(m_saved));
+        RunState::SetAbortRequested(false);
         ScheduleTest::TearDown();
     }
     // The jobs A and B, listed at 12:00 (each next run 20:30 today), A backed up once.
@@ -231,4 +233,61 @@ TEST_F(ReadGuardTest, AMissedRunOfAJobBeingReadIsCaughtUpAtTheFirstTickAfterTheR
     EXPECT_TRUE(LogHas("  Missed run of 03/11/2027 20:30:00 caught up"));
     EXPECT_FALSE(tick.CatchUpPending());
     EXPECT_TRUE(agent.Failures.empty());
+}
+
+TEST_F(ReadGuardTest, ARunWaitingForAReaderElsewhereIsPutOffWhenAReadHereBeginsAndStaysDue) {
+    TwoJobsABackedUp();
+    JobManager()->JobFromHandle(TagB); // the tick has to load A afresh, from the clock of 20:31
+    libDates::SetClock(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(20, 31, 0));
+    ASSERT_TRUE(Due(TagA));
+    // As a restore of A in another process holds it.
+    FileLock elsewhere;
+    ASSERT_TRUE(elsewhere.Open(JobLock::LockFileOf(FileA())));
+    ASSERT_EQ(elsewhere.Try(FileLock::Mode::Shared), FileLock::Result::Held);
+    // The run of A waits for it, letting events through; one of them opens A's restore here.
+    std::unique_ptr<JobLock::ReadScope> read;
+    int iEvents = 0;
+    Hook->OnEvents = [&] {
+        if (++iEvents == 1) read = std::make_unique<JobLock::ReadScope>(FileA());
+        if (iEvents == 50) RunState::SetAbortRequested(true); // a run still waiting: fail, not hang
+    };
+    SchedulerTick::CSchedulerTick tick;
+    HiddenAgent agent;
+    EXPECT_EQ(tick.Tick(agent), 1) << "B ran";
+    Hook->OnEvents = nullptr;
+    ASSERT_NE(read, nullptr);
+    EXPECT_FALSE(read->Busy());
+    EXPECT_EQ(RunCountOf(FileA()), 1);
+    EXPECT_EQ(RunCountOf(FileB()), 1);
+    EXPECT_TRUE(LogHas("Backup of 'A' put off: its backups are being read"));
+    EXPECT_TRUE(Due(TagA)) << "put off, not lost";
+    EXPECT_TRUE(agent.Failures.empty());
+    read.reset();
+    elsewhere.Release();
+    EXPECT_EQ(tick.Tick(agent), 1);
+    EXPECT_EQ(RunCountOf(FileA()), 2);
+    EXPECT_FALSE(Due(TagA));
+    EXPECT_TRUE(agent.Failures.empty());
+}
+
+// The same rule for any run that records nothing: loading the job for the run stored its next
+// run afresh from the clock, and the moment it was due is put back.
+TEST_F(ReadGuardTest, AnAbandonedRunOfAJobTheTickLoadedAfreshStaysDue) {
+    const std::string sGone = SaveJob("Gone", true, false, /*bMissingSource=*/true);
+    SaveJob("Other", true);
+    Form->RefreshScheduleForm();
+    const int iGone = frmSchedule::RowTag(RowNamed("Gone"));
+    JobManager()->JobFromHandle(frmSchedule::RowTag(RowNamed("Other")));
+    libDates::SetClock(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(20, 31, 0));
+    ASSERT_TRUE(Due(iGone));
+    SchedulerTick::CSchedulerTick tick;
+    HiddenAgent agent;
+    EXPECT_EQ(tick.Tick(agent), 2);
+    EXPECT_EQ(RunCountOf(sGone), 0) << "abandoned: nothing recorded";
+    EXPECT_EQ(agent.Failures.size(), 1u);
+    EXPECT_TRUE(Due(iGone)) << "tried again at the next tick";
+    WriteFile(Root + "missing-Gone/x.txt", "x");
+    EXPECT_EQ(tick.Tick(agent), 1);
+    EXPECT_EQ(RunCountOf(sGone), 1);
+    EXPECT_FALSE(Due(iGone));
 }
