@@ -3,6 +3,7 @@
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
 #include "engine/CBackupJobRun.h"
+#include "engine/JobLock.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
@@ -112,6 +113,11 @@ int CSchedulerTick::CatchUp(TickHost& host, std::vector<int32_t>& caughtUp) {
     if (!pManager) return 0;
     int iRun = 0;
     for (const JobHealth::Missed& missed : JobHealth::MissedRuns(*pManager, libDates::Now())) {
+        // Put off while its backups are read here: the catch-up is asked for again next tick.
+        if (JobLock::ReadHere(pManager->FileNameFromHandle(missed.Handle))) {
+            m_bCatchUpPending = true;
+            continue;
+        }
         iRun += RunHandles({missed.Handle}, host);
         caughtUp.push_back(missed.Handle);
         // An abandoned run records nothing: the moment stays missed for the next chance.
@@ -143,10 +149,24 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
         if (!pManager) break;
         std::string sFile = pManager->FileNameFromHandle(lHandle);
         if (sFile.empty()) continue; // void handle: nothing to run
+        // Its backups are being read here (the restore window, a verify): the run would wait
+        // under that read. Not run, so not recorded: the job stays due for a later tick.
+        if (JobLock::ReadHere(sFile)) continue;
+        // Loading the job stores its next run afresh from the clock (a moment to come): a run
+        // that records nothing puts the moment it was due back, so that it stays due.
+        const double dDue = pManager->NextRunFromHandle(lHandle);
+        const CBackupJob* pBefore = pManager->JobFromHandle(lHandle);
+        const int32_t lRunsBefore = pBefore ? pBefore->RunCount() : -1;
+        const double dLastRunBefore = pBefore ? pBefore->DateLastRun() : 0;
         libLog::ClearLastUnconditionalEvent();
         BackupRun::ExecuteBackup(*pManager, lHandle);
+        CBackupJob* pJob = pManager->JobFromHandle(lHandle);
+        if (pJob && pJob->RunCount() == lRunsBefore && pJob->DateLastRun() == dLastRunBefore)
+            pManager->KeepNextRun(lHandle, dDue);
+        // A read of it began while the run waited for a reader elsewhere: put off, not failed.
+        if (JobLock::ReadHere(sFile)) continue;
         ++iRun;
-        if (CBackupJob* pJob = pManager->JobFromHandle(lHandle)) {
+        if (pJob) {
             if (!pJob->Failure())
                 m_Reported.erase(sFile);
             else if (m_Reported.insert(sFile).second)

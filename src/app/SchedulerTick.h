@@ -69,7 +69,9 @@ public:
     //
     // An abandoned run records nothing, so the job stays due and the next tick tries again (a
     // target drive plugged in later is then used at once). The user hears of a failing job once,
-    // not every 30 seconds: again only after a run of it has completed without failure.
+    // not every 30 seconds: again only after a run of it has completed without failure. A job
+    // whose backups this process reads is not run (nor reported): it stays due until they are
+    // no longer read.
     int RunHandles(const std::vector<int32_t>& handles, TickHost& host);
 
 private:

@@ -600,8 +600,15 @@ bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemP
     libLog::RunLog runLog;
     // Never written while a restore or verify reads it: a wait cut short is no run.
     FileLock jobLock;
-    if (!JobLock::ForRun(jobLock, job)) {
+    switch (JobLock::ForRun(jobLock, job)) {
+    case JobLock::RunLock::Held:
+        break;
+    case JobLock::RunLock::Aborted:
         job.SetFailure(true);
+        return true;
+    case JobLock::RunLock::ReadHere:
+        // Put off, not failed: nothing is recorded, so the job stays due for a later tick.
+        libLog::LogEvent("Backup of '" + job.JobName() + "' put off: its backups are being read");
         return true;
     }
     return Run(job, pOwner, probe).Execute();

@@ -16,7 +16,8 @@ namespace BackupRun {
 // Runs the job's backup now; true when the run was abandoned. pOwner shows progress (or none).
 // The run looks paths up and opens its sources through probe. A run started while another one
 // runs (from an event the first one let through) is refused: the job's Failure is set and the
-// result is true.
+// result is true. A run of a job whose backups this process reads (JobLock::ReadScope) is put
+// off: one log line, nothing recorded, Failure left as it was, and the result is true.
 bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner = nullptr,
                       const FileSystemProbe& probe = FileSystemProbe::Real());
 

@@ -135,6 +135,11 @@ double CBackupJobManager::NextRunFromHandle(int32_t lHandle) const {
     return i < 0 ? 0.0 : m_Entries[i].NextRun;
 }
 
+void CBackupJobManager::KeepNextRun(int32_t lHandle, double dNextRun) {
+    int32_t i = FindIndexByHandle(lHandle);
+    if (i >= 0) m_Entries[i].NextRun = dNextRun;
+}
+
 std::vector<int32_t> CBackupJobManager::BackupsToRun(double dAsOf) {
     std::vector<int32_t> due;
     for (int32_t i = 0; i < Count(); ++i) {

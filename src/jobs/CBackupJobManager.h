@@ -45,6 +45,9 @@ public:
     int32_t HandleFromIndex(int32_t lIndex) const;
     // The entry's stored next run (NotComputed when not yet computed; 0 for an unknown handle).
     double NextRunFromHandle(int32_t lHandle) const;
+    // Stores dNextRun as the entry's next run again: loading a job stores its next run afresh
+    // from the clock, and a job whose run recorded nothing must stay due.
+    void KeepNextRun(int32_t lHandle, double dNextRun);
     // Rebuilds the list from the "*.slj" files in JobFolder; handles restart at 0.
     void Reload();
     // Empties the list; the next-handle counter stays.

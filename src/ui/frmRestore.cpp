@@ -40,7 +40,8 @@ QString SizeText(uint64_t lBytes) { return QLocale().toString(static_cast<qulong
 
 } // namespace
 
-frmRestore::frmRestore(const CBackupJob& job, QWidget* parent) : QDialog(parent), m_job(job) {
+frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
+    : QDialog(parent), m_reading(job.FileName()), m_job(job) {
     setObjectName("frmRestore");
     setWindowTitle(tr("Restore Files - %1").arg(Q(job.JobName())));
     auto* layout = new QVBoxLayout(this);
@@ -113,6 +114,11 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent) : QDialog(parent)
     connect(txtToFolder, &QLineEdit::textEdited, this, [this] { optFolder->setChecked(true); });
 
     libErrorHandler::Trap(kModule, "Form_Load()", [&] {
+        if (m_reading.Busy()) {
+            SetStatus(Q(BusyText(m_job.JobName())));
+            cmdRestore->setEnabled(false);
+            return;
+        }
         m_backups = libRestore::ListBackups(m_job);
         for (const libRestore::BackupInfo& b : m_backups) {
             const std::string sShown = b.IsArchive ? libFiles::FilePathStripPath(b.Path) : b.Path;
@@ -126,8 +132,16 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent) : QDialog(parent)
     });
 }
 
+std::string frmRestore::BusyText(const std::string& sJobName) {
+    return S(tr("A backup of %1 is running. Its backups can be read when it has ended.").arg(Q(sJobName)));
+}
+
 void frmRestore::Execute(const CBackupJob& job, QWidget* owner) {
     frmRestore dialog(job, owner);
+    if (dialog.RunningBackup()) {
+        UserInteraction::MsgBox(BusyText(job.JobName()), Buttons::OK, Icon::Information, S(tr("Restore Files")));
+        return;
+    }
     dialog.exec();
 }
 

@@ -3,8 +3,10 @@
 // tree with sizes and times, a wildcard filter, and the restore of the selected files and
 // folders to their original place or into a chosen folder, with progress in the window's
 // status line and an Abort. Questions (existing files, a password) go through the
-// user-interaction seam.
+// user-interaction seam. The window reads the job's backups for as long as it is open: a
+// backup of the job is put off meanwhile, and the window does not open while one runs.
 
+#include "engine/JobLock.h"
 #include "engine/libRestore.h"
 #include "jobs/CBackupJob.h"
 
@@ -26,8 +28,12 @@ class frmRestore : public QDialog {
 public:
     explicit frmRestore(const CBackupJob& job, QWidget* parent = nullptr);
 
-    // Shows the window modally for the job.
+    // Shows the window modally for the job; refuses, saying why, while a backup of it runs.
     static void Execute(const CBackupJob& job, QWidget* owner);
+    // A backup of the job held its backups when the window was made: nothing was read.
+    bool RunningBackup() const { return m_reading.Busy(); }
+    // What the user is told then.
+    static std::string BusyText(const std::string& sJobName);
 
     QTreeWidget* lvwBackups = nullptr;  // backup, date, size
     QTreeWidget* tvwContents = nullptr; // name, size, modified (multi-select)
@@ -61,6 +67,7 @@ private:
     libRestore::Conflict AskConflict(const std::vector<libRestore::Entry>& selection);
     void SetStatus(const QString& sText);
 
+    JobLock::ReadScope m_reading; // first: held before anything is read, let go last
     CBackupJob m_job;
     std::vector<libRestore::BackupInfo> m_backups;
     std::vector<libRestore::Entry> m_entries; // the chosen backup's whole contents

@@ -6,6 +6,7 @@
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
 #include "engine/CBackupJobRun.h"
+#include "engine/JobLock.h"
 #include "engine/RunState.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJobManager.h"
@@ -141,6 +142,13 @@ void frmSchedule::cmdBackup_Click() {
                 if (job == nullptr) continue;
             } else {
                 libLog::SetPendingComment("");
+            }
+            // Its backups are being read here: the run would have to wait under that read.
+            if (JobLock::ReadHere(job->FileName())) {
+                MsgBox(S(tr("The backups of %1 are being read. Back it up when the restore or verify has ended.")
+                             .arg(Q(job->JobName()))),
+                       Buttons::OK, Icon::Information, S(tr("Backup Job")));
+                continue;
             }
             ShowRunningState(row);
             BackupRun::ExecuteBackupNow(*job, this);

@@ -5,6 +5,7 @@
 #include "ui/frmSchedule.h"
 
 #include "app/QtHelpers.h"
+#include "engine/JobLock.h"
 #include "engine/libVerify.h"
 #include "jobs/CBackupJob.h"
 #include "support/UserInteraction.h"
@@ -27,6 +28,14 @@ void frmSchedule::mnuActionVerify_Click() {
         if (Running() || !SelectionChecks()) return;
         CBackupJob* job = JobOfRow(CurrentRow());
         if (job == nullptr) return;
+        // A backup of the job is put off while its newest backup is read, and none is read
+        // while one runs.
+        const JobLock::ReadScope reading(job->FileName());
+        if (reading.Busy()) {
+            UserInteraction::MsgBox(frmRestore::BusyText(job->JobName()), Buttons::OK, Icon::Information,
+                                    S(tr("Verify Backup")));
+            return;
+        }
         SetBusyPointer(true);
         SetMessageText(S(tr("Verifying %1").arg(Q(job->JobName()))));
         std::string sFailure, sChecked;
