@@ -1194,6 +1194,10 @@ Cancel: leave them as they are and restore the others</source>
         <source>Restore aborted. </source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>A backup of %1 is running. Its backups can be read when it has ended.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>frmSchedule</name>
@@ -1505,20 +1509,29 @@ you rename the existing copy.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>The newest backup of %1 reads back whole.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>The newest backup of %1 does not read back whole:<byte value="xd"/>
-%2</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>No successful backup since %1</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>A job has no recent successful backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The backups of %1 are being read. Back it up when the restore or verify has ended.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup Job</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The newest backup of %1 reads back whole:<byte value="xd"/>
+%2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The newest backup of %1 (%2) does not read back whole:<byte value="xd"/>
+%3</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
