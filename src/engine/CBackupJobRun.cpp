@@ -8,6 +8,7 @@
 #include "engine/JobLock.h"
 #include "engine/JobTemp.h"
 #include "engine/RunState.h"
+#include "engine/TargetFlush.h"
 #include "engine/libCopy.h"
 #include "engine/libRetention.h"
 #include "engine/libVerify.h"
@@ -33,6 +34,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -141,8 +143,9 @@ private:
     Outcome ZipStyle(const std::vector<std::string>& sources);
     void Record(bool bFailure);
     // Flushes the target's file system, so that the record saved next never claims a backup
-    // that is not on disk. False, with a line, when the system could not write it all.
-    bool TargetOnDisk() const;
+    // that is not on disk (nothing to do when the run's last flush covered all it wrote there).
+    // False, with a line, when the system could not write it all.
+    bool TargetOnDisk();
     void Finish();
 
     bool TargetMissing() const;
@@ -166,6 +169,7 @@ private:
     libZip::ZipJobValues m_zipValues;
     std::unique_ptr<libZip::ZipEngine> m_zip; // the zip step's engine, made when it starts
     libFiles::FileCopier m_copier;            // copy style: learns once per run what the kernel can copy
+    std::optional<TargetFlush> m_flush;       // what the run wrote in the target and has not flushed
     bool m_bArchiveOpen = false;
     bool m_bTempMade = false;       // the temporary folder was created by this run
     bool m_bNotAllBackedUp = false; // a file was left out although the run went on
@@ -235,6 +239,7 @@ Outcome Run::Steps() {
         throw AbandonRun{};
     }
     m_sTarget = libFiles::AddTrailingSlash(sTargetDirectory);
+    m_flush.emplace(m_sTarget);
     m_sTempFolder = JobTemp::FolderOf(m_sTarget, m_job.JobName());
     // 4. Zip base name.
     if (m_job.Compress()) {
@@ -296,7 +301,7 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
             sCopyEntry = libFiles::AddTrailingSlash(sEntry) + "*.*";
         const libCopy::EntryResult result = Retrying([&] {
             return libCopy::CopyEntry(sCopyEntry, m_sTarget, m_job.Incremental(), m_job.Subdirectories(),
-                                      m_job.CopyStyle(), m_job.ExcludeSpec(), m_sTempFolder, &m_copier);
+                                      m_job.CopyStyle(), m_job.ExcludeSpec(), m_sTempFolder, &m_copier, &*m_flush);
         });
         if (result.Abandon) throw AbandonRun{};
         // A file left out is a run that did not back up everything, even when it goes on.
@@ -411,6 +416,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         Retrying(
             [&] { libRetention::PurgeDatedZips(m_sBase, m_job.KeepPeriod(), m_job.NumberCopies(), libDates::Now()); });
     }
+    m_flush->Written(); // the names given, flushed before the record
     try {
         libFiles::SyncPath(m_sTarget);
     } catch (const StowError&) {
@@ -444,12 +450,10 @@ void Run::Record(bool bFailure) {
         m_job.SetFailure(true);
 }
 
-bool Run::TargetOnDisk() const {
-    if (m_sTarget.empty()) return true;
-    try {
-        libFiles::SyncFileSystem(m_sTarget);
-    } catch (const StowError& e) {
-        libLog::LogEvent("  Error writing to '" + m_sTarget + "': " + std::strerror(e.LastDllError));
+bool Run::TargetOnDisk() {
+    if (!m_flush) return true;
+    if (const int iErr = m_flush->Flush(); iErr != 0) {
+        libLog::LogEvent("  Error writing to '" + m_sTarget + "': " + std::strerror(iErr));
         return false;
     }
     return true;

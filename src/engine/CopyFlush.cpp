@@ -18,8 +18,8 @@ constexpr uint64_t kMaxBytes = uint64_t{128} << 20;
 
 } // namespace
 
-FlushBatch::FlushBatch(std::string sTarget, std::string sTempFolder)
-    : m_sTarget(std::move(sTarget)), m_sTempFolder(std::move(sTempFolder)) {}
+FlushBatch::FlushBatch(TargetFlush& flush, std::string sTempFolder)
+    : m_flush(flush), m_sTempFolder(std::move(sTempFolder)) {}
 
 FlushBatch::~FlushBatch() {
     try {
@@ -35,16 +35,7 @@ bool FlushBatch::Add(Copy copy) {
     return m_copies.size() >= kMaxCopies || m_lBytes >= kMaxBytes;
 }
 
-int FlushBatch::Flush() {
-    if (!m_bDirty) return 0;
-    try {
-        libFiles::SyncFileSystem(m_sTarget);
-    } catch (const StowError& e) {
-        return e.LastDllError != 0 ? e.LastDllError : EIO;
-    }
-    m_bDirty = false;
-    return 0;
-}
+int FlushBatch::Flush() { return m_flush.Flush(); }
 
 FlushBatch::Failure FlushBatch::Place(const std::function<void(const Copy&)>& onPlaced) {
     Failure failure;
@@ -52,12 +43,12 @@ FlushBatch::Failure FlushBatch::Place(const std::function<void(const Copy&)>& on
     std::vector<Copy> copies = std::move(m_copies);
     m_copies.clear();
     m_lBytes = 0;
-    m_bDirty = true; // the copies themselves
+    m_flush.Written(); // the copies themselves
     failure.Error = Flush();
     size_t i = 0;
     for (; failure.Error == 0 && i < copies.size(); ++i) {
         const Copy& copy = copies[i];
-        m_bDirty = true;
+        m_flush.Written();
         if (::rename(copy.Staged.c_str(), copy.Dest.c_str()) != 0) {
             if (errno != EXDEV) {
                 failure.Error = errno;

@@ -4,6 +4,9 @@
 // (syncfs) has put their data on disk; only then are they renamed into place. A power cut thus
 // leaves each earlier copy or its complete replacement, never an empty file, and one flush serves
 // many files instead of one wait for the disk per file. Not for other callers than the copy walk.
+// Whether anything needs flushing is the run's TargetFlush's to know, not the batch's.
+
+#include "engine/TargetFlush.h"
 
 #include <cstdint>
 #include <functional>
@@ -28,8 +31,9 @@ public:
         std::vector<Copy> Undone; // the copies not put in place (their temporaries go with the folder)
     };
 
-    // sTarget: a folder on the target's file system; sTempFolder: the job's temporary folder.
-    FlushBatch(std::string sTarget, std::string sTempFolder);
+    // flush: the state of the file system the copies are written to (it outlives the batch);
+    // sTempFolder: the job's temporary folder.
+    FlushBatch(TargetFlush& flush, std::string sTempFolder);
     // Whatever was written since the last flush is flushed (a walk that ends by an exception has
     // its flag rows committed after this). Copies still waiting are not put in place.
     ~FlushBatch();
@@ -40,7 +44,7 @@ public:
     bool Add(Copy copy);
     // Something was written under a final name (a new file or folder), to be flushed by the next
     // Flush or Place.
-    void Written() { m_bDirty = true; }
+    void Written() { m_flush.Written(); }
     // Flushes the target, then renames the waiting copies into place in the order they were added,
     // calling onPlaced after each rename. Nothing is renamed when the flush fails.
     Failure Place(const std::function<void(const Copy&)>& onPlaced);
@@ -49,11 +53,10 @@ public:
     int Flush();
 
 private:
-    const std::string m_sTarget;
+    TargetFlush& m_flush;
     const std::string m_sTempFolder;
     std::vector<Copy> m_copies;
     uint64_t m_lBytes = 0;
-    bool m_bDirty = false;
 };
 
 } // namespace libCopy::detail

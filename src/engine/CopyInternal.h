@@ -14,7 +14,9 @@ bool IsDiskError(int iErr);
 bool MakeFolder(const std::string& sFolder);
 // A Rebuild of the folder sFinal: the new copy is built beside the previous one and takes its
 // place only when complete, so that the previous copy or the new one always stands there.
+// flush: the run's state of the target's file system.
 EntryResult Rebuild(const std::string& sEntry, const std::string& sFinal, bool bIncremental, bool bSubdirectories,
-                    const std::string& sExcludeSpec, const std::string& sTempFolder, libFiles::FileCopier* pCopier);
+                    const std::string& sExcludeSpec, const std::string& sTempFolder, libFiles::FileCopier* pCopier,
+                    TargetFlush& flush);
 
 } // namespace libCopy::detail

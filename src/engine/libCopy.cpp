@@ -9,6 +9,7 @@
 #include "engine/CopyWorkers.h"
 #include "engine/JobTemp.h"
 #include "engine/RunState.h"
+#include "engine/TargetFlush.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
@@ -213,8 +214,12 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
     bool bTempReady = place.TempFolder.empty();
 
     // Copies that replace earlier ones wait here until they are on disk; declared before the
-    // workers, so that it outlives their last copy.
-    FlushBatch batch(destinationRoot.empty() ? "/" : destinationRoot, place.TempFolder);
+    // workers, so that it outlives their last copy. The run's flush state serves when it covers
+    // the destination's file system.
+    std::optional<TargetFlush> ownFlush;
+    TargetFlush* pFlush = place.Flush;
+    if (pFlush == nullptr || !pFlush->Covers(destinationRoot)) pFlush = &ownFlush.emplace(destinationRoot);
+    FlushBatch batch(*pFlush, place.TempFolder);
     // A fresh tree's files are copied alongside the walk and their outcomes taken back in walk
     // order: nothing of that tree stands until all of it does. Update and Freshen copy one file
     // after the other, so that a run the disk stops has replaced exactly the files before the
@@ -546,8 +551,10 @@ bool MakeFolder(const std::string& sFolder) {
 
 EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirectory, bool bIncremental,
                       bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec,
-                      const std::string& sTempFolder, libFiles::FileCopier* pCopier) {
+                      const std::string& sTempFolder, libFiles::FileCopier* pCopier, TargetFlush* pFlush) {
     EntryResult result;
+    std::optional<TargetFlush> ownFlush;
+    if (pFlush == nullptr) pFlush = &ownFlush.emplace(sTargetDirectory);
     std::string destination = sTargetDirectory;
     bool bRecurse = false;
     if (IsWildcardEntry(sEntry)) {
@@ -556,7 +563,7 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
         // directory itself, which a Rebuild must never remove.
         if (lCopyStyle == CopyRebuild && !name.empty())
             return detail::Rebuild(sEntry, sTargetDirectory + name, bIncremental, bSubdirectories, sExcludeSpec,
-                                   sTempFolder, pCopier);
+                                   sTempFolder, pCopier, *pFlush);
         destination = sTargetDirectory + name;
         if (!detail::MakeFolder(destination)) {
             libLog::LogEvent("Error creating new backup folder.");
@@ -570,6 +577,7 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
     WalkPlace place;
     place.TempFolder = sTempFolder;
     place.Copier = pCopier;
+    place.Flush = pFlush;
     CopyFiles(result.FileCount, result.ByteCount, sEntry, destination, bIncremental, bRecurse, lCopyStyle, sExcludeSpec,
               bFailed, &report, &place);
     result.LockedFiles = report.LockedFiles;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+class TargetFlush;
+
 namespace libCopy {
 
 // Copy styles (the job's CopyStyle).
@@ -38,6 +40,9 @@ struct WalkPlace {
     bool ModeAtCreate = false;
     // The run's copier (a fresh one per file when null).
     libFiles::FileCopier* Copier = nullptr;
+    // The run's state of its target's file system (null, or a destination on another file
+    // system: the walk keeps its own and flushes before it ends all the same).
+    TargetFlush* Flush = nullptr;
 };
 
 // Walks the entry's folder (and its subfolders when bRecurse) and copies the files matching the
@@ -78,9 +83,11 @@ struct EntryResult {
 //   is empty is copied into the target directory itself, which is never removed;
 // - any other entry goes to sTargetDirectory itself, without subfolders;
 // - a failure reported by CopyFiles logs "Error copying backup files and folders to destination.".
-// Every error line is written with LogEvent and sets Abandon. pCopier: the run's copier.
+// Every error line is written with LogEvent and sets Abandon. pCopier: the run's copier; pFlush:
+// the run's state of the target's file system, which every walk flushes through.
 EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirectory, bool bIncremental,
                       bool bSubdirectories, int32_t lCopyStyle, const std::string& sExcludeSpec,
-                      const std::string& sTempFolder, libFiles::FileCopier* pCopier = nullptr);
+                      const std::string& sTempFolder, libFiles::FileCopier* pCopier = nullptr,
+                      TargetFlush* pFlush = nullptr);
 
 } // namespace libCopy

@@ -5,6 +5,7 @@
 #include "engine/CopyInternal.h"
 #include "engine/JobTemp.h"
 #include "engine/RunState.h"
+#include "engine/TargetFlush.h"
 #include "support/StowError.h"
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
@@ -119,7 +120,7 @@ namespace libCopy::detail {
 
 libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFinal, bool bIncremental,
                              bool bSubdirectories, const std::string& sExcludeSpec, const std::string& sTempFolder,
-                             libFiles::FileCopier* pCopier) {
+                             libFiles::FileCopier* pCopier, TargetFlush& flush) {
     libCopy::EntryResult result;
     const auto abandon = [&](const char* sMessage) {
         libLog::LogEvent(sMessage);
@@ -160,6 +161,7 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     place.FreshTree = true;
     place.ModeAtCreate = !libFiles::HasDefaultAcl(built); // its folders inherit it from there
     place.Copier = pCopier;
+    place.Flush = &flush;
     bool bFailed = false;
     std::optional<TentativeFlags> flags; // the walk's rows, kept only once the copy stands
     try {
@@ -177,8 +179,10 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     bool bSwapped = false;
     if (!bFailed && !RunState::AbortRequested()) {
         try {
-            // The new copy is on disk before it takes the place of the previous one.
-            libFiles::SyncFileSystem(built);
+            // The new copy is on disk before it takes the place of the previous one (the walk
+            // has flushed it, unless its destination lay on another file system).
+            if (const int iErr = flush.Flush(); iErr != 0) throw ErrorFromErrno(iErr, built);
+            flush.Written();
             previous = SwapIntoPlace(built, sFinal, sTempFolder);
             bSwapped = true;
         } catch (const StowError& e) {
@@ -197,10 +201,8 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
         return result;
     }
     // The flag rows claim the new copy: it stands under its name on disk before they are kept.
-    try {
-        libFiles::SyncFileSystem(sFinal);
-    } catch (const StowError& e) {
-        libLog::LogEvent("  Error writing to '" + sFinal + "': " + std::strerror(e.LastDllError));
+    if (const int iErr = flush.Flush(); iErr != 0) {
+        libLog::LogEvent("  Error writing to '" + sFinal + "': " + std::strerror(iErr));
         return abandon("Error copying backup files and folders to destination.");
     }
     flags->Keep();

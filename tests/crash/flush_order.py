@@ -9,7 +9,9 @@ For Update, Freshen, incremental, Rebuild and zip runs that replace earlier copi
   - a zip run's archive gets its final name only after such a flush too;
   - the job file's record of the run is renamed into place only after a syncfs of the target that
     began after the run's last write or rename in the target;
-  - the archive-flag store's last write (its commit) comes after such a syncfs too.
+  - the archive-flag store's last write (its commit) comes after such a syncfs too;
+  - no syncfs of the target but the run's first covers nothing new: each later one follows a write
+    or rename in the target made after the one before it began.
 And a no-change Update flushes no file of the target one by one, and writes nothing there.
 
 Usage: flush_order.py --stowline BIN --shim LIB [--keep]
@@ -105,6 +107,25 @@ def target_flushed_before(trace, i):
     return last < 0 or trace.flushed_between(last, i, lambda kind, path: kind == "syncfs" and trace.under(path))
 
 
+def redundant_flushes(trace):
+    """The syncfs calls of the target, after the first, that began with nothing written or renamed
+    in the target since the previous one began."""
+    found = []
+    seen_one = False
+    news = False
+    for e in trace.events:
+        if e[0] == "write" and trace.under(e[1]):
+            news = True
+        elif e[0] == "rename" and (trace.under(e[1]) or trace.under(e[2])):
+            news = True
+        elif e[0] == "flush-begin" and e[1] == "syncfs" and trace.under(e[2]):
+            if seen_one and not news:
+                found.append(e[2])
+            seen_one = True
+            news = False
+    return found
+
+
 def traced_run(bench, where, trace_file):
     if os.path.exists(trace_file):
         os.unlink(trace_file)
@@ -170,6 +191,8 @@ def check_style(args, style, root, checks):
     if checks.expect(saves, f"{style}: the job file was not saved"):
         checks.expect(target_flushed_before(trace, saves[-1]),
                       f"{style}: the job file was saved before the target was flushed")
+    redundant = redundant_flushes(trace)
+    checks.expect(not redundant, f"{style}: {len(redundant)} flushes of the target covered nothing new")
     flag_writes = [i for i, e in enumerate(trace.events) if e[0] == "write" and "ArchiveFlags.db" in e[1]]
     if flag_writes and not bench.opts["compress"]:
         checks.expect(target_flushed_before(trace, flag_writes[-1]),
