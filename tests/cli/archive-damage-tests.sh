@@ -6,41 +6,8 @@
 # Usage: archive-damage-tests.sh <path-to-stowline>
 set -u
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-    echo "usage: $0 <path-to-stowline>" >&2
-    exit 2
-fi
-
-WORK=$(mktemp -d /tmp/stowline-archive-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
-cp "$1" "$WORK/stowline"
-S="$WORK/stowline"
-JOBS="$WORK/BackupJobs"
-mkdir -p "$JOBS" "$WORK/run" "$WORK/home"
-chmod 700 "$WORK/run"
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-export XDG_RUNTIME_DIR="$WORK/run" HOME="$WORK/home"
-
-PASSED=0
-FAILED=0
-check() { # name, then a command that succeeds when the check holds
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-        echo "ok   - $name"
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL - $name"
-        sed 's/^/       stdout: /' "$WORK/out" 2>/dev/null | head -20
-        sed 's/^/       stderr: /' "$WORK/err" 2>/dev/null | head -20
-    fi
-}
-run() {
-    timeout 120 "$S" "$@" >"$WORK/out" 2>"$WORK/err"
-    RC=$?
-}
-contains() { grep -qF -- "$2" "$1"; }
+. "$(dirname "$0")/cli-common.sh"
+cli_begin archive "$@"
 
 # A job file (CR LF line ends) that verifies each run. Arguments: name, compress (-1/0), source,
 # target.
@@ -176,5 +143,4 @@ check "/RESTORE of entries sharing data exits 1" [ "$RC" -eq 1 ]
 check "the entries sharing data are named" contains "$WORK/out" "shares its data with another entry"
 check "the entry of its own is restored" [ -f "$WORK/out-shared/two.txt" ]
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+cli_end

@@ -6,12 +6,9 @@
 # Usage: restore-safety-tests.sh <path-to-stowline>
 set -u
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-    echo "usage: $0 <path-to-stowline>" >&2
-    exit 2
-fi
-
-WORK=$(mktemp -d /tmp/stowline-rsafe-XXXXXX)
+. "$(dirname "$0")/cli-common.sh"
+RUN_TIMEOUT=300
+cli_begin rsafe "$@"
 MOUNTED=""
 BG=""
 cleanup() {
@@ -20,35 +17,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-cp "$1" "$WORK/stowline"
-S="$WORK/stowline"
-JOBS="$WORK/BackupJobs"
-mkdir -p "$JOBS" "$WORK/run" "$WORK/home"
-chmod 700 "$WORK/run"
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-export XDG_RUNTIME_DIR="$WORK/run" HOME="$WORK/home"
-
-PASSED=0
-FAILED=0
-check() { # name, then a command that succeeds when the check holds
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-        echo "ok   - $name"
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL - $name"
-        [ -f "$WORK/out" ] && sed 's/^/       stdout: /' "$WORK/out" | head -20
-        [ -f "$WORK/err" ] && sed 's/^/       stderr: /' "$WORK/err" | head -20
-    fi
-}
-run() { # runs stowline with arguments, keeping stdout, stderr and the status
-    timeout 300 "$S" "$@" >"$WORK/out" 2>"$WORK/err"
-    RC=$?
-}
-contains() { grep -qF -- "$2" "$1"; }
 write_job() { # name, compress (-1/0), target, sources...
     local name=$1 compress=$2 target=$3 i=0
     shift 3
@@ -337,5 +305,4 @@ run /RESTORE big
 check "a running restore's partial file stays" [ -f "$WORK/big/.stowline-restore-$ALIVE-1" ]
 kill "$ALIVE"
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+cli_end

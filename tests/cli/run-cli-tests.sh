@@ -5,48 +5,14 @@
 # Usage: run-cli-tests.sh <path-to-stowline>
 set -u
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-    echo "usage: $0 <path-to-stowline>" >&2
-    exit 2
-fi
-
-WORK=$(mktemp -d /tmp/stowline-cli-XXXXXX)
+. "$(dirname "$0")/cli-common.sh"
+cli_begin cli "$@"
 AGENT_PID=""
 cleanup() {
     if [ -n "$AGENT_PID" ] && kill -0 "$AGENT_PID" 2>/dev/null; then kill -KILL "$AGENT_PID" 2>/dev/null; fi
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-cp "$1" "$WORK/stowline"
-S="$WORK/stowline"
-JOBS="$WORK/BackupJobs"
-mkdir -p "$JOBS" "$WORK/run" "$WORK/home"
-chmod 700 "$WORK/run"
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-export XDG_RUNTIME_DIR="$WORK/run" HOME="$WORK/home"
-
-PASSED=0
-FAILED=0
-check() { # name, then a command that succeeds when the check holds
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-        echo "ok   - $name"
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL - $name"
-        [ -f "$WORK/out" ] && sed 's/^/       stdout: /' "$WORK/out" | head -20
-        [ -f "$WORK/err" ] && sed 's/^/       stderr: /' "$WORK/err" | head -20
-    fi
-}
-run() { # runs stowline with arguments, keeping stdout, stderr and the status
-    timeout 120 "$S" "$@" >"$WORK/out" 2>"$WORK/err"
-    RC=$?
-}
-contains() { grep -qF -- "$2" "$1"; }
-is_empty() { [ ! -s "$1" ]; }
 
 # A job file in the INI layout (CR LF line ends). Arguments: name, compress (-1/0), source,
 # target, start time (hh:mm).
@@ -340,5 +306,4 @@ else
     echo "skip - the scheduled run (the start time would fall after midnight)"
 fi
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+cli_end

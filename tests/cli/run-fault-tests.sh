@@ -6,13 +6,8 @@
 # Usage: run-fault-tests.sh <path-to-stowline>
 set -u
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-    echo "usage: $0 <path-to-stowline>" >&2
-    exit 2
-fi
-BIN=$1
-
-WORK=$(mktemp -d /tmp/stowline-faults-XXXXXX)
+. "$(dirname "$0")/cli-common.sh"
+cli_begin faults "$@"
 MOUNTED=""
 RUN_PID=""
 cleanup() {
@@ -21,27 +16,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-mkdir -p "$WORK/run" "$WORK/home"
-chmod 700 "$WORK/run"
-export XDG_RUNTIME_DIR="$WORK/run" HOME="$WORK/home"
-
-PASSED=0
-FAILED=0
-check() { # name, then a command that succeeds when the check holds
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-        echo "ok   - $name"
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL - $name"
-        [ -f "$WORK/err" ] && sed 's/^/       stderr: /' "$WORK/err" | head -10
-    fi
-}
-contains() { grep -qaF -- "$2" "$1"; }
 
 # An installation: a copy of the binary in its own folder, which is its application folder.
 install_at() { # folder
@@ -179,5 +153,4 @@ RC=$?
 check "the next run completes" [ "$RC" -eq 0 ]
 check "and puts the new copy in place" [ "$(cat "$APP/target/data/f1234")" = "changed 1234" ]
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+cli_end

@@ -6,12 +6,8 @@
 # Usage: status-tests.sh <path-to-stowline>
 set -u
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-    echo "usage: $0 <path-to-stowline>" >&2
-    exit 2
-fi
-
-WORK=$(mktemp -d /tmp/stowline-status-XXXXXX)
+. "$(dirname "$0")/cli-common.sh"
+cli_begin status "$@"
 AGENT_PID=""
 VERIFY_PID=""
 READER_PID=""
@@ -23,36 +19,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-
-cp "$1" "$WORK/stowline"
-S="$WORK/stowline"
-JOBS="$WORK/BackupJobs"
-mkdir -p "$JOBS" "$WORK/run" "$WORK/home"
-chmod 700 "$WORK/run"
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-export XDG_RUNTIME_DIR="$WORK/run" HOME="$WORK/home"
-
-PASSED=0
-FAILED=0
-check() { # name, then a command that succeeds when the check holds
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-        echo "ok   - $name"
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL - $name"
-        [ -f "$WORK/out" ] && sed 's/^/       stdout: /' "$WORK/out" | head -20
-        [ -f "$WORK/err" ] && sed 's/^/       stderr: /' "$WORK/err" | head -20
-    fi
-}
-run() { # runs stowline with arguments, keeping stdout, stderr and the status
-    timeout 120 "$S" "$@" >"$WORK/out" 2>"$WORK/err"
-    RC=$?
-}
-contains() { grep -qF -- "$2" "$1"; }
-lacks() { ! grep -qF -- "$2" "$1"; }
 # Waits up to 60 s for a command to succeed.
 wait_for() {
     local i
@@ -223,5 +189,4 @@ stop_agent
 check "the agent ends with status 0 after the wait" [ "$AGENT_RC" -eq 0 ]
 sed -i 's/^RunMissedBackups=-1/RunMissedBackups=0/' "$WORK/Stowline.txt"
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+cli_end

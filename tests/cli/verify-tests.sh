@@ -6,43 +6,9 @@
 # Usage: verify-tests.sh <path-to-stowline>
 set -u
 
-if [ $# -ne 1 ] || [ ! -x "$1" ]; then
-    echo "usage: $0 <path-to-stowline>" >&2
-    exit 2
-fi
-
-WORK=$(mktemp -d /tmp/stowline-verify-XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
-
-cp "$1" "$WORK/stowline"
-S="$WORK/stowline"
-JOBS="$WORK/BackupJobs"
+. "$(dirname "$0")/cli-common.sh"
+cli_begin verify "$@"
 LOG="$WORK/stowline.log"
-mkdir -p "$JOBS" "$WORK/run" "$WORK/home"
-chmod 700 "$WORK/run"
-unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
-export XDG_RUNTIME_DIR="$WORK/run" HOME="$WORK/home"
-
-PASSED=0
-FAILED=0
-check() { # name, then a command that succeeds when the check holds
-    local name=$1
-    shift
-    if "$@"; then
-        PASSED=$((PASSED + 1))
-        echo "ok   - $name"
-    else
-        FAILED=$((FAILED + 1))
-        echo "FAIL - $name"
-        sed 's/^/       stdout: /' "$WORK/out" | head -20
-        sed 's/^/       stderr: /' "$WORK/err" | head -20
-    fi
-}
-run() { # runs stowline with arguments, keeping stdout, stderr and the status
-    timeout 120 "$S" "$@" >"$WORK/out" 2>"$WORK/err"
-    RC=$?
-}
-contains() { grep -qF -- "$2" "$1"; }
 log_has_line() { tr -d '\r' <"$LOG" | cut -c22- | grep -qxF -- "$1"; }
 
 # A job file (CR LF line ends). Arguments: name, compress (-1/0), source, target, and
@@ -190,5 +156,4 @@ run /RUN vcopy /EXIT
 run /VERIFY vafter vzip vcopy
 check "all sound again: exit 0" [ "$RC" -eq 0 ]
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+cli_end

@@ -1,0 +1,62 @@
+# What every command-line script shares, sourced after `set -u`: a separate installation in a
+# temporary folder (a copy of the binary, which makes that folder its application folder with its
+# own jobs, logs and preferences), no display, its own runtime and home folders; the checks and
+# their count; the runner that keeps standard output, standard error and the exit status.
+#
+#   . "$(dirname "$0")/cli-common.sh"
+#   cli_begin <tag> "$@"        # WORK, BIN (the binary given), S (its copy), JOBS, RC
+#   ...checks...
+#   cli_end                     # prints "N passed, N failed"; the script's status
+#
+# A script that starts processes or mounts sets its own EXIT trap, which must remove "$WORK".
+
+cli_begin() { # tag, then the script's arguments (the path of the stowline binary)
+    local tag=$1
+    shift
+    if [ $# -ne 1 ] || [ ! -x "$1" ]; then
+        echo "usage: $0 <path-to-stowline>" >&2
+        exit 2
+    fi
+    BIN=$1
+    WORK=$(mktemp -d "/tmp/stowline-$tag-XXXXXX")
+    trap 'rm -rf "$WORK"' EXIT
+    cp "$BIN" "$WORK/stowline"
+    S="$WORK/stowline"
+    JOBS="$WORK/BackupJobs"
+    mkdir -p "$JOBS" "$WORK/run" "$WORK/home"
+    chmod 700 "$WORK/run"
+    unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
+    export XDG_RUNTIME_DIR="$WORK/run" HOME="$WORK/home"
+    PASSED=0
+    FAILED=0
+    RC=0
+    RUN_TIMEOUT=${RUN_TIMEOUT:-120}
+}
+
+check() { # name, then a command that succeeds when the check holds
+    local name=$1
+    shift
+    if "$@"; then
+        PASSED=$((PASSED + 1))
+        echo "ok   - $name"
+    else
+        FAILED=$((FAILED + 1))
+        echo "FAIL - $name"
+        [ -f "$WORK/out" ] && sed 's/^/       stdout: /' "$WORK/out" | head -20
+        [ -f "$WORK/err" ] && sed 's/^/       stderr: /' "$WORK/err" | head -20
+    fi
+}
+
+run() { # runs the installation's stowline with arguments, keeping stdout, stderr and the status
+    timeout "$RUN_TIMEOUT" "$S" "$@" >"$WORK/out" 2>"$WORK/err"
+    RC=$?
+}
+
+contains() { grep -qaF -- "$2" "$1"; }
+lacks() { ! grep -qaF -- "$2" "$1"; }
+is_empty() { [ ! -s "$1" ]; }
+
+cli_end() {
+    echo "$PASSED passed, $FAILED failed"
+    [ "$FAILED" -eq 0 ]
+}
