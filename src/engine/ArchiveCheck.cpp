@@ -4,6 +4,8 @@
 
 #include "engine/ArchiveCheck.h"
 
+#include "engine/ZipFormat.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -16,15 +18,8 @@ namespace ArchiveCheck {
 
 namespace {
 
-constexpr uint32_t CentralSig = 0x02014b50;
-constexpr uint32_t LocalSig = 0x04034b50;
-constexpr uint32_t EndSig = 0x06054b50;
-constexpr uint32_t End64Sig = 0x06064b50;
-constexpr uint32_t Locator64Sig = 0x07064b50;
-constexpr uint32_t Max32 = 0xFFFFFFFF;
-constexpr uint16_t FlagEncrypted = 1;
-constexpr uint16_t FlagDescriptor = 8;
-constexpr uint16_t FlagStrong = 0x40;
+using namespace ZipFormat;
+
 constexpr size_t CentralFixed = 46;
 constexpr size_t LocalFixed = 30;
 constexpr size_t EndFixed = 22;

@@ -5,6 +5,7 @@
 #include "engine/ZipWriter.h"
 
 #include "engine/ArchiveCheck.h"
+#include "engine/ZipFormat.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,17 +21,9 @@ namespace libZip::detail {
 
 namespace {
 
-constexpr uint32_t LocalSig = 0x04034b50;
-constexpr uint32_t DescriptorSig = 0x08074b50;
-constexpr uint32_t CentralSig = 0x02014b50;
-constexpr uint32_t EndSig = 0x06054b50;
-constexpr uint32_t End64Sig = 0x06064b50;
-constexpr uint32_t Locator64Sig = 0x07064b50;
-constexpr uint16_t FlagEncrypted = 1;
-constexpr uint16_t FlagDescriptor = 8;
-constexpr uint16_t FlagUtf8 = 0x800;
+using namespace ZipFormat;
+
 constexpr uint16_t VersionMadeBy = (3 << 8) | 63; // Unix, format 6.3
-constexpr uint32_t Max32 = 0xFFFFFFFF;
 // An entry whose data may pass 4 GiB gets its Zip64 field in the local header already:
 // incompressible data grows a little when deflated, so the bound sits well below 4 GiB.
 constexpr uint64_t LocalZip64From = 0xFF000000;

@@ -1,0 +1,21 @@
+#pragma once
+// The zip format's record signatures and general-purpose flags, as the writer writes them and
+// the archive check reads them back.
+
+#include <cstdint>
+
+namespace ZipFormat {
+
+constexpr uint32_t LocalSig = 0x04034b50;
+constexpr uint32_t DescriptorSig = 0x08074b50;
+constexpr uint32_t CentralSig = 0x02014b50;
+constexpr uint32_t EndSig = 0x06054b50;
+constexpr uint32_t End64Sig = 0x06064b50;
+constexpr uint32_t Locator64Sig = 0x07064b50;
+constexpr uint32_t Max32 = 0xFFFFFFFF; // a 32-bit field that says "see the Zip64 field"
+constexpr uint16_t FlagEncrypted = 1;
+constexpr uint16_t FlagDescriptor = 8;
+constexpr uint16_t FlagStrong = 0x40;
+constexpr uint16_t FlagUtf8 = 0x800;
+
+} // namespace ZipFormat
