@@ -169,12 +169,16 @@ for depth in 300 1100; do
     write_job "dc$depth" 0 "$WORK/deepcopy$depth/" "$WORK/deep$depth/tree"
     run /RUN "dc$depth" /EXIT
     check "a $depth-deep tree is backed up by copy" [ "$RC" -eq 0 ]
+    run /VERIFY "dc$depth"
+    check "the $depth-deep copy verifies" [ "$RC" -eq 0 ]
     run /RESTORE "dc$depth" /TO "$WORK/deep-out-c$depth"
     check "the $depth-deep copy restores: exit 0" [ "$RC" -eq 0 ]
     check "every file of the $depth-deep copy is back" same_tree "$WORK/deep$depth/tree" "$WORK/deep-out-c$depth/tree"
     if [ "$depth" -le 1000 ]; then
         run /RUN "dz$depth" /EXIT
         check "a $depth-deep tree is backed up by zip" [ "$RC" -eq 0 ]
+        run /VERIFY "dz$depth"
+        check "the $depth-deep archive verifies" [ "$RC" -eq 0 ]
     else
         # Deeper than the zip walk goes: the archive is made here, as another tool would.
         (cd "$WORK/deep$depth" && python3 -c "
