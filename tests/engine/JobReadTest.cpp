@@ -17,16 +17,6 @@ using namespace runtest;
 
 namespace {
 
-// A seam whose event points run a step of the test: what happens while a run waits.
-class HookedSeam : public UserInteraction::ScriptedSeam {
-public:
-    std::function<void()> OnEvents;
-    void DoEvents() override {
-        ScriptedSeam::DoEvents();
-        if (OnEvents) OnEvents();
-    }
-};
-
 // A window that tries to begin a read of the job when the run shows its first text.
 class ReadingOwner : public RecordingOwner {
 public:
@@ -78,20 +68,11 @@ private:
     bool m_bHolding = false;
 };
 
-class JobRead : public RunFixture {
+class JobRead : public HookedRunFixture {
 protected:
-    HookedSeam* Hooked = nullptr;
-
     void SetUp() override {
-        RunFixture::SetUp();
-        Hooked = new HookedSeam;
-        m_pFixtureSeam = UserInteraction::Install(std::unique_ptr<UserInteraction::Seam>(Hooked));
+        HookedRunFixture::SetUp();
         fs::create_directories(App + "BackupJobs/.locks");
-    }
-    void TearDown() override {
-        RunState::SetAbortRequested(false);
-        UserInteraction::Install(std::move(m_pFixtureSeam));
-        RunFixture::TearDown();
     }
     // A run that waits would poll events for ever: the third event aborts it, so that a fault
     // shows as a failed expectation, not as a test that never ends.
@@ -101,9 +82,6 @@ protected:
         };
     }
     int Events = 0;
-
-private:
-    std::unique_ptr<UserInteraction::Seam> m_pFixtureSeam;
 };
 
 } // namespace

@@ -15,13 +15,6 @@ using libRestore::Status;
 
 namespace {
 
-constexpr time_t kOldTime = 1600000000; // an even second: exact in a zip's DOS time too
-
-void SetTime(const std::string& sPath, time_t t) {
-    const timespec times[2] = {{t, 0}, {t, 0}};
-    ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
-}
-
 class RestoreRun : public RunFixture {
 protected:
     std::string FileA, FileB, FileC;

@@ -21,16 +21,6 @@ const char* const kMinute = "mmm-dd-yyyy hh:mm";
 const double kTen = libDates::DateSerial(2027, 3, 15) + libDates::TimeSerial(10, 0, 0);
 double SecondsPastTen(int iSeconds) { return kTen + libDates::TimeSerial(0, 0, iSeconds); }
 
-// A seam whose event points run a step of the test: what happens while a run waits.
-class HookedSeam : public UserInteraction::ScriptedSeam {
-public:
-    std::function<void()> OnEvents;
-    void DoEvents() override {
-        ScriptedSeam::DoEvents();
-        if (OnEvents) OnEvents();
-    }
-};
-
 // A window that tries the job's lock when the run shows its first text.
 class ProbingOwner : public RecordingOwner {
 public:
@@ -45,29 +35,17 @@ public:
     }
 };
 
-class RunStatus : public RunFixture {
+class RunStatus : public HookedRunFixture {
 protected:
-    HookedSeam* Hooked = nullptr;
-
     void SetUp() override {
-        RunFixture::SetUp();
-        Hooked = new HookedSeam;
-        m_pFixtureSeam = UserInteraction::Install(std::unique_ptr<UserInteraction::Seam>(Hooked));
+        HookedRunFixture::SetUp();
         fs::create_directories(App + "BackupJobs");
-    }
-    void TearDown() override {
-        RunState::SetAbortRequested(false);
-        UserInteraction::Install(std::move(m_pFixtureSeam));
-        RunFixture::TearDown();
     }
     static CBackupJob Saved(const CBackupJob& job) {
         CBackupJob saved;
         EXPECT_FALSE(saved.OpenBackupJob(job.FileName()));
         return saved;
     }
-
-private:
-    std::unique_ptr<UserInteraction::Seam> m_pFixtureSeam;
 };
 
 TEST_F(RunStatus, AFailedRunAfterASuccessOfTheSameMinuteReadsBackAsFailed) {

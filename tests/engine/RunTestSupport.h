@@ -4,6 +4,7 @@
 
 #include "RecordingOwner.h"
 #include "ZipFixture.h"
+#include "common/ScriptedSeam.h"
 #include "engine/CBackupJobRun.h"
 #include "engine/RunState.h"
 #include "engine/libCopyFixture.h"
@@ -15,7 +16,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <sys/stat.h>
@@ -90,6 +94,44 @@ protected:
         t.actime = t.modtime = libDates::ToTimeT(dSerial);
         ::utime(sPath.c_str(), &t);
     }
+};
+
+constexpr time_t kOldTime = 1600000000; // an even second: exact in a zip's DOS time too
+
+// Sets a file's (or a link's own) access and modification times to t.
+inline void SetTime(const std::string& sPath, time_t t) {
+    const timespec times[2] = {{t, 0}, {t, 0}};
+    ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// A seam whose event points run a step of the test: what happens while a run waits.
+class HookedSeam : public UserInteraction::ScriptedSeam {
+public:
+    std::function<void()> OnEvents;
+    void DoEvents() override {
+        ScriptedSeam::DoEvents();
+        if (OnEvents) OnEvents();
+    }
+};
+
+// A run fixture whose seam is a HookedSeam, put back at the end with any abort request cleared.
+class HookedRunFixture : public RunFixture {
+protected:
+    HookedSeam* Hooked = nullptr;
+
+    void SetUp() override {
+        RunFixture::SetUp();
+        Hooked = new HookedSeam;
+        m_pFixtureSeam = UserInteraction::Install(std::unique_ptr<UserInteraction::Seam>(Hooked));
+    }
+    void TearDown() override {
+        RunState::SetAbortRequested(false);
+        UserInteraction::Install(std::move(m_pFixtureSeam));
+        RunFixture::TearDown();
+    }
+
+private:
+    std::unique_ptr<UserInteraction::Seam> m_pFixtureSeam;
 };
 
 } // namespace runtest

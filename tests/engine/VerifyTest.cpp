@@ -16,13 +16,6 @@ using namespace runtest;
 
 namespace {
 
-constexpr time_t kOldTime = 1600000000; // an even second: exact in a zip's DOS time too
-
-void SetTime(const std::string& sPath, time_t t) {
-    const timespec times[2] = {{t, 0}, {t, 0}};
-    ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
-}
-
 // Flips one bit of the file at iOffset.
 void FlipBit(const std::string& sPath, off_t iOffset) {
     const int fd = ::open(sPath.c_str(), O_RDWR);
