@@ -64,14 +64,7 @@ Root RootOf(const CBackupJob& job, const std::string& sSource) {
     if (!libCopy::IsWildcardEntry(sSource) && libFiles::DirExists(sSource))
         sEntry = libFiles::AddTrailingSlash(sSource) + "*.*";
     Root r;
-    const size_t cut = sEntry.size() > 1 ? sEntry.rfind('/', sEntry.size() - 1) : std::string::npos;
-    if (cut != std::string::npos && cut > 0) {
-        r.Folder = sEntry.substr(0, cut);
-        r.Pattern = sEntry.substr(cut + 1);
-    } else {
-        r.Folder = "/";
-        r.Pattern = sEntry.size() > 1 ? sEntry.substr(1) : std::string();
-    }
+    libCopy::SplitEntry(sEntry, r.Folder, r.Pattern); // as the copy step visits it
     if (libCopy::IsWildcardEntry(sEntry)) {
         r.Dest = sTarget + libCopy::LastFolderName(sEntry);
         r.Recurse = job.Subdirectories();

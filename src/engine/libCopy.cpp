@@ -164,26 +164,9 @@ void NameTooLongEntries(const std::string& sFolder, const std::string& sPattern,
 void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
           bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
           libCopy::WalkReport& report, libCopy::WalkPlace& place) {
-    // The entry's folder and last component. A "/" in first place is the root folder.
     std::string sourceFolder;
     std::string filePattern;
-    size_t cut = std::string::npos;
-    for (size_t i = sEntry.size(); i-- > 1;) {
-        if (sEntry[i] == '/') {
-            cut = i;
-            break;
-        }
-    }
-    if (cut != std::string::npos) {
-        sourceFolder = sEntry.substr(0, cut);
-        filePattern = sEntry.substr(cut + 1);
-    } else if (!sEntry.empty() && sEntry[0] == '/') {
-        sourceFolder = "/";
-        filePattern = sEntry.substr(1);
-    } else {
-        // No folder at all (a relative name): nothing is visited.
-        filePattern = sEntry.size() > 1 ? sEntry.substr(1) : std::string();
-    }
+    libCopy::SplitEntry(sEntry, sourceFolder, filePattern);
     // Folders below the source folder are named relative to it from this offset.
     const size_t relativeStart = sourceFolder.size() + (!sourceFolder.empty() && sourceFolder.back() == '/' ? 0 : 1);
 
@@ -498,6 +481,21 @@ void Walk(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, co
 } // namespace
 
 namespace libCopy {
+
+void SplitEntry(const std::string& sEntry, std::string& sFolder, std::string& sPattern) {
+    sFolder.clear();
+    // A "/" in first place is the root folder.
+    const size_t cut = sEntry.size() > 1 ? sEntry.rfind('/', sEntry.size() - 1) : std::string::npos;
+    if (cut != std::string::npos && cut > 0) {
+        sFolder = sEntry.substr(0, cut);
+        sPattern = sEntry.substr(cut + 1);
+    } else if (!sEntry.empty() && sEntry[0] == '/') {
+        sFolder = "/";
+        sPattern = sEntry.substr(1);
+    } else {
+        sPattern = sEntry.size() > 1 ? sEntry.substr(1) : std::string();
+    }
+}
 
 bool IsWildcardEntry(const std::string& sEntry) {
     return sEntry.find('*') != std::string::npos || sEntry.find('?') != std::string::npos;

@@ -59,6 +59,10 @@ void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntr
                bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
                WalkReport* pReport = nullptr, WalkPlace* pPlace = nullptr);
 
+// An entry's folder and last component: "/data/Docs" and "*.doc" for "/data/Docs/*.doc"; "/" for
+// an entry directly in the root; no folder (nothing to visit) for a relative name.
+void SplitEntry(const std::string& sEntry, std::string& sFolder, std::string& sPattern);
+
 // The last folder name of a wildcard entry: "Docs" for "/data/Docs/*.doc"; "" for an entry
 // directly in the root ("/*.txt"), and for "." or ".." (which name no folder of their own).
 std::string LastFolderName(const std::string& sEntry);
