@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -66,6 +67,16 @@ bool MoveAside(const std::string& sDbPath) {
     ::rename((sDbPath + "-wal").c_str(), (sAside + "-wal").c_str());
     ::unlink((sDbPath + "-shm").c_str());
     return ::rename(sDbPath.c_str(), sAside.c_str()) == 0 || errno == ENOENT;
+}
+
+// The store names every file backed up: it is made 0600 before SQLite opens it, since SQLite
+// makes its journal, write-ahead log and shared-memory files with the main file's mode. Files an
+// older version left readable by others are made private first. A failure is SQLite's to report.
+void MakePrivateStore(const std::string& sDbPath) {
+    const int fd = ::open(sDbPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd >= 0) ::close(fd);
+    for (const char* sSuffix : {"", "-wal", "-shm", "-journal"})
+        libFiles::MakePrivate(sDbPath + sSuffix);
 }
 
 } // namespace
@@ -133,6 +144,7 @@ struct ArchiveFlags::Impl {
 
 ArchiveFlags::ArchiveFlags(const std::string& sDbPath) : m_impl(std::make_unique<Impl>()) {
     Impl& d = *m_impl;
+    MakePrivateStore(sDbPath);
     if (sqlite3_open_v2(sDbPath.c_str(), &d.Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
         const std::string msg = "cannot open " + sDbPath + ": " + (d.Db ? sqlite3_errmsg(d.Db) : "");
         sqlite3_close(d.Db);

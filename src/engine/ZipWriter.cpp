@@ -144,7 +144,7 @@ int ZipWriter::Create(const std::string& sFinal) {
         m_sTemp.clear();
         return m_errno;
     }
-    ::fchmod(m_fd, 0644);
+    // mkostemp made it 0600, which it keeps through its renames: the archive holds the user's files.
     m_buf.reserve(BufferSize);
     m_pos = 0;
     m_errno = 0;

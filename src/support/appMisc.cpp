@@ -18,13 +18,15 @@ std::mutex g_mutex;
 std::string g_override;
 std::string g_default;
 
-// Creates a folder and its missing parents.
+// Creates a folder and its missing parents, 0700: the application folder holds the job files,
+// logs and archive flags of one user (and missing parents of ~/.local/share are made so too, as
+// the base directory rules ask). Existing folders keep their mode.
 bool MakeTree(const std::string& sFolder) {
     std::string s;
     for (size_t i = 0; i < sFolder.size(); ++i) {
         s += sFolder[i];
         if ((sFolder[i] == '/' || i + 1 == sFolder.size()) && s.size() > 1 && !libFiles::DirExists(s))
-            if (::mkdir(s.c_str(), 0755) != 0 && errno != EEXIST) return false;
+            if (::mkdir(s.c_str(), 0700) != 0 && errno != EEXIST) return false;
     }
     return libFiles::DirExists(sFolder);
 }

@@ -236,7 +236,7 @@ void SavePreferences() {
         for (int i = 0; i < ColumnCount; ++i)
             ini.Set(kForm, ColumnKeys[i], FormatColumnSetting(Columns[i]));
         ini.Set(kForm, "FormSize", FormSize);
-        ini.Save(sFile, 0644);
+        ini.Save(sFile, 0600); // private, as every file Stowline keeps for itself
     } catch (const std::exception& e) {
         libErrorHandler::HandleError(true, ErrorFromException(e), "AppPreferences", "SavePreferences()", "");
     }

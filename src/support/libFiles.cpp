@@ -254,8 +254,8 @@ void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, m
     Fd out;
     out.fd = MakeTempBeside(sPath, sTemp);
     try {
+        if (fchmod(out.fd, mode) != 0) ThrowErrno(sPath); // before its content, never after
         WriteAll(out.fd, sBytes.data(), sBytes.size(), sPath);
-        if (fchmod(out.fd, mode) != 0) ThrowErrno(sPath);
         if (fsync(out.fd) != 0) ThrowErrno(sPath);
         int fd = out.fd;
         out.fd = -1;
@@ -271,10 +271,34 @@ void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, m
     if (dir.fd >= 0) (void)fsync(dir.fd);
 }
 
+namespace {
+// Opens one of Stowline's own files for appending: made 0600, or made private when an older
+// version left it readable by others (checked on the open file, one call; a tightening looks
+// at the name first, so that a link the user put there is not followed to change its target).
+int OpenPrivateAppend(const std::string& sPath) {
+    const int fd = ::open(sPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) ThrowErrno(sPath);
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) MakePrivate(sPath);
+    return fd;
+}
+} // namespace
+
+void MakePrivate(const std::string& sPath) {
+    struct stat st;
+    if (::lstat(sPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 077) == 0 || st.st_uid != ::geteuid())
+        return;
+    Fd f;
+    f.fd = ::open(sPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat now;
+    // The same file as looked at: not one put under the name meanwhile.
+    if (f.fd < 0 || ::fstat(f.fd, &now) != 0 || now.st_ino != st.st_ino || now.st_dev != st.st_dev) return;
+    (void)::fchmod(f.fd, now.st_mode & 0700);
+}
+
 void AppendToFile(const std::string& sPath, const std::string& sBytes) {
     Fd out;
-    out.fd = ::open(sPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (out.fd < 0) ThrowErrno(sPath);
+    out.fd = OpenPrivateAppend(sPath);
     WriteAll(out.fd, sBytes.data(), sBytes.size(), sPath);
     int fd = out.fd;
     out.fd = -1;
@@ -283,8 +307,7 @@ void AppendToFile(const std::string& sPath, const std::string& sBytes) {
 
 void AppendFile::Open(const std::string& sPath) {
     Close();
-    m_fd = ::open(sPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fd < 0) ThrowErrno(sPath);
+    m_fd = OpenPrivateAppend(sPath);
     m_sPath = sPath;
 }
 
@@ -371,7 +394,7 @@ bool uMkDir(const std::string& sPath) {
         if (s.size() > 1 && s.back() == PathSep) s.pop_back();
         if (!DirExists(s)) {
             // A file of that name is an error too, not a folder to wait for.
-            if (::mkdir(s.c_str(), 0777) != 0 && !(errno == EEXIST && DirExists(s))) ThrowErrno(s);
+            if (::mkdir(s.c_str(), 0700) != 0 && !(errno == EEXIST && DirExists(s))) ThrowErrno(s);
             WaitUntil([&] { return DirExists(s); });
         }
         return false;

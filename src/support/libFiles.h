@@ -119,12 +119,19 @@ void SyncFileSystem(const std::string& sPath);
 void DeleteFile(const std::string& sPath);
 // The whole content of a (small) file; throws when it cannot be read.
 std::string ReadWholeFile(const std::string& sPath);
-// Writes through a temporary name, fsync and rename.
-void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, mode_t mode = 0644);
-// Appends bytes (creating the file 0644); throws on failure.
+// Writes through a temporary name, fsync and rename. The temporary has its mode before a byte is
+// written, and the file takes it (Stowline's own files are private unless asked otherwise).
+void WriteWholeFileAtomic(const std::string& sPath, const std::string& sBytes, mode_t mode = 0600);
+// Appends bytes to one of Stowline's own files (its logs): created 0600, and one that an older
+// version left readable by others made private (MakePrivate); throws on failure.
 void AppendToFile(const std::string& sPath, const std::string& sBytes);
-// A file kept open for appending (created 0644). Each Append is one write to the system, nothing
-// held back in the program, so a crash of the program loses nothing appended before it.
+// Takes the group's and others' permissions away from sPath when it is a regular file of this
+// user that has any: one of Stowline's own files (a log, the archive-flag store) that an older
+// version made 0644. A symbolic link, a missing file or another user's file is left alone.
+void MakePrivate(const std::string& sPath);
+// A file kept open for appending, made private as AppendToFile does. Each Append is one write to
+// the system, nothing held back in the program, so a crash of the program loses nothing appended
+// before it.
 class AppendFile {
 public:
     AppendFile() = default;
@@ -148,8 +155,9 @@ private:
 bool RemoveTree(const std::string& sFolder, uint64_t& lBytes);
 
 // ---- the utility table ----
-// Removes one trailing "/"; creates the folder (one level) when missing; waits until it can be
-// found. Returns false. Trapped (a missing parent is a fatal error).
+// Removes one trailing "/"; creates the folder (one level) when missing, 0700 (every folder made
+// through it is Stowline's own); waits until it can be found. An existing folder keeps its mode.
+// Returns false. Trapped (a missing parent is a fatal error).
 bool uMkDir(const std::string& sPath);
 // Removes a folder tree. Paths shorter than 4 characters are refused (false, nothing done).
 // Returns true when a nested removal failed. Trapped.

@@ -40,7 +40,7 @@ public:
     std::string Text() const;
     // Writes the whole file to a temporary name in the same folder, flushes, renames over the
     // target. Throws StowError on failure; returns true on success.
-    bool Save(const std::string& sPath, mode_t mode = 0644) const;
+    bool Save(const std::string& sPath, mode_t mode = 0600) const;
 
 private:
     struct Section {

@@ -176,6 +176,11 @@ RunLog::RunLog(uint64_t lLimitBytes) {
     // A log that cannot be renamed just grows: the run goes on and its lines still reach it.
     RotateIfPast(kept.Path, lLimitBytes);
     RotateIfPast(ErrorFileName(), lLimitBytes);
+    // They name the user's files and folders: an older version left them readable by others.
+    for (const std::string& sFile : {kept.Path, ErrorFileName()}) {
+        libFiles::MakePrivate(sFile);
+        libFiles::MakePrivate(OlderGeneration(sFile));
+    }
 }
 
 RunLog::~RunLog() {
