@@ -86,6 +86,12 @@ while [ ! -e "$rec/stop" ] && [ "$n" -lt 20000 ]; do
 done
 SH
 
+# Every line logged (the most detailed mode), and a log and preferences as an older version left
+# them, readable by everyone: they are made private.
+printf '%s\r\n' "[Preferences]" "LoggingMode=0" >"$WORK/Stowline.txt"
+printf '%s\r\n' "01/01/2026 10:00:00  an older line" >"$WORK/stowline.log"
+chmod 644 "$WORK/Stowline.txt" "$WORK/stowline.log"
+
 # A slow enough source (incompressible, so the archive is written for a while) and a file of the
 # user's own 0600.
 head -c $((48 << 20)) /dev/urandom >"$WORK/data/noise.bin"
@@ -159,6 +165,8 @@ wait "$AGENT"
 # ---- modes ----
 check "the archive is 0600" [ "$(mode_of "$TARGET/Secret.zip")" = 600 ]
 check "the log is 0600" [ "$(mode_of "$WORK/stowline.log")" = 600 ]
+check "the older log's lines are kept" contains "$WORK/stowline.log" "an older line"
+check "every line was logged" contains "$WORK/stowline.log" "+-- private.txt"
 check "the error report is 0600" [ "$(mode_of "$WORK/stowline.err")" = 600 ]
 check "the archive-flag store is 0600" [ "$(mode_of "$WORK/ArchiveFlags.db")" = 600 ]
 for f in "$WORK"/ArchiveFlags.db-*; do
