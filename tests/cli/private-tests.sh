@@ -26,23 +26,25 @@ PASSWORD='Qu1nce-Marmalade-7Zx'
 REC="$WORK/rec" # what the commands record, outside the target
 TARGET="$WORK/target"
 mkdir -p "$REC" "$TARGET" "$WORK/data/sub" "$WORK/modes"
+# Start times far from now, so that no run falls due while the agent runs.
+QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
 
 # A job file written byte for byte (the scrambled password is not text). Arguments: name,
 # compress (-1/0), password, pre-command, post-command, then the sources.
 write_job() {
     local name=$1 compress=$2 password=$3 pre=$4 post=$5
     shift 5
-    JOB_PASSWORD="$password" python3 - "$JOBS/$name.slj" "$name" "$compress" "$pre" "$post" "$TARGET/" "$@" <<'PY'
+    JOB_PASSWORD="$password" python3 - "$JOBS/$name.slj" "$name" "$compress" "$pre" "$post" "$TARGET/" "$QUIET" "$@" <<'PY'
 import os, sys
-path, name, compress, pre, post, target = sys.argv[1:7]
+path, name, compress, pre, post, target, start = sys.argv[1:8]
 scrambled = bytes(b ^ 0xA5 for b in os.environ["JOB_PASSWORD"].encode())
 lines = [b"[Config]", b"JobName=" + name.encode(), b"DateLastRun=Jan-01-1900 00:00", b"SizeLastRun=-1",
-         b"RunCount=0", b"StartTime=12:00", b"Frequency=1", b"DayOfWeek=254", b"DayOfMonth=1",
+         b"RunCount=0", b"StartTime=" + start.encode(), b"Frequency=1", b"DayOfWeek=254", b"DayOfMonth=1",
          b"Compress=" + compress.encode(), b"CopyStyle=0", b"KeepCount=3", b"KeepPeriod=Copies",
          b"Password=" + scrambled, b"ParseSubDir=-1", b"Incremental=0", b"Suspended=0",
          b"PreBackupCommand=" + pre.encode(), b"PostBackupCommand=" + post.encode(),
          b"TargetDir=" + target.encode(), b"[Source]"]
-lines += [b"File_%d=%s" % (i, s.encode()) for i, s in enumerate(sys.argv[7:])]
+lines += [b"File_%d=%s" % (i, s.encode()) for i, s in enumerate(sys.argv[8:])]
 lines += [b"[Exclude]", b"[OneShot]"]
 with open(path, "wb") as f:
     f.write(b"".join(l + b"\r\n" for l in lines))
