@@ -188,7 +188,8 @@ QString QtSeam::HelpPagePath() {
     if (!resource.open(QIODevice::ReadOnly)) return "";
     QByteArray page = resource.readAll();
     QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (cache.isEmpty()) cache = QDir::tempPath();
+    // No shared fallback such as /tmp: another user could have put a link there to be written through.
+    if (cache.isEmpty()) return "";
     QDir dir(cache + "/stowline");
     if (!dir.mkpath(".")) return "";
     QString path = dir.filePath(HelpFileName);
