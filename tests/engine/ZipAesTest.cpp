@@ -4,6 +4,7 @@
 
 #include "ArchiveBytes.h"
 #include "ZipFixture.h"
+#include "engine/libRestore.h"
 #include "engine/libVerify.h"
 
 #include <cstdlib>
@@ -247,4 +248,20 @@ TEST_F(ZipAesTest, Zip64AesEntryOver4GiB) {
     EXPECT_EQ(Shell("7zz t '-ps3cret pass' '" + ZipFile + "'"), 0);
     std::string sWhy;
     EXPECT_TRUE(libVerify::VerifyArchive(ZipFile, "s3cret pass", sWhy)) << sWhy;
+}
+
+// The restore window asks for the password until CheckPassword takes it: for AES, the
+// verifier and the authentication code decide, whatever the entry's size or method.
+TEST_F(ZipAesTest, PasswordCheckOfTheRestoreWindowKnowsAes) {
+    Put("a.txt", std::string(100000, 'a')); // deflated: the CRC libzip misreads would fail it
+    Put("b.bin", Noise(3000, 4));
+    ZipJobValues job = AesJob();
+    job.Subdirectories = true;
+    ASSERT_EQ(Run(job, {Data})[0].Code, 0);
+    libRestore::BackupInfo backup;
+    backup.Path = ZipFile;
+    backup.IsArchive = true;
+    EXPECT_EQ(libRestore::CheckPassword(backup, "s3cret pass"), libRestore::Status::Ok);
+    EXPECT_EQ(libRestore::CheckPassword(backup, "s3cret pas"), libRestore::Status::WrongPassword);
+    EXPECT_EQ(libRestore::CheckPassword(backup, ""), libRestore::Status::WrongPassword);
 }
