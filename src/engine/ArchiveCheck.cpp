@@ -202,8 +202,8 @@ const char* SizesDisagree(const Header& hd) {
     if (hd.Method == 0 && (!(hd.Flags & FlagEncrypted) || bTraditional || hd.Overhead != 0) &&
         hd.CompSize != hd.Size + lOverhead)
         return "its stored data is not as long as its size";
-    if (hd.CompSize < lOverhead) return "its stored data is shorter than its encryption needs";
-    if (hd.Method == 8 && hd.Size / 1032 > hd.CompSize - lOverhead)
+    if (hd.CompSize < hd.Overhead) return "its stored data is shorter than its encryption needs";
+    if (hd.Method == 8 && hd.Size / 1032 > hd.CompSize - hd.Overhead)
         return "its size is more than its compressed data can hold";
     return "";
 }
