@@ -280,6 +280,10 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
 
 Status CheckAes(zip_t* pZip, const Entry& e, const std::string& sPassword, std::string& sWhy) {
     if (e.AesStrength == 0) return Status::Ok;
+    if (e.DataStart == 0) { // its local header did not check out: the entry carries its Damage
+        sWhy = "damaged: its data cannot be found";
+        return Status::Unreadable;
+    }
     switch (
         libZip::detail::AesAuthenticate(ArchiveSource::Fd(pZip), e.DataStart, e.StoredSize, e.AesStrength, sPassword)) {
     case libZip::detail::AesCheck::Sound:
