@@ -207,6 +207,12 @@ if [ "${BENCH_BIG:-0}" = 1 ]; then
     rm -rf "$work/big" "$target/benchbig.zip"
 fi
 
+# ---- AES-256 against the same run unencrypted, on the same corpus.
+if [ -f "$here/bench_aes.sh" ] && [ "$kind" = default ]; then
+    echo
+    BENCH_CORPUS="$corpus" BENCH_DIR="$work" bash "$here/bench_aes.sh" "$stowline"
+fi
+
 # ---- Copy-style benchmarks, when present.
 if [ -f "$here/bench_copy.sh" ] && { [ "$kind" = default ] || [ "${BENCH_COPY:-0}" = 1 ]; }; then
     echo

@@ -168,7 +168,8 @@ bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
 // One central header as the checks need it.
 struct Header {
     uint16_t Flags = 0;
-    uint16_t Method = 0;
+    uint16_t Method = 0;   // for WinZip AES, the real method from its field
+    uint64_t Overhead = 0; // bytes the encryption adds to the stored data
     uint32_t Crc = 0;
     uint64_t Size = 0;
     uint64_t CompSize = 0;
@@ -196,11 +197,14 @@ bool ApplyZip64(const unsigned char* h, std::string_view z, Header& hd) {
 // Sizes no data can have: stored data of another length than the entry's, or more than
 // deflate can make of the compressed length (at most 1032 bytes per byte).
 const char* SizesDisagree(const Header& hd) {
-    const bool bTraditional = (hd.Flags & FlagEncrypted) && !(hd.Flags & FlagStrong);
-    if (hd.Method == 0 && (!(hd.Flags & FlagEncrypted) || bTraditional) &&
-        hd.CompSize != hd.Size + (bTraditional ? 12 : 0))
+    const bool bTraditional = (hd.Flags & FlagEncrypted) && !(hd.Flags & FlagStrong) && hd.Overhead == 0;
+    const uint64_t lOverhead = bTraditional ? 12 : hd.Overhead;
+    if (hd.Method == 0 && (!(hd.Flags & FlagEncrypted) || bTraditional || hd.Overhead != 0) &&
+        hd.CompSize != hd.Size + lOverhead)
         return "its stored data is not as long as its size";
-    if (hd.Method == 8 && hd.Size / 1032 > hd.CompSize) return "its size is more than its compressed data can hold";
+    if (hd.CompSize < hd.Overhead) return "its stored data is shorter than its encryption needs";
+    if (hd.Method == 8 && hd.Size / 1032 > hd.CompSize - hd.Overhead)
+        return "its size is more than its compressed data can hold";
     return "";
 }
 
@@ -240,6 +244,7 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Head
         } else {
             if (Get16(x) == HeaderSumId && e.Damage.empty()) e.Damage = SumDamaged;
             if (Get16(x) == 1 && zip64.empty()) zip64 = extra.substr(at + 4, len);
+            if (Get16(x) == AesId && e.Aes.empty() && len == 7) e.Aes = extra.substr(at + 4, len);
             covered.append(extra.substr(at, 4 + len));
         }
         at += 4 + len;
@@ -264,6 +269,12 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Head
         }
     }
     if (!ApplyZip64(h, zip64, hd) && e.Damage.empty()) e.Damage = "its Zip64 sizes are missing";
+    const auto* aes = reinterpret_cast<const unsigned char*>(e.Aes.data());
+    if (hd.Method == AesMethod && !e.Aes.empty() && aes[4] >= 1 && aes[4] <= 3) {
+        // salt (8, 12 or 16 bytes by strength), verifier and code around the real method's data
+        hd.Method = Get16(aes + 5);
+        hd.Overhead = 4 + 4 * aes[4] + 2 + 10;
+    }
     if (e.Damage.empty()) e.Damage = SizesDisagree(hd);
     if (e.Name.find('\0') != std::string::npos && e.Damage.empty()) e.Damage = "its name holds a NUL byte";
     lOff += CentralFixed + nVar;
@@ -296,6 +307,7 @@ uint64_t CheckLocal(Reader& r, const Directory& d, const Header& hd, RawEntry& e
     if (n == nullptr || std::string_view(reinterpret_cast<const char*>(n), nName) != hd.Name ||
         (!(hd.Flags & FlagDescriptor) && lCrc != hd.Crc))
         return mark("its local header does not match its central header");
+    e.DataStart = lData;
     return lData + hd.CompSize;
 }
 

@@ -39,8 +39,10 @@ constexpr uint16_t HeaderSumLength = 21; // the field's data, without its 4-byte
 std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, uint64_t lIndex, uint64_t lCount);
 
 struct RawEntry {
-    std::string Name;   // the name's bytes exactly as stored
-    std::string Damage; // why the entry cannot be trusted ("" when it reads as sound)
+    std::string Name;       // the name's bytes exactly as stored
+    std::string Damage;     // why the entry cannot be trusted ("" when it reads as sound)
+    std::string Aes;        // the data of its WinZip AES field (0x9901, 7 bytes), "" when it has none
+    uint64_t DataStart = 0; // where its stored data begins in the file (sound entries only)
 };
 
 // Reads the central directory of the archive open on iFd, one RawEntry per central header in

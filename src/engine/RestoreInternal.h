@@ -20,4 +20,13 @@ zip_t* OpenArchive(const std::string& sPath, int iFlags, std::string& sError);
 // OpenArchive. False when the central directory cannot be read whole.
 bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& sError);
 
+// Ok, WrongPassword or Unreadable (sWhy says why: damaged or not read) for an AES entry's
+// verifier and authentication code; Ok for any other entry. pZip must come from OpenArchive.
+Status CheckAes(zip_t* pZip, const Entry& e, const std::string& sPassword, std::string& sWhy);
+
+// Whether a read error at the end of an AE-2 entry whose code CheckAes found sound is only
+// libzip holding the data to the CRC field such entries leave at 0 (some versions do):
+// every declared byte came, and the error is a CRC error.
+bool ZeroCrcMisread(const Entry& e, uint64_t lRead, int iZipError);
+
 } // namespace libRestore::detail

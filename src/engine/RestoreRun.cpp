@@ -48,7 +48,9 @@ DataSource::~DataSource() {
 ssize_t DataSource::Read(char* p, size_t n, std::string& sWhy) {
     if (Zip) {
         const zip_int64_t r = zip_fread(Zip, p, n);
+        if (r < 0 && Aes && detail::ZeroCrcMisread(*Aes, Done, zip_error_code_zip(zip_file_get_error(Zip)))) return 0;
         if (r < 0) sWhy = zip_error_strerror(zip_file_get_error(Zip));
+        if (r > 0) Done += static_cast<uint64_t>(r);
         return static_cast<ssize_t>(r);
     }
     ssize_t r;
@@ -106,6 +108,19 @@ int Restorer::SourceFolder(const Entry& e, std::string& sLeaf, std::string& sWhy
 bool Restorer::OpenData(const Entry& e, DataSource& src, uint64_t& lSize, std::string& sWhy) {
     lSize = e.Size;
     if (m_pZip) {
+        if (e.AesStrength != 0) {
+            // The code is checked before anything is written: a wrong password or changed data
+            // never reaches a file.
+            const Status aes = detail::CheckAes(m_pZip, e, m_options.Password, sWhy);
+            if (aes == Status::WrongPassword) {
+                m_report.Result = Status::WrongPassword;
+                m_report.Error = m_options.Password.empty() ? "'" + m_backup.Path + "' needs a password."
+                                                            : "The password is wrong for '" + m_backup.Path + "'.";
+                m_bStop = true;
+            }
+            if (aes != Status::Ok) return false;
+            src.Aes = &e;
+        }
         src.Zip = zip_fopen_index(m_pZip, e.Index, 0);
         if (src.Zip == nullptr) {
             const int iErr = zip_error_code_zip(zip_get_error(m_pZip));

@@ -58,6 +58,8 @@ inline constexpr const char* TempMark = ".stowline-restore-";
 struct DataSource {
     zip_file_t* Zip = nullptr;
     int Fd = -1;
+    const Entry* Aes = nullptr; // an AES entry whose code was found sound (see ZeroCrcMisread)
+    uint64_t Done = 0;          // bytes read from Zip
     DataSource() = default;
     DataSource(const DataSource&) = delete;
     DataSource& operator=(const DataSource&) = delete;

@@ -101,6 +101,8 @@ ZipEntryRecord RecordOf(const Entry& e, std::string_view sName) {
     rec.CompSize = e.CompSize;
     rec.Offset = e.Offset;
     rec.LocalZip64 = e.LocalZip64;
+    rec.AesStrength = e.Aes && e.Password != 0 ? AesStrength256 : 0;
+    rec.AesVendor = AesVendorVersion;
     return rec;
 }
 
@@ -131,7 +133,7 @@ public:
             m_engine.LastSystemError = m_w.Error();
             return ZE_CREAT;
         }
-        m_pipe = std::make_unique<DeflatePipeline>(m_engine.Probe, m_s.Store, WorkerCount());
+        m_pipe = std::make_unique<DeflatePipeline>(m_engine.Probe, m_s.Store, m_s.Passwords, WorkerCount());
         return ZE_OK;
     }
 
@@ -219,8 +221,9 @@ private:
         return ZE_WRITE;
     }
 
+    // The password the writer encrypts with: traditional entries only (AES data comes encrypted).
     std::string_view PasswordOf(const Entry& e) const {
-        return e.Password == 0 ? std::string_view() : std::string_view(m_s.Passwords[e.Password - 1]);
+        return e.Password == 0 || e.Aes ? std::string_view() : std::string_view(m_s.Passwords[e.Password - 1]);
     }
 
     // Counts written source bytes and runs the poll call-back every PollBytes.
@@ -261,6 +264,7 @@ private:
             LeaveOut(i, e, sPath, r.Errno);
             return ZE_OK;
         }
+        if (r.CipherFailed) return ZE_LOGIC; // never written unencrypted
         if (job.Last) {
             // The whole data is at hand: CRC and sizes go into the local header.
             rec.Method = r.Stored ? 0 : 8;
@@ -278,6 +282,8 @@ private:
         rec.Method = e.Level == 0 ? 0 : 8;
         rec.Flags = rec.Method == 8 && e.Level >= 8 ? 2 : 0;
         if (!m_w.Begin(rec, false, sPassword)) return WriteFailed();
+        std::unique_ptr<AesEncryptor> aes = std::move(r.Aes); // the pieces after the first: encrypted here, in order
+        if (e.Aes && !aes) return ZE_LOGIC;
         uLong crc = r.Crc;
         uint64_t lIn = r.InLength, lOut = r.Out.size();
         for (;;) {
@@ -292,6 +298,8 @@ private:
                 LeaveOut(i, e, sPath, r.Errno);
                 return ZE_OK;
             }
+            if (aes && (!aes->Encrypt(r.Out.data(), r.Out.size()) || (job.Last && !aes->Finish(r.Out))))
+                return ZE_LOGIC;
             crc = crc32_combine(crc, r.Crc, static_cast<z_off_t>(r.InLength));
             lIn += r.InLength;
             lOut += r.Out.size();
@@ -302,7 +310,8 @@ private:
     }
 
     // The entries of the archive added to that no new entry replaced, written again after
-    // the new ones (their data deflated as it was, encrypted ones with this archive's password).
+    // the new ones: their data deflated as it was, traditionally encrypted ones with this
+    // archive's password, AES ones as they are (their salts, keys and codes their own).
     // An archive whose headers do not check out is not carried on: its entries would get
     // fresh checksums and read as sound.
     int CopyOld(std::vector<std::pair<std::string, ZipEntryRecord>>& old) {
@@ -314,49 +323,88 @@ private:
             return ZE_FORM;
         for (const ArchiveCheck::RawEntry& r : raw)
             if (!r.Damage.empty()) return ZE_FORM;
-        const std::string sPassword = m_s.Passwords.empty() ? "" : m_s.Passwords.back();
         for (zip_int64_t j = 0; j < n; ++j) {
             const auto idx = static_cast<zip_uint64_t>(j);
-            zip_stat_t st;
-            if (zip_stat_index(m_s.Old, idx, 0, &st) != 0) return ZE_FORM;
             std::string sName = raw[idx].Name;       // the exact bytes, not libzip's reading of them
             if (m_s.Store.Contains(sName)) continue; // replaced by the newer copy, as zip does
-            const bool bEncrypted = st.encryption_method != ZIP_EM_NONE;
-            if (bEncrypted && sPassword.empty()) return ZE_PARMS;
             ZipEntryRecord rec;
-            rec.Name = sName;
-            rec.MTime = st.mtime;
-            zip_uint8_t opsys = 0;
-            zip_uint32_t attr = 0;
-            zip_file_get_external_attributes(m_s.Old, idx, 0, &opsys, &attr);
-            const bool bDir = !sName.empty() && sName.back() == '/';
-            rec.Mode = opsys == ZIP_OPSYS_UNIX && (attr >> 16) != 0 ? attr >> 16 : (bDir ? 040755 : 0100644);
-            zip_uint16_t len = 0;
-            const zip_uint8_t* ut = zip_file_extra_field_get_by_id(m_s.Old, idx, 0x5455, 0, &len, ZIP_FL_CENTRAL);
-            if (ut && len >= 5 && (ut[0] & 1))
-                rec.MTime = static_cast<int32_t>(ut[1] | (ut[2] << 8) | (ut[3] << 16) | (uint32_t(ut[4]) << 24));
-            rec.Method = st.comp_method;
-            rec.Crc = st.crc;
-            rec.Size = st.size;
-            rec.CompSize = st.comp_size - (bEncrypted ? 12 : 0);
-            if (!m_w.Begin(rec, true, bEncrypted ? sPassword : std::string_view())) return WriteFailed();
-            zip_file_t* zf = bEncrypted ? zip_fopen_index_encrypted(m_s.Old, idx, ZIP_FL_COMPRESSED, sPassword.c_str())
-                                        : zip_fopen_index(m_s.Old, idx, ZIP_FL_COMPRESSED);
-            if (!zf) return ZE_READ;
-            char buf[65536];
-            zip_int64_t got;
-            uint64_t total = 0;
-            while ((got = zip_fread(zf, buf, sizeof buf)) > 0) {
-                total += static_cast<uint64_t>(got);
-                if (!m_w.Data(buf, static_cast<size_t>(got))) {
-                    zip_fclose(zf);
-                    return WriteFailed();
-                }
-            }
-            zip_fclose(zf);
-            if (got < 0 || total != rec.CompSize) return ZE_READ;
-            if (!m_w.End(rec, rec.Crc, rec.Size, rec.CompSize)) return WriteFailed();
+            const int code = CopyOldEntry(idx, raw[idx], rec);
+            if (code != ZE_OK) return code;
             old.emplace_back(std::move(sName), rec);
+        }
+        return ZE_OK;
+    }
+
+    int CopyOldEntry(zip_uint64_t idx, const ArchiveCheck::RawEntry& raw, ZipEntryRecord& rec) {
+        const std::string sPassword = m_s.Passwords.empty() ? "" : m_s.Passwords.back();
+        zip_stat_t st;
+        if (zip_stat_index(m_s.Old, idx, 0, &st) != 0) return ZE_FORM;
+        const bool bEncrypted = st.encryption_method != ZIP_EM_NONE;
+        const bool bAes = bEncrypted && raw.Aes.size() == AesExtraLength;
+        if (bEncrypted && !bAes && sPassword.empty()) return ZE_PARMS;
+        rec.Name = raw.Name;
+        rec.MTime = st.mtime;
+        zip_uint8_t opsys = 0;
+        zip_uint32_t attr = 0;
+        zip_file_get_external_attributes(m_s.Old, idx, 0, &opsys, &attr);
+        const bool bDir = !raw.Name.empty() && raw.Name.back() == '/';
+        rec.Mode = opsys == ZIP_OPSYS_UNIX && (attr >> 16) != 0 ? attr >> 16 : (bDir ? 040755 : 0100644);
+        zip_uint16_t len = 0;
+        const zip_uint8_t* ut = zip_file_extra_field_get_by_id(m_s.Old, idx, 0x5455, 0, &len, ZIP_FL_CENTRAL);
+        if (ut && len >= 5 && (ut[0] & 1))
+            rec.MTime = static_cast<int32_t>(ut[1] | (ut[2] << 8) | (ut[3] << 16) | (uint32_t(ut[4]) << 24));
+        rec.Method = st.comp_method;
+        rec.Crc = st.crc;
+        rec.Size = st.size;
+        rec.CompSize = st.comp_size - (bEncrypted && !bAes ? 12 : 0);
+        if (bAes) {
+            const auto* a = reinterpret_cast<const unsigned char*>(raw.Aes.data());
+            rec.AesVendor = a[0];
+            rec.AesStrength = a[4];
+            rec.Method = static_cast<uint16_t>(a[5] | (a[6] << 8));
+            if (!(st.valid & ZIP_STAT_CRC)) rec.Crc = 0;
+        }
+        if (!m_w.Begin(rec, true, bEncrypted && !bAes ? std::string_view(sPassword) : std::string_view()))
+            return WriteFailed();
+        const int code = bAes ? CopyRaw(raw.DataStart, rec.CompSize) : CopyData(idx, bEncrypted ? sPassword : "", rec);
+        if (code != ZE_OK) return code;
+        if (!m_w.End(rec, rec.Crc, rec.Size, rec.CompSize)) return WriteFailed();
+        return ZE_OK;
+    }
+
+    // An entry's compressed data through libzip, decrypted with sPassword when it is set.
+    int CopyData(zip_uint64_t idx, const std::string& sPassword, const ZipEntryRecord& rec) {
+        zip_file_t* zf = !sPassword.empty()
+                             ? zip_fopen_index_encrypted(m_s.Old, idx, ZIP_FL_COMPRESSED, sPassword.c_str())
+                             : zip_fopen_index(m_s.Old, idx, ZIP_FL_COMPRESSED);
+        if (!zf) return ZE_READ;
+        char buf[65536];
+        zip_int64_t got;
+        uint64_t total = 0;
+        while ((got = zip_fread(zf, buf, sizeof buf)) > 0) {
+            total += static_cast<uint64_t>(got);
+            if (!m_w.Data(buf, static_cast<size_t>(got))) {
+                zip_fclose(zf);
+                return WriteFailed();
+            }
+        }
+        zip_fclose(zf);
+        return got < 0 || total != rec.CompSize ? ZE_READ : ZE_OK;
+    }
+
+    // An AES entry's stored bytes (salt, verifier, data, code) as the file holds them: they are
+    // carried on without the password, and the code still proves them to any reader.
+    int CopyRaw(uint64_t lStart, uint64_t lLength) {
+        const int fd = ArchiveSource::Fd(m_s.Old);
+        if (fd < 0 || lStart == 0) return ZE_READ;
+        std::vector<char> buf(1u << 16);
+        for (uint64_t at = 0; at < lLength;) {
+            const ssize_t n = ::pread(fd, buf.data(), static_cast<size_t>(std::min<uint64_t>(buf.size(), lLength - at)),
+                                      static_cast<off_t>(lStart + at));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return ZE_READ;
+            if (!m_w.Data(buf.data(), static_cast<size_t>(n))) return WriteFailed();
+            at += static_cast<uint64_t>(n);
         }
         return ZE_OK;
     }
@@ -405,6 +453,15 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
 constexpr size_t StreamAfter = 256;
 constexpr size_t PublishEvery = 16;
 
+// Files and links are encrypted, with AES-256 when the options ask for it; folders never.
+// With AES a link's target is stored as it is, like the entries' names: readers such as
+// bsdtar refuse an AES link entry and would fail the whole archive.
+void SetPassword(const EngineState& engine, Entry& e, uint8_t iPassword) {
+    if (e.Kind == EntryKind::Dir || (e.Kind == EntryKind::Link && engine.Options.fAes)) return;
+    e.Password = iPassword;
+    e.Aes = iPassword != 0 && engine.Options.fAes;
+}
+
 // What the entries of one ZpArchive call need before they can be written: the password
 // (asked only once something is selected) and the archive comment.
 int PrepareEntries(Session& s, size_t iFirst, uint8_t& iPassword) {
@@ -430,7 +487,7 @@ int PrepareEntries(Session& s, size_t iFirst, uint8_t& iPassword) {
         iPassword = static_cast<uint8_t>(it - s.Passwords.begin() + 1);
     }
     for (size_t i = iFirst; i < s.Store.Size(); ++i)
-        if (s.Store[i].Kind != EntryKind::Dir) s.Store[i].Password = iPassword;
+        SetPassword(engine, s.Store[i], iPassword);
     return ZE_OK;
 }
 
@@ -458,7 +515,7 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
             bStreaming = true;
             sel.CheckLater = true; // the workers open every file anyway
         }
-        if (s.Store[iEnd - 1].Kind != EntryKind::Dir) s.Store[iEnd - 1].Password = iPassword;
+        SetPassword(engine, s.Store[iEnd - 1], iPassword);
         // A few entries at a time: the workers are woken once for them.
         if (iEnd - iPublished < PublishEvery) return true;
         iPublished = iEnd;

@@ -10,7 +10,8 @@
 // it is read (a growing log) still gives a consistent entry, whose CRC matches what is
 // stored, at the cost of a little compression at each chunk start. The data deflated ahead is bounded
 // (AheadBudget), so memory does not grow with file sizes. All call-backs stay on the
-// calling thread; the workers only read files and deflate.
+// calling thread; the workers only read files, deflate and, for AES entries, derive the keys
+// and encrypt (the later pieces of a long entry are encrypted in order by the writer).
 
 #include <algorithm>
 #include <cerrno>
@@ -88,7 +89,22 @@ bool Deflater::Continue(std::string& out, size_t& produced) {
 }
 
 void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job,
-                   int iLevel, ChunkResult& r) {
+                   int iLevel, std::string_view sAesPassword, ChunkResult& r) {
+    Deflate(probe, sPath, kind, job, iLevel, r);
+    if (r.Errno != 0 || sAesPassword.empty() || job.Offset != 0) return;
+    // The keys are derived here, beside the deflate: PBKDF2 costs about a millisecond per entry.
+    if (job.Last) {
+        r.CipherFailed = !AesEncryptWhole(sAesPassword, r.Out);
+        return;
+    }
+    r.Aes = std::make_unique<AesEncryptor>();
+    std::string head;
+    r.CipherFailed = !r.Aes->Start(sAesPassword, head) || !r.Aes->Encrypt(r.Out.data(), r.Out.size());
+    r.Out.insert(0, head);
+}
+
+void Deflater::Deflate(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job,
+                       int iLevel, ChunkResult& r) {
     uint64_t len = 0;
     if (kind == EntryKind::Link) {
         // A link's data is its target, stored as it is.
@@ -178,8 +194,9 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, Entry
     }
 }
 
-DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, unsigned iWorkers)
-    : m_probe(probe), m_store(store) {
+DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store,
+                                 const std::vector<std::string>& passwords, unsigned iWorkers)
+    : m_probe(probe), m_store(store), m_passwords(passwords) {
     for (unsigned i = 0; i < iWorkers; ++i)
         m_threads.emplace_back([this] { Work(); });
 }
@@ -209,6 +226,7 @@ bool DeflatePipeline::MakeJob() {
     slot.Path = m_store.Path(m_genEntry);
     slot.Kind = e.Kind;
     slot.Level = e.Level;
+    if (e.Aes && e.Password != 0 && m_genOffset == 0) slot.AesPassword = m_passwords[e.Password - 1];
     m_genOffset += slot.Job.Length;
     slot.Job.Last = m_genOffset >= lSize;
     if (slot.Job.Last) {
@@ -272,6 +290,7 @@ void DeflatePipeline::Work() {
         std::string Path;
         EntryKind Kind;
         int Level;
+        std::string AesPassword;
         ChunkResult Result;
     };
     std::vector<Task> batch;
@@ -290,11 +309,11 @@ void DeflatePipeline::Work() {
                 const Slot& slot = m_window[m_next - m_base];
                 if (!batch.empty() && lBytes + slot.Job.Length > BatchBytes) break;
                 lBytes += slot.Job.Length;
-                batch.push_back(Task{m_next++, slot.Job, slot.Path, slot.Kind, slot.Level, {}});
+                batch.push_back(Task{m_next++, slot.Job, slot.Path, slot.Kind, slot.Level, slot.AesPassword, {}});
             }
         }
         for (Task& t : batch) {
-            deflater.Run(m_probe, t.Path, t.Kind, t.Job, t.Level, t.Result);
+            deflater.Run(m_probe, t.Path, t.Kind, t.Job, t.Level, t.AesPassword, t.Result);
             t.Result.Done = true;
         }
         bool bFront = false;

@@ -17,5 +17,7 @@ constexpr uint16_t FlagEncrypted = 1;
 constexpr uint16_t FlagDescriptor = 8;
 constexpr uint16_t FlagStrong = 0x40;
 constexpr uint16_t FlagUtf8 = 0x800;
+constexpr uint16_t AesMethod = 99; // WinZip AES: the real method is in the 0x9901 field
+constexpr uint16_t AesId = 0x9901;
 
 } // namespace ZipFormat

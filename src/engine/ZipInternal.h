@@ -20,6 +20,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "engine/ZipAes.h"
 #include "engine/libZip.h"
 
 namespace libZip::detail {
@@ -49,6 +50,7 @@ struct Entry {
     uint8_t Level = 9;      // 0: stored
     uint8_t Password = 0;   // 1-based index into the session's passwords; 0: none
     bool Withdrawn = false; // taken back before the archive is written
+    bool Aes = false;       // with a password: WinZip AES-256, encrypted by the deflate workers
     // Set when written, by the writer alone: the deflate workers read only the fields above.
     uint16_t Flags = 0;
     uint16_t Method = 0;
@@ -163,6 +165,10 @@ struct ChunkResult {
     int Errno = 0;       // the file could not be opened or read
     bool Stored = false; // a whole file that deflate could not shrink: Out holds it as it is
     bool Done = false;
+    // An AES entry: a whole one's Out is encrypted, salt to code. The first piece of a long one
+    // is encrypted after its salt and verifier, and hands on the encryptor for the rest.
+    std::unique_ptr<AesEncryptor> Aes;
+    bool CipherFailed = false; // libcrypto failed: nothing of the entry may be written
 };
 
 // One thread's compressor (libdeflate) and the zlib inflate stream that joins the pieces of
@@ -175,11 +181,15 @@ public:
     ~Deflater();
 
     // Reads the chunk of the entry (a file opened through probe, or a link's target) and
-    // deflates it at iLevel (0: as it is).
+    // deflates it at iLevel (0: as it is); with an AES password, encrypts what it can (a whole
+    // entry, or the first piece of a long one).
     void Run(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job, int iLevel,
-             ChunkResult& r);
+             std::string_view sAesPassword, ChunkResult& r);
 
 private:
+    void Deflate(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job,
+                 int iLevel, ChunkResult& r);
+
     // Makes the complete deflate stream out[0, produced) continuable by the next chunk.
     bool Continue(std::string& out, size_t& produced);
 
@@ -191,9 +201,10 @@ private:
     std::vector<unsigned char> m_scratch;
 };
 
-// Whether an entry's data goes through the pipeline (files with bytes, links).
+// Whether an entry's data goes through the pipeline (files with bytes, links, and every AES
+// file: even an empty one has its salt and code, made by a worker).
 inline bool HasData(const Entry& e) {
-    return !e.Withdrawn && (e.Kind == EntryKind::Link || (e.Kind == EntryKind::File && e.Size > 0));
+    return !e.Withdrawn && (e.Kind == EntryKind::Link || (e.Kind == EntryKind::File && (e.Size > 0 || e.Aes)));
 }
 
 // Worker threads that deflate the data of the store's entries in archive order, a bounded
@@ -202,7 +213,9 @@ inline bool HasData(const Entry& e) {
 // for them, each carrying what its worker needs, so nothing grows with the number of entries.
 class DeflatePipeline {
 public:
-    DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, unsigned iWorkers);
+    // passwords: the session's (Entry::Password - 1), read on the calling thread only.
+    DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, const std::vector<std::string>& passwords,
+                    unsigned iWorkers);
     ~DeflatePipeline();
     DeflatePipeline(const DeflatePipeline&) = delete;
     DeflatePipeline& operator=(const DeflatePipeline&) = delete;
@@ -220,6 +233,7 @@ private:
         std::string Path;
         EntryKind Kind = EntryKind::File;
         int Level = 9;
+        std::string AesPassword; // the first chunk of an AES entry derives its keys from it
         ChunkResult Result;
     };
     void Work();
@@ -228,6 +242,7 @@ private:
 
     const FileSystemProbe& m_probe;
     const EntryStore& m_store;
+    const std::vector<std::string>& m_passwords;
     std::deque<Slot> m_window; // from the cursor on
     size_t m_base = 0;         // sequence number of m_window.front()
     size_t m_next = 0;         // sequence number of the next chunk to start

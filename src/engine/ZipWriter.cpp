@@ -5,6 +5,7 @@
 #include "engine/ZipWriter.h"
 
 #include "engine/ArchiveCheck.h"
+#include "engine/ZipAes.h"
 #include "engine/ZipFormat.h"
 
 #include <algorithm>
@@ -74,8 +75,23 @@ void ExtendedTime(std::string& s, int64_t t) {
 }
 
 uint16_t VersionNeeded(const ZipEntryRecord& rec, bool bZip64) {
+    if (rec.AesStrength != 0) return 51;
     if (bZip64) return 45;
     return rec.Method == 8 || (rec.Flags & FlagEncrypted) || (rec.Mode & 0170000) == 0040000 ? 20 : 10;
+}
+
+// The method field and the CRC field as written: an AES entry names method 99 (its real
+// method is in the 0x9901 field) and, as AE-2, leaves its CRC out.
+uint16_t MethodField(const ZipEntryRecord& rec) { return rec.AesStrength != 0 ? AesMethod : rec.Method; }
+uint32_t CrcField(const ZipEntryRecord& rec, uint32_t crc) {
+    return rec.AesStrength != 0 && rec.AesVendor != 1 ? 0 : crc;
+}
+
+void AesField(std::string& s, const ZipEntryRecord& rec) {
+    if (rec.AesStrength == 0) return;
+    Le16(s, AesId);
+    Le16(s, AesExtraLength);
+    s += AesExtraData(rec.AesVendor, rec.AesStrength, rec.Method);
 }
 
 const uint32_t* CrcTable() {
@@ -187,8 +203,9 @@ bool ZipWriter::Begin(ZipEntryRecord& rec, bool bKnown, std::string_view sPasswo
     rec.Offset = m_pos;
     rec.Flags &= static_cast<uint16_t>(~(FlagEncrypted | FlagDescriptor | FlagUtf8));
     if (IsUtf8BeyondAscii(rec.Name)) rec.Flags |= FlagUtf8;
-    const bool bEncrypt = !sPassword.empty();
-    if (bEncrypt) rec.Flags |= FlagEncrypted;
+    const bool bAes = rec.AesStrength != 0;
+    const bool bEncrypt = !bAes && !sPassword.empty(); // traditional, done here
+    if (bEncrypt || bAes) rec.Flags |= FlagEncrypted;
     if (!bKnown) rec.Flags |= FlagDescriptor;
     const uint32_t dos = DosDateTime(static_cast<time_t>(rec.MTime));
     const uint64_t lComp = bKnown ? rec.CompSize + (bEncrypt ? 12 : 0) : 0;
@@ -199,13 +216,13 @@ bool ZipWriter::Begin(ZipEntryRecord& rec, bool bKnown, std::string_view sPasswo
     Le32(h, LocalSig);
     Le16(h, VersionNeeded(rec, rec.LocalZip64));
     Le16(h, rec.Flags);
-    Le16(h, rec.Method);
+    Le16(h, MethodField(rec));
     Le32(h, dos);
-    Le32(h, bKnown ? rec.Crc : 0);
+    Le32(h, bKnown ? CrcField(rec, rec.Crc) : 0);
     Le32(h, rec.LocalZip64 ? Max32 : static_cast<uint32_t>(lComp));
     Le32(h, rec.LocalZip64 ? Max32 : (bKnown ? static_cast<uint32_t>(rec.Size) : 0));
     Le16(h, static_cast<uint32_t>(rec.Name.size()));
-    Le16(h, 9 + (rec.LocalZip64 ? 20 : 0));
+    Le16(h, 9 + (rec.LocalZip64 ? 20 : 0) + (bAes ? 4 + AesExtraLength : 0));
     h.append(rec.Name);
     ExtendedTime(h, rec.MTime);
     if (rec.LocalZip64) {
@@ -214,6 +231,7 @@ bool ZipWriter::Begin(ZipEntryRecord& rec, bool bKnown, std::string_view sPasswo
         Le64(h, bKnown ? rec.Size : 0);
         Le64(h, lComp);
     }
+    AesField(h, rec);
     m_crypto = nullptr;
     if (!Put(h.data(), h.size())) return false;
     if (bEncrypt) {
@@ -255,7 +273,7 @@ bool ZipWriter::End(ZipEntryRecord& rec, uint32_t crc, uint64_t lSize, uint64_t 
     if (!(rec.Flags & FlagDescriptor)) return m_errno == 0;
     std::string d;
     Le32(d, DescriptorSig);
-    Le32(d, crc);
+    Le32(d, CrcField(rec, crc));
     if (rec.LocalZip64) {
         Le64(d, rec.CompSize);
         Le64(d, rec.Size);
@@ -301,18 +319,19 @@ bool ZipWriter::Central(const ZipEntryRecord& rec, uint64_t lTotal) {
     if (rec.Offset >= Max32) Le64(z, rec.Offset);
     std::string h;
     const size_t nSum = 4 + ArchiveCheck::HeaderSumLength;
-    h.reserve(46 + rec.Name.size() + 9 + 4 + z.size() + nSum);
+    const size_t nAes = rec.AesStrength != 0 ? 4 + AesExtraLength : 0;
+    h.reserve(46 + rec.Name.size() + 9 + 4 + z.size() + nAes + nSum);
     Le32(h, CentralSig);
     Le16(h, VersionMadeBy);
     Le16(h, VersionNeeded(rec, !z.empty() || rec.LocalZip64));
     Le16(h, rec.Flags);
-    Le16(h, rec.Method);
+    Le16(h, MethodField(rec));
     Le32(h, DosDateTime(static_cast<time_t>(rec.MTime)));
-    Le32(h, rec.Crc);
+    Le32(h, CrcField(rec, rec.Crc));
     Le32(h, rec.CompSize >= Max32 ? Max32 : static_cast<uint32_t>(rec.CompSize));
     Le32(h, rec.Size >= Max32 ? Max32 : static_cast<uint32_t>(rec.Size));
     Le16(h, static_cast<uint32_t>(rec.Name.size()));
-    Le16(h, static_cast<uint32_t>(9 + (z.empty() ? 0 : 4 + z.size()) + nSum));
+    Le16(h, static_cast<uint32_t>(9 + (z.empty() ? 0 : 4 + z.size()) + nAes + nSum));
     Le16(h, 0); // comment length
     Le16(h, 0); // disk number
     Le16(h, 0); // internal attributes
@@ -326,6 +345,7 @@ bool ZipWriter::Central(const ZipEntryRecord& rec, uint64_t lTotal) {
         Le16(h, static_cast<uint32_t>(z.size()));
         h += z;
     }
+    AesField(h, rec);
     h += ArchiveCheck::HeaderSumField(h, "", lIndex, lTotal); // last: it covers everything before
     return Put(h.data(), h.size());
 }

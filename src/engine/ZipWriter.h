@@ -3,7 +3,9 @@
 // the central directory is written at the end from records the caller keeps, so the
 // writer's memory does not grow with the number of entries. The data is deflated before it
 // reaches the writer, so for whole files CRC and sizes are known before the local header;
-// data handed over in pieces gets a data descriptor instead. Traditional PKWARE encryption,
+// data handed over in pieces gets a data descriptor instead. Traditional PKWARE encryption
+// (done here), WinZip AES entries (their data comes encrypted, see ZipAes.h; the writer writes
+// method 99, the 0x9901 field and, for AE-2, a CRC of 0),
 // Zip64 records where sizes, offsets or counts need them, the extended timestamp (exact
 // modification time) on every entry, Unix modes in the external attributes. The archive is
 // written under a temporary name beside the final one and renamed when complete.
@@ -46,6 +48,10 @@ struct ZipEntryRecord {
     uint32_t Crc = 0;
     uint64_t Size = 0;     // uncompressed
     uint64_t CompSize = 0; // as stored, encryption header included
+    // WinZip AES strength (1..3), 0: not AES. Method is then the real method, the data is
+    // handed over encrypted (salt to authentication code) and CompSize counts all of it.
+    uint8_t AesStrength = 0;
+    uint8_t AesVendor = 2; // 2 (AE-2): the CRC fields hold 0; 1 (AE-1): they hold the CRC
     uint64_t Offset = 0;   // of the local header
     bool LocalZip64 = false;
 };
@@ -62,7 +68,8 @@ public:
 
     // Starts an entry. bKnown: rec's Crc, Size and CompSize (without the encryption
     // header) are final; otherwise a data descriptor follows the data. A non-empty
-    // password encrypts the data. Sets rec.Offset, Flags, LocalZip64. False on a write error.
+    // password encrypts the data traditionally (not for AES entries, whose data comes encrypted). Sets rec.Offset,
+    // Flags, LocalZip64. False on a write error.
     bool Begin(ZipEntryRecord& rec, bool bKnown, std::string_view sPassword);
     bool Data(const void* pData, size_t iLength);
     // Ends the entry; for unknown sizes gives rec the final CRC and sizes and writes the

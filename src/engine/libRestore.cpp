@@ -8,6 +8,7 @@
 #include "engine/FolderChain.h"
 #include "engine/JobTemp.h"
 #include "engine/RestoreInternal.h"
+#include "engine/ZipAes.h"
 #include "engine/libCopy.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJob.h"
@@ -251,6 +252,13 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
         e.Index = uIndex;
         e.Size = st.size;
         e.Crc = st.crc;
+        const std::string& sAes = raw[uIndex].Aes;
+        if (sAes.size() == 7 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+            e.AesStrength = static_cast<uint8_t>(sAes[4]);
+            e.CrcKnown = sAes[0] != 2; // AE-2 stores no CRC
+            e.DataStart = raw[uIndex].DataStart;
+            e.StoredSize = st.comp_size;
+        }
         zip_uint8_t uOpsys = 0;
         zip_uint32_t uAttr = 0;
         zip_file_get_external_attributes(pZip, uIndex, 0, &uOpsys, &uAttr);
@@ -268,6 +276,33 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
         entries.push_back(std::move(e));
     }
     return true;
+}
+
+Status CheckAes(zip_t* pZip, const Entry& e, const std::string& sPassword, std::string& sWhy) {
+    if (e.AesStrength == 0) return Status::Ok;
+    if (e.DataStart == 0) { // its local header did not check out: the entry carries its Damage
+        sWhy = "damaged: its data cannot be found";
+        return Status::Unreadable;
+    }
+    switch (
+        libZip::detail::AesAuthenticate(ArchiveSource::Fd(pZip), e.DataStart, e.StoredSize, e.AesStrength, sPassword)) {
+    case libZip::detail::AesCheck::Sound:
+        return Status::Ok;
+    case libZip::detail::AesCheck::WrongPassword:
+        sWhy = "the password is wrong";
+        return Status::WrongPassword;
+    case libZip::detail::AesCheck::Damaged:
+        sWhy = "damaged: its authentication code does not match its data";
+        return Status::Unreadable;
+    case libZip::detail::AesCheck::Unreadable:
+        break;
+    }
+    sWhy = "its encrypted data cannot be read";
+    return Status::Unreadable;
+}
+
+bool ZeroCrcMisread(const Entry& e, uint64_t lRead, int iZipError) {
+    return e.AesStrength != 0 && !e.CrcKnown && lRead == e.Size && iZipError == ZIP_ER_CRC;
 }
 
 } // namespace detail
@@ -354,15 +389,27 @@ Status CheckPassword(const BackupInfo& backup, const std::string& sPassword) {
     zip_t* pZip = detail::OpenArchive(backup.Path, 0, sError);
     if (pZip == nullptr) return Status::Unreadable;
     if (!sPassword.empty()) zip_set_default_password(pZip, sPassword.c_str());
+    std::vector<Entry> entries;
+    if (!detail::ReadArchiveEntries(pZip, entries, sError)) entries.clear();
     Status result = Status::Ok;
-    const zip_int64_t lCount = zip_get_num_entries(pZip, 0);
-    for (zip_int64_t i = 0; i < lCount; ++i) {
+    for (const Entry& e : entries) {
         zip_stat_t st;
-        if (zip_stat_index(pZip, static_cast<zip_uint64_t>(i), 0, &st) != 0 || st.size == 0 ||
+        if (e.IsDir || !e.Damage.empty() || zip_stat_index(pZip, e.Index, 0, &st) != 0 ||
             !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method == ZIP_EM_NONE)
             continue;
+        if (e.AesStrength != 0) {
+            // Its verifier and authentication code say it for sure; a damaged entry says nothing.
+            std::string sWhy;
+            result = detail::CheckAes(pZip, e, sPassword, sWhy);
+            if (result == Status::Unreadable) {
+                result = Status::Ok;
+                continue;
+            }
+            break;
+        }
+        if (e.Size == 0) continue;
         // A wrong password passes the header check now and then; the data read shows it.
-        zip_file_t* pFile = zip_fopen_index(pZip, static_cast<zip_uint64_t>(i), 0);
+        zip_file_t* pFile = zip_fopen_index(pZip, e.Index, 0);
         char buf[65536];
         if (pFile == nullptr) {
             result = Status::WrongPassword;

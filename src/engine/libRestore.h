@@ -45,7 +45,13 @@ struct Entry {
     bool IsLink = false;
     uint64_t Index = 0; // the archive's entry index
     uint32_t Crc = 0;   // the archive's CRC-32 of the data
-    std::string Damage; // why the entry cannot be trusted ("" when it reads as sound)
+    // False for WinZip AES (AE-2) entries, which store no CRC: their authentication code
+    // proves the data instead (detail::CheckAes).
+    bool CrcKnown = true;
+    uint8_t AesStrength = 0; // WinZip AES 1..3 (128, 192, 256 bits); 0: not AES
+    uint64_t DataStart = 0;  // where the stored data begins in the archive
+    uint64_t StoredSize = 0; // its length as stored (salt to code for AES)
+    std::string Damage;      // why the entry cannot be trusted ("" when it reads as sound)
 };
 
 // Incomplete from ReadContents: a copy tree's listing stopped somewhere (sError says where);

@@ -242,6 +242,7 @@ ZipStepResult ZipEngine::ArchiveEntry(const ZipJobValues& job, const std::string
         ZpOpt opt;
         if (job.Incremental) opt.Date = libDates::Format(job.DateLastRun, "mmddyyyy");
         opt.fEncrypt = !job.Password.empty();
+        opt.fAes = job.Aes;
         opt.fSystem = true;
         opt.fIncludeDate = job.Incremental;
         opt.fVerbose = true;

@@ -113,6 +113,7 @@ struct ZpOpt {
     // When not empty, names below this folder are stored relative to it.
     std::string szRootDir;
     bool fEncrypt = false;      // encrypt with the password call-back's answer
+    bool fAes = false;          // with fEncrypt: WinZip AES-256 (AE-2) instead of traditional encryption
     bool fSystem = false;       // include names beginning with "." (else left out)
     bool fIncludeDate = false;  // only files (and folders) modified on or after Date
     bool fExcludeDate = false;  // only files (and folders) modified before Date
@@ -145,9 +146,12 @@ struct ZipJobValues {
     double DateLastRun = 0;
     bool Subdirectories = false;
     std::string Password;
+    bool Aes = false; // the password encrypts with AES-256 (else traditionally)
 };
 inline ZipJobValues ZipJobValuesOf(const CBackupJob& job) {
-    return ZipJobValues{job.ExcludeSpec(), job.Incremental(), job.DateLastRun(), job.Subdirectories(), job.Password()};
+    return ZipJobValues{job.ExcludeSpec(), job.Incremental(),
+                        job.DateLastRun(), job.Subdirectories(),
+                        job.Password(),    job.Encryption() == CBackupJob::EncryptionKind::Aes256};
 }
 
 // The name list passed for a source entry: the entry ("*.*" and plain names unchanged;

@@ -188,6 +188,12 @@ void CBackupJob::SetSubdirectories(bool bValue) {
     m_Changed = true;
 }
 
+void CBackupJob::SetEncryption(EncryptionKind value) {
+    if (value == m_Encryption) return;
+    m_Encryption = value;
+    m_Changed = true;
+}
+
 void CBackupJob::SetVerify(bool bValue) {
     if (bValue == m_Verify) return;
     m_Verify = bValue;
@@ -219,6 +225,7 @@ void CBackupJob::Clear() {
     m_NumberCopies = 0;
     m_KeepPeriod = KeepCopies;
     m_Password.clear();
+    m_Encryption = EncryptionKind::Traditional;
     m_TargetDirectory.clear();
     m_FilesToZip.clear();
     m_ExcludeSpec.clear();
@@ -246,6 +253,7 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_NumberCopies = src.m_NumberCopies;
     m_KeepPeriod = src.m_KeepPeriod;
     m_Password = src.m_Password;
+    m_Encryption = src.m_Encryption;
     m_TargetDirectory = src.m_TargetDirectory;
     m_FilesToZip = src.m_FilesToZip;
     m_ExcludeSpec = src.m_ExcludeSpec;

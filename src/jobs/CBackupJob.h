@@ -97,6 +97,11 @@ public:
     void SetNumberCopies(int16_t iValue);
     const std::string& Password() const { return m_Password; }
     void SetPassword(const std::string& sValue);
+    // How a password protects the archives (job key Encryption: "AES256" or "Traditional";
+    // absent or unknown: Traditional, as jobs were before AES).
+    enum class EncryptionKind { Traditional, Aes256 };
+    EncryptionKind Encryption() const { return m_Encryption; }
+    void SetEncryption(EncryptionKind value);
     bool Incremental() const { return m_Incremental; }
     void SetIncremental(bool bValue);
     const std::string& TargetDirectory() const { return m_TargetDirectory; }
@@ -214,6 +219,7 @@ private:
     int16_t m_NumberCopies = 0;
     int32_t m_KeepPeriod = 0;
     std::string m_Password;
+    EncryptionKind m_Encryption = EncryptionKind::Traditional;
     std::string m_TargetDirectory;
     std::string m_FilesToZip;
     std::string m_ExcludeSpec;

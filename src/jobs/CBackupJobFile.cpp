@@ -193,6 +193,7 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         else
             m_NumberCopies = StrToIntRange(get("KeepCount"), 1, 30);
         m_Password = PasswordFromFileValue(get("Password"));
+        m_Encryption = get("Encryption") == "AES256" ? EncryptionKind::Aes256 : EncryptionKind::Traditional;
         m_Subdirectories = BoolFromIniText(get("ParseSubDir"));
         m_Incremental = BoolFromIniText(get("Incremental"));
         m_Verify = BoolFromIniText(get("Verify"));
@@ -304,6 +305,9 @@ bool CBackupJob::WriteJobFile() {
     set("KeepCount", std::to_string(m_NumberCopies));
     set("KeepPeriod", KeepPeriodToText(m_KeepPeriod));
     set("Password", PasswordToFileValue(m_Password));
+    // Written only once it differs from the old behaviour, so older job files stay as they were.
+    if (m_Encryption != EncryptionKind::Traditional || ini.Has("Config", "Encryption"))
+        set("Encryption", m_Encryption == EncryptionKind::Aes256 ? "AES256" : "Traditional");
     set("ParseSubDir", BoolToIniText(m_Subdirectories));
     set("Incremental", BoolToIniText(m_Incremental));
     set("Suspended", BoolToIniText(m_Suspended));

@@ -274,10 +274,14 @@ void frmJobOptions::chkPasswordProtect_Click() {
     libErrorHandler::Trap(kModule, "chkPasswordProtect_Click()", [&] {
         if (chkPasswordProtect->isChecked() && chkPasswordProtect->isEnabledTo(fraOptions[4])) {
             txtPassword->setEnabled(true);
+            for (QRadioButton* p : optEncryption)
+                p->setEnabled(true);
             SetFieldColour(txtPassword, true);
             if (txtPassword->isVisible()) txtPassword->setFocus();
         } else {
             txtPassword->setEnabled(false);
+            for (QRadioButton* p : optEncryption)
+                p->setEnabled(false);
             SetFieldColour(txtPassword, false);
         }
     });

@@ -126,6 +126,7 @@ public:
     QLabel* lblNbrCopies;
     QCheckBox* chkPasswordProtect;
     QLineEdit* txtPassword;
+    std::array<QRadioButton*, 2> optEncryption{}; // 0: AES-256, 1: traditional
     QGroupBox* fraCopyType;
     std::array<QRadioButton*, 3> optCopyStyle{};
     QCheckBox* chkVerify = nullptr; // the job's Verify

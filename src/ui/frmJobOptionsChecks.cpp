@@ -276,6 +276,10 @@ void frmJobOptions::cmdOK_Click() {
         const QComboBox* pKeep = job.KeepPeriod() != 0 ? cmbNumDatedZipsToKeep : cmbNumCountedZipsToKeep;
         job.SetNumberCopies(static_cast<int16_t>(libStrings::Val(S(pKeep->currentText()))));
         job.SetPassword(chkPasswordProtect->isChecked() ? S(txtPassword->text()) : std::string());
+        // The choice counts only with a password: a job without one keeps its key as it was.
+        if (!job.Password().empty())
+            job.SetEncryption(optEncryption[0]->isChecked() ? CBackupJob::EncryptionKind::Aes256
+                                                            : CBackupJob::EncryptionKind::Traditional);
         job.SetSubdirectories(chkSubdirectories->isChecked());
         job.SetVerify(chkVerify->isChecked());
         job.SetIncremental(optIncremental->isChecked());

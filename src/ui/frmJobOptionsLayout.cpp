@@ -288,6 +288,20 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     pZip->addWidget(chkPasswordProtect, 2, 0);
     pZip->addWidget(cmdCueCard[10], 2, 1, Qt::AlignRight);
     pZip->addWidget(txtPassword, 3, 0, 1, 2);
+    // The two encryptions in a box of their own, so that they exclude only each other.
+    auto* pEncryption = new QWidget(fraZip);
+    auto* pEncryptionLay = new QVBoxLayout(pEncryption);
+    pEncryptionLay->setContentsMargins(0, 0, 0, 0);
+    optEncryption[0] = Named(
+        new QRadioButton(tr("Encryption: AES-256 (recommended; opens in 7-Zip, WinZip and other AES-capable tools)"),
+                         pEncryption),
+        "optEncryptionAes");
+    optEncryption[1] =
+        Named(new QRadioButton(tr("Traditional (opens in any unzip; weak)"), pEncryption), "optEncryptionTraditional");
+    pEncryptionLay->addWidget(optEncryption[0]);
+    pEncryptionLay->addWidget(optEncryption[1]);
+    optEncryption[0]->setChecked(true);
+    pZip->addWidget(pEncryption, 4, 0, 1, 2);
     pLay->addWidget(fraZip);
 
     auto* pCopyRow = new QHBoxLayout;

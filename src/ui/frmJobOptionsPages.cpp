@@ -183,6 +183,10 @@ void frmJobOptions::SetupForm() {
             } else {
                 chkPasswordProtect->setChecked(false);
             }
+            // A job without a password that gets one is offered AES-256, as a new job is.
+            const bool bTraditional =
+                !job.Password().empty() && job.Encryption() == CBackupJob::EncryptionKind::Traditional;
+            optEncryption[bTraditional ? 1 : 0]->setChecked(true);
             const int iStyle = job.CopyStyle();
             if (iStyle >= 0 && iStyle <= 2) optCopyStyle[iStyle]->setChecked(true);
             chkVerify->setChecked(job.Verify());
@@ -232,6 +236,7 @@ void frmJobOptions::SetupForm() {
             cmbNumDatedZipsToKeep->setEnabled(false);
             SelectComboIndex(cmbKeepPeriod, 0);
             chkPasswordProtect->setChecked(false);
+            optEncryption[0]->setChecked(true);
             chkPasswordProtect_Click();
             chkVerify->setChecked(false);
             optFullBackup->setChecked(true);

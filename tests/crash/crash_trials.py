@@ -33,6 +33,8 @@ from datetime import date, datetime, timedelta
 STYLES = {
     "zip-count": dict(compress=True, keep="Copies", copies=3, copy_style=1, incremental=False),
     "zip-age": dict(compress=True, keep="Days", copies=3, copy_style=1, incremental=False),
+    # AES-256 archives: read back by 7-Zip with the password (Python's zipfile cannot decrypt them).
+    "zip-aes": dict(compress=True, keep="Copies", copies=3, copy_style=1, incremental=False, aes=True),
     "rebuild": dict(compress=False, keep="Copies", copies=3, copy_style=0, incremental=False),
     "update": dict(compress=False, keep="Copies", copies=3, copy_style=1, incremental=False),
     "incremental": dict(compress=False, keep="Copies", copies=3, copy_style=1, incremental=True),
@@ -40,6 +42,8 @@ STYLES = {
 JOB = "Job"
 TMP_PREFIX = ".stowline-tmp-"
 MONTHS = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()
+AES_PASSWORD = "crash trial pass"
+SEVENZ = shutil.which("7zz") or shutil.which("7z") or "7zz"
 
 
 def sha(path):
@@ -127,14 +131,22 @@ class Bench:
         lines = ["[Config]", f"JobName={JOB}", "DateLastRun=Jan-01-1900 00:00", "SizeLastRun=-1", "RunCount=0",
                  "StartTime=12:00", "Frequency=4" if one_shot else "Frequency=1", "DayOfWeek=254", "DayOfMonth=1",
                  f"Compress={-1 if o['compress'] else 0}", f"CopyStyle={o['copy_style']}", f"KeepCount={o['copies']}",
-                 f"KeepPeriod={o['keep']}", "Password=", "ParseSubDir=-1",
+                 f"KeepPeriod={o['keep']}", "Password=" + self.password_value(), "ParseSubDir=-1",
                  f"Incremental={-1 if o['incremental'] else 0}", "Suspended=0", "PreBackupCommand=",
                  "PostBackupCommand=", f"TargetDir={self.target}/", "[Source]", f"File_0={self.src}/*.*",
                  "[Exclude]", "[OneShot]"]
+        if o.get("aes"):
+            lines.insert(lines.index("[Source]"), "Encryption=AES256")
         if one_shot:
             lines.append(f"0={one_shot}")
-        with open(os.path.join(self.app, "BackupJobs", JOB + ".slj"), "w", newline="") as f:
+        with open(os.path.join(self.app, "BackupJobs", JOB + ".slj"), "w", newline="", encoding="latin-1") as f:
             f.write("".join(line + "\r\n" for line in lines))
+
+    def password_value(self):
+        """The Password value as the job file keeps it: each byte XOR 0xA5."""
+        if not self.opts.get("aes"):
+            return ""
+        return bytes(b ^ 0xA5 for b in AES_PASSWORD.encode()).decode("latin-1")
 
     def env(self, **shim):
         e = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
@@ -194,11 +206,15 @@ class Bench:
             if not self.final_archive(name):
                 strays.append(name)
                 continue
-            try:
-                with zipfile.ZipFile(path) as z:
-                    bad = z.testzip()
-            except (zipfile.BadZipFile, OSError, EOFError) as e:
-                bad = str(e) or "unreadable"
+            if self.opts.get("aes"):
+                r = subprocess.run([SEVENZ, "t", "-p" + AES_PASSWORD, path], capture_output=True)
+                bad = None if r.returncode == 0 else f"7-Zip says {r.returncode}"
+            else:
+                try:
+                    with zipfile.ZipFile(path) as z:
+                        bad = z.testzip()
+                except (zipfile.BadZipFile, OSError, EOFError) as e:
+                    bad = str(e) or "unreadable"
             if bad is not None:
                 tally.fault("torn", f"{where}: {name} does not read back ({bad})")
             finals[name] = sha(path)
@@ -275,14 +291,33 @@ class Bench:
 
     def check_contents(self, tally, where, archive):
         """The newest archive holds every source file as it is now."""
-        with zipfile.ZipFile(archive) as z:
-            crcs = {i.filename: i.CRC for i in z.infolist()}
+        if self.opts.get("aes"):
+            crcs = self.aes_crcs(archive)
+        else:
+            with zipfile.ZipFile(archive) as z:
+                crcs = {i.filename: i.CRC for i in z.infolist()}
         for rel in self.source:
             with open(os.path.join(self.src, rel), "rb") as f:
                 crc = zlib.crc32(f.read())
             if crcs.get(os.path.join(self.src, rel).lstrip("/")) != crc:
                 tally.fault("bad_runs", f"{where}: the newest archive lacks the current {rel}")
                 return
+
+    def aes_crcs(self, archive):
+        """Entry name -> CRC-32 of the data 7-Zip decrypts (AES entries keep no CRC of their own)."""
+        out = tempfile.mkdtemp(prefix="aes-", dir=self.root)
+        try:
+            subprocess.run([SEVENZ, "x", "-y", "-p" + AES_PASSWORD, "-o" + out, archive], capture_output=True)
+            crcs = {}
+            for folder, _, names in os.walk(out):
+                for name in names:
+                    path = os.path.join(folder, name)
+                    if not os.path.islink(path):
+                        with open(path, "rb") as f:
+                            crcs[os.path.relpath(path, out)] = zlib.crc32(f.read())
+            return crcs
+        finally:
+            shutil.rmtree(out, ignore_errors=True)
 
     # ---- keep-by-age housekeeping: old archives to purge, and no endless pile of today's ----
 
