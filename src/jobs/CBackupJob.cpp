@@ -164,6 +164,12 @@ void CBackupJob::SetNumberCopies(int16_t iValue) {
     m_Changed = true;
 }
 
+void CBackupJob::SetPasswordInKeyring(bool bValue) {
+    if (bValue == m_PasswordInKeyring) return;
+    m_PasswordInKeyring = bValue;
+    m_Changed = true;
+}
+
 void CBackupJob::SetPassword(const std::string& sValue) {
     if (sValue == m_Password) return;
     m_Password = sValue;
@@ -219,6 +225,7 @@ void CBackupJob::Clear() {
     m_NumberCopies = 0;
     m_KeepPeriod = KeepCopies;
     m_Password.clear();
+    m_PasswordInKeyring = false;
     m_TargetDirectory.clear();
     m_FilesToZip.clear();
     m_ExcludeSpec.clear();
@@ -246,6 +253,7 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_NumberCopies = src.m_NumberCopies;
     m_KeepPeriod = src.m_KeepPeriod;
     m_Password = src.m_Password;
+    m_PasswordInKeyring = src.m_PasswordInKeyring;
     m_TargetDirectory = src.m_TargetDirectory;
     m_FilesToZip = src.m_FilesToZip;
     m_ExcludeSpec = src.m_ExcludeSpec;

@@ -97,6 +97,11 @@ public:
     void SetNumberCopies(int16_t iValue);
     const std::string& Password() const { return m_Password; }
     void SetPassword(const std::string& sValue);
+    // The password is kept in the desktop keyring under the job name (job key PasswordStore =
+    // Keyring; absent: File). The job file's Password is then always written empty: Password()
+    // holds the keyring's password only once a run or a window has read it (SetPasswordRaw).
+    bool PasswordInKeyring() const { return m_PasswordInKeyring; }
+    void SetPasswordInKeyring(bool bValue);
     bool Incremental() const { return m_Incremental; }
     void SetIncremental(bool bValue);
     const std::string& TargetDirectory() const { return m_TargetDirectory; }
@@ -161,6 +166,7 @@ public:
     void SetJobNameRaw(const std::string& sValue) { m_JobName = sValue; }
     void SetTargetDirectoryRaw(const std::string& sValue) { m_TargetDirectory = sValue; }
     void SetFileNameRaw(const std::string& sValue) { m_FileName = sValue; }
+    void SetPasswordRaw(const std::string& sValue) { m_Password = sValue; }
 
     // ---- shared helpers ----
     // The job name without the characters StripFileNameChars removes: what names the job's
@@ -214,6 +220,7 @@ private:
     int16_t m_NumberCopies = 0;
     int32_t m_KeepPeriod = 0;
     std::string m_Password;
+    bool m_PasswordInKeyring = false;
     std::string m_TargetDirectory;
     std::string m_FilesToZip;
     std::string m_ExcludeSpec;

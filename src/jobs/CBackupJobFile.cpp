@@ -193,6 +193,9 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         else
             m_NumberCopies = StrToIntRange(get("KeepCount"), 1, 30);
         m_Password = PasswordFromFileValue(get("Password"));
+        // A password kept in the keyring is never taken from the file, whatever the file says.
+        m_PasswordInKeyring = libStrings::IEquals(Trim(get("PasswordStore")), "Keyring");
+        if (m_PasswordInKeyring) m_Password.clear();
         m_Subdirectories = BoolFromIniText(get("ParseSubDir"));
         m_Incremental = BoolFromIniText(get("Incremental"));
         m_Verify = BoolFromIniText(get("Verify"));
@@ -303,7 +306,11 @@ bool CBackupJob::WriteJobFile() {
     set("CopyStyle", std::to_string(m_CopyStyle));
     set("KeepCount", std::to_string(m_NumberCopies));
     set("KeepPeriod", KeepPeriodToText(m_KeepPeriod));
-    set("Password", PasswordToFileValue(m_Password));
+    // With the keyring the file holds no password, not even one read into memory for a run.
+    set("Password", m_PasswordInKeyring ? std::string() : PasswordToFileValue(m_Password));
+    // Written only once it differs from File, so that older files stay as they were.
+    if (m_PasswordInKeyring || ini.Has("Config", "PasswordStore"))
+        set("PasswordStore", m_PasswordInKeyring ? "Keyring" : "File");
     set("ParseSubDir", BoolToIniText(m_Subdirectories));
     set("Incremental", BoolToIniText(m_Incremental));
     set("Suspended", BoolToIniText(m_Suspended));
