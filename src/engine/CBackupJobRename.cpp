@@ -26,7 +26,7 @@ bool RenameJob(CBackupJob& job, const std::string& sNewTargetDirectory, const st
         const std::string sOldName = job.JobName();
         if (!job.RenameJobFile(sNewTargetDirectory, sNewJobName)) return false;
         // The keyring entry is found by the job's name: it follows the name.
-        if (job.PasswordInKeyring() && sOldName != sNewJobName) {
+        if (job.PasswordInKeyring() && !sOldName.empty() && sOldName != sNewJobName) {
             const PasswordVault::Result moved = JobPassword::MoveEntry(sOldName, sNewJobName);
             if (moved.State == PasswordVault::Status::Unreachable)
                 UserInteraction::MsgBox(PasswordVault::UnreachableText(sOldName, moved) +

@@ -288,6 +288,8 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     pZip->addWidget(chkPasswordProtect, 2, 0);
     pZip->addWidget(cmdCueCard[10], 2, 1, Qt::AlignRight);
     pZip->addWidget(txtPassword, 3, 0, 1, 2);
+    chkKeyring = Named(new QCheckBox(tr("Keep the password in the desktop keyring"), fraZip), "chkKeyring");
+    pZip->addWidget(chkKeyring, 4, 0, 1, 2);
     pLay->addWidget(fraZip);
 
     auto* pCopyRow = new QHBoxLayout;
