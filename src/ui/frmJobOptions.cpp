@@ -280,7 +280,7 @@ void frmJobOptions::chkPasswordProtect_Click() {
             txtPassword->setEnabled(false);
             SetFieldColour(txtPassword, false);
         }
-        chkKeyring->setEnabled(m_bKeyringAnswers && txtPassword->isEnabled());
+        chkKeyring->setEnabled(m_bKeyringAnswers && txtPassword->isEnabledTo(fraOptions[4]));
     });
 }
 

@@ -108,6 +108,7 @@ in_session() {
             --gtest_filter='KeyringSession*' >"$WORK/gui.out" 2>&1
         local grc=$?
         check "the editor, copy and delete keep the keyring entries with their jobs" test "$grc" -eq 0
+        check "... checked in this keyring, not skipped" grep -q '^\[  PASSED  \] 1 test' "$WORK/gui.out"
         [ "$grc" -eq 0 ] || tail -30 "$WORK/gui.out"
     fi
 
