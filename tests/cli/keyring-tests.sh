@@ -133,6 +133,24 @@ else
     check "the part with a keyring ran to its end" false
 fi
 
+# /SETPASSWORD answers beside a running agent: it takes no single-instance lock (without a
+# keyring it fails for that reason, not because an agent runs).
+env -u DBUS_SESSION_BUS_ADDRESS "$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
+AGENT_PID=$!
+for i in $(seq 1 100); do
+    ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q 'stowline-[0-9a-f]*\.lock' && break
+    sleep 0.1
+done
+check "a headless agent runs and holds the instance lock" \
+    sh -c "ls -l /proc/$AGENT_PID/fd 2>/dev/null | grep -q 'stowline-[0-9a-f]*\\.lock'"
+write_job Beside "$WORK/t0" "Password=" "PasswordStore=Keyring"
+env -u DBUS_SESSION_BUS_ADDRESS timeout 60 "$S" /SETPASSWORD Beside </dev/null >"$WORK/out" 2>"$WORK/err"
+RC=$?
+check "/SETPASSWORD is not refused while an agent runs" test "$RC" -eq 1
+check "... it says what it did instead" lacks "$WORK/err" "already running"
+kill -TERM "$AGENT_PID"
+wait "$AGENT_PID"
+
 # No keyring to be had: no session bus at all, or one that points nowhere. The run fails at once
 # with its one line and writes no archive; /SETPASSWORD changes nothing.
 write_job Mail "$WORK/t1" "Password=" "PasswordStore=Keyring"
