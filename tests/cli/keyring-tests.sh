@@ -168,6 +168,44 @@ for bus in none nowhere; do
     check "... and writes no archive" test -z "$(ls -A "$WORK/t1")"
     rm -f "$LOG"
 done
+# A bus that takes the connection and never answers (a hung keyring, a prompt nobody sees): the
+# wait ends after its 10 s with that reason, never a hang.
+python3 - "$WORK/mute-bus" <<'PY' &
+import socket, sys, time
+server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+server.bind(sys.argv[1])
+server.listen(8)
+server.settimeout(0.5)
+held, end = [], time.time() + 120
+while time.time() < end:
+    try:
+        held.append(server.accept()[0])
+    except socket.timeout:
+        pass
+PY
+MUTE_PID=$!
+for i in $(seq 1 100); do
+    [ -S "$WORK/mute-bus" ] && break
+    sleep 0.1
+done
+DBUS_SESSION_BUS_ADDRESS="unix:path=$WORK/mute-bus" timeout 60 "$S" /RUN Mail /EXIT >"$WORK/out" 2>"$WORK/err"
+RC=$?
+kill "$MUTE_PID"
+wait "$MUTE_PID" 2>/dev/null
+check "a keyring that never answers fails the run (exit 1)" test "$RC" -eq 1
+check "... after its wait, with that reason" \
+    test "$(tr -d '\r' <"$LOG" | cut -c22- | grep -cxF -- "${UNREACHABLE}no answer within 10 s")" -eq 1
+check "... and writes no archive" test -z "$(ls -A "$WORK/t1")"
+rm -f "$LOG"
+
+env -u DBUS_SESSION_BUS_ADDRESS timeout 60 "$S" /VERIFY Mail >"$WORK/out" 2>"$WORK/err"
+RC=$?
+check "/VERIFY without a keyring exits 1" test "$RC" -eq 1
+check "... saying why on standard error" contains "$WORK/err" "$UNREACHABLE"
+env -u DBUS_SESSION_BUS_ADDRESS timeout 60 "$S" /RESTORE Mail /TO "$WORK/back" >"$WORK/out" 2>"$WORK/err"
+RC=$?
+check "/RESTORE without a keyring exits 1" test "$RC" -eq 1
+check "... saying why on standard error" contains "$WORK/err" "$UNREACHABLE"
 printf '%s\n' "$PW" >"$WORK/pw"
 cp "$JOBS/Mail.slj" "$WORK/Mail.before"
 env -u DBUS_SESSION_BUS_ADDRESS timeout 60 "$S" /SETPASSWORD Mail <"$WORK/pw" >"$WORK/out" 2>"$WORK/err"
