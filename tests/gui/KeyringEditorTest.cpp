@@ -7,9 +7,12 @@
 #include "JobOptionsFixture.h"
 #include "ScheduleTestFixture.h"
 #include "app/KeyringVault.h"
+#include "app/SchedulerTick.h"
 #include "common/MemoryVault.h"
+#include "common/TempJobFolder.h"
 
 #include <cstdlib>
+#include <filesystem>
 
 namespace {
 
@@ -165,6 +168,49 @@ TEST_F(KeyringSession, TheEntryFollowsRenameCopyAndDeleteInTheDesktopKeyring) {
     auto previous = PasswordVault::Install(std::make_unique<KeyringVault>());
     WalkTheEntryThroughRenameCopyAndDelete();
     PasswordVault::Install(std::move(previous));
+}
+
+} // namespace
+
+namespace {
+
+struct FailureHost : SchedulerTick::TickHost {
+    std::vector<std::string> Failures; // "<job>: <reason>"
+    bool MainWindowVisible() override { return false; }
+    void SetTrayMenuEnabled(bool) override {}
+    void RefreshDetailsByHandle(int32_t) override {}
+    void ReportFailure(const std::string& sName, const std::string&, const std::string& sReason) override {
+        Failures.push_back(sName + ": " + sReason);
+    }
+    void ReportStale(const std::string&) override {}
+};
+
+using KeyringTick = TempJobFolder;
+
+// The agents' road: a scheduled run without its password is a failure reported once with the
+// keyring's line, recorded, so that the job waits for its next moment instead of every tick.
+TEST_F(KeyringTick, AScheduledRunWithoutThePasswordIsReportedOnceWithTheKeyringsLine) {
+    MemoryVaultScope keyring;
+    keyring.Vault().Reachable = false;
+    StartJobs(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0), true);
+    std::string sText = ReadFile(WriteCopyJob("Mail"));
+    sText.replace(sText.find("Compress=0"), 10, "Compress=-1");
+    sText.replace(sText.find("Password=\r\n"), 11, "Password=\r\nPasswordStore=Keyring\r\n");
+    const std::string sFile = WriteFile(App + "BackupJobs/Mail.slj", sText);
+    JobManager()->Reload();
+    JobManager()->BackupsToRun(Now);
+    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0);
+    libDates::SetClock(Now);
+
+    SchedulerTick::CSchedulerTick tick;
+    FailureHost host;
+    EXPECT_EQ(tick.Tick(host), 1);
+    EXPECT_EQ(tick.Tick(host), 0) << "recorded: not due again before its next moment";
+    ASSERT_EQ(host.Failures.size(), 1u);
+    EXPECT_EQ(host.Failures[0], "Mail: The password of job 'Mail' is kept in the desktop keyring, which cannot be "
+                                "reached: the test keyring is off");
+    EXPECT_EQ(RunCountOf(sFile), 1);
+    EXPECT_TRUE(std::filesystem::is_empty(Root + "target-Mail/"));
 }
 
 } // namespace
