@@ -6,7 +6,9 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <clocale>
 #include <qt6keychain/keychain.h>
+#include <string>
 
 using PasswordVault::Result;
 using PasswordVault::Status;
@@ -39,7 +41,14 @@ KeyringVault::KeyringVault(int iTimeoutMs) : m_iTimeoutMs(iTimeoutMs) {}
 KeyringVault::~KeyringVault() = default;
 
 bool KeyringVault::Ready(std::string& sReason) {
-    if (QCoreApplication::instance() == nullptr) m_pOwnApp = std::make_unique<QCoreApplication>(g_iArgc, g_argv);
+    if (QCoreApplication::instance() == nullptr) {
+        // Qt sets the user's locale when it starts; a process that made no Qt application keeps
+        // the one it ran with so far (numbers and dates written meanwhile read the same).
+        const char* pLocale = std::setlocale(LC_ALL, nullptr);
+        const std::string sLocale = pLocale != nullptr ? pLocale : "C";
+        m_pOwnApp = std::make_unique<QCoreApplication>(g_iArgc, g_argv);
+        std::setlocale(LC_ALL, sLocale.c_str());
+    }
     // The jobs' answers arrive through the application's event loop, on its thread.
     if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
         sReason = "the keyring can only be asked from the program's main thread";
