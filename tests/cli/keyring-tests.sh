@@ -97,6 +97,38 @@ in_session() {
     check "... with exactly one line naming it" test "$(log_lines_with "The password of job 'Photos' is kept in the desktop keyring, which cannot be reached: no password is stored for it")" -eq 1
     check "... and no archive" test -z "$(ls -A "$WORK/t2")"
 
+    # On a terminal: a prompt, and the typing is not echoed.
+    write_job Tty "$WORK/t3" "Password="
+    python3 - "$S" >"$WORK/tty.out" 2>&1 <<'PY'
+import os, pty, select, sys, time
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], [sys.argv[1], "/SETPASSWORD", "Tty"])
+out, end = b"", time.time() + 60
+while b"Password for job" not in out and time.time() < end:
+    if select.select([fd], [], [], 0.5)[0]:
+        out += os.read(fd, 1024)
+os.write(fd, b"typed on a tty\n")
+while time.time() < end:
+    if not select.select([fd], [], [], 1)[0]:
+        continue
+    try:
+        chunk = os.read(fd, 1024)
+    except OSError:
+        break
+    if not chunk:
+        break
+    out += chunk
+status = os.waitpid(pid, 0)[1]
+sys.stdout.write(out.decode(errors="replace"))
+sys.exit(os.waitstatus_to_exitcode(status))
+PY
+    RC=$?
+    check "/SETPASSWORD on a terminal exits 0" test "$RC" -eq 0
+    check "... after asking for the password" contains "$WORK/tty.out" "Password for job 'Tty': "
+    check "... without echoing it" lacks "$WORK/tty.out" "typed on a tty"
+    check "... and stores it" test "$(lookup Tty)" = "typed on a tty"
+
     run /SETPASSWORD Nobody <"$WORK/pw"
     check "/SETPASSWORD of an unknown job exits 1" test "$RC" -eq 1
     run /SETPASSWORD Photos </dev/null
