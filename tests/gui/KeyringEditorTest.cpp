@@ -10,7 +10,11 @@
 #include "app/SchedulerTick.h"
 #include "common/MemoryVault.h"
 #include "common/TempJobFolder.h"
+#include "engine/CBackupJobRun.h"
+#include "ui/frmRestore.h"
 
+#include <QStatusBar>
+#include <QTreeWidgetItemIterator>
 #include <cstdlib>
 #include <filesystem>
 
@@ -211,6 +215,78 @@ TEST_F(KeyringTick, AScheduledRunWithoutThePasswordIsReportedOnceWithTheKeyrings
                                 "reached: the test keyring is off");
     EXPECT_EQ(RunCountOf(sFile), 1);
     EXPECT_TRUE(std::filesystem::is_empty(Root + "target-Mail/"));
+}
+
+} // namespace
+
+namespace {
+
+// "Verify Backup" and the restore window read a keyring job's archives with the keyring's
+// password, and say why when no keyring answers.
+using KeyringReads = ScheduleTest;
+
+TEST_F(KeyringReads, VerifyAndRestoreTakeThePasswordFromTheKeyring) {
+    MemoryVaultScope keyring;
+    keyring.Vault().Entries["Locked"] = "kept secret";
+    {
+        CBackupJob job = LoadJob(SaveJob("Locked", true));
+        job.SetPasswordInKeyring(true);
+        ASSERT_FALSE(job.SaveBackupJobIniFile());
+    }
+    Form->RefreshScheduleForm();
+    BackupRun::ExecuteBackup(*JobManager(), frmSchedule::RowTag(RowNamed("Locked")));
+    const std::string sZip = Root + "target-Locked/Locked.zip";
+    ASSERT_TRUE(Exists(sZip));
+    EXPECT_EQ(ReadFile(sZip).find("payload of Locked"), std::string::npos);
+    // What the list holds afterwards comes from the job file: no password in it.
+    Form->RefreshScheduleForm();
+    Select({"Locked"});
+
+    Seam->Clear();
+    Form->mnuActionVerify_Click();
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text, "The newest backup of Locked reads back whole:\r\n" + sZip);
+
+    const std::string sOut = Root + "out";
+    ModalScript script;
+    script.Then([&](QWidget* w) {
+        auto* d = qobject_cast<frmRestore*>(w);
+        ASSERT_NE(d, nullptr);
+        ASSERT_EQ(d->lvwBackups->topLevelItemCount(), 1);
+        d->lvwBackups->setCurrentItem(d->lvwBackups->topLevelItem(0));
+        for (QTreeWidgetItemIterator it(d->tvwContents); *it; ++it)
+            (*it)->setSelected(true);
+        d->optFolder->setChecked(true);
+        d->txtToFolder->setText(Q(sOut));
+        d->cmdRestore->click();
+        EXPECT_EQ(d->LastReport().Restored, 1);
+        d->cmdClose->click();
+    });
+    Form->mnuActionRestore_Click();
+    EXPECT_EQ(script.Handled(), 1);
+    EXPECT_EQ(ReadFile(sOut + Root + "src-Locked/data.txt"), "payload of Locked\n");
+
+    // No keyring: each says why (the restore window still opens, to be given the password).
+    keyring.Vault().Reachable = false;
+    const std::string sWhy =
+        "The password of job 'Locked' is kept in the desktop keyring, which cannot be reached: the test keyring is off";
+    Seam->Clear();
+    Form->mnuActionVerify_Click();
+    ASSERT_EQ(Seam->Messages().size(), 1u);
+    EXPECT_EQ(Seam->Messages()[0].Text, sWhy);
+    EXPECT_EQ(Seam->Messages()[0].Title, "Verify Backup");
+    Seam->Clear();
+    ModalScript closing;
+    closing.Then([&](QWidget* w) {
+        auto* d = qobject_cast<frmRestore*>(w);
+        ASSERT_NE(d, nullptr);
+        d->cmdClose->click();
+    });
+    Form->mnuActionRestore_Click();
+    EXPECT_EQ(closing.Handled(), 1);
+    ASSERT_FALSE(Seam->Messages().empty());
+    EXPECT_EQ(Seam->Messages()[0].Text, sWhy);
+    EXPECT_EQ(Seam->Messages()[0].Title, "Restore Files");
 }
 
 } // namespace
