@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Passwords kept in the desktop keyring, through the real program and a real Secret Service: a
 # gnome-keyring-daemon on a private session bus (dbus-run-session), unlocked by the test.
-# /SETPASSWORD stores, a protected run makes an archive that unzip opens with that password while
-# the job file, the log and the error report hold none, /VERIFY and /RESTORE read it, a job
-# without an entry fails; then, without any session bus, the run fails with its one line and
-# writes no archive. With a second argument (the GUI test program) the editor's renames, the
-# copies and the deletes are checked against the same keyring.
+# /SETPASSWORD stores (from a pipe, and from a terminal without echo), a protected run makes an
+# archive that unzip opens with that password while the job file, the log and the error report
+# hold none, /VERIFY and /RESTORE read it, a job without an entry fails. Then without a keyring:
+# no session bus, a bus address that leads nowhere, a bus that never answers: the run fails with
+# its one line and writes no archive, /VERIFY, /RESTORE and /SETPASSWORD say why; /SETPASSWORD
+# is not refused beside a running agent. With a second argument (the GUI test program) the
+# editor's renames, the copies and the deletes are checked against the same keyring.
 # Usage: keyring-tests.sh <path-to-stowline> [<path-to-test_gui>]
 set -u
 
