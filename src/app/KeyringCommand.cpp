@@ -24,7 +24,8 @@ bool ReadPassword(const std::string& sJobName, std::string& sPassword) {
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        std::cerr << "Password for job '" << sJobName << "': " << std::flush;
+        const std::string sPrompt = "Password for job '" + sJobName + "': "; // one write
+        std::cerr << sPrompt << std::flush;
     }
     const bool bRead = static_cast<bool>(std::getline(std::cin, sPassword));
     if (bTerminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);

@@ -107,7 +107,7 @@ pid, fd = pty.fork()
 if pid == 0:
     os.execv(sys.argv[1], [sys.argv[1], "/SETPASSWORD", "Tty"])
 out, end = b"", time.time() + 60
-while b"Password for job" not in out and time.time() < end:
+while b"Password for job 'Tty': " not in out and time.time() < end:
     if select.select([fd], [], [], 0.5)[0]:
         out += os.read(fd, 1024)
 os.write(fd, b"typed on a tty\n")
