@@ -109,7 +109,8 @@ The missing file as you specified is: %1</source>
 /? -			This help dialog<byte value="xd"/>
 /STATUS -		Each job&apos;s state; exit 1 if any failed or stale<byte value="xd"/>
 /RESTORE &lt;job&gt; [/FROM &lt;archive or folder&gt;] [/TO &lt;folder&gt;] [/ONLY &lt;wildcard&gt;]... [/OVERWRITE] -	Restore files<byte value="xd"/>
-/VERIFY &lt;job&gt;... -	Read the newest backups back</source>
+/VERIFY &lt;job&gt;... -	Read the newest backups back<byte value="xd"/>
+/SETPASSWORD &lt;job&gt; -	Keep the job&apos;s password (read from standard input) in the desktop keyring</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -677,6 +678,30 @@ Each date leaves the list after the job has run for it.</source>
     </message>
     <message>
         <source>&amp;Verify the backup after each run</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The password is kept in the desktop keyring, not in the job file</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No desktop keyring answers: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The job is not saved. Save it again once the keyring answers, or clear &quot;Keep the password in the desktop keyring&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep the password in the desktop keyring</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Encryption: AES-256 (recommended; opens in 7-Zip, WinZip and other AES-capable tools)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Traditional (opens in any unzip; weak)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1532,6 +1557,18 @@ you rename the existing copy.</source>
     <message>
         <source>The newest backup of %1 (%2) does not read back whole:<byte value="xd"/>
 %3</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Its password stays in the keyring.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Give the copy %1 its password in its options.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore Files</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

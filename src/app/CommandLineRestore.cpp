@@ -5,6 +5,7 @@
 #include "engine/libRestore.h"
 #include "engine/libVerify.h"
 #include "jobs/CBackupJob.h"
+#include "jobs/JobPassword.h"
 #include "support/appMisc.h"
 #include "support/libFiles.h"
 
@@ -62,6 +63,12 @@ bool OpenJob(const std::string& sName, CBackupJob& job) {
     }
     if (job.OpenBackupJob(sPath)) {
         std::cerr << "Stowline: the job file '" << sPath << "' cannot be read." << std::endl;
+        return false;
+    }
+    // Archives protected with a password kept in the keyring cannot be read without it.
+    std::string sProblem;
+    if (job.Compress() && !JobPassword::Fetch(job, sProblem)) {
+        std::cerr << "Stowline: " << sProblem << std::endl;
         return false;
     }
     return true;

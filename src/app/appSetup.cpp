@@ -2,6 +2,8 @@
 
 #include "app/CommandLineRestore.h"
 #include "app/HeadlessAgent.h"
+#include "app/KeyringCommand.h"
+#include "app/KeyringVault.h"
 #include "app/QtHelpers.h"
 #include "app/QtSeam.h"
 #include "app/RunGuard.h"
@@ -14,6 +16,7 @@
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
 #include "jobs/JobHealth.h"
+#include "support/PasswordVault.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
 #include "support/appPreferences.h"
@@ -216,7 +219,9 @@ std::string CommandLineHelpText() {
                                                     "/STATUS -\t\tEach job's state; exit 1 if any failed or stale\r\n"
                                                     "/RESTORE <job> [/FROM <archive or folder>] [/TO <folder>] "
                                                     "[/ONLY <wildcard>]... [/OVERWRITE] -\tRestore files\r\n"
-                                                    "/VERIFY <job>... -\tRead the newest backups back"));
+                                                    "/VERIFY <job>... -\tRead the newest backups back\r\n"
+                                                    "/SETPASSWORD <job> -\tKeep the job's password (read from "
+                                                    "standard input) in the desktop keyring"));
 }
 
 void ShowCommandLineHelp() {
@@ -230,6 +235,10 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
         libLog::SetPendingComment("");
         if (Contains(sCommandLine, "/?")) {
             ShowCommandLineHelp();
+            return true;
+        }
+        if (Contains(sCommandLine, "/SETPASSWORD")) {
+            iExitStatus = KeyringCommand::SetPassword(SplitCommandLine(sCommandLine, 32));
             return true;
         }
         // Reading backups back: its own command, which ends the program when done.
@@ -313,6 +322,8 @@ bool NeedsInstanceLock(const std::string& sCommandLine) {
     // These only read (a restore writes only the files asked for), each job's backups guarded
     // by the job's own lock; they end the program before any /RUN is looked at.
     if (Contains(sCommandLine, "/RESTORE") || Contains(sCommandLine, "/VERIFY")) return false;
+    // Changes one job file, under the job's own lock, like a save from an agent's editor.
+    if (Contains(sCommandLine, "/SETPASSWORD")) return false;
     // A /RUN needs the instance to itself, also when /STATUS follows it.
     return !Contains(sCommandLine, "/STATUS") || Contains(sCommandLine, "/RUN");
 }
@@ -391,6 +402,9 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
         UserInteraction::Install(std::make_unique<UserInteraction::HeadlessSeam>());
     }
 
+    // Passwords kept in the desktop keyring, for runs, restores and the editor alike.
+    PasswordVault::Install(std::make_unique<KeyringVault>());
+
     int iStatus = ExitOk;
     try {
         libErrorHandler::Trap("appSetup", "Main()", [&] {
@@ -422,6 +436,7 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
     }
     ReleaseAll();
     UserInteraction::Install(nullptr);
+    PasswordVault::Install(nullptr); // before the application it may have made for itself
     pApp.reset();
     return iStatus;
 }

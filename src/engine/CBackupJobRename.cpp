@@ -6,6 +6,7 @@
 #include "engine/CFileFinder.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJob.h"
+#include "jobs/JobPassword.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
 #include "support/libErrorHandler.h"
@@ -22,7 +23,16 @@ bool RenameJob(CBackupJob& job, const std::string& sNewTargetDirectory, const st
         const std::string sOldTarget = libFiles::AddTrailingSlash(job.TargetDirectory());
         // A name that never made a clean name owns no archives: nothing is moved for it.
         const std::string sOldBase = CBackupJob::CleanJobName(job.JobName());
+        const std::string sOldName = job.JobName();
         if (!job.RenameJobFile(sNewTargetDirectory, sNewJobName)) return false;
+        // The keyring entry is found by the job's name: it follows the name.
+        if (job.PasswordInKeyring() && !sOldName.empty() && sOldName != sNewJobName) {
+            const PasswordVault::Result moved = JobPassword::MoveEntry(sOldName, sNewJobName);
+            if (moved.State == PasswordVault::Status::Unreachable)
+                UserInteraction::MsgBox(PasswordVault::UnreachableText(sOldName, moved) +
+                                            "\r\nIts password was not moved to the new name '" + sNewJobName + "'.",
+                                        UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation);
+        }
         const std::string& sNewTarget = job.TargetDirectory();
         const bool bTargetMoved = sNewTarget != sOldTarget && !sOldTarget.empty();
         const std::string sNewBase = CBackupJob::CleanJobName(sNewJobName);

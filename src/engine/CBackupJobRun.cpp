@@ -14,6 +14,7 @@
 #include "engine/libVerify.h"
 #include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
+#include "jobs/JobPassword.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
@@ -237,6 +238,16 @@ Outcome Run::Steps() {
     if (CBackupJob::CleanJobName(m_job.JobName()).empty()) {
         libLog::LogEvent("Invalid job name: '" + m_job.JobName() + "' cannot name a folder or file in the target.");
         throw AbandonRun{};
+    }
+    // A password kept in the keyring is read before anything is written: without it the run
+    // fails and makes no archive (never one unprotected or protected otherwise). It is recorded
+    // as failed, so that the failure is reported and the job waits for its next moment.
+    if (m_job.Compress()) {
+        std::string sProblem;
+        if (!JobPassword::Fetch(m_job, sProblem)) {
+            libLog::LogEvent(sProblem);
+            return Outcome::CompletedWithError;
+        }
     }
     m_sTarget = libFiles::AddTrailingSlash(sTargetDirectory);
     m_flush.emplace(m_sTarget);

@@ -164,6 +164,12 @@ void CBackupJob::SetNumberCopies(int16_t iValue) {
     m_Changed = true;
 }
 
+void CBackupJob::SetPasswordInKeyring(bool bValue) {
+    if (bValue == m_PasswordInKeyring) return;
+    m_PasswordInKeyring = bValue;
+    m_Changed = true;
+}
+
 void CBackupJob::SetPassword(const std::string& sValue) {
     if (sValue == m_Password) return;
     m_Password = sValue;
@@ -226,6 +232,7 @@ void CBackupJob::Clear() {
     m_KeepPeriod = KeepCopies;
     m_Password.clear();
     m_Encryption = EncryptionKind::Traditional;
+    m_PasswordInKeyring = false;
     m_TargetDirectory.clear();
     m_FilesToZip.clear();
     m_ExcludeSpec.clear();
@@ -254,6 +261,7 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_KeepPeriod = src.m_KeepPeriod;
     m_Password = src.m_Password;
     m_Encryption = src.m_Encryption;
+    m_PasswordInKeyring = src.m_PasswordInKeyring;
     m_TargetDirectory = src.m_TargetDirectory;
     m_FilesToZip = src.m_FilesToZip;
     m_ExcludeSpec = src.m_ExcludeSpec;

@@ -102,6 +102,11 @@ public:
     enum class EncryptionKind { Traditional, Aes256 };
     EncryptionKind Encryption() const { return m_Encryption; }
     void SetEncryption(EncryptionKind value);
+    // The password is kept in the desktop keyring under the job name (job key PasswordStore =
+    // Keyring; absent: File). The job file's Password is then always written empty: Password()
+    // holds the keyring's password only once a run or a window has read it (SetPasswordRaw).
+    bool PasswordInKeyring() const { return m_PasswordInKeyring; }
+    void SetPasswordInKeyring(bool bValue);
     bool Incremental() const { return m_Incremental; }
     void SetIncremental(bool bValue);
     const std::string& TargetDirectory() const { return m_TargetDirectory; }
@@ -166,6 +171,7 @@ public:
     void SetJobNameRaw(const std::string& sValue) { m_JobName = sValue; }
     void SetTargetDirectoryRaw(const std::string& sValue) { m_TargetDirectory = sValue; }
     void SetFileNameRaw(const std::string& sValue) { m_FileName = sValue; }
+    void SetPasswordRaw(const std::string& sValue) { m_Password = sValue; }
 
     // ---- shared helpers ----
     // The job name without the characters StripFileNameChars removes: what names the job's
@@ -220,6 +226,7 @@ private:
     int32_t m_KeepPeriod = 0;
     std::string m_Password;
     EncryptionKind m_Encryption = EncryptionKind::Traditional;
+    bool m_PasswordInKeyring = false;
     std::string m_TargetDirectory;
     std::string m_FilesToZip;
     std::string m_ExcludeSpec;

@@ -194,6 +194,9 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
             m_NumberCopies = StrToIntRange(get("KeepCount"), 1, 30);
         m_Password = PasswordFromFileValue(get("Password"));
         m_Encryption = get("Encryption") == "AES256" ? EncryptionKind::Aes256 : EncryptionKind::Traditional;
+        // A password kept in the keyring is never taken from the file, whatever the file says.
+        m_PasswordInKeyring = libStrings::IEquals(Trim(get("PasswordStore")), "Keyring");
+        if (m_PasswordInKeyring) m_Password.clear();
         m_Subdirectories = BoolFromIniText(get("ParseSubDir"));
         m_Incremental = BoolFromIniText(get("Incremental"));
         m_Verify = BoolFromIniText(get("Verify"));
@@ -308,6 +311,11 @@ bool CBackupJob::WriteJobFile() {
     // Written only once it differs from the old behaviour, so older job files stay as they were.
     if (m_Encryption != EncryptionKind::Traditional || ini.Has("Config", "Encryption"))
         set("Encryption", m_Encryption == EncryptionKind::Aes256 ? "AES256" : "Traditional");
+    // With the keyring the file holds no password, not even one read into memory for a run.
+    set("Password", m_PasswordInKeyring ? std::string() : PasswordToFileValue(m_Password));
+    // Written only once it differs from File, so that older files stay as they were.
+    if (m_PasswordInKeyring || ini.Has("Config", "PasswordStore"))
+        set("PasswordStore", m_PasswordInKeyring ? "Keyring" : "File");
     set("ParseSubDir", BoolToIniText(m_Subdirectories));
     set("Incremental", BoolToIniText(m_Incremental));
     set("Suspended", BoolToIniText(m_Suspended));

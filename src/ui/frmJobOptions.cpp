@@ -284,6 +284,7 @@ void frmJobOptions::chkPasswordProtect_Click() {
                 p->setEnabled(false);
             SetFieldColour(txtPassword, false);
         }
+        chkKeyring->setEnabled(m_bKeyringAnswers && txtPassword->isEnabledTo(fraOptions[4]));
     });
 }
 

@@ -127,6 +127,7 @@ public:
     QCheckBox* chkPasswordProtect;
     QLineEdit* txtPassword;
     std::array<QRadioButton*, 2> optEncryption{}; // 0: AES-256, 1: traditional
+    QCheckBox* chkKeyring = nullptr; // the job's PasswordStore: Keyring when checked
     QGroupBox* fraCopyType;
     std::array<QRadioButton*, 3> optCopyStyle{};
     QCheckBox* chkVerify = nullptr; // the job's Verify
@@ -169,6 +170,11 @@ private:
     QFrame* BuildExcludePage();
     QFrame* BuildCompressionPage();
     void ConnectHandlers();
+    // The keyring check box (frmJobOptionsKeyring.cpp): probes the keyring once and shows the
+    // job's store; stores a password there before a save (false, after a message box, when it
+    // cannot: the job is then not saved).
+    void SetupKeyring(const CBackupJob& job);
+    bool StoreKeyringPassword(const std::string& sJobName, const std::string& sPassword);
     // Loading (frmJobOptionsPages.cpp).
     void SetupForm();
     void SelectComboIndex(QComboBox* pCombo, int iIndex);
@@ -194,4 +200,5 @@ private:
     bool m_bInTimeChange = false;
     bool m_bInTimeCheck = false;
     bool m_bAppFilterInstalled = false;
+    bool m_bKeyringAnswers = false; // the keyring answered the probe made when the editor opened
 };

@@ -6,6 +6,7 @@
 #include "app/QtHelpers.h"
 #include "engine/CBackupJobRun.h"
 #include "jobs/CBackupJob.h"
+#include "support/PasswordVault.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
 #include "support/libDates.h"
@@ -275,9 +276,11 @@ void frmJobOptions::cmdOK_Click() {
         }
         const QComboBox* pKeep = job.KeepPeriod() != 0 ? cmbNumDatedZipsToKeep : cmbNumCountedZipsToKeep;
         job.SetNumberCopies(static_cast<int16_t>(libStrings::Val(S(pKeep->currentText()))));
-        job.SetPassword(chkPasswordProtect->isChecked() ? S(txtPassword->text()) : std::string());
+        const std::string sPassword = chkPasswordProtect->isChecked() ? S(txtPassword->text()) : std::string();
+        const bool bKeyring = !sPassword.empty() && chkKeyring->isChecked();
+        job.SetPassword(sPassword);
         // The choice counts only with a password: a job without one keeps its key as it was.
-        if (!job.Password().empty())
+        if (!sPassword.empty())
             job.SetEncryption(optEncryption[0]->isChecked() ? CBackupJob::EncryptionKind::Aes256
                                                             : CBackupJob::EncryptionKind::Traditional);
         job.SetSubdirectories(chkSubdirectories->isChecked());
@@ -301,7 +304,14 @@ void frmJobOptions::cmdOK_Click() {
                 bMoveBackups = answer == Answer::Yes;
             }
         }
+        // In the keyring before anything is renamed or saved; the rename then drops the entry of
+        // the old name, and a password moved back to the file leaves no entry behind.
+        if (bKeyring && !StoreKeyringPassword(sName, sPassword)) return;
+        const bool bWasInKeyring = job.PasswordInKeyring();
+        const std::string sOldName = job.JobName();
+        job.SetPasswordInKeyring(bKeyring);
         BackupRun::RenameJob(job, sTarget, sName, bMoveBackups);
+        if (bWasInKeyring && !bKeyring) PasswordVault::Current().Remove(sOldName);
         job.SetDayOfWeek(chkMonday->isChecked(), chkTuesday->isChecked(), chkWednesday->isChecked(),
                          chkThursday->isChecked(), chkFriday->isChecked(), chkSaturday->isChecked(),
                          chkSunday->isChecked());

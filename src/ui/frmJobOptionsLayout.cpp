@@ -302,6 +302,8 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     pEncryptionLay->addWidget(optEncryption[1]);
     optEncryption[0]->setChecked(true);
     pZip->addWidget(pEncryption, 4, 0, 1, 2);
+    chkKeyring = Named(new QCheckBox(tr("Keep the password in the desktop keyring"), fraZip), "chkKeyring");
+    pZip->addWidget(chkKeyring, 5, 0, 1, 2);
     pLay->addWidget(fraZip);
 
     auto* pCopyRow = new QHBoxLayout;

@@ -249,6 +249,8 @@ void frmJobOptions::SetupForm() {
             txtBackupJobName->setText(Q(DefaultJobName(m_jobNames)));
         }
 
+        SetupKeyring(job);
+
         for (QFrame* p : fraOptions) {
             p->setVisible(false);
             p->setEnabled(false);

@@ -10,6 +10,7 @@
 #include "engine/RunState.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJobManager.h"
+#include "support/PasswordVault.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
 #include "support/appPreferences.h"
@@ -74,6 +75,14 @@ void frmSchedule::cmdDelJob_Click() {
             lvwSchedule->setCurrentItem(row);
             row->setSelected(true);
             std::string sFile = manager ? manager->FileNameFromHandle(RowTag(row)) : "";
+            // Its keyring entry goes with it (the name may be taken again by a new job).
+            if (const CBackupJob* pJob = JobOfRow(row); pJob && pJob->PasswordInKeyring()) {
+                const PasswordVault::Result removed = PasswordVault::Current().Remove(pJob->JobName());
+                if (removed.State == PasswordVault::Status::Unreachable)
+                    MsgBox(PasswordVault::UnreachableText(pJob->JobName(), removed) + "\r\n" +
+                               S(tr("Its password stays in the keyring.")),
+                           Buttons::OK, Icon::Exclamation);
+            }
             if (!sFile.empty()) {
                 // The job file itself: a job name may hold "*" or "?", which must never make
                 // the delete reach other jobs' files.

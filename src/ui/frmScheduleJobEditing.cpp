@@ -3,6 +3,7 @@
 #include "app/QtHelpers.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
+#include "support/PasswordVault.h"
 #include "support/UserInteraction.h"
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
@@ -70,6 +71,14 @@ void frmSchedule::cmdCopyJob_Click() {
         CBackupJob copy;
         copy.CopyJob(*pSource, sNewName);
         if (copy.SaveBackupJobIniFile()) return;
+        // A copy keeps its password where the original keeps it: the keyring entry is copied.
+        if (copy.PasswordInKeyring()) {
+            const PasswordVault::Result copied = PasswordVault::Copy(pSource->JobName(), sNewName);
+            if (!copied.Done())
+                UserInteraction::MsgBox(PasswordVault::UnreachableText(pSource->JobName(), copied) + "\r\n" +
+                                            S(tr("Give the copy %1 its password in its options.").arg(Q(sNewName))),
+                                        UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation);
+        }
         RegisterIfNew(copy);
         AddToListViewObj(copy);
         StatusBarCount(lvwSchedule->topLevelItemCount());

@@ -8,6 +8,7 @@
 #include "engine/JobLock.h"
 #include "engine/libVerify.h"
 #include "jobs/CBackupJob.h"
+#include "jobs/JobPassword.h"
 #include "support/UserInteraction.h"
 #include "support/libErrorHandler.h"
 
@@ -19,7 +20,15 @@ using UserInteraction::Icon;
 void frmSchedule::mnuActionRestore_Click() {
     libErrorHandler::Trap("frmSchedule", "mnuActionRestore_Click()", [&] {
         if (Running() || !SelectionChecks()) return;
-        if (CBackupJob* job = JobOfRow(CurrentRow())) frmRestore::Execute(*job, this);
+        CBackupJob* job = JobOfRow(CurrentRow());
+        if (job == nullptr) return;
+        // The password kept in the keyring is read for the window; without a keyring the window
+        // still opens and asks for the password when an archive needs one.
+        CBackupJob reading = *job;
+        std::string sProblem;
+        if (reading.Compress() && !JobPassword::Fetch(reading, sProblem))
+            UserInteraction::MsgBox(sProblem, Buttons::OK, Icon::Exclamation, S(tr("Restore Files")));
+        frmRestore::Execute(reading, this);
     });
 }
 
@@ -34,6 +43,11 @@ void frmSchedule::mnuActionVerify_Click() {
         if (reading.Busy()) {
             UserInteraction::MsgBox(frmRestore::BusyText(job->JobName()), Buttons::OK, Icon::Information,
                                     S(tr("Verify Backup")));
+            return;
+        }
+        std::string sProblem;
+        if (job->Compress() && !JobPassword::Fetch(*job, sProblem)) {
+            UserInteraction::MsgBox(sProblem, Buttons::OK, Icon::Exclamation, S(tr("Verify Backup")));
             return;
         }
         SetBusyPointer(true);
