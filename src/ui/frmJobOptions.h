@@ -127,7 +127,7 @@ public:
     QCheckBox* chkPasswordProtect;
     QLineEdit* txtPassword;
     std::array<QRadioButton*, 2> optEncryption{}; // 0: AES-256, 1: traditional
-    QCheckBox* chkKeyring = nullptr; // the job's PasswordStore: Keyring when checked
+    QCheckBox* chkKeyring = nullptr;              // the job's PasswordStore: Keyring when checked
     QGroupBox* fraCopyType;
     std::array<QRadioButton*, 3> optCopyStyle{};
     QCheckBox* chkVerify = nullptr; // the job's Verify
