@@ -63,7 +63,8 @@ S="$work/app/stowline"
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 export XDG_RUNTIME_DIR="$work/run"
 chmod 700 "$work/run"
-# The job file's Password value is the password with every byte XOR 0xA5, as hex.
+# The job file's Password value: the password with every byte XOR 0xA5, written as a blank and
+# hexadecimal in quotes (the form that carries any byte).
 scrambled=$(python3 -c 'import sys; print("".join("%02X" % (ord(c) ^ 0xA5) for c in sys.argv[1]))' "$password")
 write_job() { # name, extra lines...
     local name=$1
@@ -71,7 +72,7 @@ write_job() { # name, extra lines...
     printf '%s\r\n' "[Config]" "JobName=$name" "Compress=-1" "KeepCount=0" "KeepPeriod=Copies" "ParseSubDir=-1" \
         "TargetDir=$work/mnt/out-$name/" "$@" "[Source]" "File_0=$corpus" >"$work/app/BackupJobs/$name.slj"
 }
-write_job aes "Password=$scrambled" "Encryption=AES256"
+write_job aes "Password=\" $scrambled\"" "Encryption=AES256"
 
 # measure <label> <command...>: one timed run after emptying the outputs and dropping caches;
 # prints "wall cpu peak_kib".
@@ -114,6 +115,7 @@ with zipfile.ZipFile(sys.argv[1]) as z:
     infos = [i for i in z.infolist() if not i.is_dir()]
     assert infos and all(i.compress_type == 99 for i in infos)
 PY
+7z t -bso0 -bse0 "-p$password" "$work/mnt/out-aes/aes.zip" || { echo "7z does not open the aes archive" >&2; exit 1; }
 stored_aes=$(du -sb "$work/mnt/out-aes" | cut -f1)
 restic_line=$(best_of restic env RESTIC_PASSWORD="$password" restic backup -q --repo "$work/mnt/restic" "$corpus")
 

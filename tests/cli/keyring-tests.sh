@@ -16,7 +16,7 @@ GUI_TESTS=${2:-}
 . "$(dirname "$0")/cli-common.sh"
 if [ "${STOWLINE_KEYRING_INNER:-}" != 1 ]; then
     missing=()
-    for tool in dbus-run-session dbus-send gnome-keyring-daemon secret-tool unzip; do
+    for tool in dbus-run-session dbus-send gnome-keyring-daemon secret-tool unzip 7z bsdtar; do
         command -v "$tool" >/dev/null || missing+=("$tool")
     done
     if [ ${#missing[@]} -gt 0 ]; then
@@ -91,6 +91,32 @@ in_session() {
     run /RESTORE Mail /TO "$WORK/back"
     check "/RESTORE exits 0" test "$RC" -eq 0
     check "/RESTORE gives the file back" cmp -s "$WORK/src/sub/data.bin" "$(find "$WORK/back" -name data.bin | head -1)"
+
+    # AES-256 with the password in the keyring, under umask 022: 7-Zip and bsdtar open the
+    # archive with it and with nothing else, and everything written is private.
+    write_job Sealed "$WORK/t4" "Password=" "Encryption=AES256"
+    run /SETPASSWORD Sealed <"$WORK/pw"
+    check "/SETPASSWORD of an AES job exits 0" test "$RC" -eq 0
+    (umask 022 && "$S" /RUN Sealed /EXIT >"$WORK/out" 2>"$WORK/err")
+    check "the AES keyring run exits 0" test $? -eq 0
+    check "the AES job file keeps its encryption and holds no password" \
+        bash -c "grep -qx \$'Encryption=AES256\r' '$JOBS/Sealed.slj' && grep -qx \$'Password=\r' '$JOBS/Sealed.slj'"
+    check "7z tests the AES archive with the keyring's password" 7z t -bso0 -bse0 "-p$PW" "$WORK/t4/Sealed.zip"
+    check "7z refuses another password" bash -c "! 7z t -bso0 -bse0 -pwrong '$WORK/t4/Sealed.zip'"
+    mkdir -p "$WORK/bsd"
+    check "bsdtar extracts it with the password" bsdtar -xf "$WORK/t4/Sealed.zip" -C "$WORK/bsd" --passphrase "$PW"
+    check "... the file as it was" cmp -s "$WORK/src/sub/data.bin" "$(find "$WORK/bsd" -name data.bin | head -1)"
+    check "the entries are AES (method 99)" python3 -c "import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+sys.exit(0 if all(i.compress_type == 99 for i in z.infolist() if not i.is_dir()) else 1)" "$WORK/t4/Sealed.zip"
+    check "no readable data without the password" lacks "$WORK/t4/Sealed.zip" "the only copy of my work"
+    check "the archive, the log, the flag store and the job file are 0600" \
+        test "$(stat -c %a "$WORK/t4/Sealed.zip" "$LOG" "$WORK/ArchiveFlags.db" "$JOBS/Sealed.slj" | sort -u)" = 600
+    rm -f "$WORK/t4/Sealed.zip"
+    env -u DBUS_SESSION_BUS_ADDRESS "$S" /RUN Sealed /EXIT >"$WORK/out" 2>"$WORK/err"
+    check "the same AES job without a session bus exits 1" test $? -eq 1
+    check "... with the keyring line" test "$(tr -d '\r' <"$LOG" | grep -c "The password of job 'Sealed' is kept in the desktop keyring, which cannot be reached: ")" -eq 1
+    check "... and writes no archive" test -z "$(ls -A "$WORK/t4")"
 
     # A keyring without the job's entry: the run fails with its line and writes nothing.
     write_job Photos "$WORK/t2" "Password=" "PasswordStore=Keyring"
