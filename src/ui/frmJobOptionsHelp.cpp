@@ -65,10 +65,13 @@ void frmJobOptions::cmdCueCard_Click(int iIndex) {
                     "You can protect the zip file with a password and choose how many older\r\n"
                     "backups are kept, as a number of copies or a number of days, weeks or months.")},
         {QT_TR_NOOP("Password Encryption"),
-         QT_TR_NOOP("The password is kept in the job's .slj file only in scrambled form, not\r\n"
-                    "encrypted, and zip encryption itself is weak.\r\n"
+         QT_TR_NOOP("AES-256 encryption is strong; such a zip file opens in 7-Zip, WinZip and\r\n"
+                    "other AES-capable tools. Traditional zip encryption opens in any unzip\r\n"
+                    "program, but it is weak.\r\n"
                     "\r\n"
-                    "Keep the job files and the backups where others cannot read them.")},
+                    "With \"Keep the password in the desktop keyring\" the job's .slj file holds\r\n"
+                    "no password; otherwise the password is kept there only in scrambled form,\r\n"
+                    "not encrypted. Keep the job files where others cannot read them.")},
         {QT_TR_NOOP("One Shot Backup"),
          QT_TR_NOOP("One shot dates run the job once at a given date and time, besides its\r\n"
                     "recurring schedule.\r\n"
