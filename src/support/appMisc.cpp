@@ -35,7 +35,10 @@ std::string DefaultFolder() {
     std::string sExe = ExePath();
     if (!sExe.empty()) {
         std::string sDir = libFiles::FilePathStripFileName(sExe);
-        if (!sDir.empty() && ::access(sDir.c_str(), W_OK) == 0) return sDir;
+        // An installed program (<prefix>/bin beside <prefix>/share/stowline) keeps each user's
+        // files in the user's folder, also when run as root: /usr/bin is no place for them.
+        const bool bInstalled = libFiles::DirExists(sDir + "../share/stowline");
+        if (!sDir.empty() && !bInstalled && ::access(sDir.c_str(), W_OK) == 0) return sDir;
     }
     std::string sBase;
     if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x == '/')

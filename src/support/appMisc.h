@@ -6,7 +6,8 @@
 namespace appMisc {
 
 // The application folder, ending with "/": the folder of the running executable, or, when that
-// is not writable, $XDG_DATA_HOME/stowline (default ~/.local/share/stowline). Created when missing.
+// is not writable or the program is installed (a ../share/stowline folder beside its folder),
+// $XDG_DATA_HOME/stowline (default ~/.local/share/stowline). Created when missing.
 std::string AppFolder();
 // Points the application folder elsewhere (tests, a command-line switch). A "" restores the default.
 void SetAppFolder(const std::string& sPath);
