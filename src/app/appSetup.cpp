@@ -394,7 +394,8 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
         pApp = std::make_unique<StowApplication>(argc, argv);
         QApplication::setApplicationName("stowline");
         QApplication::setApplicationDisplayName("Stowline");
-        QApplication::setDesktopFileName("stowline");
+        // The installed desktop entry, named by the AppStream id: the desktop finds the icon by it.
+        QApplication::setDesktopFileName("io.github.stowline.Stowline");
         QApplication::setWindowIcon(QIcon(":/icons/stowline.svg"));
         InstallTranslation(libFiles::FilePathStripFileName(appMisc::ExePath()), S(QLocale().name()));
         UserInteraction::Install(std::make_unique<QtSeam>());

@@ -78,6 +78,8 @@ fi
 if command -v desktop-file-validate >/dev/null; then
     check "the desktop entry is valid" desktop-file-validate "$SRC/resources/stowline.desktop"
 fi
+check "the program names the installed desktop entry as its own" \
+    grep -qF 'setDesktopFileName("io.github.stowline.Stowline")' "$SRC/src/app/appSetup.cpp"
 check "the metainfo launches the installed desktop entry" \
     grep -qF '<launchable type="desktop-id">io.github.stowline.Stowline.desktop</launchable>' "$WORK/metainfo.xml"
 
