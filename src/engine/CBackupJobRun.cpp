@@ -154,8 +154,11 @@ private:
     void EntryStart(const std::string& sAction, const std::string& sEntry);
     void Command(const std::string& sCommand, const char* sWhich);
     void DropArchive();
-    // Logs why the run's archive was not written, naming it.
-    void NotWritten(int iErrno, int iCode) const;
+    // Nothing of a failed zip run takes a final name, not even its complete entries: logs why
+    // the archive was not written, naming it, drops it with the temporary folder and fails the run.
+    Outcome Discard(int iErrno, int iCode);
+    // The same for a step that failed with e, first naming the step's failure (iCode).
+    Outcome Discard(const StowError& e, int iCode);
 
     CBackupJob& m_job;
     BackupRunOwner* m_pOwner;
@@ -363,9 +366,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
                 JobTemp::Create(m_sTempFolder);
             } catch (const StowError& e) {
                 if (e.Number == StowErrors::NoMedium) throw;
-                libLog::LogEvent(libZip::ZipResultMessage(libZip::ZE_CREAT));
-                NotWritten(e.LastDllError, libZip::ZE_CREAT);
-                return Outcome::CompletedWithError;
+                return Discard(e, libZip::ZE_CREAT);
             }
             m_bTempMade = true;
         }
@@ -374,23 +375,14 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
             Retrying([&] { return m_zip->ArchiveEntry(m_zipValues, m_sNewZip, sEntry, static_cast<int>(i)); });
         if (result.Abandon) throw AbandonRun{};
         if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
-        if (result.IsError) {
-            // Nothing of a failed run takes a final name, not even its complete entries.
-            NotWritten(result.Errno, result.Code);
-            DropArchive();
-            return Outcome::CompletedWithError;
-        }
+        if (result.IsError) return Discard(result.Errno, result.Code);
     }
     if (m_bArchiveOpen) {
         const libZip::ZipStepResult result = Retrying([&] { return m_zip->FinishArchive(m_zipValues, true); });
         m_bArchiveOpen = false;
         if (result.Abandon) throw AbandonRun{};
         if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
-        if (result.IsError) {
-            NotWritten(result.Errno, result.Code);
-            DropArchive();
-            return Outcome::CompletedWithError;
-        }
+        if (result.IsError) return Discard(result.Errno, result.Code);
     }
     if (!libFiles::FileExists(m_sNewZip)) {
         // Nothing to do (an incremental run without changes): every archive stays as it was.
@@ -402,10 +394,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         libFiles::SyncPath(m_sNewZip);
         libFiles::SyncPath(m_sTempFolder);
     } catch (const StowError& e) {
-        libLog::LogEvent(libZip::ZipResultMessage(libZip::ZE_WRITE));
-        NotWritten(e.LastDllError, libZip::ZE_WRITE);
-        DropArchive();
-        return Outcome::CompletedWithError;
+        return Discard(e, libZip::ZE_WRITE);
     }
     std::string sFinal = m_sZipBase + ".zip";
     if (m_job.KeepPeriod() == CBackupJob::KeepCopies) {
@@ -418,10 +407,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         try {
             sFinal = Retrying([&] { return libRetention::GiveDatedName(m_sBase, m_sNewZip, libDates::Now()); });
         } catch (const StowError& e) {
-            libLog::LogEvent(libZip::ZipResultMessage(libZip::ZE_WRITE));
-            NotWritten(e.LastDllError, libZip::ZE_WRITE);
-            DropArchive();
-            return Outcome::CompletedWithError;
+            return Discard(e, libZip::ZE_WRITE);
         }
         m_sZipBase = sFinal.substr(0, sFinal.size() - 4);
         Retrying(
@@ -533,12 +519,19 @@ void Run::DropArchive() {
     }
 }
 
-void Run::NotWritten(int iErrno, int iCode) const {
+Outcome Run::Discard(int iErrno, int iCode) {
     const std::string sFinal = m_sZipBase + ".zip";
     if (iErrno != 0)
         libLog::LogEvent("  Error writing '" + sFinal + "': " + std::strerror(iErrno));
     else
         libLog::LogEvent("  Archive discarded, not written: '" + sFinal + "': " + libZip::ZipResultMessage(iCode));
+    DropArchive();
+    return Outcome::CompletedWithError;
+}
+
+Outcome Run::Discard(const StowError& e, int iCode) {
+    libLog::LogEvent(libZip::ZipResultMessage(iCode));
+    return Discard(e.LastDllError, iCode);
 }
 
 } // namespace

@@ -177,6 +177,11 @@ private:
     bool StoreKeyringPassword(const std::string& sJobName, const std::string& sPassword);
     // Loading (frmJobOptionsPages.cpp).
     void SetupForm();
+    void FillLists();
+    void ShowJob(const CBackupJob& job);
+    void ShowJobArchive(const CBackupJob& job);
+    void ShowJobSchedule(const CBackupJob& job);
+    void ShowNewJob();
     void SelectComboIndex(QComboBox* pCombo, int iIndex);
     // A focus request that waits until the widget's page is shown.
     void RequestFocus(QWidget* pWidget);

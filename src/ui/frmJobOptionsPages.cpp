@@ -123,131 +123,11 @@ void frmJobOptions::SetupForm() {
     libErrorHandler::Trap(kModule, "SetupForm()", [&] {
         CBackupJob& job = *m_pEditedJob;
         m_iMaxPageReached = 0;
-
-        {
-            // Filling the lists is not a choice of the user: no behaviour runs.
-            const QSignalBlocker blockFrequency(cmbFrequency);
-            const QSignalBlocker blockKeep(cmbKeepPeriod);
-            cmbFrequency->clear();
-            for (const QString& s : {tr("Daily"), tr("Weekly"), tr("Monthly"), tr("One Shot")})
-                cmbFrequency->addItem(s);
-            cmbDayOfMonth->clear();
-            for (int i = 1; i <= 28; ++i)
-                cmbDayOfMonth->addItem(QString::number(i));
-            cmbNumCountedZipsToKeep->clear();
-            for (int i = 0; i <= appPreferences::MaxBackupCopies; ++i)
-                cmbNumCountedZipsToKeep->addItem(QString::number(i));
-            cmbNumDatedZipsToKeep->clear();
-            for (int i = 1; i <= 30; ++i)
-                cmbNumDatedZipsToKeep->addItem(QString::number(i));
-            cmbKeepPeriod->clear();
-            for (const QString& s : {tr("Copies"), tr("Days"), tr("Weeks"), tr("Months")})
-                cmbKeepPeriod->addItem(s);
-            cmbFrequency->setCurrentIndex(-1);
-            cmbKeepPeriod->setCurrentIndex(-1);
-            cmbDayOfMonth->setCurrentIndex(-1);
-        }
-
-        if (!m_bIsNewJob) {
-            setWindowTitle(tr("Edit job - %1").arg(Q(job.JobName())));
-            EnableFormButtons(PageCount);
-            for (QWidget* p : {static_cast<QWidget*>(lblRunCount), static_cast<QWidget*>(txtRunCount),
-                               static_cast<QWidget*>(cmdClearRunCount), static_cast<QWidget*>(cmdCueCard[7])})
-                p->setVisible(true);
-            txtRunCount->setText(QString::number(job.RunCount()));
-
-            optCompression[job.Compress() ? 1 : 0]->setChecked(true);
-            if (!job.Compress()) chkPasswordProtect->setChecked(false);
-            optCompression_Click();
-
-            const int iCopies = job.NumberCopies();
-            const int iCounted = cmbNumCountedZipsToKeep->count();
-            cmbNumCountedZipsToKeep->setCurrentIndex(iCopies >= iCounted ? iCounted - 1 : iCopies);
-            const int iDated = cmbNumDatedZipsToKeep->count();
-            cmbNumDatedZipsToKeep->setCurrentIndex(iCopies < 1 ? 0 : (iCopies >= iDated ? iDated - 1 : iCopies - 1));
-            // The list of the job's own keep period is the active one, so that the retention
-            // behaviour below carries the job's number over unchanged (a job keeping 30 days must
-            // not come back as the last entry of a shorter counted list).
-            const bool bDated = job.KeepPeriod() >= 1 && job.KeepPeriod() <= 3;
-            cmbNumCountedZipsToKeep->setEnabled(!bDated);
-            cmbNumDatedZipsToKeep->setEnabled(bDated);
-            SelectComboIndex(cmbKeepPeriod, std::max(0, std::min(3, static_cast<int>(job.KeepPeriod()))));
-            if (!job.Compress()) {
-                cmbNumCountedZipsToKeep->setEnabled(false);
-                cmbNumDatedZipsToKeep->setEnabled(false);
-            }
-
-            if (!job.Password().empty()) {
-                chkPasswordProtect->setChecked(true);
-                txtPassword->setText(Q(job.Password()));
-            } else {
-                chkPasswordProtect->setChecked(false);
-            }
-            // A job without a password that gets one is offered AES-256, as a new job is.
-            const bool bTraditional =
-                !job.Password().empty() && job.Encryption() == CBackupJob::EncryptionKind::Traditional;
-            optEncryption[bTraditional ? 1 : 0]->setChecked(true);
-            const int iStyle = job.CopyStyle();
-            if (iStyle >= 0 && iStyle <= 2) optCopyStyle[iStyle]->setChecked(true);
-            chkVerify->setChecked(job.Verify());
-            chkPasswordProtect_Click();
-            optCompression_Click();
-
-            txtTargDir->setText(Q(job.TargetDirectory()));
-            (job.Incremental() ? optIncremental : optFullBackup)->setChecked(true);
-
-            FillList(lstExcludeFiles, job.ExcludeSpec());
-            txtExcludeSpec->clear();
-            FillList(lstFilesToBackup, job.FilesToZip());
-            chkSubdirectories->setChecked(job.Subdirectories());
-
-            const std::string sStart = libDates::Format(libDates::TimeValue(job.StartTime()), "hh:mm");
-            txtStartTime->setText(Q(sStart));
-            SelectComboIndex(cmbFrequency, std::max(0, std::min(3, static_cast<int>(job.Frequency()) - 1)));
-            const int16_t iMask = job.DayOfWeek();
-            chkSunday->setChecked(iMask & 2);
-            chkMonday->setChecked(iMask & 4);
-            chkTuesday->setChecked(iMask & 8);
-            chkWednesday->setChecked(iMask & 16);
-            chkThursday->setChecked(iMask & 32);
-            chkFriday->setChecked(iMask & 64);
-            chkSaturday->setChecked(iMask & 128);
-            cmbDayOfMonth->setCurrentIndex(std::max(0, std::min(27, static_cast<int>(job.DayOfMonth()) - 1)));
-
-            RefreshOneShotText();
-            const int iMinutes = static_cast<int>(libStrings::Val(sStart.substr(0, 2)) * 60 +
-                                                  libStrings::Val(sStart.substr(sStart.size() - 2)));
-            vscrTime->setValue(iMinutes);
-            vscrTime_Change();
-            txtBackupJobName->setText(Q(job.JobName()));
-        } else {
-            setWindowTitle(tr("Add New Backup Job"));
-            EnableFormButtons(0);
-            optCompression[1]->setChecked(true);
-            optCompression_Click();
-            optCopyStyle[0]->setChecked(true);
-            for (QWidget* p : {static_cast<QWidget*>(lblRunCount), static_cast<QWidget*>(cmdClearRunCount),
-                               static_cast<QWidget*>(txtRunCount), static_cast<QWidget*>(cmdCueCard[7])})
-                p->setVisible(false);
-
-            // Keep 3 copies, or as many as the counted list offers when it is shorter.
-            cmbNumCountedZipsToKeep->setCurrentIndex(std::min(3, cmbNumCountedZipsToKeep->count() - 1));
-            cmbNumCountedZipsToKeep->setEnabled(true);
-            cmbNumDatedZipsToKeep->setEnabled(false);
-            SelectComboIndex(cmbKeepPeriod, 0);
-            chkPasswordProtect->setChecked(false);
-            optEncryption[0]->setChecked(true);
-            chkPasswordProtect_Click();
-            chkVerify->setChecked(false);
-            optFullBackup->setChecked(true);
-
-            txtStartTime->setText(tr("03:00"));
-            vscrTime->setValue(180);
-            SelectComboIndex(cmbFrequency, 0);
-            RefreshOneShotText();
-
-            txtBackupJobName->setText(Q(DefaultJobName(m_jobNames)));
-        }
+        FillLists();
+        if (!m_bIsNewJob)
+            ShowJob(job);
+        else
+            ShowNewJob();
 
         SetupKeyring(job);
 
@@ -259,6 +139,141 @@ void frmJobOptions::SetupForm() {
         m_pPendingFocus = nullptr;
         SetCurrentPage(0);
     });
+}
+
+void frmJobOptions::FillLists() {
+    // Filling the lists is not a choice of the user: no behaviour runs.
+    const QSignalBlocker blockFrequency(cmbFrequency);
+    const QSignalBlocker blockKeep(cmbKeepPeriod);
+    cmbFrequency->clear();
+    for (const QString& s : {tr("Daily"), tr("Weekly"), tr("Monthly"), tr("One Shot")})
+        cmbFrequency->addItem(s);
+    cmbDayOfMonth->clear();
+    for (int i = 1; i <= 28; ++i)
+        cmbDayOfMonth->addItem(QString::number(i));
+    cmbNumCountedZipsToKeep->clear();
+    for (int i = 0; i <= appPreferences::MaxBackupCopies; ++i)
+        cmbNumCountedZipsToKeep->addItem(QString::number(i));
+    cmbNumDatedZipsToKeep->clear();
+    for (int i = 1; i <= 30; ++i)
+        cmbNumDatedZipsToKeep->addItem(QString::number(i));
+    cmbKeepPeriod->clear();
+    for (const QString& s : {tr("Copies"), tr("Days"), tr("Weeks"), tr("Months")})
+        cmbKeepPeriod->addItem(s);
+    cmbFrequency->setCurrentIndex(-1);
+    cmbKeepPeriod->setCurrentIndex(-1);
+    cmbDayOfMonth->setCurrentIndex(-1);
+}
+
+void frmJobOptions::ShowJob(const CBackupJob& job) {
+    setWindowTitle(tr("Edit job - %1").arg(Q(job.JobName())));
+    EnableFormButtons(PageCount);
+    for (QWidget* p : {static_cast<QWidget*>(lblRunCount), static_cast<QWidget*>(txtRunCount),
+                       static_cast<QWidget*>(cmdClearRunCount), static_cast<QWidget*>(cmdCueCard[7])})
+        p->setVisible(true);
+    txtRunCount->setText(QString::number(job.RunCount()));
+
+    ShowJobArchive(job);
+
+    txtTargDir->setText(Q(job.TargetDirectory()));
+    (job.Incremental() ? optIncremental : optFullBackup)->setChecked(true);
+
+    FillList(lstExcludeFiles, job.ExcludeSpec());
+    txtExcludeSpec->clear();
+    FillList(lstFilesToBackup, job.FilesToZip());
+    chkSubdirectories->setChecked(job.Subdirectories());
+
+    ShowJobSchedule(job);
+    txtBackupJobName->setText(Q(job.JobName()));
+}
+
+// Compression, retention, password, encryption, copy style and verification of the job edited.
+void frmJobOptions::ShowJobArchive(const CBackupJob& job) {
+    optCompression[job.Compress() ? 1 : 0]->setChecked(true);
+    if (!job.Compress()) chkPasswordProtect->setChecked(false);
+    optCompression_Click();
+
+    const int iCopies = job.NumberCopies();
+    const int iCounted = cmbNumCountedZipsToKeep->count();
+    cmbNumCountedZipsToKeep->setCurrentIndex(iCopies >= iCounted ? iCounted - 1 : iCopies);
+    const int iDated = cmbNumDatedZipsToKeep->count();
+    cmbNumDatedZipsToKeep->setCurrentIndex(iCopies < 1 ? 0 : (iCopies >= iDated ? iDated - 1 : iCopies - 1));
+    // The list of the job's own keep period is the active one, so that the retention
+    // behaviour below carries the job's number over unchanged (a job keeping 30 days must
+    // not come back as the last entry of a shorter counted list).
+    const bool bDated = job.KeepPeriod() >= 1 && job.KeepPeriod() <= 3;
+    cmbNumCountedZipsToKeep->setEnabled(!bDated);
+    cmbNumDatedZipsToKeep->setEnabled(bDated);
+    SelectComboIndex(cmbKeepPeriod, std::max(0, std::min(3, static_cast<int>(job.KeepPeriod()))));
+    if (!job.Compress()) {
+        cmbNumCountedZipsToKeep->setEnabled(false);
+        cmbNumDatedZipsToKeep->setEnabled(false);
+    }
+
+    if (!job.Password().empty()) {
+        chkPasswordProtect->setChecked(true);
+        txtPassword->setText(Q(job.Password()));
+    } else {
+        chkPasswordProtect->setChecked(false);
+    }
+    // A job without a password that gets one is offered AES-256, as a new job is.
+    const bool bTraditional = !job.Password().empty() && job.Encryption() == CBackupJob::EncryptionKind::Traditional;
+    optEncryption[bTraditional ? 1 : 0]->setChecked(true);
+    const int iStyle = job.CopyStyle();
+    if (iStyle >= 0 && iStyle <= 2) optCopyStyle[iStyle]->setChecked(true);
+    chkVerify->setChecked(job.Verify());
+    chkPasswordProtect_Click();
+    optCompression_Click();
+}
+
+void frmJobOptions::ShowJobSchedule(const CBackupJob& job) {
+    const std::string sStart = libDates::Format(libDates::TimeValue(job.StartTime()), "hh:mm");
+    txtStartTime->setText(Q(sStart));
+    SelectComboIndex(cmbFrequency, std::max(0, std::min(3, static_cast<int>(job.Frequency()) - 1)));
+    const int16_t iMask = job.DayOfWeek();
+    chkSunday->setChecked(iMask & 2);
+    chkMonday->setChecked(iMask & 4);
+    chkTuesday->setChecked(iMask & 8);
+    chkWednesday->setChecked(iMask & 16);
+    chkThursday->setChecked(iMask & 32);
+    chkFriday->setChecked(iMask & 64);
+    chkSaturday->setChecked(iMask & 128);
+    cmbDayOfMonth->setCurrentIndex(std::max(0, std::min(27, static_cast<int>(job.DayOfMonth()) - 1)));
+
+    RefreshOneShotText();
+    const int iMinutes =
+        static_cast<int>(libStrings::Val(sStart.substr(0, 2)) * 60 + libStrings::Val(sStart.substr(sStart.size() - 2)));
+    vscrTime->setValue(iMinutes);
+    vscrTime_Change();
+}
+
+void frmJobOptions::ShowNewJob() {
+    setWindowTitle(tr("Add New Backup Job"));
+    EnableFormButtons(0);
+    optCompression[1]->setChecked(true);
+    optCompression_Click();
+    optCopyStyle[0]->setChecked(true);
+    for (QWidget* p : {static_cast<QWidget*>(lblRunCount), static_cast<QWidget*>(cmdClearRunCount),
+                       static_cast<QWidget*>(txtRunCount), static_cast<QWidget*>(cmdCueCard[7])})
+        p->setVisible(false);
+
+    // Keep 3 copies, or as many as the counted list offers when it is shorter.
+    cmbNumCountedZipsToKeep->setCurrentIndex(std::min(3, cmbNumCountedZipsToKeep->count() - 1));
+    cmbNumCountedZipsToKeep->setEnabled(true);
+    cmbNumDatedZipsToKeep->setEnabled(false);
+    SelectComboIndex(cmbKeepPeriod, 0);
+    chkPasswordProtect->setChecked(false);
+    optEncryption[0]->setChecked(true);
+    chkPasswordProtect_Click();
+    chkVerify->setChecked(false);
+    optFullBackup->setChecked(true);
+
+    txtStartTime->setText(tr("03:00"));
+    vscrTime->setValue(180);
+    SelectComboIndex(cmbFrequency, 0);
+    RefreshOneShotText();
+
+    txtBackupJobName->setText(Q(DefaultJobName(m_jobNames)));
 }
 
 // ---------------------------------------------------------------- pages and navigation

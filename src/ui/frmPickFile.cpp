@@ -112,7 +112,15 @@ frmPickFile::frmPickFile(QWidget* pParent) : QDialog(pParent) {
     m_wildcardGroup->addButton(optOtherCommon);
     m_wildcardGroup->addButton(optOtherWildcard);
 
-    // Layout: folder row, the two modes side by side, then notes and the buttons.
+    LayOut(pFolderLabel, pButtons);
+    ConnectHandlers();
+
+    // The wildcard choice starts at "All Files", so the extension list and custom text are off.
+    optAllFiles->setChecked(true);
+}
+
+// Folder row, the two modes side by side, then notes and the buttons.
+void frmPickFile::LayOut(QLabel* pFolderLabel, QHBoxLayout* pButtons) {
     auto* pMain = new QVBoxLayout(this);
     auto* pFolderRow = new QHBoxLayout;
     pFolderRow->addWidget(pFolderLabel);
@@ -154,7 +162,9 @@ frmPickFile::frmPickFile(QWidget* pParent) : QDialog(pParent) {
     pButtons->insertWidget(0, CmdNotes);
     pMain->addLayout(pButtons);
     resize(560, 400);
+}
 
+void frmPickFile::ConnectHandlers() {
     connect(txtPath, &QLineEdit::textChanged, this, [this] { RefreshFileList(); });
     connect(cmdBrowsePath, &QPushButton::clicked, this, &frmPickFile::cmdBrowsePath_Click);
     connect(optSpecificFiles, &QRadioButton::clicked, this, &frmPickFile::optSpecificFiles_Click);
@@ -167,9 +177,6 @@ frmPickFile::frmPickFile(QWidget* pParent) : QDialog(pParent) {
     connect(CmdNotes, &QPushButton::clicked, this, &frmPickFile::CmdNotes_Click);
     connect(cmdOk, &QPushButton::clicked, this, &frmPickFile::cmdOk_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmPickFile::cmdCancel_Click);
-
-    // The wildcard choice starts at "All Files", so the extension list and custom text are off.
-    optAllFiles->setChecked(true);
 }
 
 void frmPickFile::Execute(QWidget* pOwner, QListWidget* pTarget) {

@@ -12,6 +12,7 @@
 class QButtonGroup;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -83,6 +84,9 @@ protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
 
 private:
+    // Construction: the widgets' places, then their handlers.
+    void LayOut(QLabel* pFolderLabel, QHBoxLayout* pButtons);
+    void ConnectHandlers();
     void SetMode(bool bSpecificFiles);
     void SetWildcardChoice(QRadioButton* pChosen);
 

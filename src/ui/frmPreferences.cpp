@@ -95,6 +95,23 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     for (int i = 0; i < 8; ++i)
         cmdCueCard[i] = CueCardButton(this, QString("cmdCueCard%1").arg(i), tr("Help on this setting"), 28);
 
+    QGridLayout* grid = BuildSettings();
+    QGroupBox* columnsBox = BuildColumns();
+    QHBoxLayout* buttons = OkCancelRow(this, tr("OK"), cmdOk, cmdCancel);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(grid, 3);
+    top->addWidget(columnsBox, 2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(buttons);
+
+    ConnectHandlers();
+    Form_Load();
+}
+
+// The settings, one labelled row each, with their help buttons.
+QGridLayout* frmPreferences::BuildSettings() {
     auto makeCombo = [this](const char* sName) {
         auto* c = new QComboBox(this);
         c->setObjectName(sName);
@@ -159,7 +176,11 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     }
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(0, 230);
+    return grid;
+}
 
+// The view's columns in their order, with the buttons that move them.
+QGroupBox* frmPreferences::BuildColumns() {
     lstColumns = new QListWidget(this);
     lstColumns->setObjectName("lstColumns");
     lstColumns->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -180,16 +201,10 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     auto* columnsLayout = new QHBoxLayout(columnsBox);
     columnsLayout->addWidget(lstColumns);
     columnsLayout->addLayout(columnButtons);
+    return columnsBox;
+}
 
-    QHBoxLayout* buttons = OkCancelRow(this, tr("OK"), cmdOk, cmdCancel);
-
-    auto* top = new QHBoxLayout;
-    top->addLayout(grid, 3);
-    top->addWidget(columnsBox, 2);
-    auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
-    layout->addLayout(buttons);
-
+void frmPreferences::ConnectHandlers() {
     connect(cmdMoveColumnUp, &QPushButton::clicked, this, &frmPreferences::cmdMoveColumnUp_Click);
     connect(cmdMoveColumnDown, &QPushButton::clicked, this, &frmPreferences::cmdMoveColumnDown_Click);
     connect(cmdDefault, &QPushButton::clicked, this, &frmPreferences::cmdDefault_Click);
@@ -198,8 +213,6 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
         connect(cmdCueCard[i], &QPushButton::clicked, this, [this, i] { cmdCueCard_Click(i); });
     connect(cmdOk, &QPushButton::clicked, this, &frmPreferences::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmPreferences::cmdCancel_Click);
-
-    Form_Load();
 }
 
 void frmPreferences::Form_Load() {

@@ -11,6 +11,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
+class QGroupBox;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -55,6 +57,10 @@ public:
     void cmdCancel_Click();
 
 private:
+    // Construction: the settings' grid, the columns' box, then the handlers.
+    QGridLayout* BuildSettings();
+    QGroupBox* BuildColumns();
+    void ConnectHandlers();
     void Form_Load();
     void SwapRows(int iFirst, int iSecond);
     void FillColumns(const std::array<int, 9>& positions);
