@@ -3,7 +3,9 @@
 #include "engine/libCopyFixture.h"
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 using copytest::CopyFixture;
@@ -70,10 +72,19 @@ TEST_F(LookAheadTest, AListingIsAlwaysTheFoldersOwnAndTheWalkNeverWaitsInVain) {
 
     // One thread lists in walk order; several finish folders out of it. Whether a folder after
     // the first is listed by the time the walk enters it depends on the threads' pace: when it
-    // is, the listing must be that folder's.
-    for (unsigned iThreads : {1U, 4U})
-        for (int iRound = 0; iRound < 10; ++iRound) {
+    // is, the listing must be that folder's. The first rounds enter at once; later ones pause
+    // before each folder, as the walk's own work would, longer each round, until each folder has
+    // been found listed, so that the checks on a listing are sure to have run.
+    for (unsigned iThreads : {1U, 4U}) {
+        int iSubListed = 0;
+        int iMListed = 0;
+        int iAListed = 0;
+        const auto allListed = [&] { return iSubListed > 0 && iMListed > 0 && iAListed > 0; };
+        for (int iRound = 0; iRound < 10 || (!allListed() && iRound < 24); ++iRound) {
             SCOPED_TRACE(testing::Message() << iThreads << " threads, round " << iRound);
+            const auto pause = [iRound] {
+                if (iRound >= 10) std::this_thread::sleep_for(std::chrono::microseconds(100 << (iRound - 10)));
+            };
             LookAhead lookAhead(P("dest"), true, iThreads);
             const auto root = lookAhead.Enter(""); // the first folder is waited for
             ASSERT_TRUE(root.has_value());
@@ -81,19 +92,29 @@ TEST_F(LookAheadTest, AListingIsAlwaysTheFoldersOwnAndTheWalkNeverWaitsInVain) {
             EXPECT_TRUE(root->ModifiedNs("m").has_value()); // folders are entries too
             EXPECT_FALSE(root->ModifiedNs("missing.txt").has_value());
             // "z139/sub" is entered, its siblings' trees are passed over.
+            pause();
             if (const auto sub = lookAhead.Enter("z139/sub")) {
+                ++iSubListed;
                 EXPECT_EQ(sub->ModifiedNs("x.txt"), ns(1000000039));
             }
             EXPECT_FALSE(lookAhead.Enter("n").has_value()); // not in the destination
+            pause();
             if (const auto m = lookAhead.Enter("m")) {
+                ++iMListed;
                 EXPECT_EQ(m->ModifiedNs("inner.txt"), ns(1500000000, 7));
                 EXPECT_FALSE(m->ModifiedNs("x.txt").has_value());
             }
+            pause();
             if (const auto a = lookAhead.Enter("a")) {
+                ++iAListed;
                 EXPECT_EQ(a->ModifiedNs("last.txt"), ns(1400000000));
             }
             EXPECT_FALSE(lookAhead.Enter("a/none").has_value()); // after the last folder
         }
+        EXPECT_GT(iSubListed, 0) << iThreads << " threads: \"z139/sub\" never listed ahead of the walk";
+        EXPECT_GT(iMListed, 0) << iThreads << " threads: \"m\" never listed ahead of the walk";
+        EXPECT_GT(iAListed, 0) << iThreads << " threads: \"a\" never listed ahead of the walk";
+    }
 }
 
 TEST_F(LookAheadTest, AFolderLargerThanAListingIsComparedFileByFile) {
