@@ -25,16 +25,6 @@ namespace {
 
 using UserInteraction::Icon;
 
-// A scripted seam whose "let events run" calls a hook: the agent's timer firing during a restore.
-class HookSeam : public UserInteraction::ScriptedSeam {
-public:
-    std::function<void()> OnEvents;
-    void DoEvents() override {
-        ScriptedSeam::DoEvents();
-        if (OnEvents) OnEvents();
-    }
-};
-
 // The agent as the tick sees it, its main window hidden.
 struct HiddenAgent : SchedulerTick::TickHost {
     std::vector<std::string> Failures;
@@ -47,21 +37,8 @@ struct HiddenAgent : SchedulerTick::TickHost {
     void ReportStale(const std::string&) override {}
 };
 
-class ReadGuardTest : public ScheduleTest {
+class ReadGuardTest : public HookedScheduleTest {
 protected:
-    HookSeam* Hook = nullptr;
-    void SetUp() override {
-        ScheduleTest::SetUp();
-        auto seam = std::make_unique<HookSeam>();
-        Hook = seam.get();
-        Seam = Hook;
-        m_saved = UserInteraction::Install(std::move(seam));
-    }
-    void TearDown() override {
-        UserInteraction::Install(std::move(m_saved));
-        RunState::SetAbortRequested(false);
-        ScheduleTest::TearDown();
-    }
     // The jobs A and B, listed at 12:00 (each next run 20:30 today), A backed up once.
     void TwoJobsABackedUp() {
         SaveJob("A", true);
@@ -89,7 +66,7 @@ protected:
             d->optFolder->setChecked(true);
             d->txtToFolder->setText(QString::fromStdString(Root + "out"));
             bool bFirst = true;
-            Hook->OnEvents = [&] {
+            Hook->OnEvents = [&](int) {
                 if (!bFirst) return;
                 bFirst = false;
                 atFirstEvent();
@@ -107,9 +84,6 @@ protected:
         EXPECT_EQ(script.Unexpected(), 0);
     }
     int TagA = -1, TagB = -1;
-
-private:
-    std::unique_ptr<UserInteraction::Seam> m_saved;
 };
 
 } // namespace
@@ -247,7 +221,7 @@ TEST_F(ReadGuardTest, ARunWaitingForAReaderElsewhereIsPutOffWhenAReadHereBeginsA
     // The run of A waits for it, letting events through; one of them opens A's restore here.
     std::unique_ptr<JobLock::ReadScope> read;
     int iEvents = 0;
-    Hook->OnEvents = [&] {
+    Hook->OnEvents = [&](int) {
         if (++iEvents == 1) read = std::make_unique<JobLock::ReadScope>(FileA());
         if (iEvents == 50) RunState::SetAbortRequested(true); // a run still waiting: fail, not hang
     };

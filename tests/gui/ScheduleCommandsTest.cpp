@@ -31,37 +31,9 @@ using UserInteraction::Icon;
 const char* const kNoRows = "You must first add and then select a backup job before clicking this button.";
 const char* const kNoSelection = "You must first select a backup job before clicking this button.";
 
-// A scripted seam whose "let events run" calls a hook: it stands for the user acting while a
-// backup runs.
-class HookSeam : public UserInteraction::ScriptedSeam {
-public:
-    std::function<void(int)> OnEvents;
-    void DoEvents() override {
-        ScriptedSeam::DoEvents();
-        if (OnEvents) OnEvents(EventsRun);
-    }
-};
-
-class ScheduleCommandsTest : public ScheduleTest {
+class ScheduleCommandsTest : public HookedScheduleTest {
 protected:
-    // The fixture's seam is replaced by a hooked one, which Seam then points to.
-    void SetUp() override {
-        ScheduleTest::SetUp();
-        auto seam = std::make_unique<HookSeam>();
-        Hook = seam.get();
-        Seam = Hook;
-        m_saved = UserInteraction::Install(std::move(seam));
-    }
-    void TearDown() override {
-        UserInteraction::Install(std::move(m_saved));
-        RunState::SetAbortRequested(false);
-        ScheduleTest::TearDown();
-    }
     std::vector<UserInteraction::MessageRequest> Messages() { return Seam->Messages(); }
-    HookSeam* Hook = nullptr;
-
-private:
-    std::unique_ptr<UserInteraction::Seam> m_saved;
 };
 
 TEST_F(ScheduleCommandsTest, SelectionChecksOfEveryJobCommand) {

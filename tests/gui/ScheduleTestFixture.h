@@ -3,7 +3,9 @@
 
 #include "app/ScheduleView.h"
 #include "common/ModalScript.h"
+#include "common/ScriptedSeam.h"
 #include "common/TempJobFolder.h"
+#include "engine/RunState.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
 #include "ui/frmSchedule.h"
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 class ScheduleTest : public TempJobFolder {
@@ -90,4 +93,36 @@ protected:
             bFirst = false;
         }
     }
+};
+
+// A scripted seam whose "let events run" calls a hook (with the number of times events ran): the
+// user acting, or the agent's timer firing, while a backup or a restore goes on.
+class HookSeam : public UserInteraction::ScriptedSeam {
+public:
+    std::function<void(int)> OnEvents;
+    void DoEvents() override {
+        ScriptedSeam::DoEvents();
+        if (OnEvents) OnEvents(EventsRun);
+    }
+};
+
+// The schedule fixture with its seam replaced by a hooked one, which Seam then points to.
+class HookedScheduleTest : public ScheduleTest {
+protected:
+    void SetUp() override {
+        ScheduleTest::SetUp();
+        auto seam = std::make_unique<HookSeam>();
+        Hook = seam.get();
+        Seam = Hook;
+        m_saved = UserInteraction::Install(std::move(seam));
+    }
+    void TearDown() override {
+        UserInteraction::Install(std::move(m_saved));
+        RunState::SetAbortRequested(false);
+        ScheduleTest::TearDown();
+    }
+    HookSeam* Hook = nullptr;
+
+private:
+    std::unique_ptr<UserInteraction::Seam> m_saved;
 };
