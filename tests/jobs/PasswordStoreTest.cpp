@@ -1,12 +1,14 @@
-// Where a job's password is kept: the PasswordStore key of the job file (older files load and
-// save byte for byte as before; with Keyring the file never holds a password, not even one read
-// into memory), and reading it from the keyring for a run, a restore or a verify, and moving the
-// entry with a renamed job.
+// A job's password in its job file: the Encryption key (AES256 or Traditional, written once it
+// differs and kept afterwards), and where the password is kept: the PasswordStore key (older files
+// load, as Traditional and File, and save byte for byte as before; with Keyring the file never holds a password, not
+// even one read into memory), and reading it from the keyring for a run, a restore or a verify, and moving the entry
+// with a renamed job.
 
 #include "common/MemoryVault.h"
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/JobPassword.h"
+#include "support/libIni.h"
 
 #include <gtest/gtest.h>
 
@@ -39,6 +41,7 @@ TEST_F(PasswordStore, AnOlderFileReadsAsFileAndSavesByteForByte) {
         const std::string sBefore = ReadFile(sPath);
         CBackupJob job = Load(sPath);
         EXPECT_FALSE(job.PasswordInKeyring());
+        EXPECT_EQ(job.Encryption(), CBackupJob::EncryptionKind::Traditional);
         ASSERT_FALSE(job.SaveBackupJobIniFile());
         EXPECT_EQ(ReadFile(sPath), sBefore);
     }
@@ -163,6 +166,35 @@ TEST_F(PasswordStore, MovingAnEntryKeepsOneWrittenUnderTheNewNameAndDropsTheOld)
     EXPECT_TRUE(PasswordVault::Copy("Newer", "Copy of Newer").Done());
     EXPECT_EQ(vault.Entries["Copy of Newer"], "new password");
     EXPECT_EQ(vault.Entries["Newer"], "new password");
+}
+
+TEST_F(PasswordStore, EncryptionValuesRoundTripAndAreKeptOnceWritten) {
+    using Kind = CBackupJob::EncryptionKind;
+    EXPECT_EQ(Load(HandJob("A", "Encryption=AES256\r\n")).Encryption(), Kind::Aes256);
+    EXPECT_EQ(Load(HandJob("T", "Encryption=Traditional\r\n")).Encryption(), Kind::Traditional);
+    EXPECT_EQ(Load(HandJob("R", "Encryption=Rot13\r\n")).Encryption(), Kind::Traditional)
+        << "a damaged value: the default";
+
+    CBackupJob job = Load(HandJob("Hand", "Password=\xD5\xD2\r\n"));
+    job.SetEncryption(Kind::Aes256);
+    EXPECT_TRUE(job.Changed());
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    IniFile ini;
+    ASSERT_TRUE(ini.Load(job.FileName()));
+    EXPECT_EQ(ini.Get("Config", "Encryption"), "AES256");
+    EXPECT_EQ(Load(job.FileName()).Encryption(), Kind::Aes256);
+
+    // Back to traditional: the key stays, saying so.
+    job.SetEncryption(Kind::Traditional);
+    ASSERT_FALSE(job.SaveBackupJobIniFile());
+    ASSERT_TRUE(ini.Load(job.FileName()));
+    EXPECT_EQ(ini.Get("Config", "Encryption"), "Traditional");
+    EXPECT_EQ(Load(job.FileName()).Encryption(), Kind::Traditional);
+
+    // A copy of a job takes its encryption.
+    CBackupJob copy;
+    copy.CopyJob(Load(HandJob("A", "Encryption=AES256\r\n")), "Copy");
+    EXPECT_EQ(copy.Encryption(), Kind::Aes256);
 }
 
 TEST(PasswordVaultSeam, WithoutAnInstalledKeyringNothingIsReachable) {
