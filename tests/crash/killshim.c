@@ -21,6 +21,11 @@
  *                          succeeded); "rename FROM TO replaces|new|exchange" before a rename (its
  *                          *at forms too), saying whether a name stood under TO. Fields are
  *                          separated by tabs.
+ *   KILLSHIM_FLIP=text     a disk that returns other bytes than it was given: the first write()
+ *                          or pwrite() of 4096 bytes or more to a regular file whose path contains
+ *                          text reaches the disk with one bit of its middle byte flipped; the call
+ *                          returns as if all went well. copy_file_range() to such a file fails
+ *                          with EXDEV, so that the bytes pass through write() or pwrite().
  *
  * Plain C with no C++ runtime, so that it can sit under any program. */
 #define _GNU_SOURCE
@@ -336,18 +341,73 @@ NEXT(syncfs, fsync_fn)
 NEXT(sync_file_range, sync_file_range_fn)
 NEXT(sync, sync_fn)
 
+/* ---- a disk that flips a bit of what it is given ---- */
+
+static int g_flipped;
+
+/* Whether fd is a regular file whose path contains KILLSHIM_FLIP's text. */
+static int flip_target(int fd) {
+    static const char* text;
+    static int read;
+    char path[PATH_MAX];
+    struct stat st;
+    int saved = errno, yes;
+    if (!read) {
+        text = getenv("KILLSHIM_FLIP");
+        read = 1;
+    }
+    if (!text || !*text || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        errno = saved;
+        return 0;
+    }
+    fd_path(fd, path, sizeof path);
+    yes = strstr(path, text) != NULL;
+    errno = saved;
+    return yes;
+}
+
+/* A copy of the n bytes at p with one bit of the middle byte flipped, when this write is the one
+ * to damage (the caller frees it and calls flip_done); NULL otherwise. */
+static char* flip_copy(int fd, const void* p, size_t n) {
+    char* copy;
+    if (n < 4096 || __atomic_load_n(&g_flipped, __ATOMIC_SEQ_CST) || !flip_target(fd)) return NULL;
+    if (__atomic_exchange_n(&g_flipped, 1, __ATOMIC_SEQ_CST)) return NULL;
+    copy = malloc(n);
+    if (!copy) {
+        __atomic_store_n(&g_flipped, 0, __ATOMIC_SEQ_CST);
+        return NULL;
+    }
+    memcpy(copy, p, n);
+    copy[n / 2] ^= 0x10;
+    return copy;
+}
+
+/* A write that stopped before the flipped byte leaves the flip to a later one. */
+static void flip_done(char* copy, size_t n, ssize_t r) {
+    int saved = errno;
+    free(copy);
+    if (r <= (ssize_t)(n / 2)) __atomic_store_n(&g_flipped, 0, __ATOMIC_SEQ_CST);
+    errno = saved;
+}
+
 ssize_t write(int fd, const void* p, size_t n) {
-    ssize_t r = next_write()(fd, p, n);
+    char* copy = flip_copy(fd, p, n);
+    ssize_t r = next_write()(fd, copy ? copy : p, n);
+    if (copy) flip_done(copy, n, r);
     order_write(fd, r);
     return r;
 }
 ssize_t pwrite(int fd, const void* p, size_t n, off_t o) {
-    ssize_t r = next_pwrite()(fd, p, n, o);
+    char* copy = flip_copy(fd, p, n);
+    ssize_t r = next_pwrite()(fd, copy ? copy : p, n, o);
+    if (copy) flip_done(copy, n, r);
     order_write(fd, r);
     return r;
 }
 ssize_t pwrite64(int fd, const void* p, size_t n, off_t o) {
-    ssize_t r = next_pwrite64()(fd, p, n, o);
+    char* copy = flip_copy(fd, p, n);
+    ssize_t r = next_pwrite64()(fd, copy ? copy : p, n, o);
+    if (copy) flip_done(copy, n, r);
     order_write(fd, r);
     return r;
 }
@@ -362,7 +422,12 @@ ssize_t pwritev(int fd, const struct iovec* v, int n, off_t o) {
     return r;
 }
 ssize_t copy_file_range(int in, off_t* pin, int out, off_t* pout, size_t n, unsigned flags) {
-    ssize_t r = next_copy_file_range()(in, pin, out, pout, n, flags);
+    ssize_t r;
+    if (flip_target(out)) {
+        errno = EXDEV;
+        return -1;
+    }
+    r = next_copy_file_range()(in, pin, out, pout, n, flags);
     order_write(out, r);
     return r;
 }
