@@ -2,6 +2,11 @@
 """Crash trials: runs the real program on a real tree and throws kills, a full disk and SIGTERM
 at its backup runs, then checks what stands under the job's final names.
 
+The kills land on chosen name changes: a traced run tells the kind of each step (the call and
+the role of each name: the newest archive, a numbered one, the temporary folder, the copy tree),
+and every kind a complete run makes is killed at least once, then calls spread over the run. A
+kind that no kill lands on, or a step each style must make and does not, is a fault.
+
 After every interrupted run:
   - every archive under a final name reads back whole (every entry's CRC checked);
   - no earlier generation is missing: each archive recorded after the last completed run is still
@@ -46,6 +51,11 @@ AES_PASSWORD = "crash trial pass"
 SEVENZ = shutil.which("7zz") or shutil.which("7z") or "7zz"
 
 
+def ere_literal(text):
+    """text matched as it stands, in both Python's and POSIX extended regular expressions."""
+    return "".join(f"[{c}]" if c in ".*+?()[{}|$" else ("\\" + c if c in "^\\" else c) for c in text)
+
+
 def sha(path):
     h = hashlib.sha256()
     with open(path, "rb") as f:
@@ -56,7 +66,7 @@ def sha(path):
 
 class Tally:
     def __init__(self):
-        self.trials = self.lost = self.torn = self.leftovers = self.bad_runs = 0
+        self.trials = self.lost = self.torn = self.leftovers = self.bad_runs = self.uncovered = 0
         self.notes = []
 
     def fault(self, kind, text):
@@ -171,12 +181,18 @@ class Bench:
         except OSError:
             return ""
 
-    def run(self, kill_at=0, delay=None, count_file=None):
-        """Runs the job once. Returns the exit status (-9 when killed)."""
+    def run(self, kill_at=0, delay=None, trace=None, kill_kind=None):
+        """Runs the job once. Returns the exit status (-9 when killed). trace: a file the shim
+        writes each name change in the target to (see steps); kill_kind: the first step whose
+        line matches this pattern is killed."""
         self.write_job()
         shim = dict(KILLSHIM_MATCH=self.target, KILLSHIM_CALL=kill_at)
-        if count_file:
-            shim["KILLSHIM_COUNT"] = count_file
+        if kill_kind:
+            shim["KILLSHIM_KILL_AT"] = kill_kind
+        if trace:
+            if os.path.exists(trace):
+                os.unlink(trace)
+            shim["KILLSHIM_TRACE"] = trace
         p = subprocess.Popen([os.path.join(self.app, "stowline"), "/RUN", JOB, "/EXIT"], env=self.env(**shim),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if delay is not None:
@@ -190,6 +206,48 @@ class Bench:
             p.kill()
             p.wait()
             return -999
+
+    # ---- the kinds of step a run makes ----
+
+    def roles(self):
+        """(role, pattern) for the names a run changes, the pattern (matched whole, first one
+        first) in the syntax both Python and POSIX extended regular expressions read alike."""
+        tmp = "[.]" + TMP_PREFIX[1:] + "[^/]*"
+        archives = ([(None, ere_literal(JOB) + "(_[0-9]+)?[.]zip")] if self.opts["keep"] == "Copies" else
+                    [("a dated archive", ere_literal(JOB) + "_[Pp]?[0-9]{8}([(][0-9]+[)])?[.]zip")])
+        return [("the temporary folder", tmp), ("a temporary file", tmp + "/[^/ ]+"),
+                ("a temporary tree", tmp + "/[^/ ]+/[^ ]+")] + archives + [
+                ("the copy's root", "data"), ("the copy tree", "data/[^ ]+"), ("another name", "[^ ]+")]
+
+    def role(self, path):
+        """What a name in a traced call is to the job, and the pattern that matches it."""
+        target = ere_literal(self.target)
+        if path == self.target:
+            return "the target", target
+        if not path.startswith(self.target + "/"):
+            return "elsewhere", "[^ ]+"
+        rel = path[len(self.target) + 1:]
+        for role, pattern in self.roles():
+            if re.fullmatch(pattern, rel):
+                # Each counted name has its own place in a rotation: it is a role of its own.
+                return (rel, target + "/" + ere_literal(rel)) if role is None else (role, target + "/" + pattern)
+        return "another name", "[^ ]+"
+
+    def steps(self, trace):
+        """The kinds of the traced calls, in order: ("renameat2 Job_1.zip -> Job_2.zip", the
+        pattern for the shim's KILLSHIM_KILL_AT that matches a call of that kind)."""
+        kinds = []
+        try:
+            with open(trace) as f:
+                lines = f.read().splitlines()
+        except OSError:
+            return kinds
+        for line in lines:
+            _, op, names = line.split(" ", 2)
+            roles = [self.role(name) for name in names.split(" -> ")]
+            kinds.append((" -> ".join([op + " " + roles[0][0]] + [r[0] for r in roles[1:]]),
+                          "^" + op + " " + " -> ".join(r[1] for r in roles) + "$"))
+        return kinds
 
     # ---- what stands in the target ----
 
@@ -376,33 +434,79 @@ class Bench:
             self.check_completed(tally, f"setup run {i}")
 
 
+# Steps a complete run of the style must make (with its generations in place), named by the
+# family of the call (rename, unlink, rmdir) and the roles of its names: were one gone, the
+# kills chosen from a traced run would no longer reach it, and the trials would not say so.
+REQUIRED_STEPS = {
+    "zip-count": ["rename Job_3.zip -> Job_4.zip", "rename Job.zip -> Job_1.zip", "rename a temporary file -> Job.zip",
+                  "unlink Job_4.zip"],
+    "zip-aes": ["rename Job_3.zip -> Job_4.zip", "rename a temporary file -> Job.zip", "unlink Job_4.zip"],
+    "zip-age": ["rename a temporary file -> a dated archive", "unlink a dated archive"],
+    "rebuild": ["rename a temporary tree -> the copy's root", "unlink a temporary tree"],
+    "update": ["rename a temporary file -> the copy tree"],
+    "incremental": ["rename a temporary file -> the copy tree"],
+}
+
+
+def call_family(kind):
+    """A kind of step with its call named by family: renameat2 and rename alike are "rename"."""
+    op, rest = kind.split(" ", 1)
+    family = "rename" if op.startswith("rename") else "unlink" if op in ("unlink", "unlinkat", "remove") else op
+    return family + " " + rest
+
+
 def kill_trials(args, bench, tally):
-    """Kills at the n-th name change in the target, n = 1 upwards until a run completes, then
-    kills at random times."""
-    count_file = os.path.join(bench.root, "count")
+    """Kills at chosen name changes in the target: at every kind of step a traced complete run
+    makes (the shim kills at the first call of the kind, in the very run; a run that happens not
+    to make it is tried again, as generations and leftovers differ from run to run), then at
+    calls spread over the run, then at random times."""
+    trace = os.path.join(bench.root, "trace")
     bench.before_run()
     t0 = time.monotonic()
-    bench.run(count_file=count_file)
+    rc = bench.run(trace=trace)
     duration = time.monotonic() - t0
-    with open(count_file) as f:
-        calls = int(f.read())
+    steps = bench.steps(trace)
     bench.check_completed(tally, "calibration run")
-    stride = max(1, calls // max(1, args.kill_trials))
-    n = 1
-    while tally.trials < args.kill_trials:
+    if rc != 0:
+        tally.fault("bad_runs", f"{bench.style} calibration run exited {rc}")
+    kinds = dict(steps)
+    for kind in REQUIRED_STEPS.get(bench.style, []):
+        if kind not in {call_family(k) for k in kinds}:
+            tally.fault("uncovered", f"{bench.style}: a complete run makes no '{kind}' step (it made {list(kinds)})")
+    hit = set()
+
+    def trial(where, **kill):
+        """Kills the next run as asked; returns the kind of step killed ("" for none)."""
+        nonlocal steps
         bench.before_run()
-        rc = bench.run(kill_at=n)
+        rc = bench.run(trace=trace, **kill)
+        done = bench.steps(trace)
         tally.trials += 1
-        where = f"{bench.style} kill at call {n}"
         if rc == 0:
             bench.check_completed(tally, where + " (ran to the end)")
-            n = 1
-            continue
+            steps = done or steps
+            return ""
         if rc != -signal.SIGKILL:
             tally.fault("bad_runs", f"{where}: exited {rc}")
-        bench.check_interrupted(tally, where)
+        killed = done[-1][0] if done else ""
+        bench.check_interrupted(tally, f"{where}, at '{killed}'")
         bench.rerun(tally, where)
-        n += stride
+        return killed
+
+    for kind, pattern in kinds.items():
+        for _ in range(4):
+            if kind in hit:
+                break
+            hit.add(trial(f"{bench.style} kill at '{kind}'", kill_kind=pattern))
+        if kind not in hit:
+            tally.fault("uncovered", f"{bench.style}: no kill landed on a '{kind}' step")
+    # Calls spread over the run from a random start: with as many trials as calls, every one.
+    start = bench.rng.randrange(max(1, len(steps)))
+    for i in range(args.kill_trials):
+        n = 1 + (start + i * max(1, len(steps)) // args.kill_trials) % max(1, len(steps))
+        hit.add(trial(f"{bench.style} kill at call {n}", kill_at=n))
+    hit.discard("")
+    print(f"    {bench.style}: kills landed on {len(hit)} kinds of step: {'; '.join(sorted(hit))}", flush=True)
     for _ in range(args.random_trials):
         bench.before_run()
         delay = bench.rng.uniform(0.05, duration * 1.1)
@@ -414,7 +518,7 @@ def kill_trials(args, bench, tally):
             continue
         bench.check_interrupted(tally, where)
         bench.rerun(tally, where)
-    return calls, duration
+    return len(steps), duration
 
 
 def mount_tmpfs(path, size):
@@ -496,7 +600,8 @@ def main():
     ap.add_argument("--stowline", required=True)
     ap.add_argument("--shim", required=True)
     ap.add_argument("--styles", default=",".join(STYLES))
-    ap.add_argument("--kill-trials", type=int, default=4, help="kills at a name change, per style")
+    ap.add_argument("--kill-trials", type=int, default=2,
+                    help="kills at name changes spread over a run, per style, beyond one at each kind of step")
     ap.add_argument("--random-trials", type=int, default=2, help="kills at a random time, per style")
     ap.add_argument("--sigterm-trials", type=int, default=1, help="per style")
     ap.add_argument("--sigterm-window", type=float, default=0.5, help="seconds after the run starts")
@@ -536,12 +641,14 @@ def main():
         else:
             shutil.rmtree(work, ignore_errors=True)
 
-    print(f"\n{'style':<12} {'trials':>7} {'gens lost':>10} {'torn':>6} {'leftovers':>10} {'bad runs':>9}")
+    print(f"\n{'style':<12} {'trials':>7} {'gens lost':>10} {'torn':>6} {'leftovers':>10} {'bad runs':>9} "
+          f"{'uncovered':>10}")
     for style, t in rows:
-        print(f"{style:<12} {t.trials:>7} {t.lost:>10} {t.torn:>6} {t.leftovers:>10} {t.bad_runs:>9}")
+        print(f"{style:<12} {t.trials:>7} {t.lost:>10} {t.torn:>6} {t.leftovers:>10} {t.bad_runs:>9} "
+              f"{t.uncovered:>10}")
     if skipped:
         print(f"SKIPPED: full-disk trials for {', '.join(skipped)} (no tmpfs mount allowed here)")
-    faults = sum(t.lost + t.torn + t.leftovers + t.bad_runs for _, t in rows)
+    faults = sum(t.lost + t.torn + t.leftovers + t.bad_runs + t.uncovered for _, t in rows)
     print("PASSED" if not faults else f"FAILED: {faults} faults")
     return 0 if not faults else 1
 

@@ -8,6 +8,10 @@
  *   KILLSHIM_MATCH=text    only paths containing text are counted (default: every path)
  *                          and only while the (first) name exists
  *   KILLSHIM_CALL=n        kill at the n-th counted call (0 or unset: never)
+ *   KILLSHIM_KILL_AT=ere   kill at the first counted call whose line "op path[ -> path]" (as the
+ *                          trace writes it, without the count) matches the POSIX extended
+ *                          regular expression ere: a kill at a chosen kind of step
+ *   KILLSHIM_KILL_SKIP=k   with KILLSHIM_KILL_AT: let k matching calls pass first
  *   KILLSHIM_COUNT=file    at exit, write the number of counted calls there (to size a sweep)
  *   KILLSHIM_TRACE=file    append "n op path" for every counted call (to see what was hit)
  *   KILLSHIM_TIMESCALE=k   the process sees its clocks run k times faster, and its waits last
@@ -35,6 +39,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <pthread.h>
+#include <regex.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -49,6 +54,9 @@
 static const char* g_match;
 static long g_killAt;
 static long g_count;
+static regex_t g_killAt_re;
+static int g_killAt_set;
+static long g_killSkip;
 static long g_timeScale = 1;
 static struct timespec g_realBase, g_monoBase;
 
@@ -65,6 +73,14 @@ __attribute__((constructor)) static void shim_init(void) {
     if (g_match && !*g_match) g_match = NULL;
     if ((s = getenv("KILLSHIM_CALL"))) g_killAt = atol(s);
     if ((s = getenv("KILLSHIM_TIMESCALE")) && atol(s) > 1) g_timeScale = atol(s);
+    if ((s = getenv("KILLSHIM_KILL_AT")) && *s) {
+        if (regcomp(&g_killAt_re, s, REG_EXTENDED | REG_NOSUB) != 0) {
+            fprintf(stderr, "killshim: KILLSHIM_KILL_AT is no extended regular expression: %s\n", s);
+            _exit(125);
+        }
+        g_killAt_set = 1;
+    }
+    if ((s = getenv("KILLSHIM_KILL_SKIP"))) g_killSkip = atol(s);
     real_clock_gettime()(CLOCK_REALTIME, &g_realBase);
     real_clock_gettime()(CLOCK_MONOTONIC, &g_monoBase);
 }
@@ -121,6 +137,12 @@ static void checkpoint(const char* op, int fd1, const char* p1, int fd2, const c
             fprintf(f, "%ld %s %s%s%s\n", n, op, a, b[0] ? " -> " : "", b);
             fclose(f);
         }
+    }
+    if (g_killAt_set) {
+        char line[2 * PATH_MAX + 200];
+        snprintf(line, sizeof line, "%s %s%s%s", op, a, b[0] ? " -> " : "", b);
+        if (regexec(&g_killAt_re, line, 0, NULL, 0) == 0 && __atomic_fetch_sub(&g_killSkip, 1, __ATOMIC_SEQ_CST) <= 0)
+            raise(SIGKILL);
     }
     if (g_killAt > 0 && n == g_killAt) raise(SIGKILL);
     errno = saved;
