@@ -20,10 +20,12 @@ using namespace runtest;
 
 namespace {
 
-// A worker that waits for work that never comes, until it is told to stop.
-void WaitForStop(std::mutex& m, std::condition_variable_any& cv, const std::stop_token& stop) {
+// A worker that waits for work that never comes, until it is told to stop; m stays locked
+// for as long as the lock returned lives.
+std::unique_lock<std::mutex> WaitForStop(std::mutex& m, std::condition_variable_any& cv, const std::stop_token& stop) {
     std::unique_lock lock(m);
     cv.wait(lock, stop, [] { return false; });
+    return lock;
 }
 
 TEST(WorkerThreadsTest, WorkersObserveTheStopAndAreJoinedWhenTheOwnerGoes) {
@@ -33,8 +35,8 @@ TEST(WorkerThreadsTest, WorkersObserveTheStopAndAreJoinedWhenTheOwnerGoes) {
     {
         WorkerThreads workers; // after m and cv: destroyed first
         const auto work = [&](const std::stop_token& stop) {
-            WaitForStop(m, cv, stop);
-            ++iSawStop; // still holds m: the wait returns with it
+            const auto lock = WaitForStop(m, cv, stop);
+            ++iSawStop;
         };
         EXPECT_EQ(workers.StartUpTo(2, work), 2U);
         EXPECT_EQ(workers.StartUpTo(3, work), 3U); // one more
@@ -50,7 +52,7 @@ TEST(WorkerThreadsTest, WorkersObserveTheStopAndAreJoinedWhenTheOwnerGoes) {
     std::condition_variable_any ended;
     WorkerThreads workers;
     workers.StartUpTo(3, [&](const std::stop_token& stop) {
-        WaitForStop(m, cv, stop);
+        const auto lock = WaitForStop(m, cv, stop);
         if (stop.stop_requested()) ++iEnded;
         ended.notify_all();
     });
@@ -110,9 +112,8 @@ struct HalfBuiltPool {
 
     explicit HalfBuiltPool(std::atomic<int>& ended) : Ended(ended) {
         Workers.StartUpTo(3, [this](const std::stop_token& stop) {
-            WaitForStop(Mutex, Wake, stop);
+            const auto lock = WaitForStop(Mutex, Wake, stop);
             ++State[0];
-            Mutex.unlock();
             ++Ended;
         });
         throw std::runtime_error("a later step of the constructor failed");
