@@ -34,7 +34,7 @@ public:
     unsigned StartUpTo(unsigned iTotal, const Work& work);
     // How many workers were started (any thread may ask).
     unsigned Count() const { return m_iStarted.load(std::memory_order_acquire); }
-    // A start failed: the pool runs with Count() workers for good.
+    // A start failed: the pool runs with Count() workers for good. Calling thread only.
     bool Limited() const { return m_bLimited; }
 
     // What the workers and the calling thread's waits observe.
