@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -54,23 +55,18 @@ std::optional<int64_t> LookAhead::Listing::ModifiedNs(std::string_view sName) co
 LookAhead::LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads)
     : m_sRoot(std::move(sRoot)), m_bRecurse(bRecurse) {
     m_pending.insert(std::string());
-    for (unsigned i = 0; i < std::max(1U, iThreads); ++i)
-        m_threads.emplace_back([this] { Work(); });
-}
-
-LookAhead::~LookAhead() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_bStop = true;
-    }
-    m_wake.notify_all();
-    for (auto& thread : m_threads)
-        thread.join();
+    m_workers.StartUpTo(std::max(1U, iThreads), [this](const std::stop_token& stop) { Work(stop); });
 }
 
 unsigned LookAhead::DefaultThreads() { return std::clamp(std::thread::hardware_concurrency(), 2U, 4U) - 1; }
 
 std::optional<LookAhead::Listing> LookAhead::Enter(const std::string& sRelative) {
+    m_workers.RethrowFailure();
+    if (m_workers.Count() == 0) {
+        // No thread to list ahead: the folder is listed now, as a thread would have.
+        std::vector<std::string> subfolders;
+        return List(sRelative, true, subfolders, m_workers.Token());
+    }
     std::unique_lock lock(m_mutex);
     m_sWalkAt = sRelative;
     m_bWalkStarted = true;
@@ -95,13 +91,19 @@ std::optional<LookAhead::Listing> LookAhead::Enter(const std::string& sRelative)
         const bool bComing = sRelative.empty() && (m_listing.contains(sRelative) || m_pending.contains(sRelative));
         if (bListed || !bComing) break;
         m_bWalkWaits = true;
-        m_listed.wait(lock);
+        const bool bListedOrGone = m_listed.wait(lock, m_workers.Token(), [&] {
+            return m_ready.contains(sRelative) || !(m_listing.contains(sRelative) || m_pending.contains(sRelative));
+        });
         m_bWalkWaits = false;
+        if (!bListedOrGone) {
+            lock.unlock();
+            m_workers.ThrowStopped(); // a thread failed: the walk gets its exception
+        }
     }
     return listing;
 }
 
-void LookAhead::Work() {
+void LookAhead::Work(const std::stop_token& stop) {
     // The folders are taken first in walk order (a folder, then its subfolders, the last name in
     // byte order first); a folder found before one already listed is taken however many are.
     std::vector<std::string> subfolders;
@@ -110,12 +112,12 @@ void LookAhead::Work() {
         bool bPassed = false;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [this] {
-                return m_bStop || (m_pending.empty() && m_listing.empty()) ||
+            const bool bWoken = m_wake.wait(lock, stop, [this] {
+                return (m_pending.empty() && m_listing.empty()) ||
                        (!m_pending.empty() &&
                         (m_ready.size() < kFoldersAhead || EnteredBefore(*m_pending.begin(), m_ready.rbegin()->first)));
             });
-            if (m_bStop || m_pending.empty()) break;
+            if (!bWoken || m_pending.empty()) break;
             folder = std::move(m_pending.extract(m_pending.begin()).value());
             // What the walk has reached already is not listed in vain: a folder it has passed
             // with all below it is passed over, and only the subfolders are read of the one it
@@ -131,7 +133,7 @@ void LookAhead::Work() {
         subfolders.clear();
         std::optional<Listing> listing;
         try {
-            listing = List(folder, !bPassed, subfolders);
+            listing = List(folder, !bPassed, subfolders, stop);
         } catch (const std::exception&) {
             subfolders.clear(); // out of memory: the walk looks this folder up itself
         }
@@ -150,7 +152,8 @@ void LookAhead::Work() {
 }
 
 std::optional<LookAhead::Listing> LookAhead::List(const std::string& sRelative, bool bListing,
-                                                  std::vector<std::string>& subfolders) const {
+                                                  std::vector<std::string>& subfolders,
+                                                  const std::stop_token& stop) const {
     const std::string root = m_sRoot.empty() ? std::string("/") : m_sRoot;
     const std::string path = sRelative.empty() ? root : (m_sRoot + "/" + sRelative);
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -160,7 +163,7 @@ std::optional<LookAhead::Listing> LookAhead::List(const std::string& sRelative, 
         return std::nullopt;
     }
     Listing listing;
-    while (const dirent* ent = m_bStop ? nullptr : ::readdir(dir)) {
+    while (const dirent* ent = stop.stop_requested() ? nullptr : ::readdir(dir)) {
         const std::string_view name = ent->d_name;
         if (name == "." || name == "..") continue;
         if (!bListing && ent->d_type != DT_UNKNOWN) {

@@ -4,16 +4,17 @@
 // with its copy without looking the copy up itself: the two trees are then read side by side, as
 // by the two processes of a one-way sync. Not for other callers than the copy walk.
 
-#include <atomic>
+#include "engine/WorkerThreads.h"
+
 #include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace libCopy::detail {
@@ -43,17 +44,18 @@ public:
     };
 
     // sRoot: the walk's destination folder; bRecurse: the walk enters subfolders; iThreads: the
-    // threads that list folders side by side (at least one).
+    // threads that list folders side by side (at least one). Without any thread (none could be
+    // started), Enter lists each folder itself.
     LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads = DefaultThreads());
-    // Stops listing at once; nothing the walk has taken depends on the threads.
-    ~LookAhead();
+    // Stops listing at once (the workers' owner is the last member); nothing the walk has
+    // taken depends on the threads.
     LookAhead(const LookAhead&) = delete;
     LookAhead& operator=(const LookAhead&) = delete;
 
     // The walk enters the folder at sRelative (named as for EnteredBefore): its listing when it
     // is listed (the first folder is waited for), else nothing: the destination has no such
     // folder, it could not be listed, or the look-ahead has not reached it yet and goes on after
-    // it. Folders must be entered in walk order.
+    // it. Folders must be entered in walk order. Rethrows what a listing thread ended with.
     std::optional<Listing> Enter(const std::string& sRelative);
 
     // One fewer than the cores, at least one: the walk keeps a core of its own, and a folder
@@ -65,25 +67,24 @@ private:
         bool operator()(const std::string& sA, const std::string& sB) const { return EnteredBefore(sA, sB); }
     };
 
-    void Work();
+    void Work(const std::stop_token& stop);
     // Reads one folder: its subfolders' names and, with bListing, its listing (when it could
-    // be opened).
-    std::optional<Listing> List(const std::string& sRelative, bool bListing,
-                                std::vector<std::string>& subfolders) const;
+    // be opened). Stops reading once stop is asked for.
+    std::optional<Listing> List(const std::string& sRelative, bool bListing, std::vector<std::string>& subfolders,
+                                const std::stop_token& stop) const;
 
     const std::string m_sRoot;
     const bool m_bRecurse;
     std::mutex m_mutex;
-    std::condition_variable m_listed;                  // a folder was listed
-    std::condition_variable m_wake;                    // a folder may be taken, or the threads are to stop
+    std::condition_variable_any m_listed;              // a folder was listed
+    std::condition_variable_any m_wake;                // a folder may be taken
     std::set<std::string, WalkOrder> m_pending;        // found, not yet taken
     std::set<std::string> m_listing;                   // being listed
     std::map<std::string, Listing, WalkOrder> m_ready; // listed ahead of the walk
     std::string m_sWalkAt;                             // the folder the walk entered last
     bool m_bWalkStarted = false;
     bool m_bWalkWaits = false; // for the folder it entered last
-    std::atomic<bool> m_bStop = false;
-    std::vector<std::thread> m_threads;
+    WorkerThreads m_workers;   // last: stopped and joined first
 };
 
 } // namespace libCopy::detail

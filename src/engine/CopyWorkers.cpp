@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 #include <utility>
 
 namespace libCopy::detail {
@@ -33,16 +34,6 @@ CopyWorkers::CopyWorkers(unsigned iThreads, bool bFreshTree, std::string sTempFo
     if (m_pCopier != nullptr) m_pCopier->SetStopTest(&RunState::AbortRequested);
 }
 
-CopyWorkers::~CopyWorkers() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_bStop = true;
-    }
-    m_work.notify_all();
-    for (auto& thread : m_threads)
-        thread.join();
-}
-
 void CopyWorkers::Copy(Item& item) const {
     if (RunState::AbortRequested()) {
         item.Stopped = true;
@@ -68,11 +59,10 @@ void CopyWorkers::Copy(Item& item) const {
     }
 }
 
-void CopyWorkers::Work() {
+void CopyWorkers::Work(const std::stop_token& stop) {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_work.wait(lock, [this] { return m_bStop || m_iClaimed < m_items.size(); });
-        if (m_bStop) return;
+        if (!m_work.wait(lock, stop, [this] { return m_iClaimed < m_items.size(); })) return;
         Item& item = m_items[m_iClaimed++];
         if (item.Done) continue; // a line: nothing to copy
         lock.unlock();
@@ -84,6 +74,12 @@ void CopyWorkers::Work() {
 }
 
 void CopyWorkers::Add(Item item) {
+    // One more worker for each file handed over, up to m_iThreads: a walk of a few files starts
+    // few threads.
+    if (!item.Done && item.IsFile && m_workers.Count() < m_iThreads) {
+        m_workers.StartUpTo(m_workers.Count() + 1, [this](const std::stop_token& stop) { Work(stop); });
+        if (m_workers.Limited()) m_iThreads = m_workers.Count(); // with none, the walk's thread copies
+    }
     if (!item.Done && (!item.IsFile || m_iThreads == 0)) {
         if (item.IsFile) Copy(item);
         item.Done = true;
@@ -93,9 +89,7 @@ void CopyWorkers::Add(Item item) {
         std::lock_guard lock(m_mutex);
         m_items.push_back(std::move(item));
     }
-    if (bDone) return;
-    if (m_threads.size() < m_iThreads) m_threads.emplace_back([this] { Work(); });
-    m_work.notify_one();
+    if (!bDone) m_work.notify_one();
 }
 
 bool CopyWorkers::Next(Item& item, bool bWait) {
@@ -103,7 +97,10 @@ bool CopyWorkers::Next(Item& item, bool bWait) {
     if (m_items.empty()) return false;
     if (!m_items.front().Done) {
         if (!bWait && m_items.size() < kItemsPerThread * std::max(1U, m_iThreads)) return false;
-        m_done.wait(lock, [this] { return m_items.front().Done; });
+        if (!m_done.wait(lock, m_workers.Token(), [this] { return m_items.front().Done; })) {
+            lock.unlock();
+            m_workers.ThrowStopped(); // a worker failed: the walk gets its exception
+        }
     }
     item = std::move(m_items.front());
     m_items.pop_front();

@@ -5,6 +5,7 @@
 // copying itself (the kernel's work of creating, filling and stamping each file) runs alongside.
 // Not for other callers than the copy walk.
 
+#include "engine/WorkerThreads.h"
 #include "support/libFiles.h"
 
 #include <condition_variable>
@@ -12,10 +13,9 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <sys/stat.h>
-#include <thread>
-#include <vector>
 
 namespace libCopy::detail {
 
@@ -41,12 +41,12 @@ public:
         bool Done = false;    // set once the outcome is there
     };
 
-    // iThreads: 0 copies each file as it is added, on the walk's thread.
-    // bFreshTree, sTempFolder, pCopier, bModeAtCreate: as the walk's WalkPlace says.
+    // iThreads: 0 copies each file as it is added, on the walk's thread, as do the copy workers
+    // when not even one thread could be started. bFreshTree, sTempFolder, pCopier,
+    // bModeAtCreate: as the walk's WalkPlace says. When destroyed, copies under way are
+    // finished (the workers' owner is the last member); those not started are dropped.
     CopyWorkers(unsigned iThreads, bool bFreshTree, std::string sTempFolder, libFiles::FileCopier* pCopier,
                 bool bModeAtCreate);
-    // Copies under way are finished; those not started are dropped.
-    ~CopyWorkers();
     CopyWorkers(const CopyWorkers&) = delete;
     CopyWorkers& operator=(const CopyWorkers&) = delete;
 
@@ -56,7 +56,7 @@ public:
     void Add(Item item);
     // The oldest item once its copy is done, taken off the queue. False when the queue is empty,
     // or when its oldest item is still being copied and neither bWait nor a full queue says to
-    // wait for it.
+    // wait for it. Rethrows what a worker ended with outside a copy.
     bool Next(Item& item, bool bWait);
 
     // The threads worth starting for a walk on this machine.
@@ -64,21 +64,20 @@ public:
 
 private:
     void Copy(Item& item) const;
-    void Work();
+    void Work(const std::stop_token& stop);
 
-    const unsigned m_iThreads;
+    unsigned m_iThreads; // fewer once a thread could not be started
     const bool m_bFreshTree;
     const std::string m_sTempFolder;
     libFiles::FileCopier* const m_pCopier;
     const bool m_bModeAtCreate;
 
     std::mutex m_mutex;
-    std::condition_variable m_work; // an item to copy was added, or the workers are to stop
-    std::condition_variable m_done; // an item's copy is done
-    std::deque<Item> m_items;       // in walk order; references stay valid as it grows and shrinks
-    size_t m_iClaimed = 0;          // items before this index are taken by a worker
-    bool m_bStop = false;
-    std::vector<std::thread> m_threads;
+    std::condition_variable_any m_work; // an item to copy was added
+    std::condition_variable_any m_done; // an item's copy is done
+    std::deque<Item> m_items;           // in walk order; references stay valid as it grows and shrinks
+    size_t m_iClaimed = 0;              // items before this index are taken by a worker
+    WorkerThreads m_workers;            // last: stopped and joined first
 };
 
 } // namespace libCopy::detail

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
@@ -138,8 +139,9 @@ public:
     }
 
     // Writes the entries before iEnd that are not written yet. !bWait: stops at the first
-    // one whose data is not deflated yet (a long file is still finished once begun).
-    int Write(size_t iEnd, bool bWait) {
+    // one whose data is not deflated yet (a long file is still finished once begun). A deflate
+    // worker (or this thread) out of memory fails the archive, which is then discarded.
+    int Write(size_t iEnd, bool bWait) try {
         EntryStore& store = m_s.Store;
         m_pipe->Publish(iEnd);
         const bool bVerbose = m_engine.Options.fVerbose && !m_engine.Options.fQuiet;
@@ -164,6 +166,8 @@ public:
             if (e.State == EntryState::Written) ++m_count;
         }
         return ZE_OK;
+    } catch (const std::bad_alloc&) {
+        return ZE_MEM;
     }
 
     // The files left out while written, from entry iFrom on (all when 0); the rest stay.

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <libdeflate.h>
+#include <thread>
 #include <unistd.h>
 
 #include "engine/ZipInternal.h"
@@ -197,18 +198,7 @@ void Deflater::Deflate(const FileSystemProbe& probe, const std::string& sPath, E
 DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store,
                                  const std::vector<std::string>& passwords, unsigned iWorkers)
     : m_probe(probe), m_store(store), m_passwords(passwords) {
-    for (unsigned i = 0; i < iWorkers; ++i)
-        m_threads.emplace_back([this] { Work(); });
-}
-
-DeflatePipeline::~DeflatePipeline() {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
-    }
-    m_workCv.notify_all();
-    for (std::thread& t : m_threads)
-        t.join();
+    m_workers.StartUpTo(iWorkers, [this](const std::stop_token& stop) { Work(stop); });
 }
 
 bool DeflatePipeline::MakeJob() {
@@ -259,10 +249,11 @@ void DeflatePipeline::Publish(size_t iEnd) {
 bool DeflatePipeline::Ready() {
     std::lock_guard<std::mutex> lock(m_mutex);
     Fill();
-    return !m_window.empty() && m_window.front().Result.Done;
+    return m_workers.Failed() || (!m_window.empty() && (m_window.front().Result.Done || m_workers.Count() == 0));
 }
 
 ChunkResult DeflatePipeline::Take(ChunkJob& job) {
+    m_workers.RethrowFailure();
     std::unique_lock<std::mutex> lock(m_mutex);
     Fill();
     if (m_window.empty()) {
@@ -271,7 +262,14 @@ ChunkResult DeflatePipeline::Take(ChunkJob& job) {
         none.Errno = EINVAL; // asked for more than was published
         return none;
     }
-    m_doneCv.wait(lock, [&] { return m_window.front().Result.Done; });
+    if (m_workers.Count() == 0) {
+        Slot& front = m_window.front();
+        m_inline.Run(m_probe, front.Path, front.Kind, front.Job, front.Level, front.AesPassword, front.Result);
+        front.Result.Done = true;
+    } else if (!m_doneCv.wait(lock, m_workers.Token(), [&] { return m_window.front().Result.Done; })) {
+        lock.unlock();
+        m_workers.ThrowStopped(); // a worker failed: the writer gets its exception
+    }
     Slot slot = std::move(m_window.front());
     m_window.pop_front();
     ++m_base;
@@ -282,7 +280,7 @@ ChunkResult DeflatePipeline::Take(ChunkJob& job) {
     return std::move(slot.Result);
 }
 
-void DeflatePipeline::Work() {
+void DeflatePipeline::Work(const std::stop_token& stop) {
     Deflater deflater;
     struct Task {
         size_t Seq;
@@ -298,12 +296,11 @@ void DeflatePipeline::Work() {
         batch.clear();
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_workCv.wait(lock, [&] { return m_stop || m_next < m_base + m_window.size(); });
-            if (m_stop) return;
+            if (!m_workCv.wait(lock, stop, [&] { return m_next < m_base + m_window.size(); })) return;
             // Small files are taken a few at a time, a fair share of what waits, so that
             // the lock is not taken twice per file.
             const size_t iWaiting = m_base + m_window.size() - m_next;
-            const size_t iShare = std::clamp<size_t>(iWaiting / m_threads.size(), 1, BatchJobs);
+            const size_t iShare = std::clamp<size_t>(iWaiting / std::max(1U, m_workers.Count()), 1, BatchJobs);
             uint64_t lBytes = 0;
             while (batch.size() < iShare && m_next < m_base + m_window.size()) {
                 const Slot& slot = m_window[m_next - m_base];
@@ -333,7 +330,7 @@ unsigned WorkerCount() {
     // Two per core: small files not in the page cache keep a worker waiting for the disk
     // longer than deflating them takes, so more reads in flight pay; taken in batches, the
     // extra threads cost little when everything is cached.
-    unsigned n = std::thread::hardware_concurrency();
+    const unsigned n = std::thread::hardware_concurrency();
     return std::clamp(2 * n, 2u, 16u);
 }
 

@@ -4,7 +4,6 @@
 // list (ZipSelection.cpp), the parallel deflate of their data (ZipDeflate.cpp), used by the
 // archive session (ZipArchive.cpp), which writes through ZipWriter.h. Not for other callers.
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -12,14 +11,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
-#include <thread>
 #include <utility>
 #include <vector>
 #include <zlib.h>
 
+#include "engine/WorkerThreads.h"
 #include "engine/ZipAes.h"
 #include "engine/libZip.h"
 
@@ -211,20 +211,22 @@ inline bool HasData(const Entry& e) {
 // distance ahead of the one taking the results. Only the calling thread touches the store
 // (it may add entries while the workers run): it makes the chunks as the window has room
 // for them, each carrying what its worker needs, so nothing grows with the number of entries.
+// When no worker could be started, Take deflates each chunk on the calling thread.
 class DeflatePipeline {
 public:
     // passwords: the session's (Entry::Password - 1), read on the calling thread only.
     DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store, const std::vector<std::string>& passwords,
                     unsigned iWorkers);
-    ~DeflatePipeline();
     DeflatePipeline(const DeflatePipeline&) = delete;
     DeflatePipeline& operator=(const DeflatePipeline&) = delete;
 
     // Entries below iEnd may be deflated.
     void Publish(size_t iEnd);
-    // Whether the next chunk in order is done (Take would not wait).
+    // Whether Take would not wait for a worker: the next chunk in order is done, or no worker
+    // runs, or one failed.
     bool Ready();
-    // Waits for the next chunk in order and hands it over with its job.
+    // Waits for the next chunk in order and hands it over with its job. Rethrows what a worker
+    // ended with (std::bad_alloc, ...): the pipeline has stopped then.
     ChunkResult Take(ChunkJob& job);
 
 private:
@@ -236,7 +238,7 @@ private:
         std::string AesPassword; // the first chunk of an AES entry derives its keys from it
         ChunkResult Result;
     };
-    void Work();
+    void Work(const std::stop_token& stop);
     bool MakeJob(); // appends the next chunk to the window; false when there is none
     void Fill();    // on the calling thread, under the lock
 
@@ -250,10 +252,10 @@ private:
     uint64_t m_genOffset = 0;
     size_t m_published = 0;
     uint64_t m_windowBytes = 0; // source bytes of the chunks in the window
-    std::vector<std::thread> m_threads;
+    Deflater m_inline;          // the calling thread's, when no worker runs
     std::mutex m_mutex;
-    std::condition_variable m_workCv, m_doneCv;
-    bool m_stop = false;
+    std::condition_variable_any m_workCv, m_doneCv;
+    WorkerThreads m_workers; // last: stopped and joined first
 };
 
 // The number of deflate workers for this machine.
