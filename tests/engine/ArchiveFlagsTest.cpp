@@ -39,13 +39,10 @@ TEST_F(ArchiveFlagsTest, MissingRowSetsClearUnsetsAndItLivesInEachAppFolder) {
 }
 
 TEST_F(ArchiveFlagsTest, AnyChangeOfSizeTimesOrInodeSetsTheFlagAgain) {
-    Write("src/size.txt", "abc");
-    Write("src/mtime.txt", "abc");
-    Write("src/ctime.txt", "abc");
-    Write("src/inode.txt", "abc");
-    Write("src/other.txt", "abc");
-    for (const char* name : {"src/size.txt", "src/mtime.txt", "src/ctime.txt", "src/inode.txt", "src/other.txt"})
+    for (const char* name : {"src/size.txt", "src/mtime.txt", "src/ctime.txt", "src/inode.txt", "src/other.txt"}) {
+        Write(name, "abc");
         Clear(name);
+    }
 
     // Same modification time restored after writing: the size still tells.
     const struct stat before = Stat("src/size.txt");
@@ -72,14 +69,12 @@ TEST_F(ArchiveFlagsTest, AnyChangeOfSizeTimesOrInodeSetsTheFlagAgain) {
 }
 
 TEST_F(ArchiveFlagsTest, WritesOfAWalkAreOneTransaction) {
-    Write("src/a.txt", "a");
-    Write("src/b.txt", "b");
-    Write("src/sub/c.txt", "c");
+    for (const char* name : {"src/a.txt", "src/b.txt", "src/sub/c.txt"})
+        Write(name, "x");
     ArchiveFlags& flags = ArchiveFlags::Instance();
     flags.BeginWalk();
-    Clear("src/a.txt");
-    Clear("src/b.txt");
-    Clear("src/sub/c.txt");
+    for (const char* name : {"src/a.txt", "src/b.txt", "src/sub/c.txt"})
+        Clear(name);
     // Visible inside the walk, not yet to anyone else.
     EXPECT_FALSE(IsSet("src/b.txt"));
     EXPECT_FALSE(IsSet("src/sub/c.txt"));

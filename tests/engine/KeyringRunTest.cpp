@@ -38,14 +38,10 @@ TEST_F(KeyringRun, TheRunProtectsTheArchiveWithTheKeyringsPassword) {
     // Read back with that password; without it the entries do not open.
     const auto withPassword = ReadArchive(Tgt + "Mail.zip", "from the keyring");
     ASSERT_EQ(withPassword.size(), 3u); // notes.txt, sub/, sub/more.txt
-    bool bSawNotes = false;
-    for (const auto& [name, data] : withPassword) {
-        if (name.ends_with("notes.txt")) {
-            EXPECT_EQ(data, "the only copy of my work");
-            bSawNotes = true;
-        }
-    }
-    EXPECT_TRUE(bSawNotes);
+    const auto notes = std::find_if(withPassword.begin(), withPassword.end(),
+                                    [](const auto& entry) { return entry.first.ends_with("notes.txt"); });
+    ASSERT_NE(notes, withPassword.end());
+    EXPECT_EQ(notes->second, "the only copy of my work");
     for (const auto& [name, data] : ReadArchive(Tgt + "Mail.zip"))
         if (data != "/") {
             EXPECT_EQ(data, "<unreadable>") << name;

@@ -81,38 +81,29 @@ TEST_F(ZipEngineTest, WildcardWithAndWithoutSubfolders) {
     Put("sub/d.doc", "d");
     std::string d = Stored(Data);
 
+    // The names a new archive of the one entry holds.
+    const auto namesOf = [&](const ZipJobValues& job, const std::string& sEntry) {
+        fs::remove(ZipFile);
+        EXPECT_EQ(Run(job, {sEntry}).at(0).Code, 0) << sEntry;
+        return Names(ReadArchive(ZipFile));
+    };
     // A folder without recursion takes its own files only.
-    ZipJobValues flat;
-    Run(flat, {Data});
-    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/", d + "/a.doc", d + "/B.DOC", d + "/c.txt"}));
-
-    fs::remove(ZipFile);
-    auto results = Run(flat, {Data + "/*.doc"});
-    EXPECT_EQ(results[0].Code, 0);
-    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/a.doc", d + "/B.DOC"}));
-
-    fs::remove(ZipFile);
-    ZipJobValues deep;
+    ZipJobValues flat, deep;
     deep.Subdirectories = true;
-    Run(deep, {Data + "/*.doc"});
-    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/a.doc", d + "/B.DOC", d + "/sub/d.doc"}));
+    EXPECT_EQ(namesOf(flat, Data), std::set<std::string>({d + "/", d + "/a.doc", d + "/B.DOC", d + "/c.txt"}));
+    EXPECT_EQ(namesOf(flat, Data + "/*.doc"), std::set<std::string>({d + "/a.doc", d + "/B.DOC"}));
+    EXPECT_EQ(namesOf(deep, Data + "/*.doc"), std::set<std::string>({d + "/a.doc", d + "/B.DOC", d + "/sub/d.doc"}));
 
     // A wildcard inside the name, without subfolders.
-    fs::remove(ZipFile);
     Put("report1.txt", "r1");
     Put("report.doc", "r");
     Put("README", "no extension");
-    Run(flat, {Data + "/report*.txt"});
-    EXPECT_EQ(Names(ReadArchive(ZipFile)), std::set<std::string>({d + "/report1.txt"}));
-    fs::remove(ZipFile);
-    Run(flat, {Data + "/R*.*"});
-    EXPECT_EQ(Names(ReadArchive(ZipFile)),
+    EXPECT_EQ(namesOf(flat, Data + "/report*.txt"), std::set<std::string>({d + "/report1.txt"}));
+    EXPECT_EQ(namesOf(flat, Data + "/R*.*"),
               std::set<std::string>({d + "/README", d + "/report.doc", d + "/report1.txt"}));
 
     // "*.*" takes everything, as the user means it.
-    fs::remove(ZipFile);
-    Run(deep, {Data + "/*.*"});
-    EXPECT_EQ(Names(ReadArchive(ZipFile)),
+    EXPECT_EQ(namesOf(deep, Data + "/*.*"),
               std::set<std::string>({d + "/a.doc", d + "/B.DOC", d + "/c.txt", d + "/README", d + "/report.doc",
                                      d + "/report1.txt", d + "/sub/", d + "/sub/d.doc"}));
     EXPECT_EQ(Log(), "");

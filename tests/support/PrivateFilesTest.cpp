@@ -91,17 +91,14 @@ TEST_F(PrivateFiles, LogsErrorReportsAndPreferencesAreMade0600) {
 TEST_F(PrivateFiles, OwnFilesLeftReadableByAnOlderVersionAreMadePrivate) {
     const std::string sLog = libLog::LogFileName();
     const std::string sErr = libLog::ErrorFileName();
-    MakeWithMode(sLog, 0644);
-    MakeWithMode(sLog + ".1", 0644);
+    for (const std::string& s : {sLog, sLog + ".1", sErr + ".1"})
+        MakeWithMode(s, 0644);
     MakeWithMode(sErr, 0664);
-    MakeWithMode(sErr + ".1", 0644);
     MakeWithMode(appPreferences::PreferencesFileName(), 0644, "[Preferences]\r\n");
     {
         libLog::RunLog run(0); // a run's start
-        EXPECT_EQ(Mode(sLog), 0600u);
-        EXPECT_EQ(Mode(sLog + ".1"), 0600u);
-        EXPECT_EQ(Mode(sErr), 0600u);
-        EXPECT_EQ(Mode(sErr + ".1"), 0600u);
+        for (const std::string& s : {sLog, sLog + ".1", sErr, sErr + ".1"})
+            EXPECT_EQ(Mode(s), 0600u) << s;
     }
     // Outside a run the log is tightened by the line that opens it.
     MakeWithMode(sLog, 0644);
@@ -128,15 +125,12 @@ TEST_F(PrivateFiles, MakingPrivateLeavesLinksOtherFilesAndPrivateModesAlone) {
     EXPECT_EQ(Mode(Root + "elsewhere.log"), 0644u);
 
     // Only the group's and others' bits go; the owner's stay as they were.
-    MakeWithMode(Root + "ro", 0444);
-    libFiles::MakePrivate(Root + "ro");
-    EXPECT_EQ(Mode(Root + "ro"), 0400u);
-    MakeWithMode(Root + "exec", 0755);
-    libFiles::MakePrivate(Root + "exec");
-    EXPECT_EQ(Mode(Root + "exec"), 0700u);
-    MakeWithMode(Root + "private", 0600);
-    libFiles::MakePrivate(Root + "private");
-    EXPECT_EQ(Mode(Root + "private"), 0600u);
+    for (auto [sName, uBefore, uAfter] :
+         {std::tuple{"ro", 0444u, 0400u}, {"exec", 0755u, 0700u}, {"private", 0600u, 0600u}}) {
+        MakeWithMode(Root + sName, uBefore);
+        libFiles::MakePrivate(Root + sName);
+        EXPECT_EQ(Mode(Root + sName), uAfter) << sName;
+    }
     // A folder or a missing name: nothing happens.
     std::filesystem::create_directories(Root + "folder");
     ASSERT_EQ(::chmod((Root + "folder").c_str(), 0755), 0);
