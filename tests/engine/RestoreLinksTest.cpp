@@ -19,6 +19,7 @@ class RestoreLinks : public RunFixture {
 protected:
     std::string Outside;  // a folder no restore may touch
     std::string Sentinel; // a file in it, the target of the links planted at file names
+    std::string Prefix;   // the entries' names up to "a.txt" or "sub/b.txt": where the restore puts them
 
     void SetUp() override {
         RunFixture::SetUp();
@@ -52,7 +53,7 @@ protected:
     }
     void ExpectOutsideUntouched() const { EXPECT_EQ(StateOfOutside(), m_sOutsideBefore); }
 
-    // A backup of the source folder in the style asked for, with its entries.
+    // A backup of the source folder in the style asked for, with its entries; sets Prefix.
     libRestore::BackupInfo BackUp(bool bZip, std::vector<libRestore::Entry>& entries) {
         fs::remove_all(Tgt);
         fs::create_directories(Tgt);
@@ -65,6 +66,7 @@ protected:
         std::string sError;
         EXPECT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), Status::Ok) << sError;
         m_job = job;
+        Prefix = PrefixOf(entries, "sub/b.txt");
         return backups[0];
     }
 
@@ -109,11 +111,10 @@ TEST_F(RestoreLinks, LinksAlreadyInTheFolderRestoredIntoAreNeverWrittenThrough) 
     for (bool bZip : {true, false}) {
         std::vector<libRestore::Entry> entries;
         const auto b = BackUp(bZip, entries);
-        const std::string sPrefix = PrefixOf(entries, "sub/b.txt");
         for (Conflict c : {Conflict::Skip, Conflict::OverwriteOlder, Conflict::KeepBoth, Conflict::Overwrite}) {
             SCOPED_TRACE(std::string(bZip ? "zip" : "copy") + ", conflict choice " +
                          std::to_string(static_cast<int>(c)));
-            const std::string sTo = Root + "out/", sAt = sTo + sPrefix;
+            const std::string sTo = Root + "out/", sAt = sTo + Prefix;
             fs::remove_all(sTo);
             fs::create_directories(sAt);
             // A folder of the backup and a file of it already stand as links to elsewhere, the
@@ -125,8 +126,8 @@ TEST_F(RestoreLinks, LinksAlreadyInTheFolderRestoredIntoAreNeverWrittenThrough) 
             const auto r = Restore(b, entries, c, sTo);
             EXPECT_EQ(r.Result, Status::Incomplete);
             // Nothing below the linked folder, whatever the choice: the link stays as it was.
-            EXPECT_TRUE(HasProblem(r, sPrefix + "sub/b.txt: ", "is no folder here"));
-            EXPECT_TRUE(HasProblem(r, sPrefix + "sub/c.txt: ", "is no folder here"));
+            EXPECT_TRUE(HasProblem(r, Prefix + "sub/b.txt: ", "is no folder here"));
+            EXPECT_TRUE(HasProblem(r, Prefix + "sub/c.txt: ", "is no folder here"));
             EXPECT_TRUE(IsLinkTo(sAt + "sub", Outside));
             // The file's own name: the link is replaced (never its target written), kept, or
             // kept beside the file restored.
@@ -154,14 +155,13 @@ TEST_F(RestoreLinks, LinksPlantedWhileTheRestoreRunsAreNeverWrittenThrough) {
         SCOPED_TRACE(bZip ? "zip" : "copy");
         std::vector<libRestore::Entry> entries;
         const auto b = BackUp(bZip, entries);
-        const std::string sPrefix = PrefixOf(entries, "sub/b.txt");
-        const std::string sTo = Root + "out/", sAt = sTo + sPrefix;
+        const std::string sTo = Root + "out/", sAt = sTo + Prefix;
         fs::remove_all(sTo);
         // As the first file is about to be written, links take the names of two folders the
         // restore has yet to make; once its data is on the way, another takes the file's own name.
         bool bPlanted = false, bFileLink = false;
         const auto r = Restore(b, entries, Conflict::Overwrite, sTo, [&](const std::string& sName, uint64_t, uint64_t) {
-            if (sName != sPrefix + "a.txt") return true;
+            if (sName != Prefix + "a.txt") return true;
             if (!bPlanted) {
                 fs::create_directories(sAt);
                 fs::create_directory_symlink(Outside, sAt + "later");
@@ -175,8 +175,8 @@ TEST_F(RestoreLinks, LinksPlantedWhileTheRestoreRunsAreNeverWrittenThrough) {
         });
         ASSERT_TRUE(bPlanted);
         EXPECT_EQ(r.Result, Status::Incomplete);
-        EXPECT_TRUE(HasProblem(r, sPrefix + "later/d.txt: ", "is no folder here"));
-        EXPECT_TRUE(HasProblem(r, sPrefix + "sub/b.txt: ", "is no folder here"));
+        EXPECT_TRUE(HasProblem(r, Prefix + "later/d.txt: ", "is no folder here"));
+        EXPECT_TRUE(HasProblem(r, Prefix + "sub/b.txt: ", "is no folder here"));
         // The name taken meanwhile is never replaced unasked: the link stays, its target unwritten.
         EXPECT_TRUE(bFileLink);
         EXPECT_TRUE(IsLinkTo(sAt + "a.txt", Sentinel));
@@ -189,14 +189,13 @@ TEST_F(RestoreLinks, AFileOfTheCopyTreeSwappedForALinkIsNeverReadThrough) {
     const std::string sSecret = WriteFile(Root + "secret.txt", "not the backup's");
     std::vector<libRestore::Entry> entries;
     const auto b = BackUp(false, entries);
-    const std::string sPrefix = PrefixOf(entries, "sub/b.txt");
-    const std::string sCopy = b.Path + sPrefix + "sub/b.txt";
+    const std::string sCopy = b.Path + Prefix + "sub/b.txt";
     ASSERT_EQ(ReadFile(sCopy), "beta");
     // Listed as a file, it is a link to another file by the time the restore reads it.
     bool bSwapped = false;
     const std::string sTo = Root + "out/";
     const auto r = Restore(b, entries, Conflict::Skip, sTo, [&](const std::string& sName, uint64_t, uint64_t) {
-        if (!bSwapped && sName == sPrefix + "sub/b.txt") {
+        if (!bSwapped && sName == Prefix + "sub/b.txt") {
             fs::remove(sCopy);
             fs::create_symlink(sSecret, sCopy);
             bSwapped = true;
@@ -206,9 +205,9 @@ TEST_F(RestoreLinks, AFileOfTheCopyTreeSwappedForALinkIsNeverReadThrough) {
     ASSERT_TRUE(bSwapped);
     EXPECT_EQ(r.Result, Status::Incomplete);
     EXPECT_EQ(r.NotRestored, 1);
-    EXPECT_TRUE(HasProblem(r, sPrefix + "sub/b.txt: ", ""));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(sTo + sPrefix + "sub/b.txt")));
-    EXPECT_EQ(ReadFile(sTo + sPrefix + "sub/c.txt"), "gamma");
+    EXPECT_TRUE(HasProblem(r, Prefix + "sub/b.txt: ", ""));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(sTo + Prefix + "sub/b.txt")));
+    EXPECT_EQ(ReadFile(sTo + Prefix + "sub/c.txt"), "gamma");
     for (const auto& e : fs::recursive_directory_iterator(sTo))
         if (e.is_regular_file()) {
             EXPECT_NE(ReadFile(e.path().string()), "not the backup's") << e.path();
