@@ -19,6 +19,7 @@
 #include "support/libFiles.h"
 #include "support/libLog.h"
 
+#include <array>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -113,20 +114,9 @@ void ReplaceJobName(std::string& s, std::mt19937_64& rng) {
 
 std::string Mutate(std::string s, std::mt19937_64& rng) {
     auto pick = [&](size_t n) { return n == 0 ? size_t{0} : static_cast<size_t>(rng() % n); };
-    static const char* const kNumbers[] = {"99999999999999999999999",
-                                           "-99999999999999999999",
-                                           "1e308",
-                                           "-1e400",
-                                           "nan",
-                                           "inf",
-                                           "0x7fffffff",
-                                           "32768",
-                                           "-32769",
-                                           "2147483648",
-                                           "1.5e-300",
-                                           "&H7FFF",
-                                           "True",
-                                           ""};
+    static constexpr auto kNumbers =
+        std::to_array<const char*>({"99999999999999999999999", "-99999999999999999999", "1e308", "-1e400", "nan", "inf",
+                                    "0x7fffffff", "32768", "-32769", "2147483648", "1.5e-300", "&H7FFF", "True", ""});
     const int iCount = 1 + static_cast<int>(pick(4));
     for (int m = 0; m < iCount; ++m) {
         const size_t at = pick(s.size() + 1);
