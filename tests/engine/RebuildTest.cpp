@@ -83,19 +83,16 @@ TEST_F(CopyRunLimits, AFullTargetStopsARebuildAtOneNamedFileWhateverWasUnderWay)
     EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(job.Failure());
     const auto lines = LogLines();
-    const auto error = std::find_if(lines.begin(), lines.end(),
-                                    [](const std::string& s) { return s.rfind("  Error copying '", 0) == 0; });
+    const auto isError = [](const std::string& s) { return s.rfind("  Error copying '", 0) == 0; };
+    const auto isAnnounce = [](const std::string& s) { return s.rfind("    +-- ", 0) == 0; };
+    const auto error = std::find_if(lines.begin(), lines.end(), isError);
     ASSERT_NE(error, lines.end());
     EXPECT_TRUE(error->ends_with("': No space left on device")) << *error;
     // The file it names is the last one announced.
-    const auto announced =
-        std::count_if(lines.begin(), error, [](const std::string& s) { return s.rfind("    +-- ", 0) == 0; });
-    EXPECT_EQ(*error, "  Error copying '" + Src + "Data/" + std::to_string(1000 + announced - 1) + "' to '" + Tgt +
-                          "Data/" + std::to_string(1000 + announced - 1) + "': No space left on device");
-    EXPECT_EQ(std::count_if(error, lines.end(), [](const std::string& s) { return s.rfind("    +-- ", 0) == 0; }), 0);
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
-                            [](const std::string& s) { return s.rfind("  Error copying '", 0) == 0; }),
-              1);
+    const std::string sLast = "Data/" + std::to_string(1000 + std::count_if(lines.begin(), error, isAnnounce) - 1);
+    EXPECT_EQ(*error, "  Error copying '" + Src + sLast + "' to '" + Tgt + sLast + "': No space left on device");
+    EXPECT_EQ(std::count_if(error, lines.end(), isAnnounce), 0);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), isError), 1);
     EXPECT_TRUE(LogHas("  Rebuild of '" + Tgt + "Data' not completed: the previous copy was kept"));
     EXPECT_EQ(ReadFile(Tgt + "Data/old.txt"), "previous");
     EXPECT_TRUE(Temporaries(Tgt).empty());

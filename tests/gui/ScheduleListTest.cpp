@@ -20,11 +20,9 @@ std::vector<std::string> Cells(frmSchedule& form, QTreeWidgetItem* row, std::ini
 }
 
 // Which of the four lights show: green lamp, amber lamp, drive busy, drive idle.
-std::vector<bool> Lights(frmSchedule& form) {
-    std::vector<bool> v;
-    for (int i = 0; i < 4; ++i)
-        v.push_back(form.imgLight[i]->isVisible());
-    return v;
+std::vector<bool> Lights(const frmSchedule& f) {
+    return {f.imgLight[0]->isVisible(), f.imgLight[1]->isVisible(), f.imgLight[2]->isVisible(),
+            f.imgLight[3]->isVisible()};
 }
 
 TEST_F(ScheduleTest, ListShowsEveryJobWithItsCells) {
