@@ -203,8 +203,7 @@ TEST_F(KeyringTick, AScheduledRunWithoutThePasswordIsReportedOnceWithTheKeyrings
     const std::string sFile = WriteFile(App + "BackupJobs/Mail.slj", sText);
     JobManager()->Reload();
     JobManager()->BackupsToRun(Now);
-    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0);
-    libDates::SetClock(Now);
+    SetNow(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0));
 
     SchedulerTick::CSchedulerTick tick;
     FailureHost host;
