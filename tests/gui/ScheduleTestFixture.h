@@ -2,6 +2,7 @@
 // The main window over real job files in a temporary application folder.
 
 #include "app/ScheduleView.h"
+#include "app/SchedulerTick.h"
 #include "common/ModalScript.h"
 #include "common/ScriptedSeam.h"
 #include "common/TempJobFolder.h"
@@ -20,6 +21,21 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
+
+// The agent as the tick sees it, its main window hidden: it keeps each failure as
+// "<job>: <reason>".
+struct HiddenAgent : SchedulerTick::TickHost {
+    std::vector<std::string> Failures;
+    bool MainWindowVisible() override { return false; }
+    void SetTrayMenuEnabled(bool) override {}
+    void RefreshDetailsByHandle(int32_t) override {}
+    void ReportFailure(const std::string& sName, const std::string&, const std::string& sReason) override {
+        Failures.push_back(sName + ": " + sReason);
+    }
+    void ReportStale(const std::string&) override {}
+};
 
 class ScheduleTest : public TempJobFolder {
 protected:
