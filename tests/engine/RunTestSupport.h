@@ -11,12 +11,14 @@
 #include "engine/libRestore.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJob.h"
+#include "support/FileLock.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -24,6 +26,8 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utime.h>
 #include <vector>
 
@@ -149,6 +153,43 @@ protected:
         for (const std::string& s : {FileA, FileB, FileC})
             SetTime(s, kOldTime);
     }
+};
+
+// Another process holding the job's lock (as a run or a restore there would) until killed.
+class OtherProcess {
+public:
+    OtherProcess(const std::string& sLockFile, FileLock::Mode mode) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            FileLock held;
+            if (!held.Open(sLockFile) || held.Try(mode) != FileLock::Result::Held) ::_exit(1);
+            if (::write(fds[1], "x", 1) != 1) ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        ::close(fds[1]);
+        char c = 0;
+        m_bHolding = m_pid > 0 && ::read(fds[0], &c, 1) == 1;
+        ::close(fds[0]);
+    }
+    ~OtherProcess() { Kill(); }
+    bool Holding() const { return m_bHolding; }
+    // True when the holder ended by the signal (as a killed program does).
+    bool Kill() {
+        if (m_pid <= 0) return false;
+        ::kill(m_pid, SIGKILL);
+        int iStatus = 0;
+        ::waitpid(m_pid, &iStatus, 0);
+        m_pid = -1;
+        m_bHolding = false;
+        return WIFSIGNALED(iStatus);
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_bHolding = false;
 };
 
 // A seam whose event points run a step of the test: what happens while a run waits.
