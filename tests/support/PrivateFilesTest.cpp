@@ -128,15 +128,12 @@ TEST_F(PrivateFiles, MakingPrivateLeavesLinksOtherFilesAndPrivateModesAlone) {
     EXPECT_EQ(Mode(Root + "elsewhere.log"), 0644u);
 
     // Only the group's and others' bits go; the owner's stay as they were.
-    MakeWithMode(Root + "ro", 0444);
-    libFiles::MakePrivate(Root + "ro");
-    EXPECT_EQ(Mode(Root + "ro"), 0400u);
-    MakeWithMode(Root + "exec", 0755);
-    libFiles::MakePrivate(Root + "exec");
-    EXPECT_EQ(Mode(Root + "exec"), 0700u);
-    MakeWithMode(Root + "private", 0600);
-    libFiles::MakePrivate(Root + "private");
-    EXPECT_EQ(Mode(Root + "private"), 0600u);
+    for (const auto& [uBefore, uAfter] : {std::pair{0444u, 0400u}, {0755u, 0700u}, {0600u, 0600u}}) {
+        const std::string sFile = Root + "mode" + std::to_string(uBefore);
+        MakeWithMode(sFile, uBefore);
+        libFiles::MakePrivate(sFile);
+        EXPECT_EQ(Mode(sFile), uAfter) << std::oct << uBefore;
+    }
     // A folder or a missing name: nothing happens.
     std::filesystem::create_directories(Root + "folder");
     ASSERT_EQ(::chmod((Root + "folder").c_str(), 0755), 0);
