@@ -24,18 +24,13 @@ TEST_F(ScheduleTest, ListShowsEveryJobWithItsCells) {
     QTreeWidgetItem* photos = RowNamed("Photos");
     ASSERT_NE(photos, nullptr);
     // Never run: "-" for the last run, empty run count; next run today at 20:30.
-    EXPECT_EQ(Cell(photos, P::colDateLastRun), "-");
-    EXPECT_EQ(Cell(photos, P::colDateNextRun), "Mar-10-2027");
-    EXPECT_EQ(Cell(photos, P::colStartTime), "20:30");
-    EXPECT_EQ(Cell(photos, P::colState), "D");
-    EXPECT_EQ(Cell(photos, P::colSize), "?");
+    EXPECT_EQ(Cells(photos, {P::colDateLastRun, P::colDateNextRun, P::colStartTime, P::colState, P::colSize}),
+              (std::vector<std::string>{"-", "Mar-10-2027", "20:30", "D", "?"}));
     EXPECT_EQ(photos->data(0, frmSchedule::ImageRole).toInt(), 1);
     EXPECT_EQ(RowNamed("Mail")->data(0, frmSchedule::ImageRole).toInt(), 2);
     // Suspended: "S", no next run, the suspended image.
     QTreeWidgetItem* old = RowNamed("Old stuff");
-    EXPECT_EQ(Cell(old, P::colState), "S");
-    EXPECT_EQ(Cell(old, P::colDateNextRun), "-");
-    EXPECT_EQ(Cell(old, P::colStartTime), "-");
+    EXPECT_EQ(Cells(old, {P::colState, P::colDateNextRun, P::colStartTime}), (std::vector<std::string>{"S", "-", "-"}));
     EXPECT_EQ(old->data(0, frmSchedule::ImageRole).toInt(), 3);
     // Alignment: the job name left, the others right.
     EXPECT_EQ(photos->textAlignment(Form->ColumnIndex(P::colSize)) & Qt::AlignHorizontal_Mask, Qt::AlignRight);
@@ -49,13 +44,9 @@ TEST_F(ScheduleTest, ListShowsEveryJobWithItsCells) {
     BackupRun::ExecuteBackup(*JobManager(), lHandle);
     Form->RefreshDetailsByHandle(lHandle);
     photos = RowNamed("Photos");
-    EXPECT_EQ(Cell(photos, P::colDateLastRun), "Mar-10-2027");
-    EXPECT_EQ(Cell(photos, P::colTimeLastRun), "12:00");
-    EXPECT_EQ(Cell(photos, P::colRunCount), "1");
-    EXPECT_EQ(Cell(photos, P::colSize), "1KB");
-    EXPECT_EQ(Cell(photos, P::colJobType), "Zip");
-    EXPECT_EQ(Cell(RowNamed("Mail"), P::colJobType), "Update");
-    EXPECT_EQ(Cell(RowNamed("Mail"), P::colRunCount), "");
+    EXPECT_EQ(Cells(photos, {P::colDateLastRun, P::colTimeLastRun, P::colRunCount, P::colSize, P::colJobType}),
+              (std::vector<std::string>{"Mar-10-2027", "12:00", "1", "1KB", "Zip"}));
+    EXPECT_EQ(Cells(RowNamed("Mail"), {P::colJobType, P::colRunCount}), (std::vector<std::string>{"Update", ""}));
 }
 
 TEST_F(ScheduleTest, DuplicateJobNameIsReportedAndMarked) {

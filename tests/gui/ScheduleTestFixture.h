@@ -92,6 +92,13 @@ protected:
         int i = Form->ColumnIndex(iColumn);
         return i < 0 ? "<hidden>" : row->text(i).toStdString();
     }
+    // The texts of several columns of a row, in the order asked for.
+    std::vector<std::string> Cells(QTreeWidgetItem* row, std::initializer_list<int> columns) {
+        std::vector<std::string> texts;
+        for (int iColumn : columns)
+            texts.push_back(Cell(row, iColumn));
+        return texts;
+    }
     std::vector<std::string> Headers() {
         std::vector<std::string> h;
         for (int i = 0; i < List()->columnCount(); ++i)
