@@ -52,6 +52,37 @@ run() { # runs the installation's stowline with arguments, keeping stdout, stder
     RC=$?
 }
 
+# Waits up to 60 s for a command to succeed.
+wait_for() {
+    local i
+    for i in $(seq 1 600); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+key_of() { # job name, key: the value in the job file
+    tr -d '\r' <"$JOBS/$1.slj" | sed -n "s/^$2=//p" | head -1
+}
+
+# The headless agent of the installation, AGENT_PID while it runs: started and waited for until
+# it holds the instance lock (seen in its open files: probing the lock with flock(1) would take it
+# for a moment and could refuse the agent itself), stopped with a signal (TERM unless named),
+# its status left in AGENT_RC.
+agent_holds_lock() { ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q 'stowline-[0-9a-f]*\.lock'; }
+start_agent() {
+    "$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
+    AGENT_PID=$!
+    wait_for agent_holds_lock
+}
+stop_agent() {
+    kill "-${1:-TERM}" "$AGENT_PID"
+    wait "$AGENT_PID"
+    AGENT_RC=$?
+    AGENT_PID=""
+}
+
 contains() { grep -qaF -- "$2" "$1"; }
 lacks() { ! grep -qaF -- "$2" "$1"; }
 is_empty() { [ ! -s "$1" ]; }

@@ -155,14 +155,8 @@ check "a 0644 file is copied 0644" [ "$(mode_of "$TARGET/modes/shown.txt")" = 64
 check "a 0600 file is copied 0600" [ "$(mode_of "$TARGET/modes/private.txt")" = 600 ]
 
 # ---- the preferences, written when the headless agent ends ----
-"$S" /SILENT >"$WORK/agent-out" 2>&1 &
-AGENT=$!
-for _ in $(seq 1 100); do
-    ls -l "/proc/$AGENT/fd" 2>/dev/null | grep -q 'stowline-[0-9a-f]*\.lock' && break
-    sleep 0.1
-done
-kill -TERM "$AGENT"
-wait "$AGENT"
+start_agent
+stop_agent
 
 # ---- modes ----
 check "the archive is 0600" [ "$(mode_of "$TARGET/Secret.zip")" = 600 ]

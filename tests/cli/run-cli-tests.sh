@@ -24,9 +24,6 @@ write_job() {
         "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "[Source]" "File_0=$source" "[Exclude]" \
         "[OneShot]" >"$JOBS/$name.slj"
 }
-key_of() { # job name, key: the value in the job file
-    tr -d '\r' <"$JOBS/$1.slj" | sed -n "s/^$2=//p" | head -1
-}
 
 # ---- help ----
 run "/?"
@@ -188,19 +185,10 @@ check "the run was not recorded" [ "$(key_of fatal RunCount)" = 0 ]
 check "the fatal end left no temporary folder" [ -z "$(ls -A "$WORK/fatal-target")" ]
 
 # ---- the headless agent and the single instance ----
-"$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
-AGENT_PID=$!
 LOCKED=no
-# Probing the lock with flock(1) would take it for a moment and could refuse the agent itself:
-# look at the agent's open files instead (it keeps the lock file open only while it holds it).
-for _ in $(seq 1 100); do
-    if ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q 'stowline-[0-9a-f]*\.lock'; then
-        sleep 0.2 # past the moment between opening the file and locking it
-        ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q 'stowline-[0-9a-f]*\.lock' && LOCKED=yes
-    fi
-    [ "$LOCKED" = yes ] && break
-    sleep 0.1
-done
+# The agent keeps the lock file open only while it holds it; a moment later it still does (past
+# the moment between opening the file and locking it).
+start_agent && sleep 0.2 && agent_holds_lock && LOCKED=yes
 check "the headless agent holds the instance lock" [ "$LOCKED" = yes ]
 [ "$LOCKED" = yes ] || sed 's/^/       agent stderr: /' "$WORK/agent-err"
 run /SILENT
@@ -210,10 +198,7 @@ run "/?"
 check "a second instance is refused before anything else" [ "$RC" -eq 2 ]
 check "the agent is still running" kill -0 "$AGENT_PID"
 rm -f "$WORK/Stowline.txt"
-kill -TERM "$AGENT_PID"
-wait "$AGENT_PID"
-AGENT_RC=$?
-AGENT_PID=""
+stop_agent
 check "SIGTERM ends the agent with status 0" [ "$AGENT_RC" -eq 0 ]
 check "the orderly shut-down saved the preferences" [ -f "$WORK/Stowline.txt" ]
 run "/?"
@@ -230,8 +215,7 @@ write_job oneshot 0 "$WORK/data/" "$WORK/oneshot-target/"
 sed -i 's/^Frequency=1\r$/Frequency=4\r/' "$JOBS/oneshot.slj"
 printf '%s\r\n' "0=$(date -d "@$(($(date +%s) + 10))" "+%Y-%m-%d %H:%M:%S")" >>"$JOBS/oneshot.slj"
 rm -f "$WORK/Stowline.txt"
-"$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
-AGENT_PID=$!
+start_agent
 for _ in $(seq 1 50); do
     [ "$(key_of oneshot RunCount)" = 1 ] && break
     sleep 1
@@ -239,23 +223,16 @@ done
 check "a one-shot date inside the agent's first tick runs" [ "$(key_of oneshot RunCount)" = 1 ]
 check "a successful run records its success" [ -n "$(key_of oneshot DateLastSuccess)" ]
 check "with RunMissedBackups off the missed moment is not made up" [ "$(key_of missed RunCount)" = 0 ]
-kill -TERM "$AGENT_PID"
-wait "$AGENT_PID"
-AGENT_PID=""
+stop_agent
 check "the agent's shut-down wrote RunMissedBackups=0 and StaleDays=7" \
     sh -c "grep -q '^RunMissedBackups=0' '$WORK/Stowline.txt' && grep -q '^StaleDays=7' '$WORK/Stowline.txt'"
 sed -i 's/^RunMissedBackups=0/RunMissedBackups=-1/' "$WORK/Stowline.txt"
-"$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
-AGENT_PID=$!
-for _ in $(seq 1 50); do
-    [ "$(key_of missed RunCount)" = 1 ] && break
-    sleep 0.2
-done
+missed_ran() { [ "$(key_of missed RunCount)" = 1 ]; }
+start_agent
+wait_for missed_ran
 check "with RunMissedBackups on the missed moment runs at start-up" [ "$(key_of missed RunCount)" = 1 ]
 sleep 1
-kill -TERM "$AGENT_PID"
-wait "$AGENT_PID"
-AGENT_PID=""
+stop_agent
 check "it runs once" [ "$(key_of missed RunCount)" = 1 ]
 check "the catch-up is logged once" [ "$(grep -c "  Missed run of .* caught up" "$WORK/stowline.log")" -eq 1 ]
 check "the one-shot job was not made up again" [ "$(key_of oneshot RunCount)" = 1 ]
@@ -289,18 +266,14 @@ START_EPOCH=$(((NOW + 31 + 59) / 60 * 60))
 if [ "$(date -d "@$START_EPOCH" +%Y%m%d)" = "$(date +%Y%m%d)" ]; then
     write_job scheduled 0 "$WORK/data/" "$WORK/scheduled-target/" "$(date -d "@$START_EPOCH" +%H:%M)"
     mkdir -p "$WORK/scheduled-target"
-    "$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
-    AGENT_PID=$!
+    start_agent
     for _ in $(seq 1 160); do
         [ "$(key_of scheduled RunCount)" = 1 ] && break
         sleep 1
     done
     check "the headless agent ran the due job on its own" [ "$(key_of scheduled RunCount)" = 1 ]
     check "the scheduled run copied the files" [ -n "$(find "$WORK/scheduled-target" -name a.txt -type f)" ]
-    kill -INT "$AGENT_PID"
-    wait "$AGENT_PID"
-    AGENT_RC=$?
-    AGENT_PID=""
+    stop_agent INT
     check "SIGINT ends the agent with status 0" [ "$AGENT_RC" -eq 0 ]
 else
     echo "skip - the scheduled run (the start time would fall after midnight)"

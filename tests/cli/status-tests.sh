@@ -19,16 +19,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-# Waits up to 60 s for a command to succeed.
-wait_for() {
-    local i
-    for i in $(seq 1 600); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
 # A zip job file in the INI layout (CR LF line ends). Arguments: name, target, start time (hh:mm),
 # pre-backup command, then the sources.
 write_job() {
@@ -47,23 +37,8 @@ write_job() {
     printf '%s\r\n' "${lines[@]}" >"$JOBS/$name.slj"
     mkdir -p "$target"
 }
-key_of() { # job name, key: the value in the job file
-    tr -d '\r' <"$JOBS/$1.slj" | sed -n "s/^$2=//p" | head -1
-}
 status_line() { # job name: its line of the last /STATUS
     grep "^$1	" "$WORK/out"
-}
-agent_holds_lock() { ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q 'stowline-[0-9a-f]*\.lock'; }
-start_agent() {
-    "$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
-    AGENT_PID=$!
-    wait_for agent_holds_lock
-}
-stop_agent() {
-    kill -TERM "$AGENT_PID"
-    wait "$AGENT_PID"
-    AGENT_RC=$?
-    AGENT_PID=""
 }
 
 mkdir -p "$WORK/data/sub" "$WORK/empty"

@@ -44,6 +44,13 @@ void ScriptedSeam::ShowCommandLineHelp(const std::string& sTitle, const std::str
     Record("CommandLineHelp", sTitle, sText);
 }
 
+std::vector<std::string> ScriptedSeam::TextsOf(const std::string& sKind) const {
+    std::vector<std::string> out;
+    for (auto& c : Calls)
+        if (c.Kind == sKind) out.push_back(c.Request.Text);
+    return out;
+}
+
 std::vector<MessageRequest> ScriptedSeam::Messages() const {
     std::vector<MessageRequest> out;
     for (auto& c : Calls)

@@ -33,6 +33,8 @@ public:
 
     // Message-box calls only.
     std::vector<MessageRequest> Messages() const;
+    // The texts of the calls of one kind, in order.
+    std::vector<std::string> TextsOf(const std::string& sKind) const;
     void Clear() { Calls.clear(); }
 
 private:

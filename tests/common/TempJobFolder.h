@@ -15,10 +15,14 @@ protected:
 
     // Sets the clock to dNow, makes the job folder and, with bManager, creates the job manager.
     void StartJobs(double dNow, bool bManager) {
-        Now = dNow;
-        libDates::SetClock(Now);
+        SetNow(dNow);
         std::filesystem::create_directories(App + "BackupJobs");
         if (bManager) CreateJobManager();
+    }
+    // Moves the test's "now" and the clock together.
+    void SetNow(double dNow) {
+        Now = dNow;
+        libDates::SetClock(Now);
     }
     // The one job manager goes with the test, whoever created it.
     void TearDown() override {

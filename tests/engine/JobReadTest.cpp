@@ -34,40 +34,6 @@ public:
     }
 };
 
-// Another process holding the job's lock (as a run or a restore there would) until killed.
-class OtherProcess {
-public:
-    OtherProcess(const std::string& sLockFile, FileLock::Mode mode) {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            FileLock held;
-            if (!held.Open(sLockFile) || held.Try(mode) != FileLock::Result::Held) ::_exit(1);
-            if (::write(fds[1], "x", 1) != 1) ::_exit(1);
-            for (;;)
-                ::pause();
-        }
-        ::close(fds[1]);
-        char c = 0;
-        m_bHolding = m_pid > 0 && ::read(fds[0], &c, 1) == 1;
-        ::close(fds[0]);
-    }
-    ~OtherProcess() { Kill(); }
-    bool Holding() const { return m_bHolding; }
-    void Kill() {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-        m_bHolding = false;
-    }
-
-private:
-    pid_t m_pid = -1;
-    bool m_bHolding = false;
-};
-
 class JobRead : public HookedRunFixture {
 protected:
     void SetUp() override {

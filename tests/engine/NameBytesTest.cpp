@@ -57,53 +57,34 @@ protected:
 
 } // namespace
 
-TEST_F(NameBytes, EveryByteOfANameComesBackFromAZipJob) {
-    CBackupJob job = MakeJob("Bytes", {Src.substr(0, Src.size() - 1)}, true);
-    job.SetVerify(true); // the after-run check compares the selection's names with the archive's
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_FALSE(job.Failure());
-    const auto backups = libRestore::ListBackups(job);
-    ASSERT_EQ(backups.size(), 1u);
-    std::vector<libRestore::Entry> entries;
-    std::string sError;
-    ASSERT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), libRestore::Status::Ok) << sError;
-    std::set<std::string> names;
-    for (const auto& e : entries) {
-        EXPECT_EQ(e.Damage, "") << e.Name;
-        names.insert(e.Name);
+TEST_F(NameBytes, EveryByteOfANameComesBackFromAZipJobAndACopyJob) {
+    for (const bool bZip : {true, false}) {
+        SCOPED_TRACE(bZip ? "zip" : "copy");
+        ResetTarget();
+        CBackupJob job = MakeJob("Bytes", {SrcFolder()}, bZip);
+        job.SetVerify(true); // the after-run check compares the selection's names with the backup's
+        std::vector<libRestore::Entry> entries;
+        const auto backup = BackUpAndRead(job, entries);
+        std::string sFailure;
+        EXPECT_TRUE(libVerify::VerifyNewest(job, sFailure)) << sFailure;
+        if (bZip) {
+            std::set<std::string> names;
+            for (const auto& e : entries) {
+                EXPECT_EQ(e.Damage, "") << e.Name;
+                names.insert(e.Name);
+            }
+            for (const auto& [sPath, sContent] : Files)
+                EXPECT_EQ(names.count(Src.substr(1) + sPath), 1u) << sPath;
+            // Other readers take the names as they are.
+            EXPECT_EQ(ziptest::Shell("unzip -tq '" + backup.Path + "'"), 0);
+            EXPECT_EQ(ziptest::Shell("bsdtar -tf '" + backup.Path + "'"), 0);
+        }
+        libRestore::Options o;
+        o.ToFolder = App + (bZip ? "outz/" : "outc/");
+        const auto report = libRestore::Restore(job, backup, entries, o);
+        EXPECT_EQ(report.NotRestored, 0) << (report.Problems.empty() ? "" : report.Problems[0]);
+        ExpectRestored(o.ToFolder + (bZip ? Src.substr(1) : "src/"));
     }
-    for (const auto& [sPath, sContent] : Files)
-        EXPECT_EQ(names.count(Src.substr(1) + sPath), 1u) << sPath;
-    std::string sFailure;
-    EXPECT_TRUE(libVerify::VerifyNewest(job, sFailure)) << sFailure;
-    // Other readers take the names as they are.
-    EXPECT_EQ(ziptest::Shell("unzip -tq '" + backups[0].Path + "'"), 0);
-    EXPECT_EQ(ziptest::Shell("bsdtar -tf '" + backups[0].Path + "'"), 0);
-
-    libRestore::Options o;
-    o.ToFolder = App + "out/";
-    const auto report = libRestore::Restore(job, backups[0], entries, o);
-    EXPECT_EQ(report.NotRestored, 0) << (report.Problems.empty() ? "" : report.Problems[0]);
-    ExpectRestored(o.ToFolder + Src.substr(1));
-}
-
-TEST_F(NameBytes, EveryByteOfANameComesBackFromACopyJob) {
-    CBackupJob job = MakeJob("Bytes", {Src.substr(0, Src.size() - 1)}, false);
-    job.SetVerify(true);
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_FALSE(job.Failure());
-    const auto backups = libRestore::ListBackups(job);
-    ASSERT_EQ(backups.size(), 1u);
-    std::string sFailure;
-    EXPECT_TRUE(libVerify::VerifyNewest(job, sFailure)) << sFailure;
-    std::vector<libRestore::Entry> entries;
-    std::string sError;
-    ASSERT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), libRestore::Status::Ok) << sError;
-    libRestore::Options o;
-    o.ToFolder = App + "out/";
-    const auto report = libRestore::Restore(job, backups[0], entries, o);
-    EXPECT_EQ(report.NotRestored, 0) << (report.Problems.empty() ? "" : report.Problems[0]);
-    ExpectRestored(o.ToFolder + "src/");
 }
 
 // Only names that are valid UTF-8 are marked as UTF-8, so that other programs read every name
@@ -121,10 +102,9 @@ TEST_F(NameBytes, OnlyValidUtf8NamesAreMarkedAsUtf8) {
     };
     for (const auto& [sName, bUtf8] : marked)
         Source(sName, "x");
-    CBackupJob job = MakeJob("Utf8", {Src.substr(0, Src.size() - 1)}, true);
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    const auto backups = libRestore::ListBackups(job);
-    ASSERT_EQ(backups.size(), 1u);
+    CBackupJob job = MakeJob("Utf8", {SrcFolder()}, true);
+    std::vector<libRestore::Entry> entries;
+    const std::string sZip = BackUpAndRead(job, entries).Path;
     const std::string sScript = App + "flags.py", sOut = App + "flags.txt";
     std::ofstream(sScript) << "import sys, zipfile\n"
                               "with open(sys.argv[2], 'w') as out:\n"
@@ -132,7 +112,7 @@ TEST_F(NameBytes, OnlyValidUtf8NamesAreMarkedAsUtf8) {
                               "        utf8 = bool(i.flag_bits & 0x800)\n"
                               "        raw = i.filename.encode('utf-8' if utf8 else 'cp437')\n"
                               "        out.write('%d %s\\n' % (utf8, raw.hex()))\n";
-    ASSERT_EQ(ziptest::Shell("python3 '" + sScript + "' '" + backups[0].Path + "' '" + sOut + "'"), 0);
+    ASSERT_EQ(ziptest::Shell("python3 '" + sScript + "' '" + sZip + "' '" + sOut + "'"), 0);
     std::map<std::string, bool> found;
     std::istringstream in(ReadFile(sOut));
     for (std::string sFlag, sHex; in >> sFlag >> sHex;) {

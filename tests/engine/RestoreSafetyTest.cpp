@@ -50,17 +50,6 @@ protected:
     }
     void ExpectOutsideUntouched() { EXPECT_EQ(StateOf(Outside), m_outsideBefore); }
 
-    libRestore::BackupInfo BackUp(CBackupJob& job, std::vector<libRestore::Entry>& entries) {
-        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-        EXPECT_FALSE(job.Failure());
-        const auto backups = libRestore::ListBackups(job);
-        EXPECT_EQ(backups.size(), 1u);
-        if (backups.empty()) return {};
-        std::string sError;
-        EXPECT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), Status::Ok) << sError;
-        return backups[0];
-    }
-
     // An archive made by hand in the target folder: (name, data, mode) each.
     libRestore::BackupInfo HandMade(const std::string& sZip,
                                     const std::vector<std::tuple<std::string, std::string, uint32_t>>& items) {
@@ -146,7 +135,7 @@ TEST_F(RestoreSafety, WithoutAChosenFolderOnlyTheJobsSourcesAreWritten) {
 }
 
 TEST_F(RestoreSafety, FolderModesAreSetOnTheFolderRestoredNeverThroughALinkSwappedIn) {
-    CBackupJob job = MakeJob("Modes", {Src.substr(0, Src.size() - 1)});
+    CBackupJob job = MakeJob("Modes", {SrcFolder()});
     const auto b = HandMade("Modes.zip", {{"top/", "", S_IFDIR | 02777},
                                           {"top/sub/", "", S_IFDIR | 0777},
                                           {"top/sub/a.txt", "a", S_IFREG | 04777},
@@ -181,9 +170,9 @@ TEST_F(RestoreSafety, ACopyTreeFolderSwappedForALinkIsNeverReadThrough) {
     const std::string sSecret = Root + "secret/";
     for (int i = 0; i < 20; ++i)
         WriteFile(sSecret + "f" + std::to_string(i) + ".txt", "secret");
-    CBackupJob job = MakeJob("Tree", {Src.substr(0, Src.size() - 1)}, false);
+    CBackupJob job = MakeJob("Tree", {SrcFolder()}, false);
     std::vector<libRestore::Entry> entries;
-    const auto b = BackUp(job, entries);
+    const auto b = BackUpAndRead(job, entries);
     const std::string sTo = Root + "out/";
     bool bSwapped = false;
     libRestore::Options o;
@@ -208,9 +197,9 @@ TEST_F(RestoreSafety, ACopyTreeFolderSwappedForALinkIsNeverReadThrough) {
 TEST_F(RestoreSafety, AnEntryThatSaysItIsDamagedIsRefusedByName) {
     Source("a.txt", "alpha");
     Source("b.txt", "beta");
-    CBackupJob job = MakeJob("Tree", {Src.substr(0, Src.size() - 1)}, false);
+    CBackupJob job = MakeJob("Tree", {SrcFolder()}, false);
     std::vector<libRestore::Entry> entries;
-    const auto b = BackUp(job, entries);
+    const auto b = BackUpAndRead(job, entries);
     for (auto& e : entries)
         if (e.Name == "src/a.txt") e.Damage = "its header does not match its checksum";
     libRestore::Options o;
@@ -229,7 +218,7 @@ TEST_F(RestoreSafety, DeepTreesComeBackWholeInBothStyles) {
         SCOPED_TRACE(bZip ? "zip" : "copy");
         CBackupJob job = MakeJob("Deep", {Src + "deep"}, bZip);
         std::vector<libRestore::Entry> entries;
-        const auto b = BackUp(job, entries);
+        const auto b = BackUpAndRead(job, entries);
         const std::string sTo = Root + (bZip ? "z/" : "c/");
         const auto r = Restore(job, b, Conflict::Skip, sTo);
         EXPECT_EQ(r.Result, Status::Ok) << (r.Problems.empty() ? r.Error : r.Problems[0]);
@@ -238,8 +227,7 @@ TEST_F(RestoreSafety, DeepTreesComeBackWholeInBothStyles) {
         std::string sIn = Src + "deep/";
         for (int i = 0; i < 300; ++i, sOut += "d/", sIn += "d/")
             ASSERT_EQ(ReadFile(sOut + "f.txt"), "level " + std::to_string(i)) << i;
-        fs::remove_all(Tgt);
-        fs::create_directories(Tgt);
+        ResetTarget();
     }
 }
 
@@ -247,7 +235,7 @@ TEST_F(RestoreSafety, ACopyListingThatStopsSaysWhere) {
     Source("tree/a.txt", "a");
     CBackupJob job = MakeJob("Tree", {Src + "tree"}, false);
     std::vector<libRestore::Entry> entries;
-    const auto b = BackUp(job, entries);
+    const auto b = BackUpAndRead(job, entries);
     // Deeper than any path can name: made folder by folder.
     int fd = ::open((Tgt + "tree").c_str(), O_RDONLY | O_DIRECTORY);
     for (int i = 0; i < 4200 && fd >= 0; ++i) {
@@ -274,9 +262,9 @@ TEST_F(RestoreSafety, ASelectionWithoutRoomIsRefusedBeforeAnythingIsWritten) {
         ~Unmount() { ::umount(Path.c_str()); }
     } unmount{sSmall};
     Source("big.bin", Noise(5u << 20, 4));
-    CBackupJob job = MakeJob("Big", {Src.substr(0, Src.size() - 1)});
+    CBackupJob job = MakeJob("Big", {SrcFolder()});
     std::vector<libRestore::Entry> entries;
-    const auto b = BackUp(job, entries);
+    const auto b = BackUpAndRead(job, entries);
     EXPECT_EQ(Restore(job, b, Conflict::Skip, sSmall + "/a").Result, Status::Ok);
     // Two copies do not fit: refused whole, nothing of it written.
     auto r = Restore(job, b, Conflict::Skip, sSmall + "/b");
@@ -294,9 +282,9 @@ TEST_F(RestoreSafety, ASelectionWithoutRoomIsRefusedBeforeAnythingIsWritten) {
 
 TEST_F(RestoreSafety, AKilledRestoresPartialFilesGoWithTheNextRestoreIntoTheirFolder) {
     const std::string sA = Source("a.txt", "alpha");
-    CBackupJob job = MakeJob("Docs", {Src.substr(0, Src.size() - 1)});
+    CBackupJob job = MakeJob("Docs", {SrcFolder()});
     std::vector<libRestore::Entry> entries;
-    const auto b = BackUp(job, entries);
+    const auto b = BackUpAndRead(job, entries);
     const pid_t child = ::fork();
     if (child == 0) ::_exit(0);
     ::waitpid(child, nullptr, 0); // its process id now belongs to no process
@@ -319,9 +307,9 @@ TEST_F(RestoreSafety, ASourceFolderThatIsGoneComesBackInBothStyles) {
     for (bool bZip : {true, false}) {
         SCOPED_TRACE(bZip ? "zip" : "copy");
         // Named without a final "/": only the backup says it was a folder.
-        CBackupJob job = MakeJob("Gone", {Src.substr(0, Src.size() - 1)}, bZip);
+        CBackupJob job = MakeJob("Gone", {SrcFolder()}, bZip);
         std::vector<libRestore::Entry> entries;
-        const auto b = BackUp(job, entries);
+        const auto b = BackUpAndRead(job, entries);
         const std::string sKeep = Root + "keep";
         fs::rename(Src, sKeep);
         const auto r = Restore(job, b, Conflict::Skip);
@@ -331,7 +319,6 @@ TEST_F(RestoreSafety, ASourceFolderThatIsGoneComesBackInBothStyles) {
         EXPECT_EQ(ReadFile(Src + "sub/b.txt"), "beta");
         fs::remove_all(Src);
         fs::rename(sKeep, Src);
-        fs::remove_all(Tgt);
-        fs::create_directories(Tgt);
+        ResetTarget();
     }
 }

@@ -15,30 +15,11 @@ using libRestore::Status;
 
 namespace {
 
-class RestoreRun : public RunFixture {
+class RestoreRun : public TreeRunFixture {
 protected:
-    std::string FileA, FileB, FileC;
-
     void SetUp() override {
-        RunFixture::SetUp();
-        FileA = Source("a.txt", "alpha");
-        FileB = Source("sub/b.dat", Noise(300000, 7));
-        FileC = Source("sub/deep/c.txt", "gamma");
+        TreeRunFixture::SetUp();
         ::chmod(FileA.c_str(), 0640);
-        for (const std::string& s : {FileA, FileB, FileC})
-            SetTime(s, kOldTime);
-    }
-
-    // Backs the job up and gives its newest backup with the contents.
-    libRestore::BackupInfo BackUp(CBackupJob& job, std::vector<libRestore::Entry>& entries) {
-        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-        EXPECT_FALSE(job.Failure());
-        const auto backups = libRestore::ListBackups(job);
-        EXPECT_FALSE(backups.empty());
-        if (backups.empty()) return {};
-        std::string sError;
-        EXPECT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), Status::Ok) << sError;
-        return backups[0];
     }
 
     static libRestore::Report Restore(const CBackupJob& job, const libRestore::BackupInfo& b,
@@ -64,9 +45,9 @@ TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
     for (bool bZip : {true, false}) {
         SCOPED_TRACE(bZip ? "zip" : "copy");
         const std::string sA = ReadFile(FileA), sB = ReadFile(FileB);
-        CBackupJob job = MakeJob("Docs", {Src.substr(0, Src.size() - 1)}, bZip);
+        CBackupJob job = MakeJob("Docs", {SrcFolder()}, bZip);
         std::vector<libRestore::Entry> entries;
-        const auto backup = BackUp(job, entries);
+        const auto backup = BackUpAndRead(job, entries);
         // Damage: one file gone, one changed.
         fs::remove(FileA);
         WriteFile(FileB, "garbage");
@@ -94,15 +75,14 @@ TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
         EXPECT_FALSE(Exists(sTo + "/" + Stored(FileB)));
         EXPECT_TRUE(LogHas("  Backup used: '" + backup.Path + "'"));
         EXPECT_TRUE(LogHas("  Restore completed"));
-        fs::remove_all(Tgt);
-        fs::create_directories(Tgt);
+        ResetTarget();
     }
 }
 
 TEST_F(RestoreRun, ARestoreKeepsTheLogAsARunDoes) {
-    CBackupJob job = MakeJob("Docs", {Src.substr(0, Src.size() - 1)}, false);
+    CBackupJob job = MakeJob("Docs", {SrcFolder()}, false);
     std::vector<libRestore::Entry> entries;
-    const auto backup = BackUp(job, entries);
+    const auto backup = BackUpAndRead(job, entries);
     // A log past its limit is put aside before the restore writes, never in the middle of it.
     const std::string sLog = libLog::LogFileName();
     WriteFile(sLog, std::string((1u << 20) + 1, 'x'));
@@ -124,7 +104,7 @@ TEST_F(RestoreRun, ARestoreKeepsTheLogAsARunDoes) {
 TEST_F(RestoreRun, EachConflictChoiceTreatsAnExistingFileItsWay) {
     CBackupJob job = MakeJob("Docs", {FileA, FileC});
     std::vector<libRestore::Entry> entries;
-    const auto backup = BackUp(job, entries);
+    const auto backup = BackUpAndRead(job, entries);
     WriteFile(FileA, "newer");
     SetTime(FileA, kOldTime + 100);
     WriteFile(FileC, "older");
@@ -154,7 +134,7 @@ TEST_F(RestoreRun, APasswordArchiveNeedsTheRightPassword) {
     CBackupJob job = MakeJob("Secret", {FileA, FileB});
     job.SetPassword("right one");
     std::vector<libRestore::Entry> entries;
-    const auto backup = BackUp(job, entries);
+    const auto backup = BackUpAndRead(job, entries);
     const std::string sTo = Root + "out";
     for (const std::string sWrong : {"wrong", ""}) {
         const auto r = Restore(job, backup, entries, Conflict::Skip, sTo, sWrong);
@@ -173,7 +153,7 @@ TEST_F(RestoreRun, AnAbortHalfwayLeavesNoPartialFile) {
     for (bool bZip : {true, false}) {
         CBackupJob job = MakeJob("Big", {sBig}, bZip);
         std::vector<libRestore::Entry> entries;
-        const auto backup = BackUp(job, entries);
+        const auto backup = BackUpAndRead(job, entries);
         const std::string sTo = Root + (bZip ? "z" : "c");
         libRestore::Options o;
         o.ToFolder = sTo;
@@ -188,8 +168,7 @@ TEST_F(RestoreRun, AnAbortHalfwayLeavesNoPartialFile) {
         const std::string sFolder = sTo + (bZip ? "/" + Stored(Src) : "");
         EXPECT_TRUE(fs::is_empty(sFolder)) << *EntryNames(sFolder).begin();
         EXPECT_TRUE(LogHas("  Restore terminated by user"));
-        fs::remove_all(Tgt);
-        fs::create_directories(Tgt);
+        ResetTarget();
     }
 }
 
@@ -264,34 +243,25 @@ TEST_F(RestoreRun, BackupsAreListedNewestFirstAndAnOlderOneRestoresItsContent) {
 }
 
 TEST_F(RestoreRun, VerificationCatchesAFlippedByteAndATruncatedCopy) {
-    CBackupJob job = MakeJob("Docs", {Src.substr(0, Src.size() - 1)});
+    CBackupJob job = MakeJob("Docs", {SrcFolder()});
     job.SetVerify(true);
     std::vector<libRestore::Entry> entries;
-    const auto backup = BackUp(job, entries);
+    const auto backup = BackUpAndRead(job, entries);
     EXPECT_TRUE(LogHas("  Verified the new backup"));
     std::string sWhy;
     EXPECT_TRUE(libVerify::VerifyNewest(job, sWhy)) << sWhy;
     const std::vector<std::string> missing{Stored(FileA), "not/there.txt"};
     EXPECT_FALSE(libVerify::VerifyArchive(backup.Path, "", sWhy, &missing));
     EXPECT_EQ(sWhy, "'not/there.txt': missing from the archive");
-    {
-        const int fd = ::open(backup.Path.c_str(), O_RDWR);
-        const off_t iMiddle = static_cast<off_t>(fs::file_size(backup.Path) / 2);
-        char c = 0;
-        ASSERT_EQ(::pread(fd, &c, 1, iMiddle), 1);
-        c = static_cast<char>(c ^ 0x10);
-        ASSERT_EQ(::pwrite(fd, &c, 1, iMiddle), 1);
-        ::close(fd);
-    }
+    FlipBit(backup.Path, static_cast<off_t>(fs::file_size(backup.Path) / 2));
     EXPECT_FALSE(libVerify::VerifyNewest(job, sWhy));
     EXPECT_NE(sWhy.find(Stored(FileB)), std::string::npos) << sWhy;
     EXPECT_TRUE(LogHas("  Verify failed: " + sWhy));
 
-    CBackupJob copy = MakeJob("Tree", {Src.substr(0, Src.size() - 1)}, false);
+    CBackupJob copy = MakeJob("Tree", {SrcFolder()}, false);
     copy.SetVerify(true);
-    fs::remove_all(Tgt);
-    fs::create_directories(Tgt);
-    BackUp(copy, entries);
+    ResetTarget();
+    BackUpAndRead(copy, entries);
     EXPECT_TRUE(libVerify::VerifyNewest(copy, sWhy)) << sWhy;
     const std::string sCopyOfB = Tgt + "src/sub/b.dat";
     ASSERT_TRUE(Exists(sCopyOfB));

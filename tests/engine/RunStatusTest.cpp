@@ -140,32 +140,15 @@ TEST_F(RunStatus, AReaderWaitsForAHolderInAnotherProcessUntilItIsKilled) {
     const std::string sLockFile = JobLock::LockFileOf(sJobFile);
     EXPECT_EQ(sLockFile, App + "BackupJobs/.locks/Docs.slj");
     fs::create_directories(App + "BackupJobs/.locks");
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        // As a run in another program holds it, until that program is killed.
-        FileLock held;
-        if (!held.Open(sLockFile) || held.Try(FileLock::Mode::Exclusive) != FileLock::Result::Held) ::_exit(1);
-        if (::write(fds[1], "x", 1) != 1) ::_exit(1);
-        for (;;)
-            ::pause();
-    }
-    ::close(fds[1]);
-    char c = 0;
-    ASSERT_EQ(::read(fds[0], &c, 1), 1);
-    ::close(fds[0]);
-
-    bool bWaited = false;
-    int iStatus = 0;
+    OtherProcess holder(sLockFile, FileLock::Mode::Exclusive); // as a run in another program holds it
+    ASSERT_TRUE(holder.Holding());
+    bool bWaited = false, bKilled = false;
     FileLock reader = JobLock::ForReading(sJobFile, [&] {
         bWaited = true;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &iStatus, 0);
+        bKilled = holder.Kill();
     });
     EXPECT_TRUE(bWaited) << "the holder's lock made the reader wait";
-    EXPECT_TRUE(WIFSIGNALED(iStatus));
+    EXPECT_TRUE(bKilled);
     EXPECT_TRUE(reader.Held()) << "the killed holder's lock was let go";
 }
 

@@ -8,14 +8,17 @@
 #include "engine/CBackupJobRun.h"
 #include "engine/RunState.h"
 #include "engine/libCopyFixture.h"
+#include "engine/libRestore.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJob.h"
+#include "support/FileLock.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -23,6 +26,8 @@
 #include <set>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utime.h>
 #include <vector>
 
@@ -46,6 +51,25 @@ protected:
         fs::create_directories(Tgt);
         // 2027-03-15 10:00: a fixed "now" for names, cut-offs and recorded dates.
         libDates::SetClock(libDates::DateSerial(2027, 3, 15) + libDates::TimeSerial(10, 0, 0));
+    }
+    // The source folder without its final "/", as a job names a whole folder.
+    std::string SrcFolder() const { return Src.substr(0, Src.size() - 1); }
+    // An empty target folder again.
+    void ResetTarget() const {
+        fs::remove_all(Tgt);
+        fs::create_directories(Tgt);
+    }
+    // Backs the job up (into a target holding no other backup of it) and gives that backup with
+    // its contents read back.
+    libRestore::BackupInfo BackUpAndRead(CBackupJob& job, std::vector<libRestore::Entry>& entries) {
+        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
+        EXPECT_FALSE(job.Failure());
+        const auto backups = libRestore::ListBackups(job);
+        EXPECT_EQ(backups.size(), 1u);
+        if (backups.empty()) return {};
+        std::string sError;
+        EXPECT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), libRestore::Status::Ok) << sError;
+        return backups[0];
     }
     // Run tests name files by full path.
     static bool Exists(const std::string& sPath) { return TempAppFolder::Exists(sPath); }
@@ -103,6 +127,70 @@ inline void SetTime(const std::string& sPath, time_t t) {
     const timespec times[2] = {{t, 0}, {t, 0}};
     ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
+
+// Flips one bit of the file at iOffset.
+inline void FlipBit(const std::string& sPath, off_t iOffset) {
+    const int fd = ::open(sPath.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0) << sPath;
+    char c = 0;
+    ASSERT_EQ(::pread(fd, &c, 1, iOffset), 1);
+    c = static_cast<char>(c ^ 0x04);
+    ASSERT_EQ(::pwrite(fd, &c, 1, iOffset), 1);
+    ::close(fd);
+}
+
+// A run fixture with three sources last changed at kOldTime: a.txt, sub/b.dat (300 kB of
+// noise) and sub/deep/c.txt.
+class TreeRunFixture : public RunFixture {
+protected:
+    std::string FileA, FileB, FileC;
+
+    void SetUp() override {
+        RunFixture::SetUp();
+        FileA = Source("a.txt", "alpha");
+        FileB = Source("sub/b.dat", Noise(300000, 7));
+        FileC = Source("sub/deep/c.txt", "gamma");
+        for (const std::string& s : {FileA, FileB, FileC})
+            SetTime(s, kOldTime);
+    }
+};
+
+// Another process holding the job's lock (as a run or a restore there would) until killed.
+class OtherProcess {
+public:
+    OtherProcess(const std::string& sLockFile, FileLock::Mode mode) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            FileLock held;
+            if (!held.Open(sLockFile) || held.Try(mode) != FileLock::Result::Held) ::_exit(1);
+            if (::write(fds[1], "x", 1) != 1) ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        ::close(fds[1]);
+        char c = 0;
+        m_bHolding = m_pid > 0 && ::read(fds[0], &c, 1) == 1;
+        ::close(fds[0]);
+    }
+    ~OtherProcess() { Kill(); }
+    bool Holding() const { return m_bHolding; }
+    // True when the holder ended by the signal (as a killed program does).
+    bool Kill() {
+        if (m_pid <= 0) return false;
+        ::kill(m_pid, SIGKILL);
+        int iStatus = 0;
+        ::waitpid(m_pid, &iStatus, 0);
+        m_pid = -1;
+        m_bHolding = false;
+        return WIFSIGNALED(iStatus);
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_bHolding = false;
+};
 
 // A seam whose event points run a step of the test: what happens while a run waits.
 class HookedSeam : public UserInteraction::ScriptedSeam {

@@ -117,13 +117,7 @@ TEST_F(ZipRunNames, EveryFileLeftOutIsNamedAndTheRunIsAFailure) {
     const std::string b = Source("d/b.txt", "beta");
     Source("d/.stowline-tmp-Other/half.zip", "half"); // another job's unfinished archive
     ScriptedProbe probe;
-    probe.Open = [b](const std::string& sPath) {
-        if (sPath == b) {
-            errno = EACCES;
-            return -1;
-        }
-        return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    };
+    probe.OpenError = [b](const std::string& sPath) { return sPath == b ? EACCES : 0; };
     // A folder below a path longer than PATH_MAX.
     ASSERT_GT(MakeDeepTree(Src + "d/deep", 4200), 0u);
     CBackupJob job = MakeJob("Docs", {Src + "d/*.*"});

@@ -5,14 +5,15 @@
 
 #include "engine/FileSystemProbe.h"
 
+#include <cerrno>
 #include <functional>
 #include <string>
 
 struct ScriptedProbe : FileSystemProbe {
     // The errno of a failed look-up of that path; 0 looks it up for real.
     std::function<int(const std::string& sPath)> LookUpError;
-    // Replaces the opening of sources (a descriptor, or -1 with errno set).
-    std::function<int(const std::string& sPath)> Open;
+    // The errno the opening of that source fails with; 0 opens it for real.
+    std::function<int(const std::string& sPath)> OpenError;
 
     int LookUp(const std::string& sPath, struct stat& st) const override {
         if (LookUpError) {
@@ -22,6 +23,9 @@ struct ScriptedProbe : FileSystemProbe {
         return FileSystemProbe::LookUp(sPath, st);
     }
     int OpenSource(const std::string& sPath) const override {
-        return Open ? Open(sPath) : FileSystemProbe::OpenSource(sPath);
+        const int iErr = OpenError ? OpenError(sPath) : 0;
+        if (iErr == 0) return FileSystemProbe::OpenSource(sPath);
+        errno = iErr;
+        return -1;
     }
 };

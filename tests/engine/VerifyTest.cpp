@@ -16,17 +16,6 @@ using namespace runtest;
 
 namespace {
 
-// Flips one bit of the file at iOffset.
-void FlipBit(const std::string& sPath, off_t iOffset) {
-    const int fd = ::open(sPath.c_str(), O_RDWR);
-    ASSERT_GE(fd, 0) << sPath;
-    char c = 0;
-    ASSERT_EQ(::pread(fd, &c, 1, iOffset), 1);
-    c = static_cast<char>(c ^ 0x04);
-    ASSERT_EQ(::pwrite(fd, &c, 1, iOffset), 1);
-    ::close(fd);
-}
-
 int Python(const std::string& sScript, const std::vector<std::string>& args) {
     std::string sCommand = "python3 -c '" + sScript + "'";
     for (const std::string& s : args)
@@ -44,21 +33,8 @@ with zipfile.ZipFile(src) as zin, zipfile.ZipFile(src + ".new", "w") as zout:
 os.replace(src + ".new", src)
 )";
 
-class VerifyRun : public RunFixture {
+class VerifyRun : public TreeRunFixture {
 protected:
-    std::string FileA, FileB, FileC;
-
-    void SetUp() override {
-        RunFixture::SetUp();
-        FileA = Source("a.txt", "alpha");
-        FileB = Source("sub/b.dat", Noise(300000, 7));
-        FileC = Source("sub/deep/c.txt", "gamma");
-        for (const std::string& s : {FileA, FileB, FileC})
-            SetTime(s, kOldTime);
-    }
-
-    std::string SrcFolder() const { return Src.substr(0, Src.size() - 1); }
-
     void BackUp(CBackupJob& job) {
         job.SetVerify(true);
         ASSERT_FALSE(BackupRun::ExecuteBackupNow(job));
@@ -93,8 +69,7 @@ TEST_F(VerifyRun, ACopyWithOtherBytesAndItsTimePutBackFailsAsContentDiffers) {
     };
     for (const auto& [sKind, damage] : damages) {
         SCOPED_TRACE(sKind);
-        fs::remove_all(Tgt);
-        fs::create_directories(Tgt);
+        ResetTarget();
         CBackupJob job = MakeJob("Tree", {SrcFolder()}, false);
         BackUp(job);
         ExpectSound(job);
@@ -117,8 +92,7 @@ TEST_F(VerifyRun, ACopyWithOtherBytesAndItsTimePutBackFailsAsContentDiffers) {
 TEST_F(VerifyRun, AFileAFolderOrAWholeCopyTreeGoneFailsNamingIt) {
     for (int32_t lStyle : {libCopy::CopyRebuild, libCopy::CopyUpdate, libCopy::CopyFreshen}) {
         SCOPED_TRACE(lStyle);
-        fs::remove_all(Tgt);
-        fs::create_directories(Tgt);
+        ResetTarget();
         CBackupJob job = MakeJob("Tree", {SrcFolder()}, false);
         job.SetCopyStyle(libCopy::CopyRebuild);
         BackUp(job);
@@ -165,8 +139,7 @@ TEST_F(VerifyRun, TheCopyIsHeldOnlyToWhatTheJobSelects) {
     ExpectFails(job, Tgt + "sub/b.dat: missing");
 
     // Without subfolders, a subfolder's absence is no fault; a file of the top folder still is.
-    fs::remove_all(Tgt);
-    fs::create_directories(Tgt);
+    ResetTarget();
     CBackupJob flat = MakeJob("Flat", {SrcFolder()}, false);
     flat.SetSubdirectories(false);
     BackUp(flat);
@@ -251,8 +224,7 @@ TEST_F(VerifyRun, ANewestArchiveGoneFailsWhileOlderOnesRemain) {
     ExpectFails(job, Tgt + "Docs.zip: the newest archive is missing");
 
     // Kept by period: the record's last success names the day of the newest archive.
-    fs::remove_all(Tgt);
-    fs::create_directories(Tgt);
+    ResetTarget();
     CBackupJob dated = MakeJob("Daily", {SrcFolder()});
     dated.SetKeepPeriod(CBackupJob::KeepDays);
     dated.SetNumberCopies(5);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -115,6 +116,27 @@ protected:
         return WriteFile(Data + "/" + sRelative, sBytes);
     }
     std::string Log() const { return ReadFile(libLog::LogFileName()); }
+
+    // Runs sTool with "%z" standing for the archive and "%o" for a fresh output folder; gives
+    // that folder, or "" when the tool failed.
+    std::string Extracted(const std::string& sTool, const std::string& sZip) {
+        const std::string sOut = App + "out";
+        fs::remove_all(sOut);
+        fs::create_directories(sOut);
+        std::string sCommand = sTool;
+        sCommand.replace(sCommand.find("%z"), 2, sZip);
+        sCommand.replace(sCommand.find("%o"), 2, sOut);
+        return Shell(sCommand) == 0 ? sOut : "";
+    }
+
+    // A sparse file of 4 GiB and 12345 bytes, "end" written near its end: its entry needs Zip64.
+    static void MakeSparseOver4GiB(const std::string& sPath) {
+        const int fd = ::open(sPath.c_str(), O_CREAT | O_WRONLY, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, (int64_t{1} << 32) + 12345), 0);
+        ASSERT_EQ(::pwrite(fd, "end", 3, (int64_t{1} << 32) + 12000), 3);
+        ::close(fd);
+    }
 
     // A run's zip step over several entries, written once at the end.
     std::vector<ZipStepResult> Run(const ZipJobValues& job, const std::vector<std::string>& entries,

@@ -53,13 +53,7 @@ TEST_F(ZipEngineTest, UnreadableFileIsLeftOutWithResult18) {
     Put("a.txt", "a");
     std::string sLocked = Put("locked.txt", "locked");
     Put("z.txt", "z");
-    Probe.Open = [sLocked](const std::string& sPath) {
-        if (sPath == sLocked) {
-            errno = EACCES;
-            return -1;
-        }
-        return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    };
+    Probe.OpenError = [sLocked](const std::string& sPath) { return sPath == sLocked ? EACCES : 0; };
     ZipJobValues job;
     ZipStepResult finish;
     auto results = Run(job, {Data}, &finish);
@@ -96,12 +90,8 @@ TEST_F(ZipEngineTest, LongSelectionWrittenWhileWalkedNamesItsOwnLeftOutFiles) {
     const std::string sEarly = files[10], sLate = files[700]; // before and long after the writing starts
     const std::string sEmpty = Put("sub2/zz-empty.txt", "");  // never read: checked by the walk
     auto late = std::make_shared<std::atomic<bool>>(false);
-    Probe.Open = [=](const std::string& sPath) {
-        if (sPath == sEarly || sPath == sLate || sPath == sEmpty || (*late && sPath == sFirst)) {
-            errno = EACCES;
-            return -1;
-        }
-        return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+    Probe.OpenError = [=](const std::string& sPath) {
+        return sPath == sEarly || sPath == sLate || sPath == sEmpty || (*late && sPath == sFirst) ? EACCES : 0;
     };
     RecordingOwner owner;
     RunState::OwnerScope scope(&owner);
@@ -160,13 +150,7 @@ TEST_F(ZipEngineTest, FileVanishingBeforeCompressionIsLeftOut) {
     fs::remove(ZipFile);
     const std::string sLong = Put("b-long.bin", Noise(12u << 20, 5));
     auto opens = std::make_shared<std::atomic<int>>(0);
-    Probe.Open = [sLong, opens](const std::string& sPath) {
-        if (sPath == sLong && ++*opens > 2) {
-            errno = EIO;
-            return -1;
-        }
-        return ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    };
+    Probe.OpenError = [sLong, opens](const std::string& sPath) { return sPath == sLong && ++*opens > 2 ? EIO : 0; };
     EXPECT_EQ(Engine.ArchiveEntry(job, ZipFile, Data, 0).Code, 0);
     EXPECT_EQ(Engine.FinishArchive(job, true).Code, ZE_OPEN);
     entries = ReadArchive(ZipFile);
@@ -200,8 +184,7 @@ TEST_F(ZipEngineTest, ServiceCallbackOncePerFileAndEveryAbortLeavesNoArchive) {
     UseEngine(fns);
     EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data}), ZE_ABORT);
     EXPECT_EQ(calls, 3);
-    EXPECT_FALSE(fs::exists(ZipFile));
-    EXPECT_EQ(EntryCount(Target), 0u);
+    EXPECT_EQ(EntryCount(Target), 0u); // neither the archive nor a temporary file
 
     // The user's abort through the run discards the new archive too, and says so.
     ASSERT_EQ(Engine.ArchiveEntry(job, ZipFile, Data + "/a.txt", 0).Code, 0);
@@ -210,8 +193,7 @@ TEST_F(ZipEngineTest, ServiceCallbackOncePerFileAndEveryAbortLeavesNoArchive) {
     ZipStepResult finish = Engine.FinishArchive(job, true);
     EXPECT_EQ(finish.Code, ZE_ABORT);
     EXPECT_TRUE(finish.IsError);
-    EXPECT_FALSE(fs::exists(ZipFile));
-    EXPECT_EQ(EntryCount(Target), 0u);
+    EXPECT_EQ(EntryCount(Target), 0u); // neither the archive nor a temporary file
     EXPECT_EQ(owner.Messages.back(), "Backup aborted!");
     std::string sLog = Log();
     EXPECT_NE(sLog.find("Backup terminated by user"), std::string::npos);
@@ -235,8 +217,7 @@ TEST_F(ZipEngineTest, PollStopsTheArchiveWithinALongFile) {
     EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data}), ZE_ABORT);
     EXPECT_EQ(polls, 2);
     EXPECT_EQ(announced, std::vector<std::string>({"a.txt", "b-long.bin"})); // stopped inside the long file
-    EXPECT_FALSE(fs::exists(ZipFile));
-    EXPECT_EQ(EntryCount(Target), 0u);
+    EXPECT_EQ(EntryCount(Target), 0u);                                       // neither the archive nor a temporary file
 
     // Polls that go on change nothing.
     polls = -100;

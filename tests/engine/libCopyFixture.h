@@ -87,6 +87,11 @@ protected:
     std::string P(const std::string& sRelative) const { return Root + sRelative; }
 
     void Write(const std::string& sRelative, const std::string& sContent) { WriteFile(P(sRelative), sContent); }
+    // A file written with this modification time.
+    void Write(const std::string& sRelative, const std::string& sContent, time_t mtime) {
+        Write(sRelative, sContent);
+        SetMTime(sRelative, mtime);
+    }
     std::string Read(const std::string& sRelative) const { return ReadFile(P(sRelative)); }
     // Also true for a dangling link.
     bool Exists(const std::string& sRelative) const {

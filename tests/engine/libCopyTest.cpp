@@ -195,20 +195,16 @@ TEST_F(CopyFilesTest, RebuildRemovesTheOldDestinationFolderAndKeepsTimesAndModes
 }
 
 TEST_F(CopyFilesTest, UpdateOverTwoRunsCopiesOnlyNewAndNewerFiles) {
-    Write("src/U/a.txt", "a");
-    Write("src/U/b.txt", "b");
-    Write("src/U/Sub/c.txt", "c");
-    for (const char* f : {"src/U/a.txt", "src/U/b.txt", "src/U/Sub/c.txt"})
-        SetMTime(f, 1600000000);
+    Write("src/U/a.txt", "a", 1600000000);
+    Write("src/U/b.txt", "b", 1600000000);
+    Write("src/U/Sub/c.txt", "c", 1600000000);
     MakeTarget();
     EXPECT_EQ(Entry(P("src/U/*.*"), libCopy::CopyUpdate).FileCount, 3);
     EXPECT_EQ(Entry(P("src/U/*.*"), libCopy::CopyUpdate).FileCount, 0); // equal times are not copied
 
-    Write("src/U/a.txt", "a2");
-    SetMTime("src/U/a.txt", 1600000100);
+    Write("src/U/a.txt", "a2", 1600000100);
     Write("src/U/Sub/new.txt", "n");
-    Write("src/U/b.txt", "older");
-    SetMTime("src/U/b.txt", 1500000000); // older than the copy: left alone
+    Write("src/U/b.txt", "older", 1500000000); // older than the copy: left alone
     std::filesystem::remove(P("src/U/Sub/c.txt"));
     ClearLog();
     const auto r = Entry(P("src/U/*.*"), libCopy::CopyUpdate);
@@ -221,16 +217,13 @@ TEST_F(CopyFilesTest, UpdateOverTwoRunsCopiesOnlyNewAndNewerFiles) {
 }
 
 TEST_F(CopyFilesTest, FreshenCopiesOnlyNewerFilesAlreadyInTheBackup) {
-    Write("src/F/a.txt", "a");
-    Write("src/F/b.txt", "b");
-    SetMTime("src/F/a.txt", 1600000000);
-    SetMTime("src/F/b.txt", 1600000000);
+    Write("src/F/a.txt", "a", 1600000000);
+    Write("src/F/b.txt", "b", 1600000000);
     MakeTarget();
     EXPECT_EQ(Entry(P("src/F/*.*"), libCopy::CopyFreshen).FileCount, 0);
     EXPECT_FALSE(Exists("target/F/a.txt"));
 
-    Write("target/F/a.txt", "old");
-    SetMTime("target/F/a.txt", 1500000000);
+    Write("target/F/a.txt", "old", 1500000000);
     EXPECT_EQ(Entry(P("src/F/*.*"), libCopy::CopyFreshen).FileCount, 1);
     EXPECT_EQ(Read("target/F/a.txt"), "a");
     EXPECT_FALSE(Exists("target/F/b.txt"));
@@ -277,8 +270,7 @@ TEST_F(CopyFilesTest, AFileThatCannotBeReadIsLoggedAsLockedAndKeepsItsFlag) {
     EXPECT_TRUE(Exists("target/L/z.txt")); // the walk went on
     EXPECT_FALSE(Exists("target/L/m.txt"));
     const std::string line = "****ERROR****" + P("src/L/m.txt") + "  ** WAS LOCKED IN USE AND NOT BACKED UP **";
-    const auto texts = LogLines();
-    EXPECT_NE(std::find(texts.begin(), texts.end(), line), texts.end());
+    EXPECT_TRUE(LogHas(line));
     // No temporary file left behind.
     for (const auto& e : std::filesystem::directory_iterator(P("target/L")))
         EXPECT_NE(e.path().filename().string().rfind(".stowline-", 0), 0u) << e.path();
@@ -289,9 +281,8 @@ TEST_F(CopyFilesTest, AFileThatCannotBeReadIsLoggedAsLockedAndKeepsItsFlag) {
     r = Entry(P("src/L/*.txt"), libCopy::CopyUpdate, true);
     EXPECT_EQ(r.FileCount, 1);
     EXPECT_TRUE(r.Abandon);
-    const auto texts2 = LogLines();
-    EXPECT_NE(std::find(texts2.begin(), texts2.end(), line), texts2.end());
-    EXPECT_EQ(texts2.back(), "Error copying backup files and folders to destination.");
+    EXPECT_TRUE(LogHas(line));
+    EXPECT_EQ(LogLines().back(), "Error copying backup files and folders to destination.");
 }
 
 TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
@@ -352,33 +343,28 @@ TEST_F(CopyFilesTest, AnAbortedRebuildKeepsThePreviousCopyWhole) {
 
 TEST_F(CopyFilesTest, NamesHoldingPatternCharactersAreLookedUpAsTheyStand) {
     const std::vector<std::string> names{"report*.txt", "repor?.txt", "a[1].txt", "#x.txt"};
-    for (const auto& n : names) {
-        Write("src/W/" + n, "new " + n);
-        SetMTime("src/W/" + n, 1600000000);
-    }
-    Write("src/W/report.txt", "same");
-    SetMTime("src/W/report.txt", 1600000000);
+    for (const auto& n : names)
+        Write("src/W/" + n, "new " + n, 1600000000);
+    Write("src/W/report.txt", "same", 1600000000);
     MakeTarget();
     // Only report.txt is in the backup, as new as its source: a look-up by pattern would find it
     // for each of the new names and copy none of them.
-    Write("target/W/report.txt", "same");
-    SetMTime("target/W/report.txt", 1600000000);
+    Write("target/W/report.txt", "same", 1600000000);
+    const auto expectCopies = [&](const std::string& sPrefix) {
+        for (const auto& n : names)
+            EXPECT_EQ(Read("target/W/" + n), sPrefix + n) << n;
+    };
     EXPECT_EQ(Entry(P("src/W/*.*"), libCopy::CopyFreshen).FileCount, 0);
     EXPECT_EQ(Entry(P("src/W/*.txt"), libCopy::CopyUpdate).FileCount, 4);
-    for (const auto& n : names)
-        EXPECT_EQ(Read("target/W/" + n), "new " + n) << n;
+    expectCopies("new ");
 
     // Freshen: older copies of the four are replaced even though report.txt is not older.
-    for (const auto& n : names) {
-        Write("src/W/" + n, "newer " + n);
-        SetMTime("src/W/" + n, 1700000000);
-    }
+    for (const auto& n : names)
+        Write("src/W/" + n, "newer " + n, 1700000000);
     EXPECT_EQ(Entry(P("src/W/*.*"), libCopy::CopyFreshen).FileCount, 4);
-    for (const auto& n : names)
-        EXPECT_EQ(Read("target/W/" + n), "newer " + n) << n;
+    expectCopies("newer ");
     EXPECT_EQ(Entry(P("src/W/*.*"), libCopy::CopyRebuild).FileCount, 5);
-    for (const auto& n : names)
-        EXPECT_EQ(Read("target/W/" + n), "newer " + n) << n;
+    expectCopies("newer ");
     // A plain entry holding "[" or "#" names that one file.
     EXPECT_EQ(
         libCopy::CopyEntry(P("src/W/a[1].txt"), P("target/"), false, false, libCopy::CopyUpdate, "", Temp()).FileCount,

@@ -38,15 +38,18 @@ protected:
         TempJobFolder::SetUp();
         StartJobs(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0), false);
     }
-    bool Direct(const std::string& sLine, int& iStatus) { return appSetup::DirectExecute(sLine, iStatus); }
+    // The command line ends start-up (or lets it go on) with this status.
+    static void ExpectDirect(const std::string& sLine, bool bEnds, int iExpected) {
+        int iStatus = -1;
+        EXPECT_EQ(appSetup::DirectExecute(sLine, iStatus), bEnds) << sLine;
+        EXPECT_EQ(iStatus, iExpected) << sLine;
+    }
     std::string Job(const std::string& sName) { return WriteCopyJob(sName); }
 };
 
 TEST_F(AppCommandLineTest, HelpUnknownSwitchesNamedJobsSilentAndAMissingJob) {
     std::string sA = Job("a");
-    int iStatus = -1;
-    EXPECT_TRUE(Direct("/RUN a /EXIT /?", iStatus));
-    EXPECT_EQ(iStatus, 0);
+    ExpectDirect("/RUN a /EXIT /?", true, 0);
     ASSERT_EQ(Seam->Calls.size(), 1u);
     EXPECT_EQ(Seam->Calls[0].Kind, "CommandLineHelp");
     EXPECT_EQ(Seam->Calls[0].Request.Title, "Command-Line Help");
@@ -54,13 +57,11 @@ TEST_F(AppCommandLineTest, HelpUnknownSwitchesNamedJobsSilentAndAMissingJob) {
 
     // Switches are case-sensitive: "/run" is no "/RUN", so nothing runs and start-up goes on.
     Seam->Clear();
-    EXPECT_FALSE(Direct("/run a", iStatus));
-    EXPECT_EQ(iStatus, 0);
+    ExpectDirect("/run a", false, 0);
     EXPECT_EQ(RunCountOf(sA), 0);
     EXPECT_TRUE(Seam->Calls.empty());
     // With "/RUN a /run": a runs, then "/run" is an unknown switch: help, and status 2.
-    EXPECT_TRUE(Direct("/RUN a /run", iStatus));
-    EXPECT_EQ(iStatus, 2);
+    ExpectDirect("/RUN a /run", true, 2);
     EXPECT_EQ(RunCountOf(sA), 1);
     ASSERT_EQ(Seam->Calls.size(), 1u);
     EXPECT_EQ(Seam->Calls[0].Kind, "CommandLineHelp");
@@ -68,29 +69,24 @@ TEST_F(AppCommandLineTest, HelpUnknownSwitchesNamedJobsSilentAndAMissingJob) {
 
     std::string sB = Job("b"), sNightly = Job("nightly");
     libLog::SetPendingComment("left over");
-    EXPECT_FALSE(Direct("/RUN a b", iStatus));
-    EXPECT_EQ(iStatus, 0);
+    ExpectDirect("/RUN a b", false, 0);
     EXPECT_EQ(libLog::PendingComment(), "");
     EXPECT_EQ(RunCountOf(sA), 2);
     EXPECT_EQ(RunCountOf(sB), 1);
     // "a /RUN b": only b; "nightly.slj" gets no second extension.
-    EXPECT_TRUE(Direct("a /RUN b nightly.slj /EXIT", iStatus));
-    EXPECT_EQ(iStatus, 0);
+    ExpectDirect("a /RUN b nightly.slj /EXIT", true, 0);
     EXPECT_EQ(RunCountOf(sA), 2);
     EXPECT_EQ(RunCountOf(sB), 2);
     EXPECT_EQ(RunCountOf(sNightly), 1);
     // "SILENT" arguments are skipped; "/RUN" alone runs nothing.
-    EXPECT_FALSE(Direct("/RUN SILENT /SILENT a", iStatus));
+    ExpectDirect("/RUN SILENT /SILENT a", false, 0);
     EXPECT_EQ(RunCountOf(sA), 3);
-    EXPECT_FALSE(Direct("/RUN", iStatus));
-    EXPECT_EQ(iStatus, 0);
-    EXPECT_TRUE(Direct("/EXIT", iStatus));
-    EXPECT_EQ(iStatus, 0);
+    ExpectDirect("/RUN", false, 0);
+    ExpectDirect("/EXIT", true, 0);
     EXPECT_TRUE(Seam->Calls.empty());
 
     // A missing job stops the loop: later names are not run.
-    EXPECT_TRUE(Direct("/RUN missing a /EXIT", iStatus));
-    EXPECT_EQ(iStatus, 1);
+    ExpectDirect("/RUN missing a /EXIT", true, 1);
     EXPECT_EQ(RunCountOf(sA), 3);
     auto msgs = Seam->Messages();
     ASSERT_EQ(msgs.size(), 1u);
@@ -100,8 +96,7 @@ TEST_F(AppCommandLineTest, HelpUnknownSwitchesNamedJobsSilentAndAMissingJob) {
     EXPECT_NE(msgs[0].Text.find(App + "BackupJobs/missing.slj"), std::string::npos);
     // Without "/EXIT" start-up goes on; the status still tells of the missing job.
     Seam->Clear();
-    EXPECT_FALSE(Direct("/RUN missing", iStatus));
-    EXPECT_EQ(iStatus, 1);
+    ExpectDirect("/RUN missing", false, 1);
 }
 
 TEST(AppEnvironmentTest, DisplayNeedsAVariableAndARealPlatformAndTheLockIsPerInstallation) {

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -34,6 +35,10 @@ struct RecordingHost : SchedulerTick::TickHost {
         Reasons.push_back(sReason);
     }
     void ReportStale(const std::string& sText) override { StaleReports.push_back(sText); }
+    int Failures() const {
+        return static_cast<int>(std::count_if(Events.begin(), Events.end(),
+                                              [](const std::string& e) { return e.rfind("failure:", 0) == 0; }));
+    }
 };
 
 class AppTickTest : public TempJobFolder {
@@ -45,12 +50,10 @@ protected:
     // Lists the jobs at 12:00 (their next run becomes today 12:05), then lets the clock pass
     // 12:05, so that every active job is due.
     void Reload() {
-        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0);
-        libDates::SetClock(Now);
+        SetNow(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0));
         JobManager()->Reload();
         JobManager()->BackupsToRun(Now);
-        Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0);
-        libDates::SetClock(Now);
+        SetNow(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0));
     }
 };
 
@@ -135,14 +138,9 @@ TEST_F(AppTickTest, FailedScheduledRunIsReportedWithJobAndLog) {
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
     EXPECT_EQ(tick.Tick(host), 2);
-    int iFailures = 0;
-    for (auto& e : host.Events) {
-        if (e.rfind("failure:", 0) == 0) {
-            ++iFailures;
-            EXPECT_EQ(e, "failure:Broken|" + libLog::LogFileName());
-        }
-    }
-    EXPECT_EQ(iFailures, 1);
+    ASSERT_EQ(host.Failures(), 1);
+    EXPECT_NE(std::find(host.Events.begin(), host.Events.end(), "failure:Broken|" + libLog::LogFileName()),
+              host.Events.end());
     ASSERT_EQ(host.Reasons.size(), 1u);
     EXPECT_EQ(host.Reasons[0],
               "Stowline Pre-Emptive Error, file to backup does not exist: '" + Root + "no-such-folder-Broken/'.")
@@ -166,8 +164,7 @@ TEST_F(AppTickTest, MissedRunsAreCaughtUpOnceAtStartUpAndAfterAClockJump) {
             n += sLine.find("Missed run of") != std::string::npos;
         return n;
     };
-    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(13, 0, 0); // asleep at 12:05
-    libDates::SetClock(Now);
+    SetNow(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(13, 0, 0)); // asleep at 12:05
     appPreferences::RunMissedBackups = true;
     JobManager()->Reload();
     RecordingHost host;
@@ -185,8 +182,7 @@ TEST_F(AppTickTest, MissedRunsAreCaughtUpOnceAtStartUpAndAfterAClockJump) {
     EXPECT_EQ(again.StartUp(host), 0);
     EXPECT_EQ(RunCountOf(sSlept), 1);
     // Three days off (a wall-clock jump far beyond two ticks): one run for all the moments missed.
-    Now += 3;
-    libDates::SetClock(Now);
+    SetNow(Now + 3);
     EXPECT_EQ(again.Tick(host), 1);
     EXPECT_EQ(RunCountOf(sSlept), 2);
     EXPECT_TRUE(LogHas("  Missed run of 03/13/2027 12:05:00 caught up"));
@@ -194,8 +190,7 @@ TEST_F(AppTickTest, MissedRunsAreCaughtUpOnceAtStartUpAndAfterAClockJump) {
     EXPECT_FALSE(again.CatchUpPending());
     EXPECT_EQ(RunCountOf(sPaused), 0);
     // A step of less than two ticks is no jump.
-    Now += 1.0 / 1440;
-    libDates::SetClock(Now);
+    SetNow(Now + 1.0 / 1440);
     EXPECT_EQ(again.Tick(host), 0);
     EXPECT_FALSE(again.CatchUpPending());
 }
@@ -234,24 +229,18 @@ TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {
     Reload();
     SchedulerTick::CSchedulerTick tick;
     RecordingHost host;
-    auto failures = [&] {
-        int n = 0;
-        for (auto& e : host.Events)
-            n += e.rfind("failure:", 0) == 0;
-        return n;
-    };
     // An abandoned run records nothing: the job stays due and is tried at every tick.
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(failures(), 1);
+    EXPECT_EQ(host.Failures(), 1);
     // The source appears: the run completes, and a later failure is news again.
     WriteFile(Root + "no-such-folder-Flaky/x.txt", "x");
     EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(failures(), 1);
+    EXPECT_EQ(host.Failures(), 1);
     std::filesystem::remove_all(Root + "no-such-folder-Flaky/");
     Reload();
     EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(failures(), 2);
+    EXPECT_EQ(host.Failures(), 2);
 }
 
 // ---- the tray agent window ----

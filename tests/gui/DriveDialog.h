@@ -5,8 +5,19 @@
 #include "common/ModalScript.h"
 
 #include <QDialog>
+#include <QListWidget>
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+// The texts of a list's lines, top to bottom.
+inline std::vector<std::string> Lines(const QListWidget& list) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < list.count(); ++i)
+        lines.push_back(list.item(i)->text().toStdString());
+    return lines;
+}
 
 template <class D> ModalScript& DriveDialog(ModalScript& script, std::function<void(D&)> fn) {
     return script.Then([fn](QWidget* w) {

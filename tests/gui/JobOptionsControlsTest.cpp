@@ -193,9 +193,7 @@ TEST_F(JobOptionsTest, TargetBrowseSourcePickerAndOneShotEditorFeedTheJob) {
     EXPECT_EQ(S(dlg.txtOneShot->toPlainText()), "Dec-24-2026 08:00\n");
 
     dlg.SetCurrentPage(4);
-    Seam->Clear();
-    dlg.cmdOK->click();
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(Click(dlg.cmdOK).empty());
     ASSERT_TRUE(dlg.JobSaved());
     EXPECT_EQ(Job.OneShotDates(), "Dec-24-2026 08:00\r\n");
     EXPECT_EQ(Job.FilesToZip(), Root + "src/a.txt\r\n");

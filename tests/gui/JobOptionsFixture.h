@@ -69,6 +69,13 @@ protected:
             texts.push_back(m.Text);
         return texts;
     }
+    using TextList = std::vector<std::string>;
+    // Clicks the button with no message shown before; the texts of the messages it showed.
+    std::vector<std::string> Click(QAbstractButton* pButton) {
+        Seam->Clear();
+        pButton->click();
+        return Texts();
+    }
     std::string LastText() const {
         auto m = Seam->Messages();
         return m.empty() ? std::string() : m.back().Text;

@@ -48,16 +48,13 @@ TEST_F(JobOptionsTest, WizardWalkRefusesEveryIncompletePage) {
     EXPECT_TRUE(std::filesystem::is_directory(sTarget));
     EXPECT_EQ(dlg.CurrentPage(), 0);
 
-    Seam->Clear();
     dlg.txtBackupJobName->setText("MyJob");
-    dlg.cmdNext->click();
-    EXPECT_EQ(LastText(), "A derivative of this name has already been used; please enter a different name.");
+    EXPECT_EQ(Click(dlg.cmdNext),
+              TextList{"A derivative of this name has already been used; please enter a different name."});
     EXPECT_EQ(dlg.CurrentPage(), 0);
 
-    Seam->Clear();
     dlg.txtBackupJobName->setText("my job");
-    dlg.cmdNext->click();
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(Click(dlg.cmdNext).empty());
     ASSERT_EQ(dlg.CurrentPage(), 1);
     EXPECT_TRUE(dlg.cmdFormButton[1]->isEnabled());
     EXPECT_FALSE(dlg.cmdFormButton[2]->isEnabled());
@@ -85,17 +82,14 @@ TEST_F(JobOptionsTest, WizardWalkRefusesEveryIncompletePage) {
     ASSERT_EQ(dlg.CurrentPage(), 2);
 
     // Files: an empty list, then a source in the target folder itself.
-    Seam->Clear();
-    dlg.cmdNext->click();
-    EXPECT_EQ(LastText(), "You must select at least one file or directory to backup.  Please make a selection now.");
+    EXPECT_EQ(Click(dlg.cmdNext),
+              TextList{"You must select at least one file or directory to backup.  Please make a selection now."});
     dlg.lstFilesToBackup->addItem(Q(sTarget + "*.*"));
     dlg.lstFilesToBackup->addItem(Q(Root + "src/"));
-    Seam->Clear();
-    dlg.cmdNext->click();
-    ASSERT_EQ(Texts().size(), 1u);
-    EXPECT_EQ(Texts()[0], "The source path cannot have the same name as the target path in which the backup will be "
-                          "made.\r\n\r\nThe following file/path must be removed:\r\n" +
-                              sTarget + "*.*");
+    EXPECT_EQ(Click(dlg.cmdNext),
+              TextList{"The source path cannot have the same name as the target path in which the backup will be "
+                       "made.\r\n\r\nThe following file/path must be removed:\r\n" +
+                       sTarget + "*.*"});
     dlg.lstFilesToBackup->item(0)->setSelected(true);
     dlg.cmdRemove->click();
     ASSERT_EQ(dlg.lstFilesToBackup->count(), 1);
@@ -120,9 +114,7 @@ TEST_F(JobOptionsTest, WizardWalkRefusesEveryIncompletePage) {
     dlg.txtPassword->setText("s3cret");
 
     // OK writes every control back and names the job file after the job.
-    Seam->Clear();
-    dlg.cmdOK->click();
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(Click(dlg.cmdOK).empty());
     ASSERT_TRUE(dlg.JobSaved());
     EXPECT_EQ(Job.JobName(), "my job");
     EXPECT_EQ(Job.TargetDirectory(), sTarget);
@@ -181,10 +173,8 @@ TEST_F(JobOptionsTest, ExcludePageNeedsSourcesCtrlTabWrapsWithoutChecksAndExclud
     ASSERT_EQ(dlg.lstExcludeFiles->count(), 3);
     EXPECT_EQ(S(dlg.lstExcludeFiles->item(1)->text()), "*.tmp");
 
-    Seam->Clear();
     dlg.lstExcludeFiles->clearSelection();
-    dlg.cmdRemoveExclude->click();
-    EXPECT_EQ(LastText(), "You must first select an exclude specification to remove.");
+    EXPECT_EQ(Click(dlg.cmdRemoveExclude), TextList{"You must first select an exclude specification to remove."});
     dlg.lstExcludeFiles->item(0)->setSelected(true);
     dlg.lstExcludeFiles->item(2)->setSelected(true);
     dlg.cmdRemoveExclude->click();
@@ -238,9 +228,7 @@ TEST_F(JobOptionsTest, EditedJobOpensAllPagesSkipsItsOwnNameAndRefusesABadRunCou
     dlg.cmdClearRunCount->click();
     EXPECT_EQ(S(dlg.txtRunCount->text()), "0");
     dlg.txtRunCount->setText(" 12 ");
-    Seam->Clear();
-    dlg.cmdOK->click();
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(Click(dlg.cmdOK).empty());
     EXPECT_TRUE(dlg.JobSaved());
     EXPECT_EQ(Job.RunCount(), 12);
 }
@@ -360,9 +348,7 @@ TEST_F(JobOptionsTest, NeverRunJobMovesNothingAndAsksNothing) {
     frmJobOptions dlg2;
     dlg2.BeginEdit(never, {"Never"}, 0);
     dlg2.txtTargDir->setText(Q(Root + "elsewhere/"));
-    Seam->Clear();
-    dlg2.cmdOK->click();
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(Click(dlg2.cmdOK).empty());
     EXPECT_TRUE(dlg2.JobSaved());
     EXPECT_EQ(never.TargetDirectory(), Root + "elsewhere/");
 }

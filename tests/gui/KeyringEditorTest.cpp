@@ -7,7 +7,6 @@
 #include "JobOptionsFixture.h"
 #include "ScheduleTestFixture.h"
 #include "app/KeyringVault.h"
-#include "app/SchedulerTick.h"
 #include "common/MemoryVault.h"
 #include "common/TempJobFolder.h"
 #include "engine/CBackupJobRun.h"
@@ -174,21 +173,6 @@ TEST_F(KeyringSession, TheEntryFollowsRenameCopyAndDeleteInTheDesktopKeyring) {
     PasswordVault::Install(std::move(previous));
 }
 
-} // namespace
-
-namespace {
-
-struct FailureHost : SchedulerTick::TickHost {
-    std::vector<std::string> Failures; // "<job>: <reason>"
-    bool MainWindowVisible() override { return false; }
-    void SetTrayMenuEnabled(bool) override {}
-    void RefreshDetailsByHandle(int32_t) override {}
-    void ReportFailure(const std::string& sName, const std::string&, const std::string& sReason) override {
-        Failures.push_back(sName + ": " + sReason);
-    }
-    void ReportStale(const std::string&) override {}
-};
-
 using KeyringTick = TempJobFolder;
 
 // The agents' road: a scheduled run without its password is a failure reported once with the
@@ -203,11 +187,10 @@ TEST_F(KeyringTick, AScheduledRunWithoutThePasswordIsReportedOnceWithTheKeyrings
     const std::string sFile = WriteFile(App + "BackupJobs/Mail.slj", sText);
     JobManager()->Reload();
     JobManager()->BackupsToRun(Now);
-    Now = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0);
-    libDates::SetClock(Now);
+    SetNow(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0));
 
     SchedulerTick::CSchedulerTick tick;
-    FailureHost host;
+    HiddenAgent host;
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(tick.Tick(host), 0) << "recorded: not due again before its next moment";
     ASSERT_EQ(host.Failures.size(), 1u);
@@ -216,10 +199,6 @@ TEST_F(KeyringTick, AScheduledRunWithoutThePasswordIsReportedOnceWithTheKeyrings
     EXPECT_EQ(RunCountOf(sFile), 1);
     EXPECT_TRUE(std::filesystem::is_empty(Root + "target-Mail/"));
 }
-
-} // namespace
-
-namespace {
 
 // "Verify Backup" and the restore window read a keyring job's archives with the keyring's
 // password, and say why when no keyring answers.

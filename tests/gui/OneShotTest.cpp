@@ -19,13 +19,6 @@ using UserInteraction::Icon;
 
 namespace {
 
-std::vector<std::string> Entries(const frmOneShot& dlg) {
-    std::vector<std::string> v;
-    for (int i = 0; i < dlg.lstDates->count(); ++i)
-        v.push_back(S(dlg.lstDates->item(i)->text()));
-    return v;
-}
-
 void Pick(frmOneShot& dlg, int iYear, int iMonth, int iDay, const char* sTime) {
     dlg.vscrYear->setValue(iYear);
     dlg.vscrMonth->setValue(iMonth);
@@ -51,7 +44,7 @@ TEST_F(OneShotTest, LoadsSortsAddsDeletesAndWritesBackOnOkRefusingThePast) {
                          "Dec-12-2026 09:00\r\n";
     DriveDialog<frmOneShot>(Script, [](frmOneShot& dlg) {
         EXPECT_EQ(S(dlg.windowTitle()), "One shot dates for - Daily");
-        EXPECT_EQ(Entries(dlg),
+        EXPECT_EQ(Lines(*dlg.lstDates),
                   (std::vector<std::string>{"Dec-10-2026 09:00", "Dec-11-2026 09:00", "Dec-12-2026 09:00"}));
         // The spinners start at the present date and time.
         EXPECT_EQ(S(dlg.txtMonth->text()), "Dec");
@@ -85,13 +78,13 @@ TEST_F(OneShotTest, LoadsSortsAddsDeletesAndWritesBackOnOkRefusingThePast) {
         Pick(dlg, 2026, 12, 5, "14:30"); // today, at an hour already gone: accepted
         dlg.cmdAdd->click();
         dlg.cmdAdd->click();
-        EXPECT_EQ(Entries(dlg), std::vector<std::string>{"Dec-05-2026 14:30"});
+        EXPECT_EQ(Lines(*dlg.lstDates), std::vector<std::string>{"Dec-05-2026 14:30"});
         Pick(dlg, 2027, 1, 2, "7:5");
         EXPECT_EQ(S(dlg.txtTime->text()), "07:05");
         dlg.cmdAdd->click();
         Pick(dlg, 2026, 12, 31, "23:59");
         dlg.cmdAdd->click();
-        EXPECT_EQ(Entries(dlg),
+        EXPECT_EQ(Lines(*dlg.lstDates),
                   (std::vector<std::string>{"Dec-05-2026 14:30", "Dec-31-2026 23:59", "Jan-02-2027 07:05"}));
         // The new entry is the one selected.
         ASSERT_EQ(dlg.lstDates->selectedItems().size(), 1);

@@ -18,16 +18,6 @@ using QtHelpers::S;
 
 using UserInteraction::Icon;
 
-namespace {
-
-std::vector<std::string> Lines(const QListWidget& list) {
-    std::vector<std::string> lines;
-    for (int i = 0; i < list.count(); ++i)
-        lines.push_back(S(list.item(i)->text()));
-    return lines;
-}
-} // namespace
-
 class PickFileTest : public TempAppFolder {
 protected:
     std::string Data; // Root + "data" (no final slash, as the dialog shows folders)

@@ -5,7 +5,6 @@
 // begins while a run of the job holds its lock.
 
 #include "ScheduleTestFixture.h"
-#include "app/SchedulerTick.h"
 #include "common/ScriptedSeam.h"
 #include "engine/CBackupJobRun.h"
 #include "engine/JobLock.h"
@@ -24,18 +23,6 @@
 namespace {
 
 using UserInteraction::Icon;
-
-// The agent as the tick sees it, its main window hidden.
-struct HiddenAgent : SchedulerTick::TickHost {
-    std::vector<std::string> Failures;
-    bool MainWindowVisible() override { return false; }
-    void SetTrayMenuEnabled(bool) override {}
-    void RefreshDetailsByHandle(int32_t) override {}
-    void ReportFailure(const std::string& sName, const std::string&, const std::string& sReason) override {
-        Failures.push_back(sName + ": " + sReason);
-    }
-    void ReportStale(const std::string&) override {}
-};
 
 class ReadGuardTest : public HookedScheduleTest {
 protected:

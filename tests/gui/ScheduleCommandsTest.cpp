@@ -36,6 +36,14 @@ protected:
     std::vector<UserInteraction::MessageRequest> Messages() { return Seam->Messages(); }
 };
 
+// A message box with these title, icon and text.
+void ExpectBox(const UserInteraction::MessageRequest& m, const std::string& sTitle, Icon icon,
+               const std::string& sText) {
+    EXPECT_EQ(m.Title, sTitle);
+    EXPECT_EQ(m.IconKind, icon);
+    EXPECT_EQ(m.Text, sText);
+}
+
 TEST_F(ScheduleCommandsTest, SelectionChecksOfEveryJobCommand) {
     std::vector<std::function<void()>> commands = {
         [&] { Form->cmdDelJob_Click(); },        [&] { Form->cmdBackup_Click(); },  [&] { Form->cmdSuspend_Click(); },
@@ -50,11 +58,8 @@ TEST_F(ScheduleCommandsTest, SelectionChecksOfEveryJobCommand) {
         c();
     auto m = Messages();
     ASSERT_EQ(m.size(), 2 * commands.size());
-    for (size_t i = 0; i < m.size(); ++i) {
-        EXPECT_EQ(m[i].Title, "Verification Error");
-        EXPECT_EQ(m[i].IconKind, Icon::Information);
-        EXPECT_EQ(m[i].Text, i < commands.size() ? kNoRows : kNoSelection);
-    }
+    for (size_t i = 0; i < m.size(); ++i)
+        ExpectBox(m[i], "Verification Error", Icon::Information, i < commands.size() ? kNoRows : kNoSelection);
     EXPECT_EQ(Rows(), 1);                      // nothing was deleted, and no editor opened
     EXPECT_FALSE(Form->mnuAbort->isEnabled()); // the run command put everything back
     EXPECT_TRUE(Form->fraToolbar->isEnabled());
@@ -121,12 +126,8 @@ TEST_F(ScheduleCommandsTest, ViewBackupMessagesAndOpening) {
     Form->cmdView_Click();
     auto m = Messages();
     ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m[0].Title, "Nothing to view");
-    EXPECT_EQ(m[0].IconKind, Icon::Exclamation);
-    EXPECT_EQ(m[0].Text, "No backups appear to exist for job 'Zip'");
-    EXPECT_EQ(m[1].Title, "Verification Error");
-    EXPECT_EQ(m[1].IconKind, Icon::None);
-    EXPECT_EQ(m[1].Text, "The backup directory does not yet exist.");
+    ExpectBox(m[0], "Nothing to view", Icon::Exclamation, "No backups appear to exist for job 'Zip'");
+    ExpectBox(m[1], "Verification Error", Icon::None, "The backup directory does not yet exist.");
 
     // With a backup made and the folder present, the desktop opens them.
     std::filesystem::create_directories(Root + "target-Copy/");
@@ -139,9 +140,7 @@ TEST_F(ScheduleCommandsTest, ViewBackupMessagesAndOpening) {
     Seam->StartSucceeds = false;
     Select({"Zip"});
     Form->cmdView_Click();
-    std::vector<std::string> opened;
-    for (auto& c : Seam->Calls)
-        if (c.Kind == "OpenDocument") opened.push_back(c.Request.Text);
+    const std::vector<std::string> opened = Seam->TextsOf("OpenDocument");
     ASSERT_EQ(opened.size(), 3u);
     EXPECT_EQ(opened[0], Root + "target-Zip/Zip.zip");
     EXPECT_EQ(opened[1], Root + "target-Copy/");
@@ -168,16 +167,13 @@ TEST_F(ScheduleCommandsTest, RunNowRunsSelectedJobsAndReportsFailureWhenStopOnEr
     EXPECT_EQ(RunCountOf(good), 2);
     auto m = Messages();
     ASSERT_GE(m.size(), 1u);
-    EXPECT_EQ(m[0].Title, "Backup Error");
     EXPECT_EQ(m[0].ButtonSet, Buttons::YesNoCancel);
-    EXPECT_EQ(m[0].IconKind, Icon::Exclamation);
-    EXPECT_EQ(m[0].Text,
+    ExpectBox(m[0], "Backup Error", Icon::Exclamation,
               "Backup Job 'Bad' has failed.\r\n\r\nSee transaction log for details: '" + App + "stowline.log'");
     // Yes opened the transaction log in the viewer.
-    bool bViewed = false;
-    for (auto& c : Seam->Calls)
-        if (c.Kind == "StartProgram" && c.Request.Text.find("stowline.log") != std::string::npos) bViewed = true;
-    EXPECT_TRUE(bViewed);
+    const auto started = Seam->TextsOf("StartProgram");
+    EXPECT_TRUE(std::any_of(started.begin(), started.end(),
+                            [](const std::string& s) { return s.find("stowline.log") != std::string::npos; }));
     EXPECT_EQ(Form->MessageText(), "");
     EXPECT_TRUE(Form->imgLight[0]->isVisibleTo(Form.get()));
     EXPECT_FALSE(Form->imgLight[1]->isVisibleTo(Form.get()));
@@ -305,10 +301,7 @@ TEST_F(ScheduleCommandsTest, LogHelpLogCommentRefreshPreferencesAndKeys) {
     QKeyEvent f1(QEvent::KeyRelease, Qt::Key_F1, Qt::NoModifier);
     QApplication::sendEvent(Form.get(), &f1);
     QTest::keyRelease(Form->lvwSchedule, Qt::Key_F1); // from the list, where the focus usually is
-    std::vector<std::string> anchors;
-    for (auto& c : Seam->Calls)
-        if (c.Kind == "ShowHelp") anchors.push_back(c.Request.Text);
-    EXPECT_EQ(anchors, (std::vector<std::string>{"", "index", "", ""}));
+    EXPECT_EQ(Seam->TextsOf("ShowHelp"), (std::vector<std::string>{"", "index", "", ""}));
 
     SaveJob("A", true);
     Form->RefreshScheduleForm();

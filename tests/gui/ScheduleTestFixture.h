@@ -2,6 +2,7 @@
 // The main window over real job files in a temporary application folder.
 
 #include "app/ScheduleView.h"
+#include "app/SchedulerTick.h"
 #include "common/ModalScript.h"
 #include "common/ScriptedSeam.h"
 #include "common/TempJobFolder.h"
@@ -20,6 +21,21 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
+
+// The agent as the tick sees it, its main window hidden: it keeps each failure as
+// "<job>: <reason>".
+struct HiddenAgent : SchedulerTick::TickHost {
+    std::vector<std::string> Failures;
+    bool MainWindowVisible() override { return false; }
+    void SetTrayMenuEnabled(bool) override {}
+    void RefreshDetailsByHandle(int32_t) override {}
+    void ReportFailure(const std::string& sName, const std::string&, const std::string& sReason) override {
+        Failures.push_back(sName + ": " + sReason);
+    }
+    void ReportStale(const std::string&) override {}
+};
 
 class ScheduleTest : public TempJobFolder {
 protected:
@@ -75,6 +91,13 @@ protected:
     std::string Cell(QTreeWidgetItem* row, int iColumn) {
         int i = Form->ColumnIndex(iColumn);
         return i < 0 ? "<hidden>" : row->text(i).toStdString();
+    }
+    // The texts of several columns of a row, in the order asked for.
+    std::vector<std::string> Cells(QTreeWidgetItem* row, std::initializer_list<int> columns) {
+        std::vector<std::string> texts;
+        for (int iColumn : columns)
+            texts.push_back(Cell(row, iColumn));
+        return texts;
     }
     std::vector<std::string> Headers() {
         std::vector<std::string> h;

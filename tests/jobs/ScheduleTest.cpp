@@ -28,13 +28,14 @@ double NextRunAt(CBackupJob& job, double dNow) {
     return job.DateTimeNextRun();
 }
 
-CBackupJob Daily(double dStart) {
+CBackupJob Job(int32_t lFrequency, int16_t iDays, double dStart) {
     CBackupJob job;
-    job.SetFrequency(CBackupJob::Daily);
-    job.SetDayOfWeek(CBackupJob::AllDays);
+    job.SetFrequency(lFrequency);
+    job.SetDayOfWeek(iDays);
     job.SetStartTime(dStart);
     return job;
 }
+CBackupJob Daily(double dStart) { return Job(CBackupJob::Daily, CBackupJob::AllDays, dStart); }
 
 // Most recent scheduled moment at the given moment.
 double PrevRunAt(const CBackupJob& job, double dNow) {
@@ -73,10 +74,7 @@ TEST_F(Schedule, DailyAroundTheStartTimeAndMidnight) {
 }
 
 TEST_F(Schedule, WeeklyMasks) {
-    CBackupJob monday;
-    monday.SetFrequency(CBackupJob::Weekly);
-    monday.SetDayOfWeek(static_cast<int16_t>(4));
-    monday.SetStartTime(TimeSerial(8, 0, 0));
+    CBackupJob monday = Job(CBackupJob::Weekly, 4, TimeSerial(8, 0, 0));
     ASSERT_EQ(libDates::Weekday(At(2027, 3, 8)), 2); // a Monday
     EXPECT_RUN(NextRunAt(monday, At(2027, 3, 8, 7)), At(2027, 3, 8, 8));
     EXPECT_RUN(NextRunAt(monday, At(2027, 3, 8, 9)), At(2027, 3, 15, 8));
@@ -85,10 +83,8 @@ TEST_F(Schedule, WeeklyMasks) {
     EXPECT_RUN(PrevRunAt(monday, At(2027, 3, 8, 9)), At(2027, 3, 8, 8));
     EXPECT_RUN(PrevRunAt(monday, At(2027, 3, 14, 23)), At(2027, 3, 8, 8)) << "Sunday looks back to Monday";
 
-    CBackupJob workdays;
-    workdays.SetFrequency(CBackupJob::Weekly);
+    CBackupJob workdays = Job(CBackupJob::Weekly, 0, TimeSerial(22, 0, 0));
     workdays.SetDayOfWeek(true, true, true, true, true, false, false);
-    workdays.SetStartTime(TimeSerial(22, 0, 0));
     EXPECT_RUN(NextRunAt(workdays, At(2027, 3, 12, 23)), At(2027, 3, 15, 22)) << "Friday night to Monday";
     EXPECT_RUN(PrevRunAt(workdays, At(2027, 3, 15, 21)), At(2027, 3, 12, 22)) << "Monday evening to Friday";
     // Mask 62 holds the bits of Sunday to Thursday.
@@ -96,19 +92,14 @@ TEST_F(Schedule, WeeklyMasks) {
     EXPECT_RUN(NextRunAt(workdays, At(2027, 3, 12, 23)), At(2027, 3, 14, 22)) << "Friday night to Sunday";
     EXPECT_RUN(NextRunAt(workdays, At(2027, 3, 11, 21)), At(2027, 3, 11, 22)) << "Thursday";
 
-    CBackupJob sunday;
-    sunday.SetFrequency(CBackupJob::Weekly);
-    sunday.SetDayOfWeek(static_cast<int16_t>(2));
-    sunday.SetStartTime(TimeSerial(1, 0, 0));
+    CBackupJob sunday = Job(CBackupJob::Weekly, 2, TimeSerial(1, 0, 0));
     EXPECT_RUN(NextRunAt(sunday, At(2027, 3, 28, 1, 0, 0)), At(2027, 4, 4, 1)) << "a full week ahead";
 }
 
 TEST_F(Schedule, AMaskWithoutAnyWeekdayNeverRunsAndDoesNotHang) {
     for (int16_t iMask : {0, 1, 256, -32768}) {
         for (int32_t lFrequency : {CBackupJob::Daily, CBackupJob::Weekly}) {
-            CBackupJob job;
-            job.SetFrequency(lFrequency);
-            job.SetDayOfWeek(iMask);
+            CBackupJob job = Job(lFrequency, iMask, 0.0);
             EXPECT_EQ(NextRunAt(job, At(2027, 3, 10, 9)), CBackupJob::FarFuture) << iMask;
             EXPECT_EQ(PrevRunAt(job, At(2027, 3, 10, 9)), CBackupJob::NotComputed) << iMask;
         }

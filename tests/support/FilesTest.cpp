@@ -40,11 +40,8 @@ TEST_F(Files, FoldersAreMadeAndRemoved) {
     EXPECT_THROW(uMkDir(Root + "plainfile/"), libErrorHandler::FatalApplicationError); // a file is not a folder
     EXPECT_NE(ReadFile(App + "stowline.err").find("libFiles/uMkDir()."), std::string::npos);
 
-    WriteFile(Root + "t/one.txt", "1");
-    WriteFile(Root + "t/.hidden", "h");
-    WriteFile(Root + "t/noext", "n");
-    WriteFile(Root + "t/s1/s2/deep.bin", "d");
-    WriteFile(Root + "t/s1/ro.txt", "r");
+    for (const char* f : {"one.txt", ".hidden", "noext", "s1/s2/deep.bin", "s1/ro.txt"})
+        WriteFile(Root + "t/" + f, f);
     chmod((Root + "t/s1/ro.txt").c_str(), 0444);
     WriteFile(Root + "outside/keep.txt", "k");
     symlink((Root + "outside").c_str(), (Root + "t/link").c_str()); // a link is removed, never followed
@@ -64,11 +61,8 @@ TEST_F(Files, FoldersAreMadeAndRemoved) {
 }
 
 TEST_F(Files, KillDeletesMatchingFilesOnly) {
-    WriteFile(Root + "k/a.LOG", "");
-    WriteFile(Root + "k/b.log", "");
-    WriteFile(Root + "k/c.txt", "");
-    WriteFile(Root + "k/noext", "");
-    WriteFile(Root + "k/sub.log/inner", "");
+    for (const char* f : {"a.LOG", "b.log", "c.txt", "noext", "sub.log/inner"})
+        WriteFile(Root + "k/" + f, "");
     chmod((Root + "k/b.log").c_str(), 0444);
     EXPECT_FALSE(uKill(Root + "k/*.log"));
     EXPECT_FALSE(Exists(Root + "k/a.LOG"));

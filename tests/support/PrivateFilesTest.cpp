@@ -91,14 +91,17 @@ TEST_F(PrivateFiles, LogsErrorReportsAndPreferencesAreMade0600) {
 TEST_F(PrivateFiles, OwnFilesLeftReadableByAnOlderVersionAreMadePrivate) {
     const std::string sLog = libLog::LogFileName();
     const std::string sErr = libLog::ErrorFileName();
-    for (const std::string& s : {sLog, sLog + ".1", sErr + ".1"})
-        MakeWithMode(s, 0644);
+    MakeWithMode(sLog, 0644);
+    MakeWithMode(sLog + ".1", 0644);
     MakeWithMode(sErr, 0664);
+    MakeWithMode(sErr + ".1", 0644);
     MakeWithMode(appPreferences::PreferencesFileName(), 0644, "[Preferences]\r\n");
     {
         libLog::RunLog run(0); // a run's start
-        for (const std::string& s : {sLog, sLog + ".1", sErr, sErr + ".1"})
-            EXPECT_EQ(Mode(s), 0600u) << s;
+        EXPECT_EQ(Mode(sLog), 0600u);
+        EXPECT_EQ(Mode(sLog + ".1"), 0600u);
+        EXPECT_EQ(Mode(sErr), 0600u);
+        EXPECT_EQ(Mode(sErr + ".1"), 0600u);
     }
     // Outside a run the log is tightened by the line that opens it.
     MakeWithMode(sLog, 0644);
@@ -125,11 +128,11 @@ TEST_F(PrivateFiles, MakingPrivateLeavesLinksOtherFilesAndPrivateModesAlone) {
     EXPECT_EQ(Mode(Root + "elsewhere.log"), 0644u);
 
     // Only the group's and others' bits go; the owner's stay as they were.
-    for (auto [sName, uBefore, uAfter] :
-         {std::tuple{"ro", 0444u, 0400u}, {"exec", 0755u, 0700u}, {"private", 0600u, 0600u}}) {
-        MakeWithMode(Root + sName, uBefore);
-        libFiles::MakePrivate(Root + sName);
-        EXPECT_EQ(Mode(Root + sName), uAfter) << sName;
+    for (const auto& [uBefore, uAfter] : {std::pair{0444u, 0400u}, {0755u, 0700u}, {0600u, 0600u}}) {
+        const std::string sFile = Root + "mode" + std::to_string(uBefore);
+        MakeWithMode(sFile, uBefore);
+        libFiles::MakePrivate(sFile);
+        EXPECT_EQ(Mode(sFile), uAfter) << std::oct << uBefore;
     }
     // A folder or a missing name: nothing happens.
     std::filesystem::create_directories(Root + "folder");
