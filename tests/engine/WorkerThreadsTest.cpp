@@ -255,9 +255,9 @@ TEST_F(FewerThreadsRun, ADeflateWorkerOutOfMemoryFailsTheRunAndKeepsTheEarlierAr
     ScriptedProbe probe;
     const std::thread::id caller = std::this_thread::get_id();
     // Only a deflate worker fails; the selection on the calling thread opens the files too.
-    probe.Open = [caller](const std::string& sPath) {
+    probe.OpenError = [caller](const std::string& sPath) {
         if (std::this_thread::get_id() != caller && sPath.ends_with("/f150.txt")) throw std::bad_alloc();
-        return FileSystemProbe::Real().OpenSource(sPath);
+        return 0;
     };
     CBackupJob job = MakeJob("Docs", {Src + "t/"});
     job.SetNumberCopies(3);
