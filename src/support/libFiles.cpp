@@ -401,18 +401,18 @@ bool uMkDir(const std::string& sPath) {
     });
 }
 
-bool uRmDir(const std::string& sPath) {
-    return Trapped("uRmDir()", true, [&] {
-        if (sPath.size() < 4) return false;
+RmDirResult uRmDir(const std::string& sPath) {
+    return Trapped("uRmDir()", RmDirResult::Failed, [&] {
+        if (sPath.size() < 4) return RmDirResult::Refused;
         // The system reads a path only up to a NUL byte: such a path names another folder than
         // the one the caller means, so it is refused (nothing removed).
-        if (sPath.find('\0') != std::string::npos) return true;
+        if (sPath.find('\0') != std::string::npos) return RmDirResult::Refused;
         const std::string s = RemoveTrailingSlash(sPath);
         // By descriptor, one folder open at a time, links removed as links: no depth, path
         // length or link loop can make the removal run away.
         uint64_t lBytes = 0;
         if (!PathExists(s) || !RemoveTree(s, lBytes)) ThrowErrno(s);
-        return false;
+        return RmDirResult::Removed;
     });
 }
 

@@ -159,9 +159,14 @@ bool RemoveTree(const std::string& sFolder, uint64_t& lBytes);
 // through it is Stowline's own); waits until it can be found. An existing folder keeps its mode.
 // Returns false. Trapped (a missing parent is a fatal error).
 bool uMkDir(const std::string& sPath);
-// Removes a folder tree. Paths shorter than 4 characters are refused (false, nothing done).
-// Returns true when a nested removal failed. Trapped.
-bool uRmDir(const std::string& sPath);
+// What uRmDir did.
+enum class RmDirResult {
+    Removed, // the folder and everything in it are gone
+    Refused, // a path shorter than 4 characters or holding a NUL byte: nothing looked at or removed
+    Failed,  // missing, or something in it could not be removed (the trap's fatal report says why)
+};
+// Removes a folder tree without following links. Trapped.
+[[nodiscard]] RmDirResult uRmDir(const std::string& sPath);
 // Deletes every file matching the pattern (wildcards in the last component only, case ignored,
 // "*.*" = all), read-only ones too, and waits until none is left. Returns false. Trapped.
 bool uKill(const std::string& sPattern);
