@@ -401,7 +401,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         if (Retrying([&] {
                 return libRetention::RotateCountedZips(m_sBase, m_sNewZip, m_job.NumberCopies(),
                                                        appPreferences::MaxBackupCopies);
-            }))
+            }) != libRetention::Rotation::Done)
             throw AbandonRun{};
     } else {
         try {
