@@ -136,7 +136,7 @@ public:
         : m_job(job), m_pOwner(pOwner), m_probe(probe), m_bFailureBefore(job.Failure()),
           m_dSizeBefore(job.SizeLastRun()) {}
 
-    bool Execute();
+    BackupRun::RunResult Execute();
 
 private:
     Outcome Steps();
@@ -180,7 +180,7 @@ private:
     int64_t m_lStartNs = 0;         // when the run began (ns since 1970), for the verification
 };
 
-bool Run::Execute() {
+BackupRun::RunResult Run::Execute() {
     Outcome outcome;
     try {
         outcome = Steps();
@@ -197,17 +197,18 @@ bool Run::Execute() {
         DropArchive();
         throw;
     }
-    bool bResult = false;
+    BackupRun::RunResult result = BackupRun::RunResult::Completed;
     if (outcome == Outcome::Abandoned) {
-        bResult = true;
+        result = BackupRun::RunResult::Abandoned;
         m_job.SetFailure(true);
     } else if (outcome == Outcome::DiskStop) {
         // Nothing was recorded, but nothing was backed up either: never let the previous run's
         // success stand for this one.
+        result = BackupRun::RunResult::Stopped;
         m_job.SetFailure(true);
     }
     Finish();
-    return bResult;
+    return result;
 }
 
 Outcome Run::Steps() {
@@ -595,14 +596,14 @@ int RunCommand(const std::string& sCommandLine) {
     }
 }
 
-bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe) {
+RunResult RunNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe) {
     // A run lets events through; a second run started from one of them would share the
     // process-wide state (abort flag, status window, archive-flag store). It is refused: not
     // run, so not backed up.
     RunState::RunningScope running;
     if (!running.Entered()) {
         job.SetFailure(true);
-        return true;
+        return RunResult::Refused;
     }
     RunState::OwnerScope ownerScope(pOwner);
     libLog::RunLog runLog;
@@ -613,13 +614,18 @@ bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemP
         break;
     case JobLock::RunLock::Aborted:
         job.SetFailure(true);
-        return true;
+        return RunResult::Abandoned;
     case JobLock::RunLock::ReadHere:
         // Put off, not failed: nothing is recorded, so the job stays due for a later tick.
         libLog::LogEvent("Backup of '" + job.JobName() + "' put off: its backups are being read");
-        return true;
+        return RunResult::PutOff;
     }
     return Run(job, pOwner, probe).Execute();
+}
+
+bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe) {
+    const RunResult result = RunNow(job, pOwner, probe);
+    return result != RunResult::Completed && result != RunResult::Stopped;
 }
 
 } // namespace BackupRun
