@@ -282,7 +282,7 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                         iExitStatus = ExitJobFailed;
                         break;
                     }
-                    if (job.OpenBackupJob(sPath)) {
+                    if (job.Open(sPath) != CBackupJob::FileResult::Done) {
                         iExitStatus = ExitJobFailed;
                         continue;
                     }

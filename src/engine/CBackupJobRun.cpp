@@ -444,7 +444,7 @@ void Run::Record(bool bFailure) {
     // A record that could not be kept cannot say the run succeeded: the job shows the failure
     // (and the save's reason as its last log line) for as long as it is loaded.
     if ((m_job.Changed() || m_bFailureBefore != bFailure || m_dSizeBefore != m_job.SizeLastRun()) &&
-        m_job.SaveBackupJobIniFile())
+        m_job.Save() != CBackupJob::FileResult::Done)
         m_job.SetFailure(true);
 }
 
@@ -532,7 +532,7 @@ Outcome Run::Discard(int iErrno, int iCode) {
 
 Outcome Run::Discard(const StowError& e, int iCode) {
     libLog::LogEvent(libZip::ZipResultMessage(iCode));
-    return Discard(e.LastDllError, iCode);
+    return Discard(e.Errno, iCode);
 }
 
 } // namespace

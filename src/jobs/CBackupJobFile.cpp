@@ -334,8 +334,7 @@ bool CBackupJob::WriteJobFile() {
             m_SaveError.clear();
             return true;
         } catch (const StowError& e) {
-            m_SaveError = "Job file '" + m_FileName + "' could not be saved: " +
-                          (e.LastDllError != 0 ? std::strerror(e.LastDllError) : e.Description);
+            m_SaveError = "Job file '" + m_FileName + "' could not be saved: " + e.Reason();
             libLog::LogEvent(m_SaveError);
             return false;
         }

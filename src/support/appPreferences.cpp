@@ -209,9 +209,7 @@ void LoadPreferences() {
     } catch (const std::exception& e) {
         ResetToDefaults();
         const StowError err = ErrorFromException(e);
-        libLog::LogEvent("Preferences file '" + sFile + "' cannot be read (" +
-                         (err.LastDllError != 0 ? std::strerror(err.LastDllError) : err.Description) +
-                         "); defaults used");
+        libLog::LogEvent("Preferences file '" + sFile + "' cannot be read (" + err.Reason() + "); defaults used");
         return;
     }
     if (!damaged.empty())

@@ -340,7 +340,7 @@ void frmJobOptions::cmdRemoveExclude_Click() {
 void frmJobOptions::cmdBrowseTargetDirectory_Click() {
     libErrorHandler::Trap(kModule, "cmdBrowseTargDir_Click()", [&] {
         CBrowseDlg browse;
-        browse.ParentHWnd = this;
+        browse.Owner = this;
         browse.Prompt = S(tr("Please select a directory into which the backup will be placed."));
         std::string sStart = S(txtTargDir->text());
         if (sStart.empty() || !libFiles::DirExists(sStart)) {
