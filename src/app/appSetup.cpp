@@ -11,7 +11,7 @@
 #include "app/frmMain.h"
 #include "app/frmPopup.h"
 #include "app/libForms.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/RunState.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"

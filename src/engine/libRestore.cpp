@@ -1,5 +1,5 @@
 // The list of a job's backups, the contents of one, and the filter over them. The restore
-// itself is in RestoreRun.cpp.
+// itself is in Restorer.cpp.
 
 #include "engine/libRestore.h"
 

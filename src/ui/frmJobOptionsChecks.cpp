@@ -4,7 +4,7 @@
 #include "ui/frmJobOptions.h"
 
 #include "app/QtHelpers.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "jobs/CBackupJob.h"
 #include "support/PasswordVault.h"
 #include "support/StowError.h"

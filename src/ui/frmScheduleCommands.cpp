@@ -5,7 +5,7 @@
 
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/JobLock.h"
 #include "engine/RunState.h"
 #include "engine/libRetention.h"

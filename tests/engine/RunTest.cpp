@@ -3,7 +3,7 @@
 #include "RunTestSupport.h"
 #include "ScriptedProbe.h"
 
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/libCopy.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/StowError.h"

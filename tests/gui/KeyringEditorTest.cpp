@@ -10,7 +10,7 @@
 #include "app/SchedulerTick.h"
 #include "common/MemoryVault.h"
 #include "common/TempJobFolder.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "ui/frmRestore.h"
 
 #include <QStatusBar>

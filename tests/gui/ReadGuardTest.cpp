@@ -7,7 +7,7 @@
 #include "ScheduleTestFixture.h"
 #include "app/SchedulerTick.h"
 #include "common/ScriptedSeam.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/JobLock.h"
 #include "engine/RunState.h"
 #include "jobs/CBackupJobManager.h"

@@ -1,4 +1,4 @@
-#include "engine/CopyFlush.h"
+#include "engine/FlushBatch.h"
 
 #include "support/StowError.h"
 #include "support/libFiles.h"

@@ -1,7 +1,7 @@
 // BackupRun::RenameJob: a new name and target directory for a job, moving its job file and,
 // on request, its zip archives.
 
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 
 #include "engine/CFileFinder.h"
 #include "engine/libRetention.h"

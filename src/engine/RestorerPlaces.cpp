@@ -1,7 +1,7 @@
 // Where a restore may write (the chosen folder, or the job's own sources), whether the selection
 // fits there, the files an interrupted restore left, and the folders' modes and times.
 
-#include "engine/RestoreWriter.h"
+#include "engine/Restorer.h"
 
 #include "engine/libCopy.h"
 #include "jobs/CBackupJob.h"
