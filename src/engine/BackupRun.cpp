@@ -119,7 +119,7 @@ BackupRun::RunResult Run::Execute() {
         outcome = Outcome::Abandoned;
     } catch (const std::exception& e) {
         DropArchive();
-        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "ExecuteBackupNow()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "BackupRun", "RunNow()", "");
         throw; // not reached: a fatal report unwinds with its own exception
     } catch (...) {
         DropArchive();

@@ -64,7 +64,7 @@ bool RenameJob(CBackupJob& job, const std::string& sNewTargetDirectory, const st
         }
         return true;
     } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "RenameJob()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "BackupRun", "RenameJob()", "");
         return false;
     }
 }

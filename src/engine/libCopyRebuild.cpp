@@ -167,7 +167,7 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     try {
         flags.emplace();
     } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "CopyFiles()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "libCopy", "CopyFiles()", "");
         throw; // not reached: a fatal report unwinds with its own exception
     }
     libCopy::CopyFiles(result.FileCount, result.ByteCount, sEntry, built, bIncremental, bSubdirectories,

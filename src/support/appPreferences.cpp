@@ -236,7 +236,7 @@ void SavePreferences() {
         ini.Set(kForm, "FormSize", FormSize);
         ini.Save(sFile, 0600); // private, as every file Stowline keeps for itself
     } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "AppPreferences", "SavePreferences()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "appPreferences", "SavePreferences()", "");
     }
 }
 

@@ -32,7 +32,7 @@ public:
     static constexpr int LastPage = PageCount - 1;
     static constexpr const char* DefaultJobNameBase = "New Backup Job";
     // The module name its error traps report, and the title of its refusals.
-    static constexpr const char* kModule = "frmOptions";
+    static constexpr const char* kModule = "frmJobOptions";
     static constexpr const char* kVerify = QT_TR_NOOP("Verification Error");
 
     // Edits job modally over pOwner. True when the user confirmed with OK; the job file has then
