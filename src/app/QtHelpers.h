@@ -19,9 +19,6 @@ QString Q(std::string_view sText);
 // A widget's text as core text (local 8-bit bytes).
 std::string S(const QString& sText);
 
-// The lines joined with CR LF between them (none after the last).
-std::string JoinCrLf(std::initializer_list<std::string_view> lines);
-
 // A small "?" button that opens a help card; an empty tool tip means "Help".
 QPushButton* CueCardButton(QWidget* pParent, const QString& sName, const QString& sToolTip = QString(),
                            int iWidth = 26);

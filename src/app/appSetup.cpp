@@ -188,9 +188,6 @@ int RunHeadless() {
 
 bool FatalExitPending() { return g_bFatalExitPending; }
 
-const std::string& CommandLine() { return g_sCommandLine; }
-void SetCommandLine(const std::string& sCommandLine) { g_sCommandLine = sCommandLine; }
-
 std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int iMaxArgs) {
     std::vector<std::string> args(1);
     bool bInArg = false;

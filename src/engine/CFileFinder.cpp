@@ -123,11 +123,6 @@ void CFileFinder::FindClose() {
     m_lastError = 0;
 }
 
-int64_t CFileFinder::FileSize() const {
-    LoadPendingStat();
-    return m_found ? static_cast<int64_t>(m_stat.st_size) : 0;
-}
-
 const struct stat& CFileFinder::StatData() const {
     LoadPendingStat();
     return m_stat;

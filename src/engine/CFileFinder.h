@@ -47,7 +47,6 @@ public:
     // Additions for the copy walk, so each entry is examined by the system only once:
     // the found entry's size in bytes, its full status (links followed unless reported as they
     // are) and its full path.
-    int64_t FileSize() const;
     const struct stat& StatData() const;
     std::string FoundPath() const;
     // The found entry's kind (S_IFREG, S_IFDIR, ...): asking for it needs no status of its own.

@@ -168,23 +168,6 @@ int64_t ModTimeNs(const std::string& sPath) {
     return TimeNs(st.st_mtim);
 }
 
-int GetAttr(const std::string& sPath) {
-    struct stat st;
-    if (sPath.empty() || stat(sPath.c_str(), &st) != 0) return -1;
-    int a = AttrNormal;
-    if (S_ISDIR(st.st_mode)) a |= AttrDirectory;
-    if (!(st.st_mode & S_IWUSR)) a |= AttrReadOnly;
-    return a;
-}
-
-void SetAttr(const std::string& sPath, int iAttributes) {
-    struct stat st;
-    if (stat(sPath.c_str(), &st) != 0) ThrowErrno(sPath);
-    mode_t m = st.st_mode & 07777;
-    mode_t n = (iAttributes & AttrReadOnly) ? (m & ~static_cast<mode_t>(S_IWUSR)) : (m | S_IWUSR);
-    if (n != m && chmod(sPath.c_str(), n) != 0) ThrowErrno(sPath);
-}
-
 void RenameFile(const std::string& sFrom, const std::string& sTo) {
     if (::rename(sFrom.c_str(), sTo.c_str()) != 0) ThrowErrno(sFrom);
 }

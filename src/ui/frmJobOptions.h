@@ -50,7 +50,6 @@ public:
 
     int CurrentPage() const { return m_iCurrentPage; }
     void SetCurrentPage(int iPage);
-    int MaxPageReached() const { return m_iMaxPageReached; }
     bool IsNewJob() const { return m_bIsNewJob; }
     bool JobSaved() const { return m_bJobSaved; }
     const std::string& OneShotDatesText() const { return m_sOneShotDatesText; }

@@ -47,7 +47,7 @@ TEST_F(FileFinderTest, AttributesAndSize) {
     ASSERT_EQ(finder.FindFirst(P("d/ro.txt")), "ro.txt");
     // Never copied: the archive bit is set.
     EXPECT_EQ(finder.Attrib(), CFileFinder::AttrReadOnly | CFileFinder::AttrArchive);
-    EXPECT_EQ(finder.FileSize(), 5);
+    EXPECT_EQ(finder.StatData().st_size, 5);
     EXPECT_EQ(finder.FoundPath(), P("d/ro.txt"));
     ASSERT_EQ(finder.FindFirst(P("d/sub")), "sub");
     EXPECT_EQ(finder.Attrib(), CFileFinder::AttrDirectory);
