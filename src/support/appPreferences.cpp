@@ -168,18 +168,25 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
 
 std::string PreferencesFileName() { return appMisc::AppFolder() + "Stowline.txt"; }
 
-void ResetToDefaults() {
-    MaxBackupCopies = 99;
-    LoggingMode = 0;
-    StopOnError = true;
-    UseSystemTray = true;
-    LogViewCommand = DefaultLogViewCommand;
+namespace {
+// The settings the older plain-line file does not hold, at their defaults.
+void NewerSettingsToDefaults() {
     SaveFormSize = false;
     Commenting = 0;
     RunMissedBackups = false;
     StaleDays = 7;
     FormSize.clear();
     MaxLogSizeMB = DefaultMaxLogSizeMB;
+}
+} // namespace
+
+void ResetToDefaults() {
+    MaxBackupCopies = 99;
+    LoggingMode = 0;
+    StopOnError = true;
+    UseSystemTray = true;
+    LogViewCommand = DefaultLogViewCommand;
+    NewerSettingsToDefaults();
     SetColumnDefaults();
 }
 
@@ -198,12 +205,7 @@ void LoadPreferences() {
         if (!ini.Get(kPrefs, "LoggingMode", "").empty()) {
             ReadIni(ini, damaged);
         } else {
-            SaveFormSize = false;
-            Commenting = 0;
-            RunMissedBackups = false;
-            StaleDays = 7;
-            FormSize.clear();
-            MaxLogSizeMB = DefaultMaxLogSizeMB;
+            NewerSettingsToDefaults();
             ReadLegacy(ini, damaged);
         }
     } catch (const std::exception& e) {

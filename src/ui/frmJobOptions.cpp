@@ -30,9 +30,6 @@
 #include <QTimer>
 
 using namespace QtHelpers;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 

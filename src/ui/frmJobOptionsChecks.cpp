@@ -28,10 +28,6 @@
 #include <system_error>
 
 using namespace QtHelpers;
-using UserInteraction::Answer;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 const char* const kNoFilesText = QT_TRANSLATE_NOOP(

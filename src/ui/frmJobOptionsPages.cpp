@@ -29,10 +29,6 @@
 #include <QTimer>
 
 using namespace QtHelpers;
-using UserInteraction::Answer;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 const char* const kHeaders[frmJobOptions::PageCount] = {

@@ -23,9 +23,6 @@
 #include <vector>
 
 using namespace QtHelpers;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 const char* const kModule = "frmOneShot";

@@ -22,9 +22,6 @@
 #include <QVBoxLayout>
 
 using namespace QtHelpers;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 const char* const kModule = "frmPickFile";
