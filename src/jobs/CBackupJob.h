@@ -204,8 +204,8 @@ public:
 
 private:
     bool IsIniJobFile(const std::string& sFileName);
-    bool ReadLegacyJobFile(const std::string& sFileName);
-    bool WriteJobFile();
+    FileResult ReadLegacyJobFile(const std::string& sFileName);
+    FileResult WriteJobFile();
     double ComputeNextRun() const;
     double ComputePreviousRun() const;
 
