@@ -173,7 +173,7 @@ CopyWalk::CopyWalk(const WalkRequest& request, WalkPlace& place, WalkResult& res
                place.ModeAtCreate) {
     libCopy::SplitEntry(request.Entry, m_sourceFolder, m_filePattern);
     m_relativeStart = m_sourceFolder.size() + (!m_sourceFolder.empty() && m_sourceFolder.back() == '/' ? 0 : 1);
-    libStrings::GetFileList(request.ExcludeSpec, m_exclusions);
+    m_exclusions = libStrings::FileList(request.ExcludeSpec);
     std::erase_if(m_exclusions, [](const std::string& s) { return s.empty(); });
     m_result.FileCount = 0;
     m_result.ByteCount = 0;

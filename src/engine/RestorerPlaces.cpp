@@ -85,9 +85,7 @@ bool HoldsBelow(const std::vector<Entry>& all, const std::string& sKey) {
 
 std::vector<Place> PlacesOf(const CBackupJob& job, const std::vector<Entry>& all) {
     std::vector<Place> places;
-    std::vector<std::string> sources;
-    libStrings::GetFileList(job.FilesToZip(), sources);
-    for (const std::string& sEntry : sources) {
+    for (const std::string& sEntry : libStrings::FileList(job.FilesToZip())) {
         if (sEntry.empty() || sEntry[0] != '/') continue;
         if (libCopy::IsWildcardEntry(sEntry)) {
             places.push_back(FolderPlace(libFiles::FilePathStripFileName(sEntry)));

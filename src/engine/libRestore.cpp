@@ -38,9 +38,7 @@ struct CopyRoot {
 
 std::vector<CopyRoot> CopyRootsOf(const CBackupJob& job) {
     std::vector<CopyRoot> roots;
-    std::vector<std::string> sources;
-    libStrings::GetFileList(job.FilesToZip(), sources);
-    for (std::string sEntry : sources) {
+    for (std::string sEntry : libStrings::FileList(job.FilesToZip())) {
         if (sEntry.empty() || sEntry[0] != '/') continue;
         CopyRoot root;
         if (!libCopy::IsWildcardEntry(sEntry) && (libFiles::DirExists(sEntry) || sEntry.back() == '/'))

@@ -104,6 +104,12 @@ int32_t StrToLongRange(const std::string& sText, int32_t lMin, int32_t lMax) {
     return ClampedRound<int32_t>(sText, lMin, lMax);
 }
 
+std::vector<std::string> FileList(const std::string& sText) {
+    std::vector<std::string> lines;
+    GetFileList(sText, lines);
+    return lines;
+}
+
 bool GetFileList(const std::string& sText, std::vector<std::string>& lines) {
     try {
         lines.clear();

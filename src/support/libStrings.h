@@ -21,6 +21,8 @@ int32_t StrToLongRange(const std::string& sText, int32_t lMin, int32_t lMax);
 // Splits CR LF-terminated lines; keeps the non-blank ones (untrimmed) in order; text after the
 // last CR LF is ignored; with no lines, the single element "". Returns true on failure.
 bool GetFileList(const std::string& sText, std::vector<std::string>& lines);
+// The lines GetFileList keeps, as its result (a failure is its fatal report).
+[[nodiscard]] std::vector<std::string> FileList(const std::string& sText);
 // Shorter than 50 bytes: as is; otherwise "..." + the last 44 bytes, blanks around trimmed.
 std::string ShortenForDisplay(const std::string& sText);
 
