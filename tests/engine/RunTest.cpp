@@ -367,8 +367,7 @@ TEST_F(DiskRun, AnyOtherErrorIsAFatalReport) {
     };
     CBackupJob job = MakeJob("Docs", {a});
     EXPECT_THROW(BackupRun::ExecuteBackupNow(job, nullptr, Probe), libErrorHandler::FatalApplicationError);
-    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: BackupRun/RunNow()."),
-              std::string::npos);
+    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: BackupRun/RunNow()."), std::string::npos);
     EXPECT_EQ(RunState::Owner(), nullptr);
 }
 
