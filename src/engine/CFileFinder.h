@@ -44,9 +44,8 @@ public:
     // Ends the enumeration.
     void FindClose();
 
-    // Additions for the copy walk, so each entry is examined by the system only once:
-    // the found entry's size in bytes, its full status (links followed unless reported as they
-    // are) and its full path.
+    // Additions for the copy walk, so each entry is examined by the system only once: the found
+    // entry's full status (links followed unless reported as they are) and its full path.
     const struct stat& StatData() const;
     std::string FoundPath() const;
     // The found entry's kind (S_IFREG, S_IFDIR, ...): asking for it needs no status of its own.
