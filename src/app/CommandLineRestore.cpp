@@ -61,7 +61,7 @@ bool OpenJob(const std::string& sName, CBackupJob& job) {
         std::cerr << "Stowline: no job file '" << sPath << "'." << std::endl;
         return false;
     }
-    if (job.OpenBackupJob(sPath)) {
+    if (job.Open(sPath) != CBackupJob::FileResult::Done) {
         std::cerr << "Stowline: the job file '" << sPath << "' cannot be read." << std::endl;
         return false;
     }

@@ -45,16 +45,6 @@ int Install() {
 
 bool Requested() { return g_bRequested != 0; }
 
-void Uninstall() {
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
-    if (g_pipe[0] >= 0) {
-        close(g_pipe[0]);
-        close(g_pipe[1]);
-        g_pipe[0] = g_pipe[1] = -1;
-    }
-}
-
 void Request() { OnSignal(0); }
 
 void Reset() {

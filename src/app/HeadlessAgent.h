@@ -16,8 +16,6 @@ bool Requested();
 void Request();
 // Forgets a handled request (tests).
 void Reset();
-// Gives SIGTERM and SIGINT their default action back (tests; the pipe stays for a later Install).
-void Uninstall();
 } // namespace StopSignals
 
 namespace HeadlessAgent {

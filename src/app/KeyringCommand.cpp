@@ -67,7 +67,7 @@ int SetPassword(const std::vector<std::string>& args) {
         std::cerr << "Stowline: waiting for the running backup of " << sName << " to end..." << std::endl;
     });
     CBackupJob job;
-    if (job.OpenBackupJob(sPath)) {
+    if (job.Open(sPath) != CBackupJob::FileResult::Done) {
         std::cerr << "Stowline: the job file '" << sPath << "' cannot be read." << std::endl;
         return appSetup::ExitJobFailed;
     }
@@ -83,7 +83,7 @@ int SetPassword(const std::vector<std::string>& args) {
         return appSetup::ExitJobFailed;
     }
     job.SetPasswordInKeyring(true);
-    if (job.SaveBackupJobIniFile()) {
+    if (job.Save() != CBackupJob::FileResult::Done) {
         std::cerr << "Stowline: "
                   << (job.SaveError().empty() ? "the job file '" + sPath + "' could not be saved." : job.SaveError())
                   << std::endl;

@@ -14,17 +14,6 @@ std::string S(const QString& sText) {
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-std::string JoinCrLf(std::initializer_list<std::string_view> lines) {
-    std::string sText;
-    bool bFirst = true;
-    for (std::string_view sLine : lines) {
-        if (!bFirst) sText += "\r\n";
-        sText += sLine;
-        bFirst = false;
-    }
-    return sText;
-}
-
 QPushButton* CueCardButton(QWidget* pParent, const QString& sName, const QString& sToolTip, int iWidth) {
     auto* p = new QPushButton("?", pParent);
     p->setObjectName(sName);

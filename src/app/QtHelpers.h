@@ -1,6 +1,8 @@
 #pragma once
 // Small pieces the Qt layers share: text between the core's local 8-bit std::string and
-// QString, message texts made of lines, and the buttons every dialog builds alike.
+// QString, the buttons every dialog builds alike, and the message-box names.
+
+#include "support/UserInteraction.h"
 
 #include <QString>
 
@@ -14,13 +16,16 @@ class QWidget;
 
 namespace QtHelpers {
 
+// The message-box names every window uses, brought in with the rest of these helpers.
+using UserInteraction::Answer;
+using UserInteraction::Buttons;
+using UserInteraction::Icon;
+using UserInteraction::MsgBox;
+
 // Core text (local 8-bit bytes, the whole string) for a widget, as is.
 QString Q(std::string_view sText);
 // A widget's text as core text (local 8-bit bytes).
 std::string S(const QString& sText);
-
-// The lines joined with CR LF between them (none after the last).
-std::string JoinCrLf(std::initializer_list<std::string_view> lines);
 
 // A small "?" button that opens a help card; an empty tool tip means "Help".
 QPushButton* CueCardButton(QWidget* pParent, const QString& sName, const QString& sToolTip = QString(),

@@ -21,9 +21,6 @@
 namespace appSetup {
 
 using namespace QtHelpers;
-using UserInteraction::Answer;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
 
 namespace {
 

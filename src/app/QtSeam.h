@@ -12,13 +12,21 @@ namespace appSetup {
 
 class QtSeam : public UserInteraction::Seam {
 public:
+    // A modal QMessageBox; closed without a button, it answers as the headless seam would.
     UserInteraction::Answer MessageBox(const UserInteraction::MessageRequest& request) override;
+    // A QInputDialog line; Cancel answers false with sAnswer empty.
     bool InputBox(const std::string& sPrompt, const std::string& sTitle, const std::string& sDefault,
                   std::string& sAnswer) override;
+    // Runs the pending Qt events; a fatal report made in one of them unwinds from here (as from
+    // the two dialogs above).
     void DoEvents() override;
+    // Started detached through /bin/sh -c.
     bool StartProgram(const std::string& sCommandLine) override;
+    // A local path or a URL, opened by the desktop's program for it.
     bool OpenDocument(const std::string& sPathOrUrl) override;
+    // The help page (installed, or the built-in copy in the user's cache) at sAnchor.
     void ShowHelp(const std::string& sAnchor) override;
+    // An information box.
     void ShowCommandLineHelp(const std::string& sTitle, const std::string& sText) override;
 
     // The Qt buttons of a button set, in the set's order (the default index counts in it).

@@ -13,10 +13,6 @@ void ScheduleView::ShowSchedule() {
     w->activateWindow();
 }
 
-void ScheduleView::HideSchedule() {
-    if (QWidget* w = Window()) w->hide();
-}
-
 void ScheduleView::MinimiseSchedule() {
     if (QWidget* w = Window()) w->showMinimized();
 }

@@ -35,7 +35,6 @@ public:
 
     // Shows the window modeless, restored if minimised, raised and activated.
     virtual void ShowSchedule();
-    virtual void HideSchedule();
     // Used instead of hiding where there is no notification area (the window must stay reachable).
     virtual void MinimiseSchedule();
     // Whether the user has the job list open. A minimised window counts as hidden where there is

@@ -2,7 +2,7 @@
 
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/JobLock.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/appPreferences.h"

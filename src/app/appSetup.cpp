@@ -11,7 +11,7 @@
 #include "app/frmMain.h"
 #include "app/frmPopup.h"
 #include "app/libForms.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/RunState.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
@@ -188,9 +188,6 @@ int RunHeadless() {
 
 bool FatalExitPending() { return g_bFatalExitPending; }
 
-const std::string& CommandLine() { return g_sCommandLine; }
-void SetCommandLine(const std::string& sCommandLine) { g_sCommandLine = sCommandLine; }
-
 std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int iMaxArgs) {
     std::vector<std::string> args(1);
     bool bInArg = false;
@@ -282,14 +279,14 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                         iExitStatus = ExitJobFailed;
                         break;
                     }
-                    if (job.OpenBackupJob(sPath)) {
+                    if (job.Open(sPath) != CBackupJob::FileResult::Done) {
                         iExitStatus = ExitJobFailed;
                         continue;
                     }
                     RunGuard guard;
                     const uint64_t lUnwritten = libLog::UnwrittenLines();
-                    bool bAbandoned = BackupRun::ExecuteBackupNow(job, nullptr);
-                    if (bAbandoned || job.Failure()) iExitStatus = ExitJobFailed;
+                    if (BackupRun::RunNow(job, nullptr) != BackupRun::RunResult::Completed || job.Failure())
+                        iExitStatus = ExitJobFailed;
                     // A run whose record or log lines were not kept is no success to report.
                     if (!job.SaveError().empty()) {
                         std::cerr << "Stowline: " << job.SaveError() << std::endl;

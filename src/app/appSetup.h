@@ -24,10 +24,6 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory);
 // events) must not carry on as if nothing happened.
 bool FatalExitPending();
 
-// The command line as one text: the arguments after the program name joined by one blank.
-const std::string& CommandLine();
-void SetCommandLine(const std::string& sCommandLine);
-
 // Splits at blanks and TABs (no quoting). Index 0 stays empty; the arguments are at 1..count;
 // at most iMaxArgs are taken, the rest of the line is ignored.
 std::vector<std::string> SplitCommandLine(const std::string& sCommandLine, int iMaxArgs = 32);

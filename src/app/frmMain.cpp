@@ -57,7 +57,7 @@ void frmMain::Form_Load(const std::string& sCommandLine) {
 }
 
 bool frmMain::SystemTrayAddIcon() {
-    return libErrorHandler::Trap("libSysTrayApp", "SystemTrayAddIcon()", [&]() -> bool {
+    return libErrorHandler::Trap("frmMain", "SystemTrayAddIcon()", [&]() -> bool {
         hide();
         if (!trayIcon) {
             trayIcon = new QSystemTrayIcon(windowIcon(), this);

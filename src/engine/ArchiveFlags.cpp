@@ -105,6 +105,15 @@ struct ArchiveFlags::Impl {
         if (sqlite3_exec(Db, sSql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(sSql);
     }
 
+    // Lets go of the statements and the database (each may be null).
+    void Close() {
+        for (sqlite3_stmt* stmt : {SelectFolder, Upsert, Delete, FoldersBelow, DeleteFolder})
+            sqlite3_finalize(stmt);
+        SelectFolder = Upsert = Delete = FoldersBelow = DeleteFolder = nullptr;
+        sqlite3_close(Db);
+        Db = nullptr;
+    }
+
     sqlite3_stmt* Prepare(const char* sSql) {
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v3(Db, sSql, -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) != SQLITE_OK) Fail(sSql);
@@ -155,12 +164,7 @@ ArchiveFlags::ArchiveFlags(const std::string& sDbPath) : m_impl(std::make_unique
         Setup();
     } catch (...) {
         // A store that cannot be set up is closed again, so that its file can be put aside.
-        sqlite3_finalize(d.SelectFolder);
-        sqlite3_finalize(d.Upsert);
-        sqlite3_finalize(d.Delete);
-        sqlite3_finalize(d.FoldersBelow);
-        sqlite3_finalize(d.DeleteFolder);
-        sqlite3_close(d.Db);
+        d.Close();
         throw;
     }
 }
@@ -194,12 +198,7 @@ ArchiveFlags::~ArchiveFlags() {
         if (d.Tentative) sqlite3_exec(d.Db, "ROLLBACK TO tentative", nullptr, nullptr, nullptr);
         sqlite3_exec(d.Db, "COMMIT", nullptr, nullptr, nullptr);
     }
-    sqlite3_finalize(d.SelectFolder);
-    sqlite3_finalize(d.Upsert);
-    sqlite3_finalize(d.Delete);
-    sqlite3_finalize(d.FoldersBelow);
-    sqlite3_finalize(d.DeleteFolder);
-    sqlite3_close(d.Db);
+    d.Close();
 }
 
 std::string ArchiveFlags::DatabaseFileName() { return appMisc::AppFolder() + "ArchiveFlags.db"; }

@@ -53,27 +53,9 @@ uint8_t CFileFinder::Attrib() const {
     return attr;
 }
 
-uint32_t CFileFinder::HakLo() const {
+uint64_t CFileFinder::LastWriteTime() const {
     LoadPendingStat();
-    return static_cast<uint32_t>(m_fileTime & 0xFFFFFFFFu);
-}
-
-uint32_t CFileFinder::HakHi() const {
-    LoadPendingStat();
-    return static_cast<uint32_t>(m_fileTime >> 32);
-}
-
-int32_t CFileFinder::Compare(uint32_t lHigh, const uint32_t& lLow) const {
-    LoadPendingStat();
-    const uint64_t other = (static_cast<uint64_t>(lHigh) << 32) | lLow;
-    if (m_fileTime < other) return -1;
-    if (m_fileTime > other) return 1;
-    return 0;
-}
-
-std::string CFileFinder::TrimNullString(const std::string& sText) const {
-    const auto pos = sText.find('\0');
-    return pos == std::string::npos ? sText : sText.substr(0, pos);
+    return m_fileTime;
 }
 
 std::string CFileFinder::FindFirst(const std::string& sPattern) {
@@ -139,11 +121,6 @@ void CFileFinder::FindClose() {
     m_names.clear();
     m_index = 0;
     m_lastError = 0;
-}
-
-int64_t CFileFinder::FileSize() const {
-    LoadPendingStat();
-    return m_found ? static_cast<int64_t>(m_stat.st_size) : 0;
 }
 
 const struct stat& CFileFinder::StatData() const {

@@ -36,12 +36,7 @@ public:
     // permission), directory, archive (from the archive-flag store; files only). 0 when none.
     uint8_t Attrib() const;
     // Last-write time of the entry found last, in 100 ns units since 1601-01-01 UTC.
-    uint32_t HakLo() const;
-    uint32_t HakHi() const;
-    // -1 when the found entry's last-write time is earlier than (lHigh, lLow), 0 equal, 1 later.
-    int32_t Compare(uint32_t lHigh, const uint32_t& lLow) const;
-    // The text up to, not including, its first NUL (the whole text when it has none).
-    std::string TrimNullString(const std::string& sText) const;
+    uint64_t LastWriteTime() const;
     // Starts an enumeration (closing any open one); the first matching name, or "".
     std::string FindFirst(const std::string& sPattern);
     // The next matching name, or "" when there is none.
@@ -49,10 +44,8 @@ public:
     // Ends the enumeration.
     void FindClose();
 
-    // Additions for the copy walk, so each entry is examined by the system only once:
-    // the found entry's size in bytes, its full status (links followed unless reported as they
-    // are) and its full path.
-    int64_t FileSize() const;
+    // Additions for the copy walk, so each entry is examined by the system only once: the found
+    // entry's full status (links followed unless reported as they are) and its full path.
     const struct stat& StatData() const;
     std::string FoundPath() const;
     // The found entry's kind (S_IFREG, S_IFDIR, ...): asking for it needs no status of its own.

@@ -84,7 +84,7 @@ bool DestinationOlder(int iFolder, const std::string& sName, const std::string& 
     }
     bFound = true;
     const uint64_t dest = CFileFinder::FileTimeFromUnixNs(*modified);
-    return dest < ((static_cast<uint64_t>(source.HakHi()) << 32) | source.HakLo());
+    return dest < source.LastWriteTime();
 }
 
 // What a pipe, socket or device is called in the line that leaves it out.
@@ -173,7 +173,7 @@ CopyWalk::CopyWalk(const WalkRequest& request, WalkPlace& place, WalkResult& res
                place.ModeAtCreate) {
     libCopy::SplitEntry(request.Entry, m_sourceFolder, m_filePattern);
     m_relativeStart = m_sourceFolder.size() + (!m_sourceFolder.empty() && m_sourceFolder.back() == '/' ? 0 : 1);
-    libStrings::GetFileList(request.ExcludeSpec, m_exclusions);
+    m_exclusions = libStrings::FileList(request.ExcludeSpec);
     std::erase_if(m_exclusions, [](const std::string& s) { return s.empty(); });
     m_result.FileCount = 0;
     m_result.ByteCount = 0;
@@ -461,13 +461,13 @@ void CopyWalk::SettleError(CopyWorkers::Item& item) {
     try {
         std::rethrow_exception(item.Error);
     } catch (const StowError& e) {
-        if (IsDiskError(e.LastDllError)) {
+        if (IsDiskError(e.Errno)) {
             --m_result.FileCount;
             // The files before it are replaced, as a walk copying one after the other
             // leaves them.
             PlaceBatch();
             libLog::LogEvent("  Error copying '" + item.Source + "' to '" + Shown(item.Dest) +
-                             "': " + std::strerror(e.LastDllError));
+                             "': " + std::strerror(e.Errno));
             m_report.DiskError = true;
             return;
         }
@@ -481,7 +481,7 @@ void CopyWalk::SettleError(CopyWorkers::Item& item) {
             UserInteraction::DoEvents();
             return;
         }
-        const std::string sWhy = WhyUnreadable(item.Source, e.LastDllError);
+        const std::string sWhy = WhyUnreadable(item.Source, e.Errno);
         if (sWhy.empty()) throw;
         --m_result.FileCount;
         LeaveOut(m_report, item.Source, sWhy);

@@ -50,7 +50,7 @@ void CopyWorkers::Copy(Item& item) const {
             item.Copied = item.Listed;
         }
     } catch (const StowError& e) {
-        if (e.LastDllError == ECANCELED && RunState::AbortRequested())
+        if (e.Errno == ECANCELED && RunState::AbortRequested())
             item.Stopped = true; // the copier dropped it: as if never started
         else
             item.Error = std::current_exception();

@@ -14,7 +14,7 @@ int TargetFlush::Flush() {
     try {
         libFiles::SyncFileSystem(m_sTarget);
     } catch (const StowError& e) {
-        return e.LastDllError != 0 ? e.LastDllError : EIO;
+        return e.Errno != 0 ? e.Errno : EIO;
     }
     m_bDirty = false;
     return 0;

@@ -611,6 +611,4 @@ int ZipEngine::ZpCloseArchive(bool bKeep) {
 
 int ZipEngine::ZpLastSystemError() const { return m_state->LastSystemError; }
 
-std::string ZipEngine::ZpOpenArchiveName() const { return m_state->Open ? m_state->Open->ZipFile : std::string(); }
-
 } // namespace libZip

@@ -90,7 +90,7 @@ void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntr
         if (pReport != nullptr) *pReport = result.Report;
     } catch (const std::exception& e) {
         giveBack();
-        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "CopyFiles()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "libCopy", "CopyFiles()", "");
         throw; // not reached: a fatal report unwinds with its own exception
     }
 }

@@ -54,7 +54,7 @@ struct WalkPlace {
 // copied as a link, never followed, whatever it points to; a pipe, socket or device is named in
 // the log and left out. After a complete incremental walk the archive-flag store forgets the files
 // of the walked folders that are gone.
-// Any other error is reported as fatal (HandleError, "CBackupJob", "CopyFiles()").
+// Any other error is reported as fatal (HandleError, "libCopy", "CopyFiles()").
 void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntry, const std::string& sDestination,
                bool bIncremental, bool bRecurse, int32_t lCopyStyle, const std::string& sExcludeSpec, bool& bFailed,
                WalkReport* pReport = nullptr, WalkPlace* pPlace = nullptr);

@@ -146,8 +146,8 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     try {
         JobTemp::Create(sTempFolder);
     } catch (const StowError& e) {
-        if (!IsDiskError(e.LastDllError)) throw;
-        libLog::LogEvent("  Error creating folder '" + sTempFolder + "': " + std::strerror(e.LastDllError));
+        if (!IsDiskError(e.Errno)) throw;
+        libLog::LogEvent("  Error creating folder '" + sTempFolder + "': " + std::strerror(e.Errno));
         return abandon("Error creating new backup folder.");
     }
     if (!libFiles::RemoveTree(built, lBytes)) throw ErrorFromErrno(errno, built);
@@ -167,7 +167,7 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
     try {
         flags.emplace();
     } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "CopyFiles()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "libCopy", "CopyFiles()", "");
         throw; // not reached: a fatal report unwinds with its own exception
     }
     libCopy::CopyFiles(result.FileCount, result.ByteCount, sEntry, built, bIncremental, bSubdirectories,
@@ -186,8 +186,8 @@ libCopy::EntryResult Rebuild(const std::string& sEntry, const std::string& sFina
             previous = SwapIntoPlace(built, sFinal, sTempFolder);
             bSwapped = true;
         } catch (const StowError& e) {
-            if (!IsDiskError(e.LastDllError)) throw;
-            libLog::LogEvent("  Error replacing '" + sFinal + "': " + std::strerror(e.LastDllError));
+            if (!IsDiskError(e.Errno)) throw;
+            libLog::LogEvent("  Error replacing '" + sFinal + "': " + std::strerror(e.Errno));
             bFailed = true;
         }
     }

@@ -1,5 +1,5 @@
 // The list of a job's backups, the contents of one, and the filter over them. The restore
-// itself is in RestoreRun.cpp.
+// itself is in Restorer.cpp.
 
 #include "engine/libRestore.h"
 
@@ -38,9 +38,7 @@ struct CopyRoot {
 
 std::vector<CopyRoot> CopyRootsOf(const CBackupJob& job) {
     std::vector<CopyRoot> roots;
-    std::vector<std::string> sources;
-    libStrings::GetFileList(job.FilesToZip(), sources);
-    for (std::string sEntry : sources) {
+    for (std::string sEntry : libStrings::FileList(job.FilesToZip())) {
         if (sEntry.empty() || sEntry[0] != '/') continue;
         CopyRoot root;
         if (!libCopy::IsWildcardEntry(sEntry) && (libFiles::DirExists(sEntry) || sEntry.back() == '/'))

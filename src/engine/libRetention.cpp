@@ -28,29 +28,30 @@ bool AllDigits(const std::string& s) {
 }
 
 // Deletes one file by its exact name (no pattern: a job name may hold "?" or "[", which must
-// never widen a deletion to other files). True on failure. A missing medium goes on to the run's
+// never widen a deletion to other files). False when it is still there. A missing medium goes on to the run's
 // error trap, which asks for the disk.
 bool DeleteExact(const std::string& sPath) {
     try {
         libFiles::DeleteFile(sPath);
-        return libFiles::PathExists(sPath);
+        return !libFiles::PathExists(sPath);
     } catch (const StowError& e) {
         if (e.Number == StowErrors::NoMedium) throw;
-        return true;
+        return false;
     } catch (const std::exception&) {
-        return true;
+        return false;
     }
 }
 
+// Renames; false when the system refuses (a missing medium goes on as above).
 bool RenameExact(const std::string& sFrom, const std::string& sTo) {
     try {
         libFiles::RenameFile(sFrom, sTo);
-        return false;
+        return true;
     } catch (const StowError& e) {
         if (e.Number == StowErrors::NoMedium) throw;
-        return true;
+        return false;
     } catch (const std::exception&) {
-        return true;
+        return false;
     }
 }
 
@@ -158,8 +159,8 @@ bool IsOwnZipName(const std::string& sName, const std::string& sBaseName) {
     return ParseCountedZipName(sName, sBaseName, n) || ParseDatedZipName(sName, sBaseName, dated);
 }
 
-bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive, int iNumberCopies,
-                       int iMaxBackupCopies, const std::function<bool()>& beforeStep) {
+Rotation RotateCountedZips(const std::string& sBase, const std::string& sNewArchive, int iNumberCopies,
+                           int iMaxBackupCopies, const std::function<bool()>& beforeStep) {
     // Before each change the rotation makes: false stops the rotation there.
     const auto Step = [&beforeStep] { return !beforeStep || beforeStep(); };
     const std::string sNewest = sBase + ".zip";
@@ -167,20 +168,20 @@ bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive,
     const int iKeep = std::min(iNumberCopies < 0 ? 1 : iNumberCopies, iMaxBackupCopies);
     if (iKeep <= 0) {
         // No older copies: the new archive replaces the newest in one step, then the copies go.
-        if (!Step()) return true;
-        if (RenameExact(sNewArchive, sNewest)) {
+        if (!Step()) return Rotation::Stopped;
+        if (!RenameExact(sNewArchive, sNewest)) {
             libLog::LogEvent("Error removing previous zip file for this backup job.");
-            return true;
+            return Rotation::Failed;
         }
         for (int n = iMaxBackupCopies; n >= 1; --n) {
             if (!libFiles::PathExists(Numbered(sBase, n))) continue;
-            if (!Step()) return true;
-            if (DeleteExact(Numbered(sBase, n))) {
+            if (!Step()) return Rotation::Stopped;
+            if (!DeleteExact(Numbered(sBase, n))) {
                 libLog::LogEvent("Error deleting old copies (n) of zip file.");
-                return true;
+                return Rotation::Failed;
             }
         }
-        return false;
+        return Rotation::Done;
     }
     // The copy at the top of the kept range is the one to go. It is parked under a free number
     // above the range (deleted with the others at the end) rather than deleted now.
@@ -188,7 +189,7 @@ bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive,
     bool bTopMoved = !libFiles::PathExists(sTop);
     for (int n = iKeep + 1; !bTopMoved && n <= iMaxBackupCopies; ++n) {
         if (libFiles::PathExists(Numbered(sBase, n))) continue;
-        if (!Step()) return true;
+        if (!Step()) return Rotation::Stopped;
         try {
             if (libFiles::RenameNoReplace(sTop, Numbered(sBase, n))) bTopMoved = true;
         } catch (const StowError& e) {
@@ -201,12 +202,12 @@ bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive,
     for (int k = iKeep - 1; k >= 0; --k) {
         const std::string sFrom = k == 0 ? sNewest : Numbered(sBase, k);
         if (!libFiles::FileExists(sFrom)) continue;
-        if (!Step()) return true;
+        if (!Step()) return Rotation::Stopped;
         if (k + 1 == iKeep) bTopMoved = true;
-        if (RenameExact(sFrom, Numbered(sBase, k + 1))) {
+        if (!RenameExact(sFrom, Numbered(sBase, k + 1))) {
             if (k > 0) {
                 libLog::LogEvent("Error making copy of old zip file backup.");
-                return true;
+                return Rotation::Failed;
             }
             UserInteraction::MsgBox("Fatal Error intercepted by Stowline when renaming " + CRLF +
                                         " your previous zip file '" + sBase + ".zip." + CRLF + CRLF +
@@ -214,25 +215,25 @@ bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive,
                                         "because you were just viewing the zip file.  " + CRLF + CRLF +
                                         "The fix is to close all open zip files you are " + CRLF + "viewing." + CRLF,
                                     UserInteraction::Buttons::OK, UserInteraction::Icon::Exclamation, "Fatal Error");
-            return true;
+            return Rotation::Failed;
         }
     }
-    if (!Step()) return true;
-    if (RenameExact(sNewArchive, sNewest)) {
+    if (!Step()) return Rotation::Stopped;
+    if (!RenameExact(sNewArchive, sNewest)) {
         libLog::LogEvent("Error removing previous zip file for this backup job.");
-        return true;
+        return Rotation::Failed;
     }
     // The new archive has its name: only now does anything go.
     for (int n = iMaxBackupCopies; n >= iKeep; --n) {
         if (n == iKeep && bTopMoved) break; // it holds the previous copy iKeep - 1
         if (!libFiles::PathExists(Numbered(sBase, n))) continue;
-        if (!Step()) return true;
-        if (DeleteExact(Numbered(sBase, n))) {
+        if (!Step()) return Rotation::Stopped;
+        if (!DeleteExact(Numbered(sBase, n))) {
             libLog::LogEvent("Error deleting old copy of zip file.");
-            return true;
+            return Rotation::Failed;
         }
     }
-    return false;
+    return Rotation::Done;
 }
 
 std::string GiveDatedName(const std::string& sBase, const std::string& sNewArchive, double dToday) {

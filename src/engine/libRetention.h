@@ -43,10 +43,14 @@ bool IsOwnZipName(const std::string& sName, const std::string& sBaseName);
 // job keeps no more deleted. Every earlier archive stands under one of the job's names at every
 // instant, so a kill anywhere loses none. beforeStep, when given, is asked before every
 // rename or deletion; when it answers false the rotation stops right there, as a killed
-// process would. Returns true when the run must be abandoned (the message has been logged or
-// shown).
-bool RotateCountedZips(const std::string& sBase, const std::string& sNewArchive, int iNumberCopies,
-                       int iMaxBackupCopies, const std::function<bool()>& beforeStep = {});
+// process would.
+enum class Rotation {
+    Done,    // the new archive has its name and the copies the job keeps no more are gone
+    Stopped, // beforeStep said no: the rotation stopped there
+    Failed,  // a rename or deletion failed (the message has been logged or shown): the run is abandoned
+};
+[[nodiscard]] Rotation RotateCountedZips(const std::string& sBase, const std::string& sNewArchive, int iNumberCopies,
+                                         int iMaxBackupCopies, const std::function<bool()>& beforeStep = {});
 // After a keep-by-period zip run: gives sNewArchive the first dated name of dToday that is free
 // at that moment (base_yyyymmdd.zip, then base_yyyymmdd(1).zip ...), never replacing a file.
 // Returns the name given (full path). Throws a StowError when the rename fails.

@@ -1,6 +1,6 @@
 #include "engine/libVerify.h"
 
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/RestoreInternal.h"
 #include "engine/VerifyInternal.h"
 #include "engine/ZipInternal.h"

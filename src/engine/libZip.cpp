@@ -122,7 +122,6 @@ int ZipEngine::ZpInit(const ZipUserFunctions& functions) {
 }
 
 void ZipEngine::ZpSetOptions(const ZpOpt& options) { m_state->Options = options; }
-ZpOpt ZipEngine::ZpGetOptions() const { return m_state->Options; }
 
 void ZpVersion(ZpVer& version) {
     std::string v = zip_libzip_version();

@@ -188,7 +188,6 @@ public:
     int ZpInit(const ZipUserFunctions& functions);
 
     void ZpSetOptions(const ZpOpt& options);
-    ZpOpt ZpGetOptions() const;
 
     // Archives the name list into sZipFile (created when missing, added to otherwise).
     // Names: a file; a folder (its files, and its tree when fRecurse; plus directory
@@ -213,8 +212,6 @@ public:
     int ZpCloseArchive(bool bKeep = true);
     // The errno behind the last archive that could not be opened or written (0: none known).
     int ZpLastSystemError() const;
-    // The archive kept open by ZpOpenArchive ("" when none).
-    std::string ZpOpenArchiveName() const;
 
     // ---- the backup run's zip step ----
     // Zips one source entry into the run's archive sZipFile (the zip base name + ".zip"):

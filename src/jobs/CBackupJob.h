@@ -143,6 +143,12 @@ public:
     // Writes the INI layout to FileName (0600, atomic), then tells the job manager (when one
     // exists) and clears Changed.
     bool SaveBackupJobIniFile();
+    // The job file operations above, saying what happened rather than flagging a failure.
+    enum class FileResult { Done, Failed };
+    [[nodiscard]] FileResult Open(const std::string& sFileName) {
+        return OpenBackupJob(sFileName) ? FileResult::Failed : FileResult::Done;
+    }
+    [[nodiscard]] FileResult Save() { return SaveBackupJobIniFile() ? FileResult::Failed : FileResult::Done; }
     // Why the latest SaveBackupJobIniFile of this object could not write the file (the file and
     // the system's reason), "" when it wrote it or did not try.
     const std::string& SaveError() const { return m_SaveError; }
@@ -198,8 +204,8 @@ public:
 
 private:
     bool IsIniJobFile(const std::string& sFileName);
-    bool ReadLegacyJobFile(const std::string& sFileName);
-    bool WriteJobFile();
+    FileResult ReadLegacyJobFile(const std::string& sFileName);
+    FileResult WriteJobFile();
     double ComputeNextRun() const;
     double ComputePreviousRun() const;
 

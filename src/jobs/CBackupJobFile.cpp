@@ -152,7 +152,7 @@ bool CBackupJob::OpenBackupJob(const std::string& sFileName) {
         }
         if (TooLargeForAJobFile(sFileName)) return true;
         if (IsIniJobFile(sFileName)) return OpenBackupJobIniFile(sFileName);
-        return ReadLegacyJobFile(sFileName);
+        return ReadLegacyJobFile(sFileName) != FileResult::Done;
     });
 }
 
@@ -214,12 +214,12 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
 
 // The older layout, one value per line (see the table in the loader below). Lines that do not
 // convert keep the field's default.
-bool CBackupJob::ReadLegacyJobFile(const std::string& sFileName) {
+CBackupJob::FileResult CBackupJob::ReadLegacyJobFile(const std::string& sFileName) {
     std::string sText;
     try {
         sText = libFiles::ReadWholeFile(sFileName);
     } catch (const std::exception&) {
-        return true; // missing or unreadable: the cleared job stays
+        return FileResult::Failed; // missing or unreadable: the cleared job stays
     }
     const std::vector<std::string> lines = SplitLines(sText);
     size_t n = 0;
@@ -264,16 +264,16 @@ bool CBackupJob::ReadLegacyJobFile(const std::string& sFileName) {
     }
     m_FilesToZip = sSources;
     m_Changed = false;
-    return false;
+    return FileResult::Done;
 }
 
 bool CBackupJob::SaveBackupJobIniFile() {
-    return Trap(kModule, "SaveBackupJobIniFile()", [&] { return WriteJobFile(); });
+    return Trap(kModule, "SaveBackupJobIniFile()", [&] { return WriteJobFile() != FileResult::Done; });
 }
 
-bool CBackupJob::WriteJobFile() {
+CBackupJob::FileResult CBackupJob::WriteJobFile() {
     // Nowhere to write: a job whose name could not form a file name in the job folder.
-    if (m_FileName.empty()) return true;
+    if (m_FileName.empty()) return FileResult::Failed;
     m_SaveError.clear();
     libFiles::uMkDir(appMisc::JobFolder());
 
@@ -334,8 +334,7 @@ bool CBackupJob::WriteJobFile() {
             m_SaveError.clear();
             return true;
         } catch (const StowError& e) {
-            m_SaveError = "Job file '" + m_FileName + "' could not be saved: " +
-                          (e.LastDllError != 0 ? std::strerror(e.LastDllError) : e.Description);
+            m_SaveError = "Job file '" + m_FileName + "' could not be saved: " + e.Reason();
             libLog::LogEvent(m_SaveError);
             return false;
         }
@@ -358,11 +357,11 @@ bool CBackupJob::WriteJobFile() {
     if (!writeList("Source", m_FilesToZip, "File_", true, "Error loading list of files and folders to backup.") ||
         !writeList("Exclude", m_ExcludeSpec, "File_", false, "Error loading exclude specifications.") ||
         !writeList("OneShot", m_OneShotDates, "", false, "Error loading one shot backup dates.")) {
-        return !save();
+        return save() ? FileResult::Done : FileResult::Failed;
     }
-    if (!save()) return true;
+    if (!save()) return FileResult::Failed;
 
     if (CBackupJobManager* pManager = JobManager()) pManager->Update(*this, true);
     m_Changed = false;
-    return false;
+    return FileResult::Done;
 }

@@ -21,7 +21,7 @@ template <typename F> void ForEachJob(CBackupJobManager& manager, F f) {
     for (int32_t i = 0; i < manager.Count(); ++i) {
         const int32_t lHandle = manager.HandleFromIndex(i);
         CBackupJob job;
-        if (job.OpenBackupJob(manager.FileNameFromHandle(lHandle))) continue;
+        if (job.Open(manager.FileNameFromHandle(lHandle)) != CBackupJob::FileResult::Done) continue;
         f(lHandle, job);
     }
 }

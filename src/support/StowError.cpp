@@ -4,9 +4,11 @@
 #include <cstring>
 #include <system_error>
 
-StowError::StowError(int iNumber, std::string sDescription, int iLastDllError, std::string sSource)
+StowError::StowError(int iNumber, std::string sDescription, int iErrno, std::string sSource)
     : std::runtime_error(sDescription), Number(iNumber), Source(std::move(sSource)),
-      Description(std::move(sDescription)), LastDllError(iLastDllError) {}
+      Description(std::move(sDescription)), Errno(iErrno) {}
+
+std::string StowError::Reason() const { return Errno != 0 ? std::strerror(Errno) : Description; }
 
 int ErrorNumberFromErrno(int iErrno) {
     switch (iErrno) {

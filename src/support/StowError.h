@@ -1,7 +1,7 @@
 #pragma once
 // An unexpected error, carried by exception to the trap of the operation that
 // met it. Operating-system errors get the numbers of the classic runtime so the
-// program's rules keep their meaning; LastDllError holds errno.
+// program's rules keep their meaning; Errno holds the system's errno (0 when none).
 
 #include <stdexcept>
 #include <string>
@@ -10,9 +10,11 @@ struct StowError : std::runtime_error {
     int Number = 0;
     std::string Source;
     std::string Description;
-    int LastDllError = 0;
+    int Errno = 0;
 
-    StowError(int iNumber, std::string sDescription, int iLastDllError = 0, std::string sSource = "Stowline");
+    StowError(int iNumber, std::string sDescription, int iErrno = 0, std::string sSource = "Stowline");
+    // The system's words for Errno ("No space left on device"), or Description when there is none.
+    std::string Reason() const;
 };
 
 namespace StowErrors {

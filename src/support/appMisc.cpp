@@ -82,7 +82,7 @@ std::string ComputerName() {
         if (::gethostname(buf, sizeof buf - 1) != 0) return "";
         return std::string(buf); // cut at the first NUL
     } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "libAPIWrapper", "ComputerName()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "appMisc", "ComputerName()", "");
         return "";
     }
 }

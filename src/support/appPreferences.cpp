@@ -168,18 +168,25 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
 
 std::string PreferencesFileName() { return appMisc::AppFolder() + "Stowline.txt"; }
 
-void ResetToDefaults() {
-    MaxBackupCopies = 99;
-    LoggingMode = 0;
-    StopOnError = true;
-    UseSystemTray = true;
-    LogViewCommand = DefaultLogViewCommand;
+namespace {
+// The settings the older plain-line file does not hold, at their defaults.
+void NewerSettingsToDefaults() {
     SaveFormSize = false;
     Commenting = 0;
     RunMissedBackups = false;
     StaleDays = 7;
     FormSize.clear();
     MaxLogSizeMB = DefaultMaxLogSizeMB;
+}
+} // namespace
+
+void ResetToDefaults() {
+    MaxBackupCopies = 99;
+    LoggingMode = 0;
+    StopOnError = true;
+    UseSystemTray = true;
+    LogViewCommand = DefaultLogViewCommand;
+    NewerSettingsToDefaults();
     SetColumnDefaults();
 }
 
@@ -198,20 +205,13 @@ void LoadPreferences() {
         if (!ini.Get(kPrefs, "LoggingMode", "").empty()) {
             ReadIni(ini, damaged);
         } else {
-            SaveFormSize = false;
-            Commenting = 0;
-            RunMissedBackups = false;
-            StaleDays = 7;
-            FormSize.clear();
-            MaxLogSizeMB = DefaultMaxLogSizeMB;
+            NewerSettingsToDefaults();
             ReadLegacy(ini, damaged);
         }
     } catch (const std::exception& e) {
         ResetToDefaults();
         const StowError err = ErrorFromException(e);
-        libLog::LogEvent("Preferences file '" + sFile + "' cannot be read (" +
-                         (err.LastDllError != 0 ? std::strerror(err.LastDllError) : err.Description) +
-                         "); defaults used");
+        libLog::LogEvent("Preferences file '" + sFile + "' cannot be read (" + err.Reason() + "); defaults used");
         return;
     }
     if (!damaged.empty())
@@ -238,7 +238,7 @@ void SavePreferences() {
         ini.Set(kForm, "FormSize", FormSize);
         ini.Save(sFile, 0600); // private, as every file Stowline keeps for itself
     } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "AppPreferences", "SavePreferences()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "appPreferences", "SavePreferences()", "");
     }
 }
 

@@ -53,9 +53,9 @@ constexpr int32_t DefaultMaxLogSizeMB = 10;
 
 // AppFolder() + "Stowline.txt".
 std::string PreferencesFileName();
-// Fills every value from the file (defaults when missing). Trapped ("AppPreferences", "LoadPreferences()").
+// Fills every value from the file (defaults when missing). Trapped ("appPreferences", "LoadPreferences()").
 void LoadPreferences();
-// Writes every value in INI layout (legacy plain lines kept in front). Trapped ("AppPreferences", "SavePreferences()").
+// Writes every value in INI layout (legacy plain lines kept in front). Trapped ("appPreferences", "SavePreferences()").
 void SavePreferences();
 // Puts every value back to its no-file default (for tests and start-up).
 void ResetToDefaults();

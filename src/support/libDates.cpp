@@ -74,9 +74,8 @@ double SecondsToSerial(int64_t iSecs) {
 
 // Clock state.
 std::mutex g_clockMutex;
-enum class ClockMode { Real, Fixed, Advancing } g_mode = ClockMode::Real;
+enum class ClockMode { Real, Fixed } g_mode = ClockMode::Real;
 double g_clockBase = 0;
-std::chrono::steady_clock::time_point g_clockStart;
 
 Fields FieldsFromTm(const std::tm& tm) {
     return Fields{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
@@ -155,18 +154,11 @@ double AddSeconds(double d, double dSeconds) {
     return SecondsToSerial(SerialSeconds(d) + std::llround(dSeconds));
 }
 
-double AddMinutes(double d, double dMinutes) { return AddSeconds(d, dMinutes * 60.0); }
-
 double Now() {
     std::lock_guard<std::mutex> lock(g_clockMutex);
     switch (g_mode) {
     case ClockMode::Fixed:
         return g_clockBase;
-    case ClockMode::Advancing: {
-        auto elapsed = std::chrono::steady_clock::now() - g_clockStart;
-        double dSecs = std::chrono::duration<double>(elapsed).count();
-        return AddSeconds(g_clockBase, std::floor(dSecs));
-    }
     case ClockMode::Real:
         break;
     }
@@ -177,13 +169,6 @@ void SetClock(double dFixed) {
     std::lock_guard<std::mutex> lock(g_clockMutex);
     g_mode = ClockMode::Fixed;
     g_clockBase = dFixed;
-}
-
-void SetAdvancingClock(double dStart) {
-    std::lock_guard<std::mutex> lock(g_clockMutex);
-    g_mode = ClockMode::Advancing;
-    g_clockBase = dStart;
-    g_clockStart = std::chrono::steady_clock::now();
 }
 
 void ResetClock() {

@@ -39,14 +39,12 @@ double TimeValue(double d);
 
 // Adds months, keeping the time; a day beyond the new month's end becomes its last day.
 double AddMonths(double d, int iMonths);
-// Adds days/minutes/seconds exactly (serial arithmetic, rounded to whole seconds).
-double AddMinutes(double d, double dMinutes);
+// Adds seconds exactly (serial arithmetic, rounded to whole seconds).
 double AddSeconds(double d, double dSeconds);
 
-// The one clock. Tests fix it or let it advance from a chosen start.
+// The one clock. Tests may fix it.
 double Now();
 void SetClock(double dFixed);
-void SetAdvancingClock(double dStart);
 void ResetClock();
 
 // Local wall-clock conversions. A nonexistent local time (spring-forward gap) maps to the

@@ -37,7 +37,7 @@ std::string ReportBlock(bool bFatal, const StowError& err, const std::string& sM
     s += "Computer:    " + appMisc::ComputerName() + "\r\n";
     s += std::string("Severity:    ") + (bFatal ? "Fatal" : "Non-Fatal") + "\r\n";
     s += "Description: " + Clean(sHeadline, '~') + "\r\n";
-    s += "Last DLL:    " + std::to_string(err.LastDllError) + "\r\n";
+    s += "Last DLL:    " + std::to_string(err.Errno) + "\r\n";
     s += "Details:     " + Clean(sDetailText, '`') + "\r\n";
     return s;
 }
@@ -53,9 +53,8 @@ void HandleError(bool bFatal, const StowError& err, const std::string& sModuleNa
         // The report cannot be kept (full disk, read-only folder): it goes to standard error so
         // that it is never lost in silence; the box and the fatal end follow as usual.
         const StowError writeErr = ErrorFromException(e);
-        const std::string sReason =
-            writeErr.LastDllError != 0 ? std::strerror(writeErr.LastDllError) : writeErr.Description;
-        const std::string s = "stowline: cannot write the error report '" + sFile + "': " + sReason + ":\n" + sBlock;
+        const std::string s =
+            "stowline: cannot write the error report '" + sFile + "': " + writeErr.Reason() + ":\n" + sBlock;
         std::fwrite(s.data(), 1, s.size(), stderr);
         std::fflush(stderr);
     }

@@ -168,23 +168,6 @@ int64_t ModTimeNs(const std::string& sPath) {
     return TimeNs(st.st_mtim);
 }
 
-int GetAttr(const std::string& sPath) {
-    struct stat st;
-    if (sPath.empty() || stat(sPath.c_str(), &st) != 0) return -1;
-    int a = AttrNormal;
-    if (S_ISDIR(st.st_mode)) a |= AttrDirectory;
-    if (!(st.st_mode & S_IWUSR)) a |= AttrReadOnly;
-    return a;
-}
-
-void SetAttr(const std::string& sPath, int iAttributes) {
-    struct stat st;
-    if (stat(sPath.c_str(), &st) != 0) ThrowErrno(sPath);
-    mode_t m = st.st_mode & 07777;
-    mode_t n = (iAttributes & AttrReadOnly) ? (m & ~static_cast<mode_t>(S_IWUSR)) : (m | S_IWUSR);
-    if (n != m && chmod(sPath.c_str(), n) != 0) ThrowErrno(sPath);
-}
-
 void RenameFile(const std::string& sFrom, const std::string& sTo) {
     if (::rename(sFrom.c_str(), sTo.c_str()) != 0) ThrowErrno(sFrom);
 }
@@ -401,18 +384,18 @@ bool uMkDir(const std::string& sPath) {
     });
 }
 
-bool uRmDir(const std::string& sPath) {
-    return Trapped("uRmDir()", true, [&] {
-        if (sPath.size() < 4) return false;
+RmDirResult uRmDir(const std::string& sPath) {
+    return Trapped("uRmDir()", RmDirResult::Failed, [&] {
+        if (sPath.size() < 4) return RmDirResult::Refused;
         // The system reads a path only up to a NUL byte: such a path names another folder than
         // the one the caller means, so it is refused (nothing removed).
-        if (sPath.find('\0') != std::string::npos) return true;
+        if (sPath.find('\0') != std::string::npos) return RmDirResult::Refused;
         const std::string s = RemoveTrailingSlash(sPath);
         // By descriptor, one folder open at a time, links removed as links: no depth, path
         // length or link loop can make the removal run away.
         uint64_t lBytes = 0;
         if (!PathExists(s) || !RemoveTree(s, lBytes)) ThrowErrno(s);
-        return false;
+        return RmDirResult::Removed;
     });
 }
 

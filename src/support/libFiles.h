@@ -13,13 +13,6 @@ namespace libFiles {
 
 constexpr char PathSep = '/';
 
-// Attribute values (the archive flag lives in the engine's archive-flag store).
-constexpr int AttrNormal = 0;
-constexpr int AttrReadOnly = 1;
-constexpr int AttrHidden = 2;
-constexpr int AttrSystem = 4;
-constexpr int AttrDirectory = 16;
-
 // ---- path texts ----
 // The folder part including its final "/"; with no "/" but ":" in position 2, the first two
 // characters; otherwise "". Trapped.
@@ -42,12 +35,8 @@ uint64_t FileLen(const std::string& sPath);
 int64_t ModTimeNs(const std::string& sPath);
 // A time the system gives (st_mtim, st_ctim, a clock) in ns since 1970 UTC.
 inline int64_t TimeNs(const struct timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
-// ReadOnly (owner cannot write) | Directory; -1 when the path does not exist.
-int GetAttr(const std::string& sPath);
 
 // ---- changes (throw StowError with classic numbers) ----
-// ReadOnly set removes owner write; clear adds owner write. Hidden/System do nothing.
-void SetAttr(const std::string& sPath, int iAttributes);
 // Moves the bytes of one open file into another. The kernel's copy is tried first; once it has
 // said that it cannot copy between these file systems (EXDEV, EOPNOTSUPP, ENOSYS), this copier
 // reads and writes instead for the rest of its life, so one copier held by a whole run asks the
@@ -159,9 +148,14 @@ bool RemoveTree(const std::string& sFolder, uint64_t& lBytes);
 // through it is Stowline's own); waits until it can be found. An existing folder keeps its mode.
 // Returns false. Trapped (a missing parent is a fatal error).
 bool uMkDir(const std::string& sPath);
-// Removes a folder tree. Paths shorter than 4 characters are refused (false, nothing done).
-// Returns true when a nested removal failed. Trapped.
-bool uRmDir(const std::string& sPath);
+// What uRmDir did.
+enum class RmDirResult {
+    Removed, // the folder and everything in it are gone
+    Refused, // a path shorter than 4 characters or holding a NUL byte: nothing looked at or removed
+    Failed,  // missing, or something in it could not be removed (the trap's fatal report says why)
+};
+// Removes a folder tree without following links. Trapped.
+[[nodiscard]] RmDirResult uRmDir(const std::string& sPath);
 // Deletes every file matching the pattern (wildcards in the last component only, case ignored,
 // "*.*" = all), read-only ones too, and waits until none is left. Returns false. Trapped.
 bool uKill(const std::string& sPattern);

@@ -228,18 +228,24 @@ bool CopyFileNew(const std::string& sSource, const std::string& sDest, FileCopie
 }
 
 namespace {
-// Opens sSource for copying without following a link. An fd of -1 with bLink set: sSource is a
-// symbolic link, whose status is in lst.
-Fd OpenSource(const std::string& sSource, bool& bLink, struct stat& lst) {
-    Fd in;
-    // Non-blocking open: a FIFO or device in a tree must never hang a backup.
-    in.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-    bLink = false;
-    if (in.fd >= 0) return in;
-    if (errno != ELOOP || ::lstat(sSource.c_str(), &lst) != 0 || !S_ISLNK(lst.st_mode)) ThrowErrno(sSource);
-    bLink = true;
-    return in;
-}
+// A source opened for copying without following a link: a regular file open, with its status,
+// or (Link) a symbolic link, not opened, with its own status.
+struct SourceFile {
+    Fd In;
+    bool Link = false;
+    struct stat Status {};
+
+    explicit SourceFile(const std::string& sSource) {
+        // Non-blocking open: a FIFO or device in a tree must never hang a backup.
+        In.fd = ::open(sSource.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+        if (In.fd >= 0) {
+            Status = RegularFileStat(In.fd, sSource);
+            return;
+        }
+        if (errno != ELOOP || ::lstat(sSource.c_str(), &Status) != 0 || !S_ISLNK(Status.st_mode)) ThrowErrno(sSource);
+        Link = true;
+    }
+};
 
 // Writes a complete copy of the open regular file inFd (status st) under a new temporary name
 // made from sTemplate and returns that name; a failure leaves nothing. flush: how it goes to disk
@@ -267,18 +273,16 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
                     FileCopier* pCopier) {
     FileCopier localCopier;
     FileCopier& copier = pCopier != nullptr ? *pCopier : localCopier;
-    bool bLink = false;
-    struct stat lst {};
-    Fd in = OpenSource(sSource, bLink, lst);
-    if (bLink) {
+    const SourceFile source(sSource);
+    if (source.Link) {
         const std::string sBeside =
             FolderOf(sDest) + (sTempFolder.empty() ? std::string(".stowline-")
                                                    : FilePathStripPath(RemoveTrailingSlash(sTempFolder)) + "-");
-        if (!sTempFolder.empty() && CopyLinkVia(sSource, sDest, AddTrailingSlash(sTempFolder), lst)) return;
-        CopyLinkVia(sSource, sDest, sBeside, lst);
+        if (!sTempFolder.empty() && CopyLinkVia(sSource, sDest, AddTrailingSlash(sTempFolder), source.Status)) return;
+        CopyLinkVia(sSource, sDest, sBeside, source.Status);
         return;
     }
-    const struct stat st = RegularFileStat(in.fd, sSource);
+    const struct stat& st = source.Status;
     // A copy that takes the name of a file is on disk before it does: a power cut then leaves the
     // earlier file or the new one there, never an empty one. A new name needs no such wait.
     struct stat destSt {};
@@ -288,7 +292,7 @@ void CopyFileAtomic(const std::string& sSource, const std::string& sDest, const 
     // crosses file systems.
     auto copyVia = [&](const std::string& sTemplate) {
         const std::string sTemp =
-            WriteTempCopy(copier, in.fd, st, sSource, sDest, sTemplate, bReplaces ? Flush::Wait : Flush::None);
+            WriteTempCopy(copier, source.In.fd, st, sSource, sDest, sTemplate, bReplaces ? Flush::Wait : Flush::None);
         if (::rename(sTemp.c_str(), sDest.c_str()) == 0) return true;
         const int iErr = errno;
         ::unlink(sTemp.c_str());
@@ -309,13 +313,10 @@ std::string CopyFileStaged(const std::string& sSource, const std::string& sDest,
                            FileCopier* pCopier) {
     FileCopier localCopier;
     FileCopier& copier = pCopier != nullptr ? *pCopier : localCopier;
-    bool bLink = false;
-    struct stat lst {};
-    Fd in = OpenSource(sSource, bLink, lst);
-    if (bLink) return MakeLinkCopy(sSource, sDest, AddTrailingSlash(sTempFolder), lst);
-    const struct stat st = RegularFileStat(in.fd, sSource);
-    return WriteTempCopy(copier, in.fd, st, sSource, sDest, AddTrailingSlash(sTempFolder) + "copy-XXXXXX",
-                         Flush::Start);
+    const SourceFile source(sSource);
+    if (source.Link) return MakeLinkCopy(sSource, sDest, AddTrailingSlash(sTempFolder), source.Status);
+    return WriteTempCopy(copier, source.In.fd, source.Status, sSource, sDest,
+                         AddTrailingSlash(sTempFolder) + "copy-XXXXXX", Flush::Start);
 }
 
 } // namespace libFiles

@@ -129,7 +129,7 @@ void LogEvent(const std::string& sText) {
         AppendLine(sFile, sLine + "\r\n");
     } catch (const std::exception& e) {
         const StowError err = ErrorFromException(e);
-        ReportUnwritableLog(sFile, err.LastDllError != 0 ? std::strerror(err.LastDllError) : err.Description, sLine);
+        ReportUnwritableLog(sFile, err.Reason(), sLine);
     }
 }
 

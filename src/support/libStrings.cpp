@@ -104,6 +104,12 @@ int32_t StrToLongRange(const std::string& sText, int32_t lMin, int32_t lMax) {
     return ClampedRound<int32_t>(sText, lMin, lMax);
 }
 
+std::vector<std::string> FileList(const std::string& sText) {
+    std::vector<std::string> lines;
+    GetFileList(sText, lines);
+    return lines;
+}
+
 bool GetFileList(const std::string& sText, std::vector<std::string>& lines) {
     try {
         lines.clear();
@@ -126,20 +132,6 @@ bool GetFileList(const std::string& sText, std::vector<std::string>& lines) {
 std::string ShortenForDisplay(const std::string& sText) {
     if (sText.size() < 50) return sText;
     return "..." + Trim(std::string_view(sText).substr(sText.size() - 44));
-}
-
-std::string LTrim(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && IsBlank(s[i]))
-        ++i;
-    return std::string(s.substr(i));
-}
-
-std::string RTrim(std::string_view s) {
-    size_t n = s.size();
-    while (n > 0 && IsBlank(s[n - 1]))
-        --n;
-    return std::string(s.substr(0, n));
 }
 
 std::string Trim(std::string_view s) {
@@ -173,12 +165,6 @@ bool IEquals(std::string_view a, std::string_view b) {
 }
 
 bool StartsWith(std::string_view s, std::string_view p) { return s.size() >= p.size() && s.substr(0, p.size()) == p; }
-bool EndsWith(std::string_view s, std::string_view p) {
-    return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
-}
-bool IStartsWith(std::string_view s, std::string_view p) {
-    return s.size() >= p.size() && IEquals(s.substr(0, p.size()), p);
-}
 bool IEndsWith(std::string_view s, std::string_view p) {
     return s.size() >= p.size() && IEquals(s.substr(s.size() - p.size()), p);
 }
@@ -266,13 +252,6 @@ std::vector<std::string> Split(std::string_view s, std::string_view sSep) {
         out.emplace_back(s.substr(i, j - i));
         i = j + sSep.size();
     }
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-    std::string s;
-    for (auto& l : lines)
-        s += l + "\r\n";
-    return s;
 }
 
 namespace {

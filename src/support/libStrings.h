@@ -21,19 +21,17 @@ int32_t StrToLongRange(const std::string& sText, int32_t lMin, int32_t lMax);
 // Splits CR LF-terminated lines; keeps the non-blank ones (untrimmed) in order; text after the
 // last CR LF is ignored; with no lines, the single element "". Returns true on failure.
 bool GetFileList(const std::string& sText, std::vector<std::string>& lines);
+// The lines GetFileList keeps, as its result (a failure is its fatal report).
+[[nodiscard]] std::vector<std::string> FileList(const std::string& sText);
 // Shorter than 50 bytes: as is; otherwise "..." + the last 44 bytes, blanks around trimmed.
 std::string ShortenForDisplay(const std::string& sText);
 
 // Blanks (space, tab) removed at both ends / at the left / at the right.
 std::string Trim(std::string_view sText);
-std::string LTrim(std::string_view sText);
-std::string RTrim(std::string_view sText);
 std::string LCase(std::string_view sText);
 std::string UCase(std::string_view sText);
 bool IEquals(std::string_view a, std::string_view b);
 bool StartsWith(std::string_view sText, std::string_view sPrefix);
-bool EndsWith(std::string_view sText, std::string_view sSuffix);
-bool IStartsWith(std::string_view sText, std::string_view sPrefix);
 bool IEndsWith(std::string_view sText, std::string_view sSuffix);
 
 // The classic numeric test: optional blanks around, one sign, digits with at most one decimal
@@ -49,8 +47,6 @@ double RoundHalfEven(double d);
 std::string ReplaceAll(std::string sText, std::string_view sFrom, std::string_view sTo);
 // Splits at every occurrence of the separator (empty fields kept). "" gives one empty field.
 std::vector<std::string> Split(std::string_view sText, std::string_view sSeparator);
-// Each element followed by CR LF.
-std::string JoinLines(const std::vector<std::string>& lines);
 
 // Whole-text match, case ignored: * any run, ? one byte, # one digit, [abc] [a-z] one of, [!...] none of.
 bool Like(std::string_view sText, std::string_view sPattern);

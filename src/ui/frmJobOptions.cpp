@@ -30,9 +30,6 @@
 #include <QTimer>
 
 using namespace QtHelpers;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 
@@ -340,7 +337,7 @@ void frmJobOptions::cmdRemoveExclude_Click() {
 void frmJobOptions::cmdBrowseTargetDirectory_Click() {
     libErrorHandler::Trap(kModule, "cmdBrowseTargDir_Click()", [&] {
         CBrowseDlg browse;
-        browse.ParentHWnd = this;
+        browse.Owner = this;
         browse.Prompt = S(tr("Please select a directory into which the backup will be placed."));
         std::string sStart = S(txtTargDir->text());
         if (sStart.empty() || !libFiles::DirExists(sStart)) {

@@ -32,7 +32,7 @@ public:
     static constexpr int LastPage = PageCount - 1;
     static constexpr const char* DefaultJobNameBase = "New Backup Job";
     // The module name its error traps report, and the title of its refusals.
-    static constexpr const char* kModule = "frmOptions";
+    static constexpr const char* kModule = "frmJobOptions";
     static constexpr const char* kVerify = QT_TR_NOOP("Verification Error");
 
     // Edits job modally over pOwner. True when the user confirmed with OK; the job file has then
@@ -50,7 +50,6 @@ public:
 
     int CurrentPage() const { return m_iCurrentPage; }
     void SetCurrentPage(int iPage);
-    int MaxPageReached() const { return m_iMaxPageReached; }
     bool IsNewJob() const { return m_bIsNewJob; }
     bool JobSaved() const { return m_bJobSaved; }
     const std::string& OneShotDatesText() const { return m_sOneShotDatesText; }

@@ -4,7 +4,7 @@
 #include "ui/frmJobOptions.h"
 
 #include "app/QtHelpers.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "jobs/CBackupJob.h"
 #include "support/PasswordVault.h"
 #include "support/StowError.h"
@@ -28,10 +28,6 @@
 #include <system_error>
 
 using namespace QtHelpers;
-using UserInteraction::Answer;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 const char* const kNoFilesText = QT_TRANSLATE_NOOP(

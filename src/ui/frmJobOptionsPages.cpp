@@ -29,10 +29,6 @@
 #include <QTimer>
 
 using namespace QtHelpers;
-using UserInteraction::Answer;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 const char* const kHeaders[frmJobOptions::PageCount] = {
@@ -42,9 +38,7 @@ const char* const kHeaders[frmJobOptions::PageCount] = {
 
 void FillList(QListWidget* pList, const std::string& sText) {
     pList->clear();
-    std::vector<std::string> lines;
-    libStrings::GetFileList(sText, lines);
-    for (const auto& sLine : lines)
+    for (const auto& sLine : libStrings::FileList(sText))
         if (!sLine.empty()) pList->addItem(Q(sLine));
 }
 

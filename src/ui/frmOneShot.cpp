@@ -23,9 +23,6 @@
 #include <vector>
 
 using namespace QtHelpers;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 const char* const kModule = "frmOneShot";
@@ -176,10 +173,8 @@ bool frmOneShot::Execute(std::string& sDatesText, const std::string& sJobName, Q
         frmOneShot dlg(pOwner);
         dlg.m_sJobName = sJobName;
         dlg.m_bConfirmed = false;
-        std::vector<std::string> lines;
-        libStrings::GetFileList(sDatesText, lines);
         dlg.lstDates->clear();
-        for (const auto& sLine : lines) {
+        for (const auto& sLine : libStrings::FileList(sDatesText)) {
             double d = 0;
             if (!sLine.empty() && libDates::ParseDateTime(sLine, d)) dlg.AddDate(d, false);
         }

@@ -18,7 +18,6 @@ class UpDownSpinner : public QAbstractSlider {
 public:
     explicit UpDownSpinner(QWidget* pParent = nullptr);
     QToolButton* UpArrow() const { return m_pUp; }
-    QToolButton* DownArrow() const { return m_pDown; }
 
 private:
     QToolButton* m_pUp;
@@ -39,7 +38,6 @@ public:
     double SelectedDate() const;
     // The list as it would be written back: every entry followed by CR LF.
     std::string ListText() const;
-    bool Confirmed() const { return m_bConfirmed; }
 
     QListWidget* lstDates;
     UpDownSpinner* vscrMonth;

@@ -22,9 +22,6 @@
 #include <QVBoxLayout>
 
 using namespace QtHelpers;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 const char* const kModule = "frmPickFile";
@@ -42,8 +39,8 @@ CBrowseDlg::ChooserFn& CBrowseDlg::Chooser() {
 }
 
 std::string CBrowseDlg::ShowBrowseDlg(const std::string& sStartPath, bool /*bFolderOnly*/) {
-    if (Chooser()) return Chooser()(ParentHWnd, Prompt, sStartPath);
-    QString sChosen = QFileDialog::getExistingDirectory(ParentHWnd, Q(Prompt), Q(sStartPath),
+    if (Chooser()) return Chooser()(Owner, Prompt, sStartPath);
+    QString sChosen = QFileDialog::getExistingDirectory(Owner, Q(Prompt), Q(sStartPath),
                                                         QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
     return S(sChosen);
 }
@@ -275,7 +272,7 @@ bool frmPickFile::eventFilter(QObject* pWatched, QEvent* pEvent) {
 void frmPickFile::cmdBrowsePath_Click() {
     libErrorHandler::Trap(kModule, "cmdAddDirectory_Click()", [&] {
         CBrowseDlg browse;
-        browse.ParentHWnd = this;
+        browse.Owner = this;
         browse.Prompt = S(tr("Please select a directory to backup."));
         std::string sPath = browse.ShowBrowseDlg(S(txtPath->text()), true);
         if (sPath.empty()) return;

@@ -27,7 +27,7 @@ public:
         std::function<std::string(QWidget* pParent, const std::string& sPrompt, const std::string& sStartPath)>;
 
     std::string Prompt;
-    QWidget* ParentHWnd = nullptr;
+    QWidget* Owner = nullptr; // the window the browser is shown over
 
     // Shows the folder browser starting at sStartPath; the chosen folder, "" when cancelled.
     std::string ShowBrowseDlg(const std::string& sStartPath, bool bFolderOnly = true);

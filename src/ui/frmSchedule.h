@@ -95,7 +95,6 @@ public:
     int ColumnIndex(int iColumn) const { return m_ColumnIndex[iColumn]; }
     // The narrowest a column starts (pixels): its caption or its widest text, whichever is wider.
     int MinimumColumnWidth(int iColumn) const;
-    bool KillForm() const { return m_bKillForm; }
 
     // ---- selection helpers used by the commands ----
     // The two "Verification Error" checks every job command makes; false (after the message)

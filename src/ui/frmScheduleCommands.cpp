@@ -5,7 +5,7 @@
 
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/JobLock.h"
 #include "engine/RunState.h"
 #include "engine/libRetention.h"
@@ -26,10 +26,6 @@
 #include <QTreeWidget>
 
 using namespace QtHelpers;
-using UserInteraction::Answer;
-using UserInteraction::Buttons;
-using UserInteraction::Icon;
-using UserInteraction::MsgBox;
 
 namespace {
 

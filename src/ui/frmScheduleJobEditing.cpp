@@ -70,7 +70,7 @@ void frmSchedule::cmdCopyJob_Click() {
 
         CBackupJob copy;
         copy.CopyJob(*pSource, sNewName);
-        if (copy.SaveBackupJobIniFile()) return;
+        if (copy.Save() != CBackupJob::FileResult::Done) return;
         // A copy keeps its password where the original keeps it: the keyring entry is copied.
         if (copy.PasswordInKeyring()) {
             const PasswordVault::Result copied = PasswordVault::Copy(pSource->JobName(), sNewName);

@@ -260,7 +260,8 @@ void frmSchedule::RefreshHealth() {
         for (int i = 0; i < lvwSchedule->topLevelItemCount(); ++i) {
             QTreeWidgetItem* row = lvwSchedule->topLevelItem(i);
             CBackupJob job;
-            if (!job.OpenBackupJob(manager->FileNameFromHandle(RowTag(row)))) MarkHealth(row, job);
+            if (job.Open(manager->FileNameFromHandle(RowTag(row))) == CBackupJob::FileResult::Done)
+                MarkHealth(row, job);
         }
     });
 }

@@ -177,7 +177,7 @@ rm -f "$WORK/stowline.err"
 RC=$?
 check "a fatal error exits 3" [ "$RC" -eq 3 ]
 check "a fatal error leaves its report block" contains "$WORK/stowline.err" "Severity:    Fatal"
-check "the report names the trap" contains "$WORK/stowline.err" "Module/Function: CBackupJob/CopyFiles()."
+check "the report names the trap" contains "$WORK/stowline.err" "Module/Function: libCopy/CopyFiles()."
 check "the fatal box goes to stderr" contains "$WORK/err" "Fatal Application Error: "
 check "the program ends at the fatal error" [ "$(key_of copyjob RunCount)" = 2 ]
 check "the run was not recorded" [ "$(key_of fatal RunCount)" = 0 ]

@@ -95,7 +95,7 @@ protected:
 TEST_F(Retention, RotationShiftsKeptCopiesAndDeletesTheRestAfterTheNewArchiveHasItsName) {
     const std::string base = Tgt + "Job";
     std::string sNew = Generations({"Job.zip", "Job_1.zip", "Job_2.zip", "Job_3.zip", "Job_7.zip", "Job2_1.zip"});
-    EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 3, 99));
+    EXPECT_EQ(libRetention::RotateCountedZips(base, sNew, 3, 99), libRetention::Rotation::Done);
     EXPECT_EQ(
         Counted(),
         (std::map<std::string, std::string>{
@@ -106,21 +106,21 @@ TEST_F(Retention, RotationShiftsKeptCopiesAndDeletesTheRestAfterTheNewArchiveHas
     // A gap: the copy above a missing one goes, as the shift from nothing would leave it.
     fs::remove_all(Tgt);
     sNew = Generations({"Job.zip", "Job_2.zip", "Job_3.zip"});
-    EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 3, 99));
+    EXPECT_EQ(libRetention::RotateCountedZips(base, sNew, 3, 99), libRetention::Rotation::Done);
     EXPECT_EQ(Counted(), (std::map<std::string, std::string>{
                              {"Job.zip", "new"}, {"Job_1.zip", "Job.zip"}, {"Job_3.zip", "Job_2.zip"}}));
 
     // No free number to park the oldest under: it is replaced in the shift.
     fs::remove_all(Tgt);
     sNew = Generations({"Job.zip", "Job_1.zip", "Job_2.zip"});
-    EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 2, 2));
+    EXPECT_EQ(libRetention::RotateCountedZips(base, sNew, 2, 2), libRetention::Rotation::Done);
     EXPECT_EQ(Counted(), (std::map<std::string, std::string>{
                              {"Job.zip", "new"}, {"Job_1.zip", "Job.zip"}, {"Job_2.zip", "Job_1.zip"}}));
 
     // No copies kept; copies above the maximum are not touched.
     fs::remove_all(Tgt);
     sNew = Generations({"Job.zip", "Job_1.zip", "Job_5.zip", "Job_6.zip"});
-    EXPECT_FALSE(libRetention::RotateCountedZips(base, sNew, 0, 5));
+    EXPECT_EQ(libRetention::RotateCountedZips(base, sNew, 0, 5), libRetention::Rotation::Done);
     EXPECT_EQ(Counted(), (std::map<std::string, std::string>{{"Job.zip", "new"}, {"Job_6.zip", "Job_6.zip"}}));
 }
 
@@ -143,8 +143,10 @@ TEST_F(Retention, ARotationStoppedAtAnyStepLosesNoGeneration) {
             fs::remove_all(Tgt);
             const std::string sNew = Generations(c.Names);
             int iTaken = 0;
-            const bool bStopped =
+            const libRetention::Rotation result =
                 libRetention::RotateCountedZips(Tgt + "Job", sNew, c.Copies, 9, [&] { return iTaken++ < iSteps; });
+            ASSERT_NE(result, libRetention::Rotation::Failed);
+            const bool bStopped = result == libRetention::Rotation::Stopped;
             std::multiset<std::string> held;
             for (const auto& [sName, sContent] : Counted())
                 held.insert(sContent);
@@ -164,13 +166,24 @@ TEST_F(Retention, ARotationStoppedAtAnyStepLosesNoGeneration) {
     }
 }
 
+// A step the system refuses is a failure, told apart from a rotation stopped on purpose: the new
+// archive keeps its temporary name and every earlier archive stays.
+TEST_F(Retention, ARotationWhoseRenameFailsSaysSoAndKeepsEverything) {
+    const std::string sNew = Generations({"Job_1.zip"});
+    Touch(Tgt + "Job.zip/inside", "a folder where the newest archive goes"); // the rename cannot replace it
+    EXPECT_EQ(libRetention::RotateCountedZips(Tgt + "Job", sNew, 0, 3), libRetention::Rotation::Failed);
+    EXPECT_EQ(ReadFile(sNew), "new");
+    EXPECT_EQ(ReadFile(Tgt + "Job_1.zip"), "Job_1.zip");
+    EXPECT_TRUE(LogHas("Error removing previous zip file for this backup job."));
+}
+
 TEST_F(Retention, ANameWithWildcardCharactersTouchesOnlyItsOwnFiles) {
     // "?" and "[" are not removed from job names; they must never widen a deletion or a look-up.
     Touch(Tgt + "J[o]?_1.zip", "own");
     Touch(Tgt + "Jo?_1.zip", "other");
     Touch(Tgt + "Job_1.zip", "other");
     const std::string sNew = WriteFile(Tgt + ".stowline-tmp-J[o]?/J[o]?.zip", "new");
-    EXPECT_FALSE(libRetention::RotateCountedZips(Tgt + "J[o]?", sNew, 0, 3));
+    EXPECT_EQ(libRetention::RotateCountedZips(Tgt + "J[o]?", sNew, 0, 3), libRetention::Rotation::Done);
     EXPECT_EQ(ReadFile(Tgt + "J[o]?.zip"), "new");
     EXPECT_FALSE(Exists(Tgt + "J[o]?_1.zip"));
     EXPECT_EQ(ReadFile(Tgt + "Jo?_1.zip"), "other");

@@ -3,7 +3,7 @@
 #include "RunTestSupport.h"
 #include "ScriptedProbe.h"
 
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/libCopy.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/StowError.h"
@@ -367,8 +367,7 @@ TEST_F(DiskRun, AnyOtherErrorIsAFatalReport) {
     };
     CBackupJob job = MakeJob("Docs", {a});
     EXPECT_THROW(BackupRun::ExecuteBackupNow(job, nullptr, Probe), libErrorHandler::FatalApplicationError);
-    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: CBackupJob/ExecuteBackupNow()."),
-              std::string::npos);
+    EXPECT_NE(ReadFile(libLog::ErrorFileName()).find("Module/Function: BackupRun/RunNow()."), std::string::npos);
     EXPECT_EQ(RunState::Owner(), nullptr);
 }
 

@@ -5,7 +5,7 @@
 #include "RecordingOwner.h"
 #include "ZipFixture.h"
 #include "common/ScriptedSeam.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/RunState.h"
 #include "engine/libCopyFixture.h"
 #include "engine/libRestore.h"

@@ -11,7 +11,7 @@
 // folder and the driver exits non-zero. The same count and seed give the same inputs.
 
 #include "common/ScriptedSeam.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "jobs/CBackupJob.h"
 #include "support/appMisc.h"
 #include "support/appPreferences.h"

@@ -294,7 +294,7 @@ TEST_F(JobOptionsTest, JobNameAndTargetFolderChecksKeepTheEditorOpen) {
     EXPECT_EQ(Seam->Messages()[0].Title, "Disk Error");
     const std::string sReport = ReadFile(libLog::ErrorFileName());
     EXPECT_NE(sReport.find("VerifyTargetDirectoryStep()"), std::string::npos);
-    EXPECT_NE(sReport.find("frmOptions"), std::string::npos);
+    EXPECT_NE(sReport.find("frmJobOptions/"), std::string::npos);
     EXPECT_TRUE(dlg.fraOptions[0]->isVisibleTo(&dlg));
 }
 

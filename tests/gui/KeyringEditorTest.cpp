@@ -9,7 +9,7 @@
 #include "app/KeyringVault.h"
 #include "common/MemoryVault.h"
 #include "common/TempJobFolder.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "ui/frmRestore.h"
 
 #include <QStatusBar>

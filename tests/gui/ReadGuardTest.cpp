@@ -6,7 +6,7 @@
 
 #include "ScheduleTestFixture.h"
 #include "common/ScriptedSeam.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/JobLock.h"
 #include "engine/RunState.h"
 #include "jobs/CBackupJobManager.h"

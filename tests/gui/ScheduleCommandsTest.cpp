@@ -5,7 +5,7 @@
 #include "ScheduleTestFixture.h"
 #include "app/RunGuard.h"
 #include "common/ScriptedSeam.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 #include "engine/RunState.h"
 #include "support/libLog.h"
 #include "ui/frmLogComment.h"

@@ -2,7 +2,7 @@
 // columns and their layout, sorting, the status bar, the window's size and its closing.
 
 #include "ScheduleTestFixture.h"
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 
 #include <QTest>
 #include <gtest/gtest.h>

@@ -45,19 +45,26 @@ TEST_F(Files, FoldersAreMadeAndRemoved) {
     chmod((Root + "t/s1/ro.txt").c_str(), 0444);
     WriteFile(Root + "outside/keep.txt", "k");
     symlink((Root + "outside").c_str(), (Root + "t/link").c_str()); // a link is removed, never followed
-    EXPECT_FALSE(uRmDir(Root + "t"));
+    EXPECT_EQ(uRmDir(Root + "t"), RmDirResult::Removed);
     EXPECT_FALSE(Exists(Root + "t"));
     EXPECT_TRUE(Exists(Root + "outside/keep.txt"));
 
     // A NUL byte would make the system see the parent folder: refused, nothing removed, at once.
     WriteFile(Root + "n/sub/keep.txt", "k");
-    EXPECT_TRUE(uRmDir(Root + "n" + std::string(1, '\0') + "/sub"));
+    EXPECT_EQ(uRmDir(Root + "n" + std::string(1, '\0') + "/sub"), RmDirResult::Refused);
     EXPECT_TRUE(Exists(Root + "n/sub/keep.txt"));
     EXPECT_FALSE(uKill(Root + "n/sub" + std::string(1, '\0') + "/*.*"));
     EXPECT_TRUE(Exists(Root + "n/sub/keep.txt"));
-    EXPECT_FALSE(uRmDir("/"));   // refused
-    EXPECT_FALSE(uRmDir("/x/")); // shorter than 4: refused without looking
+    EXPECT_EQ(uRmDir("/"), RmDirResult::Refused);
+    EXPECT_EQ(uRmDir("/x/"), RmDirResult::Refused); // shorter than 4: refused without looking
     EXPECT_TRUE(std::filesystem::exists("/"));
+
+    // A folder that is not there is a failure, reported as such, not a refusal.
+    const std::string sReport = ReadFile(App + "stowline.err");
+    EXPECT_THROW((void)uRmDir(Root + "gone/"), libErrorHandler::FatalApplicationError);
+    const std::string sNew = ReadFile(App + "stowline.err").substr(sReport.size());
+    EXPECT_NE(sNew.find("libFiles/uRmDir()."), std::string::npos);
+    EXPECT_NE(sNew.find(Root + "gone"), std::string::npos);
 }
 
 TEST_F(Files, KillDeletesMatchingFilesOnly) {

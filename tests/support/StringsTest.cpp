@@ -53,6 +53,8 @@ TEST(Strings, GetFileListKeepsNonBlankTerminatedLines) {
     EXPECT_EQ(lines, (std::vector<std::string>{""}));
     GetFileList("\t\r\n", lines);
     EXPECT_EQ(lines, (std::vector<std::string>{""}));
+    EXPECT_EQ(FileList("/a\r\n  \r\n/b\r\n"), (std::vector<std::string>{"/a", "/b"}));
+    EXPECT_EQ(FileList("/a"), (std::vector<std::string>{""}));
 }
 
 TEST(Strings, ShortenForDisplayAndCharacterFilters) {

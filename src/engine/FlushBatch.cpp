@@ -1,4 +1,4 @@
-#include "engine/CopyFlush.h"
+#include "engine/FlushBatch.h"
 
 #include "support/StowError.h"
 #include "support/libFiles.h"
@@ -60,7 +60,7 @@ FlushBatch::Failure FlushBatch::Place(const std::function<void(const Copy&)>& on
             try {
                 libFiles::CopyFileAtomic(copy.Staged, copy.Dest, m_sTempFolder);
             } catch (const StowError& e) {
-                failure.Error = e.LastDllError != 0 ? e.LastDllError : EIO;
+                failure.Error = e.Errno != 0 ? e.Errno : EIO;
                 failure.Dest = copy.Dest;
                 break;
             }

@@ -1,7 +1,7 @@
 // Where a restore may write (the chosen folder, or the job's own sources), whether the selection
 // fits there, the files an interrupted restore left, and the folders' modes and times.
 
-#include "engine/RestoreWriter.h"
+#include "engine/Restorer.h"
 
 #include "engine/libCopy.h"
 #include "jobs/CBackupJob.h"
@@ -85,9 +85,7 @@ bool HoldsBelow(const std::vector<Entry>& all, const std::string& sKey) {
 
 std::vector<Place> PlacesOf(const CBackupJob& job, const std::vector<Entry>& all) {
     std::vector<Place> places;
-    std::vector<std::string> sources;
-    libStrings::GetFileList(job.FilesToZip(), sources);
-    for (const std::string& sEntry : sources) {
+    for (const std::string& sEntry : libStrings::FileList(job.FilesToZip())) {
         if (sEntry.empty() || sEntry[0] != '/') continue;
         if (libCopy::IsWildcardEntry(sEntry)) {
             places.push_back(FolderPlace(libFiles::FilePathStripFileName(sEntry)));

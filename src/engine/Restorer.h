@@ -1,5 +1,5 @@
 #pragma once
-// The restore's writer, shared by RestoreRun.cpp (writing entries) and RestorePlaces.cpp (where
+// The restore's writer, shared by Restorer.cpp (writing entries) and RestorerPlaces.cpp (where
 // entries may go, and whether they fit). Not for other callers.
 
 #include "engine/FolderChain.h"
@@ -76,13 +76,13 @@ public:
     void Run(const std::vector<Entry>& selection);
 
 private:
-    // RestorePlaces.cpp
+    // RestorerPlaces.cpp
     bool Locate(const Entry& e, size_t& uPlace, std::vector<std::string>& rel, std::string& sWhy) const;
     bool UsePlace(size_t uPlace, std::string& sWhy);
     bool Fits(const std::vector<const Entry*>& todo);
     void Sweep(int iFolder, const std::string& sShown);
     void FinishFolders();
-    // RestoreRun.cpp
+    // Restorer.cpp
     bool ReadAll(std::vector<Entry>& all);
     int EnterDest(const std::vector<std::string>& rel, size_t n, const Place& place, std::string& sWhy);
     void One(const Entry& e);

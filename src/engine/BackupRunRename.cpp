@@ -1,7 +1,7 @@
 // BackupRun::RenameJob: a new name and target directory for a job, moving its job file and,
 // on request, its zip archives.
 
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRun.h"
 
 #include "engine/CFileFinder.h"
 #include "engine/libRetention.h"
@@ -64,7 +64,7 @@ bool RenameJob(CBackupJob& job, const std::string& sNewTargetDirectory, const st
         }
         return true;
     } catch (const std::exception& e) {
-        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "RenameJob()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "BackupRun", "RenameJob()", "");
         return false;
     }
 }

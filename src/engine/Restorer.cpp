@@ -1,9 +1,9 @@
 // libRestore::Restore: writes a selection of a backup below the folder restored into, entering
 // every folder by descriptor so that nothing the backup holds can lead the writes elsewhere.
-// Where entries may go, the room check and the folders' modes and times are in RestorePlaces.cpp.
+// Where entries may go, the room check and the folders' modes and times are in RestorerPlaces.cpp.
 
+#include "engine/Restorer.h"
 #include "engine/RestoreInternal.h"
-#include "engine/RestoreWriter.h"
 #include "engine/libRestore.h"
 
 #include "jobs/CBackupJob.h"

@@ -80,7 +80,7 @@ Root RootOf(const CBackupJob& job, const std::string& sSource) {
 
 CopyCheck::CopyCheck(const CBackupJob& job, int64_t lSourcesBeforeNs)
     : m_job(job), m_lBeforeNs(lSourcesBeforeNs), m_bufA(BufferSize), m_bufB(BufferSize) {
-    libStrings::GetFileList(job.ExcludeSpec(), m_exclusions);
+    m_exclusions = libStrings::FileList(job.ExcludeSpec());
     std::erase_if(m_exclusions, [](const std::string& s) { return s.empty(); });
 }
 
@@ -102,9 +102,7 @@ bool CopyCheck::Excluded(const std::string& sName) const {
 }
 
 std::vector<std::string> CopyCheck::Run() {
-    std::vector<std::string> sources;
-    libStrings::GetFileList(m_job.FilesToZip(), sources);
-    for (const std::string& sSource : sources) {
+    for (const std::string& sSource : libStrings::FileList(m_job.FilesToZip())) {
         if (sSource.empty() || sSource[0] != '/') continue;
         const Root r = RootOf(m_job, sSource);
         struct stat folder {};

@@ -13,11 +13,20 @@ class CBackupJobManager;
 
 namespace BackupRun {
 
-// Runs the job's backup now; true when the run was abandoned. pOwner shows progress (or none).
-// The run looks paths up and opens its sources through probe. A run started while another one
-// runs (from an event the first one let through) is refused: the job's Failure is set and the
-// result is true. A run of a job whose backups this process reads (JobLock::ReadScope) is put
-// off: one log line, nothing recorded, Failure left as it was, and the result is true.
+// What RunNow did with the job.
+enum class RunResult {
+    Completed, // the run went through and is recorded; the job's Failure says whether all was backed up
+    Stopped,   // a source's drive could not be read (no medium; the message shown): nothing recorded, Failure set
+    Abandoned, // the run was given up (its reason logged or shown) or its wait for the job cut short; Failure set
+    Refused,   // another run goes on in this process (started from an event it let through): not run, Failure set
+    PutOff,    // this process reads the job's backups (JobLock::ReadScope): one log line, nothing recorded
+};
+
+// Runs the job's backup now. pOwner shows progress (or none). The run looks paths up and opens
+// its sources through probe.
+[[nodiscard]] RunResult RunNow(CBackupJob& job, BackupRunOwner* pOwner = nullptr,
+                               const FileSystemProbe& probe = FileSystemProbe::Real());
+// RunNow, true when it was not Completed or Stopped.
 bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner = nullptr,
                       const FileSystemProbe& probe = FileSystemProbe::Real());
 

@@ -1,7 +1,8 @@
-// BackupRun::ExecuteBackupNow: one backup of a job, copy style or zip style, from the checks
-// through retention and the copy or zip steps to the recorded run and the saved job file.
+// BackupRun::RunNow: one backup of a job, copy style or zip style, from the checks through
+// retention and the copy or zip steps to the recorded run and the saved job file (the zip
+// style is in BackupRunZip.cpp); BackupRun::ExecuteBackup: the same for a catalogued job.
 
-#include "engine/CBackupJobRun.h"
+#include "engine/BackupRunInternal.h"
 
 #include "engine/BackupRunOwner.h"
 #include "engine/CFileFinder.h"
@@ -14,6 +15,7 @@
 #include "engine/libVerify.h"
 #include "engine/libZip.h"
 #include "jobs/CBackupJob.h"
+#include "jobs/CBackupJobManager.h"
 #include "jobs/JobPassword.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
@@ -44,39 +46,11 @@
 
 extern char** environ;
 
-namespace {
+namespace BackupRun::detail {
 
 using UserInteraction::Answer;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
-
-// Thrown to leave the run on its abandon path. Not a std::exception, so that no error trap on
-// the way reports it.
-struct AbandonRun {};
-
-enum class Outcome { Completed, CompletedWithError, Abandoned, DiskStop };
-enum class Check { Ok, Abandon, DiskStop };
-
-const char* const ActionCopy = "Backing Up   ";
-const char* const ActionZip = "Zipping Up   ";
-
-// The run's error trap around one statement: a drive without a medium asks for the disk and
-// tries the statement again; Cancel abandons the run. Anything else goes on to the fatal trap.
-template <class F> auto Retrying(F f) -> decltype(f()) {
-    for (;;) {
-        try {
-            return f();
-        } catch (const std::exception& e) {
-            if (ErrorFromException(e).Number != StowErrors::NoMedium) throw;
-            if (UserInteraction::MsgBox("Disk Error, please insert the diskette and try again.", Buttons::OKCancel,
-                                        Icon::None, "Disk Error") == Answer::OK)
-                continue;
-            libLog::LogEvent("User cancelled out at error prompt to insert floppy disk.");
-            throw AbandonRun{};
-        }
-    }
-}
-
 // The shortest decimal text of a count held in a double.
 std::string NumberText(double d) {
     char buf[64];
@@ -86,6 +60,8 @@ std::string NumberText(double d) {
         std::snprintf(buf, sizeof buf, "%.15g", d);
     return buf;
 }
+
+namespace {
 
 // The look-up failed because a drive has no medium (or is not there): error 52 of the run's trap.
 bool NoMedium(int iErr) { return iErr == ENOMEDIUM || iErr == ENXIO; }
@@ -130,57 +106,9 @@ bool EntryExists(const FileSystemProbe& probe, const std::string& sEntry) {
     return Exists(probe, sEntry, false);
 }
 
-class Run {
-public:
-    Run(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe)
-        : m_job(job), m_pOwner(pOwner), m_probe(probe), m_bFailureBefore(job.Failure()),
-          m_dSizeBefore(job.SizeLastRun()) {}
+} // namespace
 
-    bool Execute();
-
-private:
-    Outcome Steps();
-    Outcome CopyStyle(const std::vector<std::string>& sources);
-    Outcome ZipStyle(const std::vector<std::string>& sources);
-    void Record(bool bFailure);
-    // Flushes the target's file system, so that the record saved next never claims a backup
-    // that is not on disk (nothing to do when the run's last flush covered all it wrote there).
-    // False, with a line, when the system could not write it all.
-    bool TargetOnDisk();
-    void Finish();
-
-    bool TargetMissing() const;
-    Check SourceCheck(const std::string& sEntry) const;
-    void EntryStart(const std::string& sAction, const std::string& sEntry);
-    void Command(const std::string& sCommand, const char* sWhich);
-    void DropArchive();
-    // Nothing of a failed zip run takes a final name, not even its complete entries: logs why
-    // the archive was not written, naming it, drops it with the temporary folder and fails the run.
-    Outcome Discard(int iErrno, int iCode);
-    // The same for a step that failed with e, first naming the step's failure (iCode).
-    Outcome Discard(const StowError& e, int iCode);
-
-    CBackupJob& m_job;
-    BackupRunOwner* m_pOwner;
-    const FileSystemProbe& m_probe;
-    const bool m_bFailureBefore;
-    const double m_dSizeBefore;
-    std::string m_sTarget;     // TargetDirectory with its final "/"
-    std::string m_sTempFolder; // where the run writes before giving final names (JobTemp)
-    std::string m_sBase;       // TargetDirectory + clean job name
-    std::string m_sZipBase;    // the archive's path without ".zip"; "" for a copy-style run
-    std::string m_sNewZip;     // the archive being written, in the temporary folder
-    libZip::ZipJobValues m_zipValues;
-    std::unique_ptr<libZip::ZipEngine> m_zip; // the zip step's engine, made when it starts
-    libFiles::FileCopier m_copier;            // copy style: learns once per run what the kernel can copy
-    std::optional<TargetFlush> m_flush;       // what the run wrote in the target and has not flushed
-    bool m_bArchiveOpen = false;
-    bool m_bTempMade = false;       // the temporary folder was created by this run
-    bool m_bNotAllBackedUp = false; // a file was left out although the run went on
-    int64_t m_lStartNs = 0;         // when the run began (ns since 1970), for the verification
-};
-
-bool Run::Execute() {
+BackupRun::RunResult Run::Execute() {
     Outcome outcome;
     try {
         outcome = Steps();
@@ -191,23 +119,24 @@ bool Run::Execute() {
         outcome = Outcome::Abandoned;
     } catch (const std::exception& e) {
         DropArchive();
-        libErrorHandler::HandleError(true, ErrorFromException(e), "CBackupJob", "ExecuteBackupNow()", "");
+        libErrorHandler::HandleError(true, ErrorFromException(e), "BackupRun", "RunNow()", "");
         throw; // not reached: a fatal report unwinds with its own exception
     } catch (...) {
         DropArchive();
         throw;
     }
-    bool bResult = false;
+    BackupRun::RunResult result = BackupRun::RunResult::Completed;
     if (outcome == Outcome::Abandoned) {
-        bResult = true;
+        result = BackupRun::RunResult::Abandoned;
         m_job.SetFailure(true);
     } else if (outcome == Outcome::DiskStop) {
         // Nothing was recorded, but nothing was backed up either: never let the previous run's
         // success stand for this one.
+        result = BackupRun::RunResult::Stopped;
         m_job.SetFailure(true);
     }
     Finish();
-    return bResult;
+    return result;
 }
 
 Outcome Run::Steps() {
@@ -341,91 +270,6 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
     if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, "", m_lStartNs)) return Outcome::CompletedWithError;
     return Outcome::Completed;
 }
-
-Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
-    RunState::SetAbortRequested(false);
-    if (TargetMissing()) throw AbandonRun{};
-    // The archive is written in the job's temporary folder and gets its final name (and the
-    // older archives their new ones) only once it is complete on disk.
-    m_sNewZip = m_sTempFolder + libStrings::StripFileNameChars(m_job.JobName()) + ".zip";
-    m_zipValues = libZip::ZipJobValuesOf(m_job);
-    m_zip = std::make_unique<libZip::ZipEngine>(m_probe);
-    for (size_t i = 0; i < sources.size(); ++i) {
-        const std::string& sEntry = sources[i];
-        RunStatus::SetLightIdle(m_pOwner);
-        RunStatus::SetLightBusy(m_pOwner);
-        EntryStart(ActionZip, sEntry);
-        const Check check = SourceCheck(sEntry);
-        if (check == Check::DiskStop) {
-            DropArchive();
-            return Outcome::DiskStop;
-        }
-        if (check == Check::Abandon) throw AbandonRun{};
-        if (!m_bTempMade) {
-            try {
-                JobTemp::Create(m_sTempFolder);
-            } catch (const StowError& e) {
-                if (e.Number == StowErrors::NoMedium) throw;
-                return Discard(e, libZip::ZE_CREAT);
-            }
-            m_bTempMade = true;
-        }
-        m_bArchiveOpen = true;
-        const libZip::ZipStepResult result =
-            Retrying([&] { return m_zip->ArchiveEntry(m_zipValues, m_sNewZip, sEntry, static_cast<int>(i)); });
-        if (result.Abandon) throw AbandonRun{};
-        if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
-        if (result.IsError) return Discard(result.Errno, result.Code);
-    }
-    if (m_bArchiveOpen) {
-        const libZip::ZipStepResult result = Retrying([&] { return m_zip->FinishArchive(m_zipValues, true); });
-        m_bArchiveOpen = false;
-        if (result.Abandon) throw AbandonRun{};
-        if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
-        if (result.IsError) return Discard(result.Errno, result.Code);
-    }
-    if (!libFiles::FileExists(m_sNewZip)) {
-        // Nothing to do (an incremental run without changes): every archive stays as it was.
-        DropArchive();
-        return Outcome::Completed;
-    }
-    // On disk before any older archive moves: the archive and the name libzip gave it.
-    try {
-        libFiles::SyncPath(m_sNewZip);
-        libFiles::SyncPath(m_sTempFolder);
-    } catch (const StowError& e) {
-        return Discard(e, libZip::ZE_WRITE);
-    }
-    std::string sFinal = m_sZipBase + ".zip";
-    if (m_job.KeepPeriod() == CBackupJob::KeepCopies) {
-        if (Retrying([&] {
-                return libRetention::RotateCountedZips(m_sBase, m_sNewZip, m_job.NumberCopies(),
-                                                       appPreferences::MaxBackupCopies);
-            }))
-            throw AbandonRun{};
-    } else {
-        try {
-            sFinal = Retrying([&] { return libRetention::GiveDatedName(m_sBase, m_sNewZip, libDates::Now()); });
-        } catch (const StowError& e) {
-            return Discard(e, libZip::ZE_WRITE);
-        }
-        m_sZipBase = sFinal.substr(0, sFinal.size() - 4);
-        Retrying(
-            [&] { libRetention::PurgeDatedZips(m_sBase, m_job.KeepPeriod(), m_job.NumberCopies(), libDates::Now()); });
-    }
-    m_flush->Written(); // the names given, flushed before the record
-    try {
-        libFiles::SyncPath(m_sTarget);
-    } catch (const StowError&) {
-        // The names are given; a target folder that cannot be flushed is no reason to undo them.
-    }
-    DropArchive(); // the temporary folder, now empty
-    m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sFinal)));
-    libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
-    if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, sFinal, m_lStartNs)) return Outcome::CompletedWithError;
-    return Outcome::Completed;
-}
-
 void Run::Record(bool bFailure) {
     m_job.SetFailure(bFailure);
     m_job.SetDateLastRun(libDates::Now());
@@ -443,7 +287,7 @@ void Run::Record(bool bFailure) {
     // A record that could not be kept cannot say the run succeeded: the job shows the failure
     // (and the save's reason as its last log line) for as long as it is loaded.
     if ((m_job.Changed() || m_bFailureBefore != bFailure || m_dSizeBefore != m_job.SizeLastRun()) &&
-        m_job.SaveBackupJobIniFile())
+        m_job.Save() != CBackupJob::FileResult::Done)
         m_job.SetFailure(true);
 }
 
@@ -504,37 +348,7 @@ void Run::Command(const std::string& sCommand, const char* sWhich) {
     libLog::LogEventLevel(1, std::string("  ") + sWhich + "-backup command exit status " + std::to_string(iStatus));
 }
 
-void Run::DropArchive() {
-    if (m_bArchiveOpen) {
-        m_bArchiveOpen = false;
-        try {
-            m_zip->FinishArchive(m_zipValues, false);
-        } catch (const std::exception&) {
-            // Dropping writes nothing; a failure here leaves nothing behind either.
-        }
-    }
-    if (m_bTempMade) {
-        m_bTempMade = false;
-        JobTemp::Remove(m_sTempFolder); // what stays is the next run's to reclaim
-    }
-}
-
-Outcome Run::Discard(int iErrno, int iCode) {
-    const std::string sFinal = m_sZipBase + ".zip";
-    if (iErrno != 0)
-        libLog::LogEvent("  Error writing '" + sFinal + "': " + std::strerror(iErrno));
-    else
-        libLog::LogEvent("  Archive discarded, not written: '" + sFinal + "': " + libZip::ZipResultMessage(iCode));
-    DropArchive();
-    return Outcome::CompletedWithError;
-}
-
-Outcome Run::Discard(const StowError& e, int iCode) {
-    libLog::LogEvent(libZip::ZipResultMessage(iCode));
-    return Discard(e.LastDllError, iCode);
-}
-
-} // namespace
+} // namespace BackupRun::detail
 
 namespace BackupRun {
 
@@ -595,14 +409,14 @@ int RunCommand(const std::string& sCommandLine) {
     }
 }
 
-bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe) {
+RunResult RunNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe) {
     // A run lets events through; a second run started from one of them would share the
     // process-wide state (abort flag, status window, archive-flag store). It is refused: not
     // run, so not backed up.
     RunState::RunningScope running;
     if (!running.Entered()) {
         job.SetFailure(true);
-        return true;
+        return RunResult::Refused;
     }
     RunState::OwnerScope ownerScope(pOwner);
     libLog::RunLog runLog;
@@ -613,13 +427,25 @@ bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemP
         break;
     case JobLock::RunLock::Aborted:
         job.SetFailure(true);
-        return true;
+        return RunResult::Abandoned;
     case JobLock::RunLock::ReadHere:
         // Put off, not failed: nothing is recorded, so the job stays due for a later tick.
         libLog::LogEvent("Backup of '" + job.JobName() + "' put off: its backups are being read");
-        return true;
+        return RunResult::PutOff;
     }
-    return Run(job, pOwner, probe).Execute();
+    return detail::Run(job, pOwner, probe).Execute();
+}
+
+bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe) {
+    const RunResult result = RunNow(job, pOwner, probe);
+    return result != RunResult::Completed && result != RunResult::Stopped;
+}
+
+int32_t ExecuteBackup(CBackupJobManager& manager, int32_t lHandle) {
+    if (lHandle < 0) return lHandle;
+    if (manager.SharedJob().Tag() != lHandle && manager.JobFromHandle(lHandle) == nullptr) return lHandle;
+    ExecuteBackupNow(manager.SharedJob(), nullptr);
+    return lHandle;
 }
 
 } // namespace BackupRun
