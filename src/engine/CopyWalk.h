@@ -4,9 +4,9 @@
 
 #include "engine/ArchiveFlags.h"
 #include "engine/CFileFinder.h"
-#include "engine/CopyLookAhead.h"
 #include "engine/CopyWorkers.h"
 #include "engine/FlushBatch.h"
+#include "engine/LookAhead.h"
 #include "engine/TargetFlush.h"
 #include "engine/libCopy.h"
 

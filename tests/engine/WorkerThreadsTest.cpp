@@ -4,8 +4,8 @@
 #include "engine/WorkerThreads.h"
 #include "RunTestSupport.h"
 #include "ScriptedProbe.h"
-#include "engine/CopyLookAhead.h"
 #include "engine/CopyWorkers.h"
+#include "engine/LookAhead.h"
 #include "engine/libCopy.h"
 
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "engine/CopyLookAhead.h"
+#include "engine/LookAhead.h"
 
 #include "support/libFiles.h"
 

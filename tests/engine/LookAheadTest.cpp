@@ -1,4 +1,4 @@
-#include "engine/CopyLookAhead.h"
+#include "engine/LookAhead.h"
 #include "engine/libCopy.h"
 #include "engine/libCopyFixture.h"
 
