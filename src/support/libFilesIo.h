@@ -16,6 +16,10 @@ void WriteAll(int fd, const char* p, size_t n, const std::string& sPath);
 // A descriptor closed at the end of its scope.
 struct Fd {
     int fd = -1;
+    Fd() = default;
+    // One owner: a copy would close the descriptor twice.
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
     ~Fd() {
         if (fd >= 0) ::close(fd);
     }
