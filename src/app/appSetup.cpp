@@ -289,7 +289,7 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                     RunGuard guard;
                     const uint64_t lUnwritten = libLog::UnwrittenLines();
                     bool bAbandoned = BackupRun::ExecuteBackupNow(job, nullptr);
-                    if (bAbandoned || job.Failure()) iExitStatus = ExitJobFailed;
+                    if (bAbandoned || job.Failure() || job.OffsiteFailed()) iExitStatus = ExitJobFailed;
                     // A run whose record or log lines were not kept is no success to report.
                     if (!job.SaveError().empty()) {
                         std::cerr << "Stowline: " << job.SaveError() << std::endl;

@@ -7,6 +7,7 @@
 #include "engine/CFileFinder.h"
 #include "engine/JobLock.h"
 #include "engine/JobTemp.h"
+#include "engine/Offsite.h"
 #include "engine/RunState.h"
 #include "engine/TargetFlush.h"
 #include "engine/libCopy.h"
@@ -143,6 +144,8 @@ private:
     Outcome CopyStyle(const std::vector<std::string>& sources);
     Outcome ZipStyle(const std::vector<std::string>& sources);
     void Record(bool bFailure);
+    // After a recorded successful run: the new archive to the job's off-site remote, if it has one.
+    void SendOffsite();
     // Flushes the target's file system, so that the record saved next never claims a backup
     // that is not on disk (nothing to do when the run's last flush covered all it wrote there).
     // False, with a line, when the system could not write it all.
@@ -170,6 +173,8 @@ private:
     std::string m_sBase;       // TargetDirectory + clean job name
     std::string m_sZipBase;    // the archive's path without ".zip"; "" for a copy-style run
     std::string m_sNewZip;     // the archive being written, in the temporary folder
+    std::string m_sFinalZip;   // the new archive under its final name, once it has one
+    double m_dFinalAt = 0;     // when it got that name
     libZip::ZipJobValues m_zipValues;
     std::unique_ptr<libZip::ZipEngine> m_zip; // the zip step's engine, made when it starts
     libFiles::FileCopier m_copier;            // copy style: learns once per run what the kernel can copy
@@ -182,10 +187,12 @@ private:
 
 bool Run::Execute() {
     Outcome outcome;
+    m_job.SetOffsiteFailed(false);
     try {
         outcome = Steps();
         if (outcome == Outcome::Completed || outcome == Outcome::CompletedWithError)
             Record(outcome == Outcome::CompletedWithError || m_bNotAllBackedUp || !TargetOnDisk());
+        if (outcome == Outcome::Completed && !m_job.Failure()) SendOffsite();
     } catch (const AbandonRun&) {
         DropArchive();
         outcome = Outcome::Abandoned;
@@ -420,6 +427,8 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         // The names are given; a target folder that cannot be flushed is no reason to undo them.
     }
     DropArchive(); // the temporary folder, now empty
+    m_sFinalZip = sFinal;
+    m_dFinalAt = libDates::Now();
     m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sFinal)));
     libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
     if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, sFinal, m_lStartNs)) return Outcome::CompletedWithError;
@@ -445,6 +454,17 @@ void Run::Record(bool bFailure) {
     if ((m_job.Changed() || m_bFailureBefore != bFailure || m_dSizeBefore != m_job.SizeLastRun()) &&
         m_job.SaveBackupJobIniFile())
         m_job.SetFailure(true);
+}
+
+void Run::SendOffsite() {
+    if (m_job.OffsiteRemote().empty() || m_sFinalZip.empty()) return;
+    if (!Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt)) {
+        m_job.SetOffsiteFailed(true);
+        return;
+    }
+    m_job.SetOffsiteLastSuccess(libDates::Now());
+    // As with the run's record: one that could not be kept cannot say the copy succeeded.
+    if (m_job.SaveBackupJobIniFile()) m_job.SetOffsiteFailed(true);
 }
 
 bool Run::TargetOnDisk() {
