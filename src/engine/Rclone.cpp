@@ -3,10 +3,12 @@
 
 #include "engine/Rclone.h"
 
+#include "engine/RunState.h"
 #include "support/UserInteraction.h"
 #include "support/libStrings.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -56,8 +58,9 @@ struct Pipe {
     }
 };
 
-// Reads both pipes until both are at their end.
-void Drain(Pipe& out, Pipe& err, std::string& sOut, std::string& sErr) {
+// Reads both pipes until both are at their end. An abort of the run (or the program asked to
+// end) stops rclone, which closes them; bStopped tells.
+void Drain(pid_t pid, Pipe& out, Pipe& err, std::string& sOut, std::string& sErr, bool& bStopped) {
     pollfd fds[2] = {{out.Fd[0], POLLIN, 0}, {err.Fd[0], POLLIN, 0}};
     std::string* sinks[2] = {&sOut, &sErr};
     int iOpen = 2;
@@ -65,6 +68,10 @@ void Drain(Pipe& out, Pipe& err, std::string& sOut, std::string& sErr) {
         const int n = ::poll(fds, 2, 50);
         if (n < 0 && errno != EINTR) break;
         UserInteraction::DoEvents();
+        if (!bStopped && RunState::AbortRequested()) {
+            bStopped = true;
+            ::kill(pid, SIGTERM);
+        }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
             char buf[65536];
@@ -119,9 +126,13 @@ Result Run(const std::vector<std::string>& args) {
     out.CloseWrite();
     err.CloseWrite();
     std::string sErrors;
-    Drain(out, err, result.Output, sErrors);
+    bool bStopped = false;
+    Drain(pid, out, err, result.Output, sErrors, bStopped);
     result.Status = Wait(pid);
-    if (!result.Ok()) {
+    if (bStopped) {
+        result.Status = -1;
+        result.Reason = "stopped: the run was aborted";
+    } else if (!result.Ok()) {
         result.Reason = ReasonOf(sErrors);
         if (result.Reason.empty()) result.Reason = "rclone ended with status " + std::to_string(result.Status);
     }

@@ -151,8 +151,37 @@ check "the reason names rclone missing" contains "$WORK/stowline.log" "rclone is
 stop_server
 expect_failure "server down" run /RUN lone /EXIT
 
+# ---- the server killed in the middle of an upload (slowed down by rclone's own limit) ----
+start_server
+BIG="$WORK/big"
+mkdir -p "$BIG"
+head -c 3000000 /dev/urandom >"$BIG/noise.bin"
+write_job big "$BIG/" "$WORK/tbig/" 1 Copies "OffsiteRemote=nas:backups"
+: >"$WORK/stowline.log"
+RCLONE_BWLIMIT=400k timeout "$RUN_TIMEOUT" "$S" /RUN big /EXIT >"$WORK/out" 2>"$WORK/err" &
+RUN_PID=$!
+for _ in $(seq 1 300); do
+    [ -n "$(find "$REMOTE_ROOT/backups/big" -name '*.partial' -size +1k 2>/dev/null)" ] && break
+    sleep 0.1
+done
+check "the upload was under way" [ -n "$(find "$REMOTE_ROOT/backups/big" -name '*.partial' 2>/dev/null)" ]
+kill -9 "$SERVER_PID"
+wait "$SERVER_PID" 2>/dev/null
+SERVER_PID=
+wait "$RUN_PID"
+RC=$?
+check "killed server: /RUN exits 1" [ "$RC" -eq 1 ]
+check "killed server: the failure is logged" failure_logged
+check "killed server: the local archive is whole" unzip -tqq "$WORK/tbig/big.zip"
+check "killed server: no final name holds a partial object" [ -z "$(dated big)" ]
+check "killed server: no off-site success is recorded" lacks "$JOBS/big.slj" "OffsiteLastSuccess"
+
 # ---- the server back: the next run completes the remote ----
 start_server
+run /RUN big /EXIT
+check "after the kill the next run uploads" [ "$RC" -eq 0 ]
+check "the remote holds the one archive, whole" cmp "$WORK/tbig/big.zip" "$REMOTE_ROOT/backups/big/$(nth_newest big 1)"
+check "the interrupted upload's temporary name is gone" no_partial
 edit_source 5
 run /RUN main /EXIT
 check "with the server back the run succeeds" [ "$RC" -eq 0 ]
