@@ -458,6 +458,7 @@ void Run::Record(bool bFailure) {
 
 void Run::SendOffsite() {
     if (m_job.OffsiteRemote().empty() || m_sFinalZip.empty()) return;
+    if (m_pOwner != nullptr) m_pOwner->SetMessageText("Off-site copy to " + m_job.OffsiteRemote() + "...");
     if (!Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt)) {
         m_job.SetOffsiteFailed(true);
         return;

@@ -151,6 +151,8 @@ bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhe
     const std::string& sRemote = job.OffsiteRemote();
     const std::string sFolder = JobFolder(sRemote, job.JobName());
     try {
+        // rclone would read a path beginning with "-" as an option of its own.
+        if (sRemote.empty() || sRemote[0] == '-') throw Failed{"not an rclone remote path"};
         std::vector<std::string> names = FilesIn(sFolder);
         const std::set<std::string> taken(names.begin(), names.end());
         // An immutable name: never one already there (two runs within a second take the next).

@@ -151,6 +151,14 @@ check "the reason names rclone missing" contains "$WORK/stowline.log" "rclone is
 stop_server
 expect_failure "server down" run /RUN lone /EXIT
 
+# A remote that rclone would take for one of its options is refused, not passed on.
+write_job dash "$SRC/" "$WORK/tdash/" 1 Copies "OffsiteRemote=--config=/dev/null"
+run /RUN dash /EXIT
+check "an option for a remote: /RUN exits 1" [ "$RC" -eq 1 ]
+check "an option for a remote: refused" contains "$WORK/stowline.log" \
+    "  Off-site copy to '--config=/dev/null' failed: not an rclone remote path"
+check "an option for a remote: the local archive is whole" unzip -tqq "$WORK/tdash/dash.zip"
+
 # ---- the server killed in the middle of an upload (slowed down by rclone's own limit) ----
 start_server
 BIG="$WORK/big"
