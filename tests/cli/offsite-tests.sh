@@ -4,7 +4,8 @@
 # successful run of a zip job with OffsiteRemote uploads its archive under a dated name, byte-equal,
 # never leaving a temporary name; the remote keeps what the job keeps locally (by count, or by age
 # for a dated job) and nothing of another name is touched. A wrong password, rclone missing from
-# PATH or a server that is down leave the local backup whole, log the failure, make /RUN exit 1 and
+# PATH, a server that is down or killed during the upload, and a full remote leave the local
+# backup whole and no partial object under a final name, log the failure, make /RUN exit 1 and
 # record no off-site success; the next run with the server back completes the remote.
 # Usage: offsite-tests.sh <path-to-stowline>
 set -u
@@ -25,7 +26,8 @@ stop_server() {
         SERVER_PID=
     fi
 }
-trap 'stop_server; rm -rf "$WORK"' EXIT
+FULL_MOUNT=
+trap 'stop_server; [ -n "$FULL_MOUNT" ] && umount "$FULL_MOUNT"; rm -rf "$WORK"' EXIT
 
 PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 REMOTE_ROOT="$WORK/server"
@@ -199,5 +201,27 @@ run /RUN lone /EXIT
 check "the job that failed before now succeeds" [ "$RC" -eq 0 ]
 check "and uploads its archive" cmp "$WORK/tlone/lone.zip" "$REMOTE_ROOT/backups/lone/$(nth_newest lone 1)"
 check "and records its off-site success" contains "$JOBS/lone.slj" "OffsiteLastSuccess="
+
+# ---- a remote that is full: a 1 MiB file system for the 3 MB archive (root only) ----
+if [ "$(id -u)" -eq 0 ]; then
+    rclone mkdir nas:full
+    if mount -t tmpfs -o size=1m tmpfs "$REMOTE_ROOT/full"; then
+        FULL_MOUNT="$REMOTE_ROOT/full"
+        write_job bigfull "$BIG/" "$WORK/tbigfull/" 1 Copies "OffsiteRemote=nas:full"
+        : >"$WORK/stowline.log"
+        run /RUN bigfull /EXIT
+        check "remote full: /RUN exits 1" [ "$RC" -eq 1 ]
+        check "remote full: the failure is logged" grep -qaF "  Off-site copy to 'nas:full' failed: " \
+            "$WORK/stowline.log"
+        check "remote full: the local archive is whole" unzip -tqq "$WORK/tbigfull/bigfull.zip"
+        check "remote full: no final name holds a partial object" \
+            [ -z "$(find "$REMOTE_ROOT/full" -name 'bigfull_*.zip')" ]
+        check "remote full: no off-site success is recorded" lacks "$JOBS/bigfull.slj" "OffsiteLastSuccess"
+    else
+        echo "skipped: the full remote (no tmpfs could be mounted)"
+    fi
+else
+    echo "skipped: the full remote (needs root for a small tmpfs)"
+fi
 
 cli_end
