@@ -1,11 +1,14 @@
 // The off-site step's parts that need no server: the remote names it makes and accepts as a
-// job's own, and the rclone runner (with a stand-in rclone on PATH): rclone's reason taken from
-// its last error line, large output on both streams read without stalling, rclone missing.
+// job's own, the rclone runner (with a stand-in rclone on PATH): rclone's reason taken from its
+// last error line, large output on both streams read without stalling, rclone missing; and an
+// upload that does not match the archive, which never takes its final name.
 
 #include "engine/Offsite.h"
 #include "common/TempAppFolder.h"
 #include "engine/Rclone.h"
+#include "jobs/CBackupJob.h"
 #include "support/libDates.h"
+#include "support/libLog.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -84,6 +87,45 @@ TEST_F(RcloneRun, MissingFromPathSaysSo) {
     const Rclone::Result r = Rclone::Run({"version"});
     EXPECT_EQ(r.Status, -1);
     EXPECT_EQ(r.Reason, "rclone is not installed (not found in PATH)");
+}
+
+TEST_F(RcloneRun, AnUploadThatDoesNotMatchIsNeverMovedToItsName) {
+    double d = 0;
+    ASSERT_TRUE(libDates::ParseDateTime("2026-12-07 03:00:15", d));
+    const std::string sArchive = WriteFile(Root + "Docs.zip", "twelve bytes");
+    CBackupJob job;
+    job.SetJobNameRaw("Docs");
+    job.SetOffsiteRemote("nas:b");
+    job.SetNumberCopies(0);
+    // The remote lists the upload with the archive's size and the hash in REMOTE_HASH; every
+    // command is written down.
+    const std::string sCalls = Root + "calls";
+    FakeRclone("echo \"$*\" >>'" + sCalls +
+               "'\n"
+               "case \"$2\" in\n"
+               "lsf) case \"$*\" in *--hash*) printf '.Docs_2026-12-07_030015.zip.partial\\t12\\t%s\\n' "
+               "\"$REMOTE_HASH\" ;; esac ;;\n"
+               "hashsum) echo 'aaaa  Docs.zip' ;;\n"
+               "esac\n");
+    ::setenv("REMOTE_HASH", "bbbb", 1);
+    EXPECT_FALSE(Offsite::SendArchive(job, sArchive, d));
+    std::string sLog = ReadFile(libLog::LogFileName());
+    EXPECT_NE(sLog.find("  Off-site copy to 'nas:b' failed: uploaded file differs from the archive"), std::string::npos)
+        << sLog;
+    EXPECT_EQ(ReadFile(sCalls).find("moveto"), std::string::npos);
+    // The same hash: checked by it and moved to the final name.
+    ::setenv("REMOTE_HASH", "aaaa", 1);
+    EXPECT_TRUE(Offsite::SendArchive(job, sArchive, d));
+    sLog = ReadFile(libLog::LogFileName());
+    EXPECT_NE(sLog.find("  Off-site copy checked by MD5"), std::string::npos) << sLog;
+    EXPECT_NE(ReadFile(sCalls).find("moveto nas:b/Docs/.Docs_2026-12-07_030015.zip.partial "
+                                    "nas:b/Docs/Docs_2026-12-07_030015.zip"),
+              std::string::npos);
+    // No hash on the remote: checked by size.
+    ::setenv("REMOTE_HASH", "", 1);
+    EXPECT_TRUE(Offsite::SendArchive(job, sArchive, d));
+    EXPECT_NE(ReadFile(libLog::LogFileName()).find("  Off-site copy checked by size"), std::string::npos);
+    ::unsetenv("REMOTE_HASH");
 }
 
 } // namespace
