@@ -161,6 +161,15 @@ check "an option for a remote: refused" contains "$WORK/stowline.log" \
     "  Off-site copy to '--config=/dev/null' failed: not an rclone remote path"
 check "an option for a remote: the local archive is whole" unzip -tqq "$WORK/tdash/dash.zip"
 
+# A copy-style job has no off-site step: said, with exit status 1, its local copy made.
+write_job copyjob "$SRC/" "$WORK/tcopy/" 1 Copies "OffsiteRemote=nas:backups"
+sed -i 's/^Compress=-1\r$/Compress=0\r/' "$JOBS/copyjob.slj"
+run /RUN copyjob /EXIT
+check "a copy-style job: /RUN exits 1" [ "$RC" -eq 1 ]
+check "a copy-style job: says why" contains "$WORK/stowline.log" \
+    "  Off-site copy to 'nas:backups' failed: only zip-style jobs can be copied off-site"
+check "a copy-style job: the local copy is made" cmp "$SRC/noise.bin" "$WORK/tcopy/data/noise.bin"
+
 # ---- the server killed in the middle of an upload (slowed down by rclone's own limit) ----
 start_server
 BIG="$WORK/big"
