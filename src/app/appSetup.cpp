@@ -285,7 +285,8 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
                     }
                     RunGuard guard;
                     const uint64_t lUnwritten = libLog::UnwrittenLines();
-                    if (BackupRun::RunNow(job, nullptr) != BackupRun::RunResult::Completed || job.Failure())
+                    if (BackupRun::RunNow(job, nullptr) != BackupRun::RunResult::Completed || job.Failure() ||
+                        job.OffsiteFailed())
                         iExitStatus = ExitJobFailed;
                     // A run whose record or log lines were not kept is no success to report.
                     if (!job.SaveError().empty()) {

@@ -8,6 +8,7 @@
 #include "engine/CFileFinder.h"
 #include "engine/JobLock.h"
 #include "engine/JobTemp.h"
+#include "engine/Offsite.h"
 #include "engine/RunState.h"
 #include "engine/TargetFlush.h"
 #include "engine/libCopy.h"
@@ -110,10 +111,12 @@ bool EntryExists(const FileSystemProbe& probe, const std::string& sEntry) {
 
 BackupRun::RunResult Run::Execute() {
     Outcome outcome;
+    m_job.SetOffsiteFailed(false);
     try {
         outcome = Steps();
         if (outcome == Outcome::Completed || outcome == Outcome::CompletedWithError)
             Record(outcome == Outcome::CompletedWithError || m_bNotAllBackedUp || !TargetOnDisk());
+        if (outcome == Outcome::Completed && !m_job.Failure()) SendOffsite();
     } catch (const AbandonRun&) {
         DropArchive();
         outcome = Outcome::Abandoned;
@@ -289,6 +292,26 @@ void Run::Record(bool bFailure) {
     if ((m_job.Changed() || m_bFailureBefore != bFailure || m_dSizeBefore != m_job.SizeLastRun()) &&
         m_job.Save() != CBackupJob::FileResult::Done)
         m_job.SetFailure(true);
+}
+
+void Run::SendOffsite() {
+    if (m_job.OffsiteRemote().empty()) return;
+    if (!m_job.Compress()) {
+        // Said, never skipped in silence: the copy style has no off-site step yet.
+        libLog::LogEvent("  Off-site copy to '" + m_job.OffsiteRemote() +
+                         "' failed: only zip-style jobs can be copied off-site");
+        m_job.SetOffsiteFailed(true);
+        return;
+    }
+    if (m_sFinalZip.empty()) return; // no new archive (an incremental run without changes)
+    if (m_pOwner != nullptr) m_pOwner->SetMessageText("Off-site copy to " + m_job.OffsiteRemote() + "...");
+    if (!Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt)) {
+        m_job.SetOffsiteFailed(true);
+        return;
+    }
+    m_job.SetOffsiteLastSuccess(libDates::Now());
+    // As with the run's record: one that could not be kept cannot say the copy succeeded.
+    if (m_job.Save() != CBackupJob::FileResult::Done) m_job.SetOffsiteFailed(true);
 }
 
 bool Run::TargetOnDisk() {

@@ -61,6 +61,8 @@ private:
     Outcome CopyStyle(const std::vector<std::string>& sources);
     Outcome ZipStyle(const std::vector<std::string>& sources);
     void Record(bool bFailure);
+    // After a recorded successful run: the new archive to the job's off-site remote, if it has one.
+    void SendOffsite();
     // Flushes the target's file system, so that the record saved next never claims a backup
     // that is not on disk (nothing to do when the run's last flush covered all it wrote there).
     // False, with a line, when the system could not write it all.
@@ -88,6 +90,8 @@ private:
     std::string m_sBase;       // TargetDirectory + clean job name
     std::string m_sZipBase;    // the archive's path without ".zip"; "" for a copy-style run
     std::string m_sNewZip;     // the archive being written, in the temporary folder
+    std::string m_sFinalZip;   // the new archive under its final name, once it has one
+    double m_dFinalAt = 0;     // when it got that name
     libZip::ZipJobValues m_zipValues;
     std::unique_ptr<libZip::ZipEngine> m_zip; // the zip step's engine, made when it starts
     libFiles::FileCopier m_copier;            // copy style: learns once per run what the kernel can copy

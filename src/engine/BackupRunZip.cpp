@@ -95,6 +95,8 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
         // The names are given; a target folder that cannot be flushed is no reason to undo them.
     }
     DropArchive(); // the temporary folder, now empty
+    m_sFinalZip = sFinal;
+    m_dFinalAt = libDates::Now();
     m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sFinal)));
     libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
     if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, sFinal, m_lStartNs)) return Outcome::CompletedWithError;

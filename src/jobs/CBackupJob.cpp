@@ -200,6 +200,24 @@ void CBackupJob::SetEncryption(EncryptionKind value) {
     m_Changed = true;
 }
 
+void CBackupJob::SetOffsiteRemote(const std::string& sValue) {
+    if (sValue == m_OffsiteRemote) return;
+    m_OffsiteRemote = sValue;
+    m_Changed = true;
+}
+
+void CBackupJob::SetOffsiteKeepDays(int32_t lValue) {
+    if (lValue == m_OffsiteKeepDays) return;
+    m_OffsiteKeepDays = lValue;
+    m_Changed = true;
+}
+
+void CBackupJob::SetOffsiteLastSuccess(double dValue) {
+    if (dValue == m_OffsiteLastSuccess) return;
+    m_OffsiteLastSuccess = dValue;
+    m_Changed = true;
+}
+
 void CBackupJob::SetVerify(bool bValue) {
     if (bValue == m_Verify) return;
     m_Verify = bValue;
@@ -238,6 +256,10 @@ void CBackupJob::Clear() {
     m_ExcludeSpec.clear();
     m_Subdirectories = false;
     m_Verify = false;
+    m_OffsiteRemote.clear();
+    m_OffsiteKeepDays = DefaultOffsiteKeepDays;
+    m_OffsiteLastSuccess = NotComputed;
+    m_OffsiteFailed = false;
     m_Failure = false;
     m_Incremental = false;
     m_Suspended = false;
@@ -267,6 +289,9 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_ExcludeSpec = src.m_ExcludeSpec;
     m_Subdirectories = src.m_Subdirectories;
     m_Verify = src.m_Verify;
+    m_OffsiteRemote = src.m_OffsiteRemote;
+    m_OffsiteKeepDays = src.m_OffsiteKeepDays;
+    m_OffsiteLastSuccess = NotComputed;
     m_Failure = src.m_Failure;
     m_Incremental = src.m_Incremental;
     m_Suspended = src.m_Suspended;

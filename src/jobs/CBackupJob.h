@@ -118,6 +118,19 @@ public:
     bool Verify() const { return m_Verify; }
     void SetVerify(bool bValue);
     bool Failure() const { return m_Failure; }
+    // Off-site copy: an rclone remote path (job key OffsiteRemote; empty or absent: off), how many
+    // days a copy-style remote keeps its versions (OffsiteKeepDays, default 30), and when an
+    // off-site step last succeeded (OffsiteLastSuccess; NotComputed when none is recorded).
+    static constexpr int32_t DefaultOffsiteKeepDays = 30;
+    const std::string& OffsiteRemote() const { return m_OffsiteRemote; }
+    void SetOffsiteRemote(const std::string& sValue);
+    int32_t OffsiteKeepDays() const { return m_OffsiteKeepDays; }
+    void SetOffsiteKeepDays(int32_t lValue);
+    double OffsiteLastSuccess() const { return m_OffsiteLastSuccess; }
+    void SetOffsiteLastSuccess(double dValue);
+    // The last run's off-site step failed (kept in memory only, never in the file).
+    bool OffsiteFailed() const { return m_OffsiteFailed; }
+    void SetOffsiteFailed(bool bValue) { m_OffsiteFailed = bValue; }
 
     // ---- schedule ----
     // The next run (stored in the cache). A Daily or Weekly job whose mask holds no weekday
@@ -238,6 +251,10 @@ private:
     std::string m_ExcludeSpec;
     bool m_Subdirectories = false;
     bool m_Verify = false;
+    std::string m_OffsiteRemote;
+    int32_t m_OffsiteKeepDays = DefaultOffsiteKeepDays;
+    double m_OffsiteLastSuccess = NotComputed;
+    bool m_OffsiteFailed = false;
     bool m_Failure = false;
     bool m_Incremental = false;
     bool m_Suspended = false;

@@ -200,6 +200,10 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_Subdirectories = BoolFromIniText(get("ParseSubDir"));
         m_Incremental = BoolFromIniText(get("Incremental"));
         m_Verify = BoolFromIniText(get("Verify"));
+        m_OffsiteRemote = Trim(get("OffsiteRemote"));
+        m_OffsiteKeepDays = ini.Has("Config", "OffsiteKeepDays") ? StrToLongRange(get("OffsiteKeepDays"), 1, 36500)
+                                                                 : DefaultOffsiteKeepDays;
+        m_OffsiteLastSuccess = DateOrDefault(get("OffsiteLastSuccess"), NotComputed);
         m_Suspended = BoolFromIniText(get("Suspended"));
         m_TargetDirectory = PathValue(get("TargetDir"), sFileName, "Config/TargetDir");
         m_PreBackupCommand = get("PreBackupCommand");
@@ -322,6 +326,12 @@ CBackupJob::FileResult CBackupJob::WriteJobFile() {
     // Written only once it was ever turned on, so that the files of jobs without it stay as
     // they were.
     if (m_Verify || ini.Has("Config", "Verify")) set("Verify", BoolToIniText(m_Verify));
+    // The off-site keys likewise appear only for jobs that use them.
+    if (!m_OffsiteRemote.empty() || ini.Has("Config", "OffsiteRemote")) set("OffsiteRemote", m_OffsiteRemote);
+    if (m_OffsiteKeepDays != DefaultOffsiteKeepDays || ini.Has("Config", "OffsiteKeepDays"))
+        set("OffsiteKeepDays", std::to_string(m_OffsiteKeepDays));
+    if (m_OffsiteLastSuccess > NotComputed)
+        set("OffsiteLastSuccess", libDates::Format(m_OffsiteLastSuccess, "mm/dd/yyyy hh:mm:ss"));
     set("PreBackupCommand", m_PreBackupCommand);
     set("PostBackupCommand", m_PostBackupCommand);
     set("TargetDir", m_TargetDirectory);

@@ -1,0 +1,182 @@
+// Offsite::SendArchive: the zip style's off-site step, each remote operation one rclone command.
+
+#include "engine/Offsite.h"
+
+#include "engine/Rclone.h"
+#include "support/appPreferences.h"
+#include "support/libDates.h"
+#include "support/libFiles.h"
+#include "support/libLog.h"
+#include "support/libStrings.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <set>
+#include <vector>
+
+namespace {
+
+// Thrown with rclone's reason when a step fails; the step's caller logs it once.
+struct Failed {
+    std::string Reason;
+};
+
+Rclone::Result Must(const std::vector<std::string>& args) {
+    Rclone::Result r = Rclone::Run(args);
+    if (!r.Ok()) throw Failed{r.Reason};
+    return r;
+}
+
+std::vector<std::string> Lines(const std::string& sText) {
+    std::vector<std::string> lines;
+    size_t i = 0;
+    while (i < sText.size()) {
+        size_t j = sText.find('\n', i);
+        if (j == std::string::npos) j = sText.size();
+        if (j > i) lines.push_back(sText.substr(i, j - i));
+        i = j + 1;
+    }
+    return lines;
+}
+
+// The names of the files in a remote folder (none when the folder does not exist yet).
+std::vector<std::string> FilesIn(const std::string& sFolder) {
+    Rclone::Result r = Rclone::Run({"lsf", "--files-only", sFolder});
+    if (r.Status == Rclone::DirectoryNotFound) return {};
+    if (!r.Ok()) throw Failed{r.Reason};
+    return Lines(r.Output);
+}
+
+// "<size>\t<hash>" of one remote file, hash "" where the remote has none of that kind.
+bool RemoteSizeAndHash(const std::string& sFolder, const std::string& sName, const char* sHash, long long& lSize,
+                       std::string& sValue) {
+    const Rclone::Result r =
+        Must({"lsf", "--files-only", "--format", "psh", "--separator", "\t", "--hash", sHash, sFolder});
+    for (const std::string& sLine : Lines(r.Output)) {
+        const size_t a = sLine.find('\t'), b = sLine.rfind('\t');
+        if (a == std::string::npos || a == b || sLine.substr(0, a) != sName) continue;
+        lSize = std::atoll(sLine.substr(a + 1, b - a - 1).c_str());
+        sValue = libStrings::Trim(sLine.substr(b + 1));
+        return true;
+    }
+    return false;
+}
+
+std::string LocalHash(const std::string& sFile, const char* sHash) {
+    const Rclone::Result r = Must({"hashsum", sHash, sFile});
+    const std::string sOut = libStrings::Trim(r.Output);
+    return sOut.substr(0, sOut.find(' '));
+}
+
+// The uploaded object is the local file: same hash (MD5, else SHA-1) where the remote gives one,
+// else the same size. Logs which check held.
+void CheckUpload(const std::string& sFolder, const std::string& sName, const std::string& sLocal) {
+    const long long lLocal = static_cast<long long>(libFiles::FileLen(sLocal));
+    for (const char* sHash : {"MD5", "SHA-1"}) {
+        long long lSize = -1;
+        std::string sRemote;
+        if (!RemoteSizeAndHash(sFolder, sName, sHash, lSize, sRemote))
+            throw Failed{"uploaded file not found: " + sName};
+        if (lSize != lLocal) throw Failed{"uploaded file has the wrong size: " + sName};
+        if (sRemote.empty()) continue;
+        if (sRemote != LocalHash(sLocal, sHash)) throw Failed{"uploaded file differs from the archive: " + sName};
+        libLog::LogEventLevel(1, std::string("  Off-site copy checked by ") + sHash);
+        return;
+    }
+    libLog::LogEventLevel(1, "  Off-site copy checked by size");
+}
+
+// The job's dated archives on the remote that its local retention would no longer keep.
+std::vector<std::string> Surplus(const CBackupJob& job, const std::vector<std::string>& names, double dNow) {
+    std::vector<std::pair<double, std::string>> dated;
+    for (const std::string& sName : names) {
+        double dWhen = 0;
+        if (Offsite::ParseDatedName(sName, job.JobName(), dWhen)) dated.emplace_back(dWhen, sName);
+    }
+    std::sort(dated.rbegin(), dated.rend()); // newest first
+    std::vector<std::string> surplus;
+    if (job.KeepPeriod() == CBackupJob::KeepCopies) {
+        // Locally the newest archive and up to NumberCopies older copies.
+        const int iOlder = std::min<int>(std::max<int>(job.NumberCopies(), 0), appPreferences::MaxBackupCopies);
+        for (size_t i = static_cast<size_t>(iOlder) + 1; i < dated.size(); ++i)
+            surplus.push_back(dated[i].second);
+        return surplus;
+    }
+    const double dDay = libDates::DateValue(dNow);
+    double dCutoff = dDay - job.NumberCopies();
+    if (job.KeepPeriod() == CBackupJob::KeepWeeks) dCutoff = dDay - 7.0 * job.NumberCopies();
+    if (job.KeepPeriod() == CBackupJob::KeepMonths)
+        dCutoff = libDates::DateValue(libDates::AddMonths(dDay, -job.NumberCopies()));
+    for (size_t i = 1; i < dated.size(); ++i) // the newest always stays
+        if (libDates::DateValue(dated[i].first) < dCutoff) surplus.push_back(dated[i].second);
+    return surplus;
+}
+
+} // namespace
+
+namespace Offsite {
+
+std::string JobFolder(const std::string& sRemote, const std::string& sJobName) {
+    const bool bJoined = !sRemote.empty() && (sRemote.back() == ':' || sRemote.back() == '/');
+    return sRemote + (bJoined ? "" : "/") + CBackupJob::CleanJobName(sJobName);
+}
+
+std::string DatedName(const std::string& sJobName, double d) {
+    const std::time_t t = libDates::ToTimeT(d);
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "_%Y-%m-%d_%H%M%S.zip", &tm);
+    return CBackupJob::CleanJobName(sJobName) + buf;
+}
+
+bool ParseDatedName(const std::string& sName, const std::string& sJobName, double& dWhen) {
+    const std::string sClean = CBackupJob::CleanJobName(sJobName);
+    // "_YYYY-MM-DD_HHMMSS.zip" is 22 bytes.
+    if (sName.size() != sClean.size() + 22 || sName.compare(0, sClean.size(), sClean) != 0) return false;
+    const std::string sTail = sName.substr(sClean.size());
+    if (sTail.compare(18, 4, ".zip") != 0) return false;
+    for (size_t i : {1, 2, 3, 4, 6, 7, 9, 10, 12, 13, 14, 15, 16, 17})
+        if (sTail[i] < '0' || sTail[i] > '9') return false;
+    int y, mo, da, h, mi, s;
+    if (std::sscanf(sTail.c_str(), "_%4d-%2d-%2d_%2d%2d%2d", &y, &mo, &da, &h, &mi, &s) != 6) return false;
+    char sIso[32];
+    std::snprintf(sIso, sizeof sIso, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, da, h, mi, s);
+    return libDates::ParseDateTime(sIso, dWhen);
+}
+
+bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen) {
+    const std::string& sRemote = job.OffsiteRemote();
+    const std::string sFolder = JobFolder(sRemote, job.JobName());
+    try {
+        // rclone would read a path beginning with "-" as an option of its own.
+        if (sRemote.empty() || sRemote[0] == '-') throw Failed{"not an rclone remote path"};
+        std::vector<std::string> names = FilesIn(sFolder);
+        const std::set<std::string> taken(names.begin(), names.end());
+        // An immutable name: never one already there (two runs within a second take the next).
+        std::string sName = DatedName(job.JobName(), dWhen);
+        for (int i = 1; taken.count(sName) != 0; ++i)
+            sName = DatedName(job.JobName(), libDates::AddSeconds(dWhen, i));
+        // What an interrupted upload of this job left behind goes first.
+        const std::string sPartialPrefix = "." + CBackupJob::CleanJobName(job.JobName()) + "_";
+        for (const std::string& s : names)
+            if (s.rfind(sPartialPrefix, 0) == 0 && s.size() > 8 && s.compare(s.size() - 8, 8, ".partial") == 0)
+                Must({"deletefile", sFolder + "/" + s});
+        const std::string sPartial = "." + sName + ".partial";
+        Must({"copyto", sArchive, sFolder + "/" + sPartial});
+        CheckUpload(sFolder, sPartial, sArchive);
+        Must({"moveto", sFolder + "/" + sPartial, sFolder + "/" + sName});
+        libLog::LogEventLevel(1, "  Off-site copy '" + sFolder + "/" + sName + "'");
+        names.push_back(sName);
+        for (const std::string& sOld : Surplus(job, names, dWhen))
+            Must({"deletefile", sFolder + "/" + sOld});
+    } catch (const Failed& f) {
+        libLog::LogEvent("  Off-site copy to '" + sRemote + "' failed: " + f.Reason);
+        return false;
+    }
+    return true;
+}
+
+} // namespace Offsite

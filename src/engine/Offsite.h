@@ -1,0 +1,26 @@
+#pragma once
+// The off-site copy of a zip job: after a successful local run the new archive goes to
+// <OffsiteRemote>/<clean job name>/<clean job name>_YYYY-MM-DD_HHMMSS.zip through rclone. It is
+// uploaded under a temporary name in that folder, checked (by hash where both sides have one,
+// else by size), and only then moved to its final name, so that no final name ever holds a
+// partial object. Then the remote keeps as many dated archives as the job keeps locally.
+
+#include "jobs/CBackupJob.h"
+
+#include <string>
+
+namespace Offsite {
+
+// The remote folder of a job: sRemote joined with the clean job name.
+std::string JobFolder(const std::string& sRemote, const std::string& sJobName);
+// "<clean job name>_YYYY-MM-DD_HHMMSS.zip" of the moment d (local time).
+std::string DatedName(const std::string& sJobName, double d);
+// The moment in a name of that form (local serial); false when sName is no such name of the job.
+bool ParseDatedName(const std::string& sName, const std::string& sJobName, double& dWhen);
+
+// Sends sArchive (the run's new local archive, made at dWhen) to the job's remote and applies
+// retention there. Logs what it did; on failure logs "  Off-site copy to '<remote>' failed:
+// <reason>" and returns false. Never touches the local backup.
+bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen);
+
+} // namespace Offsite

@@ -1,0 +1,131 @@
+// The off-site step's parts that need no server: the remote names it makes and accepts as a
+// job's own, the rclone runner (with a stand-in rclone on PATH): rclone's reason taken from its
+// last error line, large output on both streams read without stalling, rclone missing; and an
+// upload that does not match the archive, which never takes its final name.
+
+#include "engine/Offsite.h"
+#include "common/TempAppFolder.h"
+#include "engine/Rclone.h"
+#include "jobs/CBackupJob.h"
+#include "support/libDates.h"
+#include "support/libLog.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace {
+
+TEST(OffsiteNames, FolderDatedNameAndItsReading) {
+    EXPECT_EQ(Offsite::JobFolder("nas:backups", "Docs"), "nas:backups/Docs");
+    EXPECT_EQ(Offsite::JobFolder("nas:backups/", "Docs"), "nas:backups/Docs");
+    EXPECT_EQ(Offsite::JobFolder("nas:", "Docs"), "nas:Docs");
+    double d = 0;
+    ASSERT_TRUE(libDates::ParseDateTime("2026-12-07 03:00:15", d));
+    const std::string sName = Offsite::DatedName("Docs", d);
+    EXPECT_EQ(sName, "Docs_2026-12-07_030015.zip");
+    double dBack = 0;
+    ASSERT_TRUE(Offsite::ParseDatedName(sName, "Docs", dBack));
+    EXPECT_EQ(libDates::Format(dBack, "mm/dd/yyyy hh:mm:ss"), "12/07/2026 03:00:15");
+    // Only names of exactly that form belong to the job: never another job's, a temporary
+    // upload, another case, a date that is none, or anything around the name.
+    for (const char* sOther :
+         {"Docsx_2026-12-07_030015.zip", "Doc_2026-12-07_030015.zip", ".Docs_2026-12-07_030015.zip.partial",
+          "Docs_2026-12-07_030015.ZIP", "Docs_2026-13-07_030015.zip", "Docs_2026-12-07_250015.zip",
+          "Docs_2026-12-07_03001x.zip", "Docs_2026-12-07_030015.zip ", "Docs_+026-12-07_030015.zip", "Docs.zip"})
+        EXPECT_FALSE(Offsite::ParseDatedName(sOther, "Docs", dBack)) << sOther;
+}
+
+class RcloneRun : public TempAppFolder {
+protected:
+    void SetUp() override {
+        TempAppFolder::SetUp();
+        const char* sPath = std::getenv("PATH");
+        m_sPath = sPath ? sPath : "";
+        ::setenv("PATH", (Root + "bin").c_str(), 1);
+    }
+    void TearDown() override {
+        ::setenv("PATH", m_sPath.c_str(), 1);
+        TempAppFolder::TearDown();
+    }
+    // A stand-in rclone: a shell script with this body.
+    void FakeRclone(const std::string& sBody) {
+        const std::string sFile = WriteFile(Root + "bin/rclone", "#!/bin/sh\nPATH=/usr/bin:/bin\n" + sBody);
+        ::chmod(sFile.c_str(), 0755);
+    }
+    std::string m_sPath;
+};
+
+TEST_F(RcloneRun, ReasonIsTheLastErrorLineWithoutItsLogPrefix) {
+    FakeRclone("echo listed\n"
+               "echo '2026/12/08 06:00:00 ERROR : a.zip: first problem' >&2\n"
+               "echo '2026/12/08 06:00:01 CRITICAL: Failed to copyto: remote full  ' >&2\n"
+               "echo '' >&2\nexit 5\n");
+    const Rclone::Result r = Rclone::Run({"copyto", "a", "b"});
+    EXPECT_EQ(r.Status, 5);
+    EXPECT_FALSE(r.Ok());
+    EXPECT_EQ(r.Output, "listed\n");
+    EXPECT_EQ(r.Reason, "Failed to copyto: remote full");
+    // Silent failure still gives a reason.
+    FakeRclone("exit 7\n");
+    EXPECT_EQ(Rclone::Run({"lsf"}).Reason, "rclone ended with status 7");
+}
+
+TEST_F(RcloneRun, ArgumentsPassIntactAndLargeOutputNeverStalls) {
+    // Both streams far beyond a pipe's buffer, the arguments echoed back one per line.
+    FakeRclone("for a in \"$@\"; do echo \"[$a]\"; done\n"
+               "head -c 1000000 /dev/zero | tr '\\0' e >&2\nhead -c 1000000 /dev/zero | tr '\\0' o\n");
+    const Rclone::Result r = Rclone::Run({"lsf", "nas:with space/x", "--", "-dash"});
+    ASSERT_TRUE(r.Ok()) << r.Reason;
+    EXPECT_EQ(r.Reason, "");
+    EXPECT_EQ(r.Output.size(),
+              std::string("[--ask-password=false]\n[lsf]\n[nas:with space/x]\n[--]\n[-dash]\n").size() + 1000000);
+    EXPECT_EQ(r.Output.rfind("[--ask-password=false]\n[lsf]\n[nas:with space/x]\n[--]\n[-dash]\n", 0), 0u);
+}
+
+TEST_F(RcloneRun, MissingFromPathSaysSo) {
+    const Rclone::Result r = Rclone::Run({"version"});
+    EXPECT_EQ(r.Status, -1);
+    EXPECT_EQ(r.Reason, "rclone is not installed (not found in PATH)");
+}
+
+TEST_F(RcloneRun, AnUploadThatDoesNotMatchIsNeverMovedToItsName) {
+    double d = 0;
+    ASSERT_TRUE(libDates::ParseDateTime("2026-12-07 03:00:15", d));
+    const std::string sArchive = WriteFile(Root + "Docs.zip", "twelve bytes");
+    CBackupJob job;
+    job.SetJobNameRaw("Docs");
+    job.SetOffsiteRemote("nas:b");
+    job.SetNumberCopies(0);
+    // The remote lists the upload with the archive's size and the hash in REMOTE_HASH; every
+    // command is written down.
+    const std::string sCalls = Root + "calls";
+    FakeRclone("echo \"$*\" >>'" + sCalls +
+               "'\n"
+               "case \"$2\" in\n"
+               "lsf) case \"$*\" in *--hash*) printf '.Docs_2026-12-07_030015.zip.partial\\t12\\t%s\\n' "
+               "\"$REMOTE_HASH\" ;; esac ;;\n"
+               "hashsum) echo 'aaaa  Docs.zip' ;;\n"
+               "esac\n");
+    ::setenv("REMOTE_HASH", "bbbb", 1);
+    EXPECT_FALSE(Offsite::SendArchive(job, sArchive, d));
+    std::string sLog = ReadFile(libLog::LogFileName());
+    EXPECT_NE(sLog.find("  Off-site copy to 'nas:b' failed: uploaded file differs from the archive"), std::string::npos)
+        << sLog;
+    EXPECT_EQ(ReadFile(sCalls).find("moveto"), std::string::npos);
+    // The same hash: checked by it and moved to the final name.
+    ::setenv("REMOTE_HASH", "aaaa", 1);
+    EXPECT_TRUE(Offsite::SendArchive(job, sArchive, d));
+    sLog = ReadFile(libLog::LogFileName());
+    EXPECT_NE(sLog.find("  Off-site copy checked by MD5"), std::string::npos) << sLog;
+    EXPECT_NE(ReadFile(sCalls).find("moveto nas:b/Docs/.Docs_2026-12-07_030015.zip.partial "
+                                    "nas:b/Docs/Docs_2026-12-07_030015.zip"),
+              std::string::npos);
+    // No hash on the remote: checked by size.
+    ::setenv("REMOTE_HASH", "", 1);
+    EXPECT_TRUE(Offsite::SendArchive(job, sArchive, d));
+    EXPECT_NE(ReadFile(libLog::LogFileName()).find("  Off-site copy checked by size"), std::string::npos);
+    ::unsetenv("REMOTE_HASH");
+}
+
+} // namespace
