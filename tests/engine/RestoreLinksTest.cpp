@@ -55,19 +55,12 @@ protected:
 
     // A backup of the source folder in the style asked for, with its entries; sets Prefix.
     libRestore::BackupInfo BackUp(bool bZip, std::vector<libRestore::Entry>& entries) {
-        fs::remove_all(Tgt);
-        fs::create_directories(Tgt);
-        CBackupJob job = MakeJob("Links", {Src.substr(0, Src.size() - 1)}, bZip);
-        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-        EXPECT_FALSE(job.Failure());
-        const auto backups = libRestore::ListBackups(job);
-        EXPECT_EQ(backups.size(), 1u);
-        if (backups.empty()) return {};
-        std::string sError;
-        EXPECT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), Status::Ok) << sError;
+        ResetTarget();
+        CBackupJob job = MakeJob("Links", {SrcFolder()}, bZip);
+        const libRestore::BackupInfo backup = BackUpAndRead(job, entries);
         m_job = job;
         Prefix = PrefixOf(entries, "sub/b.txt");
-        return backups[0];
+        return backup;
     }
 
     // The entry's name up to and without its final "sub/b.txt" (say): where the restore puts it.

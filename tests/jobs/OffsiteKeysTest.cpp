@@ -2,7 +2,7 @@
 // Files without them load with the copy off and save byte for byte as before; once present
 // they are read back as written.
 
-#include "common/TempAppFolder.h"
+#include "common/HandJobFolder.h"
 #include "jobs/CBackupJob.h"
 #include "support/libDates.h"
 
@@ -10,28 +10,10 @@
 
 namespace {
 
-class OffsiteKeys : public TempAppFolder {
-protected:
-    std::string JobPath(const std::string& sName) { return App + "BackupJobs/" + sName + ".slj"; }
-    std::string HandJob(const std::string& sName, const std::string& sOffsiteLines) {
-        return WriteFile(JobPath(sName), "[Config]\r\nJobName=" + sName +
-                                             "\r\nDateLastRun=Jan-01-1900 00:00\r\nSizeLastRun=-1\r\nRunCount=0\r\n"
-                                             "StartTime=12:00\r\nFrequency=1\r\nDayOfWeek=254\r\nDayOfMonth=1\r\n"
-                                             "Compress=-1\r\nCopyStyle=0\r\nKeepCount=3\r\nKeepPeriod=Copies\r\n"
-                                             "Password=\r\nParseSubDir=-1\r\nIncremental=0\r\nSuspended=0\r\n" +
-                                             sOffsiteLines +
-                                             "PreBackupCommand=\r\nPostBackupCommand=\r\nTargetDir=/backups/\r\n"
-                                             "[Source]\r\nFile_0=/home/u/docs\r\n[Exclude]\r\n[OneShot]\r\n");
-    }
-    CBackupJob Load(const std::string& sPath) {
-        CBackupJob job;
-        EXPECT_FALSE(job.OpenBackupJob(sPath)) << sPath;
-        return job;
-    }
-};
+class OffsiteKeys : public HandJobFolder {};
 
 TEST_F(OffsiteKeys, AnOlderFileHasTheCopyOffAndSavesByteForByte) {
-    const std::string sPath = HandJob("Old", "");
+    const std::string sPath = HandJob("Old", "Password=\r\n", "");
     const std::string sBefore = ReadFile(sPath);
     CBackupJob job = Load(sPath);
     EXPECT_EQ(job.OffsiteRemote(), "");
@@ -42,8 +24,9 @@ TEST_F(OffsiteKeys, AnOlderFileHasTheCopyOffAndSavesByteForByte) {
 }
 
 TEST_F(OffsiteKeys, KeysAreReadAsWrittenAndKeptInTheirPlace) {
-    const std::string sPath = HandJob("Docs", "OffsiteRemote= nas:backups/stowline \r\nOffsiteKeepDays=14\r\n"
-                                              "OffsiteLastSuccess=12/07/2026 03:00:15\r\n");
+    const std::string sPath = HandJob("Docs", "Password=\r\n",
+                                      "OffsiteRemote= nas:backups/stowline \r\nOffsiteKeepDays=14\r\n"
+                                      "OffsiteLastSuccess=12/07/2026 03:00:15\r\n");
     CBackupJob job = Load(sPath);
     EXPECT_EQ(job.OffsiteRemote(), "nas:backups/stowline");
     EXPECT_EQ(job.OffsiteKeepDays(), 14);
@@ -64,7 +47,7 @@ TEST_F(OffsiteKeys, KeysAreReadAsWrittenAndKeptInTheirPlace) {
 }
 
 TEST_F(OffsiteKeys, NewKeysAreAddedOnlyWhenSetAndBadDaysFallBack) {
-    const std::string sPath = HandJob("New", "");
+    const std::string sPath = HandJob("New", "Password=\r\n", "");
     CBackupJob job = Load(sPath);
     job.SetOffsiteRemote("b2:bucket");
     ASSERT_FALSE(job.SaveBackupJobIniFile());
@@ -73,10 +56,11 @@ TEST_F(OffsiteKeys, NewKeysAreAddedOnlyWhenSetAndBadDaysFallBack) {
     EXPECT_EQ(sText.find("OffsiteKeepDays"), std::string::npos) << sText;
     EXPECT_EQ(sText.find("OffsiteLastSuccess"), std::string::npos) << sText;
     // Days out of range are clamped; text that is no number gives the lowest.
-    EXPECT_EQ(Load(HandJob("Many", "OffsiteKeepDays=999999\r\n")).OffsiteKeepDays(), 36500);
-    EXPECT_EQ(Load(HandJob("Zero", "OffsiteKeepDays=0\r\n")).OffsiteKeepDays(), 1);
-    EXPECT_EQ(Load(HandJob("Text", "OffsiteKeepDays=soon\r\n")).OffsiteKeepDays(), 1);
-    EXPECT_EQ(Load(HandJob("BadDate", "OffsiteLastSuccess=never\r\n")).OffsiteLastSuccess(), CBackupJob::NotComputed);
+    EXPECT_EQ(Load(HandJob("Many", "Password=\r\n", "OffsiteKeepDays=999999\r\n")).OffsiteKeepDays(), 36500);
+    EXPECT_EQ(Load(HandJob("Zero", "Password=\r\n", "OffsiteKeepDays=0\r\n")).OffsiteKeepDays(), 1);
+    EXPECT_EQ(Load(HandJob("Text", "Password=\r\n", "OffsiteKeepDays=soon\r\n")).OffsiteKeepDays(), 1);
+    EXPECT_EQ(Load(HandJob("BadDate", "Password=\r\n", "OffsiteLastSuccess=never\r\n")).OffsiteLastSuccess(),
+              CBackupJob::NotComputed);
 }
 
 } // namespace

@@ -4,8 +4,8 @@
 // even one read into memory), and reading it from the keyring for a run, a restore or a verify, and moving the entry
 // with a renamed job.
 
+#include "common/HandJobFolder.h"
 #include "common/MemoryVault.h"
-#include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/JobPassword.h"
 #include "support/libIni.h"
@@ -14,25 +14,7 @@
 
 namespace {
 
-class PasswordStore : public TempAppFolder {
-protected:
-    std::string JobPath(const std::string& sName) { return App + "BackupJobs/" + sName + ".slj"; }
-    std::string HandJob(const std::string& sName, const std::string& sPasswordLines) {
-        return WriteFile(JobPath(sName), "[Config]\r\nJobName=" + sName +
-                                             "\r\nDateLastRun=Jan-01-1900 00:00\r\nSizeLastRun=-1\r\nRunCount=0\r\n"
-                                             "StartTime=12:00\r\nFrequency=1\r\nDayOfWeek=254\r\nDayOfMonth=1\r\n"
-                                             "Compress=-1\r\nCopyStyle=0\r\nKeepCount=3\r\nKeepPeriod=Copies\r\n" +
-                                             sPasswordLines +
-                                             "ParseSubDir=-1\r\nIncremental=0\r\nSuspended=0\r\n"
-                                             "PreBackupCommand=\r\nPostBackupCommand=\r\nTargetDir=/backups/\r\n"
-                                             "[Source]\r\nFile_0=/home/u/docs\r\n[Exclude]\r\n[OneShot]\r\n");
-    }
-    CBackupJob Load(const std::string& sPath) {
-        CBackupJob job;
-        EXPECT_FALSE(job.OpenBackupJob(sPath)) << sPath;
-        return job;
-    }
-};
+class PasswordStore : public HandJobFolder {};
 
 TEST_F(PasswordStore, AnOlderFileReadsAsFileAndSavesByteForByte) {
     // A scrambled password ("pw" XOR 0xA5) and one without any; neither file knows the key.
