@@ -29,15 +29,10 @@ Rclone::Result Must(const std::vector<std::string>& args) {
     return r;
 }
 
+// rclone's output lines, the empty ones left out.
 std::vector<std::string> Lines(const std::string& sText) {
-    std::vector<std::string> lines;
-    size_t i = 0;
-    while (i < sText.size()) {
-        size_t j = sText.find('\n', i);
-        if (j == std::string::npos) j = sText.size();
-        if (j > i) lines.push_back(sText.substr(i, j - i));
-        i = j + 1;
-    }
+    std::vector<std::string> lines = libStrings::Split(sText, "\n");
+    std::erase(lines, std::string());
     return lines;
 }
 
