@@ -296,16 +296,11 @@ void Run::Record(bool bFailure) {
 
 void Run::SendOffsite() {
     if (m_job.OffsiteRemote().empty()) return;
-    if (!m_job.Compress()) {
-        // Said, never skipped in silence: the copy style has no off-site step yet.
-        libLog::LogEvent("  Off-site copy to '" + m_job.OffsiteRemote() +
-                         "' failed: only zip-style jobs can be copied off-site");
-        m_job.SetOffsiteFailed(true);
-        return;
-    }
-    if (m_sFinalZip.empty()) return; // no new archive (an incremental run without changes)
+    if (m_job.Compress() && m_sFinalZip.empty()) return; // no new archive (an incremental run without changes)
     if (m_pOwner != nullptr) m_pOwner->SetMessageText("Off-site copy to " + m_job.OffsiteRemote() + "...");
-    if (!Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt)) {
+    const bool bSent = m_job.Compress() ? Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt)
+                                        : Offsite::SendTree(m_job, m_sTarget, libDates::Now());
+    if (!bSent) {
         m_job.SetOffsiteFailed(true);
         return;
     }

@@ -174,4 +174,11 @@ bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhe
     return true;
 }
 
+bool SendTree(const CBackupJob& job, const std::string&, double) {
+    // Said, never skipped in silence: the copy style has no off-site step yet.
+    libLog::LogEvent("  Off-site copy to '" + job.OffsiteRemote() +
+                     "' failed: only zip-style jobs can be copied off-site");
+    return false;
+}
+
 } // namespace Offsite

@@ -22,5 +22,8 @@ bool ParseDatedName(const std::string& sName, const std::string& sJobName, doubl
 // retention there. Logs what it did; on failure logs "  Off-site copy to '<remote>' failed:
 // <reason>" and returns false. Never touches the local backup.
 bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen);
+// Sends the copy-style job's tree sTree (its target folder, made at dWhen) to the job's remote.
+// Logs and returns as SendArchive does.
+bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen);
 
 } // namespace Offsite

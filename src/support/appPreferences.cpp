@@ -34,6 +34,7 @@ std::array<ColumnSetting, ColumnCount> Columns = {
     ColumnSetting{0, 2000}, {1, 850}, {-2, 800}, {3, 850}, {4, 800}, {5, 720}, {6, 350}, {-7, 600}, {-8, 650}};
 std::string FormSize;
 int32_t MaxLogSizeMB = DefaultMaxLogSizeMB;
+std::string OffsiteBandwidth;
 
 namespace {
 const char* const kPrefs = "Preferences";
@@ -163,6 +164,7 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
         libLog::LogEvent("Column settings invalid resetting to defaults");
     }
     FormSize = SaveFormSize ? ini.Get(kForm, "FormSize", "") : "";
+    OffsiteBandwidth = Trim(ini.Get(kPrefs, "OffsiteBandwidth", ""));
 }
 } // namespace
 
@@ -177,6 +179,7 @@ void NewerSettingsToDefaults() {
     StaleDays = 7;
     FormSize.clear();
     MaxLogSizeMB = DefaultMaxLogSizeMB;
+    OffsiteBandwidth.clear();
 }
 } // namespace
 
@@ -233,6 +236,9 @@ void SavePreferences() {
         ini.Set(kPrefs, "RunMissedBackups", libStrings::BoolToIniText(RunMissedBackups));
         ini.Set(kPrefs, "StaleDays", std::to_string(StaleDays));
         ini.Set(kPrefs, "MaxLogSizeMB", std::to_string(MaxLogSizeMB));
+        // Written only when set, so a file without it stays as it was.
+        if (!OffsiteBandwidth.empty() || ini.Has(kPrefs, "OffsiteBandwidth"))
+            ini.Set(kPrefs, "OffsiteBandwidth", OffsiteBandwidth);
         for (int i = 0; i < ColumnCount; ++i)
             ini.Set(kForm, ColumnKeys[i], FormatColumnSetting(Columns[i]));
         ini.Set(kForm, "FormSize", FormSize);

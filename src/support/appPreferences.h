@@ -46,6 +46,8 @@ extern int32_t StaleDays; // 0..3650, default 7
 extern std::array<ColumnSetting, ColumnCount> Columns;
 extern std::string FormSize; // placement text or ""
 extern int32_t MaxLogSizeMB; // a log past this many MiB is rotated at the next run; 0 never
+// rclone's --bwlimit for off-site copies, as written (rclone's syntax, timetables too); "" unlimited.
+extern std::string OffsiteBandwidth;
 
 // The default log viewer on this system.
 constexpr const char* DefaultLogViewCommand = "xdg-open";
