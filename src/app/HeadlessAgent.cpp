@@ -68,8 +68,9 @@ void CoreEvents() {
 }
 } // namespace
 
-void HeadlessHost::ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) {
-    const std::string sText = SchedulerTick::FailureText(sJobName, sLogFile, sReason);
+void HeadlessHost::ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason,
+                                 bool bOffsite) {
+    const std::string sText = SchedulerTick::FailureText(sJobName, sLogFile, sReason, bOffsite);
     std::cerr << "Stowline: " << sText << std::endl;
     DesktopNotify::Send("Stowline", sText, true);
 }

@@ -27,7 +27,8 @@ public:
     bool MainWindowVisible() override { return false; }
     void SetTrayMenuEnabled(bool) override {}
     void RefreshDetailsByHandle(int32_t) override {}
-    void ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) override;
+    void ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason,
+                       bool bOffsite) override;
     void ReportStale(const std::string& sText) override;
 };
 

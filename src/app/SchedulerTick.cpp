@@ -4,6 +4,7 @@
 #include "app/RunGuard.h"
 #include "engine/BackupRun.h"
 #include "engine/JobLock.h"
+#include "engine/Offsite.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
@@ -19,7 +20,19 @@ namespace SchedulerTick {
 using QtHelpers::Q;
 using QtHelpers::S;
 
-std::string FailureText(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) {
+std::string FailureText(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason,
+                        bool bOffsite) {
+    if (bOffsite && sReason.empty())
+        return S(QCoreApplication::translate(
+                     "SchedulerTick",
+                     "Backup Job '%1' backed up locally; off-site copy failed. See transaction log for details: '%2'")
+                     .arg(Q(sJobName), Q(sLogFile)));
+    if (bOffsite)
+        return S(
+            QCoreApplication::translate(
+                "SchedulerTick",
+                "Backup Job '%1' backed up locally; off-site copy failed: %3 See transaction log for details: '%2'")
+                .arg(Q(sJobName), Q(sLogFile), Q(sReason)));
     if (sReason.empty())
         return S(QCoreApplication::translate("SchedulerTick",
                                              "Backup Job '%1' has failed. See transaction log for details: '%2'")
@@ -29,10 +42,20 @@ std::string FailureText(const std::string& sJobName, const std::string& sLogFile
                  .arg(Q(sJobName), Q(sLogFile), Q(sReason)));
 }
 
+std::string OffsiteReason(const std::string& sLine) {
+    const std::string sHead = "  Off-site copy to '", sFailed = "' failed: ";
+    const size_t i = sLine.find(sFailed, sHead.size());
+    if (sLine.rfind(sHead, 0) != 0 || i == std::string::npos) return sLine;
+    return sLine.substr(i + sFailed.size());
+}
+
 std::string StaleText(const std::vector<JobHealth::Stale>& stale, int iDays) {
     QStringList jobs;
     for (const auto& st : stale) {
-        if (st.Since > CBackupJob::NotComputed)
+        if (st.Offsite)
+            jobs << QCoreApplication::translate("SchedulerTick", "'%1' (off-site copy behind since %2)")
+                        .arg(Q(st.JobName), Q(libDates::Format(st.Since, "mmm-dd-yyyy hh:mm")));
+        else if (st.Since > CBackupJob::NotComputed)
             jobs << QCoreApplication::translate("SchedulerTick", "'%1' (since %2)")
                         .arg(Q(st.JobName), Q(libDates::Format(st.Since, "mmm-dd-yyyy hh:mm")));
         else
@@ -51,6 +74,7 @@ int CSchedulerTick::StartUp(TickHost& host) {
         if (CBackupJobManager* pManager = JobManager()) JobHealth::ComputeNextRuns(*pManager);
         m_bCatchUpPending = appPreferences::RunMissedBackups;
         m_dNextStaleCheck = 0;
+        m_dNextOffsiteRetry = 0;
         return Tick(host);
     });
 }
@@ -64,6 +88,7 @@ void CSchedulerTick::WatchClock() {
         if (std::fabs(dWallMs - dSteadyMs) > 2.0 * m_iTickMs) {
             if (appPreferences::RunMissedBackups) m_bCatchUpPending = true;
             m_dNextStaleCheck = 0;
+            m_dNextOffsiteRetry = 0; // back from a suspend, perhaps with the network: try at once
         }
     }
     m_dLastWall = dWall;
@@ -102,6 +127,7 @@ int CSchedulerTick::Tick(TickHost& host) {
                           [&](int32_t h) { return std::find(caughtUp.begin(), caughtUp.end(), h) != caughtUp.end(); });
         }
         iRun += RunHandles(handles, host);
+        RetryOffsite(host);
         CheckStale(host);
         return iRun;
     });
@@ -170,11 +196,54 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
             if (!pJob->Failure())
                 m_Reported.erase(sFile);
             else if (m_Reported.insert(sFile).second)
-                host.ReportFailure(pJob->JobName(), libLog::LogFileName(), libLog::LastUnconditionalEvent());
+                host.ReportFailure(pJob->JobName(), libLog::LogFileName(), libLog::LastUnconditionalEvent(), false);
+            if (!pJob->Failure()) ReportOffsite(sFile, *pJob, host);
         }
         host.RefreshDetailsByHandle(lHandle);
     }
     return iRun;
+}
+
+void CSchedulerTick::ReportOffsite(const std::string& sFile, const CBackupJob& job, TickHost& host) {
+    if (job.OffsiteFailed()) {
+        if (m_OffsiteReported.insert(sFile).second)
+            host.ReportFailure(job.JobName(), libLog::LogFileName(), OffsiteReason(libLog::LastUnconditionalEvent()),
+                               true);
+    } else if (!JobHealth::OffsitePending(job)) {
+        m_OffsiteReported.erase(sFile); // sent (a run without a new backup changes nothing)
+    }
+}
+
+void CSchedulerTick::RetryOffsite(TickHost& host) {
+    const double dNow = libDates::Now();
+    // In whole seconds: a retry 30 minutes after the last is due, whatever the serials' rounding.
+    if (std::llround(dNow * 86400.0) < std::llround(m_dNextOffsiteRetry * 86400.0)) return;
+    m_dNextOffsiteRetry = dNow + OffsiteRetryMinutes / 1440.0;
+    CBackupJobManager* pManager = JobManager();
+    for (int32_t i = 0; pManager && i < pManager->Count(); ++i) {
+        const int32_t lHandle = pManager->HandleFromIndex(i);
+        const std::string sFile = pManager->FileNameFromHandle(lHandle);
+        // Judged from a job of its own: loading the shared job only for this would store every
+        // job's next run afresh.
+        CBackupJob probe;
+        if (sFile.empty() || JobLock::ReadHere(sFile) || probe.Open(sFile) != CBackupJob::FileResult::Done) continue;
+        if (!JobHealth::OffsitePending(probe)) {
+            m_OffsiteReported.erase(sFile); // sent meanwhile (a run from the window, another process)
+            continue;
+        }
+        if (probe.Suspended()) continue;
+        // Sent through the shared job, the one a run uses, so that it never saves an older state.
+        const double dDue = pManager->NextRunFromHandle(lHandle);
+        CBackupJob* pJob = pManager->JobFromHandle(lHandle);
+        if (!pJob) continue;
+        libLog::ClearLastUnconditionalEvent();
+        const Offsite::Retry retry = Offsite::SendPending(*pJob);
+        // No run: the job stays due when it was.
+        pManager->KeepNextRun(lHandle, dDue);
+        if (retry != Offsite::Retry::Sent && retry != Offsite::Retry::Failed) continue;
+        ReportOffsite(sFile, *pJob, host);
+        host.RefreshDetailsByHandle(lHandle);
+    }
 }
 
 } // namespace SchedulerTick

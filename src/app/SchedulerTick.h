@@ -4,7 +4,9 @@
 //
 // Besides the due jobs a tick makes up missed runs (when RunMissedBackups is set: at the first
 // tick of an agent and after the wall clock jumped by more than two ticks, as after a suspend
-// or a clock change) and, once a day, names the jobs without a recent successful backup.
+// or a clock change) and, once a day, names the jobs without a recent successful backup. At
+// start-up and every OffsiteRetryMinutes it sends the backups that wait for their off-site copy
+// (Offsite::SendPending), without running the backups again.
 
 #include "jobs/JobHealth.h"
 
@@ -26,17 +28,26 @@ public:
     virtual void SetTrayMenuEnabled(bool bEnabled) = 0;
     // Refreshes the job's row in the main window after its run.
     virtual void RefreshDetailsByHandle(int32_t lHandle) = 0;
-    // A scheduled run ended with Failure set: tell the user (a notification, a line on stderr).
-    // sReason is the run's last error line in the log ("" when it wrote none).
-    virtual void ReportFailure(const std::string& sJobName, const std::string& sLogFile,
-                               const std::string& sReason) = 0;
+    // A scheduled run ended with Failure set, or (bOffsite) its backup was made but its off-site
+    // copy failed, in the run or a retry: tell the user (a notification, a line on stderr).
+    // sReason is the last error line in the log ("" when none was written). The text is
+    // FailureText's.
+    virtual void ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason,
+                               bool bOffsite) = 0;
     // Once a day while any job is stale: tell the user (the text names them and since when).
     virtual void ReportStale(const std::string& sText) = 0;
 };
 
-// The text of a failure report: "Backup Job '<name>' has failed." and where the log is; with a
-// reason, the reason too.
-std::string FailureText(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason = "");
+// The text of a failure report: "Backup Job '<name>' has failed." (bOffsite: "... backed up
+// locally; off-site copy failed.") and where the log is; with a reason, the reason too.
+std::string FailureText(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason = "",
+                        bool bOffsite = false);
+// The reason in an off-site failure's log line ("  Off-site copy to '<remote>' failed: <reason>"),
+// or the line as it is when it is no such line.
+std::string OffsiteReason(const std::string& sLine);
+
+// How often the agents retry the off-site copies that wait.
+constexpr double OffsiteRetryMinutes = 30;
 // One line naming the stale jobs and since when each has no successful backup.
 std::string StaleText(const std::vector<JobHealth::Stale>& stale, int iDays);
 // The log line of a made-up run (without the log's own time stamp).
@@ -82,6 +93,11 @@ private:
     int CatchUp(TickHost& host, std::vector<int32_t>& caughtUp);
     // At most hourly until the day's report is made: names the stale jobs.
     void CheckStale(TickHost& host);
+    // At the first tick, after a wall-clock jump and every OffsiteRetryMinutes: each active job
+    // whose backup waits for its off-site copy (and is not being read here) is sent.
+    void RetryOffsite(TickHost& host);
+    // Tells the user of a failed off-site copy of the job once, until a copy succeeds again.
+    void ReportOffsite(const std::string& sFile, const CBackupJob& job, TickHost& host);
 
     int m_iTickMs;
     bool m_bSuspended = false;
@@ -90,7 +106,9 @@ private:
     double m_dLastWall = 0;
     std::chrono::steady_clock::time_point m_lastSteady;
     double m_dNextStaleCheck = 0;
-    std::set<std::string> m_Reported; // job files whose failure the user was told of
+    double m_dNextOffsiteRetry = 0;
+    std::set<std::string> m_Reported;        // job files whose failure the user was told of
+    std::set<std::string> m_OffsiteReported; // job files whose off-site failure the user was told of
 };
 
 } // namespace SchedulerTick

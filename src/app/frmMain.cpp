@@ -133,8 +133,9 @@ void frmMain::trayIcon_MessageClicked() {
     });
 }
 
-void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) {
-    std::string sText = SchedulerTick::FailureText(sJobName, sLogFile, sReason);
+void frmMain::ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason,
+                            bool bOffsite) {
+    std::string sText = SchedulerTick::FailureText(sJobName, sLogFile, sReason, bOffsite);
     std::cerr << "Stowline: " << sText << std::endl;
     QString text = QtHelpers::Q(sText);
     if (trayIcon && trayIcon->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) {

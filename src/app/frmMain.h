@@ -60,7 +60,8 @@ public:
     void RefreshDetailsByHandle(int32_t lHandle) override;
     // A tray message (a click on it opens the transaction log); without a notification area the
     // desktop's notification service, else a box that does not wait. Always a line on stderr.
-    void ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason) override;
+    void ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason,
+                       bool bOffsite) override;
     // A tray message (a click shows the job list), else the notification service or stderr; the
     // main window re-marks its rows and its light.
     void ReportStale(const std::string& sText) override;

@@ -114,8 +114,11 @@ BackupRun::RunResult Run::Execute() {
     m_job.SetOffsiteFailed(false);
     try {
         outcome = Steps();
-        if (outcome == Outcome::Completed || outcome == Outcome::CompletedWithError)
-            Record(outcome == Outcome::CompletedWithError || m_bNotAllBackedUp || !TargetOnDisk());
+        if (outcome == Outcome::Completed || outcome == Outcome::CompletedWithError) {
+            const bool bFailed = outcome == Outcome::CompletedWithError || m_bNotAllBackedUp || !TargetOnDisk();
+            if (!bFailed) NoteOffsitePending(); // recorded with the run, before any upload begins
+            Record(bFailed);
+        }
         if (outcome == Outcome::Completed && !m_job.Failure()) SendOffsite();
     } catch (const AbandonRun&) {
         DropArchive();
@@ -300,13 +303,17 @@ void Run::SendOffsite() {
     if (m_pOwner != nullptr) m_pOwner->SetMessageText("Off-site copy to " + m_job.OffsiteRemote() + "...");
     const bool bSent = m_job.Compress() ? Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt)
                                         : Offsite::SendTree(m_job, m_sTarget, libDates::Now());
-    if (!bSent) {
-        m_job.SetOffsiteFailed(true);
-        return;
-    }
-    m_job.SetOffsiteLastSuccess(libDates::Now());
+    m_job.SetOffsiteFailed(!bSent);
+    Offsite::RecordAttempt(m_job, bSent);
     // As with the run's record: one that could not be kept cannot say the copy succeeded.
     if (m_job.Save() != CBackupJob::FileResult::Done) m_job.SetOffsiteFailed(true);
+}
+
+void Run::NoteOffsitePending() {
+    if (m_job.OffsiteRemote().empty()) return;
+    if (m_job.Compress() && m_sFinalZip.empty()) return; // nothing new: ok stays ok, pending stays pending
+    // The first backup the remote lacks tells how long it has been behind.
+    if (m_job.OffsitePending() <= CBackupJob::NotComputed) m_job.SetOffsitePending(libDates::Now());
 }
 
 bool Run::TargetOnDisk() {

@@ -63,6 +63,8 @@ private:
     void Record(bool bFailure);
     // After a recorded successful run: the new archive to the job's off-site remote, if it has one.
     void SendOffsite();
+    // Before a successful run is recorded: a new backup of a job with a remote waits for it.
+    void NoteOffsitePending();
     // Flushes the target's file system, so that the record saved next never claims a backup
     // that is not on disk (nothing to do when the run's last flush covered all it wrote there).
     // False, with a line, when the system could not write it all.

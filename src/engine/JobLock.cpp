@@ -60,6 +60,14 @@ RunLock ForRun(FileLock& lock, const CBackupJob& job) {
     return RunLock::Held;
 }
 
+bool TryForRun(FileLock& lock, const CBackupJob& job) {
+    if (ReadHere(job.FileName())) return false;
+    if (!OpenFor(lock, job.FileName())) return true;
+    if (lock.Try(FileLock::Mode::Exclusive) != FileLock::Result::Busy) return true;
+    lock.Release();
+    return false;
+}
+
 FileLock ForReading(const std::string& sJobFile, const std::function<void()>& onWait) {
     FileLock lock;
     if (!OpenFor(lock, sJobFile)) return lock;

@@ -34,6 +34,12 @@ enum class RunLock {
 // wait). A job without a file, or a lock file that cannot be had, runs without the lock (Held).
 RunLock ForRun(FileLock& lock, const CBackupJob& job);
 
+// Takes the lock for work that writes the job's record and must not wait (the off-site retry):
+// false, with nothing held, while this process reads the job's backups or a run or read of it
+// holds the lock anywhere. A job without a file, or a lock file that cannot be had, goes on
+// without the lock (true), as a run does.
+bool TryForRun(FileLock& lock, const CBackupJob& job);
+
 // Takes the lock for reading the backups of the job whose job file is sJobFile, waiting while
 // a run of it holds the lock; onWait is called once before the wait begins. The lock returned
 // is not held when no lock file could be had. For a process that runs no backup itself (the

@@ -26,4 +26,21 @@ bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhe
 // Logs and returns as SendArchive does.
 bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen);
 
+// The outcome of an off-site attempt kept in the job (not saved): a success records
+// OffsiteLastSuccess and clears OffsitePending and OffsiteFailures; a failure counts one more
+// failure in a row. (engine/OffsiteRetry.cpp)
+void RecordAttempt(CBackupJob& job, bool bSent);
+
+enum class Retry {
+    Nothing, // no backup waits for the remote (or the job's file no longer loads)
+    Sent,    // the waiting backup went out
+    Failed,  // it did not (logged); one more failure in a row is recorded
+    Busy,    // a run or read of the job goes on, here or elsewhere: not tried now
+};
+// Sends the job's newest local backup (a zip job's newest archive, a copy job's target tree)
+// when it waits for the remote, without running the backup again. Takes the job's lock as a run
+// does, but never waits for it; reads the job's file afresh under it (the object keeps its tag),
+// logs a header line, records the attempt and saves the job.
+Retry SendPending(CBackupJob& job);
+
 } // namespace Offsite

@@ -203,6 +203,22 @@ void CBackupJob::SetEncryption(EncryptionKind value) {
 void CBackupJob::SetOffsiteRemote(const std::string& sValue) {
     if (sValue == m_OffsiteRemote) return;
     m_OffsiteRemote = sValue;
+    // Another remote starts afresh: the old one's failures say nothing of it, and it lacks the
+    // newest backup, if there is one.
+    m_OffsiteFailures = 0;
+    m_OffsitePending = !sValue.empty() && m_DateLastSuccess > NotComputed ? libDates::Now() : NotComputed;
+    m_Changed = true;
+}
+
+void CBackupJob::SetOffsitePending(double dValue) {
+    if (dValue == m_OffsitePending) return;
+    m_OffsitePending = dValue;
+    m_Changed = true;
+}
+
+void CBackupJob::SetOffsiteFailures(int32_t lValue) {
+    if (lValue == m_OffsiteFailures) return;
+    m_OffsiteFailures = lValue;
     m_Changed = true;
 }
 
@@ -259,6 +275,8 @@ void CBackupJob::Clear() {
     m_OffsiteRemote.clear();
     m_OffsiteKeepDays = DefaultOffsiteKeepDays;
     m_OffsiteLastSuccess = NotComputed;
+    m_OffsitePending = NotComputed;
+    m_OffsiteFailures = 0;
     m_OffsiteFailed = false;
     m_Failure = false;
     m_Incremental = false;
@@ -292,6 +310,8 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_OffsiteRemote = src.m_OffsiteRemote;
     m_OffsiteKeepDays = src.m_OffsiteKeepDays;
     m_OffsiteLastSuccess = NotComputed;
+    m_OffsitePending = NotComputed; // the copy has no backup of its own yet
+    m_OffsiteFailures = 0;
     m_Failure = src.m_Failure;
     m_Incremental = src.m_Incremental;
     m_Suspended = src.m_Suspended;

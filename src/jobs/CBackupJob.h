@@ -128,6 +128,16 @@ public:
     void SetOffsiteKeepDays(int32_t lValue);
     double OffsiteLastSuccess() const { return m_OffsiteLastSuccess; }
     void SetOffsiteLastSuccess(double dValue);
+    // A successful local backup waits for its off-site copy since this moment (job key
+    // OffsitePending; NotComputed when none waits). Kept from the first backup that was not sent,
+    // so that it tells how long the remote has been behind. Giving the job another remote while
+    // it has a local success sets it to now: the newest backup is yet to go there.
+    double OffsitePending() const { return m_OffsitePending; }
+    void SetOffsitePending(double dValue);
+    // Off-site attempts that failed in a row since the last success (job key OffsiteFailures;
+    // absent: none).
+    int32_t OffsiteFailures() const { return m_OffsiteFailures; }
+    void SetOffsiteFailures(int32_t lValue);
     // The last run's off-site step failed (kept in memory only, never in the file).
     bool OffsiteFailed() const { return m_OffsiteFailed; }
     void SetOffsiteFailed(bool bValue) { m_OffsiteFailed = bValue; }
@@ -254,6 +264,8 @@ private:
     std::string m_OffsiteRemote;
     int32_t m_OffsiteKeepDays = DefaultOffsiteKeepDays;
     double m_OffsiteLastSuccess = NotComputed;
+    double m_OffsitePending = NotComputed;
+    int32_t m_OffsiteFailures = 0;
     bool m_OffsiteFailed = false;
     bool m_Failure = false;
     bool m_Incremental = false;

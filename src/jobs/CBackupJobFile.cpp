@@ -204,6 +204,8 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_OffsiteKeepDays = ini.Has("Config", "OffsiteKeepDays") ? StrToLongRange(get("OffsiteKeepDays"), 1, 36500)
                                                                  : DefaultOffsiteKeepDays;
         m_OffsiteLastSuccess = DateOrDefault(get("OffsiteLastSuccess"), NotComputed);
+        m_OffsitePending = DateOrDefault(get("OffsitePending"), NotComputed);
+        m_OffsiteFailures = StrToLongRange(get("OffsiteFailures"), 0, 2147483647);
         m_Suspended = BoolFromIniText(get("Suspended"));
         m_TargetDirectory = PathValue(get("TargetDir"), sFileName, "Config/TargetDir");
         m_PreBackupCommand = get("PreBackupCommand");
@@ -332,6 +334,15 @@ CBackupJob::FileResult CBackupJob::WriteJobFile() {
         set("OffsiteKeepDays", std::to_string(m_OffsiteKeepDays));
     if (m_OffsiteLastSuccess > NotComputed)
         set("OffsiteLastSuccess", libDates::Format(m_OffsiteLastSuccess, "mm/dd/yyyy hh:mm:ss"));
+    // What waits for the remote, and how often sending it failed: present only while so.
+    if (m_OffsitePending > NotComputed)
+        set("OffsitePending", libDates::Format(m_OffsitePending, "mm/dd/yyyy hh:mm:ss"));
+    else
+        ini.Remove("Config", "OffsitePending");
+    if (m_OffsiteFailures > 0)
+        set("OffsiteFailures", std::to_string(m_OffsiteFailures));
+    else
+        ini.Remove("Config", "OffsiteFailures");
     set("PreBackupCommand", m_PreBackupCommand);
     set("PostBackupCommand", m_PostBackupCommand);
     set("TargetDir", m_TargetDirectory);

@@ -70,10 +70,55 @@ double NoSuccessSince(const CBackupJob& job) {
     return Recorded(job.DateLastSuccess()) ? job.DateLastSuccess() : CreatedAt(job);
 }
 
-bool IsStale(const CBackupJob& job, double dNow, int iDays) {
-    if (iDays <= 0 || job.Suspended()) return false;
-    const double dSince = NoSuccessSince(job);
+namespace {
+bool Older(double dSince, double dNow, int iDays) {
     return Recorded(dSince) && Seconds(dNow) - Seconds(dSince) > int64_t{iDays} * 86400;
+}
+} // namespace
+
+bool LocallyStale(const CBackupJob& job, double dNow, int iDays) {
+    return iDays > 0 && !job.Suspended() && Older(NoSuccessSince(job), dNow, iDays);
+}
+
+bool IsStale(const CBackupJob& job, double dNow, int iDays) {
+    return LocallyStale(job, dNow, iDays) || OffsiteStale(job, dNow, iDays);
+}
+
+const char* OffsiteText(OffsiteState state) {
+    switch (state) {
+    case OffsiteState::Off:
+        return "off";
+    case OffsiteState::Ok:
+        return "ok";
+    case OffsiteState::Pending:
+        return "pending";
+    case OffsiteState::Failing:
+        return "failing";
+    }
+    return "";
+}
+
+bool OffsitePending(const CBackupJob& job) {
+    if (job.OffsiteRemote().empty()) return false;
+    if (Recorded(job.OffsitePending())) return true;
+    // A remote given by hand to a job with local successes: its newest backup is not there.
+    return !Recorded(job.OffsiteLastSuccess()) && Recorded(job.DateLastSuccess());
+}
+
+OffsiteState OffsiteStateOf(const CBackupJob& job) {
+    if (job.OffsiteRemote().empty()) return OffsiteState::Off;
+    if (!OffsitePending(job)) return OffsiteState::Ok;
+    return job.OffsiteFailures() >= OffsiteFailingAfter ? OffsiteState::Failing : OffsiteState::Pending;
+}
+
+double OffsiteBehindSince(const CBackupJob& job) {
+    if (!OffsitePending(job)) return CBackupJob::NotComputed;
+    if (Recorded(job.OffsitePending())) return job.OffsitePending();
+    return job.DateLastSuccess(); // a remote given by hand: behind since the last local success
+}
+
+bool OffsiteStale(const CBackupJob& job, double dNow, int iDays) {
+    return iDays > 0 && !job.Suspended() && Older(OffsiteBehindSince(job), dNow, iDays);
 }
 
 State StateOf(const CBackupJob& job, double dNow, int iDays) {
@@ -105,7 +150,10 @@ std::vector<Stale> StaleJobs(CBackupJobManager& manager, double dNow, int iDays)
     std::vector<Stale> stale;
     if (iDays <= 0) return stale;
     ForEachJob(manager, [&](int32_t, const CBackupJob& job) {
-        if (IsStale(job, dNow, iDays)) stale.push_back({job.JobName(), NoSuccessSince(job)});
+        if (LocallyStale(job, dNow, iDays))
+            stale.push_back({job.JobName(), NoSuccessSince(job)});
+        else if (OffsiteStale(job, dNow, iDays))
+            stale.push_back({job.JobName(), OffsiteBehindSince(job), true});
     });
     return stale;
 }
@@ -123,7 +171,8 @@ std::string StatusReport(CBackupJobManager& manager, double dNow, int iDays, boo
         if (state == State::Failed || state == State::Stale) bAlarm = true;
         const double dNext = job.Suspended() ? CBackupJob::FarFuture : job.DateTimeNextRun();
         sReport += job.JobName() + "\t" + StateText(state) + "\t" + DateText(job.DateLastRun()) + "\t" +
-                   DateText(job.DateLastSuccess()) + "\t" + DateText(dNext) + "\n";
+                   DateText(job.DateLastSuccess()) + "\t" + DateText(dNext) + "\t" + OffsiteText(OffsiteStateOf(job)) +
+                   "\n";
     });
     return sReport;
 }

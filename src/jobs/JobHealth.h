@@ -32,7 +32,27 @@ double CreatedAt(const CBackupJob& job);
 // when it never succeeded. NotComputed when unknown.
 double NoSuccessSince(const CBackupJob& job);
 // Active and without a successful backup for more than iDays days (0 days: never stale).
+bool LocallyStale(const CBackupJob& job, double dNow, int iDays);
+// LocallyStale, or with an off-site copy behind the local backups for that long (OffsiteStale).
 bool IsStale(const CBackupJob& job, double dNow, int iDays);
+
+// The off-site copy of a job: off (no OffsiteRemote); ok (the newest successful local backup is
+// on the remote, or there is none yet); pending (a successful local backup is not sent yet:
+// awaiting its attempt, or fewer than OffsiteFailingAfter attempts failed in a row); failing
+// (OffsiteFailingAfter or more attempts failed in a row).
+enum class OffsiteState { Off, Ok, Pending, Failing };
+constexpr int32_t OffsiteFailingAfter = 3;
+// "off", "ok", "pending", "failing".
+const char* OffsiteText(OffsiteState state);
+OffsiteState OffsiteStateOf(const CBackupJob& job);
+// Pending or failing: a local backup waits to be sent.
+bool OffsitePending(const CBackupJob& job);
+// Since when the remote lacks a backup the job made: the first backup not sent (OffsitePending),
+// or, for a job given its remote by hand after local successes, its last local success.
+// NotComputed when nothing waits.
+double OffsiteBehindSince(const CBackupJob& job);
+// Active, and its remote behind the local backups for more than iDays days (0: never).
+bool OffsiteStale(const CBackupJob& job, double dNow, int iDays);
 // Suspended, failed, stale, never run or ok, in that order of precedence.
 State StateOf(const CBackupJob& job, double dNow, int iDays);
 
@@ -52,7 +72,8 @@ std::vector<Missed> MissedRuns(CBackupJobManager& manager, double dNow);
 
 struct Stale {
     std::string JobName;
-    double Since; // NotComputed when unknown
+    double Since;         // NotComputed when unknown
+    bool Offsite = false; // stale only because its off-site copy is behind (Since: OffsiteBehindSince)
 };
 // The stale jobs, in list order.
 std::vector<Stale> StaleJobs(CBackupJobManager& manager, double dNow, int iDays);
@@ -61,8 +82,8 @@ std::vector<Stale> StaleJobs(CBackupJobManager& manager, double dNow, int iDays)
 // stays lazily unknown until the first tick).
 void ComputeNextRuns(CBackupJobManager& manager);
 
-// One line per job: name, state, last run, last success, next run, separated by TAB; a date
-// that does not exist reads "-". bAlarm is set when an active job is failed or stale.
+// One line per job: name, state, last run, last success, next run, off-site state, separated by
+// TAB; a date that does not exist reads "-". bAlarm is set when an active job is failed or stale.
 std::string StatusReport(CBackupJobManager& manager, double dNow, int iDays, bool& bAlarm);
 
 } // namespace JobHealth

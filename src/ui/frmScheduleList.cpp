@@ -229,9 +229,12 @@ void frmSchedule::MarkHealth(QTreeWidgetItem* row, const CBackupJob& job) {
         QString sText = row->text(iIndex);
         if (sText.endsWith('!')) sText.chop(1);
         row->setText(iIndex, bStale ? sText + "!" : sText);
-        if (bStale) {
+        if (bStale && JobHealth::LocallyStale(job, libDates::Now(), appPreferences::StaleDays)) {
             sTip = tr("No successful backup since %1")
                        .arg(Q(libDates::Format(JobHealth::NoSuccessSince(job), "mmm-dd-yyyy hh:mm")));
+        } else if (bStale) {
+            sTip = tr("Off-site copy behind since %1")
+                       .arg(Q(libDates::Format(JobHealth::OffsiteBehindSince(job), "mmm-dd-yyyy hh:mm")));
         }
         row->setToolTip(iIndex, sTip);
     }

@@ -2,7 +2,8 @@
 # /STATUS, /VERIFY and /RESTORE beside a running headless agent, checked from outside as a
 # monitoring script would call them: a failure in the same minute as a success reads "failed",
 # the reading commands answer while the agent runs, and a backup the agent holds running makes a
-# verify of the same job wait for its end, while a verify of another job does not wait.
+# verify of the same job wait for its end, while a verify of another job does not wait. The last
+# column is the off-site state ("off" for jobs without a remote, see offsite-retry-tests.sh).
 # Usage: status-tests.sh <path-to-stowline>
 set -u
 
@@ -67,6 +68,9 @@ run /STATUS
 check "/STATUS exits 1 for the failed job" [ "$RC" -eq 1 ]
 check "/STATUS says the job failed, whatever minute it failed in" sh -c "grep -q '^flaky	failed	' '$WORK/out'"
 check "/STATUS says the other job is ok" sh -c "grep -q '^good	ok	' '$WORK/out'"
+check "/STATUS gives each job six columns, the off-site state last" \
+    sh -c "awk -F '\t' 'NF != 6 { bad = 1 } END { exit bad }' '$WORK/out'"
+check "/STATUS: a job without a remote is off off-site" sh -c "grep -q '^good	ok	.*	off\$' '$WORK/out'"
 sed -i "/^File_1=/d" "$JOBS/flaky.slj"
 run /RUN flaky /EXIT
 check "the mended job runs" [ "$RC" -eq 0 ]

@@ -30,7 +30,7 @@ struct RecordingHost : SchedulerTick::TickHost {
         if (OnRefresh) OnRefresh();
     }
     std::vector<std::string> Reasons, StaleReports; // kept apart from Events: not every test judges them
-    void ReportFailure(const std::string& sName, const std::string& sLog, const std::string& sReason) override {
+    void ReportFailure(const std::string& sName, const std::string& sLog, const std::string& sReason, bool) override {
         Events.push_back("failure:" + sName + "|" + sLog);
         Reasons.push_back(sReason);
     }

@@ -31,7 +31,7 @@ struct HiddenAgent : SchedulerTick::TickHost {
     bool MainWindowVisible() override { return false; }
     void SetTrayMenuEnabled(bool) override {}
     void RefreshDetailsByHandle(int32_t) override {}
-    void ReportFailure(const std::string& sName, const std::string&, const std::string& sReason) override {
+    void ReportFailure(const std::string& sName, const std::string&, const std::string& sReason, bool) override {
         Failures.push_back(sName + ": " + sReason);
     }
     void ReportStale(const std::string&) override {}

@@ -1,0 +1,95 @@
+// The agents' off-site retry as the scheduler tick times it, with the clock set by the test: at
+// start-up, then every 30 minutes, each attempt recorded in the job file, the user told once,
+// never for a job this process reads, and the job's next run left as it was.
+
+#include "app/SchedulerTick.h"
+#include "common/TempJobFolder.h"
+#include "engine/JobLock.h"
+#include "support/libLog.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace {
+
+struct NoticeHost : SchedulerTick::TickHost {
+    std::vector<std::string> Notices; // FailureText of each report
+    bool MainWindowVisible() override { return false; }
+    void SetTrayMenuEnabled(bool) override {}
+    void RefreshDetailsByHandle(int32_t) override {}
+    void ReportFailure(const std::string& sName, const std::string& sLog, const std::string& sReason,
+                       bool bOffsite) override {
+        Notices.push_back(SchedulerTick::FailureText(sName, sLog, sReason, bOffsite));
+    }
+    void ReportStale(const std::string&) override {}
+};
+
+class OffsiteTickTest : public TempJobFolder {
+protected:
+    const double Start = libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(13, 0, 0);
+    std::string Target, File;
+    void SetUp() override {
+        TempJobFolder::SetUp();
+        StartJobs(Start, true);
+        // A zip job whose backup waits for its remote, its archive gone: every attempt fails
+        // without reaching rclone.
+        Target = Root + "target/";
+        std::filesystem::create_directories(Target);
+        File = WriteFile(App + "BackupJobs/Waits.slj",
+                         "[Config]\r\nJobName=Waits\r\nDateLastRun=Mar-10-2027 03:00\r\nDateLastSuccess=Mar-10-2027 "
+                         "03:00\r\nRunCount=1\r\nStartTime=03:00\r\nFrequency=1\r\nDayOfWeek=254\r\nCompress=-1\r\n"
+                         "KeepCount=1\r\nKeepPeriod=Copies\r\nOffsiteRemote=nowhere:backups\r\n"
+                         "OffsitePending=03/10/2027 03:00:00\r\nTargetDir=" +
+                             Target + "\r\n[Source]\r\nFile_0=" + Root + "src/\r\n");
+        JobManager()->Reload();
+    }
+    int Failures() const { return LoadJob(File).OffsiteFailures(); }
+    int Retries() const {
+        int n = 0;
+        for (const auto& sLine : LogLines())
+            n += sLine.find("-- Waits (off-site retry) ") != std::string::npos;
+        return n;
+    }
+};
+
+TEST_F(OffsiteTickTest, RetriedAtStartUpThenEveryThirtyMinutesAndReportedOnce) {
+    // A day-long tick: the test's steps of the clock are no wall-clock jumps.
+    SchedulerTick::CSchedulerTick tick(86400000);
+    NoticeHost host;
+    const int32_t lHandle = JobManager()->HandleFromIndex(0);
+    EXPECT_EQ(tick.StartUp(host), 0) << "a retry is no run";
+    const double dNextRun = LoadJob(File).DateTimeNextRun();
+    EXPECT_EQ(Retries(), 1);
+    EXPECT_EQ(Failures(), 1);
+    ASSERT_EQ(host.Notices.size(), 1u);
+    EXPECT_EQ(host.Notices[0], "Backup Job 'Waits' backed up locally; off-site copy failed: no backup of the job "
+                               "found in '" +
+                                   Target + "' See transaction log for details: '" + libLog::LogFileName() + "'");
+    tick.Tick(host);
+    SetNow(Start + libDates::TimeSerial(0, 29, 0));
+    tick.Tick(host);
+    EXPECT_EQ(Retries(), 1) << "not before 30 minutes";
+    SetNow(Start + libDates::TimeSerial(0, 30, 0));
+    tick.Tick(host);
+    EXPECT_EQ(Retries(), 2);
+    SetNow(Start + libDates::TimeSerial(1, 0, 0));
+    tick.Tick(host);
+    EXPECT_EQ(Failures(), 3);
+    EXPECT_EQ(JobHealth::OffsiteStateOf(LoadJob(File)), JobHealth::OffsiteState::Failing);
+    EXPECT_EQ(host.Notices.size(), 1u) << "told once until a copy succeeds";
+    EXPECT_EQ(LoadJob(File).RunCount(), 1) << "never a new backup";
+    EXPECT_EQ(JobManager()->NextRunFromHandle(lHandle), dNextRun);
+    // Its backups read here: not tried.
+    {
+        JobLock::ReadScope reading(File);
+        SetNow(Start + libDates::TimeSerial(1, 30, 0));
+        tick.Tick(host);
+        EXPECT_EQ(Retries(), 3);
+    }
+    EXPECT_EQ(SchedulerTick::OffsiteReason("  Off-site copy to 'a:b' failed: quota exceeded"), "quota exceeded");
+    EXPECT_EQ(SchedulerTick::FailureText("W", "/x/stowline.log", "", true),
+              "Backup Job 'W' backed up locally; off-site copy failed. See transaction log for details: "
+              "'/x/stowline.log'");
+}
+
+} // namespace
