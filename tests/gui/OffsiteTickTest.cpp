@@ -1,13 +1,17 @@
 // The agents' off-site retry as the scheduler tick times it, with the clock set by the test: at
-// start-up, then every 30 minutes, each attempt recorded in the job file, the user told once,
-// never for a job this process reads, and the job's next run left as it was.
+// start-up, then every 30 minutes, each attempt recorded in the job file, the user told once
+// until a copy succeeds, never for a job this process reads, and the job's next run left as it
+// was. The remote is a local folder, which rclone reaches without a server.
 
 #include "app/SchedulerTick.h"
 #include "common/TempJobFolder.h"
 #include "engine/JobLock.h"
 #include "support/libLog.h"
 
+#include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -32,15 +36,15 @@ protected:
         TempJobFolder::SetUp();
         StartJobs(Start, true);
         // A zip job whose backup waits for its remote, its archive gone: every attempt fails
-        // without reaching rclone.
+        // before rclone is asked.
         Target = Root + "target/";
         std::filesystem::create_directories(Target);
         File = WriteFile(App + "BackupJobs/Waits.slj",
                          "[Config]\r\nJobName=Waits\r\nDateLastRun=Mar-10-2027 03:00\r\nDateLastSuccess=Mar-10-2027 "
                          "03:00\r\nRunCount=1\r\nStartTime=03:00\r\nFrequency=1\r\nDayOfWeek=254\r\nCompress=-1\r\n"
-                         "KeepCount=1\r\nKeepPeriod=Copies\r\nOffsiteRemote=nowhere:backups\r\n"
-                         "OffsitePending=03/10/2027 03:00:00\r\nTargetDir=" +
-                             Target + "\r\n[Source]\r\nFile_0=" + Root + "src/\r\n");
+                         "KeepCount=1\r\nKeepPeriod=Copies\r\nOffsiteRemote=" +
+                             Root + "remote\r\nOffsitePending=03/10/2027 03:00:00\r\nTargetDir=" + Target +
+                             "\r\n[Source]\r\nFile_0=" + Root + "src/\r\n");
         JobManager()->Reload();
     }
     int Failures() const { return LoadJob(File).OffsiteFailures(); }
@@ -52,7 +56,7 @@ protected:
     }
 };
 
-TEST_F(OffsiteTickTest, RetriedAtStartUpThenEveryThirtyMinutesAndReportedOnce) {
+TEST_F(OffsiteTickTest, RetriedAtStartUpThenEveryThirtyMinutesAndReportedOnceUntilACopySucceeds) {
     // A day-long tick: the test's steps of the clock are no wall-clock jumps.
     SchedulerTick::CSchedulerTick tick(86400000);
     NoticeHost host;
@@ -90,6 +94,23 @@ TEST_F(OffsiteTickTest, RetriedAtStartUpThenEveryThirtyMinutesAndReportedOnce) {
     EXPECT_EQ(SchedulerTick::FailureText("W", "/x/stowline.log", "", true),
               "Backup Job 'W' backed up locally; off-site copy failed. See transaction log for details: "
               "'/x/stowline.log'");
+    if (std::system("command -v rclone >/dev/null 2>&1") != 0) GTEST_SKIP() << "rclone is not installed";
+    // The archive is there again: the next retry sends it, and a later failure is news again.
+    ::setenv("RCLONE_CONFIG", (Root + "rclone.conf").c_str(), 1);
+    WriteFile(Target + "Waits.zip", "the archive's bytes");
+    SetNow(Start + libDates::TimeSerial(2, 0, 0));
+    tick.Tick(host);
+    EXPECT_EQ(JobHealth::OffsiteStateOf(LoadJob(File)), JobHealth::OffsiteState::Ok) << LogLines().back();
+    EXPECT_EQ(Failures(), 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Root + "remote/Waits"), {}), 1);
+    CBackupJob again = LoadJob(File);
+    again.SetOffsitePending(Start);
+    ASSERT_FALSE(again.SaveBackupJobIniFile());
+    std::filesystem::remove(Target + "Waits.zip");
+    SetNow(Start + libDates::TimeSerial(2, 30, 0));
+    tick.Tick(host);
+    EXPECT_EQ(host.Notices.size(), 2u);
+    ::unsetenv("RCLONE_CONFIG");
 }
 
 } // namespace
