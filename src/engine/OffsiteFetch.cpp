@@ -188,7 +188,7 @@ bool RcloneInstalled() {
 }
 
 std::vector<std::string> QuickTimeouts() {
-    return {"--contimeout", "10s", "--timeout", "20s", "--retries", "1", "--low-level-retries", "2"};
+    return {"--contimeout", "10s", "--timeout", "15s", "--retries", "1", "--low-level-retries", "2"};
 }
 
 bool List(const CBackupJob& job, std::vector<RemoteBackup>& backups, std::string& sWhy,
