@@ -86,7 +86,7 @@ std::string Absolute(const std::string& sPath) {
 // it does. False, with the reason there, when the download failed; nothing is left behind then.
 bool FetchRemote(const CBackupJob& job, const std::string& sFrom, OffsiteFetch::Download& download) {
     std::cerr << "Stowline: downloading '" << sFrom << "'..." << std::endl;
-    int iShown = -1;
+    int iShown = -10;
     auto progress = [&](uint64_t lDone, uint64_t lTotal) {
         if (lTotal == 0) return;
         const int iPercent = static_cast<int>(lDone * 100 / lTotal);

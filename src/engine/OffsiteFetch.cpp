@@ -161,10 +161,14 @@ void ReclaimDownloads(const std::string& sFolder) {
         RemovePath(sFolder + sName);
 }
 
-// A transfer with its progress reported.
+// A transfer (limited by the bandwidth preference) with rclone's stats handed on as progress.
 Rclone::Result Transfer(const std::vector<std::string>& args, const Progress& progress) {
     if (progress) progress(0, 0);
-    return Rclone::Run(args);
+    return Rclone::Transfer(args, [&](const Rclone::Stats& stats) {
+        if (progress)
+            progress(static_cast<uint64_t>(std::max(stats.Bytes, 0LL)),
+                     static_cast<uint64_t>(std::max(stats.TotalBytes, 0LL)));
+    });
 }
 
 } // namespace

@@ -7,7 +7,8 @@
 # killed during the download is an error exit with nothing restored and no download left; a crypt
 # remote over the SFTP one restores too. /VERIFY of a job with a remote holds the newest remote
 # backup to the local one and fails when it differs or cannot be read.
-# Usage: offsite-restore-tests.sh <path-to-stowline>
+# With the GUI test program, the restore window's remote rows are driven against the same server.
+# Usage: offsite-restore-tests.sh <path-to-stowline> [<path-to-test_gui>]
 set -u
 
 if ! command -v rclone >/dev/null 2>&1; then
@@ -16,7 +17,8 @@ if ! command -v rclone >/dev/null 2>&1; then
 fi
 
 . "$(dirname "$0")/cli-common.sh"
-cli_begin offrestore "$@"
+GUI_TESTS=${2:-}
+cli_begin offrestore "$1"
 
 SERVER_PID=
 stop_server() {
@@ -87,6 +89,7 @@ check "restore from the remote: exit 0" [ "$RC" -eq 0 ]
 check "restore from the remote: the files come back byte-equal" diff -r "$SRC" "$WORK/back/$SRC_REL"
 check "restore from the remote: the summary names the remote archive" contains "$WORK/out" \
     "Restore docs from nas:backups/docs/$NAME to $WORK/back"
+check "restore from the remote: the download's progress is shown" grep -qE "^Stowline: downloaded [0-9]+ of [0-9]+ bytes \(100%\)$" "$WORK/err"
 check "restore from the remote: the download is gone" no_download "$WORK/tdocs"
 check "restore from the remote: the temporary folder is gone" [ ! -e "$WORK/tdocs/.stowline-tmp-docs" ]
 check "restore from the remote: the remote archive stays" [ -f "$REMOTE_ROOT/backups/docs/$NAME" ]
@@ -106,6 +109,8 @@ rm -f "$WORK/tdocs/nas:local.zip"
 # A name that could be no remote is a missing local file, as before.
 run /RESTORE docs /FROM "-bad:x.zip" /TO "$WORK/none"
 check "a name no remote can have is a missing local file" sh -c "[ $RC -eq 1 ] && grep -qF 'does not exist' '$WORK/err'"
+run /RESTORE docs /FROM "sub/nas:x.zip" /TO "$WORK/none"
+check "a '/' before the ':' makes a local path" sh -c "[ $RC -eq 1 ] && grep -qF 'does not exist' '$WORK/err'"
 
 # ---- a hostile archive on the remote is refused as the same archive is refused locally ----
 mkdir -p "$WORK/outside"
@@ -162,11 +167,13 @@ rm -f "$WORK"/tbig/big*.zip
 RCLONE_BWLIMIT=300k timeout "$RUN_TIMEOUT" "$S" /RESTORE big /FROM "nas:backups/big/$(newest_remote big)" \
     /TO "$WORK/bigback" >"$WORK/out" 2>"$WORK/err" &
 RESTORE_PID=$!
+# Under way: part of the file is there and rclone's stats have been shown as progress.
+big_progress() { grep -qE "^Stowline: downloaded [1-9][0-9]* of 3[0-9]{6} bytes" "$WORK/err"; }
 for _ in $(seq 1 300); do
-    [ -n "$(find "$WORK/tbig" -name '.stowline-download-*' -size +1k 2>/dev/null)" ] && break
+    [ -n "$(find "$WORK/tbig" -name '.stowline-download-*' -size +1k 2>/dev/null)" ] && big_progress && break
     sleep 0.1
 done
-check "the download was under way" [ -n "$(find "$WORK/tbig" -name '.stowline-download-*' 2>/dev/null)" ]
+check "the download was under way, its progress shown" big_progress
 stop_server
 wait "$RESTORE_PID"
 RC=$?
@@ -233,5 +240,27 @@ run /RESTORE cjob /FROM nas:backups/cjob/current /TO "$WORK/copyback"
 check "copy tree restore: exit 0" [ "$RC" -eq 0 ]
 check "copy tree restore: the files come back byte-equal" diff -r "$SRC" "$WORK/copyback/data"
 check "copy tree restore: no download left" no_download "$WORK/tcopy"
+
+# ---- the restore window (offscreen): remote rows, their download, an unreachable remote ----
+if [ -n "$GUI_TESTS" ]; then
+    write_job win "$SRC/" "$WORK/twin/" -1 "OffsiteRemote=nas:backups"
+    run /RUN win /EXIT
+    export STOWLINE_OFFSITE_TO="$WORK/winback"
+    gui() { # variable=value for the test, then the filter
+        env "$1" QT_QPA_PLATFORM=offscreen timeout 300 "$GUI_TESTS" --gtest_filter="$2" >"$WORK/gui.out" 2>&1
+        local grc=$?
+        [ "$grc" -eq 0 ] && grep -q '^\[  PASSED  \] 1 test' "$WORK/gui.out" && return 0
+        tail -30 "$WORK/gui.out"
+        return 1
+    }
+    check "window: the remote archive is listed, downloaded and restored" \
+        gui "STOWLINE_OFFSITE_JOB=$JOBS/win.slj" "OffsiteRestoreWindow.ARemoteArchive*"
+    check "window: the restore writes the remote archive's files, byte-equal" diff -r "$SRC" "$WORK/winback/$SRC_REL"
+    check "window: no download left" no_download "$WORK/twin"
+    stop_server
+    check "window: an unreachable remote says so, the local backups stay usable" \
+        gui "STOWLINE_OFFSITE_UNREACHABLE_JOB=$JOBS/win.slj" "OffsiteRestoreWindow.AnUnreachable*"
+    start_server
+fi
 
 cli_end
