@@ -2,8 +2,10 @@
 // starts (it names the job and where to restore in the environment): the remote's archives are
 // listed below the local ones with the remote's name, choosing one downloads it and shows its
 // contents, the restore reads the download, and the download is gone once the window is.
-// An unreachable remote says so and leaves the local backups usable.
+// An unreachable remote says so and leaves the local backups usable; without rclone the window
+// is as it was.
 
+#include "ScopedEnv.h"
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
 #include "ui/frmRestore.h"
@@ -73,6 +75,14 @@ TEST_F(OffsiteRestoreWindow, AnUnreachableRemoteLeavesTheLocalBackupsUsable) {
     frmRestore d(job);
     const int iLocal = d.lvwBackups->topLevelItemCount();
     ASSERT_GT(iLocal, 0);
+    const QString sBefore = d.sbarRestore->currentMessage();
+    {
+        ScopedEnv noRclone;
+        noRclone.Set("PATH", "/nonexistent");
+        d.ListRemote();
+        EXPECT_EQ(d.lvwBackups->topLevelItemCount(), iLocal);
+        EXPECT_EQ(d.sbarRestore->currentMessage(), sBefore) << "nothing said without rclone";
+    }
     d.ListRemote();
     EXPECT_EQ(d.lvwBackups->topLevelItemCount(), iLocal);
     EXPECT_TRUE(d.sbarRestore->currentMessage().contains("could not be listed"))
