@@ -8,6 +8,7 @@
 #include "jobs/CBackupJob.h"
 #include "support/StowError.h"
 #include "support/libFiles.h"
+#include "support/libLog.h"
 #include "support/libStrings.h"
 
 #include <algorithm>
@@ -278,6 +279,7 @@ bool Download::Fetch(const CBackupJob& job, const std::string& sRemote, bool bAr
         }
         m_backup.Path = m_sLocal;
         m_backup.IsArchive = false;
+        libLog::LogEvent("Off-site backup '" + sRemote + "' downloaded into '" + m_sLocal + "' (rclone check)");
         return true;
     }
     std::string sFolder, sName, sHeld;
@@ -293,6 +295,7 @@ bool Download::Fetch(const CBackupJob& job, const std::string& sRemote, bool bAr
         Remove();
         return false;
     }
+    libLog::LogEvent("Off-site backup '" + sRemote + "' downloaded into '" + m_sLocal + "' (checked by " + sHeld + ")");
     m_backup.Path = m_sLocal;
     m_backup.IsArchive = true;
     m_backup.Size = libFiles::FileLen(m_sLocal);

@@ -92,6 +92,10 @@ check "restore from the remote: the summary names the remote archive" contains "
 check "restore from the remote: the download's progress is shown" grep -qE "^Stowline: downloaded [0-9]+ of [0-9]+ bytes \(100%\)$" "$WORK/err"
 check "restore from the remote: the download is gone" no_download "$WORK/tdocs"
 check "restore from the remote: the temporary folder is gone" [ ! -e "$WORK/tdocs/.stowline-tmp-docs" ]
+check "restore from the remote: the log says where the backup came from, checked by hash" grep -qaF \
+    "Off-site backup 'nas:backups/docs/$NAME' downloaded into '$WORK/tdocs/.stowline-tmp-docs/.stowline-download-" \
+    "$WORK/stowline.log"
+check "restore from the remote: ... by MD5" grep -qaE "downloaded into .*\(checked by MD5\)" "$WORK/stowline.log"
 check "restore from the remote: the remote archive stays" [ -f "$REMOTE_ROOT/backups/docs/$NAME" ]
 
 # A name that is neither a local file nor on the remote: an error exit naming the download.
