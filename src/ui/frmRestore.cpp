@@ -157,6 +157,9 @@ void frmRestore::ListRemote() {
             auto* row = new QTreeWidgetItem(lvwBackups, {Q(r.Shown), sWhen, r.IsArchive ? SizeText(r.Size) : ""});
             row->setToolTip(0, Q(r.Path));
         }
+        // Wide enough for the remote's name after each of its backups.
+        for (int iColumn = 0; iColumn < 3; ++iColumn)
+            lvwBackups->resizeColumnToContents(iColumn);
         SetStatus(tr("%1 backups on %2.").arg(m_remote.size()).arg(Q(sRemote)));
     });
 }
