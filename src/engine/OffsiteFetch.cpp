@@ -271,9 +271,15 @@ bool Download::Fetch(const CBackupJob& job, const std::string& sRemote, bool bAr
                (bArchive ? ".zip" : "/");
     if (!bArchive) {
         Rclone::Result r = Transfer({"copy", "--links", sRemote, m_sLocal}, progress);
-        if (r.Ok()) r = Rclone::Run({"check", "--one-way", "--links", sRemote, m_sLocal});
         if (!r.Ok()) {
             sWhy = "download of '" + sRemote + "' failed: " + r.Reason;
+            Remove();
+            return false;
+        }
+        // Every remote file arrived, the same (by hash where both sides have one, else by size).
+        r = Rclone::Run({"check", "--one-way", "--links", sRemote, m_sLocal});
+        if (!r.Ok()) {
+            sWhy = "the download of '" + sRemote + "' is not whole: " + r.Reason;
             Remove();
             return false;
         }
