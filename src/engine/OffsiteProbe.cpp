@@ -58,9 +58,17 @@ std::string TestFileName() {
     return std::string(".stowline-test-") + buf;
 }
 
+// One rclone command of the test. An unreachable server fails within seconds rather than after
+// rclone's default retries, so that the user waits for an answer no longer than needed.
+Rclone::Result Probe(std::vector<std::string> args) {
+    args.insert(args.begin(),
+                {"--contimeout", "10s", "--timeout", "20s", "--retries", "1", "--low-level-retries", "1"});
+    return Rclone::Run(args);
+}
+
 // The size rclone reports for one remote file, -1 when it lists none.
 long long RemoteSize(const std::string& sPath, std::string& sReason) {
-    const Rclone::Result r = Rclone::Run({"lsf", "--files-only", "--format", "s", sPath});
+    const Rclone::Result r = Probe({"lsf", "--files-only", "--format", "s", sPath});
     if (!r.Ok()) {
         sReason = r.Reason;
         return -1;
@@ -74,21 +82,32 @@ long long RemoteSize(const std::string& sPath, std::string& sReason) {
     return std::atoll(sSize.c_str());
 }
 
-// Lists sRemote; when it does not exist yet, lists its parent instead. sFolder is where the test
-// file then goes. "" or the failing step.
-std::string ListStep(const std::string& sRemote, std::string& sFolder, bool& bMissing) {
-    sFolder = sRemote;
-    const Rclone::Result r = Rclone::Run({"lsf", "--max-depth", "1", sRemote});
+// Lists sRemote; when it does not exist yet (bMissing), lists its parent instead. "" or the
+// failing step.
+std::string ListStep(const std::string& sRemote, bool& bMissing) {
+    const Rclone::Result r = Probe({"lsf", "--max-depth", "1", sRemote});
     if (r.Ok()) return "";
     const std::string sParent = OffsiteProbe::ParentOf(sRemote);
     if (r.Status != Rclone::DirectoryNotFound || sParent.empty())
         return "Listing '" + sRemote + "' failed: " + r.Reason;
-    const Rclone::Result parent = Rclone::Run({"lsf", "--max-depth", "1", "--dirs-only", sParent});
+    const Rclone::Result parent = Probe({"lsf", "--max-depth", "1", "--dirs-only", sParent});
     if (!parent.Ok())
         return "Listing '" + sRemote + "' failed: it does not exist, and listing its parent '" + sParent +
                "' failed: " + parent.Reason;
-    sFolder = sParent;
     bMissing = true;
+    return "";
+}
+
+// Removes the test file and, when the test made the folder, the folder; "" or what failed.
+std::string CleanUp(const std::string& sRemote, const std::string& sObject, bool bMadeFolder, bool bWritten) {
+    const Rclone::Result removed = Probe({"deletefile", sObject});
+    // After a failed write there is mostly no file to remove, and the write's failure is the news.
+    if (bWritten && !removed.Ok()) return "Removing the test file '" + sObject + "' failed: " + removed.Reason;
+    if (!bMadeFolder) return "";
+    // Where folders are only names of objects (buckets' prefixes) it is gone with the file.
+    const Rclone::Result folder = Probe({"rmdir", sRemote});
+    if (!folder.Ok() && folder.Status != Rclone::DirectoryNotFound)
+        return "Removing the folder '" + sRemote + "' made by the test failed: " + folder.Reason;
     return "";
 }
 
@@ -165,8 +184,7 @@ TestResult Test(const std::string& sInput) {
         result.Failure = "'" + sRemote + "' is not an rclone remote path: it begins with '-'";
         return result;
     }
-    std::string sFolder;
-    result.Failure = ListStep(sRemote, sFolder, result.FolderMissing);
+    result.Failure = ListStep(sRemote, result.FolderMissing);
     if (!result.Ok()) return result;
 
     const LocalTestFile local;
@@ -174,20 +192,16 @@ TestResult Test(const std::string& sInput) {
         result.Failure = "Writing the test file failed: " + local.Problem;
         return result;
     }
-    const std::string sObject = Join(sFolder, TestFileName());
-    const Rclone::Result written = Rclone::Run({"copyto", local.Path, sObject});
-    if (!written.Ok()) {
+    // Written where an upload writes: into the folder, which a missing one is made for.
+    const std::string sObject = Join(sRemote, TestFileName());
+    const Rclone::Result written = Probe({"copyto", local.Path, sObject});
+    if (written.Ok())
+        result.Failure = SizeStep(sObject);
+    else
         result.Failure = "Writing the test file '" + sObject + "' failed: " + written.Reason;
-        // A write that failed half-way may still have left an object: it goes too.
-        Rclone::Run({"deletefile", sObject});
-        return result;
-    }
-    result.Failure = SizeStep(sObject);
-    const Rclone::Result removed = Rclone::Run({"deletefile", sObject});
-    if (!removed.Ok()) {
-        const std::string sRemoval = "Removing the test file '" + sObject + "' failed: " + removed.Reason;
-        result.Failure = result.Ok() ? sRemoval : result.Failure + "; " + sRemoval;
-    }
+    // Also after a failed write: one that failed half-way may have left an object or the folder.
+    const std::string sCleanUp = CleanUp(sRemote, sObject, result.FolderMissing, written.Ok());
+    if (!sCleanUp.empty()) result.Failure = result.Ok() ? sCleanUp : result.Failure + "; " + sCleanUp;
     return result;
 }
 

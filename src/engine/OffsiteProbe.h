@@ -21,14 +21,15 @@ RemoteList Remotes();
 
 struct TestResult {
     std::string Failure;        // "" when every step succeeded, else which step failed and why
-    bool FolderMissing = false; // the folder does not exist yet; its parent was written to instead
+    bool FolderMissing = false; // the folder did not exist: the test made it and removed it again
     bool Ok() const { return Failure.empty(); }
 };
 // Tests sRemote (a remote path such as "nas:backups") the way an upload uses it: lists it, writes
-// a small file under a name of its own (".stowline-test-<random>"), reads its size back and
-// removes it. A folder that does not exist yet is fine when its parent can be listed and
-// written to (the first upload creates it); the test then writes into that parent and creates
-// nothing. The test file is removed on every way out once it was written.
+// a small file into it under a name of its own (".stowline-test-<random>"), reads its size back
+// and removes it. A folder that does not exist yet is fine when its parent can be listed: the
+// write makes it, as the first upload will, and the test removes it again. Whatever the test
+// wrote is removed on every way out once it was written. Each rclone command gives up on an
+// unreachable server within seconds.
 TestResult Test(const std::string& sRemote);
 
 // Why rclone refuses sLimit as its --bwlimit value ("" when it accepts it, or when rclone is not

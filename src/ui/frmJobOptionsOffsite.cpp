@@ -154,8 +154,8 @@ void frmJobOptions::cmdOffsiteTest_Click() {
         if (!result.Ok())
             sText = tr("Test of '%1' failed: %2").arg(Q(sRemote), Q(result.Failure));
         else if (result.FolderMissing)
-            sText = tr("Test of '%1' succeeded: the folder does not exist yet and the first upload creates it; its "
-                       "parent was listed, written to, read back and cleaned up.")
+            sText = tr("Test of '%1' succeeded: the folder did not exist yet (the first upload makes it); it was "
+                       "made, written to, read back and removed again.")
                         .arg(Q(sRemote));
         else
             sText = tr("Test of '%1' succeeded: listed, written to, read back and cleaned up.").arg(Q(sRemote));

@@ -127,9 +127,8 @@ TEST_F(OffsiteEditor, TheListOffersTheRemotesAndTheTestSucceedsOrNamesTheFailing
     EXPECT_TRUE(Usable(dlg, dlg.cmdOffsiteTest));
     EXPECT_EQ(StoreContents(), before) << "the test leaves nothing behind";
 
-    // A folder that does not exist yet: its parent is tested and nothing is created.
-    EXPECT_NE(TestOutcome(dlg, "vault:backups/new").find("succeeded: the folder does not exist yet"),
-              std::string::npos);
+    // A folder that does not exist yet: made by the write, as the first upload will, and removed.
+    EXPECT_NE(TestOutcome(dlg, "vault:backups/new").find("succeeded: the folder did not exist yet"), std::string::npos);
     EXPECT_EQ(StoreContents(), before);
     // A missing parent, a file in the folder's place, a read-only folder: the failing step named.
     EXPECT_EQ(TestOutcome(dlg, "vault:none/deeper")
