@@ -108,6 +108,9 @@ TEST_F(OffsiteEditor, TheListOffersTheRemotesAndTheTestSucceedsOrNamesTheFailing
     EXPECT_TRUE(Usable(dlg, dlg.cmbOffsiteRemote));
     EXPECT_TRUE(Usable(dlg, dlg.cmdOffsiteTest));
     EXPECT_EQ(dlg.cmdOffsiteTest->text(), "Test");
+    const TextList help = Click(dlg.cmdCueCard[12]);
+    ASSERT_EQ(help.size(), 1u);
+    EXPECT_NE(help[0].find("rclone config"), std::string::npos) << help[0];
 
     // While rclone works the window takes events, the button is off and a second click does nothing.
     const auto before = StoreContents();
