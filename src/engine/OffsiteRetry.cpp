@@ -58,8 +58,9 @@ Retry SendPending(CBackupJob& job) {
         const int32_t lTag = job.Tag();
         const std::string sFile = job.FileName(); // a copy: the load clears the job first
         const CBackupJob::FileResult opened = job.Open(sFile);
+        if (opened != CBackupJob::FileResult::Done)
+            return Retry::Nothing; // untagged: loaded afresh when next asked for
         job.SetTag(lTag);
-        if (opened != CBackupJob::FileResult::Done) return Retry::Nothing;
     }
     if (!JobHealth::OffsitePending(job)) return Retry::Nothing;
     libLog::RunLog runLog;
