@@ -1,8 +1,9 @@
-// Offsite::SendArchive: the zip style's off-site step, each remote operation one rclone command.
+// Offsite::SendArchive: the zip style's off-site step, each remote operation one rclone command;
+// and what both styles share (OffsiteInternal).
 
 #include "engine/Offsite.h"
 
-#include "engine/Rclone.h"
+#include "engine/OffsiteInternal.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
 #include "support/libFiles.h"
@@ -16,29 +17,13 @@
 #include <set>
 #include <vector>
 
+using namespace OffsiteInternal;
+
 namespace {
-
-// Thrown with rclone's reason when a step fails; the step's caller logs it once.
-struct Failed {
-    std::string Reason;
-};
-
-Rclone::Result Must(const std::vector<std::string>& args) {
-    Rclone::Result r = Rclone::Run(args);
-    if (!r.Ok()) throw Failed{r.Reason};
-    return r;
-}
-
-// rclone's output lines, the empty ones left out.
-std::vector<std::string> Lines(const std::string& sText) {
-    std::vector<std::string> lines = libStrings::Split(sText, "\n");
-    std::erase(lines, std::string());
-    return lines;
-}
 
 // The names of the files in a remote folder (none when the folder does not exist yet).
 std::vector<std::string> FilesIn(const std::string& sFolder) {
-    Rclone::Result r = Rclone::Run({"lsf", "--files-only", sFolder});
+    Rclone::Result r = Rclone::Run({"lsf", "--files-only", "--", sFolder});
     if (r.Status == Rclone::DirectoryNotFound) return {};
     if (!r.Ok()) throw Failed{r.Reason};
     return Lines(r.Output);
@@ -48,7 +33,7 @@ std::vector<std::string> FilesIn(const std::string& sFolder) {
 bool RemoteSizeAndHash(const std::string& sFolder, const std::string& sName, const char* sHash, long long& lSize,
                        std::string& sValue) {
     const Rclone::Result r =
-        Must({"lsf", "--files-only", "--format", "psh", "--separator", "\t", "--hash", sHash, sFolder});
+        Must({"lsf", "--files-only", "--format", "psh", "--separator", "\t", "--hash", sHash, "--", sFolder});
     for (const std::string& sLine : Lines(r.Output)) {
         const size_t a = sLine.find('\t'), b = sLine.rfind('\t');
         if (a == std::string::npos || a == b || sLine.substr(0, a) != sName) continue;
@@ -60,7 +45,7 @@ bool RemoteSizeAndHash(const std::string& sFolder, const std::string& sName, con
 }
 
 std::string LocalHash(const std::string& sFile, const char* sHash) {
-    const Rclone::Result r = Must({"hashsum", sHash, sFile});
+    const Rclone::Result r = Must({"hashsum", sHash, "--", sFile});
     const std::string sOut = libStrings::Trim(r.Output);
     return sOut.substr(0, sOut.find(' '));
 }
@@ -111,6 +96,72 @@ std::vector<std::string> Surplus(const CBackupJob& job, const std::vector<std::s
 
 } // namespace
 
+namespace OffsiteInternal {
+
+Rclone::Result Must(const std::vector<std::string>& args) {
+    Rclone::Result r = Rclone::Run(args);
+    if (!r.Ok()) throw Failed{r.Reason};
+    return r;
+}
+
+Rclone::Result MustSend(const std::vector<std::string>& args) { return Must(args); }
+
+std::vector<std::string> Lines(const std::string& sText) {
+    std::vector<std::string> lines = libStrings::Split(sText, "\n");
+    std::erase(lines, std::string());
+    return lines;
+}
+
+void RefuseOption(const std::string& sRemote) {
+    // rclone would read a path beginning with "-" as an option of its own.
+    if (sRemote.empty() || sRemote[0] == '-') throw Failed{"not an rclone remote path"};
+}
+
+std::string Stamp(double d) {
+    const std::time_t t = libDates::ToTimeT(d);
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%d_%H%M%S", &tm);
+    return buf;
+}
+
+bool ParseStamp(const std::string& sText, double& dWhen) {
+    if (sText.size() != 17 || sText[4] != '-' || sText[7] != '-' || sText[10] != '_') return false;
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 13, 14, 15, 16})
+        if (sText[i] < '0' || sText[i] > '9') return false;
+    int y, mo, da, h, mi, s;
+    if (std::sscanf(sText.c_str(), "%4d-%2d-%2d_%2d%2d%2d", &y, &mo, &da, &h, &mi, &s) != 6) return false;
+    char sIso[32];
+    std::snprintf(sIso, sizeof sIso, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, da, h, mi, s);
+    return libDates::ParseDateTime(sIso, dWhen);
+}
+
+std::string CommonHash(const std::string& sFolder) {
+    const Rclone::Result r = Must({"backend", "features", "--", sFolder});
+    // The "Hashes" list of rclone's JSON answer: quoted names between its brackets.
+    const size_t iKey = r.Output.find("\"Hashes\"");
+    const size_t iOpen = r.Output.find('[', iKey == std::string::npos ? r.Output.size() : iKey);
+    const size_t iClose = r.Output.find(']', iOpen == std::string::npos ? r.Output.size() : iOpen);
+    if (iClose == std::string::npos) return "";
+    const std::string sList = r.Output.substr(iOpen, iClose - iOpen);
+    // The hashes a local file has, in the order rclone prefers them when both sides have several.
+    for (const char* sHash : {"md5", "sha1", "whirlpool", "crc32", "sha256"})
+        if (sList.find(std::string("\"") + sHash + "\"") != std::string::npos) return sHash;
+    return "";
+}
+
+std::string HashLabel(const std::string& sHash) {
+    if (sHash == "md5") return "MD5";
+    if (sHash == "sha1") return "SHA-1";
+    if (sHash == "sha256") return "SHA-256";
+    if (sHash == "crc32") return "CRC-32";
+    if (sHash == "whirlpool") return "Whirlpool";
+    return sHash;
+}
+
+} // namespace OffsiteInternal
+
 namespace Offsite {
 
 std::string JobFolder(const std::string& sRemote, const std::string& sJobName) {
@@ -119,35 +170,22 @@ std::string JobFolder(const std::string& sRemote, const std::string& sJobName) {
 }
 
 std::string DatedName(const std::string& sJobName, double d) {
-    const std::time_t t = libDates::ToTimeT(d);
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "_%Y-%m-%d_%H%M%S.zip", &tm);
-    return CBackupJob::CleanJobName(sJobName) + buf;
+    return CBackupJob::CleanJobName(sJobName) + "_" + Stamp(d) + ".zip";
 }
 
 bool ParseDatedName(const std::string& sName, const std::string& sJobName, double& dWhen) {
     const std::string sClean = CBackupJob::CleanJobName(sJobName);
     // "_YYYY-MM-DD_HHMMSS.zip" is 22 bytes.
     if (sName.size() != sClean.size() + 22 || sName.compare(0, sClean.size(), sClean) != 0) return false;
-    const std::string sTail = sName.substr(sClean.size());
-    if (sTail.compare(18, 4, ".zip") != 0) return false;
-    for (size_t i : {1, 2, 3, 4, 6, 7, 9, 10, 12, 13, 14, 15, 16, 17})
-        if (sTail[i] < '0' || sTail[i] > '9') return false;
-    int y, mo, da, h, mi, s;
-    if (std::sscanf(sTail.c_str(), "_%4d-%2d-%2d_%2d%2d%2d", &y, &mo, &da, &h, &mi, &s) != 6) return false;
-    char sIso[32];
-    std::snprintf(sIso, sizeof sIso, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, da, h, mi, s);
-    return libDates::ParseDateTime(sIso, dWhen);
+    if (sName[sClean.size()] != '_' || sName.compare(sName.size() - 4, 4, ".zip") != 0) return false;
+    return ParseStamp(sName.substr(sClean.size() + 1, 17), dWhen);
 }
 
 bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen) {
     const std::string& sRemote = job.OffsiteRemote();
     const std::string sFolder = JobFolder(sRemote, job.JobName());
     try {
-        // rclone would read a path beginning with "-" as an option of its own.
-        if (sRemote.empty() || sRemote[0] == '-') throw Failed{"not an rclone remote path"};
+        RefuseOption(sRemote);
         std::vector<std::string> names = FilesIn(sFolder);
         const std::set<std::string> taken(names.begin(), names.end());
         // An immutable name: never one already there (two runs within a second take the next).
@@ -158,27 +196,20 @@ bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhe
         const std::string sPartialPrefix = "." + CBackupJob::CleanJobName(job.JobName()) + "_";
         for (const std::string& s : names)
             if (s.rfind(sPartialPrefix, 0) == 0 && s.size() > 8 && s.compare(s.size() - 8, 8, ".partial") == 0)
-                Must({"deletefile", sFolder + "/" + s});
+                Must({"deletefile", "--", sFolder + "/" + s});
         const std::string sPartial = "." + sName + ".partial";
-        Must({"copyto", sArchive, sFolder + "/" + sPartial});
+        MustSend({"copyto", "--", sArchive, sFolder + "/" + sPartial});
         CheckUpload(sFolder, sPartial, sArchive);
-        Must({"moveto", sFolder + "/" + sPartial, sFolder + "/" + sName});
+        Must({"moveto", "--", sFolder + "/" + sPartial, sFolder + "/" + sName});
         libLog::LogEventLevel(1, "  Off-site copy '" + sFolder + "/" + sName + "'");
         names.push_back(sName);
         for (const std::string& sOld : Surplus(job, names, dWhen))
-            Must({"deletefile", sFolder + "/" + sOld});
+            Must({"deletefile", "--", sFolder + "/" + sOld});
     } catch (const Failed& f) {
         libLog::LogEvent("  Off-site copy to '" + sRemote + "' failed: " + f.Reason);
         return false;
     }
     return true;
-}
-
-bool SendTree(const CBackupJob& job, const std::string&, double) {
-    // Said, never skipped in silence: the copy style has no off-site step yet.
-    libLog::LogEvent("  Off-site copy to '" + job.OffsiteRemote() +
-                     "' failed: only zip-style jobs can be copied off-site");
-    return false;
 }
 
 } // namespace Offsite
