@@ -1,14 +1,18 @@
-// Rclone::Run: spawns rclone with its output and error streams on pipes and reads both until it
-// ends, so that neither can fill and stall it.
+// Rclone::Run and Rclone::Transfer: spawn rclone with its output and error streams on pipes and
+// read both until it ends, so that neither can fill and stall it.
 
 #include "engine/Rclone.h"
 
 #include "engine/RunState.h"
 #include "support/UserInteraction.h"
+#include "support/appPreferences.h"
 #include "support/libStrings.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,29 +24,48 @@ extern char** environ;
 
 namespace {
 
-// The last line of sText that is not blank, trimmed.
-std::string LastLine(const std::string& sText) {
-    size_t iEnd = sText.size();
-    while (iEnd > 0) {
-        const size_t iStart = sText.rfind('\n', iEnd - 1);
-        const size_t iFrom = iStart == std::string::npos ? 0 : iStart + 1;
-        std::string sLine = libStrings::Trim(std::string_view(sText).substr(iFrom, iEnd - iFrom));
-        if (!sLine.empty()) return sLine;
-        if (iStart == std::string::npos) break;
-        iEnd = iStart;
-    }
-    return "";
-}
-
-// rclone's log lines begin "yyyy/mm/dd hh:mm:ss " and a level ("ERROR : ", "CRITICAL: "); both
-// go, the reason stays ("Failed to copyto: ..." keeps its words, they say which step failed).
-std::string ReasonOf(const std::string& sErrors) {
-    std::string sLine = LastLine(sErrors);
+// A plain log line's reason: rclone's lines begin "yyyy/mm/dd hh:mm:ss " and a level
+// ("ERROR : ", "CRITICAL: "); both go, the reason stays ("Failed to copyto: ..." keeps its words,
+// they say which step failed).
+std::string PlainReason(std::string sLine) {
     if (sLine.size() > 20 && sLine[4] == '/' && sLine[7] == '/' && sLine[13] == ':' && sLine[19] == ' ')
         sLine = sLine.substr(20);
     for (const char* sLevel : {"ERROR : ", "CRITICAL: ", "NOTICE: "})
         if (sLine.rfind(sLevel, 0) == 0) sLine = sLine.substr(std::strlen(sLevel));
     return libStrings::Trim(sLine);
+}
+
+// Why rclone failed, from what it wrote to its error stream. Its final word is a plain line even
+// with JSON logging; failing that, the last JSON error message.
+std::string ReasonOf(const std::string& sErrors) {
+    std::string sJsonReason;
+    std::vector<std::string> lines = libStrings::Split(sErrors, "\n");
+    for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+        const std::string sLine = libStrings::Trim(*it);
+        if (sLine.empty()) continue;
+        if (sLine[0] != '{') return PlainReason(sLine);
+        if (!sJsonReason.empty()) continue;
+        const nlohmann::json j = nlohmann::json::parse(sLine, nullptr, false);
+        if (j.is_object() && j.value("level", "") == "error" && j.contains("msg") && j["msg"].is_string())
+            sJsonReason = libStrings::Trim(j["msg"].get<std::string>());
+    }
+    return sJsonReason;
+}
+
+// The stats of one JSON log line; false when the line holds none.
+bool ParseStats(const std::string& sLine, Rclone::Stats& stats) {
+    if (sLine.empty() || sLine[0] != '{') return false;
+    const nlohmann::json j = nlohmann::json::parse(sLine, nullptr, false);
+    if (!j.is_object() || !j.contains("stats") || !j["stats"].is_object()) return false;
+    const nlohmann::json& st = j["stats"];
+    const auto number = [&](const char* sKey) {
+        return st.contains(sKey) && st[sKey].is_number() ? st[sKey].get<double>() : 0.0;
+    };
+    stats.Bytes = static_cast<long long>(number("bytes"));
+    stats.TotalBytes = static_cast<long long>(number("totalBytes"));
+    stats.Speed = number("speed");
+    stats.Elapsed = number("elapsedTime");
+    return true;
 }
 
 struct Pipe {
@@ -58,11 +81,12 @@ struct Pipe {
     }
 };
 
-// Reads both pipes until both are at their end. An abort of the run (or the program asked to
-// end) stops rclone, which closes them; bStopped tells.
-void Drain(pid_t pid, Pipe& out, Pipe& err, std::string& sOut, std::string& sErr, bool& bStopped) {
+// Reads both pipes until both are at their end, handing what the error stream brings to onError.
+// An abort of the run (or the program asked to end) stops rclone, which closes them; bStopped
+// tells.
+void Drain(pid_t pid, Pipe& out, Pipe& err, std::string& sOut, const std::function<void(std::string_view)>& onError,
+           bool& bStopped) {
     pollfd fds[2] = {{out.Fd[0], POLLIN, 0}, {err.Fd[0], POLLIN, 0}};
-    std::string* sinks[2] = {&sOut, &sErr};
     int iOpen = 2;
     while (iOpen > 0) {
         const int n = ::poll(fds, 2, 50);
@@ -77,7 +101,10 @@ void Drain(pid_t pid, Pipe& out, Pipe& err, std::string& sOut, std::string& sErr
             char buf[65536];
             const ssize_t r = ::read(fds[i].fd, buf, sizeof buf);
             if (r > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(r));
+                if (i == 0)
+                    sOut.append(buf, static_cast<size_t>(r));
+                else
+                    onError(std::string_view(buf, static_cast<size_t>(r)));
             } else if (r == 0 || errno != EINTR) {
                 fds[i].fd = -1;
                 --iOpen;
@@ -95,10 +122,11 @@ int Wait(pid_t pid) {
 
 } // namespace
 
-namespace Rclone {
+namespace {
 
-Result Run(const std::vector<std::string>& args) {
-    Result result;
+// Runs "rclone --ask-password=false <args>"; onError gets the error stream as it comes.
+Rclone::Result Execute(const std::vector<std::string>& args, const std::function<void(std::string_view)>& onError) {
+    Rclone::Result result;
     Pipe out, err;
     if (!out.Open() || !err.Open()) {
         result.Reason = std::string("cannot start rclone: ") + std::strerror(errno);
@@ -125,18 +153,78 @@ Result Run(const std::vector<std::string>& args) {
     }
     out.CloseWrite();
     err.CloseWrite();
-    std::string sErrors;
     bool bStopped = false;
-    Drain(pid, out, err, result.Output, sErrors, bStopped);
+    Drain(pid, out, err, result.Output, onError, bStopped);
     result.Status = Wait(pid);
     if (bStopped) {
         result.Status = -1;
         result.Reason = "stopped: the run was aborted";
-    } else if (!result.Ok()) {
-        result.Reason = ReasonOf(sErrors);
-        if (result.Reason.empty()) result.Reason = "rclone ended with status " + std::to_string(result.Status);
     }
     return result;
+}
+
+void Explain(Rclone::Result& result, const std::string& sErrors) {
+    if (result.Ok() || !result.Reason.empty()) return;
+    result.Reason = ReasonOf(sErrors);
+    if (result.Reason.empty()) result.Reason = "rclone ended with status " + std::to_string(result.Status);
+}
+
+} // namespace
+
+namespace Rclone {
+
+Result Run(const std::vector<std::string>& args) {
+    std::string sErrors;
+    Result result = Execute(args, [&](std::string_view chunk) { sErrors.append(chunk); });
+    Explain(result, sErrors);
+    return result;
+}
+
+Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats) {
+    // The command first, as with Run; the options of a transfer after it.
+    std::vector<std::string> all(args.begin(), args.begin() + (args.empty() ? 0 : 1));
+    for (const char* sOption : {"--use-json-log", "--stats", "1s", "--stats-log-level", "NOTICE"})
+        all.push_back(sOption);
+    if (!appPreferences::OffsiteBandwidth.empty()) all.push_back("--bwlimit=" + appPreferences::OffsiteBandwidth);
+    all.insert(all.end(), args.begin() + (args.empty() ? 0 : 1), args.end());
+    // Stats lines are read and dropped as they come (a long upload writes one a second); the
+    // rest is kept for the reason of a failure.
+    std::string sErrors, sPending;
+    Stats last;
+    Result result = Execute(all, [&](std::string_view chunk) {
+        sPending.append(chunk);
+        size_t iEnd;
+        while ((iEnd = sPending.find('\n')) != std::string::npos) {
+            const std::string sLine = sPending.substr(0, iEnd);
+            sPending.erase(0, iEnd + 1);
+            if (ParseStats(sLine, last)) {
+                if (onStats) onStats(last);
+            } else {
+                sErrors += sLine + "\n";
+            }
+        }
+    });
+    sErrors += sPending;
+    result.Moved = last;
+    Explain(result, sErrors);
+    return result;
+}
+
+std::string Summary(const Stats& stats) {
+    const auto size = [](double d) {
+        const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+        int i = 0;
+        while (d >= 1024 && i < 4) {
+            d /= 1024;
+            ++i;
+        }
+        char buf[32];
+        std::snprintf(buf, sizeof buf, i == 0 ? "%.0f %s" : "%.1f %s", d, units[i]);
+        return std::string(buf);
+    };
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.1f s", stats.Elapsed);
+    return size(static_cast<double>(stats.Bytes)) + " in " + buf + " (" + size(stats.Speed) + "/s)";
 }
 
 } // namespace Rclone

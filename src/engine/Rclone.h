@@ -3,15 +3,26 @@
 // rclone command. rclone's own configuration is used as it is (RCLONE_CONFIG and the rest of the
 // environment are inherited); nothing here holds a credential.
 
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace Rclone {
 
+// A transfer's progress as rclone's stats give it.
+struct Stats {
+    long long Bytes = 0;      // moved so far
+    long long TotalBytes = 0; // to move in all, as far as rclone knows yet
+    double Speed = 0;         // bytes per second
+    double Elapsed = 0;       // seconds since the transfer began
+};
+using StatsSink = std::function<void(const Stats&)>;
+
 struct Result {
     int Status = -1;    // rclone's exit status; -1 when it could not be started or was killed
     std::string Output; // what it wrote to standard output
     std::string Reason; // why it failed: its last error line, trimmed ("" after success)
+    Stats Moved;        // a transfer's last stats (all zero for other commands)
     bool Ok() const { return Status == 0; }
 };
 
@@ -21,5 +32,11 @@ constexpr int DirectoryNotFound = 3;
 // Runs "rclone <args>" (found through PATH) with no input and waits for it, letting events run.
 // It never asks for a password: an encrypted configuration without its password fails.
 Result Run(const std::vector<std::string>& args);
+// Runs a command that moves data ("copyto", "copy", "sync"...) as Run does, limited by the
+// OffsiteBandwidth preference (--bwlimit as written) and with rclone's stats as JSON once a
+// second, each handed to onStats as it comes.
+Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats = {});
+// "12.3 MiB in 4.2 s (2.9 MiB/s)": a transfer's stats for the log.
+std::string Summary(const Stats& stats);
 
 } // namespace Rclone

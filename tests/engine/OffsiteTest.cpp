@@ -1,12 +1,14 @@
 // The off-site step's parts that need no server: the remote names it makes and accepts as a
 // job's own, the rclone runner (with a stand-in rclone on PATH): rclone's reason taken from its
-// last error line, large output on both streams read without stalling, rclone missing; and an
+// last error line, large output on both streams read without stalling, rclone missing, a
+// transfer's JSON stats and bandwidth limit; and an
 // upload that does not match the archive, which never takes its final name.
 
 #include "engine/Offsite.h"
 #include "common/TempAppFolder.h"
 #include "engine/Rclone.h"
 #include "jobs/CBackupJob.h"
+#include "support/appPreferences.h"
 #include "support/libDates.h"
 #include "support/libLog.h"
 
@@ -87,6 +89,49 @@ TEST_F(RcloneRun, MissingFromPathSaysSo) {
     const Rclone::Result r = Rclone::Run({"version"});
     EXPECT_EQ(r.Status, -1);
     EXPECT_EQ(r.Reason, "rclone is not installed (not found in PATH)");
+}
+
+TEST_F(RcloneRun, TransferHandsOnStatsKeepsTheCommandFirstAndLimitsBandwidth) {
+    // Stats lines as rclone writes them with --use-json-log, a JSON error, then its plain final word.
+    const std::string sArgs = Root + "args";
+    FakeRclone("for a in \"$@\"; do echo \"$a\"; done >'" + sArgs +
+               "'\n"
+               "echo '{\"level\":\"warning\",\"msg\":\"x\",\"stats\":{\"bytes\":100,\"totalBytes\":400,"
+               "\"speed\":50.5,\"elapsedTime\":2}}' >&2\n"
+               "printf '{\"level\":\"error\",\"msg\":\"Attempt 1/3 failed\"}\\n{\"stats\":{\"bytes\":' >&2\n"
+               "sleep 0.1; echo '400,\"totalBytes\":400,\"speed\":80,\"elapsedTime\":5}}' >&2\n"
+               "echo '2026/12/08 06:00:01 Failed to copyto: remote full' >&2\nexit 1\n");
+    appPreferences::OffsiteBandwidth = "08:00,512k 19:00,off";
+    std::vector<Rclone::Stats> seen;
+    const Rclone::Result r =
+        Rclone::Transfer({"copyto", "a b", "nas:c"}, [&](const Rclone::Stats& st) { seen.push_back(st); });
+    appPreferences::OffsiteBandwidth.clear();
+    EXPECT_EQ(r.Reason, "Failed to copyto: remote full");
+    ASSERT_EQ(seen.size(), 2u); // a line split across two reads is still one line
+    EXPECT_EQ(seen[0].Bytes, 100);
+    EXPECT_EQ(seen[0].TotalBytes, 400);
+    EXPECT_DOUBLE_EQ(seen[0].Speed, 50.5);
+    EXPECT_EQ(r.Moved.Bytes, 400);
+    EXPECT_EQ(Rclone::Summary(r.Moved), "400 B in 5.0 s (80 B/s)");
+    EXPECT_EQ(ReadFile(sArgs), "--ask-password=false\ncopyto\n--use-json-log\n--stats\n1s\n--stats-log-level\nNOTICE\n"
+                               "--bwlimit=08:00,512k 19:00,off\na b\nnas:c\n");
+    // Only JSON errors: the last one is the reason.
+    FakeRclone("echo '{\"level\":\"error\",\"msg\":\"first\"}' >&2\n"
+               "echo '{\"level\":\"error\",\"msg\":\" second \"}' >&2\nexit 1\n");
+    EXPECT_EQ(Rclone::Transfer({"copy", "a", "b"}).Reason, "second");
+}
+
+TEST_F(RcloneRun, RealTransferReportsWhatItMoved) {
+    ::setenv("PATH", m_sPath.c_str(), 1); // the real rclone
+    std::string sData(3 << 20, 'x');
+    for (size_t i = 0; i < sData.size(); i += 4096)
+        sData[i] = static_cast<char>(i / 4096);
+    const std::string sFrom = WriteFile(Root + "from.bin", sData);
+    const Rclone::Result r = Rclone::Transfer({"copyto", sFrom, Root + "to/copy.bin"});
+    ASSERT_TRUE(r.Ok()) << r.Reason;
+    EXPECT_EQ(r.Moved.Bytes, 3 << 20);
+    EXPECT_EQ(ReadFile(Root + "to/copy.bin"), sData);
+    EXPECT_EQ(Rclone::Summary(r.Moved).rfind("3.0 MiB in ", 0), 0u) << Rclone::Summary(r.Moved);
 }
 
 TEST_F(RcloneRun, AnUploadThatDoesNotMatchIsNeverMovedToItsName) {
