@@ -104,7 +104,17 @@ Rclone::Result Must(const std::vector<std::string>& args) {
     return r;
 }
 
-Rclone::Result MustSend(const std::vector<std::string>& args) { return Must(args); }
+Rclone::Result MustSend(const std::vector<std::string>& args, Rclone::Stats& sent) {
+    Rclone::Result r = Rclone::Transfer(args);
+    sent.Bytes += r.Moved.Bytes;
+    sent.TotalBytes += r.Moved.TotalBytes;
+    sent.Elapsed += r.Moved.Elapsed;
+    sent.Speed = sent.Elapsed > 0 ? static_cast<double>(sent.Bytes) / sent.Elapsed : 0;
+    if (!r.Ok()) throw Failed{r.Reason};
+    return r;
+}
+
+void LogSent(const Rclone::Stats& sent) { libLog::LogEventLevel(1, "  Off-site copy sent " + Rclone::Summary(sent)); }
 
 std::vector<std::string> Lines(const std::string& sText) {
     std::vector<std::string> lines = libStrings::Split(sText, "\n");
@@ -198,7 +208,9 @@ bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhe
             if (s.rfind(sPartialPrefix, 0) == 0 && s.size() > 8 && s.compare(s.size() - 8, 8, ".partial") == 0)
                 Must({"deletefile", "--", sFolder + "/" + s});
         const std::string sPartial = "." + sName + ".partial";
-        MustSend({"copyto", "--", sArchive, sFolder + "/" + sPartial});
+        Rclone::Stats sent;
+        MustSend({"copyto", "--", sArchive, sFolder + "/" + sPartial}, sent);
+        LogSent(sent);
         CheckUpload(sFolder, sPartial, sArchive);
         Must({"moveto", "--", sFolder + "/" + sPartial, sFolder + "/" + sName});
         libLog::LogEventLevel(1, "  Off-site copy '" + sFolder + "/" + sName + "'");

@@ -17,9 +17,11 @@ struct Failed {
 
 // Runs an rclone command that must succeed; throws Failed with its reason otherwise.
 Rclone::Result Must(const std::vector<std::string>& args);
-// The same for a command that moves file contents to the remote: it is subject to the bandwidth
-// limit and its summary goes to the log.
-Rclone::Result MustSend(const std::vector<std::string>& args);
+// The same for a command that moves file contents to the remote (subject to the bandwidth limit);
+// what it moved is added to sent.
+Rclone::Result MustSend(const std::vector<std::string>& args, Rclone::Stats& sent);
+// Logs "  Off-site copy sent <amount> in <time> (<speed>)".
+void LogSent(const Rclone::Stats& sent);
 
 // rclone's output lines, the empty ones left out.
 std::vector<std::string> Lines(const std::string& sText);

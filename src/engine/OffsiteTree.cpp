@@ -63,13 +63,13 @@ void Survey(const std::string& sFolder, std::vector<std::string>& versions, bool
 // The new and changed files of the tree into .staging/ (compared with current/, so that only
 // those travel). What an interrupted run staged is kept where it still matches the tree (with a
 // hash to tell); anything else there goes.
-void Stage(const std::string& sTree, const Places& at, bool bStaged, const std::string& sHash) {
+void Stage(const std::string& sTree, const Places& at, bool bStaged, const std::string& sHash, Rclone::Stats& sent) {
     if (bStaged && sHash.empty()) {
         Must({"purge", "--", at.Staging});
         bStaged = false;
     }
     const std::vector<std::string> upload = Command("sync", {"--compare-dest=" + at.Current}, {sTree, at.Staging});
-    MustSend(upload);
+    MustSend(upload, sent);
     if (!bStaged) return;
     // A file staged before may since have changed back to what current/ holds: then sync leaves
     // it, and it would replace the right one. Every staged file must be the tree's.
@@ -77,7 +77,7 @@ void Stage(const std::string& sTree, const Places& at, bool bStaged, const std::
     if (r.Ok() || r.Status == Rclone::DirectoryNotFound) return;
     libLog::LogEventLevel(1, "  Off-site copy: an interrupted upload is sent again");
     Must({"purge", "--", at.Staging});
-    MustSend(upload);
+    MustSend(upload, sent);
 }
 
 // current/ against the tree, every file by hash where both sides have one, else by size.
@@ -117,13 +117,15 @@ bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen) {
             sStamp = Stamp(libDates::AddSeconds(dWhen, i));
         const std::string sBackup = "--backup-dir=" + at.Versions + "/" + sStamp;
         const std::string sHash = CommonHash(sFolder);
-        Stage(sTree, at, bStaged, sHash);
+        Rclone::Stats sent;
+        Stage(sTree, at, bStaged, sHash, sent);
         // Each staged file replaces its old self (kept in the version folder) by a rename.
         const Rclone::Result moved =
             Rclone::Run(Command("move", {"--delete-empty-src-dirs", sBackup}, {at.Staging, at.Current}));
         if (!moved.Ok() && moved.Status != Rclone::DirectoryNotFound) throw Failed{moved.Reason};
         // Then what the tree no longer has leaves current/ for the version folder too.
-        MustSend(Command("sync", {sBackup}, {sTree, at.Current}));
+        MustSend(Command("sync", {sBackup}, {sTree, at.Current}), sent);
+        LogSent(sent);
         Check(sTree, at, sHash);
         libLog::LogEventLevel(1, "  Off-site copy '" + at.Current + "'");
         Purge(job, at, versions, dWhen);
