@@ -4,17 +4,26 @@
 #include "engine/Offsite.h"
 
 #include "engine/OffsiteInternal.h"
+#include "engine/WorkerThreads.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
 #include "support/libFiles.h"
 #include "support/libLog.h"
 #include "support/libStrings.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <future>
+#include <memory>
 #include <set>
+#include <unistd.h>
 #include <vector>
 
 using namespace OffsiteInternal;
@@ -29,39 +38,84 @@ std::vector<std::string> FilesIn(const std::string& sFolder) {
     return Lines(r.Output);
 }
 
-// "<size>\t<hash>" of one remote file, hash "" where the remote has none of that kind.
-bool RemoteSizeAndHash(const std::string& sFolder, const std::string& sName, const char* sHash, long long& lSize,
-                       std::string& sValue) {
+// The size and hash of one remote file; hash "" where the remote has none of that kind. False
+// when there is no such file.
+bool RemoteSizeAndHash(const std::string& sFile, const char* sHash, long long& lSize, std::string& sValue) {
     const Rclone::Result r =
-        Must({"lsf", "--files-only", "--format", "psh", "--separator", "\t", "--hash", sHash, "--", sFolder});
-    for (const std::string& sLine : Lines(r.Output)) {
-        const size_t a = sLine.find('\t'), b = sLine.rfind('\t');
-        if (a == std::string::npos || a == b || sLine.substr(0, a) != sName) continue;
-        lSize = std::atoll(sLine.substr(a + 1, b - a - 1).c_str());
-        sValue = libStrings::Trim(sLine.substr(b + 1));
-        return true;
-    }
-    return false;
+        Rclone::Run({"lsf", "--files-only", "--format", "sh", "--separator", "\t", "--hash", sHash, "--", sFile});
+    if (r.Status == Rclone::DirectoryNotFound) return false;
+    if (!r.Ok()) throw Failed{r.Reason};
+    const std::vector<std::string> lines = Lines(r.Output);
+    if (lines.size() != 1 || lines[0].find('\t') == std::string::npos) return false;
+    const size_t iTab = lines[0].find('\t');
+    lSize = std::atoll(lines[0].substr(0, iTab).c_str());
+    sValue = libStrings::Trim(lines[0].substr(iTab + 1));
+    return true;
 }
 
-std::string LocalHash(const std::string& sFile, const char* sHash) {
-    const Rclone::Result r = Must({"hashsum", sHash, "--", sFile});
-    const std::string sOut = libStrings::Trim(r.Output);
-    return sOut.substr(0, sOut.find(' '));
+// The hash of a local file in lower-case hex, as rclone writes it; "" when stopped first.
+std::string LocalHash(const std::string& sFile, const EVP_MD* pKind, const std::stop_token& stop) {
+    const int fd = ::open(sFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw Failed{"cannot read '" + sFile + "': " + std::strerror(errno)};
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    bool bOk = ctx && EVP_DigestInit_ex(ctx.get(), pKind, nullptr) == 1;
+    std::vector<unsigned char> buf(1 << 20);
+    ssize_t n = 0;
+    while (bOk && !stop.stop_requested() && (n = ::read(fd, buf.data(), buf.size())) != 0) {
+        if (n < 0 && errno == EINTR) continue;
+        bOk = n > 0 && EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<size_t>(n)) == 1;
+    }
+    const int iErr = errno;
+    ::close(fd);
+    if (stop.stop_requested()) return "";
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int iLen = 0;
+    if (!bOk || EVP_DigestFinal_ex(ctx.get(), digest, &iLen) != 1)
+        throw Failed{"cannot hash '" + sFile + "': " + (n < 0 ? std::strerror(iErr) : "OpenSSL failed")};
+    static const char* const sHex = "0123456789abcdef";
+    std::string sOut;
+    for (unsigned int i = 0; i < iLen; ++i) {
+        sOut += sHex[digest[i] >> 4];
+        sOut += sHex[digest[i] & 15];
+    }
+    return sOut;
 }
+
+// The archive's MD5, worked out on a worker thread while the remote works out its own (on the
+// calling thread when no thread can be started). Started once the upload is done, so that it
+// takes no processor time from the upload.
+class LocalMd5 {
+public:
+    explicit LocalMd5(std::string sFile) : m_sFile(std::move(sFile)), m_result(m_promise.get_future()) {
+        m_pool.StartUpTo(1, [this](std::stop_token stop) {
+            try {
+                m_promise.set_value(LocalHash(m_sFile, EVP_md5(), stop));
+            } catch (...) {
+                m_promise.set_exception(std::current_exception());
+            }
+        });
+    }
+    std::string Get() { return m_pool.Count() == 0 ? LocalHash(m_sFile, EVP_md5(), {}) : m_result.get(); }
+
+private:
+    std::string m_sFile;
+    std::promise<std::string> m_promise;
+    std::future<std::string> m_result;
+    WorkerThreads m_pool; // last: stopped and joined first
+};
 
 // The uploaded object is the local file: same hash (MD5, else SHA-1) where the remote gives one,
 // else the same size. Logs which check held.
-void CheckUpload(const std::string& sFolder, const std::string& sName, const std::string& sLocal) {
+void CheckUpload(const std::string& sFile, const std::string& sLocal, LocalMd5& md5) {
     const long long lLocal = static_cast<long long>(libFiles::FileLen(sLocal));
     for (const char* sHash : {"MD5", "SHA-1"}) {
         long long lSize = -1;
         std::string sRemote;
-        if (!RemoteSizeAndHash(sFolder, sName, sHash, lSize, sRemote))
-            throw Failed{"uploaded file not found: " + sName};
-        if (lSize != lLocal) throw Failed{"uploaded file has the wrong size: " + sName};
+        if (!RemoteSizeAndHash(sFile, sHash, lSize, sRemote)) throw Failed{"uploaded file not found: " + sFile};
+        if (lSize != lLocal) throw Failed{"uploaded file has the wrong size: " + sFile};
         if (sRemote.empty()) continue;
-        if (sRemote != LocalHash(sLocal, sHash)) throw Failed{"uploaded file differs from the archive: " + sName};
+        const std::string sMine = sHash[0] == 'M' ? md5.Get() : LocalHash(sLocal, EVP_sha1(), {});
+        if (libStrings::LCase(sRemote) != sMine) throw Failed{"uploaded file differs from the archive: " + sFile};
         libLog::LogEventLevel(1, std::string("  Off-site copy checked by ") + sHash);
         return;
     }
@@ -209,9 +263,12 @@ bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhe
                 Must({"deletefile", "--", sFolder + "/" + s});
         const std::string sPartial = "." + sName + ".partial";
         Rclone::Stats sent;
-        MustSend({"copyto", "--", sArchive, sFolder + "/" + sPartial}, sent);
+        // rclone's own check after the upload would hash both sides a second time: the check
+        // below is the one that counts, and it logs what it compared.
+        MustSend({"copyto", "--ignore-checksum", "--", sArchive, sFolder + "/" + sPartial}, sent);
         LogSent(sent);
-        CheckUpload(sFolder, sPartial, sArchive);
+        LocalMd5 md5(sArchive);
+        CheckUpload(sFolder + "/" + sPartial, sArchive, md5);
         Must({"moveto", "--", sFolder + "/" + sPartial, sFolder + "/" + sName});
         libLog::LogEventLevel(1, "  Off-site copy '" + sFolder + "/" + sName + "'");
         names.push_back(sName);
