@@ -4,9 +4,10 @@
 # through a test rclone config): the job's tree goes to <remote>/<job>/current/ byte for byte
 # (the program's own temporary names left out, names that look like options sent as names);
 # changed and deleted files move to versions/<stamp>/; version folders older than OffsiteKeepDays
-# go, newer ones and foreign names stay. A server killed during an upload leaves no partial object
-# in current/ or versions/, the local copy whole and /RUN exit 1, and the next run completes the
-# remote, also when what an interrupted run staged no longer fits the tree. Over a crypt remote
+# go, newer ones and foreign names stay. A server killed during an upload, or at any of several
+# moments of the off-site step, leaves no partial object in current/ or versions/, the local copy
+# whole and /RUN exit 1, and the next run completes the remote, also when what an interrupted run
+# staged no longer fits the tree. Over a crypt remote
 # the server's disk holds neither names nor contents in the clear, and rclone reads back the tree.
 # Usage: offsite-copy-tests.sh <path-to-stowline>
 set -u
@@ -183,6 +184,69 @@ run /RUN cj /EXIT
 check "the next run completes the remote" [ "$RC" -eq 0 ]
 check "current/ is the tree again" same_tree "$WORK/tcj" "$CUR"
 check "nothing is left staged after the catch-up" staged_nothing "$REMOTE_ROOT/backups/cj"
+
+# ---- the server killed at many moments of a run: every file in current/ and versions/ is whole ----
+# Each round changes every file, then kills the server a little later into the run; a file on the
+# remote must be byte-equal to that file in one of the trees the rounds made.
+KS="$WORK/kdata"
+mkdir -p "$KS"
+write_job kj "$KS/" "$WORK/tkj/" "OffsiteRemote=nas:backups"
+KCUR="$REMOTE_ROOT/backups/kj"
+round_tree() { # 1 for the first tree (with a file later deleted), else new contents
+    local f
+    for f in a b c d e; do head -c 400000 /dev/urandom >"$KS/$f.bin"; done
+    [ "$1" -gt 1 ] && rm -f "$KS/once.bin"
+    [ "$1" -eq 1 ] && head -c 100000 /dev/urandom >"$KS/once.bin"
+}
+snapshot() { mkdir "$WORK/snap.$1" && cp -a "$KS" "$WORK/snap.$1/kdata"; } # as the target lays it out
+# Every file under a server folder is byte-equal to the file at its place in some snapshot.
+in_some_snapshot() { # server folder, "stamp" when its files lie in stamp folders
+    local f rel s
+    while IFS= read -r -d '' f; do
+        rel=${f#"$1"/}
+        [ "$2" = stamp ] && rel=${rel#*/}
+        for s in "$WORK"/snap.*; do cmp -s "$f" "$s/$rel" && continue 2; done
+        echo "not whole: $f" >&2
+        return 1
+    done < <(find "$1" -type f -print0 2>/dev/null)
+}
+round_tree 1
+snapshot 0
+run /RUN kj /EXIT
+check "kill rounds: the first run succeeded" [ "$RC" -eq 0 ]
+printf '%s\r\n' "[Preferences]" "OffsiteBandwidth=512k" >"$WORK/Stowline.txt"
+KILLED=0
+for round in 1 2 3 4 5; do
+    round_tree 2
+    snapshot "$round"
+    RCLONE_RETRIES=1 RCLONE_LOW_LEVEL_RETRIES=1 timeout "$RUN_TIMEOUT" "$S" /RUN kj /EXIT >"$WORK/out" 2>"$WORK/err" &
+    RUN_PID=$!
+    # From the survey of the remote, through the upload, to the moves into current/.
+    sleep "$(echo "$round" | awk '{ print 0.2 + ($1 - 1) * 0.6 }')"
+    kill -9 "$SERVER_PID"
+    wait "$SERVER_PID" 2>/dev/null
+    SERVER_PID=
+    wait "$RUN_PID"
+    RC=$?
+    # A kill after the last rclone command ended leaves a run that succeeded: then current/ is
+    # the tree.
+    if [ "$RC" -eq 0 ]; then
+        check "kill round $round: the run ended first, current/ is the tree" same_tree "$WORK/tkj" "$KCUR/current"
+    else
+        KILLED=$((KILLED + 1))
+        check "kill round $round: /RUN exits 1" [ "$RC" -eq 1 ]
+    fi
+    check "kill round $round: the local copy is whole" diff -r "$KS" "$WORK/tkj/kdata"
+    check "kill round $round: current/ holds only whole files" in_some_snapshot "$KCUR/current" plain
+    check "kill round $round: versions/ holds only whole files" in_some_snapshot "$KCUR/versions" stamp
+    start_server
+done
+rm "$WORK/Stowline.txt"
+check "kill rounds: most kills landed in a run" [ "$KILLED" -ge 3 ]
+run /RUN kj /EXIT
+check "kill rounds: the next run completes the remote" [ "$RC" -eq 0 ]
+check "kill rounds: current/ is the tree" same_tree "$WORK/tkj" "$KCUR/current"
+check "kill rounds: nothing is left staged" staged_nothing "$KCUR"
 
 # ---- a WebDAV remote: no hash in common, so checked by size ----
 write_job dv "$SRC/" "$WORK/tdv/" "OffsiteRemote=dav:store"
