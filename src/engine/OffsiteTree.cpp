@@ -35,10 +35,11 @@ std::vector<std::string> OwnNamesLeftOut() {
 }
 
 // "rclone <command> <options> <the tree's filters> -- <paths>": after "--" no path can be taken
-// for an option, whatever its name.
+// for an option, whatever its name. The copy keeps symbolic links as links, so they travel as
+// rclone's link files ("<name>.rclonelink", holding the target), never skipped in silence.
 std::vector<std::string> Command(const char* sCommand, std::vector<std::string> options,
                                  std::initializer_list<std::string> paths) {
-    std::vector<std::string> args{sCommand};
+    std::vector<std::string> args{sCommand, "--links"};
     args.insert(args.end(), std::make_move_iterator(options.begin()), std::make_move_iterator(options.end()));
     const std::vector<std::string> filters = OwnNamesLeftOut();
     args.insert(args.end(), filters.begin(), filters.end());

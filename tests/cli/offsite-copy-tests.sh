@@ -248,6 +248,23 @@ check "kill rounds: the next run completes the remote" [ "$RC" -eq 0 ]
 check "kill rounds: current/ is the tree" same_tree "$WORK/tkj" "$KCUR/current"
 check "kill rounds: nothing is left staged" staged_nothing "$KCUR"
 
+# ---- symbolic links travel as rclone's link files and come back as links ----
+LS="$WORK/ldata"
+mkdir -p "$LS"
+echo target >"$LS/file.txt"
+ln -s file.txt "$LS/near"
+ln -s /nowhere/at/all "$LS/dangling"
+write_job lk "$LS/" "$WORK/tlk/" "OffsiteRemote=nas:backups"
+run /RUN lk /EXIT
+check "links: the run succeeded" [ "$RC" -eq 0 ]
+check "links: the copy keeps them as links" [ -L "$WORK/tlk/ldata/near" ]
+check "links: the remote holds a link file for each" \
+    grep -qx file.txt "$REMOTE_ROOT/backups/lk/current/ldata/near.rclonelink"
+check "links: also for one that leads nowhere" [ -f "$REMOTE_ROOT/backups/lk/current/ldata/dangling.rclonelink" ]
+rclone copy --links nas:backups/lk/current "$WORK/lback" 2>>"$WORK/rclone-err"
+check "links: read back as the same links" [ "$(readlink "$WORK/lback/ldata/near")" = file.txt ] && \
+    [ "$(readlink "$WORK/lback/ldata/dangling")" = /nowhere/at/all ]
+
 # ---- a WebDAV remote: no hash in common, so checked by size ----
 write_job dv "$SRC/" "$WORK/tdv/" "OffsiteRemote=dav:store"
 : >"$WORK/stowline.log"
