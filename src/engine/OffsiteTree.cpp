@@ -124,8 +124,9 @@ bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen) {
         const Rclone::Result moved =
             Rclone::Run(Command("move", {"--delete-empty-src-dirs", sBackup}, {at.Staging, at.Current}));
         if (!moved.Ok() && moved.Status != Rclone::DirectoryNotFound) throw Failed{moved.Reason};
-        // Then what the tree no longer has leaves current/ for the version folder too.
-        MustSend(Command("sync", {sBackup}, {sTree, at.Current}), sent);
+        // Then what the tree no longer has leaves current/ for the version folder too, and its
+        // empty folders are made there.
+        MustSend(Command("sync", {"--create-empty-src-dirs", sBackup}, {sTree, at.Current}), sent);
         LogSent(sent);
         Check(sTree, at, sHash);
         libLog::LogEventLevel(1, "  Off-site copy '" + at.Current + "'");

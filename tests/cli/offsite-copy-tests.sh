@@ -90,6 +90,7 @@ printf 'going\n' >"$SRC/gone.txt"
 printf 'dash\n' >"$SRC/-rf"
 printf 'option\n' >"$SRC/--config=x"
 printf 'wide\n' >"$SRC/sub dir/ünï €.txt"
+mkdir "$SRC/empty"
 
 # ---- first run: the tree goes to current/, byte-equal ----
 write_job cj "$SRC/" "$WORK/tcj/" "OffsiteRemote=nas:backups" "OffsiteKeepDays=3"
@@ -101,6 +102,7 @@ run /RUN cj /EXIT
 check "first run succeeded with its off-site copy" [ "$RC" -eq 0 ]
 check "current/ holds the tree byte for byte" same_tree "$WORK/tcj" "$CUR"
 check "names that look like options arrive as names" cmp "$SRC/--config=x" "$CUR/data/--config=x"
+check "an empty folder arrives too" [ -d "$CUR/data/empty" ]
 check "the program's own temporary folder is not sent" [ ! -e "$CUR/.stowline-tmp-other" ]
 check "the copy was checked by hash" contains "$WORK/stowline.log" "  Off-site copy checked by MD5"
 check "nothing is left staged" staged_nothing "$REMOTE_ROOT/backups/cj"
@@ -108,6 +110,18 @@ check "no version folder yet" [ ! -e "$REMOTE_ROOT/backups/cj/versions" ]
 check "the job records the off-site success" grep -qaE '^OffsiteLastSuccess=[0-9]{2}/[0-9]{2}/[0-9]{4} ' \
     "$JOBS/cj.slj"
 check "no failure was logged" lacks "$WORK/stowline.log" "Off-site copy to"
+
+# ---- a wrong password: the run says so, exits 1, and records no off-site success ----
+printf '%s\n' "[nas]" "type = sftp" "host = 127.0.0.1" "port = $PORT" "user = stow" \
+    "pass = $(rclone obscure 'wrong pass')" >"$WORK/wrong.conf"
+LAST=$(key_of cj OffsiteLastSuccess)
+: >"$WORK/stowline.log"
+RCLONE_CONFIG="$WORK/wrong.conf" run /RUN cj /EXIT
+check "wrong password: /RUN exits 1" [ "$RC" -eq 1 ]
+check "wrong password: the failure is logged with the server's refusal" grep -qaE \
+    "^.{0,40}  Off-site copy to 'nas:backups' failed: .*unable to authenticate" "$WORK/stowline.log"
+check "wrong password: the recorded off-site success stays as it was" [ "$(key_of cj OffsiteLastSuccess)" = "$LAST" ]
+check "wrong password: current/ is untouched" same_tree "$WORK/tcj" "$CUR"
 
 # ---- a changed and a deleted file: old contents under versions/<stamp>/ ----
 printf 'second, longer\n' >"$SRC/edit.txt"
@@ -283,7 +297,7 @@ check "crypt: the server holds files" [ -n "$(find "$REMOTE_ROOT/sealed" -type f
 check "crypt: no name is readable on the server" \
     sh -c "! find '$REMOTE_ROOT/sealed' | grep -qE 'sealed/.*(current|versions|data|noise|marker|sub dir)'"
 check "crypt: no contents are readable on the server" sh -c "! grep -rqF 'a plain marker line' '$REMOTE_ROOT/sealed'"
-rclone copy vault:backups/sealed/current "$WORK/back" 2>>"$WORK/rclone-err"
+rclone copy --create-empty-src-dirs vault:backups/sealed/current "$WORK/back" 2>>"$WORK/rclone-err"
 check "crypt: rclone reads the tree back byte for byte" same_tree "$WORK/tsealed" "$WORK/back"
 
 cli_end
