@@ -55,7 +55,7 @@ void Survey(const std::string& sFolder, std::vector<std::string>& versions, bool
     if (!r.Ok()) throw Failed{r.Reason};
     const std::string sVersions = "versions/";
     for (const std::string& sLine : Lines(r.Output)) {
-        if (sLine.rfind(".staging/", 0) == 0) bStaged = true;
+        if (sLine.size() > 9 && sLine.rfind(".staging/", 0) == 0) bStaged = true; // anything in it
         if (sLine.size() > sVersions.size() + 1 && sLine.rfind(sVersions, 0) == 0 && sLine.back() == '/')
             versions.push_back(sLine.substr(sVersions.size(), sLine.size() - sVersions.size() - 1));
     }
