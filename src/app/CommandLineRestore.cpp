@@ -2,6 +2,7 @@
 
 #include "app/appSetup.h"
 #include "engine/JobLock.h"
+#include "engine/OffsiteFetch.h"
 #include "engine/libRestore.h"
 #include "engine/libVerify.h"
 #include "jobs/CBackupJob.h"
@@ -81,6 +82,25 @@ std::string Absolute(const std::string& sPath) {
     return libFiles::AddTrailingSlash(sCwd ? sCwd : "/") + sPath;
 }
 
+// Brings the remote backup sFrom into the job's temporary folder, saying on standard error what
+// it does. False, with the reason there, when the download failed; nothing is left behind then.
+bool FetchRemote(const CBackupJob& job, const std::string& sFrom, OffsiteFetch::Download& download) {
+    std::cerr << "Stowline: downloading '" << sFrom << "'..." << std::endl;
+    int iShown = -10;
+    auto progress = [&](uint64_t lDone, uint64_t lTotal) {
+        if (lTotal == 0) return;
+        const int iPercent = static_cast<int>(lDone * 100 / lTotal);
+        if (iPercent / 10 == iShown / 10) return; // a line per tenth is enough in a script's log
+        iShown = iPercent;
+        std::cerr << "Stowline: downloaded " << lDone << " of " << lTotal << " bytes (" << iPercent << "%)"
+                  << std::endl;
+    };
+    std::string sWhy;
+    if (download.Fetch(job, sFrom, job.Compress(), progress, sWhy)) return true;
+    std::cerr << "Stowline: " << sWhy << std::endl;
+    return false;
+}
+
 } // namespace
 
 int Restore(const std::vector<std::string>& args) {
@@ -116,6 +136,8 @@ int Restore(const std::vector<std::string>& args) {
     if (!OpenJob(sJob, job)) return appSetup::ExitJobFailed;
 
     libRestore::BackupInfo backup;
+    OffsiteFetch::Download download; // a remote backup's download, removed on every way out
+    std::string sShownFrom;
     if (sFrom.empty()) {
         const auto backups = libRestore::ListBackups(job, false);
         if (backups.empty()) {
@@ -129,12 +151,17 @@ int Restore(const std::vector<std::string>& args) {
                                 ? libFiles::AddTrailingSlash(job.TargetDirectory()) + sFrom
                                 : Absolute(sFrom);
         struct stat st {};
-        if (::stat(sPath.c_str(), &st) != 0) {
+        if (::stat(sPath.c_str(), &st) == 0) {
+            backup.IsArchive = !S_ISDIR(st.st_mode);
+            backup.Path = backup.IsArchive ? sPath : libFiles::AddTrailingSlash(sPath);
+        } else if (OffsiteFetch::IsRemotePath(sFrom)) {
+            if (!FetchRemote(job, sFrom, download)) return appSetup::ExitJobFailed;
+            backup = download.Backup();
+            sShownFrom = sFrom;
+        } else {
             std::cerr << "Stowline: '" << sPath << "' does not exist." << std::endl;
             return appSetup::ExitJobFailed;
         }
-        backup.IsArchive = !S_ISDIR(st.st_mode);
-        backup.Path = backup.IsArchive ? sPath : libFiles::AddTrailingSlash(sPath);
     }
     std::vector<libRestore::Entry> entries;
     std::string sError;
@@ -153,7 +180,7 @@ int Restore(const std::vector<std::string>& args) {
     options.Contents = &entries;
     const libRestore::Report r = libRestore::Restore(job, backup, libRestore::Filter(entries, only), options);
 
-    std::cout << "Restore " << job.JobName() << " from " << backup.Path << " to "
+    std::cout << "Restore " << job.JobName() << " from " << (sShownFrom.empty() ? backup.Path : sShownFrom) << " to "
               << (options.ToFolder.empty() ? std::string("the original place") : options.ToFolder) << "\n"
               << "  restored " << r.Restored << " files (" << r.Bytes << " bytes), skipped " << r.Skipped
               << " existing, not restored " << r.NotRestored << "\n";
@@ -188,9 +215,10 @@ int Verify(const std::vector<std::string>& args) {
             iStatus = appSetup::ExitJobFailed;
             continue;
         }
-        std::string sFailure, sChecked;
-        if (libVerify::VerifyNewest(job, sFailure, &sChecked)) {
+        std::string sFailure, sChecked, sOffsite;
+        if (libVerify::VerifyNewest(job, sFailure, &sChecked, &sOffsite)) {
             std::cout << "Verified " << job.JobName() << ": " << sChecked << "\n";
+            if (!sOffsite.empty()) std::cout << "  off-site: " << sOffsite << "\n";
         } else {
             std::cout << "Verify failed for " << job.JobName() << " (" << sChecked << "): " << sFailure << "\n";
             iStatus = appSetup::ExitJobFailed;

@@ -1,6 +1,7 @@
 #include "engine/libVerify.h"
 
 #include "engine/BackupRun.h"
+#include "engine/OffsiteFetch.h"
 #include "engine/RestoreInternal.h"
 #include "engine/VerifyInternal.h"
 #include "engine/ZipInternal.h"
@@ -188,7 +189,7 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector
     return problems.empty();
 }
 
-bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pChecked) {
+bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pChecked, std::string* pOffsite) {
     libLog::LogEventLevel(2, BackupRun::HeaderLine(job.JobName()));
     const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job, false);
     std::vector<std::string> problems;
@@ -213,6 +214,15 @@ bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pCh
                                        ? job.LastRunStartNs()
                                        : static_cast<int64_t>(libDates::ToTimeT(job.DateLastRun())) * NsPerSecond;
         VerifyCopyTree(job, lLastRunNs, problems);
+    }
+    if (!job.OffsiteRemote().empty() && !backups.empty()) {
+        std::string sHeld, sProblem;
+        if (OffsiteFetch::CheckNewest(job, sWhat, sHeld, sProblem)) {
+            libLog::LogEvent("  Off-site copy checked: " + sHeld);
+            if (pOffsite != nullptr) *pOffsite = sHeld;
+        } else {
+            problems.push_back("off-site copy: " + sProblem);
+        }
     }
     if (pChecked != nullptr) *pChecked = sWhat;
     sFailure = Summary(problems);

@@ -28,8 +28,12 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector
 // the names the job's selection gives now (less files changed since it was made), and a
 // missing newest archive (the job's record says a run made one) fails. Logs each problem as
 // "  Verify failed: <problem>" under the job's header line. False with the first problem in
-// sFailure (also when there is no backup); pChecked gets the archive or copy tree read.
-bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pChecked = nullptr);
+// sFailure (also when there is no backup); pChecked gets the archive or copy tree read. A job
+// with an OffsiteRemote also has its newest remote backup held to the local one (see
+// OffsiteFetch::CheckNewest): a difference, or a remote that cannot be read, fails as a damaged
+// backup does; pOffsite gets what held.
+bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pChecked = nullptr,
+                  std::string* pOffsite = nullptr);
 
 // After a run that completed: the new archive sArchive ("" for a copy run), with the names the
 // run's selection gives now, or the copy tree, each compared by content. Logs the outcome;

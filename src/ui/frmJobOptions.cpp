@@ -65,7 +65,7 @@ void frmJobOptions::ConnectHandlers() {
     for (int i = 0; i < PageCount; ++i)
         connect(cmdFormButton[i], &QPushButton::clicked, this,
                 [this, i] { cmdFormButton_Click(cmdFormButton[i]->property("tag").toInt()); });
-    for (int i = 0; i < 12; ++i)
+    for (int i = 0; i < CueCardCount; ++i)
         connect(cmdCueCard[i], &QPushButton::clicked, this, [this, i] { cmdCueCard_Click(i); });
     connect(cmbFrequency, &QComboBox::currentIndexChanged, this, &frmJobOptions::cmbFrequency_Click);
     connect(cmbKeepPeriod, &QComboBox::currentIndexChanged, this, &frmJobOptions::cmbKeepPeriod_Click);
@@ -264,6 +264,7 @@ void frmJobOptions::optCompression_Click() {
             SetFieldColour(txtPassword, false);
         }
         chkPasswordProtect_Click();
+        EnableOffsiteControls();
     });
 }
 

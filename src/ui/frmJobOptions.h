@@ -23,6 +23,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class UpDownSpinner;
 
 class frmJobOptions : public QDialog {
@@ -30,6 +31,7 @@ class frmJobOptions : public QDialog {
 public:
     static constexpr int PageCount = 5;
     static constexpr int LastPage = PageCount - 1;
+    static constexpr int CueCardCount = 13;
     static constexpr const char* DefaultJobNameBase = "New Backup Job";
     // The module name its error traps report, and the title of its refusals.
     static constexpr const char* kModule = "frmJobOptions";
@@ -72,7 +74,7 @@ public:
     QLabel* lblHeader;
     std::array<QFrame*, PageCount> fraOptions{};
     std::array<QPushButton*, PageCount> cmdFormButton{};
-    std::array<QPushButton*, 12> cmdCueCard{};
+    std::array<QPushButton*, CueCardCount> cmdCueCard{};
     QPushButton* cmdBack;
     QPushButton* cmdNext;
     QPushButton* cmdOK;
@@ -130,6 +132,12 @@ public:
     QGroupBox* fraCopyType;
     std::array<QRadioButton*, 3> optCopyStyle{};
     QCheckBox* chkVerify = nullptr; // the job's Verify
+    // Off-site copy (frmJobOptionsOffsite.cpp)
+    QGroupBox* fraOffsite = nullptr;
+    QComboBox* cmbOffsiteRemote = nullptr;  // the job's OffsiteRemote: editable, empty = off
+    QSpinBox* spnOffsiteKeepDays = nullptr; // the job's OffsiteKeepDays
+    QPushButton* cmdOffsiteTest = nullptr;
+    QLabel* lblOffsiteStatus = nullptr; // rclone missing, or the last test's outcome
 
 public slots:
     void cmdNext_Click();
@@ -155,6 +163,8 @@ public slots:
     void cmdClearRunCount_Click();
     void cmdCueCard_Click(int iIndex);
     void RefreshOneShotText();
+    // Tests the remote path typed in the off-site group; its outcome goes into the group.
+    void cmdOffsiteTest_Click();
 
 protected:
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -174,6 +184,17 @@ private:
     // cannot: the job is then not saved).
     void SetupKeyring(const CBackupJob& job);
     bool StoreKeyringPassword(const std::string& sJobName, const std::string& sPassword);
+    // The off-site group (frmJobOptionsOffsite.cpp): built on the Compression page, loaded with
+    // rclone's remotes and the job's keys, checked, and written back. Without rclone the group
+    // stays disabled and the job's keys are left as they are.
+    QGroupBox* BuildOffsiteGroup(QWidget* pParent);
+    void SetupOffsite(const CBackupJob& job);
+    // Lists rclone's remotes into the combo box once, when the Compression page is first shown.
+    void ListOffsiteRemotes();
+    // The group's controls enabled as rclone, the backup style and a running test allow.
+    void EnableOffsiteControls();
+    bool VerifyOffsiteStep();
+    void StoreOffsite(CBackupJob& job) const;
     // Loading (frmJobOptionsPages.cpp).
     void SetupForm();
     void FillLists();
@@ -204,5 +225,8 @@ private:
     bool m_bInTimeChange = false;
     bool m_bInTimeCheck = false;
     bool m_bAppFilterInstalled = false;
-    bool m_bKeyringAnswers = false; // the keyring answered the probe made when the editor opened
+    bool m_bKeyringAnswers = false;  // the keyring answered the probe made when the editor opened
+    bool m_bRcloneInstalled = false; // rclone was found when the editor opened
+    bool m_bOffsiteTesting = false;  // a test of the remote is running (it lets events through)
+    bool m_bRemotesListed = false;   // rclone's remotes are in the combo box
 };

@@ -227,7 +227,7 @@ bool frmJobOptions::VerifyStep(int iPage) {
     case 3:
         return VerifyExcludeStep();
     case 4:
-        return VerifyPasswordStep();
+        return VerifyPasswordStep() && VerifyOffsiteStep();
     default:
         return true;
     }
@@ -281,6 +281,7 @@ void frmJobOptions::cmdOK_Click() {
                                                             : CBackupJob::EncryptionKind::Traditional);
         job.SetSubdirectories(chkSubdirectories->isChecked());
         job.SetVerify(chkVerify->isChecked());
+        StoreOffsite(job);
         job.SetIncremental(optIncremental->isChecked());
 
         const std::string sTarget = S(txtTargDir->text());

@@ -14,7 +14,7 @@ void frmJobOptions::cmdCueCard_Click(int iIndex) {
         const char* Title;
         const char* Text;
     };
-    static const Card kCards[12] = {
+    static const Card kCards[CueCardCount] = {
         {QT_TR_NOOP("Add Files and Folders"),
          QT_TR_NOOP("Add the files, folders and wildcard specifications to back up.\r\n"
                     "\r\n"
@@ -77,8 +77,22 @@ void frmJobOptions::cmdCueCard_Click(int iIndex) {
                     "recurring schedule.\r\n"
                     "\r\n"
                     "Each date leaves the list after the job has run for it.")},
+        {QT_TR_NOOP("Off-site Copy"),
+         QT_TR_NOOP("After every successful run the new backup is also sent to an rclone remote,\r\n"
+                    "so that a copy survives the loss of this machine and its disks. Pick one of\r\n"
+                    "the remotes of your rclone configuration and complete the path, such as\r\n"
+                    "nas:backups; leave it empty for no off-site copy. Each job gets a folder of\r\n"
+                    "its own there. Remotes are set up with \"rclone config\"; Stowline keeps no\r\n"
+                    "credentials itself.\r\n"
+                    "\r\n"
+                    "Zip backups keep as many archives on the remote as the job keeps here. Copy\r\n"
+                    "backups keep changed and deleted files on the remote for the number of days\r\n"
+                    "given.\r\n"
+                    "\r\n"
+                    "Test lists the remote path, writes a small file there, reads it back and\r\n"
+                    "removes it.")},
     };
-    if (iIndex < 0 || iIndex >= 12) return;
+    if (iIndex < 0 || iIndex >= CueCardCount) return;
     UserInteraction::MsgBox(S(tr(kCards[iIndex].Text)), UserInteraction::Buttons::OK,
                             UserInteraction::Icon::Information, S(tr(kCards[iIndex].Title)));
 }

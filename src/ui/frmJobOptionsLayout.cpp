@@ -55,7 +55,7 @@ void frmJobOptions::BuildPages() {
     }
     pSide->addStretch(1);
 
-    for (int i = 0; i < 12; ++i)
+    for (int i = 0; i < CueCardCount; ++i)
         cmdCueCard[i] = QtHelpers::CueCardButton(this, QString("cmdCueCard%1").arg(i));
 
     fraOptions[0] = BuildGeneralPage();
@@ -322,6 +322,7 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     // Both styles: read the new backup back once the run has written it.
     chkVerify = Named(new QCheckBox(tr("&Verify the backup after each run"), pPage), "chkVerify");
     pLay->addWidget(chkVerify);
+    pLay->addWidget(BuildOffsiteGroup(pPage));
     pLay->addStretch(1);
     return pPage;
 }

@@ -124,6 +124,7 @@ void frmJobOptions::SetupForm() {
             ShowNewJob();
 
         SetupKeyring(job);
+        SetupOffsite(job);
 
         for (QFrame* p : fraOptions) {
             p->setVisible(false);
@@ -285,6 +286,7 @@ void frmJobOptions::SetCurrentPage(int iPage) {
     cmdFormButton[iPage]->setChecked(true);
     fraOptions[iPage]->setEnabled(true);
     fraOptions[iPage]->setVisible(true);
+    if (iPage == 4) ListOffsiteRemotes();
     ApplyPendingFocus();
 }
 

@@ -1,6 +1,7 @@
 #include "ui/frmPreferences.h"
 
 #include "app/QtHelpers.h"
+#include "engine/OffsiteProbe.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
 #include "support/libErrorHandler.h"
@@ -137,6 +138,12 @@ QGridLayout* frmPreferences::BuildSettings() {
     spnStaleDays->setRange(0, 3650);
     spnStaleDays->setSuffix(tr(" days"));
     spnStaleDays->setSpecialValueText(tr("off"));
+    txtOffsiteBandwidth = new QLineEdit(this);
+    txtOffsiteBandwidth->setObjectName("txtOffsiteBandwidth");
+    // Handed to rclone as written: its own syntax, timetables included.
+    txtOffsiteBandwidth->setToolTip(tr("rclone's --bwlimit syntax, such as 10M, or a timetable such as "
+                                       "\"08:00,512k 19:00,off\"; empty: unlimited"));
+    txtOffsiteBandwidth->setPlaceholderText(tr("unlimited"));
 
     auto* grid = new QGridLayout;
     int row = 0;
@@ -170,6 +177,13 @@ QGridLayout* frmPreferences::BuildSettings() {
         label->setBuddy(spnStaleDays);
         grid->addWidget(label, row, 0);
         grid->addWidget(spnStaleDays, row++, 1);
+    }
+    {
+        auto* label = new QLabel(tr("Off-site bandwidth"), this);
+        label->setBuddy(txtOffsiteBandwidth);
+        label->setToolTip(txtOffsiteBandwidth->toolTip());
+        grid->addWidget(label, row, 0);
+        grid->addWidget(txtOffsiteBandwidth, row++, 1);
     }
     grid->setColumnStretch(1, 1);
     grid->setColumnMinimumWidth(0, 230);
@@ -238,6 +252,7 @@ void frmPreferences::Form_Load() {
         chkSaveFormSize->setChecked(appPreferences::SaveFormSize);
         chkRunMissedBackups->setChecked(appPreferences::RunMissedBackups);
         spnStaleDays->setValue(appPreferences::StaleDays);
+        txtOffsiteBandwidth->setText(Q(appPreferences::OffsiteBandwidth));
     });
 }
 
@@ -374,6 +389,17 @@ void frmPreferences::cmdOK_Click() {
             VerificationError("Log viewer is invalid ");
             return;
         }
+        const std::string sBandwidth = libStrings::Trim(S(txtOffsiteBandwidth->text()));
+        if (!sBandwidth.empty()) {
+            // Refused now rather than failing every off-site copy later.
+            const std::string sProblem = OffsiteProbe::BandwidthProblem(sBandwidth);
+            if (!sProblem.empty()) {
+                VerificationError(
+                    S(tr("rclone does not accept the off-site bandwidth '%1': %2").arg(Q(sBandwidth), Q(sProblem))));
+                txtOffsiteBandwidth->setFocus();
+                return;
+            }
+        }
 
         appPreferences::MaxBackupCopies = static_cast<int16_t>(cmbMaxBackupCopies->currentIndex() + 1);
         appPreferences::StopOnError = cmbStopOnError->currentIndex() != 1;
@@ -395,6 +421,7 @@ void frmPreferences::cmdOK_Click() {
         appPreferences::SaveFormSize = chkSaveFormSize->isChecked();
         appPreferences::RunMissedBackups = chkRunMissedBackups->isChecked();
         appPreferences::StaleDays = spnStaleDays->value();
+        appPreferences::OffsiteBandwidth = sBandwidth;
         appPreferences::SavePreferences();
         m_bConfirmed = true;
         accept();

@@ -1,7 +1,7 @@
 #pragma once
 // The preferences dialog: copy-count bound, stop-on-error, tray mode, logging mode, log viewer,
 // window-size saving, comment mode, catching up missed runs, the stale-backup warning and the
-// job-list columns (which are shown, in which order).
+// job-list columns (which are shown, in which order), and the off-site copies' bandwidth limit.
 // OK validates, stores the values in the process-wide preferences and writes the file.
 
 #include <QDialog>
@@ -40,6 +40,7 @@ public:
     QComboBox* cmbCommentMode = nullptr;
     QCheckBox* chkRunMissedBackups = nullptr; // RunMissedBackups
     QSpinBox* spnStaleDays = nullptr;         // StaleDays (0 shows "off")
+    QLineEdit* txtOffsiteBandwidth = nullptr; // OffsiteBandwidth (rclone's --bwlimit; empty: unlimited)
     QListWidget* lstColumns = nullptr;
     QPushButton* cmdMoveColumnUp = nullptr;
     QPushButton* cmdMoveColumnDown = nullptr;

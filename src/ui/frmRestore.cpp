@@ -2,6 +2,7 @@
 
 #include "app/QtHelpers.h"
 #include "support/UserInteraction.h"
+#include "support/libDates.h"
 #include "support/libErrorHandler.h"
 #include "support/libFiles.h"
 #include "support/libStrings.h"
@@ -16,6 +17,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStatusBar>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -129,7 +131,78 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
             SetStatus(tr("No backups exist for this job yet."));
         else
             lvwBackups->setCurrentItem(lvwBackups->topLevelItem(0));
+        // The remote is listed once the window shows, so that a slow remote never keeps it away.
+        if (!m_job.OffsiteRemote().empty()) QTimer::singleShot(0, this, [this] { ListRemote(); });
     });
+}
+
+void frmRestore::ListRemote() {
+    libErrorHandler::Trap(kModule, "ListRemote()", [&] {
+        const std::string& sRemote = m_job.OffsiteRemote();
+        if (m_bRemoteListed || m_reading.Busy() || sRemote.empty() || !OffsiteFetch::RcloneInstalled()) return;
+        m_bRemoteListed = true;
+        SetStatus(tr("Listing the backups on %1...").arg(Q(sRemote)));
+        // rclone's own time-outs, kept short, end the listing of a remote that does not answer;
+        // the local backups stay usable meanwhile.
+        std::string sWhy;
+        std::vector<OffsiteFetch::RemoteBackup> listed;
+        if (!OffsiteFetch::List(m_job, listed, sWhy, OffsiteFetch::QuickTimeouts())) {
+            SetStatus(tr("The backups on %1 could not be listed: %2").arg(Q(sRemote), Q(sWhy)));
+            return;
+        }
+        m_remote = listed;
+        for (const OffsiteFetch::RemoteBackup& r : m_remote) {
+            const QString sWhen =
+                r.IsArchive ? TimeText(static_cast<int64_t>(libDates::ToTimeT(r.When)) * 1000000000) : QString();
+            auto* row = new QTreeWidgetItem(lvwBackups, {Q(r.Shown), sWhen, r.IsArchive ? SizeText(r.Size) : ""});
+            row->setToolTip(0, Q(r.Path));
+        }
+        // Wide enough for the remote's name after each of its backups.
+        for (int iColumn = 0; iColumn < 3; ++iColumn)
+            lvwBackups->resizeColumnToContents(iColumn);
+        SetStatus(tr("%1 backups on %2.").arg(m_remote.size()).arg(Q(sRemote)));
+    });
+}
+
+const libRestore::BackupInfo* frmRestore::ChosenBackup() {
+    const int i = lvwBackups->indexOfTopLevelItem(lvwBackups->currentItem());
+    const int iLocal = static_cast<int>(m_backups.size());
+    if (i < 0 || i >= iLocal + static_cast<int>(m_remote.size())) return nullptr;
+    if (i == m_iDownloaded && m_download.Present()) return &m_download.Backup();
+    // One download at a time: the one of another row goes now, not when the window closes.
+    m_download.Remove();
+    m_iDownloaded = -1;
+    if (i < iLocal) return &m_backups[static_cast<size_t>(i)];
+    const OffsiteFetch::RemoteBackup& remote = m_remote[static_cast<size_t>(i - iLocal)];
+    const QString sShown = Q(remote.Shown);
+    SetStatus(tr("Downloading %1...").arg(sShown));
+    SetBusy(true);
+    std::string sWhy;
+    const bool bOk = m_download.Fetch(
+        m_job, remote.Path, remote.IsArchive,
+        [&](uint64_t lDone, uint64_t lTotal) {
+            if (lTotal > 0)
+                SetStatus(tr("Downloading %1: %2 of %3 bytes (%4%)")
+                              .arg(sShown, SizeText(lDone), SizeText(lTotal))
+                              .arg(lDone * 100 / lTotal));
+        },
+        sWhy);
+    SetBusy(false);
+    if (!bOk) {
+        SetStatus(Q(sWhy));
+        UserInteraction::MsgBox(sWhy, Buttons::OK, Icon::Exclamation, S(tr("Restore Files")));
+        return nullptr;
+    }
+    m_iDownloaded = i;
+    return &m_download.Backup();
+}
+
+// While a download or a restore runs, nothing else may be chosen and the window stays open.
+void frmRestore::SetBusy(bool bBusy) {
+    m_bRunning = bBusy;
+    lvwBackups->setEnabled(!bBusy);
+    cmdRestore->setEnabled(!bBusy);
+    cmdClose->setEnabled(!bBusy);
 }
 
 std::string frmRestore::BusyText(const std::string& sJobName) {
@@ -149,11 +222,11 @@ void frmRestore::SetStatus(const QString& sText) { sbarRestore->showMessage(sTex
 
 void frmRestore::lvwBackups_Click() {
     libErrorHandler::Trap(kModule, "lvwBackups_Click()", [&] {
+        if (m_bRunning) return;
         m_entries.clear();
-        const int i = lvwBackups->indexOfTopLevelItem(lvwBackups->currentItem());
-        if (i >= 0 && i < static_cast<int>(m_backups.size())) {
+        if (const libRestore::BackupInfo* backup = ChosenBackup()) {
             std::string sError;
-            const libRestore::Status listed = libRestore::ReadContents(m_job, m_backups[i], m_entries, sError);
+            const libRestore::Status listed = libRestore::ReadContents(m_job, *backup, m_entries, sError);
             if (listed != libRestore::Status::Ok) {
                 // A listing that stopped still shows what it found.
                 if (listed != libRestore::Status::Incomplete) m_entries.clear();
@@ -287,9 +360,10 @@ libRestore::Conflict frmRestore::AskConflict(const std::vector<libRestore::Entry
 
 void frmRestore::cmdRestore_Click() {
     libErrorHandler::Trap(kModule, "cmdRestore_Click()", [&] {
-        const int iBackup = lvwBackups->indexOfTopLevelItem(lvwBackups->currentItem());
-        if (m_bRunning || iBackup < 0 || iBackup >= static_cast<int>(m_backups.size())) return;
-        const libRestore::BackupInfo backup = m_backups[static_cast<size_t>(iBackup)];
+        if (m_bRunning) return;
+        const libRestore::BackupInfo* chosen = ChosenBackup();
+        if (chosen == nullptr) return;
+        const libRestore::BackupInfo backup = *chosen;
         const std::vector<libRestore::Entry> selection = SelectedEntries();
         if (selection.empty()) {
             UserInteraction::MsgBox(S(tr("There is nothing to restore.")), Buttons::OK, Icon::Information,
@@ -315,14 +389,10 @@ void frmRestore::cmdRestore_Click() {
             UserInteraction::DoEvents();
             return !m_bAbort;
         };
-        m_bRunning = true;
-        cmdRestore->setEnabled(false);
-        cmdClose->setEnabled(false);
+        SetBusy(true);
         cmdAbort->setEnabled(true);
         m_report = libRestore::Restore(m_job, backup, selection, options);
-        m_bRunning = false;
-        cmdRestore->setEnabled(true);
-        cmdClose->setEnabled(true);
+        SetBusy(false);
         cmdAbort->setEnabled(false);
         QString sSummary = tr("Restored %1 files, skipped %2, not restored %3.")
                                .arg(m_report.Restored)

@@ -5,8 +5,12 @@
 // status line and an Abort. Questions (existing files, a password) go through the
 // user-interaction seam. The window reads the job's backups for as long as it is open: a
 // backup of the job is put off meanwhile, and the window does not open while one runs.
+// A job with an off-site remote also lists the remote's backups, marked with the remote's name;
+// choosing one downloads it into the job's temporary folder (removed when another backup is
+// chosen or the window closes), and it is then read and restored as a local one.
 
 #include "engine/JobLock.h"
+#include "engine/OffsiteFetch.h"
 #include "engine/libRestore.h"
 #include "jobs/CBackupJob.h"
 
@@ -53,6 +57,10 @@ public:
     void cmdRestore_Click();
     void cmdAbort_Click();
 
+    // Lists the job's backups on its off-site remote below the local ones (done once the window
+    // is shown; tests call it). Nothing happens without a remote or without rclone.
+    void ListRemote();
+
     // The outcome of the last restore (for the caller and tests).
     const libRestore::Report& LastReport() const { return m_report; }
 
@@ -66,10 +74,18 @@ private:
     // Asks once how to treat files that already exist (Skip when none does).
     libRestore::Conflict AskConflict(const std::vector<libRestore::Entry>& selection);
     void SetStatus(const QString& sText);
+    // The backup behind the chosen row: a local one, or the download of a remote one (fetched
+    // when it is not there yet). nullptr when there is none (the reason shown).
+    const libRestore::BackupInfo* ChosenBackup();
+    void SetBusy(bool bBusy);
 
     JobLock::ReadScope m_reading; // first: held before anything is read, let go last
     CBackupJob m_job;
     std::vector<libRestore::BackupInfo> m_backups;
+    std::vector<OffsiteFetch::RemoteBackup> m_remote; // listed after m_backups
+    OffsiteFetch::Download m_download;                // of the remote row m_iDownloaded
+    int m_iDownloaded = -1;
+    bool m_bRemoteListed = false;
     std::vector<libRestore::Entry> m_entries; // the chosen backup's whole contents
     libRestore::Report m_report;
     bool m_bRunning = false;

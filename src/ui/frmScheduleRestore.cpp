@@ -52,17 +52,18 @@ void frmSchedule::mnuActionVerify_Click() {
         }
         SetBusyPointer(true);
         SetMessageText(S(tr("Verifying %1").arg(Q(job->JobName()))));
-        std::string sFailure, sChecked;
-        const bool bOk = libVerify::VerifyNewest(*job, sFailure, &sChecked);
+        std::string sFailure, sChecked, sOffsite;
+        const bool bOk = libVerify::VerifyNewest(*job, sFailure, &sChecked, &sOffsite);
         SetMessageText("");
         SetBusyPointer(false);
-        if (bOk)
-            UserInteraction::MsgBox(
-                S(tr("The newest backup of %1 reads back whole:\r\n%2").arg(Q(job->JobName()), Q(sChecked))),
-                Buttons::OK, Icon::Information, S(tr("Verify Backup")));
-        else
+        if (bOk) {
+            QString sText = tr("The newest backup of %1 reads back whole:\r\n%2").arg(Q(job->JobName()), Q(sChecked));
+            if (!sOffsite.empty()) sText += "\r\n" + tr("Off-site copy: %1").arg(Q(sOffsite));
+            UserInteraction::MsgBox(S(sText), Buttons::OK, Icon::Information, S(tr("Verify Backup")));
+        } else {
             UserInteraction::MsgBox(S(tr("The newest backup of %1 (%2) does not read back whole:\r\n%3")
                                           .arg(Q(job->JobName()), Q(sChecked), Q(sFailure))),
                                     Buttons::OK, Icon::Exclamation, S(tr("Verify Backup")));
+        }
     });
 }
