@@ -201,18 +201,24 @@ bool ParseStamp(const std::string& sText, double& dWhen) {
     return libDates::ParseDateTime(sIso, dWhen);
 }
 
-std::string CommonHash(const std::string& sFolder) {
+RemoteKind KindOf(const std::string& sFolder) {
     const Rclone::Result r = Must({"backend", "features", "--", sFolder});
+    RemoteKind kind;
+    // rclone describes a crypt remote as "Encrypted drive '<path>'".
+    kind.Encrypted = r.Output.find("\"String\": \"Encrypted drive ") != std::string::npos;
     // The "Hashes" list of rclone's JSON answer: quoted names between its brackets.
     const size_t iKey = r.Output.find("\"Hashes\"");
     const size_t iOpen = r.Output.find('[', iKey == std::string::npos ? r.Output.size() : iKey);
     const size_t iClose = r.Output.find(']', iOpen == std::string::npos ? r.Output.size() : iOpen);
-    if (iClose == std::string::npos) return "";
+    if (iClose == std::string::npos) return kind;
     const std::string sList = r.Output.substr(iOpen, iClose - iOpen);
     // The hashes a local file has, in the order rclone prefers them when both sides have several.
     for (const char* sHash : {"md5", "sha1", "whirlpool", "crc32", "sha256"})
-        if (sList.find(std::string("\"") + sHash + "\"") != std::string::npos) return sHash;
-    return "";
+        if (sList.find(std::string("\"") + sHash + "\"") != std::string::npos) {
+            kind.Hash = sHash;
+            break;
+        }
+    return kind;
 }
 
 std::string HashLabel(const std::string& sHash) {

@@ -33,9 +33,16 @@ void RefuseOption(const std::string& sRemote);
 std::string Stamp(double d);
 bool ParseStamp(const std::string& sText, double& dWhen);
 
-// The hash rclone compares between a local file and the remote folder sFolder ("md5", "sha1",
-// ...), or "" when the remote keeps none a local file also has; and how the log names it.
-std::string CommonHash(const std::string& sFolder);
+// What rclone can compare between local files and the remote folder sFolder: the hash both have
+// ("md5", "sha1", ...; "" when the remote keeps none a local file also has), and whether the
+// remote is a crypt remote (whose files rclone can still check against local ones by the hashes
+// of their encrypted form).
+struct RemoteKind {
+    std::string Hash;
+    bool Encrypted = false;
+};
+RemoteKind KindOf(const std::string& sFolder);
+// How the log names a hash.
 std::string HashLabel(const std::string& sHash);
 
 } // namespace OffsiteInternal

@@ -64,8 +64,8 @@ void Survey(const std::string& sFolder, std::vector<std::string>& versions, bool
 // The new and changed files of the tree into .staging/ (compared with current/, so that only
 // those travel). What an interrupted run staged is kept where it still matches the tree (with a
 // hash to tell); anything else there goes.
-void Stage(const std::string& sTree, const Places& at, bool bStaged, const std::string& sHash, Rclone::Stats& sent) {
-    if (bStaged && sHash.empty()) {
+void Stage(const std::string& sTree, const Places& at, bool bStaged, const RemoteKind& kind, Rclone::Stats& sent) {
+    if (bStaged && kind.Hash.empty()) {
         Must({"purge", "--", at.Staging});
         bStaged = false;
     }
@@ -81,11 +81,25 @@ void Stage(const std::string& sTree, const Places& at, bool bStaged, const std::
     MustSend(upload, sent);
 }
 
-// current/ against the tree, every file by hash where both sides have one, else by size.
-void Check(const std::string& sTree, const Places& at, const std::string& sHash) {
+// current/ against the tree, every file by hash where both sides have one, else by size. A crypt
+// remote has no hash of the plain contents, but rclone checks each file by encrypting the local
+// one as it was and comparing the hashes of the encrypted forms, where the remote under it keeps
+// hashes.
+void Check(const std::string& sTree, const Places& at, const RemoteKind& kind) {
+    if (kind.Hash.empty() && kind.Encrypted) {
+        const Rclone::Result r = Rclone::Run(Command("cryptcheck", {"--one-way"}, {sTree, at.Current}));
+        if (r.Ok()) {
+            libLog::LogEventLevel(1, "  Off-site copy checked by the hashes of the encrypted files");
+            return;
+        }
+        // Only where the remote under the crypt one keeps no hash at all: by size below.
+        if (r.Reason.find("does not support any hashes") == std::string::npos)
+            throw Failed{"the remote copy differs from the backup: " + r.Reason};
+    }
     const Rclone::Result r = Rclone::Run(Command("check", {"--one-way"}, {sTree, at.Current}));
     if (!r.Ok()) throw Failed{"the remote copy differs from the backup: " + r.Reason};
-    libLog::LogEventLevel(1, "  Off-site copy checked by " + (sHash.empty() ? std::string("size") : HashLabel(sHash)));
+    libLog::LogEventLevel(1, "  Off-site copy checked by " +
+                                 (kind.Hash.empty() ? std::string("size") : HashLabel(kind.Hash)));
 }
 
 // The version folders older than the job keeps; names of another form are never touched.
@@ -117,9 +131,9 @@ bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen) {
         for (int i = 1; std::find(versions.begin(), versions.end(), sStamp) != versions.end(); ++i)
             sStamp = Stamp(libDates::AddSeconds(dWhen, i));
         const std::string sBackup = "--backup-dir=" + at.Versions + "/" + sStamp;
-        const std::string sHash = CommonHash(sFolder);
+        const RemoteKind kind = KindOf(sFolder);
         Rclone::Stats sent;
-        Stage(sTree, at, bStaged, sHash, sent);
+        Stage(sTree, at, bStaged, kind, sent);
         // Each staged file replaces its old self (kept in the version folder) by a rename.
         const Rclone::Result moved =
             Rclone::Run(Command("move", {"--delete-empty-src-dirs", sBackup}, {at.Staging, at.Current}));
@@ -128,7 +142,7 @@ bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen) {
         // empty folders are made there.
         MustSend(Command("sync", {"--create-empty-src-dirs", sBackup}, {sTree, at.Current}), sent);
         LogSent(sent);
-        Check(sTree, at, sHash);
+        Check(sTree, at, kind);
         libLog::LogEventLevel(1, "  Off-site copy '" + at.Current + "'");
         Purge(job, at, versions, dWhen);
     } catch (const Failed& f) {

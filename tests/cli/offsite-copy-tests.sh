@@ -7,8 +7,10 @@
 # go, newer ones and foreign names stay. A server killed during an upload, or at any of several
 # moments of the off-site step, leaves no partial object in current/ or versions/, the local copy
 # whole and /RUN exit 1, and the next run completes the remote, also when what an interrupted run
-# staged no longer fits the tree. Over a crypt remote
-# the server's disk holds neither names nor contents in the clear, and rclone reads back the tree.
+# staged no longer fits the tree. Over a crypt remote the server's disk holds neither names nor
+# contents in the clear, the copy is checked by the hashes of the encrypted files (by size over a
+# remote without hashes), and rclone reads back the tree. Symbolic links travel as rclone link
+# files; empty folders arrive; a wrong password changes nothing on the remote or in the record.
 # Usage: offsite-copy-tests.sh <path-to-stowline>
 set -u
 
@@ -50,7 +52,8 @@ printf '%s\n' "[nas]" "type = sftp" "host = 127.0.0.1" "port = $PORT" "user = st
     "pass = $(rclone obscure 'right pass')" \
     "[dav]" "type = webdav" "url = http://127.0.0.1:$DAV_PORT/" "vendor = other" "user = stow" \
     "pass = $(rclone obscure 'dav pass')" \
-    "[vault]" "type = crypt" "remote = nas:sealed" "password = $(rclone obscure 'crypt words')" >"$WORK/rclone.conf"
+    "[vault]" "type = crypt" "remote = nas:sealed" "password = $(rclone obscure 'crypt words')" \
+    "[davvault]" "type = crypt" "remote = dav:sealed" "password = $(rclone obscure 'crypt words')" >"$WORK/rclone.conf"
 export RCLONE_CONFIG="$WORK/rclone.conf"
 start_server || exit 1
 rclone serve webdav --dir-cache-time 0s --addr "127.0.0.1:$DAV_PORT" --user stow --pass 'dav pass' "$DAV_ROOT" >>"$WORK/dav.log" 2>&1 &
@@ -293,11 +296,22 @@ printf 'a plain marker line\n' >"$WORK/marker.txt"
 cp "$WORK/marker.txt" "$SRC/sub dir/marker.txt"
 run /RUN sealed /EXIT
 check "crypt: the run succeeded" [ "$RC" -eq 0 ]
+check "crypt: checked by the hashes of the encrypted files" contains "$WORK/stowline.log" \
+    "  Off-site copy checked by the hashes of the encrypted files"
 check "crypt: the server holds files" [ -n "$(find "$REMOTE_ROOT/sealed" -type f)" ]
 check "crypt: no name is readable on the server" \
     sh -c "! find '$REMOTE_ROOT/sealed' | grep -qE 'sealed/.*(current|versions|data|noise|marker|sub dir)'"
 check "crypt: no contents are readable on the server" sh -c "! grep -rqF 'a plain marker line' '$REMOTE_ROOT/sealed'"
 rclone copy --create-empty-src-dirs vault:backups/sealed/current "$WORK/back" 2>>"$WORK/rclone-err"
 check "crypt: rclone reads the tree back byte for byte" same_tree "$WORK/tsealed" "$WORK/back"
+
+# Over a remote that keeps no hashes (WebDAV) the encrypted copy is checked by size.
+write_job dsealed "$SRC/" "$WORK/tdsealed/" "OffsiteRemote=davvault:backups"
+: >"$WORK/stowline.log"
+run /RUN dsealed /EXIT
+check "crypt over WebDAV: the run succeeded" [ "$RC" -eq 0 ]
+check "crypt over WebDAV: checked by size" contains "$WORK/stowline.log" "  Off-site copy checked by size"
+rclone copy --create-empty-src-dirs davvault:backups/dsealed/current "$WORK/dback" 2>>"$WORK/rclone-err"
+check "crypt over WebDAV: rclone reads the tree back byte for byte" same_tree "$WORK/tdsealed" "$WORK/dback"
 
 cli_end
