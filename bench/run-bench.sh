@@ -219,3 +219,9 @@ if [ -f "$here/bench_copy.sh" ] && { [ "$kind" = default ] || [ "${BENCH_COPY:-0
     # BENCH_COPY names the driver there.
     env -u BENCH_COPY CORPUS="$corpus" BENCH_WORK="$work" bash "$here/bench_copy.sh" "$stowline" "$corpus"
 fi
+
+# ---- The zip style's off-site upload against rclone copyto, when rclone is installed.
+if [ -f "$here/bench_offsite.sh" ] && [ "$kind" = default ] && command -v rclone >/dev/null; then
+    echo
+    BENCH_CORPUS="$corpus" bash "$here/bench_offsite.sh" "$stowline"
+fi

@@ -4,6 +4,7 @@
 // uploaded under a temporary name in that folder, checked (by hash where both sides have one,
 // else by size), and only then moved to its final name, so that no final name ever holds a
 // partial object. Then the remote keeps as many dated archives as the job keeps locally.
+// A copy-style job's tree goes to the same folder as a mirror with versions (SendTree).
 
 #include "jobs/CBackupJob.h"
 
@@ -22,8 +23,11 @@ bool ParseDatedName(const std::string& sName, const std::string& sJobName, doubl
 // retention there. Logs what it did; on failure logs "  Off-site copy to '<remote>' failed:
 // <reason>" and returns false. Never touches the local backup.
 bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen);
-// Sends the copy-style job's tree sTree (its target folder, made at dWhen) to the job's remote.
-// Logs and returns as SendArchive does.
+// Sends the copy-style job's tree sTree (its target folder, made at dWhen; the program's own
+// temporary names left out) to <job folder>/current/, through <job folder>/.staging/ so that no
+// file in current/ is ever partial; what it replaces or deletes there moves to
+// <job folder>/versions/YYYY-MM-DD_HHMMSS/, and version folders older than the job's
+// OffsiteKeepDays go. Logs and returns as SendArchive does.
 bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen);
 
 // The outcome of an off-site attempt kept in the job (not saved): a success records

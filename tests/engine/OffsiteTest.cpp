@@ -143,14 +143,12 @@ TEST_F(RcloneRun, AnUploadThatDoesNotMatchIsNeverMovedToItsName) {
     job.SetOffsiteRemote("nas:b");
     job.SetNumberCopies(0);
     // The remote lists the upload with the archive's size and the hash in REMOTE_HASH; every
-    // command is written down.
+    // command is written down. The archive's own MD5 is worked out in the program.
     const std::string sCalls = Root + "calls";
     FakeRclone("echo \"$*\" >>'" + sCalls +
                "'\n"
                "case \"$2\" in\n"
-               "lsf) case \"$*\" in *--hash*) printf '.Docs_2026-12-07_030015.zip.partial\\t12\\t%s\\n' "
-               "\"$REMOTE_HASH\" ;; esac ;;\n"
-               "hashsum) echo 'aaaa  Docs.zip' ;;\n"
+               "lsf) case \"$*\" in *--hash*) printf '12\\t%s\\n' \"$REMOTE_HASH\" ;; esac ;;\n"
                "esac\n");
     ::setenv("REMOTE_HASH", "bbbb", 1);
     EXPECT_FALSE(Offsite::SendArchive(job, sArchive, d));
@@ -159,11 +157,11 @@ TEST_F(RcloneRun, AnUploadThatDoesNotMatchIsNeverMovedToItsName) {
         << sLog;
     EXPECT_EQ(ReadFile(sCalls).find("moveto"), std::string::npos);
     // The same hash: checked by it and moved to the final name.
-    ::setenv("REMOTE_HASH", "aaaa", 1);
+    ::setenv("REMOTE_HASH", "c91fa94e14cf2fa5474beceff788c0dc", 1); // MD5 of "twelve bytes"
     EXPECT_TRUE(Offsite::SendArchive(job, sArchive, d));
     sLog = ReadFile(libLog::LogFileName());
     EXPECT_NE(sLog.find("  Off-site copy checked by MD5"), std::string::npos) << sLog;
-    EXPECT_NE(ReadFile(sCalls).find("moveto nas:b/Docs/.Docs_2026-12-07_030015.zip.partial "
+    EXPECT_NE(ReadFile(sCalls).find("moveto -- nas:b/Docs/.Docs_2026-12-07_030015.zip.partial "
                                     "nas:b/Docs/Docs_2026-12-07_030015.zip"),
               std::string::npos);
     // No hash on the remote: checked by size.
