@@ -300,9 +300,13 @@ void Run::Record(bool bFailure) {
 void Run::SendOffsite() {
     if (m_job.OffsiteRemote().empty()) return;
     if (m_job.Compress() && m_sFinalZip.empty()) return; // no new archive (an incremental run without changes)
-    if (m_pOwner != nullptr) m_pOwner->SetMessageText("Off-site copy to " + m_job.OffsiteRemote() + "...");
-    const bool bSent = m_job.Compress() ? Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt)
-                                        : Offsite::SendTree(m_job, m_sTarget, libDates::Now());
+    const std::string sStatus = "Off-site copy to " + m_job.OffsiteRemote();
+    if (m_pOwner != nullptr) m_pOwner->SetMessageText(sStatus + "...");
+    const Rclone::StatsSink onStats = [&](const Rclone::Stats& stats) {
+        if (m_pOwner != nullptr) m_pOwner->SetMessageText(sStatus + ": " + Rclone::Progress(stats));
+    };
+    const bool bSent = m_job.Compress() ? Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt, onStats)
+                                        : Offsite::SendTree(m_job, m_sTarget, libDates::Now(), onStats);
     m_job.SetOffsiteFailed(!bSent);
     Offsite::RecordAttempt(m_job, bSent);
     // As with the run's record: one that could not be kept cannot say the copy succeeded.

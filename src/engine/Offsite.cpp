@@ -158,17 +158,25 @@ Rclone::Result Must(const std::vector<std::string>& args) {
     return r;
 }
 
-Rclone::Result MustSend(const std::vector<std::string>& args, Rclone::Stats& sent) {
-    Rclone::Result r = Rclone::Transfer(args);
-    sent.Bytes += r.Moved.Bytes;
-    sent.TotalBytes += r.Moved.TotalBytes;
-    sent.Elapsed += r.Moved.Elapsed;
-    sent.Speed = sent.Elapsed > 0 ? static_cast<double>(sent.Bytes) / sent.Elapsed : 0;
+Rclone::Result MustSend(const std::vector<std::string>& args, Sent& sent) {
+    Rclone::Stats& total = sent.Total;
+    Rclone::Result r = Rclone::Transfer(args, [&](const Rclone::Stats& now) {
+        if (!sent.OnStats) return;
+        Rclone::Stats running = now;
+        running.Bytes += total.Bytes;
+        running.TotalBytes += total.TotalBytes;
+        running.Elapsed += total.Elapsed;
+        sent.OnStats(running);
+    });
+    total.Bytes += r.Moved.Bytes;
+    total.TotalBytes += r.Moved.TotalBytes;
+    total.Elapsed += r.Moved.Elapsed;
+    total.Speed = total.Elapsed > 0 ? static_cast<double>(total.Bytes) / total.Elapsed : 0;
     if (!r.Ok()) throw Failed{r.Reason};
     return r;
 }
 
-void LogSent(const Rclone::Stats& sent) { libLog::LogEventLevel(1, "  Off-site copy sent " + Rclone::Summary(sent)); }
+void LogSent(const Sent& sent) { libLog::LogEventLevel(1, "  Off-site copy sent " + Rclone::Summary(sent.Total)); }
 
 std::vector<std::string> Lines(const std::string& sText) {
     std::vector<std::string> lines = libStrings::Split(sText, "\n");
@@ -251,7 +259,7 @@ bool ParseDatedName(const std::string& sName, const std::string& sJobName, doubl
     return ParseStamp(sName.substr(sClean.size() + 1, 17), dWhen);
 }
 
-bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen) {
+bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen, const Rclone::StatsSink& onStats) {
     const std::string& sRemote = job.OffsiteRemote();
     const std::string sFolder = JobFolder(sRemote, job.JobName());
     try {
@@ -268,7 +276,7 @@ bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhe
             if (s.rfind(sPartialPrefix, 0) == 0 && s.size() > 8 && s.compare(s.size() - 8, 8, ".partial") == 0)
                 Must({"deletefile", "--", sFolder + "/" + s});
         const std::string sPartial = "." + sName + ".partial";
-        Rclone::Stats sent;
+        Sent sent{{}, onStats};
         // rclone's own check after the upload would hash both sides a second time: the check
         // below is the one that counts, and it logs what it compared.
         MustSend({"copyto", "--ignore-checksum", "--", sArchive, sFolder + "/" + sPartial}, sent);

@@ -6,6 +6,7 @@
 // partial object. Then the remote keeps as many dated archives as the job keeps locally.
 // A copy-style job's tree goes to the same folder as a mirror with versions (SendTree).
 
+#include "engine/Rclone.h"
 #include "jobs/CBackupJob.h"
 
 #include <string>
@@ -21,14 +22,16 @@ bool ParseDatedName(const std::string& sName, const std::string& sJobName, doubl
 
 // Sends sArchive (the run's new local archive, made at dWhen) to the job's remote and applies
 // retention there. Logs what it did; on failure logs "  Off-site copy to '<remote>' failed:
-// <reason>" and returns false. Never touches the local backup.
-bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen);
+// <reason>" and returns false. Never touches the local backup. onStats hears of the upload's
+// progress (the step's running total) as rclone reports it.
+bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen,
+                 const Rclone::StatsSink& onStats = {});
 // Sends the copy-style job's tree sTree (its target folder, made at dWhen; the program's own
 // temporary names left out) to <job folder>/current/, through <job folder>/.staging/ so that no
 // file in current/ is ever partial; what it replaces or deletes there moves to
 // <job folder>/versions/YYYY-MM-DD_HHMMSS/, and version folders older than the job's
 // OffsiteKeepDays go. Logs and returns as SendArchive does.
-bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen);
+bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen, const Rclone::StatsSink& onStats = {});
 
 // The outcome of an off-site attempt kept in the job (not saved): a success records
 // OffsiteLastSuccess and clears OffsitePending and OffsiteFailures; a failure counts one more

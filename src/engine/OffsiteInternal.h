@@ -15,13 +15,19 @@ struct Failed {
     std::string Reason;
 };
 
+// What an off-site step has sent so far, and who hears of its progress (the run's window).
+struct Sent {
+    Rclone::Stats Total;
+    Rclone::StatsSink OnStats; // given the step's running total; may be empty
+};
+
 // Runs an rclone command that must succeed; throws Failed with its reason otherwise.
 Rclone::Result Must(const std::vector<std::string>& args);
 // The same for a command that moves file contents to the remote (subject to the bandwidth limit);
-// what it moved is added to sent.
-Rclone::Result MustSend(const std::vector<std::string>& args, Rclone::Stats& sent);
+// what it moved is added to sent, its progress handed on as it comes.
+Rclone::Result MustSend(const std::vector<std::string>& args, Sent& sent);
 // Logs "  Off-site copy sent <amount> in <time> (<speed>)".
-void LogSent(const Rclone::Stats& sent);
+void LogSent(const Sent& sent);
 
 // rclone's output lines, the empty ones left out.
 std::vector<std::string> Lines(const std::string& sText);

@@ -64,7 +64,7 @@ void Survey(const std::string& sFolder, std::vector<std::string>& versions, bool
 // The new and changed files of the tree into .staging/ (compared with current/, so that only
 // those travel). What an interrupted run staged is kept where it still matches the tree (with a
 // hash to tell); anything else there goes.
-void Stage(const std::string& sTree, const Places& at, bool bStaged, const RemoteKind& kind, Rclone::Stats& sent) {
+void Stage(const std::string& sTree, const Places& at, bool bStaged, const RemoteKind& kind, Sent& sent) {
     if (bStaged && kind.Hash.empty()) {
         Must({"purge", "--", at.Staging});
         bStaged = false;
@@ -117,7 +117,7 @@ void Purge(const CBackupJob& job, const Places& at, const std::vector<std::strin
 
 namespace Offsite {
 
-bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen) {
+bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen, const Rclone::StatsSink& onStats) {
     const std::string& sRemote = job.OffsiteRemote();
     const std::string sFolder = JobFolder(sRemote, job.JobName());
     const Places at{sFolder + "/current", sFolder + "/versions", sFolder + "/.staging"};
@@ -132,7 +132,7 @@ bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen) {
             sStamp = Stamp(libDates::AddSeconds(dWhen, i));
         const std::string sBackup = "--backup-dir=" + at.Versions + "/" + sStamp;
         const RemoteKind kind = KindOf(sFolder);
-        Rclone::Stats sent;
+        Sent sent{{}, onStats};
         Stage(sTree, at, bStaged, kind, sent);
         // Each staged file replaces its old self (kept in the version folder) by a rename.
         const Rclone::Result moved =

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -210,21 +211,31 @@ Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats) 
     return result;
 }
 
+namespace {
+std::string SizeText(double d) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int i = 0;
+    while (d >= 1024 && i < 4) {
+        d /= 1024;
+        ++i;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, i == 0 ? "%.0f %s" : "%.1f %s", d, units[i]);
+    return buf;
+}
+} // namespace
+
 std::string Summary(const Stats& stats) {
-    const auto size = [](double d) {
-        const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-        int i = 0;
-        while (d >= 1024 && i < 4) {
-            d /= 1024;
-            ++i;
-        }
-        char buf[32];
-        std::snprintf(buf, sizeof buf, i == 0 ? "%.0f %s" : "%.1f %s", d, units[i]);
-        return std::string(buf);
-    };
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.1f s", stats.Elapsed);
-    return size(static_cast<double>(stats.Bytes)) + " in " + buf + " (" + size(stats.Speed) + "/s)";
+    return SizeText(static_cast<double>(stats.Bytes)) + " in " + buf + " (" + SizeText(stats.Speed) + "/s)";
+}
+
+std::string Progress(const Stats& stats) {
+    const std::string sDone = SizeText(static_cast<double>(stats.Bytes));
+    if (stats.TotalBytes <= 0) return sDone;
+    const long long lPercent = std::min<long long>(stats.Bytes * 100 / stats.TotalBytes, 100);
+    return sDone + " of " + SizeText(static_cast<double>(stats.TotalBytes)) + " (" + std::to_string(lPercent) + "%)";
 }
 
 } // namespace Rclone

@@ -38,5 +38,7 @@ Result Run(const std::vector<std::string>& args);
 Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats = {});
 // "12.3 MiB in 4.2 s (2.9 MiB/s)": a transfer's stats for the log.
 std::string Summary(const Stats& stats);
+// "12.3 MiB of 30.0 MiB (41%)" (without a known total "12.3 MiB"): a transfer's progress.
+std::string Progress(const Stats& stats);
 
 } // namespace Rclone

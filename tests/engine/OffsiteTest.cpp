@@ -113,6 +113,8 @@ TEST_F(RcloneRun, TransferHandsOnStatsKeepsTheCommandFirstAndLimitsBandwidth) {
     EXPECT_DOUBLE_EQ(seen[0].Speed, 50.5);
     EXPECT_EQ(r.Moved.Bytes, 400);
     EXPECT_EQ(Rclone::Summary(r.Moved), "400 B in 5.0 s (80 B/s)");
+    EXPECT_EQ(Rclone::Progress(seen[0]), "100 B of 400 B (25%)");
+    EXPECT_EQ(Rclone::Progress(Rclone::Stats{1536, 0, 0, 0}), "1.5 KiB");
     EXPECT_EQ(ReadFile(sArgs), "--ask-password=false\ncopyto\n--use-json-log\n--stats\n1s\n--stats-log-level\nNOTICE\n"
                                "--bwlimit=08:00,512k 19:00,off\na b\nnas:c\n");
     // Only JSON errors: the last one is the reason.

@@ -293,6 +293,29 @@ TEST_F(ZipRun, TheOwnerShowsProgressAndEndsIdle) {
     EXPECT_GE(Seam->EventsRun, 20 * static_cast<int>(owner.LightStates.size()));
 }
 
+TEST_F(ZipRun, TheOwnerShowsTheOffsiteUploadsProgress) {
+    // An archive that cannot shrink, sent at 1 MiB/s to a folder rclone writes as its remote:
+    // rclone's stats of each second reach the status line.
+    std::string sNoise(3 << 20, '\0');
+    unsigned u = 1;
+    for (char& c : sNoise)
+        c = static_cast<char>((u = u * 1103515245 + 12345) >> 16);
+    Source("noise.bin", sNoise);
+    CBackupJob job = MakeJob("Docs", {Src + "noise.bin"});
+    job.SetOffsiteRemote(App + "remote");
+    appPreferences::OffsiteBandwidth = "1M";
+    RecordingOwner owner;
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner));
+    appPreferences::OffsiteBandwidth.clear();
+    EXPECT_FALSE(job.OffsiteFailed());
+    const std::string sStatus = "Off-site copy to " + App + "remote: ";
+    const auto progress = std::find_if(owner.Messages.begin(), owner.Messages.end(), [&](const std::string& s) {
+        return s.rfind(sStatus, 0) == 0 && s.find(" of 3.0 MiB (") != std::string::npos;
+    });
+    EXPECT_NE(progress, owner.Messages.end());
+    EXPECT_TRUE(LogHasPrefixSuffix("  Off-site copy sent 3.0 MiB in ", "/s)"));
+}
+
 // ---- the manager's run command ----
 
 TEST_F(ZipRun, ManagerRunsTheJobOfAHandleAndTheFileRecordsIt) {
