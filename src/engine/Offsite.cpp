@@ -4,14 +4,13 @@
 #include "engine/Offsite.h"
 
 #include "engine/OffsiteInternal.h"
-#include "engine/WorkerThreads.h"
 #include "support/appPreferences.h"
 #include "support/libDates.h"
 #include "support/libFiles.h"
 #include "support/libLog.h"
 #include "support/libStrings.h"
 
-#include <openssl/evp.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,106 +18,53 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <future>
-#include <memory>
 #include <set>
-#include <unistd.h>
 #include <vector>
 
 using namespace OffsiteInternal;
 
 namespace {
 
-// The names of the files in a remote folder (none when the folder does not exist yet).
-std::vector<std::string> FilesIn(const std::string& sFolder) {
-    Rclone::Result r = Rclone::Run({"lsf", "--files-only", "--", sFolder});
-    if (r.Status == Rclone::DirectoryNotFound) return {};
-    if (!r.Ok()) throw Failed{r.Reason};
-    return Lines(r.Output);
-}
-
-// The size and hash of one remote file; hash "" where the remote has none of that kind. False
-// when there is no such file.
-bool RemoteSizeAndHash(const std::string& sFile, const char* sHash, long long& lSize, std::string& sValue) {
-    const Rclone::Result r =
-        Rclone::Run({"lsf", "--files-only", "--format", "sh", "--separator", "\t", "--hash", sHash, "--", sFile});
+// The size of one remote file; false when there is no such file.
+bool RemoteSize(const std::string& sFile, long long& lSize) {
+    const Rclone::Result r = Rclone::Run({"lsf", "--files-only", "--format", "s", "--", sFile});
     if (r.Status == Rclone::DirectoryNotFound) return false;
     if (!r.Ok()) throw Failed{r.Reason};
     const std::vector<std::string> lines = Lines(r.Output);
-    if (lines.size() != 1 || lines[0].find('\t') == std::string::npos) return false;
-    const size_t iTab = lines[0].find('\t');
-    lSize = std::atoll(lines[0].substr(0, iTab).c_str());
-    sValue = libStrings::Trim(lines[0].substr(iTab + 1));
+    if (lines.size() != 1) return false;
+    lSize = std::atoll(lines[0].c_str());
     return true;
 }
 
-// The hash of a local file in lower-case hex, as rclone writes it; "" when stopped first.
-std::string LocalHash(const std::string& sFile, const EVP_MD* pKind, const std::stop_token& stop) {
-    const int fd = ::open(sFile.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw Failed{"cannot read '" + sFile + "': " + std::strerror(errno)};
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    bool bOk = ctx && EVP_DigestInit_ex(ctx.get(), pKind, nullptr) == 1;
-    std::vector<unsigned char> buf(1 << 20);
-    ssize_t n = 0;
-    while (bOk && !stop.stop_requested() && (n = ::read(fd, buf.data(), buf.size())) != 0) {
-        if (n < 0 && errno == EINTR) continue;
-        bOk = n > 0 && EVP_DigestUpdate(ctx.get(), buf.data(), static_cast<size_t>(n)) == 1;
+// The hash rclone compared after uploading the local file sName (its log names the source object
+// that way: "md5 = <hex> OK"), from its debug log; "" when it compared none (the two sides share
+// no hash).
+std::string HashChecked(const std::string& sLog, const std::string& sName) {
+    for (const std::string& sLine : Lines(sLog)) {
+        const nlohmann::json j = nlohmann::json::parse(sLine, nullptr, false);
+        if (!j.is_object() || j.value("object", "") != sName || !j.contains("msg") || !j["msg"].is_string()) continue;
+        const std::string sMsg = j["msg"].get<std::string>();
+        const size_t iEq = sMsg.find(" = ");
+        if (iEq != std::string::npos && iEq > 0 && sMsg.ends_with(" OK") && sMsg.find(' ') == iEq)
+            return sMsg.substr(0, iEq);
     }
-    const int iErr = errno;
-    ::close(fd);
-    if (stop.stop_requested()) return "";
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int iLen = 0;
-    if (!bOk || EVP_DigestFinal_ex(ctx.get(), digest, &iLen) != 1)
-        throw Failed{"cannot hash '" + sFile + "': " + (n < 0 ? std::strerror(iErr) : "OpenSSL failed")};
-    static const char* const sHex = "0123456789abcdef";
-    std::string sOut;
-    for (unsigned int i = 0; i < iLen; ++i) {
-        sOut += sHex[digest[i] >> 4];
-        sOut += sHex[digest[i] & 15];
-    }
-    return sOut;
+    return "";
 }
 
-// The archive's MD5, worked out on a worker thread while the remote works out its own (on the
-// calling thread when no thread can be started). Started once the upload is done, so that it
-// takes no processor time from the upload.
-class LocalMd5 {
-public:
-    explicit LocalMd5(std::string sFile) : m_sFile(std::move(sFile)), m_result(m_promise.get_future()) {
-        m_pool.StartUpTo(1, [this](std::stop_token stop) {
-            try {
-                m_promise.set_value(LocalHash(m_sFile, EVP_md5(), stop));
-            } catch (...) {
-                m_promise.set_exception(std::current_exception());
-            }
-        });
-    }
-    std::string Get() { return m_pool.Count() == 0 ? LocalHash(m_sFile, EVP_md5(), {}) : m_result.get(); }
-
-private:
-    std::string m_sFile;
-    std::promise<std::string> m_promise;
-    std::future<std::string> m_result;
-    WorkerThreads m_pool; // last: stopped and joined first
-};
-
-// The uploaded object is the local file: same hash (MD5, else SHA-1) where the remote gives one,
-// else the same size. Logs which check held.
-void CheckUpload(const std::string& sFile, const std::string& sLocal, LocalMd5& md5) {
-    const long long lLocal = static_cast<long long>(libFiles::FileLen(sLocal));
-    for (const char* sHash : {"MD5", "SHA-1"}) {
-        long long lSize = -1;
-        std::string sRemote;
-        if (!RemoteSizeAndHash(sFile, sHash, lSize, sRemote)) throw Failed{"uploaded file not found: " + sFile};
-        if (lSize != lLocal) throw Failed{"uploaded file has the wrong size: " + sFile};
-        if (sRemote.empty()) continue;
-        const std::string sMine = sHash[0] == 'M' ? md5.Get() : LocalHash(sLocal, EVP_sha1(), {});
-        if (libStrings::LCase(sRemote) != sMine) throw Failed{"uploaded file differs from the archive: " + sFile};
-        libLog::LogEventLevel(1, std::string("  Off-site copy checked by ") + sHash);
+// The uploaded object is the local file. rclone compares the hash it took of the file while
+// sending it with the remote's own hash of what arrived (and fails the upload when they differ)
+// wherever the two sides share one; its log tells which. Else the sizes are compared here.
+void CheckUpload(const Rclone::Result& upload, const std::string& sFolder, const std::string& sName,
+                 const std::string& sLocal) {
+    const std::string sHash = HashChecked(upload.Log, libFiles::FilePathStripPath(sLocal));
+    if (!sHash.empty()) {
+        libLog::LogEventLevel(1, "  Off-site copy checked by " + HashLabel(sHash));
         return;
     }
+    long long lSize = -1;
+    if (!RemoteSize(sFolder + "/" + sName, lSize)) throw Failed{"uploaded file not found: " + sName};
+    if (lSize != static_cast<long long>(libFiles::FileLen(sLocal)))
+        throw Failed{"uploaded file has the wrong size: " + sName};
     libLog::LogEventLevel(1, "  Off-site copy checked by size");
 }
 
@@ -264,27 +210,30 @@ bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhe
     const std::string sFolder = JobFolder(sRemote, job.JobName());
     try {
         RefuseOption(sRemote);
-        std::vector<std::string> names = FilesIn(sFolder);
-        const std::set<std::string> taken(names.begin(), names.end());
+        // The folder is listed while the archive travels: the final name and what goes after
+        // the upload are only chosen once it is there.
+        Rclone::Background listing({"lsf", "--files-only", "--", sFolder});
+        const std::string sPartial = "." + DatedName(job.JobName(), dWhen) + ".partial";
+        Sent sent{{}, onStats};
+        const Rclone::Result upload =
+            MustSend({"copyto", "--log-level=DEBUG", "--", sArchive, sFolder + "/" + sPartial}, sent);
+        LogSent(sent);
+        const Rclone::Result listed = listing.Wait();
+        if (!listed.Ok() && listed.Status != Rclone::DirectoryNotFound) throw Failed{listed.Reason};
+        std::vector<std::string> names = listed.Ok() ? Lines(listed.Output) : std::vector<std::string>{};
+        CheckUpload(upload, sFolder, sPartial, sArchive);
         // An immutable name: never one already there (two runs within a second take the next).
+        const std::set<std::string> taken(names.begin(), names.end());
         std::string sName = DatedName(job.JobName(), dWhen);
         for (int i = 1; taken.count(sName) != 0; ++i)
             sName = DatedName(job.JobName(), libDates::AddSeconds(dWhen, i));
-        // What an interrupted upload of this job left behind goes first.
-        const std::string sPartialPrefix = "." + CBackupJob::CleanJobName(job.JobName()) + "_";
-        for (const std::string& s : names)
-            if (s.rfind(sPartialPrefix, 0) == 0 && s.size() > 8 && s.compare(s.size() - 8, 8, ".partial") == 0)
-                Must({"deletefile", "--", sFolder + "/" + s});
-        const std::string sPartial = "." + sName + ".partial";
-        Sent sent{{}, onStats};
-        // rclone's own check after the upload would hash both sides a second time: the check
-        // below is the one that counts, and it logs what it compared.
-        MustSend({"copyto", "--ignore-checksum", "--", sArchive, sFolder + "/" + sPartial}, sent);
-        LogSent(sent);
-        LocalMd5 md5(sArchive);
-        CheckUpload(sFolder + "/" + sPartial, sArchive, md5);
         Must({"moveto", "--", sFolder + "/" + sPartial, sFolder + "/" + sName});
         libLog::LogEventLevel(1, "  Off-site copy '" + sFolder + "/" + sName + "'");
+        // What interrupted uploads of this job left behind goes, and what retention no longer keeps.
+        const std::string sPartialPrefix = "." + CBackupJob::CleanJobName(job.JobName()) + "_";
+        for (const std::string& s : names)
+            if (s != sPartial && s.rfind(sPartialPrefix, 0) == 0 && s.ends_with(".partial"))
+                Must({"deletefile", "--", sFolder + "/" + s});
         names.push_back(sName);
         for (const std::string& sOld : Surplus(job, names, dWhen))
             Must({"deletefile", "--", sFolder + "/" + sOld});

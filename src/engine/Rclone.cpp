@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,14 +126,9 @@ int Wait(pid_t pid) {
 
 namespace {
 
-// Runs "rclone --ask-password=false <args>"; onError gets the error stream as it comes.
-Rclone::Result Execute(const std::vector<std::string>& args, const std::function<void(std::string_view)>& onError) {
-    Rclone::Result result;
-    Pipe out, err;
-    if (!out.Open() || !err.Open()) {
-        result.Reason = std::string("cannot start rclone: ") + std::strerror(errno);
-        return result;
-    }
+// Starts "rclone --ask-password=false <args>" with no input and its output and error streams on
+// iOut and iErr; false with the reason when it cannot start.
+bool Spawn(const std::vector<std::string>& args, int iOut, int iErr, pid_t& pid, std::string& sReason) {
     std::vector<std::string> all{"rclone", "--ask-password=false"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -142,16 +138,26 @@ Rclone::Result Execute(const std::vector<std::string>& args, const std::function
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out.Fd[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err.Fd[1], 2);
-    pid_t pid = 0;
-    const int iErr = ::posix_spawnp(&pid, "rclone", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_adddup2(&actions, iOut, 1);
+    posix_spawn_file_actions_adddup2(&actions, iErr, 2);
+    const int iSpawn = ::posix_spawnp(&pid, "rclone", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (iErr != 0) {
-        result.Reason = iErr == ENOENT ? "rclone is not installed (not found in PATH)"
-                                       : std::string("cannot start rclone: ") + std::strerror(iErr);
+    if (iSpawn == 0) return true;
+    sReason = iSpawn == ENOENT ? "rclone is not installed (not found in PATH)"
+                               : std::string("cannot start rclone: ") + std::strerror(iSpawn);
+    return false;
+}
+
+// Runs "rclone --ask-password=false <args>"; onError gets the error stream as it comes.
+Rclone::Result Execute(const std::vector<std::string>& args, const std::function<void(std::string_view)>& onError) {
+    Rclone::Result result;
+    Pipe out, err;
+    if (!out.Open() || !err.Open()) {
+        result.Reason = std::string("cannot start rclone: ") + std::strerror(errno);
         return result;
     }
+    pid_t pid = 0;
+    if (!Spawn(args, out.Fd[1], err.Fd[1], pid, result.Reason)) return result;
     out.CloseWrite();
     err.CloseWrite();
     bool bStopped = false;
@@ -207,8 +213,58 @@ Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats) 
     });
     sErrors += sPending;
     result.Moved = last;
+    result.Log = sErrors;
     Explain(result, sErrors);
     return result;
+}
+
+Background::Background(const std::vector<std::string>& args) {
+    // Memory files rather than pipes: nobody reads them while the command runs.
+    m_iOut = ::memfd_create("rclone-out", MFD_CLOEXEC);
+    m_iErr = ::memfd_create("rclone-err", MFD_CLOEXEC);
+    if (m_iOut < 0 || m_iErr < 0) {
+        m_done.Reason = std::string("cannot start rclone: ") + std::strerror(errno);
+        return;
+    }
+    if (Spawn(args, m_iOut, m_iErr, m_pid, m_done.Reason)) m_bRunning = true;
+}
+
+Background::~Background() {
+    if (m_bRunning) {
+        ::kill(m_pid, SIGTERM);
+        ::Wait(m_pid);
+    }
+    for (int fd : {m_iOut, m_iErr})
+        if (fd >= 0) ::close(fd);
+}
+
+Result Background::Wait() {
+    if (!m_bRunning) return m_done;
+    m_bRunning = false;
+    int iStatus = 0;
+    pid_t r = 0;
+    while ((r = ::waitpid(m_pid, &iStatus, WNOHANG)) == 0 || (r < 0 && errno == EINTR)) {
+        UserInteraction::DoEvents();
+        if (RunState::AbortRequested()) {
+            ::kill(m_pid, SIGTERM);
+            ::Wait(m_pid);
+            m_done.Reason = "stopped: the run was aborted";
+            return m_done;
+        }
+        ::usleep(20000);
+    }
+    m_done.Status = r > 0 && WIFEXITED(iStatus) ? WEXITSTATUS(iStatus) : -1;
+    const auto read = [](int fd) {
+        std::string s;
+        char buf[65536];
+        ssize_t n;
+        for (off_t at = 0; (n = ::pread(fd, buf, sizeof buf, at)) > 0; at += n)
+            s.append(buf, static_cast<size_t>(n));
+        return s;
+    };
+    m_done.Output = read(m_iOut);
+    Explain(m_done, read(m_iErr));
+    return m_done;
 }
 
 namespace {

@@ -23,6 +23,7 @@ struct Result {
     std::string Output; // what it wrote to standard output
     std::string Reason; // why it failed: its last error line, trimmed ("" after success)
     Stats Moved;        // a transfer's last stats (all zero for other commands)
+    std::string Log;    // a transfer's log lines (rclone's JSON) other than its stats
     bool Ok() const { return Status == 0; }
 };
 
@@ -36,6 +37,24 @@ Result Run(const std::vector<std::string>& args);
 // OffsiteBandwidth preference (--bwlimit as written) and with rclone's stats as JSON once a
 // second, each handed to onStats as it comes.
 Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats = {});
+// A command started at once and waited for later, while the caller runs others (a listing during
+// an upload). Its output is kept aside, so it never stalls unread. Stopped if not waited for.
+class Background {
+public:
+    explicit Background(const std::vector<std::string>& args);
+    ~Background();
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+    // Waits for it (letting events run; an abort of the run stops it) and gives what Run would.
+    Result Wait();
+
+private:
+    int m_iOut = -1, m_iErr = -1;
+    int m_pid = -1;
+    bool m_bRunning = false;
+    Result m_done;
+};
+
 // "12.3 MiB in 4.2 s (2.9 MiB/s)": a transfer's stats for the log.
 std::string Summary(const Stats& stats);
 // "12.3 MiB of 30.0 MiB (41%)" (without a known total "12.3 MiB"): a transfer's progress.

@@ -144,33 +144,51 @@ TEST_F(RcloneRun, AnUploadThatDoesNotMatchIsNeverMovedToItsName) {
     job.SetJobNameRaw("Docs");
     job.SetOffsiteRemote("nas:b");
     job.SetNumberCopies(0);
-    // The remote lists the upload with the archive's size and the hash in REMOTE_HASH; every
-    // command is written down. The archive's own MD5 is worked out in the program.
+    // The upload says in its debug log what rclone compared (CHECKED: a hash line of that
+    // file, "other": one of another file, "fail": rclone's refusal of a corrupted upload);
+    // the remote lists the upload's size REMOTE_SIZE. Every command is written down.
     const std::string sCalls = Root + "calls";
     FakeRclone("echo \"$*\" >>'" + sCalls +
                "'\n"
                "case \"$2\" in\n"
-               "lsf) case \"$*\" in *--hash*) printf '12\\t%s\\n' \"$REMOTE_HASH\" ;; esac ;;\n"
+               "copyto) case \"$CHECKED\" in\n"
+               "  fail) echo '2026/12/08 06:00:01 Failed to copyto: corrupted on transfer: md5 hashes differ' >&2; "
+               "exit 1 ;;\n"
+               "  other) echo '{\"level\":\"debug\",\"msg\":\"md5 = 0a OK\",\"object\":\"x.zip\"}' >&2 ;;\n"
+               "  md5) echo '{\"level\":\"debug\",\"msg\":\"md5 = 0a "
+               "OK\",\"object\":\"Docs.zip\"}' "
+               ">&2 ;;\n"
+               "  esac ;;\n"
+               "lsf) case \"$*\" in *--format*) echo \"$REMOTE_SIZE\" ;; esac ;;\n"
                "esac\n");
-    ::setenv("REMOTE_HASH", "bbbb", 1);
-    EXPECT_FALSE(Offsite::SendArchive(job, sArchive, d));
-    std::string sLog = ReadFile(libLog::LogFileName());
-    EXPECT_NE(sLog.find("  Off-site copy to 'nas:b' failed: uploaded file differs from the archive"), std::string::npos)
-        << sLog;
+    const auto attempt = [&](const char* sChecked, const char* sSize) {
+        ::setenv("CHECKED", sChecked, 1);
+        ::setenv("REMOTE_SIZE", sSize, 1);
+        ::unlink(sCalls.c_str());
+        return Offsite::SendArchive(job, sArchive, d);
+    };
+    const auto logged = [&](const std::string& s) {
+        return ReadFile(libLog::LogFileName()).find(s) != std::string::npos;
+    };
+    EXPECT_FALSE(attempt("fail", "12"));
+    EXPECT_TRUE(
+        logged("  Off-site copy to 'nas:b' failed: Failed to copyto: corrupted on transfer: md5 hashes differ"));
     EXPECT_EQ(ReadFile(sCalls).find("moveto"), std::string::npos);
-    // The same hash: checked by it and moved to the final name.
-    ::setenv("REMOTE_HASH", "c91fa94e14cf2fa5474beceff788c0dc", 1); // MD5 of "twelve bytes"
-    EXPECT_TRUE(Offsite::SendArchive(job, sArchive, d));
-    sLog = ReadFile(libLog::LogFileName());
-    EXPECT_NE(sLog.find("  Off-site copy checked by MD5"), std::string::npos) << sLog;
+    // No hash compared (or only another object's) and the wrong size: never moved.
+    EXPECT_FALSE(attempt("other", "11"));
+    EXPECT_TRUE(logged("  Off-site copy to 'nas:b' failed: uploaded file has the wrong size"));
+    EXPECT_EQ(ReadFile(sCalls).find("moveto"), std::string::npos);
+    // Compared by MD5: checked by it, moved to the final name, and the size not asked for.
+    EXPECT_TRUE(attempt("md5", "11"));
+    EXPECT_TRUE(logged("  Off-site copy checked by MD5"));
     EXPECT_NE(ReadFile(sCalls).find("moveto -- nas:b/Docs/.Docs_2026-12-07_030015.zip.partial "
                                     "nas:b/Docs/Docs_2026-12-07_030015.zip"),
               std::string::npos);
-    // No hash on the remote: checked by size.
-    ::setenv("REMOTE_HASH", "", 1);
-    EXPECT_TRUE(Offsite::SendArchive(job, sArchive, d));
-    EXPECT_NE(ReadFile(libLog::LogFileName()).find("  Off-site copy checked by size"), std::string::npos);
-    ::unsetenv("REMOTE_HASH");
+    // No hash on the remote, the right size: checked by size.
+    EXPECT_TRUE(attempt("", "12"));
+    EXPECT_TRUE(logged("  Off-site copy checked by size"));
+    for (const char* s : {"CHECKED", "REMOTE_SIZE"})
+        ::unsetenv(s);
 }
 
 } // namespace
