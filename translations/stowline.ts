@@ -32,6 +32,18 @@
             <numerusform></numerusform>
         </translation>
     </message>
+    <message>
+        <source>Backup Job &apos;%1&apos; backed up locally; off-site copy failed. See transaction log for details: &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup Job &apos;%1&apos; backed up locally; off-site copy failed: %3 See transaction log for details: &apos;%2&apos;</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; (off-site copy behind since %2)</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>appPreferences</name>
@@ -423,13 +435,6 @@ backups are kept, as a number of copies or a number of days, weeks or months.</s
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>The password is kept in the job&apos;s .slj file only in scrambled form, not<byte value="xd"/>
-encrypted, and zip encryption itself is weak.<byte value="xd"/>
-<byte value="xd"/>
-Keep the job files and the backups where others cannot read them.</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>One Shot Backup</source>
         <translation type="unfinished"></translation>
     </message>
@@ -702,6 +707,104 @@ Each date leaves the list after the job has run for it.</source>
     </message>
     <message>
         <source>Traditional (opens in any unzip; weak)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>AES-256 encryption is strong; such a zip file opens in 7-Zip, WinZip and<byte value="xd"/>
+other AES-capable tools. Traditional zip encryption opens in any unzip<byte value="xd"/>
+program, but it is weak.<byte value="xd"/>
+<byte value="xd"/>
+With &quot;Keep the password in the desktop keyring&quot; the job&apos;s .slj file holds<byte value="xd"/>
+no password; otherwise the password is kept there only in scrambled form,<byte value="xd"/>
+not encrypted. Keep the job files where others cannot read them.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Off-site Copy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>After every successful run the new backup is also sent to an rclone remote,<byte value="xd"/>
+so that a copy survives the loss of this machine and its disks. Pick one of<byte value="xd"/>
+the remotes of your rclone configuration and complete the path, such as<byte value="xd"/>
+nas:backups; leave it empty for no off-site copy. Each job gets a folder of<byte value="xd"/>
+its own there. Remotes are set up with &quot;rclone config&quot;; Stowline keeps no<byte value="xd"/>
+credentials itself.<byte value="xd"/>
+<byte value="xd"/>
+Zip backups keep as many archives on the remote as the job keeps here. Copy<byte value="xd"/>
+backups keep changed and deleted files on the remote for the number of days<byte value="xd"/>
+given.<byte value="xd"/>
+<byte value="xd"/>
+Test lists the remote path, writes a small file there, reads it back and<byte value="xd"/>
+removes it.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Off-site copy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Remote path</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>empty: no off-site copy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>An rclone remote and a folder on it, such as nas:backups; empty: no off-site copy</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Test</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>List the remote path, write a small file there, read it back and remove it</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Copy style: keep changed and deleted files on the remote for</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> days</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>rclone is not installed, so this job cannot be copied off-site. Install rclone (Debian package rclone) and set up a remote with &quot;rclone config&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>rclone could not list its remotes: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>rclone has no remotes yet: set one up with &quot;rclone config&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Type the remote path to test, such as nas:backups.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Testing &apos;%1&apos;...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Test of &apos;%1&apos; failed: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Test of &apos;%1&apos; succeeded: the folder did not exist yet (the first upload makes it); it was made, written to, read back and removed again.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Test of &apos;%1&apos; succeeded: listed, written to, read back and cleaned up.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The off-site remote path cannot begin with &apos;-&apos;: rclone would read it as one of its options.  Please correct it now.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1092,6 +1195,22 @@ the column(s) in the Scheduling Form&apos;s listview control.</source>
         <source>Warn when a job has no successful backup for N days</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>rclone&apos;s --bwlimit syntax, such as 10M, or a timetable such as &quot;08:00,512k 19:00,off&quot;; empty: unlimited</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>unlimited</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Off-site bandwidth</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>rclone does not accept the off-site bandwidth &apos;%1&apos;: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>frmRestore</name>
@@ -1221,6 +1340,26 @@ Cancel: leave them as they are and restore the others</source>
     </message>
     <message>
         <source>A backup of %1 is running. Its backups can be read when it has ended.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Listing the backups on %1...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The backups on %1 could not be listed: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 backups on %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading %1...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Downloading %1: %2 of %3 bytes (%4%)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1569,6 +1708,14 @@ you rename the existing copy.</source>
     </message>
     <message>
         <source>Restore Files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Off-site copy behind since %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Off-site copy: %1</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
