@@ -4,6 +4,7 @@
 
 #include "engine/JobTemp.h"
 #include "engine/Offsite.h"
+#include "engine/OffsiteInternal.h"
 #include "engine/Rclone.h"
 #include "jobs/CBackupJob.h"
 #include "support/StowError.h"
@@ -23,15 +24,11 @@ namespace OffsiteFetch {
 
 namespace {
 
+using OffsiteInternal::Lines;
+
 // What every download's name begins with in the job's temporary folder; the process id follows,
 // so that a later download can tell a dead process's leftover from a live one's.
 constexpr const char* DownloadPrefix = ".stowline-download-";
-
-std::vector<std::string> Lines(const std::string& sText) {
-    std::vector<std::string> lines = libStrings::Split(sText, "\n");
-    std::erase(lines, std::string());
-    return lines;
-}
 
 // The folder part and the name of a remote path ("nas:a/b.zip" -> "nas:a", "b.zip"; "nas:b.zip"
 // -> "nas:", "b.zip").

@@ -22,38 +22,19 @@ fi
 . "$(dirname "$0")/cli-common.sh"
 cli_begin offsite-copy "$@"
 
-SERVER_PID=
+. "$(dirname "$0")/offsite-common.sh"
 DAV_PID=
-stop_server() {
-    if [ -n "$SERVER_PID" ]; then
-        kill "$SERVER_PID" 2>/dev/null
-        wait "$SERVER_PID" 2>/dev/null
-        SERVER_PID=
-    fi
-}
 trap 'stop_server; [ -n "$DAV_PID" ] && kill "$DAV_PID" && wait "$DAV_PID"; [ -n "${KEEP_WORK:-}" ] || rm -rf "$WORK"' EXIT
 
-free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
-PORT=$(free_port)
 DAV_PORT=$(free_port)
-REMOTE_ROOT="$WORK/server"
 DAV_ROOT="$WORK/davserver"
-mkdir -p "$REMOTE_ROOT" "$DAV_ROOT"
-listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-# Both servers list their folders afresh each time (no directory cache), so that what the test
-# puts into them directly is seen at once.
-start_server() {
-    rclone serve sftp --dir-cache-time 0s --addr "127.0.0.1:$PORT" --user stow --pass 'right pass' "$REMOTE_ROOT" \
-        >>"$WORK/server.log" 2>&1 &
-    SERVER_PID=$!
-    wait_for listening "$PORT" || { echo "the SFTP server did not start" >&2; return 1; }
-}
-printf '%s\n' "[nas]" "type = sftp" "host = 127.0.0.1" "port = $PORT" "user = stow" \
-    "pass = $(rclone obscure 'right pass')" \
+mkdir -p "$DAV_ROOT"
+# The WebDAV server too lists its folder afresh each time.
+{ nas_section; printf '%s\n' \
     "[dav]" "type = webdav" "url = http://127.0.0.1:$DAV_PORT/" "vendor = other" "user = stow" \
     "pass = $(rclone obscure 'dav pass')" \
     "[vault]" "type = crypt" "remote = nas:sealed" "password = $(rclone obscure 'crypt words')" \
-    "[davvault]" "type = crypt" "remote = dav:sealed" "password = $(rclone obscure 'crypt words')" >"$WORK/rclone.conf"
+    "[davvault]" "type = crypt" "remote = dav:sealed" "password = $(rclone obscure 'crypt words')"; } >"$WORK/rclone.conf"
 export RCLONE_CONFIG="$WORK/rclone.conf"
 start_server || exit 1
 rclone serve webdav --dir-cache-time 0s --addr "127.0.0.1:$DAV_PORT" --user stow --pass 'dav pass' "$DAV_ROOT" >>"$WORK/dav.log" 2>&1 &

@@ -20,36 +20,13 @@ fi
 GUI_TESTS=${2:-}
 cli_begin offrestore "$1"
 
-SERVER_PID=
-stop_server() {
-    if [ -n "$SERVER_PID" ]; then
-        kill -9 "$SERVER_PID" 2>/dev/null
-        wait "$SERVER_PID" 2>/dev/null
-        SERVER_PID=
-    fi
-}
-trap 'stop_server; rm -rf "$WORK"' EXIT
+. "$(dirname "$0")/offsite-common.sh"
+trap 'stop_server KILL; rm -rf "$WORK"' EXIT
 
-PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-REMOTE_ROOT="$WORK/server"
-mkdir -p "$REMOTE_ROOT"
-# No listing cache in the server, so that what a test changes on its disk is seen at once.
-start_server() {
-    rclone serve sftp --dir-cache-time 0s --addr "127.0.0.1:$PORT" --user stow --pass 'right pass' "$REMOTE_ROOT" \
-        >>"$WORK/server.log" 2>&1 &
-    SERVER_PID=$!
-    for _ in $(seq 1 100); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && return 0
-        sleep 0.1
-    done
-    echo "the SFTP server did not start" >&2
-    return 1
-}
 # The SFTP remote, and a crypt remote that keeps its objects (names and contents encrypted) in
 # the SFTP remote's folder "vault".
-printf '%s\n' "[nas]" "type = sftp" "host = 127.0.0.1" "port = $PORT" "user = stow" \
-    "pass = $(rclone obscure 'right pass')" "" "[secret]" "type = crypt" "remote = nas:vault" \
-    "password = $(rclone obscure 'vault words')" >"$WORK/rclone.conf"
+{ nas_section; printf '%s\n' "" "[secret]" "type = crypt" "remote = nas:vault" \
+    "password = $(rclone obscure 'vault words')"; } >"$WORK/rclone.conf"
 export RCLONE_CONFIG="$WORK/rclone.conf"
 start_server || exit 1
 
@@ -178,7 +155,7 @@ for _ in $(seq 1 300); do
     sleep 0.1
 done
 check "the download was under way, its progress shown" big_progress
-stop_server
+stop_server KILL
 wait "$RESTORE_PID"
 RC=$?
 check "killed server: error exit" [ "$RC" -eq 1 ]
@@ -219,7 +196,7 @@ check "verify with a changed remote archive: logged as a failure" contains "$WOR
 cp "$WORK/hostile.zip" "$VER_REMOTE"
 run /VERIFY ver
 check "verify with another archive on the remote: exit 1" [ "$RC" -eq 1 ] && contains "$WORK/out" "off-site copy: "
-stop_server
+stop_server KILL
 run /VERIFY ver
 check "verify with the remote unreachable: exit 1" [ "$RC" -eq 1 ] && contains "$WORK/out" "cannot be listed"
 start_server
@@ -261,7 +238,7 @@ if [ -n "$GUI_TESTS" ]; then
         gui "STOWLINE_OFFSITE_JOB=$JOBS/win.slj" "OffsiteRestoreWindow.ARemoteArchive*"
     check "window: the restore writes the remote archive's files, byte-equal" diff -r "$SRC" "$WORK/winback/$SRC_REL"
     check "window: no download left" no_download "$WORK/twin"
-    stop_server
+    stop_server KILL
     check "window: an unreachable remote says so, the local backups stay usable" \
         gui "STOWLINE_OFFSITE_UNREACHABLE_JOB=$JOBS/win.slj" "OffsiteRestoreWindow.AnUnreachable*"
     start_server

@@ -19,33 +19,11 @@ fi
 . "$(dirname "$0")/cli-common.sh"
 cli_begin offsite-retry "$@"
 
-SERVER_PID=
+. "$(dirname "$0")/offsite-common.sh"
 AGENT_PID=
-stop_server() {
-    if [ -n "$SERVER_PID" ]; then
-        kill "$SERVER_PID" 2>/dev/null
-        wait "$SERVER_PID" 2>/dev/null
-        SERVER_PID=
-    fi
-}
 trap 'stop_server; [ -n "$AGENT_PID" ] && kill -KILL "$AGENT_PID" 2>/dev/null; rm -rf "$WORK"' EXIT
 
-PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-REMOTE_ROOT="$WORK/server"
-mkdir -p "$REMOTE_ROOT"
-start_server() {
-    rclone serve sftp --addr "127.0.0.1:$PORT" --user stow --pass 'right pass' "$REMOTE_ROOT" \
-        >>"$WORK/server.log" 2>&1 &
-    SERVER_PID=$!
-    for _ in $(seq 1 100); do
-        (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null && return 0
-        sleep 0.1
-    done
-    echo "the SFTP server did not start" >&2
-    return 1
-}
-printf '%s\n' "[nas]" "type = sftp" "host = 127.0.0.1" "port = $PORT" "user = stow" \
-    "pass = $(rclone obscure 'right pass')" >"$WORK/rclone.conf"
+nas_section >"$WORK/rclone.conf"
 export RCLONE_CONFIG="$WORK/rclone.conf"
 start_server || exit 1
 
