@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <string>
 
+class IniFile;
+
 class CBackupJob {
 public:
     // Markers of the date-time fields.
@@ -229,6 +231,7 @@ private:
     bool IsIniJobFile(const std::string& sFileName);
     FileResult ReadLegacyJobFile(const std::string& sFileName);
     FileResult WriteJobFile();
+    void WriteOffsiteKeys(IniFile& ini) const;
     double ComputeNextRun() const;
     double ComputePreviousRun() const;
 

@@ -140,6 +140,13 @@ std::string ReadList(IniFile& ini, const std::string& sSection, const std::strin
     }
     return sList;
 }
+// The key with its value while bPresent, else no key at all.
+void SetOrRemove(IniFile& ini, const char* sKey, bool bPresent, const std::string& sValue) {
+    if (bPresent)
+        ini.Set("Config", sKey, sValue);
+    else
+        ini.Remove("Config", sKey);
+}
 } // namespace
 
 bool CBackupJob::OpenBackupJob(const std::string& sFileName) {
@@ -277,6 +284,20 @@ bool CBackupJob::SaveBackupJobIniFile() {
     return Trap(kModule, "SaveBackupJobIniFile()", [&] { return WriteJobFile() != FileResult::Done; });
 }
 
+void CBackupJob::WriteOffsiteKeys(IniFile& ini) const {
+    auto set = [&](const char* sKey, const std::string& sValue) { ini.Set("Config", sKey, sValue); };
+    // The off-site keys appear only for jobs that use them.
+    if (!m_OffsiteRemote.empty() || ini.Has("Config", "OffsiteRemote")) set("OffsiteRemote", m_OffsiteRemote);
+    if (m_OffsiteKeepDays != DefaultOffsiteKeepDays || ini.Has("Config", "OffsiteKeepDays"))
+        set("OffsiteKeepDays", std::to_string(m_OffsiteKeepDays));
+    if (m_OffsiteLastSuccess > NotComputed)
+        set("OffsiteLastSuccess", libDates::Format(m_OffsiteLastSuccess, "mm/dd/yyyy hh:mm:ss"));
+    // What waits for the remote, and how often sending it failed: present only while so.
+    SetOrRemove(ini, "OffsitePending", m_OffsitePending > NotComputed,
+                libDates::Format(m_OffsitePending, "mm/dd/yyyy hh:mm:ss"));
+    SetOrRemove(ini, "OffsiteFailures", m_OffsiteFailures > 0, std::to_string(m_OffsiteFailures));
+}
+
 CBackupJob::FileResult CBackupJob::WriteJobFile() {
     // Nowhere to write: a job whose name could not form a file name in the job folder.
     if (m_FileName.empty()) return FileResult::Failed;
@@ -289,20 +310,13 @@ CBackupJob::FileResult CBackupJob::WriteJobFile() {
     set("JobName", m_JobName);
     set("DateLastRun", libDates::Format(m_DateLastRun, "mmm-dd-yyyy hh:mm"));
     // Only a run that succeeded gives the key; until then the file has none (nothing invented).
-    if (m_DateLastSuccess > NotComputed)
-        set("DateLastSuccess", libDates::Format(m_DateLastSuccess, "mmm-dd-yyyy hh:mm"));
-    else
-        ini.Remove("Config", "DateLastSuccess");
+    SetOrRemove(ini, "DateLastSuccess", m_DateLastSuccess > NotComputed,
+                libDates::Format(m_DateLastSuccess, "mmm-dd-yyyy hh:mm"));
     // The failed last run to the second (the keys above keep their minute format for older
     // readers); only a failed run gives it, and a success takes it away again.
-    if (m_DateLastFailure > NotComputed)
-        set("DateLastFailure", libDates::Format(m_DateLastFailure, "mm/dd/yyyy hh:mm:ss"));
-    else
-        ini.Remove("Config", "DateLastFailure");
-    if (m_LastRunStartNs > 0)
-        set("LastRunStartNs", std::to_string(m_LastRunStartNs));
-    else
-        ini.Remove("Config", "LastRunStartNs");
+    SetOrRemove(ini, "DateLastFailure", m_DateLastFailure > NotComputed,
+                libDates::Format(m_DateLastFailure, "mm/dd/yyyy hh:mm:ss"));
+    SetOrRemove(ini, "LastRunStartNs", m_LastRunStartNs > 0, std::to_string(m_LastRunStartNs));
     set("SizeLastRun", ShortestNumber(m_SizeLastRun));
     set("RunCount", std::to_string(m_RunCount));
     set("StartTime", libDates::Format(m_StartTime, "hh:mm"));
@@ -328,21 +342,7 @@ CBackupJob::FileResult CBackupJob::WriteJobFile() {
     // Written only once it was ever turned on, so that the files of jobs without it stay as
     // they were.
     if (m_Verify || ini.Has("Config", "Verify")) set("Verify", BoolToIniText(m_Verify));
-    // The off-site keys likewise appear only for jobs that use them.
-    if (!m_OffsiteRemote.empty() || ini.Has("Config", "OffsiteRemote")) set("OffsiteRemote", m_OffsiteRemote);
-    if (m_OffsiteKeepDays != DefaultOffsiteKeepDays || ini.Has("Config", "OffsiteKeepDays"))
-        set("OffsiteKeepDays", std::to_string(m_OffsiteKeepDays));
-    if (m_OffsiteLastSuccess > NotComputed)
-        set("OffsiteLastSuccess", libDates::Format(m_OffsiteLastSuccess, "mm/dd/yyyy hh:mm:ss"));
-    // What waits for the remote, and how often sending it failed: present only while so.
-    if (m_OffsitePending > NotComputed)
-        set("OffsitePending", libDates::Format(m_OffsitePending, "mm/dd/yyyy hh:mm:ss"));
-    else
-        ini.Remove("Config", "OffsitePending");
-    if (m_OffsiteFailures > 0)
-        set("OffsiteFailures", std::to_string(m_OffsiteFailures));
-    else
-        ini.Remove("Config", "OffsiteFailures");
+    WriteOffsiteKeys(ini);
     set("PreBackupCommand", m_PreBackupCommand);
     set("PostBackupCommand", m_PostBackupCommand);
     set("TargetDir", m_TargetDirectory);
