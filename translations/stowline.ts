@@ -1362,6 +1362,10 @@ Cancel: leave them as they are and restore the others</source>
         <source>Downloading %1: %2 of %3 bytes (%4%)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Download stopped.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>frmSchedule</name>

@@ -160,13 +160,17 @@ void ReclaimDownloads(const std::string& sFolder) {
 }
 
 // A transfer (limited by the bandwidth preference) with rclone's stats handed on as progress.
-Rclone::Result Transfer(const std::vector<std::string>& args, const Progress& progress) {
+Rclone::Result Transfer(const std::vector<std::string>& args, const Progress& progress,
+                        const Rclone::StopWanted& stopWanted) {
     if (progress) progress(0, 0);
-    return Rclone::Transfer(args, [&](const Rclone::Stats& stats) {
-        if (progress)
-            progress(static_cast<uint64_t>(std::max(stats.Bytes, 0LL)),
-                     static_cast<uint64_t>(std::max(stats.TotalBytes, 0LL)));
-    });
+    return Rclone::Transfer(
+        args,
+        [&](const Rclone::Stats& stats) {
+            if (progress)
+                progress(static_cast<uint64_t>(std::max(stats.Bytes, 0LL)),
+                         static_cast<uint64_t>(std::max(stats.TotalBytes, 0LL)));
+        },
+        stopWanted);
 }
 
 } // namespace
@@ -243,7 +247,7 @@ void Download::Remove() {
 }
 
 bool Download::Fetch(const CBackupJob& job, const std::string& sRemote, bool bArchive, const Progress& progress,
-                     std::string& sWhy) {
+                     std::string& sWhy, const Rclone::StopWanted& stopWanted) {
     Remove();
     if (!IsRemotePath(sRemote)) {
         sWhy = "'" + sRemote + "' is not an rclone remote path";
@@ -267,7 +271,7 @@ bool Download::Fetch(const CBackupJob& job, const std::string& sRemote, bool bAr
     m_sLocal = m_sFolder + DownloadPrefix + std::to_string(::getpid()) + "-" + std::to_string(++iCount) +
                (bArchive ? ".zip" : "/");
     if (!bArchive) {
-        Rclone::Result r = Transfer({"copy", "--links", sRemote, m_sLocal}, progress);
+        Rclone::Result r = Transfer({"copy", "--links", sRemote, m_sLocal}, progress, stopWanted);
         if (!r.Ok()) {
             sWhy = "download of '" + sRemote + "' failed: " + r.Reason;
             Remove();
@@ -287,7 +291,7 @@ bool Download::Fetch(const CBackupJob& job, const std::string& sRemote, bool bAr
     }
     std::string sFolder, sName, sHeld;
     SplitRemote(sRemote, sFolder, sName);
-    const Rclone::Result r = Transfer({"copyto", sRemote, m_sLocal}, progress);
+    const Rclone::Result r = Transfer({"copyto", sRemote, m_sLocal}, progress, stopWanted);
     if (!r.Ok()) {
         sWhy = "download of '" + sRemote + "' failed: " + r.Reason;
         Remove();

@@ -9,6 +9,7 @@
 // remote has one) and removed when it is let go, whatever happened; one left by a killed process
 // is removed by the next download of the job, or by the job's next run with its temporary folder.
 
+#include "engine/Rclone.h"
 #include "engine/libRestore.h"
 
 #include <cstdint>
@@ -58,9 +59,9 @@ public:
 
     // Fetches sRemote (an archive, or a copy job's tree when bArchive is false) and checks it
     // arrived whole. False with the failed step and rclone's reason in sWhy; nothing is left
-    // behind then.
+    // behind then. stopWanted returning true stops the download (reason "stopped").
     bool Fetch(const CBackupJob& job, const std::string& sRemote, bool bArchive, const Progress& progress,
-               std::string& sWhy);
+               std::string& sWhy, const Rclone::StopWanted& stopWanted = {});
     // The downloaded backup, read as a local one (valid after a successful Fetch).
     const libRestore::BackupInfo& Backup() const { return m_backup; }
     bool Present() const { return !m_sLocal.empty(); }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -84,19 +85,27 @@ struct Pipe {
 };
 
 // Reads both pipes until both are at their end, handing what the error stream brings to onError.
-// An abort of the run (or the program asked to end) stops rclone, which closes them; bStopped
-// tells.
+// An abort of the run (or the program asked to end), or stopWanted saying so, stops rclone,
+// which closes them; bStopped tells.
 void Drain(pid_t pid, Pipe& out, Pipe& err, std::string& sOut, const std::function<void(std::string_view)>& onError,
-           bool& bStopped) {
+           const Rclone::StopWanted& stopWanted, bool& bStopped) {
     pollfd fds[2] = {{out.Fd[0], POLLIN, 0}, {err.Fd[0], POLLIN, 0}};
     int iOpen = 2;
+    std::chrono::steady_clock::time_point stoppedAt;
+    bool bKilled = false;
     while (iOpen > 0) {
         const int n = ::poll(fds, 2, 50);
         if (n < 0 && errno != EINTR) break;
         UserInteraction::DoEvents();
-        if (!bStopped && RunState::AbortRequested()) {
+        if (!bStopped && (RunState::AbortRequested() || (stopWanted && stopWanted()))) {
             bStopped = true;
+            stoppedAt = std::chrono::steady_clock::now();
             ::kill(pid, SIGTERM);
+        }
+        // One that does not end within 5 s of being asked is made to.
+        if (bStopped && !bKilled && std::chrono::steady_clock::now() - stoppedAt > std::chrono::seconds(5)) {
+            bKilled = true;
+            ::kill(pid, SIGKILL);
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
@@ -149,7 +158,8 @@ bool Spawn(const std::vector<std::string>& args, int iOut, int iErr, pid_t& pid,
 }
 
 // Runs "rclone --ask-password=false <args>"; onError gets the error stream as it comes.
-Rclone::Result Execute(const std::vector<std::string>& args, const std::function<void(std::string_view)>& onError) {
+Rclone::Result Execute(const std::vector<std::string>& args, const std::function<void(std::string_view)>& onError,
+                       const Rclone::StopWanted& stopWanted = {}) {
     Rclone::Result result;
     Pipe out, err;
     if (!out.Open() || !err.Open()) {
@@ -161,11 +171,11 @@ Rclone::Result Execute(const std::vector<std::string>& args, const std::function
     out.CloseWrite();
     err.CloseWrite();
     bool bStopped = false;
-    Drain(pid, out, err, result.Output, onError, bStopped);
+    Drain(pid, out, err, result.Output, onError, stopWanted, bStopped);
     result.Status = Wait(pid);
     if (bStopped) {
         result.Status = -1;
-        result.Reason = "stopped: the run was aborted";
+        result.Reason = RunState::AbortRequested() ? "stopped: the run was aborted" : "stopped";
     }
     return result;
 }
@@ -187,7 +197,7 @@ Result Run(const std::vector<std::string>& args) {
     return result;
 }
 
-Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats) {
+Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats, const StopWanted& stopWanted) {
     // The command first, as with Run; the options of a transfer after it.
     std::vector<std::string> all(args.begin(), args.begin() + (args.empty() ? 0 : 1));
     for (const char* sOption : {"--use-json-log", "--stats", "1s", "--stats-log-level", "NOTICE"})
@@ -198,19 +208,22 @@ Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats) 
     // rest is kept for the reason of a failure.
     std::string sErrors, sPending;
     Stats last;
-    Result result = Execute(all, [&](std::string_view chunk) {
-        sPending.append(chunk);
-        size_t iEnd;
-        while ((iEnd = sPending.find('\n')) != std::string::npos) {
-            const std::string sLine = sPending.substr(0, iEnd);
-            sPending.erase(0, iEnd + 1);
-            if (ParseStats(sLine, last)) {
-                if (onStats) onStats(last);
-            } else {
-                sErrors += sLine + "\n";
+    Result result = Execute(
+        all,
+        [&](std::string_view chunk) {
+            sPending.append(chunk);
+            size_t iEnd;
+            while ((iEnd = sPending.find('\n')) != std::string::npos) {
+                const std::string sLine = sPending.substr(0, iEnd);
+                sPending.erase(0, iEnd + 1);
+                if (ParseStats(sLine, last)) {
+                    if (onStats) onStats(last);
+                } else {
+                    sErrors += sLine + "\n";
+                }
             }
-        }
-    });
+        },
+        stopWanted);
     sErrors += sPending;
     result.Moved = last;
     result.Log = sErrors;

@@ -17,6 +17,8 @@ struct Stats {
     double Elapsed = 0;       // seconds since the transfer began
 };
 using StatsSink = std::function<void(const Stats&)>;
+// Asked between reads while rclone runs: true stops it (a user's cancel).
+using StopWanted = std::function<bool()>;
 
 struct Result {
     int Status = -1;    // rclone's exit status; -1 when it could not be started or was killed
@@ -35,8 +37,9 @@ constexpr int DirectoryNotFound = 3;
 Result Run(const std::vector<std::string>& args);
 // Runs a command that moves data ("copyto", "copy", "sync"...) as Run does, limited by the
 // OffsiteBandwidth preference (--bwlimit as written) and with rclone's stats as JSON once a
-// second, each handed to onStats as it comes.
-Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats = {});
+// second, each handed to onStats as it comes. stopWanted returning true stops it, as an abort of
+// the run does (Status -1, Reason "stopped").
+Result Transfer(const std::vector<std::string>& args, const StatsSink& onStats = {}, const StopWanted& stopWanted = {});
 // A command started at once and waited for later, while the caller runs others (a listing during
 // an upload). Its output is kept aside, so it never stalls unread. Stopped if not waited for.
 class Background {

@@ -177,6 +177,12 @@ const libRestore::BackupInfo* frmRestore::ChosenBackup() {
     const QString sShown = Q(remote.Shown);
     SetStatus(tr("Downloading %1...").arg(sShown));
     SetBusy(true);
+    // Abort stops the download; so does closing the window, which then closes.
+    m_bAbort = false;
+    m_bCloseAfterDownload = false;
+    cmdAbort->setEnabled(true);
+    cmdClose->setEnabled(true);
+    m_bDownloading = true;
     std::string sWhy;
     const bool bOk = m_download.Fetch(
         m_job, remote.Path, remote.IsArchive,
@@ -186,8 +192,15 @@ const libRestore::BackupInfo* frmRestore::ChosenBackup() {
                               .arg(sShown, SizeText(lDone), SizeText(lTotal))
                               .arg(lDone * 100 / lTotal));
         },
-        sWhy);
+        sWhy, [this] { return m_bAbort; });
+    m_bDownloading = false;
+    cmdAbort->setEnabled(false);
     SetBusy(false);
+    if (!bOk && m_bAbort) {
+        SetStatus(tr("Download stopped."));
+        if (m_bCloseAfterDownload) QDialog::reject();
+        return nullptr;
+    }
     if (!bOk) {
         SetStatus(Q(sWhy));
         UserInteraction::MsgBox(sWhy, Buttons::OK, Icon::Exclamation, S(tr("Restore Files")));
@@ -412,6 +425,11 @@ void frmRestore::cmdRestore_Click() {
 void frmRestore::cmdAbort_Click() { m_bAbort = true; }
 
 void frmRestore::reject() {
+    if (m_bDownloading) {
+        m_bAbort = true;
+        m_bCloseAfterDownload = true;
+        return;
+    }
     if (m_bRunning) return;
     QDialog::reject();
 }

@@ -90,4 +90,6 @@ private:
     libRestore::Report m_report;
     bool m_bRunning = false;
     bool m_bAbort = false;
+    bool m_bDownloading = false;        // a remote backup is being downloaded
+    bool m_bCloseAfterDownload = false; // the window was closed during it: it closes once stopped
 };

@@ -12,6 +12,7 @@
 #include "support/libDates.h"
 #include "support/libLog.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -121,6 +122,16 @@ TEST_F(RcloneRun, TransferHandsOnStatsKeepsTheCommandFirstAndLimitsBandwidth) {
     FakeRclone("echo '{\"level\":\"error\",\"msg\":\"first\"}' >&2\n"
                "echo '{\"level\":\"error\",\"msg\":\" second \"}' >&2\nexit 1\n");
     EXPECT_EQ(Rclone::Transfer({"copy", "a", "b"}).Reason, "second");
+}
+
+TEST_F(RcloneRun, ATransferStopsWhenAskedTo) {
+    FakeRclone("exec sleep 30\n");
+    int iAsked = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const Rclone::Result r = Rclone::Transfer({"copyto", "a", "b"}, {}, [&] { return ++iAsked > 3; });
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(r.Status, -1);
+    EXPECT_EQ(r.Reason, "stopped");
 }
 
 TEST_F(RcloneRun, RealTransferReportsWhatItMoved) {

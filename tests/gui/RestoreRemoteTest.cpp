@@ -2,13 +2,17 @@
 // starts (it names the job and where to restore in the environment): the remote's archives are
 // listed below the local ones with the remote's name, choosing one downloads it and shows its
 // contents, the restore reads the download, and the download is gone once the window is.
-// An unreachable remote says so and leaves the local backups usable; without rclone the window
-// is as it was.
+// Closing the window during a download stops it. An unreachable remote says so and leaves the local backups usable;
+// without rclone the window is as it was.
 
 #include "ScopedEnv.h"
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
+#include "support/appPreferences.h"
 #include "ui/frmRestore.h"
+
+#include <QPushButton>
+#include <chrono>
 
 #include <QLineEdit>
 #include <QRadioButton>
@@ -65,6 +69,29 @@ TEST_F(OffsiteRestoreWindow, ARemoteArchiveIsListedDownloadedAndRestored) {
         }
     }
     EXPECT_EQ(DownloadsIn(job.TargetDirectory()), 0) << "the window's download outlived it";
+    // Closed while a slow download runs: the download stops, nothing is left, the window closes.
+    appPreferences::OffsiteBandwidth = "1k";
+    {
+        frmRestore d(job);
+        const int iLocal = d.lvwBackups->topLevelItemCount();
+        d.ListRemote();
+        ASSERT_GT(d.lvwBackups->topLevelItemCount(), iLocal);
+        d.show();
+        // Closed as the first progress shows, as a user's click between two reads would be.
+        QObject::connect(d.sbarRestore, &QStatusBar::messageChanged, &d, [&d](const QString& s) {
+            if (!s.contains(" bytes (") || !d.cmdClose->isEnabled()) return;
+            EXPECT_FALSE(d.cmdRestore->isEnabled());
+            d.cmdClose->click();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        d.lvwBackups->setCurrentItem(d.lvwBackups->topLevelItem(iLocal));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+        EXPECT_EQ(d.result(), QDialog::Rejected);
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_EQ(d.tvwContents->topLevelItemCount(), 0);
+        EXPECT_EQ(DownloadsIn(job.TargetDirectory()), 0);
+    }
+    appPreferences::OffsiteBandwidth.clear();
 }
 
 TEST_F(OffsiteRestoreWindow, AnUnreachableRemoteLeavesTheLocalBackupsUsable) {
