@@ -188,9 +188,13 @@ std::string HashLabel(const std::string& sHash) {
 
 namespace Offsite {
 
+std::string Join(const std::string& sFolder, const std::string& sName) {
+    const bool bJoined = !sFolder.empty() && (sFolder.back() == ':' || sFolder.back() == '/');
+    return sFolder + (bJoined ? "" : "/") + sName;
+}
+
 std::string JobFolder(const std::string& sRemote, const std::string& sJobName) {
-    const bool bJoined = !sRemote.empty() && (sRemote.back() == ':' || sRemote.back() == '/');
-    return sRemote + (bJoined ? "" : "/") + CBackupJob::CleanJobName(sJobName);
+    return Join(sRemote, CBackupJob::CleanJobName(sJobName));
 }
 
 std::string DatedName(const std::string& sJobName, double d) {

@@ -13,6 +13,8 @@
 
 namespace Offsite {
 
+// A name in a remote folder: "nas:" + "x" -> "nas:x", "nas:a" + "x" -> "nas:a/x".
+std::string Join(const std::string& sFolder, const std::string& sName);
 // The remote folder of a job: sRemote joined with the clean job name.
 std::string JobFolder(const std::string& sRemote, const std::string& sJobName);
 // "<clean job name>_YYYY-MM-DD_HHMMSS.zip" of the moment d (local time).

@@ -58,11 +58,10 @@ struct FileFacts {
     std::string Hash; // "" when the remote has none of the kind asked
 };
 
-// Size and hash of each file in a remote folder; false with rclone's reason.
-bool ListFiles(const std::string& sFolder, const char* sHash, std::vector<std::pair<std::string, FileFacts>>& files,
-               std::string& sWhy, const std::vector<std::string>& extra = {}) {
-    std::vector<std::string> args{"lsf", "--files-only", "--format", "psh", "--separator", "\t"};
-    if (sHash != nullptr) args.insert(args.end(), {"--hash", sHash});
+// The lines rclone lists for args + sFolder (none for a folder not made yet); false with rclone's
+// reason.
+bool ListLines(std::vector<std::string> args, const std::vector<std::string>& extra, const std::string& sFolder,
+               std::vector<std::string>& lines, std::string& sWhy) {
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(sFolder);
     const Rclone::Result r = Rclone::Run(args);
@@ -71,7 +70,18 @@ bool ListFiles(const std::string& sFolder, const char* sHash, std::vector<std::p
         sWhy = r.Reason;
         return false;
     }
-    for (const std::string& sLine : Lines(r.Output)) {
+    lines = Lines(r.Output);
+    return true;
+}
+
+// Size and hash of each file in a remote folder; false with rclone's reason.
+bool ListFiles(const std::string& sFolder, const char* sHash, std::vector<std::pair<std::string, FileFacts>>& files,
+               std::string& sWhy, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"lsf", "--files-only", "--format", "psh", "--separator", "\t"};
+    if (sHash != nullptr) args.insert(args.end(), {"--hash", sHash});
+    std::vector<std::string> lines;
+    if (!ListLines(args, extra, sFolder, lines, sWhy)) return false;
+    for (const std::string& sLine : lines) {
         const size_t a = sLine.find('\t'), b = sLine.rfind('\t');
         if (a == std::string::npos || a == b) continue;
         FileFacts f;
@@ -208,16 +218,8 @@ bool List(const CBackupJob& job, std::vector<RemoteBackup>& backups, std::string
     const std::string sFolder = Offsite::JobFolder(sRemote, job.JobName());
     const std::string sTag = " (" + RemoteShown(sRemote) + ")";
     if (!job.Compress()) {
-        std::vector<std::string> args{"lsf", "--dirs-only"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        args.push_back(sFolder);
-        const Rclone::Result r = Rclone::Run(args);
-        if (r.Status == Rclone::DirectoryNotFound) return true;
-        if (!r.Ok()) {
-            sWhy = r.Reason;
-            return false;
-        }
-        const std::vector<std::string> dirs = Lines(r.Output);
+        std::vector<std::string> dirs;
+        if (!ListLines({"lsf", "--dirs-only"}, extra, sFolder, dirs, sWhy)) return false;
         if (std::find(dirs.begin(), dirs.end(), "current/") != dirs.end())
             backups.push_back({sFolder + "/current", "current" + sTag, false, 0, 0});
         return true;

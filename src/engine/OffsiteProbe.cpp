@@ -2,6 +2,7 @@
 
 #include "engine/OffsiteProbe.h"
 
+#include "engine/Offsite.h"
 #include "engine/Rclone.h"
 #include "support/libFiles.h"
 #include "support/libStrings.h"
@@ -43,11 +44,6 @@ public:
     std::string Path;
     std::string Problem;
 };
-
-std::string Join(const std::string& sFolder, const std::string& sName) {
-    const bool bJoined = !sFolder.empty() && (sFolder.back() == ':' || sFolder.back() == '/');
-    return sFolder + (bJoined ? "" : "/") + sName;
-}
 
 // A name no other test or upload uses: ".stowline-test-" and 16 random hexadecimal digits.
 std::string TestFileName() {
@@ -193,7 +189,7 @@ TestResult Test(const std::string& sInput) {
         return result;
     }
     // Written where an upload writes: into the folder, which a missing one is made for.
-    const std::string sObject = Join(sRemote, TestFileName());
+    const std::string sObject = Offsite::Join(sRemote, TestFileName());
     const Rclone::Result written = Probe({"copyto", local.Path, sObject});
     if (written.Ok())
         result.Failure = SizeStep(sObject);

@@ -31,3 +31,17 @@ nas_section() {
     printf '%s\n' "[nas]" "type = sftp" "host = 127.0.0.1" "port = $PORT" "user = stow" \
         "pass = $(rclone obscure "${1:-right pass}")"
 }
+# Runs "/RUN <job> /EXIT" in the background (VAR=value arguments set its environment), kills the
+# server with SIGKILL once the caller's `uploading` command succeeds, and sets RC to the run's exit
+# status.
+kill_server_during_run() { # job, VAR=value...
+    local job=$1 run_pid
+    shift
+    env "$@" timeout "$RUN_TIMEOUT" "$S" /RUN "$job" /EXIT >"$WORK/out" 2>"$WORK/err" &
+    run_pid=$!
+    wait_for uploading
+    check "the upload was under way" uploading
+    stop_server KILL
+    wait "$run_pid"
+    RC=$?
+}

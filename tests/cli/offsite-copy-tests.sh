@@ -157,16 +157,8 @@ printf 'fourth\n' >"$SRC/edit.txt"
 printf '%s\r\n' "[Preferences]" "OffsiteBandwidth=400k" >"$WORK/Stowline.txt"
 : >"$WORK/stowline.log"
 # rclone's own retries against a dead server take minutes with many files: one each here.
-RCLONE_RETRIES=1 RCLONE_LOW_LEVEL_RETRIES=1 timeout "$RUN_TIMEOUT" "$S" /RUN cj /EXIT >"$WORK/out" 2>"$WORK/err" &
-RUN_PID=$!
 uploading() { [ -n "$(find "$REMOTE_ROOT/backups/cj" -name big.bin -size +1k 2>/dev/null)" ]; }
-wait_for uploading
-check "the upload was under way" uploading
-kill -9 "$SERVER_PID"
-wait "$SERVER_PID" 2>/dev/null
-SERVER_PID=
-wait "$RUN_PID"
-RC=$?
+kill_server_during_run cj RCLONE_RETRIES=1 RCLONE_LOW_LEVEL_RETRIES=1
 check "killed server: /RUN exits 1" [ "$RC" -eq 1 ]
 check "killed server: the failure is logged" failure_logged nas:backups
 check "killed server: the local copy is whole" cmp "$SRC/big.bin" "$WORK/tcj/data/big.bin"
@@ -221,9 +213,7 @@ for round in 1 2 3 4 5; do
     RUN_PID=$!
     # From the survey of the remote, through the upload, to the moves into current/.
     sleep "$(echo "$round" | awk '{ print 0.2 + ($1 - 1) * 0.6 }')"
-    kill -9 "$SERVER_PID"
-    wait "$SERVER_PID" 2>/dev/null
-    SERVER_PID=
+    stop_server KILL
     wait "$RUN_PID"
     RC=$?
     # A kill after the last rclone command ended leaves a run that succeeded: then current/ is

@@ -103,18 +103,8 @@ check "an ok job's file holds no waiting key" nothing_waits docs
 # ---- the server killed during /RUN: local backup whole, pending ----
 edit_source "$SRC" 1
 : >"$WORK/stowline.log"
-RCLONE_BWLIMIT=400k timeout "$RUN_TIMEOUT" "$S" /RUN docs /EXIT >"$WORK/out" 2>"$WORK/err" &
-RUN_PID=$!
-for _ in $(seq 1 300); do
-    [ -n "$(find "$REMOTE_ROOT/backups/docs" -name '*.partial' -size +1k 2>/dev/null)" ] && break
-    sleep 0.1
-done
-check "the upload was under way" [ -n "$(find "$REMOTE_ROOT/backups/docs" -name '*.partial' 2>/dev/null)" ]
-kill -9 "$SERVER_PID"
-wait "$SERVER_PID" 2>/dev/null
-SERVER_PID=
-wait "$RUN_PID"
-RC=$?
+uploading() { [ -n "$(find "$REMOTE_ROOT/backups/docs" -name '*.partial' -size +1k 2>/dev/null)" ]; }
+kill_server_during_run docs RCLONE_BWLIMIT=400k
 check "killed server: /RUN exits 1" [ "$RC" -eq 1 ]
 check "killed server: the failure is logged" grep -qa "  Off-site copy to 'nas:backups' failed: " "$WORK/stowline.log"
 check "killed server: the local archive is whole" unzip -tqq "$WORK/tdocs/docs.zip"

@@ -153,18 +153,8 @@ mkdir -p "$BIG"
 head -c 3000000 /dev/urandom >"$BIG/noise.bin"
 write_job big "$BIG/" "$WORK/tbig/" 1 Copies "OffsiteRemote=nas:backups"
 : >"$WORK/stowline.log"
-RCLONE_BWLIMIT=400k timeout "$RUN_TIMEOUT" "$S" /RUN big /EXIT >"$WORK/out" 2>"$WORK/err" &
-RUN_PID=$!
-for _ in $(seq 1 300); do
-    [ -n "$(find "$REMOTE_ROOT/backups/big" -name '*.partial' -size +1k 2>/dev/null)" ] && break
-    sleep 0.1
-done
-check "the upload was under way" [ -n "$(find "$REMOTE_ROOT/backups/big" -name '*.partial' 2>/dev/null)" ]
-kill -9 "$SERVER_PID"
-wait "$SERVER_PID" 2>/dev/null
-SERVER_PID=
-wait "$RUN_PID"
-RC=$?
+uploading() { [ -n "$(find "$REMOTE_ROOT/backups/big" -name '*.partial' -size +1k 2>/dev/null)" ]; }
+kill_server_during_run big RCLONE_BWLIMIT=400k
 check "killed server: /RUN exits 1" [ "$RC" -eq 1 ]
 check "killed server: the failure is logged" failure_logged
 check "killed server: the local archive is whole" unzip -tqq "$WORK/tbig/big.zip"
