@@ -135,26 +135,6 @@ void RefuseOption(const std::string& sRemote) {
     if (sRemote.empty() || sRemote[0] == '-') throw Failed{"not an rclone remote path"};
 }
 
-std::string Stamp(double d) {
-    const std::time_t t = libDates::ToTimeT(d);
-    std::tm tm{};
-    ::localtime_r(&t, &tm);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d_%H%M%S", &tm);
-    return buf;
-}
-
-bool ParseStamp(const std::string& sText, double& dWhen) {
-    if (sText.size() != 17 || sText[4] != '-' || sText[7] != '-' || sText[10] != '_') return false;
-    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 13, 14, 15, 16})
-        if (sText[i] < '0' || sText[i] > '9') return false;
-    int y, mo, da, h, mi, s;
-    if (std::sscanf(sText.c_str(), "%4d-%2d-%2d_%2d%2d%2d", &y, &mo, &da, &h, &mi, &s) != 6) return false;
-    char sIso[32];
-    std::snprintf(sIso, sizeof sIso, "%04d-%02d-%02d %02d:%02d:%02d", y, mo, da, h, mi, s);
-    return libDates::ParseDateTime(sIso, dWhen);
-}
-
 RemoteKind KindOf(const std::string& sFolder) {
     const Rclone::Result r = Must({"backend", "features", "--", sFolder});
     RemoteKind kind;
@@ -198,7 +178,7 @@ std::string JobFolder(const std::string& sRemote, const std::string& sJobName) {
 }
 
 std::string DatedName(const std::string& sJobName, double d) {
-    return CBackupJob::CleanJobName(sJobName) + "_" + Stamp(d) + ".zip";
+    return CBackupJob::CleanJobName(sJobName) + "_" + libDates::Stamp(d) + ".zip";
 }
 
 bool ParseDatedName(const std::string& sName, const std::string& sJobName, double& dWhen) {
@@ -206,7 +186,7 @@ bool ParseDatedName(const std::string& sName, const std::string& sJobName, doubl
     // "_YYYY-MM-DD_HHMMSS.zip" is 22 bytes.
     if (sName.size() != sClean.size() + 22 || sName.compare(0, sClean.size(), sClean) != 0) return false;
     if (sName[sClean.size()] != '_' || sName.compare(sName.size() - 4, 4, ".zip") != 0) return false;
-    return ParseStamp(sName.substr(sClean.size() + 1, 17), dWhen);
+    return libDates::ParseStamp(sName.substr(sClean.size() + 1, 17), dWhen);
 }
 
 bool SendArchive(const CBackupJob& job, const std::string& sArchive, double dWhen, const Rclone::StatsSink& onStats) {

@@ -35,10 +35,6 @@ std::vector<std::string> Lines(const std::string& sText);
 // Refuses a remote that is empty or that rclone would read as one of its own options.
 void RefuseOption(const std::string& sRemote);
 
-// "YYYY-MM-DD_HHMMSS" of the moment d (local time), and back (false for any other text).
-std::string Stamp(double d);
-bool ParseStamp(const std::string& sText, double& dWhen);
-
 // What rclone can compare between local files and the remote folder sFolder: the hash both have
 // ("md5", "sha1", ...; "" when the remote keeps none a local file also has), and whether the
 // remote is a crypt remote (whose files rclone can still check against local ones by the hashes

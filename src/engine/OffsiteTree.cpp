@@ -107,7 +107,7 @@ void Purge(const CBackupJob& job, const Places& at, const std::vector<std::strin
     const double dCutoff = dNow - std::max(job.OffsiteKeepDays(), 0);
     for (const std::string& sName : versions) {
         double dWhen = 0;
-        if (!ParseStamp(sName, dWhen) || dWhen >= dCutoff) continue;
+        if (!libDates::ParseStamp(sName, dWhen) || dWhen >= dCutoff) continue;
         Must({"purge", "--", at.Versions + "/" + sName});
         libLog::LogEventLevel(1, "  Off-site versions of " + sName + " removed");
     }
@@ -127,9 +127,9 @@ bool SendTree(const CBackupJob& job, const std::string& sTree, double dWhen, con
         bool bStaged = false;
         Survey(sFolder, versions, bStaged);
         // This run's version folder: never one already there (two runs within a second).
-        std::string sStamp = Stamp(dWhen);
+        std::string sStamp = libDates::Stamp(dWhen);
         for (int i = 1; std::find(versions.begin(), versions.end(), sStamp) != versions.end(); ++i)
-            sStamp = Stamp(libDates::AddSeconds(dWhen, i));
+            sStamp = libDates::Stamp(libDates::AddSeconds(dWhen, i));
         const std::string sBackup = "--backup-dir=" + at.Versions + "/" + sStamp;
         const RemoteKind kind = KindOf(sFolder);
         Sent sent{{}, onStats};

@@ -278,6 +278,9 @@ void CBackupJob::Clear() {
     m_OffsitePending = NotComputed;
     m_OffsiteFailures = 0;
     m_OffsiteFailed = false;
+    m_Snapshots = false;
+    m_SnapshotKeep = SnapshotKeep{};
+    m_ExcludeCaches = false;
     m_Failure = false;
     m_Incremental = false;
     m_Suspended = false;
@@ -312,6 +315,9 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_OffsiteLastSuccess = NotComputed;
     m_OffsitePending = NotComputed; // the copy has no backup of its own yet
     m_OffsiteFailures = 0;
+    m_Snapshots = src.m_Snapshots;
+    m_SnapshotKeep = src.m_SnapshotKeep;
+    m_ExcludeCaches = src.m_ExcludeCaches;
     m_Failure = src.m_Failure;
     m_Incremental = src.m_Incremental;
     m_Suspended = src.m_Suspended;

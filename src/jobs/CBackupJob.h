@@ -144,6 +144,29 @@ public:
     bool OffsiteFailed() const { return m_OffsiteFailed; }
     void SetOffsiteFailed(bool bValue) { m_OffsiteFailed = bValue; }
 
+    // ---- history (CBackupJobHistory.cpp) ----
+    // A copy-style run keeps a dated snapshot of what it copied (job key Snapshots; absent: off).
+    bool Snapshots() const { return m_Snapshots; }
+    void SetSnapshots(bool bValue);
+    // How many snapshots the calendar keeps: the newest of each of the last Daily days, Weekly
+    // ISO weeks, Monthly months and Yearly years, and the Last newest (job keys KeepLast,
+    // KeepDaily, KeepWeekly, KeepMonthly, KeepYearly; each absent key takes its default).
+    struct SnapshotKeep {
+        int32_t Last = 3;
+        int32_t Daily = 7;
+        int32_t Weekly = 4;
+        int32_t Monthly = 12;
+        int32_t Yearly = 0;
+        bool operator==(const SnapshotKeep&) const = default;
+    };
+    static constexpr int32_t MaxSnapshotKeep = 9999;
+    const SnapshotKeep& SnapshotKeeping() const { return m_SnapshotKeep; }
+    void SetSnapshotKeeping(const SnapshotKeep& value);
+    // Folders not worth keeping are left out (caches, trash, thumbnails, a CACHEDIR.TAG or a
+    // .nobackup file; job key ExcludeCaches; absent: off, on for new jobs made by the editor).
+    bool ExcludeCaches() const { return m_ExcludeCaches; }
+    void SetExcludeCaches(bool bValue);
+
     // ---- schedule ----
     // The next run (stored in the cache). A Daily or Weekly job whose mask holds no weekday
     // reports FarFuture.
@@ -232,6 +255,8 @@ private:
     FileResult ReadLegacyJobFile(const std::string& sFileName);
     FileResult WriteJobFile();
     void WriteOffsiteKeys(IniFile& ini) const;
+    void ReadHistoryKeys(const IniFile& ini);
+    void WriteHistoryKeys(IniFile& ini) const;
     double ComputeNextRun() const;
     double ComputePreviousRun() const;
 
@@ -270,6 +295,9 @@ private:
     double m_OffsitePending = NotComputed;
     int32_t m_OffsiteFailures = 0;
     bool m_OffsiteFailed = false;
+    bool m_Snapshots = false;
+    SnapshotKeep m_SnapshotKeep;
+    bool m_ExcludeCaches = false;
     bool m_Failure = false;
     bool m_Incremental = false;
     bool m_Suspended = false;

@@ -538,4 +538,20 @@ bool IsDate(const std::string& sText) {
     return ParseDateTime(sText, d);
 }
 
+std::string Stamp(double d) {
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d_%02d%02d%02d", Year(d), Month(d), Day(d), Hour(d), Minute(d),
+                  Second(d));
+    return buf;
+}
+
+bool ParseStamp(const std::string& sText, double& dWhen) {
+    if (sText.size() != 17 || sText[4] != '-' || sText[7] != '-' || sText[10] != '_') return false;
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 13, 14, 15, 16})
+        if (sText[i] < '0' || sText[i] > '9') return false;
+    const std::string sIso =
+        sText.substr(0, 10) + " " + sText.substr(11, 2) + ":" + sText.substr(13, 2) + ":" + sText.substr(15, 2);
+    return ParseDateTime(sIso, dWhen);
+}
+
 } // namespace libDates

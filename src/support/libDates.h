@@ -70,4 +70,9 @@ std::string MonthAbbrev(int iMonth);
 bool ParseDateTime(const std::string& sText, double& dSerial);
 bool IsDate(const std::string& sText);
 
+// "YYYY-MM-DD_HHMMSS" of the moment d: the dated names of snapshots and off-site backups. And
+// back: false for any other text, or for a date or time that does not exist.
+std::string Stamp(double d);
+bool ParseStamp(const std::string& sText, double& dWhen);
+
 } // namespace libDates
