@@ -268,6 +268,7 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
     }
     m_job.SetSizeLastRun(dBytes);
     libLog::LogEventLevel(1, "  Copied " + std::to_string(lFiles) + " files totaling " + NumberText(dBytes) + " bytes");
+    CacheFolders::LogRunCount();
     if (bAborted) {
         if (RunState::StopRequested()) libLog::LogEvent("  Stopped: the program was asked to end");
         libLog::LogEvent("Backup terminated by user");

@@ -3,6 +3,7 @@
 // and BackupRunZip.cpp (the zip style and what a failed archive leaves). Not for other callers.
 
 #include "engine/BackupRun.h"
+#include "engine/CacheFolders.h"
 #include "engine/TargetFlush.h"
 #include "engine/libZip.h"
 #include "support/StowError.h"
@@ -52,7 +53,7 @@ class Run {
 public:
     Run(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe)
         : m_job(job), m_pOwner(pOwner), m_probe(probe), m_bFailureBefore(job.Failure()),
-          m_dSizeBefore(job.SizeLastRun()) {}
+          m_dSizeBefore(job.SizeLastRun()), m_caches(job.ExcludeCaches()) {}
 
     BackupRun::RunResult Execute();
 
@@ -99,9 +100,10 @@ private:
     libFiles::FileCopier m_copier;            // copy style: learns once per run what the kernel can copy
     std::optional<TargetFlush> m_flush;       // what the run wrote in the target and has not flushed
     bool m_bArchiveOpen = false;
-    bool m_bTempMade = false;       // the temporary folder was created by this run
-    bool m_bNotAllBackedUp = false; // a file was left out although the run went on
-    int64_t m_lStartNs = 0;         // when the run began (ns since 1970), for the verification
+    bool m_bTempMade = false;        // the temporary folder was created by this run
+    bool m_bNotAllBackedUp = false;  // a file was left out although the run went on
+    int64_t m_lStartNs = 0;          // when the run began (ns since 1970), for the verification
+    CacheFolders::RunScope m_caches; // what every walk of the run leaves out, when the job says so
 };
 
 } // namespace BackupRun::detail

@@ -62,6 +62,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
     if (!libFiles::FileExists(m_sNewZip)) {
         // Nothing to do (an incremental run without changes): every archive stays as it was.
         DropArchive();
+        CacheFolders::LogRunCount();
         return Outcome::Completed;
     }
     // On disk before any older archive moves: the archive and the name libzip gave it.
@@ -99,6 +100,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
     m_dFinalAt = libDates::Now();
     m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sFinal)));
     libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
+    CacheFolders::LogRunCount();
     if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, sFinal, m_lStartNs)) return Outcome::CompletedWithError;
     return Outcome::Completed;
 }

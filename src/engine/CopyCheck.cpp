@@ -82,6 +82,7 @@ CopyCheck::CopyCheck(const CBackupJob& job, int64_t lSourcesBeforeNs)
     : m_job(job), m_lBeforeNs(lSourcesBeforeNs), m_bufA(BufferSize), m_bufB(BufferSize) {
     m_exclusions = libStrings::FileList(job.ExcludeSpec());
     std::erase_if(m_exclusions, [](const std::string& s) { return s.empty(); });
+    if (job.ExcludeCaches()) m_caches.emplace(false);
 }
 
 void CopyCheck::Problem(const std::string& sText) {
@@ -159,6 +160,7 @@ void CopyCheck::WalkRoot(const std::string& sFolder, const std::string& sPattern
             if (::lstat(sSource.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
             // The copy's own tree, when it lies inside the source, is not part of the source.
             if (st.st_dev == m_destId.st_dev && st.st_ino == m_destId.st_ino) continue;
+            if (m_caches && m_caches->LeftOut(AT_FDCWD, sSource, sSource, st)) continue; // never copied
             const std::string sCopy = JoinPath(copy, sub);
             struct stat cp {};
             if (::lstat(sCopy.c_str(), &cp) == 0 && S_ISDIR(cp.st_mode)) {

@@ -2,6 +2,7 @@
 #include "engine/CopyInternal.h"
 
 #include "engine/BackupRunOwner.h"
+#include "engine/CacheFolders.h"
 #include "engine/JobTemp.h"
 #include "engine/RunState.h"
 #include "support/StowError.h"
@@ -367,6 +368,7 @@ void CopyWalk::PushSubfolders(Folder& folder) {
             LeaveOut(m_report, path + "/", std::strerror(ENAMETOOLONG));
             continue;
         }
+        if (CacheFolders::LeftOutInRun(path, [this] { TakeBack(true); })) continue;
         if (m_stack.size() == 1 && m_stack[0].empty())
             m_stack[0] = std::move(path);
         else

@@ -1,7 +1,10 @@
 #pragma once
 // The pieces of the verification behind libVerify.h. Not for other callers.
 
+#include "engine/CacheFolders.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -35,6 +38,7 @@ private:
     std::vector<char> m_bufA, m_bufB; // read buffers, one pair for the whole check
     struct stat m_destId {};          // the copy tree being checked
     std::vector<std::string> m_problems;
+    std::optional<CacheFolders> m_caches;     // what the runs leave out, when the job says so
     static constexpr size_t MaxListed = 1000; // a tree gone wrong whole is not listed file by file
     int64_t m_lUnlisted = 0;
 };

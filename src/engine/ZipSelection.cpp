@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "engine/CacheFolders.h"
 #include "engine/JobTemp.h"
 #include "engine/ZipInternal.h"
 #include "support/libStrings.h"
@@ -442,6 +443,8 @@ private:
                 if (S_ISDIR(lst.st_mode)) {
                     // A job's temporary folder holds nothing complete: never backed up.
                     if (!m_opt.fRecurse || JobTemp::IsTempName(sName)) continue;
+                    // Caches and folders marked as not worth keeping: named by the rules, not entered.
+                    if (m_opt.Caches != nullptr && m_opt.Caches->LeftOut(dfd, sName, sPath, lst)) continue;
                     if (cur.Depth >= MaxWalkDepth)
                         LeaveOut(sPath, "Folder nested too deeply", out);
                     else

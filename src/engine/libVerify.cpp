@@ -1,6 +1,7 @@
 #include "engine/libVerify.h"
 
 #include "engine/BackupRun.h"
+#include "engine/CacheFolders.h"
 #include "engine/OffsiteFetch.h"
 #include "engine/RestoreInternal.h"
 #include "engine/VerifyInternal.h"
@@ -18,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -45,6 +47,8 @@ std::vector<std::string> SelectedNames(const CBackupJob& job, int64_t lBeforeNs,
     opt.fIncludeDate = job.Incremental();
     opt.fRecurse = job.Subdirectories();
     opt.fLevel = '9';
+    std::optional<CacheFolders> caches; // what the run left out is not expected
+    if (job.ExcludeCaches()) opt.Caches = &caches.emplace(false);
     for (const std::string& sEntry : sources) {
         std::vector<std::string> names;
         if (!libZip::BuildNameList(sEntry, job.ExcludeSpec(), names)) continue;

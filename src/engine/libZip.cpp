@@ -10,6 +10,7 @@
 #include <zlib.h>
 
 #include "engine/BackupRunOwner.h"
+#include "engine/CacheFolders.h"
 #include "engine/RunState.h"
 #include "engine/ZipInternal.h"
 #include "support/UserInteraction.h"
@@ -248,6 +249,7 @@ ZipStepResult ZipEngine::ArchiveEntry(const ZipJobValues& job, const std::string
         opt.fRecurse = job.Subdirectories;
         opt.fComment = iEntryIndex == 0 && !libLog::PendingComment().empty();
         opt.fLevel = '9';
+        opt.Caches = CacheFolders::OfRun();
         ZpSetOptions(opt);
         code = ZpOpenArchive(sZipFile);
         if (code == ZE_OK) code = ZpArchive(sZipFile, names);

@@ -52,6 +52,8 @@
 #include "engine/FileSystemProbe.h"
 #include "jobs/CBackupJob.h"
 
+class CacheFolders;
+
 namespace libZip {
 
 // ---- Result codes of the engine ----------------------------------------------------
@@ -123,6 +125,8 @@ struct ZpOpt {
     bool fComment = false;      // ask the comment call-back and store the archive comment
     bool fNoDirEntries = false; // no directory entries
     char fLevel = '6';          // '0' (store) .. '9' (maximum deflate)
+    // Folders met inside a walk that these rules leave out are not entered (null: none is).
+    CacheFolders* Caches = nullptr;
 };
 
 // ---- Version -----------------------------------------------------------------------
