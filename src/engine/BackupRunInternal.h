@@ -100,10 +100,11 @@ private:
     libFiles::FileCopier m_copier;            // copy style: learns once per run what the kernel can copy
     std::optional<TargetFlush> m_flush;       // what the run wrote in the target and has not flushed
     bool m_bArchiveOpen = false;
-    bool m_bTempMade = false;        // the temporary folder was created by this run
-    bool m_bNotAllBackedUp = false;  // a file was left out although the run went on
-    int64_t m_lStartNs = 0;          // when the run began (ns since 1970), for the verification
-    CacheFolders::RunScope m_caches; // what every walk of the run leaves out, when the job says so
+    bool m_bTempMade = false;       // the temporary folder was created by this run
+    bool m_bNotAllBackedUp = false; // a file was left out although the run went on
+    int64_t m_lStartNs = 0;         // when the run began (ns since 1970), for the verification
+    // What every walk of the run leaves out, when the job says so.
+    CacheFolders::RunScope m_caches;
 };
 
 } // namespace BackupRun::detail
