@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Folders not worth keeping, left out by real runs of both styles when the job's ExcludeCaches
 # key is on: a folder with a CACHEDIR.TAG that carries the standard signature (not one with a
-# wrong or short signature, a link, a pipe or a folder of that name), a folder with a .nobackup file (not
-# a link or folder of that name), the user's cache, Trash and thumbnail folders (found by identity,
-# the home folder being reached through a link; thumbnails inside a cache named as a source too), and, as root, the Trash folders at the top of a
-# mounted file system (not the same names lower down). Each is named once in the Detailed log and
-# counted; the run still succeeds and verifies; a source entry that is such a folder is backed up;
-# without the key everything is. Archives are read back by unzip and bsdtar.
+# wrong or short signature, a link, a pipe or a folder of that name), a folder with a .nobackup
+# file (not a link or folder of that name), the user's cache, Trash and thumbnail folders (found
+# by identity, the home folder being reached through a link; thumbnails inside a cache named as a
+# source too), and, as root, the Trash folders at the top of a mounted file system (not the same
+# names lower down). Each is named once in the Detailed log and counted; the run still succeeds
+# and verifies; a source entry that is such a folder is backed up; without the key everything
+# is. Archives are read back by unzip and bsdtar.
 # Usage: caches-tests.sh <path-to-stowline>
 set -u
 
