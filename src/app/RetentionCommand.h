@@ -1,0 +1,23 @@
+#pragma once
+// "/RETENTION <job>": what the calendar rules of a copy-style job with snapshots would keep of
+// the snapshots it has now, one line per snapshot, newest first. Changes nothing.
+
+#include "engine/Snapshots.h"
+#include "jobs/CBackupJob.h"
+
+#include <string>
+#include <vector>
+
+namespace RetentionCommand {
+
+// One line per snapshot, as the command prints them and the job editor previews them:
+// "<YYYY-MM-DD_HHMMSS>  keep (daily)", "...  remove".
+std::vector<std::string> PlanLines(const std::vector<Snapshots::Snapshot>& snapshots,
+                                   const CBackupJob::SnapshotKeep& keep);
+
+// args as SplitCommandLine gives them (index 0 empty). 0: the plan was printed (also "no
+// snapshots yet"); 1: no such job file, or it cannot be read; 2: usage (no job or an unknown
+// switch: the help box shown; a job that keeps no snapshots: said on standard error).
+int Print(const std::vector<std::string>& args);
+
+} // namespace RetentionCommand
