@@ -144,6 +144,7 @@ public:
     QGroupBox* fraSnapshots = nullptr;
     QCheckBox* chkSnapshots = nullptr; // the job's Snapshots
     QLabel* lblKeepLast = nullptr;
+    QLabel* lblKeepNewest = nullptr;
     // KeepLast, KeepDaily, KeepWeekly, KeepMonthly, KeepYearly, and the word after each
     std::array<QSpinBox*, 5> spnKeep{};
     std::array<QLabel*, 5> lblKeepUnit{};

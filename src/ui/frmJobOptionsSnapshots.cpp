@@ -14,11 +14,13 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QVBoxLayout>
 
 using namespace QtHelpers;
 
@@ -32,18 +34,22 @@ constexpr int32_t CBackupJob::SnapshotKeep::*kKeepFields[] = {
 QGroupBox* frmJobOptions::BuildSnapshotGroup(QWidget* pParent) {
     fraSnapshots = new QGroupBox(pParent);
     fraSnapshots->setObjectName("fraSnapshots");
-    auto* pGrid = new QGridLayout(fraSnapshots);
+    // The settings on the left, the preview beside them, so that the page stays low enough.
+    auto* pLeft = new QVBoxLayout;
     chkSnapshots = new QCheckBox(tr("Keep a dated snapshot of every run"), fraSnapshots);
     chkSnapshots->setObjectName("chkSnapshots");
     chkSnapshots->setToolTip(tr("Each run makes a dated folder beside the copy holding the whole backup; files "
                                 "unchanged since the snapshot before take no space again (hard links)"));
-    pGrid->addWidget(chkSnapshots, 0, 0, 1, 8);
+    pLeft->addWidget(chkSnapshots);
 
     const char* kNames[] = {"spnKeepLast", "spnKeepDaily", "spnKeepWeekly", "spnKeepMonthly", "spnKeepYearly"};
-    const QString kUnits[] = {tr("snapshots, and the newest one of each of the last"), tr("days"), tr("weeks"),
-                              tr("months"), tr("years")};
+    const QString kUnits[] = {tr("snapshots,"), tr("days"), tr("weeks"), tr("months"), tr("years")};
+    auto* pLastRow = new QHBoxLayout;
     lblKeepLast = new QLabel(tr("Keep the last"), fraSnapshots);
-    pGrid->addWidget(lblKeepLast, 1, 0);
+    pLastRow->addWidget(lblKeepLast);
+    lblKeepNewest = new QLabel(tr("and the newest one of each of the last"), fraSnapshots);
+    // The four calendar rules two by two.
+    auto* pCalendar = new QGridLayout;
     for (size_t i = 0; i < spnKeep.size(); ++i) {
         spnKeep[i] = new QSpinBox(fraSnapshots);
         spnKeep[i]->setObjectName(kNames[i]);
@@ -51,23 +57,38 @@ QGroupBox* frmJobOptions::BuildSnapshotGroup(QWidget* pParent) {
         spnKeep[i]->setToolTip(tr("0: this rule keeps none"));
         lblKeepUnit[i] = new QLabel(kUnits[i], fraSnapshots);
         lblKeepUnit[i]->setBuddy(spnKeep[i]);
-        // The last count on the first row, the four calendar rules side by side below it.
-        const int iRow = i == 0 ? 1 : 2;
-        const int iColumn = i == 0 ? 1 : static_cast<int>(i - 1) * 2;
-        pGrid->addWidget(spnKeep[i], iRow, iColumn);
-        pGrid->addWidget(lblKeepUnit[i], iRow, iColumn + 1, 1, i == 0 ? 7 : 1);
+        if (i == 0) {
+            pLastRow->addWidget(spnKeep[i]);
+            pLastRow->addWidget(lblKeepUnit[i]);
+            continue;
+        }
+        const int iRow = static_cast<int>(i - 1) / 2, iColumn = static_cast<int>(i - 1) % 2 * 2;
+        pCalendar->addWidget(spnKeep[i], iRow, iColumn);
+        pCalendar->addWidget(lblKeepUnit[i], iRow, iColumn + 1);
     }
     lblKeepLast->setBuddy(spnKeep[0]);
-    pGrid->setColumnStretch(7, 1);
+    pLastRow->addStretch(1);
+    pCalendar->setColumnStretch(4, 1);
+    pLeft->addLayout(pLastRow);
+    pLeft->addWidget(lblKeepNewest);
+    pLeft->addLayout(pCalendar);
+    pLeft->addStretch(1);
 
+    auto* pRight = new QVBoxLayout;
     lblSnapshotPreview = new QLabel(tr("What these settings keep of the job's snapshots:"), fraSnapshots);
+    lblSnapshotPreview->setWordWrap(true);
     lstSnapshotPreview = new QListWidget(fraSnapshots);
     lstSnapshotPreview->setObjectName("lstSnapshotPreview");
     lstSnapshotPreview->setSelectionMode(QAbstractItemView::NoSelection);
-    lstSnapshotPreview->setMaximumHeight(96);
+    lstSnapshotPreview->setMinimumWidth(240);
     lblSnapshotPreview->setBuddy(lstSnapshotPreview);
-    pGrid->addWidget(lblSnapshotPreview, 3, 0, 1, 8);
-    pGrid->addWidget(lstSnapshotPreview, 4, 0, 1, 8);
+    pRight->addWidget(lblSnapshotPreview);
+    pRight->addWidget(lstSnapshotPreview, 1);
+
+    auto* pLay = new QHBoxLayout(fraSnapshots);
+    pLay->addLayout(pLeft);
+    pLay->addSpacing(8);
+    pLay->addLayout(pRight, 1);
 
     connect(chkSnapshots, &QCheckBox::toggled, this, [this] {
         EnableSnapshotControls();
@@ -128,6 +149,7 @@ void frmJobOptions::EnableSnapshotControls() {
     const bool bOn = bCopy && chkSnapshots->isChecked();
     chkSnapshots->setEnabled(bCopy);
     lblKeepLast->setEnabled(bOn);
+    lblKeepNewest->setEnabled(bOn);
     for (size_t i = 0; i < spnKeep.size(); ++i) {
         spnKeep[i]->setEnabled(bOn);
         lblKeepUnit[i]->setEnabled(bOn);

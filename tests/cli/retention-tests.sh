@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # /RETENTION checked from outside: hand-built snapshot folders (with a "latest" link, a stray
-# folder, a file and a link under dated names, a date that does not exist) and a job keeping
+# folder, a file and a link under dated names, a date and a time that do not exist) and a job keeping
 # some of them by the calendar. The printed verdicts are compared with a hand-made expectation,
 # and the tree is the same before and after. Jobs without snapshots and missing jobs are refused
 # with their exit statuses, and the command answers beside a running agent.
@@ -41,7 +41,7 @@ for name in 2026-03-10_210000 2026-03-10_080000 2026-03-09_080000 2026-03-07_080
     echo "$name" >"$SNAPS/$name/source/file.txt"
 done
 ln -s 2026-03-10_210000 "$SNAPS/latest"
-mkdir "$SNAPS/notes" "$SNAPS/2026-02-30_080000" "$SNAPS/2026-03-11_08000"
+mkdir "$SNAPS/notes" "$SNAPS/2026-02-30_080000" "$SNAPS/2026-03-10_256000" "$SNAPS/2026-03-11_08000"
 echo "not a snapshot" >"$SNAPS/2026-03-11_080000"
 ln -s 2026-03-09_080000 "$SNAPS/2026-03-12_080000"
 write_job photos 0 "$WORK/target/" "Snapshots=-1" "KeepLast=1" "KeepDaily=3" "KeepWeekly=3" "KeepMonthly=2" \
