@@ -4,7 +4,11 @@
 #include "support/appMisc.h"
 #include "support/libFiles.h"
 
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
 #include <iostream>
+#include <sys/stat.h>
 
 namespace RetentionCommand {
 
@@ -28,6 +32,25 @@ std::vector<std::string> PlanLines(const std::vector<Snapshots::Snapshot>& snaps
     for (const Snapshots::Verdict& verdict : Snapshots::Plan(snapshots, keep))
         lines.push_back(verdict.Of.Name + "  " + Snapshots::VerdictText(verdict.Why));
     return lines;
+}
+
+bool ListSnapshots(const std::string& sFolder, std::vector<Snapshots::Snapshot>& snapshots, std::string& sProblem) {
+    snapshots.clear();
+    struct stat st {};
+    if (::stat(sFolder.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;
+        sProblem = "the snapshot folder '" + sFolder + "' cannot be read: " + std::strerror(errno);
+        return false;
+    }
+    DIR* pDir = S_ISDIR(st.st_mode) ? ::opendir(sFolder.c_str()) : nullptr;
+    if (pDir == nullptr) {
+        sProblem = "the snapshot folder '" + sFolder +
+                   "' cannot be read: " + (S_ISDIR(st.st_mode) ? std::strerror(errno) : "it is not a folder");
+        return false;
+    }
+    ::closedir(pDir);
+    snapshots = Snapshots::List(sFolder);
+    return true;
 }
 
 int Print(const std::vector<std::string>& args) {
@@ -69,7 +92,12 @@ int Print(const std::vector<std::string>& args) {
     // by a single rename once it is complete, so a running backup is never waited for. What is
     // printed is the folder as it was at that moment.
     const std::string sFolder = Snapshots::FolderOf(job.TargetDirectory(), job.JobName());
-    const std::vector<Snapshots::Snapshot> snapshots = Snapshots::List(sFolder);
+    std::vector<Snapshots::Snapshot> snapshots;
+    std::string sProblem;
+    if (!ListSnapshots(sFolder, snapshots, sProblem)) {
+        std::cerr << "Stowline: " << sProblem << std::endl;
+        return appSetup::ExitJobFailed;
+    }
     if (snapshots.empty()) {
         std::cout << "No snapshots in '" << sFolder << "' yet." << std::endl;
         return appSetup::ExitOk;

@@ -254,4 +254,5 @@ private:
     bool m_bOffsiteTesting = false;               // a test of the remote is running (it lets events through)
     bool m_bRemotesListed = false;                // rclone's remotes are in the combo box
     std::vector<Snapshots::Snapshot> m_snapshots; // the job's snapshots, listed when the page was shown
+    std::string m_sSnapshotProblem;               // why they could not be listed ("" when they were)
 };

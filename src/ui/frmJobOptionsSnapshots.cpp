@@ -107,6 +107,7 @@ void frmJobOptions::SetupSnapshots(const CBackupJob& job) {
         spnKeep[i]->setValue(job.SnapshotKeeping().*kKeepFields[i]);
     }
     m_snapshots.clear();
+    m_sSnapshotProblem.clear();
     EnableSnapshotControls();
     RefreshSnapshotPreview();
 }
@@ -119,8 +120,9 @@ void frmJobOptions::ListSnapshots() {
         const std::string sTarget = m_bIsNewJob ? libStrings::Trim(S(txtTargDir->text())) : job.TargetDirectory();
         const std::string sName = m_bIsNewJob ? S(txtBackupJobName->text()) : job.JobName();
         m_snapshots.clear();
+        m_sSnapshotProblem.clear();
         if (!sTarget.empty() && CBackupJob::IsSafeJobName(sName))
-            m_snapshots = Snapshots::List(Snapshots::FolderOf(sTarget, sName));
+            RetentionCommand::ListSnapshots(Snapshots::FolderOf(sTarget, sName), m_snapshots, m_sSnapshotProblem);
         RefreshSnapshotPreview();
     });
 }
@@ -135,6 +137,10 @@ CBackupJob::SnapshotKeep frmJobOptions::SnapshotKeepShown() const {
 void frmJobOptions::RefreshSnapshotPreview() {
     if (!lstSnapshotPreview) return; // still being built
     lstSnapshotPreview->clear();
+    if (!m_sSnapshotProblem.empty()) {
+        lstSnapshotPreview->addItem(tr("The snapshots cannot be listed: %1").arg(Q(m_sSnapshotProblem)));
+        return;
+    }
     if (m_snapshots.empty()) {
         lstSnapshotPreview->addItem(tr("No snapshots yet."));
         return;

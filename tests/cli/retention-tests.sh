@@ -104,6 +104,20 @@ check "no snapshots: exit 0" [ "$RC" -eq 0 ]
 check "no snapshots: said on stdout" grep -qx "No snapshots in '$WORK/fresh/fresh.snapshots' yet." "$WORK/out"
 check "no snapshots: the target is not made" [ ! -e "$WORK/fresh" ]
 
+# ---- a snapshot folder that cannot be read is no "none" ----
+write_job blocked 0 "$WORK/target/" "Snapshots=-1"
+echo "a file where the snapshots belong" >"$WORK/target/blocked.snapshots"
+run /RETENTION blocked
+check "an unreadable snapshot folder exits 1" [ "$RC" -eq 1 ]
+check "an unreadable snapshot folder: the reason on stderr" \
+    grep -q "the snapshot folder '$WORK/target/blocked.snapshots' cannot be read: it is not a folder" "$WORK/err"
+check "an unreadable snapshot folder: no claim on stdout" [ ! -s "$WORK/out" ]
+write_job looped 0 "$WORK/target/" "Snapshots=-1"
+ln -s looped.snapshots "$WORK/target/looped.snapshots"
+run /RETENTION looped
+check "a link loop in the snapshot folder's place exits 1" [ "$RC" -eq 1 ]
+check "a link loop: the reason on stderr" grep -q "looped.snapshots' cannot be read: Too many levels" "$WORK/err"
+
 # ---- refusals ----
 run /RETENTION nosuchjob
 check "a missing job exits 1" [ "$RC" -eq 1 ]

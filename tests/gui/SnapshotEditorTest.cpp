@@ -148,6 +148,13 @@ TEST_F(SnapshotEditor, ThePreviewFollowsTheCountsShownAndANewJobLeavesCachesOut)
     EXPECT_EQ(ReadFile(Job.FileName()), sBefore);
     EXPECT_TRUE(std::filesystem::is_directory(sSnaps + "2026-03-10_080000")) << "the preview removes nothing";
 
+    // A folder that cannot be listed is said to be so, not shown as empty.
+    std::filesystem::remove_all(sSnaps);
+    WriteFile(Root + "target/Pics.snapshots", "a file in the folder's place");
+    EXPECT_EQ(Preview(OpenCompression()), TextList{"The snapshots cannot be listed: the snapshot folder '" + Root +
+                                                   "target/Pics.snapshots' cannot be read: it is not a folder"});
+    Dlg->cmdCancel->click();
+
     // A new job: caches left out; the snapshots a job of its name left in its target are shown.
     Job = CBackupJob();
     auto& fresh = Open({"Pics"});
