@@ -6,6 +6,7 @@
 #include "app/KeyringVault.h"
 #include "app/QtHelpers.h"
 #include "app/QtSeam.h"
+#include "app/RetentionCommand.h"
 #include "app/RunGuard.h"
 #include "app/SingleInstance.h"
 #include "app/frmMain.h"
@@ -217,6 +218,8 @@ std::string CommandLineHelpText() {
                                                     "/RESTORE <job> [/FROM <archive or folder>] [/TO <folder>] "
                                                     "[/ONLY <wildcard>]... [/OVERWRITE] -\tRestore files\r\n"
                                                     "/VERIFY <job>... -\tRead the newest backups back\r\n"
+                                                    "/RETENTION <job> -\tWhich snapshots the calendar keeps or "
+                                                    "removes (nothing is changed)\r\n"
                                                     "/SETPASSWORD <job> -\tKeep the job's password (read from "
                                                     "standard input) in the desktop keyring"));
 }
@@ -241,6 +244,10 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
         // Reading backups back: its own command, which ends the program when done.
         if (Contains(sCommandLine, "/RESTORE")) {
             iExitStatus = CommandLineRestore::Restore(SplitCommandLine(sCommandLine, 32));
+            return true;
+        }
+        if (Contains(sCommandLine, "/RETENTION")) {
+            iExitStatus = RetentionCommand::Print(SplitCommandLine(sCommandLine, 32));
             return true;
         }
         if (Contains(sCommandLine, "/VERIFY")) {
@@ -320,6 +327,8 @@ bool NeedsInstanceLock(const std::string& sCommandLine) {
     // These only read (a restore writes only the files asked for), each job's backups guarded
     // by the job's own lock; they end the program before any /RUN is looked at.
     if (Contains(sCommandLine, "/RESTORE") || Contains(sCommandLine, "/VERIFY")) return false;
+    // Reads the names of a job's snapshots and nothing else.
+    if (Contains(sCommandLine, "/RETENTION")) return false;
     // Changes one job file, under the job's own lock, like a save from an agent's editor.
     if (Contains(sCommandLine, "/SETPASSWORD")) return false;
     // A /RUN needs the instance to itself, also when /STATUS follows it.

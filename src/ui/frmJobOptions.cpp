@@ -265,6 +265,7 @@ void frmJobOptions::optCompression_Click() {
         }
         chkPasswordProtect_Click();
         EnableOffsiteControls();
+        EnableSnapshotControls();
     });
 }
 

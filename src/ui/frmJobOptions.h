@@ -6,13 +6,15 @@
 //
 // Control arrays carry their index in the object name: "fraOptions2", "cmdCueCard7".
 
+#include "engine/Snapshots.h"
+#include "jobs/CBackupJob.h"
+
 #include <QDialog>
 
 #include <array>
 #include <string>
 #include <vector>
 
-class CBackupJob;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -138,6 +140,18 @@ public:
     QSpinBox* spnOffsiteKeepDays = nullptr; // the job's OffsiteKeepDays
     QPushButton* cmdOffsiteTest = nullptr;
     QLabel* lblOffsiteStatus = nullptr; // rclone missing, or the last test's outcome
+    // Dated snapshots (frmJobOptionsSnapshots.cpp), copy style only
+    QGroupBox* fraSnapshots = nullptr;
+    QCheckBox* chkSnapshots = nullptr; // the job's Snapshots
+    QLabel* lblKeepLast = nullptr;
+    QLabel* lblKeepNewest = nullptr;
+    // KeepLast, KeepDaily, KeepWeekly, KeepMonthly, KeepYearly, and the word after each
+    std::array<QSpinBox*, 5> spnKeep{};
+    std::array<QLabel*, 5> lblKeepUnit{};
+    QLabel* lblSnapshotPreview = nullptr;
+    QListWidget* lstSnapshotPreview = nullptr; // the job's snapshots with the verdicts of the settings shown
+    // Exclude page: the job's ExcludeCaches
+    QCheckBox* chkExcludeCaches = nullptr;
 
 public slots:
     void cmdNext_Click();
@@ -195,6 +209,16 @@ private:
     void EnableOffsiteControls();
     bool VerifyOffsiteStep();
     void StoreOffsite(CBackupJob& job) const;
+    // The snapshot group (frmJobOptionsSnapshots.cpp): built on the Compression page, loaded
+    // from the job, live only for a copy-style job with the box ticked; the preview lists the
+    // job's snapshots each time the page is shown and applies the settings shown as they change.
+    QGroupBox* BuildSnapshotGroup(QWidget* pParent);
+    void SetupSnapshots(const CBackupJob& job);
+    void ListSnapshots();
+    void EnableSnapshotControls();
+    void RefreshSnapshotPreview();
+    CBackupJob::SnapshotKeep SnapshotKeepShown() const;
+    void StoreSnapshots(CBackupJob& job) const;
     // Loading (frmJobOptionsPages.cpp).
     void SetupForm();
     void FillLists();
@@ -225,8 +249,10 @@ private:
     bool m_bInTimeChange = false;
     bool m_bInTimeCheck = false;
     bool m_bAppFilterInstalled = false;
-    bool m_bKeyringAnswers = false;  // the keyring answered the probe made when the editor opened
-    bool m_bRcloneInstalled = false; // rclone was found when the editor opened
-    bool m_bOffsiteTesting = false;  // a test of the remote is running (it lets events through)
-    bool m_bRemotesListed = false;   // rclone's remotes are in the combo box
+    bool m_bKeyringAnswers = false;               // the keyring answered the probe made when the editor opened
+    bool m_bRcloneInstalled = false;              // rclone was found when the editor opened
+    bool m_bOffsiteTesting = false;               // a test of the remote is running (it lets events through)
+    bool m_bRemotesListed = false;                // rclone's remotes are in the combo box
+    std::vector<Snapshots::Snapshot> m_snapshots; // the job's snapshots, listed when the page was shown
+    std::string m_sSnapshotProblem;               // why they could not be listed ("" when they were)
 };

@@ -282,6 +282,8 @@ void frmJobOptions::cmdOK_Click() {
         job.SetSubdirectories(chkSubdirectories->isChecked());
         job.SetVerify(chkVerify->isChecked());
         StoreOffsite(job);
+        StoreSnapshots(job);
+        job.SetExcludeCaches(chkExcludeCaches->isChecked());
         job.SetIncremental(optIncremental->isChecked());
 
         const std::string sTarget = S(txtTargDir->text());

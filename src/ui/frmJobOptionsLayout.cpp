@@ -248,6 +248,12 @@ QFrame* frmJobOptions::BuildExcludePage() {
     pRight->addWidget(cmdRemoveExclude);
     pRight->addStretch(1);
     pLay->addLayout(pRight, 2, 1);
+    chkExcludeCaches =
+        Named(new QCheckBox(tr("Leave out caches, trash and folders marked as not worth backing up"), pPage),
+              "chkExcludeCaches");
+    chkExcludeCaches->setToolTip(tr("Folders holding a CACHEDIR.TAG or a .nobackup file, ~/.cache, the desktop "
+                                    "Trash and thumbnail caches"));
+    pLay->addWidget(chkExcludeCaches, 3, 0, 1, 2);
     return pPage;
 }
 
@@ -319,6 +325,7 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     }
     pCopy->addStretch(1);
     pLay->addWidget(fraCopyType);
+    pLay->addWidget(BuildSnapshotGroup(pPage));
     // Both styles: read the new backup back once the run has written it.
     chkVerify = Named(new QCheckBox(tr("&Verify the backup after each run"), pPage), "chkVerify");
     pLay->addWidget(chkVerify);

@@ -125,6 +125,7 @@ void frmJobOptions::SetupForm() {
 
         SetupKeyring(job);
         SetupOffsite(job);
+        SetupSnapshots(job);
 
         for (QFrame* p : fraOptions) {
             p->setVisible(false);
@@ -174,6 +175,7 @@ void frmJobOptions::ShowJob(const CBackupJob& job) {
     (job.Incremental() ? optIncremental : optFullBackup)->setChecked(true);
 
     FillList(lstExcludeFiles, job.ExcludeSpec());
+    chkExcludeCaches->setChecked(job.ExcludeCaches());
     txtExcludeSpec->clear();
     FillList(lstFilesToBackup, job.FilesToZip());
     chkSubdirectories->setChecked(job.Subdirectories());
@@ -261,6 +263,7 @@ void frmJobOptions::ShowNewJob() {
     optEncryption[0]->setChecked(true);
     chkPasswordProtect_Click();
     chkVerify->setChecked(false);
+    chkExcludeCaches->setChecked(true);
     optFullBackup->setChecked(true);
 
     txtStartTime->setText(tr("03:00"));
@@ -286,7 +289,10 @@ void frmJobOptions::SetCurrentPage(int iPage) {
     cmdFormButton[iPage]->setChecked(true);
     fraOptions[iPage]->setEnabled(true);
     fraOptions[iPage]->setVisible(true);
-    if (iPage == 4) ListOffsiteRemotes();
+    if (iPage == 4) {
+        ListOffsiteRemotes();
+        ListSnapshots();
+    }
     ApplyPendingFocus();
 }
 
