@@ -6,7 +6,6 @@
 #include "support/libFiles.h"
 #include "ui/frmRestore.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -17,10 +16,13 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTreeWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using QtHelpers::Q;
 using QtHelpers::S;
@@ -30,6 +32,23 @@ using UserInteraction::Icon;
 namespace {
 
 const char* const kModule = "frmVersions";
+const char* const kOpenPrefix = "stowline-open-"; // + process id + "-" + random
+
+// The folders of opened copies that a program ended without removing (killed): those of this
+// user's processes that are gone. A link is never followed.
+void RemoveLeftovers() {
+    const QDir temp(QDir::tempPath());
+    for (const QString& sName : temp.entryList({QString(kOpenPrefix) + "*"}, QDir::Dirs | QDir::NoSymLinks)) {
+        bool bNumber = false;
+        const pid_t pid = sName.mid(static_cast<int>(std::strlen(kOpenPrefix))).section('-', 0, 0).toInt(&bNumber);
+        if (!bNumber || pid <= 0 || pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+        const QString sPath = temp.filePath(sName);
+        struct stat st {};
+        if (::lstat(sPath.toLocal8Bit().constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+            continue;
+        QDir(sPath).removeRecursively();
+    }
+}
 
 } // namespace
 
@@ -179,7 +198,9 @@ void frmVersions::cmdOpen_Click() {
         if (version == nullptr) return;
         if (!m_openFolder) {
             // Private: the copies may be what the backup keeps from others' eyes.
-            m_openFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/stowline-open-XXXXXX");
+            RemoveLeftovers();
+            m_openFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/" + kOpenPrefix +
+                                                           QString::number(::getpid()) + "-XXXXXX");
             if (!m_openFolder->isValid() || ::chmod(m_openFolder->path().toLocal8Bit().constData(), 0700) != 0) {
                 const QString sWhy = m_openFolder->errorString();
                 m_openFolder.reset();
@@ -195,7 +216,8 @@ void frmVersions::cmdOpen_Click() {
         const std::string sCopy = sFolder + "/" + version->Entry.Name;
         struct stat st {};
         if (::lstat(sCopy.c_str(), &st) != 0 && !RestoreVersion(*version, sFolder, libRestore::Conflict::Skip)) return;
-        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Q(sCopy))))
+        // The desktop's handler for the file (QDesktopServices, through the seam).
+        if (!UserInteraction::Ui().OpenDocument(sCopy))
             UserInteraction::MsgBox(S(tr("No program could open %1.").arg(Q(sCopy))), Buttons::OK, Icon::Exclamation,
                                     S(tr("Versions")));
         else
