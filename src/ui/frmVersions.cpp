@@ -212,7 +212,11 @@ void frmVersions::cmdOpen_Click() {
         // One folder per version, so that versions of one name never meet.
         const auto iVersion = static_cast<size_t>(version - m_versions.data());
         const std::string sFolder = S(m_openFolder->path()) + "/" + std::to_string(iVersion);
-        if (::mkdir(sFolder.c_str(), 0700) != 0 && errno != EEXIST) return;
+        if (::mkdir(sFolder.c_str(), 0700) != 0 && errno != EEXIST) {
+            UserInteraction::MsgBox(S(tr("No temporary folder could be made: %1").arg(Q(std::strerror(errno)))),
+                                    Buttons::OK, Icon::Exclamation, S(tr("Versions")));
+            return;
+        }
         const std::string sCopy = sFolder + "/" + version->Entry.Name;
         struct stat st {};
         if (::lstat(sCopy.c_str(), &st) != 0 && !RestoreVersion(*version, sFolder, libRestore::Conflict::Skip)) return;
