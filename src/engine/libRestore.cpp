@@ -410,8 +410,8 @@ std::vector<BackupInfo> ListRestorable(const CBackupJob& job, bool bSizes) {
     std::vector<BackupInfo> snapshots;
     for (const Snapshots::Snapshot& snapshot : Snapshots::List(sFolder))
         snapshots.push_back(SnapshotInfo(sFolder, snapshot));
-    if (snapshots.empty()) return backups;
-    if (!HoldsCopyTree(job, sTarget)) backups.clear(); // the target holds only the snapshots
+    // A target that holds none of the job's trees (only snapshots, or nothing yet) is no backup.
+    if ((job.Snapshots() || !snapshots.empty()) && !HoldsCopyTree(job, sTarget)) backups.clear();
     auto at = job.Snapshots() ? backups.begin() : backups.end();
     backups.insert(at, snapshots.begin(), snapshots.end());
     return backups;

@@ -42,7 +42,8 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes = true);
 // Size left 0: each would be a walk of a whole tree). While the job keeps snapshots they come
 // first and its target tree after them, and only while the target still holds one of the job's
 // trees (a job that switched to snapshots keeps its last plain copy); otherwise the target tree
-// first, then the snapshots left from when it kept them.
+// first, then the snapshots left from when it kept them. A job that keeps snapshots and has
+// neither has no backup.
 std::vector<BackupInfo> ListRestorable(const CBackupJob& job, bool bSizes = true);
 
 // A path given for a restore that names a symbolic link in a snapshot folder (its "latest"):

@@ -30,6 +30,13 @@ write_job() { # name, target, sources...
 state_of() { find "$1" -printf '%p %y %m %s %T@\n' | sort; }
 inode() { stat -c %i "$1"; }
 
+# ---- a job that keeps snapshots and has none yet has nothing to restore ----
+mkdir -p "$WORK/empty-t/none.snapshots" "$WORK/empty-src"
+write_job none "$WORK/empty-t/" "$WORK/empty-src"
+run /RESTORE none /TO "$WORK/none-out"
+check "no snapshot and no tree: exit 1, saying so" \
+    sh -c "[ $RC -eq 1 ] && grep -qF 'job none has no backup to restore from' '$WORK/err'"
+
 # ---- three snapshots: a.txt changes in the second, b.txt in the third ----
 mkdir -p "$WORK/src/docs/sub" "$WORK/outside" "$WORK/secret" "$WORK/t"
 echo keep >"$WORK/outside/sentinel"
