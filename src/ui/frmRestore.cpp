@@ -138,6 +138,8 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
             auto* row = new QTreeWidgetItem(lvwBackups, BackupRow(b));
             row->setToolTip(0, Q(b.Path));
         }
+        for (int iColumn = 0; iColumn < 3; ++iColumn)
+            lvwBackups->resizeColumnToContents(iColumn);
         if (m_backups.empty())
             SetStatus(tr("No backups exist for this job yet."));
         else

@@ -109,9 +109,10 @@ frmVersions::frmVersions(const CBackupJob& job, const std::vector<libRestore::Ba
         m_versions = FileVersions::Find(m_job, backups, file, problems);
         for (const FileVersions::Version& v : m_versions) {
             const libRestore::BackupInfo& b = v.Backup;
-            const QString sBackup = Q(b.IsArchive ? libFiles::FilePathStripPath(b.Path) : b.Path);
-            new QTreeWidgetItem(lvwVersions, {frmRestore::TimeText(b.MTimeNs), frmRestore::SizeText(v.Entry.Size),
-                                              ChangeText(v.AgainstOlder), sBackup});
+            auto* row =
+                new QTreeWidgetItem(lvwVersions, {frmRestore::TimeText(b.MTimeNs), frmRestore::SizeText(v.Entry.Size),
+                                                  ChangeText(v.AgainstOlder), frmRestore::BackupRow(b)[0]});
+            row->setToolTip(3, Q(b.Path));
         }
         for (int iColumn = 0; iColumn < 3; ++iColumn)
             lvwVersions->resizeColumnToContents(iColumn);

@@ -83,6 +83,7 @@ TEST_F(RestoreVersionsWindow, SnapshotsAreListedAndEachVersionOfAFileRestoresOrO
             changes << v->lvwVersions->topLevelItem(i)->text(2);
         EXPECT_EQ(changes, (QStringList{"same", "differs", "same", "oldest"}));
         EXPECT_EQ(v->lvwVersions->topLevelItem(1)->text(0), "2026-12-02 10:00:00");
+        EXPECT_EQ(v->lvwVersions->topLevelItem(1)->text(3), "Snapshot 2026-12-02_100000");
         // The first snapshot's version into a folder.
         v->lvwVersions->setCurrentItem(v->lvwVersions->topLevelItem(2));
         v->optFolder->setChecked(true);
