@@ -3,6 +3,7 @@
 #include "app/appSetup.h"
 #include "engine/JobLock.h"
 #include "engine/OffsiteFetch.h"
+#include "engine/Snapshots.h"
 #include "engine/libRestore.h"
 #include "engine/libVerify.h"
 #include "jobs/CBackupJob.h"
@@ -101,6 +102,31 @@ bool FetchRemote(const CBackupJob& job, const std::string& sFrom, OffsiteFetch::
     return false;
 }
 
+// Where a /FROM value names a local backup: a name without a folder is one of the job's
+// archives in its target folder, or one of its snapshots.
+std::string LocalPathOf(const CBackupJob& job, const std::string& sFrom) {
+    if (sFrom.find('/') != std::string::npos) return Absolute(sFrom);
+    const std::string sInTarget = libFiles::AddTrailingSlash(job.TargetDirectory()) + sFrom;
+    const std::string sSnapshot = Snapshots::FolderOf(job.TargetDirectory(), job.JobName()) + "/" + sFrom;
+    struct stat st {};
+    if (!job.Compress() && ::lstat(sInTarget.c_str(), &st) != 0 && ::lstat(sSnapshot.c_str(), &st) == 0)
+        return sSnapshot;
+    return sInTarget;
+}
+
+// The "latest" link of a snapshot folder stands for the snapshot it names, resolved once here
+// and said on standard error, so that the restore itself follows no link. False, with the
+// reason, for a link there that names no snapshot beside it.
+bool ResolveLatest(std::string& sPath, std::string& sWhy) {
+    std::string sResolved;
+    if (libRestore::ResolveSnapshotLink(sPath, sResolved, sWhy)) {
+        std::cerr << "Stowline: '" << sPath << "' is the snapshot '" << sResolved << "'." << std::endl;
+        sPath = sResolved;
+        return true;
+    }
+    return sWhy.empty();
+}
+
 } // namespace
 
 int Restore(const std::vector<std::string>& args) {
@@ -139,26 +165,23 @@ int Restore(const std::vector<std::string>& args) {
     OffsiteFetch::Download download; // a remote backup's download, removed on every way out
     std::string sShownFrom;
     if (sFrom.empty()) {
-        const auto backups = libRestore::ListBackups(job, false);
+        const auto backups = libRestore::ListRestorable(job, false);
         if (backups.empty()) {
             std::cerr << "Stowline: job " << job.JobName() << " has no backup to restore from." << std::endl;
             return appSetup::ExitJobFailed;
         }
         backup = backups[0];
     } else {
-        // A name without a folder is one of the job's archives in its target folder.
-        std::string sPath = sFrom.find('/') == std::string::npos
-                                ? libFiles::AddTrailingSlash(job.TargetDirectory()) + sFrom
-                                : Absolute(sFrom);
-        struct stat st {};
-        if (::stat(sPath.c_str(), &st) == 0) {
-            backup.IsArchive = !S_ISDIR(st.st_mode);
-            backup.Path = backup.IsArchive ? sPath : libFiles::AddTrailingSlash(sPath);
-        } else if (OffsiteFetch::IsRemotePath(sFrom)) {
+        std::string sPath = LocalPathOf(job, sFrom), sWhy;
+        if (!ResolveLatest(sPath, sWhy)) {
+            std::cerr << "Stowline: " << sWhy << std::endl;
+            return appSetup::ExitJobFailed;
+        }
+        if (!libRestore::BackupAt(sPath, backup) && OffsiteFetch::IsRemotePath(sFrom)) {
             if (!FetchRemote(job, sFrom, download)) return appSetup::ExitJobFailed;
             backup = download.Backup();
             sShownFrom = sFrom;
-        } else {
+        } else if (backup.Path.empty()) {
             std::cerr << "Stowline: '" << sPath << "' does not exist." << std::endl;
             return appSetup::ExitJobFailed;
         }

@@ -13,7 +13,10 @@ namespace CommandLineRestore {
 // backup, unreadable, wrong password, a download failed, a file refused or failed); 2: usage (the
 // help box shown). A /FROM value that names no local file or folder and has the form
 // "<remote>:<path>" is a backup on an rclone remote, downloaded into the job's temporary folder
-// and restored from there.
+// and restored from there. A dated snapshot folder is restored as a copy tree (a name without a
+// folder may name one of the job's snapshots); the snapshots' "latest" link is taken for the
+// snapshot it names, once, before anything is read. Without /FROM the newest backup is used: for
+// a job that keeps snapshots, its newest snapshot.
 int Restore(const std::vector<std::string>& args);
 
 // 0 when the newest backup of every job named after "/VERIFY" reads back whole (and, for a job

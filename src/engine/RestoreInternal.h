@@ -10,6 +10,10 @@
 
 namespace libRestore::detail {
 
+// Opens a copy tree's root folder as it is named; a snapshot's own folder is never followed
+// when it is a link. -1 with errno set.
+int OpenTreeRoot(const std::string& sPath, bool bSnapshot);
+
 // libzip's text for an error code.
 std::string ZipErrorText(int iCode);
 // Opens an archive read-only (iFlags adds ZIP_CHECKCONS and the like) on a descriptor kept

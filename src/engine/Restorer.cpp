@@ -414,7 +414,7 @@ bool Restorer::ReadAll(std::vector<Entry>& all) {
             return false;
         }
     }
-    const int fd = ::open(m_backup.Path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = OpenTreeRoot(m_backup.Path, !m_backup.Snapshot.empty());
     if (fd < 0) {
         m_report.Result = Status::Unreadable;
         m_report.Error = "The folder '" + m_backup.Path + "' cannot be opened: " + std::strerror(errno);

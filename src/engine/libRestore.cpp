@@ -8,10 +8,12 @@
 #include "engine/FolderChain.h"
 #include "engine/JobTemp.h"
 #include "engine/RestoreInternal.h"
+#include "engine/Snapshots.h"
 #include "engine/ZipAes.h"
 #include "engine/libCopy.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJob.h"
+#include "support/libDates.h"
 #include "support/libFiles.h"
 #include "support/libStrings.h"
 
@@ -156,8 +158,9 @@ void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string&
 }
 
 // The copy tree's entries; "" when all were listed, or where the listing stopped.
-std::string ReadCopyTree(const CBackupJob& job, const std::string& sTarget, std::vector<Entry>& entries) {
-    const int iTarget = ::open(sTarget.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+std::string ReadCopyTree(const CBackupJob& job, const std::string& sTarget, bool bSnapshot,
+                         std::vector<Entry>& entries) {
+    const int iTarget = detail::OpenTreeRoot(sTarget, bSnapshot);
     if (iTarget < 0) return "The folder '" + sTarget + "' cannot be read: " + std::strerror(errno);
     FolderChain chain(false);
     chain.Reset(iTarget);
@@ -201,6 +204,15 @@ bool ExtendedMTime(zip_t* pZip, zip_uint64_t uIndex, int64_t& lSeconds) {
 } // namespace
 
 namespace detail {
+
+int OpenTreeRoot(const std::string& sPath, bool bSnapshot) {
+    if (!bSnapshot) return ::open(sPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // The snapshot's own folder is never a link (a final "/" would have the kernel follow one).
+    std::string s = sPath;
+    while (s.size() > 1 && s.back() == '/')
+        s.pop_back();
+    return ::open(s.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+}
 
 std::string ZipErrorText(int iCode) {
     zip_error_t error;
@@ -313,7 +325,7 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
         struct stat st {};
         if (::stat(sTarget.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return result;
         std::vector<Entry> entries;
-        if (bSizes) ReadCopyTree(job, sTarget, entries);
+        if (bSizes) ReadCopyTree(job, sTarget, false, entries);
         BackupInfo info;
         info.Path = sTarget;
         info.IsArchive = false;
@@ -368,10 +380,90 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
     return result;
 }
 
+namespace {
+
+// Whether the target folder still holds one of the copy job's trees.
+bool HoldsCopyTree(const CBackupJob& job, const std::string& sTarget) {
+    for (const CopyRoot& root : CopyRootsOf(job)) {
+        struct stat st {};
+        if (::lstat((sTarget + libFiles::RemoveTrailingSlash(root.TreeName)).c_str(), &st) == 0) return true;
+    }
+    return false;
+}
+
+BackupInfo SnapshotInfo(const std::string& sFolder, const Snapshots::Snapshot& snapshot) {
+    BackupInfo info;
+    info.Path = sFolder + "/" + snapshot.Name + "/";
+    info.IsArchive = false;
+    info.Snapshot = snapshot.Name;
+    info.MTimeNs = static_cast<int64_t>(libDates::ToTimeT(snapshot.When)) * 1000000000;
+    return info;
+}
+
+} // namespace
+
+std::vector<BackupInfo> ListRestorable(const CBackupJob& job, bool bSizes) {
+    std::vector<BackupInfo> backups = ListBackups(job, bSizes);
+    if (job.Compress() || job.TargetDirectory().empty()) return backups;
+    const std::string sTarget = libFiles::AddTrailingSlash(job.TargetDirectory());
+    const std::string sFolder = Snapshots::FolderOf(job.TargetDirectory(), job.JobName());
+    std::vector<BackupInfo> snapshots;
+    for (const Snapshots::Snapshot& snapshot : Snapshots::List(sFolder))
+        snapshots.push_back(SnapshotInfo(sFolder, snapshot));
+    // A target that holds none of the job's trees (only snapshots, or nothing yet) is no backup.
+    if ((job.Snapshots() || !snapshots.empty()) && !HoldsCopyTree(job, sTarget)) backups.clear();
+    auto at = job.Snapshots() ? backups.begin() : backups.end();
+    backups.insert(at, snapshots.begin(), snapshots.end());
+    return backups;
+}
+
+bool ResolveSnapshotLink(const std::string& sPath, std::string& sResolved, std::string& sWhy) {
+    sWhy.clear();
+    const std::string sLink = libFiles::RemoveTrailingSlash(sPath);
+    const std::string sFolder = libFiles::FilePathStripFileName(sLink); // with its final "/"
+    struct stat st {};
+    if (::lstat(sLink.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+    const std::string sSuffix = ".snapshots/";
+    if (sFolder.size() < sSuffix.size() ||
+        sFolder.compare(sFolder.size() - sSuffix.size(), sSuffix.size(), sSuffix) != 0)
+        return false;
+    char buf[4096];
+    const ssize_t n = ::readlink(sLink.c_str(), buf, sizeof buf);
+    const std::string sTarget = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    double dWhen = 0;
+    struct stat dated {};
+    // Only a dated name beside the link, a real folder: a snapshot that is complete.
+    if (!libDates::ParseStamp(sTarget, dWhen) || ::lstat((sFolder + sTarget).c_str(), &dated) != 0 ||
+        !S_ISDIR(dated.st_mode)) {
+        sWhy = "'" + sLink + "' is a link to '" + sTarget +
+               "', not to a snapshot beside it; restore follows no other link: name the snapshot's folder";
+        return false;
+    }
+    sResolved = sFolder + sTarget + "/";
+    return true;
+}
+
+bool BackupAt(const std::string& sPath, BackupInfo& backup) {
+    struct stat st {};
+    if (::stat(sPath.c_str(), &st) != 0) return false;
+    backup = BackupInfo();
+    backup.IsArchive = !S_ISDIR(st.st_mode);
+    backup.Path = backup.IsArchive ? sPath : libFiles::AddTrailingSlash(sPath);
+    backup.MTimeNs = libFiles::TimeNs(st.st_mtim);
+    const std::string sBare = libFiles::RemoveTrailingSlash(sPath);
+    const std::string sLeaf = libFiles::FilePathStripPath(sBare);
+    const std::string sParent = libFiles::RemoveTrailingSlash(libFiles::FilePathStripFileName(sBare));
+    double dWhen = 0;
+    if (!backup.IsArchive && sParent.size() > 10 && sParent.compare(sParent.size() - 10, 10, ".snapshots") == 0 &&
+        libDates::ParseStamp(sLeaf, dWhen))
+        backup = SnapshotInfo(sParent, {sLeaf, dWhen});
+    return true;
+}
+
 Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector<Entry>& entries, std::string& sError) {
     entries.clear();
     if (!backup.IsArchive) {
-        sError = ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), entries);
+        sError = ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), !backup.Snapshot.empty(), entries);
         return sError.empty() ? Status::Ok : Status::Incomplete;
     }
     zip_t* pZip = detail::OpenArchive(backup.Path, 0, sError);

@@ -26,6 +26,9 @@ struct BackupInfo {
     bool IsArchive = true;
     int64_t MTimeNs = 0; // modification time (ns since 1970)
     uint64_t Size = 0;   // the archive's length, or the bytes of the job's files in the tree
+    // A dated snapshot of a copy job: its name (YYYY-MM-DD_HHMMSS); Path is then the snapshot's
+    // folder, which holds the trees the target folder would, and MTimeNs the moment it names.
+    std::string Snapshot;
 };
 
 // The job's backups, newest first: for a zip job every archive carrying one of its names
@@ -34,6 +37,25 @@ struct BackupInfo {
 // tree when it exists.
 // Without bSizes a copy tree is not walked: its Size stays 0 and its time is the folder's.
 std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes = true);
+
+// What a restore offers: ListBackups and, for a copy job, its dated snapshots newest first (their
+// Size left 0: each would be a walk of a whole tree). While the job keeps snapshots they come
+// first and its target tree after them, and only while the target still holds one of the job's
+// trees (a job that switched to snapshots keeps its last plain copy); otherwise the target tree
+// first, then the snapshots left from when it kept them. A job that keeps snapshots and has
+// neither has no backup.
+std::vector<BackupInfo> ListRestorable(const CBackupJob& job, bool bSizes = true);
+
+// A path given for a restore that names a symbolic link in a snapshot folder (its "latest"):
+// restore follows no link, so it is resolved here, once, to the dated snapshot it names beside
+// it. Sets sResolved (the dated folder, with a final "/") and returns true when sPath was such
+// a link; false with sWhy empty when sPath is no link in a snapshot folder (left as it is);
+// false with sWhy set when the link names anything but a complete snapshot beside it.
+bool ResolveSnapshotLink(const std::string& sPath, std::string& sResolved, std::string& sWhy);
+
+// The backup sPath names when it is a dated folder of a snapshot folder (Snapshot set), else an
+// archive or copy tree as the path says; false when nothing is there.
+bool BackupAt(const std::string& sPath, BackupInfo& backup);
 
 struct Entry {
     std::string Name;         // path inside the backup ("home/u/a.txt"; folders end with "/")

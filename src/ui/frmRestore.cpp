@@ -7,6 +7,7 @@
 #include "support/libFiles.h"
 #include "support/libStrings.h"
 
+#include <QAction>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -36,11 +37,13 @@ namespace {
 const char* const kModule = "frmRestore";
 constexpr int EntryRole = Qt::UserRole; // index into the contents, -1 for a folder only implied
 
-QString TimeText(int64_t lNs) { return QDateTime::fromMSecsSinceEpoch(lNs / 1000000).toString("yyyy-MM-dd hh:mm:ss"); }
-
-QString SizeText(uint64_t lBytes) { return QLocale().toString(static_cast<qulonglong>(lBytes)); }
-
 } // namespace
+
+QString frmRestore::TimeText(int64_t lNs) {
+    return QDateTime::fromMSecsSinceEpoch(lNs / 1000000).toString("yyyy-MM-dd hh:mm:ss");
+}
+
+QString frmRestore::SizeText(uint64_t lBytes) { return QLocale().toString(static_cast<qulonglong>(lBytes)); }
 
 frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
     : QDialog(parent), m_reading(job.FileName()), m_job(job) {
@@ -90,11 +93,14 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
     auto* buttons = new QHBoxLayout;
     cmdRestore = new QPushButton(tr("&Restore"), this);
     cmdRestore->setObjectName("cmdRestore");
+    cmdVersions = new QPushButton(tr("&Versions..."), this);
+    cmdVersions->setObjectName("cmdVersions");
     cmdAbort = new QPushButton(tr("&Abort"), this);
     cmdAbort->setObjectName("cmdAbort");
     cmdAbort->setEnabled(false);
     cmdClose = new QPushButton(tr("&Close"), this);
     cmdClose->setObjectName("cmdClose");
+    buttons->addWidget(cmdVersions);
     buttons->addStretch();
     buttons->addWidget(cmdRestore);
     buttons->addWidget(cmdAbort);
@@ -112,6 +118,12 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
     connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
     connect(cmdRestore, &QPushButton::clicked, this, [this] { cmdRestore_Click(); });
     connect(cmdAbort, &QPushButton::clicked, this, [this] { cmdAbort_Click(); });
+    connect(cmdVersions, &QPushButton::clicked, this, [this] { cmdVersions_Click(); });
+    tvwContents->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* versions = new QAction(tr("&Versions..."), tvwContents);
+    versions->setObjectName("mnuVersions");
+    tvwContents->addAction(versions);
+    connect(versions, &QAction::triggered, this, [this] { cmdVersions_Click(); });
     connect(cmdClose, &QPushButton::clicked, this, [this] { reject(); });
     connect(txtToFolder, &QLineEdit::textEdited, this, [this] { optFolder->setChecked(true); });
 
@@ -121,12 +133,13 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
             cmdRestore->setEnabled(false);
             return;
         }
-        m_backups = libRestore::ListBackups(m_job);
+        m_backups = libRestore::ListRestorable(m_job);
         for (const libRestore::BackupInfo& b : m_backups) {
-            const std::string sShown = b.IsArchive ? libFiles::FilePathStripPath(b.Path) : b.Path;
-            auto* row = new QTreeWidgetItem(lvwBackups, {Q(sShown), TimeText(b.MTimeNs), SizeText(b.Size)});
+            auto* row = new QTreeWidgetItem(lvwBackups, BackupRow(b));
             row->setToolTip(0, Q(b.Path));
         }
+        for (int iColumn = 0; iColumn < 3; ++iColumn)
+            lvwBackups->resizeColumnToContents(iColumn);
         if (m_backups.empty())
             SetStatus(tr("No backups exist for this job yet."));
         else
@@ -316,6 +329,15 @@ std::vector<libRestore::Entry> frmRestore::SelectedEntries() const {
     return result;
 }
 
+const libRestore::Entry* frmRestore::CurrentFile() const {
+    const QTreeWidgetItem* row = tvwContents->currentItem();
+    if (row == nullptr) return nullptr;
+    const int i = row->data(0, EntryRole).toInt();
+    if (i < 0 || i >= static_cast<int>(m_entries.size())) return nullptr;
+    const libRestore::Entry& e = m_entries[static_cast<size_t>(i)];
+    return e.IsDir ? nullptr : &e;
+}
+
 void frmRestore::cmdBrowse_Click() {
     libErrorHandler::Trap(kModule, "cmdBrowse_Click()", [&] {
         const QString s = QFileDialog::getExistingDirectory(this, tr("Restore into"), txtToFolder->text());
@@ -342,6 +364,19 @@ bool frmRestore::AskPassword(const libRestore::BackupInfo& backup, std::string& 
     }
 }
 
+libRestore::Conflict frmRestore::ConflictChoice(int iExisting) {
+    if (iExisting == 0) return libRestore::Conflict::Skip;
+    const Answer a = UserInteraction::MsgBox(S(tr("%1 of the files to restore already exist.\r\n\r\n"
+                                                  "Yes: replace those older than the backup's copy\r\n"
+                                                  "No: keep both, the restored copy named with \" (restored)\"\r\n"
+                                                  "Cancel: leave them as they are and restore the others")
+                                                   .arg(iExisting)),
+                                             Buttons::YesNoCancel, Icon::Question, S(tr("Files Already Exist")));
+    if (a == Answer::Yes) return libRestore::Conflict::OverwriteOlder;
+    if (a == Answer::No) return libRestore::Conflict::KeepBoth;
+    return libRestore::Conflict::Skip;
+}
+
 libRestore::Conflict frmRestore::AskConflict(const std::vector<libRestore::Entry>& selection) {
     // Files of the selection (and below its folders) that already stand where they would go.
     std::set<std::string> chosen, folders;
@@ -359,16 +394,7 @@ libRestore::Conflict frmRestore::AskConflict(const std::vector<libRestore::Entry
         struct stat st {};
         if (::lstat(sDest.c_str(), &st) == 0) ++iExisting;
     }
-    if (iExisting == 0) return libRestore::Conflict::Skip;
-    const Answer a = UserInteraction::MsgBox(S(tr("%1 of the files to restore already exist.\r\n\r\n"
-                                                  "Yes: replace those older than the backup's copy\r\n"
-                                                  "No: keep both, the restored copy named with \" (restored)\"\r\n"
-                                                  "Cancel: leave them as they are and restore the others")
-                                                   .arg(iExisting)),
-                                             Buttons::YesNoCancel, Icon::Question, S(tr("Files Already Exist")));
-    if (a == Answer::Yes) return libRestore::Conflict::OverwriteOlder;
-    if (a == Answer::No) return libRestore::Conflict::KeepBoth;
-    return libRestore::Conflict::Skip;
+    return ConflictChoice(iExisting);
 }
 
 void frmRestore::cmdRestore_Click() {

@@ -8,6 +8,8 @@
 // A job with an off-site remote also lists the remote's backups, marked with the remote's name;
 // choosing one downloads it into the job's temporary folder (removed when another backup is
 // chosen or the window closes), and it is then read and restored as a local one.
+// A copy job's dated snapshots are listed as backups too (read and restored as a copy tree), and
+// "Versions..." on a file lists every version of it across the local backups (frmVersions).
 
 #include "engine/JobLock.h"
 #include "engine/OffsiteFetch.h"
@@ -15,6 +17,8 @@
 #include "jobs/CBackupJob.h"
 
 #include <QDialog>
+#include <QString>
+#include <QStringList>
 
 #include <string>
 #include <vector>
@@ -47,6 +51,7 @@ public:
     QLineEdit* txtToFolder = nullptr;
     QPushButton* cmdBrowse = nullptr;
     QPushButton* cmdRestore = nullptr;
+    QPushButton* cmdVersions = nullptr; // every version of the chosen file
     QPushButton* cmdAbort = nullptr;
     QPushButton* cmdClose = nullptr;
     QStatusBar* sbarRestore = nullptr;
@@ -56,6 +61,7 @@ public:
     void cmdBrowse_Click();
     void cmdRestore_Click();
     void cmdAbort_Click();
+    void cmdVersions_Click(); // frmRestoreVersions.cpp
 
     // Lists the job's backups on its off-site remote below the local ones (done once the window
     // is shown; tests call it). Nothing happens without a remote or without rclone.
@@ -64,13 +70,25 @@ public:
     // The outcome of the last restore (for the caller and tests).
     const libRestore::Report& LastReport() const { return m_report; }
 
+    // Asks until the password opens the backup's encrypted entries; false (said) when the user
+    // gives up.
+    static bool AskPassword(const libRestore::BackupInfo& backup, std::string& sPassword);
+    // Asks once how to treat iExisting files that already exist (Skip when none does).
+    static libRestore::Conflict ConflictChoice(int iExisting);
+    // Times and sizes as the restore windows show them.
+    static QString TimeText(int64_t lNs);
+    static QString SizeText(uint64_t lBytes);
+    // A local backup's row in lvwBackups: its name and date (frmRestoreVersions.cpp).
+    static QStringList BackupRow(const libRestore::BackupInfo& backup);
+
 protected:
     void reject() override; // no closing while a restore runs
 
 private:
     void FillContents();
     std::vector<libRestore::Entry> SelectedEntries() const;
-    bool AskPassword(const libRestore::BackupInfo& backup, std::string& sPassword);
+    // The file entry of the current row of the contents (nullptr for a folder or none).
+    const libRestore::Entry* CurrentFile() const;
     // Asks once how to treat files that already exist (Skip when none does).
     libRestore::Conflict AskConflict(const std::vector<libRestore::Entry>& selection);
     void SetStatus(const QString& sText);
