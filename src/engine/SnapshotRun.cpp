@@ -166,7 +166,8 @@ libCopy::EntryResult SnapshotRun::CopyEntry(const std::string& sEntry) {
 
 bool SnapshotRun::Complete() {
     const auto fail = [&](const std::string& sWhere, int iErr) {
-        if (!IsDiskError(iErr) && iErr != EEXIST) throw ErrorFromErrno(iErr, sWhere);
+        // EXDEV: the snapshot folder is another file system's mount point.
+        if (!IsDiskError(iErr) && iErr != EEXIST && iErr != EXDEV) throw ErrorFromErrno(iErr, sWhere);
         libLog::LogEvent("  Error writing to '" + sWhere + "': " + std::strerror(iErr));
         libLog::LogEvent("  Snapshot not completed: the previous snapshots were kept");
         return false;

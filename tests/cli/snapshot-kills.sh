@@ -1,0 +1,1 @@
+echo "skip - kills (to come)"
