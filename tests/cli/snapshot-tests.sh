@@ -92,6 +92,20 @@ check "each got a name of its own" [ "$(dated "$SNAPS" | wc -l)" -eq 5 ]
 check "each said so in the log" [ "$(tr -d '\r' <"$LOG" | grep -c '  Snapshot [0-9_-]* written$')" -eq 5 ]
 check "latest is the newest name" [ "$(readlink "$SNAPS/latest")" = "$(newest "$SNAPS")" ]
 
+# A name already there (here: empty folders for the next seconds) is never replaced.
+while [[ ! "$(date +%Y-%m-%d_%H%M%S)" > "$(newest "$SNAPS")" ]]; do sleep 0.2; done # past the runs above
+NOW=$(date +%s)
+for i in 0 1 2 3 4 5; do mkdir "$SNAPS/$(date -d "@$((NOW + i))" +%Y-%m-%d_%H%M%S)"; done
+run /RUN rb /EXIT
+check "a taken name: the run succeeds" [ "$RC" -eq 0 ]
+check "a taken name: the run took a later second" [ "$(newest "$SNAPS")" = "$(date -d "@$((NOW + 6))" +%Y-%m-%d_%H%M%S)" ]
+premade_empty() {
+    local i
+    for i in 0 1 2 3 4 5; do [ -z "$(ls -A "$SNAPS/$(date -d "@$((NOW + i))" +%Y-%m-%d_%H%M%S)")" ] || return 1; done
+}
+check "a taken name: the folders there were left alone" premade_empty
+check "a taken name: the new snapshot is whole" cmp "$SRC/f2.txt" "$SNAPS/$(newest "$SNAPS")/src/f2.txt"
+
 # ---- Update: a linked image of the previous snapshot, changed files replaced by new ones ----
 SRC2="$WORK/src2"
 mkdir -p "$SRC2/a"
