@@ -10,7 +10,8 @@
 #   bench/bench_snapshots.sh <stowline-binary> [file-count]     (default 100,000 files)
 #
 # Environment: BENCH_DIR (work folder, default a new one under /tmp, removed at the end),
-# BENCH_RUNS (snapshots in (a), default 30), BENCH_CORPUS (an existing corpus to use).
+# BENCH_RUNS (snapshots in (a), default 30), BENCH_CORPUS (an existing corpus to use; the runs
+# change 1 % of its files each round), BENCH_MKFS (more mkfs.ext4 options, e.g. "-O inline_data").
 set -euo pipefail
 
 [ $# -ge 1 ] && [ -x "$1" ] || { echo "usage: $0 <stowline-binary> [file-count]" >&2; exit 2; }
@@ -39,7 +40,8 @@ if [ ! -d "$corpus" ]; then
 fi
 corpus=$(readlink -f "$corpus")
 truncate -s 16G "$work/img"
-mkfs.ext4 -q -F -N 2000000 "$work/img"
+# shellcheck disable=SC2086
+mkfs.ext4 -q -F -N 2000000 ${BENCH_MKFS:-} "$work/img"
 mkdir -p "$work/mnt"
 mount -o loop "$work/img" "$work/mnt"
 mkdir -p "$work/mnt/tgt" "$work/mnt/rsync" "$work/app/BackupJobs" "$work/run" "$work/home-dir"
@@ -102,6 +104,10 @@ all=$(du -sk "$snaps" | cut -f1)
 count=$(ls "$snaps" | grep -vc latest)
 space_ratio=$(echo "scale=3; $all / $one_copy" | bc)
 echo "(a) $count snapshots: $all KiB = ${space_ratio}x one copy (goal <= 1.35)"
+# What no hard-link snapshot can share: each snapshot's own folders, and the changed files.
+folders=$(find "$snaps" -mindepth 2 -type d ! -path "$snaps/$first/*" -printf '%k\n' | awk '{s += $1} END {print s + 0}')
+echo "    of which the later snapshots' own folders: $folders KiB ($(echo "scale=3; $folders / $one_copy" | bc)x one copy);" \
+    "changed files: $((all - one_copy - folders)) KiB ($(echo "scale=3; ($all - $one_copy - $folders) / $one_copy" | bc)x)"
 
 # rsync's chain on the same tree as it stands now.
 rsync -a "$corpus/" "$work/mnt/rsync/0/"
@@ -118,4 +124,3 @@ note_rss "$rss"
 t_rsync=$(rsync_run "$work/mnt/rsync/1" "$work/mnt/rsync/2")
 echo "(c) 1 % changed: stowline ${t_snap}s, rsync --link-dest ${t_rsync}s: $(echo "scale=2; $t_snap / $t_rsync" | bc)x (goal <= 1.0)"
 echo "(d) peak memory of the runs: $((peak_rss / 1024)) MiB (goal <= 64)"
-tr -d '\r' <"$work/app/stowline.log" | grep -c "Snapshot .* written" | sed 's/^/snapshots written by the runs: /'

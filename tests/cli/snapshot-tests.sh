@@ -156,6 +156,20 @@ check "the newest is the new snapshot" [ "$(readlink "$KS/latest")" = "$(newest 
 check "a line per removed snapshot" log_has_line "  Snapshot 2020-01-01_120000 removed"
 check "a folder of another name is never touched" sh -c "mkdir '$KS/mine' && $S /RUN keep /EXIT >/dev/null 2>&1; [ -d '$KS/mine' ]"
 
+# ---- the off-site copy sends the new snapshot's tree ----
+if command -v rclone >/dev/null 2>&1; then
+    printf '[loc]\ntype = local\n' >"$WORK/rclone.conf"
+    T5="$WORK/t5"
+    write_job off "$SRC/" "$T5/" 0 "OffsiteRemote=loc:$WORK/remote"
+    RCLONE_CONFIG="$WORK/rclone.conf" run /RUN off /EXIT
+    CUR="$WORK/remote/off/current"
+    check "off-site: the run succeeds" [ "$RC" -eq 0 ]
+    check "off-site: the remote holds the snapshot's tree" diff -r "$T5/off.snapshots/latest/" "$CUR/"
+    check "off-site: not the snapshot folder" [ ! -e "$CUR/off.snapshots" ]
+else
+    echo "skip - off-site: rclone is not installed"
+fi
+
 # ---- an abandoned run leaves no dated folder ----
 T4="$WORK/t4"
 mkdir -p "$T4"
