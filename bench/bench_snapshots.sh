@@ -94,10 +94,13 @@ note_rss "$rss"
 first=$(ls "$snaps" | grep -v latest | head -1)
 one_copy=$(du -sk "$snaps/$first" | cut -f1)
 echo "first snapshot: ${t}s, $one_copy KiB"
+# rsync's chain of the same states beside it, for the space (not timed).
+rsync -a "$corpus/" "$work/mnt/rsync/chain-1/"
 for ((i = 2; i <= runs; ++i)); do
     change_some "$i"
     read -r t rss < <(snapshot_run)
     note_rss "$rss"
+    rsync -a --link-dest="$work/mnt/rsync/chain-$((i - 1))" "$corpus/" "$work/mnt/rsync/chain-$i/"
     sleep 1
 done
 all=$(du -sk "$snaps" | cut -f1)
@@ -108,6 +111,8 @@ echo "(a) $count snapshots: $all KiB = ${space_ratio}x one copy (goal <= 1.35)"
 folders=$(find "$snaps" -mindepth 2 -type d ! -path "$snaps/$first/*" -printf '%k\n' | awk '{s += $1} END {print s + 0}')
 echo "    of which the later snapshots' own folders: $folders KiB ($(echo "scale=3; $folders / $one_copy" | bc)x one copy);" \
     "changed files: $((all - one_copy - folders)) KiB ($(echo "scale=3; ($all - $one_copy - $folders) / $one_copy" | bc)x)"
+rsync_all=$(du -sk "$work"/mnt/rsync/chain-* | awk '{s += $1} END {print s}')
+echo "    rsync --link-dest's chain of the same $runs states: $rsync_all KiB = $(echo "scale=3; $rsync_all / $(du -sk "$work/mnt/rsync/chain-1" | cut -f1)" | bc)x its first copy"
 
 # rsync's chain on the same tree as it stands now.
 rsync -a "$corpus/" "$work/mnt/rsync/0/"

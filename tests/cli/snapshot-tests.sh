@@ -135,6 +135,19 @@ check "Update: ... and its link count (1: no longer shared)" [ "$(stat -c %h "$U
 check "Update: an unchanged file is a link" [ "$(ino "$US/$U1/src2/a/u2.txt")" = "$(ino "$US/$U2/src2/a/u2.txt")" ]
 check "Update: a deleted file is kept" [ -f "$US/$U2/src2/a/u3.txt" ]
 
+# ---- Freshen: only files the previous snapshot holds are replaced ----
+write_job fr "$SRC2/" "$WORK/t6/" 2
+FS6="$WORK/t6/fr.snapshots"
+mkdir -p "$FS6/2020-01-01_000000/src2/a"
+echo "old u2" >"$FS6/2020-01-01_000000/src2/a/u2.txt"
+touch -d '2001-01-01' "$FS6/2020-01-01_000000/src2/a/u2.txt"
+run /RUN fr /EXIT
+FR=$(newest "$FS6")
+check "Freshen: the run succeeds" [ "$RC" -eq 0 ] && [ "$FR" != 2020-01-01_000000 ]
+check "Freshen: the held file is replaced" cmp "$SRC2/a/u2.txt" "$FS6/$FR/src2/a/u2.txt"
+check "Freshen: ... by a new file, the earlier one untouched" grep -qx "old u2" "$FS6/2020-01-01_000000/src2/a/u2.txt"
+check "Freshen: a file it did not hold is not added" [ ! -e "$FS6/$FR/src2/a/u1.txt" ]
+
 # ---- the calendar: removals only after a successful run ----
 T3="$WORK/t3"
 KS="$T3/keep.snapshots"
