@@ -1,6 +1,7 @@
 #include "engine/SnapshotRun.h"
 
 #include "engine/JobTemp.h"
+#include "engine/RunState.h"
 #include "engine/Snapshots.h"
 #include "engine/TargetFlush.h"
 #include "jobs/CBackupJob.h"
@@ -94,6 +95,8 @@ bool SnapshotRun::LinkImage() {
     std::vector<std::string> stack{""};
     int iRefused = 0;
     while (!stack.empty()) {
+        // Stopped here, the walk that follows stops at once and the run drops the snapshot.
+        if (RunState::AbortRequested()) return true;
         const std::string rel = std::move(stack.back());
         stack.pop_back();
         DIR* dir = ::opendir((m_sPrevious + rel).c_str());

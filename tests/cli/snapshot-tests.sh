@@ -190,6 +190,19 @@ write_job gone "$WORK/nosuchsource/" "$T4/" 0
 run /RUN gone /EXIT
 check "a run without its source writes no snapshot" [ -z "$(dated "$T4/gone.snapshots" 2>/dev/null)" ]
 
+# ---- a run asked to stop (SIGTERM) leaves no dated folder ----
+T7="$WORK/t7"
+write_job stopped "$SRC/" "$T7/" 0 "PreBackupCommand=sleep 2"
+"$S" /RUN stopped /EXIT >/dev/null 2>&1 &
+STOP_PID=$!
+sleep 1
+kill -TERM "$STOP_PID"
+wait "$STOP_PID"
+check "a stopped run fails" [ "$?" -ne 0 ]
+check "a stopped run writes no snapshot" [ -z "$(dated "$T7/stopped.snapshots" 2>/dev/null)" ]
+check "it says so" log_has_line "  Snapshot not completed: the previous snapshots were kept"
+check "its build is gone" [ -z "$(find "$T7" -maxdepth 1 -name '.stowline-tmp-*')" ]
+
 # ---- a file system without hard links: files copied, said once ----
 if [ "$(id -u)" = 0 ] && command -v mkfs.vfat >/dev/null; then
     IMG="$WORK/vfat.img"
