@@ -114,6 +114,27 @@ echo "    of which the later snapshots' own folders: $folders KiB ($(echo "scale
 rsync_all=$(du -sk "$work"/mnt/rsync/chain-* | awk '{s += $1} END {print s}')
 echo "    rsync --link-dest's chain of the same $runs states: $rsync_all KiB = $(echo "scale=3; $rsync_all / $(du -sk "$work/mnt/rsync/chain-1" | cut -f1)" | bc)x its first copy"
 
+# (a2) 30 runs on 30 days (the program's clock moved on a day a run with faketime, when it is
+# installed; file times left as they are), under the job's default calendar (last 3, 7 daily, 4 weekly, 12 monthly).
+if command -v faketime >/dev/null; then
+    sed -e 's/^JobName=snap\r$/JobName=cal\r/' -e '/^Keep/d' -e "s|/mnt/tgt/|/mnt/cal/|" \
+        "$work/app/BackupJobs/snap.slj" >"$work/app/BackupJobs/cal.slj"
+    mkdir -p "$work/mnt/cal"
+    for ((i = 1; i <= runs; ++i)); do
+        [ "$i" -gt 1 ] && change_some "$((100 + i))"
+        env -u DISPLAY -u WAYLAND_DISPLAY HOME="$work/home-dir" XDG_RUNTIME_DIR="$work/run" \
+            NO_FAKE_STAT=1 faketime -f "+${i}d" /usr/bin/time -v -o "$work/time.txt" "$work/app/stowline" /RUN cal /EXIT >/dev/null 2>&1
+        note_rss "$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")"
+    done
+    cal="$work/mnt/cal/cal.snapshots"
+    kept=$(ls "$cal" | grep -vc latest)
+    newest_copy=$(du -sk "$cal/$(readlink "$cal/latest")" | cut -f1)
+    cal_all=$(du -sk "$cal" | cut -f1)
+    echo "(a2) $runs daily runs, default calendar: $kept snapshots kept, $cal_all KiB = $(echo "scale=3; $cal_all / $newest_copy" | bc)x one copy"
+else
+    echo "(a2) skipped: faketime is not installed"
+fi
+
 # rsync's chain on the same tree as it stands now.
 rsync -a "$corpus/" "$work/mnt/rsync/0/"
 # (b) nothing changed.
