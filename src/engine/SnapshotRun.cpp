@@ -177,7 +177,10 @@ bool SnapshotRun::Complete() {
     };
     // Complete on disk before any dated name claims it.
     if (const int iErr = m_flush.Flush(); iErr != 0) return fail(m_sBuild, iErr);
-    if (!MakeFolder(m_sFolder)) return fail(m_sFolder, EIO);
+    if (!MakeFolder(m_sFolder)) { // named by MakeFolder
+        libLog::LogEvent("  Snapshot not completed: the previous snapshots were kept");
+        return false;
+    }
     const double dNow = libDates::Now();
     std::string sName;
     int iErr = EEXIST;
