@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by snapshot-tests.sh (WORK, S, SHIM, check, run, write_job, dated are its own): snapshot
 # runs killed at many points of a tree of a few thousand files, by the fault-injection library
 # (a SIGKILL just before the n-th name change in the target). After every kill, each dated

@@ -72,6 +72,8 @@ check "so is one with another mode kept (f3)" \
 check "a changed file is a new copy" [ "$(ino "$SNAPS/$FIRST/src/f2.txt")" != "$(ino "$SNAPS/$SECOND/src/f2.txt")" ]
 check "its new content" cmp "$SRC/f2.txt" "$SNAPS/$SECOND/src/f2.txt"
 check "the earlier snapshot keeps its content" grep -qx "file 2" "$SNAPS/$FIRST/src/f2.txt"
+check "... its inode and its time" \
+    [ "$(ino "$SNAPS/$FIRST/src/f2.txt")" = "$F2_INO" ] && [ "$(stat -c %Y.%y "$SNAPS/$FIRST/src/f2.txt")" = "$F2_MTIME" ]
 check "a file with another time only is copied" \
     [ "$(ino "$SNAPS/$FIRST/src/f4.txt")" != "$(ino "$SNAPS/$SECOND/src/f4.txt")" ]
 check "a file with another mode only is copied" \
