@@ -10,6 +10,7 @@
 #include "engine/JobTemp.h"
 #include "engine/Offsite.h"
 #include "engine/RunState.h"
+#include "engine/SnapshotRun.h"
 #include "engine/TargetFlush.h"
 #include "engine/libCopy.h"
 #include "engine/libRetention.h"
@@ -235,6 +236,10 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
         const std::string& Folder;
         ~TempFolderScope() { JobTemp::Remove(Folder); }
     } tempScope{m_sTempFolder};
+    // A job keeping snapshots writes each run to a new dated snapshot instead of the target.
+    std::optional<SnapshotRun> snapshot;
+    if (m_job.Snapshots() && !snapshot.emplace(m_job, m_sTarget, m_sTempFolder, &m_copier, *m_flush).Begin())
+        throw AbandonRun{};
     for (const std::string& sEntry : sources) {
         RunStatus::SetLightIdle(m_pOwner);
         RunStatus::SetLightBusy(m_pOwner);
@@ -249,6 +254,7 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
         if (!libCopy::IsWildcardEntry(sEntry) && libFiles::DirExists(sEntry))
             sCopyEntry = libFiles::AddTrailingSlash(sEntry) + "*.*";
         const libCopy::EntryResult result = Retrying([&] {
+            if (snapshot) return snapshot->CopyEntry(sCopyEntry);
             return libCopy::CopyEntry(sCopyEntry, m_sTarget, m_job.Incremental(), m_job.Subdirectories(),
                                       m_job.CopyStyle(), m_job.ExcludeSpec(), m_sTempFolder, &m_copier, &*m_flush);
         });
@@ -266,15 +272,21 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
             break;
         }
     }
+    if (snapshot && !bAborted && !snapshot->Complete()) throw AbandonRun{};
     m_job.SetSizeLastRun(dBytes);
     libLog::LogEventLevel(1, "  Copied " + std::to_string(lFiles) + " files totaling " + NumberText(dBytes) + " bytes");
     CacheFolders::LogRunCount();
     if (bAborted) {
+        if (snapshot) libLog::LogEvent("  Snapshot not completed: the previous snapshots were kept");
         if (RunState::StopRequested()) libLog::LogEvent("  Stopped: the program was asked to end");
         libLog::LogEvent("Backup terminated by user");
         return Outcome::CompletedWithError; // recorded as a failed run, without the post-backup command
     }
-    if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, "", m_lStartNs)) return Outcome::CompletedWithError;
+    m_sSnapshot = snapshot ? snapshot->Done() : std::string();
+    if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, "", m_lStartNs, m_sSnapshot))
+        return Outcome::CompletedWithError;
+    // Expired snapshots go only after a run that backed up everything.
+    if (snapshot && !m_bNotAllBackedUp) snapshot->Expire();
     return Outcome::Completed;
 }
 void Run::Record(bool bFailure) {
@@ -307,7 +319,8 @@ void Run::SendOffsite() {
         if (m_pOwner != nullptr) m_pOwner->SetMessageText(sStatus + ": " + Rclone::Progress(stats));
     };
     const bool bSent = m_job.Compress() ? Offsite::SendArchive(m_job, m_sFinalZip, m_dFinalAt, onStats)
-                                        : Offsite::SendTree(m_job, m_sTarget, libDates::Now(), onStats);
+                                        : Offsite::SendTree(m_job, m_sSnapshot.empty() ? m_sTarget : m_sSnapshot + "/",
+                                                            libDates::Now(), onStats);
     m_job.SetOffsiteFailed(!bSent);
     Offsite::RecordAttempt(m_job, bSent);
     // As with the run's record: one that could not be kept cannot say the copy succeeded.

@@ -94,6 +94,7 @@ private:
     std::string m_sZipBase;    // the archive's path without ".zip"; "" for a copy-style run
     std::string m_sNewZip;     // the archive being written, in the temporary folder
     std::string m_sFinalZip;   // the new archive under its final name, once it has one
+    std::string m_sSnapshot;   // the new snapshot of a job keeping them, once complete
     double m_dFinalAt = 0;     // when it got that name
     libZip::ZipJobValues m_zipValues;
     std::unique_ptr<libZip::ZipEngine> m_zip; // the zip step's engine, made when it starts

@@ -58,8 +58,8 @@ struct Root {
     bool Recurse = false;
 };
 
-Root RootOf(const CBackupJob& job, const std::string& sSource) {
-    const std::string sTarget = libFiles::AddTrailingSlash(job.TargetDirectory());
+Root RootOf(const CBackupJob& job, const std::string& sCopyRoot, const std::string& sSource) {
+    const std::string sTarget = libFiles::AddTrailingSlash(sCopyRoot.empty() ? job.TargetDirectory() : sCopyRoot);
     std::string sEntry = sSource;
     if (!libCopy::IsWildcardEntry(sSource) && libFiles::DirExists(sSource))
         sEntry = libFiles::AddTrailingSlash(sSource) + "*.*";
@@ -78,8 +78,9 @@ Root RootOf(const CBackupJob& job, const std::string& sSource) {
 
 } // namespace
 
-CopyCheck::CopyCheck(const CBackupJob& job, int64_t lSourcesBeforeNs)
-    : m_job(job), m_lBeforeNs(lSourcesBeforeNs), m_bufA(BufferSize), m_bufB(BufferSize) {
+CopyCheck::CopyCheck(const CBackupJob& job, int64_t lSourcesBeforeNs, std::string sCopyRoot)
+    : m_job(job), m_sCopyRoot(std::move(sCopyRoot)), m_lBeforeNs(lSourcesBeforeNs), m_bufA(BufferSize),
+      m_bufB(BufferSize) {
     m_exclusions = libStrings::FileList(job.ExcludeSpec());
     std::erase_if(m_exclusions, [](const std::string& s) { return s.empty(); });
     if (job.ExcludeCaches()) m_caches.emplace(false);
@@ -105,7 +106,7 @@ bool CopyCheck::Excluded(const std::string& sName) const {
 std::vector<std::string> CopyCheck::Run() {
     for (const std::string& sSource : libStrings::FileList(m_job.FilesToZip())) {
         if (sSource.empty() || sSource[0] != '/') continue;
-        const Root r = RootOf(m_job, sSource);
+        const Root r = RootOf(m_job, m_sCopyRoot, sSource);
         struct stat folder {};
         // A source that is gone has nothing a copy could be held to.
         if (::stat(r.Folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) continue;

@@ -1,11 +1,52 @@
 #pragma once
 // What the copy walk and a Rebuild share. Not for other callers.
 
+#include "engine/ArchiveFlags.h"
 #include "engine/libCopy.h"
 
 #include <string>
 
 namespace libCopy::detail {
+
+// Holds the store's transaction across a Rebuild's walk and its exchange (or a snapshot's walks
+// and its rename). The walk writes its
+// rows as it goes, in a tentative part that Keep() commits once the new copy stands; otherwise
+// (a failure, an abort, a kill) they are undone: a copy that never took its place stands for
+// nothing, so its sources keep their flags.
+class TentativeFlags {
+public:
+    TentativeFlags() : m_flags(ArchiveFlags::Instance()) {
+        m_flags.BeginWalk();
+        try {
+            m_flags.BeginTentative();
+        } catch (...) {
+            Finish(false);
+            throw;
+        }
+    }
+    ~TentativeFlags() { Finish(false); }
+    void Keep() { Finish(true); }
+    TentativeFlags(const TentativeFlags&) = delete;
+    TentativeFlags& operator=(const TentativeFlags&) = delete;
+
+private:
+    void Finish(bool bKeep) noexcept {
+        if (m_bDone) return;
+        m_bDone = true;
+        try {
+            m_flags.EndTentative(bKeep);
+        } catch (const std::exception&) {
+            // Undone in full instead: those files are copied again next time.
+        }
+        try {
+            m_flags.EndWalk();
+        } catch (const std::exception&) {
+            // A failed commit leaves the flags set, as above.
+        }
+    }
+    ArchiveFlags& m_flags;
+    bool m_bDone = false;
+};
 
 // The destination refused the copy: nothing more can be written, so the walk stops.
 bool IsDiskError(int iErr);

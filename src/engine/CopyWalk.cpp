@@ -320,8 +320,11 @@ bool CopyWalk::OfferFile(const Folder& folder, const std::string& sName, mode_t 
     file.Source = JoinPath(folder.Path, sName);
     file.Dest = destPath;
     file.Replaces = bFound;
-    // What the walk knows already; a regular file in a fresh tree is looked up as opened.
-    if (!m_place.FreshTree || S_ISLNK(mode)) file.Listed = m_source.StatData();
+    // What the walk knows already; a regular file in a fresh tree is looked up as opened,
+    // unless it may be linked to its copy in the previous snapshot.
+    const bool bMayLink = !m_place.LinkFrom.empty() && S_ISREG(mode);
+    if (!m_place.FreshTree || S_ISLNK(mode) || bMayLink) file.Listed = m_source.StatData();
+    if (bMayLink) file.LinkFrom = m_place.LinkFrom + destPath.substr(m_destinationRoot.size());
     ++m_result.FileCount;
     if (RunState::Owner() != nullptr) RunStatus::SetStatusMessage("Backing Up  ", file.Source);
     if (DetailedLogging()) file.Line = "    +-- " + sName;
@@ -447,6 +450,7 @@ void CopyWalk::Settle(CopyWorkers::Item& item) {
         return;
     }
     m_result.ByteCount += static_cast<double>(item.Copied.st_size);
+    if (item.LinkError != 0) NoteLinkRefused(item);
     if (!item.Staged.empty()) {
         // Its flag row is written once it is in place.
         if (m_batch.Add({std::move(item.Staged), item.Dest, item.Source, item.Copied})) PlaceBatch();
@@ -455,6 +459,14 @@ void CopyWalk::Settle(CopyWorkers::Item& item) {
         ClearFlag(item.Source, item.Copied);
     }
     UserInteraction::DoEvents();
+}
+
+// A snapshot's file was copied for want of a hard link: said once per run.
+void CopyWalk::NoteLinkRefused(const CopyWorkers::Item& item) {
+    if (m_place.LinkRefusalNamed == nullptr || *m_place.LinkRefusalNamed) return;
+    *m_place.LinkRefusalNamed = true;
+    libLog::LogEvent("  Hard links not possible in '" + libFiles::FilePathStripFileName(item.LinkFrom) +
+                     "': files copied instead (" + std::strerror(item.LinkError) + ")");
 }
 
 // A file that could not be copied: the disk stops the walk, a locked file is counted and named,

@@ -67,6 +67,7 @@ private:
     void PlaceBatch();
     void Settle(CopyWorkers::Item& item);
     void SettleError(CopyWorkers::Item& item);
+    void NoteLinkRefused(const CopyWorkers::Item& item);
     void TakeBack(bool bAll);
     std::string Shown(const std::string& sDestPath) const;
 

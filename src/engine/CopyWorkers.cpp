@@ -1,11 +1,13 @@
 #include "engine/CopyWorkers.h"
 
 #include "engine/RunState.h"
+#include "engine/libCopy.h"
 #include "support/StowError.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 namespace libCopy::detail {
@@ -40,6 +42,7 @@ void CopyWorkers::Copy(Item& item) const {
         return;
     }
     try {
+        if (!item.LinkFrom.empty() && Link(item)) return;
         if (!m_bFreshTree || !libFiles::CopyFileNew(item.Source, item.Dest, m_pCopier, m_bModeAtCreate, &item.Copied)) {
             // The copy stands for the file as it was before it was read.
             if (item.Listed.st_mode == 0 && ::lstat(item.Source.c_str(), &item.Listed) != 0) item.Listed = {};
@@ -57,6 +60,19 @@ void CopyWorkers::Copy(Item& item) const {
     } catch (...) {
         item.Error = std::current_exception();
     }
+}
+
+// Links the file to its copy in the previous snapshot when that copy is the same. False: it is
+// to be copied (LinkError says why when the file system refused the link).
+bool CopyWorkers::Link(Item& item) {
+    struct stat prev {};
+    if (::lstat(item.LinkFrom.c_str(), &prev) != 0 || !libCopy::SameForLink(item.Listed, prev)) return false;
+    if (::link(item.LinkFrom.c_str(), item.Dest.c_str()) == 0) {
+        item.Copied = item.Listed;
+        return true;
+    }
+    if (libCopy::LinkRefused(errno)) item.LinkError = errno;
+    return false; // anything else is met again, and reported, by the copy
 }
 
 void CopyWorkers::Work(const std::stop_token& stop) {

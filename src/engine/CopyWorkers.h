@@ -34,6 +34,10 @@ public:
         // (Staged) until it is on disk, so that a power cut never leaves less than that file.
         bool Replaces = false;
         std::string Staged;
+        // A snapshot's walk: the file's copy in the previous snapshot, linked to when the same
+        // (Listed is then set); LinkError: why a link was refused, the file then copied.
+        std::string LinkFrom;
+        int LinkError = 0;
         // The outcome, once copied: the status of the file as copied, or the failure.
         struct stat Copied {};
         std::exception_ptr Error;
@@ -64,6 +68,7 @@ public:
 
 private:
     void Copy(Item& item) const;
+    static bool Link(Item& item);
     void Work(const std::stop_token& stop);
 
     unsigned m_iThreads; // fewer once a thread could not be started

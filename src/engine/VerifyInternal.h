@@ -20,7 +20,8 @@ namespace libVerify::detail {
 // copy was made, cannot be judged and are skipped.
 class CopyCheck {
 public:
-    CopyCheck(const CBackupJob& job, int64_t lSourcesBeforeNs);
+    // sCopyRoot: the folder holding the copy ("": the job's target).
+    CopyCheck(const CBackupJob& job, int64_t lSourcesBeforeNs, std::string sCopyRoot = "");
     // Every problem found, "<path>: <why>"; empty when the copy holds what it should.
     std::vector<std::string> Run();
 
@@ -33,6 +34,7 @@ private:
     void Problem(const std::string& sText);
 
     const CBackupJob& m_job;
+    const std::string m_sCopyRoot;
     int64_t m_lBeforeNs;
     std::vector<std::string> m_exclusions;
     std::vector<char> m_bufA, m_bufB; // read buffers, one pair for the whole check

@@ -53,6 +53,16 @@ void SplitEntry(const std::string& sEntry, std::string& sFolder, std::string& sP
     }
 }
 
+bool SameForLink(const struct stat& src, const struct stat& prev) {
+    return S_ISREG(src.st_mode) && S_ISREG(prev.st_mode) && src.st_size == prev.st_size &&
+           libFiles::TimeNs(src.st_mtim) == libFiles::TimeNs(prev.st_mtim) && src.st_mode == prev.st_mode &&
+           src.st_uid == prev.st_uid && src.st_gid == prev.st_gid;
+}
+
+bool LinkRefused(int iErr) {
+    return iErr == EPERM || iErr == EOPNOTSUPP || iErr == EXDEV || iErr == EMLINK || iErr == ENOSYS;
+}
+
 bool IsWildcardEntry(const std::string& sEntry) {
     return sEntry.find('*') != std::string::npos || sEntry.find('?') != std::string::npos;
 }

@@ -43,7 +43,20 @@ struct WalkPlace {
     // The run's state of its target's file system (null, or a destination on another file
     // system: the walk keeps its own and flushes before it ends all the same).
     TargetFlush* Flush = nullptr;
+    // A snapshot's walk: the destination's counterpart in the previous snapshot ("": none). A
+    // file whose copy there is the same (SameForLink) is linked to it instead of copied.
+    std::string LinkFrom;
+    // Set once a refused link was named in the log, so that a run says it once.
+    bool* LinkRefusalNamed = nullptr;
 };
+
+// A file (status src) may be a hard link to its copy in the previous snapshot (status prev):
+// both regular files, same size, modification time to the nanosecond, mode and owner.
+bool SameForLink(const struct stat& src, const struct stat& prev);
+
+// A link failed for want of hard links where it was to be made (no support, another file
+// system, the link count at its limit): the file is copied instead.
+bool LinkRefused(int iErr);
 
 // Walks the entry's folder (and its subfolders when bRecurse) and copies the files matching the
 // entry's last component into sDestination, keeping the folder structure below the entry's folder.

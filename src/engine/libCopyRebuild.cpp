@@ -22,6 +22,7 @@
 
 using libCopy::detail::IsDiskError;
 using libCopy::detail::MakeFolder;
+using libCopy::detail::TentativeFlags;
 
 namespace {
 
@@ -42,45 +43,6 @@ bool SourceLiesWithin(const std::string& sEntry, const std::string& sFolder) {
     std::free(folder);
     return bWithin;
 }
-
-// Holds the store's transaction across a Rebuild's walk and its exchange. The walk writes its
-// rows as it goes, in a tentative part that Keep() commits once the new copy stands; otherwise
-// (a failure, an abort, a kill) they are undone: a copy that never took its place stands for
-// nothing, so its sources keep their flags.
-class TentativeFlags {
-public:
-    TentativeFlags() : m_flags(ArchiveFlags::Instance()) {
-        m_flags.BeginWalk();
-        try {
-            m_flags.BeginTentative();
-        } catch (...) {
-            Finish(false);
-            throw;
-        }
-    }
-    ~TentativeFlags() { Finish(false); }
-    void Keep() { Finish(true); }
-    TentativeFlags(const TentativeFlags&) = delete;
-    TentativeFlags& operator=(const TentativeFlags&) = delete;
-
-private:
-    void Finish(bool bKeep) noexcept {
-        if (m_bDone) return;
-        m_bDone = true;
-        try {
-            m_flags.EndTentative(bKeep);
-        } catch (const std::exception&) {
-            // Undone in full instead: those files are copied again next time.
-        }
-        try {
-            m_flags.EndWalk();
-        } catch (const std::exception&) {
-            // A failed commit leaves the flags set, as above.
-        }
-    }
-    ArchiveFlags& m_flags;
-    bool m_bDone = false;
-};
 
 // Puts the complete new copy sBuilt under the name sFinal, in one step where the file system can
 // exchange two names (the previous copy then lies at sBuilt); otherwise the previous copy is moved

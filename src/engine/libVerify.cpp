@@ -188,8 +188,9 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
     return true;
 }
 
-bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector<std::string>& problems) {
-    problems = detail::CopyCheck(job, lSourcesBeforeNs).Run();
+bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector<std::string>& problems,
+                    const std::string& sCopyRoot) {
+    problems = detail::CopyCheck(job, lSourcesBeforeNs, sCopyRoot).Run();
     return problems.empty();
 }
 
@@ -234,7 +235,8 @@ bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pCh
     return problems.empty();
 }
 
-bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t lRunStartNs) {
+bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t lRunStartNs,
+                    const std::string& sCopyRoot) {
     // The kernel stamps files with a clock that runs a little behind the one read at the start.
     lRunStartNs -= NsPerSecond;
     std::vector<std::string> problems;
@@ -244,7 +246,7 @@ bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t 
         std::string sFailure;
         if (!VerifyArchive(sArchive, job.Password(), sFailure, &expected)) problems.push_back(sFailure);
     } else {
-        VerifyCopyTree(job, lRunStartNs, problems);
+        VerifyCopyTree(job, lRunStartNs, problems, sCopyRoot);
     }
     Summary(problems);
     if (problems.empty()) libLog::LogEvent("  Verified the new backup");

@@ -22,7 +22,9 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
 // source's whole tree gone named. Sources changed at or after lSourcesBeforeNs (or after their
 // copy was made) cannot be judged and are skipped. False with each problem ("<path>: <why>",
 // e.g. "/t/Docs/a.txt: content differs") in problems.
-bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector<std::string>& problems);
+// sCopyRoot: the folder holding the copy ("": the job's target; a snapshot's folder otherwise).
+bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector<std::string>& problems,
+                    const std::string& sCopyRoot = "");
 
 // The job's newest backup read back (on demand: Action menu, /VERIFY): an archive also against
 // the names the job's selection gives now (less files changed since it was made), and a
@@ -38,6 +40,8 @@ bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pCh
 // After a run that completed: the new archive sArchive ("" for a copy run), with the names the
 // run's selection gives now, or the copy tree, each compared by content. Logs the outcome;
 // false when the backup does not read back whole.
-bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t lRunStartNs);
+// sCopyRoot: as VerifyCopyTree takes it.
+bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t lRunStartNs,
+                    const std::string& sCopyRoot = "");
 
 } // namespace libVerify
