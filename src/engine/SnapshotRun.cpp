@@ -181,7 +181,13 @@ bool SnapshotRun::Complete() {
         libLog::LogEvent("  Snapshot not completed: the previous snapshots were kept");
         return false;
     }
-    const double dNow = libDates::Now();
+    double dNow = libDates::Now();
+    // In the hour repeated when summer time ends, the clock names moments before the newest
+    // snapshot: the new one then takes the second after it, so that names keep the order of the
+    // runs (the calendar and the next run's links go by the names).
+    const std::vector<Snapshots::Snapshot> existing = Snapshots::List(m_sFolder);
+    if (!existing.empty() && existing[0].When >= dNow && existing[0].When - dNow <= 2.0 / 24)
+        dNow = libDates::AddSeconds(existing[0].When, 1);
     std::string sName;
     int iErr = EEXIST;
     // A name taken already (a run in the same second) takes the next second.

@@ -196,7 +196,9 @@ bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector
 
 bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pChecked, std::string* pOffsite) {
     libLog::LogEventLevel(2, BackupRun::HeaderLine(job.JobName()));
-    const std::vector<libRestore::BackupInfo> backups = libRestore::ListBackups(job, false);
+    // A job that keeps snapshots is held to its newest one.
+    const std::vector<libRestore::BackupInfo> backups =
+        job.Snapshots() ? libRestore::ListRestorable(job, false) : libRestore::ListBackups(job, false);
     std::vector<std::string> problems;
     std::string sWhat = job.TargetDirectory();
     if (backups.empty()) {
@@ -218,7 +220,7 @@ bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pCh
         const int64_t lLastRunNs = job.LastRunStartNs() > 0
                                        ? job.LastRunStartNs()
                                        : static_cast<int64_t>(libDates::ToTimeT(job.DateLastRun())) * NsPerSecond;
-        VerifyCopyTree(job, lLastRunNs, problems);
+        VerifyCopyTree(job, lLastRunNs, problems, backups[0].Snapshot.empty() ? std::string() : sWhat);
     }
     if (!job.OffsiteRemote().empty() && !backups.empty()) {
         std::string sHeld, sProblem;

@@ -286,6 +286,29 @@ else
     echo "skip - link limit: needs root"
 fi
 
+# ---- on demand, and the hour repeated when summer time ends ----
+SRC5="$WORK/src5"
+mkdir -p "$SRC5"
+echo one >"$SRC5/a.txt"
+T5="$WORK/t5"
+S5="$T5/dst.snapshots"
+write_job dst "$SRC5/" "$T5/" 0
+run /RUN dst /EXIT
+# A snapshot named half an hour ahead, as one made just before the clocks went back is.
+AHEAD=$(date -d '+30 minutes' +%Y-%m-%d_%H%M%S)
+cp -a "$S5/$(newest "$S5")" "$S5/$AHEAD"
+run /RUN dst /EXIT
+check "repeated hour: the run succeeds" [ "$RC" -eq 0 ]
+check "repeated hour: the new snapshot is named after the newest one" \
+    [ "$(newest "$S5")" = "$(date -d "@$(($(date -d "$(echo "$AHEAD" | sed 's/_\(..\)\(..\)\(..\)/ \1:\2:\3/')" +%s) + 1))" +%Y-%m-%d_%H%M%S)" ]
+check "repeated hour: latest names it" [ "$(readlink "$S5/latest")" = "$(newest "$S5")" ]
+run /VERIFY dst
+check "/VERIFY holds the job to its newest snapshot" [ "$RC" -eq 0 ]
+check "/VERIFY names that snapshot" log_has_line "  Verified '$S5/$(newest "$S5")/'"
+echo changed >"$S5/$(newest "$S5")/src5/a.txt"
+run /VERIFY dst
+check "/VERIFY finds a damaged newest snapshot" [ "$RC" -ne 0 ]
+
 # ---- killed at many points: no partial snapshot under a dated name, latest always whole ----
 if [ -n "$SHIM" ] && [ -f "$SHIM" ]; then
     . "$(dirname "$0")/snapshot-kills.sh"
