@@ -122,6 +122,7 @@ The missing file as you specified is: %1</source>
 /STATUS -		Each job&apos;s state; exit 1 if any failed or stale<byte value="xd"/>
 /RESTORE &lt;job&gt; [/FROM &lt;archive or folder&gt;] [/TO &lt;folder&gt;] [/ONLY &lt;wildcard&gt;]... [/OVERWRITE] -	Restore files<byte value="xd"/>
 /VERIFY &lt;job&gt;... -	Read the newest backups back<byte value="xd"/>
+/RETENTION &lt;job&gt; -	Which snapshots the calendar keeps or removes (nothing is changed)<byte value="xd"/>
 /SETPASSWORD &lt;job&gt; -	Keep the job&apos;s password (read from standard input) in the desktop keyring</source>
         <translation type="unfinished"></translation>
     </message>
@@ -807,6 +808,66 @@ removes it.</source>
         <source>The off-site remote path cannot begin with &apos;-&apos;: rclone would read it as one of its options.  Please correct it now.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Leave out caches, trash and folders marked as not worth backing up</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Folders holding a CACHEDIR.TAG or a .nobackup file, ~/.cache, the desktop Trash and thumbnail caches</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep a dated snapshot of every run</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Each run makes a dated folder beside the copy holding the whole backup; files unchanged since the snapshot before take no space again (hard links)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>snapshots,</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>days</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>weeks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>months</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>years</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep the last</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>and the newest one of each of the last</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>0: this rule keeps none</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>What these settings keep of the job&apos;s snapshots:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The snapshots cannot be listed: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No snapshots yet.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>frmLogComment</name>
@@ -1366,6 +1427,22 @@ Cancel: leave them as they are and restore the others</source>
         <source>Download stopped.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>&amp;Versions...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Snapshot %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose a file to see its versions.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Versions</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>frmSchedule</name>
@@ -1720,6 +1797,114 @@ you rename the existing copy.</source>
     </message>
     <message>
         <source>Off-site copy: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>frmVersions</name>
+    <message>
+        <source>Versions - %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Versions of %1, newest first:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Date</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Change</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore to the &amp;original place</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restore &amp;into:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Open</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Restore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Close</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 versions</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>same</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>differs</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>not compared</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>oldest</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose a version first.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Versions</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not restored.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The version was not restored.<byte value="xd"/>
+%1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Choose the folder to restore into (a full path).</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Restored the version of %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Not restored: the file that exists was kept.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No temporary folder could be made: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No program could open %1.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Opened a copy of the version of %1.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
