@@ -8,6 +8,9 @@
 
 namespace libCopy::detail {
 
+// An entry's counts from its walk's report; a failed walk logs the copy failure and abandons.
+void TakeWalkReport(EntryResult& result, const WalkReport& report, bool bFailed);
+
 // Holds the store's transaction across a Rebuild's walk and its exchange (or a snapshot's walks
 // and its rename). The walk writes its
 // rows as it goes, in a tentative part that Keep() commits once the new copy stands; otherwise

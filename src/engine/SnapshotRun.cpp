@@ -158,12 +158,7 @@ libCopy::EntryResult SnapshotRun::CopyEntry(const std::string& sEntry) {
     libCopy::WalkReport report;
     libCopy::CopyFiles(result.FileCount, result.ByteCount, sEntry, destination, m_job.Incremental(), bRecurse,
                        m_job.CopyStyle(), m_job.ExcludeSpec(), bFailed, &report, &place);
-    result.LockedFiles = report.LockedFiles;
-    result.LeftOut = report.LeftOut;
-    if (bFailed) {
-        libLog::LogEvent("Error copying backup files and folders to destination.");
-        result.Abandon = true;
-    }
+    libCopy::detail::TakeWalkReport(result, report, bFailed);
     return result;
 }
 

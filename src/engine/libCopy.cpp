@@ -107,6 +107,15 @@ void CopyFiles(int32_t& lFileCount, double& dByteCount, const std::string& sEntr
 
 namespace detail {
 
+void TakeWalkReport(EntryResult& result, const WalkReport& report, bool bFailed) {
+    result.LockedFiles = report.LockedFiles;
+    result.LeftOut = report.LeftOut;
+    if (bFailed) {
+        libLog::LogEvent("Error copying backup files and folders to destination.");
+        result.Abandon = true;
+    }
+}
+
 bool IsDiskError(int iErr) { return iErr == ENOSPC || iErr == EDQUOT || iErr == EROFS || iErr == EIO; }
 
 bool MakeFolder(const std::string& sFolder) {
@@ -151,12 +160,7 @@ EntryResult CopyEntry(const std::string& sEntry, const std::string& sTargetDirec
     place.Flush = pFlush;
     CopyFiles(result.FileCount, result.ByteCount, sEntry, destination, bIncremental, bRecurse, lCopyStyle, sExcludeSpec,
               bFailed, &report, &place);
-    result.LockedFiles = report.LockedFiles;
-    result.LeftOut = report.LeftOut;
-    if (bFailed) {
-        libLog::LogEvent("Error copying backup files and folders to destination.");
-        result.Abandon = true;
-    }
+    detail::TakeWalkReport(result, report, bFailed);
     return result;
 }
 

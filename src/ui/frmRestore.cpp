@@ -113,19 +113,7 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
     layout->addWidget(sbarRestore);
     resize(720, 560);
 
-    connect(lvwBackups, &QTreeWidget::currentItemChanged, this, [this] { lvwBackups_Click(); });
-    connect(txtFilter, &QLineEdit::textChanged, this, [this] { txtFilter_Change(); });
-    connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
-    connect(cmdRestore, &QPushButton::clicked, this, [this] { cmdRestore_Click(); });
-    connect(cmdAbort, &QPushButton::clicked, this, [this] { cmdAbort_Click(); });
-    connect(cmdVersions, &QPushButton::clicked, this, [this] { cmdVersions_Click(); });
-    tvwContents->setContextMenuPolicy(Qt::ActionsContextMenu);
-    auto* versions = new QAction(tr("&Versions..."), tvwContents);
-    versions->setObjectName("mnuVersions");
-    tvwContents->addAction(versions);
-    connect(versions, &QAction::triggered, this, [this] { cmdVersions_Click(); });
-    connect(cmdClose, &QPushButton::clicked, this, [this] { reject(); });
-    connect(txtToFolder, &QLineEdit::textEdited, this, [this] { optFolder->setChecked(true); });
+    ConnectControls();
 
     libErrorHandler::Trap(kModule, "Form_Load()", [&] {
         if (m_reading.Busy()) {
@@ -147,6 +135,22 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
         // The remote is listed once the window shows, so that a slow remote never keeps it away.
         if (!m_job.OffsiteRemote().empty()) QTimer::singleShot(0, this, [this] { ListRemote(); });
     });
+}
+
+void frmRestore::ConnectControls() {
+    connect(lvwBackups, &QTreeWidget::currentItemChanged, this, [this] { lvwBackups_Click(); });
+    connect(txtFilter, &QLineEdit::textChanged, this, [this] { txtFilter_Change(); });
+    connect(cmdBrowse, &QPushButton::clicked, this, [this] { cmdBrowse_Click(); });
+    connect(cmdRestore, &QPushButton::clicked, this, [this] { cmdRestore_Click(); });
+    connect(cmdAbort, &QPushButton::clicked, this, [this] { cmdAbort_Click(); });
+    connect(cmdVersions, &QPushButton::clicked, this, [this] { cmdVersions_Click(); });
+    tvwContents->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* versions = new QAction(tr("&Versions..."), tvwContents);
+    versions->setObjectName("mnuVersions");
+    tvwContents->addAction(versions);
+    connect(versions, &QAction::triggered, this, [this] { cmdVersions_Click(); });
+    connect(cmdClose, &QPushButton::clicked, this, [this] { reject(); });
+    connect(txtToFolder, &QLineEdit::textEdited, this, [this] { optFolder->setChecked(true); });
 }
 
 void frmRestore::ListRemote() {

@@ -85,6 +85,7 @@ protected:
     void reject() override; // no closing while a restore runs
 
 private:
+    void ConnectControls();
     void FillContents();
     std::vector<libRestore::Entry> SelectedEntries() const;
     // The file entry of the current row of the contents (nullptr for a folder or none).

@@ -83,6 +83,33 @@ stop_agent() {
     AGENT_PID=""
 }
 
+# A second process swapping a folder for a link to another place and back, again and again,
+# until the stop file appears (restores must never follow it): folder, link target, stop file.
+swapper() {
+    python3 - "$1" "$2" "$3" <<'PY' &
+import os, sys, time
+folder, target, stop = sys.argv[1:]
+moved = folder + ".moved"
+while not os.path.exists(stop):
+    try:
+        os.rename(folder, moved)
+        os.symlink(target, folder)
+        time.sleep(0.0005)
+        os.unlink(folder)
+        os.rename(moved, folder)
+    except OSError:
+        time.sleep(0.0002)
+    time.sleep(0.0005)
+PY
+    BG=$!
+}
+stop_swapper() {
+    touch "$WORK/stop"
+    wait "$BG" 2>/dev/null
+    BG=""
+    rm -f "$WORK/stop"
+}
+
 contains() { grep -qaF -- "$2" "$1"; }
 lacks() { ! grep -qaF -- "$2" "$1"; }
 is_empty() { [ ! -s "$1" ]; }

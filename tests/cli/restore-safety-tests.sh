@@ -223,30 +223,6 @@ write_job racecopy 0 "$WORK/race/copy/" "$WORK/race/src"
 run /RUN racezip racecopy /EXIT
 check "the race backups are made" [ "$RC" -eq 0 ]
 OUTSIDE_BEFORE=$(state_of "$WORK/outside")
-swapper() { # folder to swap, link target, stop file
-    python3 - "$1" "$2" "$3" <<'PY' &
-import os, sys, time
-folder, target, stop = sys.argv[1:]
-moved = folder + ".moved"
-while not os.path.exists(stop):
-    try:
-        os.rename(folder, moved)
-        os.symlink(target, folder)
-        time.sleep(0.0005)
-        os.unlink(folder)
-        os.rename(moved, folder)
-    except OSError:
-        time.sleep(0.0002)
-    time.sleep(0.0005)
-PY
-    BG=$!
-}
-stop_swapper() {
-    touch "$WORK/stop"
-    wait "$BG" 2>/dev/null
-    BG=""
-    rm -f "$WORK/stop"
-}
 RACE_OUT="$WORK/race-out"
 mkdir -p "$RACE_OUT$WORK/race/src/sub"
 swapper "$RACE_OUT$WORK/race/src/sub" "$WORK/outside" "$WORK/stop"

@@ -114,30 +114,6 @@ check "named directly, it is not read through: exit 1" [ "$RC" -eq 1 ] && [ ! -e
 rm "$SNAPS/2026-12-04_100000"
 
 # ---- a second process swapping folders for links while restores run ----
-swapper() { # folder to swap, link target, stop file
-    python3 - "$1" "$2" "$3" <<'PY' &
-import os, sys, time
-folder, target, stop = sys.argv[1:]
-moved = folder + ".moved"
-while not os.path.exists(stop):
-    try:
-        os.rename(folder, moved)
-        os.symlink(target, folder)
-        time.sleep(0.0005)
-        os.unlink(folder)
-        os.rename(moved, folder)
-    except OSError:
-        time.sleep(0.0002)
-    time.sleep(0.0005)
-PY
-    BG=$!
-}
-stop_swapper() {
-    touch "$WORK/stop"
-    wait "$BG" 2>/dev/null
-    BG=""
-    rm -f "$WORK/stop"
-}
 SECRET_BEFORE=$(state_of "$WORK/secret")
 swapper "$S2/docs/sub" "$WORK/secret" "$WORK/stop"
 for i in $(seq 1 25); do timeout 120 "$S" /RESTORE snap /FROM "$S2" /TO "$WORK/race$i" >/dev/null 2>&1; done
