@@ -179,6 +179,7 @@ timed() { # tool, step: one timed run after dropping the caches; sets <step>_<to
 }
 
 manifest "$corpus" >"$work/source.txt"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 nfiles=$(find "$corpus" -type f | wc -l)
 echo "corpus: $nfiles files, $(du -sb "$corpus" | cut -f1) bytes; fresh ext4 on a loop device, caches dropped before each run"
 echo "tools: $(restic version 2>/dev/null | cut -d' ' -f1-2 || true); $(borg --version 2>/dev/null || true); nproc $(nproc)"
@@ -254,5 +255,27 @@ for tool in $tools; do
     vals+=("$(awk -v b="${!sv}" 'BEGIN { printf "%.1f", b / 1048576 }')")
 done
 row "stored MiB" "${vals[@]}"
+# The goals: restore at most 0.7x restic's with a peak of at most 64 MiB, the first zip backup at
+# most 0.5x restic's, the first and the no-change backups ahead of borg.
+goal() { # label, value, limit
+    [ -n "$2" ] && [ "$2" != - ] || return 0
+    printf '  %-40s %6s  goal <= %-5s %s\n' "$1" "$2" "$3" "$(awk -v v="$2" -v l="$3" 'BEGIN { print (v <= l) ? "met" : "NOT MET" }')"
+}
+wall() { value "$1" "$2" 0; }
+peak() { local k; k=$(value "$1" "$2" 2); [ -z "$k" ] || awk -v k="$k" 'BEGIN { printf "%.1f", k / 1024 }'; }
+echo
+echo "goals (wall time ratios):"
+for s in zip copy; do
+    has "$s" || continue
+    has restic && goal "$s restore / restic restore" "$(ratio "$(wall restore "$s")" "$(wall restore restic)")" 0.7
+    goal "$s restore peak MiB" "$(peak restore "$s")" 64
+    has restic && [ "$s" = zip ] && goal "zip first backup / restic" "$(ratio "$(wall first zip)" "$(wall first restic)")" 0.5
+    if has borg; then
+        goal "$s first backup / borg" "$(ratio "$(wall first "$s")" "$(wall first borg)")" 1
+        goal "$s no-change backup / borg" "$(ratio "$(wall second "$s")" "$(wall second borg)")" 1
+    fi
+done
+echo "load: $(cut -d' ' -f1-3 /proc/loadavg) (before: $load_before)"
+echo
 echo "(first: an empty repository or target; second: nothing changed; restore: the whole tree into an"
 echo " empty folder, checked against the source's checksums; stored: du -s after the second backup)"
