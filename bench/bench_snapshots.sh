@@ -21,6 +21,9 @@ for tool in rsync /usr/bin/time python3 mkfs.ext4 bc; do
 done
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+. "$here/bench-common.sh"
+# The calendar figure moves the program's clock with faketime; without it that figure is skipped.
+bench_need faketime faketime || true
 bin=$(readlink -f "$1")
 files=${2:-100000}
 runs=${BENCH_RUNS:-30}
@@ -114,8 +117,8 @@ echo "    of which the later snapshots' own folders: $folders KiB ($(echo "scale
 rsync_all=$(du -sk "$work"/mnt/rsync/chain-* | awk '{s += $1} END {print s}')
 echo "    rsync --link-dest's chain of the same $runs states: $rsync_all KiB = $(echo "scale=3; $rsync_all / $(du -sk "$work/mnt/rsync/chain-1" | cut -f1)" | bc)x its first copy"
 
-# (a2) 30 runs on 30 days (the program's clock moved on a day a run with faketime, when it is
-# installed; file times left as they are), under the job's default calendar (last 3, 7 daily, 4 weekly, 12 monthly).
+# (a2) 30 runs on 30 days (the program's clock moved on a day a run with faketime, installed
+# above when it can be; file times left as they are), under the job's default calendar (last 3, 7 daily, 4 weekly, 12 monthly).
 if command -v faketime >/dev/null; then
     sed -e 's/^JobName=snap\r$/JobName=cal\r/' -e '/^Keep/d' -e "s|/mnt/tgt/|/mnt/cal/|" \
         "$work/app/BackupJobs/snap.slj" >"$work/app/BackupJobs/cal.slj"
