@@ -36,19 +36,6 @@ std::string JoinPath(const std::string& sFolder, const std::string& sName) {
     return sFolder + "/" + sName;
 }
 
-// Reads up to n bytes (less only at the end); -1 on an error.
-ssize_t ReadFull(int fd, char* p, size_t n) {
-    size_t lGot = 0;
-    while (lGot < n) {
-        const ssize_t r = ::read(fd, p + lGot, n - lGot);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        lGot += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(lGot);
-}
-
 // One source entry of the job as the copy step takes it: the folder walked, the pattern its
 // files must match, where their copies go, and whether subfolders are entered.
 struct Root {
@@ -229,8 +216,8 @@ bool CopyCheck::SameBytes(const std::string& sCopy, const std::string& sSource, 
     ::posix_fadvise(a.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     ::posix_fadvise(b.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     for (;;) {
-        const ssize_t ra = ReadFull(a.fd, m_bufA.data(), m_bufA.size());
-        const ssize_t rb = ReadFull(b.fd, m_bufB.data(), m_bufB.size());
+        const ssize_t ra = libFiles::ReadFull(a.fd, m_bufA.data(), m_bufA.size());
+        const ssize_t rb = libFiles::ReadFull(b.fd, m_bufB.data(), m_bufB.size());
         if (ra < 0 || rb < 0) {
             sWhy = std::string("cannot be read: ") + std::strerror(errno);
             return false;

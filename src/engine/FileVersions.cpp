@@ -66,19 +66,6 @@ bool ReadTreeFile(const libRestore::BackupInfo& backup, const std::string& sName
     return file.Fd >= 0;
 }
 
-// Reads until n bytes or the end; -1 on an error.
-ssize_t ReadFull(int fd, char* p, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        const ssize_t r = ::read(fd, p + done, n - done);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        done += static_cast<size_t>(r);
-    }
-    return static_cast<ssize_t>(done);
-}
-
 Change CompareTreeFiles(const Version& newer, const Version& older) {
     if (newer.Dev == older.Dev && newer.Ino == older.Ino) return Change::Same; // one inode, linked
     TreeFile a, b;
@@ -91,8 +78,8 @@ Change CompareTreeFiles(const Version& newer, const Version& older) {
     if (a.St.st_size != b.St.st_size) return Change::Differs;
     std::vector<char> bufA(1 << 20), bufB(1 << 20);
     for (;;) {
-        const ssize_t ra = ReadFull(a.Fd, bufA.data(), bufA.size());
-        const ssize_t rb = ReadFull(b.Fd, bufB.data(), bufB.size());
+        const ssize_t ra = libFiles::ReadFull(a.Fd, bufA.data(), bufA.size());
+        const ssize_t rb = libFiles::ReadFull(b.Fd, bufB.data(), bufB.size());
         if (ra < 0 || rb < 0) return Change::NotCompared;
         if (ra != rb || std::memcmp(bufA.data(), bufB.data(), static_cast<size_t>(ra)) != 0) return Change::Differs;
         if (ra == 0) return Change::Same;

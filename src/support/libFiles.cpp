@@ -141,6 +141,18 @@ std::string RemoveTrailingSlash(const std::string& sPath) {
     return sPath;
 }
 
+long ReadFull(int fd, char* p, size_t n) {
+    size_t lGot = 0;
+    while (lGot < n) {
+        const ssize_t r = ::read(fd, p + lGot, n - lGot);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) break;
+        lGot += static_cast<size_t>(r);
+    }
+    return static_cast<long>(lGot);
+}
+
 bool FileExists(const std::string& sPath) {
     struct stat st;
     return !sPath.empty() && stat(sPath.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

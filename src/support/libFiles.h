@@ -27,6 +27,8 @@ std::string RemoveTrailingSlash(const std::string& sPath);
 
 // ---- look-ups (never throw) ----
 bool FileExists(const std::string& sPath); // a regular file (symbolic links followed)
+// Reads up to n bytes from fd, going on after interruptions (less only at the end); -1 on an error.
+long ReadFull(int fd, char* p, size_t n);
 bool DirExists(const std::string& sPath);  // a directory (symbolic links followed)
 bool PathExists(const std::string& sPath); // anything
 // File length in bytes; 0 when missing.

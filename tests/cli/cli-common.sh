@@ -110,6 +110,9 @@ stop_swapper() {
     rm -f "$WORK/stop"
 }
 
+# What a folder holds (names, types, modes, sizes, times): compared before and after.
+state_of() { find "$1" -printf '%p %y %m %s %T@\n' 2>/dev/null | sort; }
+
 contains() { grep -qaF -- "$2" "$1"; }
 lacks() { ! grep -qaF -- "$2" "$1"; }
 is_empty() { [ ! -s "$1" ]; }

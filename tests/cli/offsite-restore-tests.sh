@@ -46,7 +46,6 @@ newest_remote() { # the newest dated archive of a job on the SFTP server
     find "$REMOTE_ROOT/backups/$1" -maxdepth 1 -type f -name "$1_*.zip" -printf '%f\n' 2>/dev/null | sort | tail -1
 }
 no_download() { [ -z "$(find "$1" -name '.stowline-download-*' 2>/dev/null)" ]; }
-state_of() { find "$1" -printf '%p %y %m %s %T@\n' 2>/dev/null | sort; }
 
 SRC="$WORK/data"
 SRC_REL=${SRC#/}

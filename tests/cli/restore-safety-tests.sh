@@ -29,8 +29,6 @@ write_job() { # name, compress (-1/0), target, sources...
         done
     } >"$JOBS/$name.slj"
 }
-# What a folder holds (names, types, modes, sizes, times): compared before and after.
-state_of() { find "$1" -printf '%p %y %m %s %T@\n' | sort; }
 
 # Archives made by hand. Each argument: name|kind|data|declared size ("" for the true size).
 # kind: file, link, dir. Data "@N" is N bytes of "a". The sizes written in both headers of an

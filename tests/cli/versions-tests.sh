@@ -27,7 +27,6 @@ write_job() { # name, target, sources...
         done
     } >"$JOBS/$name.slj"
 }
-state_of() { find "$1" -printf '%p %y %m %s %T@\n' | sort; }
 inode() { stat -c %i "$1"; }
 
 # ---- a job that keeps snapshots and has none yet has nothing to restore ----
