@@ -15,9 +15,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <libdeflate.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 #include "engine/ZipInternal.h"
 
@@ -27,10 +29,17 @@ namespace {
 
 constexpr uint64_t ChunkSize = 1u << 20;
 // Files up to this size are deflated whole; longer ones in ChunkSize pieces, so memory stays
-// flat in file size.
-constexpr uint64_t WholeLimit = 8u << 20;
+// flat in file size and a long file is deflated on every core instead of keeping one worker
+// busy while the writer waits for it (a piece costs a few bytes of compression at its start).
+constexpr uint64_t WholeLimit = ChunkSize;
+// How far the deflate runs ahead of the writer, in source bytes and in chunks. The writer is
+// the calling thread, which the workers outnumber on the cores: when it is kept waiting for a
+// core, the workers go on with what the window holds, so it holds a good many small files.
 constexpr uint64_t AheadBudget = 16u << 20;
-constexpr size_t AheadJobs = 512;
+constexpr size_t AheadJobs = 4096;
+// A worker's buffers are kept for its next chunk up to this size; a longer file's go with it,
+// so that a few large files do not hold every worker's memory at 8 MiB for the rest of the run.
+constexpr size_t KeptBuffer = 1u << 20;
 // A worker takes up to this many chunks (and bytes) at once.
 constexpr size_t BatchJobs = 16;
 constexpr uint64_t BatchBytes = 256u << 10;
@@ -90,8 +99,10 @@ bool Deflater::Continue(std::string& out, size_t& produced) {
 }
 
 void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job,
-                   int iLevel, std::string_view sAesPassword, ChunkResult& r) {
-    Deflate(probe, sPath, kind, job, iLevel, r);
+                   int iLevel, std::string_view sAesPassword, ChunkResult& r, OpenedSource src) {
+    Deflate(probe, sPath, kind, job, iLevel, r, src);
+    if (m_in.capacity() > KeptBuffer) std::vector<unsigned char>().swap(m_in);
+    if (m_out.capacity() > KeptBuffer) std::vector<char>().swap(m_out);
     if (r.Errno != 0 || sAesPassword.empty() || job.Offset != 0) return;
     // The keys are derived here, beside the deflate: PBKDF2 costs about a millisecond per entry.
     if (job.Last) {
@@ -105,7 +116,7 @@ void Deflater::Run(const FileSystemProbe& probe, const std::string& sPath, Entry
 }
 
 void Deflater::Deflate(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job,
-                       int iLevel, ChunkResult& r) {
+                       int iLevel, ChunkResult& r, OpenedSource src) {
     uint64_t len = 0;
     if (kind == EntryKind::Link) {
         // A link's data is its target, stored as it is.
@@ -121,13 +132,17 @@ void Deflater::Deflate(const FileSystemProbe& probe, const std::string& sPath, E
         r.Stored = true;
         return;
     }
-    const uint64_t want = job.Length;
-    m_in.resize(static_cast<size_t>(want));
-    int fd = probe.OpenSource(sPath);
+    if (src.Errno != 0) {
+        r.Errno = src.Errno;
+        return;
+    }
+    const int fd = src.Fd >= 0 ? src.Fd : probe.OpenSource(sPath);
     if (fd < 0) {
         r.Errno = errno ? errno : EIO;
         return;
     }
+    const uint64_t want = job.Length;
+    m_in.resize(static_cast<size_t>(want));
     while (len < want) {
         ssize_t n =
             ::pread(fd, m_in.data() + len, static_cast<size_t>(want - len), static_cast<off_t>(job.Offset + len));
@@ -160,18 +175,18 @@ void Deflater::Deflate(const FileSystemProbe& probe, const std::string& sPath, E
             return;
         }
     }
-    // Room for what Continue appends too.
-    r.Out.resize(libdeflate_deflate_compress_bound(m_whole, static_cast<size_t>(len)) + 8);
-    size_t produced = libdeflate_deflate_compress(m_whole, data, static_cast<size_t>(len), r.Out.data(), r.Out.size());
-    if (bWhole) {
-        if (produced == 0 || produced >= len) {
-            r.Out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
-            r.Stored = true;
-        } else {
-            r.Out.resize(produced);
-        }
+    // Deflated into the worker's own buffer, then copied out at its length: a result waiting
+    // in the window holds what deflate made, not the room it might have needed.
+    m_out.resize(libdeflate_deflate_compress_bound(m_whole, static_cast<size_t>(len)));
+    size_t produced = libdeflate_deflate_compress(m_whole, data, static_cast<size_t>(len), m_out.data(), m_out.size());
+    if (bWhole && (produced == 0 || produced >= len)) {
+        r.Out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+        r.Stored = true;
         return;
     }
+    r.Out.reserve(produced + 8); // room for what Continue appends
+    r.Out.assign(m_out.data(), produced);
+    if (bWhole) return;
     if (produced != 0 && !job.Last && !Continue(r.Out, produced)) produced = 0;
     r.Out.resize(produced);
     // A piece deflate cannot shrink goes into stored blocks: the chunk starts and ends on a
@@ -290,8 +305,17 @@ void DeflatePipeline::Work(const std::stop_token& stop) {
         int Level;
         std::string AesPassword;
         ChunkResult Result;
+        OpenedSource Source;
     };
     std::vector<Task> batch;
+    // Descriptors opened ahead and not yet handed to the deflater are closed whatever happens.
+    struct Closer {
+        std::vector<Task>& Tasks;
+        ~Closer() {
+            for (Task& t : Tasks)
+                if (t.Source.Fd >= 0) ::close(t.Source.Fd);
+        }
+    } closer{batch};
     for (;;) {
         batch.clear();
         {
@@ -306,11 +330,25 @@ void DeflatePipeline::Work(const std::stop_token& stop) {
                 const Slot& slot = m_window[m_next - m_base];
                 if (!batch.empty() && lBytes + slot.Job.Length > BatchBytes) break;
                 lBytes += slot.Job.Length;
-                batch.push_back(Task{m_next++, slot.Job, slot.Path, slot.Kind, slot.Level, slot.AesPassword, {}});
+                batch.push_back(Task{m_next++, slot.Job, slot.Path, slot.Kind, slot.Level, slot.AesPassword, {}, {}});
             }
         }
+        // A batch's files are opened first and their reading started at once: with a cold
+        // page cache the disk gets them all together instead of one small read per worker.
         for (Task& t : batch) {
-            deflater.Run(m_probe, t.Path, t.Kind, t.Job, t.Level, t.AesPassword, t.Result);
+            if (batch.size() < 2 || t.Kind != EntryKind::File || t.Job.Length == 0) continue;
+            const int fd = m_probe.OpenSource(t.Path);
+            if (fd < 0) {
+                t.Source.Errno = errno ? errno : EIO;
+                continue;
+            }
+            ::posix_fadvise(fd, static_cast<off_t>(t.Job.Offset), static_cast<off_t>(t.Job.Length),
+                            POSIX_FADV_WILLNEED);
+            t.Source.Fd = fd;
+        }
+        for (Task& t : batch) {
+            const OpenedSource src = std::exchange(t.Source, OpenedSource{});
+            deflater.Run(m_probe, t.Path, t.Kind, t.Job, t.Level, t.AesPassword, t.Result, src);
             t.Result.Done = true;
         }
         bool bFront = false;

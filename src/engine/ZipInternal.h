@@ -171,6 +171,13 @@ struct ChunkResult {
     bool CipherFailed = false; // libcrypto failed: nothing of the entry may be written
 };
 
+// A source file a worker opened ahead of reading it (Fd), or the errno its opening failed with;
+// neither: the file is opened when it is read.
+struct OpenedSource {
+    int Fd = -1;
+    int Errno = 0;
+};
+
 // One thread's compressor (libdeflate) and the zlib inflate stream that joins the pieces of
 // long files, both kept for the thread's whole life.
 class Deflater {
@@ -180,15 +187,15 @@ public:
     Deflater& operator=(const Deflater&) = delete;
     ~Deflater();
 
-    // Reads the chunk of the entry (a file opened through probe, or a link's target) and
-    // deflates it at iLevel (0: as it is); with an AES password, encrypts what it can (a whole
-    // entry, or the first piece of a long one).
+    // Reads the chunk of the entry (a file opened through probe, or already opened as src,
+    // which it closes; or a link's target) and deflates it at iLevel (0: as it is); with an AES
+    // password, encrypts what it can (a whole entry, or the first piece of a long one).
     void Run(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job, int iLevel,
-             std::string_view sAesPassword, ChunkResult& r);
+             std::string_view sAesPassword, ChunkResult& r, OpenedSource src = {});
 
 private:
     void Deflate(const FileSystemProbe& probe, const std::string& sPath, EntryKind kind, const ChunkJob& job,
-                 int iLevel, ChunkResult& r);
+                 int iLevel, ChunkResult& r, OpenedSource src);
 
     // Makes the complete deflate stream out[0, produced) continuable by the next chunk.
     bool Continue(std::string& out, size_t& produced);
@@ -198,6 +205,7 @@ private:
     struct libdeflate_compressor* m_whole = nullptr;
     int m_wholeLevel = -1;
     std::vector<unsigned char> m_in;
+    std::vector<char> m_out;
     std::vector<unsigned char> m_scratch;
 };
 
