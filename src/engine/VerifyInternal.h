@@ -32,9 +32,10 @@ std::string CheckEntry(zip_t* pZip, const libRestore::Entry& e, const std::strin
 // The entries of one archive checked by worker threads (CheckEntry), each worker reading the
 // archive through a handle of its own on the descriptor pZip reads (the very file, whatever
 // its name names meanwhile), in entry order and a bounded distance ahead of the calling thread,
-// which takes the outcomes in that order. Without a worker the calling thread checks each
-// entry as it asks for it. An abort asked for after the check began stops the workers: Next
-// then says so, and its destruction waits for no more than the piece of data each worker reads.
+// which takes the outcomes in that order and, rather than wait, checks the next entry no one
+// has taken through pZip (without a worker: each entry in turn). An abort asked for after the
+// check began stops the workers: Next then says so, and the destruction waits for no more than
+// the piece of data each worker reads.
 class EntryReaders {
 public:
     // pZip, entries and sPassword outlive the readers; iOpenFlags: those pZip was opened with.
@@ -47,7 +48,7 @@ public:
     // Rethrows what a worker ended with.
     bool Next(std::string& sFailure);
 
-    // One per core (at most 8).
+    // One fewer than the cores (1 to 7): the calling thread reads too.
     static unsigned DefaultWorkers();
 
 private:
@@ -57,6 +58,8 @@ private:
     };
     void Work(const std::stop_token& stop);
     bool AbortAsked() const;
+    bool Claimable() const;                       // under the mutex: an entry may be taken
+    void Store(size_t i, std::string&& sFailure); // under the mutex
 
     zip_t* const m_pZip; // the calling thread's
     const int m_iOpenFlags;
@@ -69,7 +72,6 @@ private:
     std::vector<Outcome> m_outcomes; // a ring: entry i in slot i % size
     size_t m_next = 0;               // the next entry to check
     size_t m_taken = 0;              // the next outcome to take
-    unsigned m_iLive = 0;            // workers that read the archive
     WorkerThreads m_workers;         // last: stopped and joined first
 };
 

@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
@@ -112,8 +113,12 @@ std::string Summary(const std::vector<std::string>& problems) {
 
 } // namespace
 
-bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, std::string& sFailure,
-                   const std::vector<std::string>* pExpected) {
+namespace {
+
+// VerifyArchive, the names it must hold made by expected (nothing: none) on the calling thread
+// while the workers read the entries.
+bool CheckArchive(const std::string& sArchive, const std::string& sPassword, std::string& sFailure,
+                  const std::function<std::vector<std::string>()>& expected) {
     struct stat st {};
     if (::stat(sArchive.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0) {
         sFailure = "the archive is empty (0 bytes)";
@@ -134,8 +139,10 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
         return false;
     }
     // Read back on worker threads; the outcomes come in entry order, so the first problem
-    // named is the first entry's that has one.
-    detail::EntryReaders readers(pZip, ZIP_CHECKCONS, entries, sPassword);
+    // named is the first entry's that has one. The archive's consistency was checked as it
+    // was opened here: the workers' handles on the same file need not check it again.
+    detail::EntryReaders readers(pZip, 0, entries, sPassword);
+    const std::vector<std::string> names = expected ? expected() : std::vector<std::string>();
     for (size_t i = 0; i < entries.size(); ++i) {
         if (!readers.Next(sFailure)) {
             sFailure = "the check was stopped before its end";
@@ -146,13 +153,20 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
     std::set<std::string> present;
     for (const libRestore::Entry& e : entries)
         present.insert(e.Name);
-    if (pExpected != nullptr)
-        for (const std::string& sName : *pExpected)
-            if (present.count(sName) == 0) {
-                sFailure = "'" + sName + "': missing from the archive";
-                return false;
-            }
+    for (const std::string& sName : names)
+        if (present.count(sName) == 0) {
+            sFailure = "'" + sName + "': missing from the archive";
+            return false;
+        }
     return true;
+}
+
+} // namespace
+
+bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, std::string& sFailure,
+                   const std::vector<std::string>* pExpected) {
+    return CheckArchive(sArchive, sPassword, sFailure,
+                        [pExpected] { return pExpected ? *pExpected : std::vector<std::string>(); });
 }
 
 bool VerifyCopyTree(const CBackupJob& job, int64_t lSourcesBeforeNs, std::vector<std::string>& problems,
@@ -176,9 +190,11 @@ bool VerifyNewest(const CBackupJob& job, std::string& sFailure, std::string* pCh
         std::string sWhy;
         if (NewestArchiveMissing(job, backups[0], sWhy)) problems.push_back(sWhy);
         const int64_t lMadeNs = ArchiveMadeNs(sWhat);
-        const std::vector<std::string> expected = SelectedNames(
-            job, lMadeNs, libDates::DateValue(libDates::FromTimeT(static_cast<time_t>(lMadeNs / NsPerSecond))));
-        if (!VerifyArchive(sWhat, job.Password(), sWhy, &expected)) problems.push_back(sWhy);
+        const auto expected = [&] {
+            return SelectedNames(job, lMadeNs,
+                                 libDates::DateValue(libDates::FromTimeT(static_cast<time_t>(lMadeNs / NsPerSecond))));
+        };
+        if (!CheckArchive(sWhat, job.Password(), sWhy, expected)) problems.push_back(sWhy);
     } else {
         sWhat = backups[0].Path;
         // Sources that appeared after the last run began cannot be in it: its recorded start,
@@ -211,9 +227,9 @@ bool VerifyAfterRun(const CBackupJob& job, const std::string& sArchive, int64_t 
     std::vector<std::string> problems;
     if (!sArchive.empty()) {
         // The job's record still holds the previous run, whose day an incremental run selected from.
-        const std::vector<std::string> expected = SelectedNames(job, lRunStartNs, job.DateLastRun());
+        const auto expected = [&] { return SelectedNames(job, lRunStartNs, job.DateLastRun()); };
         std::string sFailure;
-        if (!VerifyArchive(sArchive, job.Password(), sFailure, &expected)) problems.push_back(sFailure);
+        if (!CheckArchive(sArchive, job.Password(), sFailure, expected)) problems.push_back(sFailure);
     } else {
         VerifyCopyTree(job, lRunStartNs, problems, sCopyRoot);
     }

@@ -3,7 +3,9 @@
 // entries in order a bounded distance ahead of the calling thread, and checks each whole (its
 // headers' damage, an AES entry's code, every byte inflated and its length and CRC). The
 // calling thread takes the outcomes in entry order, so the first problem named is the one a
-// check of one entry after the other names.
+// check of one entry after the other names; while it waits it checks entries too, through the
+// handle it opened, so one worker fewer than the cores keeps them all busy, and one libzip
+// directory fewer is held in memory.
 
 #include "engine/VerifyInternal.h"
 
@@ -21,8 +23,9 @@ namespace libVerify::detail {
 namespace {
 
 constexpr size_t BufferSize = 1 << 20;
-// Entries checked ahead of the calling thread: their outcomes are short texts.
-constexpr size_t EntriesAhead = 1024;
+// Entries checked ahead of the calling thread, which meanwhile selects the names the archive
+// must hold: an outcome is a few bytes (a text only for a problem).
+constexpr size_t EntriesAhead = 1 << 16;
 // How often the calling thread looks at the abort request while it waits.
 constexpr auto AbortPoll = std::chrono::milliseconds(100);
 
@@ -87,44 +90,49 @@ EntryReaders::EntryReaders(zip_t* pZip, int iOpenFlags, const std::vector<libRes
     : m_pZip(pZip), m_iOpenFlags(iOpenFlags), m_entries(entries), m_sPassword(sPassword),
       m_bAbortAtStart(RunState::AbortRequested()) {
     m_outcomes.resize(std::clamp<size_t>(entries.size(), 1, EntriesAhead));
-    m_iLive = iWorkers;
-    const unsigned iStarted = m_workers.StartUpTo(iWorkers, [this](const std::stop_token& stop) { Work(stop); });
-    std::lock_guard lock(m_mutex);
-    m_iLive -= iWorkers - iStarted;
+    m_workers.StartUpTo(iWorkers, [this](const std::stop_token& stop) { Work(stop); });
 }
 
-unsigned EntryReaders::DefaultWorkers() { return std::clamp(std::thread::hardware_concurrency(), 1U, 8U); }
+unsigned EntryReaders::DefaultWorkers() { return std::clamp(std::thread::hardware_concurrency(), 2U, 8U) - 1; }
 
 bool EntryReaders::AbortAsked() const { return !m_bAbortAtStart && RunState::AbortRequested(); }
 
+bool EntryReaders::Claimable() const { return m_next < m_entries.size() && m_next < m_taken + m_outcomes.size(); }
+
+void EntryReaders::Store(size_t i, std::string&& sFailure) {
+    Outcome& slot = m_outcomes[i % m_outcomes.size()];
+    slot.Failure = std::move(sFailure);
+    slot.Done = true;
+}
+
 bool EntryReaders::Next(std::string& sFailure) {
     m_workers.RethrowFailure();
-    const size_t i = m_taken;
-    Outcome& slot = m_outcomes[i % m_outcomes.size()];
+    Outcome& slot = m_outcomes[m_taken % m_outcomes.size()];
     std::unique_lock lock(m_mutex);
-    for (;;) {
-        if (slot.Done) break;
-        if (m_iLive == 0 && m_next == i) {
-            // No worker reads (none started, or none could open the archive): this thread does.
-            ++m_next;
-            lock.unlock();
-            std::string sWhy = CheckEntry(m_pZip, m_entries[i], m_sPassword, m_buffer, [this] { return AbortAsked(); });
-            lock.lock();
-            slot.Failure = std::move(sWhy);
-            slot.Done = true;
-            break;
-        }
+    while (!slot.Done) {
         if (AbortAsked()) {
+            lock.unlock();
             m_workers.RequestStop();
             return false;
         }
-        if (!m_done.wait_for(lock, m_workers.Token(), AbortPoll, [&] { return slot.Done || m_iLive == 0; }) &&
+        if (Claimable()) {
+            // Rather than wait, this thread checks the next entry no one has taken, through its
+            // own handle: with no worker at all, each entry in turn.
+            const size_t j = m_next++;
+            lock.unlock();
+            std::string sWhy = CheckEntry(m_pZip, m_entries[j], m_sPassword, m_buffer, [this] { return AbortAsked(); });
+            lock.lock();
+            Store(j, std::move(sWhy));
+            continue;
+        }
+        if (!m_done.wait_for(lock, m_workers.Token(), AbortPoll, [&] { return slot.Done || Claimable(); }) &&
             m_workers.Token().stop_requested()) {
             lock.unlock();
             m_workers.ThrowStopped(); // a worker failed: the caller gets its exception
         }
     }
     if (AbortAsked()) { // a check cut short by the abort says nothing of the entry
+        lock.unlock();
         m_workers.RequestStop();
         return false;
     }
@@ -139,14 +147,7 @@ bool EntryReaders::Next(std::string& sFailure) {
 void EntryReaders::Work(const std::stop_token& stop) {
     zip_t* pOwn = OpenAgain(m_pZip, m_iOpenFlags, m_sPassword);
     const ZipCloser closer{pOwn};
-    if (pOwn == nullptr) {
-        {
-            std::lock_guard lock(m_mutex);
-            --m_iLive;
-        }
-        m_done.notify_all();
-        return;
-    }
+    if (pOwn == nullptr) return; // the calling thread checks what this one would have
     std::vector<char> buffer;
     const auto stopped = [&] { return stop.stop_requested() || AbortAsked(); };
     for (;;) {
@@ -162,9 +163,7 @@ void EntryReaders::Work(const std::stop_token& stop) {
         std::string sWhy = CheckEntry(pOwn, m_entries[i], m_sPassword, buffer, stopped);
         {
             std::lock_guard lock(m_mutex);
-            Outcome& slot = m_outcomes[i % m_outcomes.size()];
-            slot.Failure = std::move(sWhy);
-            slot.Done = true;
+            Store(i, std::move(sWhy));
         }
         m_done.notify_all();
     }
