@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <libdeflate.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -213,6 +214,10 @@ void Deflater::Deflate(const FileSystemProbe& probe, const std::string& sPath, E
 DeflatePipeline::DeflatePipeline(const FileSystemProbe& probe, const EntryStore& store,
                                  const std::vector<std::string>& passwords, unsigned iWorkers)
     : m_probe(probe), m_store(store), m_passwords(passwords) {
+    // A quarter of the descriptors the process may have, less those it holds anyway.
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        m_aheadLimit = static_cast<int>(std::min<rlim_t>(limit.rlim_cur / 4, 256)) - 16;
     m_workers.StartUpTo(iWorkers, [this](const std::stop_token& stop) { Work(stop); });
 }
 
@@ -335,11 +340,18 @@ void DeflatePipeline::Work(const std::stop_token& stop) {
         }
         // A batch's files are opened first and their reading started at once: with a cold
         // page cache the disk gets them all together instead of one small read per worker.
+        // The descriptors held so are bounded well within the process's limit.
         for (Task& t : batch) {
             if (batch.size() < 2 || t.Kind != EntryKind::File || t.Job.Length == 0) continue;
+            if (m_aheadOpen.fetch_add(1) >= m_aheadLimit) {
+                m_aheadOpen.fetch_sub(1);
+                break; // the rest are opened as they are read
+            }
             const int fd = m_probe.OpenSource(t.Path);
             if (fd < 0) {
-                t.Source.Errno = errno ? errno : EIO;
+                m_aheadOpen.fetch_sub(1);
+                // Out of descriptors is no fault of the file's: it is opened when it is read.
+                if (errno != EMFILE && errno != ENFILE) t.Source.Errno = errno ? errno : EIO;
                 continue;
             }
             ::posix_fadvise(fd, static_cast<off_t>(t.Job.Offset), static_cast<off_t>(t.Job.Length),
@@ -349,6 +361,7 @@ void DeflatePipeline::Work(const std::stop_token& stop) {
         for (Task& t : batch) {
             const OpenedSource src = std::exchange(t.Source, OpenedSource{});
             deflater.Run(m_probe, t.Path, t.Kind, t.Job, t.Level, t.AesPassword, t.Result, src);
+            if (src.Fd >= 0) m_aheadOpen.fetch_sub(1); // closed by the deflater
             t.Result.Done = true;
         }
         bool bFront = false;

@@ -4,6 +4,7 @@
 // list (ZipSelection.cpp), the parallel deflate of their data (ZipDeflate.cpp), used by the
 // archive session (ZipArchive.cpp), which writes through ZipWriter.h. Not for other callers.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <ctime>
@@ -259,8 +260,10 @@ private:
     size_t m_genEntry = 0;     // where the making of chunks stands
     uint64_t m_genOffset = 0;
     size_t m_published = 0;
-    uint64_t m_windowBytes = 0; // source bytes of the chunks in the window
-    Deflater m_inline;          // the calling thread's, when no worker runs
+    uint64_t m_windowBytes = 0;       // source bytes of the chunks in the window
+    Deflater m_inline;                // the calling thread's, when no worker runs
+    std::atomic<int> m_aheadOpen = 0; // descriptors the workers opened ahead of reading
+    int m_aheadLimit = 240;           // and how many they may hold
     std::mutex m_mutex;
     std::condition_variable_any m_workCv, m_doneCv;
     WorkerThreads m_workers; // last: stopped and joined first

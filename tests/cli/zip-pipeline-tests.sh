@@ -2,8 +2,9 @@
 # The zip run's pipeline and the verify's readers from outside, through the real program: a tree
 # of many small files, long files of every kind (deflated in pieces on several workers), empty
 # files and links is backed up with the check after the run; the archive holds every entry in
-# walk order with the source's bytes and passes unzip, bsdtar and Python's zipfile. Then two
-# entries are damaged: /VERIFY names the one first in entry order, whichever lies where.
+# walk order with the source's bytes and passes unzip, bsdtar and Python's zipfile, also when the
+# process may open few files. Then two entries are damaged: /VERIFY names the one first in entry
+# order.
 # Usage: zip-pipeline-tests.sh <path-to-stowline>
 set -u
 
@@ -85,6 +86,20 @@ check "every entry in walk order with the source's bytes" in_walk_order_with_the
 
 run /VERIFY pipe
 check "/VERIFY passes the sound archive" [ "$RC" -eq 0 ]
+
+# Few descriptors to spare: the files opened ahead of their reading never crowd one out.
+if command -v prlimit >/dev/null; then
+    sed "s#TargetDir=$WORK/t/#TargetDir=$WORK/t2/#; s#JobName=pipe#JobName=few#" "$JOBS/pipe.slj" >"$JOBS/few.slj"
+    mkdir -p "$WORK/t2"
+    : >"$LOG"
+    timeout "$RUN_TIMEOUT" prlimit --nofile=40 "$S" /RUN few /EXIT >"$WORK/out" 2>"$WORK/err"
+    RC=$?
+    check "with 40 descriptors the run succeeds" [ "$RC" -eq 0 ]
+    check "and leaves no file out" sh -c "! grep -q 'Not backed up' '$LOG'"
+    check "and its check passes" log_has_line "  Verified the new backup"
+else
+    echo "skip - prlimit is missing: the run with few descriptors"
+fi
 
 # Two entries damaged in their data (the later one first): the first in entry order is named, as
 # a check of one entry after the other names it, however far ahead the readers went.
