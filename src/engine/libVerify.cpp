@@ -21,7 +21,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <optional>
-#include <set>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -150,11 +150,13 @@ bool CheckArchive(const std::string& sArchive, const std::string& sPassword, std
         }
         if (!sFailure.empty()) return false;
     }
-    std::set<std::string> present;
+    std::vector<std::string_view> present; // views of the entries' names, sorted
+    present.reserve(entries.size());
     for (const libRestore::Entry& e : entries)
-        present.insert(e.Name);
+        present.emplace_back(e.Name);
+    std::sort(present.begin(), present.end());
     for (const std::string& sName : names)
-        if (present.count(sName) == 0) {
+        if (!std::binary_search(present.begin(), present.end(), std::string_view(sName))) {
             sFailure = "'" + sName + "': missing from the archive";
             return false;
         }
