@@ -47,6 +47,11 @@ check "the run succeeds" [ "$RC" -eq 0 ]
 check "the check after the run passed" log_has_line "  Verified the new backup"
 check "unzip -t passes" unzip -tqq "$ZIP"
 check "bsdtar lists it" sh -c "bsdtar -tf '$ZIP' >/dev/null"
+if command -v 7z >/dev/null; then
+    check "7z t passes" sh -c "7z t '$ZIP' | grep -q '^Everything is Ok'"
+else
+    echo "skip - 7z is missing"
+fi
 
 # Every entry in walk order (a folder, its files by name, then its subfolders by name), each
 # file's bytes and each link's target as in the source, and nothing more.
