@@ -34,6 +34,8 @@ RunScope::RunScope(const CBackupJob& job) : m_job(job) {
     } catch (...) {
         // A report is never a reason for a run to fail.
     }
+    // The run's own lines only: what the listener logged about earlier reports is not of it.
+    m_capture.emplace();
 }
 
 RunScope::~RunScope() {
@@ -46,12 +48,12 @@ void RunScope::End(BackupRun::RunResult result) {
 }
 
 void RunScope::Tell(bool bFailed) {
-    if (g_pListener == nullptr) return;
+    if (g_pListener == nullptr || !m_capture) return;
     try {
         RunEnd end;
         end.Failed = bFailed;
-        end.Lines = m_capture.Lines();
-        end.Reason = m_capture.LastUnconditional();
+        end.Lines = m_capture->Lines();
+        end.Reason = m_capture->LastUnconditional();
         end.Summary = SummaryOf(end.Lines);
         g_pListener->RunEnded(m_job, end);
     } catch (...) {

@@ -9,6 +9,7 @@
 #include "engine/BackupRun.h"
 #include "support/libLog.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,7 +53,7 @@ private:
     void Tell(bool bFailed);
 
     const CBackupJob& m_job;
-    libLog::LineCapture m_capture;
+    std::optional<libLog::LineCapture> m_capture; // from just after the start was told
     bool m_bEnded = false;
 };
 

@@ -9,10 +9,13 @@
 # wrong password, an unknown certificate, a server without STARTTLS, a refusing and a hanging
 # server each leave the backup's outcome as it was, log "  Report not sent: ..." and keep the mail
 # for the next report; the agents send too, and the daily digest goes once a day.
-# Usage: report-tests.sh <path-to-stowline>
+# With a second argument (the GUI test program) the preferences window's "Send test report" is
+# sent through the same server.
+# Usage: report-tests.sh <path-to-stowline> [<path-to-test_gui>]
 set -u
 
 SELF="$0"
+GUI_TESTS=${2:-}
 PY=/usr/bin/python3
 SERVERS="$(cd "$(dirname "$0")" && pwd)/report-servers.py"
 if [ "${STOWLINE_REPORT_INNER:-}" != 1 ]; then
@@ -30,7 +33,7 @@ if [ "${STOWLINE_REPORT_INNER:-}" != 1 ]; then
 fi
 
 . "$(dirname "$0")/cli-common.sh"
-cli_begin report "$@"
+cli_begin report "$1"
 LOG="$WORK/stowline.log"
 PIDS=()
 AGENT_PID=""
@@ -338,5 +341,21 @@ start_agent
 wait_for digest_in $((BEFORE + 2))
 stop_agent
 check "on the next day the digest goes again" test "$(mails "$WORK/box-smtps")" -eq $((BEFORE + 2))
+
+# ---- "Send test report" in the preferences window ----
+if [ -n "$GUI_TESTS" ]; then
+    BEFORE=$(mails "$WORK/box-tls")
+    STOWLINE_REPORT_TEST_URL="smtp://127.0.0.1:$PORT_TLS" STOWLINE_REPORT_TEST_CA="$CA" \
+        STOWLINE_REPORT_TEST_USER="$SMTP_USER" STOWLINE_REPORT_TEST_PASSWORD="$SMTP_PW" QT_QPA_PLATFORM=offscreen \
+        timeout 120 "$GUI_TESTS" --gtest_filter='ReportPreferences.SendsTheTestReportThroughARealServer' \
+        >"$WORK/gui.out" 2>&1
+    grc=$?
+    check "the window's test report says it was sent" test "$grc" -eq 0
+    check "... checked against the server, not skipped" grep -q '^\[  PASSED  \] 1 test' "$WORK/gui.out"
+    check "... and it arrives" test "$(mails "$WORK/box-tls")" -eq $((BEFORE + 1))
+    newest_text "$WORK/box-tls" >"$WORK/mail.txt"
+    check "... as the test report" contains "$WORK/mail.txt" "Subject: Stowline: test report"
+    [ "$grc" -eq 0 ] || tail -30 "$WORK/gui.out"
+fi
 
 cli_end
