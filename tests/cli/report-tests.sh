@@ -20,7 +20,7 @@ PY=/usr/bin/python3
 SERVERS="$(cd "$(dirname "$0")" && pwd)/report-servers.py"
 if [ "${STOWLINE_REPORT_INNER:-}" != 1 ]; then
     missing=()
-    for tool in dbus-run-session gnome-keyring-daemon secret-tool openssl; do
+    for tool in dbus-run-session dbus-send gnome-keyring-daemon secret-tool openssl; do
         command -v "$tool" >/dev/null || missing+=("$tool")
     done
     "$PY" -c 'import aiosmtpd' 2>/dev/null || missing+=(python3-aiosmtpd)
@@ -91,8 +91,14 @@ check "the servers listen" test -n "$PORT_TLS" -a -n "$PORT_SMTPS" -a -n "$PORT_
 # The keyring, unlocked with its own password.
 echo -n "keyring-unlock-pw" | gnome-keyring-daemon --unlock --components=secrets >"$WORK/daemon.env" 2>&1
 KEYRING_PID=$(sed -n 's/^GNOME_KEYRING_PID=//p' "$WORK/daemon.env")
-keyring_answers() { secret-tool search --all server nothing-here >/dev/null 2>&1 || [ $? -eq 1 ]; }
-wait_for keyring_answers
+# It takes its name on the bus a moment after it forked; asking the bus for the name's owner
+# (unlike a keyring call) starts no second, locked daemon meanwhile.
+keyring_on_bus() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+        org.freedesktop.DBus.GetConnectionUnixProcessID string:org.freedesktop.secrets >/dev/null 2>&1
+}
+wait_for keyring_on_bus
+check "the keyring daemon answers on the session bus" keyring_on_bus
 
 # ---- jobs, preferences and what arrived ----
 mkdir -p "$WORK/data/sub"
@@ -192,6 +198,22 @@ check "the /start request came first" bash -c "head -1 '$WORK/http.log' | grep -
 check "the log says the mail was sent" bash -c "grep -q '  Report sent: mail ' '$LOG'"
 check "no report is left unsent" test "$(unsent)" -eq 0
 check "the password reached no file" bash -c "! grep -rqaF '$SMTP_PW' '$WORK/Stowline.txt' '$LOG' '$WORK/Reports' '$JOBS'"
+
+# ---- a name outside ASCII and a log line longer than any mail line may be ----
+LONG="$WORK/missing=$(printf 'ü%.0s' $(seq 1 200))/x"
+write_job "Fête" "$LONG" "$QUIET"
+BEFORE=$(mails "$WORK/box-tls")
+run /RUN "Fête" /EXIT
+check "a failing job with a name outside ASCII is mailed" test "$(mails "$WORK/box-tls")" -eq $((BEFORE + 1))
+newest_text "$WORK/box-tls" >"$WORK/mail.txt"
+check "... its name intact in the subject" contains "$WORK/mail.txt" "Subject: Stowline: backup of 'Fête' failed"
+check "... and the long reason intact in the text" \
+    contains "$WORK/mail.txt" "Reason: Stowline Pre-Emptive Error, file to backup does not exist: '$LONG'."
+check "... in lines no longer than 78 bytes" \
+    "$PY" -c "import sys; sys.exit(max(len(l) for l in open(sys.argv[1], 'rb').read().split(b'\r\n')[8:]) > 78)" \
+    "$(find "$WORK/box-tls" -type f -name 'mail-*' | sort | tail -1)"
+# The counts below go on from the first mail alone.
+rm -f "$JOBS/Fête.slj" "$(find "$WORK/box-tls" -type f -name 'mail-*' | sort | tail -1)"
 
 # ---- a success: pings, and no mail with ReportWhen=Failures ----
 fresh
