@@ -130,9 +130,14 @@ void ReportOutbox::RunEnded(const CBackupJob& job, const ReportHook::RunEnd& end
 }
 
 void ReportOutbox::Tick(CBackupJobManager* pManager) {
-    Collect();
-    if (pManager != nullptr) DailyDigest(*pManager);
-    if (m_threads && m_threads->Count() == 0) SendQueueHere();
+    // A report that cannot be made is no error of the agent's tick: it is logged.
+    try {
+        Collect();
+        if (pManager != nullptr) DailyDigest(*pManager);
+        if (m_threads && m_threads->Count() == 0) SendQueueHere();
+    } catch (const std::exception& e) {
+        libLog::LogEvent(std::string("  Report not sent: ") + e.what());
+    }
 }
 
 void ReportOutbox::DailyDigest(CBackupJobManager& manager) {
@@ -145,7 +150,13 @@ void ReportOutbox::DailyDigest(CBackupJobManager& manager) {
     // Noted before it is sent: an unsent digest is kept and sent again like any other mail, and
     // the day never gets two.
     state.Set("Reports", "LastDigest", sToday);
-    if (!MakeFolder() || !state.Save(StateFile(), 0600))
+    bool bKept = MakeFolder();
+    try {
+        if (bKept) state.Save(StateFile(), 0600);
+    } catch (const std::exception&) {
+        bKept = false;
+    }
+    if (!bKept)
         libLog::LogEvent("  Report not sent: the daily report's state cannot be kept in '" + StateFile() + "'");
     else
         Mail(ReportMail::Digest(manager, libDates::Now(), appPreferences::StaleDays));
@@ -184,7 +195,7 @@ void ReportOutbox::Mail(const ReportMail::Message& message) {
     // The oldest go beyond the bound, never one queued now.
     std::vector<std::string> files = UnsentFiles();
     for (size_t i = 0; files.size() - i > MaxUnsent; ++i)
-        if (!m_queuedFiles.contains(files[i])) libFiles::DeleteFile(files[i]);
+        if (!m_queuedFiles.contains(files[i])) ::unlink(files[i].c_str());
     if (!bReady) {
         libLog::LogEvent("  Report not sent: mail '" + message.Subject + "': " + sProblem);
         return;

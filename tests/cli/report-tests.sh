@@ -244,6 +244,7 @@ check "... no mail arrives" test "$(mails "$WORK/box-tls")" -eq 1
 check "... the log says why" bash -c "tr -d '\r' <'$LOG' | grep -q \"^.\{21\}  Report not sent: mail 'Stowline: backup of 'bad' failed' to smtp://127.0.0.1:$PORT_TLS: Login denied\""
 check "... and the mail is kept" test "$(unsent)" -eq 1
 check "the kept mail is private" test "$(stat -c %a "$WORK"/Reports/unsent-*.eml)" = 600
+check "... in a private folder" test "$(stat -c %a "$WORK/Reports")" = 700
 "$S" /SETPASSWORD /SMTP <"$WORK/pw" >/dev/null 2>&1
 rm -f "$LOG"
 run /RUN bad /EXIT
