@@ -365,6 +365,29 @@ wait_for digest_in $((BEFORE + 2))
 stop_agent
 check "on the next day the digest goes again" test "$(mails "$WORK/box-smtps")" -eq $((BEFORE + 2))
 
+# ---- no thread to be had: the pings go once the run is recorded, from the run's own thread ----
+# An ordinary user under a process limit its processes already fill (as in thread-limit-tests.sh).
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && command -v prlimit >/dev/null; then
+    fresh
+    write_prefs
+    write_job nothread "$WORK/data" "$QUIET" "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/nothread"
+    chown -R nobody "$WORK"
+    have=$(ps -L -u nobody --no-headers 2>/dev/null | wc -l)
+    limit=$((have + 1))
+    timeout 120 setpriv --reuid=nobody --regid=nogroup --clear-groups prlimit --nproc="$limit:$limit" \
+        "$S" /RUN nothread /EXIT >"$WORK/out" 2>"$WORK/err"
+    RC=$?
+    check "without a thread to send on, the run succeeds (exit 0)" test "$RC" -eq 0
+    check "... the log says no thread could be started" \
+        bash -c "grep -q 'Could not start all worker threads (Resource temporarily unavailable); going on with none' '$LOG'"
+    check "... and both pings still go, in order" \
+        test "$(cut -d' ' -f1,2 "$WORK/http.log" | tr '\n' ' ')" = "GET /ping/nothread/start POST /ping/nothread "
+    chown -R root "$WORK"
+    rm -f "$JOBS/nothread.slj"
+else
+    echo "skip - no thread to be had: needs root, setpriv and prlimit"
+fi
+
 # ---- "Send test report" in the preferences window ----
 if [ -n "$GUI_TESTS" ]; then
     BEFORE=$(mails "$WORK/box-tls")
