@@ -1,5 +1,6 @@
 #include "app/KeyringCommand.h"
 
+#include "app/ReportOutbox.h"
 #include "app/appSetup.h"
 #include "engine/JobLock.h"
 #include "jobs/CBackupJob.h"
@@ -16,7 +17,7 @@ namespace {
 
 // One line of standard input, without its line end. On a terminal the typing is not echoed
 // (the terminal's settings are put back whatever happens) and a prompt goes to standard error.
-bool ReadPassword(const std::string& sJobName, std::string& sPassword) {
+bool ReadPassword(const std::string& sPrompt, std::string& sPassword) {
     termios saved{};
     const bool bTerminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (bTerminal) {
@@ -24,8 +25,7 @@ bool ReadPassword(const std::string& sJobName, std::string& sPassword) {
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        const std::string sPrompt = "Password for job '" + sJobName + "': "; // one write
-        std::cerr << sPrompt << std::flush;
+        std::cerr << sPrompt << std::flush; // one write
     }
     const bool bRead = static_cast<bool>(std::getline(std::cin, sPassword));
     if (bTerminal) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
@@ -40,18 +40,44 @@ std::string JobFileOf(std::string sName) {
     return CBackupJob::JobFileNameFor(sName);
 }
 
+// The mail server's password for reports: no job and no job file, only the keyring entry.
+int SetSmtpPassword() {
+    std::string sPassword;
+    if (!ReadPassword("Password for the mail server: ", sPassword) || sPassword.empty()) {
+        std::cerr << "Stowline: no password was given for the mail server; nothing was changed." << std::endl;
+        return appSetup::ExitJobFailed;
+    }
+    const PasswordVault::Result written = PasswordVault::Current().Write(ReportOutbox::PasswordKey, sPassword);
+    if (!written.Done()) {
+        std::cerr << "Stowline: the desktop keyring cannot be reached: " << written.Reason << std::endl;
+        return appSetup::ExitJobFailed;
+    }
+    std::cout << "The mail server's password is now kept in the desktop keyring." << std::endl;
+    return appSetup::ExitOk;
+}
+
 } // namespace
 
 int SetPassword(const std::vector<std::string>& args) {
     std::string sName;
+    bool bSmtp = false;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "/SETPASSWORD") continue;
+        if (args[i] == "/SMTP" && !bSmtp && sName.empty()) {
+            bSmtp = true;
+            continue;
+        }
+        if (bSmtp) {
+            appSetup::ShowCommandLineHelp();
+            return appSetup::ExitUsage;
+        }
         if (!sName.empty() || args[i].empty() || args[i][0] == '/') {
             appSetup::ShowCommandLineHelp();
             return appSetup::ExitUsage;
         }
         sName = args[i];
     }
+    if (bSmtp) return SetSmtpPassword();
     if (sName.empty()) {
         appSetup::ShowCommandLineHelp();
         return appSetup::ExitUsage;
@@ -72,7 +98,7 @@ int SetPassword(const std::vector<std::string>& args) {
         return appSetup::ExitJobFailed;
     }
     std::string sPassword;
-    if (!ReadPassword(job.JobName(), sPassword) || sPassword.empty()) {
+    if (!ReadPassword("Password for job '" + job.JobName() + "': ", sPassword) || sPassword.empty()) {
         std::cerr << "Stowline: no password was given for job '" << job.JobName() << "'; nothing was changed."
                   << std::endl;
         return appSetup::ExitJobFailed;

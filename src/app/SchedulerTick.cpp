@@ -1,6 +1,7 @@
 #include "app/SchedulerTick.h"
 
 #include "app/QtHelpers.h"
+#include "app/ReportOutbox.h"
 #include "app/RunGuard.h"
 #include "engine/BackupRun.h"
 #include "engine/JobLock.h"
@@ -99,6 +100,8 @@ int CSchedulerTick::Tick(TickHost& host) {
     return libErrorHandler::Trap("frmMain", "tmrCheckForBackupJob_Timer()", [&]() -> int {
         WatchClock();
         CBackupJobManager* pManager = JobManager();
+        // What was sent meanwhile is logged, and the day's digest goes when it is due.
+        if (ReportOutbox* pReports = ReportOutbox::Current()) pReports->Tick(pManager);
         if (!pManager || pManager->Count() == 0 || m_bSuspended) return 0;
         if (host.MainWindowVisible()) return 0;
         if (m_bBusy) return 0;

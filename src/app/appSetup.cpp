@@ -6,6 +6,7 @@
 #include "app/KeyringVault.h"
 #include "app/QtHelpers.h"
 #include "app/QtSeam.h"
+#include "app/ReportOutbox.h"
 #include "app/RetentionCommand.h"
 #include "app/RunGuard.h"
 #include "app/SingleInstance.h"
@@ -13,6 +14,7 @@
 #include "app/frmPopup.h"
 #include "app/libForms.h"
 #include "engine/BackupRun.h"
+#include "engine/ReportHook.h"
 #include "engine/RunState.h"
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
@@ -221,7 +223,9 @@ std::string CommandLineHelpText() {
                                                     "/RETENTION <job> -\tWhich snapshots the calendar keeps or "
                                                     "removes (nothing is changed)\r\n"
                                                     "/SETPASSWORD <job> -\tKeep the job's password (read from "
-                                                    "standard input) in the desktop keyring"));
+                                                    "standard input) in the desktop keyring\r\n"
+                                                    "/SETPASSWORD /SMTP -\tKeep the mail server's password for "
+                                                    "reports (read from standard input) in the desktop keyring"));
 }
 
 void ShowCommandLineHelp() {
@@ -413,6 +417,10 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
     // Passwords kept in the desktop keyring, for runs, restores and the editor alike.
     PasswordVault::Install(std::make_unique<KeyringVault>());
 
+    // Every run's pings and mails go through this one outbox; none waits for a server.
+    ReportOutbox reports;
+    ReportHook::Install(&reports);
+
     int iStatus = ExitOk;
     try {
         libErrorHandler::Trap("appSetup", "Main()", [&] {
@@ -442,6 +450,9 @@ int Main(int argc, char** argv, const ScheduleViewFactory& factory) {
         // The report and its box are done; what start-up took is released below, as on any end.
         iStatus = ExitFatal;
     }
+    // What is still being sent gets a bounded while; a mail not sent by then is kept for the next.
+    reports.Drain();
+    ReportHook::Install(nullptr);
     ReleaseAll();
     UserInteraction::Install(nullptr);
     PasswordVault::Install(nullptr); // before the application it may have made for itself

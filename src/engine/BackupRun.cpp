@@ -9,6 +9,7 @@
 #include "engine/JobLock.h"
 #include "engine/JobTemp.h"
 #include "engine/Offsite.h"
+#include "engine/ReportHook.h"
 #include "engine/RunState.h"
 #include "engine/SnapshotRun.h"
 #include "engine/TargetFlush.h"
@@ -476,7 +477,11 @@ RunResult RunNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe&
         libLog::LogEvent("Backup of '" + job.JobName() + "' put off: its backups are being read");
         return RunResult::PutOff;
     }
-    return detail::Run(job, pOwner, probe).Execute();
+    // Reports off the machine hear of the start and of the recorded end; they never wait here.
+    ReportHook::RunScope report(job);
+    const RunResult result = detail::Run(job, pOwner, probe).Execute();
+    report.End(result);
+    return result;
 }
 
 bool ExecuteBackupNow(CBackupJob& job, BackupRunOwner* pOwner, const FileSystemProbe& probe) {

@@ -278,6 +278,7 @@ void CBackupJob::Clear() {
     m_OffsitePending = NotComputed;
     m_OffsiteFailures = 0;
     m_OffsiteFailed = false;
+    m_PingUrl.clear();
     m_Snapshots = false;
     m_SnapshotKeep = SnapshotKeep{};
     m_ExcludeCaches = false;

@@ -143,6 +143,10 @@ public:
     // The last run's off-site step failed (kept in memory only, never in the file).
     bool OffsiteFailed() const { return m_OffsiteFailed; }
     void SetOffsiteFailed(bool bValue) { m_OffsiteFailed = bValue; }
+    // The monitoring ping (job key PingUrl, an http or https address; empty or absent: none):
+    // "<url>/start" when a run starts, "<url>" after a success, "<url>/fail" after a failure.
+    const std::string& PingUrl() const { return m_PingUrl; }
+    void SetPingUrl(const std::string& sValue);
 
     // ---- history (CBackupJobHistory.cpp) ----
     // A copy-style run keeps a dated snapshot of what it copied (job key Snapshots; absent: off).
@@ -257,6 +261,8 @@ private:
     void WriteOffsiteKeys(IniFile& ini) const;
     void ReadHistoryKeys(const IniFile& ini);
     void WriteHistoryKeys(IniFile& ini) const;
+    void ReadPingKey(const IniFile& ini);
+    void WritePingKey(IniFile& ini) const;
     double ComputeNextRun() const;
     double ComputePreviousRun() const;
 
@@ -295,6 +301,7 @@ private:
     double m_OffsitePending = NotComputed;
     int32_t m_OffsiteFailures = 0;
     bool m_OffsiteFailed = false;
+    std::string m_PingUrl;
     bool m_Snapshots = false;
     SnapshotKeep m_SnapshotKeep;
     bool m_ExcludeCaches = false;

@@ -35,6 +35,46 @@ std::array<ColumnSetting, ColumnCount> Columns = {
 std::string FormSize;
 int32_t MaxLogSizeMB = DefaultMaxLogSizeMB;
 std::string OffsiteBandwidth;
+std::string ReportSmtpUrl;
+std::string ReportSmtpUser;
+std::string ReportMailFrom;
+std::string ReportMailTo;
+ReportTiming ReportWhen = ReportTiming::Off;
+std::string ReportCaFile;
+
+namespace {
+// The report keys in [Preferences], each with its value.
+struct ReportKey {
+    const char* Name;
+    std::string* Value;
+};
+const std::array<ReportKey, 5> kReportKeys{{{"ReportSmtpUrl", &ReportSmtpUrl},
+                                            {"ReportSmtpUser", &ReportSmtpUser},
+                                            {"ReportMailFrom", &ReportMailFrom},
+                                            {"ReportMailTo", &ReportMailTo},
+                                            {"ReportCaFile", &ReportCaFile}}};
+} // namespace
+
+const char* ReportTimingText(ReportTiming timing) {
+    switch (timing) {
+    case ReportTiming::Failures:
+        return "Failures";
+    case ReportTiming::Always:
+        return "Always";
+    case ReportTiming::Daily:
+        return "Daily";
+    case ReportTiming::Off:
+        break;
+    }
+    return "";
+}
+
+ReportTiming ReportTimingFromText(const std::string& sText) {
+    const std::string s = libStrings::Trim(sText);
+    for (ReportTiming t : {ReportTiming::Failures, ReportTiming::Always, ReportTiming::Daily})
+        if (libStrings::IEquals(s, ReportTimingText(t))) return t;
+    return ReportTiming::Off;
+}
 
 namespace {
 const char* const kPrefs = "Preferences";
@@ -165,6 +205,9 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     }
     FormSize = SaveFormSize ? ini.Get(kForm, "FormSize", "") : "";
     OffsiteBandwidth = Trim(ini.Get(kPrefs, "OffsiteBandwidth", ""));
+    for (const ReportKey& key : kReportKeys)
+        *key.Value = Trim(ini.Get(kPrefs, key.Name, ""));
+    ReportWhen = ReportTimingFromText(ini.Get(kPrefs, "ReportWhen", ""));
 }
 } // namespace
 
@@ -180,6 +223,9 @@ void NewerSettingsToDefaults() {
     FormSize.clear();
     MaxLogSizeMB = DefaultMaxLogSizeMB;
     OffsiteBandwidth.clear();
+    for (const ReportKey& key : kReportKeys)
+        key.Value->clear();
+    ReportWhen = ReportTiming::Off;
 }
 } // namespace
 
@@ -239,6 +285,10 @@ void SavePreferences() {
         // Written only when set, so a file without it stays as it was.
         if (!OffsiteBandwidth.empty() || ini.Has(kPrefs, "OffsiteBandwidth"))
             ini.Set(kPrefs, "OffsiteBandwidth", OffsiteBandwidth);
+        for (const ReportKey& key : kReportKeys)
+            if (!key.Value->empty() || ini.Has(kPrefs, key.Name)) ini.Set(kPrefs, key.Name, *key.Value);
+        if (ReportWhen != ReportTiming::Off || ini.Has(kPrefs, "ReportWhen"))
+            ini.Set(kPrefs, "ReportWhen", ReportTimingText(ReportWhen));
         for (int i = 0; i < ColumnCount; ++i)
             ini.Set(kForm, ColumnKeys[i], FormatColumnSetting(Columns[i]));
         ini.Set(kForm, "FormSize", FormSize);

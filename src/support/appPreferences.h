@@ -49,6 +49,19 @@ extern int32_t MaxLogSizeMB; // a log past this many MiB is rotated at the next 
 // rclone's --bwlimit for off-site copies, as written (rclone's syntax, timetables too); "" unlimited.
 extern std::string OffsiteBandwidth;
 
+// Reports off the machine by mail: each key is written only once set, and empty means off.
+// The SMTP password is kept in the desktop keyring, never here.
+enum class ReportTiming { Off, Failures, Always, Daily };
+extern std::string ReportSmtpUrl;  // smtps://host:465, or smtp://host:587 with STARTTLS required
+extern std::string ReportSmtpUser; // empty: the server is not logged in to
+extern std::string ReportMailFrom; // empty: the first address of ReportMailTo
+extern std::string ReportMailTo;   // one address or several, separated by commas
+extern ReportTiming ReportWhen;    // ReportWhen: "Failures", "Always" or "Daily" (one digest a day)
+extern std::string ReportCaFile;   // certificates trusted instead of the system's (a private CA)
+// "Failures", "Always", "Daily"; "" for Off. A text that is none of them reads as Off.
+const char* ReportTimingText(ReportTiming timing);
+ReportTiming ReportTimingFromText(const std::string& sText);
+
 // The default log viewer on this system.
 constexpr const char* DefaultLogViewCommand = "xdg-open";
 constexpr int32_t DefaultMaxLogSizeMB = 10;

@@ -37,6 +37,10 @@ KeptLog& Kept() {
     static KeptLog k;
     return k;
 }
+std::vector<LineCapture*>& Captures() {
+    static std::vector<LineCapture*> v;
+    return v;
+}
 
 // Appends the line to the log: through the open log during a run (opened again after the log
 // was dropped), opened for this line otherwise.
@@ -123,6 +127,8 @@ void LogEvent(const std::string& sText) {
     }
     const std::string sLine = kept.Stamp + "  " + EscapeControls(s);
     if (!g_bLevelled) LastUnconditional() = EscapeControls(s);
+    for (LineCapture* pCapture : Captures())
+        pCapture->Add(sLine, EscapeControls(s), !g_bLevelled);
     // A log that cannot be written never ends the program: the run it describes goes on.
     const std::string sFile = kept.Depth > 0 ? kept.Path : LogFileName();
     try {
@@ -164,6 +170,30 @@ bool RotateIfPast(const std::string& sFile, uint64_t lLimitBytes) {
     if (lLimitBytes == 0 || libFiles::FileLen(sFile) <= lLimitBytes) return false;
     // One step, so the log is under one of its two names at every moment.
     return std::rename(sFile.c_str(), OlderGeneration(sFile).c_str()) == 0;
+}
+
+LineCapture::LineCapture(size_t iHead, size_t iTail) : m_iHead(iHead), m_iTail(iTail) { Captures().push_back(this); }
+
+LineCapture::~LineCapture() { std::erase(Captures(), this); }
+
+void LineCapture::Add(const std::string& sLine, const std::string& sText, bool bUnconditional) {
+    if (bUnconditional) m_sLastUnconditional = sText;
+    if (m_head.size() < m_iHead) {
+        m_head.push_back(sLine);
+        return;
+    }
+    m_tail.push_back(sLine);
+    if (m_tail.size() > m_iTail) {
+        m_tail.pop_front();
+        ++m_lLeftOut;
+    }
+}
+
+std::vector<std::string> LineCapture::Lines() const {
+    std::vector<std::string> lines(m_head);
+    if (m_lLeftOut > 0) lines.push_back("... " + std::to_string(m_lLeftOut) + " lines left out ...");
+    lines.insert(lines.end(), m_tail.begin(), m_tail.end());
+    return lines;
 }
 
 RunLog::RunLog() : RunLog(static_cast<uint64_t>(std::max(appPreferences::MaxLogSizeMB, 0)) << 20) {}

@@ -140,6 +140,8 @@ public:
     QSpinBox* spnOffsiteKeepDays = nullptr; // the job's OffsiteKeepDays
     QPushButton* cmdOffsiteTest = nullptr;
     QLabel* lblOffsiteStatus = nullptr; // rclone missing, or the last test's outcome
+    // Monitoring (frmJobOptionsPing.cpp): the job's PingUrl, empty = none.
+    QLineEdit* txtPingUrl = nullptr;
     // Dated snapshots (frmJobOptionsSnapshots.cpp), copy style only
     QGroupBox* fraSnapshots = nullptr;
     QCheckBox* chkSnapshots = nullptr; // the job's Snapshots
@@ -202,6 +204,9 @@ private:
     // rclone's remotes and the job's keys, checked, and written back. Without rclone the group
     // stays disabled and the job's keys are left as they are.
     QGroupBox* BuildOffsiteGroup(QWidget* pParent);
+    // The monitoring ping's address (frmJobOptionsPing.cpp), on the Compression page too.
+    QGroupBox* BuildPingGroup(QWidget* pParent);
+    bool VerifyPingStep();
     void SetupOffsite(const CBackupJob& job);
     // Lists rclone's remotes into the combo box once, when the Compression page is first shown.
     void ListOffsiteRemotes();

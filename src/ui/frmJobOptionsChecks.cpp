@@ -227,7 +227,7 @@ bool frmJobOptions::VerifyStep(int iPage) {
     case 3:
         return VerifyExcludeStep();
     case 4:
-        return VerifyPasswordStep() && VerifyOffsiteStep();
+        return VerifyPasswordStep() && VerifyOffsiteStep() && VerifyPingStep();
     default:
         return true;
     }
@@ -282,6 +282,7 @@ void frmJobOptions::cmdOK_Click() {
         job.SetSubdirectories(chkSubdirectories->isChecked());
         job.SetVerify(chkVerify->isChecked());
         StoreOffsite(job);
+        job.SetPingUrl(libStrings::Trim(S(txtPingUrl->text())));
         StoreSnapshots(job);
         job.SetExcludeCaches(chkExcludeCaches->isChecked());
         job.SetIncremental(optIncremental->isChecked());

@@ -330,6 +330,7 @@ QFrame* frmJobOptions::BuildCompressionPage() {
     chkVerify = Named(new QCheckBox(tr("&Verify the backup after each run"), pPage), "chkVerify");
     pLay->addWidget(chkVerify);
     pLay->addWidget(BuildOffsiteGroup(pPage));
+    pLay->addWidget(BuildPingGroup(pPage));
     pLay->addStretch(1);
     return pPage;
 }

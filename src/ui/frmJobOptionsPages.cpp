@@ -125,6 +125,7 @@ void frmJobOptions::SetupForm() {
 
         SetupKeyring(job);
         SetupOffsite(job);
+        txtPingUrl->setText(Q(job.PingUrl()));
         SetupSnapshots(job);
 
         for (QFrame* p : fraOptions) {

@@ -102,6 +102,7 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     top->addWidget(columnsBox, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(BuildReports());
     layout->addLayout(buttons);
 
     ConnectHandlers();
@@ -224,6 +225,7 @@ void frmPreferences::ConnectHandlers() {
         connect(cmdCueCard[i], &QPushButton::clicked, this, [this, i] { cmdCueCard_Click(i); });
     connect(cmdOk, &QPushButton::clicked, this, &frmPreferences::cmdOK_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmPreferences::cmdCancel_Click);
+    connect(cmdSendTestReport, &QPushButton::clicked, this, &frmPreferences::cmdSendTestReport_Click);
 }
 
 void frmPreferences::Form_Load() {
@@ -253,6 +255,7 @@ void frmPreferences::Form_Load() {
         chkRunMissedBackups->setChecked(appPreferences::RunMissedBackups);
         spnStaleDays->setValue(appPreferences::StaleDays);
         txtOffsiteBandwidth->setText(Q(appPreferences::OffsiteBandwidth));
+        LoadReports();
     });
 }
 
@@ -400,6 +403,7 @@ void frmPreferences::cmdOK_Click() {
                 return;
             }
         }
+        if (!StoreReports()) return;
 
         appPreferences::MaxBackupCopies = static_cast<int16_t>(cmbMaxBackupCopies->currentIndex() + 1);
         appPreferences::StopOnError = cmbStopOnError->currentIndex() != 1;

@@ -1,7 +1,8 @@
 #pragma once
 // The preferences dialog: copy-count bound, stop-on-error, tray mode, logging mode, log viewer,
 // window-size saving, comment mode, catching up missed runs, the stale-backup warning and the
-// job-list columns (which are shown, in which order), and the off-site copies' bandwidth limit.
+// job-list columns (which are shown, in which order), the off-site copies' bandwidth limit, and
+// the reports sent off the machine (mail server, addresses, when; "Send test report").
 // OK validates, stores the values in the process-wide preferences and writes the file.
 
 #include <QDialog>
@@ -17,6 +18,7 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 class QSpinBox;
+struct MailSettings;
 
 class frmPreferences : public QDialog {
     Q_OBJECT
@@ -48,6 +50,16 @@ public:
     std::array<QPushButton*, 8> cmdCueCard{};
     QPushButton* cmdOk = nullptr;
     QPushButton* cmdCancel = nullptr;
+    // The "Reports" group (frmPreferencesReports.cpp): the Report* preferences, and the SMTP
+    // password, stored in the desktop keyring on OK when one is typed (empty: left as it is).
+    QLineEdit* txtReportSmtpUrl = nullptr;
+    QLineEdit* txtReportSmtpUser = nullptr;
+    QLineEdit* txtReportSmtpPassword = nullptr;
+    QLineEdit* txtReportMailFrom = nullptr;
+    QLineEdit* txtReportMailTo = nullptr;
+    QComboBox* cmbReportWhen = nullptr; // Off, Failures, Always, Daily
+    QLineEdit* txtReportCaFile = nullptr;
+    QPushButton* cmdSendTestReport = nullptr;
 
     void cmdMoveColumnUp_Click();
     void cmdMoveColumnDown_Click();
@@ -56,11 +68,21 @@ public:
     void cmdCueCard_Click(int iIndex);
     void cmdOK_Click();
     void cmdCancel_Click();
+    // Sends the test mail with the settings as they stand in the dialog and says how it went.
+    void cmdSendTestReport_Click();
 
 private:
     // Construction: the settings' grid, the columns' box, then the handlers.
     QGridLayout* BuildSettings();
     QGroupBox* BuildColumns();
+    QGroupBox* BuildReports();
+    void LoadReports();
+    // The mail settings as the dialog holds them ("" when they can be used, else why not);
+    // bPassword: with the typed password, or else the keyring's.
+    std::string ReportSettings(MailSettings& settings, bool bPassword) const;
+    // Checks the report settings and keeps them (the password in the keyring); false, after
+    // saying why, when they cannot be.
+    bool StoreReports();
     void ConnectHandlers();
     void Form_Load();
     void SwapRows(int iFirst, int iSecond);

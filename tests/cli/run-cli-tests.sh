@@ -27,7 +27,7 @@ write_job() {
 
 # ---- help ----
 run "/?"
-printf 'Stowline command-line parameters are as follows:\n/SILENT -\t\tNo dialog at startup, tray only\n/RUN <jobname.slj> -\tNotice: no path, no spaces\n/EXIT -\t\t\tExit Stowline upon completion\n/? -\t\t\tThis help dialog\n/STATUS -\t\tEach job'"'"'s state; exit 1 if any failed or stale\n/RESTORE <job> [/FROM <archive or folder>] [/TO <folder>] [/ONLY <wildcard>]... [/OVERWRITE] -\tRestore files\n/VERIFY <job>... -\tRead the newest backups back\n/RETENTION <job> -\tWhich snapshots the calendar keeps or removes (nothing is changed)\n/SETPASSWORD <job> -\tKeep the job'"'"'s password (read from standard input) in the desktop keyring\n' >"$WORK/expected-help"
+printf 'Stowline command-line parameters are as follows:\n/SILENT -\t\tNo dialog at startup, tray only\n/RUN <jobname.slj> -\tNotice: no path, no spaces\n/EXIT -\t\t\tExit Stowline upon completion\n/? -\t\t\tThis help dialog\n/STATUS -\t\tEach job'"'"'s state; exit 1 if any failed or stale\n/RESTORE <job> [/FROM <archive or folder>] [/TO <folder>] [/ONLY <wildcard>]... [/OVERWRITE] -\tRestore files\n/VERIFY <job>... -\tRead the newest backups back\n/RETENTION <job> -\tWhich snapshots the calendar keeps or removes (nothing is changed)\n/SETPASSWORD <job> -\tKeep the job'"'"'s password (read from standard input) in the desktop keyring\n/SETPASSWORD /SMTP -\tKeep the mail server'"'"'s password for reports (read from standard input) in the desktop keyring\n' >"$WORK/expected-help"
 check "/? exits 0" [ "$RC" -eq 0 ]
 check "/? prints the help lines on stdout" cmp -s "$WORK/out" "$WORK/expected-help"
 check "/? writes nothing on stderr" is_empty "$WORK/err"
