@@ -9,6 +9,7 @@
 #include "app/RetentionCommand.h"
 #include "app/RunGuard.h"
 #include "app/SingleInstance.h"
+#include "app/TerminalProgress.h"
 #include "app/frmMain.h"
 #include "app/frmPopup.h"
 #include "app/libForms.h"
@@ -237,6 +238,8 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
             ShowCommandLineHelp();
             return true;
         }
+        // Runs, restores and verifies show their progress on a terminal.
+        const TerminalProgress terminal;
         if (Contains(sCommandLine, "/SETPASSWORD")) {
             iExitStatus = KeyringCommand::SetPassword(SplitCommandLine(sCommandLine, 32));
             return true;

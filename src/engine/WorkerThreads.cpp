@@ -27,7 +27,7 @@ WorkerThreads::~WorkerThreads() {
     // m_threads, destroyed next, joins each worker.
 }
 
-unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work) {
+unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work, bool bQuiet) {
     if (m_bLimited || m_threads.size() >= iTotal) return Count();
     std::string sReason;
     try {
@@ -44,6 +44,7 @@ unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work) {
     }
     m_bLimited = true;
     const unsigned iCount = Count();
+    if (bQuiet) return iCount;
     libLog::LogEvent("  Could not start all worker threads (" + sReason + "); going on with " +
                      (iCount == 0 ? std::string("none") : std::to_string(iCount)) + ".");
     return iCount;

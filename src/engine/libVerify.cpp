@@ -4,6 +4,7 @@
 #include "engine/CacheFolders.h"
 #include "engine/OffsiteFetch.h"
 #include "engine/RestoreInternal.h"
+#include "engine/RunProgress.h"
 #include "engine/VerifyInternal.h"
 #include "engine/ZipInternal.h"
 #include "engine/libRestore.h"
@@ -137,6 +138,16 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
     }
     std::vector<char> buffer(BufferSize);
     std::set<std::string> present;
+    {
+        int64_t lFiles = 0;
+        uint64_t lBytes = 0;
+        for (const libRestore::Entry& e : entries)
+            if (!e.IsDir) {
+                ++lFiles;
+                lBytes += e.Size;
+            }
+        RunProgress::NoteKnownTotal(lFiles, static_cast<int64_t>(lBytes));
+    }
     for (const libRestore::Entry& e : entries) {
         present.insert(e.Name);
         if (!e.Damage.empty()) {
@@ -178,6 +189,7 @@ bool VerifyArchive(const std::string& sArchive, const std::string& sPassword, st
             sFailure = "'" + e.Name + "': CRC error";
             return false;
         }
+        RunProgress::NoteDone(1, static_cast<int64_t>(e.Size));
     }
     if (pExpected != nullptr)
         for (const std::string& sName : *pExpected)

@@ -11,6 +11,7 @@
 
 #include "engine/BackupRunOwner.h"
 #include "engine/CacheFolders.h"
+#include "engine/RunProgress.h"
 #include "engine/RunState.h"
 #include "engine/ZipInternal.h"
 #include "support/UserInteraction.h"
@@ -169,6 +170,7 @@ int ServiceCallback(const std::string& sName, int64_t lSize) {
     std::string sText = sName.substr(0, 4097);
     if (lSize > 0) sText += " (" + std::to_string(lSize) + ")";
     RunStatus::SetMessageText(sText);
+    RunProgress::NoteDone(1, lSize);
     UserInteraction::DoEvents();
     UserInteraction::DoEvents();
     return RunState::AbortRequested() ? StopForAbort() : 0;
@@ -199,6 +201,7 @@ ZipStepResult ZipEngine::Report(int iCode, bool bIncremental) {
     for (const auto& [sPath, sTarget] : m_state->Links)
         libLog::LogEvent("  Stored link '" + sPath + "' -> '" + sTarget + "'");
     m_state->Links.clear();
+    RunProgress::NoteLeftOut(static_cast<int64_t>(m_state->LeftOut.size() + m_state->Skipped.size()));
     // Every file left out by name, so that none is missing from the backup in silence.
     for (const detail::LeftOutFile& f : m_state->LeftOut)
         libLog::LogEvent("  Not backed up: '" + f.Path + "': " + f.Reason);
