@@ -11,6 +11,7 @@
 #include "app/SingleInstance.h"
 #include "app/TerminalProgress.h"
 #include "app/frmMain.h"
+#include "app/frmMainProgress.h"
 #include "app/frmPopup.h"
 #include "app/libForms.h"
 #include "engine/BackupRun.h"
@@ -117,6 +118,8 @@ int RunDesktop(const ScheduleViewFactory& factory) {
         return ExitFatal;
     }
     SetScheduleWindow(g_pView.get());
+    // The progress of every run, restore and verify, in the status bar and the tray's tooltip.
+    const GuiProgress progress;
     QWidget* pWindow = g_pView->Window();
     if (!appPreferences::SaveFormSize) {
         libForms::CenterForm(pWindow);

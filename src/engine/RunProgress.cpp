@@ -126,8 +126,12 @@ RunProgress::View RunProgress::Look() {
     return view;
 }
 
+RunProgress::Display* RunProgress::DisplayNow() const {
+    return m_pOwnDisplay != nullptr ? m_pOwnDisplay : s_pDisplay.load();
+}
+
 void RunProgress::Refresh(bool bForce) {
-    Display* pDisplay = s_pDisplay.load();
+    Display* pDisplay = DisplayNow();
     if (pDisplay == nullptr) return;
     {
         std::lock_guard lock(m_mutex);
@@ -147,7 +151,7 @@ void RunProgress::Finish() {
         if (m_bFinished) return;
         m_bFinished = true;
     }
-    if (Display* pDisplay = s_pDisplay.load()) pDisplay->End(Look());
+    if (Display* pDisplay = DisplayNow()) pDisplay->End(Look());
 }
 
 RunProgress::DisplayScope::DisplayScope(Display* pDisplay) : m_pPrevious(s_pDisplay.exchange(pDisplay)) {}

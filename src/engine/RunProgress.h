@@ -60,6 +60,9 @@ public:
     void AddLeftOut(int64_t lCount);
     View Look();
 
+    // Shown on this display instead of the installed one (a window showing its own work).
+    void SetDisplay(Display* pDisplay) { m_pOwnDisplay = pDisplay; }
+
     // Shows the progress on the installed display when it last did so long enough ago (bForce:
     // now). Called by AddDone; the caller calls Finish at the end.
     void Refresh(bool bForce = false);
@@ -134,4 +137,6 @@ private:
     double m_dLastShown = -1;
     bool m_bShowing = false;
     bool m_bFinished = false;
+    Display* m_pOwnDisplay = nullptr;
+    Display* DisplayNow() const;
 };
