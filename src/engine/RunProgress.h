@@ -10,7 +10,9 @@
 // The time left comes from a smoothed rate of "work": bytes plus a fixed cost per file, so a
 // tree of many small files is not promised the speed of one long file. The rate is taken over
 // the last half of the elapsed time (at least 5 s, at most 10 min): steady enough not to jump
-// with each file, recent enough to follow a change of speed.
+// with each file, recent enough to follow a change of speed. It assumes what is left looks like
+// what was done lately (a walk meets small and long files mixed, folder by folder); a tree whose
+// long files all come last is estimated too long until they begin.
 
 #include <cstdint>
 #include <deque>
