@@ -12,7 +12,8 @@ namespace {
 // Thread starts left before a test's StartLimit makes them fail; negative: no limit.
 std::atomic<int> s_iStartsLeft = -1;
 
-std::jthread StartThread(std::function<void()> body) {
+std::jthread StartThread(std::function<void()> body, bool bLimited) {
+    if (!bLimited) return std::jthread(std::move(body));
     int iLeft = s_iStartsLeft.load();
     while (iLeft > 0 && !s_iStartsLeft.compare_exchange_weak(iLeft, iLeft - 1)) {
     }
@@ -33,7 +34,7 @@ unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work, bool bQuiet
     try {
         m_threads.reserve(iTotal);
         while (m_threads.size() < iTotal) {
-            m_threads.push_back(StartThread([this, work, stop = m_stop.get_token()] { Run(work, stop); }));
+            m_threads.push_back(StartThread([this, work, stop = m_stop.get_token()] { Run(work, stop); }, !bQuiet));
             m_iStarted.store(static_cast<unsigned>(m_threads.size()), std::memory_order_release);
         }
         return Count();
