@@ -3,6 +3,8 @@
 #include "app/appSetup.h"
 #include "engine/JobLock.h"
 #include "engine/OffsiteFetch.h"
+#include "engine/RunCount.h"
+#include "engine/RunProgressRestore.h"
 #include "engine/Snapshots.h"
 #include "engine/libRestore.h"
 #include "engine/libVerify.h"
@@ -12,6 +14,7 @@
 #include "support/libFiles.h"
 
 #include <iostream>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,7 +204,15 @@ int Restore(const std::vector<std::string>& args) {
     options.OnConflict = bOverwrite ? libRestore::Conflict::Overwrite : libRestore::Conflict::Skip;
     options.Password = job.Password();
     options.Contents = &entries;
-    const libRestore::Report r = libRestore::Restore(job, backup, libRestore::Filter(entries, only), options);
+    const std::vector<libRestore::Entry> selection = libRestore::Filter(entries, only);
+    RunProgress progress(job.JobName());
+    RestoreProgress restoreProgress(progress, entries, selection);
+    options.Progress = [&](const std::string& sName, uint64_t, uint64_t) {
+        restoreProgress.Step(sName);
+        return true;
+    };
+    const libRestore::Report r = libRestore::Restore(job, backup, selection, options);
+    restoreProgress.End();
 
     std::cout << "Restore " << job.JobName() << " from " << (sShownFrom.empty() ? backup.Path : sShownFrom) << " to "
               << (options.ToFolder.empty() ? std::string("the original place") : options.ToFolder) << "\n"
@@ -239,7 +250,15 @@ int Verify(const std::vector<std::string>& args) {
             continue;
         }
         std::string sFailure, sChecked, sOffsite;
-        if (libVerify::VerifyNewest(job, sFailure, &sChecked, &sOffsite)) {
+        RunProgress progress(job.JobName());
+        const RunProgress::ActiveScope active(progress);
+        // An archive's entries give the total; a copy tree is counted as the run selects it.
+        std::optional<RunCount> count;
+        if (!job.Compress()) count.emplace(progress, RunCount::SelectionOf(job));
+        const bool bVerified = libVerify::VerifyNewest(job, sFailure, &sChecked, &sOffsite);
+        count.reset();
+        progress.Finish();
+        if (bVerified) {
             std::cout << "Verified " << job.JobName() << ": " << sChecked << "\n";
             if (!sOffsite.empty()) std::cout << "  off-site: " << sOffsite << "\n";
         } else {

@@ -4,6 +4,8 @@
 // never includes a ui header. src/main.cpp hands appSetup::Main a factory that
 // creates the window.
 
+#include "engine/RunProgress.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +35,9 @@ public:
     // menu gains an entry with this caption ("Exit Stowline") that calls onExit.
     virtual void AddFileMenuExit(const std::string& sCaption, std::function<void()> onExit) = 0;
 
+    // The progress of the backup, restore or verify going on, in the status bar; nullptr: none
+    // goes on (the bar is hidden).
+    virtual void ShowProgress(const RunProgress::View* pView) { (void)pView; }
     // Shows the window modeless, restored if minimised, raised and activated.
     virtual void ShowSchedule();
     // Used instead of hiding where there is no notification area (the window must stay reachable).

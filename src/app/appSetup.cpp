@@ -10,7 +10,9 @@
 #include "app/RetentionCommand.h"
 #include "app/RunGuard.h"
 #include "app/SingleInstance.h"
+#include "app/TerminalProgress.h"
 #include "app/frmMain.h"
+#include "app/frmMainProgress.h"
 #include "app/frmPopup.h"
 #include "app/libForms.h"
 #include "engine/BackupRun.h"
@@ -118,6 +120,8 @@ int RunDesktop(const ScheduleViewFactory& factory) {
         return ExitFatal;
     }
     SetScheduleWindow(g_pView.get());
+    // The progress of every run, restore and verify, in the status bar and the tray's tooltip.
+    const GuiProgress progress;
     QWidget* pWindow = g_pView->Window();
     if (!appPreferences::SaveFormSize) {
         libForms::CenterForm(pWindow);
@@ -241,6 +245,8 @@ bool DirectExecute(const std::string& sCommandLine, int& iExitStatus) {
             ShowCommandLineHelp();
             return true;
         }
+        // Runs, restores and verifies show their progress on a terminal.
+        const TerminalProgress terminal;
         if (Contains(sCommandLine, "/SETPASSWORD")) {
             iExitStatus = KeyringCommand::SetPassword(SplitCommandLine(sCommandLine, 32));
             return true;

@@ -3,6 +3,7 @@
 // tmrCheckForBackupJob (30 s). Exists only in tray mode.
 
 #include "app/SchedulerTick.h"
+#include "engine/RunProgress.h"
 
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -45,6 +46,10 @@ public:
     // Returns false when the desktop has no notification area (the icon is then not shown).
     bool SystemTrayAddIcon();
     void SystemTrayRemoveIcon();
+    // The icon's tooltip for the progress of the work going on ("Stowline - Documents: 45 %
+    // (about 3 min left)"); nullptr: none goes on ("Stowline").
+    void ShowProgressTip(const RunProgress::View* pView);
+    static QString ProgressTip(const RunProgress::View& view);
 
     // One tray icon event, as its mouse message number: a left-button press or a right-button
     // release opens the tray menu; everything else is ignored.

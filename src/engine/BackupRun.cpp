@@ -112,6 +112,9 @@ bool EntryExists(const FileSystemProbe& probe, const std::string& sEntry) {
 } // namespace
 
 BackupRun::RunResult Run::Execute() {
+    RunProgress progress(m_job.JobName());
+    RunProgress::ActiveScope active(progress);
+    m_pProgress = &progress;
     Outcome outcome;
     m_job.SetOffsiteFailed(false);
     try {
@@ -143,6 +146,8 @@ BackupRun::RunResult Run::Execute() {
         result = BackupRun::RunResult::Stopped;
         m_job.SetFailure(true);
     }
+    LogSummary();
+    progress.Finish();
     Finish();
     return result;
 }
@@ -220,7 +225,11 @@ Outcome Run::Steps() {
     // 7. Pre-backup command.
     if (!m_job.PreBackupCommand().empty()) Command(m_job.PreBackupCommand(), "Pre");
     // 8./9. The backup itself.
-    Outcome outcome = m_job.Compress() ? ZipStyle(sources) : CopyStyle(sources);
+    Outcome outcome;
+    {
+        const RunCount count(*m_pProgress, RunCount::SelectionOf(m_job)); // beside the work, until it ends
+        outcome = m_job.Compress() ? ZipStyle(sources) : CopyStyle(sources);
+    }
     if (outcome != Outcome::Completed) return outcome;
     // 10. Post-backup command.
     if (!m_job.PostBackupCommand().empty()) Command(m_job.PostBackupCommand(), "Post");
@@ -265,6 +274,9 @@ Outcome Run::CopyStyle(const std::vector<std::string>& sources) {
         if (result.ByteCount >= 0) {
             lFiles += result.FileCount;
             dBytes += result.ByteCount;
+            // A locked file is counted by the walk, though not copied.
+            m_lBackedUpFiles += result.FileCount - result.LockedFiles;
+            m_lBackedUpBytes += static_cast<int64_t>(result.ByteCount);
         }
         if (RunState::AbortRequested()) {
             // The walk stopped early; the later entries are not touched (a Rebuild would remove
@@ -296,6 +308,8 @@ void Run::Record(bool bFailure) {
     if (!bFailure) m_job.SetDateLastSuccess(m_job.DateLastRun());
     m_job.SetDateLastFailure(bFailure ? m_job.DateLastRun() : CBackupJob::NotComputed);
     if (m_lStartNs > 0) m_job.SetLastRunStartNs(m_lStartNs);
+    m_job.SetLastRun(Figures());
+    m_bRecorded = true;
     const int32_t lCount = m_job.RunCount();
     if (lCount <= 0)
         m_job.SetRunCount(1);

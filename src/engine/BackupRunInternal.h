@@ -4,6 +4,8 @@
 
 #include "engine/BackupRun.h"
 #include "engine/CacheFolders.h"
+#include "engine/RunCount.h"
+#include "engine/RunProgress.h"
 #include "engine/TargetFlush.h"
 #include "engine/libZip.h"
 #include "support/StowError.h"
@@ -71,6 +73,10 @@ private:
     // False, with a line, when the system could not write it all.
     bool TargetOnDisk();
     void Finish();
+    // The figures of the run so far, as the record keeps them.
+    CBackupJob::LastRunFigures Figures() const;
+    // The run's last line: what it backed up, how fast, and what it left out.
+    void LogSummary();
 
     bool TargetMissing() const;
     Check SourceCheck(const std::string& sEntry) const;
@@ -101,9 +107,13 @@ private:
     libFiles::FileCopier m_copier;            // copy style: learns once per run what the kernel can copy
     std::optional<TargetFlush> m_flush;       // what the run wrote in the target and has not flushed
     bool m_bArchiveOpen = false;
-    bool m_bTempMade = false;       // the temporary folder was created by this run
-    bool m_bNotAllBackedUp = false; // a file was left out although the run went on
-    int64_t m_lStartNs = 0;         // when the run began (ns since 1970), for the verification
+    bool m_bTempMade = false;           // the temporary folder was created by this run
+    bool m_bNotAllBackedUp = false;     // a file was left out although the run went on
+    int64_t m_lStartNs = 0;             // when the run began (ns since 1970), for the verification
+    RunProgress* m_pProgress = nullptr; // the run's progress, while Execute runs
+    int64_t m_lBackedUpFiles = 0;       // what the run backed up, for its summary and record
+    int64_t m_lBackedUpBytes = 0;
+    bool m_bRecorded = false; // the job holds the run's figures
     // What every walk of the run leaves out, when the job says so.
     CacheFolders::RunScope m_caches;
 };

@@ -99,6 +99,9 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
     m_sFinalZip = sFinal;
     m_dFinalAt = libDates::Now();
     m_job.SetSizeLastRun(static_cast<double>(libFiles::FileLen(sFinal)));
+    const RunProgress::View written = m_pProgress->Look(); // the files the archive took in
+    m_lBackedUpFiles = written.DoneFiles;
+    m_lBackedUpBytes = written.DoneBytes;
     libLog::LogEventLevel(1, "  Zip size " + NumberText(m_job.SizeLastRun()));
     CacheFolders::LogRunCount();
     if (m_job.Verify() && !libVerify::VerifyAfterRun(m_job, sFinal, m_lStartNs)) return Outcome::CompletedWithError;

@@ -6,6 +6,7 @@
 
 #include "engine/CFileFinder.h"
 #include "engine/JobTemp.h"
+#include "engine/RunProgress.h"
 #include "engine/libCopy.h"
 #include "jobs/CBackupJob.h"
 #include "support/libFiles.h"
@@ -132,6 +133,7 @@ void CopyCheck::WalkRoot(const std::string& sFolder, const std::string& sPattern
             const std::string sSource = JoinPath(current, name);
             if (sSource.size() >= PATH_MAX) continue; // never copied: the run named it left out
             CheckFile(sSource, JoinPath(copy, name), finder);
+            RunProgress::NoteDone(1, S_ISREG(kind) ? finder.StatData().st_size : 0);
         }
         finder.FindClose();
         if (!bRecurse) continue;

@@ -4,6 +4,7 @@
 #include "engine/BackupRunOwner.h"
 #include "engine/CacheFolders.h"
 #include "engine/JobTemp.h"
+#include "engine/RunProgress.h"
 #include "engine/RunState.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
@@ -64,6 +65,7 @@ std::string WhyUnreadable(const std::string& sPath, int iErr) {
 void LeaveOut(libCopy::WalkReport& report, const std::string& sPath, const std::string& sReason) {
     libLog::LogEvent("  Not backed up: '" + sPath + "': " + sReason);
     ++report.LeftOut;
+    RunProgress::NoteLeftOut(1);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
@@ -302,17 +304,23 @@ bool CopyWalk::OfferFile(const Folder& folder, const std::string& sName, mode_t 
         TakeBack(true);
         if (m_report.DiskError) return false;
         libLog::LogEvent("  Not backed up: '" + JoinPath(folder.Path, sName) + "': " + KindOfSpecial(mode));
+        RunProgress::NoteLeftOut(1);
         return true;
     }
-    if (m_request.Incremental && (m_source.Attrib() & CFileFinder::AttrArchive) == 0) return true;
+    // A file passed unchanged is dealt with, as far as the run's progress goes.
+    const auto passed = [this] {
+        RunProgress::NoteDone(1, S_ISREG(m_source.Kind()) ? m_source.StatData().st_size : 0);
+        return true;
+    };
+    if (m_request.Incremental && (m_source.Attrib() & CFileFinder::AttrArchive) == 0) return passed();
 
     const std::string destPath = folder.Dest + sName;
     bool bFound = false;
     if (m_request.CopyStyle != libCopy::CopyRebuild) {
         const bool bOlder = DestinationOlder(folder.DestFd.Fd, sName, destPath, m_source,
                                              folder.Listed ? &*folder.Listed : nullptr, bFound);
-        if (bFound && !bOlder) return true;
-        if (!bFound && m_request.CopyStyle == libCopy::CopyFreshen) return true;
+        if (bFound && !bOlder) return passed();
+        if (!bFound && m_request.CopyStyle == libCopy::CopyFreshen) return passed();
     }
 
     CopyWorkers::Item file;
@@ -450,6 +458,7 @@ void CopyWalk::Settle(CopyWorkers::Item& item) {
         return;
     }
     m_result.ByteCount += static_cast<double>(item.Copied.st_size);
+    RunProgress::NoteDone(1, item.Copied.st_size);
     if (item.LinkError != 0) NoteLinkRefused(item);
     if (!item.Staged.empty()) {
         // Its flag row is written once it is in place.
@@ -492,6 +501,7 @@ void CopyWalk::SettleError(CopyWorkers::Item& item) {
             libLog::LogEventLevel(2, "****ERROR****" + item.Source + "  ** WAS LOCKED IN USE AND NOT BACKED UP **");
             if (appPreferences::StopOnError) m_result.Failed = true;
             ++m_report.LockedFiles;
+            RunProgress::NoteLeftOut(1);
             UserInteraction::DoEvents();
             return;
         }

@@ -280,19 +280,7 @@ Result Background::Wait() {
     return m_done;
 }
 
-namespace {
-std::string SizeText(double d) {
-    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    int i = 0;
-    while (d >= 1024 && i < 4) {
-        d /= 1024;
-        ++i;
-    }
-    char buf[32];
-    std::snprintf(buf, sizeof buf, i == 0 ? "%.0f %s" : "%.1f %s", d, units[i]);
-    return buf;
-}
-} // namespace
+using libStrings::SizeText;
 
 std::string Summary(const Stats& stats) {
     char buf[32];

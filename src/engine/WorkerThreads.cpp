@@ -12,7 +12,8 @@ namespace {
 // Thread starts left before a test's StartLimit makes them fail; negative: no limit.
 std::atomic<int> s_iStartsLeft = -1;
 
-std::jthread StartThread(std::function<void()> body) {
+std::jthread StartThread(std::function<void()> body, bool bLimited) {
+    if (!bLimited) return std::jthread(std::move(body));
     int iLeft = s_iStartsLeft.load();
     while (iLeft > 0 && !s_iStartsLeft.compare_exchange_weak(iLeft, iLeft - 1)) {
     }
@@ -27,13 +28,13 @@ WorkerThreads::~WorkerThreads() {
     // m_threads, destroyed next, joins each worker.
 }
 
-unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work) {
+unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work, bool bQuiet) {
     if (m_bLimited || m_threads.size() >= iTotal) return Count();
     std::string sReason;
     try {
         m_threads.reserve(iTotal);
         while (m_threads.size() < iTotal) {
-            m_threads.push_back(StartThread([this, work, stop = m_stop.get_token()] { Run(work, stop); }));
+            m_threads.push_back(StartThread([this, work, stop = m_stop.get_token()] { Run(work, stop); }, !bQuiet));
             m_iStarted.store(static_cast<unsigned>(m_threads.size()), std::memory_order_release);
         }
         return Count();
@@ -44,6 +45,7 @@ unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work) {
     }
     m_bLimited = true;
     const unsigned iCount = Count();
+    if (bQuiet) return iCount;
     libLog::LogEvent("  Could not start all worker threads (" + sReason + "); going on with " +
                      (iCount == 0 ? std::string("none") : std::to_string(iCount)) + ".");
     return iCount;

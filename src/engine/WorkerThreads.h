@@ -31,7 +31,9 @@ public:
 
     // Starts workers running work until iTotal run. Once a start fails, the log says how many
     // run and no further start is tried. Returns how many run. Calling thread only.
-    unsigned StartUpTo(unsigned iTotal, const Work& work);
+    // bQuiet: a worker the work can do without (the count beside a run): a failed start is not
+    // logged, and a test's StartLimit, which stands for the threads the work needs, leaves it be.
+    unsigned StartUpTo(unsigned iTotal, const Work& work, bool bQuiet = false);
     // How many workers were started (any thread may ask).
     unsigned Count() const { return m_iStarted.load(std::memory_order_acquire); }
     // A start failed: the pool runs with Count() workers for good. Calling thread only.

@@ -4,6 +4,7 @@
 #include "engine/CacheFolders.h"
 #include "engine/OffsiteFetch.h"
 #include "engine/RestoreInternal.h"
+#include "engine/RunProgress.h"
 #include "engine/VerifyInternal.h"
 #include "engine/ZipInternal.h"
 #include "engine/libRestore.h"
@@ -141,6 +142,16 @@ bool CheckArchive(const std::string& sArchive, const std::string& sPassword, std
     // Read back on worker threads; the outcomes come in entry order, so the first problem
     // named is the first entry's that has one. The archive's consistency was checked as it
     // was opened here: the workers' handles on the same file need not check it again.
+    {
+        int64_t lFiles = 0;
+        uint64_t lBytes = 0;
+        for (const libRestore::Entry& e : entries)
+            if (!e.IsDir) {
+                ++lFiles;
+                lBytes += e.Size;
+            }
+        RunProgress::NoteKnownTotal(lFiles, static_cast<int64_t>(lBytes));
+    }
     detail::EntryReaders readers(pZip, 0, entries, sPassword);
     const std::vector<std::string> names = expected ? expected() : std::vector<std::string>();
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -149,6 +160,7 @@ bool CheckArchive(const std::string& sArchive, const std::string& sPassword, std
             return false;
         }
         if (!sFailure.empty()) return false;
+        if (!entries[i].IsDir) RunProgress::NoteDone(1, static_cast<int64_t>(entries[i].Size));
     }
     std::vector<std::string_view> present; // views of the entries' names, sorted
     present.reserve(entries.size());

@@ -4,6 +4,7 @@
 
 #include "engine/libZip.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <zip.h>
@@ -11,6 +12,7 @@
 
 #include "engine/BackupRunOwner.h"
 #include "engine/CacheFolders.h"
+#include "engine/RunProgress.h"
 #include "engine/RunState.h"
 #include "engine/ZipInternal.h"
 #include "support/UserInteraction.h"
@@ -163,12 +165,24 @@ int StopForAbort() {
     return 1;
 }
 
+// The file the writer began last: it counts as done for the run's progress once the writer
+// goes on to the next one (or the step ends), so that a long file is not taken as written
+// before its bytes are. The calling thread's only.
+int64_t s_lWriting = -1;
+
+void NoteWritten() {
+    if (s_lWriting >= 0) RunProgress::NoteDone(1, s_lWriting);
+    s_lWriting = -1;
+}
+
 // The status line shows each file right before it is compressed; the window stays usable
 // here, and the abort command takes effect within that file.
 int ServiceCallback(const std::string& sName, int64_t lSize) {
     std::string sText = sName.substr(0, 4097);
     if (lSize > 0) sText += " (" + std::to_string(lSize) + ")";
     RunStatus::SetMessageText(sText);
+    NoteWritten();
+    s_lWriting = std::max<int64_t>(0, lSize);
     UserInteraction::DoEvents();
     UserInteraction::DoEvents();
     return RunState::AbortRequested() ? StopForAbort() : 0;
@@ -192,6 +206,7 @@ int CommentCallback(std::string& sComment) {
 
 ZipStepResult ZipEngine::Report(int iCode, bool bIncremental) {
     ZipStepResult r;
+    NoteWritten();
     r.Code = iCode;
     r.IsError = ZipResultIsError(iCode, bIncremental);
     if (r.IsError) r.Errno = ZpLastSystemError();
@@ -199,6 +214,7 @@ ZipStepResult ZipEngine::Report(int iCode, bool bIncremental) {
     for (const auto& [sPath, sTarget] : m_state->Links)
         libLog::LogEvent("  Stored link '" + sPath + "' -> '" + sTarget + "'");
     m_state->Links.clear();
+    RunProgress::NoteLeftOut(static_cast<int64_t>(m_state->LeftOut.size() + m_state->Skipped.size()));
     // Every file left out by name, so that none is missing from the backup in silence.
     for (const detail::LeftOutFile& f : m_state->LeftOut)
         libLog::LogEvent("  Not backed up: '" + f.Path + "': " + f.Reason);
@@ -211,6 +227,7 @@ ZipStepResult ZipEngine::Report(int iCode, bool bIncremental) {
 
 ZipStepResult ZipEngine::ArchiveEntry(const ZipJobValues& job, const std::string& sZipFile, const std::string& sEntry,
                                       int iEntryIndex) {
+    s_lWriting = -1; // nothing of an earlier run's step
     // Only what this step leaves out is its to name.
     m_state->LeftOut.clear();
     m_state->Skipped.clear();

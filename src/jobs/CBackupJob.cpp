@@ -254,6 +254,7 @@ void CBackupJob::Clear() {
     m_DateLastFailure = NotComputed;
     m_LastRunStartNs = 0;
     m_SizeLastRun = -1;
+    m_LastRun = {};
     m_RunCount = -1;
     m_CachedNextRun = NotComputed;
     m_StartTime = 0.5;
@@ -330,6 +331,7 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_LastRunStartNs = 0;
     m_CachedNextRun = NotComputed;
     m_SizeLastRun = -1;
+    m_LastRun = {};
     m_RunCount = -1;
     m_Tag = -1;
     m_Status = 0;

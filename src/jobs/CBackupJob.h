@@ -222,6 +222,21 @@ public:
     // ---- run state (no property rules) ----
     double SizeLastRun() const { return m_SizeLastRun; }
     void SetSizeLastRun(double dValue) { m_SizeLastRun = dValue; }
+    // What the last run backed up and how long it took (job keys LastRunFiles, LastRunBytes,
+    // LastRunSeconds; each -1 when unknown, as in files written before the keys existed, which
+    // then load and save without them). Written by the run's record.
+    struct LastRunFigures {
+        int64_t Files = -1;
+        int64_t Bytes = -1;
+        double Seconds = -1;
+        bool Known() const { return Files >= 0 && Bytes >= 0 && Seconds >= 0; }
+        bool operator==(const LastRunFigures&) const = default;
+    };
+    const LastRunFigures& LastRun() const { return m_LastRun; }
+    // Marks the job changed when the figures differ.
+    void SetLastRun(const LastRunFigures& figures);
+    // "120 files (3.4 MiB) in 2 min 5 s"; "" while unknown.
+    std::string LastRunText() const;
     double CachedNextRun() const { return m_CachedNextRun; }
     // Recorded by the backup run: a plain store.
     void SetFailure(bool bValue) { m_Failure = bValue; }
@@ -259,6 +274,8 @@ private:
     FileResult ReadLegacyJobFile(const std::string& sFileName);
     FileResult WriteJobFile();
     void WriteOffsiteKeys(IniFile& ini) const;
+    void ReadLastRunKeys(const IniFile& ini);
+    void WriteLastRunKeys(IniFile& ini) const;
     void ReadHistoryKeys(const IniFile& ini);
     void WriteHistoryKeys(IniFile& ini) const;
     void ReadPingKey(const IniFile& ini);
@@ -277,6 +294,7 @@ private:
     double m_DateLastFailure = NotComputed;
     int64_t m_LastRunStartNs = 0;
     double m_SizeLastRun = -1;
+    LastRunFigures m_LastRun;
     int32_t m_RunCount = -1;
     double m_CachedNextRun = NotComputed;
     double m_StartTime = 0.5;

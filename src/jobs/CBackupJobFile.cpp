@@ -213,6 +213,7 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_OffsiteLastSuccess = DateOrDefault(get("OffsiteLastSuccess"), NotComputed);
         m_OffsitePending = DateOrDefault(get("OffsitePending"), NotComputed);
         m_OffsiteFailures = StrToLongRange(get("OffsiteFailures"), 0, 2147483647);
+        ReadLastRunKeys(ini);
         ReadHistoryKeys(ini);
         ReadPingKey(ini);
         m_Suspended = BoolFromIniText(get("Suspended"));
@@ -345,6 +346,7 @@ CBackupJob::FileResult CBackupJob::WriteJobFile() {
     // they were.
     if (m_Verify || ini.Has("Config", "Verify")) set("Verify", BoolToIniText(m_Verify));
     WriteOffsiteKeys(ini);
+    WriteLastRunKeys(ini);
     WriteHistoryKeys(ini);
     WritePingKey(ini);
     set("PreBackupCommand", m_PreBackupCommand);

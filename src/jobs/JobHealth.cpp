@@ -172,7 +172,7 @@ std::string StatusReport(CBackupJobManager& manager, double dNow, int iDays, boo
         const double dNext = job.Suspended() ? CBackupJob::FarFuture : job.DateTimeNextRun();
         sReport += job.JobName() + "\t" + StateText(state) + "\t" + DateText(job.DateLastRun()) + "\t" +
                    DateText(job.DateLastSuccess()) + "\t" + DateText(dNext) + "\t" + OffsiteText(OffsiteStateOf(job)) +
-                   "\n";
+                   "\t" + (job.LastRun().Known() ? job.LastRunText() : std::string("-")) + "\n";
     });
     return sReport;
 }

@@ -2,8 +2,10 @@
 
 #include "support/libErrorHandler.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace libStrings {
@@ -409,5 +411,30 @@ bool BoolFromIniText(const std::string& sText) {
 }
 
 std::string BoolToIniText(bool b) { return b ? "-1" : "0"; }
+
+std::string SizeText(double dBytes) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int i = 0;
+    while (dBytes >= 1024 && i < 4) {
+        dBytes /= 1024;
+        ++i;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, i == 0 ? "%.0f %s" : "%.1f %s", dBytes, units[i]);
+    return buf;
+}
+
+std::string DurationText(double dSeconds) {
+    dSeconds = std::max(0.0, dSeconds);
+    if (dSeconds < 10) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.1f s", dSeconds);
+        return buf;
+    }
+    const auto lSeconds = static_cast<int64_t>(std::llround(dSeconds));
+    if (lSeconds < 60) return std::to_string(lSeconds) + " s";
+    if (lSeconds < 3600) return std::to_string(lSeconds / 60) + " min " + std::to_string(lSeconds % 60) + " s";
+    return std::to_string(lSeconds / 3600) + " h " + std::to_string(lSeconds % 3600 / 60) + " min";
+}
 
 } // namespace libStrings

@@ -1,6 +1,7 @@
 #include "ui/frmRestore.h"
 
 #include "app/QtHelpers.h"
+#include "engine/RunProgressRestore.h"
 #include "support/UserInteraction.h"
 #include "support/libDates.h"
 #include "support/libErrorHandler.h"
@@ -14,6 +15,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -36,6 +38,23 @@ namespace {
 
 const char* const kModule = "frmRestore";
 constexpr int EntryRole = Qt::UserRole; // index into the contents, -1 for a folder only implied
+
+// The restore's own bar: its percent and time left, shown on the restore's thread (the window's).
+class RestoreBar : public RunProgress::Display {
+public:
+    explicit RestoreBar(QProgressBar* pBar) : m_pBar(pBar) {}
+    void Show(const RunProgress::View& view) override {
+        const std::string sLeft = RunProgress::TimeLeftText(view.SecondsLeft);
+        m_pBar->setRange(0, view.Percent < 0 ? 0 : 100);
+        if (view.Percent >= 0) m_pBar->setValue(view.Percent);
+        m_pBar->setFormat(sLeft.empty() ? QString("%p %") : QString("%p % (") + Q(sLeft) + ")");
+        m_pBar->show();
+    }
+    void End(const RunProgress::View&) override { m_pBar->hide(); }
+
+private:
+    QProgressBar* m_pBar;
+};
 
 } // namespace
 
@@ -110,6 +129,11 @@ frmRestore::frmRestore(const CBackupJob& job, QWidget* parent)
     sbarRestore = new QStatusBar(this);
     sbarRestore->setObjectName("sbarRestore");
     sbarRestore->setSizeGripEnabled(false);
+    prgRestore = new QProgressBar(sbarRestore);
+    prgRestore->setObjectName("prgRestore");
+    prgRestore->setMaximumWidth(220);
+    prgRestore->hide();
+    sbarRestore->addPermanentWidget(prgRestore);
     layout->addWidget(sbarRestore);
     resize(720, 560);
 
@@ -427,7 +451,12 @@ void frmRestore::cmdRestore_Click() {
         if (!AskPassword(backup, options.Password)) return;
         options.OnConflict = AskConflict(selection);
         m_bAbort = false;
-        options.Progress = [this](const std::string& sName, uint64_t, uint64_t) {
+        RunProgress progress(m_job.JobName());
+        RestoreBar bar(prgRestore);
+        progress.SetDisplay(&bar);
+        RestoreProgress restoreProgress(progress, m_entries, selection);
+        options.Progress = [&](const std::string& sName, uint64_t, uint64_t) {
+            restoreProgress.Step(sName);
             SetStatus(tr("Restoring %1").arg(Q(libStrings::ShortenForDisplay(sName))));
             UserInteraction::DoEvents();
             return !m_bAbort;
@@ -435,6 +464,7 @@ void frmRestore::cmdRestore_Click() {
         SetBusy(true);
         cmdAbort->setEnabled(true);
         m_report = libRestore::Restore(m_job, backup, selection, options);
+        restoreProgress.End();
         SetBusy(false);
         cmdAbort->setEnabled(false);
         QString sSummary = tr("Restored %1 files, skipped %2, not restored %3.")

@@ -27,6 +27,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QProgressBar;
 class QStatusBar;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -55,6 +56,8 @@ public:
     QPushButton* cmdAbort = nullptr;
     QPushButton* cmdClose = nullptr;
     QStatusBar* sbarRestore = nullptr;
+    // A restore's bar (percent of the bytes, and the time left), shown while it goes on.
+    QProgressBar* prgRestore = nullptr;
 
     void lvwBackups_Click();
     void txtFilter_Change();

@@ -229,6 +229,7 @@ void frmSchedule::BuildStatusBar() {
 
     sbarSchedule->addWidget(panNbrBackupJobs);
     sbarSchedule->addWidget(panStatusBar, 1);
+    BuildProgressPanel();
     sbarSchedule->addPermanentWidget(picLight);
     for (QWidget* w : std::initializer_list<QWidget*>{sbarSchedule, panNbrBackupJobs, panStatusBar, picLight})
         w->installEventFilter(this);

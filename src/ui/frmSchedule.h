@@ -27,6 +27,7 @@ class QMenu;
 class QMenuBar;
 class QPushButton;
 class QStatusBar;
+class QProgressBar;
 
 class frmSchedule : public QWidget, public BackupRunOwner, public appSetup::ScheduleView {
     Q_OBJECT
@@ -204,7 +205,13 @@ public:
     QLabel* panNbrBackupJobs = nullptr; // panel 1, key "NbrBackupJobs"
     QLabel* panStatusBar = nullptr;     // panel 2, key "StatusBar"
     QWidget* picLight = nullptr;        // over panel 3
-    std::array<QLabel*, 4> imgLight{};  // object names imgLight0 .. imgLight3
+    // While a run goes on: its bar (percent of the bytes; no percent while the run still counts)
+    // and its figures ("120 of 800 files, 3.4 MiB/s, about 3 min left") beside the status line.
+    QProgressBar* prgRun = nullptr;
+    QLabel* panProgress = nullptr;
+
+    void ShowProgress(const RunProgress::View* pView) override;
+    std::array<QLabel*, 4> imgLight{}; // object names imgLight0 .. imgLight3
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -216,6 +223,7 @@ private:
     void BuildMenus();
     void BuildToolbar();
     void BuildStatusBar();
+    void BuildProgressPanel();
     // While a run from this window is in progress, only Abort (menu or status bar) acts.
     void SetRunningState(bool bRunning);
     void Form_Unload();

@@ -224,6 +224,9 @@ void frmSchedule::MarkHealth(QTreeWidgetItem* row, const CBackupJob& job) {
     const bool bStale = JobHealth::IsStale(job, libDates::Now(), appPreferences::StaleDays);
     row->setData(0, StaleRole, bStale);
     const int iIndex = m_ColumnIndex[appPreferences::colState];
+    // What the last run backed up, on the row's first column.
+    const QString sLastRun = job.LastRun().Known() ? tr("Last run: %1").arg(Q(job.LastRunText())) : QString();
+    row->setToolTip(0, sLastRun);
     if (appPreferences::Columns[appPreferences::colState].Position > 0 && iIndex >= 0) {
         QString sTip;
         QString sText = row->text(iIndex);
@@ -236,6 +239,7 @@ void frmSchedule::MarkHealth(QTreeWidgetItem* row, const CBackupJob& job) {
             sTip = tr("Off-site copy behind since %1")
                        .arg(Q(libDates::Format(JobHealth::OffsiteBehindSince(job), "mmm-dd-yyyy hh:mm")));
         }
+        if (iIndex == 0 && !sLastRun.isEmpty()) sTip = sTip.isEmpty() ? sLastRun : sTip + "\n" + sLastRun;
         row->setToolTip(iIndex, sTip);
     }
     UpdateHealthLight();

@@ -48,10 +48,10 @@ dated() { # the job's dated archives on the remote, oldest first
 newest_remote() { echo "$REMOTE_ROOT/backups/$1/$(dated "$1" | tail -n 1)"; }
 no_partial() { [ -z "$(find "$REMOTE_ROOT" -name '*.partial')" ]; }
 # A fresh /STATUS (its status left in RC) gives the job this state (column 2) or off-site state
-# (column 6, the last).
+# (column 6; the last run's figures follow in column 7).
 column_is() { # column, job, value
     run /STATUS
-    [ "$(grep "^$2	" "$WORK/out" | cut -f "$1")" = "$3" ] && [ "$(grep "^$2	" "$WORK/out" | cut -f 7-)" = "" ]
+    [ "$(grep "^$2	" "$WORK/out" | cut -f "$1")" = "$3" ] && [ "$(grep "^$2	" "$WORK/out" | cut -f 8-)" = "" ]
 }
 state_is() { column_is 2 "$@"; }
 is_offsite() { column_is 6 "$@"; }

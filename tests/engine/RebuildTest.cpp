@@ -53,7 +53,8 @@ TEST_F(CopyRunLimits, AFullTargetFailsTheRunAndKeepsEveryEarlierCopy) {
         job.SetCopyStyle(style);
         EXPECT_TRUE(BackupRun::ExecuteBackupNow(job)); // abandoned, not a fatal report
         EXPECT_TRUE(LogHasPrefixSuffix("  Error copying '" + Src + "Data/", "': No space left on device"));
-        EXPECT_EQ(LogLines().back(), "Error copying backup files and folders to destination.");
+        EXPECT_EQ(LogLines().end()[-2], "Error copying backup files and folders to destination.");
+        EXPECT_EQ(LogLines().back().rfind("  Backed up 0 files (0 B) in ", 0), 0u); // the summary last
         EXPECT_TRUE(job.Failure());
         EXPECT_EQ(job.RunCount(), 2);
         EXPECT_TRUE(Temporaries(Tgt).empty());

@@ -76,7 +76,10 @@ TEST_F(CopyRun, CountsFilesAndBytesOverEntriesAndRecordsTheRun) {
     EXPECT_EQ(lines.front(), "-- Docs " + Dashes(56));
     EXPECT_TRUE(LogHas("Backing Up   " + Src + "one/*.*"));
     EXPECT_TRUE(LogHas("Backing Up   " + Src + "two/*.*"));
-    EXPECT_EQ(lines.back(), "  Copied 7 files totaling 350 bytes");
+    // The count line, then the run's summary last.
+    EXPECT_EQ(lines[lines.size() - 2], "  Copied 7 files totaling 350 bytes");
+    EXPECT_EQ(lines.back().rfind("  Backed up 7 files (350 B) in ", 0), 0u) << lines.back();
+    EXPECT_TRUE(lines.back().ends_with("; 0 left out")) << lines.back();
     EXPECT_FALSE(job.Failure());
     EXPECT_TRUE(Exists(Tgt + "one/f2"));
     EXPECT_TRUE(Exists(Tgt + "two/g3"));
@@ -92,7 +95,8 @@ TEST_F(CopyRun, NothingToCopyLogsZerosAndAFirstRunCountsOne) {
     fs::create_directories(Src + "empty");
     CBackupJob job = MakeJob("Docs", {Src + "empty/*.doc"}, false);
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_EQ(LogLines().back(), "  Copied 0 files totaling 0 bytes");
+    EXPECT_EQ(LogLines().end()[-2], "  Copied 0 files totaling 0 bytes");
+    EXPECT_EQ(LogLines().back().rfind("  Backed up 0 files (0 B) in ", 0), 0u);
     EXPECT_EQ(job.RunCount(), 1);
     EXPECT_EQ(job.SizeLastRun(), 0);
 
@@ -207,7 +211,8 @@ TEST_F(ZipRun, CompletedRunWritesTheArchiveAndLogsItsSize) {
     EXPECT_EQ(lines[1], "before the move");
     EXPECT_TRUE(LogHas("Zipping Up   " + Src + "d/*.*"));
     EXPECT_TRUE(LogHas("Zipping Up   " + c));
-    EXPECT_EQ(lines.back(), "  Zip size " + std::to_string(fs::file_size(sZip)));
+    EXPECT_EQ(lines[lines.size() - 2], "  Zip size " + std::to_string(fs::file_size(sZip)));
+    EXPECT_EQ(lines.back().rfind("  Backed up ", 0), 0u) << lines.back();
     EXPECT_FALSE(job.Failure());
     EXPECT_EQ(Saved(job.FileName()).SizeLastRun(), static_cast<double>(fs::file_size(sZip)));
 }

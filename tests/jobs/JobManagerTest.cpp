@@ -274,11 +274,11 @@ TEST_F(JobHealthTest, StaleOverTheBoundaryAndForFilesWithoutASuccess) {
     bool bAlarm = false;
     std::string sReport = JobHealth::StatusReport(manager, kNow, 7, bAlarm);
     EXPECT_TRUE(bAlarm);
-    EXPECT_NE(sReport.find("Good\tok\tMar-03-2027 12:00\tMar-03-2027 12:00\tMar-11-2027 03:00\toff\n"),
+    EXPECT_NE(sReport.find("Good\tok\tMar-03-2027 12:00\tMar-03-2027 12:00\tMar-11-2027 03:00\toff\t-\n"),
               std::string::npos)
         << sReport;
     EXPECT_NE(sReport.find("Failing\tfailed\t"), std::string::npos);
-    EXPECT_NE(sReport.find("New\tnever run\t-\t-\tMar-11-2027 03:00\toff\n"), std::string::npos);
+    EXPECT_NE(sReport.find("New\tnever run\t-\t-\tMar-11-2027 03:00\toff\t-\n"), std::string::npos);
     EXPECT_NE(sReport.find("OldFile\tstale\t-\t-\t"), std::string::npos);
     std::filesystem::remove(sFailing);
     std::filesystem::remove(sOldFile);
