@@ -201,7 +201,10 @@ int Restore(const std::vector<std::string>& args) {
     options.OnConflict = bOverwrite ? libRestore::Conflict::Overwrite : libRestore::Conflict::Skip;
     options.Password = job.Password();
     options.Contents = &entries;
-    const libRestore::Report r = libRestore::Restore(job, backup, libRestore::Filter(entries, only), options);
+    // Without /ONLY the whole listing is the selection (no copy of it is made).
+    const std::vector<libRestore::Entry> filtered =
+        only.empty() ? std::vector<libRestore::Entry>() : libRestore::Filter(entries, only);
+    const libRestore::Report r = libRestore::Restore(job, backup, only.empty() ? entries : filtered, options);
 
     std::cout << "Restore " << job.JobName() << " from " << (sShownFrom.empty() ? backup.Path : sShownFrom) << " to "
               << (options.ToFolder.empty() ? std::string("the original place") : options.ToFolder) << "\n"
