@@ -42,9 +42,9 @@ void Restorer::HandOver(const Entry& e, int iParent, const std::string& sShown, 
         std::string sSourceLeaf;
         const int iFolder = SourceFolder(e, sSourceLeaf, sWhy);
         if (iFolder < 0) return Problem(e.Name, sWhy);
-        // Never waits on a pipe put in the file's place; a worker checks that it is a file.
-        job->Source = ::openat(iFolder, sSourceLeaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (job->Source < 0) return Problem(e.Name, std::strerror(errno));
+        job->SourceFolder = ::fcntl(iFolder, F_DUPFD_CLOEXEC, 0);
+        if (job->SourceFolder < 0) return Problem(e.Name, std::strerror(errno));
+        job->SourceLeaf = std::move(sSourceLeaf);
     }
     // The folder chain moves on; the job keeps the folder it writes into.
     job->Parent = ::fcntl(iParent, F_DUPFD_CLOEXEC, 0);

@@ -179,17 +179,36 @@ bool DataCopy::FromArchive(int iArchive) {
 
 } // namespace
 
+namespace {
+void WriteData(FileJob& job, int iArchive, mode_t uUmask, const std::function<bool(uint64_t)>& going);
+} // namespace
+
 FileJob::~FileJob() {
+    CloseSource();
     if (Parent >= 0) ::close(Parent);
+}
+
+void FileJob::CloseSource() {
     if (Source >= 0) ::close(Source);
+    if (SourceFolder >= 0) ::close(SourceFolder);
+    Source = SourceFolder = -1;
 }
 
 void WriteFileJob(FileJob& job, int iArchive, mode_t uUmask, const std::function<bool(uint64_t)>& going) {
+    WriteData(job, iArchive, uUmask, going);
+    job.CloseSource(); // here, sparing the calling thread
+}
+
+namespace {
+
+void WriteData(FileJob& job, int iArchive, mode_t uUmask, const std::function<bool(uint64_t)>& going) {
     const Entry& e = *job.E;
     uint64_t lSize = e.Size;
-    if (job.Source >= 0) {
+    if (job.SourceFolder >= 0) {
+        // Never waits on a pipe put in the file's place: it must be a file.
+        job.Source = ::openat(job.SourceFolder, job.SourceLeaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
         struct stat st {};
-        if (::fstat(job.Source, &st) != 0) {
+        if (job.Source < 0 || ::fstat(job.Source, &st) != 0) {
             job.Why = std::strerror(errno);
             return;
         }
@@ -210,7 +229,7 @@ void WriteFileJob(FileJob& job, int iArchive, mode_t uUmask, const std::function
         return;
     }
     DataCopy copy(job, fd, lSize, going);
-    bool bOk = job.Source >= 0 ? copy.FromTree() : copy.FromArchive(iArchive);
+    bool bOk = job.SourceFolder >= 0 ? copy.FromTree() : copy.FromArchive(iArchive);
     if (bOk && copy.Done() < lSize) {
         job.Why = Shorter(copy.Done(), lSize);
         bOk = false;
@@ -229,6 +248,8 @@ void WriteFileJob(FileJob& job, int iArchive, mode_t uUmask, const std::function
     job.Ok = bOk;
     job.Written = copy.Done();
 }
+
+} // namespace
 
 RestoreWorkers::RestoreWorkers(int iArchive, mode_t uUmask, Tick tick)
     : m_iArchive(iArchive), m_uUmask(uUmask), m_tick(std::move(tick)) {

@@ -25,8 +25,10 @@ namespace libRestore::detail {
 // One regular file to write under a temporary name, and what became of it.
 struct FileJob {
     const Entry* E = nullptr;
-    int Parent = -1; // the job's own descriptor of the destination folder (closed with the job)
-    int Source = -1; // the copy tree's file (closed with the job); -1 reads the archive
+    int Parent = -1;        // the job's own descriptor of the destination folder (closed with the job)
+    int SourceFolder = -1;  // the copy tree's folder holding the file; -1 reads the archive
+    std::string SourceLeaf; // the file's name in it
+    int Source = -1;        // the file, opened by whoever runs the job
     std::string Temp, Leaf, Shown;
     bool Replace = false;
     // Set by whoever runs the job.
@@ -41,6 +43,7 @@ struct FileJob {
     FileJob(const FileJob&) = delete;
     FileJob& operator=(const FileJob&) = delete;
     ~FileJob();
+    void CloseSource();
 };
 
 class RestoreWorkers {

@@ -257,8 +257,8 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
             return false;
         }
         Entry e;
-        e.Name = raw[uIndex].Name; // the exact bytes, never transcoded
-        e.Damage = raw[uIndex].Damage;
+        e.Name = std::move(raw[uIndex].Name); // the exact bytes, never transcoded
+        e.Damage = std::move(raw[uIndex].Damage);
         e.Index = uIndex;
         e.Size = st.size;
         e.Crc = st.crc;
