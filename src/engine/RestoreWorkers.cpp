@@ -271,8 +271,9 @@ bool RestoreWorkers::Room(const Entry& e) const {
     return m_order.empty() || (m_order.size() < Window && m_lBytes <= WindowBytes && e.Size <= WindowBytes - m_lBytes);
 }
 
-bool RestoreWorkers::Holds(const std::string& sShown) const {
-    return std::any_of(m_order.begin(), m_order.end(), [&](const auto& job) { return job->Shown == sShown; });
+bool RestoreWorkers::Holds(const std::string& sShown, const std::string& sLeaf) const {
+    return std::any_of(m_order.begin(), m_order.end(),
+                       [&](const auto& job) { return job->Shown == sShown && (sLeaf.empty() || job->Leaf == sLeaf); });
 }
 
 void RestoreWorkers::Add(std::unique_ptr<FileJob> job) {

@@ -65,8 +65,9 @@ public:
     // when no worker could start.
     void Add(std::unique_ptr<FileJob> job);
     bool Empty() const { return m_order.empty(); }
-    // Whether a job in flight writes into the folder shown so (calling thread only).
-    bool Holds(const std::string& sShown) const;
+    // Whether a job in flight writes the name sLeaf ("": any name) into the folder shown so
+    // (calling thread only).
+    bool Holds(const std::string& sShown, const std::string& sLeaf) const;
     // The oldest job once it has finished, nullptr when there is none; with bWait it waits,
     // ticking the oldest job's progress every tenth of a second (a false tick stops all).
     std::unique_ptr<FileJob> Take(bool bWait);

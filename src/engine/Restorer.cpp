@@ -353,8 +353,10 @@ void Restorer::One(const Entry& e) {
     // In a folder this restore made, nothing stood before it (and a name that came twice in the
     // backup is still never replaced: the rename below refuses it).
     if (!m_dest.Made(n - 1)) {
-        // Names written meanwhile in this folder count for the choice, as does what a sweep logs.
-        if (m_workers->Holds(sShown)) Drain();
+        // A file of the same name written meanwhile counts for the choice (for "keep both", any
+        // name of the folder: the name it takes depends on them); a sweep's lines come in order.
+        const bool bAnyName = m_options.OnConflict == Conflict::KeepBoth;
+        if (m_workers->Holds(sShown, bAnyName ? std::string() : sLeaf)) Drain();
         if (m_swept.insert(sShown).second) {
             Drain();
             Sweep(iParent, sShown);
