@@ -33,23 +33,14 @@ constexpr uint64_t MaxLinkTarget = 4096; // longer link targets are refused unre
 
 DataSource::~DataSource() {
     if (Zip) zip_fclose(Zip);
-    if (Fd >= 0) ::close(Fd);
 }
 
 ssize_t DataSource::Read(char* p, size_t n, std::string& sWhy) {
-    if (Zip) {
-        const zip_int64_t r = zip_fread(Zip, p, n);
-        if (r < 0 && Aes && detail::ZeroCrcMisread(*Aes, Done, zip_error_code_zip(zip_file_get_error(Zip)))) return 0;
-        if (r < 0) sWhy = zip_error_strerror(zip_file_get_error(Zip));
-        if (r > 0) Done += static_cast<uint64_t>(r);
-        return static_cast<ssize_t>(r);
-    }
-    ssize_t r;
-    do
-        r = ::read(Fd, p, n);
-    while (r < 0 && errno == EINTR);
-    if (r < 0) sWhy = std::strerror(errno);
-    return r;
+    const zip_int64_t r = zip_fread(Zip, p, n);
+    if (r < 0 && Aes && detail::ZeroCrcMisread(*Aes, Done, zip_error_code_zip(zip_file_get_error(Zip)))) return 0;
+    if (r < 0) sWhy = zip_error_strerror(zip_file_get_error(Zip));
+    if (r > 0) Done += static_cast<uint64_t>(r);
+    return static_cast<ssize_t>(r);
 }
 
 Restorer::~Restorer() {
@@ -104,53 +95,36 @@ int Restorer::SourceFolder(const Entry& e, std::string& sLeaf, std::string& sWhy
     return m_source.Enter(parts, parts.size() - 1, sWhy);
 }
 
+// An archive entry opened through libzip (encrypted entries, and any the workers do not read).
 bool Restorer::OpenData(const Entry& e, DataSource& src, uint64_t& lSize, std::string& sWhy) {
     lSize = e.Size;
-    if (m_backup.IsArchive) {
-        if (Zip(sWhy) == nullptr) return false;
-        if (e.AesStrength != 0) {
-            // The code is checked before anything is written: a wrong password or changed data
-            // never reaches a file.
-            const Status aes = detail::CheckAes(m_pZip, e, m_options.Password, sWhy);
-            if (aes == Status::WrongPassword) {
-                m_report.Result = Status::WrongPassword;
-                m_report.Error = m_options.Password.empty() ? "'" + m_backup.Path + "' needs a password."
-                                                            : "The password is wrong for '" + m_backup.Path + "'.";
-                m_bStop = true;
-            }
-            if (aes != Status::Ok) return false;
-            src.Aes = &e;
+    if (Zip(sWhy) == nullptr) return false;
+    if (e.AesStrength != 0) {
+        // The code is checked before anything is written: a wrong password or changed data
+        // never reaches a file.
+        const Status aes = detail::CheckAes(m_pZip, e, m_options.Password, sWhy);
+        if (aes == Status::WrongPassword) {
+            m_report.Result = Status::WrongPassword;
+            m_report.Error = m_options.Password.empty() ? "'" + m_backup.Path + "' needs a password."
+                                                        : "The password is wrong for '" + m_backup.Path + "'.";
+            m_bStop = true;
         }
-        src.Zip = zip_fopen_index(m_pZip, e.Index, 0);
-        if (src.Zip == nullptr) {
-            const int iErr = zip_error_code_zip(zip_get_error(m_pZip));
-            if (iErr == ZIP_ER_WRONGPASSWD || iErr == ZIP_ER_NOPASSWD) {
-                m_report.Result = Status::WrongPassword;
-                m_report.Error = iErr == ZIP_ER_NOPASSWD ? "'" + m_backup.Path + "' needs a password."
-                                                         : "The password is wrong for '" + m_backup.Path + "'.";
-                m_bStop = true;
-            }
-            sWhy = zip_strerror(m_pZip);
-            zip_error_clear(m_pZip);
-            return false;
-        }
-        return true;
+        if (aes != Status::Ok) return false;
+        src.Aes = &e;
     }
-    std::string sLeaf;
-    const int iFolder = SourceFolder(e, sLeaf, sWhy);
-    if (iFolder < 0) return false;
-    src.Fd = ::openat(iFolder, sLeaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st {};
-    if (src.Fd < 0 || ::fstat(src.Fd, &st) != 0) {
-        sWhy = std::strerror(errno);
+    src.Zip = zip_fopen_index(m_pZip, e.Index, 0);
+    if (src.Zip == nullptr) {
+        const int iErr = zip_error_code_zip(zip_get_error(m_pZip));
+        if (iErr == ZIP_ER_WRONGPASSWD || iErr == ZIP_ER_NOPASSWD) {
+            m_report.Result = Status::WrongPassword;
+            m_report.Error = iErr == ZIP_ER_NOPASSWD ? "'" + m_backup.Path + "' needs a password."
+                                                     : "The password is wrong for '" + m_backup.Path + "'.";
+            m_bStop = true;
+        }
+        sWhy = zip_strerror(m_pZip);
+        zip_error_clear(m_pZip);
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        sWhy = "no longer a file in the backup";
-        return false;
-    }
-    // The copy may have been renewed since it was listed; its size now is what it declares.
-    lSize = static_cast<uint64_t>(st.st_size);
     return true;
 }
 
@@ -173,59 +147,34 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
     bool bOk = true, bReadError = false;
     // At most one byte past the declared size is ever asked for: enough to see that it grows.
     const auto ask = [&](size_t uChunk) { return static_cast<size_t>(std::min<uint64_t>(uChunk, lSize - lDone + 1)); };
-    if (src.Fd >= 0) {
-        // Within one file system the kernel copies without the bytes passing through here.
-        for (;;) {
-            const ssize_t r = ::copy_file_range(src.Fd, nullptr, fd, nullptr, ask(8 * BufferSize), 0);
-            if (r <= 0) {
-                if (r < 0 && lDone == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS)) break;
-                if (r < 0) {
-                    sWhy = std::strerror(errno);
-                    bOk = false;
-                }
-                break;
-            }
-            lDone += static_cast<uint64_t>(r);
-            if (lDone > lSize) {
-                sWhy = Longer(lSize);
-                bOk = false;
-            }
-            if (!bOk || !Progress(e.Name, lDone, lSize)) {
-                bOk = false;
-                break;
-            }
+    if (m_buffer.empty()) m_buffer.resize(BufferSize);
+    for (;;) {
+        const ssize_t r = src.Read(m_buffer.data(), ask(m_buffer.size()), sWhy);
+        if (r == 0) break;
+        if (r < 0) {
+            if (m_backup.IsArchive) sWhy = "damaged: " + sWhy; // the archive itself says so
+            bOk = false;
+            bReadError = true;
+            break;
         }
-    }
-    if (bOk && (src.Fd < 0 || lDone == 0)) {
-        if (m_buffer.empty()) m_buffer.resize(BufferSize);
-        for (;;) {
-            const ssize_t r = src.Read(m_buffer.data(), ask(m_buffer.size()), sWhy);
-            if (r == 0) break;
-            if (r < 0) {
-                if (m_backup.IsArchive) sWhy = "damaged: " + sWhy; // the archive itself says so
-                bOk = false;
-                bReadError = true;
-                break;
-            }
-            for (ssize_t w = 0; w < r;) {
-                const ssize_t n = ::write(fd, m_buffer.data() + w, static_cast<size_t>(r - w));
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) {
-                    sWhy = std::strerror(errno);
-                    bOk = false;
-                    break;
-                }
-                w += n;
-            }
-            lDone += static_cast<uint64_t>(r);
-            if (bOk && lDone > lSize) {
-                sWhy = Longer(lSize);
-                bOk = false;
-            }
-            if (!bOk || !Progress(e.Name, lDone, lSize)) {
+        for (ssize_t w = 0; w < r;) {
+            const ssize_t n = ::write(fd, m_buffer.data() + w, static_cast<size_t>(r - w));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                sWhy = std::strerror(errno);
                 bOk = false;
                 break;
             }
+            w += n;
+        }
+        lDone += static_cast<uint64_t>(r);
+        if (bOk && lDone > lSize) {
+            sWhy = Longer(lSize);
+            bOk = false;
+        }
+        if (!bOk || !Progress(e.Name, lDone, lSize)) {
+            bOk = false;
+            break;
         }
     }
     if (bOk && lDone < lSize) {
@@ -243,7 +192,7 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
         bOk = false;
     }
     if (!bOk) ::unlinkat(iParent, sTemp.c_str(), 0);
-    if (!bOk && bReadError && m_backup.IsArchive && m_report.Result == Status::Ok) {
+    if (!bOk && bReadError && m_report.Result == Status::Ok) {
         // Traditional encryption accepts a wrong password now and then; the data then fails.
         zip_stat_t st;
         if (zip_stat_index(m_pZip, e.Index, 0, &st) == 0 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&

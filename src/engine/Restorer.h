@@ -65,10 +65,9 @@ inline std::string Shorter(uint64_t lDone, uint64_t lSize) {
 // The name that marks a restore's temporary files (followed by the process id and "-").
 inline constexpr const char* TempMark = ".stowline-restore-";
 
-// Where the data of one entry comes from: an archive entry or a file of the copy tree.
+// An archive entry read through libzip.
 struct DataSource {
     zip_file_t* Zip = nullptr;
-    int Fd = -1;
     const Entry* Aes = nullptr; // an AES entry whose code was found sound (see ZeroCrcMisread)
     uint64_t Done = 0;          // bytes read from Zip
     DataSource() = default;
