@@ -253,8 +253,11 @@ void WriteData(FileJob& job, int iArchive, mode_t uUmask, const std::function<bo
 
 RestoreWorkers::RestoreWorkers(int iArchive, mode_t uUmask, Tick tick)
     : m_iArchive(iArchive), m_uUmask(uUmask), m_tick(std::move(tick)) {
-    const unsigned uCores = std::max(1u, std::thread::hardware_concurrency());
-    m_threads.StartUpTo(uCores, [this](std::stop_token stop) { Work(stop); });
+    // One per core (the calling thread makes folders and renames meanwhile), at most 8: more
+    // only contend for the destination's folders and journal. One core gains nothing from
+    // handing files over.
+    const unsigned uCores = std::thread::hardware_concurrency();
+    if (uCores >= 2) m_threads.StartUpTo(std::min(uCores, 8u), [this](std::stop_token stop) { Work(stop); });
 }
 
 RestoreWorkers::~RestoreWorkers() {
@@ -300,7 +303,7 @@ void RestoreWorkers::Add(std::unique_ptr<FileJob> job) {
 void RestoreWorkers::Work(std::stop_token stop) {
     std::unique_lock lock(m_mutex);
     for (;;) {
-        if (!m_changed.wait(lock, stop, [&] { return m_uStarted < m_order.size(); })) return;
+        if (!m_changed.wait(lock, stop, [&] { return m_uStarted < m_order.size(); }) || stop.stop_requested()) return;
         FileJob& job = *m_order[m_uStarted++];
         lock.unlock();
         try {
