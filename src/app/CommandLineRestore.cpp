@@ -204,7 +204,10 @@ int Restore(const std::vector<std::string>& args) {
     options.OnConflict = bOverwrite ? libRestore::Conflict::Overwrite : libRestore::Conflict::Skip;
     options.Password = job.Password();
     options.Contents = &entries;
-    const std::vector<libRestore::Entry> selection = libRestore::Filter(entries, only);
+    // Without /ONLY the whole listing is the selection (no copy of it is made).
+    const std::vector<libRestore::Entry> filtered =
+        only.empty() ? std::vector<libRestore::Entry>() : libRestore::Filter(entries, only);
+    const std::vector<libRestore::Entry>& selection = only.empty() ? entries : filtered;
     RunProgress progress(job.JobName());
     RestoreProgress restoreProgress(progress, entries, selection);
     options.Progress = [&](const std::string& sName, uint64_t, uint64_t) {

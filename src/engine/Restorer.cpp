@@ -29,40 +29,24 @@ namespace {
 constexpr size_t BufferSize = 1 << 20;
 constexpr uint64_t MaxLinkTarget = 4096; // longer link targets are refused unread
 
-std::string Longer(uint64_t lSize) {
-    return "damaged: its data is longer than the " + std::to_string(lSize) + " bytes it declares";
-}
-
-std::string Shorter(uint64_t lDone, uint64_t lSize) {
-    return "damaged: its data ends after " + std::to_string(lDone) + " of the " + std::to_string(lSize) +
-           " bytes it declares";
-}
-
 } // namespace
 
 DataSource::~DataSource() {
     if (Zip) zip_fclose(Zip);
-    if (Fd >= 0) ::close(Fd);
 }
 
 ssize_t DataSource::Read(char* p, size_t n, std::string& sWhy) {
-    if (Zip) {
-        const zip_int64_t r = zip_fread(Zip, p, n);
-        if (r < 0 && Aes && detail::ZeroCrcMisread(*Aes, Done, zip_error_code_zip(zip_file_get_error(Zip)))) return 0;
-        if (r < 0) sWhy = zip_error_strerror(zip_file_get_error(Zip));
-        if (r > 0) Done += static_cast<uint64_t>(r);
-        return static_cast<ssize_t>(r);
-    }
-    ssize_t r;
-    do
-        r = ::read(Fd, p, n);
-    while (r < 0 && errno == EINTR);
-    if (r < 0) sWhy = std::strerror(errno);
-    return r;
+    const zip_int64_t r = zip_fread(Zip, p, n);
+    if (r < 0 && Aes && detail::ZeroCrcMisread(*Aes, Done, zip_error_code_zip(zip_file_get_error(Zip)))) return 0;
+    if (r < 0) sWhy = zip_error_strerror(zip_file_get_error(Zip));
+    if (r > 0) Done += static_cast<uint64_t>(r);
+    return static_cast<ssize_t>(r);
 }
 
 Restorer::~Restorer() {
+    m_workers.reset(); // its workers end before the archive goes
     if (m_pZip) zip_discard(m_pZip);
+    if (m_bOwnArchive) ::close(m_iArchive);
 }
 
 bool Restorer::Progress(const std::string& sName, uint64_t lDone, uint64_t lTotal) {
@@ -71,7 +55,13 @@ bool Restorer::Progress(const std::string& sName, uint64_t lDone, uint64_t lTota
     return !m_bStop;
 }
 
+// The entries handed over before come first in the log.
 void Restorer::Problem(const std::string& sName, const std::string& sWhy) {
+    Drain();
+    LogProblem(sName, sWhy);
+}
+
+void Restorer::LogProblem(const std::string& sName, const std::string& sWhy) {
     ++m_report.NotRestored;
     m_report.Problems.push_back(sName + ": " + sWhy);
     libLog::LogEvent("  Not restored '" + sName + "': " + sWhy);
@@ -105,52 +95,36 @@ int Restorer::SourceFolder(const Entry& e, std::string& sLeaf, std::string& sWhy
     return m_source.Enter(parts, parts.size() - 1, sWhy);
 }
 
+// An archive entry opened through libzip (encrypted entries, and any the workers do not read).
 bool Restorer::OpenData(const Entry& e, DataSource& src, uint64_t& lSize, std::string& sWhy) {
     lSize = e.Size;
-    if (m_pZip) {
-        if (e.AesStrength != 0) {
-            // The code is checked before anything is written: a wrong password or changed data
-            // never reaches a file.
-            const Status aes = detail::CheckAes(m_pZip, e, m_options.Password, sWhy);
-            if (aes == Status::WrongPassword) {
-                m_report.Result = Status::WrongPassword;
-                m_report.Error = m_options.Password.empty() ? "'" + m_backup.Path + "' needs a password."
-                                                            : "The password is wrong for '" + m_backup.Path + "'.";
-                m_bStop = true;
-            }
-            if (aes != Status::Ok) return false;
-            src.Aes = &e;
+    if (Zip(sWhy) == nullptr) return false;
+    if (e.AesStrength != 0) {
+        // The code is checked before anything is written: a wrong password or changed data
+        // never reaches a file.
+        const Status aes = detail::CheckAes(m_pZip, e, m_options.Password, sWhy);
+        if (aes == Status::WrongPassword) {
+            m_report.Result = Status::WrongPassword;
+            m_report.Error = m_options.Password.empty() ? "'" + m_backup.Path + "' needs a password."
+                                                        : "The password is wrong for '" + m_backup.Path + "'.";
+            m_bStop = true;
         }
-        src.Zip = zip_fopen_index(m_pZip, e.Index, 0);
-        if (src.Zip == nullptr) {
-            const int iErr = zip_error_code_zip(zip_get_error(m_pZip));
-            if (iErr == ZIP_ER_WRONGPASSWD || iErr == ZIP_ER_NOPASSWD) {
-                m_report.Result = Status::WrongPassword;
-                m_report.Error = iErr == ZIP_ER_NOPASSWD ? "'" + m_backup.Path + "' needs a password."
-                                                         : "The password is wrong for '" + m_backup.Path + "'.";
-                m_bStop = true;
-            }
-            sWhy = zip_strerror(m_pZip);
-            zip_error_clear(m_pZip);
-            return false;
-        }
-        return true;
+        if (aes != Status::Ok) return false;
+        src.Aes = &e;
     }
-    std::string sLeaf;
-    const int iFolder = SourceFolder(e, sLeaf, sWhy);
-    if (iFolder < 0) return false;
-    src.Fd = ::openat(iFolder, sLeaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st {};
-    if (src.Fd < 0 || ::fstat(src.Fd, &st) != 0) {
-        sWhy = std::strerror(errno);
+    src.Zip = zip_fopen_index(m_pZip, e.Index, 0);
+    if (src.Zip == nullptr) {
+        const int iErr = zip_error_code_zip(zip_get_error(m_pZip));
+        if (iErr == ZIP_ER_WRONGPASSWD || iErr == ZIP_ER_NOPASSWD) {
+            m_report.Result = Status::WrongPassword;
+            m_report.Error = iErr == ZIP_ER_NOPASSWD ? "'" + m_backup.Path + "' needs a password."
+                                                     : "The password is wrong for '" + m_backup.Path + "'.";
+            m_bStop = true;
+        }
+        sWhy = zip_strerror(m_pZip);
+        zip_error_clear(m_pZip);
         return false;
     }
-    if (!S_ISREG(st.st_mode)) {
-        sWhy = "no longer a file in the backup";
-        return false;
-    }
-    // The copy may have been renewed since it was listed; its size now is what it declares.
-    lSize = static_cast<uint64_t>(st.st_size);
     return true;
 }
 
@@ -173,59 +147,34 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
     bool bOk = true, bReadError = false;
     // At most one byte past the declared size is ever asked for: enough to see that it grows.
     const auto ask = [&](size_t uChunk) { return static_cast<size_t>(std::min<uint64_t>(uChunk, lSize - lDone + 1)); };
-    if (src.Fd >= 0) {
-        // Within one file system the kernel copies without the bytes passing through here.
-        for (;;) {
-            const ssize_t r = ::copy_file_range(src.Fd, nullptr, fd, nullptr, ask(8 * BufferSize), 0);
-            if (r <= 0) {
-                if (r < 0 && lDone == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS)) break;
-                if (r < 0) {
-                    sWhy = std::strerror(errno);
-                    bOk = false;
-                }
-                break;
-            }
-            lDone += static_cast<uint64_t>(r);
-            if (lDone > lSize) {
-                sWhy = Longer(lSize);
-                bOk = false;
-            }
-            if (!bOk || !Progress(e.Name, lDone, lSize)) {
-                bOk = false;
-                break;
-            }
+    if (m_buffer.empty()) m_buffer.resize(BufferSize);
+    for (;;) {
+        const ssize_t r = src.Read(m_buffer.data(), ask(m_buffer.size()), sWhy);
+        if (r == 0) break;
+        if (r < 0) {
+            if (m_backup.IsArchive) sWhy = "damaged: " + sWhy; // the archive itself says so
+            bOk = false;
+            bReadError = true;
+            break;
         }
-    }
-    if (bOk && (src.Fd < 0 || lDone == 0)) {
-        if (m_buffer.empty()) m_buffer.resize(BufferSize);
-        for (;;) {
-            const ssize_t r = src.Read(m_buffer.data(), ask(m_buffer.size()), sWhy);
-            if (r == 0) break;
-            if (r < 0) {
-                if (m_pZip) sWhy = "damaged: " + sWhy; // the archive itself says so
-                bOk = false;
-                bReadError = true;
-                break;
-            }
-            for (ssize_t w = 0; w < r;) {
-                const ssize_t n = ::write(fd, m_buffer.data() + w, static_cast<size_t>(r - w));
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) {
-                    sWhy = std::strerror(errno);
-                    bOk = false;
-                    break;
-                }
-                w += n;
-            }
-            lDone += static_cast<uint64_t>(r);
-            if (bOk && lDone > lSize) {
-                sWhy = Longer(lSize);
-                bOk = false;
-            }
-            if (!bOk || !Progress(e.Name, lDone, lSize)) {
+        for (ssize_t w = 0; w < r;) {
+            const ssize_t n = ::write(fd, m_buffer.data() + w, static_cast<size_t>(r - w));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                sWhy = std::strerror(errno);
                 bOk = false;
                 break;
             }
+            w += n;
+        }
+        lDone += static_cast<uint64_t>(r);
+        if (bOk && lDone > lSize) {
+            sWhy = Longer(lSize);
+            bOk = false;
+        }
+        if (!bOk || !Progress(e.Name, lDone, lSize)) {
+            bOk = false;
+            break;
         }
     }
     if (bOk && lDone < lSize) {
@@ -243,7 +192,7 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
         bOk = false;
     }
     if (!bOk) ::unlinkat(iParent, sTemp.c_str(), 0);
-    if (!bOk && bReadError && m_pZip && m_report.Result == Status::Ok) {
+    if (!bOk && bReadError && m_report.Result == Status::Ok) {
         // Traditional encryption accepts a wrong password now and then; the data then fails.
         zip_stat_t st;
         if (zip_stat_index(m_pZip, e.Index, 0, &st) == 0 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
@@ -261,7 +210,7 @@ bool Restorer::WriteData(const Entry& e, int iParent, const std::string& sTemp, 
 bool Restorer::LinkTarget(const Entry& e, std::string& sTarget, std::string& sWhy) {
     const std::string sTooLong = "link target longer than " + std::to_string(MaxLinkTarget) + " bytes refused";
     char buf[MaxLinkTarget + 1];
-    if (m_pZip == nullptr) { // the copy tree holds the link itself
+    if (!m_backup.IsArchive) { // the copy tree holds the link itself
         std::string sLeaf;
         const int iFolder = SourceFolder(e, sLeaf, sWhy);
         if (iFolder < 0) return false;
@@ -353,10 +302,20 @@ void Restorer::One(const Entry& e) {
     // In a folder this restore made, nothing stood before it (and a name that came twice in the
     // backup is still never replaced: the rename below refuses it).
     if (!m_dest.Made(n - 1)) {
-        if (m_swept.insert(sShown).second) Sweep(iParent, sShown);
+        // A file of the same name written meanwhile counts for the choice (for "keep both", any
+        // name of the folder: the name it takes depends on them); a sweep's lines come in order.
+        const bool bAnyName = m_options.OnConflict == Conflict::KeepBoth;
+        if (m_workers->Holds(sShown, bAnyName ? std::string() : sLeaf)) Drain();
+        if (m_swept.insert(sShown).second) {
+            Drain();
+            Sweep(iParent, sShown);
+        }
         if (!Conflicts(e, iParent, sLeaf, bReplace)) return;
     }
     const std::string sTemp = m_sTempPrefix + std::to_string(++m_uTemp);
+    if (ForWorkers(e)) return HandOver(e, iParent, sShown, sLeaf, sTemp, bReplace);
+    // Written here, after the entries handed over before it.
+    Drain();
     uint64_t lWritten = 0;
     if (e.IsLink) {
         std::string sTarget;
@@ -371,6 +330,12 @@ void Restorer::One(const Entry& e) {
         if (m_report.Result == Status::WrongPassword) return;
         return Problem(e.Name, sWhy);
     }
+    Renamed(sShown, sLeaf, iParent, sTemp, bReplace, e.Name, lWritten);
+}
+
+// The entry written under sTemp takes its name (never replacing one unasked), in entry order.
+void Restorer::Renamed(const std::string& sShown, const std::string& sLeaf, int iParent, const std::string& sTemp,
+                       bool bReplace, const std::string& sName, uint64_t lWritten) {
     const unsigned uFlags = bReplace ? 0 : RENAME_NOREPLACE;
     if (::renameat2(iParent, sTemp.c_str(), iParent, sLeaf.c_str(), uFlags) != 0) {
         const int iErr = errno;
@@ -379,30 +344,23 @@ void Restorer::One(const Entry& e) {
             ++m_report.Skipped; // appeared meanwhile: never replaced unasked
             return;
         }
-        return Problem(e.Name, std::strerror(iErr));
+        return LogProblem(sName, std::strerror(iErr));
     }
     ++m_report.Restored;
     m_report.Bytes += lWritten;
     libLog::LogEventLevel(0, "  Restored '" + sShown + sLeaf + "'");
 }
 
-// The backup's whole contents, and the copy tree's root opened for reading.
-bool Restorer::ReadAll(std::vector<Entry>& all) {
+// The backup's whole contents (the caller's when given), and the copy tree's root opened for
+// reading.
+bool Restorer::ReadAll(const std::vector<Entry>*& all) {
+    if (m_backup.IsArchive) return ReadArchive(all);
     std::string sError;
-    if (m_backup.IsArchive) {
-        m_pZip = OpenArchive(m_backup.Path, 0, sError);
-        if (m_pZip == nullptr || !ReadArchiveEntries(m_pZip, all, sError)) {
-            m_report.Result = Status::Unreadable;
-            m_report.Error = sError;
-            return false;
-        }
-        if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
-        return true;
-    }
     if (m_options.Contents != nullptr) {
-        all = *m_options.Contents;
+        all = m_options.Contents;
     } else {
-        const Status s = ReadContents(m_job, m_backup, all, sError);
+        all = &m_own;
+        const Status s = ReadContents(m_job, m_backup, m_own, sError);
         if (s == Status::Incomplete) {
             // What could be listed is restored; the restore says that the rest was not.
             ++m_report.NotRestored;
@@ -425,7 +383,7 @@ bool Restorer::ReadAll(std::vector<Entry>& all) {
 }
 
 void Restorer::Run(const std::vector<Entry>& selection) {
-    std::vector<Entry> all;
+    const std::vector<Entry>* all = nullptr;
     if (!ReadAll(all)) return;
     if (!m_options.ToFolder.empty()) {
         Place place;
@@ -434,22 +392,11 @@ void Restorer::Run(const std::vector<Entry>& selection) {
         place.Shown = libFiles::AddTrailingSlash(place.Path);
         m_places.push_back(place);
     } else {
-        m_places = PlacesOf(m_job, all);
+        m_places = PlacesOf(m_job, *all);
     }
-    // A selected folder brings everything below it; each entry is restored once.
-    std::set<std::string> chosen, folders;
-    for (const Entry& e : selection)
-        (e.IsDir ? folders : chosen).insert(e.Name);
     std::vector<const Entry*> todo;
     uint64_t lTotal = 0;
-    for (const Entry& e : all) {
-        bool bTake = chosen.count(e.Name) != 0 || folders.count(e.Name) != 0;
-        for (auto it = folders.begin(); !bTake && it != folders.end(); ++it)
-            bTake = e.Name.compare(0, it->size(), *it) == 0;
-        if (!bTake) continue;
-        todo.push_back(&e);
-        lTotal += e.Size;
-    }
+    Select(*all, selection, todo, lTotal);
     if (!Fits(todo)) return;
     // The chosen folder must open: without it nothing can be restored.
     std::string sWhy;
@@ -458,6 +405,9 @@ void Restorer::Run(const std::vector<Entry>& selection) {
         m_report.Error = sWhy;
         return;
     }
+    m_workers = std::make_unique<RestoreWorkers>(
+        m_backup.IsArchive ? m_iArchive : -1, m_uUmask,
+        [this](const FileJob& job, uint64_t lDone) { return Progress(job.E->Name, lDone, job.E->Size); });
     uint64_t lDone = 0;
     for (const Entry* e : todo) {
         if (!Progress(e->Name, lDone, lTotal)) break;
@@ -465,6 +415,8 @@ void Restorer::Run(const std::vector<Entry>& selection) {
         if (m_bStop) break;
         lDone += e->Size;
     }
+    if (m_bStop) m_workers->Stop();
+    Drain();
     FinishFolders();
     if (m_report.Result == Status::Ok && m_bStop) m_report.Result = Status::Aborted;
     if (m_report.Result == Status::Ok && m_report.NotRestored > 0) m_report.Result = Status::Incomplete;

@@ -3,12 +3,14 @@
 // entries may go, and whether they fit). Not for other callers.
 
 #include "engine/FolderChain.h"
+#include "engine/RestoreWorkers.h"
 #include "engine/libRestore.h"
 #include "support/libFiles.h"
 
 #include <cstdint>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <sys/types.h>
@@ -51,13 +53,21 @@ inline timespec TimeOfNs(int64_t lNs) {
     return t;
 }
 
+// Why data longer or shorter than its entry declares is refused.
+inline std::string Longer(uint64_t lSize) {
+    return "damaged: its data is longer than the " + std::to_string(lSize) + " bytes it declares";
+}
+inline std::string Shorter(uint64_t lDone, uint64_t lSize) {
+    return "damaged: its data ends after " + std::to_string(lDone) + " of the " + std::to_string(lSize) +
+           " bytes it declares";
+}
+
 // The name that marks a restore's temporary files (followed by the process id and "-").
 inline constexpr const char* TempMark = ".stowline-restore-";
 
-// Where the data of one entry comes from: an archive entry or a file of the copy tree.
+// An archive entry read through libzip.
 struct DataSource {
     zip_file_t* Zip = nullptr;
-    int Fd = -1;
     const Entry* Aes = nullptr; // an AES entry whose code was found sound (see ZeroCrcMisread)
     uint64_t Done = 0;          // bytes read from Zip
     DataSource() = default;
@@ -82,8 +92,21 @@ private:
     bool Fits(const std::vector<const Entry*>& todo);
     void Sweep(int iFolder, const std::string& sShown);
     void FinishFolders();
+    // RestoreHandOff.cpp
+    bool ForWorkers(const Entry& e) const;
+    void HandOver(const Entry& e, int iParent, const std::string& sShown, const std::string& sLeaf,
+                  const std::string& sTemp, bool bReplace);
+    void TakeBack(bool bWait);
+    void Finish(FileJob& job);
+    void Drain();
+    bool ReadArchive(const std::vector<Entry>*& all);
+    zip_t* Zip(std::string& sWhy);
+    void Select(const std::vector<Entry>& all, const std::vector<Entry>& selection, std::vector<const Entry*>& todo,
+                uint64_t& lTotal) const;
     // Restorer.cpp
-    bool ReadAll(std::vector<Entry>& all);
+    bool ReadAll(const std::vector<Entry>*& all);
+    void Renamed(const std::string& sShown, const std::string& sLeaf, int iParent, const std::string& sTemp,
+                 bool bReplace, const std::string& sName, uint64_t lWritten);
     int EnterDest(const std::vector<std::string>& rel, size_t n, const Place& place, std::string& sWhy);
     void One(const Entry& e);
     bool Conflicts(const Entry& e, int iParent, std::string& sLeaf, bool& bReplace);
@@ -93,12 +116,16 @@ private:
     int SourceFolder(const Entry& e, std::string& sLeaf, std::string& sWhy);
     bool Progress(const std::string& sName, uint64_t lDone, uint64_t lTotal);
     void Problem(const std::string& sName, const std::string& sWhy);
+    void LogProblem(const std::string& sName, const std::string& sWhy);
 
     const CBackupJob& m_job;
     const BackupInfo& m_backup;
     const Options& m_options;
     Report& m_report;
-    zip_t* m_pZip = nullptr;
+    zip_t* m_pZip = nullptr;    // libzip's reader: for entries the workers do not read
+    int m_iArchive = -1;        // the archive the workers read from
+    bool m_bOwnArchive = false; // m_iArchive is this restorer's own descriptor
+    std::vector<Entry> m_own;   // the contents, when the caller did not give them
     std::vector<Place> m_places;
     size_t m_uPlace = SIZE_MAX;  // the place m_dest is rooted at
     std::string m_sPlaceWhy;     // why it cannot be opened ("" when open)
@@ -123,6 +150,7 @@ private:
     std::string m_sTempPrefix = TempMark + std::to_string(::getpid()) + "-";
     mode_t m_uUmask = libFiles::ProcessUmask();
     bool m_bStop = false;
+    std::unique_ptr<RestoreWorkers> m_workers; // last: its workers end before the rest goes
 };
 
 } // namespace libRestore::detail

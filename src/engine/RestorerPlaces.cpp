@@ -113,7 +113,7 @@ std::vector<Place> PlacesOf(const CBackupJob& job, const std::vector<Entry>& all
 }
 
 bool Restorer::Locate(const Entry& e, size_t& uPlace, std::vector<std::string>& rel, std::string& sWhy) const {
-    const bool bByName = m_pZip || !m_options.ToFolder.empty() || e.OriginalPath.empty();
+    const bool bByName = m_backup.IsArchive || !m_options.ToFolder.empty() || e.OriginalPath.empty();
     if (!SplitSafe(bByName ? e.Name : e.OriginalPath.substr(1), rel, sWhy)) return false;
     if (!m_options.ToFolder.empty()) {
         uPlace = 0;

@@ -257,17 +257,20 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
             return false;
         }
         Entry e;
-        e.Name = raw[uIndex].Name; // the exact bytes, never transcoded
-        e.Damage = raw[uIndex].Damage;
+        e.Name = std::move(raw[uIndex].Name); // the exact bytes, never transcoded
+        e.Damage = std::move(raw[uIndex].Damage);
         e.Index = uIndex;
         e.Size = st.size;
         e.Crc = st.crc;
+        e.DataStart = raw[uIndex].DataStart;
+        e.StoredSize = st.comp_size;
+        const bool bRawKnown = (st.valid & ZIP_STAT_COMP_METHOD) && (st.valid & ZIP_STAT_COMP_SIZE);
+        e.Method = bRawKnown ? static_cast<uint16_t>(st.comp_method) : UINT16_MAX;
+        e.Encrypted = !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method != ZIP_EM_NONE;
         const std::string& sAes = raw[uIndex].Aes;
         if (sAes.size() == 7 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
             e.AesStrength = static_cast<uint8_t>(sAes[4]);
             e.CrcKnown = sAes[0] != 2; // AE-2 stores no CRC
-            e.DataStart = raw[uIndex].DataStart;
-            e.StoredSize = st.comp_size;
         }
         zip_uint8_t uOpsys = 0;
         zip_uint32_t uAttr = 0;

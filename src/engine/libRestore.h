@@ -71,8 +71,10 @@ struct Entry {
     // proves the data instead (detail::CheckAes).
     bool CrcKnown = true;
     uint8_t AesStrength = 0; // WinZip AES 1..3 (128, 192, 256 bits); 0: not AES
-    uint64_t DataStart = 0;  // where the stored data begins in the archive
+    uint64_t DataStart = 0;  // where the stored data begins in the archive (0: not found sound)
     uint64_t StoredSize = 0; // its length as stored (salt to code for AES)
+    uint16_t Method = 0;     // the archive's compression method (0 stored, 8 deflate)
+    bool Encrypted = false;  // any encryption: read only through libzip
     std::string Damage;      // why the entry cannot be trusted ("" when it reads as sound)
 };
 

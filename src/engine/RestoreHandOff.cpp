@@ -1,0 +1,172 @@
+// The restore's side of its workers: which entries they write, handing them over with what they
+// need (their own descriptors, the conflict choice made), and taking them back in entry order.
+// Also the archive's contents and the selection, held without copies of the entries.
+
+#include "engine/ArchiveSource.h"
+#include "engine/RestoreInternal.h"
+#include "engine/Restorer.h"
+
+#include "support/libFiles.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <set>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+
+namespace libRestore::detail {
+
+// Regular files whose data the workers can read: any of a copy tree; of an archive those stored
+// or deflated without encryption (their bytes read straight from the archive and inflated,
+// checked against their size and CRC). Everything else is read through libzip here.
+bool Restorer::ForWorkers(const Entry& e) const {
+    if (e.IsDir || e.IsLink) return false;
+    if (!m_backup.IsArchive) return true;
+    return m_iArchive >= 0 && !e.Encrypted && e.AesStrength == 0 && e.CrcKnown && e.DataStart != 0 &&
+           (e.Method == 0 || e.Method == 8);
+}
+
+void Restorer::HandOver(const Entry& e, int iParent, const std::string& sShown, const std::string& sLeaf,
+                        const std::string& sTemp, bool bReplace) {
+    auto job = std::make_unique<FileJob>();
+    job->E = &e;
+    job->Shown = sShown;
+    job->Leaf = sLeaf;
+    job->Temp = sTemp;
+    job->Replace = bReplace;
+    std::string sWhy;
+    if (!m_backup.IsArchive) {
+        std::string sSourceLeaf;
+        const int iFolder = SourceFolder(e, sSourceLeaf, sWhy);
+        if (iFolder < 0) return Problem(e.Name, sWhy);
+        job->SourceFolder = ::fcntl(iFolder, F_DUPFD_CLOEXEC, 0);
+        if (job->SourceFolder < 0) return Problem(e.Name, std::strerror(errno));
+        job->SourceLeaf = std::move(sSourceLeaf);
+    }
+    // The folder chain moves on; the job keeps the folder it writes into.
+    job->Parent = ::fcntl(iParent, F_DUPFD_CLOEXEC, 0);
+    if (job->Parent < 0) return Problem(e.Name, std::strerror(errno));
+    while (!m_bStop && !m_workers->Room(e))
+        TakeBack(true);
+    if (m_bStop) return;
+    m_workers->Add(std::move(job));
+    TakeBack(false);
+}
+
+// Finished jobs at the head of the window: all of them, or with bWait the head once finished.
+void Restorer::TakeBack(bool bWait) {
+    while (std::unique_ptr<FileJob> job = m_workers->Take(bWait)) {
+        Finish(*job);
+        if (bWait) return;
+    }
+}
+
+void Restorer::Finish(FileJob& job) {
+    if (job.Stopped || m_bStop) {
+        // Aborted: what was written goes, and nothing after it is restored.
+        if (job.Ok) ::unlinkat(job.Parent, job.Temp.c_str(), 0);
+        m_bStop = true;
+        return;
+    }
+    if (!job.Ok) return LogProblem(job.E->Name, job.Why);
+    // The progress inside the file, told before it takes its name, as when written here.
+    if (!job.Inline && job.Written > 0 && !Progress(job.E->Name, job.Written, job.E->Size)) {
+        ::unlinkat(job.Parent, job.Temp.c_str(), 0);
+        return;
+    }
+    Renamed(job.Shown, job.Leaf, job.Parent, job.Temp, job.Replace, job.E->Name, job.Written);
+}
+
+void Restorer::Drain() {
+    while (m_workers && !m_workers->Empty())
+        TakeBack(true);
+}
+
+// The caller's listing serves while the archive is still the one it listed (same time and
+// length); otherwise the archive is listed again. Its descriptor is what the workers read.
+bool Restorer::ReadArchive(const std::vector<Entry>*& all) {
+    if (m_options.Contents != nullptr && m_backup.MTimeNs != 0) {
+        const int fd = ::open(m_backup.Path.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            libFiles::TimeNs(st.st_mtim) == m_backup.MTimeNs &&
+            (m_backup.Size == 0 || static_cast<uint64_t>(st.st_size) == m_backup.Size)) {
+            m_iArchive = fd;
+            m_bOwnArchive = true;
+            all = m_options.Contents;
+            return true;
+        }
+        if (fd >= 0) ::close(fd);
+    }
+    std::string sError;
+    m_pZip = OpenArchive(m_backup.Path, 0, sError);
+    if (m_pZip == nullptr || !ReadArchiveEntries(m_pZip, m_own, sError)) {
+        m_report.Result = Status::Unreadable;
+        m_report.Error = sError;
+        return false;
+    }
+    if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
+    m_iArchive = ArchiveSource::Fd(m_pZip);
+    all = &m_own;
+    return true;
+}
+
+// libzip's reader of the archive, opened when an entry first needs it; it must be the very file
+// the workers read.
+zip_t* Restorer::Zip(std::string& sWhy) {
+    if (m_pZip != nullptr) return m_pZip;
+    m_pZip = OpenArchive(m_backup.Path, 0, sWhy);
+    if (m_pZip == nullptr) return nullptr;
+    struct stat a {
+    }, b{};
+    if (::fstat(ArchiveSource::Fd(m_pZip), &a) != 0 || ::fstat(m_iArchive, &b) != 0 || a.st_dev != b.st_dev ||
+        a.st_ino != b.st_ino || a.st_size != b.st_size || libFiles::TimeNs(a.st_mtim) != libFiles::TimeNs(b.st_mtim)) {
+        zip_discard(m_pZip);
+        m_pZip = nullptr;
+        sWhy = "the archive changed during the restore";
+        return nullptr;
+    }
+    if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
+    return m_pZip;
+}
+
+// The entries of all the selection names, in the backup's order: a selected folder brings
+// everything below it; each entry is taken once.
+void Restorer::Select(const std::vector<Entry>& all, const std::vector<Entry>& selection,
+                      std::vector<const Entry*>& todo, uint64_t& lTotal) const {
+    todo.reserve(selection.size());
+    const auto take = [&](const Entry& e) {
+        todo.push_back(&e);
+        lTotal += e.Size;
+    };
+    if (&selection == &all) { // everything the backup holds
+        for (const Entry& e : all)
+            take(e);
+        return;
+    }
+    std::unordered_set<std::string_view> chosen;
+    std::set<std::string_view> folders;
+    std::vector<std::string_view> odd; // folders named without a final "/"
+    for (const Entry& e : selection) {
+        if (!e.IsDir)
+            chosen.insert(e.Name);
+        else if (!e.Name.empty() && e.Name.back() == '/')
+            folders.insert(e.Name);
+        else
+            odd.push_back(e.Name);
+    }
+    for (const Entry& e : all) {
+        const std::string_view sName = e.Name;
+        bool bTake = chosen.count(sName) != 0 || folders.count(sName) != 0;
+        for (size_t i = sName.find('/'); !bTake && i != std::string_view::npos; i = sName.find('/', i + 1))
+            bTake = folders.count(sName.substr(0, i + 1)) != 0;
+        for (size_t i = 0; !bTake && i < odd.size(); ++i)
+            bTake = sName.compare(0, odd[i].size(), odd[i]) == 0;
+        if (bTake) take(e);
+    }
+}
+
+} // namespace libRestore::detail
