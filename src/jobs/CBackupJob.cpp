@@ -281,6 +281,8 @@ void CBackupJob::Clear() {
     m_Snapshots = false;
     m_SnapshotKeep = SnapshotKeep{};
     m_ExcludeCaches = false;
+    m_TargetVolume.clear();
+    m_RunOnConnect = false;
     m_Failure = false;
     m_Incremental = false;
     m_Suspended = false;
@@ -318,6 +320,8 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_Snapshots = src.m_Snapshots;
     m_SnapshotKeep = src.m_SnapshotKeep;
     m_ExcludeCaches = src.m_ExcludeCaches;
+    m_TargetVolume = src.m_TargetVolume; // same target folder, same drive
+    m_RunOnConnect = src.m_RunOnConnect;
     m_Failure = src.m_Failure;
     m_Incremental = src.m_Incremental;
     m_Suspended = src.m_Suspended;

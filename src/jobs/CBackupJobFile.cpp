@@ -214,6 +214,7 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         m_OffsitePending = DateOrDefault(get("OffsitePending"), NotComputed);
         m_OffsiteFailures = StrToLongRange(get("OffsiteFailures"), 0, 2147483647);
         ReadHistoryKeys(ini);
+        ReadDriveKeys(ini);
         m_Suspended = BoolFromIniText(get("Suspended"));
         m_TargetDirectory = PathValue(get("TargetDir"), sFileName, "Config/TargetDir");
         m_PreBackupCommand = get("PreBackupCommand");
@@ -345,6 +346,7 @@ CBackupJob::FileResult CBackupJob::WriteJobFile() {
     if (m_Verify || ini.Has("Config", "Verify")) set("Verify", BoolToIniText(m_Verify));
     WriteOffsiteKeys(ini);
     WriteHistoryKeys(ini);
+    WriteDriveKeys(ini);
     set("PreBackupCommand", m_PreBackupCommand);
     set("PostBackupCommand", m_PostBackupCommand);
     set("TargetDir", m_TargetDirectory);
