@@ -2,6 +2,8 @@
 // The tray agent: a hidden window that owns the tray icon and the scheduler timer
 // tmrCheckForBackupJob (30 s). Exists only in tray mode.
 
+#include "app/DriveWatch.h"
+#include <memory>
 #include "app/SchedulerTick.h"
 
 #include <QSystemTrayIcon>
@@ -75,6 +77,10 @@ private:
 
     frmPopup* m_pPopup;
     SchedulerTick::CSchedulerTick m_tick;
+    // The drives coming and going: a change ticks at once (the mount table reports it as an
+    // exception on its descriptor, udisks2's announcements as a readable byte).
+    std::unique_ptr<DriveWatch> m_pDrives;
+    void DrivesChanged();
     bool m_bMenuBusy = false;
     int m_lLastMouseMessage = 0;
     bool m_bLastMessageIsFailure = false; // what a click on the tray message opens

@@ -344,7 +344,10 @@ bool CBackupJob::RenameJobFile(const std::string& sNewTargetDirectory, const std
     const std::string sNewFile = JobFileNameFor(sNewJobName);
     // Never put this job's file over another job's file.
     if (sNewFile != m_FileName && libFiles::PathExists(sNewFile) && !SameFile(sNewFile, m_FileName)) return false;
-    m_TargetDirectory = libFiles::AddTrailingSlash(sNewTargetDirectory);
+    const std::string sTarget = libFiles::AddTrailingSlash(sNewTargetDirectory);
+    // Another target may be on another drive: the next good run tells which.
+    if (sTarget != m_TargetDirectory) m_TargetVolume.clear();
+    m_TargetDirectory = sTarget;
     m_JobName = sNewJobName;
     // File names on this system are case-sensitive: a change of case is a new name.
     if (m_FileName != sNewFile) {
