@@ -127,8 +127,8 @@ private:
     std::chrono::steady_clock::time_point m_lastSteady;
     double m_dNextStaleCheck = 0;
     double m_dNextOffsiteRetry = 0;
-    std::set<std::string> m_Reported;        // job files whose failure the user was told of
-    std::set<std::string> m_OffsiteReported; // job files whose off-site failure the user was told of
+    std::set<std::string> m_Reported;              // job files whose failure the user was told of
+    std::set<std::string> m_OffsiteReported;       // job files whose off-site failure the user was told of
     std::map<std::string, bool> m_DriveHere;       // job file -> its drive was here at the last look
     std::set<std::string> m_ConnectPending;        // job files to run for their drive's connection
     std::map<std::string, int64_t> m_WaitingNoted; // job file -> the day its waiting was logged

@@ -3,8 +3,8 @@
 // tmrCheckForBackupJob (30 s). Exists only in tray mode.
 
 #include "app/DriveWatch.h"
-#include <memory>
 #include "app/SchedulerTick.h"
+#include <memory>
 
 #include <QSystemTrayIcon>
 #include <QWidget>

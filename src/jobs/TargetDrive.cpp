@@ -190,8 +190,7 @@ std::string RefusedText(const CBackupJob& job, Where where) {
                ") is not connected: nothing was written.";
     const std::string sHere = VolumeOf(job.TargetDirectory());
     return "Target folder '" + job.TargetDirectory() + "' is on another drive (file system " +
-           (sHere.empty() ? std::string("unknown") : sHere) + ", not " + job.TargetVolume() +
-           "): nothing was written.";
+           (sHere.empty() ? std::string("unknown") : sHere) + ", not " + job.TargetVolume() + "): nothing was written.";
 }
 
 } // namespace TargetDrive
