@@ -18,8 +18,9 @@ constexpr const char* kByUuid = "/dev/disk/by-uuid";
 std::string Unescape(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '\\' && i + 3 < s.size()) {
-            out += static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8));
+        auto octal = [&](size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '7'; };
+        if (s[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+            out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
             i += 3;
         } else {
             out += s[i];

@@ -40,12 +40,12 @@ TEST_F(DriveKeys, OlderFilesKeepTheirBytesAndNewKeysReadBack) {
 TEST(MountTable, FieldsAreReadWithTheirEscapes) {
     const std::string sFile = ::testing::TempDir() + "mountinfo-test";
     std::ofstream(sFile) << "22 1 259:2 / / rw,relatime shared:1 - ext4 /dev/nvme0n1p2 rw\n"
-                            "61 22 7:15 / /media/me/My\\040Drive rw,nosuid - ext4 /dev/loop15 rw\n"
+                            "61 22 7:15 / /media/me/My\\040Drive\\x rw,nosuid - ext4 /dev/loop15 rw\n"
                             "62 22 0:40 / /tmp rw master:3 propagation:x - tmpfs tmpfs rw\n"
                             "not a line of the table\n";
     const std::vector<TargetDrive::Mount> mounts = TargetDrive::ReadMounts(sFile);
     ASSERT_EQ(mounts.size(), 3u);
-    EXPECT_EQ(mounts[1].MountPoint, "/media/me/My Drive");
+    EXPECT_EQ(mounts[1].MountPoint, "/media/me/My Drive\\x") << "a backslash without three octal digits is kept";
     EXPECT_EQ(mounts[1].Source, "/dev/loop15");
     EXPECT_EQ(mounts[1].Device, makedev(7, 15));
     EXPECT_EQ(mounts[2].Source, "tmpfs") << "optional fields before the separator are passed over";
