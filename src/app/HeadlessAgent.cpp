@@ -1,6 +1,7 @@
 #include "app/HeadlessAgent.h"
 
 #include "app/DesktopNotify.h"
+#include "app/DriveWatch.h"
 #include "engine/RunState.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
@@ -90,19 +91,28 @@ int Run(int iTickMs) {
     } hookScope;
     SchedulerTick::CSchedulerTick tick(iTickMs);
     HeadlessHost host;
+    DriveWatch drives;
     tick.StartUp(host);
+    drives.UpdateVolumes();
     auto next = Clock::now() + std::chrono::milliseconds(iTickMs);
     while (!StopSignals::Requested()) {
         auto now = Clock::now();
         if (now >= next) {
             tick.Tick(host);
+            drives.UpdateVolumes(); // a job's first good run records its volume
             next = Clock::now() + std::chrono::milliseconds(iTickMs);
             continue;
         }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-        pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, fd >= 0 ? 1 : 0, static_cast<int>(std::min<long long>(wait + 1, 60000)));
+        // The stop signal, the mount table (a change is POLLPRI) and drives udisks2 announced.
+        pollfd p[3] = {{fd, POLLIN, 0}, {drives.MountFd(), POLLPRI, 0}, {drives.AttachFd(), POLLIN, 0}};
+        int r = poll(p, 3, static_cast<int>(std::min<long long>(wait + 1, 60000)));
         if (r < 0 && errno != EINTR) break;
+        if (r <= 0) continue;
+        const bool bMounts = (p[1].revents & (POLLPRI | POLLERR)) != 0, bAttached = (p[2].revents & POLLIN) != 0;
+        if (bMounts) drives.TakeMountChange();
+        if (bAttached) drives.TakeAttached();
+        if ((bMounts || bAttached) && !StopSignals::Requested()) tick.DrivesChanged(host);
     }
     // The orderly shut-down: save the preferences, stop the tick (there is no icon or window).
     appPreferences::SavePreferences();

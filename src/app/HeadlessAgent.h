@@ -1,6 +1,7 @@
 #pragma once
-// The tray agent without a display: no window, the 30-second tick runs due jobs,
-// SIGTERM or SIGINT performs the orderly shut-down. Qt-free.
+// The tray agent without a display: no window, the 30-second tick runs due jobs, a change of the
+// drives (DriveWatch) ticks at once, SIGTERM or SIGINT performs the orderly shut-down. Runs no Qt
+// event loop.
 
 #include "app/SchedulerTick.h"
 

@@ -76,6 +76,7 @@ int CSchedulerTick::StartUp(TickHost& host) {
         m_bCatchUpPending = appPreferences::RunMissedBackups;
         m_dNextStaleCheck = 0;
         m_dNextOffsiteRetry = 0;
+        NoteDrives(); // a drive already here at start-up is no connection
         return Tick(host);
     });
 }
@@ -122,14 +123,16 @@ int CSchedulerTick::Tick(TickHost& host) {
         // next run afresh, and a job that is due now would no longer look due.
         std::vector<int32_t> handles = pManager->BackupsToRun(libDates::Now());
         int iRun = 0;
+        std::vector<int32_t> caughtUp;
         if (m_bCatchUpPending) {
-            std::vector<int32_t> caughtUp;
             iRun += CatchUp(host, caughtUp);
             // A job that was missed and is due as well runs once.
             std::erase_if(handles,
                           [&](int32_t h) { return std::find(caughtUp.begin(), caughtUp.end(), h) != caughtUp.end(); });
         }
         iRun += RunHandles(handles, host);
+        caughtUp.insert(caughtUp.end(), handles.begin(), handles.end());
+        iRun += RunConnected(host, caughtUp); // a job just run for its moment runs once
         RetryOffsite(host);
         CheckStale(host);
         return iRun;
@@ -185,6 +188,12 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
         // that records nothing puts the moment it was due back, so that it stays due.
         const double dDue = pManager->NextRunFromHandle(lHandle);
         const CBackupJob* pBefore = pManager->JobFromHandle(lHandle);
+        // Its drive is away: not run, not failed; it stays due and runs when the drive is back.
+        if (pBefore && JobHealth::WaitingForDrive(*pBefore)) {
+            NoteWaiting(sFile, *pBefore);
+            pManager->KeepNextRun(lHandle, dDue);
+            continue;
+        }
         const int32_t lRunsBefore = pBefore ? pBefore->RunCount() : -1;
         const double dLastRunBefore = pBefore ? pBefore->DateLastRun() : 0;
         libLog::ClearLastUnconditionalEvent();

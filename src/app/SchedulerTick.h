@@ -7,11 +7,16 @@
 // or a clock change) and, once a day, names the jobs without a recent successful backup. At
 // start-up and every OffsiteRetryMinutes it sends the backups that wait for their off-site copy
 // (Offsite::SendPending), without running the backups again.
+//
+// A job whose target drive is away (JobHealth::WaitingForDrive) is not run: it waits, stays due,
+// and is named in the log once a day. When the agent hears that the drives changed
+// (DrivesChanged: the mount table, a drive attached), a job whose drive came back runs at once.
 
 #include "jobs/JobHealth.h"
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,7 +90,22 @@ public:
     // no longer read.
     int RunHandles(const std::vector<int32_t>& handles, TickHost& host);
 
+    // The drives changed (the mount table, a drive attached). For each job whose drive has just
+    // come, the missed runs are asked for (when RunMissedBackups is set) and a job with
+    // RunOnConnect whose last success is older than ConnectRunHours is queued; when a drive came,
+    // a tick follows at once. Returns the number of jobs it ran.
+    int DrivesChanged(TickHost& host);
+    static constexpr double ConnectRunHours = 1;
+
 private:
+    // Notes for each job with a recorded volume whether its drive is here; returns the job files
+    // whose drive was not here at the previous look and is now.
+    std::vector<std::string> NoteDrives();
+    // Runs the jobs queued for their drive's connection, except those in ran.
+    int RunConnected(TickHost& host, const std::vector<int32_t>& ran);
+    // The job waits for its drive: one log line a day at most.
+    void NoteWaiting(const std::string& sFile, const CBackupJob& job);
+
     // Notes a wall-clock jump since the previous tick (the steady clock does not jump).
     void WatchClock();
     // Runs every missed moment's job once, in list order, each with its log line; their handles
@@ -107,8 +127,11 @@ private:
     std::chrono::steady_clock::time_point m_lastSteady;
     double m_dNextStaleCheck = 0;
     double m_dNextOffsiteRetry = 0;
-    std::set<std::string> m_Reported;        // job files whose failure the user was told of
-    std::set<std::string> m_OffsiteReported; // job files whose off-site failure the user was told of
+    std::set<std::string> m_Reported;              // job files whose failure the user was told of
+    std::set<std::string> m_OffsiteReported;       // job files whose off-site failure the user was told of
+    std::map<std::string, bool> m_DriveHere;       // job file -> its drive was here at the last look
+    std::set<std::string> m_ConnectPending;        // job files to run for their drive's connection
+    std::map<std::string, int64_t> m_WaitingNoted; // job file -> the day its waiting was logged
 };
 
 } // namespace SchedulerTick

@@ -1,5 +1,7 @@
 #include "app/frmMain.h"
 
+#include <QSocketNotifier>
+
 #include "app/DesktopNotify.h"
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
@@ -54,6 +56,27 @@ void frmMain::Form_Load(const std::string& sCommandLine) {
         if (auto* view = appSetup::ScheduleWindow()) view->MinimiseSchedule();
     }
     m_tick.StartUp(*this);
+    m_pDrives = std::make_unique<DriveWatch>();
+    m_pDrives->UpdateVolumes();
+    if (m_pDrives->MountFd() >= 0) {
+        auto* pMounts = new QSocketNotifier(m_pDrives->MountFd(), QSocketNotifier::Exception, this);
+        connect(pMounts, &QSocketNotifier::activated, this, [this] {
+            m_pDrives->TakeMountChange();
+            DrivesChanged();
+        });
+    }
+    if (m_pDrives->AttachFd() >= 0) {
+        auto* pAttached = new QSocketNotifier(m_pDrives->AttachFd(), QSocketNotifier::Read, this);
+        connect(pAttached, &QSocketNotifier::activated, this, [this] {
+            m_pDrives->TakeAttached();
+            DrivesChanged();
+        });
+    }
+}
+
+void frmMain::DrivesChanged() {
+    m_tick.DrivesChanged(*this);
+    m_pDrives->UpdateVolumes();
 }
 
 bool frmMain::SystemTrayAddIcon() {
@@ -109,7 +132,10 @@ void frmMain::Form_MouseMove(int lMessage) {
     });
 }
 
-void frmMain::tmrCheckForBackupJob_Timer() { m_tick.Tick(*this); }
+void frmMain::tmrCheckForBackupJob_Timer() {
+    m_tick.Tick(*this);
+    if (m_pDrives) m_pDrives->UpdateVolumes(); // a job's first good run records its volume
+}
 
 bool frmMain::MainWindowVisible() {
     auto* view = appSetup::ScheduleWindow();

@@ -2,8 +2,10 @@
 // The tray agent: a hidden window that owns the tray icon and the scheduler timer
 // tmrCheckForBackupJob (30 s). Exists only in tray mode.
 
+#include "app/DriveWatch.h"
 #include "app/SchedulerTick.h"
 #include "engine/RunProgress.h"
+#include <memory>
 
 #include <QSystemTrayIcon>
 #include <QWidget>
@@ -80,6 +82,10 @@ private:
 
     frmPopup* m_pPopup;
     SchedulerTick::CSchedulerTick m_tick;
+    // The drives coming and going: a change ticks at once (the mount table reports it as an
+    // exception on its descriptor, udisks2's announcements as a readable byte).
+    std::unique_ptr<DriveWatch> m_pDrives;
+    void DrivesChanged();
     bool m_bMenuBusy = false;
     int m_lLastMouseMessage = 0;
     bool m_bLastMessageIsFailure = false; // what a click on the tray message opens

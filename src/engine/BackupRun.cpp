@@ -20,6 +20,7 @@
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
 #include "jobs/JobPassword.h"
+#include "jobs/TargetDrive.h"
 #include "support/StowError.h"
 #include "support/UserInteraction.h"
 #include "support/appMisc.h"
@@ -184,6 +185,13 @@ Outcome Run::Steps() {
         libLog::LogEvent("Invalid job name: '" + m_job.JobName() + "' cannot name a folder or file in the target.");
         throw AbandonRun{};
     }
+    // Another drive at the target's path, or the bare folder the job's drive is mounted on while
+    // the drive is away: nothing is written there.
+    if (const TargetDrive::Where where = TargetDrive::Locate(m_job);
+        where == TargetDrive::Where::Other || where == TargetDrive::Where::Away) {
+        libLog::LogEvent(TargetDrive::RefusedText(m_job, where));
+        return Outcome::CompletedWithError;
+    }
     // A password kept in the keyring is read before anything is written: without it the run
     // fails and makes no archive (never one unprotected or protected otherwise). It is recorded
     // as failed, so that the failure is reported and the job waits for its next moment.
@@ -306,6 +314,9 @@ void Run::Record(bool bFailure) {
     m_job.SetFailure(bFailure);
     m_job.SetDateLastRun(libDates::Now());
     if (!bFailure) m_job.SetDateLastSuccess(m_job.DateLastRun());
+    // The drive of a good run: another one at the same path later is told from it.
+    if (const std::string sVolume = bFailure ? "" : TargetDrive::VolumeOf(m_job.TargetDirectory()); !sVolume.empty())
+        m_job.SetTargetVolume(sVolume);
     m_job.SetDateLastFailure(bFailure ? m_job.DateLastRun() : CBackupJob::NotComputed);
     if (m_lStartNs > 0) m_job.SetLastRunStartNs(m_lStartNs);
     m_job.SetLastRun(Figures());

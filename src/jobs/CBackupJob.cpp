@@ -283,6 +283,8 @@ void CBackupJob::Clear() {
     m_Snapshots = false;
     m_SnapshotKeep = SnapshotKeep{};
     m_ExcludeCaches = false;
+    m_TargetVolume.clear();
+    m_RunOnConnect = false;
     m_Failure = false;
     m_Incremental = false;
     m_Suspended = false;
@@ -320,6 +322,8 @@ void CBackupJob::CopyJob(const CBackupJob& source, const std::string& sNewName) 
     m_Snapshots = src.m_Snapshots;
     m_SnapshotKeep = src.m_SnapshotKeep;
     m_ExcludeCaches = src.m_ExcludeCaches;
+    m_TargetVolume = src.m_TargetVolume; // same target folder, same drive
+    m_RunOnConnect = src.m_RunOnConnect;
     m_Failure = src.m_Failure;
     m_Incremental = src.m_Incremental;
     m_Suspended = src.m_Suspended;
@@ -343,7 +347,10 @@ bool CBackupJob::RenameJobFile(const std::string& sNewTargetDirectory, const std
     const std::string sNewFile = JobFileNameFor(sNewJobName);
     // Never put this job's file over another job's file.
     if (sNewFile != m_FileName && libFiles::PathExists(sNewFile) && !SameFile(sNewFile, m_FileName)) return false;
-    m_TargetDirectory = libFiles::AddTrailingSlash(sNewTargetDirectory);
+    const std::string sTarget = libFiles::AddTrailingSlash(sNewTargetDirectory);
+    // Another target may be on another drive: the next good run tells which.
+    if (sTarget != m_TargetDirectory) m_TargetVolume.clear();
+    m_TargetDirectory = sTarget;
     m_JobName = sNewJobName;
     // File names on this system are case-sensitive: a change of case is a new name.
     if (m_FileName != sNewFile) {

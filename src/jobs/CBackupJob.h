@@ -148,6 +148,17 @@ public:
     const std::string& PingUrl() const { return m_PingUrl; }
     void SetPingUrl(const std::string& sValue);
 
+    // ---- the target's drive (CBackupJobDrive.cpp) ----
+    // The file-system UUID of the target folder's file system, recorded after a good run (job key
+    // TargetVolume; empty or absent: unknown). A different file system at the target's path is
+    // another drive, never written to; this one unmounted means the job waits for it.
+    const std::string& TargetVolume() const { return m_TargetVolume; }
+    void SetTargetVolume(const std::string& sValue);
+    // Also run each time the target's drive is connected, when the last success is older than an
+    // hour (job key RunOnConnect; absent: off).
+    bool RunOnConnect() const { return m_RunOnConnect; }
+    void SetRunOnConnect(bool bValue);
+
     // ---- history (CBackupJobHistory.cpp) ----
     // A copy-style run keeps a dated snapshot of what it copied (job key Snapshots; absent: off).
     bool Snapshots() const { return m_Snapshots; }
@@ -280,6 +291,8 @@ private:
     void WriteHistoryKeys(IniFile& ini) const;
     void ReadPingKey(const IniFile& ini);
     void WritePingKey(IniFile& ini) const;
+    void ReadDriveKeys(const IniFile& ini);
+    void WriteDriveKeys(IniFile& ini) const;
     double ComputeNextRun() const;
     double ComputePreviousRun() const;
 
@@ -323,6 +336,8 @@ private:
     bool m_Snapshots = false;
     SnapshotKeep m_SnapshotKeep;
     bool m_ExcludeCaches = false;
+    std::string m_TargetVolume;
+    bool m_RunOnConnect = false;
     bool m_Failure = false;
     bool m_Incremental = false;
     bool m_Suspended = false;

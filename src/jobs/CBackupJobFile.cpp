@@ -216,6 +216,7 @@ bool CBackupJob::OpenBackupJobIniFile(const std::string& sFileName) {
         ReadLastRunKeys(ini);
         ReadHistoryKeys(ini);
         ReadPingKey(ini);
+        ReadDriveKeys(ini);
         m_Suspended = BoolFromIniText(get("Suspended"));
         m_TargetDirectory = PathValue(get("TargetDir"), sFileName, "Config/TargetDir");
         m_PreBackupCommand = get("PreBackupCommand");
@@ -349,6 +350,7 @@ CBackupJob::FileResult CBackupJob::WriteJobFile() {
     WriteLastRunKeys(ini);
     WriteHistoryKeys(ini);
     WritePingKey(ini);
+    WriteDriveKeys(ini);
     set("PreBackupCommand", m_PreBackupCommand);
     set("PostBackupCommand", m_PostBackupCommand);
     set("TargetDir", m_TargetDirectory);

@@ -1,6 +1,7 @@
 #include "jobs/JobHealth.h"
 
 #include "jobs/CBackupJobManager.h"
+#include "jobs/TargetDrive.h"
 #include "support/libFiles.h"
 
 #include <algorithm>
@@ -44,6 +45,8 @@ const char* StateText(State state) {
         return "suspended";
     case State::NeverRun:
         return "never run";
+    case State::Waiting:
+        return "waiting";
     }
     return "";
 }
@@ -121,10 +124,15 @@ bool OffsiteStale(const CBackupJob& job, double dNow, int iDays) {
     return iDays > 0 && !job.Suspended() && Older(OffsiteBehindSince(job), dNow, iDays);
 }
 
+bool WaitingForDrive(const CBackupJob& job) {
+    return !job.Suspended() && TargetDrive::Locate(job) == TargetDrive::Where::Away;
+}
+
 State StateOf(const CBackupJob& job, double dNow, int iDays) {
     if (job.Suspended()) return State::Suspended;
     if (HasFailed(job)) return State::Failed;
     if (IsStale(job, dNow, iDays)) return State::Stale;
+    if (WaitingForDrive(job)) return State::Waiting;
     if (!Recorded(job.DateLastRun())) return State::NeverRun;
     return State::Ok;
 }

@@ -16,8 +16,8 @@ namespace JobHealth {
 // A missed moment older than this is not made up any more.
 constexpr double CatchUpWindowDays = 7.0;
 
-enum class State { Ok, Failed, Stale, Suspended, NeverRun };
-// "ok", "failed", "stale", "suspended", "never run".
+enum class State { Ok, Failed, Stale, Suspended, NeverRun, Waiting };
+// "ok", "failed", "stale", "suspended", "never run", "waiting".
 const char* StateText(State state);
 
 // The job's last run did not succeed: it has run, and either no success is recorded at or after
@@ -53,7 +53,9 @@ bool OffsitePending(const CBackupJob& job);
 double OffsiteBehindSince(const CBackupJob& job);
 // Active, and its remote behind the local backups for more than iDays days (0: never).
 bool OffsiteStale(const CBackupJob& job, double dNow, int iDays);
-// Suspended, failed, stale, never run or ok, in that order of precedence.
+// Active, and its target's drive is away (TargetDrive::Where::Away): its runs wait for it.
+bool WaitingForDrive(const CBackupJob& job);
+// Suspended, failed, stale, waiting, never run or ok, in that order of precedence.
 State StateOf(const CBackupJob& job, double dNow, int iDays);
 
 // The scheduled moment an active job missed: its most recent scheduled moment when that lies

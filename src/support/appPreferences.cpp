@@ -30,6 +30,7 @@ bool SaveFormSize = false;
 int32_t Commenting = 0;
 bool RunMissedBackups = false;
 int32_t StaleDays = 7;
+bool MountBackupDrive = false;
 std::array<ColumnSetting, ColumnCount> Columns = {
     ColumnSetting{0, 2000}, {1, 850}, {-2, 800}, {3, 850}, {4, 800}, {5, 720}, {6, 350}, {-7, 600}, {-8, 650}};
 std::string FormSize;
@@ -183,6 +184,7 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     // Keys newer than the file read as their defaults.
     RunMissedBackups = libStrings::BoolFromIniText(ini.Get(kPrefs, "RunMissedBackups", ""));
     StaleDays = libStrings::StrToLongRange(ini.Get(kPrefs, "StaleDays", "7"), 0, 3650);
+    MountBackupDrive = libStrings::BoolFromIniText(ini.Get(kPrefs, "MountBackupDrive", ""));
     for (const char* sKey : {"MaxBackupCopies", "LoggingMode", "Commenting", "StaleDays"})
         NoteDamagedNumber(ini, sKey, false, damaged);
     // Absent (a file of an older version) or unreadable: the default, never "unlimited".
@@ -220,6 +222,7 @@ void NewerSettingsToDefaults() {
     Commenting = 0;
     RunMissedBackups = false;
     StaleDays = 7;
+    MountBackupDrive = false;
     FormSize.clear();
     MaxLogSizeMB = DefaultMaxLogSizeMB;
     OffsiteBandwidth.clear();
@@ -283,6 +286,8 @@ void SavePreferences() {
         ini.Set(kPrefs, "StaleDays", std::to_string(StaleDays));
         ini.Set(kPrefs, "MaxLogSizeMB", std::to_string(MaxLogSizeMB));
         // Written only when set, so a file without it stays as it was.
+        if (MountBackupDrive || ini.Has(kPrefs, "MountBackupDrive"))
+            ini.Set(kPrefs, "MountBackupDrive", libStrings::BoolToIniText(MountBackupDrive));
         if (!OffsiteBandwidth.empty() || ini.Has(kPrefs, "OffsiteBandwidth"))
             ini.Set(kPrefs, "OffsiteBandwidth", OffsiteBandwidth);
         for (const ReportKey& key : kReportKeys)

@@ -43,6 +43,8 @@ extern int32_t Commenting; // 0 Never, 1 Always, 2 Job defined
 extern bool RunMissedBackups; // default false
 // Warn when an active job has no successful backup for this many days (0: never).
 extern int32_t StaleDays; // 0..3650, default 7
+// Mount a job's target drive (through udisks2) when it is connected; otherwise nothing is mounted.
+extern bool MountBackupDrive; // default false
 extern std::array<ColumnSetting, ColumnCount> Columns;
 extern std::string FormSize; // placement text or ""
 extern int32_t MaxLogSizeMB; // a log past this many MiB is rotated at the next run; 0 never

@@ -85,6 +85,7 @@ public:
     QLineEdit* txtBackupJobName;
     QLineEdit* txtTargDir;
     QPushButton* cmdBrowseTargetDirectory;
+    QCheckBox* chkRunOnConnect = nullptr; // the job's RunOnConnect
     QGroupBox* fraBackupType;
     QRadioButton* optFullBackup;
     QRadioButton* optIncremental;

@@ -281,6 +281,7 @@ void frmJobOptions::cmdOK_Click() {
                                                             : CBackupJob::EncryptionKind::Traditional);
         job.SetSubdirectories(chkSubdirectories->isChecked());
         job.SetVerify(chkVerify->isChecked());
+        job.SetRunOnConnect(chkRunOnConnect->isChecked());
         StoreOffsite(job);
         job.SetPingUrl(libStrings::Trim(S(txtPingUrl->text())));
         StoreSnapshots(job);

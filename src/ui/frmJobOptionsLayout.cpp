@@ -118,6 +118,10 @@ QFrame* frmJobOptions::BuildGeneralPage() {
     pTargEdit->addWidget(txtTargDir, 1);
     pTargEdit->addWidget(cmdBrowseTargetDirectory);
     pLay->addLayout(pTargEdit);
+    // A target on a drive that comes and goes: a run each time it is connected as well.
+    chkRunOnConnect =
+        Named(new QCheckBox(tr("Also back up every time this drive is connected"), pPage), "chkRunOnConnect");
+    pLay->addWidget(chkRunOnConnect);
     pLay->addSpacing(6);
 
     fraBackupType = Named(new QGroupBox(tr("Backup type"), pPage), "fraBackupType");

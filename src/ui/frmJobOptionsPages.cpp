@@ -173,6 +173,7 @@ void frmJobOptions::ShowJob(const CBackupJob& job) {
     ShowJobArchive(job);
 
     txtTargDir->setText(Q(job.TargetDirectory()));
+    chkRunOnConnect->setChecked(job.RunOnConnect());
     (job.Incremental() ? optIncremental : optFullBackup)->setChecked(true);
 
     FillList(lstExcludeFiles, job.ExcludeSpec());
@@ -264,6 +265,7 @@ void frmJobOptions::ShowNewJob() {
     optEncryption[0]->setChecked(true);
     chkPasswordProtect_Click();
     chkVerify->setChecked(false);
+    chkRunOnConnect->setChecked(false);
     chkExcludeCaches->setChecked(true);
     optFullBackup->setChecked(true);
 

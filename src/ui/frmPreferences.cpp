@@ -134,6 +134,10 @@ QGridLayout* frmPreferences::BuildSettings() {
     chkRunMissedBackups->setToolTip(
         tr("A scheduled run missed while the computer was off or asleep runs once when Stowline starts or wakes "
            "(up to seven days back)"));
+    chkMountBackupDrive = new QCheckBox(tr("Mount the backup drive when it is connected"), this);
+    chkMountBackupDrive->setObjectName("chkMountBackupDrive");
+    chkMountBackupDrive->setToolTip(tr("A job's target drive that is connected but not mounted is mounted "
+                                       "(through udisks2); no other drive is mounted"));
     spnStaleDays = new QSpinBox(this);
     spnStaleDays->setObjectName("spnStaleDays");
     spnStaleDays->setRange(0, 3650);
@@ -172,6 +176,7 @@ QGridLayout* frmPreferences::BuildSettings() {
     ++row;
     addRow(tr("Manual Comment Mode"), cmbCommentMode, 6);
     grid->addWidget(chkRunMissedBackups, row++, 1);
+    grid->addWidget(chkMountBackupDrive, row++, 1);
     {
         auto* label = new QLabel(tr("Warn when a job has no successful backup for N days"), this);
         label->setWordWrap(true);
@@ -253,6 +258,7 @@ void frmPreferences::Form_Load() {
         txtLogViewer->setText(Q(appPreferences::LogViewCommand));
         chkSaveFormSize->setChecked(appPreferences::SaveFormSize);
         chkRunMissedBackups->setChecked(appPreferences::RunMissedBackups);
+        chkMountBackupDrive->setChecked(appPreferences::MountBackupDrive);
         spnStaleDays->setValue(appPreferences::StaleDays);
         txtOffsiteBandwidth->setText(Q(appPreferences::OffsiteBandwidth));
         LoadReports();
@@ -424,6 +430,7 @@ void frmPreferences::cmdOK_Click() {
         }
         appPreferences::SaveFormSize = chkSaveFormSize->isChecked();
         appPreferences::RunMissedBackups = chkRunMissedBackups->isChecked();
+        appPreferences::MountBackupDrive = chkMountBackupDrive->isChecked();
         appPreferences::StaleDays = spnStaleDays->value();
         appPreferences::OffsiteBandwidth = sBandwidth;
         appPreferences::SavePreferences();

@@ -41,6 +41,7 @@ public:
     QCheckBox* chkSaveFormSize = nullptr;
     QComboBox* cmbCommentMode = nullptr;
     QCheckBox* chkRunMissedBackups = nullptr; // RunMissedBackups
+    QCheckBox* chkMountBackupDrive = nullptr; // MountBackupDrive
     QSpinBox* spnStaleDays = nullptr;         // StaleDays (0 shows "off")
     QLineEdit* txtOffsiteBandwidth = nullptr; // OffsiteBandwidth (rclone's --bwlimit; empty: unlimited)
     QListWidget* lstColumns = nullptr;

@@ -116,6 +116,8 @@ std::string frmSchedule::CellText(int iColumn, CBackupJob& job) {
     case appPreferences::colSize:
         return FormatSizeKB(static_cast<int64_t>(std::llround(libRetention::CurrentBackupSize(job))));
     case appPreferences::colState:
+        // Not failed, only away: it runs when its drive is back.
+        if (!job.Failure() && JobHealth::WaitingForDrive(job)) return S(tr("Waiting for its drive"));
         return job.StatusAsStr();
     case appPreferences::colRunCount:
         return job.RunCount() < 1 ? "" : std::to_string(job.RunCount());

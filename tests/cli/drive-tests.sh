@@ -1,0 +1,268 @@
+#!/usr/bin/env bash
+# A job whose target is a drive that comes and goes, through the real program and a real
+# loop-mounted ext4 made here: a good run records the drive's file-system UUID; while the drive is
+# away the job waits (no failure, no notice, /STATUS "waiting", exit 0) and the headless agent runs
+# it within 30 s of the drive being mounted again; another file system at the same path is refused
+# and nothing is written to it; "run on connect" runs at each connection when the last success is
+# older than an hour; udisks2 (mocked on a private system bus) announcing the drive makes the agent
+# mount it only when the preference says so; and a simulated week with the drive present one day
+# in seven gives one backup that day and no failure notice.
+# Usage: drive-tests.sh <path-to-stowline>
+set -u
+
+. "$(dirname "$0")/cli-common.sh"
+cli_begin drive "$@"
+if [ "$(id -u)" -ne 0 ] || ! command -v mkfs.ext4 >/dev/null || ! command -v blkid >/dev/null; then
+    echo "skipped: loop mounts need root, mkfs.ext4 and blkid"
+    exit 0
+fi
+MNT="$WORK/mnt"
+AGENT_PID=""
+BUS_PID=""
+MOCK_PID=""
+unplug() { while mountpoint -q "$MNT"; do umount "$MNT" || return 1; done; }
+cleanup() {
+    [ -n "$AGENT_PID" ] && kill -KILL "$AGENT_PID" 2>/dev/null
+    [ -n "$MOCK_PID" ] && kill "$MOCK_PID" 2>/dev/null
+    [ -n "$BUS_PID" ] && kill "$BUS_PID" 2>/dev/null
+    # Never remove the folder while a drive is mounted in it.
+    unplug && rm -rf "$WORK"
+}
+trap cleanup EXIT
+plug() { mount -o loop "$WORK/$1.img" "$MNT"; }
+
+# A daily zip job in the INI layout: name, target, start time (hh:mm), then the sources.
+write_job() {
+    local name=$1 target=$2 start=$3
+    shift 3
+    local lines=("[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0"
+        "StartTime=$start" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0"
+        "KeepCount=0" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0"
+        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "[Source]")
+    local i=0
+    for source in "$@"; do
+        lines+=("File_$i=$source")
+        i=$((i + 1))
+    done
+    lines+=("[Exclude]" "[OneShot]")
+    printf '%s\r\n' "${lines[@]}" >"$JOBS/$name.slj"
+}
+set_key() { # job, key, value: replaces or adds the key in [Config]
+    if grep -q "^$2=" "$JOBS/$1.slj"; then
+        sed -i "s|^$2=.*\r$|$2=$3\r|" "$JOBS/$1.slj"
+    else
+        sed -i "s|^\[Config\]\r$|[Config]\r\n$2=$3\r|" "$JOBS/$1.slj"
+    fi
+}
+# The job's last run and success at one moment ("mmm-dd-yyyy hh:mm"), so that it has not failed.
+set_last_success() {
+    set_key "$1" DateLastRun "$2"
+    set_key "$1" DateLastSuccess "$2"
+    sed -i '/^DateLastFailure=/d' "$JOBS/$1.slj"
+}
+minutes_ago() { LC_ALL=C date -d "-$1 minutes" '+%b-%d-%Y %H:%M'; }
+status_of() { grep "^$1	" "$WORK/out" | cut -f2; } # the job's state in the last /STATUS
+set_pref() { # key, value in the preferences file
+    [ -f "$WORK/Stowline.txt" ] || printf '[Preferences]\r\nLoggingMode=0\r\n' >"$WORK/Stowline.txt"
+    sed -i "/^$1=/d" "$WORK/Stowline.txt"
+    sed -i "s|^\[Preferences\]\r\?$|[Preferences]\r\n$1=$2\r|" "$WORK/Stowline.txt"
+}
+runs_of() { key_of "$1" RunCount; }
+# Waits at most 30 s for the job's run count to reach n.
+runs_reach() {
+    local i
+    for i in $(seq 1 300); do
+        [ "$(runs_of "$1")" = "$2" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+mkdir -p "$WORK/data" "$MNT"
+echo "work of the day" >"$WORK/data/a.txt"
+for d in a b; do
+    truncate -s 16M "$WORK/$d.img"
+    mkfs.ext4 -q -F "$WORK/$d.img"
+done
+UUID_A=$(blkid -o value -s UUID "$WORK/a.img")
+QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
+
+# ---- the drive is recorded, waited for, and another one at its path is refused ----
+plug a
+write_job laptop "$MNT/" "$QUIET" "$WORK/data/"
+run /RUN laptop /EXIT
+check "a run to the drive succeeds" [ "$RC" -eq 0 ]
+check "the good run records the drive's file-system UUID" [ "$(key_of laptop TargetVolume)" = "$UUID_A" ]
+check "the job file gains no drive option it was not given" [ -z "$(key_of laptop RunOnConnect)" ]
+unplug
+run /STATUS
+check "/STATUS names the job waiting while its drive is away" [ "$(status_of laptop)" = waiting ]
+check "a waiting job alone leaves /STATUS's exit status 0" [ "$RC" -eq 0 ]
+before=$(state_of "$MNT")
+run /RUN laptop /EXIT
+check "a run by hand while the drive is away fails" [ "$RC" -eq 1 ]
+check "it says the drive is not connected" contains "$WORK/stowline.log" "$UUID_A) is not connected"
+check "nothing is written to the folder the drive is mounted on" [ "$(state_of "$MNT")" = "$before" ]
+plug b
+before=$(state_of "$MNT")
+run /RUN laptop /EXIT
+check "a run to another drive at the same path fails" [ "$RC" -eq 1 ]
+check "it says the target is on another drive" contains "$WORK/stowline.log" "is on another drive"
+check "nothing is written to the other drive" [ "$(state_of "$MNT")" = "$before" ]
+check "the recorded drive is kept" [ "$(key_of laptop TargetVolume)" = "$UUID_A" ]
+# A subfolder of the drive as the target: another drive holding that folder with contents is not
+# the job's drive either.
+mkdir -p "$MNT/sub" && echo "someone else's" >"$MNT/sub/keep.txt"
+write_job sub "$MNT/sub/" "$QUIET" "$WORK/data/"
+set_key sub TargetVolume "$UUID_A"
+before=$(state_of "$MNT")
+run /RUN sub /EXIT
+check "a target folder with contents on another drive is refused" [ "$RC" -eq 1 ]
+check "and left as it was" [ "$(state_of "$MNT")" = "$before" ]
+rm -f "$JOBS/sub.slj"
+unplug
+
+# ---- the agent waits for the drive, then runs the missed moment within 30 s of its return ----
+set_last_success laptop "$(minutes_ago 2880)"
+set_key laptop StartTime "$(date -d '-10 minutes' +%H:%M)"
+set_pref RunMissedBackups -1
+runs=$(runs_of laptop)
+start_agent
+check "the agent notes the job waiting for its drive" \
+    wait_for contains "$WORK/stowline.log" "Backup of 'laptop' waits for its drive"
+check "the waiting job is not run" [ "$(runs_of laptop)" = "$runs" ]
+run /STATUS
+check "/STATUS beside the agent says waiting" [ "$(status_of laptop)" = waiting ]
+check "and exits 0" [ "$RC" -eq 0 ]
+plug a
+check "the drive mounted again: the missed run starts within 30 s" runs_reach laptop $((runs + 1))
+check "it is the catch-up of the missed moment" wait_for contains "$WORK/stowline.log" "caught up"
+check "the backup is on the drive" sh -c "ls '$MNT'/laptop*.zip >/dev/null 2>&1"
+run /STATUS
+check "/STATUS says ok again" [ "$(status_of laptop)" = ok ]
+stop_agent
+check "no failure was reported while the drive was away" lacks "$WORK/agent-err" "failed"
+check "the waiting was logged once" [ "$(grep -c "waits for its drive" "$WORK/stowline.log")" -eq 1 ]
+
+# ---- run on connect: at each connection when the last success is older than an hour ----
+unplug
+set_key laptop StartTime "$QUIET"
+set_key laptop RunOnConnect -1
+set_last_success laptop "$(minutes_ago 120)"
+runs=$(runs_of laptop)
+start_agent
+plug a
+check "connected, last success two hours old: the job runs within 30 s" runs_reach laptop $((runs + 1))
+unplug
+plug a
+sleep 3
+check "connected again within the hour: no second run" [ "$(runs_of laptop)" = $((runs + 1)) ]
+stop_agent
+set_key laptop RunOnConnect 0
+unplug
+
+# ---- udisks2 announces the drive: mounted only with the preference ----
+if [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import dbusmock' 2>/dev/null && command -v dbus-daemon >/dev/null; then
+    dbus-daemon --config-file=/usr/share/dbus-1/session.conf --nofork --print-address=1 >"$WORK/bus-address" 2>/dev/null &
+    BUS_PID=$!
+    wait_for test -s "$WORK/bus-address"
+    export DBUS_SYSTEM_BUS_ADDRESS
+    DBUS_SYSTEM_BUS_ADDRESS=$(head -1 "$WORK/bus-address")
+    /usr/bin/python3 -m dbusmock --system -l "$WORK/mock.log" org.freedesktop.UDisks2 /org/freedesktop/UDisks2 \
+        org.freedesktop.DBus.ObjectManager >/dev/null 2>&1 &
+    MOCK_PID=$!
+    # The mock: a block device whose file system mounts the image at the mount point when asked.
+    udisks() { # add | announce
+        /usr/bin/python3 - "$1" "$DBUS_SYSTEM_BUS_ADDRESS" "$WORK/a.img" "$MNT" "$UUID_A" <<'PY'
+import sys, dbus
+what, address, image, mnt, uuid = sys.argv[1:]
+bus = dbus.bus.BusConnection(address)
+mock = dbus.Interface(bus.get_object("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2"), "org.freedesktop.DBus.Mock")
+path = "/org/freedesktop/UDisks2/block_devices/loop42"
+if what == "add":
+    code = "import subprocess; subprocess.run(['mount', '-o', 'loop', %r, %r], check=True); ret = %r" % (image, mnt, mnt)
+    mock.AddObject(path, "org.freedesktop.UDisks2.Filesystem", {}, [("Mount", "a{sv}", "s", code)])
+else:
+    interfaces = {"org.freedesktop.UDisks2.Block": dbus.Dictionary({"IdUUID": uuid}, signature="sv"),
+                  "org.freedesktop.UDisks2.Filesystem": dbus.Dictionary({}, signature="sv")}
+    mock.EmitSignal("org.freedesktop.DBus.ObjectManager", "InterfacesAdded", "oa{sa{sv}}",
+                    [dbus.ObjectPath(path), dbus.Dictionary(interfaces, signature="sa{sv}")])
+PY
+    }
+    mount_asked() { grep -q '^[0-9.]* Mount ' "$WORK/mock.log"; }
+    mount_not_asked() { ! mount_asked; }
+    check "the udisks2 mock is on the private system bus" wait_for udisks add 2>/dev/null
+    set_last_success laptop "$(minutes_ago 2880)"
+    set_key laptop StartTime "$(date -d '-10 minutes' +%H:%M)"
+    runs=$(runs_of laptop)
+    set_pref MountBackupDrive 0
+    start_agent
+    wait_for contains "$WORK/stowline.log" "Backup of 'laptop' waits for its drive"
+    udisks announce
+    sleep 3
+    check "preference off: the announced drive is not mounted" sh -c "! mountpoint -q '$MNT'"
+    check "and udisks2 was not asked to mount it" mount_not_asked
+    check "the job still waits" [ "$(runs_of laptop)" = "$runs" ]
+    stop_agent
+    set_pref MountBackupDrive -1
+    start_agent
+    udisks announce
+    check "preference on: the agent asks udisks2 to mount the job's drive" wait_for mount_asked
+    check "the drive is mounted and the missed run starts within 30 s" runs_reach laptop $((runs + 1))
+    stop_agent
+    check "no failure was reported" lacks "$WORK/agent-err" "failed"
+    set_pref MountBackupDrive 0
+    kill "$MOCK_PID" "$BUS_PID" 2>/dev/null
+    wait "$MOCK_PID" "$BUS_PID" 2>/dev/null
+    MOCK_PID=""
+    BUS_PID=""
+    unset DBUS_SYSTEM_BUS_ADDRESS
+    unplug
+else
+    echo "skipped: the udisks2 checks need python3-dbusmock and dbus-daemon"
+fi
+
+# ---- a week with the drive present one day in seven ----
+FAKELIB=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
+if [ -n "$FAKELIB" ]; then
+    rm -f "$JOBS/laptop.slj"
+    mkdir -p "$MNT"
+    plug a
+    mkdir -p "$MNT/week"
+    write_job week "$MNT/week/" 12:00 "$WORK/data/"
+    at() { # "yyyy-mm-dd hh:mm:ss", then the command: run under a clock starting there
+        local moment=$1
+        shift
+        LD_PRELOAD=$FAKELIB FAKETIME="@$moment" FAKETIME_DONT_FAKE_MONOTONIC=1 "$@"
+    }
+    at "2027-03-01 12:01:00" "$S" /RUN week /EXIT >"$WORK/out" 2>"$WORK/err"
+    check "the week starts with a good run on the drive" [ "$(runs_of week)" = 1 ]
+    unplug
+    : >"$WORK/week-err"
+    alarms=0
+    for day in 2 3 4 5 6 7 8; do
+        [ "$day" = 5 ] && plug a
+        waits=$(grep -c "Backup of 'week' waits for its drive" "$WORK/stowline.log")
+        runs=$(runs_of week)
+        # Not through the function: the agent itself must be the background process.
+        LD_PRELOAD=$FAKELIB FAKETIME="@2027-03-0$day 12:05:00" FAKETIME_DONT_FAKE_MONOTONIC=1 \
+            "$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
+        AGENT_PID=$!
+        wait_for sh -c "[ \"\$(grep -c \"Backup of 'week' waits for its drive\" '$WORK/stowline.log')\" -gt $waits ] \
+            || [ \"\$(tr -d '\r' <'$JOBS/week.slj' | sed -n 's/^RunCount=//p')\" -gt $runs ]"
+        stop_agent
+        cat "$WORK/agent-err" >>"$WORK/week-err"
+        at "2027-03-0$day 12:06:00" "$S" /STATUS >"$WORK/out" 2>"$WORK/err"
+        [ $? -eq 0 ] || alarms=$((alarms + 1))
+        [ "$day" = 5 ] && unplug
+    done
+    check "one backup on the day the drive was present" [ "$(runs_of week)" = 2 ]
+    check "six days waiting, each logged once" \
+        [ "$(grep -c "Backup of 'week' waits for its drive" "$WORK/stowline.log")" -eq 6 ]
+    check "no failure notice in the week" lacks "$WORK/week-err" "failed"
+    check "/STATUS exited 0 every day" [ "$alarms" -eq 0 ]
+else
+    echo "skipped: the simulated week needs libfaketime"
+fi
+
+cli_end
