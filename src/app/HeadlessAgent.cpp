@@ -1,6 +1,7 @@
 #include "app/HeadlessAgent.h"
 
 #include "app/DesktopNotify.h"
+#include "app/PowerWatch.h"
 #include "engine/RunState.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
@@ -10,7 +11,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <iostream>
-#include <poll.h>
 #include <unistd.h>
 
 namespace StopSignals {
@@ -94,16 +94,20 @@ int Run(int iTickMs) {
     auto next = Clock::now() + std::chrono::milliseconds(iTickMs);
     while (!StopSignals::Requested()) {
         auto now = Clock::now();
+        if (PowerWatch::TakeRelief()) {
+            tick.Relieved(); // mains power or an unmetered network: what waited goes now
+            next = now;
+        }
         if (now >= next) {
             tick.Tick(host);
             next = Clock::now() + std::chrono::milliseconds(iTickMs);
             continue;
         }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-        pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, fd >= 0 ? 1 : 0, static_cast<int>(std::min<long long>(wait + 1, 60000)));
-        if (r < 0 && errno != EINTR) break;
+        // Also woken by the power watch's signals when it follows any.
+        if (!PowerWatch::Wait(fd, static_cast<int>(std::min<long long>(wait + 1, 60000)))) break;
     }
+    PowerWatch::Stop();
     // The orderly shut-down: save the preferences, stop the tick (there is no icon or window).
     appPreferences::SavePreferences();
     return 0;

@@ -1,5 +1,6 @@
 #include "engine/WorkerThreads.h"
 
+#include "engine/Background.h"
 #include "support/libLog.h"
 
 #include <cerrno>
@@ -32,8 +33,13 @@ unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work) {
     std::string sReason;
     try {
         m_threads.reserve(iTotal);
+        // A background run's workers give way like the thread that started them.
+        const bool bLower = Background::Active();
         while (m_threads.size() < iTotal) {
-            m_threads.push_back(StartThread([this, work, stop = m_stop.get_token()] { Run(work, stop); }));
+            m_threads.push_back(StartThread([this, work, bLower, stop = m_stop.get_token()] {
+                if (bLower) Background::LowerThisThread();
+                Run(work, stop);
+            }));
             m_iStarted.store(static_cast<unsigned>(m_threads.size()), std::memory_order_release);
         }
         return Count();

@@ -19,6 +19,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "engine/Background.h"
 #include "engine/ZipInternal.h"
 
 namespace libZip::detail {
@@ -331,7 +332,7 @@ unsigned WorkerCount() {
     // longer than deflating them takes, so more reads in flight pay; taken in batches, the
     // extra threads cost little when everything is cached.
     const unsigned n = std::thread::hardware_concurrency();
-    return std::clamp(2 * n, 2u, 16u);
+    return Background::Workers(std::clamp(2 * n, 2u, 16u));
 }
 
 } // namespace libZip::detail

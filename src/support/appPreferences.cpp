@@ -35,6 +35,9 @@ std::array<ColumnSetting, ColumnCount> Columns = {
 std::string FormSize;
 int32_t MaxLogSizeMB = DefaultMaxLogSizeMB;
 std::string OffsiteBandwidth;
+bool PostponeOnBattery = false;
+bool BackgroundRuns = false;
+bool PostponeOffsiteMetered = false;
 
 namespace {
 const char* const kPrefs = "Preferences";
@@ -165,6 +168,9 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     }
     FormSize = SaveFormSize ? ini.Get(kForm, "FormSize", "") : "";
     OffsiteBandwidth = Trim(ini.Get(kPrefs, "OffsiteBandwidth", ""));
+    PostponeOnBattery = libStrings::BoolFromIniText(ini.Get(kPrefs, "PostponeOnBattery", ""));
+    BackgroundRuns = libStrings::BoolFromIniText(ini.Get(kPrefs, "BackgroundRuns", ""));
+    PostponeOffsiteMetered = libStrings::BoolFromIniText(ini.Get(kPrefs, "PostponeOffsiteMetered", ""));
 }
 } // namespace
 
@@ -180,6 +186,9 @@ void NewerSettingsToDefaults() {
     FormSize.clear();
     MaxLogSizeMB = DefaultMaxLogSizeMB;
     OffsiteBandwidth.clear();
+    PostponeOnBattery = false;
+    BackgroundRuns = false;
+    PostponeOffsiteMetered = false;
 }
 } // namespace
 
@@ -239,6 +248,10 @@ void SavePreferences() {
         // Written only when set, so a file without it stays as it was.
         if (!OffsiteBandwidth.empty() || ini.Has(kPrefs, "OffsiteBandwidth"))
             ini.Set(kPrefs, "OffsiteBandwidth", OffsiteBandwidth);
+        for (const auto& [sKey, bValue] :
+             {std::pair{"PostponeOnBattery", PostponeOnBattery}, std::pair{"BackgroundRuns", BackgroundRuns},
+              std::pair{"PostponeOffsiteMetered", PostponeOffsiteMetered}})
+            if (bValue || ini.Has(kPrefs, sKey)) ini.Set(kPrefs, sKey, libStrings::BoolToIniText(bValue));
         for (int i = 0; i < ColumnCount; ++i)
             ini.Set(kForm, ColumnKeys[i], FormatColumnSetting(Columns[i]));
         ini.Set(kForm, "FormSize", FormSize);

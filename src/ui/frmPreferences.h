@@ -1,7 +1,8 @@
 #pragma once
 // The preferences dialog: copy-count bound, stop-on-error, tray mode, logging mode, log viewer,
 // window-size saving, comment mode, catching up missed runs, the stale-backup warning and the
-// job-list columns (which are shown, in which order), and the off-site copies' bandwidth limit.
+// job-list columns (which are shown, in which order), the off-site copies' bandwidth limit, and
+// how scheduled runs spare a laptop (battery, background, metered networks).
 // OK validates, stores the values in the process-wide preferences and writes the file.
 
 #include <QDialog>
@@ -38,9 +39,12 @@ public:
     QPushButton* cmdBrowseViewer = nullptr;
     QCheckBox* chkSaveFormSize = nullptr;
     QComboBox* cmbCommentMode = nullptr;
-    QCheckBox* chkRunMissedBackups = nullptr; // RunMissedBackups
-    QSpinBox* spnStaleDays = nullptr;         // StaleDays (0 shows "off")
-    QLineEdit* txtOffsiteBandwidth = nullptr; // OffsiteBandwidth (rclone's --bwlimit; empty: unlimited)
+    QCheckBox* chkRunMissedBackups = nullptr;       // RunMissedBackups
+    QSpinBox* spnStaleDays = nullptr;               // StaleDays (0 shows "off")
+    QLineEdit* txtOffsiteBandwidth = nullptr;       // OffsiteBandwidth (rclone's --bwlimit; empty: unlimited)
+    QCheckBox* chkPostponeOnBattery = nullptr;      // PostponeOnBattery
+    QCheckBox* chkBackgroundRuns = nullptr;         // BackgroundRuns
+    QCheckBox* chkPostponeOffsiteMetered = nullptr; // PostponeOffsiteMetered
     QListWidget* lstColumns = nullptr;
     QPushButton* cmdMoveColumnUp = nullptr;
     QPushButton* cmdMoveColumnDown = nullptr;
@@ -61,6 +65,7 @@ private:
     // Construction: the settings' grid, the columns' box, then the handlers.
     QGridLayout* BuildSettings();
     QGroupBox* BuildColumns();
+    QGroupBox* BuildPower();
     void ConnectHandlers();
     void Form_Load();
     void SwapRows(int iFirst, int iSecond);
