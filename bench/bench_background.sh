@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Background runs (the preference "Back up in the background") against normal scheduled runs,
+# Background runs (the preference "Back up in the background": nice 10, idle I/O class, half the
+# cores' workers competing, the pool's others only on idle cores) against normal scheduled runs,
 # both started by the real headless agent from a one-shot moment (not a test):
 #   (a) on an idle machine: the background run's wall-clock time as a multiple of a normal run's
 #       (goal: at most 1.2);
@@ -109,13 +110,15 @@ print(n)' "$seconds" >"$work/busy$i" &
         busy+=($!)
     done
 }
+# Waits for the foreground to end; its total count in FG_WORK (not in a subshell: it waits for
+# this shell's children).
 foreground_work() {
-    local p total=0
+    local p
+    FG_WORK=0
     for p in "${busy[@]}"; do wait "$p" || true; done
     busy=()
-    for p in "$work"/busy*; do total=$((total + $(cat "$p"))); done
+    for p in "$work"/busy*; do FG_WORK=$((FG_WORK + $(cat "$p"))); done
     rm -f "$work"/busy*
-    echo "$total"
 }
 
 echo "corpus: $corpus ($(du -sm "$corpus" | cut -f1) MB, $(find "$corpus" -type f | wc -l) files); $cores cores"
@@ -128,14 +131,16 @@ echo "(a) idle machine: normal run ${nw} s (cpu ${nc} s), background run ${bw} s
 awk -v b="$bw" -v n="$nw" 'BEGIN { r = b / n; printf "    background/normal wall-clock: %.2f (goal <= 1.2: %s)\n", r, r <= 1.2 ? "met" : "not met" }'
 
 # (b) beside a CPU-bound foreground task, each run against the same foreground time alone
-span=$(awk -v n="$nw" 'BEGIN { printf "%d", n * 4 + 10 }')
+span=$(awk -v n="$nw" 'BEGIN { printf "%d", n * 15 + 10 }')
 foreground "$span"
-alone=$(foreground_work)
+foreground_work
+alone=$FG_WORK
 for bgval in 0 -1; do
     foreground "$span"
     sleep 1
     read -r w c <<<"$(agent_run "$bgval")"
-    work_done=$(foreground_work)
+    foreground_work
+    work_done=$FG_WORK
     label=$([ "$bgval" = -1 ] && echo background || echo normal)
     awk -v w="$w" -v c="$c" -v d="$work_done" -v a="$alone" -v l="$label" 'BEGIN {
         share = c / w

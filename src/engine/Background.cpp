@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <linux/capability.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -73,16 +75,21 @@ Scope::~Scope() {
 
 bool Active() { return s_iScopes.load(std::memory_order_acquire) > 0; }
 
-unsigned Workers(unsigned iWanted) {
-    if (!Active()) return iWanted;
-    const unsigned iShare = std::max(1U, std::thread::hardware_concurrency() / 2);
-    return std::min(iWanted, iShare);
-}
+unsigned Share() { return std::max(1U, std::thread::hardware_concurrency() / 2); }
 
-void LowerThisThread() {
+void LowerThisThread(bool bIdleOnly) {
     int iNice = 0;
     if (GetNice(iNice) && iNice < Nice) (void)SetNice(Nice);
     (void)SetIoPrio(kClassIdle << kClassShift);
+    if (bIdleOnly) {
+        sched_param param{};
+        (void)::sched_setscheduler(ThreadId(), SCHED_IDLE, &param); // any thread may lower itself so
+    }
+}
+
+void IdleOnly(unsigned long lThread) {
+    sched_param param{};
+    (void)::pthread_setschedparam(static_cast<pthread_t>(lThread), SCHED_IDLE, &param);
 }
 
 } // namespace Background

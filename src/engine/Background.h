@@ -1,8 +1,10 @@
 #pragma once
 // Background runs: a scheduled backup that gives way to the user's own work. While a Scope
-// lives, the thread that made it does its I/O at the idle class and runs at nice 10, and every
-// worker the engine's pools start does the same and comes out of a share of half the cores (at
-// least one). Runs started by hand never make one. Linux only (ioprio_set, per-thread nice).
+// lives, the thread that made it does its I/O at the idle class and runs at nice 10, and so do
+// the workers the engine's pools start, at most half the cores of them (at least one) per pool.
+// A pool's further workers run only on cores nothing else wants (SCHED_IDLE): on an idle machine
+// the run goes nearly as fast as a normal one, beside the user's work it takes no more than its
+// share. Runs started by hand never make one. Linux only (ioprio_set, per-thread nice).
 
 namespace Background {
 
@@ -29,11 +31,14 @@ private:
 
 // A Scope lives (any thread may ask).
 bool Active();
-// How many workers a pool that would start iWanted may start: all of them, or during a
-// background run at most half the cores (at least one).
-unsigned Workers(unsigned iWanted);
-// Lowers the calling thread (a worker of a background run): nice 10, idle I/O class. Nothing is
-// put back: the thread ends with its pool.
-void LowerThisThread();
+// How many workers of a pool compete for the cores during a background run: half the cores,
+// at least one. The pool's workers beyond these only take idle cores.
+unsigned Share();
+// Lowers the calling thread (a worker of a background run): nice 10, idle I/O class, and with
+// bIdleOnly the SCHED_IDLE policy. Nothing is put back: the thread ends with its pool.
+void LowerThisThread(bool bIdleOnly);
+// The SCHED_IDLE policy for a worker just started, set by the thread that started it, so that the
+// worker never competes for a core before it lowers itself.
+void IdleOnly(unsigned long lThread);
 
 } // namespace Background

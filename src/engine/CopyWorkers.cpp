@@ -1,6 +1,5 @@
 #include "engine/CopyWorkers.h"
 
-#include "engine/Background.h"
 #include "engine/RunState.h"
 #include "engine/libCopy.h"
 #include "support/StowError.h"
@@ -26,7 +25,7 @@ unsigned CopyWorkers::DefaultThreads() {
     // more threads than cores only contend for them. A single core gains nothing from handing
     // files over.
     const unsigned iCores = std::thread::hardware_concurrency();
-    return iCores < 2 ? 0 : Background::Workers(std::min(iCores, 8U));
+    return iCores < 2 ? 0 : std::min(iCores, 8U);
 }
 
 CopyWorkers::CopyWorkers(unsigned iThreads, bool bFreshTree, std::string sTempFolder, libFiles::FileCopier* pCopier,

@@ -1,6 +1,5 @@
 #include "engine/LookAhead.h"
 
-#include "engine/Background.h"
 #include "support/libFiles.h"
 
 #include <algorithm>
@@ -59,9 +58,7 @@ LookAhead::LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads)
     m_workers.StartUpTo(std::max(1U, iThreads), [this](const std::stop_token& stop) { Work(stop); });
 }
 
-unsigned LookAhead::DefaultThreads() {
-    return Background::Workers(std::clamp(std::thread::hardware_concurrency(), 2U, 4U) - 1);
-}
+unsigned LookAhead::DefaultThreads() { return std::clamp(std::thread::hardware_concurrency(), 2U, 4U) - 1; }
 
 std::optional<LookAhead::Listing> LookAhead::Enter(const std::string& sRelative) {
     m_workers.RethrowFailure();

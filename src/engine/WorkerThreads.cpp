@@ -33,13 +33,16 @@ unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work) {
     std::string sReason;
     try {
         m_threads.reserve(iTotal);
-        // A background run's workers give way like the thread that started them.
+        // A background run's workers give way like the thread that started them; beyond its
+        // share of the cores they only take idle ones.
         const bool bLower = Background::Active();
         while (m_threads.size() < iTotal) {
-            m_threads.push_back(StartThread([this, work, bLower, stop = m_stop.get_token()] {
-                if (bLower) Background::LowerThisThread();
+            const bool bIdleOnly = bLower && m_threads.size() >= Background::Share();
+            m_threads.push_back(StartThread([this, work, bLower, bIdleOnly, stop = m_stop.get_token()] {
+                if (bLower) Background::LowerThisThread(bIdleOnly);
                 Run(work, stop);
             }));
+            if (bIdleOnly) Background::IdleOnly(m_threads.back().native_handle());
             m_iStarted.store(static_cast<unsigned>(m_threads.size()), std::memory_order_release);
         }
         return Count();

@@ -19,7 +19,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include "engine/Background.h"
 #include "engine/ZipInternal.h"
 
 namespace libZip::detail {
@@ -332,7 +331,7 @@ unsigned WorkerCount() {
     // longer than deflating them takes, so more reads in flight pay; taken in batches, the
     // extra threads cost little when everything is cached.
     const unsigned n = std::thread::hardware_concurrency();
-    return Background::Workers(std::clamp(2 * n, 2u, 16u));
+    return std::clamp(2 * n, 2u, 16u);
 }
 
 } // namespace libZip::detail

@@ -156,6 +156,8 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     if (damaged.size() != iDamagedBefore) MaxLogSizeMB = DefaultMaxLogSizeMB;
     for (const char* sKey : {"StopOnError", "UseSystemTray", "SaveFormSize", "RunMissedBackups"})
         NoteDamagedNumber(ini, sKey, true, damaged);
+    for (const char* sKey : {"PostponeOnBattery", "BackgroundRuns", "PostponeOffsiteMetered"})
+        NoteDamagedNumber(ini, sKey, true, damaged);
 
     bool bFailed = false;
     for (int i = 0; i < ColumnCount; ++i) {
