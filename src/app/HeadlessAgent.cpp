@@ -2,6 +2,7 @@
 
 #include "app/DesktopNotify.h"
 #include "app/DriveWatch.h"
+#include "app/PowerWatch.h"
 #include "engine/RunState.h"
 #include "support/UserInteraction.h"
 #include "support/appPreferences.h"
@@ -11,7 +12,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <iostream>
-#include <poll.h>
 #include <unistd.h>
 
 namespace StopSignals {
@@ -97,6 +97,10 @@ int Run(int iTickMs) {
     auto next = Clock::now() + std::chrono::milliseconds(iTickMs);
     while (!StopSignals::Requested()) {
         auto now = Clock::now();
+        if (PowerWatch::TakeRelief()) {
+            tick.Relieved(); // mains power or an unmetered network: what waited goes now
+            next = now;
+        }
         if (now >= next) {
             tick.Tick(host);
             drives.UpdateVolumes(); // a job's first good run records its volume
@@ -104,16 +108,16 @@ int Run(int iTickMs) {
             continue;
         }
         auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-        // The stop signal, the mount table (a change is POLLPRI) and drives udisks2 announced.
+        // The stop signal, the mount table (a change is POLLPRI) and drives udisks2 announced;
+        // also woken by the power watch's signals when it follows any.
         pollfd p[3] = {{fd, POLLIN, 0}, {drives.MountFd(), POLLPRI, 0}, {drives.AttachFd(), POLLIN, 0}};
-        int r = poll(p, 3, static_cast<int>(std::min<long long>(wait + 1, 60000)));
-        if (r < 0 && errno != EINTR) break;
-        if (r <= 0) continue;
+        if (!PowerWatch::Wait(p, 3, static_cast<int>(std::min<long long>(wait + 1, 60000)))) break;
         const bool bMounts = (p[1].revents & (POLLPRI | POLLERR)) != 0, bAttached = (p[2].revents & POLLIN) != 0;
         if (bMounts) drives.TakeMountChange();
         if (bAttached) drives.TakeAttached();
         if ((bMounts || bAttached) && !StopSignals::Requested()) tick.DrivesChanged(host);
     }
+    PowerWatch::Stop();
     // The orderly shut-down: save the preferences, stop the tick (there is no icon or window).
     appPreferences::SavePreferences();
     return 0;

@@ -31,6 +31,8 @@ public:
     void ReportFailure(const std::string& sJobName, const std::string& sLogFile, const std::string& sReason,
                        bool bOffsite) override;
     void ReportStale(const std::string& sText) override;
+    // /RUN is another process: every run here is a scheduled one.
+    bool RunsBackupsByHand() override { return false; }
 };
 
 // Starts the tick at once (next runs computed, missed runs made up when asked for), then runs

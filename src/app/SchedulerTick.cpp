@@ -1,8 +1,10 @@
 #include "app/SchedulerTick.h"
 
+#include "app/PowerWatch.h"
 #include "app/QtHelpers.h"
 #include "app/ReportOutbox.h"
 #include "app/RunGuard.h"
+#include "engine/Background.h"
 #include "engine/BackupRun.h"
 #include "engine/JobLock.h"
 #include "engine/Offsite.h"
@@ -15,6 +17,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace SchedulerTick {
 
@@ -74,6 +77,7 @@ int CSchedulerTick::StartUp(TickHost& host) {
     return libErrorHandler::Trap("frmMain", "tmrCheckForBackupJob_Timer()", [&]() -> int {
         if (CBackupJobManager* pManager = JobManager()) JobHealth::ComputeNextRuns(*pManager);
         m_bCatchUpPending = appPreferences::RunMissedBackups;
+        m_bCatchUpPostponedOnly = false;
         m_dNextStaleCheck = 0;
         m_dNextOffsiteRetry = 0;
         NoteDrives(); // a drive already here at start-up is no connection
@@ -88,7 +92,10 @@ void CSchedulerTick::WatchClock() {
         const double dWallMs = (dWall - m_dLastWall) * 86400000.0;
         const double dSteadyMs = std::chrono::duration<double, std::milli>(steady - m_lastSteady).count();
         if (std::fabs(dWallMs - dSteadyMs) > 2.0 * m_iTickMs) {
-            if (appPreferences::RunMissedBackups) m_bCatchUpPending = true;
+            if (appPreferences::RunMissedBackups) {
+                m_bCatchUpPending = true;
+                m_bCatchUpPostponedOnly = false;
+            }
             m_dNextStaleCheck = 0;
             m_dNextOffsiteRetry = 0; // back from a suspend, perhaps with the network: try at once
         }
@@ -100,6 +107,7 @@ void CSchedulerTick::WatchClock() {
 int CSchedulerTick::Tick(TickHost& host) {
     return libErrorHandler::Trap("frmMain", "tmrCheckForBackupJob_Timer()", [&]() -> int {
         WatchClock();
+        PowerWatch::Update(); // the preferences may have changed since the last tick
         CBackupJobManager* pManager = JobManager();
         // What was sent meanwhile is logged, and the day's digest goes when it is due.
         if (ReportOutbox* pReports = ReportOutbox::Current()) pReports->Tick(pManager);
@@ -141,10 +149,14 @@ int CSchedulerTick::Tick(TickHost& host) {
 
 int CSchedulerTick::CatchUp(TickHost& host, std::vector<int32_t>& caughtUp) {
     m_bCatchUpPending = false;
+    const bool bPostponedOnly = m_bCatchUpPostponedOnly;
+    m_bCatchUpPostponedOnly = false;
     CBackupJobManager* pManager = JobManager();
     if (!pManager) return 0;
     int iRun = 0;
     for (const JobHealth::Missed& missed : JobHealth::MissedRuns(*pManager, libDates::Now())) {
+        // Back on mains power without RunMissedBackups: only what this agent put off.
+        if (bPostponedOnly && !m_Postponed.contains(pManager->FileNameFromHandle(missed.Handle))) continue;
         // Put off while its backups are read here: the catch-up is asked for again next tick.
         if (JobLock::ReadHere(pManager->FileNameFromHandle(missed.Handle))) {
             m_bCatchUpPending = true;
@@ -184,6 +196,8 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
         // Its backups are being read here (the restore window, a verify): the run would wait
         // under that read. Not run, so not recorded: the job stays due for a later tick.
         if (JobLock::ReadHere(sFile)) continue;
+        // On battery: not run, so not recorded, and the job stays due like one being read.
+        if (Postponed(*pManager, lHandle, sFile)) continue;
         // Loading the job stores its next run afresh from the clock (a moment to come): a run
         // that records nothing puts the moment it was due back, so that it stays due.
         const double dDue = pManager->NextRunFromHandle(lHandle);
@@ -197,10 +211,12 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
         const int32_t lRunsBefore = pBefore ? pBefore->RunCount() : -1;
         const double dLastRunBefore = pBefore ? pBefore->DateLastRun() : 0;
         libLog::ClearLastUnconditionalEvent();
-        BackupRun::ExecuteBackup(*pManager, lHandle);
+        RunScheduled(*pManager, lHandle, host);
         CBackupJob* pJob = pManager->JobFromHandle(lHandle);
         if (pJob && pJob->RunCount() == lRunsBefore && pJob->DateLastRun() == dLastRunBefore)
             pManager->KeepNextRun(lHandle, dDue);
+        else
+            m_Postponed.erase(sFile);
         // A read of it began while the run waited for a reader elsewhere: put off, not failed.
         if (JobLock::ReadHere(sFile)) continue;
         ++iRun;
@@ -216,6 +232,35 @@ int CSchedulerTick::RunHandles(const std::vector<int32_t>& handles, TickHost& ho
     return iRun;
 }
 
+bool CSchedulerTick::Postponed(CBackupJobManager& manager, int32_t lHandle, const std::string& sFile) {
+    if (!appPreferences::PostponeOnBattery || !PowerWatch::OnBattery()) return false;
+    if (m_Postponed.insert(sFile).second) {
+        // Loading the job for its name stores its next run afresh: the moment it was due stays.
+        const double dDue = manager.NextRunFromHandle(lHandle);
+        const CBackupJob* pJob = manager.JobFromHandle(lHandle);
+        manager.KeepNextRun(lHandle, dDue);
+        libLog::LogEventLevel(2, BackupRun::HeaderLine(pJob ? pJob->JobName() : sFile));
+        libLog::LogEventLevel(2, "  Postponed: on battery");
+    }
+    return true;
+}
+
+void CSchedulerTick::RunScheduled(CBackupJobManager& manager, int32_t lHandle, TickHost& host) {
+    std::optional<Background::Scope> background;
+    if (appPreferences::BackgroundRuns) background.emplace(!host.RunsBackupsByHand());
+    const Offsite::HoldScope hold(appPreferences::PostponeOffsiteMetered && PowerWatch::Metered());
+    BackupRun::ExecuteBackup(manager, lHandle);
+}
+
+void CSchedulerTick::Relieved() {
+    if (!m_Postponed.empty() && !PowerWatch::OnBattery()) {
+        // A catch-up asked for already (RunMissedBackups) covers every missed job.
+        if (!m_bCatchUpPending) m_bCatchUpPostponedOnly = true;
+        m_bCatchUpPending = true;
+    }
+    if (!PowerWatch::Metered()) m_dNextOffsiteRetry = 0;
+}
+
 void CSchedulerTick::ReportOffsite(const std::string& sFile, const CBackupJob& job, TickHost& host) {
     if (job.OffsiteFailed()) {
         if (m_OffsiteReported.insert(sFile).second)
@@ -227,6 +272,8 @@ void CSchedulerTick::ReportOffsite(const std::string& sFile, const CBackupJob& j
 }
 
 void CSchedulerTick::RetryOffsite(TickHost& host) {
+    // On a metered network (when the user asks so) the copies wait for the network to change.
+    if (appPreferences::PostponeOffsiteMetered && PowerWatch::Metered()) return;
     const double dNow = libDates::Now();
     // In whole seconds: a retry 30 minutes after the last is due, whatever the serials' rounding.
     if (std::llround(dNow * 86400.0) < std::llround(m_dNextOffsiteRetry * 86400.0)) return;

@@ -41,6 +41,9 @@ public:
                                bool bOffsite) = 0;
     // Once a day while any job is stale: tell the user (the text names them and since when).
     virtual void ReportStale(const std::string& sText) = 0;
+    // Backups are also started by hand in this process (the main window): a background run
+    // must leave its thread as fast as it found it.
+    virtual bool RunsBackupsByHand() { return true; }
 };
 
 // The text of a failure report: "Backup Job '<name>' has failed." (bOffsite: "... backed up
@@ -89,6 +92,10 @@ public:
     // whose backups this process reads is not run (nor reported): it stays due until they are
     // no longer read.
     int RunHandles(const std::vector<int32_t>& handles, TickHost& host);
+    // Mains power returned or the network is no longer metered (PowerWatch): the runs put off
+    // on battery are caught up and the off-site copies that wait are sent, at the next tick,
+    // which the agent starts at once.
+    void Relieved();
 
     // The drives changed (the mount table, a drive attached). For each job whose drive has just
     // come, the missed runs are asked for (when RunMissedBackups is set) and a job with
@@ -118,6 +125,12 @@ private:
     void RetryOffsite(TickHost& host);
     // Tells the user of a failed off-site copy of the job once, until a copy succeeds again.
     void ReportOffsite(const std::string& sFile, const CBackupJob& job, TickHost& host);
+    // A scheduled run of the job waits while the machine is on battery (when the user asks for
+    // that): true, with one log line per postponement.
+    bool Postponed(CBackupJobManager& manager, int32_t lHandle, const std::string& sFile);
+    // Runs one scheduled job, as a background run or with its off-site copy held back when the
+    // preferences and the machine say so.
+    void RunScheduled(CBackupJobManager& manager, int32_t lHandle, TickHost& host);
 
     int m_iTickMs;
     bool m_bSuspended = false;
@@ -132,6 +145,10 @@ private:
     std::map<std::string, bool> m_DriveHere;       // job file -> its drive was here at the last look
     std::set<std::string> m_ConnectPending;        // job files to run for their drive's connection
     std::map<std::string, int64_t> m_WaitingNoted; // job file -> the day its waiting was logged
+    std::set<std::string> m_Reported;        // job files whose failure the user was told of
+    std::set<std::string> m_OffsiteReported; // job files whose off-site failure the user was told of
+    std::set<std::string> m_Postponed;       // job files whose scheduled run waits for mains power
+    bool m_bCatchUpPostponedOnly = false;    // the pending catch-up is only for those
 };
 
 } // namespace SchedulerTick

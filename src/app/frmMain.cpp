@@ -3,6 +3,7 @@
 #include <QSocketNotifier>
 
 #include "app/DesktopNotify.h"
+#include "app/PowerWatch.h"
 #include "app/QtHelpers.h"
 #include "app/RunGuard.h"
 #include "app/ScheduleView.h"
@@ -43,6 +44,7 @@ frmMain::frmMain(frmPopup* pPopup, QWidget* parent) : QWidget(parent), m_pPopup(
 }
 
 frmMain::~frmMain() {
+    PowerWatch::SetOnRelief(nullptr);
     if (appSetup::AgentWindow() == this) appSetup::SetAgentWindow(nullptr);
 }
 
@@ -55,6 +57,11 @@ void frmMain::Form_Load(const std::string& sCommandLine) {
         // Nothing else would lead back to the program: keep the window in reach, minimised.
         if (auto* view = appSetup::ScheduleWindow()) view->MinimiseSchedule();
     }
+    // Back on mains power or off a metered network: what waited goes now, not at the next tick.
+    PowerWatch::SetOnRelief([this] {
+        m_tick.Relieved();
+        QTimer::singleShot(0, this, &frmMain::tmrCheckForBackupJob_Timer);
+    });
     m_tick.StartUp(*this);
     m_pDrives = std::make_unique<DriveWatch>();
     m_pDrives->UpdateVolumes();

@@ -339,6 +339,12 @@ void Run::Record(bool bFailure) {
 void Run::SendOffsite() {
     if (m_job.OffsiteRemote().empty()) return;
     if (m_job.Compress() && m_sFinalZip.empty()) return; // no new archive (an incremental run without changes)
+    if (Offsite::Held()) {
+        // Pending since the run's record: the agents' retry sends it once the network allows.
+        libLog::LogEventLevel(2,
+                              "  Off-site copy to '" + m_job.OffsiteRemote() + "' postponed: the network is metered");
+        return;
+    }
     const std::string sStatus = "Off-site copy to " + m_job.OffsiteRemote();
     if (m_pOwner != nullptr) m_pOwner->SetMessageText(sStatus + "...");
     const Rclone::StatsSink onStats = [&](const Rclone::Stats& stats) {

@@ -52,4 +52,20 @@ enum class Retry {
 // logs a header line, records the attempt and saves the job.
 Retry SendPending(CBackupJob& job);
 
+// While one lives (an agent's scheduled run on a metered network, when the user asks for it),
+// a run's off-site step sends nothing: it logs that the copy was postponed and leaves the backup
+// pending for the agents' retry. Runs started by hand never make one.
+class HoldScope {
+public:
+    explicit HoldScope(bool bHold);
+    ~HoldScope();
+    HoldScope(const HoldScope&) = delete;
+    HoldScope& operator=(const HoldScope&) = delete;
+
+private:
+    bool m_bHold;
+};
+// A HoldScope that holds lives.
+bool Held();
+
 } // namespace Offsite

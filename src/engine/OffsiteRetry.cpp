@@ -12,9 +12,24 @@
 #include "support/libFiles.h"
 #include "support/libLog.h"
 
+#include <atomic>
 #include <limits>
 
 namespace Offsite {
+
+namespace {
+std::atomic<int> s_iHolds = 0;
+} // namespace
+
+HoldScope::HoldScope(bool bHold) : m_bHold(bHold) {
+    if (m_bHold) s_iHolds.fetch_add(1);
+}
+
+HoldScope::~HoldScope() {
+    if (m_bHold) s_iHolds.fetch_sub(1);
+}
+
+bool Held() { return s_iHolds.load() > 0; }
 
 void RecordAttempt(CBackupJob& job, bool bSent) {
     if (bSent) {

@@ -1,5 +1,6 @@
 #include "engine/WorkerThreads.h"
 
+#include "engine/Background.h"
 #include "support/libLog.h"
 
 #include <cerrno>
@@ -33,8 +34,16 @@ unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work, bool bQuiet
     std::string sReason;
     try {
         m_threads.reserve(iTotal);
+        // A background run's workers give way like the thread that started them; beyond its
+        // share of the cores they only take idle ones.
+        const bool bLower = Background::Active();
         while (m_threads.size() < iTotal) {
-            m_threads.push_back(StartThread([this, work, stop = m_stop.get_token()] { Run(work, stop); }, !bQuiet));
+            const bool bIdleOnly = bLower && m_threads.size() >= Background::Share();
+            m_threads.push_back(StartThread([this, work, bLower, bIdleOnly, stop = m_stop.get_token()] {
+                if (bLower) Background::LowerThisThread(bIdleOnly);
+                Run(work, stop);
+            }, !bQuiet));
+            if (bIdleOnly) Background::IdleOnly(m_threads.back().native_handle());
             m_iStarted.store(static_cast<unsigned>(m_threads.size()), std::memory_order_release);
         }
         return Count();

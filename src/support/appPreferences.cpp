@@ -76,6 +76,9 @@ ReportTiming ReportTimingFromText(const std::string& sText) {
         if (libStrings::IEquals(s, ReportTimingText(t))) return t;
     return ReportTiming::Off;
 }
+bool PostponeOnBattery = false;
+bool BackgroundRuns = false;
+bool PostponeOffsiteMetered = false;
 
 namespace {
 const char* const kPrefs = "Preferences";
@@ -195,6 +198,8 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     if (damaged.size() != iDamagedBefore) MaxLogSizeMB = DefaultMaxLogSizeMB;
     for (const char* sKey : {"StopOnError", "UseSystemTray", "SaveFormSize", "RunMissedBackups"})
         NoteDamagedNumber(ini, sKey, true, damaged);
+    for (const char* sKey : {"PostponeOnBattery", "BackgroundRuns", "PostponeOffsiteMetered"})
+        NoteDamagedNumber(ini, sKey, true, damaged);
 
     bool bFailed = false;
     for (int i = 0; i < ColumnCount; ++i) {
@@ -210,6 +215,9 @@ void ReadIni(const IniFile& ini, Damaged& damaged) {
     for (const ReportKey& key : kReportKeys)
         *key.Value = Trim(ini.Get(kPrefs, key.Name, ""));
     ReportWhen = ReportTimingFromText(ini.Get(kPrefs, "ReportWhen", ""));
+    PostponeOnBattery = libStrings::BoolFromIniText(ini.Get(kPrefs, "PostponeOnBattery", ""));
+    BackgroundRuns = libStrings::BoolFromIniText(ini.Get(kPrefs, "BackgroundRuns", ""));
+    PostponeOffsiteMetered = libStrings::BoolFromIniText(ini.Get(kPrefs, "PostponeOffsiteMetered", ""));
 }
 } // namespace
 
@@ -229,6 +237,9 @@ void NewerSettingsToDefaults() {
     for (const ReportKey& key : kReportKeys)
         key.Value->clear();
     ReportWhen = ReportTiming::Off;
+    PostponeOnBattery = false;
+    BackgroundRuns = false;
+    PostponeOffsiteMetered = false;
 }
 } // namespace
 
@@ -294,6 +305,10 @@ void SavePreferences() {
             if (!key.Value->empty() || ini.Has(kPrefs, key.Name)) ini.Set(kPrefs, key.Name, *key.Value);
         if (ReportWhen != ReportTiming::Off || ini.Has(kPrefs, "ReportWhen"))
             ini.Set(kPrefs, "ReportWhen", ReportTimingText(ReportWhen));
+        for (const auto& [sKey, bValue] :
+             {std::pair{"PostponeOnBattery", PostponeOnBattery}, std::pair{"BackgroundRuns", BackgroundRuns},
+              std::pair{"PostponeOffsiteMetered", PostponeOffsiteMetered}})
+            if (bValue || ini.Has(kPrefs, sKey)) ini.Set(kPrefs, sKey, libStrings::BoolToIniText(bValue));
         for (int i = 0; i < ColumnCount; ++i)
             ini.Set(kForm, ColumnKeys[i], FormatColumnSetting(Columns[i]));
         ini.Set(kForm, "FormSize", FormSize);

@@ -50,6 +50,13 @@ extern std::string FormSize; // placement text or ""
 extern int32_t MaxLogSizeMB; // a log past this many MiB is rotated at the next run; 0 never
 // rclone's --bwlimit for off-site copies, as written (rclone's syntax, timetables too); "" unlimited.
 extern std::string OffsiteBandwidth;
+// A laptop's power and network (each off by default, and written only once set):
+// scheduled runs wait while the machine is on battery;
+extern bool PostponeOnBattery;
+// scheduled runs go at idle I/O priority and nice 10, with half the cores' workers;
+extern bool BackgroundRuns;
+// off-site copies of scheduled runs wait while the network is metered.
+extern bool PostponeOffsiteMetered;
 
 // Reports off the machine by mail: each key is written only once set, and empty means off.
 // The SMTP password is kept in the desktop keyring, never here.

@@ -103,6 +103,7 @@ frmPreferences::frmPreferences(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(BuildReports());
+    layout->addWidget(BuildPower());
     layout->addLayout(buttons);
 
     ConnectHandlers();
@@ -221,6 +222,28 @@ QGroupBox* frmPreferences::BuildColumns() {
     return columnsBox;
 }
 
+// How scheduled runs spare a laptop; runs started by hand are never held back.
+QGroupBox* frmPreferences::BuildPower() {
+    chkPostponeOnBattery = new QCheckBox(tr("Postpone scheduled backups while on battery"), this);
+    chkPostponeOnBattery->setObjectName("chkPostponeOnBattery");
+    chkPostponeOnBattery->setToolTip(tr("A scheduled backup waits for mains power and starts when it returns."));
+    chkBackgroundRuns = new QCheckBox(tr("Back up in the background"), this);
+    chkBackgroundRuns->setObjectName("chkBackgroundRuns");
+    chkBackgroundRuns->setToolTip(tr("Scheduled backups give way to your work: low priority, half the processor "
+                                     "cores. Backups started by hand run at full speed."));
+    chkPostponeOffsiteMetered = new QCheckBox(tr("Postpone off-site copies on metered networks"), this);
+    chkPostponeOffsiteMetered->setObjectName("chkPostponeOffsiteMetered");
+    chkPostponeOffsiteMetered->setToolTip(
+        tr("The off-site copy of a scheduled backup waits until the network is no longer metered."));
+    auto* powerBox = new QGroupBox(tr("Power and network"), this);
+    powerBox->setObjectName("fraPower");
+    auto* powerLayout = new QVBoxLayout(powerBox);
+    powerLayout->addWidget(chkPostponeOnBattery);
+    powerLayout->addWidget(chkBackgroundRuns);
+    powerLayout->addWidget(chkPostponeOffsiteMetered);
+    return powerBox;
+}
+
 void frmPreferences::ConnectHandlers() {
     connect(cmdMoveColumnUp, &QPushButton::clicked, this, &frmPreferences::cmdMoveColumnUp_Click);
     connect(cmdMoveColumnDown, &QPushButton::clicked, this, &frmPreferences::cmdMoveColumnDown_Click);
@@ -262,6 +285,9 @@ void frmPreferences::Form_Load() {
         spnStaleDays->setValue(appPreferences::StaleDays);
         txtOffsiteBandwidth->setText(Q(appPreferences::OffsiteBandwidth));
         LoadReports();
+        chkPostponeOnBattery->setChecked(appPreferences::PostponeOnBattery);
+        chkBackgroundRuns->setChecked(appPreferences::BackgroundRuns);
+        chkPostponeOffsiteMetered->setChecked(appPreferences::PostponeOffsiteMetered);
     });
 }
 
@@ -433,6 +459,9 @@ void frmPreferences::cmdOK_Click() {
         appPreferences::MountBackupDrive = chkMountBackupDrive->isChecked();
         appPreferences::StaleDays = spnStaleDays->value();
         appPreferences::OffsiteBandwidth = sBandwidth;
+        appPreferences::PostponeOnBattery = chkPostponeOnBattery->isChecked();
+        appPreferences::BackgroundRuns = chkBackgroundRuns->isChecked();
+        appPreferences::PostponeOffsiteMetered = chkPostponeOffsiteMetered->isChecked();
         appPreferences::SavePreferences();
         m_bConfirmed = true;
         accept();

@@ -1,8 +1,9 @@
 #pragma once
 // The preferences dialog: copy-count bound, stop-on-error, tray mode, logging mode, log viewer,
 // window-size saving, comment mode, catching up missed runs, the stale-backup warning and the
-// job-list columns (which are shown, in which order), the off-site copies' bandwidth limit, and
-// the reports sent off the machine (mail server, addresses, when; "Send test report").
+// job-list columns (which are shown, in which order), the off-site copies' bandwidth limit, the
+// reports sent off the machine (mail server, addresses, when; "Send test report"), and how
+// scheduled runs spare a laptop (battery, background, metered networks).
 // OK validates, stores the values in the process-wide preferences and writes the file.
 
 #include <QDialog>
@@ -40,10 +41,13 @@ public:
     QPushButton* cmdBrowseViewer = nullptr;
     QCheckBox* chkSaveFormSize = nullptr;
     QComboBox* cmbCommentMode = nullptr;
-    QCheckBox* chkRunMissedBackups = nullptr; // RunMissedBackups
-    QCheckBox* chkMountBackupDrive = nullptr; // MountBackupDrive
-    QSpinBox* spnStaleDays = nullptr;         // StaleDays (0 shows "off")
-    QLineEdit* txtOffsiteBandwidth = nullptr; // OffsiteBandwidth (rclone's --bwlimit; empty: unlimited)
+    QCheckBox* chkRunMissedBackups = nullptr;       // RunMissedBackups
+    QCheckBox* chkMountBackupDrive = nullptr;       // MountBackupDrive
+    QSpinBox* spnStaleDays = nullptr;               // StaleDays (0 shows "off")
+    QLineEdit* txtOffsiteBandwidth = nullptr;       // OffsiteBandwidth (rclone's --bwlimit; empty: unlimited)
+    QCheckBox* chkPostponeOnBattery = nullptr;      // PostponeOnBattery
+    QCheckBox* chkBackgroundRuns = nullptr;         // BackgroundRuns
+    QCheckBox* chkPostponeOffsiteMetered = nullptr; // PostponeOffsiteMetered
     QListWidget* lstColumns = nullptr;
     QPushButton* cmdMoveColumnUp = nullptr;
     QPushButton* cmdMoveColumnDown = nullptr;
@@ -84,6 +88,7 @@ private:
     // Checks the report settings and keeps them (the password in the keyring); false, after
     // saying why, when they cannot be.
     bool StoreReports();
+    QGroupBox* BuildPower();
     void ConnectHandlers();
     void Form_Load();
     void SwapRows(int iFirst, int iSecond);
