@@ -145,10 +145,8 @@ private:
     std::map<std::string, bool> m_DriveHere;       // job file -> its drive was here at the last look
     std::set<std::string> m_ConnectPending;        // job files to run for their drive's connection
     std::map<std::string, int64_t> m_WaitingNoted; // job file -> the day its waiting was logged
-    std::set<std::string> m_Reported;        // job files whose failure the user was told of
-    std::set<std::string> m_OffsiteReported; // job files whose off-site failure the user was told of
-    std::set<std::string> m_Postponed;       // job files whose scheduled run waits for mains power
-    bool m_bCatchUpPostponedOnly = false;    // the pending catch-up is only for those
+    std::set<std::string> m_Postponed;             // job files whose scheduled run waits for mains power
+    bool m_bCatchUpPostponedOnly = false;          // the pending catch-up is only for those
 };
 
 } // namespace SchedulerTick

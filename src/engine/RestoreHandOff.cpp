@@ -133,10 +133,12 @@ zip_t* Restorer::Zip(std::string& sWhy) {
     return m_pZip;
 }
 
-// The entries of all the selection names, in the backup's order: a selected folder brings
-// everything below it; each entry is taken once.
-void Restorer::Select(const std::vector<Entry>& all, const std::vector<Entry>& selection,
-                      std::vector<const Entry*>& todo, uint64_t& lTotal) const {
+} // namespace libRestore::detail
+
+namespace libRestore {
+
+void SelectEntries(const std::vector<Entry>& all, const std::vector<Entry>& selection, std::vector<const Entry*>& todo,
+                   uint64_t& lTotal) {
     todo.reserve(selection.size());
     const auto take = [&](const Entry& e) {
         todo.push_back(&e);
@@ -169,4 +171,4 @@ void Restorer::Select(const std::vector<Entry>& all, const std::vector<Entry>& s
     }
 }
 
-} // namespace libRestore::detail
+} // namespace libRestore

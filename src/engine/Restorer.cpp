@@ -396,7 +396,7 @@ void Restorer::Run(const std::vector<Entry>& selection) {
     }
     std::vector<const Entry*> todo;
     uint64_t lTotal = 0;
-    Select(*all, selection, todo, lTotal);
+    SelectEntries(*all, selection, todo, lTotal);
     if (!Fits(todo)) return;
     // The chosen folder must open: without it nothing can be restored.
     std::string sWhy;

@@ -101,8 +101,6 @@ private:
     void Drain();
     bool ReadArchive(const std::vector<Entry>*& all);
     zip_t* Zip(std::string& sWhy);
-    void Select(const std::vector<Entry>& all, const std::vector<Entry>& selection, std::vector<const Entry*>& todo,
-                uint64_t& lTotal) const;
     // Restorer.cpp
     bool ReadAll(const std::vector<Entry>*& all);
     void Renamed(const std::string& sShown, const std::string& sLeaf, int iParent, const std::string& sTemp,

@@ -2,45 +2,43 @@
 
 #include "engine/libRestore.h"
 
-#include <set>
+#include <algorithm>
 
 RestoreProgress::RestoreProgress(RunProgress& progress, const std::vector<libRestore::Entry>& contents,
                                  const std::vector<libRestore::Entry>& selection)
     : m_progress(progress) {
-    std::set<std::string> chosen;
-    std::set<std::string> folders;
-    for (const libRestore::Entry& e : selection)
-        (e.IsDir ? folders : chosen).insert(e.Name);
+    uint64_t lBytes = 0;
+    libRestore::SelectEntries(contents, selection, m_order, lBytes);
     int64_t lFiles = 0;
-    int64_t lBytes = 0;
-    for (const libRestore::Entry& e : contents) {
-        bool bTake = chosen.count(e.Name) != 0 || folders.count(e.Name) != 0;
-        for (auto it = folders.begin(); !bTake && it != folders.end(); ++it)
-            bTake = e.Name.compare(0, it->size(), *it) == 0;
-        if (!bTake || e.IsDir) continue;
-        m_items[e.Name] = {e.Size, true};
-        ++lFiles;
-        lBytes += static_cast<int64_t>(e.Size);
-    }
-    m_progress.AddTotal(lFiles, lBytes);
+    for (const libRestore::Entry* e : m_order)
+        if (!e->IsDir) ++lFiles;
+    m_progress.AddTotal(lFiles, static_cast<int64_t>(lBytes));
     m_progress.EndCount();
 }
 
-void RestoreProgress::Done(const std::string& sName) {
-    const auto it = m_items.find(sName);
-    if (it == m_items.end() || !it->second.IsFile) return;
-    it->second.IsFile = false; // counted once
-    m_progress.AddDone(1, static_cast<int64_t>(it->second.Size));
+void RestoreProgress::Done() {
+    if (m_uCurrent == SIZE_MAX) return;
+    const libRestore::Entry& e = *m_order[m_uCurrent];
+    if (!e.IsDir) m_progress.AddDone(1, static_cast<int64_t>(e.Size));
+    m_uCurrent = SIZE_MAX;
 }
 
 void RestoreProgress::Step(const std::string& sName) {
-    if (sName == m_sCurrent) return;
-    if (!m_sCurrent.empty()) Done(m_sCurrent);
-    m_sCurrent = sName;
+    if (m_uCurrent != SIZE_MAX && m_order[m_uCurrent]->Name == sName) return;
+    // The restore reports each entry in this order as it takes it up (then again while its
+    // data is written), so a new name is the next one; the few ahead allow for a listing that
+    // differs a little. A name not found is one reported again, or none of these.
+    const size_t uEnd = std::min(m_order.size(), m_uNext + 64);
+    for (size_t i = m_uNext; i < uEnd; ++i)
+        if (m_order[i]->Name == sName) {
+            Done();
+            m_uCurrent = i;
+            m_uNext = i + 1;
+            return;
+        }
 }
 
 void RestoreProgress::End() {
-    if (!m_sCurrent.empty()) Done(m_sCurrent);
-    m_sCurrent.clear();
+    Done();
     m_progress.Finish();
 }

@@ -5,9 +5,9 @@
 
 #include "engine/RunProgress.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace libRestore {
@@ -24,13 +24,12 @@ public:
     void End();
 
 private:
-    struct Item {
-        uint64_t Size = 0;
-        bool IsFile = false;
-    };
-    void Done(const std::string& sName);
+    void Done();
 
     RunProgress& m_progress;
-    std::unordered_map<std::string, Item> m_items;
-    std::string m_sCurrent;
+    // The selected entries in the order the restore takes them (pointers into the listing, so
+    // a word an entry), and the one it is at (SIZE_MAX: none yet).
+    std::vector<const libRestore::Entry*> m_order;
+    size_t m_uNext = 0;
+    size_t m_uCurrent = SIZE_MAX;
 };

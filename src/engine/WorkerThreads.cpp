@@ -39,10 +39,12 @@ unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work, bool bQuiet
         const bool bLower = Background::Active();
         while (m_threads.size() < iTotal) {
             const bool bIdleOnly = bLower && m_threads.size() >= Background::Share();
-            m_threads.push_back(StartThread([this, work, bLower, bIdleOnly, stop = m_stop.get_token()] {
-                if (bLower) Background::LowerThisThread(bIdleOnly);
-                Run(work, stop);
-            }, !bQuiet));
+            m_threads.push_back(StartThread(
+                [this, work, bLower, bIdleOnly, stop = m_stop.get_token()] {
+                    if (bLower) Background::LowerThisThread(bIdleOnly);
+                    Run(work, stop);
+                },
+                !bQuiet));
             if (bIdleOnly) Background::IdleOnly(m_threads.back().native_handle());
             m_iStarted.store(static_cast<unsigned>(m_threads.size()), std::memory_order_release);
         }

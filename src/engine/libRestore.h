@@ -90,6 +90,12 @@ Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector
 // the wildcard specifications, as the job's exclusions match; no specification keeps all.
 std::vector<Entry> Filter(const std::vector<Entry>& entries, const std::vector<std::string>& specs);
 
+// The entries a restore of selection takes, in the backup's order: a selected folder brings
+// everything below it, each entry once; lTotal gets their sizes added. The entries stay in
+// all (selection may be all itself: then everything, without a lookup).
+void SelectEntries(const std::vector<Entry>& all, const std::vector<Entry>& selection, std::vector<const Entry*>& todo,
+                   uint64_t& lTotal);
+
 // What to do when a file to restore already exists.
 enum class Conflict { Skip, OverwriteOlder, KeepBoth, Overwrite };
 
