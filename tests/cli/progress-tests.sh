@@ -44,10 +44,11 @@ log_lines() { tr -d '\r' <"$LOG" | cut -c22-; }
 last_log_line() { log_lines | tail -n 1; }
 SUMMARY_RE='^  Backed up [0-9]+ files \([0-9.]+ (B|KiB|MiB|GiB)\) in ([0-9]+\.[0-9] s|[0-9]+ s|[0-9]+ min [0-9]+ s), [0-9.]+ (B|KiB|MiB|GiB)/s; [0-9]+ left out$'
 
-# 96 files of 1 MiB that do not compress, so that the zip run lasts a few seconds.
+# 96 files of 4 MiB that do not compress, so that the zip run lasts well past its first second
+# (no time left is guessed before it) even on an idle machine.
 mkdir -p "$WORK/data/a" "$WORK/data/b"
 for i in $(seq 1 96); do
-    head -c 1048576 /dev/urandom >"$WORK/data/$([ $((i % 2)) -eq 0 ] && echo a || echo b)/f$i.bin"
+    head -c 4194304 /dev/urandom >"$WORK/data/$([ $((i % 2)) -eq 0 ] && echo a || echo b)/f$i.bin"
 done
 write_job zipjob -1 "$WORK/zip/" "" "$WORK/data/"
 
@@ -57,15 +58,15 @@ check "/RUN on a terminal rewrites its line in place" contains "$WORK/tty" $'\r'
 check "/RUN on a terminal shows the percent of the bytes" grep -qaE "zipjob: [0-9]+ % \([0-9]+ of 96 files" "$WORK/tty"
 check "/RUN on a terminal shows the time left" grep -qaE "zipjob: [0-9]+ % \(.*about [0-9]+ (s|min) left\)" "$WORK/tty"
 check "/RUN on a terminal ends the job's line with its figures and a newline" \
-    grep -qaE $'zipjob: 96 files \\(96\\.0 MiB\\) in [0-9.]+ (s|min [0-9]+ s) *\r?$' "$WORK/tty"
+    grep -qaE $'zipjob: 96 files \\(384\\.0 MiB\\) in [0-9.]+ (s|min [0-9]+ s) *\r?$' "$WORK/tty"
 check "the zip run's last log line is its summary" sh -c "tr -d '\r' <'$LOG' | cut -c22- | tail -n 1 |
     grep -qE '$SUMMARY_RE'"
 check "the zip run's summary counts its files and bytes" sh -c "tr -d '\r' <'$LOG' | tail -n 1 |
-    grep -qF '  Backed up 96 files (96.0 MiB) in '"
+    grep -qF '  Backed up 96 files (384.0 MiB) in '"
 check "the zip run's summary follows its other lines" sh -c "tr -d '\r' <'$LOG' | tail -n 2 | head -n 1 |
     grep -qF '  Zip size '"
 check "the job file keeps the run's files" [ "$(key_of zipjob LastRunFiles)" = 96 ]
-check "the job file keeps the run's bytes" [ "$(key_of zipjob LastRunBytes)" = $((96 * 1048576)) ]
+check "the job file keeps the run's bytes" [ "$(key_of zipjob LastRunBytes)" = $((96 * 4194304)) ]
 check "the job file keeps the run's seconds" sh -c "key_of() { tr -d '\r' <'$JOBS/zipjob.slj' | sed -n 's/^LastRunSeconds=//p'; }
     key_of | grep -qE '^[0-9]+\.[0-9]$'"
 LOG_TTY=$(log_lines | grep -v '^  Backed up ')
@@ -82,13 +83,13 @@ check "the log is the same with a terminal and without" [ "$(log_lines | grep -v
 run_tty /VERIFY zipjob
 check "/VERIFY on a terminal succeeds" [ "$RC" -eq 0 ]
 check "/VERIFY on a terminal shows its line" grep -qaE $'\rzipjob: ([0-9]+ %|96 files)' "$WORK/tty"
-check "/VERIFY on a terminal ends with the figures of what it read" grep -qaF "zipjob: 96 files (96.0 MiB) in" "$WORK/tty"
+check "/VERIFY on a terminal ends with the figures of what it read" grep -qaF "zipjob: 96 files (384.0 MiB) in" "$WORK/tty"
 run /VERIFY zipjob
 check "/VERIFY without a terminal writes nothing on standard error" is_empty "$WORK/err"
 run_tty /RESTORE zipjob /TO "$WORK/restored"
 check "/RESTORE on a terminal succeeds" [ "$RC" -eq 0 ]
 check "/RESTORE on a terminal ends with the figures of what it restored" \
-    grep -qaF "zipjob: 96 files (96.0 MiB) in" "$WORK/tty"
+    grep -qaF "zipjob: 96 files (384.0 MiB) in" "$WORK/tty"
 check "/RESTORE gives the files back" diff -r "$WORK/data" "$WORK/restored/${WORK#/}/data"
 rm -rf "$WORK/restored"
 run /RESTORE zipjob /TO "$WORK/restored"
@@ -124,7 +125,7 @@ write_job never -1 "$WORK/never/" "" "$WORK/data/"
 cp "$JOBS/never.slj" "$WORK/never.before"
 run /STATUS
 check "/STATUS shows what the last run backed up" \
-    grep -qaE $'^zipjob\t.*\t96 files \\(96\\.0 MiB\\) in [0-9.]+ (s|min [0-9]+ s)$' "$WORK/out"
+    grep -qaE $'^zipjob\t.*\t96 files \\(384\\.0 MiB\\) in [0-9.]+ (s|min [0-9]+ s)$' "$WORK/out"
 check "/STATUS shows - for a job without figures" grep -qaE $'^never\t.*\t-$' "$WORK/out"
 check "a job file without figures stays as it was" cmp -s "$JOBS/never.slj" "$WORK/never.before"
 cli_end

@@ -48,8 +48,12 @@ TEST_F(ReportHookTest, AListenerHearsTheStartAndTheRecordedEndOfARun) {
     EXPECT_TRUE(recorder.End.Failed);
     EXPECT_EQ(recorder.End.Reason,
               "Stowline Pre-Emptive Error, file to backup does not exist: '" + Root + "missing/'.");
-    ASSERT_FALSE(recorder.End.Lines.empty());
-    EXPECT_EQ(recorder.End.Lines.back().substr(21), recorder.End.Reason);
+    // The reason is among the run's lines, and the run's summary closes them.
+    ASSERT_GE(recorder.End.Lines.size(), 2U);
+    const auto& lines = recorder.End.Lines;
+    EXPECT_EQ(lines[lines.size() - 2].substr(21), recorder.End.Reason);
+    EXPECT_EQ(lines.back().substr(21), "  Backed up 0 files (0 B) in 0.0 s, 0 B/s; 0 left out");
+    EXPECT_EQ(recorder.End.Summary, lines.back().substr(21));
 }
 
 } // namespace
