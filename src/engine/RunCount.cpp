@@ -12,7 +12,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/ioprio.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -117,12 +116,15 @@ private:
     CacheFolders m_caches;
 };
 
-// The count waits for what the run leaves: the lowest CPU priority and the idle I/O class, for
-// this thread only.
+// The count shares the run's CPU priority: lowered, a run that keeps every core busy (the
+// deflate workers) would starve it, and the total, the percent and the time left would come
+// only near the run's end. Its CPU time is the same whenever it is spent. It gives way on the
+// disk: the lowest level of the run's own I/O class, for this thread only.
 void YieldToTheRun() {
-    const auto tid = static_cast<id_t>(::syscall(SYS_gettid));
-    (void)::setpriority(PRIO_PROCESS, tid, 19);
-    (void)::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, static_cast<int>(tid), IOPRIO_PRIO_VALUE(IOPRIO_CLASS_IDLE, 0));
+    const auto tid = static_cast<int>(::syscall(SYS_gettid));
+    const long lIo = ::syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, tid);
+    if (lIo >= 0 && IOPRIO_PRIO_CLASS(lIo) != IOPRIO_CLASS_IDLE)
+        (void)::syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, tid, IOPRIO_PRIO_VALUE(IOPRIO_CLASS_BE, 7));
 }
 
 } // namespace

@@ -7,9 +7,9 @@
 // an incremental copy run counts every selected file, and its walk adds the unchanged files it
 // passes as done, so both sides count the same files.
 //
-// The thread runs at the lowest CPU and I/O priority, so that it takes from the run only what
-// the run leaves idle. When the system gives no thread, nothing is counted and the progress stays
-// without a percent.
+// The thread runs at the run's CPU priority (lowered, it would starve beside busy deflate
+// workers and end with the run) and at the lowest level of its I/O class. When the system gives no
+// thread, nothing is counted and the progress stays without a percent.
 
 #include "engine/RunProgress.h"
 #include "engine/WorkerThreads.h"
