@@ -13,6 +13,73 @@
     </message>
 </context>
 <context>
+    <name>ReportMail</name>
+    <message>
+        <source>Stowline daily report: %1 jobs, %2 failed, %3 stale</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1: %2; last run %3, last success %4, next run %5, off-site copy %6</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There are no backup jobs.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline: backup of &apos;%1&apos; failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline: backup of &apos;%1&apos; succeeded</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Backup job: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Computer: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Result: failed</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Result: succeeded</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reason: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the run did not complete</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Summary: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The log&apos;s lines of this run:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline: test report</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This test report from Stowline on %1 shows that its reports reach you.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>SchedulerTick</name>
     <message>
         <source>Backup Job &apos;%1&apos; has failed. See transaction log for details: &apos;%2&apos;</source>
@@ -123,7 +190,8 @@ The missing file as you specified is: %1</source>
 /RESTORE &lt;job&gt; [/FROM &lt;archive or folder&gt;] [/TO &lt;folder&gt;] [/ONLY &lt;wildcard&gt;]... [/OVERWRITE] -	Restore files<byte value="xd"/>
 /VERIFY &lt;job&gt;... -	Read the newest backups back<byte value="xd"/>
 /RETENTION &lt;job&gt; -	Which snapshots the calendar keeps or removes (nothing is changed)<byte value="xd"/>
-/SETPASSWORD &lt;job&gt; -	Keep the job&apos;s password (read from standard input) in the desktop keyring</source>
+/SETPASSWORD &lt;job&gt; -	Keep the job&apos;s password (read from standard input) in the desktop keyring<byte value="xd"/>
+/SETPASSWORD /SMTP -	Keep the mail server&apos;s password for reports (read from standard input) in the desktop keyring</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -868,6 +936,30 @@ removes it.</source>
         <source>No snapshots yet.</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Also back up every time this drive is connected</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Monitoring</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Ping address</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>empty: no ping</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>An http or https address of a monitoring service: &quot;/start&quot; is added when a run starts, nothing after a success, &quot;/fail&quot; after a failure</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The ping address cannot be used: %1.  Please correct it now.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>frmLogComment</name>
@@ -888,6 +980,18 @@ removes it.</source>
     </message>
     <message>
         <source>Backup Error</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline - %1: %2 files done</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline - %1: %2 %</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Stowline - %1: %2 % (%3)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1270,6 +1374,146 @@ the column(s) in the Scheduling Form&apos;s listview control.</source>
     </message>
     <message>
         <source>rclone does not accept the off-site bandwidth &apos;%1&apos;: %2</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mount the backup drive when it is connected</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A job&apos;s target drive that is connected but not mounted is mounted (through udisks2); no other drive is mounted</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Postpone scheduled backups while on battery</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A scheduled backup waits for mains power and starts when it returns.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Back up in the background</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Scheduled backups give way to your work: low priority, half the processor cores. Backups started by hand run at full speed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Postpone off-site copies on metered networks</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The off-site copy of a scheduled backup waits until the network is no longer metered.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Power and network</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>smtps://mail.example.org:465 (empty: no mail)</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>smtps:// for TLS from the start, or smtp:// with STARTTLS, which is then required: nothing is ever sent without TLS</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>empty: no login</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>kept in the desktop keyring; empty: unchanged</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>empty: the first address below</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>one address or several, separated by commas</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>empty: the system&apos;s certificates</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A file of certificates to trust instead of the system&apos;s, for a mail server with a private certificate authority</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>When a backup fails</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>After every backup</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Once a day, every job&apos;s state</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Send test report</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Reports</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Mail server</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>From</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>To</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Send mail</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Certificates</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no password is stored for the mail server: type it in the Password box</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>the desktop keyring cannot be reached: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The report settings cannot be used: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The mail server&apos;s password cannot be kept: the desktop keyring cannot be reached: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The test report was not sent: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The test report was sent to %1.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1797,6 +2041,22 @@ you rename the existing copy.</source>
     </message>
     <message>
         <source>Off-site copy: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Waiting for its drive</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Last run: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 files (%2) done, counting...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of %2 files</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

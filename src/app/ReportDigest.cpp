@@ -34,9 +34,8 @@ Message Digest(CBackupJobManager& manager, double dNow, int iStaleDays) {
         rows.push_back(std::move(row));
     }
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.Rank < b.Rank; });
-    auto tr = [](const char* s) { return QCoreApplication::translate("ReportMail", s); };
     Message m;
-    m.Subject = tr("Stowline daily report: %1 jobs, %2 failed, %3 stale")
+    m.Subject = QCoreApplication::translate("ReportMail", "Stowline daily report: %1 jobs, %2 failed, %3 stale")
                     .arg(rows.size())
                     .arg(iFailed)
                     .arg(iStale)
@@ -44,7 +43,8 @@ Message Digest(CBackupJobManager& manager, double dNow, int iStaleDays) {
                     .toStdString();
     for (const Row& row : rows) {
         const auto& f = row.Fields;
-        m.Body += tr("%1: %2; last run %3, last success %4, next run %5, off-site copy %6")
+        m.Body += QCoreApplication::translate("ReportMail",
+                                              "%1: %2; last run %3, last success %4, next run %5, off-site copy %6")
                       .arg(QString::fromLocal8Bit(f[0].c_str()), QString::fromLocal8Bit(f[1].c_str()),
                            QString::fromLocal8Bit(f[2].c_str()), QString::fromLocal8Bit(f[3].c_str()),
                            QString::fromLocal8Bit(f[4].c_str()), QString::fromLocal8Bit(f[5].c_str()))
@@ -52,7 +52,9 @@ Message Digest(CBackupJobManager& manager, double dNow, int iStaleDays) {
                       .toStdString() +
                   "\n";
     }
-    if (rows.empty()) m.Body = tr("There are no backup jobs.").toLocal8Bit().toStdString() + "\n";
+    if (rows.empty())
+        m.Body =
+            QCoreApplication::translate("ReportMail", "There are no backup jobs.").toLocal8Bit().toStdString() + "\n";
     return m;
 }
 

@@ -94,7 +94,6 @@ std::string MessageId() {
            std::to_string(random()) + "@" + (PlainAddress("x@" + sHost) ? sHost : "localhost") + ">";
 }
 
-QString Tr(const char* s) { return QCoreApplication::translate("ReportMail", s); }
 std::string S(const QString& s) { return s.toLocal8Bit().toStdString(); }
 QString Q(const std::string& s) { return QString::fromLocal8Bit(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -116,16 +115,25 @@ bool Addresses(const std::string& sList, std::vector<std::string>& addresses) {
 
 Message RunReport(const CBackupJob& job, const ReportHook::RunEnd& end) {
     Message m;
-    m.Subject = end.Failed ? S(Tr("Stowline: backup of '%1' failed").arg(Q(job.JobName())))
-                           : S(Tr("Stowline: backup of '%1' succeeded").arg(Q(job.JobName())));
+    m.Subject =
+        end.Failed
+            ? S(QCoreApplication::translate("ReportMail", "Stowline: backup of '%1' failed").arg(Q(job.JobName())))
+            : S(QCoreApplication::translate("ReportMail", "Stowline: backup of '%1' succeeded").arg(Q(job.JobName())));
     std::string& b = m.Body;
-    b += S(Tr("Backup job: %1").arg(Q(job.JobName()))) + "\n";
-    b += S(Tr("Computer: %1").arg(Q(HostName()))) + "\n";
-    b += S(end.Failed ? Tr("Result: failed") : Tr("Result: succeeded")) + "\n";
+    b += S(QCoreApplication::translate("ReportMail", "Backup job: %1").arg(Q(job.JobName()))) + "\n";
+    b += S(QCoreApplication::translate("ReportMail", "Computer: %1").arg(Q(HostName()))) + "\n";
+    b += S(end.Failed ? QCoreApplication::translate("ReportMail", "Result: failed")
+                      : QCoreApplication::translate("ReportMail", "Result: succeeded")) +
+         "\n";
     if (end.Failed)
-        b += S(Tr("Reason: %1").arg(end.Reason.empty() ? Tr("the run did not complete") : Q(end.Reason))) + "\n";
-    b += S(Tr("Summary: %1").arg(end.Summary.empty() ? Tr("none") : Q(end.Summary))) + "\n\n";
-    b += S(Tr("The log's lines of this run:")) + "\n";
+        b += S(QCoreApplication::translate("ReportMail", "Reason: %1")
+                   .arg(end.Reason.empty() ? QCoreApplication::translate("ReportMail", "the run did not complete")
+                                           : Q(end.Reason))) +
+             "\n";
+    b += S(QCoreApplication::translate("ReportMail", "Summary: %1")
+               .arg(end.Summary.empty() ? QCoreApplication::translate("ReportMail", "none") : Q(end.Summary))) +
+         "\n\n";
+    b += S(QCoreApplication::translate("ReportMail", "The log's lines of this run:")) + "\n";
     for (const std::string& sLine : end.Lines)
         b += sLine + "\n";
     return m;
@@ -140,8 +148,11 @@ std::string PingBody(const ReportHook::RunEnd& end) {
 
 Message TestReport() {
     Message m;
-    m.Subject = S(Tr("Stowline: test report"));
-    m.Body = S(Tr("This test report from Stowline on %1 shows that its reports reach you.").arg(Q(HostName()))) + "\n";
+    m.Subject = S(QCoreApplication::translate("ReportMail", "Stowline: test report"));
+    m.Body = S(QCoreApplication::translate("ReportMail",
+                                           "This test report from Stowline on %1 shows that its reports reach you.")
+                   .arg(Q(HostName()))) +
+             "\n";
     return m;
 }
 
