@@ -7,7 +7,11 @@
 #    against a copy run and a zip run of the same tree, cold (caches dropped, when root) and warm.
 #    In a run the count has a thread of its own at the lowest CPU and I/O priority, so what it
 #    takes from the run is at most its own time; the ratio printed is that upper bound.
-# 2. The estimate: a zip run with standard error on a pseudo terminal; each rewritten line is
+# 2. The count's cost in a run, measured: the same run with standard error on a pseudo terminal
+#    (the line is shown, so the count runs beside the run) and with it in a file (nothing shown,
+#    nothing counted), cold, alternating, BENCH_REPEAT times each (default 3); the medians and
+#    their ratio are printed.
+# 3. The estimate: a zip run with standard error on a pseudo terminal; each rewritten line is
 #    stamped as it arrives, and the time left it shows where a third, a half and two thirds of the
 #    bytes are done is held to the time the run really took from there. The line shows the time
 #    left rounded (5 s steps under a minute, whole minutes under an hour), which the error
@@ -63,6 +67,31 @@ read -r copy_warm_wall copy_warm_cpu _ < <(bench_timed "$work/copy.out" "$S" /RU
 echo "count alone, cold: ${count_cold_wall} s wall, ${count_cold_cpu} s CPU; warm: ${count_warm_wall} s, ${count_warm_cpu} s CPU"
 echo "copy run, cold: ${copy_wall} s wall, ${copy_cpu} s CPU; count/run: $(ratio "$count_cold_wall" "$copy_wall") wall, $(ratio "$count_cold_cpu" "$copy_cpu") CPU"
 echo "copy run, warm: ${copy_warm_wall} s wall, ${copy_warm_cpu} s CPU; count/run: $(ratio "$count_warm_wall" "$copy_warm_wall") wall, $(ratio "$count_warm_cpu" "$copy_warm_cpu") CPU"
+
+# With and without the count: the pseudo terminal comes from script(1), whose own cost is
+# counted against the count.
+repeat=${BENCH_REPEAT:-3}
+median() { tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+for job in copyjob zipjob; do
+    shown_walls="" plain_walls="" shown_cpus="" plain_cpus=""
+    for ((i = 0; i < repeat; i++)); do
+        for mode in shown plain; do
+            rm -rf "${work:?}/copy/"* "${work:?}/zip/"*
+            cold
+            if [ "$mode" = shown ]; then
+                read -r wall cpu _ < <(bench_timed "$work/$job.out" script -qefc "$S /RUN $job /EXIT" /dev/null)
+                grep -q "about .* left" "$work/$job.out" || echo "  (no time left was shown on the terminal)"
+                shown_walls+=" $wall" shown_cpus+=" $cpu"
+            else
+                read -r wall cpu _ < <(bench_timed "$work/$job.out" "$S" /RUN "$job" /EXIT)
+                plain_walls+=" $wall" plain_cpus+=" $cpu"
+            fi
+        done
+    done
+    sw=$(echo $shown_walls | median) pw=$(echo $plain_walls | median)
+    sc=$(echo $shown_cpus | median) pc=$(echo $plain_cpus | median)
+    echo "$job, cold, median of $repeat: shown with its count ${sw} s wall (${sc} s CPU; runs:${shown_walls}), plain ${pw} s (${pc} s CPU; runs:${plain_walls}); the count's cost: $(awk -v a="$sw" -v b="$pw" 'BEGIN { printf "%+.1f %%", 100 * (a - b) / b }') wall, $(awk -v a="$sc" -v b="$pc" 'BEGIN { printf "%+.1f %%", 100 * (a - b) / b }') CPU"
+done
 
 # The zip run on a pseudo terminal, its lines stamped as they come.
 python3 - "$S" <<'PY'

@@ -257,7 +257,7 @@ int Verify(const std::vector<std::string>& args) {
         const RunProgress::ActiveScope active(progress);
         // An archive's entries give the total; a copy tree is counted as the run selects it.
         std::optional<RunCount> count;
-        if (!job.Compress()) count.emplace(progress, RunCount::SelectionOf(job));
+        if (!job.Compress() && progress.Shown()) count.emplace(progress, RunCount::SelectionOf(job));
         const bool bVerified = libVerify::VerifyNewest(job, sFailure, &sChecked, &sOffsite);
         count.reset();
         progress.Finish();

@@ -235,7 +235,8 @@ Outcome Run::Steps() {
     // 8./9. The backup itself.
     Outcome outcome;
     {
-        const RunCount count(*m_pProgress, RunCount::SelectionOf(m_job)); // beside the work, until it ends
+        std::optional<RunCount> count; // beside the work, until it ends
+        if (m_pProgress->Shown()) count.emplace(*m_pProgress, RunCount::SelectionOf(m_job));
         outcome = m_job.Compress() ? ZipStyle(sources) : CopyStyle(sources);
     }
     if (outcome != Outcome::Completed) return outcome;

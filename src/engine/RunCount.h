@@ -1,6 +1,7 @@
 #pragma once
 // The count of what a backup run will back up, made on a thread of its own beside the run so
-// that the run's progress can show a percent and a time left. A cheap walk with the job's
+// that the run's progress can show a percent and a time left, when a display shows it (a run
+// nobody watches counts nothing). A cheap walk with the job's
 // selection: the source entries and their patterns, the subfolders as the job says, the job's
 // exclusions by name, cache folders when the job leaves them out, and (zip style, incremental)
 // files changed since the day of the last run. What it does not read is the archive-flag store:

@@ -64,6 +64,9 @@ public:
 
     // Shown on this display instead of the installed one (a window showing its own work).
     void SetDisplay(Display* pDisplay) { m_pOwnDisplay = pDisplay; }
+    // Whether a display shows this progress: the count beside a run is made only then, so that a
+    // run nobody watches (the headless agent, a script) pays nothing for it.
+    bool Shown() const { return DisplayNow() != nullptr; }
 
     // Shows the progress on the installed display when it last did so long enough ago (bForce:
     // now). Called by AddDone; the caller calls Finish at the end.
