@@ -116,34 +116,8 @@ unplug
 
 # ---- udisks2 announces the drive: mounted only with the preference ----
 if [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import dbusmock' 2>/dev/null && command -v dbus-daemon >/dev/null; then
-    dbus-daemon --config-file=/usr/share/dbus-1/session.conf --nofork --print-address=1 >"$WORK/bus-address" 2>/dev/null &
-    BUS_PID=$!
-    wait_for test -s "$WORK/bus-address"
-    export DBUS_SYSTEM_BUS_ADDRESS
-    DBUS_SYSTEM_BUS_ADDRESS=$(head -1 "$WORK/bus-address")
-    /usr/bin/python3 -m dbusmock --system -l "$WORK/mock.log" org.freedesktop.UDisks2 /org/freedesktop/UDisks2 \
-        org.freedesktop.DBus.ObjectManager >/dev/null 2>&1 &
-    MOCK_PID=$!
-    # The mock: a block device whose file system mounts the image at the mount point when asked.
-    udisks() { # add | announce
-        /usr/bin/python3 - "$1" "$DBUS_SYSTEM_BUS_ADDRESS" "$WORK/a.img" "$MNT" "$UUID_A" <<'PY'
-import sys, dbus
-what, address, image, mnt, uuid = sys.argv[1:]
-bus = dbus.bus.BusConnection(address)
-mock = dbus.Interface(bus.get_object("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2"), "org.freedesktop.DBus.Mock")
-path = "/org/freedesktop/UDisks2/block_devices/loop42"
-if what == "add":
-    code = "import subprocess; subprocess.run(['mount', '-o', 'loop', %r, %r], check=True); ret = %r" % (image, mnt, mnt)
-    mock.AddObject(path, "org.freedesktop.UDisks2.Filesystem", {}, [("Mount", "a{sv}", "s", code)])
-else:
-    interfaces = {"org.freedesktop.UDisks2.Block": dbus.Dictionary({"IdUUID": uuid}, signature="sv"),
-                  "org.freedesktop.UDisks2.Filesystem": dbus.Dictionary({}, signature="sv")}
-    mock.EmitSignal("org.freedesktop.DBus.ObjectManager", "InterfacesAdded", "oa{sa{sv}}",
-                    [dbus.ObjectPath(path), dbus.Dictionary(interfaces, signature="sa{sv}")])
-PY
-    }
-    mount_asked() { grep -q '^[0-9.]* Mount ' "$WORK/mock.log"; }
-    mount_not_asked() { ! mount_asked; }
+    private_system_bus
+    start_udisks_mock
     check "the udisks2 mock is on the private system bus" wait_for udisks add 2>/dev/null
     set_last_success laptop "$(minutes_ago 2880)"
     set_key laptop StartTime "$(date -d '-10 minutes' +%H:%M)"

@@ -61,6 +61,33 @@ set_prop() { # service, path, interface, property, dbus-send variant (boolean:tr
 }
 on_battery() { set_prop org.freedesktop.UPower /org/freedesktop/UPower org.freedesktop.UPower OnBattery "boolean:$1"; }
 
+# udisks2 mocked on the private system bus: an object manager whose block device mounts drive
+# "a" at MNT when asked (each Mount call is in WORK/mock.log).
+start_udisks_mock() {
+    $PY -m dbusmock --system -l "$WORK/mock.log" org.freedesktop.UDisks2 /org/freedesktop/UDisks2 \
+        org.freedesktop.DBus.ObjectManager >/dev/null 2>&1 &
+    MOCK_PID=$!
+}
+udisks() { # add (the block device, once) | announce (the drive is attached: InterfacesAdded)
+    $PY - "$1" "$DBUS_SYSTEM_BUS_ADDRESS" "$WORK/a.img" "$MNT" "$UUID_A" <<'PY'
+import sys, dbus
+what, address, image, mnt, uuid = sys.argv[1:]
+bus = dbus.bus.BusConnection(address)
+mock = dbus.Interface(bus.get_object("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2"), "org.freedesktop.DBus.Mock")
+path = "/org/freedesktop/UDisks2/block_devices/loop42"
+if what == "add":
+    code = "import subprocess; subprocess.run(['mount', '-o', 'loop', %r, %r], check=True); ret = %r" % (image, mnt, mnt)
+    mock.AddObject(path, "org.freedesktop.UDisks2.Filesystem", {}, [("Mount", "a{sv}", "s", code)])
+else:
+    interfaces = {"org.freedesktop.UDisks2.Block": dbus.Dictionary({"IdUUID": uuid}, signature="sv"),
+                  "org.freedesktop.UDisks2.Filesystem": dbus.Dictionary({}, signature="sv")}
+    mock.EmitSignal("org.freedesktop.DBus.ObjectManager", "InterfacesAdded", "oa{sa{sv}}",
+                    [dbus.ObjectPath(path), dbus.Dictionary(interfaces, signature="sa{sv}")])
+PY
+}
+mount_asked() { grep -q '^[0-9.]* Mount ' "$WORK/mock.log"; }
+mount_not_asked() { ! mount_asked; }
+
 prefs() { printf '%s\r\n' "[Preferences]" "LoggingMode=0" "$@" >"$WORK/Stowline.txt"; }
 # A daily zip job of WORK/data at QUIET (CR LF line ends): name, target, further Config lines.
 write_zip_job() {

@@ -4,10 +4,12 @@
 # its window minimised and shows a failure in a box that does not wait). With a real loop-mounted
 # ext4 as the target: while the drive is away the job waits (no failure line, no box, /STATUS
 # "waiting"), the drive mounted again starts the missed run within 30 s, and another file system
-# at the path is refused with nothing written and the failure shown. With UPower mocked on a
-# private system bus: on battery a scheduled run is postponed with its log line and runs when
-# mains power returns. A background run lowers the agent's thread while it goes and leaves no
-# thread lowered afterwards, also for an ordinary user, who cannot raise a nice value again.
+# at the path is refused with nothing written and the failure shown; a drive connected runs a
+# "run on connect" job, and udisks2 (mocked) announcing it has it mounted only with the
+# preference. With UPower mocked on a private system bus: on battery a scheduled run is postponed
+# with its log line and runs when mains power returns. A background run lowers the agent's thread
+# while it goes and leaves no thread lowered afterwards, also for an ordinary user, who cannot
+# raise a nice value again.
 # Usage: tray-tests.sh <path-to-stowline>; exit 77 (skipped) when something it needs is missing.
 set -u
 
@@ -75,8 +77,12 @@ run /STATUS
 check "/STATUS beside the tray agent says waiting" [ "$(status_of laptop)" = waiting ]
 check "... and exits 0" [ "$RC" -eq 0 ]
 check "no failure notice while the drive is away" no_notice
+# Mounted right after the agent's first tick: the next one is over 20 s away, so a run within
+# 15 s comes from the mount table's change.
+PLUGGED=$(date +%s)
 plug a
 check "the drive mounted again: the missed run starts within 30 s" runs_reach laptop $((runs + 1))
+check "... at once, not at the next tick" [ $(($(date +%s) - PLUGGED)) -lt 15 ]
 check "... as the catch-up of the missed moment" wait_for contains "$WORK/stowline.log" "caught up"
 check "... and the backup is on the drive" sh -c "ls '$MNT'/laptop*.zip >/dev/null 2>&1"
 run /STATUS
@@ -102,10 +108,50 @@ check "... and on standard error" contains "$WORK/agent-err" "Backup Job 'laptop
 check "the recorded drive is kept" [ "$(key_of laptop TargetVolume)" = "$UUID_A" ]
 stop_agent
 unplug
+
+# ---- a drive attached: run on connect; udisks2 mounts it only when the preference says so ----
+set_key laptop RunOnConnect -1
+set_key laptop StartTime "$QUIET"
+set_last_success laptop "$(minutes_ago 120)"
+prefs "RunMissedBackups=0"
+runs=$(runs_of laptop)
+start_tray
+plug a
+check "connected, last success two hours old: the tray agent runs the job within 30 s" runs_reach laptop $((runs + 1))
+unplug
+plug a
+sleep 3
+check "connected again within the hour: no second run" [ "$(runs_of laptop)" = $((runs + 1)) ]
+stop_agent
+unplug
+set_key laptop RunOnConnect 0
+private_system_bus || check "the private system bus started" false
+start_udisks_mock
+check "the udisks2 mock is on the private system bus" wait_for udisks add 2>/dev/null
+set_last_success laptop "$(minutes_ago 2880)"
+set_key laptop StartTime "$(date -d '-10 minutes' +%H:%M)"
+runs=$(runs_of laptop)
+prefs "RunMissedBackups=-1"
+start_tray
+wait_for contains "$WORK/stowline.log" "Backup of 'laptop' waits for its drive"
+udisks announce
+sleep 3
+check "preference off: the tray agent leaves the announced drive unmounted" sh -c "! mountpoint -q '$MNT'"
+check "... udisks2 is not asked to mount it" mount_not_asked
+check "... and the job still waits" [ "$(runs_of laptop)" = "$runs" ]
+stop_agent
+prefs "RunMissedBackups=-1" "MountBackupDrive=-1"
+start_tray
+udisks announce
+check "preference on: the tray agent asks udisks2 to mount the job's drive" wait_for mount_asked
+check "... and the missed run starts within 30 s" runs_reach laptop $((runs + 1))
+check "no failure notice" no_notice
+stop_agent
+stop_mock
+unplug
 rm -f "$JOBS/laptop.slj"
 
 # ---- on battery: postponed; mains power back: the run starts at once ----
-private_system_bus || check "the private system bus started" false
 start_mock upower org.freedesktop.UPower '{"OnBattery": true}' || check "the UPower mock started" false
 prefs "PostponeOnBattery=-1" "RunMissedBackups=0"
 write_zip_job Due "$WORK/t-due"
