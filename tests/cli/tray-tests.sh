@@ -9,7 +9,7 @@
 # preference. With UPower mocked on a private system bus: on battery a scheduled run is postponed
 # with its log line and runs when mains power returns. A background run lowers the agent's thread
 # while it goes and leaves no thread lowered afterwards, also for an ordinary user, who cannot
-# raise a nice value again.
+# raise a nice value again (whose headless agent, making only background runs, keeps nice 10).
 # Usage: tray-tests.sh <path-to-stowline>; exit 77 (skipped) when something it needs is missing.
 set -u
 
@@ -199,15 +199,26 @@ mkdir -p "$HOME_OF_USER/BackupJobs" "$HOME_OF_USER/run" "$HOME_OF_USER/home" "$W
 cp "$S" "$HOME_OF_USER/stowline"
 printf '%s\r\n' "[Preferences]" "LoggingMode=0" "BackgroundRuns=-1" "RunMissedBackups=0" >"$HOME_OF_USER/Stowline.txt"
 sed "s|^TargetDir=.*\r$|TargetDir=$WORK/t-user/\r|" "$JOBS/Quiet.slj" >"$HOME_OF_USER/BackupJobs/Quiet.slj"
-sed -i '/^[0-9]*=[0-9-]* [0-9:]*\r$/d; /^RunCount=/s/=.*\r$/=0\r/' "$HOME_OF_USER/BackupJobs/Quiet.slj"
-printf '%s\r\n' "0=$(date -d "@$(($(date +%s) + 5))" "+%Y-%m-%d %H:%M:%S")" >>"$HOME_OF_USER/BackupJobs/Quiet.slj"
-chown -R "$USER_ID:$GROUP_ID" "$HOME_OF_USER" "$WORK/t-user"
+sed -i '/^RunCount=/s/=.*\r$/=0\r/' "$HOME_OF_USER/BackupJobs/Quiet.slj"
+# The user's job due again 5 s from now (its one-shot moment replaced).
+user_due_soon() {
+    sed -i '/^[0-9]*=[0-9-]* [0-9:]*\r$/d' "$HOME_OF_USER/BackupJobs/Quiet.slj"
+    printf '%s\r\n' "0=$(date -d "@$(($(date +%s) + 5))" "+%Y-%m-%d %H:%M:%S")" >>"$HOME_OF_USER/BackupJobs/Quiet.slj"
+    chown "$USER_ID:$GROUP_ID" "$HOME_OF_USER/BackupJobs/Quiet.slj"
+}
+user_ran() { [ "$(tr -d '\r' <"$HOME_OF_USER/BackupJobs/Quiet.slj" | sed -n 's/^RunCount=//p')" = "$1" ]; }
+# The user's agent (on the display given, or headless without one).
+start_user_agent() {
+    env ${1:+DISPLAY=$1} XDG_RUNTIME_DIR="$HOME_OF_USER/run" HOME="$HOME_OF_USER/home" \
+        setpriv --reuid="$USER_ID" --regid="$GROUP_ID" --clear-groups "$HOME_OF_USER/stowline" /SILENT \
+        >"$WORK/agent-out" 2>"$WORK/agent-err" &
+    AGENT_PID=$!
+}
+user_due_soon
 chmod 700 "$HOME_OF_USER/run"
 chmod 755 "$WORK"
-DISPLAY=$XDISPLAY XDG_RUNTIME_DIR="$HOME_OF_USER/run" HOME="$HOME_OF_USER/home" \
-    setpriv --reuid="$USER_ID" --regid="$GROUP_ID" --clear-groups "$HOME_OF_USER/stowline" /SILENT \
-    >"$WORK/agent-out" 2>"$WORK/agent-err" &
-AGENT_PID=$!
+chown -R "$USER_ID:$GROUP_ID" "$HOME_OF_USER" "$WORK/t-user"
+start_user_agent "$XDISPLAY"
 SAMPLE=$(sample_threads "$AGENT_PID" "$WORK/t-user/.stowline-tmp-Quiet")
 echo "       background run in an ordinary user's tray agent: $SAMPLE"
 check "an ordinary user's background run was watched while it went" [ "${SAMPLE##*samples=}" -gt 2 ]
@@ -215,10 +226,23 @@ check "... its thread kept at nice 0 in the idle I/O class" has "$SAMPLE" "main=
 NICED=${SAMPLE#niced=}
 NICED=${NICED%% *}
 check "... its deflate workers lowered beside it" [ "$NICED" -ge 1 ]
-user_ran() { [ "$(tr -d '\r' <"$HOME_OF_USER/BackupJobs/Quiet.slj" | sed -n 's/^RunCount=//p')" = 1 ]; }
-check "... and it completed" wait_for user_ran
+check "... and it completed" wait_for user_ran 1
 check "after it no thread of the agent is lowered" wait_for none_lowered "$AGENT_PID" 0
 stop_agent
 check "the ordinary user's tray agent ends with status 0" [ "$AGENT_RC" -eq 0 ]
+
+# The headless agent runs no backup by hand and reads the preferences once, at its start: every
+# run it makes is a background run. It takes nice 10 even where it cannot go back; its I/O class
+# does go back after each run.
+user_due_soon
+start_user_agent ""
+SAMPLE=$(sample_threads "$AGENT_PID" "$WORK/t-user/.stowline-tmp-Quiet")
+echo "       background run in an ordinary user's headless agent: $SAMPLE"
+check "an ordinary user's headless agent runs at nice 10 in the idle I/O class" has "$SAMPLE" "main=10,3 "
+check "... and completes" wait_for user_ran 2
+io_back() { [ "$(ioclass_of "$AGENT_PID")" != 3 ]; }
+check "... its thread's I/O class goes back after the run" wait_for io_back
+stop_agent
+check "the ordinary user's headless agent ends with status 0" [ "$AGENT_RC" -eq 0 ]
 
 cli_end
