@@ -60,6 +60,7 @@ set_prop() { # service, path, interface, property, dbus-send variant (boolean:tr
         "variant:$5" >/dev/null
 }
 on_battery() { set_prop org.freedesktop.UPower /org/freedesktop/UPower org.freedesktop.UPower OnBattery "boolean:$1"; }
+metered() { set_prop org.freedesktop.NetworkManager /org/freedesktop/NetworkManager org.freedesktop.NetworkManager Metered "uint32:$1"; }
 
 # udisks2 mocked on the private system bus: an object manager whose block device mounts drive
 # "a" at MNT when asked (each Mount call is in WORK/mock.log).

@@ -27,7 +27,6 @@ cli_begin power "$@"
 trap laptop_cleanup EXIT
 
 private_system_bus || { echo "the private bus did not start" >&2; exit 1; }
-metered() { set_prop org.freedesktop.NetworkManager /org/freedesktop/NetworkManager org.freedesktop.NetworkManager Metered "uint32:$1"; }
 
 # A daily moment two minutes ago, never run: missed.
 missed() { sed -i "s/^StartTime=.*\r$/StartTime=$(date -d "@$(($(date +%s) - 120))" +%H:%M)\r/" "$JOBS/$1.slj"; }

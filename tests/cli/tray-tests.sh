@@ -7,9 +7,11 @@
 # at the path is refused with nothing written and the failure shown; a drive connected runs a
 # "run on connect" job, and udisks2 (mocked) announcing it has it mounted only with the
 # preference. With UPower mocked on a private system bus: on battery a scheduled run is postponed
-# with its log line and runs when mains power returns. A background run lowers the agent's thread
-# while it goes and leaves no thread lowered afterwards, also for an ordinary user, who cannot
-# raise a nice value again (whose headless agent, making only background runs, keeps nice 10).
+# with its log line and runs when mains power returns; on a metered network (NetworkManager
+# mocked) the off-site copy waits and goes when it is not metered. A background run lowers the
+# agent's thread while it goes and leaves no thread lowered afterwards, also for an ordinary user,
+# who cannot raise a nice value again (whose headless agent, making only background runs, keeps
+# nice 10).
 # Usage: tray-tests.sh <path-to-stowline>; exit 77 (skipped) when something it needs is missing.
 set -u
 
@@ -73,6 +75,7 @@ check "the tray agent starts on the display" start_tray
 check "the tray agent notes the job waiting for its drive" \
     wait_for contains "$WORK/stowline.log" "Backup of 'laptop' waits for its drive"
 check "the waiting job is not run" [ "$(runs_of laptop)" = "$runs" ]
+check "... nor logged as a failed run" lacks "$WORK/stowline.log" "is not connected"
 run /STATUS
 check "/STATUS beside the tray agent says waiting" [ "$(status_of laptop)" = waiting ]
 check "... and exits 0" [ "$RC" -eq 0 ]
@@ -171,7 +174,40 @@ check "... and makes its archive" [ "$(zips_in "$WORK/t-due")" -eq 1 ]
 check "the postponement was logged once" [ "$(postponed_lines)" -eq 1 ]
 check "no failure notice for the postponement" no_notice
 stop_agent
+check "the tray agent that followed UPower ends with status 0" [ "$AGENT_RC" -eq 0 ]
 stop_mock
+
+# ---- a metered network: the off-site copy waits, and goes as soon as it is not metered ----
+if command -v rclone >/dev/null; then
+    printf '%s\n' "[loc]" "type = local" >"$WORK/rclone.conf"
+    export RCLONE_CONFIG="$WORK/rclone.conf"
+    mkdir -p "$WORK/remote"
+    start_mock networkmanager org.freedesktop.NetworkManager '{}' || check "the NetworkManager mock started" false
+    # The template has no Metered property: added here, at "guess-yes".
+    dbus-send --system --print-reply --dest=org.freedesktop.NetworkManager /org/freedesktop/NetworkManager \
+        org.freedesktop.DBus.Mock.AddProperty string:org.freedesktop.NetworkManager string:Metered variant:uint32:3 \
+        >/dev/null
+    prefs "PostponeOffsiteMetered=-1" "RunMissedBackups=0"
+    write_zip_job Away "$WORK/t-away" "OffsiteRemote=loc:$WORK/remote"
+    due_soon Away
+    remote_zips() { find "$WORK/remote" -name '*.zip' | wc -l; }
+    start_tray
+    check "on a metered network the tray agent's scheduled run goes" wait_for ran Away
+    check "... its off-site copy postponed and logged" wait_for contains "$WORK/stowline.log" \
+        "  Off-site copy to 'loc:$WORK/remote' postponed: the network is metered"
+    check "... nothing sent" [ "$(remote_zips)" -eq 0 ]
+    CHANGED=$(date +%s)
+    metered 4
+    sent() { [ "$(remote_zips)" -eq 1 ] && [ -z "$(key_of Away OffsitePending)" ]; }
+    check "no longer metered: the waiting copy is sent" wait_for sent
+    check "... within seconds, not at a later tick" [ $(($(date +%s) - CHANGED)) -lt 20 ]
+    check "no failure notice for the waiting copy" no_notice
+    stop_agent
+    stop_mock
+    rm -f "$JOBS/Away.slj"
+else
+    echo "skipped: the metered network checks need rclone"
+fi
 
 # ---- a background run: lowered while it goes, nothing left lowered after it ----
 for i in $(seq 1 8); do head -c 6000000 /dev/urandom | base64 >"$WORK/data/big$i.txt"; done
