@@ -16,20 +16,8 @@ if [ "$(id -u)" -ne 0 ] || ! command -v mkfs.ext4 >/dev/null || ! command -v blk
     echo "skipped: loop mounts need root, mkfs.ext4 and blkid"
     exit 0
 fi
-MNT="$WORK/mnt"
-AGENT_PID=""
-BUS_PID=""
-MOCK_PID=""
-unplug() { while mountpoint -q "$MNT"; do umount "$MNT" || return 1; done; }
-cleanup() {
-    [ -n "$AGENT_PID" ] && kill -KILL "$AGENT_PID" 2>/dev/null
-    [ -n "$MOCK_PID" ] && kill "$MOCK_PID" 2>/dev/null
-    [ -n "$BUS_PID" ] && kill "$BUS_PID" 2>/dev/null
-    # Never remove the folder while a drive is mounted in it.
-    unplug && rm -rf "$WORK"
-}
-trap cleanup EXIT
-plug() { mount -o loop "$WORK/$1.img" "$MNT"; }
+. "$(dirname "$0")/laptop-common.sh"
+trap laptop_cleanup EXIT
 
 # A daily zip job in the INI layout: name, target, start time (hh:mm), then the sources.
 write_job() {
@@ -47,45 +35,10 @@ write_job() {
     lines+=("[Exclude]" "[OneShot]")
     printf '%s\r\n' "${lines[@]}" >"$JOBS/$name.slj"
 }
-set_key() { # job, key, value: replaces or adds the key in [Config]
-    if grep -q "^$2=" "$JOBS/$1.slj"; then
-        sed -i "s|^$2=.*\r$|$2=$3\r|" "$JOBS/$1.slj"
-    else
-        sed -i "s|^\[Config\]\r$|[Config]\r\n$2=$3\r|" "$JOBS/$1.slj"
-    fi
-}
-# The job's last run and success at one moment ("mmm-dd-yyyy hh:mm"), so that it has not failed.
-set_last_success() {
-    set_key "$1" DateLastRun "$2"
-    set_key "$1" DateLastSuccess "$2"
-    sed -i '/^DateLastFailure=/d' "$JOBS/$1.slj"
-}
-minutes_ago() { LC_ALL=C date -d "-$1 minutes" '+%b-%d-%Y %H:%M'; }
-status_of() { grep "^$1	" "$WORK/out" | cut -f2; } # the job's state in the last /STATUS
-set_pref() { # key, value in the preferences file
-    [ -f "$WORK/Stowline.txt" ] || printf '[Preferences]\r\nLoggingMode=0\r\n' >"$WORK/Stowline.txt"
-    sed -i "/^$1=/d" "$WORK/Stowline.txt"
-    sed -i "s|^\[Preferences\]\r\?$|[Preferences]\r\n$1=$2\r|" "$WORK/Stowline.txt"
-}
-runs_of() { key_of "$1" RunCount; }
-# Waits at most 30 s for the job's run count to reach n.
-runs_reach() {
-    local i
-    for i in $(seq 1 300); do
-        [ "$(runs_of "$1")" = "$2" ] && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
 mkdir -p "$WORK/data" "$MNT"
 echo "work of the day" >"$WORK/data/a.txt"
-for d in a b; do
-    truncate -s 16M "$WORK/$d.img"
-    mkfs.ext4 -q -F "$WORK/$d.img"
-done
-UUID_A=$(blkid -o value -s UUID "$WORK/a.img")
-QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
+UUID_A=$(make_drive a)
+make_drive b >/dev/null
 
 # ---- the drive is recorded, waited for, and another one at its path is refused ----
 plug a
@@ -163,34 +116,8 @@ unplug
 
 # ---- udisks2 announces the drive: mounted only with the preference ----
 if [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import dbusmock' 2>/dev/null && command -v dbus-daemon >/dev/null; then
-    dbus-daemon --config-file=/usr/share/dbus-1/session.conf --nofork --print-address=1 >"$WORK/bus-address" 2>/dev/null &
-    BUS_PID=$!
-    wait_for test -s "$WORK/bus-address"
-    export DBUS_SYSTEM_BUS_ADDRESS
-    DBUS_SYSTEM_BUS_ADDRESS=$(head -1 "$WORK/bus-address")
-    /usr/bin/python3 -m dbusmock --system -l "$WORK/mock.log" org.freedesktop.UDisks2 /org/freedesktop/UDisks2 \
-        org.freedesktop.DBus.ObjectManager >/dev/null 2>&1 &
-    MOCK_PID=$!
-    # The mock: a block device whose file system mounts the image at the mount point when asked.
-    udisks() { # add | announce
-        /usr/bin/python3 - "$1" "$DBUS_SYSTEM_BUS_ADDRESS" "$WORK/a.img" "$MNT" "$UUID_A" <<'PY'
-import sys, dbus
-what, address, image, mnt, uuid = sys.argv[1:]
-bus = dbus.bus.BusConnection(address)
-mock = dbus.Interface(bus.get_object("org.freedesktop.UDisks2", "/org/freedesktop/UDisks2"), "org.freedesktop.DBus.Mock")
-path = "/org/freedesktop/UDisks2/block_devices/loop42"
-if what == "add":
-    code = "import subprocess; subprocess.run(['mount', '-o', 'loop', %r, %r], check=True); ret = %r" % (image, mnt, mnt)
-    mock.AddObject(path, "org.freedesktop.UDisks2.Filesystem", {}, [("Mount", "a{sv}", "s", code)])
-else:
-    interfaces = {"org.freedesktop.UDisks2.Block": dbus.Dictionary({"IdUUID": uuid}, signature="sv"),
-                  "org.freedesktop.UDisks2.Filesystem": dbus.Dictionary({}, signature="sv")}
-    mock.EmitSignal("org.freedesktop.DBus.ObjectManager", "InterfacesAdded", "oa{sa{sv}}",
-                    [dbus.ObjectPath(path), dbus.Dictionary(interfaces, signature="sa{sv}")])
-PY
-    }
-    mount_asked() { grep -q '^[0-9.]* Mount ' "$WORK/mock.log"; }
-    mount_not_asked() { ! mount_asked; }
+    private_system_bus
+    start_udisks_mock
     check "the udisks2 mock is on the private system bus" wait_for udisks add 2>/dev/null
     set_last_success laptop "$(minutes_ago 2880)"
     set_key laptop StartTime "$(date -d '-10 minutes' +%H:%M)"

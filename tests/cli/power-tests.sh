@@ -23,72 +23,13 @@ fi
 
 . "$(dirname "$0")/cli-common.sh"
 cli_begin power "$@"
+. "$(dirname "$0")/laptop-common.sh"
+trap laptop_cleanup EXIT
 
-AGENT_PID= BUS_PID= MOCK_PID=
-cleanup() {
-    [ -n "$AGENT_PID" ] && kill -KILL "$AGENT_PID" 2>/dev/null
-    [ -n "$MOCK_PID" ] && kill "$MOCK_PID" 2>/dev/null
-    [ -n "$BUS_PID" ] && kill "$BUS_PID" 2>/dev/null
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
+private_system_bus || { echo "the private bus did not start" >&2; exit 1; }
 
-# The private system bus: a bus daemon of its own, which the agent finds through
-# DBUS_SYSTEM_BUS_ADDRESS.
-dbus-daemon --session --nofork --print-address=3 --address="unix:path=$WORK/system_bus" 3>"$WORK/bus-address" 2>"$WORK/bus.log" &
-BUS_PID=$!
-wait_for test -s "$WORK/bus-address" || { echo "the private bus did not start" >&2; exit 1; }
-export DBUS_SYSTEM_BUS_ADDRESS
-DBUS_SYSTEM_BUS_ADDRESS=$(head -n 1 "$WORK/bus-address")
-unset DBUS_SESSION_BUS_ADDRESS
-
-bus_has() { dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
-    "string:$1" 2>/dev/null | grep -q 'boolean true'; }
-# Starts a dbusmock template (name, its D-Bus name, parameters as JSON) and waits for its name.
-start_mock() {
-    $PY -m dbusmock --system -t "$1" -p "$3" >"$WORK/mock-$1.log" 2>&1 &
-    MOCK_PID=$!
-    wait_for bus_has "$2"
-}
-stop_mock() {
-    kill "$MOCK_PID" 2>/dev/null
-    wait "$MOCK_PID" 2>/dev/null
-    MOCK_PID=
-}
-set_prop() { # service, path, interface, property, dbus-send variant (boolean:true, uint32:1)
-    dbus-send --system --print-reply --dest="$1" "$2" org.freedesktop.DBus.Properties.Set "string:$3" "string:$4" \
-        "variant:$5" >/dev/null
-}
-on_battery() { set_prop org.freedesktop.UPower /org/freedesktop/UPower org.freedesktop.UPower OnBattery "boolean:$1"; }
-metered() { set_prop org.freedesktop.NetworkManager /org/freedesktop/NetworkManager org.freedesktop.NetworkManager Metered "uint32:$1"; }
-
-prefs() { printf '%s\r\n' "[Preferences]" "LoggingMode=0" "$@" >"$WORK/Stowline.txt"; }
-QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
-# A zip job (CR LF line ends): name, target, further Config lines.
-write_job() {
-    local name=$1 target=$2
-    shift 2
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=$QUIET" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target/" "$@" "[Source]" "File_0=$WORK/data/" \
-        "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
-# A one-shot moment 5 s from now, inside the agent's first tick: due when it starts.
-due_soon() {
-    sed -i 's/^Frequency=1\r$/Frequency=4\r/' "$JOBS/$1.slj"
-    printf '%s\r\n' "0=$(date -d "@$(($(date +%s) + 5))" "+%Y-%m-%d %H:%M:%S")" >>"$JOBS/$1.slj"
-}
 # A daily moment two minutes ago, never run: missed.
 missed() { sed -i "s/^StartTime=.*\r$/StartTime=$(date -d "@$(($(date +%s) - 120))" +%H:%M)\r/" "$JOBS/$1.slj"; }
-runs_of() { key_of "$1" RunCount; }
-ran() { [ "$(runs_of "$1")" = "${2:-1}" ]; }
-count_in_log() { grep -ac -- "$1" "$WORK/stowline.log" 2>/dev/null || true; }
-postponed_lines() { count_in_log "  Postponed: on battery"; }
-postponed_more_than() { [ "$(postponed_lines)" -gt "$1" ]; }
-has() { case "$1" in *"$2"*) return 0 ;; esac; return 1; } # text, part
-zips_in() { find "$1" -maxdepth 1 -name '*.zip' | wc -l; }
 
 mkdir -p "$WORK/data/sub"
 echo "a letter" >"$WORK/data/letter.txt"
@@ -97,7 +38,7 @@ echo "notes" >"$WORK/data/sub/notes.txt"
 # ---- on battery: postponed; mains power back: the runs start at once ----
 start_mock upower org.freedesktop.UPower '{"OnBattery": true}' || check "the UPower mock started" false
 prefs "PostponeOnBattery=-1" "RunMissedBackups=0"
-write_job Due "$WORK/t-due"
+write_zip_job Due "$WORK/t-due"
 due_soon Due
 start_agent
 check "on battery the due run is postponed with its log line" wait_for postponed_more_than 0
@@ -123,7 +64,7 @@ check "no failure was reported" lacks "$WORK/agent-err" "has failed"
 # With RunMissedBackups on, a missed moment found on battery is put off too, and caught up.
 prefs "PostponeOnBattery=-1" "RunMissedBackups=-1"
 on_battery true
-write_job Missed "$WORK/t-missed"
+write_zip_job Missed "$WORK/t-missed"
 missed Missed
 BEFORE=$(postponed_lines)
 start_agent
@@ -146,7 +87,7 @@ check "... without a postponement" [ "$(postponed_lines)" -eq "$BEFORE" ]
 
 # The preference off: the behaviour of today, on battery or not; and nothing is written for it.
 prefs "RunMissedBackups=0"
-write_job Plain "$WORK/t-plain"
+write_zip_job Plain "$WORK/t-plain"
 due_soon Plain
 start_agent
 check "with the preference off a due run goes on battery" wait_for ran Plain
@@ -157,7 +98,7 @@ stop_mock
 
 # No UPower on the bus: mains power.
 prefs "PostponeOnBattery=-1" "RunMissedBackups=0"
-write_job NoUPower "$WORK/t-noupower"
+write_zip_job NoUPower "$WORK/t-noupower"
 due_soon NoUPower
 BEFORE=$(postponed_lines)
 start_agent
@@ -176,7 +117,7 @@ dbus-send --system --print-reply --dest=org.freedesktop.NetworkManager /org/free
     org.freedesktop.DBus.Mock.AddProperty string:org.freedesktop.NetworkManager string:Metered variant:uint32:3 \
     >/dev/null
 prefs "PostponeOffsiteMetered=-1" "RunMissedBackups=0"
-write_job Away "$WORK/t-away" "OffsiteRemote=loc:$WORK/remote"
+write_zip_job Away "$WORK/t-away" "OffsiteRemote=loc:$WORK/remote"
 due_soon Away
 remote_zips() { find "$WORK/remote" -name '*.zip' | wc -l; }
 start_agent
@@ -208,57 +149,10 @@ stop_mock
 # ---- background runs ----
 # Enough text that the run lasts while its threads are looked at.
 for i in $(seq 1 16); do head -c 6000000 /dev/urandom | base64 >"$WORK/data/big$i.txt"; done
-# Samples every thread of a process while its run's temporary folder exists: the most threads at
-# nice 10 that compete for the cores at once, the most that only take idle cores (SCHED_IDLE),
-# whether the main thread was at 10 and in the idle I/O class, and whether every lowered thread
-# was in the idle I/O class too (ioprio_get through ctypes).
-sample_threads() { # pid, temporary folder; prints "niced=N idle=M main=nice,class allidle=yes|no samples=K"
-    $PY - "$1" "$2" <<'PY'
-import ctypes, os, sys, time
-pid, tmp = int(sys.argv[1]), sys.argv[2]
-libc = ctypes.CDLL(None, use_errno=True)
-SYS_ioprio_get = 252  # x86_64
-def stat(tid):  # the fields after the name: nice is the 17th, the policy the 39th
-    with open(f"/proc/{pid}/task/{tid}/stat") as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[16]), int(fields[38])
-def ioclass(tid):
-    return libc.syscall(SYS_ioprio_get, 1, tid) >> 13
-deadline = time.time() + 120
-while not os.path.isdir(tmp) and time.time() < deadline:
-    time.sleep(0.005)
-most, idle, main, allidle, seen = 0, 0, None, True, 0
-history = []  # the competing threads of the last samples
-before = set()  # the lowered threads of the last sample
-while os.path.isdir(tmp):
-    try:
-        tids = [int(t) for t in os.listdir(f"/proc/{pid}/task")]
-        stats = {t: stat(t) for t in tids}
-        lowered = [t for t, (n, p) in stats.items() if n == 10 or p == 5]
-        # A worker lowers itself as it starts: judged once seen alike for five samples.
-        competing = {t for t in lowered if stats[t][1] != 5}
-        history = (history + [competing])[-5:]
-        if len(history) == 5:
-            most = max(most, len(set.intersection(*history)))
-        for t in lowered:
-            if t in before and ioclass(t) != 3:
-                allidle = False
-        before = set(lowered)
-        idle = max(idle, sum(1 for t in lowered if stats[t][1] == 5))
-        if main is None or seen < 3:
-            main = (stats[pid][0], ioclass(pid))
-        seen += 1
-    except (FileNotFoundError, ProcessLookupError, ValueError, KeyError):
-        pass
-    time.sleep(0.01)
-print(f"niced={most} idle={idle} main={main[0] if main else '-'},{main[1] if main else '-'} "
-      f"allidle={'yes' if allidle else 'no'} samples={seen}")
-PY
-}
 HALF=$(($(nproc) / 2))
 [ "$HALF" -ge 1 ] || HALF=1
 prefs "BackgroundRuns=-1" "RunMissedBackups=0"
-write_job Quiet "$WORK/t-quiet"
+write_zip_job Quiet "$WORK/t-quiet"
 due_soon Quiet
 start_agent
 SAMPLE=$(sample_threads "$AGENT_PID" "$WORK/t-quiet/.stowline-tmp-Quiet")
@@ -275,11 +169,9 @@ IDLE=${IDLE%% *}
 check "... the others on idle cores only" [ "$IDLE" -ge 1 ]
 check "... every lowered thread in the idle I/O class" has "$SAMPLE" "allidle=yes"
 check "... and it completed" wait_for ran Quiet
-# The fields after the name in parentheses: the nice value is the 17th.
-nice_of() { sed 's/.*) //' "/proc/$1/task/$1/stat" | cut -d' ' -f17; }
-ioclass_of() { $PY -c "import ctypes,sys; print(ctypes.CDLL(None).syscall(252, 1, int(sys.argv[1])) >> 13)" "$1"; }
 back() { [ "$(nice_of "$AGENT_PID")" = 0 ] && [ "$(ioclass_of "$AGENT_PID")" != 3 ]; }
 check "after it the agent's thread is back at nice 0, out of the idle I/O class" wait_for back
+check "... and no thread of the agent is left lowered" none_lowered "$AGENT_PID" 0
 stop_agent
 # By hand: full speed, whatever the preference.
 timeout "$RUN_TIMEOUT" "$S" /RUN Quiet /EXIT >"$WORK/out" 2>"$WORK/err" &
