@@ -1,5 +1,6 @@
 #include "app/DriveWatch.h"
 
+#include "app/QtHelpers.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/appPreferences.h"
 
@@ -10,7 +11,6 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QThread>
-#include <clocale>
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
@@ -19,10 +19,6 @@ namespace {
 constexpr const char* kService = "org.freedesktop.UDisks2";
 constexpr const char* kBlock = "org.freedesktop.UDisks2.Block";
 constexpr const char* kFilesystem = "org.freedesktop.UDisks2.Filesystem";
-
-int g_iArgc = 1;
-char g_sArg0[] = "stowline";
-char* g_argv[] = {g_sArg0, nullptr};
 
 // Receives udisks2's InterfacesAdded on the listener's thread.
 class AttachReceiver : public QObject {
@@ -93,13 +89,7 @@ DriveWatch::DriveWatch() {
     m_iMountFd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     TakeMountChange();
     if (::pipe2(m_pipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    if (QCoreApplication::instance() == nullptr) {
-        // As the keyring does: the process's locale stays what it was (Qt would set the user's).
-        const char* pLocale = std::setlocale(LC_ALL, nullptr);
-        const std::string sLocale = pLocale != nullptr ? pLocale : "C";
-        new QCoreApplication(g_iArgc, g_argv); // lives as long as the process
-        std::setlocale(LC_ALL, sLocale.c_str());
-    }
+    (void)QtHelpers::MakeCoreApplication().release(); // lives as long as the process
     m_pListener = std::make_unique<Listener>();
     m_pListener->iWakeFd = m_pipe[1];
     UpdateVolumes();

@@ -6,7 +6,6 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
-#include <clocale>
 #include <qt6keychain/keychain.h>
 #include <string>
 
@@ -16,11 +15,6 @@ using QtHelpers::Q;
 using QtHelpers::S;
 
 namespace {
-// What a core application made here is started with: it must outlive it.
-int g_iArgc = 1;
-char g_sArg0[] = "stowline";
-char* g_argv[] = {g_sArg0, nullptr};
-
 std::string ReasonOf(QKeychain::Error error, const QString& sText) {
     if (!sText.isEmpty()) return S(sText);
     switch (error) {
@@ -41,14 +35,7 @@ KeyringVault::KeyringVault(int iTimeoutMs) : m_iTimeoutMs(iTimeoutMs) {}
 KeyringVault::~KeyringVault() = default;
 
 bool KeyringVault::Ready(std::string& sReason) {
-    if (QCoreApplication::instance() == nullptr) {
-        // Qt sets the user's locale when it starts; a process that made no Qt application keeps
-        // the one it ran with so far (numbers and dates written meanwhile read the same).
-        const char* pLocale = std::setlocale(LC_ALL, nullptr);
-        const std::string sLocale = pLocale != nullptr ? pLocale : "C";
-        m_pOwnApp = std::make_unique<QCoreApplication>(g_iArgc, g_argv);
-        std::setlocale(LC_ALL, sLocale.c_str());
-    }
+    if (QCoreApplication::instance() == nullptr) m_pOwnApp = QtHelpers::MakeCoreApplication();
     // The jobs' answers arrive through the application's event loop, on its thread.
     if (QThread::currentThread() != QCoreApplication::instance()->thread()) {
         sReason = "the keyring can only be asked from the program's main thread";

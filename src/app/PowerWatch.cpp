@@ -1,5 +1,6 @@
 #include "app/PowerWatch.h"
 
+#include "app/QtHelpers.h"
 #include "support/appPreferences.h"
 
 #include <QCoreApplication>
@@ -13,7 +14,6 @@
 #include <QTimer>
 #include <QVariantMap>
 #include <cerrno>
-#include <clocale>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -89,11 +89,6 @@ private:
     }
 };
 
-// What a core application made here is started with: it must outlive it.
-int g_iArgc = 1;
-char g_sArg0[] = "stowline";
-char* g_argv[] = {g_sArg0, nullptr};
-
 std::unique_ptr<QCoreApplication> g_pOwnApp;
 std::unique_ptr<Watcher> g_pWatcher;
 bool g_bBattery = false; // followed now
@@ -102,12 +97,7 @@ std::function<void()> g_onRelief;
 
 // The bus's signals need Qt's event loop: the headless agent made no application.
 void EnsureApplication() {
-    if (QCoreApplication::instance() != nullptr) return;
-    // Qt sets the user's locale when it starts; keep the one the process ran with.
-    const char* pLocale = std::setlocale(LC_ALL, nullptr);
-    const std::string sLocale = pLocale != nullptr ? pLocale : "C";
-    g_pOwnApp = std::make_unique<QCoreApplication>(g_iArgc, g_argv);
-    std::setlocale(LC_ALL, sLocale.c_str());
+    if (QCoreApplication::instance() == nullptr) g_pOwnApp = QtHelpers::MakeCoreApplication();
 }
 
 } // namespace

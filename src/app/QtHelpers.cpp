@@ -5,7 +5,25 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 
+#include <clocale>
+
+namespace {
+// What a core application is started with: it must outlive it.
+int g_iArgc = 1;
+char g_sArg0[] = "stowline";
+char* g_argv[] = {g_sArg0, nullptr};
+} // namespace
+
 namespace QtHelpers {
+
+std::unique_ptr<QCoreApplication> MakeCoreApplication() {
+    if (QCoreApplication::instance() != nullptr) return nullptr;
+    const char* pLocale = std::setlocale(LC_ALL, nullptr);
+    const std::string sLocale = pLocale != nullptr ? pLocale : "C";
+    auto pApp = std::make_unique<QCoreApplication>(g_iArgc, g_argv);
+    std::setlocale(LC_ALL, sLocale.c_str());
+    return pApp;
+}
 
 QString Q(std::string_view sText) { return QString::fromLocal8Bit(sText.data(), static_cast<qsizetype>(sText.size())); }
 

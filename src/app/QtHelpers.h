@@ -7,9 +7,11 @@
 #include <QString>
 
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 
+class QCoreApplication;
 class QHBoxLayout;
 class QPushButton;
 class QWidget;
@@ -21,6 +23,12 @@ using UserInteraction::Answer;
 using UserInteraction::Buttons;
 using UserInteraction::Icon;
 using UserInteraction::MsgBox;
+
+// A core application for a process that made none (the command line, the headless agent), for
+// what needs Qt's event loop (the keyring, the system bus); nothing when one exists. The process's
+// locale stays what it was (Qt would set the user's), so numbers and dates written before and after
+// read the same.
+std::unique_ptr<QCoreApplication> MakeCoreApplication();
 
 // Core text (local 8-bit bytes, the whole string) for a widget, as is.
 QString Q(std::string_view sText);
