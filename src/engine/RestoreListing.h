@@ -1,8 +1,8 @@
 #pragma once
 // A backup's contents held compactly: a fixed record an entry and its names packed in large
-// blocks, about a third of what a vector of Entry takes, and no copy moved when it grows (a
-// growing vector holds its old and new room at once). Entries are made whole one at a time as
-// they are read. What /RESTORE lists a whole backup into before restoring it.
+// blocks (about 0.17 KiB an entry on a home folder, half of what a vector of Entry takes), and
+// nothing moved when it grows (a growing vector holds its old and new room at once). Entries
+// are made whole one at a time as they are read. What /RESTORE lists a whole backup into.
 
 #include "engine/libRestore.h"
 
