@@ -389,6 +389,14 @@ void Restorer::Run(const std::vector<Entry>* selection, const Listing* listing) 
     if (!ReadAll(listing)) return;
     // The caller's whole contents as the selection: everything, without a lookup.
     if (m_bGiven && listing == nullptr && selection == m_options.Contents) selection = nullptr;
+    // An archive changed since the caller listed it all: what was listed, by name.
+    std::vector<Entry> listed;
+    if (listing != nullptr && !m_bGiven && selection == nullptr) {
+        listed.resize(listing->Count());
+        for (size_t i = 0; i < listed.size(); ++i)
+            listing->Get(i, listed[i]);
+        selection = &listed;
+    }
     if (!m_options.ToFolder.empty()) {
         Place place;
         place.Path = libFiles::AddTrailingSlash(m_options.ToFolder);
