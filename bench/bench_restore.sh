@@ -7,16 +7,21 @@
 #
 # Environment: BENCH_CORPUS (an existing corpus folder), CORPUS_ARGS (make-corpus arguments,
 # default: its 5,000-file corpus), BENCH_REPEAT (runs per command, the fastest counts; default 3),
-# BENCH_LOGGING_MODE (the installation's LoggingMode; 0, Detailed, logs a line per restored file).
+# BENCH_LOGGING_MODE (the installation's LoggingMode; 0, Detailed, logs a line per restored file),
+# BENCH_MEMORY_FILES (the two tree sizes of the memory figures, default "20000 100000"; "" skips
+# them).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
+# shellcheck source=bench/bench-common.sh
+. "$here/bench-common.sh"
 repeat=${BENCH_REPEAT:-3}
 [ $# -eq 1 ] && [ -x "$1" ] || { echo "usage: $0 <path-to-stowline>" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/stowline-restorebench-XXXXXX)
 cleanup() {
+    umount "$work/mem" 2>/dev/null || true
     umount "$work/mnt" 2>/dev/null || true
     rm -rf "$work"
 }
@@ -85,3 +90,39 @@ t_s=$(best_of "$out" "$S" /RESTORE copyjob /TO "$out")
 diff -r "$corpus" "$out/$(basename "$corpus")" >/dev/null || echo "warning: the copy restore differs" >&2
 t_r=$(best_of "$out" cp -a "$tree" "$out")
 printf '%-44s %10.2f %10.2f %8.2f\n' "copy style vs cp -a" "$t_s" "$t_r" "$(echo "$t_s / $t_r" | bc -l)"
+
+# Peak memory against the number of entries: a home-like tree of tiny files (so that the data
+# is no part of the figure) at two sizes, each backed up by a zip and a copy job and restored
+# whole; the peak resident memory of each restore, and what 1,000 more entries cost.
+read -r -a sizes <<<"${BENCH_MEMORY_FILES-20000 100000}"
+[ "${#sizes[@]}" -eq 2 ] || exit 0
+mem=$work/mem
+mkdir -p "$mem"
+if [ "$(id -u)" -eq 0 ]; then bench_mount_fresh "$work/memimg" "$mem" 8 1500000; fi
+echo
+echo "peak memory of a whole restore (KiB), tiny files"
+printf '%-12s %12s %12s\n' files zip copy
+declare -A peak
+for n in "${sizes[@]}"; do
+    python3 "$root/../shared/bench/make-home-corpus" "$mem/tree$n" --files "$n" --tiny >/dev/null
+    printf '%s\r\n' "[Config]" "JobName=memzip$n" "Compress=-1" "KeepCount=0" "KeepPeriod=Copies" "ParseSubDir=-1" \
+        "TargetDir=$mem/zip$n/" "[Source]" "File_0=$mem/tree$n" >"$work/app/BackupJobs/memzip$n.slj"
+    printf '%s\r\n' "[Config]" "JobName=memcopy$n" "Compress=0" "KeepCount=0" "KeepPeriod=Copies" "ParseSubDir=-1" \
+        "TargetDir=$mem/copy$n/" "[Source]" "File_0=$mem/tree$n/" >"$work/app/BackupJobs/memcopy$n.slj"
+    mkdir -p "$mem/zip$n" "$mem/copy$n"
+    "$S" /RUN "memzip$n" "memcopy$n" /EXIT >/dev/null
+    for style in zip copy; do
+        rm -rf "$mem/out"
+        read -r _ _ kib < <(bench_timed "$work/mem.out" "$S" /RESTORE "mem$style$n" /TO "$mem/out" /EXIT)
+        got=$(find "$mem/out" -type f | wc -l)
+        [ "$got" -eq "$n" ] || echo "warning: the $style restore of $n files gave $got files" >&2
+        peak[$style$n]=$kib
+    done
+    rm -rf "$mem/out" "$mem/tree$n" "$mem/zip$n" "$mem/copy$n"
+    printf '%-12s %12s %12s\n' "$n" "${peak[zip$n]}" "${peak[copy$n]}"
+done
+a=${sizes[0]} b=${sizes[1]}
+for style in zip copy; do
+    awk -v p="${peak[$style$a]}" -v q="${peak[$style$b]}" -v a="$a" -v b="$b" -v s="$style" \
+        'BEGIN { printf "%s: %.2f KiB per 1,000 more entries\n", s, (q - p) * 1000 / (b - a) }'
+done

@@ -189,7 +189,8 @@ int Restore(const std::vector<std::string>& args) {
             return appSetup::ExitJobFailed;
         }
     }
-    std::vector<libRestore::Entry> entries;
+    // Held compactly: a whole home folder's listing stays a small part of the restore's memory.
+    libRestore::Listing entries;
     std::string sError;
     // A copy tree whose listing stopped somewhere: what was listed is restored, and the restore
     // fails, naming where the listing stopped.
@@ -203,18 +204,17 @@ int Restore(const std::vector<std::string>& args) {
     options.ToFolder = Absolute(sTo);
     options.OnConflict = bOverwrite ? libRestore::Conflict::Overwrite : libRestore::Conflict::Skip;
     options.Password = job.Password();
-    options.Contents = &entries;
     // Without /ONLY the whole listing is the selection (no copy of it is made).
     const std::vector<libRestore::Entry> filtered =
         only.empty() ? std::vector<libRestore::Entry>() : libRestore::Filter(entries, only);
-    const std::vector<libRestore::Entry>& selection = only.empty() ? entries : filtered;
+    const std::vector<libRestore::Entry>* selection = only.empty() ? nullptr : &filtered;
     RunProgress progress(job.JobName());
     RestoreProgress restoreProgress(progress, entries, selection);
     options.Progress = [&](const std::string& sName, uint64_t, uint64_t) {
         restoreProgress.Step(sName);
         return true;
     };
-    const libRestore::Report r = libRestore::Restore(job, backup, selection, options);
+    const libRestore::Report r = libRestore::Restore(job, backup, entries, selection, options);
     restoreProgress.End();
 
     std::cout << "Restore " << job.JobName() << " from " << (sShownFrom.empty() ? backup.Path : sShownFrom) << " to "

@@ -11,11 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <set>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <unordered_set>
 
 namespace libRestore::detail {
 
@@ -32,7 +30,8 @@ bool Restorer::ForWorkers(const Entry& e) const {
 void Restorer::HandOver(const Entry& e, int iParent, const std::string& sShown, const std::string& sLeaf,
                         const std::string& sTemp, bool bReplace) {
     auto job = std::make_unique<FileJob>();
-    job->E = &e;
+    job->Own = e; // e may be made whole only for its turn
+    job->E = &job->Own;
     job->Shown = sShown;
     job->Leaf = sLeaf;
     job->Temp = sTemp;
@@ -87,8 +86,8 @@ void Restorer::Drain() {
 
 // The caller's listing serves while the archive is still the one it listed (same time and
 // length); otherwise the archive is listed again. Its descriptor is what the workers read.
-bool Restorer::ReadArchive(const std::vector<Entry>*& all) {
-    if (m_options.Contents != nullptr && m_backup.MTimeNs != 0) {
+bool Restorer::ReadArchive(bool bGiven) {
+    if (bGiven && m_backup.MTimeNs != 0) {
         const int fd = ::open(m_backup.Path.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat st {};
         if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
@@ -96,21 +95,22 @@ bool Restorer::ReadArchive(const std::vector<Entry>*& all) {
             (m_backup.Size == 0 || static_cast<uint64_t>(st.st_size) == m_backup.Size)) {
             m_iArchive = fd;
             m_bOwnArchive = true;
-            all = m_options.Contents;
             return true;
         }
         if (fd >= 0) ::close(fd);
     }
     std::string sError;
+    m_all.emplace(m_own);
+    m_bGiven = false;
     m_pZip = OpenArchive(m_backup.Path, 0, sError);
-    if (m_pZip == nullptr || !ReadArchiveEntries(m_pZip, m_own, sError)) {
+    if (m_pZip == nullptr || !ReadArchiveEntries(
+                                 m_pZip, [&](Entry& e) { m_own.Add(e); }, sError)) {
         m_report.Result = Status::Unreadable;
         m_report.Error = sError;
         return false;
     }
     if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
     m_iArchive = ArchiveSource::Fd(m_pZip);
-    all = &m_own;
     return true;
 }
 
@@ -140,35 +140,12 @@ namespace libRestore {
 void SelectEntries(const std::vector<Entry>& all, const std::vector<Entry>& selection, std::vector<const Entry*>& todo,
                    uint64_t& lTotal) {
     todo.reserve(selection.size());
-    const auto take = [&](const Entry& e) {
-        todo.push_back(&e);
-        lTotal += e.Size;
-    };
-    if (&selection == &all) { // everything the backup holds
-        for (const Entry& e : all)
-            take(e);
-        return;
-    }
-    std::unordered_set<std::string_view> chosen;
-    std::set<std::string_view> folders;
-    std::vector<std::string_view> odd; // folders named without a final "/"
-    for (const Entry& e : selection) {
-        if (!e.IsDir)
-            chosen.insert(e.Name);
-        else if (!e.Name.empty() && e.Name.back() == '/')
-            folders.insert(e.Name);
-        else
-            odd.push_back(e.Name);
-    }
-    for (const Entry& e : all) {
-        const std::string_view sName = e.Name;
-        bool bTake = chosen.count(sName) != 0 || folders.count(sName) != 0;
-        for (size_t i = sName.find('/'); !bTake && i != std::string_view::npos; i = sName.find('/', i + 1))
-            bTake = folders.count(sName.substr(0, i + 1)) != 0;
-        for (size_t i = 0; !bTake && i < odd.size(); ++i)
-            bTake = sName.compare(0, odd[i].size(), odd[i]) == 0;
-        if (bTake) take(e);
-    }
+    detail::SelectPositions(
+        all.size(), [&](size_t i) { return std::string_view(all[i].Name); }, &selection == &all ? nullptr : &selection,
+        [&](size_t i) {
+            todo.push_back(&all[i]);
+            lTotal += all[i].Size;
+        });
 }
 
 } // namespace libRestore

@@ -4,9 +4,14 @@
 
 #include "engine/libRestore.h"
 
+#include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 #include <zip.h>
+
+class CBackupJob;
 
 namespace libRestore::detail {
 
@@ -23,6 +28,23 @@ zip_t* OpenArchive(const std::string& sPath, int iFlags, std::string& sError);
 // time, and the Damage found in its headers: see ArchiveCheck.h). pZip must come from
 // OpenArchive. False when the central directory cannot be read whole.
 bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& sError);
+// Each entry of a backup as it is read, handed to add (which may take its strings).
+using EntrySink = std::function<void(Entry& e)>;
+bool ReadArchiveEntries(zip_t* pZip, const EntrySink& add, std::string& sError);
+// What libzip holds of entry uIndex, added to what the directory's own bytes gave (e.Name,
+// e.Damage, e.DataStart; sAes the entry's WinZip AES field, "" when none).
+bool CompleteEntry(zip_t* pZip, uint64_t uIndex, const std::string& sAes, Entry& e, std::string& sError);
+
+// A copy tree's entries in walk order; "" when all were listed, or where the listing stopped.
+std::string ReadCopyTree(const CBackupJob& job, const std::string& sTarget, bool bSnapshot, const EntrySink& add);
+
+// The positions of the uCount entries named so that a restore of selection takes (nullptr:
+// all), in order, each once: a selected folder brings everything below it.
+void SelectPositions(size_t uCount, const std::function<std::string_view(size_t)>& name,
+                     const std::vector<Entry>* selection, const std::function<void(size_t)>& take);
+
+// Whether an entry matches one of Filter's specifications.
+bool MatchesAny(const Entry& e, const std::vector<std::string>& specs);
 
 // Ok, WrongPassword or Unreadable (sWhy says why: damaged or not read) for an AES entry's
 // verifier and authentication code; Ok for any other entry. pZip must come from OpenArchive.

@@ -24,7 +24,8 @@ namespace libRestore::detail {
 
 // One regular file to write under a temporary name, and what became of it.
 struct FileJob {
-    const Entry* E = nullptr;
+    const Entry* E = nullptr; // Own, unless whoever makes the job keeps the entry
+    Entry Own;
     int Parent = -1;        // the job's own descriptor of the destination folder (closed with the job)
     int SourceFolder = -1;  // the copy tree's folder holding the file; -1 reads the archive
     std::string SourceLeaf; // the file's name in it

@@ -353,13 +353,16 @@ void Restorer::Renamed(const std::string& sShown, const std::string& sLeaf, int 
 
 // The backup's whole contents (the caller's when given), and the copy tree's root opened for
 // reading.
-bool Restorer::ReadAll(const std::vector<Entry>*& all) {
-    if (m_backup.IsArchive) return ReadArchive(all);
+bool Restorer::ReadAll(const Listing* listing) {
+    if (listing != nullptr)
+        m_all.emplace(*listing);
+    else if (m_options.Contents != nullptr)
+        m_all.emplace(*m_options.Contents);
+    m_bGiven = m_all.has_value();
+    if (m_backup.IsArchive) return ReadArchive(m_bGiven);
     std::string sError;
-    if (m_options.Contents != nullptr) {
-        all = m_options.Contents;
-    } else {
-        all = &m_own;
+    if (!m_bGiven) {
+        m_all.emplace(m_own);
         const Status s = ReadContents(m_job, m_backup, m_own, sError);
         if (s == Status::Incomplete) {
             // What could be listed is restored; the restore says that the rest was not.
@@ -382,9 +385,18 @@ bool Restorer::ReadAll(const std::vector<Entry>*& all) {
     return true;
 }
 
-void Restorer::Run(const std::vector<Entry>& selection) {
-    const std::vector<Entry>* all = nullptr;
-    if (!ReadAll(all)) return;
+void Restorer::Run(const std::vector<Entry>* selection, const Listing* listing) {
+    if (!ReadAll(listing)) return;
+    // The caller's whole contents as the selection: everything, without a lookup.
+    if (m_bGiven && listing == nullptr && selection == m_options.Contents) selection = nullptr;
+    // An archive changed since the caller listed it all: what was listed, by name.
+    std::vector<Entry> listed;
+    if (listing != nullptr && !m_bGiven && selection == nullptr) {
+        listed.resize(listing->Count());
+        for (size_t i = 0; i < listed.size(); ++i)
+            listing->Get(i, listed[i]);
+        selection = &listed;
+    }
     if (!m_options.ToFolder.empty()) {
         Place place;
         place.Path = libFiles::AddTrailingSlash(m_options.ToFolder);
@@ -392,11 +404,11 @@ void Restorer::Run(const std::vector<Entry>& selection) {
         place.Shown = libFiles::AddTrailingSlash(place.Path);
         m_places.push_back(place);
     } else {
-        m_places = PlacesOf(m_job, *all);
+        m_places = PlacesOf(m_job, *m_all);
     }
-    std::vector<const Entry*> todo;
+    std::vector<size_t> todo;
     uint64_t lTotal = 0;
-    SelectEntries(*all, selection, todo, lTotal);
+    m_all->Select(selection, todo, lTotal);
     if (!Fits(todo)) return;
     // The chosen folder must open: without it nothing can be restored.
     std::string sWhy;
@@ -409,11 +421,13 @@ void Restorer::Run(const std::vector<Entry>& selection) {
         m_backup.IsArchive ? m_iArchive : -1, m_uUmask,
         [this](const FileJob& job, uint64_t lDone) { return Progress(job.E->Name, lDone, job.E->Size); });
     uint64_t lDone = 0;
-    for (const Entry* e : todo) {
-        if (!Progress(e->Name, lDone, lTotal)) break;
-        One(*e);
+    Entry scratch;
+    for (const size_t i : todo) {
+        const Entry& e = m_all->At(i, scratch);
+        if (!Progress(e.Name, lDone, lTotal)) break;
+        One(e);
         if (m_bStop) break;
-        lDone += e->Size;
+        lDone += e.Size;
     }
     if (m_bStop) m_workers->Stop();
     Drain();
@@ -424,8 +438,10 @@ void Restorer::Run(const std::vector<Entry>& selection) {
 
 } // namespace detail
 
-Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vector<Entry>& selection,
-               const Options& options) {
+namespace {
+
+Report RestoreFrom(const CBackupJob& job, const BackupInfo& backup, const Listing* listing,
+                   const std::vector<Entry>* selection, const Options& options) {
     Report report;
     // One line per restored file at the Detailed level: the log stays open for the restore.
     libLog::RunLog runLog;
@@ -435,7 +451,7 @@ Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vecto
                                               : "  Restoring into '" + options.ToFolder + "'");
     {
         detail::Restorer restorer(job, backup, options, report);
-        restorer.Run(selection);
+        restorer.Run(selection, listing);
     }
     libLog::LogEvent("  Restored " + std::to_string(report.Restored) + " files totaling " +
                      std::to_string(report.Bytes) + " bytes, skipped " + std::to_string(report.Skipped) +
@@ -457,6 +473,18 @@ Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vecto
         break;
     }
     return report;
+}
+
+} // namespace
+
+Report Restore(const CBackupJob& job, const BackupInfo& backup, const std::vector<Entry>& selection,
+               const Options& options) {
+    return RestoreFrom(job, backup, nullptr, &selection, options);
+}
+
+Report Restore(const CBackupJob& job, const BackupInfo& backup, const Listing& all, const std::vector<Entry>* selection,
+               const Options& options) {
+    return RestoreFrom(job, backup, &all, selection, options);
 }
 
 } // namespace libRestore

@@ -3,6 +3,7 @@
 // entries may go, and whether they fit). Not for other callers.
 
 #include "engine/FolderChain.h"
+#include "engine/RestoreListing.h"
 #include "engine/RestoreWorkers.h"
 #include "engine/libRestore.h"
 #include "support/libFiles.h"
@@ -11,6 +12,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/types.h>
@@ -34,7 +36,7 @@ struct Place {
 // The places of a job's sources: a folder allows everything below it, a single file only that
 // file, a wildcard source its folder. A source that no longer exists counts as a folder when
 // the backup holds entries below it.
-std::vector<Place> PlacesOf(const CBackupJob& job, const std::vector<Entry>& all);
+std::vector<Place> PlacesOf(const CBackupJob& job, const EntryTable& all);
 
 // The components of a name inside the backup; false (with the reason) for a name that would
 // leave the folder it is restored into.
@@ -83,13 +85,15 @@ public:
     Restorer(const CBackupJob& job, const BackupInfo& backup, const Options& options, Report& report)
         : m_job(job), m_backup(backup), m_options(options), m_report(report) {}
     ~Restorer();
-    void Run(const std::vector<Entry>& selection);
+    // Restores selection (nullptr: everything) from the backup's contents: listing when given,
+    // else the options' Contents, else read here.
+    void Run(const std::vector<Entry>* selection, const Listing* listing);
 
 private:
     // RestorerPlaces.cpp
     bool Locate(const Entry& e, size_t& uPlace, std::vector<std::string>& rel, std::string& sWhy) const;
     bool UsePlace(size_t uPlace, std::string& sWhy);
-    bool Fits(const std::vector<const Entry*>& todo);
+    bool Fits(const std::vector<size_t>& todo);
     void Sweep(int iFolder, const std::string& sShown);
     void FinishFolders();
     // RestoreHandOff.cpp
@@ -99,10 +103,10 @@ private:
     void TakeBack(bool bWait);
     void Finish(FileJob& job);
     void Drain();
-    bool ReadArchive(const std::vector<Entry>*& all);
+    bool ReadArchive(bool bGiven);
     zip_t* Zip(std::string& sWhy);
     // Restorer.cpp
-    bool ReadAll(const std::vector<Entry>*& all);
+    bool ReadAll(const Listing* listing);
     void Renamed(const std::string& sShown, const std::string& sLeaf, int iParent, const std::string& sTemp,
                  bool bReplace, const std::string& sName, uint64_t lWritten);
     int EnterDest(const std::vector<std::string>& rel, size_t n, const Place& place, std::string& sWhy);
@@ -120,10 +124,12 @@ private:
     const BackupInfo& m_backup;
     const Options& m_options;
     Report& m_report;
-    zip_t* m_pZip = nullptr;    // libzip's reader: for entries the workers do not read
-    int m_iArchive = -1;        // the archive the workers read from
-    bool m_bOwnArchive = false; // m_iArchive is this restorer's own descriptor
-    std::vector<Entry> m_own;   // the contents, when the caller did not give them
+    zip_t* m_pZip = nullptr;         // libzip's reader: for entries the workers do not read
+    int m_iArchive = -1;             // the archive the workers read from
+    bool m_bOwnArchive = false;      // m_iArchive is this restorer's own descriptor
+    Listing m_own;                   // the contents, when the caller did not give them
+    std::optional<EntryTable> m_all; // the contents read from
+    bool m_bGiven = false;           // m_all is what the caller gave
     std::vector<Place> m_places;
     size_t m_uPlace = SIZE_MAX;  // the place m_dest is rooted at
     std::string m_sPlaceWhy;     // why it cannot be opened ("" when open)

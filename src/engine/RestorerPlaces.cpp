@@ -72,18 +72,21 @@ Place FolderPlace(std::string sPath) {
 }
 
 // Whether the backup holds anything below the folder named (no leading "/", no final "/").
-bool HoldsBelow(const std::vector<Entry>& all, const std::string& sKey) {
+bool HoldsBelow(const EntryTable& all, const std::string& sKey) {
     const std::string sPrefix = sKey + "/";
-    return std::any_of(all.begin(), all.end(), [&](const Entry& e) {
+    Entry scratch;
+    for (size_t i = 0; i < all.Count(); ++i) {
+        const Entry& e = all.At(i, scratch);
         const std::string& s = e.OriginalPath.empty() ? e.Name : e.OriginalPath;
         const size_t iStart = !s.empty() && s[0] == '/' ? 1 : 0;
-        return s.compare(iStart, sPrefix.size(), sPrefix) == 0;
-    });
+        if (s.compare(iStart, sPrefix.size(), sPrefix) == 0) return true;
+    }
+    return false;
 }
 
 } // namespace
 
-std::vector<Place> PlacesOf(const CBackupJob& job, const std::vector<Entry>& all) {
+std::vector<Place> PlacesOf(const CBackupJob& job, const EntryTable& all) {
     std::vector<Place> places;
     for (const std::string& sEntry : libStrings::FileList(job.FilesToZip())) {
         if (sEntry.empty() || sEntry[0] != '/') continue;
@@ -166,7 +169,7 @@ bool Restorer::UsePlace(size_t uPlace, std::string& sWhy) {
 
 // Before anything is written: the declared sizes of what will be written against the free
 // space of each file system restored into (blocks and, where counted, inodes).
-bool Restorer::Fits(const std::vector<const Entry*>& todo) {
+bool Restorer::Fits(const std::vector<size_t>& todo) {
     struct Need {
         std::string Where;
         struct statvfs Fs {};
@@ -179,7 +182,9 @@ bool Restorer::Fits(const std::vector<const Entry*>& todo) {
     FolderChain probe(false);
     size_t uOpen = SIZE_MAX;
     Need* pNeed = nullptr;
-    for (const Entry* e : todo) {
+    Entry scratch;
+    for (const size_t i : todo) {
+        const Entry* e = &m_all->At(i, scratch);
         size_t u = 0;
         std::vector<std::string> rel;
         std::string sWhy;

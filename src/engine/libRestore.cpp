@@ -101,7 +101,7 @@ bool ListNames(int iFolder, std::vector<std::string>& names) {
 // folder and without following links, at any depth up to MaxListDepth. The first place where
 // the listing stopped goes to sProblem.
 void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string& sTreeName,
-              const std::string& sOriginal, std::vector<Entry>& entries, std::string& sProblem) {
+              const std::string& sOriginal, const detail::EntrySink& add, std::string& sProblem) {
     struct Frame {
         std::vector<std::string> Names;
         size_t Next = 0;
@@ -133,11 +133,13 @@ void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string&
             continue; // a file that went since the folder was read is no loss of the listing
         }
         if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-            entries.push_back(EntryOf(sName, sFrom, st));
+            Entry e = EntryOf(sName, sFrom, st);
+            add(e);
             continue;
         }
         if (!S_ISDIR(st.st_mode)) continue;
-        entries.push_back(EntryOf(sName + "/", sFrom, st));
+        Entry e = EntryOf(sName + "/", sFrom, st);
+        add(e);
         if (stack.size() >= MaxListDepth) {
             stopped("folders nested more than " + std::to_string(MaxListDepth) + " deep are not listed ('" + sTreeName +
                     "')");
@@ -155,35 +157,6 @@ void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string&
         }
         stack.push_back(std::move(child));
     }
-}
-
-// The copy tree's entries; "" when all were listed, or where the listing stopped.
-std::string ReadCopyTree(const CBackupJob& job, const std::string& sTarget, bool bSnapshot,
-                         std::vector<Entry>& entries) {
-    const int iTarget = detail::OpenTreeRoot(sTarget, bSnapshot);
-    if (iTarget < 0) return "The folder '" + sTarget + "' cannot be read: " + std::strerror(errno);
-    FolderChain chain(false);
-    chain.Reset(iTarget);
-    std::string sProblem;
-    for (CopyRoot root : CopyRootsOf(job)) {
-        struct stat st {};
-        if (::fstatat(iTarget, libFiles::RemoveTrailingSlash(root.TreeName).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        // A folder source that is gone (named without a final "/") still has its copy.
-        if (root.SourceFolder.empty() && S_ISDIR(st.st_mode) && !libFiles::FileExists(root.SourceFile) &&
-            !libFiles::DirExists(root.SourceFile)) {
-            root.SourceFolder = root.SourceFile + "/";
-            root.TreeName += "/";
-        }
-        if (!root.SourceFolder.empty()) {
-            if (!S_ISDIR(st.st_mode)) continue;
-            entries.push_back(EntryOf(root.TreeName, libFiles::RemoveTrailingSlash(root.SourceFolder), st));
-            WalkTree(chain, sTarget, root.TreeName, root.SourceFolder, entries, sProblem);
-        } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-            entries.push_back(EntryOf(root.TreeName, root.SourceFile, st));
-        }
-    }
-    return sProblem;
 }
 
 // The Unix modification time of the extended-timestamp field (0x5455), when the entry has one.
@@ -222,6 +195,35 @@ std::string ZipErrorText(int iCode) {
     return s;
 }
 
+std::string ReadCopyTree(const CBackupJob& job, const std::string& sTarget, bool bSnapshot, const EntrySink& add) {
+    const int iTarget = OpenTreeRoot(sTarget, bSnapshot);
+    if (iTarget < 0) return "The folder '" + sTarget + "' cannot be read: " + std::strerror(errno);
+    FolderChain chain(false);
+    chain.Reset(iTarget);
+    std::string sProblem;
+    for (CopyRoot root : CopyRootsOf(job)) {
+        struct stat st {};
+        if (::fstatat(iTarget, libFiles::RemoveTrailingSlash(root.TreeName).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        // A folder source that is gone (named without a final "/") still has its copy.
+        if (root.SourceFolder.empty() && S_ISDIR(st.st_mode) && !libFiles::FileExists(root.SourceFile) &&
+            !libFiles::DirExists(root.SourceFile)) {
+            root.SourceFolder = root.SourceFile + "/";
+            root.TreeName += "/";
+        }
+        if (!root.SourceFolder.empty()) {
+            if (!S_ISDIR(st.st_mode)) continue;
+            Entry e = EntryOf(root.TreeName, libFiles::RemoveTrailingSlash(root.SourceFolder), st);
+            add(e);
+            WalkTree(chain, sTarget, root.TreeName, root.SourceFolder, add, sProblem);
+        } else if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            Entry e = EntryOf(root.TreeName, root.SourceFile, st);
+            add(e);
+        }
+    }
+    return sProblem;
+}
+
 zip_t* OpenArchive(const std::string& sPath, int iFlags, std::string& sError) {
     int iErr = 0;
     zip_t* pZip = ArchiveSource::Open(sPath, iFlags, iErr);
@@ -230,6 +232,12 @@ zip_t* OpenArchive(const std::string& sPath, int iFlags, std::string& sError) {
 }
 
 bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& sError) {
+    entries.reserve(entries.size() + static_cast<size_t>(std::max<zip_int64_t>(zip_get_num_entries(pZip, 0), 0)));
+    return ReadArchiveEntries(
+        pZip, [&](Entry& e) { entries.push_back(std::move(e)); }, sError);
+}
+
+bool ReadArchiveEntries(zip_t* pZip, const EntrySink& add, std::string& sError) {
     const zip_int64_t lCount = zip_get_num_entries(pZip, 0);
     // The names' exact bytes and what the format does not check, from the directory's own bytes.
     // A directory that cannot be read whole leaves no entry to trust (and may hide some).
@@ -248,46 +256,51 @@ bool ReadArchiveEntries(zip_t* pZip, std::vector<Entry>& entries, std::string& s
         sError = "the archive is damaged: its central directory reads two ways";
         return false;
     }
-    entries.reserve(entries.size() + static_cast<size_t>(std::max<zip_int64_t>(lCount, 0)));
     for (zip_int64_t i = 0; i < lCount; ++i) {
         const auto uIndex = static_cast<zip_uint64_t>(i);
-        zip_stat_t st;
-        if (zip_stat_index(pZip, uIndex, 0, &st) != 0) {
-            sError = zip_strerror(pZip);
-            return false;
-        }
         Entry e;
         e.Name = std::move(raw[uIndex].Name); // the exact bytes, never transcoded
         e.Damage = std::move(raw[uIndex].Damage);
-        e.Index = uIndex;
-        e.Size = st.size;
-        e.Crc = st.crc;
         e.DataStart = raw[uIndex].DataStart;
-        e.StoredSize = st.comp_size;
-        const bool bRawKnown = (st.valid & ZIP_STAT_COMP_METHOD) && (st.valid & ZIP_STAT_COMP_SIZE);
-        e.Method = bRawKnown ? static_cast<uint16_t>(st.comp_method) : UINT16_MAX;
-        e.Encrypted = !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method != ZIP_EM_NONE;
-        const std::string& sAes = raw[uIndex].Aes;
-        if (sAes.size() == 7 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
-            e.AesStrength = static_cast<uint8_t>(sAes[4]);
-            e.CrcKnown = sAes[0] != 2; // AE-2 stores no CRC
-        }
-        zip_uint8_t uOpsys = 0;
-        zip_uint32_t uAttr = 0;
-        zip_file_get_external_attributes(pZip, uIndex, 0, &uOpsys, &uAttr);
-        const bool bNamedDir = !e.Name.empty() && e.Name.back() == '/';
-        e.Mode = uOpsys == ZIP_OPSYS_UNIX ? uAttr >> 16 : 0;
-        if ((e.Mode & S_IFMT) == 0) e.Mode |= bNamedDir ? S_IFDIR : S_IFREG;
-        if ((e.Mode & 07777) == 0) e.Mode |= bNamedDir ? 0755 : 0644;
-        e.IsDir = bNamedDir || S_ISDIR(e.Mode);
-        e.IsLink = !e.IsDir && S_ISLNK(e.Mode);
-        int64_t lSeconds = 0;
-        if (!ExtendedMTime(pZip, uIndex, lSeconds)) lSeconds = st.mtime;
-        e.MTimeNs = lSeconds * 1000000000;
-        std::string sOriginal = bNamedDir ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
-        e.OriginalPath = "/" + sOriginal;
-        entries.push_back(std::move(e));
+        if (!CompleteEntry(pZip, uIndex, raw[uIndex].Aes, e, sError)) return false;
+        add(e);
     }
+    return true;
+}
+
+bool CompleteEntry(zip_t* pZip, uint64_t uIndex, const std::string& sAes, Entry& e, std::string& sError) {
+    zip_stat_t st;
+    if (zip_stat_index(pZip, uIndex, 0, &st) != 0) {
+        sError = zip_strerror(pZip);
+        return false;
+    }
+    e.Index = uIndex;
+    e.Size = st.size;
+    e.Crc = st.crc;
+    e.StoredSize = st.comp_size;
+    const bool bRawKnown = (st.valid & ZIP_STAT_COMP_METHOD) && (st.valid & ZIP_STAT_COMP_SIZE);
+    e.Method = bRawKnown ? static_cast<uint16_t>(st.comp_method) : UINT16_MAX;
+    e.Encrypted = !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method != ZIP_EM_NONE;
+    e.AesStrength = 0;
+    e.CrcKnown = true;
+    if (sAes.size() == 7 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+        e.AesStrength = static_cast<uint8_t>(sAes[4]);
+        e.CrcKnown = sAes[0] != 2; // AE-2 stores no CRC
+    }
+    zip_uint8_t uOpsys = 0;
+    zip_uint32_t uAttr = 0;
+    zip_file_get_external_attributes(pZip, uIndex, 0, &uOpsys, &uAttr);
+    const bool bNamedDir = !e.Name.empty() && e.Name.back() == '/';
+    e.Mode = uOpsys == ZIP_OPSYS_UNIX ? uAttr >> 16 : 0;
+    if ((e.Mode & S_IFMT) == 0) e.Mode |= bNamedDir ? S_IFDIR : S_IFREG;
+    if ((e.Mode & 07777) == 0) e.Mode |= bNamedDir ? 0755 : 0644;
+    e.IsDir = bNamedDir || S_ISDIR(e.Mode);
+    e.IsLink = !e.IsDir && S_ISLNK(e.Mode);
+    int64_t lSeconds = 0;
+    if (!ExtendedMTime(pZip, uIndex, lSeconds)) lSeconds = st.mtime;
+    e.MTimeNs = lSeconds * 1000000000;
+    std::string sOriginal = bNamedDir ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
+    e.OriginalPath = "/" + sOriginal;
     return true;
 }
 
@@ -318,6 +331,21 @@ bool ZeroCrcMisread(const Entry& e, uint64_t lRead, int iZipError) {
     return e.AesStrength != 0 && !e.CrcKnown && lRead == e.Size && iZipError == ZIP_ER_CRC;
 }
 
+bool MatchesAny(const Entry& e, const std::vector<std::string>& specs) {
+    const std::string sPath = e.IsDir ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
+    const std::string sLeaf = libFiles::FilePathStripPath(sPath);
+    for (const std::string& sSpec : specs) {
+        const bool bWholePath = sSpec.find('/') != std::string::npos;
+        // A specification with a folder part is matched against the path inside the backup
+        // and, for a leading "/", against the original path.
+        const bool bMatch = !bWholePath       ? libStrings::WildcardMatch(sLeaf, sSpec)
+                            : sSpec[0] == '/' ? libStrings::Like(e.OriginalPath, sSpec)
+                                              : libStrings::Like(sPath, sSpec);
+        if (bMatch) return true;
+    }
+    return false;
+}
+
 } // namespace detail
 
 std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
@@ -327,16 +355,15 @@ std::vector<BackupInfo> ListBackups(const CBackupJob& job, bool bSizes) {
     if (!job.Compress()) {
         struct stat st {};
         if (::stat(sTarget.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return result;
-        std::vector<Entry> entries;
-        if (bSizes) ReadCopyTree(job, sTarget, false, entries);
         BackupInfo info;
         info.Path = sTarget;
         info.IsArchive = false;
         info.MTimeNs = libFiles::TimeNs(st.st_mtim);
-        for (const Entry& e : entries) {
-            info.Size += e.IsDir ? 0 : e.Size;
-            info.MTimeNs = std::max(info.MTimeNs, e.MTimeNs);
-        }
+        if (bSizes)
+            detail::ReadCopyTree(job, sTarget, false, [&](Entry& e) {
+                info.Size += e.IsDir ? 0 : e.Size;
+                info.MTimeNs = std::max(info.MTimeNs, e.MTimeNs);
+            });
         result.push_back(info);
         return result;
     }
@@ -466,7 +493,8 @@ bool BackupAt(const std::string& sPath, BackupInfo& backup) {
 Status ReadContents(const CBackupJob& job, const BackupInfo& backup, std::vector<Entry>& entries, std::string& sError) {
     entries.clear();
     if (!backup.IsArchive) {
-        sError = ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), !backup.Snapshot.empty(), entries);
+        sError = detail::ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), !backup.Snapshot.empty(),
+                                      [&](Entry& e) { entries.push_back(std::move(e)); });
         return sError.empty() ? Status::Ok : Status::Incomplete;
     }
     zip_t* pZip = detail::OpenArchive(backup.Path, 0, sError);
@@ -523,22 +551,8 @@ Status CheckPassword(const BackupInfo& backup, const std::string& sPassword) {
 std::vector<Entry> Filter(const std::vector<Entry>& entries, const std::vector<std::string>& specs) {
     if (specs.empty()) return entries;
     std::vector<Entry> result;
-    for (const Entry& e : entries) {
-        const std::string sPath = e.IsDir ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
-        const std::string sLeaf = libFiles::FilePathStripPath(sPath);
-        for (const std::string& sSpec : specs) {
-            const bool bWholePath = sSpec.find('/') != std::string::npos;
-            // A specification with a folder part is matched against the path inside the backup
-            // and, for a leading "/", against the original path.
-            const bool bMatch = !bWholePath       ? libStrings::WildcardMatch(sLeaf, sSpec)
-                                : sSpec[0] == '/' ? libStrings::Like(e.OriginalPath, sSpec)
-                                                  : libStrings::Like(sPath, sSpec);
-            if (bMatch) {
-                result.push_back(e);
-                break;
-            }
-        }
-    }
+    for (const Entry& e : entries)
+        if (detail::MatchesAny(e, specs)) result.push_back(e);
     return result;
 }
 
