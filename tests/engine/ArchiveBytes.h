@@ -8,10 +8,7 @@
 #include "engine/RestoreInternal.h"
 
 #include <cstdint>
-#include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 namespace archivetest {
 

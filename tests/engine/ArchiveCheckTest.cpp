@@ -10,10 +10,8 @@
 #include "engine/ZipWriter.h"
 #include "engine/libVerify.h"
 
-#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace ziptest;
 using namespace archivetest;

@@ -7,12 +7,6 @@
 #include "common/ScriptedSeam.h"
 #include "engine/JobLock.h"
 
-#include <csignal>
-#include <functional>
-#include <memory>
-#include <sys/wait.h>
-#include <unistd.h>
-
 using namespace runtest;
 
 namespace {

@@ -4,12 +4,7 @@
 
 #include "RunTestSupport.h"
 
-#include "engine/libRestore.h"
 #include "engine/libVerify.h"
-
-#include <fstream>
-#include <map>
-#include <sstream>
 
 using namespace runtest;
 

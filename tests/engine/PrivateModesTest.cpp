@@ -5,14 +5,8 @@
 
 #include "RunTestSupport.h"
 #include "ZipFixture.h"
-#include "engine/ArchiveFlags.h"
 #include "engine/JobTemp.h"
 #include "engine/libCopy.h"
-
-#include <gtest/gtest.h>
-
-#include <map>
-#include <sys/stat.h>
 
 namespace {
 

@@ -7,12 +7,6 @@
 #include "engine/JobLock.h"
 #include "jobs/JobHealth.h"
 
-#include <csignal>
-#include <functional>
-#include <memory>
-#include <sys/wait.h>
-#include <unistd.h>
-
 using namespace runtest;
 
 namespace {

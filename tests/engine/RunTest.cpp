@@ -3,13 +3,9 @@
 #include "RunTestSupport.h"
 #include "ScriptedProbe.h"
 
-#include "engine/BackupRun.h"
 #include "engine/libCopy.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/StowError.h"
-#include "support/libFiles.h"
-
-#include <cstdlib>
 
 using namespace runtest;
 using UserInteraction::Answer;

@@ -6,30 +6,15 @@
 #include "ZipFixture.h"
 #include "common/ScriptedSeam.h"
 #include "engine/BackupRun.h"
-#include "engine/RunState.h"
 #include "engine/libCopyFixture.h"
 #include "engine/libRestore.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJob.h"
 #include "support/FileLock.h"
-#include "support/appPreferences.h"
-#include "support/libDates.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
-#include <fcntl.h>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <set>
-#include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <utime.h>
-#include <vector>
 
 namespace runtest {
 

@@ -4,9 +4,6 @@
 #include "RunTestSupport.h"
 #include "ScriptedProbe.h"
 
-#include <cstdlib>
-#include <fcntl.h>
-
 using namespace runtest;
 
 using ZipRunNames = RunFixture;

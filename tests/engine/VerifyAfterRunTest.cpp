@@ -4,7 +4,6 @@
 
 #include "RunTestSupport.h"
 
-#include "engine/libRestore.h"
 #include "engine/libVerify.h"
 
 using namespace runtest;

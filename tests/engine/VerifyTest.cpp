@@ -5,12 +5,7 @@
 #include "RunTestSupport.h"
 
 #include "engine/libCopy.h"
-#include "engine/libRestore.h"
 #include "engine/libVerify.h"
-
-#include <fcntl.h>
-#include <functional>
-#include <unistd.h>
 
 using namespace runtest;
 

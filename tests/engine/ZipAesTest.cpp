@@ -7,9 +7,6 @@
 #include "engine/libRestore.h"
 #include "engine/libVerify.h"
 
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
 #include <sys/stat.h>
 
 using namespace ziptest;

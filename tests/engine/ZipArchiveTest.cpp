@@ -5,8 +5,6 @@
 #include "ZipFixture.h"
 #include "engine/ZipWriter.h"
 
-#include <cstdlib>
-#include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
 

@@ -5,21 +5,13 @@
 #include "RecordingOwner.h"
 #include "ScriptedProbe.h"
 #include "common/TempAppFolder.h"
-#include "engine/RunState.h"
 #include "engine/libZip.h"
-#include "support/libLog.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <map>
 #include <set>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 #include <zip.h>
 
 namespace ziptest {

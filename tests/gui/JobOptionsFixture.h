@@ -5,7 +5,6 @@
 #include "app/QtHelpers.h"
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
-#include "support/libLog.h"
 #include "ui/frmJobOptions.h"
 #include "ui/frmOneShot.h"
 #include "ui/frmPickFile.h"
@@ -17,15 +16,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
-
-#include <filesystem>
-#include <memory>
 
 using QtHelpers::Q;
 using QtHelpers::S;

@@ -14,8 +14,6 @@
 
 #include <QStatusBar>
 #include <QTreeWidgetItemIterator>
-#include <cstdlib>
-#include <filesystem>
 
 namespace {
 

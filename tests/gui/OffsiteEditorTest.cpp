@@ -8,12 +8,10 @@
 #include "ScopedEnv.h"
 #include "common/ModalScript.h"
 #include "engine/OffsiteProbe.h"
-#include "support/appPreferences.h"
 #include "ui/frmPreferences.h"
 
 #include <QCoreApplication>
 #include <QSpinBox>
-#include <QTimer>
 
 #include <iostream>
 #include <set>

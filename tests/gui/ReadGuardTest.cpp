@@ -8,17 +8,12 @@
 #include "common/ScriptedSeam.h"
 #include "engine/BackupRun.h"
 #include "engine/JobLock.h"
-#include "engine/RunState.h"
-#include "jobs/CBackupJobManager.h"
 #include "ui/frmRestore.h"
 
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <algorithm>
-#include <functional>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -7,8 +7,6 @@
 #include "common/ScriptedSeam.h"
 #include "common/TempJobFolder.h"
 #include "engine/RunState.h"
-#include "support/appPreferences.h"
-#include "support/libDates.h"
 #include "ui/frmSchedule.h"
 
 #include <QAction>
@@ -18,11 +16,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 // The agent as the tick sees it, its main window hidden: it keeps each failure as
 // "<job>: <reason>".

@@ -3,14 +3,9 @@
 
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
-#include "support/libDates.h"
 #include "support/libIni.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <random>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
