@@ -4,7 +4,6 @@
 // the lock file. Real runs, real lock files, a holder in another process.
 
 #include "RunTestSupport.h"
-#include "common/ScriptedSeam.h"
 #include "engine/JobLock.h"
 
 using namespace runtest;

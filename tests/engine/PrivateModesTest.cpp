@@ -4,7 +4,6 @@
 // source's own mode.
 
 #include "RunTestSupport.h"
-#include "ZipFixture.h"
 #include "engine/JobTemp.h"
 #include "engine/libCopy.h"
 

@@ -3,7 +3,6 @@
 // process killed while it holds the lock.
 
 #include "RunTestSupport.h"
-#include "common/ScriptedSeam.h"
 #include "engine/JobLock.h"
 #include "jobs/JobHealth.h"
 

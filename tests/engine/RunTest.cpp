@@ -1,7 +1,6 @@
 // The backup run: log lines, outcomes, the recorded run, commands and the status shown.
 
 #include "RunTestSupport.h"
-#include "ScriptedProbe.h"
 
 #include "engine/libCopy.h"
 #include "jobs/CBackupJobManager.h"

@@ -2,9 +2,7 @@
 // Shared pieces of the backup-run, retention and rename tests: source and target folders in the
 // temporary application folder, a job built in memory, and zip archives read back with libzip.
 
-#include "RecordingOwner.h"
 #include "ZipFixture.h"
-#include "common/ScriptedSeam.h"
 #include "engine/BackupRun.h"
 #include "engine/libCopyFixture.h"
 #include "engine/libRestore.h"

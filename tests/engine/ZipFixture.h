@@ -62,6 +62,16 @@ inline int Shell(const std::string& sCommand) {
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
+// Runs a zip tool of tests/zipcheck (a reader other than the program's) on the arguments, its
+// output into sOut; its exit status.
+inline int Tool(const std::string& sName, const std::vector<std::string>& args, const std::string& sOut = "/dev/null") {
+    std::string sCommand = "python3 '" STOWLINE_ZIP_TOOLS "/" + sName + ".py'";
+    for (const std::string& s : args)
+        sCommand += " '" + s + "'";
+    const int rc = std::system((sCommand + " >'" + sOut + "' 2>/dev/null").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
 inline std::string Stored(const std::string& sPath) { return sPath.substr(1); }
 
 // iBytes bytes that deflate cannot shrink, the same for the same seed.
