@@ -58,6 +58,13 @@ protected:
         ASSERT_FALSE(Job.SaveBackupJobIniFile());
     }
 
+    // OK clicked, the edit taken, and the job saved as the main window's EditJob then saves it.
+    void OkAndSave(frmJobOptions& dlg) {
+        dlg.cmdOK->click();
+        ASSERT_TRUE(dlg.JobSaved());
+        ASSERT_FALSE(Job.SaveBackupJobIniFile());
+    }
+
     std::vector<std::string> Texts() const {
         std::vector<std::string> texts;
         for (const auto& m : Seam->Messages())

@@ -5,7 +5,6 @@
 // begins while a run of the job holds its lock.
 
 #include "ScheduleTestFixture.h"
-#include "common/ScriptedSeam.h"
 #include "engine/BackupRun.h"
 #include "engine/JobLock.h"
 #include "ui/frmRestore.h"

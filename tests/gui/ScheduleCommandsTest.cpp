@@ -4,7 +4,6 @@
 #include "DriveDialog.h"
 #include "ScheduleTestFixture.h"
 #include "app/RunGuard.h"
-#include "common/ScriptedSeam.h"
 #include "engine/BackupRun.h"
 #include "ui/frmLogComment.h"
 #include "ui/frmPreferences.h"

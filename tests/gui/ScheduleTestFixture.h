@@ -4,7 +4,6 @@
 #include "app/ScheduleView.h"
 #include "app/SchedulerTick.h"
 #include "common/ModalScript.h"
-#include "common/ScriptedSeam.h"
 #include "common/TempJobFolder.h"
 #include "engine/RunState.h"
 #include "ui/frmSchedule.h"
