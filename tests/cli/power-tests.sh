@@ -64,17 +64,6 @@ metered() { set_prop org.freedesktop.NetworkManager /org/freedesktop/NetworkMana
 
 prefs() { printf '%s\r\n' "[Preferences]" "LoggingMode=0" "$@" >"$WORK/Stowline.txt"; }
 QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
-# A zip job (CR LF line ends): name, target, further Config lines.
-write_job() {
-    local name=$1 target=$2
-    shift 2
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=$QUIET" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target/" "$@" "[Source]" "File_0=$WORK/data/" \
-        "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
 # A one-shot moment 5 s from now, inside the agent's first tick: due when it starts.
 due_soon() {
     sed -i 's/^Frequency=1\r$/Frequency=4\r/' "$JOBS/$1.slj"
@@ -97,7 +86,7 @@ echo "notes" >"$WORK/data/sub/notes.txt"
 # ---- on battery: postponed; mains power back: the runs start at once ----
 start_mock upower org.freedesktop.UPower '{"OnBattery": true}' || check "the UPower mock started" false
 prefs "PostponeOnBattery=-1" "RunMissedBackups=0"
-write_job Due "$WORK/t-due"
+write_job -m Due "$WORK/t-due/" "$WORK/data/" "StartTime=$QUIET"
 due_soon Due
 start_agent
 check "on battery the due run is postponed with its log line" wait_for postponed_more_than 0
@@ -123,7 +112,7 @@ check "no failure was reported" lacks "$WORK/agent-err" "has failed"
 # With RunMissedBackups on, a missed moment found on battery is put off too, and caught up.
 prefs "PostponeOnBattery=-1" "RunMissedBackups=-1"
 on_battery true
-write_job Missed "$WORK/t-missed"
+write_job -m Missed "$WORK/t-missed/" "$WORK/data/" "StartTime=$QUIET"
 missed Missed
 BEFORE=$(postponed_lines)
 start_agent
@@ -146,7 +135,7 @@ check "... without a postponement" [ "$(postponed_lines)" -eq "$BEFORE" ]
 
 # The preference off: the behaviour of today, on battery or not; and nothing is written for it.
 prefs "RunMissedBackups=0"
-write_job Plain "$WORK/t-plain"
+write_job -m Plain "$WORK/t-plain/" "$WORK/data/" "StartTime=$QUIET"
 due_soon Plain
 start_agent
 check "with the preference off a due run goes on battery" wait_for ran Plain
@@ -157,7 +146,7 @@ stop_mock
 
 # No UPower on the bus: mains power.
 prefs "PostponeOnBattery=-1" "RunMissedBackups=0"
-write_job NoUPower "$WORK/t-noupower"
+write_job -m NoUPower "$WORK/t-noupower/" "$WORK/data/" "StartTime=$QUIET"
 due_soon NoUPower
 BEFORE=$(postponed_lines)
 start_agent
@@ -176,7 +165,7 @@ dbus-send --system --print-reply --dest=org.freedesktop.NetworkManager /org/free
     org.freedesktop.DBus.Mock.AddProperty string:org.freedesktop.NetworkManager string:Metered variant:uint32:3 \
     >/dev/null
 prefs "PostponeOffsiteMetered=-1" "RunMissedBackups=0"
-write_job Away "$WORK/t-away" "OffsiteRemote=loc:$WORK/remote"
+write_job -m Away "$WORK/t-away/" "$WORK/data/" "StartTime=$QUIET" "OffsiteRemote=loc:$WORK/remote"
 due_soon Away
 remote_zips() { find "$WORK/remote" -name '*.zip' | wc -l; }
 start_agent
@@ -258,7 +247,7 @@ PY
 HALF=$(($(nproc) / 2))
 [ "$HALF" -ge 1 ] || HALF=1
 prefs "BackgroundRuns=-1" "RunMissedBackups=0"
-write_job Quiet "$WORK/t-quiet"
+write_job -m Quiet "$WORK/t-quiet/" "$WORK/data/" "StartTime=$QUIET"
 due_soon Quiet
 start_agent
 SAMPLE=$(sample_threads "$AGENT_PID" "$WORK/t-quiet/.stowline-tmp-Quiet")
