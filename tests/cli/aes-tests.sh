@@ -13,20 +13,6 @@ SEVENZ_BIN=$(command -v 7zz || command -v 7z)
 sevenz() { "$SEVENZ_BIN" "$@" >/dev/null 2>&1; }
 PW='s3cret pass'
 
-# The job file's Password value: each byte XOR 0xA5, as the job file keeps it.
-scrambled() { python3 -c 'import sys; sys.stdout.buffer.write(bytes(b ^ 0xA5 for b in sys.argv[1].encode()))' "$1"; }
-
-# A zip job file (CR LF line ends). Arguments: name, source, target, password, further Config lines.
-write_job() {
-    local name=$1 source=$2 target=$3 password=$4
-    shift 4
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=$(scrambled "$password")" "ParseSubDir=-1" "Incremental=0" \
-        "Suspended=0" "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "$@" "[Source]" \
-        "File_0=$source" "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
 
 # Method, encryption flag and salt of every local header, read from the archive's bytes.
 local_headers() {
@@ -61,7 +47,7 @@ for i in $(seq 1 20); do printf 'file %s\n' "$i" >"$SRC/sub/f$i.txt"; done
 : >"$SRC/empty.txt"
 
 # ---- an AES job ----
-write_job aesjob "$SRC/" "$WORK/taes/" "$PW" "Encryption=AES256"
+write_job -m aesjob "$WORK/taes/" "$SRC/" "Password=$(scrambled "$PW")" "Encryption=AES256"
 run /RUN aesjob /EXIT
 check "the AES run succeeded" [ "$RC" -eq 0 ]
 ZIP="$WORK/taes/aesjob.zip"
@@ -84,12 +70,12 @@ check "/RESTORE of the AES archive exits 0" [ "$RC" -eq 0 ]
 check "/RESTORE gives the files back" same_tree "$SRC" "$WORK/restored/${SRC#/}"
 
 # ---- a wrong password: the clear message, nothing written ----
-write_job wrongpw "$SRC/" "$WORK/taes/" "not it" "Encryption=AES256"
+write_job -m wrongpw "$WORK/taes/" "$SRC/" "Password=$(scrambled "not it")" "Encryption=AES256"
 run /RESTORE wrongpw /FROM "$ZIP" /TO "$WORK/wrong-out"
 check "a wrong password: exit 1" [ "$RC" -eq 1 ]
 check "a wrong password is named" contains "$WORK/out" "The password is wrong for '$ZIP'."
 check "a wrong password writes nothing" no_files "$WORK/wrong-out"
-write_job wrongv "$SRC/" "$WORK/tv/" "not it" "Encryption=AES256"
+write_job -m wrongv "$WORK/tv/" "$SRC/" "Password=$(scrambled "not it")" "Encryption=AES256"
 cp "$ZIP" "$WORK/tv/wrongv.zip"
 run /VERIFY wrongv
 check "verify with a wrong password fails" sh -c "[ $RC -eq 1 ] && grep -qF 'the password is wrong' '$WORK/out'"
@@ -97,14 +83,14 @@ check "verify with a wrong password fails" sh -c "[ $RC -eq 1 ] && grep -qF 'the
 # ---- an archive 7-Zip encrypted with AES-256 ----
 mkdir -p "$WORK/tseven"
 (cd / && "$SEVENZ_BIN" a -tzip -mem=AES256 "-p$PW" "$WORK/tseven/seven.zip" "${SRC#/}" >/dev/null)
-write_job seven "$SRC/" "$WORK/tseven/" "$PW"
+write_job -m seven "$WORK/tseven/" "$SRC/" "Password=$(scrambled "$PW")"
 run /RESTORE seven /FROM seven.zip /TO "$WORK/seven-out"
 check "7-Zip's AES archive restores" sh -c "[ $RC -eq 0 ] && diff -r '$SRC' '$WORK/seven-out/${SRC#/}' >/dev/null"
 run /VERIFY seven
 check "7-Zip's AES archive verifies" [ "$RC" -eq 0 ]
 
 # ---- incremental AES runs ----
-write_job incr "$SRC/" "$WORK/tincr/" "$PW" "Encryption=AES256" "Incremental=-1"
+write_job -m incr "$WORK/tincr/" "$SRC/" "Password=$(scrambled "$PW")" "Encryption=AES256" "Incremental=-1"
 sed -i 's/^Incremental=0\r$//' "$JOBS/incr.slj"
 run /RUN incr /EXIT
 check "the first incremental AES run succeeded" [ "$RC" -eq 0 ]
@@ -118,7 +104,7 @@ check "the new file is in an archive" sh -c "for z in '$WORK'/tincr/*.zip; do bs
 rm -f "$SRC/sub/new.txt"
 
 # ---- a job file from before the key: traditional, readable by unzip ----
-write_job oldjob "$SRC/" "$WORK/told/" "$PW"
+write_job -m oldjob "$WORK/told/" "$SRC/" "Password=$(scrambled "$PW")"
 cp "$JOBS/oldjob.slj" "$WORK/oldjob.before"
 run /RUN oldjob /EXIT
 check "the old job ran" [ "$RC" -eq 0 ]

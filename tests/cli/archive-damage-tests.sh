@@ -9,16 +9,6 @@ set -u
 . "$(dirname "$0")/cli-common.sh"
 cli_begin archive "$@"
 
-# A job file (CR LF line ends) that verifies each run. Arguments: name, compress (-1/0), source,
-# target.
-write_job() {
-    printf '%s\r\n' "[Config]" "JobName=$1" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$2" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "Verify=-1" "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$4" "[Source]" "File_0=$3" "[Exclude]" \
-        "[OneShot]" >"$JOBS/$1.slj"
-}
-
 # ---- names with every byte ----
 # Files and folders named by slices of the bytes 1..255 without "/", each file holding its name.
 python3 - "$WORK/names" <<'PY'
@@ -38,7 +28,7 @@ mkdir -p "$WORK/bzip" "$WORK/bcopy"
 for style in zip copy; do
     compress=-1
     [ $style = copy ] && compress=0
-    write_job "b$style" $compress "$WORK/names/" "$WORK/b$style/"
+    write_job "b$style" "$WORK/b$style/" "$WORK/names/" Compress=$compress Verify=-1
     run /RUN "b$style" /EXIT
     check "$style job with every byte in its names: the run and its check pass" [ "$RC" -eq 0 ]
     run /VERIFY "b$style"
@@ -55,7 +45,7 @@ mkdir -p "$WORK/data/docs" "$WORK/bdmg"
 printf 'alpha\n' >"$WORK/data/docs/a.txt"
 printf 'bravo\n' >"$WORK/data/docs/b.txt"
 head -c 300000 /dev/urandom >"$WORK/data/docs/c.bin"
-write_job dmg -1 "$WORK/data/" "$WORK/bdmg/"
+write_job dmg "$WORK/bdmg/" "$WORK/data/" Compress=-1 Verify=-1
 run /RUN dmg bzip /EXIT
 check "a second run of the names job and the job to damage run" [ "$RC" -eq 0 ]
 cat >"$WORK/fields.py" <<'PY'

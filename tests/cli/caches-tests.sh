@@ -25,25 +25,6 @@ logged_once() { [ "$(log_count "$1")" -eq 1 ]; }
 log_lacks() { ! tr -d '\r' <"$LOG" | cut -c22- | grep -qF -- "$1"; }
 prefs() { printf '%s\r\n' "[Preferences]" "LoggingMode=$1" >"$WORK/Stowline.txt"; }
 
-# A job file (CR LF line ends). Arguments: name, compress (-1/0), copy style, target, the
-# sources (one argument, separated by "|"), then further Config lines.
-write_job() {
-    local name=$1 compress=$2 style=$3 target=$4 sources=$5 i=0 src
-    shift 5
-    local lines=("[Source]")
-    IFS='|' read -ra list <<<"$sources"
-    for src in "${list[@]}"; do
-        lines+=("File_$i=$src")
-        i=$((i + 1))
-    done
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$compress" "CopyStyle=$style" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "$@" "${lines[@]}" "[Exclude]" \
-        "[OneShot]" >"$JOBS/$name.slj"
-    mkdir -p "$target"
-}
-
 # ---- the source tree ----
 SRC="$WORK/src"
 H="$SRC/home"
@@ -150,7 +131,7 @@ unset XDG_CACHE_HOME XDG_DATA_HOME
 prefs 0
 
 # ---- copy style, Rebuild, the key on; the home folder is a second entry, met again ----
-write_job crebuild 0 0 "$WORK/tr/" "$SRC|$H" "ExcludeCaches=-1" "Verify=-1"
+write_job -m crebuild "$WORK/tr/" "$SRC" "$H" Compress=0 "ExcludeCaches=-1" "Verify=-1"
 rm -f "$LOG"
 run /RUN crebuild /EXIT
 check "copy, Rebuild: the run succeeds" [ "$RC" -eq 0 ]
@@ -165,7 +146,7 @@ check "copy, Rebuild: recorded as a success" \
     bash -c "[ -n \"\$1\" ] && [ -z \"\$2\" ]" - "$(key_of crebuild DateLastSuccess)" "$(key_of crebuild DateLastFailure)"
 
 # ---- copy style, Update (files compared one by one), the key on ----
-write_job cupdate 0 1 "$WORK/tu/" "$SRC" "ExcludeCaches=-1" "Verify=-1"
+write_job -m cupdate "$WORK/tu/" "$SRC" Compress=0 CopyStyle=1 "ExcludeCaches=-1" "Verify=-1"
 rm -f "$LOG"
 run /RUN cupdate /EXIT
 check "copy, Update: the run succeeds" [ "$RC" -eq 0 ]
@@ -176,7 +157,7 @@ run /VERIFY cupdate
 check "copy, Update: /VERIFY agrees" [ "$RC" -eq 0 ]
 
 # ---- zip style, the key on ----
-write_job zon -1 0 "$WORK/tz/" "$SRC|$H" "ExcludeCaches=-1" "Verify=-1"
+write_job -m zon "$WORK/tz/" "$SRC" "$H" Compress=-1 "ExcludeCaches=-1" "Verify=-1"
 rm -f "$LOG"
 run /RUN zon /EXIT
 check "zip: the run succeeds" [ "$RC" -eq 0 ]
@@ -206,8 +187,8 @@ KEPT+=(home/.cache/app/c.bin home/.local/share/Trash/files/t.txt home/.thumbnail
     nobackup/.nobackup nobackup/n.txt nobackupfull/.nobackup nobackupfull/m.txt)
 [ -n "$VOL" ] && KEPT+=("vol/.Trash-$U/files/v.txt" "vol/.Trash/$U/files/w.txt")
 LEFT=()
-write_job coff 0 0 "$WORK/to/" "$SRC"
-write_job zoff -1 0 "$WORK/tzo/" "$SRC"
+write_job -m coff "$WORK/to/" "$SRC" Compress=0
+write_job -m zoff "$WORK/tzo/" "$SRC" Compress=-1
 rm -f "$LOG"
 run /RUN coff /RUN zoff /EXIT
 check "key missing: the runs succeed" [ "$RC" -eq 0 ]
@@ -215,7 +196,7 @@ check_tree "copy, key missing" "$WORK/to/src"
 zip_names "$WORK/tzo/zoff.zip" >"$WORK/names"
 check_names "zip, key missing" "$WORK/names" "${SRC#/}"
 check "key missing: nothing is left out" log_lacks "Left out"
-write_job cexplicit 0 0 "$WORK/te/" "$SRC" "ExcludeCaches=0"
+write_job -m cexplicit "$WORK/te/" "$SRC" Compress=0 "ExcludeCaches=0"
 rm -f "$LOG"
 run /RUN cexplicit /EXIT
 check "key off: the cache is copied" [ -f "$WORK/te/src/home/.cache/app/c.bin" ]
@@ -223,8 +204,8 @@ check "key off: the tagged folder is copied with its tag" [ -f "$WORK/te/src/tag
 check "key off: nothing is left out" log_lacks "Left out"
 
 # ---- a source entry that is itself such a folder is backed up: the user named it ----
-write_job cnamed 0 0 "$WORK/tn/" "$H/.cache|$SRC/tagged" "ExcludeCaches=-1"
-write_job znamed -1 0 "$WORK/tzn/" "$H/.cache|$SRC/tagged" "ExcludeCaches=-1"
+write_job -m cnamed "$WORK/tn/" "$H/.cache" "$SRC/tagged" Compress=0 "ExcludeCaches=-1"
+write_job -m znamed "$WORK/tzn/" "$H/.cache" "$SRC/tagged" Compress=-1 "ExcludeCaches=-1"
 rm -f "$LOG"
 run /RUN cnamed /RUN znamed /EXIT
 check "named: the runs succeed" [ "$RC" -eq 0 ]
@@ -242,7 +223,7 @@ check "named: each names them once" [ "$(log_count "  Left out (thumbnails): $H/
 
 # ---- the cache and data folders the XDG variables name instead ----
 export XDG_CACHE_HOME="$SRC/xdgcache" XDG_DATA_HOME="$SRC/xdgdata"
-write_job cxdg 0 0 "$WORK/tx/" "$SRC" "ExcludeCaches=-1"
+write_job -m cxdg "$WORK/tx/" "$SRC" Compress=0 "ExcludeCaches=-1"
 rm -f "$LOG"
 run /RUN cxdg /EXIT
 check "XDG: the run succeeds" [ "$RC" -eq 0 ]

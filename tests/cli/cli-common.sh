@@ -10,6 +10,9 @@
 #
 # A script that starts processes or mounts sets its own EXIT trap, which must remove "$WORK".
 
+# The zip tools shared with the engine tests: readers and damagers other than the program.
+ZIPCHECK="$(cd "$(dirname "${BASH_SOURCE[0]}")/../zipcheck" && pwd)"
+
 cli_begin() { # tag, then the script's arguments (the path of the stowline binary)
     local tag=$1
     shift
@@ -65,6 +68,65 @@ wait_for() {
 key_of() { # job name, key: the value in the job file
     tr -d '\r' <"$JOBS/$1.slj" | sed -n "s/^$2=//p" | head -1
 }
+
+# Writes a job file (CRLF lines): a daily zip job, recorded as never run, of the sources into the
+# target, with the defaults below. Options before the name: -m makes the target folder, -p leaves
+# the file readable by its owner alone, -e reads the name's backslash escapes (as printf %b does;
+# the file keeps the plain name), -f FILE writes FILE instead of $JOBS/<name>.slj. After the
+# target: Key=value replaces a default or adds a key to [Config], -Key leaves a default out, an
+# empty argument is nothing, anything else is a source.
+write_job() { # [-m] [-p] [-e] [-f file] name target [Key=value | -Key | source]...
+    local make=0 private=0 escapes=0 file="" arg key
+    while :; do
+        case $1 in
+        -m) make=1 && shift ;;
+        -p) private=1 && shift ;;
+        -e) escapes=1 && shift ;;
+        -f) file=$2 && shift 2 ;;
+        *) break ;;
+        esac
+    done
+    local name=$1 target=$2
+    shift 2
+    local keys=(DateLastRun SizeLastRun RunCount StartTime Frequency DayOfWeek DayOfMonth Compress CopyStyle
+        KeepCount KeepPeriod Password ParseSubDir Incremental Suspended PreBackupCommand PostBackupCommand TargetDir)
+    local -A value=([DateLastRun]="Jan-01-1900 00:00" [SizeLastRun]=-1 [RunCount]=0 [StartTime]=12:00
+        [Frequency]=1 [DayOfWeek]=254 [DayOfMonth]=1 [Compress]=-1 [CopyStyle]=0 [KeepCount]=3
+        [KeepPeriod]=Copies [Password]= [ParseSubDir]=-1 [Incremental]=0 [Suspended]=0 [PreBackupCommand]=
+        [PostBackupCommand]= [TargetDir]="$target")
+    local sources=() i=0
+    for arg in "$@"; do
+        case $arg in
+        "") ;;
+        -[A-Za-z]*) unset "value[${arg#-}]" ;;
+        [A-Za-z]*=*)
+            key=${arg%%=*}
+            [[ " ${keys[*]} " == *" $key "* ]] || keys+=("$key")
+            value[$key]=${arg#*=}
+            ;;
+        *) sources+=("$arg") ;;
+        esac
+    done
+    [ "$make" -eq 1 ] && mkdir -p "$target"
+    {
+        local format='[Config]\r\nJobName=%s\r\n'
+        [ "$escapes" -eq 1 ] && format='[Config]\r\nJobName=%b\r\n'
+        printf "$format" "$name"
+        for key in "${keys[@]}"; do
+            [[ -v "value[$key]" ]] && printf '%s=%s\r\n' "$key" "${value[$key]}"
+        done
+        printf '[Source]\r\n'
+        for arg in "${sources[@]}"; do
+            printf 'File_%d=%s\r\n' "$i" "$arg"
+            i=$((i + 1))
+        done
+        printf '[Exclude]\r\n[OneShot]\r\n'
+    } >"${file:=$JOBS/$name.slj}"
+    [ "$private" -eq 0 ] || chmod 600 "$file"
+}
+
+# A password as a job file keeps it: each byte exclusive-or 0xA5.
+scrambled() { python3 -c 'import sys; sys.stdout.buffer.write(bytes(b ^ 0xA5 for b in sys.argv[1].encode()))' "$1"; }
 
 # The headless agent of the installation, AGENT_PID while it runs: started and waited for until
 # it holds the instance lock (seen in its open files: probing the lock with flock(1) would take it

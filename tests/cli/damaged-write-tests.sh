@@ -17,13 +17,6 @@ LOG="$WORK/stowline.log"
 log_has_line() { tr -d '\r' <"$LOG" | cut -c22- | grep -qxF -- "$1"; }
 log_has_start() { tr -d '\r' <"$LOG" | cut -c22- | grep -qF -- "$1"; }
 
-write_job() { # name, compress (-1/0), target
-    printf '%s\r\n' "[Config]" "JobName=$1" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$2" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$3" "Verify=-1" "[Source]" "File_0=$SRC" \
-        "[Exclude]" "[OneShot]" >"$JOBS/$1.slj"
-}
 
 # Runs a job with every write to its temporary folder (where archives and copies are made)
 # passing the disk that flips a bit.
@@ -59,7 +52,7 @@ STORED="${SRC#/}/sub/big.bin"
 sleep 2
 
 # ---- zip style: the central directory lists every entry, only reading the data tells ----
-write_job dzip -1 "$WORK/tzip/"
+write_job dzip "$WORK/tzip/" "$SRC" Compress=-1 Verify=-1
 mkdir -p "$WORK/tzip"
 run_sound dzip
 check "zip, sound disk: the run passes" [ "$RC" -eq 0 ]
@@ -76,7 +69,7 @@ run_sound dzip
 check "zip: the next run on a sound disk passes again" [ "$RC" -eq 0 ]
 
 # ---- copy style: same size, same time, only the bytes tell ----
-write_job dcopy 0 "$WORK/tcopy/"
+write_job dcopy "$WORK/tcopy/" "$SRC" Compress=0 Verify=-1
 mkdir -p "$WORK/tcopy"
 COPY="$WORK/tcopy/data/sub/big.bin"
 run_sound dcopy

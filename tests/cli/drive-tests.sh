@@ -19,22 +19,6 @@ fi
 . "$(dirname "$0")/laptop-common.sh"
 trap laptop_cleanup EXIT
 
-# A daily zip job in the INI layout: name, target, start time (hh:mm), then the sources.
-write_job() {
-    local name=$1 target=$2 start=$3
-    shift 3
-    local lines=("[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0"
-        "StartTime=$start" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0"
-        "KeepCount=0" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0"
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "[Source]")
-    local i=0
-    for source in "$@"; do
-        lines+=("File_$i=$source")
-        i=$((i + 1))
-    done
-    lines+=("[Exclude]" "[OneShot]")
-    printf '%s\r\n' "${lines[@]}" >"$JOBS/$name.slj"
-}
 mkdir -p "$WORK/data" "$MNT"
 echo "work of the day" >"$WORK/data/a.txt"
 UUID_A=$(make_drive a)
@@ -42,7 +26,7 @@ make_drive b >/dev/null
 
 # ---- the drive is recorded, waited for, and another one at its path is refused ----
 plug a
-write_job laptop "$MNT/" "$QUIET" "$WORK/data/"
+write_job laptop "$MNT/" "$WORK/data/" "StartTime=$QUIET" KeepCount=0
 run /RUN laptop /EXIT
 check "a run to the drive succeeds" [ "$RC" -eq 0 ]
 check "the good run records the drive's file-system UUID" [ "$(key_of laptop TargetVolume)" = "$UUID_A" ]
@@ -66,7 +50,7 @@ check "the recorded drive is kept" [ "$(key_of laptop TargetVolume)" = "$UUID_A"
 # A subfolder of the drive as the target: another drive holding that folder with contents is not
 # the job's drive either.
 mkdir -p "$MNT/sub" && echo "someone else's" >"$MNT/sub/keep.txt"
-write_job sub "$MNT/sub/" "$QUIET" "$WORK/data/"
+write_job sub "$MNT/sub/" "$WORK/data/" "StartTime=$QUIET" KeepCount=0
 set_key sub TargetVolume "$UUID_A"
 before=$(state_of "$MNT")
 run /RUN sub /EXIT
@@ -158,7 +142,7 @@ if [ -n "$FAKELIB" ]; then
     mkdir -p "$MNT"
     plug a
     mkdir -p "$MNT/week"
-    write_job week "$MNT/week/" 12:00 "$WORK/data/"
+    write_job week "$MNT/week/" "$WORK/data/" StartTime=12:00 KeepCount=0
     at() { # "yyyy-mm-dd hh:mm:ss", then the command: run under a clock starting there
         local moment=$1
         shift

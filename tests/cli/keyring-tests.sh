@@ -29,17 +29,6 @@ LOG="$WORK/stowline.log"
 PW='Tr0ub4dor &3 with spaces'
 log_lines_with() { tr -d '\r' <"$LOG" | cut -c22- | grep -cxF -- "$1"; }
 
-# A protected zip job (CR LF line ends). Arguments: name, target, then further Config lines.
-write_job() {
-    local name=$1 target=$2
-    shift 2
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target/" "$@" "[Source]" "File_0=$WORK/src" \
-        "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
 mkdir -p "$WORK/src/sub"
 echo "the only copy of my work" >"$WORK/src/notes.txt"
 head -c 100000 /dev/urandom >"$WORK/src/sub/data.bin"
@@ -66,7 +55,7 @@ in_session() {
     check "the keyring daemon answers on the session bus" test -n "$pid"
 
     # /SETPASSWORD: from standard input into the keyring; the job file keeps none.
-    write_job Mail "$WORK/t1" "Password=abc"
+    write_job -m Mail "$WORK/t1/" "$WORK/src" "Password=abc"
     printf '%s\n' "$PW" >"$WORK/pw"
     run /SETPASSWORD Mail <"$WORK/pw"
     check "/SETPASSWORD exits 0" test "$RC" -eq 0
@@ -94,7 +83,7 @@ in_session() {
 
     # AES-256 with the password in the keyring, under umask 022: 7-Zip and bsdtar open the
     # archive with it and with nothing else, and everything written is private.
-    write_job Sealed "$WORK/t4" "Password=" "Encryption=AES256"
+    write_job -m Sealed "$WORK/t4/" "$WORK/src" "Password=" "Encryption=AES256"
     run /SETPASSWORD Sealed <"$WORK/pw"
     check "/SETPASSWORD of an AES job exits 0" test "$RC" -eq 0
     (umask 022 && "$S" /RUN Sealed /EXIT >"$WORK/out" 2>"$WORK/err")
@@ -119,14 +108,14 @@ sys.exit(0 if all(i.compress_type == 99 for i in z.infolist() if not i.is_dir())
     check "... and writes no archive" test -z "$(ls -A "$WORK/t4")"
 
     # A keyring without the job's entry: the run fails with its line and writes nothing.
-    write_job Photos "$WORK/t2" "Password=" "PasswordStore=Keyring"
+    write_job -m Photos "$WORK/t2/" "$WORK/src" "Password=" "PasswordStore=Keyring"
     run /RUN Photos /EXIT
     check "a keyring job without an entry fails its run (exit 1)" test "$RC" -eq 1
     check "... with exactly one line naming it" test "$(log_lines_with "The password of job 'Photos' is kept in the desktop keyring, which cannot be reached: no password is stored for it")" -eq 1
     check "... and no archive" test -z "$(ls -A "$WORK/t2")"
 
     # On a terminal: a prompt, and the typing is not echoed.
-    write_job Tty "$WORK/t3" "Password="
+    write_job -m Tty "$WORK/t3/" "$WORK/src" "Password="
     python3 - "$S" >"$WORK/tty.out" 2>&1 <<'PY'
 import os, pty, select, sys, time
 pid, fd = pty.fork()
@@ -203,7 +192,7 @@ for i in $(seq 1 100); do
 done
 check "a headless agent runs and holds the instance lock" \
     sh -c "ls -l /proc/$AGENT_PID/fd 2>/dev/null | grep -q 'stowline-[0-9a-f]*\\.lock'"
-write_job Beside "$WORK/t0" "Password=" "PasswordStore=Keyring"
+write_job -m Beside "$WORK/t0/" "$WORK/src" "Password=" "PasswordStore=Keyring"
 env -u DBUS_SESSION_BUS_ADDRESS timeout 60 "$S" /SETPASSWORD Beside </dev/null >"$WORK/out" 2>"$WORK/err"
 RC=$?
 check "/SETPASSWORD is not refused while an agent runs" test "$RC" -eq 1
@@ -213,7 +202,7 @@ wait "$AGENT_PID"
 
 # No keyring to be had: no session bus at all, or one that points nowhere. The run fails at once
 # with its one line and writes no archive; /SETPASSWORD changes nothing.
-write_job Mail "$WORK/t1" "Password=" "PasswordStore=Keyring"
+write_job -m Mail "$WORK/t1/" "$WORK/src" "Password=" "PasswordStore=Keyring"
 UNREACHABLE="The password of job 'Mail' is kept in the desktop keyring, which cannot be reached: "
 for bus in none nowhere; do
     if [ $bus = none ]; then

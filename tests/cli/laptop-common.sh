@@ -90,16 +90,11 @@ mount_asked() { grep -q '^[0-9.]* Mount ' "$WORK/mock.log"; }
 mount_not_asked() { ! mount_asked; }
 
 prefs() { printf '%s\r\n' "[Preferences]" "LoggingMode=0" "$@" >"$WORK/Stowline.txt"; }
-# A daily zip job of WORK/data at QUIET (CR LF line ends): name, target, further Config lines.
+# A daily zip job of WORK/data at QUIET: name, target, further Config lines.
 write_zip_job() {
     local name=$1 target=$2
     shift 2
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=$QUIET" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target/" "$@" "[Source]" "File_0=$WORK/data/" \
-        "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
+    write_job -m "$name" "$target/" "$WORK/data/" "StartTime=$QUIET" "$@"
 }
 # A one-shot moment 5 s from now, inside the agent's first tick: due when it starts.
 due_soon() {

@@ -41,17 +41,6 @@ rclone serve webdav --dir-cache-time 0s --addr "127.0.0.1:$DAV_PORT" --user stow
 DAV_PID=$!
 wait_for listening "$DAV_PORT" || { echo "the WebDAV server did not start" >&2; exit 1; }
 
-# A copy-style job file (CR LF line ends). Arguments: name, source, target, further Config lines.
-write_job() {
-    local name=$1 source=$2 target=$3
-    shift 3
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=0" "CopyStyle=0" \
-        "KeepCount=1" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" \
-        "Suspended=0" "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "$@" "[Source]" \
-        "File_0=$source" "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
 failure_logged() { grep -qaE "^.{0,40}  Off-site copy to '$1' failed: .+" "$WORK/stowline.log"; }
 # The tree and a remote folder hold the same files, byte for byte (the program's own names aside).
 same_tree() { diff -r -x '.stowline-*' "$1" "$2" >"$WORK/diff" 2>&1; }
@@ -77,7 +66,7 @@ printf 'wide\n' >"$SRC/sub dir/ünï €.txt"
 mkdir "$SRC/empty"
 
 # ---- first run: the tree goes to current/, byte-equal ----
-write_job cj "$SRC/" "$WORK/tcj/" "OffsiteRemote=nas:backups" "OffsiteKeepDays=3"
+write_job -m cj "$WORK/tcj/" "$SRC/" Compress=0 KeepCount=1 "OffsiteRemote=nas:backups" "OffsiteKeepDays=3"
 CUR="$REMOTE_ROOT/backups/cj/current"
 # Another job's temporary folder in the same target is none of this job's tree.
 mkdir -p "$WORK/tcj/.stowline-tmp-other"
@@ -180,7 +169,7 @@ check "nothing is left staged after the catch-up" staged_nothing "$REMOTE_ROOT/b
 # remote must be byte-equal to that file in one of the trees the rounds made.
 KS="$WORK/kdata"
 mkdir -p "$KS"
-write_job kj "$KS/" "$WORK/tkj/" "OffsiteRemote=nas:backups"
+write_job -m kj "$WORK/tkj/" "$KS/" Compress=0 KeepCount=1 "OffsiteRemote=nas:backups"
 KCUR="$REMOTE_ROOT/backups/kj"
 round_tree() { # 1 for the first tree (with a file later deleted), else new contents
     local f
@@ -242,7 +231,7 @@ mkdir -p "$LS"
 echo target >"$LS/file.txt"
 ln -s file.txt "$LS/near"
 ln -s /nowhere/at/all "$LS/dangling"
-write_job lk "$LS/" "$WORK/tlk/" "OffsiteRemote=nas:backups"
+write_job -m lk "$WORK/tlk/" "$LS/" Compress=0 KeepCount=1 "OffsiteRemote=nas:backups"
 run /RUN lk /EXIT
 check "links: the run succeeded" [ "$RC" -eq 0 ]
 check "links: the copy keeps them as links" [ -L "$WORK/tlk/ldata/near" ]
@@ -254,7 +243,7 @@ check "links: read back as the same links" [ "$(readlink "$WORK/lback/ldata/near
     [ "$(readlink "$WORK/lback/ldata/dangling")" = /nowhere/at/all ]
 
 # ---- a WebDAV remote: no hash in common, so checked by size ----
-write_job dv "$SRC/" "$WORK/tdv/" "OffsiteRemote=dav:store"
+write_job -m dv "$WORK/tdv/" "$SRC/" Compress=0 KeepCount=1 "OffsiteRemote=dav:store"
 : >"$WORK/stowline.log"
 run /RUN dv /EXIT
 check "WebDAV: the run succeeded" [ "$RC" -eq 0 ]
@@ -262,7 +251,7 @@ check "WebDAV: current/ holds the tree byte for byte" same_tree "$WORK/tdv" "$DA
 check "WebDAV: checked by size" contains "$WORK/stowline.log" "  Off-site copy checked by size"
 
 # ---- a crypt remote over the SFTP one ----
-write_job sealed "$SRC/" "$WORK/tsealed/" "OffsiteRemote=vault:backups"
+write_job -m sealed "$WORK/tsealed/" "$SRC/" Compress=0 KeepCount=1 "OffsiteRemote=vault:backups"
 printf 'a plain marker line\n' >"$WORK/marker.txt"
 cp "$WORK/marker.txt" "$SRC/sub dir/marker.txt"
 run /RUN sealed /EXIT
@@ -277,7 +266,7 @@ rclone copy --create-empty-src-dirs vault:backups/sealed/current "$WORK/back" 2>
 check "crypt: rclone reads the tree back byte for byte" same_tree "$WORK/tsealed" "$WORK/back"
 
 # Over a remote that keeps no hashes (WebDAV) the encrypted copy is checked by size.
-write_job dsealed "$SRC/" "$WORK/tdsealed/" "OffsiteRemote=davvault:backups"
+write_job -m dsealed "$WORK/tdsealed/" "$SRC/" Compress=0 KeepCount=1 "OffsiteRemote=davvault:backups"
 : >"$WORK/stowline.log"
 run /RUN dsealed /EXIT
 check "crypt over WebDAV: the run succeeded" [ "$RC" -eq 0 ]

@@ -30,18 +30,6 @@ trap 'stop_server KILL; rm -rf "$WORK"' EXIT
 export RCLONE_CONFIG="$WORK/rclone.conf"
 start_server || exit 1
 
-# A job file (CR LF line ends). Arguments: name, source, target, Compress (-1 zip, 0 copy),
-# further Config lines.
-write_job() {
-    local name=$1 source=$2 target=$3 compress=$4
-    shift 4
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$compress" "CopyStyle=0" \
-        "KeepCount=2" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" \
-        "Suspended=0" "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "$@" "[Source]" \
-        "File_0=$source" "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
 newest_remote() { # the newest dated archive of a job on the SFTP server
     find "$REMOTE_ROOT/backups/$1" -maxdepth 1 -type f -name "$1_*.zip" -printf '%f\n' 2>/dev/null | sort | tail -1
 }
@@ -55,7 +43,7 @@ printf 'plain words for the restore\n' >"$SRC/notes.txt"
 printf 'below\n' >"$SRC/sub dir/deeper/leaf.txt"
 
 # ---- a zip job's remote archive restored after the local backups are gone ----
-write_job docs "$SRC/" "$WORK/tdocs/" -1 "OffsiteRemote=nas:backups"
+write_job -m docs "$WORK/tdocs/" "$SRC/" Compress=-1 KeepCount=2 "OffsiteRemote=nas:backups"
 run /RUN docs /EXIT
 check "the job's run uploads its archive" [ "$RC" -eq 0 ] && [ -n "$(newest_remote docs)" ]
 rm -f "$WORK"/tdocs/docs*.zip
@@ -140,7 +128,7 @@ rm -f "$REMOTE_ROOT/backups/docs/$HOSTILE"
 BIG="$WORK/big"
 mkdir -p "$BIG"
 head -c 3000000 /dev/urandom >"$BIG/noise.bin"
-write_job big "$BIG/" "$WORK/tbig/" -1 "OffsiteRemote=nas:backups"
+write_job -m big "$WORK/tbig/" "$BIG/" Compress=-1 KeepCount=2 "OffsiteRemote=nas:backups"
 run /RUN big /EXIT
 check "the big job uploads" [ "$RC" -eq 0 ] && [ -n "$(newest_remote big)" ]
 rm -f "$WORK"/tbig/big*.zip
@@ -164,7 +152,7 @@ check "killed server: no download left" no_download "$WORK/tbig"
 start_server
 
 # ---- a crypt remote over the SFTP one ----
-write_job sec "$SRC/" "$WORK/tsec/" -1 "OffsiteRemote=secret:"
+write_job -m sec "$WORK/tsec/" "$SRC/" Compress=-1 KeepCount=2 "OffsiteRemote=secret:"
 run /RUN sec /EXIT
 check "crypt: the run uploads" [ "$RC" -eq 0 ]
 check "crypt: the server holds no readable name" [ -z "$(find "$REMOTE_ROOT/vault" -name '*sec*')" ] &&
@@ -177,7 +165,7 @@ check "crypt: the files come back byte-equal" diff -r "$SRC" "$WORK/secback/$SRC
 check "crypt: no download left" no_download "$WORK/tsec"
 
 # ---- /VERIFY holds the newest remote archive to the newest local one ----
-write_job ver "$SRC/" "$WORK/tver/" -1 "OffsiteRemote=nas:backups"
+write_job -m ver "$WORK/tver/" "$SRC/" Compress=-1 KeepCount=2 "OffsiteRemote=nas:backups"
 run /RUN ver /EXIT
 check "verify: the run uploads" [ "$RC" -eq 0 ]
 run /VERIFY ver
@@ -203,7 +191,7 @@ run /VERIFY docs
 check "a job with local archives gone fails as before" [ "$RC" -eq 1 ]
 
 # ---- a copy job's current/ tree on the remote ----
-write_job cjob "$SRC/" "$WORK/tcopy/" 0 "OffsiteRemote=nas:backups"
+write_job -m cjob "$WORK/tcopy/" "$SRC/" Compress=0 KeepCount=2 "OffsiteRemote=nas:backups"
 run /RUN cjob /EXIT
 check "the copy job's local copy is made" cmp "$SRC/noise.bin" "$WORK/tcopy/data/noise.bin"
 # The remote tree as the off-site step lays it out: the job's target tree under current/.
@@ -223,7 +211,7 @@ check "copy tree restore: no download left" no_download "$WORK/tcopy"
 
 # ---- the restore window (offscreen): remote rows, their download, an unreachable remote ----
 if [ -n "$GUI_TESTS" ]; then
-    write_job win "$SRC/" "$WORK/twin/" -1 "OffsiteRemote=nas:backups"
+    write_job -m win "$WORK/twin/" "$SRC/" Compress=-1 KeepCount=2 "OffsiteRemote=nas:backups"
     run /RUN win /EXIT
     export STOWLINE_OFFSITE_TO="$WORK/winback"
     gui() { # variable=value for the test, then the filter

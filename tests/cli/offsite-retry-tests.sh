@@ -29,18 +29,6 @@ start_server || exit 1
 
 # Start times far from now, so that no run falls due while an agent runs.
 QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
-# A zip job file (CR LF line ends). Arguments: name, source, target, incremental (0 or -1),
-# further Config lines.
-write_job() {
-    local name=$1 source=$2 target=$3 incremental=$4
-    shift 4
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=$QUIET" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0" \
-        "KeepCount=2" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=$incremental" \
-        "Suspended=0" "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "$@" "[Source]" \
-        "File_0=$source" "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
 dated() { # the job's dated archives on the remote, oldest first
     find "$REMOTE_ROOT/backups/$1" -maxdepth 1 -type f -regextype posix-extended \
         -regex ".*/$1_[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{6}\.zip" -printf '%f\n' 2>/dev/null | sort
@@ -89,12 +77,12 @@ age_small
 edit_source() { printf 'change %s\n' "$2" >>"$1/notes.txt"; }
 
 # ---- a job without a remote is off; one whose copy went out is ok ----
-write_job plain "$SRC/" "$WORK/tplain/" 0
+write_job -m plain "$WORK/tplain/" "$SRC/" "StartTime=$QUIET" KeepCount=2 Incremental=0
 run /RUN plain /EXIT
 check "a job without a remote runs" [ "$RC" -eq 0 ]
 check "/STATUS: a job without a remote is off" is_offsite plain off
 check "and its file gets no off-site key" lacks "$JOBS/plain.slj" "Offsite"
-write_job docs "$SRC/" "$WORK/tdocs/" 0 "OffsiteRemote=nas:backups"
+write_job -m docs "$WORK/tdocs/" "$SRC/" "StartTime=$QUIET" KeepCount=2 Incremental=0 "OffsiteRemote=nas:backups"
 run /RUN docs /EXIT
 check "the first run sends its archive" [ "$RC" -eq 0 ]
 check "/STATUS: the job whose archive went out is ok" is_offsite docs ok
@@ -133,7 +121,7 @@ check "a successful retry is no notice" lacks "$WORK/agent-err" "off-site copy f
 check "the retry checked the upload" contains "$WORK/stowline.log" "  Off-site copy checked by MD5"
 
 # ---- an incremental job: a run without changes leaves ok as ok and pending as pending ----
-write_job inc "$SMALL/" "$WORK/tinc/" -1 "OffsiteRemote=nas:backups"
+write_job -m inc "$WORK/tinc/" "$SMALL/" "StartTime=$QUIET" KeepCount=2 Incremental=-1 "OffsiteRemote=nas:backups"
 run /RUN inc /EXIT
 check "the incremental job's first run sends" [ "$RC" -eq 0 ]
 check "/STATUS: the incremental job is ok" is_offsite inc ok
@@ -178,7 +166,7 @@ check "/STATUS: ok after the start-up retry" is_offsite plain ok
 
 # ---- stale by off-site age ----
 # A backup waiting for eight days (the default StaleDays is 7), on a remote that does not exist.
-write_job far "$SRC/" "$WORK/tfar/" 0 "OffsiteRemote=nowhere:backups"
+write_job -m far "$WORK/tfar/" "$SRC/" "StartTime=$QUIET" KeepCount=2 Incremental=0 "OffsiteRemote=nowhere:backups"
 run /RUN far /EXIT
 check "a run to a remote that does not exist exits 1" [ "$RC" -eq 1 ]
 EIGHT_DAYS_AGO=$(date -d '8 days ago' '+%m/%d/%Y %H:%M:%S')

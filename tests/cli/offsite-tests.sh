@@ -27,19 +27,6 @@ nas_section 'wrong pass' >"$WORK/wrong.conf"
 export RCLONE_CONFIG="$WORK/rclone.conf"
 start_server || exit 1
 
-# A zip job file (CR LF line ends). Arguments: name, source, target, keep count, keep period,
-# further Config lines.
-write_job() {
-    local name=$1 source=$2 target=$3 count=$4 period=$5
-    shift 5
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0" \
-        "KeepCount=$count" "KeepPeriod=$period" "Password=" "ParseSubDir=-1" "Incremental=0" \
-        "Suspended=0" "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "$@" "[Source]" \
-        "File_0=$source" "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
-
 dated() { # the job's dated archives on the remote, oldest first
     find "$REMOTE_ROOT/backups/$1" -maxdepth 1 -type f -regextype posix-extended \
         -regex ".*/$1_[0-9]{4}-[0-9]{2}-[0-9]{2}_[0-9]{6}\.zip" -printf '%f\n' 2>/dev/null | sort
@@ -55,7 +42,7 @@ head -c 200000 /dev/urandom >"$SRC/noise.bin"
 edit_source() { printf 'run %s\n' "$1" >>"$SRC/notes.txt"; }
 
 # ---- uploads and retention by count: the job keeps its newest archive and two older copies ----
-write_job main "$SRC/" "$WORK/tmain/" 2 Copies "OffsiteRemote=nas:backups"
+write_job -m main "$WORK/tmain/" "$SRC/" KeepCount=2 KeepPeriod=Copies "OffsiteRemote=nas:backups"
 # Objects already on the remote are put there through the server, as the server sees them.
 put() { echo "$2" | rclone rcat "nas:backups/$1"; }
 # What a killed upload left behind: a temporary name, which the next run removes.
@@ -79,14 +66,14 @@ check "the job records the off-site success" grep -qaE '^OffsiteLastSuccess=[0-9
 check "no failure was logged" sh -c "! grep -qa 'Off-site copy to' '$WORK/stowline.log'"
 
 # ---- a job without the key uploads nothing ----
-write_job plain "$SRC/" "$WORK/tplain/" 1 Copies
+write_job -m plain "$WORK/tplain/" "$SRC/" KeepCount=1 KeepPeriod=Copies
 run /RUN plain /EXIT
 check "a job without a remote runs as before" [ "$RC" -eq 0 ]
 check "and sends nothing" [ ! -e "$REMOTE_ROOT/backups/plain" ]
 check "and its file gets no off-site key" lacks "$JOBS/plain.slj" "Offsite"
 
 # ---- retention by age: a dated job keeps one day; older and foreign objects ----
-write_job daily "$SRC/" "$WORK/tdaily/" 1 Days "OffsiteRemote=nas:backups/"
+write_job -m daily "$WORK/tdaily/" "$SRC/" KeepCount=1 KeepPeriod=Days "OffsiteRemote=nas:backups/"
 put daily/daily_2020-01-01_000000.zip old
 put daily/notes.txt mine
 put daily/dailyx_2020-01-01_000000.zip other
@@ -100,7 +87,7 @@ check "the new dated archive is the local one" cmp "$(ls "$WORK"/tdaily/daily_*.
 
 # ---- failures: the local backup stands, the run says so and exits 1 ----
 # A job that never had an off-site success, so that none may appear in its file.
-write_job lone "$SRC/" "$WORK/tlone/" 1 Copies "OffsiteRemote=nas:backups"
+write_job -m lone "$WORK/tlone/" "$SRC/" KeepCount=1 KeepPeriod=Copies "OffsiteRemote=nas:backups"
 expect_failure() { # what, then how to run
     local what=$1
     shift
@@ -129,7 +116,7 @@ stop_server
 expect_failure "server down" run /RUN lone /EXIT
 
 # A remote that rclone would take for one of its options is refused, not passed on.
-write_job dash "$SRC/" "$WORK/tdash/" 1 Copies "OffsiteRemote=--config=/dev/null"
+write_job -m dash "$WORK/tdash/" "$SRC/" KeepCount=1 KeepPeriod=Copies "OffsiteRemote=--config=/dev/null"
 run /RUN dash /EXIT
 check "an option for a remote: /RUN exits 1" [ "$RC" -eq 1 ]
 check "an option for a remote: refused" contains "$WORK/stowline.log" \
@@ -138,7 +125,7 @@ check "an option for a remote: the local archive is whole" unzip -tqq "$WORK/tda
 
 # ---- with the server back, a copy-style job sends its tree to current/ in its remote folder ----
 start_server
-write_job copyjob "$SRC/" "$WORK/tcopy/" 1 Copies "OffsiteRemote=nas:backups"
+write_job -m copyjob "$WORK/tcopy/" "$SRC/" KeepCount=1 KeepPeriod=Copies "OffsiteRemote=nas:backups"
 sed -i 's/^Compress=-1\r$/Compress=0\r/' "$JOBS/copyjob.slj"
 : >"$WORK/stowline.log"
 run /RUN copyjob /EXIT
@@ -151,7 +138,7 @@ check "a copy-style job: no failure is logged" lacks "$WORK/stowline.log" "Off-s
 BIG="$WORK/big"
 mkdir -p "$BIG"
 head -c 3000000 /dev/urandom >"$BIG/noise.bin"
-write_job big "$BIG/" "$WORK/tbig/" 1 Copies "OffsiteRemote=nas:backups"
+write_job -m big "$WORK/tbig/" "$BIG/" KeepCount=1 KeepPeriod=Copies "OffsiteRemote=nas:backups"
 : >"$WORK/stowline.log"
 uploading() { [ -n "$(find "$REMOTE_ROOT/backups/big" -name '*.partial' -size +1k 2>/dev/null)" ]; }
 kill_server_during_run big RCLONE_BWLIMIT=400k
@@ -182,7 +169,7 @@ if [ "$(id -u)" -eq 0 ]; then
     rclone mkdir nas:full
     if mount -t tmpfs -o size=1m tmpfs "$REMOTE_ROOT/full"; then
         FULL_MOUNT="$REMOTE_ROOT/full"
-        write_job bigfull "$BIG/" "$WORK/tbigfull/" 1 Copies "OffsiteRemote=nas:full"
+        write_job -m bigfull "$WORK/tbigfull/" "$BIG/" KeepCount=1 KeepPeriod=Copies "OffsiteRemote=nas:full"
         : >"$WORK/stowline.log"
         run /RUN bigfull /EXIT
         check "remote full: /RUN exits 1" [ "$RC" -eq 1 ]

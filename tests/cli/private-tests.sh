@@ -29,28 +29,6 @@ mkdir -p "$REC" "$TARGET" "$WORK/data/sub" "$WORK/modes"
 # Start times far from now, so that no run falls due while the agent runs.
 QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
 
-# A job file written byte for byte (the scrambled password is not text). Arguments: name,
-# compress (-1/0), password, pre-command, post-command, then the sources.
-write_job() {
-    local name=$1 compress=$2 password=$3 pre=$4 post=$5
-    shift 5
-    JOB_PASSWORD="$password" python3 - "$JOBS/$name.slj" "$name" "$compress" "$pre" "$post" "$TARGET/" "$QUIET" "$@" <<'PY'
-import os, sys
-path, name, compress, pre, post, target, start = sys.argv[1:8]
-scrambled = bytes(b ^ 0xA5 for b in os.environ["JOB_PASSWORD"].encode())
-lines = [b"[Config]", b"JobName=" + name.encode(), b"DateLastRun=Jan-01-1900 00:00", b"SizeLastRun=-1",
-         b"RunCount=0", b"StartTime=" + start.encode(), b"Frequency=1", b"DayOfWeek=254", b"DayOfMonth=1",
-         b"Compress=" + compress.encode(), b"CopyStyle=0", b"KeepCount=3", b"KeepPeriod=Copies",
-         b"Password=" + scrambled, b"ParseSubDir=-1", b"Incremental=0", b"Suspended=0",
-         b"PreBackupCommand=" + pre.encode(), b"PostBackupCommand=" + post.encode(),
-         b"TargetDir=" + target.encode(), b"[Source]"]
-lines += [b"File_%d=%s" % (i, s.encode()) for i, s in enumerate(sys.argv[8:])]
-lines += [b"[Exclude]", b"[OneShot]"]
-with open(path, "wb") as f:
-    f.write(b"".join(l + b"\r\n" for l in lines))
-os.chmod(path, 0o600)
-PY
-}
 mode_of() { stat -c %a "$1" 2>/dev/null; }
 
 # The pre- and post-command: arguments, environment, open files, then each process above up to
@@ -101,10 +79,12 @@ echo "public notes" >"$WORK/data/notes.txt"
 echo "ssh key stand-in" >"$WORK/data/sub/id_key"
 chmod 600 "$WORK/data/sub/id_key"
 TEMP="$TARGET/.stowline-tmp-Secret"
-write_job Secret -1 "$PASSWORD" "sh $WORK/record.sh $REC pre $TEMP %J %Z %D" "sh $WORK/record.sh $REC post %J %Z %D" \
-    "$WORK/data/"
+write_job -p Secret "$TARGET/" "$WORK/data/" "StartTime=$QUIET" Compress=-1 "Password=$(scrambled "$PASSWORD")" \
+    "PreBackupCommand=sh $WORK/record.sh $REC pre $TEMP %J %Z %D" \
+    "PostBackupCommand=sh $WORK/record.sh $REC post %J %Z %D"
 # The same password in a job with a source that is missing: a logged failure.
-write_job Broken -1 "$PASSWORD" "" "" "$WORK/data/" "$WORK/no-such-folder/"
+write_job -p Broken "$TARGET/" "$WORK/data/" "$WORK/no-such-folder/" "StartTime=$QUIET" Compress=-1 \
+    "Password=$(scrambled "$PASSWORD")"
 
 run /RUN Secret Broken /EXIT
 check "the job with a missing source fails" [ "$RC" -eq 1 ]
@@ -133,7 +113,7 @@ check "the temporary folder is gone" [ ! -e "$TEMP" ]
 # fatal, with its report block in stowline.err.
 mkdir -p "$WORK/big"
 head -c 300000 /dev/urandom >"$WORK/big/large.bin"
-write_job Fatal 0 "$PASSWORD" "" "" "$WORK/big/"
+write_job -p Fatal "$TARGET/" "$WORK/big/" "StartTime=$QUIET" Compress=0 "Password=$(scrambled "$PASSWORD")"
 (
     trap '' XFSZ
     ulimit -f 100
@@ -148,7 +128,7 @@ echo "shown" >"$WORK/modes/shown.txt"
 echo "private" >"$WORK/modes/private.txt"
 chmod 644 "$WORK/modes/shown.txt"
 chmod 600 "$WORK/modes/private.txt"
-write_job Modes 0 "" "" "" "$WORK/modes/"
+write_job -p Modes "$TARGET/" "$WORK/modes/" "StartTime=$QUIET" Compress=0
 run /RUN Modes /EXIT
 check "the copy job succeeds" [ "$RC" -eq 0 ]
 check "a 0644 file is copied 0644" [ "$(mode_of "$TARGET/modes/shown.txt")" = 644 ]
@@ -208,7 +188,7 @@ check "the commands inherit none of stowline's open files" \
     [ -z "$(grep -hE "$JOBS|$TARGET|$WORK/stowline\.|ArchiveFlags" "$REC"/*.fds)" ]
 
 # ---- the job folder, made again by the run's record when it went ----
-write_job Again -1 "" "mv $JOBS $WORK/jobs-aside" "" "$WORK/modes/"
+write_job -p Again "$TARGET/" "$WORK/modes/" "StartTime=$QUIET" Compress=-1 "PreBackupCommand=mv $JOBS $WORK/jobs-aside"
 run /RUN Again /EXIT
 check "the run records itself in a new job folder" [ -f "$JOBS/Again.slj" ]
 check "the job folder it made is 0700" [ "$(mode_of "$JOBS")" = 700 ]

@@ -14,25 +14,6 @@ fi
 cli_begin progress "$@"
 LOG="$WORK/stowline.log"
 
-# A job file (CR LF line ends): name, compress (-1/0), target, extra key lines, then sources.
-write_job() {
-    local name=$1 compress=$2 target=$3 extra=$4
-    shift 4
-    local lines=("[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0"
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$compress" "CopyStyle=0"
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0"
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target")
-    [ -n "$extra" ] && lines+=("$extra")
-    lines+=("[Source]")
-    local i=0
-    for source in "$@"; do
-        lines+=("File_$i=$source")
-        i=$((i + 1))
-    done
-    lines+=("[Exclude]" "[OneShot]")
-    printf '%s\r\n' "${lines[@]}" >"$JOBS/$name.slj"
-    mkdir -p "$target"
-}
 # The program under a pseudo terminal: what the terminal got in $WORK/tty, the status in RC.
 run_tty() {
     timeout "$RUN_TIMEOUT" script -qfec "$(printf '%q ' "$S" "$@")" /dev/null >"$WORK/tty" 2>&1 </dev/null
@@ -50,7 +31,7 @@ mkdir -p "$WORK/data/a" "$WORK/data/b"
 for i in $(seq 1 96); do
     head -c 4194304 /dev/urandom >"$WORK/data/$([ $((i % 2)) -eq 0 ] && echo a || echo b)/f$i.bin"
 done
-write_job zipjob -1 "$WORK/zip/" "" "$WORK/data/"
+write_job -m zipjob "$WORK/zip/" "$WORK/data/" Compress=-1
 
 run_tty /RUN zipjob /EXIT
 check "/RUN on a terminal succeeds" [ "$RC" -eq 0 ]
@@ -101,7 +82,7 @@ printf 'one\n' >"$WORK/docs/one.txt"
 printf 'two two\n' >"$WORK/docs/two.txt"
 printf 'Signature: 8a477f597d28d172789f06886806bc55\n' >"$WORK/docs/cache/CACHEDIR.TAG"
 mkfifo "$WORK/docs/pipe"
-write_job copyjob 0 "$WORK/copy/" "ExcludeCaches=-1" "$WORK/docs/"
+write_job -m copyjob "$WORK/copy/" "$WORK/docs/" Compress=0 "ExcludeCaches=-1"
 rm -f "$LOG"
 run_tty /RUN copyjob /EXIT
 check "the copy run succeeds on a terminal" [ "$RC" -eq 0 ]
@@ -121,7 +102,7 @@ check "an Update without changes backs up 0 files" sh -c "tr -d '\r' <'$LOG' | t
 check "its figures replace the earlier ones" [ "$(key_of copyjob LastRunFiles)" = 0 ]
 
 # /STATUS shows the last run's figures as its last column; "-" for a job never run.
-write_job never -1 "$WORK/never/" "" "$WORK/data/"
+write_job -m never "$WORK/never/" "$WORK/data/" Compress=-1
 cp "$JOBS/never.slj" "$WORK/never.before"
 run /STATUS
 check "/STATUS shows what the last run backed up" \

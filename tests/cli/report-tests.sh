@@ -105,17 +105,6 @@ mkdir -p "$WORK/data/sub"
 echo "a file worth keeping" >"$WORK/data/a.txt"
 echo "another one" >"$WORK/data/sub/b.txt"
 QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
-# A zip job (CR LF line ends). Arguments: name, source, start time, then further Config lines.
-write_job() {
-    local name=$1 source=$2 start=$3
-    shift 3
-    mkdir -p "$WORK/target-$name"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=$start" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$WORK/target-$name/" "$@" "[Source]" "File_0=$source" \
-        "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
 write_prefs() { # further [Preferences] lines
     printf '%s\r\n' "[Preferences]" "MaxBackupCopies=99" "LoggingMode=0" "StopOnError=0" "UseSystemTray=-1" \
         "RunMissedBackups=0" "StaleDays=7" "$@" >"$WORK/Stowline.txt"
@@ -127,8 +116,9 @@ mail_prefs() { # url, ReportWhen, further lines
         "ReportMailTo=admin@example.org, second@example.org" "ReportWhen=$when" "$@"
 }
 MISSING_REASON="Stowline Pre-Emptive Error, file to backup does not exist: '$WORK/no-such-folder'."
-write_job good "$WORK/data" "$QUIET" "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/good"
-write_job bad "$WORK/no-such-folder" "$QUIET" "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/bad/"
+write_job -m good "$WORK/target-good/" "$WORK/data" "StartTime=$QUIET" "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/good"
+write_job -m bad "$WORK/target-bad/" "$WORK/no-such-folder" "StartTime=$QUIET" \
+    "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/bad/"
 mails() { find "$1" -type f -name 'mail-*' | wc -l; }
 # The subject and the decoded text of the newest mail of a box.
 newest_text() {
@@ -152,8 +142,8 @@ fresh() { # a clean slate of reports between the parts
 
 # ---- nothing is sent while the options are empty ----
 write_prefs
-write_job quiet "$WORK/data" "$QUIET"
-write_job quietbad "$WORK/no-such-folder" "$QUIET"
+write_job -m quiet "$WORK/target-quiet/" "$WORK/data" "StartTime=$QUIET"
+write_job -m quietbad "$WORK/target-quietbad/" "$WORK/no-such-folder" "StartTime=$QUIET"
 run /RUN quiet quietbad /EXIT
 check "without report options a failing job still exits 1" test "$RC" -eq 1
 write_prefs "ReportWhen=Always" "ReportMailTo=admin@example.org"
@@ -201,7 +191,7 @@ check "the password reached no file" bash -c "! grep -rqaF '$SMTP_PW' '$WORK/Sto
 
 # ---- a name outside ASCII and a log line longer than any mail line may be ----
 LONG="$WORK/missing=$(printf 'ü%.0s' $(seq 1 200))/x"
-write_job "Fête" "$LONG" "$QUIET"
+write_job -m "Fête" "$WORK/target-Fête/" "$LONG" "StartTime=$QUIET"
 BEFORE=$(mails "$WORK/box-tls")
 run /RUN "Fête" /EXIT
 check "a failing job with a name outside ASCII is mailed" test "$(mails "$WORK/box-tls")" -eq $((BEFORE + 1))
@@ -303,7 +293,8 @@ check "... and none is left" test "$(unsent)" -eq 0
 # ---- a ping address that never answers ----
 fresh
 write_prefs
-write_job slowping "$WORK/data" "$QUIET" "PingUrl=http://127.0.0.1:$PORT_HANG/check"
+write_job -m slowping "$WORK/target-slowping/" "$WORK/data" "StartTime=$QUIET" \
+    "PingUrl=http://127.0.0.1:$PORT_HANG/check"
 T0=$(date +%s)
 run /RUN slowping /EXIT
 ELAPSED=$(($(date +%s) - T0))
@@ -319,7 +310,8 @@ mail_prefs "smtp://127.0.0.1:$PORT_TLS" Failures "ReportCaFile=$CA"
 sed -i 's/^RunMissedBackups=0/RunMissedBackups=-1/' "$WORK/Stowline.txt"
 BEFORE=$(mails "$WORK/box-tls")
 DUE=$(date -d "@$(($(date +%s) - 120))" +%H:%M)
-write_job bad "$WORK/no-such-folder" "$DUE" "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/agent"
+write_job -m bad "$WORK/target-bad/" "$WORK/no-such-folder" "StartTime=$DUE" \
+    "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/agent"
 start_agent
 agent_mailed() { [ "$(mails "$WORK/box-tls")" -gt "$BEFORE" ]; }
 T0=$(date +%s)
@@ -331,7 +323,8 @@ check "... and pinged /fail once" test "$(requests POST /ping/agent/fail)" -eq 1
 stop_agent
 check "... exactly one mail" test "$(mails "$WORK/box-tls")" -eq $((BEFORE + 1))
 check "the agent ends with status 0" test "$AGENT_RC" -eq 0
-write_job bad "$WORK/no-such-folder" "$QUIET" "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/bad/"
+write_job -m bad "$WORK/target-bad/" "$WORK/no-such-folder" "StartTime=$QUIET" \
+    "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/bad/"
 
 # ---- the daily digest ----
 fresh
@@ -339,7 +332,7 @@ mail_prefs "smtps://127.0.0.1:$PORT_SMTPS" Daily "ReportCaFile=$CA"
 BEFORE=$(mails "$WORK/box-smtps")
 # A source that selects nothing: the run is recorded as failed (a missing one is not recorded).
 mkdir -p "$WORK/empty"
-write_job bad "$WORK/data" "$QUIET"
+write_job -m bad "$WORK/target-bad/" "$WORK/data" "StartTime=$QUIET"
 sed -i "s|^File_0=.*\r$|&\nFile_1=$WORK/empty/*.doc\r|" "$JOBS/bad.slj"
 run /RUN bad /EXIT
 check "the failing job is recorded as failed" test -n "$(key_of bad DateLastFailure)"
@@ -370,7 +363,8 @@ check "on the next day the digest goes again" test "$(mails "$WORK/box-smtps")" 
 if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && command -v prlimit >/dev/null; then
     fresh
     write_prefs
-    write_job nothread "$WORK/data" "$QUIET" "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/nothread"
+    write_job -m nothread "$WORK/target-nothread/" "$WORK/data" "StartTime=$QUIET" \
+        "PingUrl=http://127.0.0.1:$PORT_HTTP/ping/nothread"
     chown -R nobody "$WORK"
     have=$(ps -L -u nobody --no-headers 2>/dev/null | wc -l)
     limit=$((have + 1))

@@ -9,10 +9,6 @@ set -u
 . "$(dirname "$0")/cli-common.sh"
 cli_begin rlinks "$@"
 
-write_job() { # name, compress (-1/0), target
-    printf '%s\r\n' "[Config]" "JobName=$1" "Compress=$2" "KeepCount=3" "KeepPeriod=Copies" "ParseSubDir=-1" \
-        "TargetDir=$3" "[Source]" "File_0=$WORK/src" >"$JOBS/$1.slj"
-}
 # Names, kinds, modes, sizes, times and checksums of everything in a folder.
 state_of() {
     find "$1" -printf '%p %y %m %s %T@\n' | sort
@@ -25,8 +21,8 @@ printf 'beta\n' >"$WORK/src/sub/b.txt"
 printf "outside's own\n" >"$WORK/outside/sentinel.txt"
 touch -d '2020-01-01 12:00' "$WORK/outside/sentinel.txt" "$WORK/outside"
 OUTSIDE_BEFORE=$(state_of "$WORK/outside")
-write_job lzip -1 "$WORK/tzip/"
-write_job lcopy 0 "$WORK/tcopy/"
+write_job lzip "$WORK/tzip/" "$WORK/src" Compress=-1
+write_job lcopy "$WORK/tcopy/" "$WORK/src" Compress=0
 run /RUN lzip /RUN lcopy /EXIT
 check "the backups ran" [ "$RC" -eq 0 ]
 

@@ -17,18 +17,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-write_job() { # name, compress (-1/0), target, sources...
-    local name=$1 compress=$2 target=$3 i=0
-    shift 3
-    {
-        printf '%s\r\n' "[Config]" "JobName=$name" "Compress=$compress" "KeepCount=3" "KeepPeriod=Copies" \
-            "ParseSubDir=-1" "TargetDir=$target" "[Source]"
-        for s in "$@"; do
-            printf 'File_%d=%s\r\n' "$i" "$s"
-            i=$((i + 1))
-        done
-    } >"$JOBS/$name.slj"
-}
 
 # Archives made by hand. Each argument: name|kind|data|declared size ("" for the true size).
 # kind: file, link, dir. Data "@N" is N bytes of "a". The sizes written in both headers of an
@@ -77,7 +65,7 @@ chmod 700 "$WORK/outside"
 echo "single" >"$WORK/src/other/one.txt"
 echo "neighbour" >"$WORK/src/other/two.txt"
 echo "doc" >"$WORK/src/docs/a.txt"
-write_job orig -1 "$WORK/zt/" "$WORK/src/docs" "$WORK/src/other/one.txt"
+write_job orig "$WORK/zt/" "$WORK/src/docs" "$WORK/src/other/one.txt" Compress=-1
 run /RUN orig /EXIT
 check "the job's backup is made" [ "$RC" -eq 0 ] && [ -f "$WORK/zt/orig.zip" ]
 OUTSIDE_BEFORE=$(state_of "$WORK/outside")
@@ -163,8 +151,8 @@ same_tree() { diff -r "$1" "$2" >/dev/null && [ "$(cd "$1" && find . | wc -l)" -
 for depth in 300 1100; do
     deep_tree "$WORK/deep$depth/tree" "$depth"
     mkdir -p "$WORK/deepzip$depth" "$WORK/deepcopy$depth"
-    write_job "dz$depth" -1 "$WORK/deepzip$depth/" "$WORK/deep$depth/tree"
-    write_job "dc$depth" 0 "$WORK/deepcopy$depth/" "$WORK/deep$depth/tree"
+    write_job "dz$depth" "$WORK/deepzip$depth/" "$WORK/deep$depth/tree" Compress=-1
+    write_job "dc$depth" "$WORK/deepcopy$depth/" "$WORK/deep$depth/tree" Compress=0
     run /RUN "dc$depth" /EXIT
     check "a $depth-deep tree is backed up by copy" [ "$RC" -eq 0 ]
     run /VERIFY "dc$depth"
@@ -216,8 +204,8 @@ rm -rf "$WORK/deep300" "$WORK/deep1100" "$WORK/deepcopy1100" "$WORK/deep-out-sto
 mkdir -p "$WORK/race/src/sub" "$WORK/race/zip" "$WORK/race/copy" "$WORK/secret"
 for i in $(seq 1 300); do echo "file $i" >"$WORK/race/src/sub/f$i.txt"; done
 for i in $(seq 1 300); do echo "secret $i" >"$WORK/secret/f$i.txt"; done
-write_job racezip -1 "$WORK/race/zip/" "$WORK/race/src"
-write_job racecopy 0 "$WORK/race/copy/" "$WORK/race/src"
+write_job racezip "$WORK/race/zip/" "$WORK/race/src" Compress=-1
+write_job racecopy "$WORK/race/copy/" "$WORK/race/src" Compress=0
 run /RUN racezip racecopy /EXIT
 check "the race backups are made" [ "$RC" -eq 0 ]
 OUTSIDE_BEFORE=$(state_of "$WORK/outside")
@@ -245,7 +233,7 @@ check "the swapped-to folder is unchanged" [ "$(state_of "$WORK/secret")" = "$SE
 # ---- a killed restore's partial files ----
 mkdir -p "$WORK/big" "$WORK/bigzip"
 head -c 400000000 /dev/zero >"$WORK/big/zeros.bin"
-write_job big -1 "$WORK/bigzip/" "$WORK/big"
+write_job big "$WORK/bigzip/" "$WORK/big" Compress=-1
 run /RUN big /EXIT
 rm -f "$WORK/big/zeros.bin"
 KILLED=no

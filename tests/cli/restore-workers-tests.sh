@@ -11,10 +11,6 @@ set -u
 . "$(dirname "$0")/cli-common.sh"
 cli_begin rworkers "$@"
 
-write_job() { # name, compress (-1/0), target
-    printf '%s\r\n' "[Config]" "JobName=$1" "Compress=$2" "KeepCount=3" "KeepPeriod=Copies" "ParseSubDir=-1" \
-        "TargetDir=$3" "[Source]" "File_0=$WORK/src" >"$JOBS/$1.slj"
-}
 
 # A tree of 2,400 files in 24 folders: empty, small, compressible and random files, a few of
 # several MiB (read in many pieces), and every mode a restore gives back.
@@ -46,8 +42,8 @@ for d in range(24):
         os.utime(p, ns=(when * 10**9 + 123456789, when * 10**9 + 123456789))
 PY
 mkdir -p "$WORK/tzip" "$WORK/tcopy"
-write_job wzip -1 "$WORK/tzip/"
-write_job wcopy 0 "$WORK/tcopy/"
+write_job wzip "$WORK/tzip/" "$WORK/src" Compress=-1
+write_job wcopy "$WORK/tcopy/" "$WORK/src" Compress=0
 run /RUN wzip /RUN wcopy /EXIT
 check "the backups ran" [ "$RC" -eq 0 ]
 ARCHIVE=$(ls "$WORK"/tzip/*.zip | head -1)

@@ -16,17 +16,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A job file in the INI layout (CR LF line ends). Arguments: name, compress (-1/0), target, then
-# extra [Config] lines.
-write_job() {
-    local name=$1 compress=$2 target=$3
-    shift 3
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$compress" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "$@" "[Source]" "File_0=$WORK/source" \
-        "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
 same() { cmp -s "$1" "$2" || diff "$1" "$2" | head -20; cmp -s "$1" "$2"; }
 # Every entry under a folder with its type, size, time, mode and link text.
 listing() { (cd "$1" && find . -printf '%p %y %s %T@ %m %l\n' | LC_ALL=C sort); }
@@ -44,8 +33,8 @@ ln -s 2026-03-10_210000 "$SNAPS/latest"
 mkdir "$SNAPS/notes" "$SNAPS/2026-02-30_080000" "$SNAPS/2026-03-10_256000" "$SNAPS/2026-03-11_08000"
 echo "not a snapshot" >"$SNAPS/2026-03-11_080000"
 ln -s 2026-03-09_080000 "$SNAPS/2026-03-12_080000"
-write_job photos 0 "$WORK/target/" "Snapshots=-1" "KeepLast=1" "KeepDaily=3" "KeepWeekly=3" "KeepMonthly=2" \
-    "KeepYearly=2"
+write_job photos "$WORK/target/" "$WORK/source" Compress=0 "Snapshots=-1" "KeepLast=1" "KeepDaily=3" "KeepWeekly=3" \
+    "KeepMonthly=2" "KeepYearly=2"
 cat >"$WORK/expected" <<'END'
 2026-03-10_210000  keep (last)
 2026-03-10_080000  remove
@@ -72,7 +61,7 @@ run /RETENTION photos.slj
 check "the job may be named with its .slj" same "$WORK/out" "$WORK/expected"
 
 # Without Keep keys the defaults hold (3 last, 7 days, 4 weeks, 12 months, no years).
-write_job photos 0 "$WORK/target/" "Snapshots=-1"
+write_job photos "$WORK/target/" "$WORK/source" Compress=0 "Snapshots=-1"
 cat >"$WORK/expected" <<'END'
 2026-03-10_210000  keep (last)
 2026-03-10_080000  keep (last)
@@ -98,21 +87,21 @@ listing "$WORK/target" >"$WORK/after"
 check "the target is still unchanged" same "$WORK/before" "$WORK/after"
 
 # ---- no snapshots yet ----
-write_job fresh 0 "$WORK/fresh/" "Snapshots=-1"
+write_job fresh "$WORK/fresh/" "$WORK/source" Compress=0 "Snapshots=-1"
 run /RETENTION fresh
 check "no snapshots: exit 0" [ "$RC" -eq 0 ]
 check "no snapshots: said on stdout" grep -qx "No snapshots in '$WORK/fresh/fresh.snapshots' yet." "$WORK/out"
 check "no snapshots: the target is not made" [ ! -e "$WORK/fresh" ]
 
 # ---- a snapshot folder that cannot be read is no "none" ----
-write_job blocked 0 "$WORK/target/" "Snapshots=-1"
+write_job blocked "$WORK/target/" "$WORK/source" Compress=0 "Snapshots=-1"
 echo "a file where the snapshots belong" >"$WORK/target/blocked.snapshots"
 run /RETENTION blocked
 check "an unreadable snapshot folder exits 1" [ "$RC" -eq 1 ]
 check "an unreadable snapshot folder: the reason on stderr" \
     grep -q "the snapshot folder '$WORK/target/blocked.snapshots' cannot be read: it is not a folder" "$WORK/err"
 check "an unreadable snapshot folder: no claim on stdout" [ ! -s "$WORK/out" ]
-write_job looped 0 "$WORK/target/" "Snapshots=-1"
+write_job looped "$WORK/target/" "$WORK/source" Compress=0 "Snapshots=-1"
 ln -s looped.snapshots "$WORK/target/looped.snapshots"
 run /RETENTION looped
 check "a link loop in the snapshot folder's place exits 1" [ "$RC" -eq 1 ]
@@ -125,13 +114,13 @@ check "a missing job is named on stderr" grep -q "no job file '$JOBS/nosuchjob.s
 check "a missing job prints nothing on stdout" [ ! -s "$WORK/out" ]
 run /RETENTION ../target/photos
 check "a name with a folder part is no job" [ "$RC" -eq 1 ]
-write_job zipped -1 "$WORK/target/" "Snapshots=-1"
+write_job zipped "$WORK/target/" "$WORK/source" Compress=-1 "Snapshots=-1"
 mkdir -p "$WORK/target/zipped.snapshots/2026-03-10_210000"
 run /RETENTION zipped
 check "a zip-style job exits 2" [ "$RC" -eq 2 ]
 check "a zip-style job: the reason on stderr" grep -q "job zipped keeps no dated snapshots" "$WORK/err"
 check "a zip-style job prints nothing on stdout" [ ! -s "$WORK/out" ]
-write_job plain 0 "$WORK/target/"
+write_job plain "$WORK/target/" "$WORK/source" Compress=0
 run /RETENTION plain
 check "a copy-style job without snapshots exits 2" [ "$RC" -eq 2 ]
 check "a copy-style job without snapshots: the reason on stderr" grep -q "job plain keeps no dated snapshots" \

@@ -14,17 +14,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A job file in the INI layout (CR LF line ends). Arguments: name, compress (-1/0), source,
-# target, start time (hh:mm).
-write_job() {
-    local name=$1 compress=$2 source=$3 target=$4 start=${5:-12:00}
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=$start" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$compress" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "[Source]" "File_0=$source" "[Exclude]" \
-        "[OneShot]" >"$JOBS/$name.slj"
-}
-
 # ---- help ----
 run "/?"
 printf 'Stowline command-line parameters are as follows:\n/SILENT -\t\tNo dialog at startup, tray only\n/RUN <jobname.slj> -\tNotice: no path, no spaces\n/EXIT -\t\t\tExit Stowline upon completion\n/? -\t\t\tThis help dialog\n/STATUS -\t\tEach job'"'"'s state; exit 1 if any failed or stale\n/RESTORE <job> [/FROM <archive or folder>] [/TO <folder>] [/ONLY <wildcard>]... [/OVERWRITE] -\tRestore files\n/VERIFY <job>... -\tRead the newest backups back\n/RETENTION <job> -\tWhich snapshots the calendar keeps or removes (nothing is changed)\n/SETPASSWORD <job> -\tKeep the job'"'"'s password (read from standard input) in the desktop keyring\n/SETPASSWORD /SMTP -\tKeep the mail server'"'"'s password for reports (read from standard input) in the desktop keyring\n' >"$WORK/expected-help"
@@ -65,8 +54,8 @@ check "without a display: says a display is needed" contains "$WORK/err" "displa
 mkdir -p "$WORK/data/sub" "$WORK/copy-target" "$WORK/zip-target"
 echo "first file" >"$WORK/data/a.txt"
 echo "second file" >"$WORK/data/sub/b.txt"
-write_job copyjob 0 "$WORK/data/" "$WORK/copy-target/"
-write_job zipjob -1 "$WORK/data/" "$WORK/zip-target/"
+write_job copyjob "$WORK/copy-target/" "$WORK/data/" Compress=0
+write_job zipjob "$WORK/zip-target/" "$WORK/data/" Compress=-1
 run /RUN copyjob zipjob /EXIT
 check "copy and zip jobs exit 0" [ "$RC" -eq 0 ]
 COPIED=$(find "$WORK/copy-target" -name b.txt -type f | head -1)
@@ -81,7 +70,7 @@ run /RUN zipjob.slj /EXIT
 check "a name with .slj runs the same job" [ "$(key_of zipjob RunCount)" = 2 ]
 check "the previous archive was kept as a numbered copy" [ -f "$WORK/zip-target/zipjob_1.zip" ]
 
-write_job failing 0 "$WORK/no-such-source/" "$WORK/copy-target2/"
+write_job failing "$WORK/copy-target2/" "$WORK/no-such-source/" Compress=0
 mkdir -p "$WORK/copy-target2"
 run /RUN failing copyjob /EXIT
 check "a failing job exits 1" [ "$RC" -eq 1 ]
@@ -95,8 +84,8 @@ printf 'one\n' >"$WORK/rdata/a.txt"
 head -c 200000 /dev/urandom >"$WORK/rdata/sub/b.bin"
 touch -d @1600000000 "$WORK/rdata/a.txt" "$WORK/rdata/sub/b.bin"
 cp -a "$WORK/rdata" "$WORK/rdata-v1"
-write_job rzip -1 "$WORK/rdata/" "$WORK/rzip/"
-write_job rcopy 0 "$WORK/rdata/" "$WORK/rcopy/"
+write_job rzip "$WORK/rzip/" "$WORK/rdata/" Compress=-1
+write_job rcopy "$WORK/rcopy/" "$WORK/rdata/" Compress=0
 run /RUN rzip /EXIT
 printf 'two\n' >"$WORK/rdata/a.txt"
 touch -d @1600000100 "$WORK/rdata/a.txt"
@@ -166,7 +155,7 @@ check "the restores were logged" contains "$WORK/stowline.log" "-- Restore rzip 
 # error no rule expects, so the run's trap reports it as fatal.
 mkdir -p "$WORK/big" "$WORK/fatal-target"
 head -c 300000 /dev/urandom >"$WORK/big/large.bin"
-write_job fatal 0 "$WORK/big/" "$WORK/fatal-target/"
+write_job fatal "$WORK/fatal-target/" "$WORK/big/" Compress=0
 rm -f "$WORK/stowline.err"
 (
     trap '' XFSZ
@@ -209,9 +198,9 @@ rm -f "$JOBS"/*.slj
 mkdir -p "$WORK/missed-target" "$WORK/oneshot-target"
 stamp() { LC_ALL=C date -d "@$1" "+%b-%d-%Y %H:%M"; }
 # A daily job whose moment passed two minutes before the agents start, never run before.
-write_job missed 0 "$WORK/data/" "$WORK/missed-target/" "$(date -d "@$(($(date +%s) - 120))" +%H:%M)"
+write_job missed "$WORK/missed-target/" "$WORK/data/" Compress=0 "StartTime=$(date -d "@$(($(date +%s) - 120))" +%H:%M)"
 # A one-shot job due 10 s after the agent starts, inside its first tick.
-write_job oneshot 0 "$WORK/data/" "$WORK/oneshot-target/"
+write_job oneshot "$WORK/oneshot-target/" "$WORK/data/" Compress=0
 sed -i 's/^Frequency=1\r$/Frequency=4\r/' "$JOBS/oneshot.slj"
 printf '%s\r\n' "0=$(date -d "@$(($(date +%s) + 10))" "+%Y-%m-%d %H:%M:%S")" >>"$JOBS/oneshot.slj"
 rm -f "$WORK/Stowline.txt"
@@ -238,7 +227,7 @@ check "the catch-up is logged once" [ "$(grep -c "  Missed run of .* caught up" 
 check "the one-shot job was not made up again" [ "$(key_of oneshot RunCount)" = 1 ]
 
 EIGHT_DAYS_AGO=$(stamp $(($(date +%s) - 8 * 86400)))
-write_job stalejob 0 "$WORK/data/" "$WORK/missed-target/"
+write_job stalejob "$WORK/missed-target/" "$WORK/data/" Compress=0
 sed -i "s/^DateLastRun=.*\r$/DateLastRun=$EIGHT_DAYS_AGO\r\nDateLastSuccess=$EIGHT_DAYS_AGO\r/" "$JOBS/stalejob.slj"
 run /STATUS
 check "/STATUS exits 1 with a stale job" [ "$RC" -eq 1 ]
@@ -249,7 +238,7 @@ rm -f "$JOBS/stalejob.slj"
 run /STATUS
 check "/STATUS exits 0 when no job is failed or stale" [ "$RC" -eq 0 ]
 sed -i 's/^Suspended=0\r$/Suspended=-1\r/' "$JOBS/oneshot.slj"
-write_job brokenjob 0 "$WORK/no-such-source/" "$WORK/missed-target/"
+write_job brokenjob "$WORK/missed-target/" "$WORK/no-such-source/" Compress=0
 run /RUN brokenjob /STATUS
 check "/RUN then /STATUS: the failed job makes it exit 1" [ "$RC" -eq 1 ]
 check "/STATUS: an abandoned run records nothing, the job has never run" grep -q "^brokenjob	never run	" "$WORK/out"
@@ -264,7 +253,7 @@ rm -f "$JOBS"/*.slj
 NOW=$(date +%s)
 START_EPOCH=$(((NOW + 31 + 59) / 60 * 60))
 if [ "$(date -d "@$START_EPOCH" +%Y%m%d)" = "$(date +%Y%m%d)" ]; then
-    write_job scheduled 0 "$WORK/data/" "$WORK/scheduled-target/" "$(date -d "@$START_EPOCH" +%H:%M)"
+    write_job scheduled "$WORK/scheduled-target/" "$WORK/data/" Compress=0 "StartTime=$(date -d "@$START_EPOCH" +%H:%M)"
     mkdir -p "$WORK/scheduled-target"
     start_agent
     for _ in $(seq 1 160); do

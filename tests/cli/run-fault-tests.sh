@@ -22,19 +22,6 @@ install_at() { # folder
     mkdir -p "$1/BackupJobs"
     cp "$BIN" "$1/stowline"
 }
-# A job file (CR LF line ends) whose JobName line holds exactly the bytes given (printf %b).
-# Arguments: folder, file name, job name (escapes allowed), compress (-1/0), source, target.
-write_job() {
-    local app=$1 file=$2 name=$3 compress=$4 source=$5 target=$6
-    {
-        printf '[Config]\r\n'
-        printf 'JobName=%b\r\n' "$name"
-        printf '%s\r\n' "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" "StartTime=12:00" \
-            "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$compress" "CopyStyle=0" "KeepCount=3" \
-            "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" "PreBackupCommand=" \
-            "PostBackupCommand=" "TargetDir=$target" "[Source]" "File_0=$source" "[Exclude]" "[OneShot]"
-    } >"$app/BackupJobs/$file.slj"
-}
 # Every path below a folder with its size and content checksum, skipping one subfolder.
 snapshot() { # folder, subfolder to skip
     (cd "$1" && find . -path "./$2" -prune -o -print0 | sort -z | xargs -0 -r stat -c '%n %s %F' &&
@@ -50,7 +37,8 @@ i=0
 for name in 'a/b' '../x' '..' '.' '...' "' '" "'..'" 'x/../y' '/' 'a\0b' '\0' '..\0' "$(printf 'n%.0s' {1..201})"; do
     for compress in -1 0; do
         i=$((i + 1))
-        write_job "$APP" "bad$i" "$name" "$compress" "$APP/area/src/docs/*.*" "$APP/area/target/deep/"
+        write_job -e -f "$APP/BackupJobs/bad$i.slj" "$name" "$APP/area/target/deep/" "$APP/area/src/docs/*.*" \
+            "Compress=$compress"
         snapshot "$APP/area" "target/deep" >"$WORK/before"
         rm -f "$APP/stowline.log"
         timeout 60 "$APP/stowline" /RUN "bad$i" /EXIT >"$WORK/out" 2>"$WORK/err"
@@ -69,7 +57,8 @@ for name in 'a/b' '../x' '..' '.' '...' "' '" "'..'" 'x/../y' '/' 'a\0b' '\0' '.
     done
 done
 # A name just short of the limit, with a dot or two in it, still backs up.
-write_job "$APP" good "..a..b.$(printf 'n%.0s' {1..150})" -1 "$APP/area/src/docs/*.*" "$APP/area/target/deep/"
+write_job -e -f "$APP/BackupJobs/good.slj" "..a..b.$(printf 'n%.0s' {1..150})" "$APP/area/target/deep/" \
+    "$APP/area/src/docs/*.*" Compress=-1
 timeout 60 "$APP/stowline" /RUN good /EXIT >"$WORK/out" 2>"$WORK/err"
 RC=$?
 check "a long name with dots in it backs up" [ "$RC" -eq 0 ]
@@ -87,7 +76,7 @@ else
         install_at "$APP"
         mkdir -p "$WORK/fulldata/docs" "$WORK/fulltarget"
         echo "some data" >"$WORK/fulldata/docs/a.txt"
-        write_job "$APP" Docs Docs 0 "$WORK/fulldata/docs/*.*" "$WORK/fulltarget/"
+        write_job -e -f "$APP/BackupJobs/Docs.slj" Docs "$WORK/fulltarget/" "$WORK/fulldata/docs/*.*" Compress=0
         timeout 60 "$APP/stowline" /RUN Docs /EXIT >"$WORK/out" 2>"$WORK/err"
         RC=$?
         check "with room, the run succeeds (exit 0)" [ "$RC" -eq 0 ]
@@ -112,7 +101,7 @@ APP="$WORK/stop"
 install_at "$APP"
 mkdir -p "$APP/src/data" "$APP/target"
 for n in $(seq 1 3000); do head -c 16384 /dev/urandom >"$APP/src/data/f$n"; done
-write_job "$APP" Big Big 0 "$APP/src/data/*.*" "$APP/target/"
+write_job -e -f "$APP/BackupJobs/Big.slj" Big "$APP/target/" "$APP/src/data/*.*" Compress=0
 timeout 120 "$APP/stowline" /RUN Big /EXIT >"$WORK/out" 2>"$WORK/err"
 RC=$?
 check "the first Rebuild completes" [ "$RC" -eq 0 ]

@@ -75,8 +75,8 @@ kill_trials() { # copy style, job name
     local style=$1 job=$2 calls k i bad=0 missed=0
     KT="$WORK/k-$job"
     local KS="$KT/$job.snapshots"
-    write_job "$job" "$KSRC/" "$KT/" "$style" "KeepLast=2" "KeepDaily=1" "KeepWeekly=0" "KeepMonthly=0" \
-        "KeepYearly=0"
+    write_job -m "$job" "$KT/" "$KSRC/" "${SNAPSHOT_JOB[@]}" "CopyStyle=$style" "KeepLast=2" "KeepDaily=1" \
+        "KeepWeekly=0" "KeepMonthly=0" "KeepYearly=0"
     make_state "$KSRC" A
     run /RUN "$job" /EXIT
     DIGEST_A=$(tree_digests "$KS" | awk '{print $2}')

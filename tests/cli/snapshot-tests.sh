@@ -14,16 +14,8 @@ log_has_line() { tr -d '\r' <"$LOG" | cut -c22- | grep -qxF -- "$1"; }
 log_count() { tr -d '\r' <"$LOG" | cut -c22- | grep -cF -- "$1"; }
 ino() { stat -c %i "$1"; }
 
-# name, source folder, target, copy style, then more keys
-write_job() {
-    local name=$1 source=$2 target=$3 style=$4
-    shift 4
-    mkdir -p "$target"
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=0" "CopyStyle=$style" \
-        "ParseSubDir=-1" "Incremental=0" "Suspended=0" "TargetDir=$target" "Snapshots=-1" "$@" "[Source]" \
-        "File_0=$source" "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
+# A snapshot job: a copy style's dated folders, kept by the calendar, with no password or commands.
+SNAPSHOT_JOB=(Compress=0 Snapshots=-1 -KeepCount -KeepPeriod -Password -PreBackupCommand -PostBackupCommand)
 dated() { find "$1" -mindepth 1 -maxdepth 1 -type d -regex '.*/[0-9-]*_[0-9]*' -printf '%f\n' | sort; }
 newest() { dated "$1" | tail -1; }
 oldest() { dated "$1" | head -1; }
@@ -37,7 +29,7 @@ ln -s f1.txt "$SRC/link"
 chmod 640 "$SRC/f3.txt"
 T="$WORK/t1"
 SNAPS="$T/rb.snapshots"
-write_job rb "$SRC/" "$T/" 0 "Verify=-1" "KeepLast=20"
+write_job -m rb "$T/" "$SRC/" "${SNAPSHOT_JOB[@]}" "Verify=-1" "KeepLast=20"
 run /RUN rb /EXIT
 check "first snapshot run succeeds" [ "$RC" -eq 0 ]
 FIRST=$(newest "$SNAPS")
@@ -116,7 +108,7 @@ for i in 1 2 3; do echo "u $i" >"$SRC2/a/u$i.txt"; done
 chmod 644 "$SRC2/a/u1.txt"
 T2="$WORK/t2"
 US="$T2/up.snapshots"
-write_job up "$SRC2/" "$T2/" 1
+write_job -m up "$T2/" "$SRC2/" "${SNAPSHOT_JOB[@]}" CopyStyle=1
 run /RUN up /EXIT
 U1=$(newest "$US")
 check "Update: first run succeeds" [ "$RC" -eq 0 ]
@@ -141,7 +133,7 @@ check "Update: an unchanged file is a link" [ "$(ino "$US/$U1/src2/a/u2.txt")" =
 check "Update: a deleted file is kept" [ -f "$US/$U2/src2/a/u3.txt" ]
 
 # ---- Freshen: only files the previous snapshot holds are replaced ----
-write_job fr "$SRC2/" "$WORK/t6/" 2
+write_job -m fr "$WORK/t6/" "$SRC2/" "${SNAPSHOT_JOB[@]}" CopyStyle=2
 FS6="$WORK/t6/fr.snapshots"
 mkdir -p "$FS6/2020-01-01_000000/src2/a"
 echo "old u2" >"$FS6/2020-01-01_000000/src2/a/u2.txt"
@@ -159,7 +151,8 @@ T3="$WORK/t3"
 KS="$T3/keep.snapshots"
 mkdir -p "$KS"
 for d in 2020-01-01_120000 2020-01-02_120000 2020-01-03_120000; do mkdir -p "$KS/$d/src"; done
-write_job keep "$SRC/" "$T3/" 0 "KeepLast=1" "KeepDaily=1" "KeepWeekly=0" "KeepMonthly=0" "KeepYearly=0"
+write_job -m keep "$T3/" "$SRC/" "${SNAPSHOT_JOB[@]}" "KeepLast=1" "KeepDaily=1" "KeepWeekly=0" "KeepMonthly=0" \
+    "KeepYearly=0"
 # A second source that is missing: the first entry is copied, then the run is abandoned.
 sed -i "s|^File_0=.*\r\$|&\nFile_1=$WORK/missing/\r|" "$JOBS/keep.slj"
 run /RUN keep /EXIT
@@ -179,7 +172,7 @@ check "a folder of another name is never touched" sh -c "mkdir '$KS/mine' && $S 
 if command -v rclone >/dev/null 2>&1; then
     printf '[loc]\ntype = local\n' >"$WORK/rclone.conf"
     T5="$WORK/t5"
-    write_job off "$SRC/" "$T5/" 0 "OffsiteRemote=loc:$WORK/remote"
+    write_job -m off "$T5/" "$SRC/" "${SNAPSHOT_JOB[@]}" "OffsiteRemote=loc:$WORK/remote"
     RCLONE_CONFIG="$WORK/rclone.conf" run /RUN off /EXIT
     CUR="$WORK/remote/off/current"
     check "off-site: the run succeeds" [ "$RC" -eq 0 ]
@@ -192,13 +185,13 @@ fi
 # ---- an abandoned run leaves no dated folder ----
 T4="$WORK/t4"
 mkdir -p "$T4"
-write_job gone "$WORK/nosuchsource/" "$T4/" 0
+write_job -m gone "$T4/" "$WORK/nosuchsource/" "${SNAPSHOT_JOB[@]}"
 run /RUN gone /EXIT
 check "a run without its source writes no snapshot" [ -z "$(dated "$T4/gone.snapshots" 2>/dev/null)" ]
 
 # ---- a run asked to stop (SIGTERM) leaves no dated folder ----
 T7="$WORK/t7"
-write_job stopped "$SRC/" "$T7/" 0 "PreBackupCommand=sleep 2"
+write_job -m stopped "$T7/" "$SRC/" "${SNAPSHOT_JOB[@]}" "PreBackupCommand=sleep 2"
 "$S" /RUN stopped /EXIT >/dev/null 2>&1 &
 STOP_PID=$!
 sleep 1
@@ -221,7 +214,7 @@ if [ "$(id -u)" = 0 ] && command -v mkfs.vfat >/dev/null; then
         SRC3="$WORK/src3"
         mkdir -p "$SRC3"
         for i in 1 2 3; do echo "v $i" >"$SRC3/v$i.txt"; done
-        write_job fat "$SRC3/" "$MNT/" 0
+        write_job -m fat "$MNT/" "$SRC3/" "${SNAPSHOT_JOB[@]}"
         run /RUN fat /EXIT
         run /RUN fat /EXIT
         FS="$MNT/fat.snapshots"
@@ -249,7 +242,7 @@ if [ "$(id -u)" = 0 ]; then
         SRC4="$WORK/src4"
         mkdir -p "$SRC4"
         for i in 1 2; do echo "m $i" >"$SRC4/m$i.txt"; done
-        write_job lim "$SRC4/" "$MNT/" 0
+        write_job -m lim "$MNT/" "$SRC4/" "${SNAPSHOT_JOB[@]}"
         run /RUN lim /EXIT
         LS="$MNT/lim.snapshots"
         L1=$(newest "$LS")
@@ -292,7 +285,7 @@ mkdir -p "$SRC5"
 echo one >"$SRC5/a.txt"
 T5="$WORK/t5"
 S5="$T5/dst.snapshots"
-write_job dst "$SRC5/" "$T5/" 0
+write_job -m dst "$T5/" "$SRC5/" "${SNAPSHOT_JOB[@]}"
 run /RUN dst /EXIT
 # A snapshot named half an hour ahead, as one made just before the clocks went back is.
 AHEAD=$(date -d '+30 minutes' +%Y-%m-%d_%H%M%S)

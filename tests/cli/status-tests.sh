@@ -20,24 +20,6 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-# A zip job file in the INI layout (CR LF line ends). Arguments: name, target, start time (hh:mm),
-# pre-backup command, then the sources.
-write_job() {
-    local name=$1 target=$2 start=$3 pre=$4
-    shift 4
-    local lines=("[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0"
-        "StartTime=$start" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=-1" "CopyStyle=0"
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0"
-        "PreBackupCommand=$pre" "PostBackupCommand=" "TargetDir=$target" "[Source]")
-    local i=0
-    for source in "$@"; do
-        lines+=("File_$i=$source")
-        i=$((i + 1))
-    done
-    lines+=("[Exclude]" "[OneShot]")
-    printf '%s\r\n' "${lines[@]}" >"$JOBS/$name.slj"
-    mkdir -p "$target"
-}
 status_line() { # job name: its line of the last /STATUS
     grep "^$1	" "$WORK/out"
 }
@@ -49,8 +31,8 @@ echo "second file" >"$WORK/data/sub/b.txt"
 QUIET=$(date -d "@$(($(date +%s) + 6 * 3600))" +%H:%M)
 
 # ---- a failure in the same minute as a success ----
-write_job good "$WORK/good-target/" "$QUIET" "" "$WORK/data/"
-write_job flaky "$WORK/flaky-target/" "$QUIET" "" "$WORK/data/"
+write_job -m good "$WORK/good-target/" "$WORK/data/" "StartTime=$QUIET"
+write_job -m flaky "$WORK/flaky-target/" "$WORK/data/" "StartTime=$QUIET"
 run /RUN good flaky /EXIT
 check "two jobs run" [ "$RC" -eq 0 ]
 # An entry that selects nothing: the archive is not written and the run is recorded as failed.
@@ -87,7 +69,7 @@ check "/STATUS answers while the agent runs" [ "$RC" -eq 0 ]
 check "/STATUS prints every job while the agent runs" [ "$(wc -l <"$WORK/out")" -eq 2 ]
 check "/STATUS is not refused" lacks "$WORK/err" "already running"
 # A job whose last run failed, as another program left it: /STATUS says so beside the agent too.
-write_job failed "$WORK/failed-target/" "$QUIET" "" "$WORK/data/"
+write_job -m failed "$WORK/failed-target/" "$WORK/data/" "StartTime=$QUIET"
 sed -i "s/^DateLastRun=.*\r$/DateLastRun=$(LC_ALL=C date "+%b-%d-%Y") 00:01\r\nDateLastSuccess=$(LC_ALL=C date "+%b-%d-%Y") 00:00\r/" \
     "$JOBS/failed.slj"
 run /STATUS
@@ -115,8 +97,8 @@ check "the agent ends with status 0" [ "$AGENT_RC" -eq 0 ]
 # made up, the agent runs the job, never run before, as soon as it starts.
 sed -i 's/^RunMissedBackups=0/RunMissedBackups=-1/' "$WORK/Stowline.txt"
 check "the agent's preferences make up missed runs" grep -q '^RunMissedBackups=-1' "$WORK/Stowline.txt"
-write_job slow "$WORK/slow-target/" "$(date -d "@$(($(date +%s) - 120))" +%H:%M)" \
-    "touch $WORK/slow-started; while [ ! -e $WORK/slow-release ]; do sleep 0.1; done" "$WORK/data/"
+write_job -m slow "$WORK/slow-target/" "$WORK/data/" "StartTime=$(date -d "@$(($(date +%s) - 120))" +%H:%M)" \
+    "PreBackupCommand=touch $WORK/slow-started; while [ ! -e $WORK/slow-release ]; do sleep 0.1; done"
 start_agent
 check "the agent holds the slow job's run" wait_for test -e "$WORK/slow-started"
 "$S" /VERIFY slow >"$WORK/verify-out" 2>"$WORK/verify-err" &
@@ -145,7 +127,7 @@ check "the agent ends with status 0 after the held run" [ "$AGENT_RC" -eq 0 ]
 # ---- a run that falls due while its job is read waits until the read ends ----
 # A reader in another process holds the job's lock shared, as /VERIFY and /RESTORE do, until
 # it is killed: the system lets go of its lock then.
-write_job readjob "$WORK/read-target/" "$(date -d "@$(($(date +%s) - 120))" +%H:%M)" "" "$WORK/data/"
+write_job -m readjob "$WORK/read-target/" "$WORK/data/" "StartTime=$(date -d "@$(($(date +%s) - 120))" +%H:%M)"
 mkdir -p "$JOBS/.locks"
 flock -s -o "$JOBS/.locks/readjob.slj" \
     -c "touch '$WORK/reader-holds'; while [ ! -e '$WORK/reader-release' ]; do sleep 0.1; done" >/dev/null 2>&1 &

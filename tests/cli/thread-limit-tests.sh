@@ -23,13 +23,6 @@ cli_begin threads "$@"
 USER_NAME=nobody
 LOG="$WORK/stowline.log"
 
-write_job() { # name, compress (-1/0), copy style, target
-    printf '%s\r\n' "[Config]" "JobName=$1" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$2" "CopyStyle=$3" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$4" "[Source]" "File_0=$WORK/data/" "[Exclude]" \
-        "[OneShot]" >"$JOBS/$1.slj"
-}
 
 # 300 small files in 7 folders, and a file of 9 MiB.
 for i in $(seq 0 299); do
@@ -58,9 +51,9 @@ LINE="  Could not start all worker threads (Resource temporarily unavailable); g
 for extra in 0 1; do
     rm -rf "$WORK/zip" "$WORK/copy" "$WORK/update" "$WORK/x" "$LOG"
     mkdir -p "$WORK/zip" "$WORK/copy" "$WORK/update/data/d1" "$WORK/x"
-    write_job zipjob -1 0 "$WORK/zip/"
-    write_job rebuild 0 0 "$WORK/copy/"
-    write_job update 0 1 "$WORK/update/"
+    write_job zipjob "$WORK/zip/" "$WORK/data/" Compress=-1 CopyStyle=0
+    write_job rebuild "$WORK/copy/" "$WORK/data/" Compress=0 CopyStyle=0
+    write_job update "$WORK/update/" "$WORK/data/" Compress=0 CopyStyle=1
     # An earlier copy for the Update: one file older than its source, one newer.
     echo "older copy" >"$WORK/update/data/d1/f1.txt"
     touch -d "2001-01-01" "$WORK/update/data/d1/f1.txt"

@@ -11,18 +11,6 @@ cli_begin verify "$@"
 LOG="$WORK/stowline.log"
 log_has_line() { tr -d '\r' <"$LOG" | cut -c22- | grep -qxF -- "$1"; }
 
-# A job file (CR LF line ends). Arguments: name, compress (-1/0), source, target, and
-# further Config lines.
-write_job() {
-    local name=$1 compress=$2 source=$3 target=$4
-    shift 4
-    printf '%s\r\n' "[Config]" "JobName=$name" "DateLastRun=Jan-01-1900 00:00" "SizeLastRun=-1" "RunCount=0" \
-        "StartTime=12:00" "Frequency=1" "DayOfWeek=254" "DayOfMonth=1" "Compress=$compress" "CopyStyle=0" \
-        "KeepCount=3" "KeepPeriod=Copies" "Password=" "ParseSubDir=-1" "Incremental=0" "Suspended=0" \
-        "PreBackupCommand=" "PostBackupCommand=" "TargetDir=$target" "$@" "[Source]" "File_0=$source" \
-        "[Exclude]" "[OneShot]" >"$JOBS/$name.slj"
-}
-
 # Changes a file's bytes in place and puts its times back, as silent damage does.
 damage() { # path, kind (edit|zero|flip)
     python3 - "$1" "$2" <<'PY'
@@ -49,9 +37,9 @@ head -c 200000 /dev/urandom >"$SRC/sub/b.bin"
 printf 'gamma\n' >"$SRC/sub/deep/c.txt"
 sleep $((61 - 10#$(date +%S)))
 
-write_job vcopy 0 "$SRC" "$WORK/tcopy/"
-write_job vzip -1 "$SRC" "$WORK/tzip/"
-write_job vafter 0 "$SRC" "$WORK/tafter/" "Verify=-1"
+write_job vcopy "$WORK/tcopy/" "$SRC" Compress=0
+write_job vzip "$WORK/tzip/" "$SRC" Compress=-1
+write_job vafter "$WORK/tafter/" "$SRC" Compress=0 "Verify=-1"
 mkdir -p "$WORK/tcopy" "$WORK/tzip" "$WORK/tafter"
 run /RUN vcopy /RUN vzip /RUN vafter /EXIT
 check "the backups ran" [ "$RC" -eq 0 ]
@@ -99,15 +87,7 @@ check "a tree gone is named" contains "$WORK/out" "$WORK/tcopy/data/: backup fol
 # ---- archives ----
 ZIP="$WORK/tzip/vzip.zip"
 cp "$ZIP" "$WORK/sound.zip"
-python3 - "$ZIP" "${SRC#/}/sub/deep/c.txt" <<'PY'
-import os, sys, zipfile
-src, drop = sys.argv[1], sys.argv[2]
-with zipfile.ZipFile(src) as zin, zipfile.ZipFile(src + ".new", "w") as zout:
-    for info in zin.infolist():
-        if info.filename != drop:
-            zout.writestr(info, zin.read(info.filename), compress_type=info.compress_type)
-os.replace(src + ".new", src)
-PY
+python3 "$ZIPCHECK/drop_entry.py" "$ZIP" "${SRC#/}/sub/deep/c.txt"
 run /VERIFY vzip
 check "an entry removed: exit 1" [ "$RC" -eq 1 ]
 check "an entry removed is named" contains "$WORK/out" \

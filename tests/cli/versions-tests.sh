@@ -15,23 +15,11 @@ cleanup() {
     rm -rf "$WORK"
 }
 trap cleanup EXIT
-write_job() { # name, target, sources...
-    local name=$1 target=$2 i=0
-    shift 2
-    {
-        printf '%s\r\n' "[Config]" "JobName=$name" "Compress=0" "Snapshots=-1" "ParseSubDir=-1" "TargetDir=$target" \
-            "[Source]"
-        for s in "$@"; do
-            printf 'File_%d=%s\r\n' "$i" "$s"
-            i=$((i + 1))
-        done
-    } >"$JOBS/$name.slj"
-}
 inode() { stat -c %i "$1"; }
 
 # ---- a job that keeps snapshots and has none yet has nothing to restore ----
 mkdir -p "$WORK/empty-t/none.snapshots" "$WORK/empty-src"
-write_job none "$WORK/empty-t/" "$WORK/empty-src"
+write_job none "$WORK/empty-t/" "$WORK/empty-src" Compress=0 Snapshots=-1 -KeepCount -KeepPeriod
 run /RESTORE none /TO "$WORK/none-out"
 check "no snapshot and no tree: exit 1, saying so" \
     sh -c "[ $RC -eq 1 ] && grep -qF 'job none has no backup to restore from' '$WORK/err'"
@@ -44,7 +32,7 @@ echo "a one" >"$WORK/src/docs/a.txt"
 echo "b one" >"$WORK/src/docs/b.txt"
 for i in $(seq 1 200); do echo "sub $i" >"$WORK/src/docs/sub/f$i.txt"; done
 ln -s "$WORK/outside" "$WORK/src/docs/out-link"
-write_job snap "$WORK/t/" "$WORK/src/docs"
+write_job snap "$WORK/t/" "$WORK/src/docs" Compress=0 Snapshots=-1 -KeepCount -KeepPeriod
 SNAPS="$WORK/t/snap.snapshots"
 S1="$SNAPS/2026-12-01_100000" S2="$SNAPS/2026-12-02_100000" S3="$SNAPS/2026-12-03_100000"
 mkdir -p "$S1"

@@ -108,18 +108,7 @@ fi
 
 # Two entries damaged in their data (the later one first): the first in entry order is named, as
 # a check of one entry after the other names it, however far ahead the readers went.
-python3 - "$ZIP" "${SRC#/}/d7/e3/f799.txt" "${SRC#/}/d3/e1/f021.txt" <<'PY'
-import sys, zipfile
-path, names = sys.argv[1], sys.argv[2:]
-data = bytearray(open(path, "rb").read())
-with zipfile.ZipFile(path) as z:
-    for name in names:
-        i = z.getinfo(name)
-        o = i.header_offset
-        start = o + 30 + int.from_bytes(data[o + 26:o + 28], "little") + int.from_bytes(data[o + 28:o + 30], "little")
-        data[start + i.compress_size // 2] ^= 0x5A
-open(path, "wb").write(data)
-PY
+python3 "$ZIPCHECK/flip_data.py" "$ZIP" "${SRC#/}/d7/e3/f799.txt" "${SRC#/}/d3/e1/f021.txt"
 run /VERIFY pipe
 check "/VERIFY of the damaged archive exits 1" [ "$RC" -eq 1 ]
 check "it names the entry first in entry order" contains "$WORK/out" "Verify failed for pipe ($ZIP): '${SRC#/}/d3/e1/f021.txt': "

@@ -5,10 +5,6 @@
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 class HandJobFolder : public TempAppFolder {
 protected:
     std::string JobPath(const std::string& sName) { return App + "BackupJobs/" + sName + ".slj"; }

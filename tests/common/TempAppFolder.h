@@ -19,8 +19,6 @@
 #include <memory>
 #include <optional>
 #include <sstream>
-#include <string>
-#include <vector>
 
 class TempAppFolder : public ::testing::Test {
 protected:

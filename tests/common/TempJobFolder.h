@@ -4,10 +4,6 @@
 
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJobManager.h"
-#include "support/libDates.h"
-
-#include <filesystem>
-#include <string>
 
 class TempJobFolder : public TempAppFolder {
 protected:

@@ -10,10 +10,8 @@
 #include "engine/ZipWriter.h"
 #include "engine/libVerify.h"
 
-#include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace ziptest;
 using namespace archivetest;
@@ -79,16 +77,9 @@ protected:
     }
 
     // A Python-made archive (no checksum fields): one stored entry, two deflated.
-    Bytes ForeignArchive(const std::string& sScript = "") {
-        const std::string sPath = App + "foreign.zip", sPy = App + "foreign.py";
-        std::ofstream(sPy) << "import sys, zipfile\n"
-                              "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                              "    for n in ('one.txt', 'two.txt', 'three.txt'):\n"
-                              "        kind = zipfile.ZIP_STORED if n == 'one.txt' else zipfile.ZIP_DEFLATED\n"
-                              "        z.writestr(n, n * 50, compress_type=kind)\n"
-                           << sScript;
-        EXPECT_EQ(Shell("python3 '" + sPy + "' '" + sPath + "'"), 0);
-        return Load(sPath);
+    Bytes ForeignArchive() {
+        EXPECT_EQ(Tool("foreign", {App + "foreign.zip"}), 0);
+        return Load(App + "foreign.zip");
     }
 };
 
@@ -106,7 +97,7 @@ TEST_F(ArchiveCheckTest, EveryReaderAcceptsTheChecksummedHeadersWithAndWithoutPa
         job.Password = sPassword;
         auto results = Run(job, {Data});
         ASSERT_EQ(results[0].Code, 0);
-        ExpectReadableEverywhere(ZipFile, App, sPassword);
+        ExpectReadableEverywhere(ZipFile, sPassword);
         EXPECT_EQ(ReadArchive(ZipFile, sPassword.empty() ? nullptr : sPassword.c_str())[Stored(Data) + "/big.bin"],
                   std::string(9u << 20, 'z') + Noise(1000, 3));
     }
@@ -127,7 +118,7 @@ TEST_F(ArchiveCheckTest, EntriesCarriedIntoALaterArchiveGetSoundChecksums) {
         Put("c.txt", "c");
         Put("b.txt", "newer b");
         ASSERT_EQ(Run(job, {Data + "/c.txt", Data + "/b.txt"})[0].Code, 0); // added to the archive
-        ExpectReadableEverywhere(ZipFile, App, sPassword);
+        ExpectReadableEverywhere(ZipFile, sPassword);
         bool bOpened = false;
         const auto entries = ReadEntries(ZipFile, bOpened);
         ASSERT_EQ(entries.size(), 3u);
@@ -430,7 +421,7 @@ TEST_F(ArchiveCheckTest, TheZip64FieldIsCoveredByTheChecksum) {
     rec.Size = (uint64_t{1} << 32) + 5; // declared beyond 4 GiB: the Zip64 field carries it
     ASSERT_TRUE(w.Central(rec, 1));
     ASSERT_TRUE(w.Finish(""));
-    ExpectSoundFields(ZipFile, App);
+    ExpectSoundFields(ZipFile);
     Bytes b = Load(ZipFile);
     const size_t z = b.find(std::string("\x01\x00\x08\x00", 4), LayoutOf(b).Central[0]);
     ASSERT_NE(z, std::string::npos);
@@ -496,12 +487,6 @@ TEST_F(ArchiveCheckTest, OtherProgramsArchivesReadAsSound) {
     fs::create_directories(Data + "/tree/folder");
     ASSERT_EQ(::symlink("a.txt", (Data + "/tree/ln").c_str()), 0);
     const std::string t = "'" + Target;
-    const std::string sPy = App + "forced.py";
-    std::ofstream(sPy) << "import sys, zipfile\n"
-                          "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                          "    z.writestr('stored.txt', 'x' * 100, compress_type=zipfile.ZIP_STORED)\n"
-                          "    with z.open('forced.txt', 'w', force_zip64=True) as f:\n"
-                          "        f.write(b'y' * 5000)\n";
     const std::vector<std::string> makers = {
         "cd '" + Data + "' && zip -qry " + t + "zip.zip' tree",
         "cd '" + Data + "' && zip -qry -P secret " + t + "zipcrypt.zip' tree",
@@ -509,7 +494,7 @@ TEST_F(ArchiveCheckTest, OtherProgramsArchivesReadAsSound) {
         "cd '" + Data + "' && cat tree/sub/b.bin | zip -q -fz " + t + "stream.zip' -",
         "cd '" + Data + "' && bsdtar --format zip -cf " + t + "bsdtar.zip' tree",
         "cd '" + Data + "' && 7zz a -tzip -bd " + t + "7z.zip' tree",
-        "python3 '" + sPy + "' " + t + "python.zip'",
+        "python3 '" STOWLINE_ZIP_TOOLS "/forced_zip64.py' " + t + "python.zip'",
     };
     for (const std::string& sMaker : makers) {
         SCOPED_TRACE(sMaker);

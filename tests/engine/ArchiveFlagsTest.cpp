@@ -1,10 +1,7 @@
-#include "engine/ArchiveFlags.h"
-#include "engine/RunState.h"
 #include "engine/libCopy.h"
 #include "engine/libCopyFixture.h"
 
 #include <cstdio>
-#include <sys/stat.h>
 
 using copytest::CopyFixture;
 

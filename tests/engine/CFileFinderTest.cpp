@@ -1,9 +1,6 @@
 #include "engine/CFileFinder.h"
 #include "engine/libCopyFixture.h"
 
-#include <cerrno>
-#include <sys/stat.h>
-
 using copytest::CopyFixture;
 
 namespace {

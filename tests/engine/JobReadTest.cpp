@@ -4,14 +4,7 @@
 // the lock file. Real runs, real lock files, a holder in another process.
 
 #include "RunTestSupport.h"
-#include "common/ScriptedSeam.h"
 #include "engine/JobLock.h"
-
-#include <csignal>
-#include <functional>
-#include <memory>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace runtest;
 

@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <string>
 #include <thread>
-#include <vector>
 
 using copytest::CopyFixture;
 using libCopy::detail::EnteredBefore;

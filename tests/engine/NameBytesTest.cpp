@@ -4,12 +4,7 @@
 
 #include "RunTestSupport.h"
 
-#include "engine/libRestore.h"
 #include "engine/libVerify.h"
-
-#include <fstream>
-#include <map>
-#include <sstream>
 
 using namespace runtest;
 
@@ -105,14 +100,8 @@ TEST_F(NameBytes, OnlyValidUtf8NamesAreMarkedAsUtf8) {
     CBackupJob job = MakeJob("Utf8", {SrcFolder()}, true);
     std::vector<libRestore::Entry> entries;
     const std::string sZip = BackUpAndRead(job, entries).Path;
-    const std::string sScript = App + "flags.py", sOut = App + "flags.txt";
-    std::ofstream(sScript) << "import sys, zipfile\n"
-                              "with open(sys.argv[2], 'w') as out:\n"
-                              "    for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
-                              "        utf8 = bool(i.flag_bits & 0x800)\n"
-                              "        raw = i.filename.encode('utf-8' if utf8 else 'cp437')\n"
-                              "        out.write('%d %s\\n' % (utf8, raw.hex()))\n";
-    ASSERT_EQ(ziptest::Shell("python3 '" + sScript + "' '" + sZip + "' '" + sOut + "'"), 0);
+    const std::string sOut = App + "flags.txt";
+    ASSERT_EQ(ziptest::Tool("name_flags", {sZip}, sOut), 0);
     std::map<std::string, bool> found;
     std::istringstream in(ReadFile(sOut));
     for (std::string sFlag, sHex; in >> sFlag >> sHex;) {

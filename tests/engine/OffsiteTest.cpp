@@ -8,13 +8,8 @@
 #include "common/TempAppFolder.h"
 #include "engine/Rclone.h"
 #include "jobs/CBackupJob.h"
-#include "support/appPreferences.h"
-#include "support/libDates.h"
-#include "support/libLog.h"
 
 #include <chrono>
-#include <cstdlib>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace {

@@ -4,15 +4,8 @@
 // source's own mode.
 
 #include "RunTestSupport.h"
-#include "ZipFixture.h"
-#include "engine/ArchiveFlags.h"
 #include "engine/JobTemp.h"
 #include "engine/libCopy.h"
-
-#include <gtest/gtest.h>
-
-#include <map>
-#include <sys/stat.h>
 
 namespace {
 

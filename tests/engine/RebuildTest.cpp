@@ -4,9 +4,6 @@
 
 #include "RunTestSupport.h"
 
-#include <algorithm>
-#include <sys/mount.h>
-
 using namespace runtest;
 
 namespace {

@@ -7,9 +7,6 @@
 #include "engine/BackupRun.h"
 #include "jobs/CBackupJob.h"
 
-#include <filesystem>
-#include <gtest/gtest.h>
-
 namespace {
 
 struct Recorder : ReportHook::Listener {

@@ -5,10 +5,6 @@
 
 #include "RunTestSupport.h"
 
-#include "engine/libRestore.h"
-
-#include <unistd.h>
-
 using namespace runtest;
 using libRestore::Conflict;
 using libRestore::Status;

@@ -5,13 +5,6 @@
 
 #include "RunTestSupport.h"
 
-#include "engine/libRestore.h"
-
-#include <fcntl.h>
-#include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 using namespace runtest;
 using libRestore::Conflict;
 using libRestore::Status;

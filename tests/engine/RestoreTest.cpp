@@ -3,11 +3,7 @@
 
 #include "RunTestSupport.h"
 
-#include "engine/libRestore.h"
 #include "engine/libVerify.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 using namespace runtest;
 using libRestore::Conflict;

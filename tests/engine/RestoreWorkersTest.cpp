@@ -4,7 +4,6 @@
 #include "RunTestSupport.h"
 
 #include "engine/WorkerThreads.h"
-#include "engine/libRestore.h"
 
 using namespace runtest;
 using libRestore::Status;

@@ -2,10 +2,6 @@
 
 #include "RunTestSupport.h"
 
-#include "engine/libRetention.h"
-
-#include <map>
-
 using namespace runtest;
 
 namespace {

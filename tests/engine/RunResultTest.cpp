@@ -2,7 +2,6 @@
 // that went through.
 
 #include "RunTestSupport.h"
-#include "ScriptedProbe.h"
 #include "engine/JobLock.h"
 
 using namespace runtest;

@@ -3,15 +3,8 @@
 // process killed while it holds the lock.
 
 #include "RunTestSupport.h"
-#include "common/ScriptedSeam.h"
 #include "engine/JobLock.h"
 #include "jobs/JobHealth.h"
-
-#include <csignal>
-#include <functional>
-#include <memory>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace runtest;
 

@@ -7,9 +7,6 @@
 #include "engine/libCopy.h"
 
 #include <atomic>
-#include <fcntl.h>
-#include <map>
-#include <unistd.h>
 
 using namespace runtest;
 

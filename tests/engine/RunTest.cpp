@@ -1,15 +1,10 @@
 // The backup run: log lines, outcomes, the recorded run, commands and the status shown.
 
 #include "RunTestSupport.h"
-#include "ScriptedProbe.h"
 
-#include "engine/BackupRun.h"
 #include "engine/libCopy.h"
 #include "jobs/CBackupJobManager.h"
 #include "support/StowError.h"
-#include "support/libFiles.h"
-
-#include <cstdlib>
 
 using namespace runtest;
 using UserInteraction::Answer;

@@ -2,34 +2,17 @@
 // Shared pieces of the backup-run, retention and rename tests: source and target folders in the
 // temporary application folder, a job built in memory, and zip archives read back with libzip.
 
-#include "RecordingOwner.h"
 #include "ZipFixture.h"
-#include "common/ScriptedSeam.h"
 #include "engine/BackupRun.h"
-#include "engine/RunState.h"
 #include "engine/libCopyFixture.h"
 #include "engine/libRestore.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJob.h"
 #include "support/FileLock.h"
-#include "support/appPreferences.h"
-#include "support/libDates.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <csignal>
-#include <fcntl.h>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <set>
-#include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <utime.h>
-#include <vector>
 
 namespace runtest {
 

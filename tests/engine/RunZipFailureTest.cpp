@@ -2,10 +2,6 @@
 // takes a final name, every file left out is named; names are never patterns.
 
 #include "RunTestSupport.h"
-#include "ScriptedProbe.h"
-
-#include <cstdlib>
-#include <fcntl.h>
 
 using namespace runtest;
 

@@ -4,10 +4,7 @@
 
 #include "RunTestSupport.h"
 
-#include "engine/ArchiveFlags.h"
 #include "engine/libCopy.h"
-
-#include <sqlite3.h>
 
 using namespace runtest;
 

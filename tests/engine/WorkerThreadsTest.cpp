@@ -3,7 +3,6 @@
 
 #include "engine/WorkerThreads.h"
 #include "RunTestSupport.h"
-#include "ScriptedProbe.h"
 #include "engine/CopyWorkers.h"
 #include "engine/LookAhead.h"
 #include "engine/libCopy.h"

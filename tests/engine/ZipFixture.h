@@ -5,21 +5,13 @@
 #include "RecordingOwner.h"
 #include "ScriptedProbe.h"
 #include "common/TempAppFolder.h"
-#include "engine/RunState.h"
 #include "engine/libZip.h"
-#include "support/libLog.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <map>
 #include <set>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 #include <zip.h>
 
 namespace ziptest {
@@ -67,6 +59,16 @@ inline std::set<std::string> Names(const std::map<std::string, std::string>& m) 
 
 inline int Shell(const std::string& sCommand) {
     int rc = std::system((sCommand + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+// Runs a zip tool of tests/zipcheck (a reader other than the program's) on the arguments, its
+// output into sOut; its exit status.
+inline int Tool(const std::string& sName, const std::vector<std::string>& args, const std::string& sOut = "/dev/null") {
+    std::string sCommand = "python3 '" STOWLINE_ZIP_TOOLS "/" + sName + ".py'";
+    for (const std::string& s : args)
+        sCommand += " '" + s + "'";
+    const int rc = std::system((sCommand + " >'" + sOut + "' 2>/dev/null").c_str());
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 

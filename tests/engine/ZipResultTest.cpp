@@ -3,10 +3,6 @@
 
 #include "ZipFixture.h"
 #include <atomic>
-#include <cerrno>
-#include <cstdlib>
-#include <fcntl.h>
-#include <memory>
 
 using namespace ziptest;
 

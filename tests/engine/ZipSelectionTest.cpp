@@ -3,10 +3,7 @@
 
 #include "ZipFixture.h"
 #include "engine/ZipInternal.h"
-#include "support/libDates.h"
 
-#include <ctime>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace ziptest;

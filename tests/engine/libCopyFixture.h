@@ -5,21 +5,15 @@
 #include "common/TempAppFolder.h"
 #include "engine/ArchiveFlags.h"
 #include "engine/RunState.h"
-#include "support/appPreferences.h"
 #include "support/libFiles.h"
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <filesystem>
 #include <sched.h>
 #include <sqlite3.h>
-#include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace copytest {
 

@@ -2,16 +2,12 @@
 #include "RecordingOwner.h"
 #include "engine/CFileFinder.h"
 #include "engine/libCopyFixture.h"
-#include "support/libFiles.h"
 
 #include <algorithm>
 #include <climits>
 #include <set>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
-#include <unistd.h>
 
 using copytest::CopyFixture;
 

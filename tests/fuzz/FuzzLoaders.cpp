@@ -27,9 +27,7 @@
 #include <filesystem>
 #include <memory>
 #include <random>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 

@@ -3,7 +3,6 @@
 #include "app/appSetup.h"
 #include "common/ModalScript.h"
 #include "common/TempAppFolder.h"
-#include "support/libLog.h"
 #include "ui/frmAbout.h"
 
 #include <QFile>
@@ -13,7 +12,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -5,11 +5,8 @@
 #include "app/SingleInstance.h"
 #include "app/appSetup.h"
 #include "common/TempJobFolder.h"
-#include "support/libLog.h"
 
 #include <fcntl.h>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {

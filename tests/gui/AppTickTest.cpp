@@ -6,16 +6,12 @@
 #include "app/frmMain.h"
 #include "app/frmPopup.h"
 #include "common/TempJobFolder.h"
-#include "support/libLog.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QTimer>
 #include <algorithm>
-#include <filesystem>
 #include <functional>
-#include <gtest/gtest.h>
-#include <vector>
 
 namespace {
 

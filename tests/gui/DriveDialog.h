@@ -4,9 +4,7 @@
 
 #include "common/ModalScript.h"
 
-#include <QDialog>
 #include <QListWidget>
-#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>

@@ -39,16 +39,12 @@ TEST_F(JobOptionsTest, EncryptionChoiceRoundTripsThroughTheJobFile) {
     ASSERT_FALSE(Job.SaveBackupJobIniFile());
     auto& same = Open({"Secret"}, 0);
     EXPECT_TRUE(same.optEncryption[1]->isChecked());
-    same.cmdOK->click();
-    ASSERT_TRUE(same.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile()); // as the main window does
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(same));
     EXPECT_EQ(EncryptionKey(Job.FileName()), "<none>");
 
     auto& toAes = Open({"Secret"}, 0);
     toAes.optEncryption[0]->setChecked(true);
-    toAes.cmdOK->click();
-    ASSERT_TRUE(toAes.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile()); // as the main window does
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(toAes));
     EXPECT_EQ(EncryptionKey(Job.FileName()), "AES256");
     CBackupJob loaded;
     ASSERT_FALSE(loaded.OpenBackupJob(Job.FileName()));
@@ -57,25 +53,19 @@ TEST_F(JobOptionsTest, EncryptionChoiceRoundTripsThroughTheJobFile) {
     auto& back = Open({"Secret"}, 0);
     EXPECT_TRUE(back.optEncryption[0]->isChecked());
     back.optEncryption[1]->setChecked(true);
-    back.cmdOK->click();
-    ASSERT_TRUE(back.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile()); // as the main window does
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(back));
     EXPECT_EQ(EncryptionKey(Job.FileName()), "Traditional");
 
     // A job without a password: saved as it was; given one, it is offered AES-256.
     Job = CBackupJob();
     MakeExistingJob("Open");
     auto& open = Open({"Open"}, 0);
-    open.cmdOK->click();
-    ASSERT_TRUE(open.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile()); // as the main window does
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(open));
     EXPECT_EQ(EncryptionKey(Job.FileName()), "<none>");
     auto& protect = Open({"Open"}, 0);
     EXPECT_TRUE(protect.optEncryption[0]->isChecked());
     protect.chkPasswordProtect->setChecked(true);
     protect.txtPassword->setText("new secret");
-    protect.cmdOK->click();
-    ASSERT_TRUE(protect.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile()); // as the main window does
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(protect));
     EXPECT_EQ(EncryptionKey(Job.FileName()), "AES256");
 }

@@ -5,7 +5,6 @@
 #include "app/QtHelpers.h"
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
-#include "support/libLog.h"
 #include "ui/frmJobOptions.h"
 #include "ui/frmOneShot.h"
 #include "ui/frmPickFile.h"
@@ -17,15 +16,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
-
-#include <filesystem>
-#include <memory>
 
 using QtHelpers::Q;
 using QtHelpers::S;
@@ -60,6 +55,13 @@ protected:
         Job.SetFilesToZip(Root + "src/\r\n");
         Job.SetRunCount(iRunCount);
         Job.SetStartTime(libDates::TimeSerial(21, 15, 0));
+        ASSERT_FALSE(Job.SaveBackupJobIniFile());
+    }
+
+    // OK clicked, the edit taken, and the job saved as the main window's EditJob then saves it.
+    void OkAndSave(frmJobOptions& dlg) {
+        dlg.cmdOK->click();
+        ASSERT_TRUE(dlg.JobSaved());
         ASSERT_FALSE(Job.SaveBackupJobIniFile());
     }
 

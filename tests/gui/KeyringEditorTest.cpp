@@ -3,19 +3,15 @@
 // keyring when tests/cli/keyring-tests.sh starts this program inside its keyring session
 // (STOWLINE_KEYRING_SESSION=1); elsewhere that case is skipped.
 
-#include "DriveDialog.h"
 #include "JobOptionsFixture.h"
 #include "ScheduleTestFixture.h"
 #include "app/KeyringVault.h"
 #include "common/MemoryVault.h"
-#include "common/TempJobFolder.h"
 #include "engine/BackupRun.h"
 #include "ui/frmRestore.h"
 
 #include <QStatusBar>
 #include <QTreeWidgetItemIterator>
-#include <cstdlib>
-#include <filesystem>
 
 namespace {
 
@@ -60,9 +56,7 @@ TEST_F(KeyringEditor, SavingWritesTheKeyringAndNeverTheFile) {
     EXPECT_TRUE(dlg.chkKeyring->isChecked()); // no password yet: the keyring is the default
     dlg.chkPasswordProtect->setChecked(true);
     dlg.txtPassword->setText("typed secret");
-    dlg.cmdOK->click();
-    ASSERT_TRUE(dlg.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile()); // as EditJob saves it
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(dlg));
     EXPECT_EQ(Keyring.Vault().Entries["Mail"], "typed secret");
     EXPECT_NE(FileText().find("\r\nPasswordStore=Keyring\r\n"), std::string::npos);
     EXPECT_NE(FileText().find("\r\nPassword=\r\n"), std::string::npos);
@@ -77,9 +71,7 @@ TEST_F(KeyringEditor, SavingWritesTheKeyringAndNeverTheFile) {
     EXPECT_TRUE(again.chkKeyring->isChecked());
     EXPECT_EQ(S(again.txtPassword->text()), "typed secret");
     again.chkKeyring->setChecked(false);
-    again.cmdOK->click();
-    ASSERT_TRUE(again.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile());
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(again));
     EXPECT_EQ(Keyring.Vault().Entries.count("Mail"), 0u);
     EXPECT_NE(FileText().find("\r\nPassword=" + CBackupJob::PasswordToFileValue("typed secret") + "\r\n"),
               std::string::npos);

@@ -2,12 +2,10 @@
 
 #include "common/ModalScript.h"
 #include "common/TempAppFolder.h"
-#include "support/libLog.h"
 #include "ui/frmLogComment.h"
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -6,14 +6,11 @@
 
 #include "JobOptionsFixture.h"
 #include "ScopedEnv.h"
-#include "common/ModalScript.h"
 #include "engine/OffsiteProbe.h"
-#include "support/appPreferences.h"
 #include "ui/frmPreferences.h"
 
 #include <QCoreApplication>
 #include <QSpinBox>
-#include <QTimer>
 
 #include <iostream>
 #include <set>
@@ -172,9 +169,7 @@ TEST_F(OffsiteEditor, TheListOffersTheRemotesAndTheTestSucceedsOrNamesTheFailing
 TEST_F(OffsiteEditor, AnEditWritesTheKeysAndAJobWithoutThemStaysByteEqual) {
     MakeExistingJob("Plain");
     const std::string sBefore = ReadFile(Job.FileName());
-    OpenOffsite().cmdOK->click();
-    ASSERT_TRUE(Dlg->JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile()); // as EditJob saves it
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(OpenOffsite()));
     EXPECT_EQ(ReadFile(Job.FileName()), sBefore);
 
     auto& dlg = OpenOffsite();
@@ -187,9 +182,7 @@ TEST_F(OffsiteEditor, AnEditWritesTheKeysAndAJobWithoutThemStaysByteEqual) {
     dlg.cmbOffsiteRemote->setCurrentIndex(1); // "vault:", completed by the user
     dlg.cmbOffsiteRemote->setEditText(dlg.cmbOffsiteRemote->currentText() + "backups ");
     dlg.spnOffsiteKeepDays->setValue(45);
-    dlg.cmdOK->click();
-    ASSERT_TRUE(dlg.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile());
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(dlg));
     const std::string sText = ReadFile(Job.FileName());
     EXPECT_NE(sText.find("\r\nOffsiteRemote=vault:backups\r\nOffsiteKeepDays=45\r\n"), std::string::npos) << sText;
 
@@ -224,9 +217,7 @@ TEST_F(OffsiteEditor, WithoutRcloneTheGroupSaysSoAndTheJobKeepsItsRemote) {
         EXPECT_FALSE(Usable(dlg, p)) << S(p->objectName());
     dlg.cmdOffsiteTest->click();
     EXPECT_EQ(S(dlg.lblOffsiteStatus->text()).rfind("rclone is not installed", 0), 0u);
-    dlg.cmdOK->click();
-    ASSERT_TRUE(dlg.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile());
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(dlg));
     EXPECT_EQ(ReadFile(Job.FileName()), sBefore);
 }
 

@@ -6,13 +6,8 @@
 #include "app/SchedulerTick.h"
 #include "common/TempJobFolder.h"
 #include "engine/JobLock.h"
-#include "support/libLog.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <iterator>
-#include <vector>
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include "ui/frmOneShot.h"
 
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>

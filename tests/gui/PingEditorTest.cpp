@@ -3,8 +3,6 @@
 
 #include "JobOptionsFixture.h"
 
-#include <QLineEdit>
-
 namespace {
 
 class PingEditor : public JobOptionsTest {};

@@ -2,7 +2,6 @@
 
 #include "common/ModalScript.h"
 #include "common/TempAppFolder.h"
-#include "support/appPreferences.h"
 #include "ui/frmPreferences.h"
 
 #include <QCheckBox>
@@ -11,8 +10,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace {

@@ -1,13 +1,11 @@
 // The preferences dialog's laptop group: its three boxes show, store and save their keys.
 
 #include "common/TempAppFolder.h"
-#include "support/appPreferences.h"
 #include "support/libIni.h"
 #include "ui/frmPreferences.h"
 
 #include <QCheckBox>
 #include <QPushButton>
-#include <gtest/gtest.h>
 
 namespace {
 

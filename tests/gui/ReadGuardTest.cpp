@@ -5,20 +5,14 @@
 // begins while a run of the job holds its lock.
 
 #include "ScheduleTestFixture.h"
-#include "common/ScriptedSeam.h"
 #include "engine/BackupRun.h"
 #include "engine/JobLock.h"
-#include "engine/RunState.h"
-#include "jobs/CBackupJobManager.h"
 #include "ui/frmRestore.h"
 
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <algorithm>
-#include <functional>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -5,15 +5,12 @@
 
 #include "common/MemoryVault.h"
 #include "common/TempAppFolder.h"
-#include "support/appPreferences.h"
 #include "ui/frmPreferences.h"
 
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <arpa/inet.h>
-#include <cstdlib>
-#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -8,7 +8,6 @@
 #include "ScopedEnv.h"
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
-#include "support/appPreferences.h"
 #include "ui/frmRestore.h"
 
 #include <QPushButton>
@@ -18,9 +17,6 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTreeWidget>
-#include <cstdlib>
-#include <filesystem>
-#include <gtest/gtest.h>
 
 namespace {
 

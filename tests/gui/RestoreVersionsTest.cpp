@@ -17,8 +17,6 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTreeWidget>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>

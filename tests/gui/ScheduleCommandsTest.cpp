@@ -4,22 +4,16 @@
 #include "DriveDialog.h"
 #include "ScheduleTestFixture.h"
 #include "app/RunGuard.h"
-#include "common/ScriptedSeam.h"
 #include "engine/BackupRun.h"
-#include "engine/RunState.h"
-#include "support/libLog.h"
 #include "ui/frmLogComment.h"
 #include "ui/frmPreferences.h"
 #include "ui/frmRestore.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTest>
-#include <functional>
-#include <gtest/gtest.h>
 
 namespace {
 

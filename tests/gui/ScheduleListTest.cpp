@@ -5,7 +5,6 @@
 #include "engine/BackupRun.h"
 
 #include <QTest>
-#include <gtest/gtest.h>
 
 namespace {
 

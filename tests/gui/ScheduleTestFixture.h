@@ -4,11 +4,8 @@
 #include "app/ScheduleView.h"
 #include "app/SchedulerTick.h"
 #include "common/ModalScript.h"
-#include "common/ScriptedSeam.h"
 #include "common/TempJobFolder.h"
 #include "engine/RunState.h"
-#include "support/appPreferences.h"
-#include "support/libDates.h"
 #include "ui/frmSchedule.h"
 
 #include <QAction>
@@ -18,11 +15,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 // The agent as the tick sees it, its main window hidden: it keeps each failure as
 // "<job>: <reason>".

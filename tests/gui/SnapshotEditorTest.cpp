@@ -75,9 +75,7 @@ TEST_F(SnapshotEditor, AnOldJobStaysByteEqualAndOnlyTheKeysSetAreWritten) {
     for (QSpinBox* p : dlg.spnKeep)
         EXPECT_FALSE(Usable(dlg, p)) << "live only while the box is ticked";
     EXPECT_EQ(Preview(dlg), TextList{"No snapshots yet."});
-    dlg.cmdOK->click();
-    ASSERT_TRUE(dlg.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile()); // as EditJob saves it
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(dlg));
     EXPECT_EQ(ReadFile(Job.FileName()), sBefore);
 
     // Ticked, four counts changed (the monthly one left at its default): those keys only.
@@ -94,9 +92,7 @@ TEST_F(SnapshotEditor, AnOldJobStaysByteEqualAndOnlyTheKeysSetAreWritten) {
     EXPECT_FALSE(Usable(again, again.spnKeep[1]));
     again.optCompression[0]->setChecked(true);
     EXPECT_TRUE(Usable(again, again.spnKeep[1]));
-    again.cmdOK->click();
-    ASSERT_TRUE(again.JobSaved());
-    ASSERT_FALSE(Job.SaveBackupJobIniFile());
+    ASSERT_NO_FATAL_FAILURE(OkAndSave(again));
     const std::string sText = ReadFile(Job.FileName());
     for (const char* sKey : {"\r\nSnapshots=-1\r\n", "\r\nKeepLast=2\r\n", "\r\nKeepDaily=5\r\n",
                              "\r\nKeepWeekly=3\r\n", "\r\nKeepYearly=1\r\n"})

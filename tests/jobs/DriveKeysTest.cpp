@@ -3,11 +3,8 @@
 // byte as before; a new target folder forgets the volume.
 
 #include "common/HandJobFolder.h"
-#include "jobs/CBackupJob.h"
 #include "jobs/TargetDrive.h"
 
-#include <fstream>
-#include <gtest/gtest.h>
 #include <sys/sysmacros.h>
 
 namespace {

@@ -4,8 +4,6 @@
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
 
-#include <gtest/gtest.h>
-
 namespace {
 
 using Result = CBackupJob::FileResult;

@@ -1,16 +1,10 @@
 // The job file: INI round trips, the reading rules, the line layout, passwords of any bytes,
 // damaged files, and names that must not lead a save out of the job folder.
 
-#include "common/TempAppFolder.h"
-#include "jobs/CBackupJob.h"
-#include "support/libDates.h"
+#include "common/HandJobFolder.h"
 #include "support/libIni.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <random>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
@@ -18,7 +12,7 @@ namespace {
 using libDates::DateSerial;
 using libDates::TimeSerial;
 
-class JobFile : public TempAppFolder {
+class JobFile : public HandJobFolder {
 protected:
     // A job file written by hand in the INI layout: "[Config]" with the given lines, then extra text.
     std::string IniJob(const std::string& sConfigLines, const std::string& sMore = "",
@@ -26,12 +20,6 @@ protected:
         return WriteFile(App + "BackupJobs/" + sName, "[Config]\r\nJobName=Hand\r\n" + sConfigLines + sMore);
     }
 };
-
-CBackupJob Load(const std::string& sPath) {
-    CBackupJob job;
-    EXPECT_FALSE(job.OpenBackupJob(sPath)) << sPath;
-    return job;
-}
 
 CBackupJob FullJob(const std::string& sName) {
     CBackupJob job;

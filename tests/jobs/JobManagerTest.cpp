@@ -1,14 +1,9 @@
 // The job manager: the catalogue of job files, handles, due jobs and the shared job object.
 
 #include "common/TempJobFolder.h"
-#include "jobs/CBackupJobManager.h"
 #include "jobs/JobHealth.h"
-#include "support/libDates.h"
-
-#include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <filesystem>
 #include <set>
 #include <sys/stat.h>
 

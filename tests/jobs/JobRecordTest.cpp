@@ -3,10 +3,6 @@
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-
 namespace {
 
 class JobRecord : public TempAppFolder {

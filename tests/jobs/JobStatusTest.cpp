@@ -6,10 +6,7 @@
 #include "jobs/CBackupJob.h"
 #include "jobs/CBackupJobManager.h"
 #include "jobs/JobHealth.h"
-#include "support/libDates.h"
 #include "support/libIni.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -3,10 +3,6 @@
 // they are read back as written.
 
 #include "common/HandJobFolder.h"
-#include "jobs/CBackupJob.h"
-#include "support/libDates.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

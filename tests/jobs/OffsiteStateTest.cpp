@@ -4,9 +4,6 @@
 
 #include "common/HandJobFolder.h"
 #include "jobs/JobHealth.h"
-#include "support/libDates.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

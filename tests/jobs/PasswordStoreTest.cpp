@@ -6,11 +6,8 @@
 
 #include "common/HandJobFolder.h"
 #include "common/MemoryVault.h"
-#include "jobs/CBackupJob.h"
 #include "jobs/JobPassword.h"
 #include "support/libIni.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

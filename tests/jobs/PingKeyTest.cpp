@@ -2,9 +2,6 @@
 // byte for byte as before; written once set, read back trimmed, kept empty once turned off.
 
 #include "common/HandJobFolder.h"
-#include "jobs/CBackupJob.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 

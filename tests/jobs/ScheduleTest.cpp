@@ -3,9 +3,6 @@
 
 #include "common/TempAppFolder.h"
 #include "jobs/CBackupJob.h"
-#include "support/libDates.h"
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 

@@ -1,8 +1,6 @@
 #include "common/TempAppFolder.h"
-#include "support/libDates.h"
 
 #include <cmath>
-#include <gtest/gtest.h>
 
 using namespace libDates;
 

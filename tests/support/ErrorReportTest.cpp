@@ -1,10 +1,5 @@
 #include "common/TempAppFolder.h"
-#include "support/appMisc.h"
-#include "support/libErrorHandler.h"
-#include "support/libLog.h"
 #include "support/libStrings.h"
-
-#include <gtest/gtest.h>
 
 class ErrorReport : public TempAppFolder {};
 

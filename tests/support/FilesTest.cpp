@@ -3,8 +3,6 @@
 #include "support/libFiles.h"
 
 #include <fcntl.h>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

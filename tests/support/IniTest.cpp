@@ -2,8 +2,6 @@
 #include "support/StowError.h"
 #include "support/libIni.h"
 
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 class Ini : public TempAppFolder {};

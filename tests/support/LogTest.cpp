@@ -1,9 +1,4 @@
 #include "common/TempAppFolder.h"
-#include "support/appPreferences.h"
-#include "support/libLog.h"
-
-#include <filesystem>
-#include <gtest/gtest.h>
 
 using libLog::ErrorFileName;
 using libLog::LogFileName;

@@ -1,8 +1,6 @@
 #include "common/TempAppFolder.h"
-#include "support/appMisc.h"
 #include "support/libFiles.h"
 
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 class Misc : public TempAppFolder {};

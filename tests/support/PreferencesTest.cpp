@@ -1,7 +1,4 @@
 #include "common/TempAppFolder.h"
-#include "support/appPreferences.h"
-
-#include <gtest/gtest.h>
 
 using namespace appPreferences;
 

@@ -4,16 +4,10 @@
 
 #include "common/TempAppFolder.h"
 #include "support/StowError.h"
-#include "support/appMisc.h"
-#include "support/appPreferences.h"
-#include "support/libErrorHandler.h"
 #include "support/libFiles.h"
 #include "support/libIni.h"
-#include "support/libLog.h"
 
 #include <fcntl.h>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -3,10 +3,6 @@
 // run's lines (bounded: the first and the last lines, with the count left out between).
 
 #include "common/TempAppFolder.h"
-#include "support/appPreferences.h"
-#include "support/libLog.h"
-
-#include <gtest/gtest.h>
 
 namespace {
 
