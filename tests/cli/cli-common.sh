@@ -162,6 +162,13 @@ while not os.path.exists(stop):
     except OSError:
         time.sleep(0.0002)
     time.sleep(0.0005)
+# Leave the folder as it was found where it can: a restore may have made a new folder under its
+# name while it was moved away, and then the original stays beside it.
+if os.path.lexists(moved):
+    if os.path.islink(folder):
+        os.unlink(folder)
+    if not os.path.lexists(folder):
+        os.rename(moved, folder)
 PY
     BG=$!
 }
