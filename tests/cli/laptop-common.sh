@@ -202,3 +202,35 @@ print(f"niced={most} idle={idle} main={main[0] if main else '-'},{main[1] if mai
       f"allidle={'yes' if allidle else 'no'} samples={seen}")
 PY
 }
+
+# A local rclone remote "loc", NetworkManager's mock on a metered network ("guess-yes"), and a zip
+# job "Away" due at once whose off-site copy goes to WORK/remote.
+metered_offsite_job() {
+    printf '%s\n' "[loc]" "type = local" >"$WORK/rclone.conf"
+    export RCLONE_CONFIG="$WORK/rclone.conf"
+    mkdir -p "$WORK/remote"
+    start_mock networkmanager org.freedesktop.NetworkManager '{}' || check "the NetworkManager mock started" false
+    # The template has no Metered property: added here.
+    dbus-send --system --print-reply --dest=org.freedesktop.NetworkManager /org/freedesktop/NetworkManager \
+        org.freedesktop.DBus.Mock.AddProperty string:org.freedesktop.NetworkManager string:Metered variant:uint32:3 \
+        >/dev/null
+    prefs "PostponeOffsiteMetered=-1" "RunMissedBackups=0"
+    write_zip_job Away "$WORK/t-away" "OffsiteRemote=loc:$WORK/remote"
+    due_soon Away
+}
+remote_zips() { find "$WORK/remote" -name '*.zip' | wc -l; }
+
+# Run on connect through an agent (its start function; a label for the check): connected with a
+# last success two hours old, the job runs; connected again within the hour, it does not.
+run_on_connect_trial() {
+    local runs
+    runs=$(runs_of laptop)
+    "$1"
+    plug a
+    check "connected, last success two hours old: $2 runs the job within 30 s" runs_reach laptop $((runs + 1))
+    unplug
+    plug a
+    sleep 3
+    check "connected again within the hour: $2 makes no second run" [ "$(runs_of laptop)" = $((runs + 1)) ]
+    stop_agent
+}

@@ -108,18 +108,7 @@ stop_agent
 check "the preference set is kept by the agent's shut-down" contains "$WORK/Stowline.txt" "PostponeOnBattery=-1"
 
 # ---- metered networks: the off-site copy waits, and goes when the network is not metered ----
-printf '%s\n' "[loc]" "type = local" >"$WORK/rclone.conf"
-export RCLONE_CONFIG="$WORK/rclone.conf"
-mkdir -p "$WORK/remote"
-start_mock networkmanager org.freedesktop.NetworkManager '{}' || check "the NetworkManager mock started" false
-# The template has no Metered property: added here, at "guess-yes".
-dbus-send --system --print-reply --dest=org.freedesktop.NetworkManager /org/freedesktop/NetworkManager \
-    org.freedesktop.DBus.Mock.AddProperty string:org.freedesktop.NetworkManager string:Metered variant:uint32:3 \
-    >/dev/null
-prefs "PostponeOffsiteMetered=-1" "RunMissedBackups=0"
-write_zip_job Away "$WORK/t-away" "OffsiteRemote=loc:$WORK/remote"
-due_soon Away
-remote_zips() { find "$WORK/remote" -name '*.zip' | wc -l; }
+metered_offsite_job
 start_agent
 check "on a metered network (guess-yes) the scheduled run goes" wait_for ran Away
 check "... its off-site copy is postponed and logged" wait_for contains "$WORK/stowline.log" \

@@ -117,15 +117,7 @@ set_key laptop RunOnConnect -1
 set_key laptop StartTime "$QUIET"
 set_last_success laptop "$(minutes_ago 120)"
 prefs "RunMissedBackups=0"
-runs=$(runs_of laptop)
-start_tray
-plug a
-check "connected, last success two hours old: the tray agent runs the job within 30 s" runs_reach laptop $((runs + 1))
-unplug
-plug a
-sleep 3
-check "connected again within the hour: no second run" [ "$(runs_of laptop)" = $((runs + 1)) ]
-stop_agent
+run_on_connect_trial start_tray "the tray agent"
 unplug
 set_key laptop RunOnConnect 0
 private_system_bus || check "the private system bus started" false
@@ -179,18 +171,7 @@ stop_mock
 
 # ---- a metered network: the off-site copy waits, and goes as soon as it is not metered ----
 if command -v rclone >/dev/null; then
-    printf '%s\n' "[loc]" "type = local" >"$WORK/rclone.conf"
-    export RCLONE_CONFIG="$WORK/rclone.conf"
-    mkdir -p "$WORK/remote"
-    start_mock networkmanager org.freedesktop.NetworkManager '{}' || check "the NetworkManager mock started" false
-    # The template has no Metered property: added here, at "guess-yes".
-    dbus-send --system --print-reply --dest=org.freedesktop.NetworkManager /org/freedesktop/NetworkManager \
-        org.freedesktop.DBus.Mock.AddProperty string:org.freedesktop.NetworkManager string:Metered variant:uint32:3 \
-        >/dev/null
-    prefs "PostponeOffsiteMetered=-1" "RunMissedBackups=0"
-    write_zip_job Away "$WORK/t-away" "OffsiteRemote=loc:$WORK/remote"
-    due_soon Away
-    remote_zips() { find "$WORK/remote" -name '*.zip' | wc -l; }
+    metered_offsite_job
     start_tray
     check "on a metered network the tray agent's scheduled run goes" wait_for ran Away
     check "... its off-site copy postponed and logged" wait_for contains "$WORK/stowline.log" \
