@@ -26,7 +26,10 @@ bool ScriptedSeam::InputBox(const std::string& sPrompt, const std::string& sTitl
     return true;
 }
 
-void ScriptedSeam::DoEvents() { ++EventsRun; }
+void ScriptedSeam::DoEvents() {
+    ++EventsRun;
+    if (OnEvents) OnEvents(EventsRun);
+}
 
 void ScriptedSeam::Record(const char* sKind, const std::string& sTitle, const std::string& sText) {
     Calls.push_back({sKind, {sTitle, sText, Buttons::OK, Icon::None, 0}});

@@ -5,6 +5,7 @@
 #include "support/UserInteraction.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,9 @@ public:
     std::deque<std::string> Inputs; // input-box answers; when empty: cancelled
     bool StartSucceeds = true;
     int EventsRun = 0;
+    // Called with EventsRun each time events are let run: the user acting, or a timer firing,
+    // while a backup or a restore goes on.
+    std::function<void(int)> OnEvents;
 
     Answer MessageBox(const MessageRequest& request) override;
     bool InputBox(const std::string& sPrompt, const std::string& sTitle, const std::string& sDefault,

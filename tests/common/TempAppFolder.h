@@ -13,12 +13,14 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
 
 class TempAppFolder : public ::testing::Test {
 protected:
@@ -70,6 +72,13 @@ protected:
 
     static bool Exists(const std::string& sPath) { return std::filesystem::exists(sPath); }
 
+    // Sets a file's (or a link's own) access and modification times to t seconds and ns
+    // nanoseconds after 1970.
+    static void SetFileTime(const std::string& sPath, time_t t, long ns = 0) {
+        const timespec times[2] = {{t, ns}, {t, ns}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << sPath;
+    }
+
     // The texts of the transaction log's lines, without their time stamps.
     static std::vector<std::string> LogLines() {
         const std::string sLog = ReadFile(libLog::LogFileName());
@@ -92,6 +101,24 @@ protected:
     static void ClearLog() {
         std::error_code ec;
         std::filesystem::remove(libLog::LogFileName(), ec);
+    }
+
+    // A message box with these title, icon and text (and these buttons, when given).
+    static void ExpectBox(const UserInteraction::MessageRequest& m, const std::string& sTitle,
+                          UserInteraction::Icon icon, const std::string& sText,
+                          std::optional<UserInteraction::Buttons> buttons = {}) {
+        EXPECT_EQ(m.Title, sTitle);
+        EXPECT_EQ(m.IconKind, icon);
+        EXPECT_EQ(m.Text, sText);
+        EXPECT_EQ(m.ButtonSet, buttons.value_or(m.ButtonSet));
+    }
+    // The seam showed exactly one message box, that one.
+    static void ExpectOneBox(const UserInteraction::ScriptedSeam& seam, const std::string& sTitle,
+                             UserInteraction::Icon icon, const std::string& sText,
+                             std::optional<UserInteraction::Buttons> buttons = {}) {
+        const auto msgs = seam.Messages();
+        ASSERT_EQ(msgs.size(), 1u);
+        ExpectBox(msgs[0], sTitle, icon, sText, buttons);
     }
 
     // Runs the test body in another time zone; restored in TearDown.

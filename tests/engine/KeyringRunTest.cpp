@@ -32,8 +32,7 @@ protected:
 TEST_F(KeyringRun, TheRunProtectsTheArchiveWithTheKeyringsPassword) {
     Keyring.Vault().Entries["Mail"] = "from the keyring";
     CBackupJob job = KeyringJob("Mail");
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_FALSE(job.Failure());
+    RunOk(job);
     ASSERT_TRUE(Exists(Tgt + "Mail.zip"));
     // Read back with that password; without it the entries do not open.
     const auto withPassword = ReadArchive(Tgt + "Mail.zip", "from the keyring");

@@ -10,7 +10,6 @@
 #include "jobs/CBackupJob.h"
 
 #include <chrono>
-#include <sys/stat.h>
 
 namespace {
 

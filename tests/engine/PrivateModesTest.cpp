@@ -23,7 +23,7 @@ struct Umask022 {
     ~Umask022() { ::umask(Old); }
 };
 
-class PrivateRun : public HookedRunFixture {
+class PrivateRun : public RunFixture {
 protected:
     Umask022 Mask;
     // The modes of the job's temporary folder and of each file in it, as seen while a run waits.
@@ -31,7 +31,7 @@ protected:
 
     void WatchTemp(const std::string& sJob) {
         const std::string sTemp = libFiles::RemoveTrailingSlash(JobTemp::FolderOf(Tgt, sJob));
-        Hooked->OnEvents = [this, sTemp] {
+        Seam->OnEvents = [this, sTemp](int) {
             if (!libFiles::DirExists(sTemp)) return;
             SeenInTemp[sTemp] = ModeOf(sTemp);
             for (const auto& e : fs::recursive_directory_iterator(sTemp))
@@ -50,8 +50,7 @@ TEST_F(PrivateRun, ArchivesAre0600UnderEveryNameAndTheTemporaryFolder0700) {
     job.SetNumberCopies(3);
     for (int i = 0; i < 3; ++i) {
         libDates::SetClock(libDates::DateSerial(2027, 3, 15) + libDates::TimeSerial(10, i, 0));
-        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-        EXPECT_FALSE(job.Failure());
+        RunOk(job);
     }
     // The newest and the renamed older generations.
     for (const char* s : {"Docs.zip", "Docs_1.zip", "Docs_2.zip"})
@@ -85,8 +84,7 @@ TEST_F(PrivateRun, CopiesKeepEachSourcesModeInEveryStyle) {
         job.SetTargetDirectoryRaw(Tgt + sName + "/");
         fs::create_directories(Tgt + sName);
         job.SetCopyStyle(lStyle);
-        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-        EXPECT_FALSE(job.Failure());
+        RunOk(job);
         for (const auto& [sFile, uMode] : modes)
             EXPECT_EQ(ModeOf(Tgt + sName + "/d/" + sFile), uMode) << sName << " " << sFile;
     }

@@ -21,15 +21,15 @@ protected:
         RunFixture::SetUp();
         Outside = Root + "outside/";
         Sentinel = WriteFile(Outside + "sentinel.txt", "outside's own");
-        SetTime(Sentinel, kOldTime - 5000);
-        SetTime(Outside, kOldTime - 5000);
+        SetFileTime(Sentinel, kOldTime - 5000);
+        SetFileTime(Outside, kOldTime - 5000);
         m_sOutsideBefore = StateOfOutside();
         Source("a.txt", "alpha");
         Source("sub/b.txt", "beta");
         Source("sub/c.txt", "gamma");
         Source("later/d.txt", "delta");
         for (const char* s : {"a.txt", "sub/b.txt", "sub/c.txt", "later/d.txt"})
-            SetTime(Src + s, kOldTime);
+            SetFileTime(Src + s, kOldTime);
     }
 
     // Every name below Outside with its kind, size, bytes and modification time.
@@ -110,7 +110,7 @@ TEST_F(RestoreLinks, LinksAlreadyInTheFolderRestoredIntoAreNeverWrittenThrough) 
             // file's link older than the file backed up.
             fs::create_directory_symlink(Outside, sAt + "sub");
             fs::create_symlink(Sentinel, sAt + "a.txt");
-            SetTime(sAt + "a.txt", kOldTime - 100);
+            SetFileTime(sAt + "a.txt", kOldTime - 100);
 
             const auto r = Restore(b, entries, c, sTo);
             EXPECT_EQ(r.Result, Status::Incomplete);

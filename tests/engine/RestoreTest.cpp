@@ -47,7 +47,7 @@ TEST_F(RestoreRun, ZipAndCopyBackupsComeBackWhereTheyWereAndIntoAChosenFolder) {
         // Damage: one file gone, one changed.
         fs::remove(FileA);
         WriteFile(FileB, "garbage");
-        SetTime(FileB, kOldTime - 100);
+        SetFileTime(FileB, kOldTime - 100);
         const auto r = Restore(job, backup, entries, Conflict::OverwriteOlder);
         EXPECT_EQ(r.Result, Status::Ok);
         EXPECT_EQ(r.Restored, 2); // a.txt (missing) and b.dat (older); c.txt is as new
@@ -102,9 +102,9 @@ TEST_F(RestoreRun, EachConflictChoiceTreatsAnExistingFileItsWay) {
     std::vector<libRestore::Entry> entries;
     const auto backup = BackUpAndRead(job, entries);
     WriteFile(FileA, "newer");
-    SetTime(FileA, kOldTime + 100);
+    SetFileTime(FileA, kOldTime + 100);
     WriteFile(FileC, "older");
-    SetTime(FileC, kOldTime - 100);
+    SetFileTime(FileC, kOldTime - 100);
 
     auto r = Restore(job, backup, entries, Conflict::Skip);
     EXPECT_EQ(r.Skipped, 2);
@@ -266,7 +266,7 @@ TEST_F(RestoreRun, VerificationCatchesAFlippedByteAndATruncatedCopy) {
     EXPECT_NE(sWhy.find(sCopyOfB), std::string::npos) << sWhy;
     // Same size, same time, other bytes: the content comparison sees it.
     WriteFile(sCopyOfB, Noise(300000, 8));
-    SetTime(sCopyOfB, kOldTime);
+    SetFileTime(sCopyOfB, kOldTime);
     EXPECT_FALSE(libVerify::VerifyNewest(copy, sWhy));
     EXPECT_EQ(sWhy, sCopyOfB + ": content differs");
 }

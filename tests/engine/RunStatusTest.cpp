@@ -28,10 +28,10 @@ public:
     }
 };
 
-class RunStatus : public HookedRunFixture {
+class RunStatus : public RunFixture {
 protected:
     void SetUp() override {
-        HookedRunFixture::SetUp();
+        RunFixture::SetUp();
         fs::create_directories(App + "BackupJobs");
     }
     static CBackupJob Saved(const CBackupJob& job) {
@@ -88,7 +88,7 @@ TEST_F(RunStatus, ARunWaitsWhileItsJobIsReadAndHoldsItsLockWhileItRuns) {
     // from before does not end the wait.
     RunState::SetAbortRequested(true);
     int iEvents = 0;
-    Hooked->OnEvents = [&] {
+    Seam->OnEvents = [&](int) {
         if (!reader.Held()) return;
         ++iEvents;
         EXPECT_TRUE(LogHas("Waiting for the restore or verify of 'Docs' to end"));
@@ -119,7 +119,7 @@ TEST_F(RunStatus, AnAbortWhileWaitingIsNoRun) {
     job.SetPreBackupCommand("touch " + App + "pre-ran");
     FileLock reader = JobLock::ForReading(job.FileName(), nullptr);
     ASSERT_TRUE(reader.Held());
-    Hooked->OnEvents = [] { RunState::SetAbortRequested(true); };
+    Seam->OnEvents = [](int) { RunState::SetAbortRequested(true); };
     EXPECT_TRUE(BackupRun::ExecuteBackupNow(job));
     EXPECT_TRUE(job.Failure());
     EXPECT_EQ(job.RunCount(), 4);

@@ -20,17 +20,6 @@ CBackupJob Saved(const std::string& sFile) {
     return job;
 }
 
-// The run showed exactly one message box, with these texts, icon and buttons.
-void ExpectOneBox(const UserInteraction::ScriptedSeam& seam, const std::string& sTitle, const std::string& sText,
-                  UserInteraction::Icon icon, UserInteraction::Buttons buttons) {
-    const auto msgs = seam.Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].Title, sTitle);
-    EXPECT_EQ(msgs[0].Text, sText);
-    EXPECT_EQ(msgs[0].IconKind, icon);
-    EXPECT_EQ(msgs[0].ButtonSet, buttons);
-}
-
 } // namespace
 
 // ---- texts that stand on their own ----
@@ -98,8 +87,7 @@ TEST_F(CopyRun, NothingToCopyLogsZerosAndAFirstRunCountsOne) {
     // A stale abort request does not empty a later run.
     Source("empty/a.doc", "1");
     RunState::SetAbortRequested(true);
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_FALSE(job.Failure());
+    RunOk(job);
     EXPECT_TRUE(Exists(Tgt + "empty/a.doc"));
 }
 
@@ -214,15 +202,14 @@ TEST_F(ZipRun, CompletedRunWritesTheArchiveAndLogsItsSize) {
 
 TEST_F(ZipRun, IncrementalRunWithNothingNewIsASuccessAndKeepsTheNewestName) {
     const std::string a = Source("d/a.txt", "alpha");
-    SetModTime(a, libDates::DateSerial(2027, 3, 1));
+    SetFileTime(a, libDates::ToTimeT(libDates::DateSerial(2027, 3, 1)));
     Touch(Tgt + "Docs.zip", "previous newest");
     Touch(Tgt + "Docs_1.zip", "previous copy 1");
     CBackupJob job = MakeJob("Docs", {Src + "d/*.*"});
     job.SetIncremental(true);
     job.SetNumberCopies(3);
     job.SetDateLastRun(libDates::DateSerial(2027, 3, 10));
-    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    EXPECT_FALSE(job.Failure());
+    RunOk(job);
     EXPECT_FALSE(LogHas("Zip has nothing to do"));
     // No new archive, so nothing rotated: the newest backup keeps its name, and nothing is left.
     EXPECT_EQ(ReadFile(Tgt + "Docs.zip"), "previous newest");
@@ -255,7 +242,7 @@ TEST_F(ZipRun, DatedPurgeDeletesOnlyThisJobsExpiredUnmarkedArchives) {
     // An invalid keep period is shown, and the run still zips under a dated name.
     job.SetKeepPeriod(7);
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-    ExpectOneBox(*Seam, "Internal Error", "Keep period 7 is invalid", UserInteraction::Icon::Exclamation,
+    ExpectOneBox(*Seam, "Internal Error", UserInteraction::Icon::Exclamation, "Keep period 7 is invalid",
                  UserInteraction::Buttons::OK);
     EXPECT_TRUE(Exists(Tgt + "Mail_20270315(1).zip"));
     EXPECT_FALSE(job.Failure());
@@ -351,8 +338,8 @@ TEST_F(DiskRun, WildcardFolderOnADriveWithoutMediumStopsAndIsNoSuccess) {
     job.SetRunCount(3);
     RecordingOwner owner;
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, &owner, Probe)); // stopped, not abandoned
-    ExpectOneBox(*Seam, "Disk I/O Error", "Please put the floppy or zip disk into the drive and try again.",
-                 UserInteraction::Icon::Information, UserInteraction::Buttons::OK);
+    ExpectOneBox(*Seam, "Disk I/O Error", UserInteraction::Icon::Information,
+                 "Please put the floppy or zip disk into the drive and try again.", UserInteraction::Buttons::OK);
     EXPECT_TRUE(job.Failure()); // nothing was backed up
     EXPECT_EQ(job.RunCount(), 3);
     EXPECT_FALSE(Exists(job.FileName()));
@@ -367,8 +354,8 @@ TEST_F(DiskRun, DiskPromptOkTriesTheLookUpAgainAndCancelAbandonsTheRun) {
     Seam->Answers.push_back(Answer::OK);
     CBackupJob zipJob = MakeJob("Docs", {a});
     EXPECT_FALSE(BackupRun::ExecuteBackupNow(zipJob, nullptr, Probe));
-    ExpectOneBox(*Seam, "Disk Error", "Disk Error, please insert the diskette and try again.",
-                 UserInteraction::Icon::None, UserInteraction::Buttons::OKCancel);
+    ExpectOneBox(*Seam, "Disk Error", UserInteraction::Icon::None,
+                 "Disk Error, please insert the diskette and try again.", UserInteraction::Buttons::OKCancel);
     EXPECT_EQ(iTries, 2);
     EXPECT_FALSE(zipJob.Failure());
     EXPECT_TRUE(ZipNames(Tgt + "Docs.zip").count(Stored(a)));

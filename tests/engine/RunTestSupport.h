@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <utime.h>
 
 namespace runtest {
 
@@ -53,6 +52,11 @@ protected:
         std::string sError;
         EXPECT_EQ(libRestore::ReadContents(job, backups[0], entries, sError), libRestore::Status::Ok) << sError;
         return backups[0];
+    }
+    // Runs the job now: it succeeds.
+    static void RunOk(CBackupJob& job) {
+        EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
+        EXPECT_FALSE(job.Failure());
     }
     // Run tests name files by full path.
     static bool Exists(const std::string& sPath) { return TempAppFolder::Exists(sPath); }
@@ -96,20 +100,9 @@ protected:
             names.insert(e.path().filename().string());
         return names;
     }
-    static void SetModTime(const std::string& sPath, double dSerial) {
-        struct utimbuf t {};
-        t.actime = t.modtime = libDates::ToTimeT(dSerial);
-        ::utime(sPath.c_str(), &t);
-    }
 };
 
 constexpr time_t kOldTime = 1600000000; // an even second: exact in a zip's DOS time too
-
-// Sets a file's (or a link's own) access and modification times to t.
-inline void SetTime(const std::string& sPath, time_t t) {
-    const timespec times[2] = {{t, 0}, {t, 0}};
-    ::utimensat(AT_FDCWD, sPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
-}
 
 // Flips one bit of the file at iOffset.
 inline void FlipBit(const std::string& sPath, off_t iOffset) {
@@ -134,7 +127,7 @@ protected:
         FileB = Source("sub/b.dat", Noise(300000, 7));
         FileC = Source("sub/deep/c.txt", "gamma");
         for (const std::string& s : {FileA, FileB, FileC})
-            SetTime(s, kOldTime);
+            SetFileTime(s, kOldTime);
     }
 };
 
@@ -173,36 +166,6 @@ public:
 private:
     pid_t m_pid = -1;
     bool m_bHolding = false;
-};
-
-// A seam whose event points run a step of the test: what happens while a run waits.
-class HookedSeam : public UserInteraction::ScriptedSeam {
-public:
-    std::function<void()> OnEvents;
-    void DoEvents() override {
-        ScriptedSeam::DoEvents();
-        if (OnEvents) OnEvents();
-    }
-};
-
-// A run fixture whose seam is a HookedSeam, put back at the end with any abort request cleared.
-class HookedRunFixture : public RunFixture {
-protected:
-    HookedSeam* Hooked = nullptr;
-
-    void SetUp() override {
-        RunFixture::SetUp();
-        Hooked = new HookedSeam;
-        m_pFixtureSeam = UserInteraction::Install(std::unique_ptr<UserInteraction::Seam>(Hooked));
-    }
-    void TearDown() override {
-        RunState::SetAbortRequested(false);
-        UserInteraction::Install(std::move(m_pFixtureSeam));
-        RunFixture::TearDown();
-    }
-
-private:
-    std::unique_ptr<UserInteraction::Seam> m_pFixtureSeam;
 };
 
 } // namespace runtest

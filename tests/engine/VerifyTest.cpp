@@ -61,7 +61,7 @@ TEST_F(VerifyRun, ACopyWithOtherBytesAndItsTimePutBackFailsAsContentDiffers) {
         const std::string sCopy = Tgt + "src/sub/b.dat";
         ASSERT_TRUE(Exists(sCopy));
         damage(sCopy);
-        SetTime(sCopy, kOldTime);
+        SetFileTime(sCopy, kOldTime);
         ASSERT_EQ(fs::file_size(sCopy), 300000u);
         std::string sWhy;
         EXPECT_FALSE(libVerify::VerifyNewest(job, sWhy));
@@ -107,8 +107,8 @@ TEST_F(VerifyRun, AFileAFolderOrAWholeCopyTreeGoneFailsNamingIt) {
 TEST_F(VerifyRun, TheCopyIsHeldOnlyToWhatTheJobSelects) {
     const std::string sTmp = Source("skip.tmp", "left out");
     const std::string sDoc = Source("sub/notes.doc", "notes");
-    SetTime(sTmp, kOldTime);
-    SetTime(sDoc, kOldTime);
+    SetFileTime(sTmp, kOldTime);
+    SetFileTime(sDoc, kOldTime);
     // Only .txt and .dat files, no .tmp, subfolders entered.
     CBackupJob job = MakeJob("Tree", {Src + "*.txt", Src + "sub/*.dat"}, false);
     job.SetExcludeSpec("*.TMP\r\n");
@@ -131,7 +131,7 @@ TEST_F(VerifyRun, TheCopyIsHeldOnlyToWhatTheJobSelects) {
     EXPECT_FALSE(Exists(Tgt + "src/sub"));
     ExpectSound(flat);
     WriteFile(Tgt + "src/a.txt", "alphA");
-    SetTime(Tgt + "src/a.txt", kOldTime);
+    SetFileTime(Tgt + "src/a.txt", kOldTime);
     ExpectFails(flat, Tgt + "src/a.txt: content differs");
 }
 
@@ -142,7 +142,7 @@ TEST_F(VerifyRun, SourcesChangedSinceTheBackupAreNotJudged) {
     ::sleep(1);
     // A source edited after its copy was made, and one that came after the run.
     WriteFile(FileB, Noise(300000, 9));
-    SetTime(FileB, kOldTime);
+    SetFileTime(FileB, kOldTime);
     Source("sub/new.txt", "new");
     ExpectSound(job);
     timespec now{};
@@ -166,7 +166,7 @@ TEST_F(VerifyRun, DamageRightAfterTheRunIsFoundWhateverMinuteTheRecordShows) {
     const std::string sLate = Source("sub/late.txt", "came after the run");
     ExpectSound(back);
     FlipBit(Tgt + "src/sub/b.dat", 4242);
-    SetTime(Tgt + "src/sub/b.dat", kOldTime);
+    SetFileTime(Tgt + "src/sub/b.dat", kOldTime);
     ExpectFails(back, Tgt + "src/sub/b.dat: content differs");
     fs::remove(Tgt + "src/a.txt");
     ExpectFails(back, Tgt + "src/a.txt: missing");
@@ -262,13 +262,13 @@ TEST_F(VerifyRun, AnIncrementalCopyIsHeldToWhatItCopiedAndNotToFilesBackedUpBefo
     BackUp(job);
     // Only the changed file goes into the rebuilt tree; the others were backed up by the first run.
     WriteFile(FileA, "alpha, changed");
-    SetTime(FileA, kOldTime + 100);
+    SetFileTime(FileA, kOldTime + 100);
     BackUp(job);
     ASSERT_TRUE(Exists(Tgt + "src/a.txt"));
     ASSERT_FALSE(Exists(Tgt + "src/sub/b.dat"));
     ExpectSound(job);
     WriteFile(Tgt + "src/a.txt", "alpha, CHANGED");
-    SetTime(Tgt + "src/a.txt", kOldTime + 100);
+    SetFileTime(Tgt + "src/a.txt", kOldTime + 100);
     ExpectFails(job, Tgt + "src/a.txt: content differs");
 }
 

@@ -194,8 +194,7 @@ TEST_F(FewerThreadsRun, AZipRunWithFewerOrNoDeflateWorkersWritesTheSameArchive) 
                 job.SetPassword("pw of the run");
                 job.SetEncryption(CBackupJob::EncryptionKind::Aes256);
             }
-            EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-            EXPECT_FALSE(job.Failure());
+            RunOk(job);
             EXPECT_TRUE(LogHas(kFewerThreads + (iStarts == 0 ? "none." : "1.")));
             EXPECT_EQ(FilesOf(ziptest::ReadArchive(Tgt + "Docs.zip", bAes ? "pw of the run" : nullptr)), files);
             if (!bAes) {
@@ -225,17 +224,16 @@ TEST_F(FewerThreadsRun, ACopyRunWithFewerOrNoThreadsCopiesTheWholeTree) {
             if (iStyle == libCopy::CopyUpdate) {
                 // An earlier copy of two files: the older one is replaced, the newer one kept.
                 Touch(Tgt + "t/d1/f1.txt", "earlier copy");
-                SetTime(Tgt + "t/d1/f1.txt", kOldTime);
+                SetFileTime(Tgt + "t/d1/f1.txt", kOldTime);
                 Touch(Tgt + "t/d2/f2.txt", "newer copy");
-                SetTime(Tgt + "t/d2/f2.txt", 4000000000);
+                SetFileTime(Tgt + "t/d2/f2.txt", 4000000000);
                 expected[sPrefix + "d2/f2.txt"] = "newer copy";
             }
             fs::create_directories(Tgt);
             WorkerThreads::StartLimit limit(iStarts);
             CBackupJob job = MakeJob("Docs", {Src + "t/"}, false);
             job.SetCopyStyle(iStyle);
-            EXPECT_FALSE(BackupRun::ExecuteBackupNow(job));
-            EXPECT_FALSE(job.Failure());
+            RunOk(job);
             // As many threads as the pool wants on this machine: no line.
             const unsigned iWanted = iStyle == libCopy::CopyRebuild ? libCopy::detail::CopyWorkers::DefaultThreads()
                                                                     : libCopy::detail::LookAhead::DefaultThreads();

@@ -6,8 +6,6 @@
 #include "engine/libRestore.h"
 #include "engine/libVerify.h"
 
-#include <sys/stat.h>
-
 using namespace ziptest;
 
 namespace {

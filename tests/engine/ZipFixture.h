@@ -7,7 +7,6 @@
 #include "common/TempAppFolder.h"
 #include "engine/libZip.h"
 
-#include <fcntl.h>
 #include <map>
 #include <set>
 #include <sys/wait.h>

@@ -8,11 +8,9 @@
 #include "support/libFiles.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <sched.h>
 #include <sqlite3.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace copytest {
@@ -93,19 +91,8 @@ protected:
         return lstat(P(sRelative).c_str(), &st) == 0;
     }
 
-    // Sets the modification time (seconds and ns since 1970).
-    void SetMTime(const std::string& sRelative, time_t seconds, long ns = 0) {
-        struct timespec times[2];
-        times[0].tv_sec = seconds;
-        times[0].tv_nsec = ns;
-        times[1] = times[0];
-        ASSERT_EQ(utimensat(AT_FDCWD, P(sRelative).c_str(), times, 0), 0);
-    }
-
-    void SetLinkTime(const std::string& sRelative, time_t seconds) {
-        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, P(sRelative).c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-    }
+    // Sets the times (seconds and ns since 1970) of a file or of a link itself.
+    void SetMTime(const std::string& sRelative, time_t seconds, long ns = 0) { SetFileTime(P(sRelative), seconds, ns); }
 
     // Rows another connection sees (committed rows only): what a process killed now would leave.
     static int CommittedRows() {

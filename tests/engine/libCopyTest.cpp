@@ -397,7 +397,7 @@ TEST_F(CopyFilesTest, LinksAreCopiedAsLinksNeverFollowedAndSpecialFilesAreNamed)
     // A changed link is copied again, replacing the old one.
     std::filesystem::remove(P("src/S/dangling"));
     ASSERT_EQ(symlink("real.txt", P("src/S/dangling").c_str()), 0);
-    SetLinkTime("src/S/dangling", 2000000000);
+    SetMTime("src/S/dangling", 2000000000);
     EXPECT_EQ(Entry(P("src/S/*.*"), libCopy::CopyUpdate).FileCount, 1);
     EXPECT_EQ(linkTarget("target/S/dangling"), "real.txt");
 }
