@@ -6,7 +6,6 @@
 #include "app/appSetup.h"
 #include "common/TempJobFolder.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace {

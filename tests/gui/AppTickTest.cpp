@@ -1,44 +1,18 @@
 // The scheduler tick: which ticks run jobs, in which order, and what the agent sees.
 
+#include "ScheduleTestFixture.h"
 #include "app/RunGuard.h"
-#include "app/ScheduleView.h"
-#include "app/SchedulerTick.h"
 #include "app/frmMain.h"
 #include "app/frmPopup.h"
-#include "common/TempJobFolder.h"
 
-#include <QAction>
-#include <QMenu>
-#include <QTimer>
 #include <algorithm>
-#include <functional>
 
 namespace {
 
-struct RecordingHost : SchedulerTick::TickHost {
-    bool bVisible = false;
-    std::vector<std::string> Events; // "menu:0", "menu:1", "refresh:<h>", "failure:<name>|<log>"
-    std::function<void()> OnRefresh;
-    bool MainWindowVisible() override { return bVisible; }
-    void SetTrayMenuEnabled(bool b) override { Events.push_back(b ? "menu:1" : "menu:0"); }
-    void RefreshDetailsByHandle(int32_t h) override {
-        Events.push_back("refresh:" + std::to_string(h));
-        if (OnRefresh) OnRefresh();
-    }
-    std::vector<std::string> Reasons, StaleReports; // kept apart from Events: not every test judges them
-    void ReportFailure(const std::string& sName, const std::string& sLog, const std::string& sReason, bool) override {
-        Events.push_back("failure:" + sName + "|" + sLog);
-        Reasons.push_back(sReason);
-    }
-    void ReportStale(const std::string& sText) override { StaleReports.push_back(sText); }
-    int Failures() const {
-        return static_cast<int>(std::count_if(Events.begin(), Events.end(),
-                                              [](const std::string& e) { return e.rfind("failure:", 0) == 0; }));
-    }
-};
-
 class AppTickTest : public TempJobFolder {
 protected:
+    SchedulerTick::CSchedulerTick Ticker;
+    RecordingHost Host;
     void SetUp() override {
         TempJobFolder::SetUp();
         StartJobs(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 0, 0), true);
@@ -55,38 +29,36 @@ protected:
 
 TEST_F(AppTickTest, DueJobRunsOnceUnlessSuspendedOrTheWindowShowsAndVoidHandlesAreSkipped) {
     Reload();
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
-    EXPECT_EQ(tick.Tick(host), 0);
-    EXPECT_TRUE(host.Events.empty()); // the tray menu was never touched
+    EXPECT_EQ(Ticker.Tick(Host), 0);
+    EXPECT_TRUE(Host.Events.empty()); // the tray menu was never touched
     std::string sPaused = WriteCopyJob("Paused", /*bSuspended=*/true);
     std::string sFile = WriteCopyJob("Nightly");
     Reload();
     const std::vector<int32_t> due = JobManager()->BackupsToRun(Now);
     ASSERT_EQ(due.size(), 1u);
     const std::string sRefresh = "refresh:" + std::to_string(due[0]);
-    tick.SetSuspended(true);
-    EXPECT_EQ(tick.Tick(host), 0);
-    tick.SetSuspended(false);
-    host.bVisible = true;
-    EXPECT_EQ(tick.Tick(host), 0);
-    EXPECT_TRUE(host.Events.empty());
+    Ticker.SetSuspended(true);
+    EXPECT_EQ(Ticker.Tick(Host), 0);
+    Ticker.SetSuspended(false);
+    Host.bVisible = true;
+    EXPECT_EQ(Ticker.Tick(Host), 0);
+    EXPECT_TRUE(Host.Events.empty());
     EXPECT_EQ(RunCountOf(sFile), 0);
     // Hidden again: the first tick picks the active job up, never the suspended one.
-    host.bVisible = false;
-    EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", sRefresh, "menu:1"}));
+    Host.bVisible = false;
+    EXPECT_EQ(Ticker.Tick(Host), 1);
+    EXPECT_EQ(Host.Events, (std::vector<std::string>{"menu:0", sRefresh, "menu:1"}));
     EXPECT_EQ(RunCountOf(sFile), 1);
     EXPECT_EQ(RunCountOf(sPaused), 0);
-    EXPECT_FALSE(tick.Busy());
+    EXPECT_FALSE(Ticker.Busy());
     // The save moved the next run on: the next tick finds nothing to do.
-    host.Events.clear();
-    EXPECT_EQ(tick.Tick(host), 0);
+    Host.Events.clear();
+    EXPECT_EQ(Ticker.Tick(Host), 0);
     EXPECT_EQ(RunCountOf(sFile), 1);
     // Negative and unknown handles are skipped.
-    host.Events.clear();
-    EXPECT_EQ(tick.RunHandles({-1, -7, due[0], 99}, host), 1);
-    EXPECT_EQ(host.Events, std::vector<std::string>{sRefresh});
+    Host.Events.clear();
+    EXPECT_EQ(Ticker.RunHandles({-1, -7, due[0], 99}, Host), 1);
+    EXPECT_EQ(Host.Events, std::vector<std::string>{sRefresh});
     EXPECT_EQ(RunCountOf(sFile), 2);
 }
 
@@ -96,22 +68,20 @@ TEST_F(AppTickTest, DueJobsRunInListOrderAndABusyTickOrARunInProgressStartsNothi
     Reload();
     std::vector<int32_t> due = JobManager()->BackupsToRun(Now);
     ASSERT_EQ(due.size(), 2u);
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
     // Each refresh comes after its own run and before the next one starts; a tick arriving
     // meanwhile (a run lets events through) returns at once.
     std::vector<int> runCountsAtRefresh, nested;
-    host.OnRefresh = [&] {
+    Host.OnRefresh = [&] {
         runCountsAtRefresh.push_back(RunCountOf(sA) + RunCountOf(sB));
-        EXPECT_TRUE(tick.Busy());
-        nested.push_back(tick.Tick(host));
+        EXPECT_TRUE(Ticker.Busy());
+        nested.push_back(Ticker.Tick(Host));
     };
-    EXPECT_EQ(tick.Tick(host), 2);
-    EXPECT_EQ(host.Events, (std::vector<std::string>{"menu:0", "refresh:" + std::to_string(due[0]),
+    EXPECT_EQ(Ticker.Tick(Host), 2);
+    EXPECT_EQ(Host.Events, (std::vector<std::string>{"menu:0", "refresh:" + std::to_string(due[0]),
                                                      "refresh:" + std::to_string(due[1]), "menu:1"}));
     EXPECT_EQ(runCountsAtRefresh, (std::vector<int>{1, 2}));
     EXPECT_EQ(nested, (std::vector<int>{0, 0}));
-    host.OnRefresh = nullptr;
+    Host.OnRefresh = nullptr;
 
     // A run started from the window holds the guard: the tick waits for the next interval.
     std::string sC = WriteCopyJob("Gamma");
@@ -119,11 +89,11 @@ TEST_F(AppTickTest, DueJobsRunInListOrderAndABusyTickOrARunInProgressStartsNothi
     {
         appSetup::RunGuard windowRun;
         ASSERT_TRUE(windowRun.Acquired());
-        EXPECT_EQ(tick.Tick(host), 0);
+        EXPECT_EQ(Ticker.Tick(Host), 0);
         EXPECT_EQ(RunCountOf(sC), 0);
     }
     // The listing at 12:00 made Alpha and Beta due again as well.
-    EXPECT_EQ(tick.Tick(host), 3);
+    EXPECT_EQ(Ticker.Tick(Host), 3);
     EXPECT_EQ(RunCountOf(sC), 1);
 }
 
@@ -131,17 +101,14 @@ TEST_F(AppTickTest, FailedScheduledRunIsReportedWithJobAndLog) {
     WriteCopyJob("Broken", false, /*bMissingSource=*/true);
     std::string sGood = WriteCopyJob("Good");
     Reload();
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
-    EXPECT_EQ(tick.Tick(host), 2);
-    ASSERT_EQ(host.Failures(), 1);
-    EXPECT_NE(std::find(host.Events.begin(), host.Events.end(), "failure:Broken|" + libLog::LogFileName()),
-              host.Events.end());
-    ASSERT_EQ(host.Reasons.size(), 1u);
-    EXPECT_EQ(host.Reasons[0],
-              "Stowline Pre-Emptive Error, file to backup does not exist: '" + Root + "no-such-folder-Broken/'.")
+    EXPECT_EQ(Ticker.Tick(Host), 2);
+    EXPECT_NE(std::find(Host.Events.begin(), Host.Events.end(), "failure:Broken|" + libLog::LogFileName()),
+              Host.Events.end());
+    const std::string sReason =
+        "Stowline Pre-Emptive Error, file to backup does not exist: '" + Root + "no-such-folder-Broken/'.";
+    ASSERT_EQ(Host.Failures, std::vector<std::string>{"Broken: " + sReason})
         << "the reason is the run's error line in the log";
-    EXPECT_TRUE(LogHas(host.Reasons[0]));
+    EXPECT_TRUE(LogHas(sReason));
     EXPECT_EQ(RunCountOf(sGood), 1); // the tick went on with the next job
     EXPECT_EQ(SchedulerTick::FailureText("Broken", "/x/stowline.log"),
               "Backup Job 'Broken' has failed. See transaction log for details: '/x/stowline.log'");
@@ -163,23 +130,21 @@ TEST_F(AppTickTest, MissedRunsAreCaughtUpOnceAtStartUpAndAfterAClockJump) {
     SetNow(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(13, 0, 0)); // asleep at 12:05
     appPreferences::RunMissedBackups = true;
     JobManager()->Reload();
-    RecordingHost host;
-    SchedulerTick::CSchedulerTick tick;
-    EXPECT_EQ(tick.StartUp(host), 1);
+    EXPECT_EQ(Ticker.StartUp(Host), 1);
     EXPECT_EQ(RunCountOf(sSlept), 1);
     EXPECT_EQ(RunCountOf(sPaused), 0) << "never for a suspended job";
     EXPECT_TRUE(LogHas("  Missed run of 03/10/2027 12:05:00 caught up"));
     EXPECT_EQ(caughtUpLines(), 1);
     EXPECT_EQ(LoadJob(sSlept).DateLastSuccess(), Now) << "a run without failure records its success";
     // Never twice: neither the next tick nor the next start-up runs it again.
-    EXPECT_EQ(tick.Tick(host), 0);
+    EXPECT_EQ(Ticker.Tick(Host), 0);
     JobManager()->Reload();
     SchedulerTick::CSchedulerTick again;
-    EXPECT_EQ(again.StartUp(host), 0);
+    EXPECT_EQ(again.StartUp(Host), 0);
     EXPECT_EQ(RunCountOf(sSlept), 1);
     // Three days off (a wall-clock jump far beyond two ticks): one run for all the moments missed.
     SetNow(Now + 3);
-    EXPECT_EQ(again.Tick(host), 1);
+    EXPECT_EQ(again.Tick(Host), 1);
     EXPECT_EQ(RunCountOf(sSlept), 2);
     EXPECT_TRUE(LogHas("  Missed run of 03/13/2027 12:05:00 caught up"));
     EXPECT_EQ(caughtUpLines(), 2);
@@ -187,7 +152,7 @@ TEST_F(AppTickTest, MissedRunsAreCaughtUpOnceAtStartUpAndAfterAClockJump) {
     EXPECT_EQ(RunCountOf(sPaused), 0);
     // A step of less than two ticks is no jump.
     SetNow(Now + 1.0 / 1440);
-    EXPECT_EQ(again.Tick(host), 0);
+    EXPECT_EQ(again.Tick(Host), 0);
     EXPECT_FALSE(again.CatchUpPending());
 }
 
@@ -198,45 +163,41 @@ TEST_F(AppTickTest, StaleJobsAreNamedOnceADay) {
     job.SetDateLastSuccess(libDates::DateValue(Now) - 8);
     ASSERT_FALSE(job.SaveBackupJobIniFile());
     Reload();
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
-    host.bVisible = true;
-    tick.Tick(host);
-    EXPECT_TRUE(host.StaleReports.empty()) << "not while the window shows (it marks the rows itself)";
-    host.bVisible = false;
-    tick.Tick(host);
-    ASSERT_EQ(host.StaleReports.size(), 1u);
-    EXPECT_EQ(host.StaleReports[0], "No successful backup for more than 7 day(s): 'Old' (since Mar-02-2027 00:00)");
-    tick.Tick(host);
-    EXPECT_EQ(host.StaleReports.size(), 1u) << "once a day";
+    Host.bVisible = true;
+    Ticker.Tick(Host);
+    EXPECT_TRUE(Host.StaleReports.empty()) << "not while the window shows (it marks the rows itself)";
+    Host.bVisible = false;
+    Ticker.Tick(Host);
+    ASSERT_EQ(Host.StaleReports.size(), 1u);
+    EXPECT_EQ(Host.StaleReports[0], "No successful backup for more than 7 day(s): 'Old' (since Mar-02-2027 00:00)");
+    Ticker.Tick(Host);
+    EXPECT_EQ(Host.StaleReports.size(), 1u) << "once a day";
     libDates::SetClock(libDates::DateValue(Now) + 1 + libDates::TimeSerial(0, 0, 10));
-    tick.Tick(host);
-    EXPECT_EQ(host.StaleReports.size(), 2u) << "and again the next day";
+    Ticker.Tick(Host);
+    EXPECT_EQ(Host.StaleReports.size(), 2u) << "and again the next day";
     // The source appears: the next run succeeds, and the job is no longer named.
     WriteFile(Root + "no-such-folder-Old/x.txt", "x");
     libDates::SetClock(libDates::DateValue(Now) + 2 + libDates::TimeSerial(12, 10, 0));
-    tick.Tick(host);
+    Ticker.Tick(Host);
     EXPECT_EQ(RunCountOf(sFile), 1);
-    EXPECT_EQ(host.StaleReports.size(), 2u);
+    EXPECT_EQ(Host.StaleReports.size(), 2u);
 }
 
 TEST_F(AppTickTest, FailingJobIsReportedOncePerFailureStreak) {
     WriteCopyJob("Flaky", false, /*bMissingSource=*/true);
     Reload();
-    SchedulerTick::CSchedulerTick tick;
-    RecordingHost host;
     // An abandoned run records nothing: the job stays due and is tried at every tick.
-    EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(host.Failures(), 1);
+    EXPECT_EQ(Ticker.Tick(Host), 1);
+    EXPECT_EQ(Ticker.Tick(Host), 1);
+    EXPECT_EQ(Host.Failures.size(), 1u);
     // The source appears: the run completes, and a later failure is news again.
     WriteFile(Root + "no-such-folder-Flaky/x.txt", "x");
-    EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(host.Failures(), 1);
+    EXPECT_EQ(Ticker.Tick(Host), 1);
+    EXPECT_EQ(Host.Failures.size(), 1u);
     std::filesystem::remove_all(Root + "no-such-folder-Flaky/");
     Reload();
-    EXPECT_EQ(tick.Tick(host), 1);
-    EXPECT_EQ(host.Failures(), 2);
+    EXPECT_EQ(Ticker.Tick(Host), 1);
+    EXPECT_EQ(Host.Failures.size(), 2u);
 }
 
 // ---- the tray agent window ----

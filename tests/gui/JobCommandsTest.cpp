@@ -1,7 +1,6 @@
 // The main window's Add, Edit, Copy and One-shot dates commands end to end: the real window,
 // the real editor (driven through its modal hook), the job manager and the job files on disk.
 
-#include "DriveDialog.h"
 #include "ScheduleTestFixture.h"
 #include "app/QtHelpers.h"
 #include "ui/frmJobOptions.h"

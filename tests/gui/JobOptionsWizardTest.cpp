@@ -28,10 +28,9 @@ TEST_F(JobOptionsTest, WizardWalkRefusesEveryIncompletePage) {
     dlg.txtBackupJobName->clear();
     dlg.cmdNext->click();
     ASSERT_EQ(Texts().size(), 2u);
-    EXPECT_EQ(Texts()[0], "The Backup Job name must not be blank.  Please enter a name now.");
+    ExpectBox(Seam->Messages()[0], "Verification Error", Icon::Information,
+              "The Backup Job name must not be blank.  Please enter a name now.");
     EXPECT_EQ(Texts()[1], "The target directory is blank.  Please enter a valid directory now.");
-    EXPECT_EQ(Seam->Messages()[0].Title, "Verification Error");
-    EXPECT_EQ(Seam->Messages()[0].IconKind, Icon::Information);
     EXPECT_EQ(dlg.CurrentPage(), 0);
 
     // A missing target folder is offered for creation; the page still refuses once.
@@ -274,9 +273,7 @@ TEST_F(JobOptionsTest, JobNameAndTargetFolderChecksKeepTheEditorOpen) {
     Seam->Answers = {Answer::OK};
     EXPECT_FALSE(dlg.VerifyTargetDirectoryStep());
     ASSERT_EQ(Seam->Messages().size(), 2u);
-    EXPECT_EQ(Seam->Messages()[1].Text, "Failed to creat target directory");
-    EXPECT_EQ(Seam->Messages()[1].Title, "Create failure");
-    EXPECT_EQ(Seam->Messages()[1].IconKind, Icon::Exclamation);
+    ExpectBox(Seam->Messages()[1], "Create failure", Icon::Exclamation, "Failed to creat target directory");
 
     // A symbolic link to itself: looking the folder up fails with an error, not "missing".
     Seam->Clear();

@@ -182,7 +182,7 @@ TEST_F(KeyringTick, AScheduledRunWithoutThePasswordIsReportedOnceWithTheKeyrings
     SetNow(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(12, 6, 0));
 
     SchedulerTick::CSchedulerTick tick;
-    HiddenAgent host;
+    RecordingHost host;
     EXPECT_EQ(tick.Tick(host), 1);
     EXPECT_EQ(tick.Tick(host), 0) << "recorded: not due again before its next moment";
     ASSERT_EQ(host.Failures.size(), 1u);
@@ -220,18 +220,16 @@ TEST_F(KeyringReads, VerifyAndRestoreTakeThePasswordFromTheKeyring) {
 
     const std::string sOut = Root + "out";
     ModalScript script;
-    script.Then([&](QWidget* w) {
-        auto* d = qobject_cast<frmRestore*>(w);
-        ASSERT_NE(d, nullptr);
-        ASSERT_EQ(d->lvwBackups->topLevelItemCount(), 1);
-        d->lvwBackups->setCurrentItem(d->lvwBackups->topLevelItem(0));
-        for (QTreeWidgetItemIterator it(d->tvwContents); *it; ++it)
+    DriveDialog<frmRestore>(script, [&](frmRestore& d) {
+        ASSERT_EQ(d.lvwBackups->topLevelItemCount(), 1);
+        d.lvwBackups->setCurrentItem(d.lvwBackups->topLevelItem(0));
+        for (QTreeWidgetItemIterator it(d.tvwContents); *it; ++it)
             (*it)->setSelected(true);
-        d->optFolder->setChecked(true);
-        d->txtToFolder->setText(Q(sOut));
-        d->cmdRestore->click();
-        EXPECT_EQ(d->LastReport().Restored, 1);
-        d->cmdClose->click();
+        d.optFolder->setChecked(true);
+        d.txtToFolder->setText(Q(sOut));
+        d.cmdRestore->click();
+        EXPECT_EQ(d.LastReport().Restored, 1);
+        d.cmdClose->click();
     });
     Form->mnuActionRestore_Click();
     EXPECT_EQ(script.Handled(), 1);
@@ -248,11 +246,7 @@ TEST_F(KeyringReads, VerifyAndRestoreTakeThePasswordFromTheKeyring) {
     EXPECT_EQ(Seam->Messages()[0].Title, "Verify Backup");
     Seam->Clear();
     ModalScript closing;
-    closing.Then([&](QWidget* w) {
-        auto* d = qobject_cast<frmRestore*>(w);
-        ASSERT_NE(d, nullptr);
-        d->cmdClose->click();
-    });
+    DriveDialog<frmRestore>(closing, [&](frmRestore& d) { d.cmdClose->click(); });
     Form->mnuActionRestore_Click();
     EXPECT_EQ(closing.Handled(), 1);
     ASSERT_FALSE(Seam->Messages().empty());

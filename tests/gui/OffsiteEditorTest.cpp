@@ -19,16 +19,6 @@
 
 namespace {
 
-// The scripted seam, but letting events run as the real one does, so that a timer fires while
-// rclone works.
-class EventsSeam : public UserInteraction::ScriptedSeam {
-public:
-    void DoEvents() override {
-        ScriptedSeam::DoEvents();
-        QCoreApplication::processEvents();
-    }
-};
-
 // A read-only folder that root cannot write either: a read-only tmpfs mounted there (chmod is
 // enough for other users). Made is false when neither works.
 struct ReadOnlyFolder {
@@ -54,9 +44,8 @@ protected:
 
     void SetUp() override {
         JobOptionsTest::SetUp();
-        auto* pSeam = new EventsSeam;
-        m_fixtureSeam = UserInteraction::Install(std::unique_ptr<UserInteraction::Seam>(pSeam));
-        Seam = pSeam;
+        // Events run as with the real seam, so that a timer fires while rclone works.
+        Seam->OnEvents = [](int) { QCoreApplication::processEvents(); };
         if (!OffsiteProbe::RcloneInstalled()) GTEST_SKIP() << "rclone is not installed";
         Store = Root + "store/";
         std::filesystem::create_directories(Store + "backups");
@@ -64,12 +53,6 @@ protected:
             WriteFile(Root + "rclone.conf", "[vault]\ntype = alias\nremote = " + Store + "\n\n[disk]\ntype = local\n");
         Env.Set("RCLONE_CONFIG", sConfig.c_str());
     }
-    void TearDown() override {
-        Dlg.reset();
-        if (m_fixtureSeam) UserInteraction::Install(std::move(m_fixtureSeam));
-        JobOptionsTest::TearDown();
-    }
-
     // Every path below the store, relative to it.
     std::set<std::string> StoreContents() const {
         std::set<std::string> names;
@@ -89,9 +72,6 @@ protected:
         return S(dlg.lblOffsiteStatus->text());
     }
     static bool Usable(const frmJobOptions& dlg, const QWidget* p) { return p->isEnabledTo(dlg.fraOptions[4]); }
-
-private:
-    std::unique_ptr<UserInteraction::Seam> m_fixtureSeam;
 };
 
 TEST_F(OffsiteEditor, TheListOffersTheRemotesAndTheTestSucceedsOrNamesTheFailingStep) {

@@ -3,25 +3,12 @@
 // until a copy succeeds, never for a job this process reads, and the job's next run left as it
 // was. The remote is a local folder, which rclone reaches without a server.
 
-#include "app/SchedulerTick.h"
-#include "common/TempJobFolder.h"
+#include "ScheduleTestFixture.h"
 #include "engine/JobLock.h"
 
 #include <iterator>
 
 namespace {
-
-struct NoticeHost : SchedulerTick::TickHost {
-    std::vector<std::string> Notices; // FailureText of each report
-    bool MainWindowVisible() override { return false; }
-    void SetTrayMenuEnabled(bool) override {}
-    void RefreshDetailsByHandle(int32_t) override {}
-    void ReportFailure(const std::string& sName, const std::string& sLog, const std::string& sReason,
-                       bool bOffsite) override {
-        Notices.push_back(SchedulerTick::FailureText(sName, sLog, sReason, bOffsite));
-    }
-    void ReportStale(const std::string&) override {}
-};
 
 class OffsiteTickTest : public TempJobFolder {
 protected:
@@ -54,7 +41,7 @@ protected:
 TEST_F(OffsiteTickTest, RetriedAtStartUpThenEveryThirtyMinutesAndReportedOnceUntilACopySucceeds) {
     // A day-long tick: the test's steps of the clock are no wall-clock jumps.
     SchedulerTick::CSchedulerTick tick(86400000);
-    NoticeHost host;
+    RecordingHost host;
     const int32_t lHandle = JobManager()->HandleFromIndex(0);
     EXPECT_EQ(tick.StartUp(host), 0) << "a retry is no run";
     const double dNextRun = LoadJob(File).DateTimeNextRun();

@@ -107,9 +107,7 @@ TEST_F(OneShotTest, LoadsSortsAddsDeletesAndWritesBackOnOkRefusingThePast) {
     EXPECT_EQ(sDates, "Dec-24-2026 08:00\r\n");
     auto m = Seam->Messages();
     ASSERT_EQ(m.size(), 2u);
-    EXPECT_EQ(m[0].Text, "This date is in the past, please try again.");
-    EXPECT_EQ(m[0].Title, "Verification Error");
-    EXPECT_EQ(m[0].IconKind, Icon::Information);
+    ExpectBox(m[0], "Verification Error", Icon::Information, "This date is in the past, please try again.");
     EXPECT_EQ(m[1].Text, "The proper format for the time is military format HH:MM,\r\n  where HH is "
                          "between 00 and 23,\r\n  and MM is between 00 and 59");
     EXPECT_EQ(m[1].IconKind, Icon::None);

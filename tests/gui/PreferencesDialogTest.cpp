@@ -10,7 +10,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
-#include <sys/stat.h>
 
 namespace {
 

@@ -18,8 +18,10 @@ namespace {
 
 using UserInteraction::Icon;
 
-class ReadGuardTest : public HookedScheduleTest {
+class ReadGuardTest : public ScheduleTest {
 protected:
+    SchedulerTick::CSchedulerTick Ticker;
+    RecordingHost Agent;
     // The jobs A and B, listed at 12:00 (each next run 20:30 today), A backed up once.
     void TwoJobsABackedUp() {
         SaveJob("A", true);
@@ -40,24 +42,22 @@ protected:
     // at the restore's first event and again once the restore has ended, the window still open.
     void RestoreA(const std::function<void()>& atFirstEvent, const std::function<void()>& afterRestore) {
         ModalScript script;
-        script.Then([&](QWidget* w) {
-            auto* d = qobject_cast<frmRestore*>(w);
-            ASSERT_NE(d, nullptr);
-            ASSERT_EQ(d->lvwBackups->topLevelItemCount(), 1);
-            d->optFolder->setChecked(true);
-            d->txtToFolder->setText(QString::fromStdString(Root + "out"));
+        DriveDialog<frmRestore>(script, [&](frmRestore& d) {
+            ASSERT_EQ(d.lvwBackups->topLevelItemCount(), 1);
+            d.optFolder->setChecked(true);
+            d.txtToFolder->setText(QString::fromStdString(Root + "out"));
             bool bFirst = true;
-            Hook->OnEvents = [&](int) {
+            Seam->OnEvents = [&](int) {
                 if (!bFirst) return;
                 bFirst = false;
                 atFirstEvent();
             };
-            d->cmdRestore->click();
-            Hook->OnEvents = nullptr;
+            d.cmdRestore->click();
+            Seam->OnEvents = nullptr;
             EXPECT_FALSE(bFirst) << "the restore let events through";
-            EXPECT_EQ(d->LastReport().Restored, 1);
+            EXPECT_EQ(d.LastReport().Restored, 1);
             afterRestore();
-            d->cmdClose->click();
+            d.cmdClose->click();
         });
         Select({"A"});
         Form->mnuActionRestore_Click();
@@ -71,8 +71,6 @@ protected:
 
 TEST_F(ReadGuardTest, ATickDuringARestorePutsOffThatJobOnlyAndRunsItAtTheFirstTickAfter) {
     TwoJobsABackedUp();
-    SchedulerTick::CSchedulerTick tick;
-    HiddenAgent agent;
     int iFirst = -1, iSecond = -1;
     bool bDueDuring = false, bReadDuring = false;
     RestoreA(
@@ -80,11 +78,11 @@ TEST_F(ReadGuardTest, ATickDuringARestorePutsOffThatJobOnlyAndRunsItAtTheFirstTi
             // 20:31: both jobs have fallen due while the restore goes on.
             libDates::SetClock(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(20, 31, 0));
             bReadDuring = JobLock::ReadHere(FileA());
-            iFirst = tick.Tick(agent);
+            iFirst = Ticker.Tick(Agent);
         },
         [&] {
             bDueDuring = Due(TagA);
-            iSecond = tick.Tick(agent);
+            iSecond = Ticker.Tick(Agent);
         });
     EXPECT_TRUE(bReadDuring) << "the window reads A";
     EXPECT_EQ(iFirst, 1) << "B ran, A did not";
@@ -98,11 +96,11 @@ TEST_F(ReadGuardTest, ATickDuringARestorePutsOffThatJobOnlyAndRunsItAtTheFirstTi
     EXPECT_FALSE(JobLock::ReadHere(FileA()));
     EXPECT_TRUE(Due(TagA));
     EXPECT_FALSE(Due(TagB));
-    EXPECT_EQ(tick.Tick(agent), 1);
+    EXPECT_EQ(Ticker.Tick(Agent), 1);
     EXPECT_EQ(RunCountOf(FileA()), 2);
     EXPECT_EQ(RunCountOf(FileB()), 1);
     EXPECT_FALSE(Due(TagA));
-    EXPECT_TRUE(agent.Failures.empty()) << agent.Failures.front();
+    EXPECT_TRUE(Agent.Failures.empty()) << Agent.Failures.front();
     EXPECT_FALSE(LogHas("Backup of 'A' put off: its backups are being read")) << "the tick never started it";
 }
 
@@ -145,9 +143,7 @@ TEST_F(ReadGuardTest, NoRestoreWindowNorVerifyWhileARunOfTheJobHoldsIt) {
         ASSERT_EQ(m.size(), 2u);
         EXPECT_EQ(m[0].Title, "Restore Files");
         EXPECT_EQ(m[0].Text, sBusy);
-        EXPECT_EQ(m[1].Title, "Verify Backup");
-        EXPECT_EQ(m[1].Text, sBusy);
-        EXPECT_EQ(m[1].IconKind, Icon::Information);
+        ExpectBox(m[1], "Verify Backup", Icon::Information, sBusy);
         // B's backups are another matter.
         Seam->Clear();
         Select({"B"});
@@ -173,21 +169,19 @@ TEST_F(ReadGuardTest, AMissedRunOfAJobBeingReadIsCaughtUpAtTheFirstTickAfterTheR
     appPreferences::RunMissedBackups = true;
     libDates::SetClock(libDates::DateSerial(2027, 3, 11) + libDates::TimeSerial(21, 0, 0));
     JobManager()->Reload();
-    SchedulerTick::CSchedulerTick tick;
-    HiddenAgent agent;
     auto read = std::make_unique<JobLock::ReadScope>(FileA());
     ASSERT_FALSE(read->Busy());
-    tick.StartUp(agent);
+    Ticker.StartUp(Agent);
     EXPECT_EQ(RunCountOf(FileA()), 1) << "not while it is read";
-    EXPECT_TRUE(tick.CatchUpPending()) << "asked for again";
-    tick.Tick(agent);
+    EXPECT_TRUE(Ticker.CatchUpPending()) << "asked for again";
+    Ticker.Tick(Agent);
     EXPECT_EQ(RunCountOf(FileA()), 1);
     read.reset();
-    tick.Tick(agent);
+    Ticker.Tick(Agent);
     EXPECT_EQ(RunCountOf(FileA()), 2);
     EXPECT_TRUE(LogHas("  Missed run of 03/11/2027 20:30:00 caught up"));
-    EXPECT_FALSE(tick.CatchUpPending());
-    EXPECT_TRUE(agent.Failures.empty());
+    EXPECT_FALSE(Ticker.CatchUpPending());
+    EXPECT_TRUE(Agent.Failures.empty());
 }
 
 TEST_F(ReadGuardTest, ARunWaitingForAReaderElsewhereIsPutOffWhenAReadHereBeginsAndStaysDue) {
@@ -202,27 +196,25 @@ TEST_F(ReadGuardTest, ARunWaitingForAReaderElsewhereIsPutOffWhenAReadHereBeginsA
     // The run of A waits for it, letting events through; one of them opens A's restore here.
     std::unique_ptr<JobLock::ReadScope> read;
     int iEvents = 0;
-    Hook->OnEvents = [&](int) {
+    Seam->OnEvents = [&](int) {
         if (++iEvents == 1) read = std::make_unique<JobLock::ReadScope>(FileA());
         if (iEvents == 50) RunState::SetAbortRequested(true); // a run still waiting: fail, not hang
     };
-    SchedulerTick::CSchedulerTick tick;
-    HiddenAgent agent;
-    EXPECT_EQ(tick.Tick(agent), 1) << "B ran";
-    Hook->OnEvents = nullptr;
+    EXPECT_EQ(Ticker.Tick(Agent), 1) << "B ran";
+    Seam->OnEvents = nullptr;
     ASSERT_NE(read, nullptr);
     EXPECT_FALSE(read->Busy());
     EXPECT_EQ(RunCountOf(FileA()), 1);
     EXPECT_EQ(RunCountOf(FileB()), 1);
     EXPECT_TRUE(LogHas("Backup of 'A' put off: its backups are being read"));
     EXPECT_TRUE(Due(TagA)) << "put off, not lost";
-    EXPECT_TRUE(agent.Failures.empty());
+    EXPECT_TRUE(Agent.Failures.empty());
     read.reset();
     elsewhere.Release();
-    EXPECT_EQ(tick.Tick(agent), 1);
+    EXPECT_EQ(Ticker.Tick(Agent), 1);
     EXPECT_EQ(RunCountOf(FileA()), 2);
     EXPECT_FALSE(Due(TagA));
-    EXPECT_TRUE(agent.Failures.empty());
+    EXPECT_TRUE(Agent.Failures.empty());
 }
 
 // The same rule for any run that records nothing: loading the job for the run stored its next
@@ -235,14 +227,12 @@ TEST_F(ReadGuardTest, AnAbandonedRunOfAJobTheTickLoadedAfreshStaysDue) {
     JobManager()->JobFromHandle(frmSchedule::RowTag(RowNamed("Other")));
     libDates::SetClock(libDates::DateSerial(2027, 3, 10) + libDates::TimeSerial(20, 31, 0));
     ASSERT_TRUE(Due(iGone));
-    SchedulerTick::CSchedulerTick tick;
-    HiddenAgent agent;
-    EXPECT_EQ(tick.Tick(agent), 2);
+    EXPECT_EQ(Ticker.Tick(Agent), 2);
     EXPECT_EQ(RunCountOf(sGone), 0) << "abandoned: nothing recorded";
-    EXPECT_EQ(agent.Failures.size(), 1u);
+    EXPECT_EQ(Agent.Failures.size(), 1u);
     EXPECT_TRUE(Due(iGone)) << "tried again at the next tick";
     WriteFile(Root + "missing-Gone/x.txt", "x");
-    EXPECT_EQ(tick.Tick(agent), 1);
+    EXPECT_EQ(Ticker.Tick(Agent), 1);
     EXPECT_EQ(RunCountOf(sGone), 1);
     EXPECT_FALSE(Due(iGone));
 }

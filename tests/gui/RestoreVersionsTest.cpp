@@ -3,7 +3,7 @@
 // file lists its versions with what changed; a version restores into a folder, to its original
 // place and beside an existing file; one opens from a private folder that goes with the window.
 
-#include "common/ModalScript.h"
+#include "DriveDialog.h"
 #include "common/TempAppFolder.h"
 #include "engine/Snapshots.h"
 #include "jobs/CBackupJob.h"
@@ -17,7 +17,6 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTreeWidget>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -72,49 +71,47 @@ TEST_F(RestoreVersionsWindow, SnapshotsAreListedAndEachVersionOfAFileRestoresOrO
 
     std::string sOpened, sOpenFolder;
     ModalScript script;
-    script.Then([&](QWidget* w) {
-        auto* v = qobject_cast<frmVersions*>(w);
-        ASSERT_NE(v, nullptr);
-        ASSERT_EQ(v->lvwVersions->topLevelItemCount(), 4);
+    DriveDialog<frmVersions>(script, [&](frmVersions& v) {
+        ASSERT_EQ(v.lvwVersions->topLevelItemCount(), 4);
         QStringList changes;
         for (int i = 0; i < 4; ++i)
-            changes << v->lvwVersions->topLevelItem(i)->text(2);
+            changes << v.lvwVersions->topLevelItem(i)->text(2);
         EXPECT_EQ(changes, (QStringList{"same", "differs", "same", "oldest"}));
-        EXPECT_EQ(v->lvwVersions->topLevelItem(1)->text(0), "2026-12-02 10:00:00");
-        EXPECT_EQ(v->lvwVersions->topLevelItem(1)->text(3), "Snapshot 2026-12-02_100000");
+        EXPECT_EQ(v.lvwVersions->topLevelItem(1)->text(0), "2026-12-02 10:00:00");
+        EXPECT_EQ(v.lvwVersions->topLevelItem(1)->text(3), "Snapshot 2026-12-02_100000");
         // The first snapshot's version into a folder.
-        v->lvwVersions->setCurrentItem(v->lvwVersions->topLevelItem(2));
-        v->optFolder->setChecked(true);
-        v->txtToFolder->setText(QString::fromStdString(Root + "out"));
-        v->cmdRestore_Click();
-        EXPECT_EQ(v->LastReport().Result, libRestore::Status::Ok);
+        v.lvwVersions->setCurrentItem(v.lvwVersions->topLevelItem(2));
+        v.optFolder->setChecked(true);
+        v.txtToFolder->setText(QString::fromStdString(Root + "out"));
+        v.cmdRestore_Click();
+        EXPECT_EQ(v.LastReport().Result, libRestore::Status::Ok);
         EXPECT_EQ(ReadFile(Root + "out/src/a.txt"), "a one");
         // The second's to the original place, where the file is gone.
         fs::remove(sSrc + "/a.txt");
-        v->lvwVersions->setCurrentItem(v->lvwVersions->topLevelItem(1));
-        v->optOriginal->setChecked(true);
-        v->cmdRestore_Click();
+        v.lvwVersions->setCurrentItem(v.lvwVersions->topLevelItem(1));
+        v.optOriginal->setChecked(true);
+        v.cmdRestore_Click();
         EXPECT_EQ(ReadFile(sSrc + "/a.txt"), "a two");
         // The first's again: the file exists, and "keep both" is chosen.
         Seam->Answers.push_back(UserInteraction::Answer::No);
-        v->lvwVersions->setCurrentItem(v->lvwVersions->topLevelItem(2));
-        v->cmdRestore_Click();
+        v.lvwVersions->setCurrentItem(v.lvwVersions->topLevelItem(2));
+        v.cmdRestore_Click();
         EXPECT_EQ(ReadFile(sSrc + "/a.txt"), "a two");
         EXPECT_EQ(ReadFile(sSrc + "/a (restored).txt"), "a one");
         // The newest opens from a private copy.
-        v->lvwVersions->setCurrentItem(v->lvwVersions->topLevelItem(0));
-        v->cmdOpen_Click();
+        v.lvwVersions->setCurrentItem(v.lvwVersions->topLevelItem(0));
+        v.cmdOpen_Click();
         const auto opened = Seam->TextsOf("OpenDocument");
         ASSERT_EQ(opened.size(), 1u);
         sOpened = opened[0];
-        sOpenFolder = v->OpenFolder();
+        sOpenFolder = v.OpenFolder();
         EXPECT_EQ(sOpened.rfind(sOpenFolder + "/", 0), 0u) << sOpened;
         EXPECT_EQ(ReadFile(sOpened), "a two");
         struct stat st {};
         EXPECT_EQ(::stat(sOpenFolder.c_str(), &st), 0);
         EXPECT_EQ(st.st_mode & 0777, 0700u);
         EXPECT_FALSE(fs::exists(sLeftover));
-        v->reject();
+        v.reject();
     });
     QAction* versions = d.tvwContents->findChild<QAction*>("mnuVersions");
     ASSERT_NE(versions, nullptr);

@@ -1,7 +1,6 @@
 // The main window's commands: their messages, their effects on the job files and the list, the
 // run command with comments, failures, StopOnError, abort, and never two runs at once.
 
-#include "DriveDialog.h"
 #include "ScheduleTestFixture.h"
 #include "app/RunGuard.h"
 #include "engine/BackupRun.h"
@@ -25,18 +24,10 @@ using UserInteraction::Icon;
 const char* const kNoRows = "You must first add and then select a backup job before clicking this button.";
 const char* const kNoSelection = "You must first select a backup job before clicking this button.";
 
-class ScheduleCommandsTest : public HookedScheduleTest {
+class ScheduleCommandsTest : public ScheduleTest {
 protected:
     std::vector<UserInteraction::MessageRequest> Messages() { return Seam->Messages(); }
 };
-
-// A message box with these title, icon and text.
-void ExpectBox(const UserInteraction::MessageRequest& m, const std::string& sTitle, Icon icon,
-               const std::string& sText) {
-    EXPECT_EQ(m.Title, sTitle);
-    EXPECT_EQ(m.IconKind, icon);
-    EXPECT_EQ(m.Text, sText);
-}
 
 TEST_F(ScheduleCommandsTest, SelectionChecksOfEveryJobCommand) {
     std::vector<std::function<void()>> commands = {
@@ -161,9 +152,9 @@ TEST_F(ScheduleCommandsTest, RunNowRunsSelectedJobsAndReportsFailureWhenStopOnEr
     EXPECT_EQ(RunCountOf(good), 2);
     auto m = Messages();
     ASSERT_GE(m.size(), 1u);
-    EXPECT_EQ(m[0].ButtonSet, Buttons::YesNoCancel);
     ExpectBox(m[0], "Backup Error", Icon::Exclamation,
-              "Backup Job 'Bad' has failed.\r\n\r\nSee transaction log for details: '" + App + "stowline.log'");
+              "Backup Job 'Bad' has failed.\r\n\r\nSee transaction log for details: '" + App + "stowline.log'",
+              Buttons::YesNoCancel);
     // Yes opened the transaction log in the viewer.
     const auto started = Seam->TextsOf("StartProgram");
     EXPECT_TRUE(std::any_of(started.begin(), started.end(),
@@ -219,7 +210,7 @@ TEST_F(ScheduleCommandsTest, NoSecondRunWhileOneIsInProgressAndAbortStopsTheLoop
     EXPECT_FALSE(RunState::AbortRequested());
     Select({"A"});
     int iNested = 0;
-    Hook->OnEvents = [&](int) {
+    Seam->OnEvents = [&](int) {
         if (iNested++ == 0) {
             Form->cmdBackup_Click(); // a second click while the first run works
             Form->mnuActionRun_Click();
@@ -230,7 +221,7 @@ TEST_F(ScheduleCommandsTest, NoSecondRunWhileOneIsInProgressAndAbortStopsTheLoop
     EXPECT_GT(iNested, 0);
 
     // A run started elsewhere (the tray agent's tick) holds the guard: the window starts nothing.
-    Hook->OnEvents = nullptr;
+    Seam->OnEvents = nullptr;
     {
         appSetup::RunGuard tick;
         ASSERT_TRUE(tick.Acquired());
@@ -243,7 +234,7 @@ TEST_F(ScheduleCommandsTest, NoSecondRunWhileOneIsInProgressAndAbortStopsTheLoop
 
     // During a run only Abort acts, and it stops the loop before the next job.
     Select({"A", "B"});
-    Hook->OnEvents = [&](int) {
+    Seam->OnEvents = [&](int) {
         if (RunState::AbortRequested()) return;
         EXPECT_EQ(Cell(RowNamed("A"), P::colState), "R");
         EXPECT_TRUE(Form->mnuAbort->isEnabled());
@@ -265,7 +256,7 @@ TEST_F(ScheduleCommandsTest, NoSecondRunWhileOneIsInProgressAndAbortStopsTheLoop
     EXPECT_TRUE(Form->fraToolbar->isEnabled());
     EXPECT_FALSE(appSetup::RunGuard::RunInProgress());
     // A new run clears the flag; a click on the status bar aborts as well.
-    Hook->OnEvents = [&](int) {
+    Seam->OnEvents = [&](int) {
         if (!RunState::AbortRequested())
             QTest::mouseClick(Form->panStatusBar, Qt::LeftButton, Qt::NoModifier, QPoint(3, 3));
     };
@@ -357,30 +348,28 @@ TEST_F(ScheduleCommandsTest, RestoreWindowRestoresTheChosenFilesAndVerifyFindsDa
     const std::string sRestored = sOut + sSrc + "notes.txt";
     std::vector<std::string> leaves;
     ModalScript script;
-    script.Then([&](QWidget* w) {
-        auto* d = qobject_cast<frmRestore*>(w);
-        ASSERT_NE(d, nullptr);
-        ASSERT_EQ(d->lvwBackups->topLevelItemCount(), 2);
-        EXPECT_EQ(d->lvwBackups->topLevelItem(0)->text(0), "Zip.zip");
-        d->lvwBackups->setCurrentItem(d->lvwBackups->topLevelItem(1)); // the older archive
-        d->txtFilter->setText("*.txt");
+    DriveDialog<frmRestore>(script, [&](frmRestore& d) {
+        ASSERT_EQ(d.lvwBackups->topLevelItemCount(), 2);
+        EXPECT_EQ(d.lvwBackups->topLevelItem(0)->text(0), "Zip.zip");
+        d.lvwBackups->setCurrentItem(d.lvwBackups->topLevelItem(1)); // the older archive
+        d.txtFilter->setText("*.txt");
         QTreeWidgetItem* pNotes = nullptr;
-        for (QTreeWidgetItemIterator it(d->tvwContents); *it; ++it) {
+        for (QTreeWidgetItemIterator it(d.tvwContents); *it; ++it) {
             if ((*it)->childCount() > 0) continue;
             leaves.push_back((*it)->text(0).toStdString());
             if ((*it)->text(0) == "notes.txt") pNotes = *it;
         }
         ASSERT_NE(pNotes, nullptr);
         pNotes->setSelected(true);
-        d->optFolder->setChecked(true);
-        d->txtToFolder->setText(QString::fromStdString(sOut));
-        d->cmdRestore->click();
-        EXPECT_EQ(d->LastReport().Restored, 1);
+        d.optFolder->setChecked(true);
+        d.txtToFolder->setText(QString::fromStdString(sOut));
+        d.cmdRestore->click();
+        EXPECT_EQ(d.LastReport().Restored, 1);
         Seam->Answers = {Answer::No}; // the file exists now: keep both
-        d->cmdRestore->click();
-        EXPECT_EQ(d->LastReport().Restored, 1);
-        EXPECT_TRUE(d->sbarRestore->currentMessage().startsWith("Restored 1 files"));
-        d->cmdClose->click();
+        d.cmdRestore->click();
+        EXPECT_EQ(d.LastReport().Restored, 1);
+        EXPECT_TRUE(d.sbarRestore->currentMessage().startsWith("Restored 1 files"));
+        d.cmdClose->click();
     });
     Select({"Zip"});
     Seam->Clear();

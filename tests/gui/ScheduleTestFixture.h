@@ -1,9 +1,9 @@
 #pragma once
 // The main window over real job files in a temporary application folder.
 
+#include "DriveDialog.h"
 #include "app/ScheduleView.h"
 #include "app/SchedulerTick.h"
-#include "common/ModalScript.h"
 #include "common/TempJobFolder.h"
 #include "engine/RunState.h"
 #include "ui/frmSchedule.h"
@@ -11,22 +11,31 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QTreeWidget>
 
-// The agent as the tick sees it, its main window hidden: it keeps each failure as
-// "<job>: <reason>".
-struct HiddenAgent : SchedulerTick::TickHost {
-    std::vector<std::string> Failures;
-    bool MainWindowVisible() override { return false; }
-    void SetTrayMenuEnabled(bool) override {}
-    void RefreshDetailsByHandle(int32_t) override {}
-    void ReportFailure(const std::string& sName, const std::string&, const std::string& sReason, bool) override {
-        Failures.push_back(sName + ": " + sReason);
+// The agent as the tick sees it, its main window hidden unless a test shows it: every switch of
+// the tray menu and refresh in Events, each failure as "<job>: <reason>", and what a user is told
+// of each failure and of stale jobs.
+struct RecordingHost : SchedulerTick::TickHost {
+    bool bVisible = false;
+    std::vector<std::string> Events; // "menu:0", "menu:1", "refresh:<h>", "failure:<name>|<log>"
+    std::vector<std::string> Failures, Notices, StaleReports;
+    std::function<void()> OnRefresh;
+    bool MainWindowVisible() override { return bVisible; }
+    void SetTrayMenuEnabled(bool b) override { Events.push_back(b ? "menu:1" : "menu:0"); }
+    void RefreshDetailsByHandle(int32_t h) override {
+        Events.push_back("refresh:" + std::to_string(h));
+        if (OnRefresh) OnRefresh();
     }
-    void ReportStale(const std::string&) override {}
+    void ReportFailure(const std::string& sName, const std::string& sLog, const std::string& sReason,
+                       bool bOffsite) override {
+        Events.push_back("failure:" + sName + "|" + sLog);
+        Failures.push_back(sName + ": " + sReason);
+        Notices.push_back(SchedulerTick::FailureText(sName, sLog, sReason, bOffsite));
+    }
+    void ReportStale(const std::string& sText) override { StaleReports.push_back(sText); }
 };
 
 class ScheduleTest : public TempJobFolder {
@@ -43,6 +52,7 @@ protected:
         Form = std::make_unique<frmSchedule>();
     }
     void TearDown() override {
+        RunState::SetAbortRequested(false);
         Form.reset();
         appSetup::SetHasNotificationArea(false);
         TempJobFolder::TearDown();
@@ -108,36 +118,4 @@ protected:
             bFirst = false;
         }
     }
-};
-
-// A scripted seam whose "let events run" calls a hook (with the number of times events ran): the
-// user acting, or the agent's timer firing, while a backup or a restore goes on.
-class HookSeam : public UserInteraction::ScriptedSeam {
-public:
-    std::function<void(int)> OnEvents;
-    void DoEvents() override {
-        ScriptedSeam::DoEvents();
-        if (OnEvents) OnEvents(EventsRun);
-    }
-};
-
-// The schedule fixture with its seam replaced by a hooked one, which Seam then points to.
-class HookedScheduleTest : public ScheduleTest {
-protected:
-    void SetUp() override {
-        ScheduleTest::SetUp();
-        auto seam = std::make_unique<HookSeam>();
-        Hook = seam.get();
-        Seam = Hook;
-        m_saved = UserInteraction::Install(std::move(seam));
-    }
-    void TearDown() override {
-        UserInteraction::Install(std::move(m_saved));
-        RunState::SetAbortRequested(false);
-        ScheduleTest::TearDown();
-    }
-    HookSeam* Hook = nullptr;
-
-private:
-    std::unique_ptr<UserInteraction::Seam> m_saved;
 };
