@@ -5,7 +5,6 @@
 #include "support/libIni.h"
 
 #include <random>
-#include <sys/stat.h>
 
 namespace {
 

@@ -3,9 +3,7 @@
 #include "common/TempJobFolder.h"
 #include "jobs/JobHealth.h"
 
-#include <fcntl.h>
 #include <set>
-#include <sys/stat.h>
 
 namespace {
 
@@ -209,8 +207,7 @@ protected:
     }
     static void SetSaved(const std::string& sFile, double dWhen) {
         const int64_t ns = libDates::ToFileTimeNs(dWhen);
-        const timespec times[2] = {{ns / 1000000000, ns % 1000000000}, {ns / 1000000000, ns % 1000000000}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, sFile.c_str(), times, 0), 0);
+        SetFileTime(sFile, ns / 1000000000, ns % 1000000000);
     }
 };
 

@@ -13,12 +13,9 @@ TEST_F(ErrorReport, FatalBlockHasSevenExactLines) {
                                   "Details:     ERR#53 @ Stowline - File not found\r\n" + std::string(40, '-') +
                                   "\r\n" + "Module/Function: libLog/LogEvent().\r\n\r\n\r\n";
     EXPECT_EQ(ReadFile(libLog::ErrorFileName()), sExpected);
-    auto msgs = Seam->Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].Title, "Fatal Application Error");
-    EXPECT_EQ(msgs[0].Text, "ERR#53 @ Stowline - File not found\r\n\r\nApplication will now terminate.");
-    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Exclamation);
-    EXPECT_EQ(msgs[0].ButtonSet, UserInteraction::Buttons::OK);
+    ExpectOneBox(*Seam, "Fatal Application Error", UserInteraction::Icon::Exclamation,
+                 "ERR#53 @ Stowline - File not found\r\n\r\nApplication will now terminate.",
+                 UserInteraction::Buttons::OK);
 }
 
 TEST_F(ErrorReport, QuotesAndSemicolonsAreCleanedAndBlocksAppend) {

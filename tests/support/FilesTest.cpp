@@ -2,8 +2,6 @@
 #include "support/StowError.h"
 #include "support/libFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace libFiles;

@@ -2,8 +2,6 @@
 #include "support/StowError.h"
 #include "support/libIni.h"
 
-#include <sys/stat.h>
-
 class Ini : public TempAppFolder {};
 
 TEST_F(Ini, ReadsWithProfileRules) {

@@ -25,11 +25,8 @@ TEST_F(Misc, AWebPageThatCannotBeOpenedIsNamed) {
     EXPECT_TRUE(Seam->Messages().empty());
     Seam->StartSucceeds = false;
     appMisc::OpenWebPage("https://example.org/x");
-    auto msgs = Seam->Messages();
-    ASSERT_EQ(msgs.size(), 1u);
-    EXPECT_EQ(msgs[0].Text, "Stowline was unable to open the following url on your system:\r\nhttps://example.org/x");
-    EXPECT_EQ(msgs[0].Title, "Error Opening Webpage");
-    EXPECT_EQ(msgs[0].IconKind, UserInteraction::Icon::Exclamation);
+    ExpectOneBox(*Seam, "Error Opening Webpage", UserInteraction::Icon::Exclamation,
+                 "Stowline was unable to open the following url on your system:\r\nhttps://example.org/x");
 }
 
 TEST_F(Misc, HeadlessMessageBoxesAnswerWithoutWaiting) {

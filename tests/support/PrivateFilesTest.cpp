@@ -7,8 +7,6 @@
 #include "support/libFiles.h"
 #include "support/libIni.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
