@@ -5,6 +5,7 @@
 #include "engine/ArchiveCheck.h"
 
 #include "engine/ZipFormat.h"
+#include "support/libStrings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -30,7 +31,6 @@ const char* const SumMismatch = "its header checksum does not match (central dir
 const char* const SumMissing = "its header checksum is missing (central directory damaged)";
 const char* const SumDamaged = "its header checksum field is damaged (central directory damaged)";
 const char* const Moved = "its place in the archive's directory changed (headers moved, copied or brought in)";
-const char* const Shared = "shares its data with another entry";
 
 uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Get32(const unsigned char* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
@@ -105,22 +105,33 @@ private:
 // Where the central directory lies, from the end records.
 struct Directory {
     uint64_t Offset = 0, Size = 0, Count = 0;
-    uint64_t End = 0; // where the end records start: nothing before may reach past it
+    uint64_t End = 0;     // where the end records start: nothing before may reach past it
+    bool Unusual = false; // see Scan::Unusual
 };
 
+// How far before the end zip readers look for the end record: the longest comment, and a
+// Zip64 locator before the record.
+constexpr uint64_t EndSearch = EndFixed + 0xFFFF + 20;
+
 // The end record nearest the end of the file whose comment ends exactly at the end, else the
-// last one whose comment fits.
-bool FindEnd(Reader& r, uint64_t& lEnd) {
+// last one whose comment fits. Unusual unless it ends the file and is the only one readers see.
+bool FindEnd(Reader& r, uint64_t& lEnd, bool& bUnusual) {
     const uint64_t lTail = std::min<uint64_t>(r.Size(), EndFixed + 0xFFFF);
     if (lTail < EndFixed) return false;
-    const unsigned char* p = r.At(r.Size() - lTail, static_cast<size_t>(lTail));
-    if (p == nullptr) return false;
+    const uint64_t lSearch = std::min<uint64_t>(r.Size(), EndSearch);
+    const unsigned char* q = r.At(r.Size() - lSearch, static_cast<size_t>(lSearch));
+    if (q == nullptr) return false;
+    const unsigned char* p = q + (lSearch - lTail);
+    size_t nSeen = 0;
+    for (uint64_t i = 0; i + 4 <= lSearch; ++i)
+        nSeen += Get32(q + i) == EndSig;
     bool bFit = false;
     for (uint64_t i = lTail - EndFixed + 1; i-- > 0;) {
         if (Get32(p + i) != EndSig) continue;
         const uint64_t lEndOf = i + EndFixed + Get16(p + i + 20);
         if (lEndOf == lTail) {
             lEnd = r.Size() - lTail + i;
+            bUnusual |= nSeen != 1;
             return true;
         }
         if (lEndOf < lTail && !bFit) {
@@ -128,12 +139,13 @@ bool FindEnd(Reader& r, uint64_t& lEnd) {
             lEnd = r.Size() - lTail + i;
         }
     }
+    bUnusual = true;
     return bFit;
 }
 
 bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
     uint64_t lEnd = 0;
-    if (!FindEnd(r, lEnd)) {
+    if (!FindEnd(r, lEnd, d.Unusual)) {
         sError = "its end record is missing";
         return false;
     }
@@ -141,9 +153,10 @@ bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
     if (e == nullptr) return sError = "its end record cannot be read", false;
     if (Get16(e + 4) != 0 || Get16(e + 6) != 0 || Get16(e + 8) != Get16(e + 10))
         return sError = "it spans several disks", false;
-    d.Count = Get16(e + 10);
-    d.Size = Get32(e + 12);
-    d.Offset = Get32(e + 16);
+    const uint32_t uCount = Get16(e + 10), uSize = Get32(e + 12), uOffset = Get32(e + 16);
+    d.Count = uCount;
+    d.Size = uSize;
+    d.Offset = uOffset;
     d.End = lEnd;
     const unsigned char* loc = lEnd >= 20 ? r.At(lEnd - 20, 20) : nullptr;
     if (loc != nullptr && Get32(loc) == Locator64Sig) {
@@ -158,25 +171,39 @@ bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
         d.Size = Get64(z + 40);
         d.Offset = Get64(z + 48);
         d.End = lRecord;
+        // The record just before its locator, and the end record's fields its own or "see Zip64".
+        d.Unusual |= Get64(z + 4) != 44 || lRecord + 56 != lEnd - 20 || (uCount != 0xFFFF && uCount != d.Count) ||
+                     (uSize != Max32 && uSize != d.Size) || (uOffset != Max32 && uOffset != d.Offset);
+    } else {
+        d.Unusual |= uCount == 0xFFFF || uSize == Max32 || uOffset == Max32; // "see Zip64" without it
     }
     if (d.Offset > d.End || d.Size > d.End - d.Offset)
         return sError = "its central directory lies outside the file", false;
     if (d.Count > d.Size / CentralFixed) return sError = "its central directory is shorter than its entries", false;
+    d.Unusual |= d.Offset + d.Size != d.End || d.Count == 0;
     return true;
 }
 
 // One central header as the checks need it.
 struct Header {
+    uint16_t MadeBy = 0;
     uint16_t Flags = 0;
     uint16_t Method = 0;   // for WinZip AES, the real method from its field
     uint64_t Overhead = 0; // bytes the encryption adds to the stored data
+    bool Encrypted = false;
+    uint32_t DosTime = 0;
     uint32_t Crc = 0;
     uint64_t Size = 0;
     uint64_t CompSize = 0;
+    uint32_t Attributes = 0;
     uint64_t Local = 0;
     std::string_view Name;
     bool SumOk = false; // the checksum field matches: its place and count are as written
     uint64_t SumIndex = 0, SumCount = 0;
+    bool TimeField = false; // the central header has an extended timestamp field
+    bool HasMTime = false;
+    int64_t MTime = 0;
+    bool Unusual = false;
 };
 
 // The Zip64 values of the fields that hold 0xFFFFFFFF, in the format's order.
@@ -192,6 +219,27 @@ bool ApplyZip64(const unsigned char* h, std::string_view z, Header& hd) {
     if (Get32(h + 20) == Max32 && !next(hd.CompSize)) return false;
     if (Get32(h + 42) == Max32 && !next(hd.Local)) return false;
     return true;
+}
+
+// The modification time an extended timestamp field holds (its flags' bit 0), if any.
+void ExtendedTime(std::string_view x, Header& hd) {
+    hd.HasMTime = x.size() >= 5 && (x[0] & 1) != 0;
+    if (hd.HasMTime) hd.MTime = static_cast<int32_t>(Get32(reinterpret_cast<const unsigned char*>(x.data()) + 1));
+}
+
+// What readers may read in more than one way in a central header whose extra fields are
+// sExtra (the first Zip64 and WinZip AES fields given, "" when none; bWhole: they divide
+// into whole fields). See Scan::Unusual.
+bool UnusualHeader(const unsigned char* h, std::string_view sName, std::string_view sComment, bool bWhole,
+                   std::string_view sZip64, std::string_view sAes, bool bHasAes, const Header& hd) {
+    const int nWide = (Get32(h + 24) == Max32) + (Get32(h + 20) == Max32) + (Get32(h + 42) == Max32);
+    const auto* aes = reinterpret_cast<const unsigned char*>(sAes.data());
+    const bool bAesSound = bHasAes && sAes.size() == 7 && (Get16(aes) == 1 || Get16(aes) == 2) &&
+                           sAes.substr(2, 2) == "AE" && aes[4] >= 1 && aes[4] <= 3;
+    return !bWhole || (nWide > 0 && (sZip64.size() != 8u * nWide || Get16(h + 34) == 0xFFFF)) ||
+           (Get16(h + 10) == AesMethod && !bAesSound) || sName.empty() || hd.Local > uint64_t{INT64_MAX} ||
+           ((hd.Flags & FlagUtf8) && !(libStrings::IsUtf8(sName) && libStrings::IsUtf8(sComment))) ||
+           (hd.TimeField && !hd.HasMTime);
 }
 
 // Sizes no data can have: stored data of another length than the entry's, or more than
@@ -221,34 +269,48 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Head
     const size_t nVar = nName + nExtra + nComment;
     if (lLimit - lOff - CentralFixed < nVar) return false;
     std::string covered(reinterpret_cast<const char*>(h), CentralFixed);
+    hd.MadeBy = Get16(h + 4);
     hd.Flags = Get16(h + 8);
     hd.Method = Get16(h + 10);
+    hd.Encrypted = (hd.Flags & FlagEncrypted) || hd.Method == AesMethod;
+    hd.DosTime = Get32(h + 12);
     hd.Crc = Get32(h + 16);
     hd.Size = Get32(h + 24);
     hd.CompSize = Get32(h + 20);
+    hd.Attributes = Get32(h + 38);
     hd.Local = Get32(h + 42);
     const unsigned char* v = r.At(lOff + CentralFixed, nVar);
     if (v == nullptr) return false;
     const std::string_view all(reinterpret_cast<const char*>(v), nVar);
     e.Name.assign(all.substr(0, nName));
     covered += e.Name;
-    std::string_view sum, zip64;
+    std::string_view sum, zip64, firstZip64, firstAes;
+    bool bZip64 = false, bAes = false; // the first field of each kind seen
     const std::string_view extra = all.substr(nName, nExtra);
     size_t at = 0;
     while (at + 4 <= extra.size()) {
         const auto* x = reinterpret_cast<const unsigned char*>(extra.data() + at);
         const size_t len = Get16(x + 2);
         if (at + 4 + len > extra.size()) break;
-        if (Get16(x) == HeaderSumId && sum.empty() && len == HeaderSumLength) {
-            sum = extra.substr(at + 4, len);
+        const uint16_t id = Get16(x);
+        const std::string_view data = extra.substr(at + 4, len);
+        if (id == HeaderSumId && sum.empty() && len == HeaderSumLength) {
+            sum = data;
         } else {
-            if (Get16(x) == HeaderSumId && e.Damage.empty()) e.Damage = SumDamaged;
-            if (Get16(x) == 1 && zip64.empty()) zip64 = extra.substr(at + 4, len);
-            if (Get16(x) == AesId && e.Aes.empty() && len == 7) e.Aes = extra.substr(at + 4, len);
+            if (id == HeaderSumId && e.Damage.empty()) e.Damage = SumDamaged;
+            if (id == 1 && zip64.empty()) zip64 = data;
+            if (id == 1 && !bZip64) firstZip64 = data;
+            if (id == AesId && e.Aes.empty() && len == 7) e.Aes = data;
+            if (id == AesId && !bAes) firstAes = data;
+            if (id == 0x5455 && !hd.TimeField) ExtendedTime(data, hd);
+            hd.TimeField |= id == 0x5455;
+            bZip64 |= id == 1;
+            bAes |= id == AesId;
             covered.append(extra.substr(at, 4 + len));
         }
         at += 4 + len;
     }
+    const bool bWhole = at == extra.size();
     // A broken tail is covered as it is; one that starts as this field was this field.
     if (at + 2 <= extra.size() && Get16(reinterpret_cast<const unsigned char*>(extra.data() + at)) == HeaderSumId &&
         e.Damage.empty())
@@ -269,6 +331,7 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Head
         }
     }
     if (!ApplyZip64(h, zip64, hd) && e.Damage.empty()) e.Damage = "its Zip64 sizes are missing";
+    hd.Unusual = UnusualHeader(h, e.Name, all.substr(nName + nExtra), bWhole, firstZip64, firstAes, bAes, hd);
     const auto* aes = reinterpret_cast<const unsigned char*>(e.Aes.data());
     if (hd.Method == AesMethod && !e.Aes.empty() && aes[4] >= 1 && aes[4] <= 3) {
         // salt (8, 12 or 16 bytes by strength), verifier and code around the real method's data
@@ -311,47 +374,65 @@ uint64_t CheckLocal(Reader& r, const Directory& d, const Header& hd, RawEntry& e
     return lData + hd.CompSize;
 }
 
-// The places the writer gave the headers. All of one archive carry the same count, and their
-// indexes rise in directory order: a header of another count (brought in from elsewhere) or
-// out of order (moved, or a copy of another) is marked. Headers removed leave the others in
-// order and sound: what is missing is for a comparison with what should be there to name.
-void MarkMoved(std::vector<RawEntry>& entries, const std::vector<Header>& headers) {
-    std::map<uint64_t, size_t> counts;
-    for (const Header& hd : headers)
-        if (hd.SumOk) ++counts[hd.SumCount];
-    if (counts.empty()) return;
-    const uint64_t lCount = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
-                                return a.second < b.second;
-                            })->first;
-    bool bAny = false;
-    uint64_t lLast = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Header& hd = headers[i];
-        if (!hd.SumOk) continue;
-        const bool bInOrder = hd.SumCount == lCount && hd.SumIndex < lCount && (!bAny || hd.SumIndex > lLast);
-        if (!bInOrder) {
-            if (entries[i].Damage.empty()) entries[i].Damage = Moved;
-            continue;
-        }
-        bAny = true;
-        lLast = hd.SumIndex;
+// The local header's first extended timestamp field, where readers look when the central
+// header has none. False when its extra fields do not divide into whole fields.
+bool LocalTime(Reader& r, uint64_t lLocal, Header& hd) {
+    const unsigned char* l = r.At(lLocal, LocalFixed, LocalAhead);
+    if (l == nullptr) return false;
+    const size_t nName = Get16(l + 26), nExtra = Get16(l + 28);
+    if (nExtra == 0) return true;
+    const unsigned char* x = r.At(lLocal + LocalFixed + nName, nExtra, LocalAhead);
+    if (x == nullptr) return false;
+    size_t at = 0;
+    for (bool bSeen = false; at + 4 <= nExtra; at += 4 + Get16(x + at + 2)) {
+        const size_t len = Get16(x + at + 2);
+        if (at + 4 + len > nExtra) return false;
+        if (Get16(x + at) == 0x5455 && !bSeen) ExtendedTime({reinterpret_cast<const char*>(x + at + 4), len}, hd);
+        bSeen |= Get16(x + at) == 0x5455;
     }
+    return at == nExtra;
 }
 
-// Entries whose local header and data overlap another's are all marked.
-void MarkShared(std::vector<RawEntry>& entries, const std::vector<Header>& headers, const std::vector<uint64_t>& ends) {
-    std::vector<size_t> order;
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (ends[i] != 0) order.push_back(i);
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return headers[a].Local < headers[b].Local; });
+// The header's fields as the scan gives them; bUnusual: the directory's.
+void Describe(Reader& local, bool bUnusual, Header& hd, const RawEntry& e, HeaderFields& f) {
+    f.Unusual = bUnusual || hd.Unusual;
+    // Without a central timestamp readers take the local one: its header must be sound.
+    if (!hd.TimeField) f.Unusual |= e.DataStart == 0 || !LocalTime(local, hd.Local, hd);
+    f.MadeBy = hd.MadeBy;
+    f.Flags = hd.Flags;
+    f.Method = hd.Method;
+    f.Encrypted = hd.Encrypted;
+    f.DosTime = hd.DosTime;
+    f.Crc = hd.Crc;
+    f.Size = hd.Size;
+    f.CompSize = hd.CompSize;
+    f.Attributes = hd.Attributes;
+    f.HasMTime = hd.HasMTime;
+    f.MTime = hd.MTime;
+}
+
+std::string Unreadable(const Reader& r, uint64_t i) {
+    return r.Errno() != 0 ? std::string("it cannot be read: ") + std::strerror(r.Errno())
+                          : "its central directory is damaged at entry " + std::to_string(i + 1);
+}
+
+const char* const MoreThanEntries = "its central directory holds more than its entries";
+
+// Where an entry's local header and data lie.
+struct Span {
+    uint64_t Local, End, Index;
+};
+
+// Entries whose local header and data overlap another's are all named, sorted by place first.
+void MarkShared(std::vector<Span>& spans, const std::function<void(uint64_t)>& shared) {
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.Local < b.Local; });
     size_t iReach = 0; // the entry reaching furthest so far
-    for (size_t k = 0; k < order.size(); ++k) {
-        const size_t i = order[k];
-        if (k > 0 && headers[i].Local < ends[iReach]) {
-            for (size_t j : {i, iReach})
-                if (entries[j].Damage.empty()) entries[j].Damage = Shared;
+    for (size_t k = 0; k < spans.size(); ++k) {
+        if (k > 0 && spans[k].Local < spans[iReach].End) {
+            shared(spans[k].Index);
+            shared(spans[iReach].Index);
         }
-        if (k == 0 || ends[i] > ends[iReach]) iReach = i;
+        if (k == 0 || spans[k].End > spans[iReach].End) iReach = k;
     }
 }
 
@@ -379,55 +460,139 @@ std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, 
     return field;
 }
 
-bool ScanArchive(int iFd, std::vector<RawEntry>& entries, std::string& sError) {
-    entries.clear();
+const char* const SharedData = "shares its data with another entry";
+
+struct Scan::State {
+    int Fd = -1;
+    Reader Dir{-1, 0};   // the directory, read in order
+    Reader Local{-1, 0}; // the local headers, a page each
+    Directory D;
+    bool Opened = false;
+    uint64_t Majority = 0; // the count most sound headers name
+    bool AnySum = false;   // some header carries a checksum field
+    bool Ascending = true; // the local headers lie in directory order
+    bool Unusual = false;
+};
+
+Scan::Scan(int iFd) : m_p(std::make_unique<State>()) { m_p->Fd = iFd; }
+Scan::~Scan() = default;
+uint64_t Scan::Count() const { return m_p->D.Count; }
+bool Scan::Unusual() const { return m_p->Unusual; }
+
+bool Scan::Open(std::string& sError) {
+    State& s = *m_p;
     struct stat st {};
-    if (::fstat(iFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(s.Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         sError = "it is not a regular file";
         return false;
     }
-    Reader r(iFd, static_cast<uint64_t>(st.st_size));
-    Directory d;
-    if (!ReadDirectory(r, d, sError)) return false;
-    // Grown as headers are read, never to a declared count.
-    const size_t nReserve = static_cast<size_t>(std::min<uint64_t>(d.Count, 65536));
-    entries.reserve(nReserve);
-    std::vector<Header> headers;
-    headers.reserve(nReserve);
-    std::vector<bool> hasSum;
-    uint64_t lOff = d.Offset;
-    bool bAnySum = false;
-    for (uint64_t i = 0; i < d.Count; ++i) {
-        entries.emplace_back();
-        headers.emplace_back();
+    s.Dir = Reader(s.Fd, static_cast<uint64_t>(st.st_size));
+    s.Local = Reader(s.Fd, static_cast<uint64_t>(st.st_size));
+    if (!ReadDirectory(s.Dir, s.D, sError)) return false;
+    std::map<uint64_t, size_t> counts; // one, in an archive as written
+    uint64_t lOff = s.D.Offset, lLocal = 0;
+    for (uint64_t i = 0; i < s.D.Count; ++i) {
+        RawEntry e;
+        Header hd;
         bool bSum = false;
-        if (!ReadHeader(r, d, lOff, entries.back(), headers.back(), bSum)) {
-            sError = r.Errno() != 0 ? std::string("it cannot be read: ") + std::strerror(r.Errno())
-                                    : "its central directory is damaged at entry " + std::to_string(i + 1);
-            entries.clear();
+        if (!ReadHeader(s.Dir, s.D, lOff, e, hd, bSum)) {
+            sError = Unreadable(s.Dir, i);
             return false;
         }
-        hasSum.push_back(bSum);
-        bAnySum |= bSum;
+        if (hd.SumOk) ++counts[hd.SumCount];
+        s.AnySum |= bSum;
+        s.Unusual |= hd.Unusual;
+        if (i > 0 && hd.Local < lLocal) s.Ascending = false;
+        lLocal = hd.Local;
     }
-    if (lOff != d.Offset + d.Size) {
-        sError = "its central directory holds more than its entries";
-        entries.clear();
+    if (lOff != s.D.Offset + s.D.Size) {
+        sError = MoreThanEntries;
         return false;
     }
-    MarkMoved(entries, headers);
-    for (size_t i = 0; i < entries.size(); ++i) // the names stay where they are from here on
-        headers[i].Name = entries[i].Name;
-    std::vector<uint64_t> ends(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (bAnySum && !hasSum[i] && entries[i].Damage.empty()) entries[i].Damage = SumMissing;
-        // A header that fails its own checks claims nothing: what it points at may be sound.
-        const bool bTrusted = entries[i].Damage.empty();
-        ends[i] = CheckLocal(r, d, headers[i], entries[i]);
-        if (!bTrusted) ends[i] = 0;
-    }
-    MarkShared(entries, headers, ends);
+    s.Unusual |= s.D.Unusual;
+    if (!counts.empty())
+        s.Majority = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
+                         return a.second < b.second;
+                     })->first;
+    s.Opened = true;
     return true;
+}
+
+// Damage in the order of its weight: the header's own, then its place among the others (all
+// headers of one archive carry one count and rising indexes: one of another count, brought in
+// from elsewhere, or out of order, moved or a copy, is marked; headers removed leave the rest
+// in order and sound), a checksum missing where others have one, then its local header and
+// data, then data shared with another entry.
+bool Scan::Each(const std::function<void(ScannedEntry&)>& each, const std::function<void(uint64_t)>& shared,
+                std::string& sError) {
+    State& s = *m_p;
+    if (!s.Opened) return sError = "its central directory was not read", false;
+    uint64_t lOff = s.D.Offset;
+    bool bAnyInOrder = false;
+    uint64_t lLastIndex = 0;
+    std::vector<Span> spans; // only when the local headers lie out of order
+    bool bReach = false, bReachMarked = false;
+    uint64_t iReach = 0, lReach = 0; // the entry reaching furthest so far, and where its data ends
+    ScannedEntry se;
+    for (uint64_t i = 0; i < s.D.Count; ++i) {
+        se = ScannedEntry();
+        RawEntry& e = se.Raw;
+        Header hd;
+        bool bSum = false;
+        if (!ReadHeader(s.Dir, s.D, lOff, e, hd, bSum)) {
+            sError = Unreadable(s.Dir, i);
+            return false;
+        }
+        if (hd.SumOk) {
+            const bool bInOrder =
+                hd.SumCount == s.Majority && hd.SumIndex < s.Majority && (!bAnyInOrder || hd.SumIndex > lLastIndex);
+            if (!bInOrder && e.Damage.empty()) e.Damage = Moved;
+            if (bInOrder) {
+                bAnyInOrder = true;
+                lLastIndex = hd.SumIndex;
+            }
+        }
+        if (s.AnySum && !bSum && e.Damage.empty()) e.Damage = SumMissing;
+        // A header that fails its own checks claims nothing: what it points at may be sound.
+        const bool bTrusted = e.Damage.empty();
+        hd.Name = e.Name;
+        const uint64_t lEnd = CheckLocal(s.Local, s.D, hd, e);
+        Describe(s.Local, s.Unusual, hd, e, se.Fields);
+        if (bTrusted && lEnd != 0 && !s.Ascending) spans.push_back({hd.Local, lEnd, i});
+        if (bTrusted && lEnd != 0 && s.Ascending) {
+            const bool bOverlaps = bReach && hd.Local < lReach;
+            if (bOverlaps) {
+                e.Damage = SharedData; // nothing marked it before: it is trusted and its local header sound
+                if (!bReachMarked) shared(iReach);
+                bReachMarked = true;
+            }
+            if (!bReach || lEnd > lReach) {
+                bReach = true;
+                iReach = i;
+                lReach = lEnd;
+                bReachMarked = bOverlaps;
+            }
+        }
+        each(se);
+    }
+    if (lOff != s.D.Offset + s.D.Size) {
+        sError = MoreThanEntries;
+        return false;
+    }
+    MarkShared(spans, shared);
+    return true;
+}
+
+bool ScanArchive(int iFd, std::vector<RawEntry>& entries, std::string& sError) {
+    entries.clear();
+    Scan scan(iFd);
+    if (!scan.Open(sError)) return false;
+    // Grown as headers are read, never to a declared count.
+    entries.reserve(static_cast<size_t>(std::min<uint64_t>(scan.Count(), 65536)));
+    const bool bOk = scan.Each([&](ScannedEntry& s) { entries.push_back(std::move(s.Raw)); },
+                               [&](uint64_t i) { entries[i].Damage = SharedData; }, sError);
+    if (!bOk) entries.clear();
+    return bOk;
 }
 
 } // namespace ArchiveCheck
