@@ -172,8 +172,9 @@ bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
         d.Offset = Get64(z + 48);
         d.End = lRecord;
         // The record just before its locator, and the end record's fields its own or "see Zip64".
-        d.Unusual |= Get64(z + 4) != 44 || lRecord + 56 != lEnd - 20 || (uCount != 0xFFFF && uCount != d.Count) ||
-                     (uSize != Max32 && uSize != d.Size) || (uOffset != Max32 && uOffset != d.Offset);
+        d.Unusual |= Get32(loc + 4) != 0 || Get32(loc + 16) != 1 || Get64(z + 4) != 44 || lRecord + 56 != lEnd - 20 ||
+                     (uCount != 0xFFFF && uCount != d.Count) || (uSize != Max32 && uSize != d.Size) ||
+                     (uOffset != Max32 && uOffset != d.Offset);
     } else {
         d.Unusual |= uCount == 0xFFFF || uSize == Max32 || uOffset == Max32; // "see Zip64" without it
     }
