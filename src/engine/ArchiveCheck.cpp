@@ -1,40 +1,21 @@
-// The central directory scan and its header checksum (see ArchiveCheck.h). Every length and
-// offset an archive declares is checked against the file before it is used; memory follows
-// the file's real length, never a declared size.
+// The central directory's end records and headers read and checked, and the header checksum
+// (see ArchiveCheck.h). Every length and offset an archive declares is checked against the
+// file before it is used; memory follows the file's real length, never a declared size.
 
-#include "engine/ArchiveCheck.h"
+#include "engine/ArchiveCheckInternal.h"
 
 #include "engine/ZipFormat.h"
 #include "support/libStrings.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <map>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace ArchiveCheck {
 
-namespace {
-
+using namespace detail;
 using namespace ZipFormat;
 
-constexpr size_t CentralFixed = 46;
-constexpr size_t LocalFixed = 30;
-constexpr size_t EndFixed = 22;
-constexpr size_t Window = 256 * 1024; // more than the longest header (46 + 3 * 65535)
-constexpr size_t LocalAhead = 4096;   // local headers lie apart: a page each
-
-const char* const SumMismatch = "its header checksum does not match (central directory damaged)";
-const char* const SumMissing = "its header checksum is missing (central directory damaged)";
-const char* const SumDamaged = "its header checksum field is damaged (central directory damaged)";
-const char* const Moved = "its place in the archive's directory changed (headers moved, copied or brought in)";
-
-uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const unsigned char* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
-uint64_t Get64(const unsigned char* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
+namespace {
 
 void Le64(std::string& s, uint64_t v) {
     for (int i = 0; i < 8; ++i)
@@ -65,49 +46,6 @@ void BlankOffset(std::string& s, size_t nName) {
         at += 4 + len;
     }
 }
-
-// The file read through one window: a pointer to bytes that are all in the file, or nullptr.
-class Reader {
-public:
-    Reader(int iFd, uint64_t lSize) : m_fd(iFd), m_size(lSize) {}
-    uint64_t Size() const { return m_size; }
-    int Errno() const { return m_errno; }
-
-    // iAhead: how much to read at once when the window moves (little for scattered headers).
-    const unsigned char* At(uint64_t lOff, size_t n, size_t iAhead = Window) {
-        if (lOff > m_size || n > m_size - lOff) return nullptr;
-        if (lOff >= m_bufOff && lOff - m_bufOff + n <= m_buf.size()) return m_buf.data() + (lOff - m_bufOff);
-        const size_t len = static_cast<size_t>(std::min<uint64_t>(std::max(n, iAhead), m_size - lOff));
-        m_buf.resize(len);
-        size_t got = 0;
-        while (got < len) {
-            const ssize_t r = ::pread(m_fd, m_buf.data() + got, len - got, static_cast<off_t>(lOff + got));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) {
-                m_errno = r < 0 ? errno : EIO;
-                m_buf.clear();
-                return nullptr;
-            }
-            got += static_cast<size_t>(r);
-        }
-        m_bufOff = lOff;
-        return m_buf.data();
-    }
-
-private:
-    int m_fd;
-    uint64_t m_size;
-    std::vector<unsigned char> m_buf;
-    uint64_t m_bufOff = 0;
-    int m_errno = 0;
-};
-
-// Where the central directory lies, from the end records.
-struct Directory {
-    uint64_t Offset = 0, Size = 0, Count = 0;
-    uint64_t End = 0;     // where the end records start: nothing before may reach past it
-    bool Unusual = false; // see Scan::Unusual
-};
 
 // How far before the end zip readers look for the end record: the longest comment, and a
 // Zip64 locator before the record.
@@ -142,70 +80,6 @@ bool FindEnd(Reader& r, uint64_t& lEnd, bool& bUnusual) {
     bUnusual = true;
     return bFit;
 }
-
-bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
-    uint64_t lEnd = 0;
-    if (!FindEnd(r, lEnd, d.Unusual)) {
-        sError = "its end record is missing";
-        return false;
-    }
-    const unsigned char* e = r.At(lEnd, EndFixed);
-    if (e == nullptr) return sError = "its end record cannot be read", false;
-    if (Get16(e + 4) != 0 || Get16(e + 6) != 0 || Get16(e + 8) != Get16(e + 10))
-        return sError = "it spans several disks", false;
-    const uint32_t uCount = Get16(e + 10), uSize = Get32(e + 12), uOffset = Get32(e + 16);
-    d.Count = uCount;
-    d.Size = uSize;
-    d.Offset = uOffset;
-    d.End = lEnd;
-    const unsigned char* loc = lEnd >= 20 ? r.At(lEnd - 20, 20) : nullptr;
-    if (loc != nullptr && Get32(loc) == Locator64Sig) {
-        const uint64_t lRecord = Get64(loc + 8);
-        if (lRecord > lEnd - 20 || lEnd - 20 - lRecord < 56)
-            return sError = "its Zip64 end record lies outside the file", false;
-        const unsigned char* z = r.At(lRecord, 56);
-        if (z == nullptr || Get32(z) != End64Sig) return sError = "its Zip64 end record is damaged", false;
-        if (Get32(z + 16) != 0 || Get32(z + 20) != 0 || Get64(z + 24) != Get64(z + 32))
-            return sError = "it spans several disks", false;
-        d.Count = Get64(z + 32);
-        d.Size = Get64(z + 40);
-        d.Offset = Get64(z + 48);
-        d.End = lRecord;
-        // The record just before its locator, and the end record's fields its own or "see Zip64".
-        d.Unusual |= Get32(loc + 4) != 0 || Get32(loc + 16) != 1 || Get64(z + 4) != 44 || lRecord + 56 != lEnd - 20 ||
-                     (uCount != 0xFFFF && uCount != d.Count) || (uSize != Max32 && uSize != d.Size) ||
-                     (uOffset != Max32 && uOffset != d.Offset);
-    } else {
-        d.Unusual |= uCount == 0xFFFF || uSize == Max32 || uOffset == Max32; // "see Zip64" without it
-    }
-    if (d.Offset > d.End || d.Size > d.End - d.Offset)
-        return sError = "its central directory lies outside the file", false;
-    if (d.Count > d.Size / CentralFixed) return sError = "its central directory is shorter than its entries", false;
-    d.Unusual |= d.Offset + d.Size != d.End || d.Count == 0;
-    return true;
-}
-
-// One central header as the checks need it.
-struct Header {
-    uint16_t MadeBy = 0;
-    uint16_t Flags = 0;
-    uint16_t Method = 0;   // for WinZip AES, the real method from its field
-    uint64_t Overhead = 0; // bytes the encryption adds to the stored data
-    bool Encrypted = false;
-    uint32_t DosTime = 0;
-    uint32_t Crc = 0;
-    uint64_t Size = 0;
-    uint64_t CompSize = 0;
-    uint32_t Attributes = 0;
-    uint64_t Local = 0;
-    std::string_view Name;
-    bool SumOk = false; // the checksum field matches: its place and count are as written
-    uint64_t SumIndex = 0, SumCount = 0;
-    bool TimeField = false; // the central header has an extended timestamp field
-    bool HasMTime = false;
-    int64_t MTime = 0;
-    bool Unusual = false;
-};
 
 // The Zip64 values of the fields that hold 0xFFFFFFFF, in the format's order.
 bool ApplyZip64(const unsigned char* h, std::string_view z, Header& hd) {
@@ -255,6 +129,52 @@ const char* SizesDisagree(const Header& hd) {
     if (hd.Method == 8 && hd.Size / 1032 > hd.CompSize - hd.Overhead)
         return "its size is more than its compressed data can hold";
     return "";
+}
+
+} // namespace
+
+namespace detail {
+
+bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
+    uint64_t lEnd = 0;
+    if (!FindEnd(r, lEnd, d.Unusual)) {
+        sError = "its end record is missing";
+        return false;
+    }
+    const unsigned char* e = r.At(lEnd, EndFixed);
+    if (e == nullptr) return sError = "its end record cannot be read", false;
+    if (Get16(e + 4) != 0 || Get16(e + 6) != 0 || Get16(e + 8) != Get16(e + 10))
+        return sError = "it spans several disks", false;
+    const uint32_t uCount = Get16(e + 10), uSize = Get32(e + 12), uOffset = Get32(e + 16);
+    d.Count = uCount;
+    d.Size = uSize;
+    d.Offset = uOffset;
+    d.End = lEnd;
+    const unsigned char* loc = lEnd >= 20 ? r.At(lEnd - 20, 20) : nullptr;
+    if (loc != nullptr && Get32(loc) == Locator64Sig) {
+        const uint64_t lRecord = Get64(loc + 8);
+        if (lRecord > lEnd - 20 || lEnd - 20 - lRecord < 56)
+            return sError = "its Zip64 end record lies outside the file", false;
+        const unsigned char* z = r.At(lRecord, 56);
+        if (z == nullptr || Get32(z) != End64Sig) return sError = "its Zip64 end record is damaged", false;
+        if (Get32(z + 16) != 0 || Get32(z + 20) != 0 || Get64(z + 24) != Get64(z + 32))
+            return sError = "it spans several disks", false;
+        d.Count = Get64(z + 32);
+        d.Size = Get64(z + 40);
+        d.Offset = Get64(z + 48);
+        d.End = lRecord;
+        // The record just before its locator, and the end record's fields its own or "see Zip64".
+        d.Unusual |= Get32(loc + 4) != 0 || Get32(loc + 16) != 1 || Get64(z + 4) != 44 || lRecord + 56 != lEnd - 20 ||
+                     (uCount != 0xFFFF && uCount != d.Count) || (uSize != Max32 && uSize != d.Size) ||
+                     (uOffset != Max32 && uOffset != d.Offset);
+    } else {
+        d.Unusual |= uCount == 0xFFFF || uSize == Max32 || uOffset == Max32; // "see Zip64" without it
+    }
+    if (d.Offset > d.End || d.Size > d.End - d.Offset)
+        return sError = "its central directory lies outside the file", false;
+    if (d.Count > d.Size / CentralFixed) return sError = "its central directory is shorter than its entries", false;
+    d.Unusual |= d.Offset + d.Size != d.End || d.Count == 0;
+    return true;
 }
 
 // Parses the central header at lOff, checks its checksum field and advances lOff. False when the directory cannot be
@@ -394,50 +314,7 @@ bool LocalTime(Reader& r, uint64_t lLocal, Header& hd) {
     return at == nExtra;
 }
 
-// The header's fields as the scan gives them; bUnusual: the directory's.
-void Describe(Reader& local, bool bUnusual, Header& hd, const RawEntry& e, HeaderFields& f) {
-    f.Unusual = bUnusual || hd.Unusual;
-    // Without a central timestamp readers take the local one: its header must be sound.
-    if (!hd.TimeField) f.Unusual |= e.DataStart == 0 || !LocalTime(local, hd.Local, hd);
-    f.MadeBy = hd.MadeBy;
-    f.Flags = hd.Flags;
-    f.Method = hd.Method;
-    f.Encrypted = hd.Encrypted;
-    f.DosTime = hd.DosTime;
-    f.Crc = hd.Crc;
-    f.Size = hd.Size;
-    f.CompSize = hd.CompSize;
-    f.Attributes = hd.Attributes;
-    f.HasMTime = hd.HasMTime;
-    f.MTime = hd.MTime;
-}
-
-std::string Unreadable(const Reader& r, uint64_t i) {
-    return r.Errno() != 0 ? std::string("it cannot be read: ") + std::strerror(r.Errno())
-                          : "its central directory is damaged at entry " + std::to_string(i + 1);
-}
-
-const char* const MoreThanEntries = "its central directory holds more than its entries";
-
-// Where an entry's local header and data lie.
-struct Span {
-    uint64_t Local, End, Index;
-};
-
-// Entries whose local header and data overlap another's are all named, sorted by place first.
-void MarkShared(std::vector<Span>& spans, const std::function<void(uint64_t)>& shared) {
-    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.Local < b.Local; });
-    size_t iReach = 0; // the entry reaching furthest so far
-    for (size_t k = 0; k < spans.size(); ++k) {
-        if (k > 0 && spans[k].Local < spans[iReach].End) {
-            shared(spans[k].Index);
-            shared(spans[iReach].Index);
-        }
-        if (k == 0 || spans[k].End > spans[iReach].End) iReach = k;
-    }
-}
-
-} // namespace
+} // namespace detail
 
 std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, uint64_t lIndex, uint64_t lCount) {
     std::string data;
@@ -459,141 +336,6 @@ std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, 
     for (int i = 0; i < 4; ++i)
         field += static_cast<char>((c >> (8 * i)) & 0xFF);
     return field;
-}
-
-const char* const SharedData = "shares its data with another entry";
-
-struct Scan::State {
-    int Fd = -1;
-    Reader Dir{-1, 0};   // the directory, read in order
-    Reader Local{-1, 0}; // the local headers, a page each
-    Directory D;
-    bool Opened = false;
-    uint64_t Majority = 0; // the count most sound headers name
-    bool AnySum = false;   // some header carries a checksum field
-    bool Ascending = true; // the local headers lie in directory order
-    bool Unusual = false;
-};
-
-Scan::Scan(int iFd) : m_p(std::make_unique<State>()) { m_p->Fd = iFd; }
-Scan::~Scan() = default;
-uint64_t Scan::Count() const { return m_p->D.Count; }
-bool Scan::Unusual() const { return m_p->Unusual; }
-
-bool Scan::Open(std::string& sError) {
-    State& s = *m_p;
-    struct stat st {};
-    if (::fstat(s.Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        sError = "it is not a regular file";
-        return false;
-    }
-    s.Dir = Reader(s.Fd, static_cast<uint64_t>(st.st_size));
-    s.Local = Reader(s.Fd, static_cast<uint64_t>(st.st_size));
-    if (!ReadDirectory(s.Dir, s.D, sError)) return false;
-    std::map<uint64_t, size_t> counts; // one, in an archive as written
-    uint64_t lOff = s.D.Offset, lLocal = 0;
-    for (uint64_t i = 0; i < s.D.Count; ++i) {
-        RawEntry e;
-        Header hd;
-        bool bSum = false;
-        if (!ReadHeader(s.Dir, s.D, lOff, e, hd, bSum)) {
-            sError = Unreadable(s.Dir, i);
-            return false;
-        }
-        if (hd.SumOk) ++counts[hd.SumCount];
-        s.AnySum |= bSum;
-        s.Unusual |= hd.Unusual;
-        if (i > 0 && hd.Local < lLocal) s.Ascending = false;
-        lLocal = hd.Local;
-    }
-    if (lOff != s.D.Offset + s.D.Size) {
-        sError = MoreThanEntries;
-        return false;
-    }
-    s.Unusual |= s.D.Unusual;
-    if (!counts.empty())
-        s.Majority = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
-                         return a.second < b.second;
-                     })->first;
-    s.Opened = true;
-    return true;
-}
-
-// Damage in the order of its weight: the header's own, then its place among the others (all
-// headers of one archive carry one count and rising indexes: one of another count, brought in
-// from elsewhere, or out of order, moved or a copy, is marked; headers removed leave the rest
-// in order and sound), a checksum missing where others have one, then its local header and
-// data, then data shared with another entry.
-bool Scan::Each(const std::function<void(ScannedEntry&)>& each, const std::function<void(uint64_t)>& shared,
-                std::string& sError) {
-    State& s = *m_p;
-    if (!s.Opened) return sError = "its central directory was not read", false;
-    uint64_t lOff = s.D.Offset;
-    bool bAnyInOrder = false;
-    uint64_t lLastIndex = 0;
-    std::vector<Span> spans; // only when the local headers lie out of order
-    bool bReach = false, bReachMarked = false;
-    uint64_t iReach = 0, lReach = 0; // the entry reaching furthest so far, and where its data ends
-    ScannedEntry se;
-    for (uint64_t i = 0; i < s.D.Count; ++i) {
-        se = ScannedEntry();
-        RawEntry& e = se.Raw;
-        Header hd;
-        bool bSum = false;
-        if (!ReadHeader(s.Dir, s.D, lOff, e, hd, bSum)) {
-            sError = Unreadable(s.Dir, i);
-            return false;
-        }
-        if (hd.SumOk) {
-            const bool bInOrder =
-                hd.SumCount == s.Majority && hd.SumIndex < s.Majority && (!bAnyInOrder || hd.SumIndex > lLastIndex);
-            if (!bInOrder && e.Damage.empty()) e.Damage = Moved;
-            if (bInOrder) {
-                bAnyInOrder = true;
-                lLastIndex = hd.SumIndex;
-            }
-        }
-        if (s.AnySum && !bSum && e.Damage.empty()) e.Damage = SumMissing;
-        // A header that fails its own checks claims nothing: what it points at may be sound.
-        const bool bTrusted = e.Damage.empty();
-        hd.Name = e.Name;
-        const uint64_t lEnd = CheckLocal(s.Local, s.D, hd, e);
-        Describe(s.Local, s.Unusual, hd, e, se.Fields);
-        if (bTrusted && lEnd != 0 && !s.Ascending) spans.push_back({hd.Local, lEnd, i});
-        if (bTrusted && lEnd != 0 && s.Ascending) {
-            const bool bOverlaps = bReach && hd.Local < lReach;
-            if (bOverlaps) {
-                e.Damage = SharedData; // nothing marked it before: it is trusted and its local header sound
-                if (!bReachMarked) shared(iReach);
-                bReachMarked = true;
-            }
-            if (!bReach || lEnd > lReach) {
-                bReach = true;
-                iReach = i;
-                lReach = lEnd;
-                bReachMarked = bOverlaps;
-            }
-        }
-        each(se);
-    }
-    if (lOff != s.D.Offset + s.D.Size) {
-        sError = MoreThanEntries;
-        return false;
-    }
-    MarkShared(spans, shared);
-    return true;
-}
-
-bool ScanArchive(int iFd, std::vector<RawEntry>& entries, std::string& sError) {
-    entries.clear();
-    Scan scan(iFd);
-    if (!scan.Open(sError)) return false;
-    // Grown as headers are read, never to a declared count.
-    entries.reserve(static_cast<size_t>(std::min<uint64_t>(scan.Count(), 65536)));
-    const bool bOk = scan.Each([&](ScannedEntry& s) { entries.push_back(std::move(s.Raw)); },
-                               [&](uint64_t i) { entries[i].Damage = SharedData; }, sError);
-    if (!bOk) entries.clear();
-    return bOk;
 }
 
 } // namespace ArchiveCheck
