@@ -90,7 +90,8 @@ private:
 };
 
 // The contents of a backup (as ReadContents) into a listing: an archive's from its central
-// directory's own bytes, read in bounded windows, without libzip (see detail::ListArchive).
+// directory's own bytes, read in bounded windows; libzip's tables are built only for a
+// directory that zip readers may read in more than one way (see detail::ListArchive).
 Status ReadContents(const CBackupJob& job, const BackupInfo& backup, Listing& listing, std::string& sError);
 
 // The entries whose name or path matches one of the specifications (as Filter).
