@@ -1,40 +1,21 @@
-// The central directory scan and its header checksum (see ArchiveCheck.h). Every length and
-// offset an archive declares is checked against the file before it is used; memory follows
-// the file's real length, never a declared size.
+// The central directory's end records and headers read and checked, and the header checksum
+// (see ArchiveCheck.h). Every length and offset an archive declares is checked against the
+// file before it is used; memory follows the file's real length, never a declared size.
 
-#include "engine/ArchiveCheck.h"
+#include "engine/ArchiveCheckInternal.h"
 
 #include "engine/ZipFormat.h"
+#include "support/libStrings.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <map>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 namespace ArchiveCheck {
 
-namespace {
-
+using namespace detail;
 using namespace ZipFormat;
 
-constexpr size_t CentralFixed = 46;
-constexpr size_t LocalFixed = 30;
-constexpr size_t EndFixed = 22;
-constexpr size_t Window = 256 * 1024; // more than the longest header (46 + 3 * 65535)
-constexpr size_t LocalAhead = 4096;   // local headers lie apart: a page each
-
-const char* const SumMismatch = "its header checksum does not match (central directory damaged)";
-const char* const SumMissing = "its header checksum is missing (central directory damaged)";
-const char* const SumDamaged = "its header checksum field is damaged (central directory damaged)";
-const char* const Moved = "its place in the archive's directory changed (headers moved, copied or brought in)";
-const char* const Shared = "shares its data with another entry";
-
-uint16_t Get16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const unsigned char* p) { return Get16(p) | static_cast<uint32_t>(Get16(p + 2)) << 16; }
-uint64_t Get64(const unsigned char* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
+namespace {
 
 void Le64(std::string& s, uint64_t v) {
     for (int i = 0; i < 8; ++i)
@@ -66,61 +47,29 @@ void BlankOffset(std::string& s, size_t nName) {
     }
 }
 
-// The file read through one window: a pointer to bytes that are all in the file, or nullptr.
-class Reader {
-public:
-    Reader(int iFd, uint64_t lSize) : m_fd(iFd), m_size(lSize) {}
-    uint64_t Size() const { return m_size; }
-    int Errno() const { return m_errno; }
-
-    // iAhead: how much to read at once when the window moves (little for scattered headers).
-    const unsigned char* At(uint64_t lOff, size_t n, size_t iAhead = Window) {
-        if (lOff > m_size || n > m_size - lOff) return nullptr;
-        if (lOff >= m_bufOff && lOff - m_bufOff + n <= m_buf.size()) return m_buf.data() + (lOff - m_bufOff);
-        const size_t len = static_cast<size_t>(std::min<uint64_t>(std::max(n, iAhead), m_size - lOff));
-        m_buf.resize(len);
-        size_t got = 0;
-        while (got < len) {
-            const ssize_t r = ::pread(m_fd, m_buf.data() + got, len - got, static_cast<off_t>(lOff + got));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) {
-                m_errno = r < 0 ? errno : EIO;
-                m_buf.clear();
-                return nullptr;
-            }
-            got += static_cast<size_t>(r);
-        }
-        m_bufOff = lOff;
-        return m_buf.data();
-    }
-
-private:
-    int m_fd;
-    uint64_t m_size;
-    std::vector<unsigned char> m_buf;
-    uint64_t m_bufOff = 0;
-    int m_errno = 0;
-};
-
-// Where the central directory lies, from the end records.
-struct Directory {
-    uint64_t Offset = 0, Size = 0, Count = 0;
-    uint64_t End = 0; // where the end records start: nothing before may reach past it
-};
+// How far before the end zip readers look for the end record: the longest comment, and a
+// Zip64 locator before the record.
+constexpr uint64_t EndSearch = EndFixed + 0xFFFF + 20;
 
 // The end record nearest the end of the file whose comment ends exactly at the end, else the
-// last one whose comment fits.
-bool FindEnd(Reader& r, uint64_t& lEnd) {
+// last one whose comment fits. Unusual unless it ends the file and is the only one readers see.
+bool FindEnd(Reader& r, uint64_t& lEnd, bool& bUnusual) {
     const uint64_t lTail = std::min<uint64_t>(r.Size(), EndFixed + 0xFFFF);
     if (lTail < EndFixed) return false;
-    const unsigned char* p = r.At(r.Size() - lTail, static_cast<size_t>(lTail));
-    if (p == nullptr) return false;
+    const uint64_t lSearch = std::min<uint64_t>(r.Size(), EndSearch);
+    const unsigned char* q = r.At(r.Size() - lSearch, static_cast<size_t>(lSearch));
+    if (q == nullptr) return false;
+    const unsigned char* p = q + (lSearch - lTail);
+    size_t nSeen = 0;
+    for (uint64_t i = 0; i + 4 <= lSearch; ++i)
+        nSeen += Get32(q + i) == EndSig;
     bool bFit = false;
     for (uint64_t i = lTail - EndFixed + 1; i-- > 0;) {
         if (Get32(p + i) != EndSig) continue;
         const uint64_t lEndOf = i + EndFixed + Get16(p + i + 20);
         if (lEndOf == lTail) {
             lEnd = r.Size() - lTail + i;
+            bUnusual |= nSeen != 1;
             return true;
         }
         if (lEndOf < lTail && !bFit) {
@@ -128,56 +77,9 @@ bool FindEnd(Reader& r, uint64_t& lEnd) {
             lEnd = r.Size() - lTail + i;
         }
     }
+    bUnusual = true;
     return bFit;
 }
-
-bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
-    uint64_t lEnd = 0;
-    if (!FindEnd(r, lEnd)) {
-        sError = "its end record is missing";
-        return false;
-    }
-    const unsigned char* e = r.At(lEnd, EndFixed);
-    if (e == nullptr) return sError = "its end record cannot be read", false;
-    if (Get16(e + 4) != 0 || Get16(e + 6) != 0 || Get16(e + 8) != Get16(e + 10))
-        return sError = "it spans several disks", false;
-    d.Count = Get16(e + 10);
-    d.Size = Get32(e + 12);
-    d.Offset = Get32(e + 16);
-    d.End = lEnd;
-    const unsigned char* loc = lEnd >= 20 ? r.At(lEnd - 20, 20) : nullptr;
-    if (loc != nullptr && Get32(loc) == Locator64Sig) {
-        const uint64_t lRecord = Get64(loc + 8);
-        if (lRecord > lEnd - 20 || lEnd - 20 - lRecord < 56)
-            return sError = "its Zip64 end record lies outside the file", false;
-        const unsigned char* z = r.At(lRecord, 56);
-        if (z == nullptr || Get32(z) != End64Sig) return sError = "its Zip64 end record is damaged", false;
-        if (Get32(z + 16) != 0 || Get32(z + 20) != 0 || Get64(z + 24) != Get64(z + 32))
-            return sError = "it spans several disks", false;
-        d.Count = Get64(z + 32);
-        d.Size = Get64(z + 40);
-        d.Offset = Get64(z + 48);
-        d.End = lRecord;
-    }
-    if (d.Offset > d.End || d.Size > d.End - d.Offset)
-        return sError = "its central directory lies outside the file", false;
-    if (d.Count > d.Size / CentralFixed) return sError = "its central directory is shorter than its entries", false;
-    return true;
-}
-
-// One central header as the checks need it.
-struct Header {
-    uint16_t Flags = 0;
-    uint16_t Method = 0;   // for WinZip AES, the real method from its field
-    uint64_t Overhead = 0; // bytes the encryption adds to the stored data
-    uint32_t Crc = 0;
-    uint64_t Size = 0;
-    uint64_t CompSize = 0;
-    uint64_t Local = 0;
-    std::string_view Name;
-    bool SumOk = false; // the checksum field matches: its place and count are as written
-    uint64_t SumIndex = 0, SumCount = 0;
-};
 
 // The Zip64 values of the fields that hold 0xFFFFFFFF, in the format's order.
 bool ApplyZip64(const unsigned char* h, std::string_view z, Header& hd) {
@@ -194,6 +96,27 @@ bool ApplyZip64(const unsigned char* h, std::string_view z, Header& hd) {
     return true;
 }
 
+// The modification time an extended timestamp field holds (its flags' bit 0), if any.
+void ExtendedTime(std::string_view x, Header& hd) {
+    hd.HasMTime = x.size() >= 5 && (x[0] & 1) != 0;
+    if (hd.HasMTime) hd.MTime = static_cast<int32_t>(Get32(reinterpret_cast<const unsigned char*>(x.data()) + 1));
+}
+
+// What readers may read in more than one way in a central header whose extra fields are
+// sExtra (the first Zip64 and WinZip AES fields given, "" when none; bWhole: they divide
+// into whole fields). See Scan::Unusual.
+bool UnusualHeader(const unsigned char* h, std::string_view sName, std::string_view sComment, bool bWhole,
+                   std::string_view sZip64, std::string_view sAes, bool bHasAes, const Header& hd) {
+    const int nWide = (Get32(h + 24) == Max32) + (Get32(h + 20) == Max32) + (Get32(h + 42) == Max32);
+    const auto* aes = reinterpret_cast<const unsigned char*>(sAes.data());
+    const bool bAesSound = bHasAes && sAes.size() == 7 && (Get16(aes) == 1 || Get16(aes) == 2) &&
+                           sAes.substr(2, 2) == "AE" && aes[4] >= 1 && aes[4] <= 3;
+    return !bWhole || (nWide > 0 && (sZip64.size() != 8u * nWide || Get16(h + 34) == 0xFFFF)) ||
+           (Get16(h + 10) == AesMethod && !bAesSound) || sName.empty() || hd.Local > uint64_t{INT64_MAX} ||
+           ((hd.Flags & FlagUtf8) && !(libStrings::IsUtf8(sName) && libStrings::IsUtf8(sComment))) ||
+           (hd.TimeField && !hd.HasMTime);
+}
+
 // Sizes no data can have: stored data of another length than the entry's, or more than
 // deflate can make of the compressed length (at most 1032 bytes per byte).
 const char* SizesDisagree(const Header& hd) {
@@ -206,6 +129,52 @@ const char* SizesDisagree(const Header& hd) {
     if (hd.Method == 8 && hd.Size / 1032 > hd.CompSize - hd.Overhead)
         return "its size is more than its compressed data can hold";
     return "";
+}
+
+} // namespace
+
+namespace detail {
+
+bool ReadDirectory(Reader& r, Directory& d, std::string& sError) {
+    uint64_t lEnd = 0;
+    if (!FindEnd(r, lEnd, d.Unusual)) {
+        sError = "its end record is missing";
+        return false;
+    }
+    const unsigned char* e = r.At(lEnd, EndFixed);
+    if (e == nullptr) return sError = "its end record cannot be read", false;
+    if (Get16(e + 4) != 0 || Get16(e + 6) != 0 || Get16(e + 8) != Get16(e + 10))
+        return sError = "it spans several disks", false;
+    const uint32_t uCount = Get16(e + 10), uSize = Get32(e + 12), uOffset = Get32(e + 16);
+    d.Count = uCount;
+    d.Size = uSize;
+    d.Offset = uOffset;
+    d.End = lEnd;
+    const unsigned char* loc = lEnd >= 20 ? r.At(lEnd - 20, 20) : nullptr;
+    if (loc != nullptr && Get32(loc) == Locator64Sig) {
+        const uint64_t lRecord = Get64(loc + 8);
+        if (lRecord > lEnd - 20 || lEnd - 20 - lRecord < 56)
+            return sError = "its Zip64 end record lies outside the file", false;
+        const unsigned char* z = r.At(lRecord, 56);
+        if (z == nullptr || Get32(z) != End64Sig) return sError = "its Zip64 end record is damaged", false;
+        if (Get32(z + 16) != 0 || Get32(z + 20) != 0 || Get64(z + 24) != Get64(z + 32))
+            return sError = "it spans several disks", false;
+        d.Count = Get64(z + 32);
+        d.Size = Get64(z + 40);
+        d.Offset = Get64(z + 48);
+        d.End = lRecord;
+        // The record just before its locator, and the end record's fields its own or "see Zip64".
+        d.Unusual |= Get32(loc + 4) != 0 || Get32(loc + 16) != 1 || Get64(z + 4) != 44 || lRecord + 56 != lEnd - 20 ||
+                     (uCount != 0xFFFF && uCount != d.Count) || (uSize != Max32 && uSize != d.Size) ||
+                     (uOffset != Max32 && uOffset != d.Offset);
+    } else {
+        d.Unusual |= uCount == 0xFFFF || uSize == Max32 || uOffset == Max32; // "see Zip64" without it
+    }
+    if (d.Offset > d.End || d.Size > d.End - d.Offset)
+        return sError = "its central directory lies outside the file", false;
+    if (d.Count > d.Size / CentralFixed) return sError = "its central directory is shorter than its entries", false;
+    d.Unusual |= d.Offset + d.Size != d.End || d.Count == 0;
+    return true;
 }
 
 // Parses the central header at lOff, checks its checksum field and advances lOff. False when the directory cannot be
@@ -221,34 +190,48 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Head
     const size_t nVar = nName + nExtra + nComment;
     if (lLimit - lOff - CentralFixed < nVar) return false;
     std::string covered(reinterpret_cast<const char*>(h), CentralFixed);
+    hd.MadeBy = Get16(h + 4);
     hd.Flags = Get16(h + 8);
     hd.Method = Get16(h + 10);
+    hd.Encrypted = (hd.Flags & FlagEncrypted) || hd.Method == AesMethod;
+    hd.DosTime = Get32(h + 12);
     hd.Crc = Get32(h + 16);
     hd.Size = Get32(h + 24);
     hd.CompSize = Get32(h + 20);
+    hd.Attributes = Get32(h + 38);
     hd.Local = Get32(h + 42);
     const unsigned char* v = r.At(lOff + CentralFixed, nVar);
     if (v == nullptr) return false;
     const std::string_view all(reinterpret_cast<const char*>(v), nVar);
     e.Name.assign(all.substr(0, nName));
     covered += e.Name;
-    std::string_view sum, zip64;
+    std::string_view sum, zip64, firstZip64, firstAes;
+    bool bZip64 = false, bAes = false; // the first field of each kind seen
     const std::string_view extra = all.substr(nName, nExtra);
     size_t at = 0;
     while (at + 4 <= extra.size()) {
         const auto* x = reinterpret_cast<const unsigned char*>(extra.data() + at);
         const size_t len = Get16(x + 2);
         if (at + 4 + len > extra.size()) break;
-        if (Get16(x) == HeaderSumId && sum.empty() && len == HeaderSumLength) {
-            sum = extra.substr(at + 4, len);
+        const uint16_t id = Get16(x);
+        const std::string_view data = extra.substr(at + 4, len);
+        if (id == HeaderSumId && sum.empty() && len == HeaderSumLength) {
+            sum = data;
         } else {
-            if (Get16(x) == HeaderSumId && e.Damage.empty()) e.Damage = SumDamaged;
-            if (Get16(x) == 1 && zip64.empty()) zip64 = extra.substr(at + 4, len);
-            if (Get16(x) == AesId && e.Aes.empty() && len == 7) e.Aes = extra.substr(at + 4, len);
+            if (id == HeaderSumId && e.Damage.empty()) e.Damage = SumDamaged;
+            if (id == 1 && zip64.empty()) zip64 = data;
+            if (id == 1 && !bZip64) firstZip64 = data;
+            if (id == AesId && e.Aes.empty() && len == 7) e.Aes = data;
+            if (id == AesId && !bAes) firstAes = data;
+            if (id == 0x5455 && !hd.TimeField) ExtendedTime(data, hd);
+            hd.TimeField |= id == 0x5455;
+            bZip64 |= id == 1;
+            bAes |= id == AesId;
             covered.append(extra.substr(at, 4 + len));
         }
         at += 4 + len;
     }
+    const bool bWhole = at == extra.size();
     // A broken tail is covered as it is; one that starts as this field was this field.
     if (at + 2 <= extra.size() && Get16(reinterpret_cast<const unsigned char*>(extra.data() + at)) == HeaderSumId &&
         e.Damage.empty())
@@ -269,6 +252,7 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Head
         }
     }
     if (!ApplyZip64(h, zip64, hd) && e.Damage.empty()) e.Damage = "its Zip64 sizes are missing";
+    hd.Unusual = UnusualHeader(h, e.Name, all.substr(nName + nExtra), bWhole, firstZip64, firstAes, bAes, hd);
     const auto* aes = reinterpret_cast<const unsigned char*>(e.Aes.data());
     if (hd.Method == AesMethod && !e.Aes.empty() && aes[4] >= 1 && aes[4] <= 3) {
         // salt (8, 12 or 16 bytes by strength), verifier and code around the real method's data
@@ -311,51 +295,26 @@ uint64_t CheckLocal(Reader& r, const Directory& d, const Header& hd, RawEntry& e
     return lData + hd.CompSize;
 }
 
-// The places the writer gave the headers. All of one archive carry the same count, and their
-// indexes rise in directory order: a header of another count (brought in from elsewhere) or
-// out of order (moved, or a copy of another) is marked. Headers removed leave the others in
-// order and sound: what is missing is for a comparison with what should be there to name.
-void MarkMoved(std::vector<RawEntry>& entries, const std::vector<Header>& headers) {
-    std::map<uint64_t, size_t> counts;
-    for (const Header& hd : headers)
-        if (hd.SumOk) ++counts[hd.SumCount];
-    if (counts.empty()) return;
-    const uint64_t lCount = std::max_element(counts.begin(), counts.end(), [](const auto& a, const auto& b) {
-                                return a.second < b.second;
-                            })->first;
-    bool bAny = false;
-    uint64_t lLast = 0;
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const Header& hd = headers[i];
-        if (!hd.SumOk) continue;
-        const bool bInOrder = hd.SumCount == lCount && hd.SumIndex < lCount && (!bAny || hd.SumIndex > lLast);
-        if (!bInOrder) {
-            if (entries[i].Damage.empty()) entries[i].Damage = Moved;
-            continue;
-        }
-        bAny = true;
-        lLast = hd.SumIndex;
+// The local header's first extended timestamp field, where readers look when the central
+// header has none. False when its extra fields do not divide into whole fields.
+bool LocalTime(Reader& r, uint64_t lLocal, Header& hd) {
+    const unsigned char* l = r.At(lLocal, LocalFixed, LocalAhead);
+    if (l == nullptr) return false;
+    const size_t nName = Get16(l + 26), nExtra = Get16(l + 28);
+    if (nExtra == 0) return true;
+    const unsigned char* x = r.At(lLocal + LocalFixed + nName, nExtra, LocalAhead);
+    if (x == nullptr) return false;
+    size_t at = 0;
+    for (bool bSeen = false; at + 4 <= nExtra; at += 4 + Get16(x + at + 2)) {
+        const size_t len = Get16(x + at + 2);
+        if (at + 4 + len > nExtra) return false;
+        if (Get16(x + at) == 0x5455 && !bSeen) ExtendedTime({reinterpret_cast<const char*>(x + at + 4), len}, hd);
+        bSeen |= Get16(x + at) == 0x5455;
     }
+    return at == nExtra;
 }
 
-// Entries whose local header and data overlap another's are all marked.
-void MarkShared(std::vector<RawEntry>& entries, const std::vector<Header>& headers, const std::vector<uint64_t>& ends) {
-    std::vector<size_t> order;
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (ends[i] != 0) order.push_back(i);
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return headers[a].Local < headers[b].Local; });
-    size_t iReach = 0; // the entry reaching furthest so far
-    for (size_t k = 0; k < order.size(); ++k) {
-        const size_t i = order[k];
-        if (k > 0 && headers[i].Local < ends[iReach]) {
-            for (size_t j : {i, iReach})
-                if (entries[j].Damage.empty()) entries[j].Damage = Shared;
-        }
-        if (k == 0 || ends[i] > ends[iReach]) iReach = i;
-    }
-}
-
-} // namespace
+} // namespace detail
 
 std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, uint64_t lIndex, uint64_t lCount) {
     std::string data;
@@ -377,57 +336,6 @@ std::string HeaderSumField(std::string_view sHeader, std::string_view sComment, 
     for (int i = 0; i < 4; ++i)
         field += static_cast<char>((c >> (8 * i)) & 0xFF);
     return field;
-}
-
-bool ScanArchive(int iFd, std::vector<RawEntry>& entries, std::string& sError) {
-    entries.clear();
-    struct stat st {};
-    if (::fstat(iFd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        sError = "it is not a regular file";
-        return false;
-    }
-    Reader r(iFd, static_cast<uint64_t>(st.st_size));
-    Directory d;
-    if (!ReadDirectory(r, d, sError)) return false;
-    // Grown as headers are read, never to a declared count.
-    const size_t nReserve = static_cast<size_t>(std::min<uint64_t>(d.Count, 65536));
-    entries.reserve(nReserve);
-    std::vector<Header> headers;
-    headers.reserve(nReserve);
-    std::vector<bool> hasSum;
-    uint64_t lOff = d.Offset;
-    bool bAnySum = false;
-    for (uint64_t i = 0; i < d.Count; ++i) {
-        entries.emplace_back();
-        headers.emplace_back();
-        bool bSum = false;
-        if (!ReadHeader(r, d, lOff, entries.back(), headers.back(), bSum)) {
-            sError = r.Errno() != 0 ? std::string("it cannot be read: ") + std::strerror(r.Errno())
-                                    : "its central directory is damaged at entry " + std::to_string(i + 1);
-            entries.clear();
-            return false;
-        }
-        hasSum.push_back(bSum);
-        bAnySum |= bSum;
-    }
-    if (lOff != d.Offset + d.Size) {
-        sError = "its central directory holds more than its entries";
-        entries.clear();
-        return false;
-    }
-    MarkMoved(entries, headers);
-    for (size_t i = 0; i < entries.size(); ++i) // the names stay where they are from here on
-        headers[i].Name = entries[i].Name;
-    std::vector<uint64_t> ends(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-        if (bAnySum && !hasSum[i] && entries[i].Damage.empty()) entries[i].Damage = SumMissing;
-        // A header that fails its own checks claims nothing: what it points at may be sound.
-        const bool bTrusted = entries[i].Damage.empty();
-        ends[i] = CheckLocal(r, d, headers[i], entries[i]);
-        if (!bTrusted) ends[i] = 0;
-    }
-    MarkShared(entries, headers, ends);
-    return true;
 }
 
 } // namespace ArchiveCheck

@@ -25,6 +25,8 @@
 // it also gives names as their exact bytes.
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,69 @@ struct RawEntry {
     std::string Aes;        // the data of its WinZip AES field (0x9901, 7 bytes), "" when it has none
     uint64_t DataStart = 0; // where its stored data begins in the file (sound entries only)
 };
+
+// What a central header says of its entry besides RawEntry, the Zip64 values applied.
+struct HeaderFields {
+    uint16_t MadeBy = 0; // "version made by": its high byte names the system of Attributes
+    uint16_t Flags = 0;
+    uint16_t Method = 0;     // the real method (a WinZip AES entry's from its field)
+    bool Encrypted = false;  // the encryption flag, or the WinZip AES method
+    uint32_t DosTime = 0;    // MS-DOS time (low 16 bits) and date (high 16 bits)
+    uint32_t Crc = 0;        // as the header holds it
+    uint64_t Size = 0;       // uncompressed
+    uint64_t CompSize = 0;   // as stored
+    uint32_t Attributes = 0; // external attributes
+    // The modification time of the first extended timestamp field (0x5455) of the central
+    // header, or, when it has none, of the local header; HasMTime false when neither gives one.
+    bool HasMTime = false;
+    int64_t MTime = 0;
+    // The entry's header, or the directory, has something zip readers read in more than one
+    // way (see Scan::Unusual): its fields above may not be what another reader sees.
+    bool Unusual = false;
+};
+
+struct ScannedEntry {
+    RawEntry Raw;
+    HeaderFields Fields;
+};
+
+// The central directory of the archive open on a descriptor, read twice in bounded windows:
+// once to check its layout and learn what the checks need of the whole directory (the count
+// most headers name, whether any header carries a checksum), then entry by entry. Memory does
+// not grow with the number of entries (but for archives whose local headers do not follow the
+// directory's order, whose places are then sorted).
+class Scan {
+public:
+    explicit Scan(int iFd);
+    ~Scan();
+    Scan(const Scan&) = delete;
+    Scan& operator=(const Scan&) = delete;
+
+    // The first reading. False with sError when the directory cannot be found or read whole
+    // (then no entry of the archive can be trusted).
+    bool Open(std::string& sError);
+    uint64_t Count() const;
+    // Whether the directory holds what zip readers read in more than one way: more than one
+    // end record, a comment that does not end the file, end records that disagree, room
+    // between the directory and its end records, extra fields that do not divide into whole
+    // fields, a Zip64 field of another length than its header asks for, a name or comment
+    // flagged UTF-8 that is not, an empty name, a WinZip AES method without a sound field, an
+    // extended timestamp without a modification time. Known after Open (and for an entry whose
+    // time only its local header gives, from its Fields).
+    bool Unusual() const;
+    // The second reading: each entry in directory order, its damage found as ScanArchive
+    // finds it; shared(i) then names each entry i found to share its data with another (its
+    // damage is then that, "shares its data with another entry"). False with sError as Open.
+    bool Each(const std::function<void(ScannedEntry&)>& each, const std::function<void(uint64_t)>& shared,
+              std::string& sError);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_p;
+};
+
+// The damage of an entry found sharing its data with another.
+extern const char* const SharedData;
 
 // Reads the central directory of the archive open on iFd, one RawEntry per central header in
 // order. False with sError when the directory cannot be found or read whole (then no entry of

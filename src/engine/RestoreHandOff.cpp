@@ -17,14 +17,18 @@
 
 namespace libRestore::detail {
 
-// Regular files whose data the workers can read: any of a copy tree; of an archive those stored
-// or deflated without encryption (their bytes read straight from the archive and inflated,
-// checked against their size and CRC). Everything else is read through libzip here.
+// Regular files whose data the workers can read: any of a copy tree; of an archive those the
+// archive's own bytes give (see ArchiveData). Everything else is read through libzip here.
 bool Restorer::ForWorkers(const Entry& e) const {
     if (e.IsDir || e.IsLink) return false;
-    if (!m_backup.IsArchive) return true;
-    return m_iArchive >= 0 && !e.Encrypted && e.AesStrength == 0 && e.CrcKnown && e.DataStart != 0 &&
-           (e.Method == 0 || e.Method == 8);
+    return !m_backup.IsArchive || ArchiveData(e);
+}
+
+// Stored or deflated without encryption, where a sound local header says: its bytes read
+// straight from the archive and inflated, checked against its size and CRC.
+bool Restorer::ArchiveData(const Entry& e) const {
+    return m_backup.IsArchive && m_iArchive >= 0 && !e.Encrypted && e.AesStrength == 0 && e.CrcKnown &&
+           e.DataStart != 0 && (e.Method == 0 || e.Method == 8);
 }
 
 void Restorer::HandOver(const Entry& e, int iParent, const std::string& sShown, const std::string& sLeaf,
@@ -85,37 +89,32 @@ void Restorer::Drain() {
 }
 
 // The caller's listing serves while the archive is still the one it listed (same time and
-// length); otherwise the archive is listed again. Its descriptor is what the workers read.
+// length); otherwise the archive is listed again. Its descriptor is what the workers read, and
+// what libzip, when an entry needs it, must read too.
 bool Restorer::ReadArchive(bool bGiven) {
-    if (bGiven && m_backup.MTimeNs != 0) {
-        const int fd = ::open(m_backup.Path.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            libFiles::TimeNs(st.st_mtim) == m_backup.MTimeNs &&
-            (m_backup.Size == 0 || static_cast<uint64_t>(st.st_size) == m_backup.Size)) {
-            m_iArchive = fd;
-            m_bOwnArchive = true;
-            return true;
-        }
-        if (fd >= 0) ::close(fd);
-    }
     std::string sError;
+    const int fd = OpenForListing(m_backup.Path, sError);
+    if (fd >= 0) {
+        m_iArchive = fd;
+        m_bOwnArchive = true;
+    }
+    struct stat st {};
+    if (bGiven && m_backup.MTimeNs != 0 && fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        libFiles::TimeNs(st.st_mtim) == m_backup.MTimeNs &&
+        (m_backup.Size == 0 || static_cast<uint64_t>(st.st_size) == m_backup.Size))
+        return true;
     m_all.emplace(m_own);
     m_bGiven = false;
-    m_pZip = OpenArchive(m_backup.Path, 0, sError);
-    if (m_pZip == nullptr || !ReadArchiveEntries(
-                                 m_pZip, [&](Entry& e) { m_own.Add(e); }, sError)) {
+    if (fd < 0 || ListArchive(fd, m_backup.Path, m_own, sError) != Status::Ok) {
         m_report.Result = Status::Unreadable;
         m_report.Error = sError;
         return false;
     }
-    if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
-    m_iArchive = ArchiveSource::Fd(m_pZip);
     return true;
 }
 
 // libzip's reader of the archive, opened when an entry first needs it; it must be the very file
-// the workers read.
+// the workers read, with as many entries as were listed.
 zip_t* Restorer::Zip(std::string& sWhy) {
     if (m_pZip != nullptr) return m_pZip;
     m_pZip = OpenArchive(m_backup.Path, 0, sWhy);
@@ -124,13 +123,24 @@ zip_t* Restorer::Zip(std::string& sWhy) {
     }, b{};
     if (::fstat(ArchiveSource::Fd(m_pZip), &a) != 0 || ::fstat(m_iArchive, &b) != 0 || a.st_dev != b.st_dev ||
         a.st_ino != b.st_ino || a.st_size != b.st_size || libFiles::TimeNs(a.st_mtim) != libFiles::TimeNs(b.st_mtim)) {
-        zip_discard(m_pZip);
-        m_pZip = nullptr;
         sWhy = "the archive changed during the restore";
-        return nullptr;
+    } else if (zip_get_num_entries(m_pZip, 0) != static_cast<zip_int64_t>(m_all->Count())) {
+        sWhy = "damaged: the archive's central directory reads two ways";
+    } else {
+        if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
+        return m_pZip;
     }
-    if (!m_options.Password.empty()) zip_set_default_password(m_pZip, m_options.Password.c_str());
-    return m_pZip;
+    zip_discard(m_pZip);
+    m_pZip = nullptr;
+    return nullptr;
+}
+
+// Whether libzip's entry at e.Index is the one listed: the same name's bytes, sizes and CRC.
+bool Restorer::SameInZip(const Entry& e) const {
+    zip_stat_t st;
+    return zip_stat_index(m_pZip, e.Index, ZIP_FL_ENC_RAW, &st) == 0 && (st.valid & ZIP_STAT_NAME) &&
+           st.name != nullptr && e.Name == st.name && st.size == e.Size && st.comp_size == e.StoredSize &&
+           st.crc == e.Crc;
 }
 
 } // namespace libRestore::detail

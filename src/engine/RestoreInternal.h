@@ -13,6 +13,10 @@
 
 class CBackupJob;
 
+namespace libRestore {
+class Listing;
+}
+
 namespace libRestore::detail {
 
 // Opens a copy tree's root folder as it is named; a snapshot's own folder is never followed
@@ -34,6 +38,29 @@ bool ReadArchiveEntries(zip_t* pZip, const EntrySink& add, std::string& sError);
 // What libzip holds of entry uIndex, added to what the directory's own bytes gave (e.Name,
 // e.Damage, e.DataStart; sAes the entry's WinZip AES field, "" when none).
 bool CompleteEntry(zip_t* pZip, uint64_t uIndex, const std::string& sAes, Entry& e, std::string& sError);
+
+// What the directory says of an entry, as libzip gives it or as the archive check reads it.
+struct EntryFacts {
+    uint64_t Size = 0;
+    uint64_t StoredSize = 0;
+    uint32_t Crc = 0;
+    uint16_t Method = 0; // UINT16_MAX: not known
+    bool Encrypted = false;
+    uint8_t System = 0; // of the attributes: the high byte of "version made by"
+    uint32_t Attributes = 0;
+    int64_t MTime = 0; // seconds since 1970
+};
+// Entry uIndex made whole from its facts, as CompleteEntry makes it (e.Name set before).
+void FillEntry(uint64_t uIndex, const EntryFacts& f, const std::string& sAes, Entry& e);
+
+// Lists the archive open on iFd (named sPath) into listing: from its directory's own bytes,
+// or, where the directory holds what zip readers read in more than one way (see
+// ArchiveCheck::Scan::Unusual) or cannot be read whole, with libzip's view of each entry, of
+// the same file. Ok, or Unreadable with sError as ReadContents says it; listing then empty.
+Status ListArchive(int iFd, const std::string& sPath, Listing& listing, std::string& sError);
+// The archive opened for ListArchive, never waiting on a pipe or device put under its name;
+// -1 with sError as OpenArchive says it.
+int OpenForListing(const std::string& sPath, std::string& sError);
 
 // A copy tree's entries in walk order; "" when all were listed, or where the listing stopped.
 std::string ReadCopyTree(const CBackupJob& job, const std::string& sTarget, bool bSnapshot, const EntrySink& add);

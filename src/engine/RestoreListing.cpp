@@ -11,7 +11,9 @@
 #include "support/libStrings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <set>
@@ -76,6 +78,8 @@ void Listing::Set(size_t i, const Entry& e) {
         m_damage.erase(i);
 }
 
+void Listing::SetDamage(size_t i, const std::string& sDamage) { m_damage[i] = sDamage; }
+
 void Listing::Fill(Item& item, const Entry& e) {
     // Only the head of the original path is kept; its tail is the name's.
     const std::string_view sOriginal = e.OriginalPath;
@@ -134,6 +138,8 @@ void Listing::Get(size_t i, Entry& e) const {
         e.Damage.clear();
 }
 
+namespace detail {
+
 namespace {
 
 // Whether two descriptors are the one same file, unchanged.
@@ -144,63 +150,137 @@ bool SameFile(int a, int b) {
            x.st_size == y.st_size && libFiles::TimeNs(x.st_mtim) == libFiles::TimeNs(y.st_mtim);
 }
 
-// An archive listed in two steps, so that libzip's tables (about 0.4 KiB an entry) are never
-// held beside a full second listing: first the directory's own bytes (names, damage, where the
-// data starts) into the listing, then what libzip holds of each entry. False when the first
-// step cannot be taken (the archive is then read the usual way, which names what is wrong).
-bool ListArchive(const std::string& sPath, Listing& listing, bool& bOk, std::string& sError) {
-    const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    std::vector<ArchiveCheck::RawEntry> raw;
-    std::string sWhy;
-    const bool bScanned = fd >= 0 && ArchiveCheck::ScanArchive(fd, raw, sWhy);
+// An MS-DOS time as libzip reads it: local time, the zone deciding summer time.
+int64_t DosTime(uint32_t uDos) {
+    const uint32_t t = uDos & 0xFFFF, d = uDos >> 16;
+    struct tm tm {};
+    tm.tm_isdst = -1;
+    tm.tm_year = static_cast<int>(((d >> 9) & 127) + 1980 - 1900);
+    tm.tm_mon = static_cast<int>(((d >> 5) & 15)) - 1;
+    tm.tm_mday = static_cast<int>(d & 31);
+    tm.tm_hour = static_cast<int>((t >> 11) & 31);
+    tm.tm_min = static_cast<int>((t >> 5) & 63);
+    tm.tm_sec = static_cast<int>((t << 1) & 62);
+    return ::mktime(&tm);
+}
+
+// The whole listing from the directory's own bytes: the scan's fields are what libzip gives of
+// a directory without anything unusual. False (listing incomplete) when an entry's time lies
+// in an unusual local header.
+bool FromDirectory(ArchiveCheck::Scan& scan, Listing& listing, std::string& sError) {
+    bool bUsual = true;
+    Entry e;
+    uint64_t i = 0;
+    const bool bRead = scan.Each(
+        [&](ArchiveCheck::ScannedEntry& s) {
+            bUsual &= !s.Fields.Unusual;
+            if (!bUsual) return;
+            const ArchiveCheck::HeaderFields& h = s.Fields;
+            e.Name = std::move(s.Raw.Name); // the exact bytes, never transcoded
+            e.Damage = std::move(s.Raw.Damage);
+            e.DataStart = s.Raw.DataStart;
+            EntryFacts f;
+            f.Size = h.Size;
+            f.StoredSize = h.CompSize;
+            f.Crc = h.Crc;
+            f.Method = h.Method;
+            f.Encrypted = h.Encrypted;
+            f.System = static_cast<uint8_t>(h.MadeBy >> 8);
+            f.Attributes = h.Attributes;
+            f.MTime = h.HasMTime ? h.MTime : DosTime(h.DosTime);
+            FillEntry(i++, f, s.Raw.Aes, e);
+            listing.Add(e);
+        },
+        [&](uint64_t k) { listing.SetDamage(k, ArchiveCheck::SharedData); }, sError);
+    if (!bRead) sError = "the archive is damaged: " + sError;
+    return bRead && bUsual;
+}
+
+// The listing with libzip's view of each entry, in two steps so that libzip's tables (about
+// 0.4 KiB an entry) are never held beside a second listing: the directory's own bytes first
+// (names, damage, where the data starts), then what libzip holds of each entry.
+Status ThroughLibzip(ArchiveCheck::Scan& scan, int iFd, const std::string& sPath, Listing& listing,
+                     std::string& sError) {
     std::unordered_map<size_t, std::string> aes; // the few WinZip AES fields
     Entry e;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        e.Name = std::move(raw[i].Name);
-        e.Damage = std::move(raw[i].Damage);
-        e.DataStart = raw[i].DataStart;
-        if (!raw[i].Aes.empty()) aes[i] = std::move(raw[i].Aes);
-        listing.Add(e);
-    }
-    std::vector<ArchiveCheck::RawEntry>().swap(raw);
-    zip_t* pZip = bScanned ? detail::OpenArchive(sPath, 0, sError) : nullptr;
-    const bool bSame = pZip != nullptr && SameFile(fd, ArchiveSource::Fd(pZip));
-    if (fd >= 0) ::close(fd);
-    if (!bSame) {
-        if (pZip != nullptr) zip_discard(pZip);
-        listing.Clear();
-        return false;
-    }
-    bOk = listing.Count() == static_cast<uint64_t>(std::max<zip_int64_t>(zip_get_num_entries(pZip, 0), 0));
-    if (!bOk) sError = "the archive is damaged: its central directory reads two ways";
+    std::string sWhy;
+    const bool bRead = scan.Each(
+        [&](ArchiveCheck::ScannedEntry& s) {
+            e.Name = std::move(s.Raw.Name);
+            e.Damage = std::move(s.Raw.Damage);
+            e.DataStart = s.Raw.DataStart;
+            if (!s.Raw.Aes.empty()) aes[listing.Count()] = std::move(s.Raw.Aes);
+            listing.Add(e);
+        },
+        [&](uint64_t k) { listing.SetDamage(k, ArchiveCheck::SharedData); }, sWhy);
+    zip_t* pZip = OpenArchive(sPath, 0, sError);
+    if (pZip == nullptr) return Status::Unreadable;
+    bool bOk = false;
+    if (!SameFile(iFd, ArchiveSource::Fd(pZip)))
+        sError = "the archive changed while it was read";
+    else if (!bRead)
+        sError = "the archive is damaged: " + sWhy;
+    else if (listing.Count() != static_cast<uint64_t>(std::max<zip_int64_t>(zip_get_num_entries(pZip, 0), 0)))
+        sError = "the archive is damaged: its central directory reads two ways";
+    else
+        bOk = true;
     for (size_t i = 0; bOk && i < listing.Count(); ++i) {
         listing.Get(i, e);
         const auto it = aes.find(i);
-        bOk = detail::CompleteEntry(pZip, i, it == aes.end() ? std::string() : it->second, e, sError);
+        bOk = CompleteEntry(pZip, i, it == aes.end() ? std::string() : it->second, e, sError);
         listing.Set(i, e);
     }
     zip_discard(pZip);
-    return true;
+    return bOk ? Status::Ok : Status::Unreadable;
 }
 
 } // namespace
 
+int OpenForListing(const std::string& sPath, std::string& sError) {
+    const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        sError = "'" + sPath +
+                 "' cannot be read as an archive: " + ZipErrorText(errno == ENOENT ? ZIP_ER_NOENT : ZIP_ER_OPEN);
+    return fd;
+}
+
+Status ListArchive(int iFd, const std::string& sPath, Listing& listing, std::string& sError) {
+    listing.Clear();
+    sError.clear();
+    ArchiveCheck::Scan scan(iFd);
+    std::string sWhy;
+    Status result = Status::Ok;
+    if (!scan.Open(sWhy)) {
+        // A directory that cannot be read whole: libzip and the check name what is wrong.
+        zip_t* pZip = OpenArchive(sPath, 0, sError);
+        if (pZip == nullptr) return Status::Unreadable;
+        sError = SameFile(iFd, ArchiveSource::Fd(pZip)) ? "the archive is damaged: " + sWhy
+                                                        : "the archive changed while it was read";
+        zip_discard(pZip);
+        return Status::Unreadable;
+    }
+    if (scan.Unusual() || !FromDirectory(scan, listing, sError)) {
+        listing.Clear();
+        result = sError.empty() ? ThroughLibzip(scan, iFd, sPath, listing, sError) : Status::Unreadable;
+    }
+    if (result != Status::Ok) listing.Clear();
+    return result;
+}
+
+} // namespace detail
+
 Status ReadContents(const CBackupJob& job, const BackupInfo& backup, Listing& listing, std::string& sError) {
     listing.Clear();
-    const auto add = [&](Entry& e) { listing.Add(e); };
     if (!backup.IsArchive) {
-        sError = detail::ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), !backup.Snapshot.empty(), add);
+        sError = detail::ReadCopyTree(job, libFiles::AddTrailingSlash(backup.Path), !backup.Snapshot.empty(),
+                                      [&](Entry& e) { listing.Add(e); });
         return sError.empty() ? Status::Ok : Status::Incomplete;
     }
-    bool bOk = false;
-    if (!ListArchive(backup.Path, listing, bOk, sError)) {
-        zip_t* pZip = detail::OpenArchive(backup.Path, 0, sError);
-        if (pZip == nullptr) return Status::Unreadable;
-        bOk = detail::ReadArchiveEntries(pZip, add, sError);
-        zip_discard(pZip);
-    }
-    if (!bOk) listing.Clear();
-    return bOk ? Status::Ok : Status::Unreadable;
+    const int fd = detail::OpenForListing(backup.Path, sError);
+    if (fd < 0) return Status::Unreadable;
+    const Status result = detail::ListArchive(fd, backup.Path, listing, sError);
+    ::close(fd);
+    return result;
 }
 
 std::vector<Entry> Filter(const Listing& listing, const std::vector<std::string>& specs) {

@@ -27,6 +27,7 @@ public:
     void Add(const Entry& e);
     // Entry i again, completed (its name unchanged).
     void Set(size_t i, const Entry& e);
+    void SetDamage(size_t i, const std::string& sDamage);
     void Clear();
     // Entry i made whole in e (its strings keep their room from one call to the next).
     void Get(size_t i, Entry& e) const;
@@ -88,8 +89,9 @@ private:
     const Listing* m_pListing = nullptr;
 };
 
-// The contents of a backup (as ReadContents) into a listing: an archive's entries are listed
-// before libzip reads its directory, so that the two tables are never held whole at once.
+// The contents of a backup (as ReadContents) into a listing: an archive's from its central
+// directory's own bytes, read in bounded windows; libzip's tables are built only for a
+// directory that zip readers may read in more than one way (see detail::ListArchive).
 Status ReadContents(const CBackupJob& job, const BackupInfo& backup, Listing& listing, std::string& sError);
 
 // The entries whose name or path matches one of the specifications (as Filter).

@@ -42,8 +42,10 @@ bool WriteAll(int fd, const char* p, size_t n, std::string& sWhy) {
 // Reads and writes one file's data; lDone counts the bytes written.
 class DataCopy {
 public:
-    DataCopy(FileJob& job, int iOut, uint64_t lSize, const std::function<bool(uint64_t)>& going)
-        : m_job(job), m_iOut(iOut), m_lSize(lSize), m_going(going) {
+    // pText: the data is kept there instead of written to iOut.
+    DataCopy(FileJob& job, int iOut, uint64_t lSize, const std::function<bool(uint64_t)>& going,
+             std::string* pText = nullptr)
+        : m_job(job), m_iOut(iOut), m_pText(pText), m_lSize(lSize), m_going(going) {
         if (t_out.empty()) t_out.resize(BufferSize);
     }
     bool FromTree();
@@ -60,6 +62,7 @@ private:
 
     FileJob& m_job;
     int m_iOut;
+    std::string* m_pText;
     uint64_t m_lSize;
     const std::function<bool(uint64_t)>& m_going;
     uint64_t m_lDone = 0;
@@ -67,7 +70,10 @@ private:
 };
 
 bool DataCopy::Wrote(const char* p, size_t n) {
-    if (p != nullptr && n > 0 && !WriteAll(m_iOut, p, n, m_job.Why)) return false;
+    if (m_pText != nullptr && p != nullptr)
+        m_pText->append(p, n);
+    else if (p != nullptr && n > 0 && !WriteAll(m_iOut, p, n, m_job.Why))
+        return false;
     m_lDone += n;
     if (m_lDone > m_lSize) {
         m_job.Why = Longer(m_lSize);
@@ -182,6 +188,20 @@ bool DataCopy::FromArchive(int iArchive) {
 namespace {
 void WriteData(FileJob& job, int iArchive, mode_t uUmask, const std::function<bool(uint64_t)>& going);
 } // namespace
+
+bool ReadEntryText(int iArchive, const Entry& e, std::string& sText, std::string& sWhy) {
+    FileJob job;
+    job.E = &e;
+    const std::function<bool(uint64_t)> going = [](uint64_t) { return true; };
+    DataCopy copy(job, -1, e.Size, going, &sText);
+    bool bOk = copy.FromArchive(iArchive);
+    if (bOk && copy.Done() < e.Size) {
+        job.Why = Shorter(copy.Done(), e.Size);
+        bOk = false;
+    }
+    sWhy = job.Why;
+    return bOk;
+}
 
 FileJob::~FileJob() {
     CloseSource();

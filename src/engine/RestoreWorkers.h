@@ -96,4 +96,8 @@ private:
 // the entry declares, or not matching its CRC, is damage: nothing stays of it.
 void WriteFileJob(FileJob& job, int iArchive, mode_t uUmask, const std::function<bool(uint64_t)>& going);
 
+// The data of an archive entry read as the workers read it (stored or deflated, its size and
+// CRC checked) into sText: for a link's target. False with sWhy.
+bool ReadEntryText(int iArchive, const Entry& e, std::string& sText, std::string& sWhy);
+
 } // namespace libRestore::detail

@@ -99,6 +99,10 @@ int Restorer::SourceFolder(const Entry& e, std::string& sLeaf, std::string& sWhy
 bool Restorer::OpenData(const Entry& e, DataSource& src, uint64_t& lSize, std::string& sWhy) {
     lSize = e.Size;
     if (Zip(sWhy) == nullptr) return false;
+    if (!SameInZip(e)) {
+        sWhy = "damaged: the archive's central directory reads two ways";
+        return false;
+    }
     if (e.AesStrength != 0) {
         // The code is checked before anything is written: a wrong password or changed data
         // never reaches a file.
@@ -230,6 +234,7 @@ bool Restorer::LinkTarget(const Entry& e, std::string& sTarget, std::string& sWh
         sWhy = sTooLong;
         return false;
     }
+    if (ArchiveData(e)) return ReadEntryText(m_iArchive, e, sTarget, sWhy);
     DataSource src;
     uint64_t lSize = 0;
     if (!OpenData(e, src, lSize, sWhy)) return false;

@@ -98,6 +98,7 @@ private:
     void FinishFolders();
     // RestoreHandOff.cpp
     bool ForWorkers(const Entry& e) const;
+    bool ArchiveData(const Entry& e) const;
     void HandOver(const Entry& e, int iParent, const std::string& sShown, const std::string& sLeaf,
                   const std::string& sTemp, bool bReplace);
     void TakeBack(bool bWait);
@@ -105,6 +106,7 @@ private:
     void Drain();
     bool ReadArchive(bool bGiven);
     zip_t* Zip(std::string& sWhy);
+    bool SameInZip(const Entry& e) const;
     // Restorer.cpp
     bool ReadAll(const Listing* listing);
     void Renamed(const std::string& sShown, const std::string& sLeaf, int iParent, const std::string& sTemp,

@@ -7,6 +7,7 @@
 #include "engine/ArchiveCheck.h"
 #include "engine/ZipAes.h"
 #include "engine/ZipFormat.h"
+#include "support/libStrings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -46,23 +47,7 @@ void Le64(std::string& s, uint64_t v) {
 // Names that are valid UTF-8 beyond ASCII are marked so, as other zip programs do; any other
 // name (Latin-1 bytes, overlong forms, surrogates) is stored unmarked, its bytes as they are.
 bool IsUtf8BeyondAscii(std::string_view s) {
-    bool bWide = false;
-    for (size_t i = 0; i < s.size();) {
-        auto c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + n > s.size()) return false;
-        uint32_t cp = n == 1 ? c : c & (0x7F >> n);
-        for (size_t k = 1; k < n; ++k) {
-            const auto b = static_cast<unsigned char>(s[i + k]);
-            if ((b >> 6) != 2) return false;
-            cp = cp << 6 | (b & 0x3F);
-        }
-        static constexpr uint32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < Least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        bWide |= n > 1;
-        i += n;
-    }
-    return bWide;
+    return libStrings::IsUtf8(s) && std::any_of(s.begin(), s.end(), [](char c) { return (c & 0x80) != 0; });
 }
 
 // The extended timestamp field: modification time as Unix seconds (32 bits, as stored by

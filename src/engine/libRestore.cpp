@@ -274,34 +274,42 @@ bool CompleteEntry(zip_t* pZip, uint64_t uIndex, const std::string& sAes, Entry&
         sError = zip_strerror(pZip);
         return false;
     }
-    e.Index = uIndex;
-    e.Size = st.size;
-    e.Crc = st.crc;
-    e.StoredSize = st.comp_size;
+    EntryFacts f;
+    f.Size = st.size;
+    f.Crc = st.crc;
+    f.StoredSize = st.comp_size;
     const bool bRawKnown = (st.valid & ZIP_STAT_COMP_METHOD) && (st.valid & ZIP_STAT_COMP_SIZE);
-    e.Method = bRawKnown ? static_cast<uint16_t>(st.comp_method) : UINT16_MAX;
-    e.Encrypted = !(st.valid & ZIP_STAT_ENCRYPTION_METHOD) || st.encryption_method != ZIP_EM_NONE;
+    f.Method = bRawKnown ? static_cast<uint16_t>(st.comp_method) : UINT16_MAX;
+    const bool bKnown = (st.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0;
+    f.Encrypted = !bKnown || st.encryption_method != ZIP_EM_NONE;
+    zip_file_get_external_attributes(pZip, uIndex, 0, &f.System, &f.Attributes);
+    if (!ExtendedMTime(pZip, uIndex, f.MTime)) f.MTime = st.mtime;
+    FillEntry(uIndex, f, bKnown ? sAes : std::string(), e);
+    return true;
+}
+
+void FillEntry(uint64_t uIndex, const EntryFacts& f, const std::string& sAes, Entry& e) {
+    e.Index = uIndex;
+    e.Size = f.Size;
+    e.Crc = f.Crc;
+    e.StoredSize = f.StoredSize;
+    e.Method = f.Method;
+    e.Encrypted = f.Encrypted;
     e.AesStrength = 0;
     e.CrcKnown = true;
-    if (sAes.size() == 7 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE) {
+    if (sAes.size() == 7 && f.Encrypted) {
         e.AesStrength = static_cast<uint8_t>(sAes[4]);
         e.CrcKnown = sAes[0] != 2; // AE-2 stores no CRC
     }
-    zip_uint8_t uOpsys = 0;
-    zip_uint32_t uAttr = 0;
-    zip_file_get_external_attributes(pZip, uIndex, 0, &uOpsys, &uAttr);
     const bool bNamedDir = !e.Name.empty() && e.Name.back() == '/';
-    e.Mode = uOpsys == ZIP_OPSYS_UNIX ? uAttr >> 16 : 0;
+    e.Mode = f.System == ZIP_OPSYS_UNIX ? f.Attributes >> 16 : 0;
     if ((e.Mode & S_IFMT) == 0) e.Mode |= bNamedDir ? S_IFDIR : S_IFREG;
     if ((e.Mode & 07777) == 0) e.Mode |= bNamedDir ? 0755 : 0644;
     e.IsDir = bNamedDir || S_ISDIR(e.Mode);
     e.IsLink = !e.IsDir && S_ISLNK(e.Mode);
-    int64_t lSeconds = 0;
-    if (!ExtendedMTime(pZip, uIndex, lSeconds)) lSeconds = st.mtime;
-    e.MTimeNs = lSeconds * 1000000000;
-    std::string sOriginal = bNamedDir ? e.Name.substr(0, e.Name.size() - 1) : e.Name;
-    e.OriginalPath = "/" + sOriginal;
-    return true;
+    e.MTimeNs = f.MTime * 1000000000;
+    e.OriginalPath = "/";
+    e.OriginalPath.append(e.Name, 0, bNamedDir ? e.Name.size() - 1 : e.Name.size());
 }
 
 Status CheckAes(zip_t* pZip, const Entry& e, const std::string& sPassword, std::string& sWhy) {

@@ -437,4 +437,22 @@ std::string DurationText(double dSeconds) {
     return std::to_string(lSeconds / 3600) + " h " + std::to_string(lSeconds % 3600 / 60) + " min";
 }
 
+bool IsUtf8(std::string_view s) {
+    for (size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size()) return false;
+        uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+        for (size_t k = 1; k < n; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if ((b >> 6) != 2) return false;
+            cp = cp << 6 | (b & 0x3F);
+        }
+        static constexpr uint32_t Least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < Least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += n;
+    }
+    return true;
+}
+
 } // namespace libStrings

@@ -60,6 +60,10 @@ bool BoolFromIniText(const std::string& sText);
 // "-1" or "0".
 std::string BoolToIniText(bool b);
 
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or code points past
+// U+10FFFF).
+bool IsUtf8(std::string_view s);
+
 // A byte count for people: "512 B", "3.4 KiB", "12.0 MiB", "1.5 GiB", "2.0 TiB".
 std::string SizeText(double dBytes);
 // A length of time for people: "0.4 s", "12 s", "2 min 5 s", "1 h 3 min".

@@ -133,4 +133,70 @@ check "/RESTORE of entries sharing data exits 1" [ "$RC" -eq 1 ]
 check "the entries sharing data are named" contains "$WORK/out" "shares its data with another entry"
 check "the entry of its own is restored" [ -f "$WORK/out-shared/two.txt" ]
 
+# ---- directories that lie ----
+# A Stowline archive and another program's, their central directories rewritten by hand: an
+# entry pointed at another's data, sizes and a name the local header does not bear out, the
+# directory cut short, "see Zip64" without the Zip64 records.
+mkdir -p "$WORK/lies" "$WORK/blie"
+write_job lie "$WORK/blie/" "$WORK/data/docs/" Compress=-1 Verify=-1
+run /RUN lie /EXIT
+check "the archive to rewrite is made" [ "$RC" -eq 0 ]
+python3 - "$WORK/blie/lie.zip" "$WORK/lies" "$WORK/data/docs" <<'PY'
+import struct, sys, zipfile
+own, out, docs = sys.argv[1:]
+def headers(data):
+    e = data.rfind(b"PK\x05\x06")
+    count, size, off = struct.unpack("<HII", data[e + 10:e + 20])
+    at, found = off, {}
+    for i in range(count):
+        n, x, c = struct.unpack("<HHH", data[at + 28:at + 34])
+        found[data[at + 46:at + 46 + n].decode().split("/")[-1]] = at
+        at += 46 + n + x + c
+    return e, found
+def write(name, data):
+    open(out + "/" + name, "wb").write(data)
+data = bytearray(open(own, "rb").read())
+e, h = headers(data)
+lie = bytearray(data)  # b.txt's record points at a.txt's local header (the checksum leaves the offset out)
+lie[h["b.txt"] + 42:h["b.txt"] + 46] = data[h["a.txt"] + 42:h["a.txt"] + 46]
+write("offset.zip", lie)
+write("cut.zip", data[:h["c.bin"] + 20])  # the directory cut short, its end record gone
+write("short.zip", data[:h["c.bin"] + 20] + data[e:])  # the end record kept: it reaches past the file
+lie = bytearray(data)  # "see Zip64" without the Zip64 records
+lie[e + 8:e + 20] = b"\xff" * 12
+write("zip64.zip", lie)
+with zipfile.ZipFile(out + "/other.zip", "w", zipfile.ZIP_DEFLATED) as z:
+    for n in ("a.txt", "b.txt", "c.bin"):
+        z.write(docs + "/" + n, "docs/" + n)
+other = bytearray(open(out + "/other.zip", "rb").read())
+e, h = headers(other)
+lie = bytearray(other)  # c.bin's compressed size reaches into the directory
+lie[h["c.bin"] + 20:h["c.bin"] + 24] = struct.pack("<I", struct.unpack("<I", other[h["c.bin"] + 20:h["c.bin"] + 24])[0] + 200)
+write("csize.zip", lie)
+lie = bytearray(other)  # b.txt's name in the directory is not its local header's
+lie[h["b.txt"] + 46 + 5:h["b.txt"] + 46 + 6] = b"z"
+write("name.zip", lie)
+PY
+check "the lying archives are made" [ -f "$WORK/lies/name.zip" ]
+for spec in "offset|b.txt|local header does not match|a.txt c.bin" "csize|c.bin|data runs past|a.txt b.txt" \
+    "name|z.txt|local header does not match|a.txt c.bin"; do
+    IFS='|' read -r kind bad why good <<<"$spec"
+    run /RESTORE lie /FROM "$WORK/lies/$kind.zip" /TO "$WORK/out-$kind"
+    check "$kind: /RESTORE exits 1" [ "$RC" -eq 1 ]
+    check "$kind: the lying entry is named with why" grep -q "not restored: .*$bad: damaged: .*$why" "$WORK/out"
+    check "$kind: the lying entry is not written" sh -c "! find '$WORK/out-$kind' -name '${bad%.*}*' | grep -q ."
+    for f in $good; do
+        check "$kind: $f is restored whole" cmp -s "$WORK/data/docs/$f" "$(find "$WORK/out-$kind" -name "$f")"
+    done
+done
+for kind in cut short zip64; do
+    run /RESTORE lie /FROM "$WORK/lies/$kind.zip" /TO "$WORK/out-$kind"
+    check "$kind: /RESTORE refuses the whole archive" sh -c "[ $RC -eq 1 ] && grep -q 'cannot be read as an archive\|archive is damaged' '$WORK/err'"
+    check "$kind: nothing is written" sh -c "[ -z \"\$(find '$WORK/out-$kind' -mindepth 1 2>/dev/null)\" ]"
+done
+# A pipe under an archive's name is refused, never waited on.
+mkfifo "$WORK/lies/pipe.zip"
+RUN_TIMEOUT=20 run /RESTORE lie /FROM "$WORK/lies/pipe.zip" /TO "$WORK/out-pipe"
+check "a pipe named as the backup is refused at once" [ "$RC" -eq 1 ]
+
 cli_end
