@@ -1,16 +1,17 @@
 #pragma once
 // The count of what a backup run will back up, made on a thread of its own beside the run so
 // that the run's progress can show a percent and a time left, when a display shows it (a run
-// nobody watches counts nothing). A cheap walk with the job's
-// selection: the source entries and their patterns, the subfolders as the job says, the job's
-// exclusions by name, cache folders when the job leaves them out, and (zip style, incremental)
-// files changed since the day of the last run. What it does not read is the archive-flag store:
-// an incremental copy run counts every selected file, and its walk adds the unchanged files it
-// passes as done, so both sides count the same files.
+// nobody watches counts nothing). A cheap walk with the job's selection: the source entries and
+// their patterns, the subfolders as the job says, the job's exclusions by name, cache folders
+// when the job leaves them out, and (zip style, incremental) files changed since the day of the
+// last run. It goes in the copy walk's own order, so that the inodes it reads are those a copy
+// walk needs next. What it does not read is the archive-flag store: an incremental copy run
+// counts every selected file, and its walk adds the unchanged files it passes as done, so both
+// sides count the same files.
 //
 // The thread runs at the run's CPU priority (lowered, it would starve beside busy deflate
-// workers and end with the run) and at the lowest level of its I/O class. When the system gives no
-// thread, nothing is counted and the progress stays without a percent.
+// workers and end with the run) and at the lowest level of its I/O class. When the system gives
+// no thread, nothing is counted and the progress stays without a percent.
 
 #include "engine/RunProgress.h"
 #include "engine/WorkerThreads.h"
