@@ -122,6 +122,10 @@ for t, line in seen:
         unit = {"s": 1, "min": 60, "h": 3600}[m.group(3)]
         shown.append((t, int(m.group(1)), int(m.group(2)) * unit))
 print(f"zip run: {end:.1f} s, {len(seen)} lines shown")
+# The first line with a percent: the count had ended by then.
+first = next(((t, int(m.group(1))) for t, line in seen for m in [re.search(r": (\d+) % \(", line)] if m), None)
+if first:
+    print(f"  count complete by {first[0]:.1f} s ({100 * first[0] / end:.0f} % of the run), at {first[1]} % of the bytes")
 for mark in (33, 50, 67):
     hit = next(((t, p, left) for t, p, left in shown if p >= mark), None)
     if hit is None:
