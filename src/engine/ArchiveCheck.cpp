@@ -98,8 +98,7 @@ bool ApplyZip64(const unsigned char* h, std::string_view z, Header& hd) {
 
 // The modification time an extended timestamp field holds (its flags' bit 0), if any.
 void ExtendedTime(std::string_view x, Header& hd) {
-    hd.HasMTime = x.size() >= 5 && (x[0] & 1) != 0;
-    if (hd.HasMTime) hd.MTime = static_cast<int32_t>(Get32(reinterpret_cast<const unsigned char*>(x.data()) + 1));
+    hd.HasMTime = ExtendedMTime(reinterpret_cast<const unsigned char*>(x.data()), x.size(), hd.MTime);
 }
 
 // What readers may read in more than one way in a central header whose extra fields are
@@ -223,8 +222,8 @@ bool ReadHeader(Reader& r, const Directory& d, uint64_t& lOff, RawEntry& e, Head
             if (id == 1 && !bZip64) firstZip64 = data;
             if (id == AesId && e.Aes.empty() && len == 7) e.Aes = data;
             if (id == AesId && !bAes) firstAes = data;
-            if (id == 0x5455 && !hd.TimeField) ExtendedTime(data, hd);
-            hd.TimeField |= id == 0x5455;
+            if (id == TimeId && !hd.TimeField) ExtendedTime(data, hd);
+            hd.TimeField |= id == TimeId;
             bZip64 |= id == 1;
             bAes |= id == AesId;
             covered.append(extra.substr(at, 4 + len));
@@ -308,8 +307,8 @@ bool LocalTime(Reader& r, uint64_t lLocal, Header& hd) {
     for (bool bSeen = false; at + 4 <= nExtra; at += 4 + Get16(x + at + 2)) {
         const size_t len = Get16(x + at + 2);
         if (at + 4 + len > nExtra) return false;
-        if (Get16(x + at) == 0x5455 && !bSeen) ExtendedTime({reinterpret_cast<const char*>(x + at + 4), len}, hd);
-        bSeen |= Get16(x + at) == 0x5455;
+        if (Get16(x + at) == TimeId && !bSeen) ExtendedTime({reinterpret_cast<const char*>(x + at + 4), len}, hd);
+        bSeen |= Get16(x + at) == TimeId;
     }
     return at == nExtra;
 }

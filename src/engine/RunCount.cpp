@@ -58,7 +58,7 @@ public:
         } else {
             struct stat st {};
             if (!libCopy::IsWildcardEntry(sEntry) && ::lstat(sEntry.c_str(), &st) == 0) {
-                if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) File(st);
+                File(st.st_mode, st.st_size, st.st_mtime);
                 return;
             }
             libCopy::SplitEntry(sEntry, sFolder, sPattern);
@@ -89,10 +89,7 @@ private:
             struct stat st {};
             if (type == DT_UNKNOWN || (type == DT_DIR && m_sel.ExcludeCaches)) {
                 if (::fstatat(fd, sName.data(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-                type = S_ISDIR(st.st_mode)   ? DT_DIR
-                       : S_ISREG(st.st_mode) ? DT_REG
-                       : S_ISLNK(st.st_mode) ? DT_LNK
-                                             : DT_FIFO;
+                type = static_cast<unsigned char>(IFTODT(st.st_mode));
             }
             if (type == DT_DIR) {
                 if (!m_sel.Recurse || JobTemp::IsTempName(std::string(sName))) continue;
@@ -107,17 +104,13 @@ private:
             if (type != DT_REG && type != DT_LNK) continue;
             if ((!bAll && !libStrings::WildcardMatch(sName, sPattern)) || Excluded(sName)) continue;
             if (type == DT_LNK && !m_sel.DateFilter) {
-                m_tally.Add(0); // stored as a link: no data of its own
+                File(S_IFLNK, 0, 0); // a link's own size and time are not needed
                 continue;
             }
             struct statx stx {};
             const unsigned mask = STATX_TYPE | STATX_SIZE | (m_sel.DateFilter ? STATX_MTIME : 0u);
             if (::statx(fd, sName.data(), AT_SYMLINK_NOFOLLOW | AT_STATX_DONT_SYNC, mask, &stx) != 0) continue;
-            if (m_sel.DateFilter && stx.stx_mtime.tv_sec < m_sel.ChangedSince) continue;
-            if (S_ISREG(stx.stx_mode))
-                m_tally.Add(static_cast<int64_t>(stx.stx_size));
-            else if (S_ISLNK(stx.stx_mode))
-                m_tally.Add(0);
+            File(stx.stx_mode, static_cast<int64_t>(stx.stx_size), stx.stx_mtime.tv_sec);
         }
         ::close(fd);
     }
@@ -144,9 +137,11 @@ private:
         });
     }
 
-    void File(const struct stat& st) {
-        if (m_sel.DateFilter && st.st_mtime < m_sel.ChangedSince) return;
-        m_tally.Add(S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0);
+    // A file or a link counts (a link with no data of its own) when the date filter takes it.
+    void File(mode_t mode, int64_t lSize, std::time_t modified) {
+        if (!S_ISREG(mode) && !S_ISLNK(mode)) return;
+        if (m_sel.DateFilter && modified < m_sel.ChangedSince) return;
+        m_tally.Add(S_ISREG(mode) ? lSize : 0);
     }
 
     bool Excluded(std::string_view sName) const {

@@ -16,6 +16,7 @@
 
 #include "engine/ArchiveCheck.h"
 #include "engine/ArchiveSource.h"
+#include "engine/ZipFormat.h"
 #include "engine/ZipInternal.h"
 #include "engine/ZipWriter.h"
 
@@ -354,9 +355,9 @@ private:
         const bool bDir = !raw.Name.empty() && raw.Name.back() == '/';
         rec.Mode = opsys == ZIP_OPSYS_UNIX && (attr >> 16) != 0 ? attr >> 16 : (bDir ? 040755 : 0100644);
         zip_uint16_t len = 0;
-        const zip_uint8_t* ut = zip_file_extra_field_get_by_id(m_s.Old, idx, 0x5455, 0, &len, ZIP_FL_CENTRAL);
-        if (ut && len >= 5 && (ut[0] & 1))
-            rec.MTime = static_cast<int32_t>(ut[1] | (ut[2] << 8) | (ut[3] << 16) | (uint32_t(ut[4]) << 24));
+        const zip_uint8_t* ut =
+            zip_file_extra_field_get_by_id(m_s.Old, idx, ZipFormat::TimeId, 0, &len, ZIP_FL_CENTRAL);
+        ZipFormat::ExtendedMTime(ut, len, rec.MTime);
         rec.Method = st.comp_method;
         rec.Crc = st.crc;
         rec.Size = st.size;

@@ -53,7 +53,7 @@ bool IsUtf8BeyondAscii(std::string_view s) {
 // The extended timestamp field: modification time as Unix seconds (32 bits, as stored by
 // every zip program that writes it).
 void ExtendedTime(std::string& s, int64_t t) {
-    Le16(s, 0x5455);
+    Le16(s, TimeId);
     Le16(s, 5);
     s += '\x01';
     Le32(s, static_cast<uint32_t>(t));

@@ -10,6 +10,7 @@
 #include "engine/RestoreInternal.h"
 #include "engine/Snapshots.h"
 #include "engine/ZipAes.h"
+#include "engine/ZipFormat.h"
 #include "engine/libCopy.h"
 #include "engine/libRetention.h"
 #include "jobs/CBackupJob.h"
@@ -163,13 +164,8 @@ void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string&
 bool ExtendedMTime(zip_t* pZip, zip_uint64_t uIndex, int64_t& lSeconds) {
     for (zip_flags_t flags : {ZIP_FL_CENTRAL, ZIP_FL_LOCAL}) {
         zip_uint16_t uLen = 0;
-        const zip_uint8_t* p = zip_file_extra_field_get_by_id(pZip, uIndex, 0x5455, 0, &uLen, flags);
-        if (p != nullptr && uLen >= 5 && (p[0] & 1) != 0) {
-            const uint32_t u = static_cast<uint32_t>(p[1]) | static_cast<uint32_t>(p[2]) << 8 |
-                               static_cast<uint32_t>(p[3]) << 16 | static_cast<uint32_t>(p[4]) << 24;
-            lSeconds = static_cast<int32_t>(u);
-            return true;
-        }
+        const zip_uint8_t* p = zip_file_extra_field_get_by_id(pZip, uIndex, ZipFormat::TimeId, 0, &uLen, flags);
+        if (ZipFormat::ExtendedMTime(p, uLen, lSeconds)) return true;
     }
     return false;
 }
