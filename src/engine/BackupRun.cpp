@@ -236,13 +236,23 @@ Outcome Run::Steps() {
     Outcome outcome;
     {
         std::optional<RunCount> count; // beside the work, until it ends
-        if (m_pProgress->Shown()) count.emplace(*m_pProgress, RunCount::SelectionOf(m_job));
+        if (m_pProgress->Shown()) count.emplace(*m_pProgress, CountSelection());
         outcome = m_job.Compress() ? ZipStyle(sources) : CopyStyle(sources);
     }
     if (outcome != Outcome::Completed) return outcome;
     // 10. Post-backup command.
     if (!m_job.PostBackupCommand().empty()) Command(m_job.PostBackupCommand(), "Post");
     return Outcome::Completed;
+}
+
+RunCount::Selection Run::CountSelection() {
+    RunCount::Selection selection = RunCount::SelectionOf(m_job);
+    if (m_job.Compress() && !selection.Sources.empty()) {
+        m_bWalkCounts = true;
+        m_pProgress->AddCountPart();
+        selection.Sources.erase(selection.Sources.begin());
+    }
+    return selection;
 }
 
 Outcome Run::CopyStyle(const std::vector<std::string>& sources) {

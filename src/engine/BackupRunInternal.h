@@ -63,6 +63,10 @@ private:
     Outcome Steps();
     Outcome CopyStyle(const std::vector<std::string>& sources);
     Outcome ZipStyle(const std::vector<std::string>& sources);
+    // What the run's count walks. A zip run's walk of its first source entry counts that entry
+    // itself, ahead of the writing, so no second walk reads the same inodes: the count walks the
+    // other entries (m_bWalkCounts).
+    RunCount::Selection CountSelection();
     void Record(bool bFailure);
     // After a recorded successful run: the new archive to the job's off-site remote, if it has one.
     void SendOffsite();
@@ -111,6 +115,7 @@ private:
     bool m_bNotAllBackedUp = false;     // a file was left out although the run went on
     int64_t m_lStartNs = 0;             // when the run began (ns since 1970), for the verification
     RunProgress* m_pProgress = nullptr; // the run's progress, while Execute runs
+    bool m_bWalkCounts = false;         // the zip step's first walk is a part of the count
     int64_t m_lBackedUpFiles = 0;       // what the run backed up, for its summary and record
     int64_t m_lBackedUpBytes = 0;
     bool m_bRecorded = false; // the job holds the run's figures

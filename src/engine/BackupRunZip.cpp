@@ -24,6 +24,7 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
     // older archives their new ones) only once it is complete on disk.
     m_sNewZip = m_sTempFolder + libStrings::StripFileNameChars(m_job.JobName()) + ".zip";
     m_zipValues = libZip::ZipJobValuesOf(m_job);
+    m_zipValues.CountsTotal = m_bWalkCounts;
     m_zip = std::make_unique<libZip::ZipEngine>(m_probe);
     for (size_t i = 0; i < sources.size(); ++i) {
         const std::string& sEntry = sources[i];
@@ -46,8 +47,11 @@ Outcome Run::ZipStyle(const std::vector<std::string>& sources) {
             m_bTempMade = true;
         }
         m_bArchiveOpen = true;
-        const libZip::ZipStepResult result =
-            Retrying([&] { return m_zip->ArchiveEntry(m_zipValues, m_sNewZip, sEntry, static_cast<int>(i)); });
+        const libZip::ZipStepResult result = Retrying([&] {
+            const libZip::ZipStepResult r = m_zip->ArchiveEntry(m_zipValues, m_sNewZip, sEntry, static_cast<int>(i));
+            m_zipValues.CountsTotal = false; // the first entry alone, and once however often it is tried
+            return r;
+        });
         if (result.Abandon) throw AbandonRun{};
         if (result.Code == libZip::ZE_OPEN) m_bNotAllBackedUp = true;
         if (result.IsError) return Discard(result.Errno, result.Code);

@@ -183,13 +183,18 @@ bool CacheFolders::LeftOut(int iAt, const std::string& sName, const std::string&
                            const std::function<void()>& beforeLine) {
     const Reason reason = Why(iAt, sName, sPath, st);
     if (reason == Reason::None) return false;
+    Name(reason, st.st_dev, st.st_ino, sPath, beforeLine);
+    return true;
+}
+
+void CacheFolders::Name(Reason reason, dev_t device, ino_t inode, const std::string& sPath,
+                        const std::function<void()>& beforeLine) {
     // A folder met again (two entries of the run reach it) is named and counted once.
-    if (m_bName && m_named.insert(Id{st.st_dev, st.st_ino}).second) {
+    if (m_bName && m_named.insert(Id{device, inode}).second) {
         if (beforeLine) beforeLine();
         libLog::LogEventLevel(0, Line(reason, sPath));
         ++m_lCount;
     }
-    return true;
 }
 
 std::string CacheFolders::Line(Reason reason, const std::string& sPath) {

@@ -40,6 +40,10 @@ public:
     // stays in walk order).
     bool LeftOut(int iAt, const std::string& sName, const std::string& sPath, const struct stat& st,
                  const std::function<void()>& beforeLine = {});
+    // Names and counts a folder Why left out for reason (the folder st_dev, st_ino, sPath), as
+    // LeftOut does: for a walk that asks Why on a thread of its own and names on the run's.
+    void Name(Reason reason, dev_t device, ino_t inode, const std::string& sPath,
+              const std::function<void()>& beforeLine = {});
 
     // Folders named so far.
     int32_t Count() const { return m_lCount; }

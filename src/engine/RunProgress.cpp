@@ -48,9 +48,14 @@ void RunProgress::AddTotal(int64_t lFiles, int64_t lBytes) {
     m_view.TotalBytes += lBytes;
 }
 
+void RunProgress::AddCountPart() {
+    std::lock_guard lock(m_mutex);
+    ++m_iCountParts;
+}
+
 void RunProgress::EndCount() {
     std::lock_guard lock(m_mutex);
-    m_view.Counted = true;
+    if (--m_iCountParts <= 0) m_view.Counted = true;
 }
 
 void RunProgress::AddLeftOut(int64_t lCount) {
@@ -168,6 +173,13 @@ void RunProgress::NoteDone(int64_t lFiles, int64_t lBytes) {
 void RunProgress::NoteKnownTotal(int64_t lFiles, int64_t lBytes) {
     RunProgress* p = s_pActive.load();
     if (p == nullptr || p->HasCount()) return;
+    p->AddTotal(lFiles, lBytes);
+    p->EndCount();
+}
+
+void RunProgress::NoteCountPart(int64_t lFiles, int64_t lBytes) {
+    RunProgress* p = s_pActive.load();
+    if (p == nullptr) return;
     p->AddTotal(lFiles, lBytes);
     p->EndCount();
 }

@@ -57,6 +57,9 @@ public:
 
     // Any thread.
     void AddTotal(int64_t lFiles, int64_t lBytes);
+    // The count is made in one more part (a zip run's walk of its first source entry counts that
+    // entry, RunCount the rest): it is complete once every part has called EndCount.
+    void AddCountPart();
     void EndCount();
     void AddDone(int64_t lFiles, int64_t lBytes);
     void AddLeftOut(int64_t lCount);
@@ -104,6 +107,8 @@ public:
     // A total known up front (an archive's entries): taken, and the count ended, when the
     // active progress has no count of its own (a verify on its own, not the one after a run).
     static void NoteKnownTotal(int64_t lFiles, int64_t lBytes);
+    // A part of the active progress's count (see AddCountPart): its total, and that it ended.
+    static void NoteCountPart(int64_t lFiles, int64_t lBytes);
     // Whether the progress counts on its own (a total was added or the count ended).
     bool HasCount();
 
@@ -138,6 +143,7 @@ private:
     const double m_dStart;
     mutable std::mutex m_mutex;
     View m_view;
+    int m_iCountParts = 1;        // parts of the count still to end
     std::deque<Sample> m_samples; // at least a quarter second apart, oldest first
     double m_dLastShown = -1;
     bool m_bShowing = false;

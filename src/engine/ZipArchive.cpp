@@ -16,6 +16,7 @@
 
 #include "engine/ArchiveCheck.h"
 #include "engine/ArchiveSource.h"
+#include "engine/RunProgress.h"
 #include "engine/ZipFormat.h"
 #include "engine/ZipInternal.h"
 #include "engine/ZipWriter.h"
@@ -139,14 +140,19 @@ public:
         return ZE_OK;
     }
 
-    // Writes the entries before iEnd that are not written yet. !bWait: stops at the first
-    // one whose data is not deflated yet (a long file is still finished once begun). A deflate
-    // worker (or this thread) out of memory fails the archive, which is then discarded.
-    int Write(size_t iEnd, bool bWait) try {
+    // Whether entries before iEnd are still to be written.
+    bool Pending(size_t iEnd) const { return m_cursor < iEnd; }
+
+    // Writes the entries before iEnd that are not written yet, at most iMost of them. !bWait:
+    // stops at the first one whose data is not deflated yet (a long file is still finished once
+    // begun). A deflate worker (or this thread) out of memory fails the archive, which is then
+    // discarded.
+    int Write(size_t iEnd, bool bWait, size_t iMost = SIZE_MAX) try {
         EntryStore& store = m_s.Store;
         m_pipe->Publish(iEnd);
         const bool bVerbose = m_engine.Options.fVerbose && !m_engine.Options.fQuiet;
-        for (; m_cursor < iEnd; ++m_cursor) {
+        const size_t iStop = m_cursor + std::min(iMost, iEnd - std::min(iEnd, m_cursor));
+        for (; m_cursor < iStop; ++m_cursor) {
             const size_t i = m_cursor;
             Entry& e = store[i];
             if (e.State != EntryState::Queued) continue;
@@ -452,11 +458,12 @@ int CloseSession(std::unique_ptr<Session> s, bool bKeep) {
     return s->Writer->Finish();
 }
 
-// A call that selects this many entries starts writing them while it selects the rest, so
-// that the walk and the deflate share the cores. Shorter ones are written when the archive
-// is closed: their files are read then, as late as can be.
+// A call that selects this many entries starts writing them while its walk goes on, so that
+// the walk, the deflate and the writing overlap. Shorter ones are written when the archive is
+// closed: their files are read then, as late as can be.
 constexpr size_t StreamAfter = 256;
-constexpr size_t PublishEvery = 16;
+// Entries written between two looks at what the walk found.
+constexpr size_t WriteStep = 64;
 
 // Files and links are encrypted, with AES-256 when the options ask for it; folders never.
 // With AES a link's target is stored as it is, like the entries' names: readers such as
@@ -496,40 +503,75 @@ int PrepareEntries(Session& s, size_t iFirst, uint8_t& iPassword) {
     return ZE_OK;
 }
 
+// What a walk selected from entry iFirst on, for the run's progress: files and links as the
+// writer tells them done (a link by its target's length).
+void CountSelected(const EntryStore& store, size_t iFirst) {
+    int64_t lFiles = 0, lBytes = 0;
+    for (size_t i = iFirst; i < store.Size(); ++i) {
+        if (store[i].Kind == EntryKind::Dir) continue;
+        ++lFiles;
+        lBytes += store[i].Size;
+    }
+    RunProgress::NoteCountPart(lFiles, lBytes);
+}
+
+// Where one ZpArchive call stands.
+struct Step {
+    explicit Step(EntryStore& store) : Sel(store), First(store.Size()) {}
+    Selection Sel;
+    const size_t First;     // its first entry in the store
+    bool Streaming = false; // its entries are written while it walks
+    bool Prepared = false;  // its password and comment were asked for
+    int PrepareCode = ZE_OK;
+    uint8_t Password = 0;
+};
+
+// Selects into the session's store while the walk runs on a thread of its own; past StreamAfter
+// entries, writes them as the deflate workers finish them. Returns what the walk selected.
+int SelectAndWrite(Session& s, const std::vector<std::string>& names, Step& step) try {
+    EngineState& engine = *s.Engine;
+    const uint32_t iFolderBase = s.Store.Folders();
+    size_t iPassworded = step.First; // entries before this have their password
+    SelectionWalk walk(names, engine.Options, engine.Probe, StreamAfter);
+    for (bool bEnded = false; !bEnded;) {
+        // The walk is waited for only when nothing can be written meanwhile.
+        bEnded = walk.Take(step.Sel, iFolderBase, !step.Streaming || !s.Writer->Pending(s.Store.Size()));
+        const size_t iEnd = s.Store.Size();
+        if (bEnded && engine.Options.fCountTotal) CountSelected(s.Store, step.First);
+        if (!step.Streaming) {
+            if (step.Prepared || iEnd - step.First < StreamAfter) continue;
+            step.Prepared = true;
+            step.PrepareCode = PrepareEntries(s, step.First, step.Password);
+            if (step.PrepareCode != ZE_OK) continue; // selected to the end, then dropped
+            if (!s.Writer) s.Writer = std::make_unique<SessionWriter>(s);
+            s.Failed = s.Writer->Start();
+            if (s.Failed != ZE_OK) return ZE_OK; // the walk is stopped as it goes
+            step.Streaming = true;
+            iPassworded = iEnd;
+        }
+        for (; iPassworded < iEnd; ++iPassworded)
+            SetPassword(engine, s.Store[iPassworded], step.Password);
+        // Waits for the workers only when the walk has found nothing new to hand them.
+        s.Failed = s.Writer->Write(iEnd, !walk.HasNews(), WriteStep);
+        if (s.Failed != ZE_OK) return ZE_OK;
+    }
+    if (step.Streaming) s.Failed = s.Writer->Write(s.Store.Size(), true);
+    return SelectionResult(walk.Walked(), step.Sel);
+} catch (const std::bad_alloc&) {
+    // The walk (or this thread taking its findings) ran out of memory: the archive is discarded,
+    // like a deflate worker's.
+    s.Failed = ZE_MEM;
+    return ZE_OK;
+}
+
 int ArchiveInto(Session& s, const std::vector<std::string>& names) {
     EngineState& engine = *s.Engine;
     if (s.Failed != ZE_OK) return s.Failed;
-    Selection sel(s.Store);
-    const size_t iFirst = s.Store.Size();
-    bool bPrepared = false, bStreaming = false;
-    int iPrepared = ZE_OK;
-    uint8_t iPassword = 0;
-    size_t iPublished = 0;
-    // Past StreamAfter entries, each new entry goes to the deflate workers at once and the
-    // writer takes what they have finished, without waiting for them.
-    sel.Added = [&] {
-        const size_t iEnd = s.Store.Size();
-        if (!bStreaming) {
-            if (bPrepared || iEnd - iFirst < StreamAfter) return true;
-            bPrepared = true;
-            iPrepared = PrepareEntries(s, iFirst, iPassword);
-            if (iPrepared != ZE_OK) return true; // selected to the end, then dropped
-            if (!s.Writer) s.Writer = std::make_unique<SessionWriter>(s);
-            s.Failed = s.Writer->Start();
-            if (s.Failed != ZE_OK) return false;
-            bStreaming = true;
-            sel.CheckLater = true; // the workers open every file anyway
-        }
-        SetPassword(engine, s.Store[iEnd - 1], iPassword);
-        // A few entries at a time: the workers are woken once for them.
-        if (iEnd - iPublished < PublishEvery) return true;
-        iPublished = iEnd;
-        s.Failed = s.Writer->Write(iEnd, false);
-        return s.Failed == ZE_OK;
-    };
-    int iSelected = SelectFiles(names, engine.Options, engine.Probe, sel);
-    if (bStreaming && s.Failed == ZE_OK) s.Failed = s.Writer->Write(s.Store.Size(), true);
-    if (bStreaming && s.Failed == ZE_OK) {
+    Step step(s.Store);
+    const int iSelected = SelectAndWrite(s, names, step);
+    Selection& sel = step.Sel;
+    const size_t iFirst = step.First;
+    if (step.Streaming && s.Failed == ZE_OK) {
         // Named in walk order, with those the selection left out.
         std::vector<LeftOutFile> late = s.Writer->TakeLeftOut(iFirst);
         if (!late.empty()) {
@@ -548,14 +590,14 @@ int ArchiveInto(Session& s, const std::vector<std::string>& names) {
         return s.Failed;
     }
     if (iSelected != ZE_OK) return iSelected;
-    if (!bPrepared) iPrepared = PrepareEntries(s, iFirst, iPassword);
-    if (iPrepared != ZE_OK) {
+    if (!step.Prepared) step.PrepareCode = PrepareEntries(s, iFirst, step.Password);
+    if (step.PrepareCode != ZE_OK) {
         // What this call selected is written only when it is complete.
         for (size_t i = iFirst; i < s.Store.Size(); ++i) {
             s.Store[i].State = EntryState::Dropped;
             s.Store[i].Withdrawn = true;
         }
-        return iPrepared;
+        return step.PrepareCode;
     }
     // Files left out here are reported by this call; the close reports only those that
     // fail while the archive is written then.

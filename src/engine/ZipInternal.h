@@ -20,6 +20,7 @@
 #include <vector>
 #include <zlib.h>
 
+#include "engine/CacheFolders.h"
 #include "engine/WorkerThreads.h"
 #include "engine/ZipAes.h"
 #include "engine/libZip.h"
@@ -70,6 +71,7 @@ public:
     bool Add(Entry e, std::string_view sLeaf);
     bool Contains(std::string_view sName) const;
     size_t Size() const { return m_entries.size(); }
+    uint32_t Folders() const { return static_cast<uint32_t>(m_folders.size()); }
     Entry& operator[](size_t i) { return m_entries[i]; }
     const Entry& operator[](size_t i) const { return m_entries[i]; }
     std::string Path(size_t i) const;      // on disk
@@ -108,12 +110,33 @@ struct Selection {
     std::vector<LeftOutFile> LeftOutFiles;
     std::vector<LeftOutFile> Skipped;                       // not archivable by kind: named, no error
     std::vector<std::pair<std::string, std::string>> Links; // stored links and their targets
-    uint8_t Password = 0;
-    // Called after each entry the walk adds to the store; false stops the walk.
-    std::function<bool()> Added;
-    // Files are not opened to check that they are readable: whoever reads them says so.
-    bool CheckLater = false;
 };
+
+// What a walk found, in walk order. The walk itself touches no store: ApplyWalk takes its
+// findings into a Selection on the thread that owns the store, so that the walk may run on a
+// thread of its own while that thread writes (SelectionWalk).
+struct WalkEvent {
+    enum class Kind : uint8_t { Folder, Entry, LeftOut, Skipped, Link, Cache };
+    Kind What = Kind::Entry;
+    Entry Item;            // Entry: its record, Item.Folder counted from the walk's first folder
+    std::string Text;      // Folder: its path with a final "/"; Entry: its leaf name; else a path
+    std::string Other;     // LeftOut, Skipped: why; Link: the target
+    size_t StoredFrom = 0; // Folder: where its stored name begins in Text
+    CacheFolders::Reason Cache = CacheFolders::Reason::None;
+    dev_t Device = 0; // Cache: the folder left out, named once however often it is met
+    ino_t Inode = 0;
+};
+
+// Where a walk hands its findings, a batch at a time (a folder's, at most WalkBatch events).
+class WalkSink {
+public:
+    virtual ~WalkSink() = default;
+    virtual void Take(std::vector<WalkEvent>& batch) = 0; // leaves batch empty
+};
+constexpr size_t WalkBatch = 256;
+
+// Takes a walk's findings into sel, whose store had iFolderBase folders when the walk began.
+void ApplyWalk(std::vector<WalkEvent>& batch, uint32_t iFolderBase, const ZpOpt& options, Selection& sel);
 
 // An archive kept open across ZpArchive calls (ZipArchive.cpp).
 struct Session;
@@ -142,13 +165,61 @@ struct EngineState {
 // Deepest folder level a walk enters below a named folder: no tree can make it run on.
 constexpr int MaxWalkDepth = 1024;
 
+// Walks the files and folders the name list names under the options, in archive order, into
+// sink, trying the opening of each of the first iCheckFiles files through probe (later ones are
+// left to whoever reads them). Stops early when stop is asked. Returns ZE_PARMS (bad name list
+// or date), ZE_NONE (nothing named) or ZE_OK (walked); SelectionResult tells the rest.
+int WalkFiles(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe, WalkSink& sink,
+              size_t iCheckFiles, std::stop_token stop = {});
+
+// What a walk that returned iWalked selected: ZE_NONE (nothing), ZE_OPEN (nothing, something
+// left out) or ZE_OK (sel.LeftOut tells whether something was left out).
+int SelectionResult(int iWalked, const Selection& sel);
+
 // Selects the files and folders the name list names under the options into sel.Store, in
-// archive order, trying each file's opening through probe. Returns ZE_PARMS (bad name list or
-// date), ZE_NONE (nothing named or nothing selected), ZE_OPEN (nothing selected, something
-// left out) or ZE_OK (sel.LeftOut tells whether something was left out; sel.LeftOutFiles
-// names them).
+// archive order, trying each file's opening through probe, on the calling thread. Returns
+// ZE_PARMS (bad name list or date), ZE_NONE (nothing named or nothing selected), ZE_OPEN
+// (nothing selected, something left out) or ZE_OK (sel.LeftOut tells whether something was
+// left out; sel.LeftOutFiles names them).
 int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe,
                 Selection& sel);
+
+// A walk on a thread of its own, ahead of the thread that owns the store and writes: that
+// thread takes its findings as they come. At most MaxQueued events wait; when no thread can
+// be started, the walk runs whole on the first Take.
+class SelectionWalk {
+public:
+    SelectionWalk(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe,
+                  size_t iCheckFiles);
+    SelectionWalk(const SelectionWalk&) = delete;
+    SelectionWalk& operator=(const SelectionWalk&) = delete;
+
+    // Takes what the walk found since into sel (its store had iFolderBase folders when the walk
+    // began). bWait: waits for something new or the end. True once the walk has ended and
+    // everything it found is taken. Rethrows what the walk ended with (std::bad_alloc).
+    bool Take(Selection& sel, uint32_t iFolderBase, bool bWait);
+    // Whether Take would find something new.
+    bool HasNews();
+    // WalkFiles's answer, once Take said the walk has ended.
+    int Walked() const { return m_iWalked; }
+
+private:
+    class Sink; // hands the walk's batches over, waiting while MaxQueued events wait
+    void Run(std::stop_token stop);
+
+    const std::vector<std::string>& m_names;
+    const ZpOpt& m_options;
+    const FileSystemProbe& m_probe;
+    const size_t m_iCheckFiles;
+    std::mutex m_mutex;
+    std::condition_variable_any m_newsCv, m_roomCv;
+    std::deque<std::vector<WalkEvent>> m_batches;
+    size_t m_iQueued = 0; // events in m_batches
+    bool m_bEnded = false;
+    int m_iWalked = ZE_OK;
+    bool m_bInline = false;
+    WorkerThreads m_thread; // last: stopped and joined first
+};
 
 // ---- parallel deflate ----------------------------------------------------------------
 

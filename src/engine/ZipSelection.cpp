@@ -231,8 +231,9 @@ bool Matches(const Pattern& p, const std::string& sPath, const std::string& sNam
 class Selector {
 public:
     Selector(const ZpOpt& options, const FileSystemProbe& probe, std::vector<Pattern> includes,
-             std::vector<Pattern> excludes)
-        : m_opt(options), m_probe(probe), m_includes(std::move(includes)), m_excludes(std::move(excludes)) {
+             std::vector<Pattern> excludes, WalkSink& sink, size_t iCheckFiles, std::stop_token stop)
+        : m_opt(options), m_probe(probe), m_includes(std::move(includes)), m_excludes(std::move(excludes)),
+          m_sink(sink), m_iCheckFiles(iCheckFiles), m_stop(std::move(stop)) {
         if (options.Date && (options.fIncludeDate || options.fExcludeDate)) {
             const std::string& d = *options.Date;
             if (d.size() == 8 &&
@@ -251,9 +252,15 @@ public:
     }
 
     bool BadOptions() const { return m_badDate; }
-    bool Stopped() const { return m_stopped; }
+    bool Stopped() const { return m_stop.stop_requested(); }
 
-    void AddName(const std::string& sName, Selection& out) {
+    // Hands what is found and not handed yet to the sink.
+    void Flush() {
+        if (!m_batch.empty()) m_sink.Take(m_batch);
+        m_batch.clear();
+    }
+
+    void AddName(const std::string& sName) {
         if (HasWildcard(sName)) {
             size_t slash = sName.rfind('/');
             std::string sFolder = slash == std::string::npos ? "." : sName.substr(0, slash + 1);
@@ -262,7 +269,7 @@ public:
             bool bAll = (sPattern == "*" || sPattern == "*.*") && m_includes.empty();
             struct stat st {};
             if (::stat(sFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return;
-            Walk(sFolder, &sPattern, bAll, false, st, out);
+            Walk(sFolder, &sPattern, bAll, false, st);
             return;
         }
         std::string sPath = sName;
@@ -272,27 +279,41 @@ public:
         if (::stat(sPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
             // The named folder itself is entered even when it is a symbolic link: the user
             // named it. Links inside it are not followed, so no walk can loop.
-            Walk(sPath, nullptr, true, true, st, out);
+            Walk(sPath, nullptr, true, true, st);
             return;
         }
         if (::lstat(sPath.c_str(), &st) != 0) {
             // A name that matches nothing adds nothing; one that cannot be looked up is left out.
-            if (errno != ENOENT && errno != ENOTDIR) LeaveOut(sPath, std::strerror(errno), out);
+            if (errno != ENOENT && errno != ENOTDIR) LeaveOut(sPath, std::strerror(errno));
             return;
         }
         const size_t slash = sPath.rfind('/');
         const std::string sDir = slash == std::string::npos ? "" : sPath.substr(0, slash + 1);
-        if (m_directFolder == UINT32_MAX || m_directPath != sDir) {
-            m_directFolder = NewFolder(sDir, out);
+        if (!m_bDirect || m_directPath != sDir) {
+            m_direct = NewFolder(sDir);
             m_directPath = sDir;
+            m_bDirect = true;
         }
-        AddNonFolder(m_directFolder, sPath, BaseName(sPath), st, out);
+        AddNonFolder(m_direct, sPath, BaseName(sPath), st);
     }
 
 private:
-    static void LeaveOut(const std::string& sPath, const std::string& sReason, Selection& out) {
-        out.LeftOut = true;
-        out.LeftOutFiles.push_back(LeftOutFile{sPath, sReason, out.Store.Size()});
+    // A folder as the walk numbers it (from 0, in the order met) and the length of its stored name.
+    struct FolderRef {
+        uint32_t Id = 0;
+        size_t StoredSize = 0;
+    };
+
+    void Push(WalkEvent::Kind kind, std::string sText, std::string sOther = {}) {
+        WalkEvent& ev = m_batch.emplace_back();
+        ev.What = kind;
+        ev.Text = std::move(sText);
+        ev.Other = std::move(sOther);
+        if (m_batch.size() >= WalkBatch) Flush();
+    }
+
+    void LeaveOut(const std::string& sPath, const std::string& sReason) {
+        Push(WalkEvent::Kind::LeftOut, sPath, sReason);
     }
 
     static std::string BaseName(const std::string& sPath) {
@@ -314,8 +335,15 @@ private:
         return i;
     }
 
-    uint32_t NewFolder(const std::string& sPrefix, Selection& out) {
-        return out.Store.AddFolder(sPrefix, StoredFrom(sPrefix));
+    FolderRef NewFolder(const std::string& sPrefix) {
+        const size_t iStoredFrom = StoredFrom(sPrefix);
+        WalkEvent& ev = m_batch.emplace_back();
+        ev.What = WalkEvent::Kind::Folder;
+        ev.Text = sPrefix;
+        ev.StoredFrom = iStoredFrom;
+        const FolderRef ref{m_iFolders++, sPrefix.size() - iStoredFrom};
+        if (m_batch.size() >= WalkBatch) Flush();
+        return ref;
     }
 
     bool DatePasses(time_t t) const {
@@ -334,41 +362,39 @@ private:
         return true;
     }
 
-    void Add(Selection& out, const Entry& e, std::string_view sLeaf) {
-        ++out.Count;
-        // A name already in the archive stays as it is.
-        if (out.Store.Add(e, sLeaf) && out.Added && !out.Added()) m_stopped = true;
+    void Add(const Entry& e, std::string_view sLeaf) {
+        ++m_iAdded;
+        WalkEvent& ev = m_batch.emplace_back();
+        ev.Item = e;
+        ev.Text = sLeaf;
+        if (m_batch.size() >= WalkBatch) Flush();
     }
 
-    void AddDir(uint32_t iFolder, const std::string& sPath, const struct stat& st, Selection& out) {
+    void AddDir(FolderRef folder, const std::string& sPath, const struct stat& st) {
         // Folders are recorded only in full archives: a date-selected or pattern-selected
         // archive holds the chosen files alone.
         if (m_opt.fNoDirEntries || m_dateFilter || !m_includes.empty()) return;
-        const std::string_view sName = out.Store.Stored(iFolder);
-        if (sName.empty()) return;
-        if (sName.size() > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
+        if (folder.StoredSize == 0) return;
+        if (folder.StoredSize > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive");
         Entry e;
-        e.Folder = iFolder;
+        e.Folder = folder.Id;
         e.Kind = EntryKind::Dir;
         e.MTime = st.st_mtime;
         e.Mode = st.st_mode;
-        Add(out, e, {});
+        Add(e, {});
     }
 
     // A file, a link or something else found in a folder (or named): lst from lstat.
-    void AddNonFolder(uint32_t iFolder, const std::string& sPath, const std::string& sName, const struct stat& lst,
-                      Selection& out) {
+    void AddNonFolder(FolderRef folder, const std::string& sPath, const std::string& sName, const struct stat& lst) {
         if (!PassesNames(sPath, sName)) return;
-        if (!S_ISREG(lst.st_mode) && !S_ISLNK(lst.st_mode)) {
-            out.Skipped.push_back(LeftOutFile{sPath, "not a file, folder or link"});
-            return;
-        }
+        if (!S_ISREG(lst.st_mode) && !S_ISLNK(lst.st_mode))
+            return Push(WalkEvent::Kind::Skipped, sPath, "not a file, folder or link");
         if (!DatePasses(lst.st_mtime)) return;
-        const size_t iStored = out.Store.Stored(iFolder).size() + sName.size();
+        const size_t iStored = folder.StoredSize + sName.size();
         if (iStored == 0) return;
-        if (iStored > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive", out);
+        if (iStored > MaxStoredName) return LeaveOut(sPath, "Name too long for a zip archive");
         Entry e;
-        e.Folder = iFolder;
+        e.Folder = folder.Id;
         e.MTime = lst.st_mtime;
         e.Mode = lst.st_mode;
         e.Level = static_cast<uint8_t>(m_level);
@@ -376,31 +402,32 @@ private:
             // Stored as a link, whatever it points to: its target is its data.
             std::string sTarget(static_cast<size_t>(std::max<off_t>(lst.st_size, 0)) + 256, '\0');
             ssize_t n = ::readlink(sPath.c_str(), sTarget.data(), sTarget.size());
-            if (n < 0) return LeaveOut(sPath, std::strerror(errno), out);
+            if (n < 0) return LeaveOut(sPath, std::strerror(errno));
             sTarget.resize(static_cast<size_t>(n));
             e.Kind = EntryKind::Link;
             e.Size = n;
             e.Level = 0;
-            out.Links.emplace_back(sPath, sTarget);
-            return Add(out, e, sName);
+            Push(WalkEvent::Kind::Link, sPath, std::move(sTarget));
+            return Add(e, sName);
         }
-        // Readable now? A file that cannot be opened is left out (result 18). When the files
-        // are read while the walk goes on, their reading tells instead: no second open.
-        if (!out.CheckLater || lst.st_size == 0) { // an empty file is never read
+        // Readable now? A file that cannot be opened is left out (result 18). Past the first
+        // iCheckFiles entries the files are read while the walk goes on, and their reading tells
+        // instead: no second open.
+        if (m_iAdded < m_iCheckFiles || lst.st_size == 0) { // an empty file is never read
             int fd = m_probe.OpenSource(sPath);
-            if (fd < 0) return LeaveOut(sPath, std::strerror(errno), out);
+            if (fd < 0) return LeaveOut(sPath, std::strerror(errno));
             ::close(fd);
         }
         e.Size = static_cast<int64_t>(lst.st_size);
         if (e.Size == 0) e.Level = 0; // deflate adds bytes to nothing
-        Add(out, e, sName);
+        Add(e, sName);
     }
 
     // Walks a folder: its files (matching sPattern when given), then, when recursing,
     // its subfolders in name order, depth first. bDirEntries: record each subfolder as an
     // entry right before its contents (bTopEntry: the folder itself too).
     void Walk(const std::string& sFolder, const std::string* pPattern, bool bDirEntries, bool bTopEntry,
-              const struct stat& topSt, Selection& out) {
+              const struct stat& topSt) {
         struct Pending {
             std::string Path;
             struct stat St;
@@ -410,16 +437,16 @@ private:
         std::vector<Pending> stack;
         stack.push_back(Pending{sFolder, topSt, true, 0});
         std::vector<std::string> names;
-        while (!stack.empty() && !m_stopped) {
+        while (!stack.empty() && !Stopped()) {
             // A copy, not a move: GCC 12 at -O3 takes the moved-from string for uninitialised.
             const Pending cur = stack.back();
             stack.pop_back();
             std::string sPrefix = cur.Path == "/" ? "/" : cur.Path + "/";
-            const uint32_t iFolder = NewFolder(sPrefix, out);
-            if (cur.Top ? bTopEntry : bDirEntries) AddDir(iFolder, cur.Path, cur.St, out);
+            const FolderRef folder = NewFolder(sPrefix);
+            if (cur.Top ? bTopEntry : bDirEntries) AddDir(folder, cur.Path, cur.St);
             DIR* dir = ::opendir(cur.Path.c_str());
             if (!dir) {
-                LeaveOut(cur.Path, std::strerror(errno), out); // its files are left out
+                LeaveOut(cur.Path, std::strerror(errno)); // its files are left out
                 continue;
             }
             const int dfd = ::dirfd(dir);
@@ -432,32 +459,47 @@ private:
             std::sort(names.begin(), names.end());
             size_t firstSub = stack.size();
             for (const std::string& sName : names) {
-                if (m_stopped) break;
+                if (Stopped()) break;
                 std::string sPath = sPrefix + sName;
                 struct stat lst {};
                 // Relative to the open folder: no path walk per file, and no limit on the depth.
                 if (::fstatat(dfd, sName.c_str(), &lst, AT_SYMLINK_NOFOLLOW) != 0) {
-                    LeaveOut(sPath, std::strerror(errno), out); // vanished since the folder was read
+                    LeaveOut(sPath, std::strerror(errno)); // vanished since the folder was read
                     continue;
                 }
                 if (S_ISDIR(lst.st_mode)) {
                     // A job's temporary folder holds nothing complete: never backed up.
                     if (!m_opt.fRecurse || JobTemp::IsTempName(sName)) continue;
                     // Caches and folders marked as not worth keeping: named by the rules, not entered.
-                    if (m_opt.Caches != nullptr && m_opt.Caches->LeftOut(dfd, sName, sPath, lst)) continue;
+                    if (LeftOutAsCache(dfd, sName, sPath, lst)) continue;
                     if (cur.Depth >= MaxWalkDepth)
-                        LeaveOut(sPath, "Folder nested too deeply", out);
+                        LeaveOut(sPath, "Folder nested too deeply");
                     else
                         stack.push_back(Pending{sPath, lst, false, cur.Depth + 1});
                     continue;
                 }
                 if (pPattern && !MatchPattern(sName, *pPattern)) continue;
-                AddNonFolder(iFolder, sPath, sName, lst, out);
+                AddNonFolder(folder, sPath, sName, lst);
             }
             ::closedir(dir);
+            Flush(); // a folder at a time: whoever takes the findings gets them while the walk goes on
             // Visit the subfolders in name order.
             std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(firstSub), stack.end());
         }
+    }
+
+    bool LeftOutAsCache(int dfd, const std::string& sName, const std::string& sPath, const struct stat& lst) {
+        if (m_opt.Caches == nullptr) return false;
+        const CacheFolders::Reason reason = m_opt.Caches->Why(dfd, sName, sPath, lst);
+        if (reason == CacheFolders::Reason::None) return false;
+        WalkEvent& ev = m_batch.emplace_back();
+        ev.What = WalkEvent::Kind::Cache;
+        ev.Text = sPath;
+        ev.Cache = reason;
+        ev.Device = lst.st_dev;
+        ev.Inode = lst.st_ino;
+        if (m_batch.size() >= WalkBatch) Flush();
+        return true;
     }
 
     const ZpOpt& m_opt;
@@ -468,8 +510,14 @@ private:
     bool m_badDate = false;
     time_t m_cutoff = 0;
     int m_level = std::clamp(m_opt.fLevel - '0', 0, 9);
-    bool m_stopped = false; // the walk was told to stop
-    uint32_t m_directFolder = UINT32_MAX;
+    WalkSink& m_sink;
+    const size_t m_iCheckFiles;
+    const std::stop_token m_stop;
+    std::vector<WalkEvent> m_batch;
+    uint32_t m_iFolders = 0; // folders met
+    size_t m_iAdded = 0;     // entries found
+    FolderRef m_direct;      // the folder of the files named directly, when m_bDirect
+    bool m_bDirect = false;
     std::string m_directPath;
 };
 
@@ -498,20 +546,79 @@ bool ParseNames(const std::vector<std::string>& names, std::vector<std::string>&
 
 } // namespace
 
-int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe,
-                Selection& sel) {
+int WalkFiles(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe, WalkSink& sink,
+              size_t iCheckFiles, std::stop_token stop) {
     std::vector<std::string> items;
     std::vector<Pattern> includes, excludes;
     if (!ParseNames(names, items, includes, excludes)) return ZE_PARMS;
     if (items.empty()) return ZE_NONE;
-    Selector selector(options, probe, includes, excludes);
+    Selector selector(options, probe, includes, excludes, sink, iCheckFiles, std::move(stop));
     if (selector.BadOptions()) return ZE_PARMS;
     for (const std::string& n : items) {
         if (selector.Stopped()) break;
-        selector.AddName(n, sel);
+        selector.AddName(n);
     }
+    selector.Flush();
+    return ZE_OK;
+}
+
+int SelectionResult(int iWalked, const Selection& sel) {
+    if (iWalked != ZE_OK) return iWalked;
     if (sel.Count == 0) return sel.LeftOut ? ZE_OPEN : ZE_NONE;
     return ZE_OK;
+}
+
+void ApplyWalk(std::vector<WalkEvent>& batch, uint32_t iFolderBase, const ZpOpt& options, Selection& sel) {
+    for (WalkEvent& ev : batch) {
+        switch (ev.What) {
+        case WalkEvent::Kind::Folder:
+            sel.Store.AddFolder(std::move(ev.Text), ev.StoredFrom);
+            break;
+        case WalkEvent::Kind::Entry:
+            ev.Item.Folder += iFolderBase;
+            ++sel.Count;
+            sel.Store.Add(ev.Item, ev.Text); // a name already in the archive stays as it is
+            break;
+        case WalkEvent::Kind::LeftOut:
+            sel.LeftOut = true;
+            sel.LeftOutFiles.push_back(LeftOutFile{std::move(ev.Text), std::move(ev.Other), sel.Store.Size()});
+            break;
+        case WalkEvent::Kind::Skipped:
+            sel.Skipped.push_back(LeftOutFile{std::move(ev.Text), std::move(ev.Other)});
+            break;
+        case WalkEvent::Kind::Link:
+            sel.Links.emplace_back(std::move(ev.Text), std::move(ev.Other));
+            break;
+        case WalkEvent::Kind::Cache:
+            // Named here, in walk order with the rest of the run's lines.
+            if (options.Caches != nullptr) options.Caches->Name(ev.Cache, ev.Device, ev.Inode, ev.Text);
+            break;
+        }
+    }
+    batch.clear();
+}
+
+namespace {
+
+// Takes a walk's findings into the selection as they come, on the walking thread.
+class DirectSink : public WalkSink {
+public:
+    DirectSink(Selection& sel, const ZpOpt& options)
+        : m_sel(sel), m_options(options), m_iFolderBase(sel.Store.Folders()) {}
+    void Take(std::vector<WalkEvent>& batch) override { ApplyWalk(batch, m_iFolderBase, m_options, m_sel); }
+
+private:
+    Selection& m_sel;
+    const ZpOpt& m_options;
+    const uint32_t m_iFolderBase;
+};
+
+} // namespace
+
+int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe,
+                Selection& sel) {
+    DirectSink sink(sel, options);
+    return SelectionResult(WalkFiles(names, options, probe, sink, SIZE_MAX), sel);
 }
 
 } // namespace detail

@@ -30,6 +30,9 @@ constexpr uint16_t VersionMadeBy = (3 << 8) | 63; // Unix, format 6.3
 // incompressible data grows a little when deflated, so the bound sits well below 4 GiB.
 constexpr uint64_t LocalZip64From = 0xFF000000;
 constexpr size_t BufferSize = 1u << 20;
+// Written bytes after which the disk is told to start writing them: the flush after the
+// archive is closed then waits for its last few MiB, not for the whole archive.
+constexpr uint64_t WritebackEvery = 8u << 20;
 
 void Le16(std::string& s, uint32_t v) {
     s += static_cast<char>(v & 0xFF);
@@ -148,6 +151,7 @@ int ZipWriter::Create(const std::string& sFinal) {
     // mkostemp made it 0600, which it keeps through its renames: the archive holds the user's files.
     m_buf.reserve(BufferSize);
     m_pos = 0;
+    m_unstarted = 0;
     m_errno = 0;
     m_centralCount = 0;
     m_inCentral = false;
@@ -164,6 +168,11 @@ bool ZipWriter::WriteAll(const char* p, size_t n) {
         }
         p += w;
         n -= static_cast<size_t>(w);
+        m_unstarted += static_cast<uint64_t>(w);
+    }
+    if (m_unstarted >= WritebackEvery) {
+        m_unstarted = 0;
+        (void)::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE); // only a head start: errors show at the flush
     }
     return true;
 }

@@ -97,7 +97,8 @@ private:
     int m_fd = -1;
     std::string m_sTemp, m_sFinal;
     std::string m_buf;
-    uint64_t m_pos = 0; // logical end of the archive (written + buffered)
+    uint64_t m_pos = 0;       // logical end of the archive (written + buffered)
+    uint64_t m_unstarted = 0; // written since the disk was last told to write
     int m_errno = 0;
     ZipCrypto* m_crypto = nullptr;
     ZipCrypto m_cryptoStore{""};

@@ -267,6 +267,7 @@ ZipStepResult ZipEngine::ArchiveEntry(const ZipJobValues& job, const std::string
         opt.fComment = iEntryIndex == 0 && !libLog::PendingComment().empty();
         opt.fLevel = '9';
         opt.Caches = CacheFolders::OfRun();
+        opt.fCountTotal = job.CountsTotal;
         ZpSetOptions(opt);
         code = ZpOpenArchive(sZipFile);
         if (code == ZE_OK) code = ZpArchive(sZipFile, names);

@@ -125,6 +125,9 @@ struct ZpOpt {
     bool fComment = false;      // ask the comment call-back and store the archive comment
     bool fNoDirEntries = false; // no directory entries
     char fLevel = '6';          // '0' (store) .. '9' (maximum deflate)
+    // The walk's selection is a part of the active run progress's count (RunProgress::
+    // NoteCountPart once the walk has ended).
+    bool fCountTotal = false;
     // Folders met inside a walk that these rules leave out are not entered (null: none is).
     CacheFolders* Caches = nullptr;
 };
@@ -151,6 +154,8 @@ struct ZipJobValues {
     bool Subdirectories = false;
     std::string Password;
     bool Aes = false; // the password encrypts with AES-256 (else traditionally)
+    // The step's walk counts what it selects for the run's progress (fCountTotal).
+    bool CountsTotal = false;
 };
 inline ZipJobValues ZipJobValuesOf(const CBackupJob& job) {
     return ZipJobValues{job.ExcludeSpec(), job.Incremental(),

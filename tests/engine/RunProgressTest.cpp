@@ -100,8 +100,13 @@ TEST(RunProgressTest, NoPercentUntilCountedThenPercentRateAndTimeLeft) {
     EXPECT_EQ(view.SecondsLeft, -1);
     EXPECT_EQ(RunProgress::DetailText(view), "2 files (2.0 MiB) done, counting...");
 
-    progress.AddTotal(60, 60 * MiB);
+    // A count in two parts (a zip run's walk of its first entry, the count thread the rest): not
+    // complete until both have ended, in either order.
+    progress.AddCountPart();
     progress.EndCount();
+    EXPECT_EQ(progress.Look().Percent, -1);
+    RunProgress::ActiveScope active(progress);
+    RunProgress::NoteCountPart(60, 60 * MiB);
     // One file of 1 MiB every half second, to 40 of the 100.
     for (int i = 2; i < 40; ++i) {
         t += 0.5;

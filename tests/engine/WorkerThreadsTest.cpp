@@ -250,10 +250,11 @@ TEST_F(FewerThreadsRun, ADeflateWorkerOutOfMemoryFailsTheRunAndKeepsTheEarlierAr
     MakeTree();
     Touch(Tgt + "Docs.zip", "earlier archive");
     ScriptedProbe probe;
-    const std::thread::id caller = std::this_thread::get_id();
-    // Only a deflate worker fails; the selection on the calling thread opens the files too.
-    probe.OpenError = [caller](const std::string& sPath) {
-        if (std::this_thread::get_id() != caller && sPath.ends_with("/f150.txt")) throw std::bad_alloc();
+    // Only the deflate worker's reading fails: the walk tried the file's opening before (one of
+    // the first files of a long selection).
+    auto opens = std::make_shared<std::atomic<int>>(0);
+    probe.OpenError = [opens](const std::string& sPath) {
+        if (sPath.ends_with("/f150.txt") && ++*opens == 2) throw std::bad_alloc();
         return 0;
     };
     CBackupJob job = MakeJob("Docs", {Src + "t/"});
@@ -263,6 +264,18 @@ TEST_F(FewerThreadsRun, ADeflateWorkerOutOfMemoryFailsTheRunAndKeepsTheEarlierAr
     EXPECT_TRUE(LogHas("  Archive discarded, not written: '" + Tgt +
                        "Docs.zip': zip was unable to allocate memory for one or more buffers during program "
                        "initialization"));
+    EXPECT_EQ(EntryNames(Tgt), std::set<std::string>{"Docs.zip"});
+    EXPECT_EQ(ReadFile(Tgt + "Docs.zip"), "earlier archive");
+
+    // The walk, on its own thread, out of memory: the same, never an exception out of the run.
+    *opens = 0;
+    probe.OpenError = [opens](const std::string& sPath) {
+        if (sPath.ends_with("/f150.txt") && ++*opens == 1) throw std::bad_alloc();
+        return 0;
+    };
+    job.SetFailure(false);
+    EXPECT_FALSE(BackupRun::ExecuteBackupNow(job, nullptr, probe));
+    EXPECT_TRUE(job.Failure());
     EXPECT_EQ(EntryNames(Tgt), std::set<std::string>{"Docs.zip"});
     EXPECT_EQ(ReadFile(Tgt + "Docs.zip"), "earlier archive");
 }

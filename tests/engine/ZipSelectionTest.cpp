@@ -189,3 +189,53 @@ TEST_F(ZipEngineTest, AWalkStopsAtItsDepthBoundAndNamesWhatItLeftOut) {
     EXPECT_TRUE(names.count(Stored(Data) + "/top.txt"));
     EXPECT_EQ(names.count(Stored(Data + "/" + sRel) + "bottom.txt"), 0u);
 }
+
+// The walk runs on a thread of its own ahead of the writer and hands over a bounded number of
+// findings at a time. A tree far beyond that bound gives exactly the archive, in the same order,
+// that a walk on the calling thread selects; an abort while the walk waits for room stops it.
+TEST_F(ZipEngineTest, AWalkAheadOfTheWriterKeepsTheOrderOfOneOnTheCallingThread) {
+    for (int f = 0; f < 40; ++f)
+        for (int i = 0; i < 1000; ++i) {
+            char name[40];
+            std::snprintf(name, sizeof name, "d%02d/%s%04d", f, i % 3 == 0 ? "Z" : "a", (i * 7919) % 10000);
+            Put(name, std::string(1, static_cast<char>('a' + i % 26)));
+        }
+    fs::create_symlink("d00", Data + "/link");
+    ASSERT_EQ(::mkfifo((Data + "/d05/fifo").c_str(), 0600), 0);
+    ZpOpt opt;
+    opt.fRecurse = true;
+    opt.fSystem = true;
+    opt.fLevel = '9';
+    detail::EntryStore store;
+    detail::Selection sel(store);
+    ASSERT_EQ(detail::SelectFiles({Data}, opt, Probe, sel), ZE_OK);
+    ASSERT_EQ(store.Size(), 40000u + 40 + 2);
+
+    std::vector<std::string> shown;
+    ZipUserFunctions fns;
+    fns.Service = [&](const std::string& sPath, int64_t) {
+        shown.push_back(sPath);
+        return 0;
+    };
+    UseEngine(fns, opt);
+    ASSERT_EQ(Engine.ZpArchive(ZipFile, {Data}), ZE_OK);
+    zip_t* za = zip_open(ZipFile.c_str(), ZIP_RDONLY, nullptr);
+    ASSERT_NE(za, nullptr);
+    ASSERT_EQ(zip_get_num_entries(za, 0), static_cast<zip_int64_t>(store.Size()));
+    std::vector<std::string> files;
+    for (size_t i = 0; i < store.Size(); ++i) {
+        EXPECT_EQ(zip_get_name(za, i, ZIP_FL_ENC_RAW), store.Name(i)) << i;
+        if (store[i].Kind != detail::EntryKind::Dir) files.push_back(store.Path(i));
+    }
+    zip_discard(za);
+    EXPECT_EQ(shown, files); // each file once, in archive order
+
+    // Stopped at the 100th file, long before the walk could hand everything over.
+    fs::remove(ZipFile);
+    int calls = 0;
+    fns.Service = [&](const std::string&, int64_t) { return ++calls == 100 ? 1 : 0; };
+    UseEngine(fns, opt);
+    EXPECT_EQ(Engine.ZpArchive(ZipFile, {Data}), ZE_ABORT);
+    EXPECT_EQ(calls, 100);
+    EXPECT_EQ(EntryCount(Target), 0u); // neither the archive nor a temporary file
+}
