@@ -5,7 +5,8 @@
 // their patterns, the subfolders as the job says, the job's exclusions by name, cache folders
 // when the job leaves them out, and (zip style, incremental) files changed since the day of the
 // last run. It goes in the copy walk's own order, so that the inodes it reads are those a copy
-// walk needs next. What it does not read is the archive-flag store: an incremental copy run
+// walk needs next. A zip run's first source entry is counted by that entry's own walk, which runs
+// ahead of the writing (the run hands the count the other entries only). What it does not read is the archive-flag store: an incremental copy run
 // counts every selected file, and its walk adds the unchanged files it passes as done, so both
 // sides count the same files.
 //
