@@ -6,9 +6,9 @@
 // when the job leaves them out, and (zip style, incremental) files changed since the day of the
 // last run. It goes in the copy walk's own order, so that the inodes it reads are those a copy
 // walk needs next. A zip run's first source entry is counted by that entry's own walk, which runs
-// ahead of the writing (the run hands the count the other entries only). What it does not read is the archive-flag store: an incremental copy run
-// counts every selected file, and its walk adds the unchanged files it passes as done, so both
-// sides count the same files.
+// ahead of the writing (the run hands the count the other entries only). What it does not read
+// is the archive-flag store: an incremental copy run counts every selected file, and its walk
+// adds the unchanged files it passes as done, so both sides count the same files.
 //
 // The thread runs at the run's CPU priority (lowered, it would starve beside busy deflate
 // workers and end with the run) and at the lowest level of its I/O class. When the system gives

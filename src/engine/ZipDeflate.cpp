@@ -48,12 +48,34 @@ constexpr uint64_t BatchBytes = 256u << 10;
 // maximum (Info-ZIP's -9) on every tree measured, at half the CPU time of its own level 9,
 // which saves another 0.1 % at most. So the higher levels, maximum compression included, use 7.
 constexpr int HighestLevel = 7;
+// Data from this length on is sampled first (its start, middle and end): when deflate at its
+// fastest level cannot shrink any sample below SampleShrinks of it (compressed media, archives,
+// encrypted files), no level can shrink the whole, and it is stored without trying, at a
+// hundredth of the time. Shorter data is simply deflated.
+constexpr uint64_t SampledFrom = 64u << 10;
+constexpr size_t SampleSize = 4096;
+constexpr size_t SampleShrinks = SampleSize * 99 / 100;
 
 } // namespace
 
 Deflater::~Deflater() {
     if (m_inflateInit) inflateEnd(&m_inflate);
     if (m_whole) libdeflate_free_compressor(m_whole);
+    if (m_sampler) libdeflate_free_compressor(m_sampler);
+}
+
+bool Deflater::Incompressible(const unsigned char* data, uint64_t len) {
+    if (len < SampledFrom) return false;
+    if (!m_sampler) m_sampler = libdeflate_alloc_compressor(1);
+    if (!m_sampler) return false; // no memory for it: deflate decides
+    m_sample.resize(libdeflate_deflate_compress_bound(m_sampler, SampleSize));
+    const uint64_t at[] = {0, len / 2 - SampleSize / 2, len - SampleSize};
+    for (uint64_t lAt : at) {
+        const size_t n =
+            libdeflate_deflate_compress(m_sampler, data + lAt, SampleSize, m_sample.data(), m_sample.size());
+        if (n != 0 && n < SampleShrinks) return false;
+    }
+    return true;
 }
 
 bool Deflater::Continue(std::string& out, size_t& produced) {
@@ -177,16 +199,22 @@ void Deflater::Deflate(const FileSystemProbe& probe, const std::string& sPath, E
         }
     }
     // Deflated into the worker's own buffer, then copied out at its length: a result waiting
-    // in the window holds what deflate made, not the room it might have needed.
-    m_out.resize(libdeflate_deflate_compress_bound(m_whole, static_cast<size_t>(len)));
-    size_t produced = libdeflate_deflate_compress(m_whole, data, static_cast<size_t>(len), m_out.data(), m_out.size());
+    // in the window holds what deflate made, not the room it might have needed. Nothing made
+    // (0) stores the data, as when deflate could not shrink it.
+    size_t produced = 0;
+    if (!Incompressible(data, len)) {
+        m_out.resize(libdeflate_deflate_compress_bound(m_whole, static_cast<size_t>(len)));
+        produced = libdeflate_deflate_compress(m_whole, data, static_cast<size_t>(len), m_out.data(), m_out.size());
+    }
     if (bWhole && (produced == 0 || produced >= len)) {
         r.Out.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
         r.Stored = true;
         return;
     }
-    r.Out.reserve(produced + 8); // room for what Continue appends
-    r.Out.assign(m_out.data(), produced);
+    if (produced != 0) {
+        r.Out.reserve(produced + 8); // room for what Continue appends
+        r.Out.assign(m_out.data(), produced);
+    }
     if (bWhole) return;
     if (produced != 0 && !job.Last && !Continue(r.Out, produced)) produced = 0;
     r.Out.resize(produced);

@@ -271,6 +271,8 @@ private:
 
     // Makes the complete deflate stream out[0, produced) continuable by the next chunk.
     bool Continue(std::string& out, size_t& produced);
+    // Whether samples of data say that deflate cannot shrink it (long data only).
+    bool Incompressible(const unsigned char* data, uint64_t len);
 
     z_stream m_inflate{};
     bool m_inflateInit = false;
@@ -279,6 +281,8 @@ private:
     std::vector<unsigned char> m_in;
     std::vector<char> m_out;
     std::vector<unsigned char> m_scratch;
+    struct libdeflate_compressor* m_sampler = nullptr; // the fastest level, for samples
+    std::vector<unsigned char> m_sample;
 };
 
 // Whether an entry's data goes through the pipeline (files with bytes, links, and every AES

@@ -163,6 +163,48 @@ TEST_F(ZipEngineTest, LongFilesSpanningManyChunksReadBackExactly) {
     EXPECT_LT(st.comp_size, single + single / 100); // pieces cost a little at each start
 }
 
+// Data that deflate cannot shrink is stored without trying; data with anything deflate can
+// shrink where it is sampled (its start, middle or end) is still deflated.
+TEST_F(ZipEngineTest, IncompressibleDataIsStoredAndAnythingShrinkableDeflated) {
+    const std::string sText = [] {
+        std::string s;
+        for (int i = 0; s.size() < (200u << 10); ++i)
+            s += "line " + std::to_string(i % 977) + " of a log that repeats itself\n";
+        return s;
+    }();
+    const std::string sNoise = Noise(300u << 10, 11);
+    Put("noise.jpg", sNoise);
+    Put("noise-then-text.bin", Noise(100u << 10, 12) + sText);
+    Put("text-then-noise.bin", sText + Noise(100u << 10, 13));
+    Put("long-noise.bin", Noise(3u << 20, 14)); // deflated in pieces
+    ZipJobValues job;
+    ZipStepResult finish;
+    ASSERT_EQ(Run(job, {Data}, &finish)[0].Code, 0);
+    ASSERT_EQ(finish.Code, 0);
+    EXPECT_EQ(Shell("unzip -tq '" + ZipFile + "'"), 0);
+    auto entries = ReadArchive(ZipFile);
+    const std::string d = Stored(Data);
+    for (const std::string sName : {"noise.jpg", "noise-then-text.bin", "text-then-noise.bin", "long-noise.bin"})
+        EXPECT_TRUE(entries[d + "/" + sName] == ReadFile(Data + "/" + sName)) << sName;
+    zip_t* za = zip_open(ZipFile.c_str(), ZIP_RDONLY, nullptr);
+    ASSERT_NE(za, nullptr);
+    auto stat = [&](const std::string& sName) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        EXPECT_EQ(zip_stat(za, (d + "/" + sName).c_str(), 0, &st), 0) << sName;
+        return st;
+    };
+    EXPECT_EQ(stat("noise.jpg").comp_method, ZIP_CM_STORE);
+    EXPECT_EQ(stat("noise.jpg").comp_size, sNoise.size());
+    for (const char* pMixed : {"noise-then-text.bin", "text-then-noise.bin"}) {
+        EXPECT_EQ(stat(pMixed).comp_method, ZIP_CM_DEFLATE) << pMixed;
+        EXPECT_LT(stat(pMixed).comp_size, (100u << 10) + sText.size() / 4) << pMixed;
+    }
+    // Stored blocks inside the deflate stream: 5 bytes in each 64 KiB of each 1 MiB piece.
+    EXPECT_LE(stat("long-noise.bin").comp_size, (3u << 20) + 3 * 5 * ((1u << 20) / 65535 + 1));
+    zip_discard(za);
+}
+
 // Zip64 by entry count: more entries than the classic end record can count.
 TEST_F(ZipEngineTest, Zip64ForMoreThan65535Entries) {
     const int iCount = 65600;
