@@ -1,10 +1,71 @@
-// The selection's walk on a thread of its own: it lists folders and looks files up ahead of the
-// thread that owns the entry store, which takes the findings in walk order while it writes the
-// archive, so that waiting on the disk for the walk never holds up the writing.
+// The taking of a walk's findings into a selection (ApplyWalk), on the walking thread
+// (SelectFiles) or from a walk on a thread of its own (SelectionWalk): it lists folders and looks
+// files up ahead of the thread that owns the entry store, which takes the findings in walk order
+// while it writes the archive, so that waiting on the disk for the walk never holds up the
+// writing.
 
 #include "engine/ZipInternal.h"
 
 namespace libZip::detail {
+
+int SelectionResult(int iWalked, const Selection& sel) {
+    if (iWalked != ZE_OK) return iWalked;
+    if (sel.Count == 0) return sel.LeftOut ? ZE_OPEN : ZE_NONE;
+    return ZE_OK;
+}
+
+void ApplyWalk(std::vector<WalkEvent>& batch, uint32_t iFolderBase, const ZpOpt& options, Selection& sel) {
+    for (WalkEvent& ev : batch) {
+        switch (ev.What) {
+        case WalkEvent::Kind::Folder:
+            sel.Store.AddFolder(std::move(ev.Text), ev.StoredFrom);
+            break;
+        case WalkEvent::Kind::Entry:
+            ev.Item.Folder += iFolderBase;
+            ++sel.Count;
+            sel.Store.Add(ev.Item, ev.Text); // a name already in the archive stays as it is
+            break;
+        case WalkEvent::Kind::LeftOut:
+            sel.LeftOut = true;
+            sel.LeftOutFiles.push_back(LeftOutFile{std::move(ev.Text), std::move(ev.Other), sel.Store.Size()});
+            break;
+        case WalkEvent::Kind::Skipped:
+            sel.Skipped.push_back(LeftOutFile{std::move(ev.Text), std::move(ev.Other)});
+            break;
+        case WalkEvent::Kind::Link:
+            sel.Links.emplace_back(std::move(ev.Text), std::move(ev.Other));
+            break;
+        case WalkEvent::Kind::Cache:
+            // Named here, in walk order with the rest of the run's lines.
+            if (options.Caches != nullptr) options.Caches->Name(ev.Cache, ev.Device, ev.Inode, ev.Text);
+            break;
+        }
+    }
+    batch.clear();
+}
+
+namespace {
+
+// Takes a walk's findings into the selection as they come, on the walking thread.
+class DirectSink : public WalkSink {
+public:
+    DirectSink(Selection& sel, const ZpOpt& options)
+        : m_sel(sel), m_options(options), m_iFolderBase(sel.Store.Folders()) {}
+    void Take(std::vector<WalkEvent>& batch) override { ApplyWalk(batch, m_iFolderBase, m_options, m_sel); }
+
+private:
+    Selection& m_sel;
+    const ZpOpt& m_options;
+    const uint32_t m_iFolderBase;
+};
+
+} // namespace
+
+int SelectFiles(const std::vector<std::string>& names, const ZpOpt& options, const FileSystemProbe& probe,
+                Selection& sel) {
+    DirectSink sink(sel, options);
+    return SelectionResult(WalkFiles(names, options, probe, sink, SIZE_MAX), sel);
+}
 
 namespace {
 
