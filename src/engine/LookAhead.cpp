@@ -36,11 +36,11 @@ bool Contains(std::string_view sFolder, std::string_view sPath) {
 
 } // namespace
 
-bool EnteredBefore(std::string_view sA, std::string_view sB) {
+bool EnteredBefore(std::string_view sA, std::string_view sB, SiblingOrder order) {
     while (!sA.empty() && !sB.empty()) {
         const std::string_view a = TakeComponent(sA);
         const std::string_view b = TakeComponent(sB);
-        if (a != b) return a > b;
+        if (a != b) return order == SiblingOrder::GreaterFirst ? a > b : a < b;
     }
     return sA.empty() && !sB.empty(); // a folder comes before what is below it
 }
@@ -52,8 +52,9 @@ std::optional<int64_t> LookAhead::Listing::ModifiedNs(std::string_view sName) co
     return it->ModifiedNs;
 }
 
-LookAhead::LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads)
-    : m_sRoot(std::move(sRoot)), m_bRecurse(bRecurse) {
+LookAhead::LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads, SiblingOrder order)
+    : m_sRoot(std::move(sRoot)), m_bRecurse(bRecurse), m_order(order), m_pending(WalkOrder{order}),
+      m_ready(WalkOrder{order}) {
     m_pending.insert(std::string());
     m_workers.StartUpTo(std::max(1U, iThreads), [this](const std::stop_token& stop) { Work(stop); });
 }
@@ -74,7 +75,7 @@ std::optional<LookAhead::Listing> LookAhead::Enter(const std::string& sRelative)
     for (;;) {
         bool bTaken = false;
         // Folders the walk has passed without entering (not in the source, or left out).
-        while (!m_ready.empty() && EnteredBefore(m_ready.begin()->first, sRelative)) {
+        while (!m_ready.empty() && Before(m_ready.begin()->first, sRelative)) {
             m_ready.erase(m_ready.begin());
             bTaken = true;
         }
@@ -115,14 +116,14 @@ void LookAhead::Work(const std::stop_token& stop) {
             const bool bWoken = m_wake.wait(lock, stop, [this] {
                 return (m_pending.empty() && m_listing.empty()) ||
                        (!m_pending.empty() &&
-                        (m_ready.size() < kFoldersAhead || EnteredBefore(*m_pending.begin(), m_ready.rbegin()->first)));
+                        (m_ready.size() < kFoldersAhead || Before(*m_pending.begin(), m_ready.rbegin()->first)));
             });
             if (!bWoken || m_pending.empty()) break;
             folder = std::move(m_pending.extract(m_pending.begin()).value());
             // What the walk has reached already is not listed in vain: a folder it has passed
             // with all below it is passed over, and only the subfolders are read of the one it
             // is in and of those above it.
-            bPassed = m_bWalkStarted && ((folder == m_sWalkAt && !m_bWalkWaits) || EnteredBefore(folder, m_sWalkAt));
+            bPassed = m_bWalkStarted && ((folder == m_sWalkAt && !m_bWalkWaits) || Before(folder, m_sWalkAt));
             if (bPassed && !Contains(folder, m_sWalkAt)) {
                 lock.unlock();
                 m_wake.notify_all();

@@ -1,8 +1,9 @@
 #pragma once
-// Lists the destination tree of an Update or Freshen walk on threads of its own, in the order
-// the walk enters its folders and a few folders ahead of it, so that the walk compares each file
-// with its copy without looking the copy up itself: the two trees are then read side by side, as
-// by the two processes of a one-way sync. Not for other callers than the copy walk.
+// Lists a tree on threads of its own, in the order a walk enters its folders and a few folders
+// ahead of it. The copy walk (Update or Freshen) compares each file with its copy without looking
+// the copy up itself: the two trees are then read side by side, as by the two processes of a
+// one-way sync. The restore's listing of a copy tree finds every entry it looks up already read:
+// on a cold disk, several folders are read at once instead of one after the other.
 
 #include "engine/WorkerThreads.h"
 
@@ -19,10 +20,14 @@
 
 namespace libCopy::detail {
 
-// True when a walk that enters a folder before its subfolders, and of two sibling folders the
-// one with the greater name first, enters the folder at sA before the one at sB. Both are named
-// relative to the walk's root ("" is the root itself, "a/b" a folder two levels below it).
-bool EnteredBefore(std::string_view sA, std::string_view sB);
+// Which of two sibling folders a walk enters first: the copy walk the one with the greater name,
+// the restore's listing the one with the smaller (names compared byte by byte).
+enum class SiblingOrder { GreaterFirst, SmallerFirst };
+
+// True when a walk that enters a folder before its subfolders, and sibling folders in the given
+// order, enters the folder at sA before the one at sB. Both are named relative to the walk's
+// root ("" is the root itself, "a/b" a folder two levels below it).
+bool EnteredBefore(std::string_view sA, std::string_view sB, SiblingOrder order = SiblingOrder::GreaterFirst);
 
 class LookAhead {
 public:
@@ -43,10 +48,11 @@ public:
         std::vector<Entry> m_entries; // sorted by name
     };
 
-    // sRoot: the walk's destination folder; bRecurse: the walk enters subfolders; iThreads: the
+    // sRoot: the folder the walk lists; bRecurse: the walk enters subfolders; iThreads: the
     // threads that list folders side by side (at least one). Without any thread (none could be
     // started), Enter lists each folder itself.
-    LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads = DefaultThreads());
+    LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads = DefaultThreads(),
+              SiblingOrder order = SiblingOrder::GreaterFirst);
     // Stops listing at once (the workers' owner is the last member); nothing the walk has
     // taken depends on the threads.
     LookAhead(const LookAhead&) = delete;
@@ -64,8 +70,10 @@ public:
 
 private:
     struct WalkOrder {
-        bool operator()(const std::string& sA, const std::string& sB) const { return EnteredBefore(sA, sB); }
+        SiblingOrder Order;
+        bool operator()(const std::string& sA, const std::string& sB) const { return EnteredBefore(sA, sB, Order); }
     };
+    bool Before(std::string_view sA, std::string_view sB) const { return EnteredBefore(sA, sB, m_order); }
 
     void Work(const std::stop_token& stop);
     // Reads one folder: its subfolders' names and, with bListing, its listing (when it could
@@ -75,6 +83,7 @@ private:
 
     const std::string m_sRoot;
     const bool m_bRecurse;
+    const SiblingOrder m_order;
     std::mutex m_mutex;
     std::condition_variable_any m_listed;              // a folder was listed
     std::condition_variable_any m_wake;                // a folder may be taken

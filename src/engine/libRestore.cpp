@@ -7,6 +7,7 @@
 #include "engine/ArchiveSource.h"
 #include "engine/FolderChain.h"
 #include "engine/JobTemp.h"
+#include "engine/LookAhead.h"
 #include "engine/RestoreInternal.h"
 #include "engine/Snapshots.h"
 #include "engine/ZipAes.h"
@@ -77,6 +78,8 @@ Entry EntryOf(const std::string& sName, const std::string& sOriginal, const stru
 // Folders nested deeper than this below a copy tree's root are not listed (a bind mount can
 // make a tree without end); the listing then says where it stopped.
 constexpr size_t MaxListDepth = 4096;
+// Threads reading the tree ahead of its listing: on a cold disk they wait on it, not on a core.
+constexpr unsigned ReadAheadThreads = 4;
 
 // The names in an open folder, sorted, without the job's temporary folders; false when it
 // cannot be read.
@@ -100,7 +103,8 @@ bool ListNames(int iFolder, std::vector<std::string>& names) {
 
 // Walks a folder of the copy tree depth first in name order, by descriptor from the target
 // folder and without following links, at any depth up to MaxListDepth. The first place where
-// the listing stopped goes to sProblem.
+// the listing stopped goes to sProblem. A look-ahead reads the folders the walk comes to next,
+// so that what the walk looks up is mostly read already; the walk alone decides what is listed.
 void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string& sTreeName,
               const std::string& sOriginal, const detail::EntrySink& add, std::string& sProblem) {
     struct Frame {
@@ -119,6 +123,9 @@ void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string&
     std::string sWhy;
     const int iTop = chain.Enter(parts, 1, sWhy);
     if (iTop < 0 || !ListNames(iTop, stack[0].Names)) return stopped("'" + sTreeName + "' cannot be read");
+    libCopy::detail::LookAhead ahead(sTarget + parts[0], true, ReadAheadThreads,
+                                     libCopy::detail::SiblingOrder::SmallerFirst);
+    (void)ahead.Enter("");
     while (!stack.empty()) {
         if (stack.back().Next == stack.back().Names.size()) {
             stack.pop_back();
@@ -156,6 +163,7 @@ void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string&
             parts.pop_back();
             continue;
         }
+        (void)ahead.Enter(child.Name.substr(sTreeName.size(), child.Name.size() - sTreeName.size() - 1));
         stack.push_back(std::move(child));
     }
 }

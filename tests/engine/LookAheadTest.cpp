@@ -115,6 +115,44 @@ TEST_F(LookAheadTest, AListingIsAlwaysTheFoldersOwnAndTheWalkNeverWaitsInVain) {
     }
 }
 
+// The restore's listing enters sibling folders smallest name first: the look-ahead reads them
+// in that order, ahead of it, each listing its own folder's.
+TEST_F(LookAheadTest, AWalkThatEntersTheSmallerNameFirstIsReadAheadInItsOrder) {
+    using libCopy::detail::SiblingOrder;
+    EXPECT_TRUE(EnteredBefore("a", "b", SiblingOrder::SmallerFirst));
+    EXPECT_TRUE(EnteredBefore("a/z/z", "b", SiblingOrder::SmallerFirst));
+    EXPECT_TRUE(EnteredBefore("", "a", SiblingOrder::SmallerFirst));
+    EXPECT_TRUE(EnteredBefore("b", "b/a", SiblingOrder::SmallerFirst));
+    EXPECT_FALSE(EnteredBefore("b", "a/z", SiblingOrder::SmallerFirst));
+    EXPECT_TRUE(EnteredBefore("\x7f", "\xc3\xa9", SiblingOrder::SmallerFirst)); // bytes, unsigned
+    std::vector<std::string> folders;
+    for (int i = 0; i < 40; ++i)
+        folders.push_back("f" + std::to_string(100 + i));
+    for (size_t i = 0; i < folders.size(); ++i) {
+        Write("tree/" + folders[i] + "/x.txt", "x");
+        SetMTime("tree/" + folders[i] + "/x.txt", 1000000000 + static_cast<int64_t>(i));
+    }
+    // Far ahead of where the walk starts: read only once the walk comes near it.
+    std::vector<int> found(folders.size());
+    const auto allFound = [&] { return std::all_of(found.begin(), found.end(), [](int n) { return n > 0; }); };
+    for (int iRound = 0; iRound < 12 && !allFound(); ++iRound) {
+        LookAhead ahead(P("tree"), true, 4, SiblingOrder::SmallerFirst);
+        ASSERT_TRUE(ahead.Enter("").has_value());
+        for (size_t i = 0; i < folders.size(); ++i) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100 << std::min(iRound, 8)));
+            if (const auto listing = ahead.Enter(folders[i])) {
+                ++found[i];
+                EXPECT_EQ(listing->ModifiedNs("x.txt"), (1000000000 + static_cast<int64_t>(i)) * 1000000000LL)
+                    << folders[i];
+            }
+        }
+    }
+    // With a pause before each folder, every folder was found read at least once; in the order
+    // the copy walk uses, the look-ahead would have read "f139" first and the rest too late.
+    for (size_t i = 0; i < folders.size(); ++i)
+        EXPECT_GT(found[i], 0) << folders[i] << " never read ahead of the walk";
+}
+
 TEST_F(LookAheadTest, AFolderLargerThanAListingIsComparedFileByFile) {
     // A folder and its copy with more entries than one folder's listing keeps (links to one file
     // each, which are quicker to make): the names left out are looked up by the walk itself.
