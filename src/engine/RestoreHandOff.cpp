@@ -48,6 +48,7 @@ void Restorer::HandOver(const Entry& e, int iParent, const std::string& sShown, 
         job->SourceFolder = ::fcntl(iFolder, F_DUPFD_CLOEXEC, 0);
         if (job->SourceFolder < 0) return Problem(e.Name, std::strerror(errno));
         job->SourceLeaf = std::move(sSourceLeaf);
+        StartReading(*job, e.Size);
     }
     // The folder chain moves on; the job keeps the folder it writes into.
     job->Parent = ::fcntl(iParent, F_DUPFD_CLOEXEC, 0);

@@ -22,6 +22,11 @@ namespace {
 
 constexpr size_t BufferSize = 1 << 20;
 constexpr size_t InputSize = 256 << 10;
+// Read ahead of a worker: a small file whole, a larger one's start (the kernel's own read-ahead
+// follows a worker through the rest).
+constexpr uint64_t ReadAheadBytes = 1 << 20;
+// A copy tree's file: never through a link, and never waiting on a pipe put in its place.
+constexpr int SourceFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
 // Each thread keeps its buffers for all the files it writes.
 thread_local std::vector<char> t_out, t_in;
@@ -203,6 +208,12 @@ bool ReadEntryText(int iArchive, const Entry& e, std::string& sText, std::string
     return bOk;
 }
 
+void StartReading(FileJob& job, uint64_t lSize) {
+    job.Source = ::openat(job.SourceFolder, job.SourceLeaf.c_str(), SourceFlags);
+    if (job.Source >= 0 && lSize > 0)
+        ::posix_fadvise(job.Source, 0, static_cast<off_t>(std::min(lSize, ReadAheadBytes)), POSIX_FADV_WILLNEED);
+}
+
 FileJob::~FileJob() {
     CloseSource();
     if (Parent >= 0) ::close(Parent);
@@ -225,8 +236,8 @@ void WriteData(FileJob& job, int iArchive, mode_t uUmask, const std::function<bo
     const Entry& e = *job.E;
     uint64_t lSize = e.Size;
     if (job.SourceFolder >= 0) {
-        // Never waits on a pipe put in the file's place: it must be a file.
-        job.Source = ::openat(job.SourceFolder, job.SourceLeaf.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        // It must be a file, whether opened here or when handed over.
+        if (job.Source < 0) job.Source = ::openat(job.SourceFolder, job.SourceLeaf.c_str(), SourceFlags);
         struct stat st {};
         if (job.Source < 0 || ::fstat(job.Source, &st) != 0) {
             job.Why = std::strerror(errno);

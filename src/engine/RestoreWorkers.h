@@ -29,7 +29,7 @@ struct FileJob {
     int Parent = -1;        // the job's own descriptor of the destination folder (closed with the job)
     int SourceFolder = -1;  // the copy tree's folder holding the file; -1 reads the archive
     std::string SourceLeaf; // the file's name in it
-    int Source = -1;        // the file, opened by whoever runs the job
+    int Source = -1;        // the file (see StartReading), else opened by whoever runs the job
     std::string Temp, Leaf, Shown;
     bool Replace = false;
     // Set by whoever runs the job.
@@ -95,6 +95,11 @@ private:
 // whichever thread runs it); going(bytes so far) false abandons it. Data longer or shorter than
 // the entry declares, or not matching its CRC, is damage: nothing stays of it.
 void WriteFileJob(FileJob& job, int iArchive, mode_t uUmask, const std::function<bool(uint64_t)>& going);
+
+// Opens a copy tree's file as the job is handed over and asks the disk for its first bytes at
+// once, so that the files in the window are read side by side, not each when a worker comes to
+// it. Nothing is decided here: when the file does not open, whoever runs the job finds out why.
+void StartReading(FileJob& job, uint64_t lSize);
 
 // The data of an archive entry read as the workers read it (stored or deflated, its size and
 // CRC checked) into sText: for a link's target. False with sWhy.

@@ -5,6 +5,8 @@
 
 #include "RunTestSupport.h"
 
+#include <cstring>
+
 using namespace runtest;
 using libRestore::Conflict;
 using libRestore::Status;
@@ -185,6 +187,41 @@ TEST_F(RestoreSafety, ACopyTreeFolderSwappedForALinkIsNeverReadThrough) {
         if (e.is_regular_file()) {
             EXPECT_EQ(ReadFile(e.path().string()), "mine") << e.path();
         }
+}
+
+// A copy tree's files are opened as they are handed to the workers, ahead of their turn: one
+// that has become a link, a pipe or a folder since the listing is refused by name, never read
+// through or waited on, and its neighbours still come back.
+TEST_F(RestoreSafety, ACopyTreeFileThatIsNoLongerAFileIsRefusedAndNeverReadThrough) {
+    for (const char* name : {"a.txt", "b.txt", "c.txt", "d.txt", "e.txt"})
+        Source(name, "mine");
+    const std::string sSecret = WriteFile(Root + "secret.txt", "secret");
+    CBackupJob job = MakeJob("Tree", {SrcFolder()}, false);
+    std::vector<libRestore::Entry> entries;
+    const auto b = BackUpAndRead(job, entries);
+    fs::remove(Tgt + "src/b.txt");
+    fs::create_symlink(sSecret, Tgt + "src/b.txt");
+    fs::remove(Tgt + "src/c.txt");
+    ASSERT_EQ(::mkfifo((Tgt + "src/c.txt").c_str(), 0600), 0); // no writer ever comes
+    fs::remove(Tgt + "src/d.txt");
+    fs::create_directory(Tgt + "src/d.txt");
+    // Restored as listed before the change.
+    const std::string sTo = Root + "out/";
+    libRestore::Options o;
+    o.ToFolder = sTo;
+    o.Contents = &entries;
+    const auto r = libRestore::Restore(job, b, entries, o);
+    EXPECT_EQ(r.Result, Status::Incomplete);
+    EXPECT_EQ(r.Restored, 2);
+    EXPECT_EQ(r.NotRestored, 3);
+    EXPECT_EQ(ReadFile(sTo + "src/a.txt"), "mine");
+    EXPECT_EQ(ReadFile(sTo + "src/e.txt"), "mine");
+    for (const char* name : {"b.txt", "c.txt", "d.txt"})
+        EXPECT_FALSE(Exists(sTo + "src/" + name)) << name;
+    EXPECT_TRUE(LogHas("  Not restored 'src/b.txt': " + std::string(std::strerror(ELOOP))));
+    EXPECT_TRUE(LogHas("  Not restored 'src/c.txt': no longer a file in the backup"));
+    EXPECT_TRUE(LogHas("  Not restored 'src/d.txt': no longer a file in the backup"));
+    EXPECT_EQ(ReadFile(sSecret), "secret");
 }
 
 TEST_F(RestoreSafety, AnEntryThatSaysItIsDamagedIsRefusedByName) {
