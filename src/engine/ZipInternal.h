@@ -18,11 +18,13 @@
 #include <sys/types.h>
 #include <utility>
 #include <vector>
+#include <zip.h>
 #include <zlib.h>
 
 #include "engine/CacheFolders.h"
 #include "engine/WorkerThreads.h"
 #include "engine/ZipAes.h"
+#include "engine/ZipWriter.h"
 #include "engine/libZip.h"
 
 namespace libZip::detail {
@@ -161,6 +163,14 @@ struct EngineState {
     // The errno of the last archive that could not be opened or written.
     int LastSystemError = 0;
 };
+
+// The entries of the archive pOld added to that no new entry (in store) replaced, written again
+// after the new ones: their data deflated as it was, traditionally encrypted ones with
+// sPassword (the archive's), AES ones as they are (their salts, keys and codes their own). An
+// archive whose headers do not check out is not carried on: its entries would get fresh
+// checksums and read as sound. ZE_WRITE when w failed (its Error() says why).
+int CopyOldEntries(zip_t* pOld, const EntryStore& store, const std::string& sPassword, ZipWriter& w,
+                   std::vector<std::pair<std::string, ZipEntryRecord>>& old);
 
 // Deepest folder level a walk enters below a named folder: no tree can make it run on.
 constexpr int MaxWalkDepth = 1024;
