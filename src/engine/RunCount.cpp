@@ -211,6 +211,12 @@ void RunCount::Count(RunProgress& progress, const Selection& selection, std::sto
 }
 
 RunCount::RunCount(RunProgress& progress, Selection selection) : m_selection(std::move(selection)) {
+    // Nothing left to walk (a zip run whose one source entry its own walk counts): the part is
+    // complete now, without a thread.
+    if (m_selection.Sources.empty()) {
+        progress.EndCount();
+        return;
+    }
     m_thread.StartUpTo(
         1,
         [this, &progress](std::stop_token stop) {

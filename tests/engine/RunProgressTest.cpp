@@ -226,4 +226,17 @@ TEST(RunProgressTest, TheCountWalksTheJobsSelection) {
     EXPECT_EQ(view.TotalFiles, 2);
     EXPECT_EQ(view.TotalBytes, 10);
     fs::remove_all(root);
+
+    // Nothing to walk (a zip run's one entry, which its own walk counts): this part is complete
+    // as the count is made, the other part still open until it ends too.
+    RunProgress zip("Zip");
+    zip.AddCountPart();
+    {
+        const RunCount none(zip, RunCount::Selection{});
+        EXPECT_FALSE(zip.Look().Counted);
+        zip.AddTotal(3, 300);
+        zip.EndCount();
+        EXPECT_TRUE(zip.Look().Counted);
+    }
+    EXPECT_EQ(zip.Look().TotalFiles, 3);
 }
