@@ -12,6 +12,7 @@ namespace {
 
 // Thread starts left before a test's StartLimit makes them fail; negative: no limit.
 std::atomic<int> s_iStartsLeft = -1;
+std::atomic<bool> s_bQuietToo = false; // quiet starts are limited too
 
 std::jthread StartThread(std::function<void()> body, bool bLimited) {
     if (!bLimited) return std::jthread(std::move(body));
@@ -44,7 +45,7 @@ unsigned WorkerThreads::StartUpTo(unsigned iTotal, const Work& work, bool bQuiet
                     if (bLower) Background::LowerThisThread(bIdleOnly);
                     Run(work, stop);
                 },
-                !bQuiet));
+                !bQuiet || s_bQuietToo.load()));
             if (bIdleOnly) Background::IdleOnly(m_threads.back().native_handle());
             m_iStarted.store(static_cast<unsigned>(m_threads.size()), std::memory_order_release);
         }
@@ -90,6 +91,12 @@ void WorkerThreads::ThrowStopped() {
     throw std::runtime_error("The worker threads were stopped");
 }
 
-WorkerThreads::StartLimit::StartLimit(int iStarts) { s_iStartsLeft = iStarts; }
+WorkerThreads::StartLimit::StartLimit(int iStarts, bool bQuietToo) {
+    s_iStartsLeft = iStarts;
+    s_bQuietToo = bQuietToo;
+}
 
-WorkerThreads::StartLimit::~StartLimit() { s_iStartsLeft = -1; }
+WorkerThreads::StartLimit::~StartLimit() {
+    s_iStartsLeft = -1;
+    s_bQuietToo = false;
+}

@@ -52,10 +52,11 @@ public:
     [[noreturn]] void ThrowStopped();
 
     // For tests: while one lives, the next iStarts thread starts succeed and every later one
-    // fails as when the system has no thread left to give (EAGAIN).
+    // fails as when the system has no thread left to give (EAGAIN). Quiet starts are left be,
+    // unless bQuietToo: then the work they would do is seen done without them.
     class StartLimit {
     public:
-        explicit StartLimit(int iStarts);
+        explicit StartLimit(int iStarts, bool bQuietToo = false);
         ~StartLimit();
         StartLimit(const StartLimit&) = delete;
         StartLimit& operator=(const StartLimit&) = delete;

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <stop_token>
 #include <thread>
+#include <zip.h>
 
 using namespace runtest;
 
@@ -202,6 +203,37 @@ TEST_F(FewerThreadsRun, AZipRunWithFewerOrNoDeflateWorkersWritesTheSameArchive) 
             }
         }
     }
+}
+
+// The walk that runs ahead of the writer on a thread of its own does without one: done whole on
+// the calling thread, it selects the same entries in the same order.
+TEST_F(FewerThreadsRun, AZipWalkWithoutAThreadOfItsOwnSelectsTheSameEntriesInTheSameOrder) {
+    const std::map<std::string, std::string> files = MakeTree();
+    const auto namesInOrder = [](const std::string& sZip) {
+        std::vector<std::string> names;
+        int iErr = 0;
+        zip_t* za = zip_open(sZip.c_str(), ZIP_RDONLY, &iErr);
+        EXPECT_NE(za, nullptr) << sZip;
+        for (zip_int64_t i = 0; za != nullptr && i < zip_get_num_entries(za, 0); ++i)
+            names.emplace_back(zip_get_name(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW));
+        if (za != nullptr) zip_discard(za);
+        return names;
+    };
+    CBackupJob job = MakeJob("Docs", {Src + "t/"});
+    RunOk(job);
+    const std::vector<std::string> threaded = namesInOrder(Tgt + "Docs.zip");
+    ASSERT_GT(threaded.size(), 300u);
+    fs::remove_all(Tgt);
+    fs::create_directories(Tgt);
+    ClearLog();
+    {
+        WorkerThreads::StartLimit none(0, true);
+        RunOk(job);
+    }
+    EXPECT_TRUE(LogHas(kFewerThreads + "none.")); // the deflate workers; the walk goes on quietly
+    EXPECT_EQ(namesInOrder(Tgt + "Docs.zip"), threaded);
+    EXPECT_EQ(FilesOf(ziptest::ReadArchive(Tgt + "Docs.zip")), files);
+    EXPECT_EQ(ziptest::Shell("unzip -tq '" + Tgt + "Docs.zip'"), 0);
 }
 
 TEST_F(FewerThreadsRun, ACopyRunWithFewerOrNoThreadsCopiesTheWholeTree) {
