@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -282,8 +283,16 @@ void WriteData(FileJob& job, int iArchive, mode_t uUmask, const std::function<bo
 
 } // namespace
 
+size_t RestoreWorkers::WindowFor(uint64_t iDescriptors) {
+    return static_cast<size_t>(std::clamp<uint64_t>(iDescriptors / 4 / 3, 16, 1024));
+}
+
 RestoreWorkers::RestoreWorkers(int iArchive, mode_t uUmask, Tick tick)
     : m_iArchive(iArchive), m_uUmask(uUmask), m_tick(std::move(tick)) {
+    uint64_t iDescriptors = 1024; // the usual limit, when it cannot be read
+    if (struct rlimit limit{}; ::getrlimit(RLIMIT_NOFILE, &limit) == 0)
+        iDescriptors = limit.rlim_cur == RLIM_INFINITY ? UINT64_MAX : limit.rlim_cur;
+    m_uWindow = WindowFor(iDescriptors);
     // One per core (the calling thread makes folders and renames meanwhile), at most 8: more
     // only contend for the destination's folders and journal. One core gains nothing from
     // handing files over.
@@ -302,7 +311,8 @@ RestoreWorkers::~RestoreWorkers() {
 }
 
 bool RestoreWorkers::Room(const Entry& e) const {
-    return m_order.empty() || (m_order.size() < Window && m_lBytes <= WindowBytes && e.Size <= WindowBytes - m_lBytes);
+    return m_order.empty() ||
+           (m_order.size() < m_uWindow && m_lBytes <= WindowBytes && e.Size <= WindowBytes - m_lBytes);
 }
 
 bool RestoreWorkers::Holds(const std::string& sShown, const std::string& sLeaf) const {

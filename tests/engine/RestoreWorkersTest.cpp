@@ -5,6 +5,9 @@
 
 #include "engine/WorkerThreads.h"
 
+#include <algorithm>
+#include <sys/resource.h>
+
 using namespace runtest;
 using libRestore::Status;
 
@@ -93,6 +96,38 @@ TEST_F(RestoreWorkersRun, WithoutAnyThreadEverythingIsRestoredOnTheCallingThread
         EXPECT_FALSE(bElsewhere);
         EXPECT_TRUE(
             LogHas("  Could not start all worker threads (Resource temporarily unavailable); going on with none."));
+        ResetTarget();
+    }
+}
+
+// The files in flight hold descriptors (their folders, a copy tree's file opened ahead): a
+// process that may hold few gets a shorter window, never a file refused for want of one.
+TEST_F(RestoreWorkersRun, AProcessWithFewDescriptorsRestoresEveryFile) {
+    const auto files = MakeTree();
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    struct Restore {
+        rlimit Limit;
+        ~Restore() { ::setrlimit(RLIMIT_NOFILE, &Limit); }
+    } restore{old};
+    for (bool bZip : {true, false}) {
+        SCOPED_TRACE(bZip ? "zip" : "copy");
+        CBackupJob job = MakeJob("Many", {SrcFolder()}, bZip);
+        std::vector<libRestore::Entry> entries;
+        const auto backup = BackUpAndRead(job, entries);
+        // A quarter of 200 goes to the window: 16 jobs, while 300 files, with three descriptors
+        // each, would need 900.
+        struct rlimit few = old;
+        few.rlim_cur = std::min<rlim_t>(old.rlim_cur, 200);
+        ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+        const std::string sTo = Root + (bZip ? "fewz" : "fewc");
+        libRestore::Options o;
+        o.ToFolder = sTo;
+        const auto r = libRestore::Restore(job, backup, entries, o);
+        ::setrlimit(RLIMIT_NOFILE, &old);
+        EXPECT_EQ(r.Result, Status::Ok) << (r.Problems.empty() ? r.Error : r.Problems[0]);
+        EXPECT_EQ(r.Restored, 300);
+        EXPECT_EQ(WholeFiles(RestoredAt(bZip, sTo), files), files.size());
         ResetTarget();
     }
 }
