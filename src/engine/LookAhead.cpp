@@ -157,7 +157,8 @@ std::optional<LookAhead::Listing> LookAhead::List(const std::string& sRelative, 
                                                   const std::stop_token& stop) const {
     const std::string root = m_sRoot.empty() ? std::string("/") : m_sRoot;
     const std::string path = sRelative.empty() ? root : (m_sRoot + "/" + sRelative);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder below the root that became a link is not listed: the walk never follows one.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (sRelative.empty() ? 0 : O_NOFOLLOW));
     DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr;
     if (dir == nullptr) {
         if (fd >= 0) ::close(fd);

@@ -147,6 +147,21 @@ TEST_F(LookAheadTest, AWalkThatEntersTheSmallerNameFirstIsReadAheadInItsOrder) {
             }
         }
     }
+    // A folder swapped for a link to another after the root was read is never listed through
+    // it (the walk would not follow it either); the root itself may be a link.
+    ASSERT_EQ(::symlink(P("tree").c_str(), P("tree-link").c_str()), 0);
+    {
+        LookAhead ahead(P("tree-link"), true, 4, SiblingOrder::SmallerFirst);
+        ASSERT_TRUE(ahead.Enter("").has_value());
+        std::filesystem::rename(P("tree/f120"), P("tree/f120-moved"));
+        std::filesystem::create_directory_symlink(P("tree/f100"), P("tree/f120"));
+        for (size_t i = 0; i < 20; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            (void)ahead.Enter(folders[i]);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_FALSE(ahead.Enter("f120").has_value());
+    }
     // With a pause before each folder, every folder was found read at least once; in the order
     // the copy walk uses, the look-ahead would have read "f139" first and the rest too late.
     for (size_t i = 0; i < folders.size(); ++i)
