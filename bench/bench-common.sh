@@ -53,3 +53,18 @@ bench_timed() {
     read -r user sys peak <"$out.time"
     awk -v a="$t0" -v b="$t1" -v u="$user" -v s="$sys" -v m="$peak" 'BEGIN { printf "%.2f %.2f %d\n", b - a, u + s, m }'
 }
+
+# bench_median: the median of the numbers on standard input (any white space between them),
+# unformatted.
+bench_median() {
+    tr -s ' \t' '\n\n' | grep . | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'
+}
+
+# bench_write_job <jobs folder> <name> <target> <source entry> [extra lines...]: a job file with
+# no retention, subfolders on, no verify, and the given lines (style, compression).
+bench_write_job() {
+    local jobs=$1 name=$2 target=$3 source=$4
+    shift 4
+    printf '%s\r\n' "[Config]" "JobName=$name" "KeepCount=0" "KeepPeriod=Copies" "ParseSubDir=-1" "Verify=0" \
+        "TargetDir=$target/" "$@" "[Source]" "File_0=$source" "[Exclude]" "[OneShot]" >"$jobs/$name.slj"
+}

@@ -44,9 +44,7 @@ for ((r = 1; r <= rounds; r++)); do
     cp -a "$source_tree" "$corpus"
     mkdir -p "$mnt/zip"
     # A new job each round: no date of a last run, so the incremental job backs up everything.
-    printf '%s\r\n' "[Config]" "JobName=zip" "KeepCount=0" "KeepPeriod=Copies" "ParseSubDir=-1" "Verify=0" \
-        "TargetDir=$mnt/zip/" "Compress=-1" "Incremental=-1" "[Source]" "File_0=$corpus" "[Exclude]" "[OneShot]" \
-        >"$work/app/BackupJobs/zip.slj"
+    bench_write_job "$work/app/BackupJobs" zip "$mnt/zip" "$corpus" "Compress=-1" "Incremental=-1"
     bench_drop_caches
     read -r zw zc zm < <(bench_timed "$work/zip.out" "$work/app/stowline" /RUN zip /EXIT)
     restic init -q --repository-version 2 --repo "$mnt/restic" >/dev/null
@@ -56,4 +54,4 @@ for ((r = 1; r <= rounds; r++)); do
     ratios+=" $ratio"
     echo "round $r: stowline $zw s wall, $zc s CPU, $((zm / 1024)) MiB; restic $rw s, $rc s CPU, $((rm_ / 1024)) MiB; ratio $ratio"
 done
-echo "median ratio:$(echo $ratios | tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { printf " %.2f", (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }') (goal at most 0.5)"
+echo "median ratio: $(echo "$ratios" | bench_median | xargs printf '%.2f') (goal at most 0.5)"

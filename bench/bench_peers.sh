@@ -65,16 +65,9 @@ export BORG_UNKNOWN_UNENCRYPTED_REPO_ACCESS_IS_OK=yes BORG_RELOCATED_REPO_ACCESS
 
 cp "$bin" "$work/app/stowline"
 S=$work/app/stowline
-write_job() { # name, target, source entry, extra lines...
-    local name=$1 target=$2 source=$3
-    shift 3
-    printf '%s\r\n' "[Config]" "JobName=$name" "KeepCount=0" "KeepPeriod=Copies" "ParseSubDir=-1" "Verify=0" \
-        "TargetDir=$target/" "$@" "[Source]" "File_0=$source" "[Exclude]" "[OneShot]" \
-        >"$work/app/BackupJobs/$name.slj"
-}
-write_job zip "$mnt/zip" "$corpus" "Compress=-1" "Incremental=-1"
-write_job copyfirst "$mnt/copy" "$corpus/" "Compress=0" "CopyStyle=0" "Incremental=-1"
-write_job copy "$mnt/copy" "$corpus/" "Compress=0" "CopyStyle=1" "Incremental=-1"
+bench_write_job "$work/app/BackupJobs" zip "$mnt/zip" "$corpus" "Compress=-1" "Incremental=-1"
+bench_write_job "$work/app/BackupJobs" copyfirst "$mnt/copy" "$corpus/" "Compress=0" "CopyStyle=0" "Incremental=-1"
+bench_write_job "$work/app/BackupJobs" copy "$mnt/copy" "$corpus/" "Compress=0" "CopyStyle=1" "Incremental=-1"
 
 # The commands of each way: its set-up (not timed), first and second backup, and restore into
 # the folder $dest (made empty before, the restore's working folder).

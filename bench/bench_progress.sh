@@ -75,7 +75,6 @@ fi
 # With and without the count: the pseudo terminal comes from script(1), whose own cost is
 # counted against the count.
 repeat=${BENCH_REPEAT:-3}
-median() { tr ' ' '\n' | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 for job in $jobs; do
     shown_walls="" plain_walls="" shown_cpus="" plain_cpus=""
     for ((i = 0; i < repeat; i++)); do
@@ -95,8 +94,8 @@ for job in $jobs; do
             fi
         done
     done
-    sw=$(echo $shown_walls | median) pw=$(echo $plain_walls | median)
-    sc=$(echo $shown_cpus | median) pc=$(echo $plain_cpus | median)
+    sw=$(echo $shown_walls | bench_median) pw=$(echo $plain_walls | bench_median)
+    sc=$(echo $shown_cpus | bench_median) pc=$(echo $plain_cpus | bench_median)
     echo "$job, cold, median of $repeat: shown with its count ${sw} s wall (${sc} s CPU; runs:${shown_walls}), plain ${pw} s (${pc} s CPU; runs:${plain_walls}); the count's cost: $(awk -v a="$sw" -v b="$pw" 'BEGIN { printf "%+.1f %%", 100 * (a - b) / b }') wall, $(awk -v a="$sc" -v b="$pc" 'BEGIN { printf "%+.1f %%", 100 * (a - b) / b }') CPU"
 done
 

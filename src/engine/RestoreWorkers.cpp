@@ -29,6 +29,12 @@ constexpr uint64_t ReadAheadBytes = 1 << 20;
 // A copy tree's file: never through a link, and never waiting on a pipe put in its place.
 constexpr int SourceFlags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
 
+// Jobs in flight for a process that may hold iDescriptors: a quarter of them, a job holding up
+// to three (its folder, the copy tree's folder and file), at least 16 and at most 1024.
+size_t WindowFor(uint64_t iDescriptors) {
+    return static_cast<size_t>(std::clamp<uint64_t>(iDescriptors / 4 / 3, 16, 1024));
+}
+
 // Each thread keeps its buffers for all the files it writes.
 thread_local std::vector<char> t_out, t_in;
 
@@ -282,10 +288,6 @@ void WriteData(FileJob& job, int iArchive, mode_t uUmask, const std::function<bo
 }
 
 } // namespace
-
-size_t RestoreWorkers::WindowFor(uint64_t iDescriptors) {
-    return static_cast<size_t>(std::clamp<uint64_t>(iDescriptors / 4 / 3, 16, 1024));
-}
 
 RestoreWorkers::RestoreWorkers(int iArchive, mode_t uUmask, Tick tick)
     : m_iArchive(iArchive), m_uUmask(uUmask), m_tick(std::move(tick)) {

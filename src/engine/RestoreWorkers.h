@@ -5,7 +5,7 @@
 // back in the order they were handed over, so renames, counts and log lines stay those of one
 // entry after the other. At most a window of jobs (or WindowBytes of declared data, at least one
 // job) are in flight, so memory does not grow with the number of entries. The window is as long
-// as the descriptors allow (WindowFor): the longer, the further ahead the files are read. Without threads (none can
+// as the descriptors allow: the longer, the further ahead the files are read. Without threads (none can
 // start) each job runs on the calling thread as it is handed over. Not for other callers.
 
 #include "engine/WorkerThreads.h"
@@ -53,9 +53,6 @@ public:
     // Called on the calling thread with a file's bytes so far; false stops the restore.
     using Tick = std::function<bool(const FileJob& job, uint64_t lDone)>;
     static constexpr uint64_t WindowBytes = 32u << 20;
-    // Jobs in flight for a process that may hold iDescriptors: a quarter of them, a job holding
-    // up to three (its folder, the copy tree's folder and file), at least 16 and at most 1024.
-    static size_t WindowFor(uint64_t iDescriptors);
 
     // iArchive: the archive's descriptor (not owned), -1 for a copy tree.
     RestoreWorkers(int iArchive, mode_t uUmask, Tick tick);

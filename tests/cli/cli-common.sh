@@ -180,6 +180,11 @@ stop_swapper() {
 }
 
 # What a folder holds (names, types, modes, sizes, times): compared before and after.
+# slow_text <bytes> <file>: random bytes written as text, so that deflate works through them and
+# shrinks them by a quarter only (data it cannot shrink at all is stored without trying, at once):
+# a source that keeps a zip run busy for a while.
+slow_text() { head -c $(($1 * 3 / 4 + 3)) /dev/urandom | base64 | head -c "$1" >"$2"; }
+
 state_of() { find "$1" -printf '%p %y %m %s %T@\n' 2>/dev/null | sort; }
 
 contains() { grep -qaF -- "$2" "$1"; }

@@ -72,9 +72,8 @@ printf '%s\r\n' "[Preferences]" "LoggingMode=0" >"$WORK/Stowline.txt"
 printf '%s\r\n' "01/01/2026 10:00:00  an older line" >"$WORK/stowline.log"
 chmod 644 "$WORK/Stowline.txt" "$WORK/stowline.log"
 
-# A slow enough source (random bytes written as text, which deflate works through, so the archive
-# is written for a while) and a file of the user's own 0600.
-head -c $((37 << 20)) /dev/urandom | base64 | head -c $((48 << 20)) >"$WORK/data/noise.bin"
+# A slow enough source (the archive is written for a while) and a file of the user's own 0600.
+slow_text $((48 << 20)) "$WORK/data/noise.bin"
 echo "public notes" >"$WORK/data/notes.txt"
 echo "ssh key stand-in" >"$WORK/data/sub/id_key"
 chmod 600 "$WORK/data/sub/id_key"

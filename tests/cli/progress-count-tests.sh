@@ -28,18 +28,17 @@ counts_hold() {
 }
 
 # A pattern entry first (its .bin files only), then a folder with subfolders whose *.skip files
-# the job leaves out. The files are random bytes written as text, which deflate works through (what
-# it cannot shrink at all is stored at once), so that the run shows lines for a few seconds.
+# the job leaves out. The files are slow to deflate, so that the run shows lines for a few seconds.
 mkdir -p "$WORK/more" "$WORK/data/sub/deeper"
 for i in 1 2 3 4; do
-    head -c 50000 /dev/urandom | base64 | head -c 65536 >"$WORK/more/m$i.bin"
+    slow_text 65536 "$WORK/more/m$i.bin"
     printf 'not matched\n' >"$WORK/more/m$i.txt"
 done
 for i in $(seq 1 40); do
     dir=$WORK/data
     [ $((i % 3)) -eq 1 ] && dir=$WORK/data/sub
     [ $((i % 3)) -eq 2 ] && dir=$WORK/data/sub/deeper
-    head -c 3200000 /dev/urandom | base64 | head -c 4194304 >"$dir/f$i.bin"
+    slow_text 4194304 "$dir/f$i.bin"
     printf 'left out\n' >"$dir/f$i.skip"
 done
 # Older than the day of any run, so that the incremental run below takes only what changes.

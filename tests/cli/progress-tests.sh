@@ -25,13 +25,11 @@ log_lines() { tr -d '\r' <"$LOG" | cut -c22-; }
 last_log_line() { log_lines | tail -n 1; }
 SUMMARY_RE='^  Backed up [0-9]+ files \([0-9.]+ (B|KiB|MiB|GiB)\) in ([0-9]+\.[0-9] s|[0-9]+ s|[0-9]+ min [0-9]+ s), [0-9.]+ (B|KiB|MiB|GiB)/s; [0-9]+ left out$'
 
-# 96 files of 4 MiB of random bytes written as text, which deflate works through and shrinks by
-# a quarter only (data it cannot shrink at all is stored without trying, in no time), so that
-# the zip run lasts well past its first second (no time left is guessed before it) even on an
-# idle machine.
+# 96 slow files of 4 MiB, so that the zip run lasts well past its first second (no time left is
+# guessed before it) even on an idle machine.
 mkdir -p "$WORK/data/a" "$WORK/data/b"
 for i in $(seq 1 96); do
-    head -c 3200000 /dev/urandom | base64 | head -c 4194304 >"$WORK/data/$([ $((i % 2)) -eq 0 ] && echo a || echo b)/f$i.bin"
+    slow_text 4194304 "$WORK/data/$([ $((i % 2)) -eq 0 ] && echo a || echo b)/f$i.bin"
 done
 write_job -m zipjob "$WORK/zip/" "$WORK/data/" Compress=-1
 

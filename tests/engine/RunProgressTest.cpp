@@ -4,6 +4,7 @@
 
 #include "engine/RunProgress.h"
 #include "engine/RunCount.h"
+#include "engine/WorkerThreads.h"
 #include "support/libStrings.h"
 
 #include <algorithm>
@@ -228,10 +229,12 @@ TEST(RunProgressTest, TheCountWalksTheJobsSelection) {
     fs::remove_all(root);
 
     // Nothing to walk (a zip run's one entry, which its own walk counts): this part is complete
-    // as the count is made, the other part still open until it ends too.
+    // as the count is made, without a thread (none may start here), the other part still open
+    // until it ends too.
     RunProgress zip("Zip");
     zip.AddCountPart();
     {
+        const WorkerThreads::StartLimit noThread(0, true);
         const RunCount none(zip, RunCount::Selection{});
         EXPECT_FALSE(zip.Look().Counted);
         zip.AddTotal(3, 300);
