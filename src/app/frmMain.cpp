@@ -62,8 +62,10 @@ void frmMain::Form_Load(const std::string& sCommandLine) {
         m_tick.Relieved();
         QTimer::singleShot(0, this, &frmMain::tmrCheckForBackupJob_Timer);
     });
-    m_tick.StartUp(*this);
+    // Opened before the start-up's look at the drives: a drive mounted after that look is then
+    // always reported (the mount table's change stays pending until read).
     m_pDrives = std::make_unique<DriveWatch>();
+    m_tick.StartUp(*this);
     m_pDrives->UpdateVolumes();
     if (m_pDrives->MountFd() >= 0) {
         auto* pMounts = new QSocketNotifier(m_pDrives->MountFd(), QSocketNotifier::Exception, this);
