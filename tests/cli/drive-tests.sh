@@ -109,8 +109,7 @@ if [ -x /usr/bin/python3 ] && /usr/bin/python3 -c 'import dbusmock' 2>/dev/null 
     stop_agent
     set_pref MountBackupDrive -1
     start_agent
-    udisks announce
-    check "preference on: the agent asks udisks2 to mount the job's drive" wait_for mount_asked
+    check "preference on: the agent asks udisks2 to mount the job's drive" announced_and_asked
     check "the drive is mounted and the missed run starts within 30 s" runs_reach laptop $((runs + 1))
     stop_agent
     check "no failure was reported" lacks "$WORK/agent-err" "failed"

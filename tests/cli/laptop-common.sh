@@ -88,6 +88,19 @@ PY
 }
 mount_asked() { grep -q '^[0-9.]* Mount ' "$WORK/mock.log"; }
 mount_not_asked() { ! mount_asked; }
+# The drive announced until the agent asks for it to be mounted (up to 30 s): an agent just
+# started may not be listening yet, and a second announcement of the same drive is harmless.
+announced_and_asked() {
+    local i j
+    for i in $(seq 1 10); do
+        udisks announce
+        for j in $(seq 1 30); do
+            mount_asked && return 0
+            sleep 0.1
+        done
+    done
+    return 1
+}
 
 prefs() { printf '%s\r\n' "[Preferences]" "LoggingMode=0" "$@" >"$WORK/Stowline.txt"; }
 # A daily zip job of WORK/data at QUIET: name, target, further Config lines.

@@ -137,8 +137,7 @@ check "... and the job still waits" [ "$(runs_of laptop)" = "$runs" ]
 stop_agent
 prefs "RunMissedBackups=-1" "MountBackupDrive=-1"
 start_tray
-udisks announce
-check "preference on: the tray agent asks udisks2 to mount the job's drive" wait_for mount_asked
+check "preference on: the tray agent asks udisks2 to mount the job's drive" announced_and_asked
 check "... and the missed run starts within 30 s" runs_reach laptop $((runs + 1))
 check "no failure notice" no_notice
 stop_agent
