@@ -52,9 +52,9 @@ std::optional<int64_t> LookAhead::Listing::ModifiedNs(std::string_view sName) co
     return it->ModifiedNs;
 }
 
-LookAhead::LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads, SiblingOrder order)
-    : m_sRoot(std::move(sRoot)), m_bRecurse(bRecurse), m_order(order), m_pending(WalkOrder{order}),
-      m_ready(WalkOrder{order}) {
+LookAhead::LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads, SiblingOrder order, bool bKeepEntries)
+    : m_sRoot(std::move(sRoot)), m_bRecurse(bRecurse), m_order(order), m_bKeepEntries(bKeepEntries),
+      m_pending(WalkOrder{order}), m_ready(WalkOrder{order}) {
     m_pending.insert(std::string());
     m_workers.StartUpTo(std::max(1U, iThreads), [this](const std::stop_token& stop) { Work(stop); });
 }
@@ -176,7 +176,7 @@ std::optional<LookAhead::Listing> LookAhead::List(const std::string& sRelative, 
         struct stat st {};
         if (::fstatat(fd, ent->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode) && m_bRecurse) subfolders.emplace_back(name);
-        if (listing.m_entries.size() < kEntriesPerFolder)
+        if (m_bKeepEntries && listing.m_entries.size() < kEntriesPerFolder)
             listing.m_entries.push_back({std::string(name), libFiles::TimeNs(st.st_mtim)});
     }
     ::closedir(dir);

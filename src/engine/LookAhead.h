@@ -50,9 +50,11 @@ public:
 
     // sRoot: the folder the walk lists; bRecurse: the walk enters subfolders; iThreads: the
     // threads that list folders side by side (at least one). Without any thread (none could be
-    // started), Enter lists each folder itself.
+    // started), Enter lists each folder itself. Without bKeepEntries the folders are read just
+    // the same (every entry looked up, so that the walk finds it cached), but their listings
+    // hold no entries: for a walk that looks everything up itself.
     LookAhead(std::string sRoot, bool bRecurse, unsigned iThreads = DefaultThreads(),
-              SiblingOrder order = SiblingOrder::GreaterFirst);
+              SiblingOrder order = SiblingOrder::GreaterFirst, bool bKeepEntries = true);
     // Stops listing at once (the workers' owner is the last member); nothing the walk has
     // taken depends on the threads.
     LookAhead(const LookAhead&) = delete;
@@ -84,6 +86,7 @@ private:
     const std::string m_sRoot;
     const bool m_bRecurse;
     const SiblingOrder m_order;
+    const bool m_bKeepEntries;
     std::mutex m_mutex;
     std::condition_variable_any m_listed;              // a folder was listed
     std::condition_variable_any m_wake;                // a folder may be taken

@@ -123,8 +123,9 @@ void WalkTree(FolderChain& chain, const std::string& sTarget, const std::string&
     std::string sWhy;
     const int iTop = chain.Enter(parts, 1, sWhy);
     if (iTop < 0 || !ListNames(iTop, stack[0].Names)) return stopped("'" + sTreeName + "' cannot be read");
+    // Only the reading ahead is wanted: the walk looks every entry up itself.
     libCopy::detail::LookAhead ahead(sTarget + parts[0], true, ReadAheadThreads,
-                                     libCopy::detail::SiblingOrder::SmallerFirst);
+                                     libCopy::detail::SiblingOrder::SmallerFirst, false);
     (void)ahead.Enter("");
     while (!stack.empty()) {
         if (stack.back().Next == stack.back().Names.size()) {

@@ -147,6 +147,18 @@ TEST_F(LookAheadTest, AWalkThatEntersTheSmallerNameFirstIsReadAheadInItsOrder) {
             }
         }
     }
+    // Read ahead for a walk that looks every entry up itself: the folders come, their entries not.
+    bool bReadAhead = false;
+    for (int iTry = 1; iTry <= 20 && !bReadAhead; ++iTry) {
+        LookAhead ahead(P("tree"), true, 4, SiblingOrder::SmallerFirst, false);
+        ASSERT_TRUE(ahead.Enter("").has_value());
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * iTry));
+        if (const auto listing = ahead.Enter(folders[0])) {
+            bReadAhead = true;
+            EXPECT_FALSE(listing->ModifiedNs("x.txt").has_value());
+        }
+    }
+    EXPECT_TRUE(bReadAhead);
     // A folder swapped for a link to another after the root was read is never listed through
     // it (the walk would not follow it either); the root itself may be a link.
     ASSERT_EQ(::symlink(P("tree").c_str(), P("tree-link").c_str()), 0);
