@@ -132,7 +132,9 @@ scrambled() { python3 -c 'import sys; sys.stdout.buffer.write(bytes(b ^ 0xA5 for
 # it holds the instance lock (seen in its open files: probing the lock with flock(1) would take it
 # for a moment and could refuse the agent itself), stopped with a signal (TERM unless named),
 # its status left in AGENT_RC.
-agent_holds_lock() { ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q 'stowline-[0-9a-f]*\.lock'; }
+# Whether the agent holds a file open whose name matches the pattern (grep).
+agent_has_open() { ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q -- "$1"; }
+agent_holds_lock() { agent_has_open 'stowline-[0-9a-f]*\.lock'; }
 start_agent() {
     "$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
     AGENT_PID=$!

@@ -186,12 +186,7 @@ fi
 # keyring it fails for that reason, not because an agent runs).
 env -u DBUS_SESSION_BUS_ADDRESS "$S" /SILENT >"$WORK/agent-out" 2>"$WORK/agent-err" &
 AGENT_PID=$!
-for i in $(seq 1 100); do
-    ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q 'stowline-[0-9a-f]*\.lock' && break
-    sleep 0.1
-done
-check "a headless agent runs and holds the instance lock" \
-    sh -c "ls -l /proc/$AGENT_PID/fd 2>/dev/null | grep -q 'stowline-[0-9a-f]*\\.lock'"
+check "a headless agent runs and holds the instance lock" wait_for agent_holds_lock
 write_job -m Beside "$WORK/t0/" "$WORK/src" "Password=" "PasswordStore=Keyring"
 env -u DBUS_SESSION_BUS_ADDRESS timeout 60 "$S" /SETPASSWORD Beside </dev/null >"$WORK/out" 2>"$WORK/err"
 RC=$?

@@ -136,7 +136,6 @@ set_pref() { # key, value in the preferences file
     sed -i "s|^\[Preferences\]\r\?$|[Preferences]\r\n$1=$2\r|" "$WORK/Stowline.txt"
 }
 # Waits at most 30 s for the job's run count to reach n.
-agent_watches_mounts() { ls -l "/proc/$AGENT_PID/fd" 2>/dev/null | grep -q '/mountinfo$'; }
 runs_reach() {
     local i
     for i in $(seq 1 300); do
@@ -242,7 +241,7 @@ run_on_connect_trial() {
     "$1"
     # Plugged once the agent has looked at the drives: one here at its start is no connection.
     # It opens the mount table just before that look.
-    wait_for agent_watches_mounts
+    wait_for agent_has_open '/mountinfo$'
     sleep 1
     plug a
     check "connected, last success two hours old: $2 runs the job within 30 s" runs_reach laptop $((runs + 1))
