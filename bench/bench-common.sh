@@ -16,13 +16,20 @@ bench_need() {
 }
 
 # bench_mount_fresh <image file> <mount point> <size GiB> [inodes]: a new ext4 on a loop device,
-# so that no other files or caches share the file system being measured. Needs root.
+# so that no other files or caches share the file system being measured. Needs root. With
+# BENCH_LOOP_IO=direct the loop device reads and writes its image with direct I/O: the blocks are
+# then cached once, by the file system measured, as on a disk of its own; otherwise the image
+# file's own page cache and read-ahead sit beneath it too.
 bench_mount_fresh() {
-    local image=$1 mnt=$2 size=$3 inodes=${4:-}
+    local image=$1 mnt=$2 size=$3 inodes=${4:-} device
     truncate -s "${size}G" "$image"
     mkfs.ext4 -q -F ${inodes:+-N "$inodes"} "$image"
     mkdir -p "$mnt"
     mount -o loop "$image" "$mnt"
+    if [ "${BENCH_LOOP_IO:-buffered}" = direct ]; then
+        device=$(findmnt -n -o SOURCE --target "$mnt")
+        losetup --direct-io=on "$device" || { echo "no direct I/O for $device" >&2; return 2; }
+    fi
 }
 
 # bench_drop_caches: writes everything out, then empties the page, dentry and inode caches. A

@@ -19,8 +19,11 @@
 #
 # Environment: BENCH_CORPUS (an existing corpus folder, copied onto the fresh file system),
 # BENCH_IMAGE_GB (size of the loop image, default 16), BENCH_TOOLS (the ways to run, default
-# "zip copy restic borg"), BENCH_KEEP=1 (keep the work folder). restic and borg are installed (Debian packages) by this script when
-# missing; the tests never need them. Needs root (loop mount, dropping caches).
+# "zip copy restic borg"), BENCH_KEEP=1 (keep the work folder), BENCH_LOOP_IO (default direct:
+# the loop device reads its image with direct I/O, so that every tool meets one page cache and one
+# read-ahead, as on a disk; "buffered" puts the image file's own cache and read-ahead beneath).
+# restic and borg are installed (Debian packages) by this script when missing; the tests never
+# need them. Needs root (loop mount, dropping caches).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -45,6 +48,7 @@ cleanup() {
     if [ -n "${BENCH_KEEP:-}" ]; then echo "kept: $work (the image: $work/img)"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
+export BENCH_LOOP_IO=${BENCH_LOOP_IO:-direct}
 bench_mount_fresh "$work/img" "$work/mnt" "${BENCH_IMAGE_GB:-16}" 2000000
 mnt=$work/mnt
 corpus=$mnt/corpus
@@ -174,7 +178,7 @@ timed() { # tool, step: one timed run after dropping the caches; sets <step>_<to
 manifest "$corpus" >"$work/source.txt"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 nfiles=$(find "$corpus" -type f | wc -l)
-echo "corpus: $nfiles files, $(du -sb "$corpus" | cut -f1) bytes; fresh ext4 on a loop device, caches dropped before each run"
+echo "corpus: $nfiles files, $(du -sb "$corpus" | cut -f1) bytes; fresh ext4 on a loop device ($BENCH_LOOP_IO I/O), caches dropped before each run"
 echo "tools: $(restic version 2>/dev/null | cut -d' ' -f1-2 || true); $(borg --version 2>/dev/null || true); nproc $(nproc)"
 for tool in $tools; do
     setup "$tool"
