@@ -48,7 +48,7 @@ cleanup() {
     if [ -n "${BENCH_KEEP:-}" ]; then echo "kept: $work (the image: $work/img)"; else rm -rf "$work"; fi
 }
 trap cleanup EXIT
-export BENCH_LOOP_IO=${BENCH_LOOP_IO:-direct}
+BENCH_LOOP_IO=${BENCH_LOOP_IO:-direct}
 bench_mount_fresh "$work/img" "$work/mnt" "${BENCH_IMAGE_GB:-16}" 2000000
 mnt=$work/mnt
 corpus=$mnt/corpus

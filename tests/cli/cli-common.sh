@@ -55,10 +55,10 @@ run() { # runs the installation's stowline with arguments, keeping stdout, stder
     RC=$?
 }
 
-# Waits up to 60 s for a command to succeed.
+# Waits for a command to succeed: up to 60 s, or WAIT_TICKS tenths of a second.
 wait_for() {
     local i
-    for i in $(seq 1 600); do
+    for i in $(seq 1 "${WAIT_TICKS:-600}"); do
         "$@" && return 0
         sleep 0.1
     done

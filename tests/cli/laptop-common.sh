@@ -91,13 +91,10 @@ mount_not_asked() { ! mount_asked; }
 # The drive announced until the agent asks for it to be mounted (up to 30 s): an agent just
 # started may not be listening yet, and a second announcement of the same drive is harmless.
 announced_and_asked() {
-    local i j
+    local i
     for i in $(seq 1 10); do
         udisks announce
-        for j in $(seq 1 30); do
-            mount_asked && return 0
-            sleep 0.1
-        done
+        WAIT_TICKS=30 wait_for mount_asked && return 0
     done
     return 1
 }
